@@ -1,0 +1,389 @@
+#include "app/FormMain.h"
+
+#include "app/CommandLine.h"
+#include "platform/AppInfo.h"
+#include "platform/Dialogs.h"
+#include "platform/Error.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace quaddle {
+
+namespace {
+
+constexpr int ClientWidth = 394;
+constexpr int ClientHeight = 176;
+constexpr int StatusHeight = 19;
+
+QString WithoutAccelerator(QString caption) {
+    return caption.remove(QLatin1Char('&'));
+}
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+QStringList LocalFilesOf(const QMimeData* data) {
+    QStringList paths;
+    if (!data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
+} // namespace
+
+TFormMain::TFormMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    QFont font = QApplication::font();
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    setFont(font);
+    CreateControls();
+    CreateMenus();
+    CreateStatusBar();
+    setFixedSize(sizeHint());
+    move(233, 246);
+    FormCreate(arguments);
+}
+
+TFormMain::~TFormMain() = default;
+
+void TFormMain::CreateControls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(ClientWidth, ClientHeight - StatusHeight);
+    setCentralWidget(client);
+
+    auto* files = Place(new QGroupBox(tr("Files"), client), "GroupBox1", 8, 0, 378, 97);
+    StringFiles = Place(new QTableWidget(1, 1, files), "StringFiles", 8, 18, 256, 71);
+    StringFiles->horizontalHeader()->hide();
+    StringFiles->verticalHeader()->hide();
+    StringFiles->verticalHeader()->setDefaultSectionSize(15);
+    StringFiles->verticalHeader()->setMinimumSectionSize(15);
+    StringFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringFiles->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringFiles->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    StringFiles->setWordWrap(false);
+    BFileAdd = Place(new QPushButton(tr("Add File(s)"), files), "BFileAdd", 270, 18, 97, 31);
+    BFileRemove = Place(new QPushButton(tr("Remove"), files), "BFileRemove", 270, 64, 97, 25);
+    connect(BFileAdd, &QPushButton::clicked, this, &TFormMain::BFileAddClick);
+    connect(BFileRemove, &QPushButton::clicked, this, &TFormMain::BFileRemoveClick);
+
+    auto* remote =
+        Place(new QGroupBox(tr("Remote Directory"), client), "GroupBox2", 8, 103, 316, 46);
+    CSubdir = Place(new QComboBox(remote), "CSubdir", 8, 17, 300, 22);
+    CSubdir->setEditable(true);
+    CSubdir->setInsertPolicy(QComboBox::NoInsert);
+    CSubdir->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
+    // Files dropped on the field belong in the file list, not in the directory text.
+    CSubdir->lineEdit()->setAcceptDrops(false);
+
+    BUpload = Place(new QPushButton(client), "BUpload", 330, 103, 56, 46);
+    BUpload->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+    BUpload->setIconSize(QSize(32, 32));
+    BUpload->setToolTip(tr("Upload"));
+    BUpload->setAccessibleName(tr("Upload"));
+    BCancel = Place(new QPushButton(tr("Cancel"), client), "BCancel", 330, 103, 56, 46);
+    BCancel->setEnabled(false);
+    BCancel->hide();
+    connect(BUpload, &QPushButton::clicked, this, &TFormMain::BUploadClick);
+
+    setTabOrder(BUpload, StringFiles);
+    setTabOrder(StringFiles, BFileAdd);
+    setTabOrder(BFileAdd, BFileRemove);
+    setTabOrder(BFileRemove, CSubdir);
+}
+
+void TFormMain::CreateMenus() {
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    MenuReload = file->addAction(tr("Enter Master &Password"));
+    MenuReload->setObjectName(QStringLiteral("MenuReload"));
+    file->addAction(tr("&Options..."))->setObjectName(QStringLiteral("MenuOptions"));
+    QAction* exit = file->addAction(tr("E&xit"));
+    exit->setObjectName(QStringLiteral("MenuExit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    menuBar()->addMenu(tr("&Servers"))->setObjectName(QStringLiteral("Servers1"));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(tr("&Look For Updates..."))->setObjectName(QStringLiteral("MenuUpdates"));
+    help->addAction(tr("&Support Forums..."))->setObjectName(QStringLiteral("MenuSupport"));
+    help->addAction(tr("Quaddle &Website..."))->setObjectName(QStringLiteral("MenuWebsite"));
+    help->addAction(tr("&About Quaddle"))->setObjectName(QStringLiteral("MenuAbout"));
+}
+
+void TFormMain::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("Status"));
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(StatusHeight);
+    StatusProgress = new QWidget(bar);
+    StatusProgress->setObjectName(QStringLiteral("StatusProgress"));
+    StatusProgress->setFixedWidth(100);
+    StatusServer = new QLabel(bar);
+    StatusServer->setObjectName(QStringLiteral("StatusServer"));
+    StatusServer->setFixedWidth(219);
+    StatusDetail = new QLabel(bar);
+    StatusDetail->setObjectName(QStringLiteral("StatusDetail"));
+    StatusDetail->setFixedWidth(75);
+    bar->addWidget(StatusProgress);
+    bar->addWidget(StatusServer);
+    bar->addWidget(StatusDetail);
+}
+
+void TFormMain::FormCreate(const QStringList& arguments) {
+    AutoUpload_ = false;
+    UploadStatus(QString(), -3);
+    StringFiles->setColumnWidth(0, StringFiles->width() - 4);
+    InsertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
+    InsertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
+    setAcceptDrops(true);
+
+    const TCommandLine commandLine = ParseCommandLine(arguments);
+    for (const QString& path : commandLine.Files)
+        Files_.append({path, QString()});
+
+    Cfg_ = std::make_unique<TCfg>();
+    Cfg_->LoadConfig(false);
+    MenuReload->setVisible(Cfg_->CredentialsLocked);
+    BuildServersMenu();
+    RefreshFiles();
+    if (commandLine.Selector)
+        ApplySelector(*commandLine.Selector);
+    ServersClick(nullptr);
+    RefreshServerDisplay(QString(), QString());
+}
+
+void TFormMain::ApplySelector(const QString& selector) {
+    const std::optional<TServerSelection> selection = ResolveSelector(selector, *Cfg_);
+    if (!selection)
+        return;
+    Cfg_->CurrentServer = selection->Server;
+    AutoUpload_ = true;
+    if (selection->Folder)
+        CSubdir->setEditText(Cfg_->GetFolders(selection->Server).at(*selection->Folder));
+}
+
+QMenu* TFormMain::FindMenu(const QString& caption) const {
+    for (QAction* action : menuBar()->actions())
+        if (action->menu() && WithoutAccelerator(action->text()) == caption)
+            return action->menu();
+    return nullptr;
+}
+
+void TFormMain::InsertSeparatorAfter(const QString& menuCaption, const QString& entryCaption) {
+    QMenu* menu = FindMenu(menuCaption);
+    if (!menu)
+        return;
+    const QList<QAction*> entries = menu->actions();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (WithoutAccelerator(entries[i]->text()) != entryCaption)
+            continue;
+        if (i + 1 < entries.size())
+            menu->insertSeparator(entries[i + 1]);
+        else
+            menu->addSeparator();
+        return;
+    }
+}
+
+int TFormMain::SelectedFileRow() const {
+    const QList<QTableWidgetSelectionRange> ranges = StringFiles->selectedRanges();
+    return ranges.isEmpty() ? StringFiles->currentRow() : ranges.first().topRow();
+}
+
+void TFormMain::RefreshFiles() {
+    const int selected = std::max(0, SelectedFileRow());
+    SortFiles(Files_);
+    StringFiles->clearContents();
+    const int rows = std::max(1, static_cast<int>(Files_.size()));
+    StringFiles->setRowCount(rows);
+    for (int row = 0; row < Files_.size(); ++row)
+        StringFiles->setItem(row, 0, new QTableWidgetItem(FileNameOf(Files_[row].Path)));
+    // Like a grid's cursor, the selection stays on its row or the last one, so pressing
+    // Remove again removes the next file.
+    StringFiles->selectRow(std::min(selected, rows - 1));
+}
+
+void TFormMain::RefreshServerDisplay(const QString& status, const QString& detail) {
+    const qint32 current = Cfg_->CurrentServer;
+    if (current >= 0 && current < Cfg_->ServerNames.size()) {
+        const QString& name = Cfg_->ServerNames[current];
+        StatusServer->setText(name + QStringLiteral(": ") +
+                              (status.isEmpty() ? QStringLiteral("Ready") : status));
+        if (!detail.isEmpty())
+            StatusDetail->setText(detail);
+    } else {
+        StatusServer->setText(QStringLiteral("<Select Server>"));
+    }
+
+    const QString typed = CSubdir->currentText();
+    CSubdir->clear();
+    for (const QString& folder : Cfg_->GetFolders(current))
+        if (!folder.isEmpty())
+            CSubdir->addItem(folder);
+    CSubdir->setEditText(typed.isEmpty() ? Cfg_->GetCurrentServer()[DefaultDir] : typed);
+
+    BuildServersMenu();
+}
+
+void TFormMain::BuildServersMenu() {
+    QMenu* menu = FindMenu(QStringLiteral("Servers"));
+    if (!menu)
+        throw TError(QStringLiteral("Server menu not found."));
+    // The entry that was clicked may be the one running this rebuild, so old entries are
+    // released only once control is back in the event loop.
+    for (QAction* old : menu->actions()) {
+        menu->removeAction(old);
+        old->deleteLater();
+    }
+    for (QActionGroup* oldGroup : menu->findChildren<QActionGroup*>())
+        oldGroup->deleteLater();
+
+    menu->addAction(tr("&Manage Servers..."))->setObjectName(QStringLiteral("MenuManage"));
+    menu->addSeparator();
+    if (Cfg_->ServerNames.isEmpty()) {
+        menu->addAction(tr("No servers found"))->setEnabled(false);
+        return;
+    }
+    auto* group = new QActionGroup(menu);
+    for (qint32 i = 0; i < Cfg_->ServerNames.size(); ++i) {
+        if (!Cfg_->ServerExists(i))
+            continue;
+        QAction* entry = menu->addAction(Cfg_->ServerNames[i]);
+        entry->setCheckable(true);
+        entry->setChecked(i == Cfg_->CurrentServer);
+        entry->setData(i);
+        group->addAction(entry);
+        connect(entry, &QAction::triggered, this, [this, entry] { ServersClick(entry); });
+    }
+}
+
+void TFormMain::ServersClick(QAction* entry) {
+    if (CSubdir->currentText() == Cfg_->GetCurrentServer()[DefaultDir])
+        CSubdir->setEditText(QString());
+    if (entry) {
+        entry->setChecked(true);
+        Cfg_->CurrentServer = entry->data().toInt();
+    }
+    RefreshServerDisplay(QString(), QString());
+}
+
+void TFormMain::UploadStatus(const QString& text, int index) {
+    if (index < 0 && index != -2) {
+        const QString caption = AppName + QLatin1Char(' ') + AppVersion;
+        // The display name first: the window system's title is formatted from both.
+        QApplication::setApplicationDisplayName(caption);
+        setWindowTitle(caption);
+    }
+    if (index >= 0 && index < StringFiles->rowCount())
+        StringFiles->scrollTo(StringFiles->model()->index(index, 0),
+                              QAbstractItemView::PositionAtTop);
+    if (index != -3)
+        RefreshServerDisplay(text, QString());
+}
+
+void TFormMain::SetControlsEnabled(bool on) {
+    BCancel->setEnabled(!on);
+    BCancel->setVisible(!on);
+    BUpload->setEnabled(on);
+    BUpload->setVisible(on);
+    BFileAdd->setEnabled(on);
+    BFileRemove->setEnabled(on);
+}
+
+void TFormMain::BFileAddClick() {
+    const QStringList chosen = Dialogs().ChooseFiles(tr("Select File(s) to upload"));
+    for (const QString& path : chosen)
+        Files_.append({path, QString()});
+    RefreshFiles();
+}
+
+void TFormMain::BFileRemoveClick() {
+    const int row = SelectedFileRow();
+    if (row < 0 || row >= Files_.size())
+        return;
+    Files_.removeAt(row);
+    RefreshFiles();
+}
+
+void TFormMain::BUploadClick() {
+    UserCancelled = false;
+    if (Files_.isEmpty()) {
+        Dialogs().ShowMessage(tr("There are no files to upload."), TMsgKind::Error,
+                              TMsgButtons::Ok);
+        return;
+    }
+}
+
+void TFormMain::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    if (!AutoUpload_)
+        return;
+    // Cleared first, so the repaints during the run do not start another one; the run itself
+    // starts once painting is over, as it opens windows of its own.
+    AutoUpload_ = false;
+    QTimer::singleShot(0, this, &TFormMain::BUploadClick);
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    CSubdir->setFocus();
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    Cfg_->SaveConfig();
+    QMainWindow::closeEvent(event);
+    QCoreApplication::quit();
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (!LocalFilesOf(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TFormMain::dropEvent(QDropEvent* event) {
+    const QStringList dropped = LocalFilesOf(event->mimeData());
+    for (const QString& path : dropped)
+        Files_.append({path, QString()});
+    event->acceptProposedAction();
+    RefreshFiles();
+}
+
+void TFormMain::keyPressEvent(QKeyEvent* event) {
+    // Upload is the window's default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BUpload->isVisible() &&
+        BUpload->isEnabled()) {
+        BUpload->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+} // namespace quaddle

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+namespace quaddle {
+
+const QString AppName = QStringLiteral("Quaddle");
+const QString AppVersion = QStringLiteral(QUADDLE_VERSION);
+
+} // namespace quaddle

@@ -1,0 +1,54 @@
+#include "platform/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace quaddle {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void WriteSignalByte(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+void InstallHandler(int signalNumber) {
+    struct sigaction action = {};
+    action.sa_handler = WriteSignalByte;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
+}
+
+} // namespace
+
+void CatchTerminationSignals() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    InstallHandler(SIGTERM);
+    InstallHandler(SIGINT);
+}
+
+void OnTerminationSignal(std::function<void()> onSignal) {
+    if (signalPipe[0] < 0)
+        return;
+    auto* notifier =
+        new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [onSignal = std::move(onSignal)] {
+                         char drained[64];
+                         while (read(signalPipe[0], drained, sizeof drained) > 0) {
+                         }
+                         onSignal();
+                     });
+}
+
+} // namespace quaddle

@@ -1,0 +1,98 @@
+#include "TempProgramDir.h"
+#include "app/CommandLine.h"
+#include "config/Cfg.h"
+
+#include <QTest>
+
+using namespace quaddle;
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void splitsSelectorFromFiles_data();
+    void splitsSelectorFromFiles();
+    void resolvesSelector_data();
+    void resolvesSelector();
+};
+
+void TestCommandLine::splitsSelectorFromFiles_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("nothing") << QStringList{} << QString() << QStringList{};
+    QTest::newRow("files only") << QStringList{"/p/a.jpg", "/p/b.png"} << QString()
+                                << QStringList{"/p/a.jpg", "/p/b.png"};
+    QTest::newRow("selector and file")
+        << QStringList{":2/1", "/p/a.jpg"} << ":2/1" << QStringList{"/p/a.jpg"};
+    QTest::newRow("selector alone") << QStringList{":2"} << ":2" << QStringList{};
+    QTest::newRow("lone colon is a selector") << QStringList{":", "/a"} << ":" << QStringList{"/a"};
+    QTest::newRow("colon later in a path")
+        << QStringList{"/x:y", ":1"} << QString() << QStringList{"/x:y", ":1"};
+    QTest::newRow("empty words skipped")
+        << QStringList{"", ":1", "", "/a"} << ":1" << QStringList{"/a"};
+    QTest::newRow("only the first word selects")
+        << QStringList{":1", ":2"} << ":1" << QStringList{":2"};
+    QTest::newRow("blanks belong to the path")
+        << QStringList{"/my pics/a b.jpg"} << QString() << QStringList{"/my pics/a b.jpg"};
+}
+
+void TestCommandLine::splitsSelectorFromFiles() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, selector);
+    QFETCH(QStringList, files);
+    const TCommandLine parsed = ParseCommandLine(arguments);
+    QCOMPARE(parsed.Selector.value_or(QString()), selector);
+    QCOMPARE(parsed.Selector.has_value(), !selector.isEmpty());
+    QCOMPARE(parsed.Files, files);
+}
+
+void TestCommandLine::resolvesSelector_data() {
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<qint32>("server");
+    QTest::addColumn<qint32>("folder"); // -1: no folder chosen
+    QTest::newRow("server and folder") << ":2/1" << true << 2 << 1;
+    QTest::newRow("server only") << ":2" << true << 2 << -1;
+    QTest::newRow("empty folder") << ":2/" << true << 2 << -1;
+    QTest::newRow("folder not a number") << ":2/x" << true << 2 << -1;
+    QTest::newRow("folder beyond list") << ":2/7" << true << 2 << -1;
+    QTest::newRow("last folder") << ":2/2" << true << 2 << 2;
+    QTest::newRow("negative folder") << ":2/-1" << true << 2 << -1;
+    QTest::newRow("further slash in folder") << ":2/1/3" << true << 2 << -1;
+    QTest::newRow("hexadecimal") << ":$2/0x1" << true << 2 << 1;
+    QTest::newRow("leading blanks") << ":  2/ 1" << true << 2 << 1;
+    QTest::newRow("plus sign") << ":+0" << true << 0 << -1;
+    QTest::newRow("server not a number") << ":x/1" << false << -1 << -1;
+    QTest::newRow("lone colon") << ":" << false << -1 << -1;
+    QTest::newRow("negative server") << ":-1" << false << -1 << -1;
+    QTest::newRow("deleted server") << ":1" << false << -1 << -1;
+    QTest::newRow("missing server") << ":5" << false << -1 << -1;
+    QTest::newRow("trailing blank") << ":2 " << false << -1 << -1;
+}
+
+void TestCommandLine::resolvesSelector() {
+    QFETCH(QString, selector);
+    QFETCH(bool, selected);
+    QFETCH(qint32, server);
+    QFETCH(qint32, folder);
+
+    const test::TTempProgramDir programDir;
+    TCfg cfg;
+    cfg.StoreServer("zero", "", "", "", "", "", "", "", -1, -1);
+    cfg.StoreServer("one", "", "", "", "", "", "", "", -1, -1);
+    cfg.StoreServer("two", "", "", "", "", "", "", "", -1, -1);
+    cfg.DeleteServer(1);
+    for (const char* path : {"/a", "/b", "/c"})
+        cfg.SetFolder(-1, 2, QString::fromLatin1(path));
+
+    const std::optional<TServerSelection> selection = ResolveSelector(selector, cfg);
+    QCOMPARE(selection.has_value(), selected);
+    if (!selection)
+        return;
+    QCOMPARE(selection->Server, server);
+    QCOMPARE(selection->Folder.value_or(-1), folder);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "TestCommandLine.moc"

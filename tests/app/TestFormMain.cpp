@@ -1,0 +1,258 @@
+#include "ScriptedDialogs.h"
+#include "TempProgramDir.h"
+#include "app/FormMain.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <memory>
+
+using namespace quaddle;
+
+namespace {
+
+template <typename Widget> Widget* Control(const QWidget& form, const char* name) {
+    auto* widget = form.findChild<Widget*>(QLatin1String(name));
+    if (!widget)
+        qFatal("control %s missing", name);
+    return widget;
+}
+
+QStringList GridTexts(const QWidget& form) {
+    auto* grid = Control<QTableWidget>(form, "StringFiles");
+    QStringList texts;
+    for (int row = 0; row < grid->rowCount(); ++row)
+        texts.append(grid->item(row, 0) ? grid->item(row, 0)->text() : QString());
+    return texts;
+}
+
+QStringList PathsOf(const TFileList& files) {
+    QStringList paths;
+    for (const TFileEntry& entry : files)
+        paths.append(entry.Path);
+    return paths;
+}
+
+QStringList EntryTexts(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+QMenu* MenuNamed(const QWidget& form, const QString& caption) {
+    for (QAction* action : Control<QMenuBar>(form, "MainMenu1")->actions())
+        if (action->text() == caption)
+            return action->menu();
+    return nullptr;
+}
+
+// Drops local files on a widget the way a file manager does: enter, then drop.
+void DropFiles(QWidget* target, const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint point = target->rect().center();
+    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QVERIFY(drop.isAccepted());
+}
+
+} // namespace
+
+class TestFormMain : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void showsControlsAtTheirPlaces();
+    void menusHaveTheirEntriesAndSeparators();
+    void commandLineFilesAreListedSorted();
+    void emptyListShowsOneEmptyRow();
+    void droppedFilesAreAddedSorted();
+    void dropOnRemoteDirectoryAddsFilesNotText();
+    void addFilesAppendsChosenFiles();
+    void cancelledAddLeavesListAlone();
+    void removeDeletesSelectedEntry();
+    void removeOnEmptyListDoesNothing();
+    void enterPressesUpload();
+    void controlsSwitchBetweenIdleAndRunning();
+
+private:
+    std::unique_ptr<test::TTempProgramDir> ProgramDir;
+    std::unique_ptr<test::TScriptedDialogs> Dialogs;
+};
+
+void TestFormMain::init() {
+    ProgramDir = std::make_unique<test::TTempProgramDir>();
+    Dialogs = std::make_unique<test::TScriptedDialogs>();
+}
+
+void TestFormMain::cleanup() {
+    QUADDLE_VERIFY_DIALOGS(*Dialogs);
+    Dialogs.reset();
+    ProgramDir.reset();
+}
+
+void TestFormMain::showsControlsAtTheirPlaces() {
+    TFormMain form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle 0.7.1"));
+    QCOMPARE(form.centralWidget()->size() + QSize(0, form.statusBar()->height()), QSize(394, 176));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
+    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    QCOMPARE(Control<QTableWidget>(form, "StringFiles")->geometry(), QRect(8, 18, 256, 71));
+    QCOMPARE(Control<QTableWidget>(form, "StringFiles")->columnWidth(0), 252);
+    QCOMPARE(Control<QPushButton>(form, "BFileAdd")->text(), QStringLiteral("Add File(s)"));
+    QCOMPARE(Control<QPushButton>(form, "BFileAdd")->geometry(), QRect(270, 18, 97, 31));
+    QCOMPARE(Control<QPushButton>(form, "BFileRemove")->text(), QStringLiteral("Remove"));
+    QCOMPARE(Control<QPushButton>(form, "BFileRemove")->geometry(), QRect(270, 64, 97, 25));
+    QCOMPARE(Control<QComboBox>(form, "CSubdir")->geometry(), QRect(8, 17, 300, 22));
+    QVERIFY(Control<QComboBox>(form, "CSubdir")->isEditable());
+    QCOMPARE(Control<QComboBox>(form, "CSubdir")->toolTip(),
+             QStringLiteral("Directory to upload to. Usually, you can leave this blank."));
+    QVERIFY(Control<QComboBox>(form, "CSubdir")->hasFocus());
+
+    auto* upload = Control<QPushButton>(form, "BUpload");
+    auto* cancel = Control<QPushButton>(form, "BCancel");
+    QCOMPARE(upload->geometry(), QRect(330, 103, 56, 46));
+    QCOMPARE(cancel->geometry(), upload->geometry());
+    QVERIFY(upload->isVisible() && upload->isEnabled());
+    QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
+    QCOMPARE(upload->nextInFocusChain(), Control<QTableWidget>(form, "StringFiles"));
+
+    QCOMPARE(Control<QWidget>(form, "StatusProgress")->width(), 100);
+    QCOMPARE(Control<QLabel>(form, "StatusServer")->width(), 219);
+    QCOMPARE(Control<QLabel>(form, "StatusDetail")->width(), 75);
+    QCOMPARE(Control<QLabel>(form, "StatusServer")->text(), QStringLiteral("<Select Server>"));
+}
+
+void TestFormMain::menusHaveTheirEntriesAndSeparators() {
+    const TFormMain form({});
+    QCOMPARE(EntryTexts(MenuNamed(form, "&File")),
+             (QStringList{"Enter Master &Password", "&Options...", "-", "E&xit"}));
+    QVERIFY(!Control<QAction>(form, "MenuReload")->isVisible());
+    QCOMPARE(EntryTexts(MenuNamed(form, "&Help")),
+             (QStringList{"&Look For Updates...", "&Support Forums...", "Quaddle &Website...", "-",
+                          "&About Quaddle"}));
+    const QMenu* servers = MenuNamed(form, "&Servers");
+    QCOMPARE(EntryTexts(servers), (QStringList{"&Manage Servers...", "-", "No servers found"}));
+    QVERIFY(!servers->actions().last()->isEnabled());
+}
+
+void TestFormMain::commandLineFilesAreListedSorted() {
+    const TFormMain form({"/p/b.png", "/q/A.jpg", "/p/b.png"});
+    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/b.png", "/p/b.png", "/q/A.jpg"}));
+    for (const TFileEntry& entry : form.Files())
+        QCOMPARE(entry.Thumbnail, QString());
+    QCOMPARE(GridTexts(form), (QStringList{"b.png", "b.png", "A.jpg"}));
+    QVERIFY(!form.AutoUpload());
+}
+
+void TestFormMain::emptyListShowsOneEmptyRow() {
+    const TFormMain form({});
+    QVERIFY(form.Files().isEmpty());
+    QCOMPARE(GridTexts(form), QStringList{QString()});
+}
+
+void TestFormMain::droppedFilesAreAddedSorted() {
+    TFormMain form({"/m/middle.gif"});
+    DropFiles(&form, {"/B/a.jpg", "/A/b.JPG", "/c/x|y.png"});
+    QCOMPARE(PathsOf(form.Files()),
+             (QStringList{"/A/b.JPG", "/B/a.jpg", "/c/x|y.png", "/m/middle.gif"}));
+    QCOMPARE(GridTexts(form), (QStringList{"b.JPG", "a.jpg", "x|y.png", "middle.gif"}));
+}
+
+void TestFormMain::dropOnRemoteDirectoryAddsFilesNotText() {
+    TFormMain form({});
+    auto* edit = Control<QComboBox>(form, "CSubdir")->lineEdit();
+    DropFiles(edit, {"/p/one.jpg"});
+    QCOMPARE(PathsOf(form.Files()), QStringList{"/p/one.jpg"});
+    QCOMPARE(edit->text(), QString());
+}
+
+void TestFormMain::addFilesAppendsChosenFiles() {
+    TFormMain form({"/p/m.jpg"});
+    Dialogs->ExpectFileChoice("Select File(s) to upload", {"/p/z.jpg", "/p/a.jpg"});
+    QTest::mouseClick(Control<QPushButton>(form, "BFileAdd"), Qt::LeftButton);
+    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/m.jpg", "/p/z.jpg"}));
+    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "m.jpg", "z.jpg"}));
+}
+
+void TestFormMain::cancelledAddLeavesListAlone() {
+    TFormMain form({"/p/b.jpg", "/p/a.jpg"});
+    Dialogs->ExpectFileChoice("Select File(s) to upload", {});
+    QTest::mouseClick(Control<QPushButton>(form, "BFileAdd"), Qt::LeftButton);
+    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/b.jpg"}));
+    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "b.jpg"}));
+}
+
+void TestFormMain::removeDeletesSelectedEntry() {
+    TFormMain form({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
+    Control<QTableWidget>(form, "StringFiles")->selectRow(1);
+    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
+    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/c.jpg"}));
+    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "c.jpg"}));
+
+    Control<QTableWidget>(form, "StringFiles")->selectRow(1);
+    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
+    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
+    QVERIFY(form.Files().isEmpty());
+    QCOMPARE(GridTexts(form), QStringList{QString()});
+}
+
+void TestFormMain::removeOnEmptyListDoesNothing() {
+    TFormMain form({});
+    Control<QTableWidget>(form, "StringFiles")->selectRow(0);
+    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
+    QVERIFY(form.Files().isEmpty());
+    QCOMPARE(GridTexts(form), QStringList{QString()});
+}
+
+void TestFormMain::enterPressesUpload() {
+    TFormMain form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    Dialogs->ExpectMessage("There are no files to upload.");
+    QTest::keyClick(Control<QComboBox>(form, "CSubdir"), Qt::Key_Return);
+    QCOMPARE(Dialogs->Asked().size(), 1);
+    QCOMPARE(Dialogs->Asked().first().Kind, TMsgKind::Error);
+}
+
+void TestFormMain::controlsSwitchBetweenIdleAndRunning() {
+    TFormMain form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* upload = Control<QPushButton>(form, "BUpload");
+    auto* cancel = Control<QPushButton>(form, "BCancel");
+    form.SetControlsEnabled(false);
+    QVERIFY(!upload->isVisible() && !upload->isEnabled());
+    QVERIFY(cancel->isVisible() && cancel->isEnabled());
+    QVERIFY(!Control<QPushButton>(form, "BFileAdd")->isEnabled());
+    QVERIFY(!Control<QPushButton>(form, "BFileRemove")->isEnabled());
+    QVERIFY(Control<QComboBox>(form, "CSubdir")->isEnabled());
+    form.SetControlsEnabled(true);
+    QVERIFY(upload->isVisible() && upload->isEnabled());
+    QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
+    QVERIFY(Control<QPushButton>(form, "BFileAdd")->isEnabled());
+}
+
+QTEST_MAIN(TestFormMain)
+#include "TestFormMain.moc"

@@ -1,0 +1,75 @@
+#include "ScriptedDialogs.h"
+
+#include <QTest>
+
+namespace quaddle::test {
+
+namespace {
+
+const QString MessageDialog = QStringLiteral("message");
+const QString FileDialog = QStringLiteral("files");
+
+TMsgAnswer CautiousAnswer(TMsgButtons buttons) {
+    switch (buttons) {
+    case TMsgButtons::YesNo:
+        return TMsgAnswer::No;
+    case TMsgButtons::OkCancel:
+        return TMsgAnswer::Cancel;
+    case TMsgButtons::OkAbort:
+        return TMsgAnswer::Abort;
+    case TMsgButtons::Ok:
+        break;
+    }
+    return TMsgAnswer::Ok;
+}
+
+} // namespace
+
+TScriptedDialogs::TScriptedDialogs() {
+    InstallDialogs(this);
+}
+
+TScriptedDialogs::~TScriptedDialogs() {
+    InstallDialogs(nullptr);
+}
+
+void TScriptedDialogs::ExpectMessage(const QString& text, TMsgAnswer answer) {
+    Script.append({MessageDialog, text, QVariant::fromValue(answer)});
+}
+
+void TScriptedDialogs::ExpectFileChoice(const QString& title, const QStringList& files) {
+    Script.append({FileDialog, title, files});
+}
+
+QString TScriptedDialogs::Report() const {
+    QStringList lines = Unexpected;
+    for (const TExpectation& pending : Script)
+        lines.append(QStringLiteral("never asked: %1 \"%2\"").arg(pending.Dialog, pending.Text));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QVariant TScriptedDialogs::Answer(const TAskedQuestion& question) {
+    AskedSoFar.append(question);
+    if (!Script.isEmpty() && Script.first().Dialog == question.Dialog &&
+        Script.first().Text == question.Text)
+        return Script.takeFirst().Answer;
+
+    const QString expected = Script.isEmpty() ? QStringLiteral("nothing")
+                                              : Script.first().Dialog + QStringLiteral(" \"") +
+                                                    Script.first().Text + QLatin1Char('"');
+    Unexpected.append(QStringLiteral("unexpected: %1 \"%2\" (expected %3)")
+                          .arg(question.Dialog, question.Text, expected));
+    QTest::qFail(qPrintable(Unexpected.last()), __FILE__, __LINE__);
+    return {};
+}
+
+TMsgAnswer TScriptedDialogs::ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) {
+    const QVariant answer = Answer({MessageDialog, text, kind, buttons});
+    return answer.isValid() ? answer.value<TMsgAnswer>() : CautiousAnswer(buttons);
+}
+
+QStringList TScriptedDialogs::ChooseFiles(const QString& title) {
+    return Answer({FileDialog, title, TMsgKind::Plain, TMsgButtons::OkCancel}).toStringList();
+}
+
+} // namespace quaddle::test
