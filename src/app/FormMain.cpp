@@ -124,6 +124,7 @@ void TFormMain::CreateMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     MenuReload = file->addAction(tr("Enter Master &Password"));
     MenuReload->setObjectName(QStringLiteral("MenuReload"));
+    connect(MenuReload, &QAction::triggered, this, &TFormMain::MenuReloadClick);
     file->addAction(tr("&Options..."))->setObjectName(QStringLiteral("MenuOptions"));
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("MenuExit"));
@@ -333,6 +334,18 @@ void TFormMain::BFileRemoveClick() {
     RefreshFiles();
 }
 
+void TFormMain::MenuReloadClick() {
+    const TMsgAnswer answer = Dialogs().ShowMessage(
+        tr("This will reload all data from the configuration file, discarding any changes you "
+           "may have made. Are you sure?"),
+        TMsgKind::Question, TMsgButtons::YesNo);
+    if (answer != TMsgAnswer::Yes)
+        return;
+    Cfg_->LoadConfig(true);
+    MenuReload->setVisible(Cfg_->CredentialsLocked);
+    RefreshServerDisplay(QString(), QString());
+}
+
 void TFormMain::BUploadClick() {
     UserCancelled = false;
     if (Files_.isEmpty()) {
@@ -358,7 +371,13 @@ void TFormMain::showEvent(QShowEvent* event) {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
-    Cfg_->SaveConfig();
+    // The window closes even when saving fails: the user has been told, and a logout must
+    // not be held up.
+    try {
+        Cfg_->SaveConfig();
+    } catch (const TError& error) {
+        Dialogs().ShowMessage(error.Message(), TMsgKind::Error, TMsgButtons::Ok);
+    }
     QMainWindow::closeEvent(event);
     QCoreApplication::quit();
 }

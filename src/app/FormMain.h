@@ -39,6 +39,7 @@ public:
     void BFileAddClick();
     void BFileRemoveClick();
     void BUploadClick();
+    void MenuReloadClick();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,6 @@
+#include "app/AppDialogs.h"
 #include "app/FormMain.h"
 #include "platform/AppInfo.h"
-#include "platform/QtDialogs.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(quaddle::AppName);
     QApplication::setApplicationDisplayName(quaddle::AppName);
 
-    quaddle::TQtDialogs dialogs;
+    quaddle::TAppDialogs dialogs;
     quaddle::InstallDialogs(&dialogs);
 
     QStringList arguments = QApplication::arguments();

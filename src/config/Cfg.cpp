@@ -1,7 +1,9 @@
 #include "config/Cfg.h"
 
+#include "config/Cipher.h"
 #include "config/IntegerText.h"
 #include "platform/ContextRegistration.h"
+#include "platform/Error.h"
 #include "platform/ProgramDir.h"
 
 #include <algorithm>
@@ -135,7 +137,10 @@ bool TCfg::ServerExists(qint32 server) const {
 void TCfg::DeleteServer(qint32 server) {
     if (server < 0 || server >= Servers.size())
         return;
-    Servers[server][Hostname].clear();
+    TServer deleted = Servers[server];
+    deleted[Hostname].clear();
+    GuardHeldCredentials(server, deleted);
+    Servers[server] = deleted;
     if (server < ServerNames.size())
         ServerNames[server].clear();
 }
@@ -158,6 +163,8 @@ qint32 TCfg::StoreServer(const QString& hostname, const QString& port, const QSt
     record[Type] = type.isEmpty() ? QStringLiteral("0") : type;
     record[CredentialIndex] = QString::number(credentialIndex);
 
+    if (index < Servers.size())
+        GuardHeldCredentials(index, record);
     if (index >= Servers.size())
         Servers.resize(index + 1);
     if (index >= ServerFolders.size())
@@ -171,11 +178,34 @@ qint32 TCfg::StoreServer(const QString& hostname, const QString& port, const QSt
     return index;
 }
 
-void TCfg::LoadConfig(bool force) {
-    // Reading config.xml comes with the configuration file support.
-    Q_UNUSED(force);
+QString TCfg::HashPassword(const QString& text) const {
+    return PasswordHash(text);
 }
 
-void TCfg::SaveConfig() {}
+QStringList TCfg::HeldCiphertextsWritten(const TServer& record) const {
+    if (!CredentialsLocked || record[Hostname].isEmpty())
+        return {};
+    const qint32 index = ParseInteger(record[CredentialIndex]).value_or(-1);
+    if (index < 0 || index >= LockedCredentials.size())
+        return {};
+    QStringList written;
+    if (record[Username].isEmpty() && !LockedCredentials[index].User.isEmpty())
+        written.append(LockedCredentials[index].User);
+    if (record[Password].isEmpty() && !LockedCredentials[index].Password.isEmpty())
+        written.append(LockedCredentials[index].Password);
+    return written;
+}
+
+void TCfg::GuardHeldCredentials(qint32 server, const TServer& replacement) const {
+    if (HeldCiphertextsWritten(Servers[server]) == HeldCiphertextsWritten(replacement))
+        return;
+    for (qint32 later = server + 1; later < Servers.size(); ++later)
+        if (!HeldCiphertextsWritten(Servers[later]).isEmpty())
+            throw TError(QStringLiteral(
+                "Your master password has not been entered, so the saved login information of "
+                "the servers listed after this one can only be kept if this server's stays as "
+                "it is. Please enter your master password first (File menu, \"Enter Master "
+                "Password\"), then change or delete this server."));
+}
 
 } // namespace quaddle

@@ -7,7 +7,12 @@
 #include <array>
 #include <optional>
 
+class QDomElement;
+class QXmlStreamWriter;
+
 namespace quaddle {
+
+class TCipher;
 
 // The slots of a server record. An empty Hostname marks a deleted server.
 enum TServerSlot {
@@ -84,7 +89,8 @@ public:
     TCfg();
 
     QString ProgramDir;
-    qint32 ConfigAge = 0;
+    // Last-write time of config.xml when it was last read, in milliseconds since the epoch.
+    qint64 ConfigAge = 0;
     qint32 CurrentServer = 0;
     TOrdnerArray ServerFolders;
     QStringList ServerNames;
@@ -111,15 +117,38 @@ public:
     void DeleteFolder(qint32 folder, qint32 server);
     bool ServerExists(qint32 server) const;
     void DeleteServer(qint32 server);
+    // Throws TError when, with the credentials locked, the change would spoil the stored
+    // login information of later servers (see GuardHeldCredentials).
     qint32 StoreServer(const QString& hostname, const QString& port, const QString& username,
                        const QString& password, const QString& rootDir, const QString& defaultDir,
                        const QString& urlMask, const QString& type, qint32 index,
                        qint32 credentialIndex);
 
+    // Reads config.xml from ProgramDir; a damaged file is reported once and read as far as it
+    // goes. Without force, a file not changed since the last read is not read again.
     void LoadConfig(bool force);
+    // Writes the whole configuration to config.xml, replacing the old file in one step.
+    // Throws TError when the file cannot be written; the old file then stays as it was.
     void SaveConfig();
+    QString ConfigPath() const { return ProgramDir + QStringLiteral("config.xml"); }
+
+    QString HashPassword(const QString& text) const;
 
 private:
+    void ReadConfig(const QString& path);
+    void ReadSettings(const QDomElement& settings);
+    void ReadServers(const QDomElement& servers);
+    void ReadServer(const QDomElement& server, TCipher& cipher);
+    QByteArray WriteConfig() const;
+    void WriteServer(QXmlStreamWriter& xml, qint32 index, TCipher& cipher) const;
+
+    // While the credentials are locked, each server's ciphertexts can only be written back as
+    // they were read, and each decrypts only at its place in the sequence. A change that
+    // drops one server's ciphertexts while a later server still has some would make the
+    // later ones decrypt wrong at the next unlock, so it is refused.
+    void GuardHeldCredentials(qint32 server, const TServer& replacement) const;
+    QStringList HeldCiphertextsWritten(const TServer& record) const;
+
     QList<QPair<QString, QString>> SettingValues;
     QList<QPair<QString, TSettingType>> SettingTypes;
 };

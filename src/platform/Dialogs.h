@@ -12,8 +12,19 @@ enum class TMsgButtons { Ok, YesNo, OkCancel, OkAbort };
 
 enum class TMsgAnswer { Ok, Cancel, Yes, No, Abort };
 
+// The master-password dialog either asks for the password (Eingabe) or sets a new one
+// (Setzen). Its result: OK, cancel ("Disable encryption", "Disable Master Password" or the
+// close box), or Abort, which is neither.
+enum class TMasterPassMode { Eingabe, Setzen };
+enum class TMasterPassResult { Ok, Cancel, Abort };
+
+// Line breaks inside message texts.
+const QString LineBreak = QStringLiteral("\n");
+
 // Every message box and every question the program puts to the user goes through this
 // interface, so that logic code stays free of widgets and tests can answer from a script.
+// The program's own dialogs live in the libraries above this one; the program's
+// implementation of this interface brings them together.
 class TDialogs {
 public:
     virtual ~TDialogs() = default;
@@ -22,6 +33,9 @@ public:
 
     // Lets the user pick existing files; an empty list means the choice was cancelled.
     virtual QStringList ChooseFiles(const QString& title) = 0;
+
+    // Shows the master-password dialog; password receives the typed text.
+    virtual TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) = 0;
 };
 
 // The implementation in use. The program installs the one that shows real windows;

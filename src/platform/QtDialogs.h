@@ -4,7 +4,9 @@
 
 namespace quaddle {
 
-// Shows real modal windows, parented to whichever window of the program is active.
+// Shows the platform's message boxes and file dialog as real modal windows, parented to
+// whichever window of the program is active. The program's own dialogs are added by the
+// program's subclass.
 class TQtDialogs : public TDialogs {
 public:
     TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) override;

@@ -8,6 +8,11 @@ namespace {
 
 const QString MessageDialog = QStringLiteral("message");
 const QString FileDialog = QStringLiteral("files");
+const QString MasterPassDialog = QStringLiteral("master password");
+
+QString ModeName(TMasterPassMode mode) {
+    return mode == TMasterPassMode::Eingabe ? QStringLiteral("enter") : QStringLiteral("set");
+}
 
 TMsgAnswer CautiousAnswer(TMsgButtons buttons) {
     switch (buttons) {
@@ -41,6 +46,11 @@ void TScriptedDialogs::ExpectFileChoice(const QString& title, const QStringList&
     Script.append({FileDialog, title, files});
 }
 
+void TScriptedDialogs::ExpectMasterPassword(TMasterPassMode mode, TMasterPassResult result,
+                                            const QString& typed) {
+    Script.append({MasterPassDialog, ModeName(mode), QVariantList{int(result), typed}});
+}
+
 QString TScriptedDialogs::Report() const {
     QStringList lines = Unexpected;
     for (const TExpectation& pending : Script)
@@ -64,12 +74,28 @@ QVariant TScriptedDialogs::Answer(const TAskedQuestion& question) {
 }
 
 TMsgAnswer TScriptedDialogs::ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) {
-    const QVariant answer = Answer({MessageDialog, text, kind, buttons});
+    const QVariant answer = Answer({MessageDialog, text, kind, buttons, QString()});
     return answer.isValid() ? answer.value<TMsgAnswer>() : CautiousAnswer(buttons);
 }
 
 QStringList TScriptedDialogs::ChooseFiles(const QString& title) {
-    return Answer({FileDialog, title, TMsgKind::Plain, TMsgButtons::OkCancel}).toStringList();
+    return Answer({FileDialog, title, TMsgKind::Plain, TMsgButtons::OkCancel, QString()})
+        .toStringList();
+}
+
+} // namespace quaddle::test
+
+namespace quaddle::test {
+
+TMasterPassResult TScriptedDialogs::AskMasterPassword(TMasterPassMode mode, QString& password) {
+    const QVariantList answer =
+        Answer({MasterPassDialog, ModeName(mode), TMsgKind::Plain, TMsgButtons::OkCancel, password})
+            .toList();
+    if (answer.size() != 2)
+        return mode == TMasterPassMode::Setzen ? TMasterPassResult::Abort
+                                               : TMasterPassResult::Cancel;
+    password = answer.at(1).toString();
+    return TMasterPassResult(answer.at(0).toInt());
 }
 
 } // namespace quaddle::test

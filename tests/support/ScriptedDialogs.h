@@ -13,6 +13,8 @@ struct TAskedQuestion {
     QString Text;
     TMsgKind Kind = TMsgKind::Plain;
     TMsgButtons Buttons = TMsgButtons::Ok;
+    // What a dialog's field held when it was shown.
+    QString Given;
 };
 
 // Answers the program's questions from a script, in order. A question that is not the next
@@ -28,6 +30,9 @@ public:
     void ExpectMessage(const QString& text, TMsgAnswer answer = TMsgAnswer::Ok);
     // An empty list answers as if the user cancelled the file dialog.
     void ExpectFileChoice(const QString& title, const QStringList& files);
+    // The user leaves the master-password dialog with result, having typed typed.
+    void ExpectMasterPassword(TMasterPassMode mode, TMasterPassResult result,
+                              const QString& typed = QString());
 
     // True when every expected question was asked and nothing unexpected was.
     bool Done() const { return Script.isEmpty() && Unexpected.isEmpty(); }
@@ -37,6 +42,7 @@ public:
 
     TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) override;
     QStringList ChooseFiles(const QString& title) override;
+    TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) override;
 
 private:
     struct TExpectation {
