@@ -31,8 +31,8 @@ QString PasswordHash(const QString& text);
 QString Base64Encode(const QByteArray& bytes);
 // Decodes four characters at a time and ignores a last group of fewer than four. In a group,
 // "=" in third place gives one byte, "=" in fourth place only gives two, otherwise three;
-// any other character outside the alphabet counts as "A", so a damaged character spoils
-// only its own bytes and the texts after it still decrypt at their places.
+// any other character outside the alphabet counts as "A". A damaged character so keeps the
+// byte count, and with it the place of every later text in the cipher's sequence.
 QByteArray Base64Decode(const QString& text);
 
 } // namespace quaddle

@@ -84,16 +84,15 @@ void TCfg::ReadSettings(const QDomElement& settings) {
         if (node.isComment() || node.isProcessingInstruction() || node.nodeName().isEmpty())
             continue;
         const QDomElement element = node.toElement();
-        const std::optional<qint32> type =
-            element.hasAttribute(QStringLiteral("type"))
-                ? ParseInteger(element.attribute(QStringLiteral("type")))
-                : std::nullopt;
+        // A missing attribute reads as the empty text, which is no number either.
+        const std::optional<qint32> type = ParseInteger(element.attribute(QStringLiteral("type")));
         if (!type)
             throw TError(QStringLiteral("Bad type attribute"));
+        const qint32 code = *type;
 
         const QString name = element.tagName();
         const QString text = element.text();
-        switch (TSettingType(*type)) {
+        switch (TSettingType(code)) {
         case TSettingType::Boolean:
             SetSetting(name, TSettingValue::Boolean(text.toLower() == QLatin1String("true")));
             break;
@@ -112,7 +111,7 @@ void TCfg::ReadSettings(const QDomElement& settings) {
                                                            : TSettingValue::WideText(text));
             break;
         default:
-            throw TError(QStringLiteral("Unexpected variable type: ") + QString::number(*type));
+            throw TError(QStringLiteral("Unexpected variable type: ") + QString::number(code));
         }
     }
 }
@@ -170,10 +169,11 @@ void TCfg::ReadServer(const QDomElement& server, TCipher& cipher) {
 void TCfg::SaveConfig() {
     const QByteArray contents = WriteConfig();
     QSaveFile file(ConfigPath());
-    // The file holds the credentials; only its owner may read it.
+    // The file holds the credentials; only its owner may read it. The explicit flush matters:
+    // commit() alone does not notice a write that fails while its buffer is flushed.
     const bool saved = file.open(QIODevice::WriteOnly) &&
                        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                       file.write(contents) == contents.size() && file.commit();
+                       file.write(contents) == contents.size() && file.flush() && file.commit();
     if (!saved)
         throw TError(QStringLiteral("The configuration could not be saved to \"%1\": %2")
                          .arg(QFileInfo(file.fileName()).absoluteFilePath(), file.errorString()));

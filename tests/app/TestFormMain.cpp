@@ -91,6 +91,11 @@ private slots:
     void removeOnEmptyListDoesNothing();
     void enterPressesUpload();
     void controlsSwitchBetweenIdleAndRunning();
+    void selectorArmsUploadThatFiresOnce();
+    void selectorOfMissingServerIsIgnored();
+    void masterPasswordEntryShownWhileLocked();
+    void closingSavesConfiguration();
+    void failedSaveIsReportedAndWindowCloses();
 
 private:
     std::unique_ptr<test::TTempProgramDir> ProgramDir;
@@ -252,6 +257,97 @@ void TestFormMain::controlsSwitchBetweenIdleAndRunning() {
     QVERIFY(upload->isVisible() && upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
     QVERIFY(Control<QPushButton>(form, "BFileAdd")->isEnabled());
+}
+
+namespace {
+
+// Saves a configuration with one server, "/a" and "/b" as its folders and "/default" as its
+// default directory; a master password locks it when one is given.
+void SaveOneServer(const QString& masterPassword = QString()) {
+    TCfg cfg;
+    if (!masterPassword.isEmpty()) {
+        cfg.MasterPassword = masterPassword;
+        cfg.SetSetting("PH", TSettingValue::Text(cfg.HashPassword(masterPassword)));
+    }
+    cfg.StoreServer("ftp.example.org", "", "user", "pw", "", "/default", "", "", -1, -1);
+    cfg.ServerNames[0] = "Example";
+    cfg.SetFolder(-1, 0, "/a");
+    cfg.SetFolder(-1, 0, "/b");
+    cfg.SaveConfig();
+}
+
+} // namespace
+
+void TestFormMain::selectorArmsUploadThatFiresOnce() {
+    SaveOneServer();
+    TFormMain form({":0/1"});
+    QVERIFY(form.AutoUpload());
+    QCOMPARE(form.Cfg().CurrentServer, 0);
+    QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/b"));
+
+    Dialogs->ExpectMessage("There are no files to upload.");
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTRY_COMPARE(Dialogs->Asked().size(), 1);
+    QVERIFY(!form.AutoUpload());
+    form.repaint();
+    form.update();
+    QTest::qWait(50);
+    QCOMPARE(Dialogs->Asked().size(), 1);
+}
+
+void TestFormMain::selectorOfMissingServerIsIgnored() {
+    SaveOneServer();
+    TFormMain form({":5/0", "/p/a.jpg"});
+    QVERIFY(!form.AutoUpload());
+    QCOMPARE(PathsOf(form.Files()), QStringList{"/p/a.jpg"});
+    QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/default"));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::qWait(50);
+    QVERIFY(Dialogs->Asked().isEmpty());
+}
+
+void TestFormMain::masterPasswordEntryShownWhileLocked() {
+    SaveOneServer("master");
+    Dialogs->ExpectMasterPassword(TMasterPassMode::Eingabe, TMasterPassResult::Cancel);
+    TFormMain form({});
+    auto* reload = Control<QAction>(form, "MenuReload");
+    QVERIFY(form.Cfg().CredentialsLocked);
+    QVERIFY(reload->isVisible());
+    QCOMPARE(form.Cfg().Servers.at(0)[Username], QString());
+
+    const QString question = "This will reload all data from the configuration file, discarding "
+                             "any changes you may have made. Are you sure?";
+    Dialogs->ExpectMessage(question, TMsgAnswer::No);
+    reload->trigger();
+    QVERIFY(reload->isVisible());
+
+    Dialogs->ExpectMessage(question, TMsgAnswer::Yes);
+    Dialogs->ExpectMasterPassword(TMasterPassMode::Eingabe, TMasterPassResult::Ok, "master");
+    reload->trigger();
+    QVERIFY(!reload->isVisible());
+    QCOMPARE(form.Cfg().Servers.at(0)[Username], QStringLiteral("user"));
+}
+
+void TestFormMain::closingSavesConfiguration() {
+    TFormMain form({});
+    form.Cfg().StoreServer("saved.example.org", "", "", "", "", "", "", "", -1, -1);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(form.close());
+    QVERIFY(ProgramDir->ReadFile("config.xml").contains("saved.example.org"));
+}
+
+void TestFormMain::failedSaveIsReportedAndWindowCloses() {
+    ProgramDir->SetStoredProgramDir(ProgramDir->FilePath("missing/folder"));
+    TFormMain form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    Dialogs->ExpectMessageMatching("The configuration could not be saved to \".*/missing/folder/"
+                                   "config.xml\": .+");
+    QVERIFY(form.close());
+    QVERIFY(!form.isVisible());
 }
 
 QTEST_MAIN(TestFormMain)

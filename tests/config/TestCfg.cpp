@@ -1,5 +1,6 @@
 #include "TempProgramDir.h"
 #include "config/Cfg.h"
+#include "platform/Error.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -30,6 +31,9 @@ private slots:
     void currentServerOutsideRangeIsEmpty_data();
     void currentServerOutsideRangeIsEmpty();
     void foldersAreSetAppendedAndBlanked();
+
+    void lockedCredentialsOfLaterServersAreProtected();
+    void unlockedOrLastServersChangeFreely();
 
     void programDirFromStore_data();
     void programDirFromStore();
@@ -259,6 +263,56 @@ void TestCfg::foldersAreSetAppendedAndBlanked() {
     QVERIFY(cfg.GetFolders(1).isEmpty());
     QVERIFY(cfg.GetFolders(-1).isEmpty());
     QCOMPARE(cfg.ServerFolders.size(), 1);
+}
+
+namespace {
+
+// Three servers whose ciphertexts are held because the master password was not entered;
+// the middle one has none.
+void LockWithHeldCredentials(TCfg& cfg) {
+    cfg.CredentialsLocked = true;
+    cfg.LockedCredentials = {{"AAAA", "BBBB"}, {"", ""}, {"CCCC", ""}};
+    for (qint32 i = 0; i < 3; ++i)
+        cfg.StoreServer(QStringLiteral("host%1").arg(i), "", "", "", "", "", "", "", -1, i);
+}
+
+} // namespace
+
+void TestCfg::lockedCredentialsOfLaterServersAreProtected() {
+    TCfg cfg;
+    LockWithHeldCredentials(cfg);
+    const TServers before = cfg.Servers;
+
+    QVERIFY_THROWS_EXCEPTION(TError, cfg.DeleteServer(0));
+    QVERIFY_THROWS_EXCEPTION(TError, cfg.StoreServer("host0", "", "", "", "", "", "", "", 0, -1));
+    QVERIFY_THROWS_EXCEPTION(TError,
+                             cfg.StoreServer("host0", "", "typed", "", "", "", "", "", 0, 0));
+    QCOMPARE(cfg.Servers, before);
+    QCOMPARE(cfg.ServerNames.at(0), QStringLiteral("New Server"));
+
+    // Keeping the held ciphertexts in place is fine.
+    cfg.StoreServer("renamed", "2121", "", "", "/r", "", "", "", 0, 0);
+    QCOMPARE(cfg.Servers.at(0)[Hostname], QStringLiteral("renamed"));
+    // A server without held ciphertexts changes freely.
+    cfg.StoreServer("host1", "", "user", "pw", "", "", "", "", 1, -1);
+    cfg.DeleteServer(1);
+    QVERIFY(!cfg.ServerExists(1));
+}
+
+void TestCfg::unlockedOrLastServersChangeFreely() {
+    TCfg locked;
+    LockWithHeldCredentials(locked);
+    locked.DeleteServer(2);
+    QVERIFY(!locked.ServerExists(2));
+    // With the last holder gone, the first one no longer has anything after it to spoil.
+    locked.DeleteServer(0);
+    QVERIFY(!locked.ServerExists(0));
+
+    TCfg unlocked;
+    LockWithHeldCredentials(unlocked);
+    unlocked.CredentialsLocked = false;
+    unlocked.DeleteServer(0);
+    QVERIFY(!unlocked.ServerExists(0));
 }
 
 void TestCfg::programDirFromStore_data() {

@@ -31,6 +31,8 @@ void TestStartup::closesNormallyOnSignal() {
     QVERIFY(program.WaitForExit(30000));
     QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
     QCOMPARE(program.ExitCode(), 0);
+    // Closing the window the normal way saves the configuration.
+    QVERIFY(programDir.ReadFile("config.xml").contains("<qdConfig>"));
 }
 
 void TestStartup::saysHowToStartWithoutDisplay() {

@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 namespace quaddle::test {
@@ -42,6 +43,20 @@ void TScriptedDialogs::ExpectMessage(const QString& text, TMsgAnswer answer) {
     Script.append({MessageDialog, text, QVariant::fromValue(answer)});
 }
 
+void TScriptedDialogs::ExpectMessageMatching(const QString& pattern, TMsgAnswer answer) {
+    Script.append({MessageDialog, pattern, QVariant::fromValue(answer), true});
+}
+
+bool TScriptedDialogs::TExpectation::Matches(const TAskedQuestion& question) const {
+    if (Dialog != question.Dialog)
+        return false;
+    if (!IsPattern)
+        return Text == question.Text;
+    const QRegularExpression expression(QRegularExpression::anchoredPattern(Text),
+                                        QRegularExpression::DotMatchesEverythingOption);
+    return expression.match(question.Text).hasMatch();
+}
+
 void TScriptedDialogs::ExpectFileChoice(const QString& title, const QStringList& files) {
     Script.append({FileDialog, title, files});
 }
@@ -60,8 +75,7 @@ QString TScriptedDialogs::Report() const {
 
 QVariant TScriptedDialogs::Answer(const TAskedQuestion& question) {
     AskedSoFar.append(question);
-    if (!Script.isEmpty() && Script.first().Dialog == question.Dialog &&
-        Script.first().Text == question.Text)
+    if (!Script.isEmpty() && Script.first().Matches(question))
         return Script.takeFirst().Answer;
 
     const QString expected = Script.isEmpty() ? QStringLiteral("nothing")

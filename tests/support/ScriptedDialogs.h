@@ -28,6 +28,8 @@ public:
     TScriptedDialogs& operator=(const TScriptedDialogs&) = delete;
 
     void ExpectMessage(const QString& text, TMsgAnswer answer = TMsgAnswer::Ok);
+    // For messages that carry a system's error text: matched by a regular expression.
+    void ExpectMessageMatching(const QString& pattern, TMsgAnswer answer = TMsgAnswer::Ok);
     // An empty list answers as if the user cancelled the file dialog.
     void ExpectFileChoice(const QString& title, const QStringList& files);
     // The user leaves the master-password dialog with result, having typed typed.
@@ -49,6 +51,9 @@ private:
         QString Dialog;
         QString Text;
         QVariant Answer;
+        bool IsPattern = false;
+
+        bool Matches(const TAskedQuestion& question) const;
     };
 
     // The scripted answer to this question, or an invalid value when it was not expected.
