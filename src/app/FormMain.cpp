@@ -1,9 +1,12 @@
 #include "app/FormMain.h"
 
+#include "about/FormAbout.h"
 #include "app/CommandLine.h"
+#include "app/ProgressPanel.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/WebPages.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -23,6 +26,7 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
+#include <cmath>
 
 namespace quaddle {
 
@@ -31,6 +35,10 @@ namespace {
 constexpr int ClientWidth = 394;
 constexpr int ClientHeight = 176;
 constexpr int StatusHeight = 19;
+
+const QString UpdateURL =
+    WebsiteURL + QStringLiteral("index.php/check=") + AppVersion + QStringLiteral("/download.html");
+const QString SupportURL = WebsiteURL + QStringLiteral("forums/");
 
 QString WithoutAccelerator(QString caption) {
     return caption.remove(QLatin1Char('&'));
@@ -133,10 +141,17 @@ void TFormMain::CreateMenus() {
     menuBar()->addMenu(tr("&Servers"))->setObjectName(QStringLiteral("Servers1"));
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    help->addAction(tr("&Look For Updates..."))->setObjectName(QStringLiteral("MenuUpdates"));
-    help->addAction(tr("&Support Forums..."))->setObjectName(QStringLiteral("MenuSupport"));
-    help->addAction(tr("Quaddle &Website..."))->setObjectName(QStringLiteral("MenuWebsite"));
-    help->addAction(tr("&About Quaddle"))->setObjectName(QStringLiteral("MenuAbout"));
+    const auto webPageEntry = [help](const QString& caption, const char* name, QString url) {
+        QAction* entry = help->addAction(caption);
+        entry->setObjectName(QLatin1String(name));
+        connect(entry, &QAction::triggered, help, [url] { OpenWebPage(url); });
+    };
+    webPageEntry(tr("&Look For Updates..."), "MenuUpdates", UpdateURL);
+    webPageEntry(tr("&Support Forums..."), "MenuSupport", SupportURL);
+    webPageEntry(tr("Quaddle &Website..."), "MenuWebsite", WebsiteURL);
+    QAction* about = help->addAction(tr("&About Quaddle"));
+    about->setObjectName(QStringLiteral("MenuAbout"));
+    connect(about, &QAction::triggered, this, &TFormMain::AboutClick);
 }
 
 void TFormMain::CreateStatusBar() {
@@ -144,7 +159,8 @@ void TFormMain::CreateStatusBar() {
     bar->setObjectName(QStringLiteral("Status"));
     bar->setSizeGripEnabled(false);
     bar->setFixedHeight(StatusHeight);
-    StatusProgress = new QWidget(bar);
+    StatusProgress = new TProgressPanel(
+        [this](QPainter& painter, const QRect& rect) { StatusDrawPanel(painter, rect); }, bar);
     StatusProgress->setObjectName(QStringLiteral("StatusProgress"));
     StatusProgress->setFixedWidth(100);
     StatusServer = new QLabel(bar);
@@ -297,17 +313,65 @@ void TFormMain::ServersClick(QAction* entry) {
 }
 
 void TFormMain::UploadStatus(const QString& text, int index) {
-    if (index < 0 && index != -2) {
-        const QString caption = AppName + QLatin1Char(' ') + AppVersion;
-        // The display name first: the window system's title is formatted from both.
-        QApplication::setApplicationDisplayName(caption);
-        setWindowTitle(caption);
-    }
+    if (index < 0 && index != -2)
+        SetCaption(AppName + QLatin1Char(' ') + AppVersion);
     if (index >= 0 && index < StringFiles->rowCount())
         StringFiles->scrollTo(StringFiles->model()->index(index, 0),
                               QAbstractItemView::PositionAtTop);
     if (index != -3)
         RefreshServerDisplay(text, QString());
+}
+
+void TFormMain::SetCaption(const QString& caption) {
+    // The application's title follows the caption; it goes first because the window system's
+    // title is formatted from both.
+    QApplication::setApplicationDisplayName(caption);
+    setWindowTitle(caption);
+}
+
+void TFormMain::UploadProgress(const QString& name, qint64 size, qint64 position) {
+    const qint64 now = Clock();
+    if (size <= 0) {
+        SpeedBytes = 0;
+        FileProgress = 0;
+        SpeedTime = now;
+        StatusProgress->update();
+        return;
+    }
+    const double fraction = double(position) / double(size);
+
+    const qint64 speedAge = now - SpeedTime;
+    if (speedAge > 1000) {
+        SpeedTime = now;
+        const double speed = double(position - SpeedBytes) / (double(speedAge) / 1000) / 1024;
+        SpeedBytes = position;
+        RefreshServerDisplay(name, FormatSpeed(speed));
+    }
+
+    if (now - DisplayTime > 200) {
+        DisplayTime = now;
+        if (fraction - FileProgress > 0.01) {
+            FileProgress = fraction;
+            StatusProgress->update();
+            const int filePercent = static_cast<int>(std::floor(fraction * 100));
+            const int overallPercent =
+                static_cast<int>(std::floor(OverallProgress().value_or(0) * 100));
+            SetCaption(QStringLiteral("%1 ( %2% | %3% )")
+                           .arg(AppName)
+                           .arg(filePercent)
+                           .arg(overallPercent));
+        }
+    }
+}
+
+std::optional<double> TFormMain::OverallProgress() const {
+    // The upload session that reports these counts comes with the upload engine.
+    return std::nullopt;
+}
+
+void TFormMain::StatusDrawPanel(QPainter& painter, const QRect& rect) {
+    DrawProgressBars(painter, rect, OverallProgress(), FileProgress,
+                     palette().color(QPalette::Active, QPalette::Highlight));
 }
 
 void TFormMain::SetControlsEnabled(bool on) {
@@ -344,6 +408,14 @@ void TFormMain::MenuReloadClick() {
     Cfg_->LoadConfig(true);
     MenuReload->setVisible(Cfg_->CredentialsLocked);
     RefreshServerDisplay(QString(), QString());
+}
+
+void TFormMain::AboutClick() {
+    if (!FormAbout)
+        FormAbout = new TFormAbout(this);
+    FormAbout->show();
+    FormAbout->raise();
+    FormAbout->activateWindow();
 }
 
 void TFormMain::BUploadClick() {

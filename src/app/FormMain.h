@@ -2,11 +2,14 @@
 
 #include "config/Cfg.h"
 #include "config/FileList.h"
+#include "platform/Clock.h"
 
 #include <QMainWindow>
 #include <memory>
+#include <optional>
 
 class QComboBox;
+class QDialog;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -34,12 +37,17 @@ public:
     void BuildServersMenu();
     void ServersClick(QAction* entry);
     void UploadStatus(const QString& text, int index);
+    void UploadProgress(const QString& name, qint64 size, qint64 position);
+    void StatusDrawPanel(QPainter& painter, const QRect& rect);
     void SetControlsEnabled(bool on);
+    // Tests step time themselves.
+    void SetClock(TClock clock) { Clock = std::move(clock); }
 
     void BFileAddClick();
     void BFileRemoveClick();
     void BUploadClick();
     void MenuReloadClick();
+    void AboutClick();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,6 +66,9 @@ private:
     void InsertSeparatorAfter(const QString& menuCaption, const QString& entryCaption);
     void ApplySelector(const QString& selector);
     int SelectedFileRow() const;
+    void SetCaption(const QString& caption);
+    // The share of all bytes of the running upload sent so far; none while idle.
+    std::optional<double> OverallProgress() const;
 
     QTableWidget* StringFiles = nullptr;
     QPushButton* BFileAdd = nullptr;
@@ -74,6 +85,14 @@ private:
     TFileList Files_;
     bool AutoUpload_ = false;
     bool UserCancelled = false;
+    // Progress display: fraction of the current file last shown, and the last speed sample
+    // and display update, in milliseconds of Clock.
+    double FileProgress = 0;
+    qint64 SpeedBytes = 0;
+    qint64 SpeedTime = 0;
+    qint64 DisplayTime = 0;
+    TClock Clock = MonotonicClock();
+    QDialog* FormAbout = nullptr;
 };
 
 } // namespace quaddle

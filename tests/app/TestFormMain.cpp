@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
+#include "WidgetLookup.h"
 #include "app/FormMain.h"
 
 #include <QApplication>
@@ -15,15 +16,9 @@
 #include <memory>
 
 using namespace quaddle;
+using quaddle::test::Control;
 
 namespace {
-
-template <typename Widget> Widget* Control(const QWidget& form, const char* name) {
-    auto* widget = form.findChild<Widget*>(QLatin1String(name));
-    if (!widget)
-        qFatal("control %s missing", name);
-    return widget;
-}
 
 QStringList GridTexts(const QWidget& form) {
     auto* grid = Control<QTableWidget>(form, "StringFiles");

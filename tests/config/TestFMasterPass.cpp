@@ -1,4 +1,5 @@
 #include "ScriptedDialogs.h"
+#include "WidgetLookup.h"
 #include "config/FMasterPass.h"
 
 #include <QLabel>
@@ -9,15 +10,9 @@
 #include <functional>
 
 using namespace quaddle;
+using quaddle::test::Control;
 
 namespace {
-
-template <typename Widget> Widget* Control(const QWidget& dialog, const char* name) {
-    auto* widget = dialog.findChild<Widget*>(QLatin1String(name));
-    if (!widget)
-        qFatal("control %s missing", name);
-    return widget;
-}
 
 // Shows the dialog modally, lets act do what the user does, and returns the outcome.
 TMasterPassResult Run(TFMasterPass& dialog, const std::function<void()>& act) {

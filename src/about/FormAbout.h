@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QDialog>
+
+namespace quaddle {
+
+// The about box: program name and version, links to the website and the author's mail
+// address, a credit line and the donators.
+class TFormAbout : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TFormAbout(QWidget* parent = nullptr);
+};
+
+} // namespace quaddle

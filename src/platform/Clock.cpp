@@ -1,0 +1,14 @@
+#include "platform/Clock.h"
+
+#include <QElapsedTimer>
+#include <memory>
+
+namespace quaddle {
+
+TClock MonotonicClock() {
+    auto timer = std::make_shared<QElapsedTimer>();
+    timer->start();
+    return [timer] { return timer->elapsed(); };
+}
+
+} // namespace quaddle
