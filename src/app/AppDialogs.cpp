@@ -1,10 +1,16 @@
 #include "app/AppDialogs.h"
 
 #include "config/FMasterPass.h"
+#include "upload/FormDialog.h"
+#include "upload/FormLogin.h"
 
 #include <QApplication>
 
 namespace quaddle {
+
+TAppDialogs::TAppDialogs() = default;
+
+TAppDialogs::~TAppDialogs() = default;
 
 TMasterPassResult TAppDialogs::AskMasterPassword(TMasterPassMode mode, QString& password) {
     TFMasterPass dialog(QApplication::activeWindow());
@@ -13,6 +19,17 @@ TMasterPassResult TAppDialogs::AskMasterPassword(TMasterPassMode mode, QString& 
     dialog.exec();
     password = dialog.Password();
     return dialog.Outcome();
+}
+
+bool TAppDialogs::AskLogin(QString& user, QString& password) {
+    TFormLogin dialog(QApplication::activeWindow());
+    return dialog.Ask(user, password);
+}
+
+int TAppDialogs::AskUser(TAskMode mode, const QString& name) {
+    if (!FormDialog)
+        FormDialog = std::make_unique<TFormDialog>();
+    return FormDialog->Ask(mode, name);
 }
 
 } // namespace quaddle

@@ -365,8 +365,9 @@ void TFormMain::UploadProgress(const QString& name, qint64 size, qint64 position
 }
 
 std::optional<double> TFormMain::OverallProgress() const {
-    // The upload session that reports these counts comes with the upload engine.
-    return std::nullopt;
+    if (!Upload || Upload->BytesTotal() <= 0)
+        return std::nullopt;
+    return double(Upload->BytesDone()) / double(Upload->BytesTotal());
 }
 
 void TFormMain::StatusDrawPanel(QPainter& painter, const QRect& rect) {

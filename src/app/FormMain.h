@@ -3,6 +3,7 @@
 #include "config/Cfg.h"
 #include "config/FileList.h"
 #include "platform/Clock.h"
+#include "upload/Upload.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -82,6 +83,8 @@ private:
     QAction* MenuReload = nullptr;
 
     std::unique_ptr<TCfg> Cfg_;
+    // The session of the running upload; none while idle.
+    std::unique_ptr<TUpload> Upload;
     TFileList Files_;
     bool AutoUpload_ = false;
     bool UserCancelled = false;

@@ -18,6 +18,9 @@ enum class TMsgAnswer { Ok, Cancel, Yes, No, Abort };
 enum class TMasterPassMode { Eingabe, Setzen };
 enum class TMasterPassResult { Ok, Cancel, Abort };
 
+// The question about a remote clash: a file that exists already, or a directory that does not.
+enum class TAskMode { File, Directory };
+
 // Line breaks inside message texts.
 const QString LineBreak = QStringLiteral("\n");
 
@@ -36,6 +39,14 @@ public:
 
     // Shows the master-password dialog; password receives the typed text.
     virtual TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) = 0;
+
+    // The "Remote Login" prompt: user comes in and both go out; false when cancelled.
+    virtual bool AskLogin(QString& user, QString& password) = 0;
+
+    // The file-exists or directory-not-found question about name. The answer is 1 (overwrite
+    // or create), 2 (rename) or 128 (skip or cancel), plus 1024 when the user asked to
+    // remember it for the session.
+    virtual int AskUser(TAskMode mode, const QString& name) = 0;
 };
 
 // The implementation in use. The program installs the one that shows real windows;

@@ -16,7 +16,12 @@ namespace {
 
 // Shows the dialog modally, lets act do what the user does, and returns the outcome.
 TMasterPassResult Run(TFMasterPass& dialog, const std::function<void()>& act) {
-    QTimer::singleShot(0, &dialog, act);
+    // A check failing inside act leaves the dialog open, so it is closed then.
+    QTimer::singleShot(0, &dialog, [&dialog, act] {
+        act();
+        if (dialog.isVisible())
+            dialog.done(-1);
+    });
     dialog.exec();
     return dialog.Outcome();
 }

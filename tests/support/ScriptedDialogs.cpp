@@ -10,6 +10,12 @@ namespace {
 const QString MessageDialog = QStringLiteral("message");
 const QString FileDialog = QStringLiteral("files");
 const QString MasterPassDialog = QStringLiteral("master password");
+const QString LoginDialog = QStringLiteral("login");
+
+QString AskDialog(TAskMode mode) {
+    return mode == TAskMode::File ? QStringLiteral("file exists")
+                                  : QStringLiteral("directory missing");
+}
 
 QString ModeName(TMasterPassMode mode) {
     return mode == TMasterPassMode::Eingabe ? QStringLiteral("enter") : QStringLiteral("set");
@@ -66,6 +72,18 @@ void TScriptedDialogs::ExpectMasterPassword(TMasterPassMode mode, TMasterPassRes
     Script.append({MasterPassDialog, ModeName(mode), QVariantList{int(result), typed}});
 }
 
+void TScriptedDialogs::ExpectLogin(const QString& user, const QString& password) {
+    Script.append({LoginDialog, QString(), QStringList{user, password}});
+}
+
+void TScriptedDialogs::ExpectLoginCancelled() {
+    Script.append({LoginDialog, QString(), QStringList{}});
+}
+
+void TScriptedDialogs::ExpectAskUser(TAskMode mode, const QString& name, int answer) {
+    Script.append({AskDialog(mode), name, answer});
+}
+
 QString TScriptedDialogs::Report() const {
     QStringList lines = Unexpected;
     for (const TExpectation& pending : Script)
@@ -110,6 +128,23 @@ TMasterPassResult TScriptedDialogs::AskMasterPassword(TMasterPassMode mode, QStr
                                                : TMasterPassResult::Cancel;
     password = answer.at(1).toString();
     return TMasterPassResult(answer.at(0).toInt());
+}
+
+bool TScriptedDialogs::AskLogin(QString& user, QString& password) {
+    const QStringList answer =
+        Answer({LoginDialog, QString(), TMsgKind::Plain, TMsgButtons::OkCancel, user})
+            .toStringList();
+    if (answer.size() != 2)
+        return false;
+    user = answer.at(0);
+    password = answer.at(1);
+    return true;
+}
+
+int TScriptedDialogs::AskUser(TAskMode mode, const QString& name) {
+    const QVariant answer =
+        Answer({AskDialog(mode), name, TMsgKind::Plain, TMsgButtons::OkCancel, QString()});
+    return answer.isValid() ? answer.toInt() : 128;
 }
 
 } // namespace quaddle::test

@@ -35,6 +35,10 @@ public:
     // The user leaves the master-password dialog with result, having typed typed.
     void ExpectMasterPassword(TMasterPassMode mode, TMasterPassResult result,
                               const QString& typed = QString());
+    // The login prompt, answered OK with the given credentials, or cancelled.
+    void ExpectLogin(const QString& user, const QString& password);
+    void ExpectLoginCancelled();
+    void ExpectAskUser(TAskMode mode, const QString& name, int answer);
 
     // True when every expected question was asked and nothing unexpected was.
     bool Done() const { return Script.isEmpty() && Unexpected.isEmpty(); }
@@ -45,6 +49,8 @@ public:
     TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) override;
     QStringList ChooseFiles(const QString& title) override;
     TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) override;
+    bool AskLogin(QString& user, QString& password) override;
+    int AskUser(TAskMode mode, const QString& name) override;
 
 private:
     struct TExpectation {

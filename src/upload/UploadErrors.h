@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace quaddle {
+
+// The errors that end an upload run, as the user reads them.
+namespace UploadErrors {
+const QString FileMissing = QStringLiteral("A file you are trying to upload does not exist.");
+const QString ChangeDirFailed =
+    QStringLiteral("Could not change working directory. Please make sure that the directory "
+                   "exists and is writable.");
+const QString ConnectFailed =
+    QStringLiteral("Could not connect to remote server. Please check your server settings.");
+const QString MakeDirFailed = QStringLiteral(
+    "Could not create directory. Please create the directory manually and try again.");
+const QString ConnectionLost =
+    QStringLiteral("Quaddle lost connection to the server. Please try again.");
+const QString UnexpectedResponse = QStringLiteral("Unexpected response.");
+const QString HelperMissing =
+    QStringLiteral("Some required files are missing. Please reinstall Quaddle.");
+} // namespace UploadErrors
+
+} // namespace quaddle
