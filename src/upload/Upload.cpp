@@ -60,7 +60,7 @@ TUploadResults TUpload::UploadFiles(const TFileList& files) {
         if (!QFileInfo::exists(entry.Path))
             throw TError(UploadErrors::FileMissing);
         const qint64 size = LocalFileSize(entry.Path);
-        FileSizes.append({entry.Path, size});
+        FileSizes.insert(entry.Path, size);
         // A file that cannot be read adds nothing, so the overall share stays right.
         if (size > 0)
             BytesTotal_ += size;
@@ -190,10 +190,10 @@ QStringList TUpload::LogLines() const {
 }
 
 std::optional<qint64> TUpload::FileSizeOf(const QString& localPath) const {
-    for (const auto& [path, size] : FileSizes)
-        if (path == localPath)
-            return size;
-    return std::nullopt;
+    const auto found = FileSizes.constFind(localPath);
+    if (found == FileSizes.constEnd())
+        return std::nullopt;
+    return *found;
 }
 
 void TUpload::ReportProgress(const QString& localPath, const QString& remoteName, qint64 sent) {

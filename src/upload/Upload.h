@@ -4,6 +4,7 @@
 #include "platform/Dialogs.h"
 #include "upload/UploadProtokoll.h"
 
+#include <QHash>
 #include <QMutex>
 #include <QStringList>
 #include <atomic>
@@ -71,6 +72,9 @@ public:
     qint64 BytesDone() const { return BytesDone_; }
     qint64 BytesTotal() const { return BytesTotal_; }
 
+    // Logs message as an error and asks whether to go on; false when cancelled.
+    bool AskIgnoreError(const QString& message);
+
     // The size of a local file, -1 when it cannot be opened for reading.
     static qint64 LocalFileSize(const QString& path);
     static QString ZeroPad(const QString& text, int width);
@@ -80,7 +84,6 @@ private:
     bool RenameExisting(const QString& name);
     bool CreateDirPath(const QString& path);
     int AskUser(TAskMode mode, const QString& name);
-    bool AskIgnoreError(const QString& message);
     std::optional<qint64> FileSizeOf(const QString& localPath) const;
 
     std::unique_ptr<TUploadProtokoll> Protokoll_;
@@ -94,7 +97,7 @@ private:
     qint64 BytesDone_ = 0;
     qint64 BytesFinished = 0;
     qint64 BytesTotal_ = 0;
-    QList<QPair<QString, qint64>> FileSizes;
+    QHash<QString, qint64> FileSizes;
     std::atomic<bool> Cancelled_ = false;
 };
 

@@ -1,0 +1,376 @@
+#include "upload/FtpClient.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QRegularExpression>
+#include <netdb.h>
+
+namespace quaddle {
+
+namespace {
+
+// A reply line longer than this without a line end is no FTP server talking.
+constexpr qint64 MaxReplyLine = 64 * 1024;
+
+quint16 PortNumber(const QString& port) {
+    bool numeric = false;
+    const uint number = port.toUInt(&numeric);
+    if (numeric)
+        return number <= 65535 ? quint16(number) : 0;
+    const servent* service = getservbyname(port.toLocal8Bit().constData(), "tcp");
+    return service ? ntohs(quint16(service->s_port)) : 0;
+}
+
+bool IsCode(QStringView text) {
+    return text.size() >= 3 && text[0].isDigit() && text[1].isDigit() && text[2].isDigit();
+}
+
+} // namespace
+
+TFtpClient::TFtpClient() {
+    Deadline.setSingleShot(true);
+    connect(&Deadline, &QTimer::timeout, this, &TFtpClient::TimedOut);
+    connect(&Control, &QTcpSocket::connected, this, &TFtpClient::Wake);
+    connect(&Control, &QTcpSocket::readyRead, this, &TFtpClient::ReadReplies);
+    connect(&Control, &QTcpSocket::disconnected, this, [this] {
+        Broken = true;
+        Wake();
+    });
+    connect(&Control, &QTcpSocket::errorOccurred, this, [this] {
+        Fail(Control.errorString());
+        Broken = true;
+        Wake();
+    });
+    connect(&Listener, &QTcpServer::newConnection, this, &TFtpClient::Wake);
+}
+
+TFtpClient::~TFtpClient() {
+    Abort();
+}
+
+bool TFtpClient::Open() {
+    Broken = false;
+    Replies.clear();
+    MultiLineCode.clear();
+    Response.clear();
+    const quint16 port = PortNumber(Port);
+    if (port == 0) {
+        Fail(QStringLiteral("The port \"%1\" is no port number.").arg(Port));
+        return false;
+    }
+    Control.connectToHost(HostName, port);
+    if (!WaitFor([this] { return Connected(); }))
+        return false;
+    TReply greeting;
+    return WaitReply(greeting) && greeting.Code == 220;
+}
+
+bool TFtpClient::User() {
+    return Command(QStringLiteral("USER ") + UserName, {331, 230});
+}
+
+bool TFtpClient::Pass() {
+    return Command(QStringLiteral("PASS ") + PassWord, {230, 332});
+}
+
+bool TFtpClient::Type() {
+    return Command(Binary ? QStringLiteral("TYPE I") : QStringLiteral("TYPE A"), {200});
+}
+
+bool TFtpClient::ChangeDir() {
+    return Command(QStringLiteral("CWD ") + HostDirName, {200, 250, 257});
+}
+
+bool TFtpClient::Size() {
+    Size_ = -1;
+    if (!Command(QStringLiteral("SIZE ") + HostFileName, {213}))
+        return false;
+    bool numeric = false;
+    const qint64 size = Response.mid(4).trimmed().toLongLong(&numeric);
+    Size_ = numeric ? size : -1;
+    return true;
+}
+
+bool TFtpClient::MakeDir() {
+    return Command(QStringLiteral("MKD ") + HostFileName, {200, 250, 257});
+}
+
+bool TFtpClient::Rename() {
+    return Command(QStringLiteral("RNFR ") + HostFileName, {350}) &&
+           Command(QStringLiteral("RNTO ") + LocalFileName, {200, 250, 257});
+}
+
+bool TFtpClient::Store() {
+    QFile file(LocalFileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Fail(QStringLiteral("Cannot read \"%1\": %2").arg(LocalFileName, file.errorString()));
+        return false;
+    }
+    if (!OpenDataChannel())
+        return false;
+    TReply reply;
+    if (!Send(QStringLiteral("STOR ") + HostFileName) || !WaitReply(reply) ||
+        (reply.Code != 150 && reply.Code != 125)) {
+        CloseData();
+        return false;
+    }
+    const bool replyDecides = Transfer(file);
+    CloseData();
+    return replyDecides && WaitReply(reply) && (reply.Code == 226 || reply.Code == 250);
+}
+
+void TFtpClient::Abort() {
+    Broken = true;
+    CloseData();
+    Control.abort();
+    Wake();
+}
+
+bool TFtpClient::Command(const QString& line, std::initializer_list<int> accepted) {
+    TReply reply;
+    if (!Send(line) || !WaitReply(reply))
+        return false;
+    return std::find(accepted.begin(), accepted.end(), reply.Code) != accepted.end();
+}
+
+bool TFtpClient::Send(const QString& line) {
+    if (!Connected()) {
+        Fail(QStringLiteral("Not connected."));
+        return false;
+    }
+    // A line break inside a name would end the command early and start another one.
+    if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+        Fail(QStringLiteral("The name contains a line break, which cannot be sent to the "
+                            "server."));
+        return false;
+    }
+    // Replies nobody asked for must not be taken for the answer to this command.
+    Replies.clear();
+    if (OnCommand)
+        OnCommand(line);
+    Control.write(line.toUtf8() + "\r\n");
+    return true;
+}
+
+bool TFtpClient::WaitReply(TReply& reply) {
+    if (!WaitFor([this] { return !Replies.isEmpty(); }))
+        return false;
+    reply = Replies.dequeue();
+    Status = reply.Code;
+    Response = reply.Line;
+    return true;
+}
+
+bool TFtpClient::WaitFor(const std::function<bool()>& done) {
+    if (done())
+        return true;
+    if (Broken)
+        return false;
+    QEventLoop loop;
+    QEventLoop* const outerLoop = WaitLoop;
+    const std::function<bool()>* const outerDone = WaitDone;
+    WaitLoop = &loop;
+    WaitDone = &done;
+    if (Timeout > 0)
+        Deadline.start(Timeout * 1000);
+    // Quitting the application ends the wait like a time-out.
+    const QMetaObject::Connection quitting = connect(
+        QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    loop.exec();
+    disconnect(quitting);
+    Deadline.stop();
+    WaitLoop = outerLoop;
+    WaitDone = outerDone;
+    return done();
+}
+
+void TFtpClient::Wake() {
+    if (WaitLoop && (Broken || (*WaitDone)()))
+        WaitLoop->quit();
+}
+
+void TFtpClient::TimedOut() {
+    CloseData();
+    Control.abort();
+    Broken = true;
+    Status = 426;
+    Response = QStringLiteral("426 Timeout");
+    Wake();
+}
+
+void TFtpClient::Fail(const QString& response) {
+    Status = 0;
+    Response = response;
+}
+
+void TFtpClient::LocalFailure(const QString& message) {
+    // The status code stays that of the last reply, which the error event reports.
+    Response = message;
+    if (OnError)
+        OnError(message);
+}
+
+void TFtpClient::ReadReplies() {
+    while (Control.canReadLine()) {
+        QByteArray raw = Control.readLine();
+        while (raw.endsWith('\n') || raw.endsWith('\r'))
+            raw.chop(1);
+        const QString line = QString::fromUtf8(raw);
+        if (OnResponse)
+            OnResponse(line);
+        if (!MultiLineCode.isEmpty()) {
+            // Inside a multi-line reply only "code " or the bare code ends it.
+            if (line == MultiLineCode || line.startsWith(MultiLineCode + QLatin1Char(' ')))
+                MultiLineCode.clear();
+            else
+                continue;
+        } else if (!IsCode(line)) {
+            continue;
+        } else if (line.size() > 3 && line[3] == QLatin1Char('-')) {
+            MultiLineCode = line.left(3);
+            continue;
+        }
+        Replies.enqueue({line.left(3).toInt(), line});
+    }
+    if (Control.bytesAvailable() > MaxReplyLine) {
+        Fail(QStringLiteral("The server sent a reply line that does not end."));
+        Abort();
+        return;
+    }
+    Wake();
+}
+
+bool TFtpClient::OpenDataChannel() {
+    CloseData();
+    return Passive ? ConnectPassive() : ListenActive();
+}
+
+bool TFtpClient::ConnectPassive() {
+    if (!Command(QStringLiteral("PASV"), {200, 227}))
+        return false;
+    static const QRegularExpression address(
+        QStringLiteral("(\\d+),(\\d+),(\\d+),(\\d+),(\\d+),(\\d+)"));
+    const QRegularExpressionMatch match = address.match(Response);
+    if (!match.hasMatch()) {
+        LocalFailure(QStringLiteral("The server's PASV reply names no address: ") + Response);
+        return false;
+    }
+    const auto port = quint16(match.captured(5).toUInt() * 256 + match.captured(6).toUInt());
+    // Servers behind NAT often name a private address; the control connection's peer is the
+    // address that is known to reach the server.
+    Data = new QTcpSocket(this);
+    connect(Data, &QTcpSocket::connected, this, &TFtpClient::Wake);
+    connect(Data, &QTcpSocket::errorOccurred, this, [this] {
+        DataClosed = true;
+        Wake();
+    });
+    Data->connectToHost(Control.peerAddress(), port);
+    if (!WaitFor(
+            [this] { return DataClosed || Data->state() == QAbstractSocket::ConnectedState; }) ||
+        DataClosed) {
+        LocalFailure(QStringLiteral("Could not open the data connection: ") + Data->errorString());
+        CloseData();
+        return false;
+    }
+    return true;
+}
+
+bool TFtpClient::ListenActive() {
+    bool ipv4 = false;
+    const quint32 local = Control.localAddress().toIPv4Address(&ipv4);
+    if (!ipv4) {
+        LocalFailure(
+            QStringLiteral("Active mode needs an IPv4 connection; please use passive mode."));
+        return false;
+    }
+    if (!Listener.listen(QHostAddress(local), 0)) {
+        LocalFailure(QStringLiteral("Could not open a port for the data connection: ") +
+                     Listener.errorString());
+        return false;
+    }
+    const quint16 port = Listener.serverPort();
+    return Command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+                       .arg(local >> 24)
+                       .arg((local >> 16) & 0xFF)
+                       .arg((local >> 8) & 0xFF)
+                       .arg(local & 0xFF)
+                       .arg(port >> 8)
+                       .arg(port & 0xFF),
+                   {200, 227});
+}
+
+bool TFtpClient::Transfer(QFile& file) {
+    if (!Data && !AcceptActive())
+        return !Replies.isEmpty();
+    connect(Data, &QTcpSocket::disconnected, this, [this] {
+        DataClosed = true;
+        Wake();
+    });
+    connect(Data, &QTcpSocket::bytesWritten, this, [this, &file] { Pump(file); });
+
+    Sent = 0;
+    SendFinished = false;
+    Pump(file);
+    WaitFor([this] {
+        return DataClosed || !Replies.isEmpty() || (SendFinished && Data->bytesToWrite() == 0);
+    });
+    if (SendFinished && !DataClosed && Data->bytesToWrite() == 0) {
+        Data->disconnectFromHost();
+        return true;
+    }
+    // Stopped early: a reply from the server tells why; without one the connection broke.
+    if (!Replies.isEmpty())
+        return true;
+    if (!Broken)
+        Fail(QStringLiteral("The data connection was closed during the transfer."));
+    return false;
+}
+
+bool TFtpClient::AcceptActive() {
+    if (!WaitFor([this] { return Listener.hasPendingConnections() || !Replies.isEmpty(); }) ||
+        !Listener.hasPendingConnections()) {
+        if (Replies.isEmpty() && !Broken)
+            LocalFailure(QStringLiteral("The server did not open the data connection."));
+        return false;
+    }
+    Data = Listener.nextPendingConnection();
+    Data->setParent(this);
+    Listener.close();
+    connect(Data, &QTcpSocket::errorOccurred, this, [this] {
+        DataClosed = true;
+        Wake();
+    });
+    return true;
+}
+
+void TFtpClient::Pump(QFile& file) {
+    while (!SendFinished && !DataClosed && Data->bytesToWrite() < SendWindow) {
+        if (Timeout > 0 && WaitLoop)
+            Deadline.start(Timeout * 1000);
+        if (OnProgress)
+            OnProgress(Sent);
+        if (Broken || DataClosed || !Data)
+            return;
+        const QByteArray block = file.read(BlockSize);
+        if (block.isEmpty()) {
+            SendFinished = true;
+            break;
+        }
+        Data->write(block);
+        Sent += block.size();
+    }
+    Wake();
+}
+
+void TFtpClient::CloseData() {
+    Listener.close();
+    if (Data) {
+        Data->disconnect(this);
+        Data->abort();
+        Data->deleteLater();
+        Data = nullptr;
+    }
+    DataClosed = false;
+}
+
+} // namespace quaddle

@@ -1,0 +1,84 @@
+"""An FTP server for tests, built on pyftpdlib, that misbehaves in one chosen way.
+
+Usage: faulty_ftpd.py MODE DIRECTORY USER PASSWORD
+Prints "listening on 127.0.0.1:PORT" on stderr once it accepts connections.
+"""
+import logging
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
+
+
+class FaultyDTPHandler(DTPHandler):
+    def handle_read_event(self):
+        DTPHandler.handle_read_event(self)
+        if MODE == "closestor" and self.tot_bytes_received > 0:
+            self.cmd_channel.close()
+
+
+class FaultyHandler(FTPHandler):
+    dtp_handler = FaultyDTPHandler
+
+    def handle(self):
+        if MODE == "multiline220":
+            self.push("220-Welcome to the\r\n")
+            self.push("220-faulty test server\r\n")
+            self.push(" indented continuation\r\n")
+            self.respond("220 Ready.")
+        else:
+            FTPHandler.handle(self)
+
+    def respond(self, resp, logfun=logging.debug):
+        if MODE == "force125" and resp.startswith("150 "):
+            resp = "125" + resp[3:]
+        FTPHandler.respond(self, resp, logfun)
+
+    def ftp_USER(self, line):
+        if MODE != "user230":
+            return FTPHandler.ftp_USER(self, line)
+        self.username = line
+        self.handle_auth_success(self.authorizer.get_home_dir(line), "", "Logged in.")
+
+    def ftp_PASS(self, line):
+        if MODE == "user230" and self.authenticated:
+            return self.respond("230 Already logged in.")
+        return FTPHandler.ftp_PASS(self, line)
+
+    def ftp_SIZE(self, path):
+        if MODE == "nosize":
+            return self.respond("502 Command not implemented.")
+        return FTPHandler.ftp_SIZE(self, path)
+
+    def ftp_CWD(self, path):
+        if MODE == "stallcwd":
+            time.sleep(20)
+        return FTPHandler.ftp_CWD(self, path)
+
+    def ftp_PASV(self, line):
+        if MODE == "badpasv":
+            return self.respond("227 Entering Passive Mode.")
+        return FTPHandler.ftp_PASV(self, line)
+
+    def ftp_STOR(self, file, mode="w"):
+        if MODE == "storfull":
+            return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
+        return FTPHandler.ftp_STOR(self, file, mode)
+
+
+def main():
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(USER, PASSWORD, DIRECTORY, perm="elradfmwMT")
+    FaultyHandler.authorizer = authorizer
+    server = FTPServer(("127.0.0.1", 0), FaultyHandler)
+    port = server.socket.getsockname()[1]
+    sys.stderr.write("listening on 127.0.0.1:%d\n" % port)
+    sys.stderr.flush()
+    server.serve_forever()
+
+
+main()
