@@ -171,6 +171,7 @@ bool TFtpClient::WaitFor(const std::function<bool()>& done) {
     const std::function<bool()>* const outerDone = WaitDone;
     WaitLoop = &loop;
     WaitDone = &done;
+    SinceActivity.start();
     if (Timeout > 0)
         Deadline.start(Timeout * 1000);
     // Quitting the application ends the wait like a time-out.
@@ -190,6 +191,13 @@ void TFtpClient::Wake() {
 }
 
 void TFtpClient::TimedOut() {
+    // Progress moves the deadline on; it is checked here rather than by restarting the timer
+    // for every block sent.
+    const qint64 quiet = SinceActivity.elapsed();
+    if (quiet < Timeout * 1000) {
+        Deadline.start(int(Timeout * 1000 - quiet));
+        return;
+    }
     CloseData();
     Control.abort();
     Broken = true;
@@ -310,6 +318,7 @@ bool TFtpClient::Transfer(QFile& file) {
 
     Sent = 0;
     SendFinished = false;
+    ReadFailed = false;
     Pump(file);
     WaitFor([this] {
         return DataClosed || !Replies.isEmpty() || (SendFinished && Data->bytesToWrite() == 0);
@@ -321,7 +330,7 @@ bool TFtpClient::Transfer(QFile& file) {
     // Stopped early: a reply from the server tells why; without one the connection broke.
     if (!Replies.isEmpty())
         return true;
-    if (!Broken)
+    if (!Broken && !ReadFailed)
         Fail(QStringLiteral("The data connection was closed during the transfer."));
     return false;
 }
@@ -344,20 +353,35 @@ bool TFtpClient::AcceptActive() {
 }
 
 void TFtpClient::Pump(QFile& file) {
+    // Blocks are reported one by one but handed to the socket in batches, which saves a
+    // system call per block; the batch and the socket's queue bound the memory used.
     while (!SendFinished && !DataClosed && Data->bytesToWrite() < SendWindow) {
-        if (Timeout > 0 && WaitLoop)
-            Deadline.start(Timeout * 1000);
-        if (OnProgress)
-            OnProgress(Sent);
-        if (Broken || DataClosed || !Data)
-            return;
-        const QByteArray block = file.read(BlockSize);
-        if (block.isEmpty()) {
-            SendFinished = true;
-            break;
+        QByteArray batch(SendWindow, Qt::Uninitialized);
+        qint64 filled = 0;
+        while (filled + BlockSize <= SendWindow) {
+            SinceActivity.start();
+            if (OnProgress)
+                OnProgress(Sent);
+            if (Broken || !Data)
+                return;
+            const qint64 read = file.read(batch.data() + filled, BlockSize);
+            if (read < 0) {
+                LocalFailure(QStringLiteral("Cannot read \"%1\": %2")
+                                 .arg(file.fileName(), file.errorString()));
+                ReadFailed = true;
+                DataClosed = true;
+                break;
+            }
+            if (read == 0) {
+                SendFinished = true;
+                break;
+            }
+            filled += read;
+            Sent += read;
         }
-        Data->write(block);
-        Sent += block.size();
+        batch.truncate(filled);
+        if (!batch.isEmpty() && Data)
+            Data->write(batch);
     }
     Wake();
 }

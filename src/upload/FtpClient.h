@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QQueue>
@@ -94,6 +95,7 @@ private:
     QTcpServer Listener;
     QTcpSocket* Data = nullptr;
     QTimer Deadline;
+    QElapsedTimer SinceActivity; // since the wait began or the last block was sent
     QEventLoop* WaitLoop = nullptr;
     const std::function<bool()>* WaitDone = nullptr;
     QQueue<TReply> Replies;
@@ -101,6 +103,7 @@ private:
     bool Broken = false; // the wait ended by abort, time-out or a lost connection
     bool DataClosed = false;
     bool SendFinished = false;
+    bool ReadFailed = false;
     qint64 Sent = 0;
     int Status = 0;
     QString Response;
