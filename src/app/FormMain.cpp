@@ -120,6 +120,7 @@ void TFormMain::CreateControls() {
     BCancel->setEnabled(false);
     BCancel->hide();
     connect(BUpload, &QPushButton::clicked, this, &TFormMain::BUploadClick);
+    connect(BCancel, &QPushButton::clicked, this, &TFormMain::BCancelClick);
 
     setTabOrder(BUpload, StringFiles);
     setTabOrder(StringFiles, BFileAdd);
@@ -419,15 +420,6 @@ void TFormMain::AboutClick() {
     FormAbout->activateWindow();
 }
 
-void TFormMain::BUploadClick() {
-    UserCancelled = false;
-    if (Files_.isEmpty()) {
-        Dialogs().ShowMessage(tr("There are no files to upload."), TMsgKind::Error,
-                              TMsgButtons::Ok);
-        return;
-    }
-}
-
 void TFormMain::paintEvent(QPaintEvent* event) {
     QMainWindow::paintEvent(event);
     if (!AutoUpload_)
@@ -444,6 +436,9 @@ void TFormMain::showEvent(QShowEvent* event) {
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
+    // Closing the window in the middle of an upload stops the upload.
+    if (Upload)
+        BCancelClick();
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
     try {

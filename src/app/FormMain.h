@@ -47,6 +47,9 @@ public:
     void BFileAddClick();
     void BFileRemoveClick();
     void BUploadClick();
+    void BCancelClick();
+    const TUploadResults& GetUploadResults() const { return UploadResults; }
+    const TRenamedFiles& GetRenamedFiles() const { return RenamedFiles; }
     void MenuReloadClick();
     void AboutClick();
 
@@ -68,6 +71,11 @@ private:
     void ApplySelector(const QString& selector);
     int SelectedFileRow() const;
     void SetCaption(const QString& caption);
+    // The parts of an upload run.
+    bool CheckServerChosen(const TServer& server);
+    void RunUpload(const TServer& server, const QString& remoteDir);
+    void EndUpload();
+    void WriteLog(const QStringList& lines);
     // The share of all bytes of the running upload sent so far; none while idle.
     std::optional<double> OverallProgress() const;
 
@@ -88,6 +96,8 @@ private:
     TFileList Files_;
     bool AutoUpload_ = false;
     bool UserCancelled = false;
+    TUploadResults UploadResults;
+    TRenamedFiles RenamedFiles;
     // Progress display: fraction of the current file last shown, and the last speed sample
     // and display update, in milliseconds of Clock.
     double FileProgress = 0;

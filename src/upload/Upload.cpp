@@ -46,6 +46,9 @@ bool TUpload::EnterDir(const QString& dir, bool createWithoutAsking, bool create
         return true;
     if (Protokoll_->ChangeDir(dir))
         return true;
+    // After Cancel the directory is not missing, the connection is gone: nothing to ask.
+    if (Cancelled_)
+        return false;
     if (!createIfMissing)
         throw TError(UploadErrors::ChangeDirFailed);
     if (!createWithoutAsking && AskUser(TAskMode::Directory, dir) != PolicyOverwrite)

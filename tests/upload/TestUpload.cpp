@@ -53,6 +53,7 @@ private slots:
     void directoryPathsAreCreatedSegmentBySegment_data();
     void directoryPathsAreCreatedSegmentBySegment();
     void directoryThatCannotBeMadeIsAnError();
+    void cancelledDirectoryChangeAsksNothing();
     void cancelStopsCreatingDirectories();
 
     void clashAnsweredSkip();
@@ -271,6 +272,15 @@ void TestUpload::directoryThatCannotBeMadeIsAnError() {
         QCOMPARE(error.Message(), UploadErrors::MakeDirFailed);
     }
     QCOMPARE(Script.Calls.last(), QStringLiteral("MakeDir b"));
+}
+
+void TestUpload::cancelledDirectoryChangeAsksNothing() {
+    Script.OnCall = [this](const QString& call) {
+        if (call == "ChangeDir /htdocs")
+            Upload->Cancel();
+    };
+    QVERIFY(!Session().EnterDir("/htdocs", false, true));
+    QCOMPARE(Script.Calls, (QStringList{"ChangeDir /htdocs", "Abort"}));
 }
 
 void TestUpload::cancelStopsCreatingDirectories() {

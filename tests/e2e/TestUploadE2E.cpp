@@ -1,0 +1,83 @@
+#include "FtpServer.h"
+#include "ProgramRun.h"
+#include "ServerConfig.h"
+#include "TempProgramDir.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quaddle;
+using namespace quaddle::test;
+
+namespace {
+
+QByteArray Checksum(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+QString RandomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(data.data()), size / 4);
+    file.write(data);
+    return file.fileName();
+}
+
+} // namespace
+
+class TestUploadE2E : public QObject {
+    Q_OBJECT
+
+private slots:
+    void uploadsFromSelectorAndClosesByItself();
+};
+
+void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
+    TFtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    QDir().mkpath(server.LocalPath("site/b"));
+    const TTempProgramDir programDir;
+    TServerSetup setup;
+    setup.Port = server.Port();
+    setup.User = server.User();
+    setup.Password = server.Password();
+    setup.RootDir = "/site";
+    setup.Folders = {"/a", "/b"};
+    SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
+                             {"Log", TSettingValue::Boolean(true)}});
+    const QString config = programDir.FilePath("config.xml");
+    QFile old(config);
+    old.open(QIODevice::ReadWrite);
+    old.setFileTime(QDateTime(QDate(2000, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime);
+    old.close();
+
+    const QTemporaryDir local;
+    const QString photo = RandomFile(local, "photo.jpg", 300000);
+    const QString notes = RandomFile(local, "notes.txt", 1000);
+    TProgramRun program({":0/1", photo, notes}, programDir.Environment());
+    QVERIFY(program.Started());
+    QVERIFY(program.WaitForExit(60000));
+    QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.ExitCode(), 0);
+
+    QCOMPARE(Checksum(server.LocalPath("site/b/photo.jpg")), Checksum(photo));
+    QCOMPARE(Checksum(server.LocalPath("site/b/notes.txt")), Checksum(notes));
+    const QByteArray log = programDir.ReadFile("log.txt");
+    QVERIFY(log.contains("--> CWD ./b\t0\r\n"));
+    QVERIFY(log.contains("--> (Password)\t0\r\n"));
+    QVERIFY(!log.contains(server.Password().toUtf8()));
+    QVERIFY(log.endsWith("2 files uploaded.\t0\r\n"));
+    QVERIFY(QFileInfo(config).lastModified().date().year() > 2000);
+    QVERIFY(programDir.ReadFile("config.xml").contains("Hostname=\"127.0.0.1\""));
+}
+
+QTEST_GUILESS_MAIN(TestUploadE2E)
+#include "TestUploadE2E.moc"

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "config/Cfg.h"
+
+#include <QStringList>
+
+namespace quaddle::test {
+
+// One server of a configuration a test writes for the program.
+struct TServerSetup {
+    QString Name = QStringLiteral("Test server");
+    QString Host = QStringLiteral("127.0.0.1");
+    quint16 Port = 21;
+    QString User;
+    QString Password;
+    QString RootDir;
+    QString DefaultDir;
+    QStringList Folders;
+    QString Type = QStringLiteral("0");
+};
+
+// Writes config.xml into the current program directory through the program's own writer, so
+// the credentials are encrypted as the program encrypts them. settings are set on top of the
+// defaults.
+void SaveServerConfig(const TServerSetup& server,
+                      const QList<std::pair<QString, TSettingValue>>& settings = {});
+
+} // namespace quaddle::test
