@@ -435,17 +435,21 @@ void TFormMain::showEvent(QShowEvent* event) {
     CSubdir->setFocus();
 }
 
+void TFormMain::SaveConfigReporting() {
+    try {
+        Cfg_->SaveConfig();
+    } catch (const TError& error) {
+        Dialogs().ShowMessage(error.Message(), TMsgKind::Error, TMsgButtons::Ok);
+    }
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
     // Closing the window in the middle of an upload stops the upload.
     if (Upload)
         BCancelClick();
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
-    try {
-        Cfg_->SaveConfig();
-    } catch (const TError& error) {
-        Dialogs().ShowMessage(error.Message(), TMsgKind::Error, TMsgButtons::Ok);
-    }
+    SaveConfigReporting();
     QMainWindow::closeEvent(event);
     QCoreApplication::quit();
 }

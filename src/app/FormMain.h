@@ -19,6 +19,8 @@ class QWidget;
 
 namespace quaddle {
 
+class TFormSuccess;
+
 // The program's one main window: the file list, the server and remote directory to upload to,
 // the Upload and Cancel buttons and the status bar.
 class TFormMain : public QMainWindow {
@@ -76,6 +78,9 @@ private:
     void RunUpload(const TServer& server, const QString& remoteDir);
     void EndUpload();
     void WriteLog(const QStringList& lines);
+    void ShowResults();
+    // Saves the configuration; a failure is reported to the user.
+    void SaveConfigReporting();
     // The share of all bytes of the running upload sent so far; none while idle.
     std::optional<double> OverallProgress() const;
 
@@ -106,6 +111,7 @@ private:
     qint64 DisplayTime = 0;
     TClock Clock = MonotonicClock();
     QDialog* FormAbout = nullptr;
+    TFormSuccess* FormSuccess = nullptr;
 };
 
 } // namespace quaddle

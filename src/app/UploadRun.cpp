@@ -2,6 +2,7 @@
 #include "app/FormMain.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "results/FormSuccess.h"
 #include "upload/UploadDrivers.h"
 
 #include <QComboBox>
@@ -43,8 +44,30 @@ void TFormMain::BUploadClick() {
     } else {
         RefreshServerDisplay(QString(), QStringLiteral(" "));
     }
-    if (!UploadResults.isEmpty() && Cfg_->GetBoolSetting(QStringLiteral("Autoclose")))
+    if (UploadResults.isEmpty())
+        return;
+    if (Cfg_->GetBoolSetting(QStringLiteral("Autoclose")))
         close();
+    else
+        ShowResults();
+}
+
+void TFormMain::ShowResults() {
+    if (!FormSuccess) {
+        TSuccessHost host;
+        host.Lines = [this](TTagStyle style) {
+            return UrlLines(Cfg_->GetCurrentServer(), CSubdir->currentText(), UploadResults, style);
+        };
+        host.ShowMain = [this] {
+            show();
+            raise();
+        };
+        host.HideMain = [this] { hide(); };
+        host.CloseMain = [this] { close(); };
+        host.SaveConfig = [this] { SaveConfigReporting(); };
+        FormSuccess = new TFormSuccess(std::move(host), this);
+    }
+    FormSuccess->ShowResults(RenamedFiles);
 }
 
 bool TFormMain::CheckServerChosen(const TServer& server) {

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -58,6 +59,7 @@ private slots:
     void cancelDuringTransfer();
     void cancelWhileConnecting();
     void cancelWhileChangingDirectory();
+    void successWindowListsTheUploadedFiles();
     void autocloseClosesAfterUpload();
     void autocloseStaysOpenWhenNothingWasUploaded();
 
@@ -261,6 +263,8 @@ void TestUploadRun::unwritableLogIsReportedOnce() {
     TFormMain form({LocalFile("a.jpg", 100)});
     QVERIFY(QDir(ProgramDir->FilePath("gone")).removeRecursively());
     Dialogs->ExpectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
+    // The success window saves the configuration there too.
+    Dialogs->ExpectMessageMatching("The configuration could not be saved to .*");
     form.BUploadClick();
     QCOMPARE(form.GetUploadResults().size(), 1);
     QVERIFY(Idle(form));
@@ -321,6 +325,48 @@ void TestUploadRun::cancelWhileChangingDirectory() {
     QVERIFY2(run.elapsed() < 10000, "the run waited for the stalled server");
     QVERIFY(Idle(form));
     QCOMPARE(StatusText(form), QStringLiteral("Test server: Upload cancelled"));
+}
+
+void TestUploadRun::successWindowListsTheUploadedFiles() {
+    TFtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    QDir().mkpath(server.LocalPath("pics"));
+    TServerSetup setup = ServerAt(server);
+    setup.DefaultDir = "pics";
+    test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
+    QFile existing(server.LocalPath("pics/my photo.jpg"));
+    QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("older") == 5);
+    existing.close();
+    TFormMain form({LocalFile("my photo.jpg", 500), LocalFile("notes.txt", 20)});
+    form.show();
+    form.BUploadClick();
+
+    auto* success = form.findChild<QWidget*>("MemoURLs");
+    QVERIFY(success);
+    QVERIFY(success->window()->isVisible());
+    QVERIFY(!form.isVisible());
+    QCOMPARE(
+        qobject_cast<QPlainTextEdit*>(success)->toPlainText(),
+        QStringLiteral("http://127.0.0.1/pics/my%20photo.jpg\nhttp://127.0.0.1/pics/notes.txt"));
+    QVERIFY(QFile::exists(server.LocalPath("pics/my photo_001.jpg")));
+    QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
+             QStringLiteral(" Renamed existing file my photo.jpg to my photo_001.jpg"));
+
+    // Back to the main window for a second run: the window is reused, "None" again.
+    QTest::mouseDClick(success->window(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 60));
+    QVERIFY(form.isVisible());
+    success->window()->findChild<QComboBox*>("CTags")->setCurrentIndex(2);
+    form.BUploadClick();
+    QCOMPARE(form.findChildren<QPlainTextEdit*>("MemoURLs").size(), 1);
+    QCOMPARE(success->window()->findChild<QComboBox*>("CTags")->currentIndex(), 0);
+    QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
+             QStringLiteral(" Renamed existing file my photo.jpg to my photo_002.jpg"));
+
+    // Closing it closes the main window, which saves the configuration.
+    QFile::remove(ProgramDir->FilePath("config.xml"));
+    success->window()->close();
+    QVERIFY(!form.isVisible());
+    QVERIFY(QFile::exists(ProgramDir->FilePath("config.xml")));
 }
 
 void TestUploadRun::autocloseClosesAfterUpload() {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "config/Cfg.h"
+#include "config/FileList.h"
+
+#include <QStringList>
+
+namespace quaddle {
+
+// How the lines of uploaded files are written: bare, or for forums and web pages.
+enum class TTagStyle { None, Url, Img, Link, Image };
+
+// Percent-encodes the text's bytes: letters, digits, "-", "." and "_" stay, a space becomes
+// "%20", "/" stays when keepSlash, everything else becomes "%" and two upper-case hex digits.
+QString UrlEncode(const QString& text, bool keepSlash);
+
+// The address of fileName in remoteDir on server, from the server's URL mask with its
+// variables $host, $user, $dir and $file.
+QString BuildUrl(const TServer& server, const QString& remoteDir, const QString& fileName);
+
+// One line per uploaded file in the given style; thumbnails link to their images where the
+// style allows it.
+QStringList UrlLines(const TServer& server, const QString& remoteDir, const TUploadResults& results,
+                     TTagStyle style);
+
+} // namespace quaddle

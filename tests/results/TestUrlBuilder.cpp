@@ -1,0 +1,192 @@
+#include "results/UrlBuilder.h"
+
+#include <QTest>
+
+using namespace quaddle;
+
+namespace {
+
+TServer Server(const QString& mask, const QString& host = "webhost", const QString& user = "") {
+    TServer server;
+    server[URLMask] = mask;
+    server[Hostname] = host;
+    server[Username] = user;
+    return server;
+}
+
+const TUploadResults WorkedExample{{"my cat.jpg", "my cat_thumb.jpg"}, {"notes.txt", ""}};
+
+} // namespace
+
+class TestUrlBuilder : public QObject {
+    Q_OBJECT
+
+private slots:
+    void encodesBytes_data();
+    void encodesBytes();
+    void workedExample_data();
+    void workedExample();
+    void buildsUrls_data();
+    void buildsUrls();
+    void noServerGivesEmptyLines();
+};
+
+void TestUrlBuilder::encodesBytes_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("keepSlash");
+    QTest::addColumn<QString>("encoded");
+    QTest::newRow("unreserved") << "Az09-._" << false << "Az09-._";
+    QTest::newRow("space") << "my cat" << false << "my%20cat";
+    QTest::newRow("slash encoded") << "a/b" << false << "a%2Fb";
+    QTest::newRow("slash kept") << "a/b" << true << "a/b";
+    QTest::newRow("reserved") << "%+~:" << false << "%25%2B%7E%3A";
+    QTest::newRow("not decoded first") << "a%20b" << false << "a%2520b";
+    QTest::newRow("UTF-8 bytes") << "ä" << false << "%C3%A4";
+    QTest::newRow("empty") << "" << true << "";
+}
+
+void TestUrlBuilder::encodesBytes() {
+    QFETCH(QString, text);
+    QFETCH(bool, keepSlash);
+    QFETCH(QString, encoded);
+    QCOMPARE(UrlEncode(text, keepSlash), encoded);
+}
+
+void TestUrlBuilder::workedExample_data() {
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("None") << int(TTagStyle::None)
+                          << QStringList{"http://webhost/pics/my%20cat.jpg",
+                                         "http://webhost/pics/notes.txt"};
+    QTest::newRow("[URL]") << int(TTagStyle::Url)
+                           << QStringList{"[URL=http://webhost/pics/my%20cat.jpg][IMG]http://"
+                                          "webhost/pics/my%20cat_thumb.jpg[/IMG][/URL]",
+                                          "[URL=http://webhost/pics/notes.txt]notes.txt[/URL]"};
+    QTest::newRow("[IMG]") << int(TTagStyle::Img)
+                           << QStringList{"[IMG]http://webhost/pics/my%20cat.jpg[/IMG]",
+                                          "[IMG]http://webhost/pics/notes.txt[/IMG]"};
+    QTest::newRow("<a>") << int(TTagStyle::Link)
+                         << QStringList{"<a href=\"http://webhost/pics/my%20cat.jpg\"><img "
+                                        "src=\"http://webhost/pics/my%20cat_thumb.jpg\" /></a>",
+                                        "<a href=\"http://webhost/pics/notes.txt\">notes.txt</a>"};
+    QTest::newRow("<img>") << int(TTagStyle::Image)
+                           << QStringList{"<img src=\"http://webhost/pics/my%20cat.jpg\" />",
+                                          "<img src=\"http://webhost/pics/notes.txt\" />"};
+}
+
+void TestUrlBuilder::workedExample() {
+    QFETCH(int, style);
+    QFETCH(QStringList, lines);
+    QCOMPARE(UrlLines(Server("http://$host$dir$file"), "pics", WorkedExample, TTagStyle(style)),
+             lines);
+}
+
+void TestUrlBuilder::buildsUrls_data() {
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("url");
+    const QString standard = "http://$host$dir$file";
+    QTest::newRow("empty directory") << standard << "webhost"
+                                     << ""
+                                     << ""
+                                     << "a.jpg"
+                                     << "http://webhost/a.jpg";
+    QTest::newRow("directory with slashes") << standard << "webhost"
+                                            << ""
+                                            << "/pics/"
+                                            << "a.jpg"
+                                            << "http://webhost/pics/a.jpg";
+    QTest::newRow("doubled slash") << standard << "webhost"
+                                   << ""
+                                   << "a//b"
+                                   << "a.jpg"
+                                   << "http://webhost/a/b/a.jpg";
+    QTest::newRow("tripled slash keeps two") << standard << "webhost"
+                                             << ""
+                                             << "a///b"
+                                             << "a.jpg"
+                                             << "http://webhost/a//b/a.jpg";
+    QTest::newRow("four slashes give two") << standard << "webhost"
+                                           << ""
+                                           << "a////b"
+                                           << "a.jpg"
+                                           << "http://webhost/a//b/a.jpg";
+    QTest::newRow("no scheme") << "$host$dir$file"
+                               << "webhost"
+                               << ""
+                               << ""
+                               << "a.jpg"
+                               << "webhost//a.jpg";
+    QTest::newRow("blank in directory") << standard << "webhost"
+                                        << ""
+                                        << "sub dir/x"
+                                        << "a.jpg"
+                                        << "http://webhost/sub%20dir/x/a.jpg";
+    QTest::newRow("percent in name") << standard << "webhost"
+                                     << ""
+                                     << ""
+                                     << "50%.jpg"
+                                     << "http://webhost/50%25.jpg";
+    QTest::newRow("non-ASCII name") << standard << "webhost"
+                                    << ""
+                                    << ""
+                                    << "Käse.jpg"
+                                    << "http://webhost/K%C3%A4se.jpg";
+    QTest::newRow("user encoded") << "http://$host/~$user$dir$file"
+                                  << "webhost"
+                                  << "a+b"
+                                  << ""
+                                  << "x"
+                                  << "http://webhost/~a%2Bb/x";
+    QTest::newRow("host raw") << standard << "web host/x"
+                              << ""
+                              << ""
+                              << "a"
+                              << "http://web host/x/a";
+    QTest::newRow("case counts") << "http://$Host$dir$file"
+                                 << "webhost"
+                                 << ""
+                                 << ""
+                                 << "a"
+                                 << "http://$Host/a";
+    QTest::newRow("inserted text not rescanned") << "http://$host$file"
+                                                 << "$host.org"
+                                                 << ""
+                                                 << ""
+                                                 << "a"
+                                                 << "http://$host.org/a";
+    QTest::newRow("later steps see earlier text") << "http://$host$file"
+                                                  << "$dir"
+                                                  << ""
+                                                  << "p"
+                                                  << "a"
+                                                  << "http://p/a";
+    QTest::newRow("variable twice") << "$file $file"
+                                    << ""
+                                    << ""
+                                    << ""
+                                    << "a"
+                                    << "/a /a";
+}
+
+void TestUrlBuilder::buildsUrls() {
+    QFETCH(QString, mask);
+    QFETCH(QString, host);
+    QFETCH(QString, user);
+    QFETCH(QString, dir);
+    QFETCH(QString, file);
+    QFETCH(QString, url);
+    QCOMPARE(BuildUrl(Server(mask, host, user), dir, file), url);
+}
+
+void TestUrlBuilder::noServerGivesEmptyLines() {
+    QCOMPARE(UrlLines(TServer{}, "pics", WorkedExample, TTagStyle::None), (QStringList{"", ""}));
+    QCOMPARE(UrlLines(TServer{}, "pics", WorkedExample, TTagStyle::Url).last(),
+             QStringLiteral("[URL=]notes.txt[/URL]"));
+}
+
+QTEST_APPLESS_MAIN(TestUrlBuilder)
+#include "TestUrlBuilder.moc"
