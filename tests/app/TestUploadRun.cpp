@@ -360,7 +360,8 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     QCOMPARE(form.findChildren<QPlainTextEdit*>("MemoURLs").size(), 1);
     QCOMPARE(success->window()->findChild<QComboBox*>("CTags")->currentIndex(), 0);
     QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
-             QStringLiteral(" Renamed existing file my photo.jpg to my photo_002.jpg"));
+             QStringLiteral(" Renamed existing file my photo.jpg to my photo_002.jpg\n"
+                            " Renamed existing file notes.txt to notes_001.txt"));
 
     // Closing it closes the main window, which saves the configuration.
     QFile::remove(ProgramDir->FilePath("config.xml"));
