@@ -3,6 +3,7 @@
 #include "about/FormAbout.h"
 #include "app/CommandLine.h"
 #include "app/ProgressPanel.h"
+#include "configwindow/FormCfg.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
@@ -134,7 +135,9 @@ void TFormMain::CreateMenus() {
     MenuReload = file->addAction(tr("Enter Master &Password"));
     MenuReload->setObjectName(QStringLiteral("MenuReload"));
     connect(MenuReload, &QAction::triggered, this, &TFormMain::MenuReloadClick);
-    file->addAction(tr("&Options..."))->setObjectName(QStringLiteral("MenuOptions"));
+    QAction* options = file->addAction(tr("&Options..."));
+    options->setObjectName(QStringLiteral("MenuOptions"));
+    connect(options, &QAction::triggered, this, &TFormMain::MenuOptionsClick);
     QAction* exit = file->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("MenuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -284,7 +287,9 @@ void TFormMain::BuildServersMenu() {
     for (QActionGroup* oldGroup : menu->findChildren<QActionGroup*>())
         oldGroup->deleteLater();
 
-    menu->addAction(tr("&Manage Servers..."))->setObjectName(QStringLiteral("MenuManage"));
+    QAction* manage = menu->addAction(tr("&Manage Servers..."));
+    manage->setObjectName(QStringLiteral("MenuManage"));
+    connect(manage, &QAction::triggered, this, &TFormMain::ManageClick);
     menu->addSeparator();
     if (Cfg_->ServerNames.isEmpty()) {
         menu->addAction(tr("No servers found"))->setEnabled(false);
@@ -410,6 +415,23 @@ void TFormMain::MenuReloadClick() {
     Cfg_->LoadConfig(true);
     MenuReload->setVisible(Cfg_->CredentialsLocked);
     RefreshServerDisplay(QString(), QString());
+}
+
+void TFormMain::MenuOptionsClick() {
+    if (!FormCfg) {
+        TCfgWindowHost host;
+        host.RefreshServerDisplay = [this] { RefreshServerDisplay(QString(), QString()); };
+        host.ShowMain = [this] { show(); };
+        FormCfg = new TFormCfg(*Cfg_, std::move(host), this);
+    }
+    FormCfg->show();
+    FormCfg->raise();
+    FormCfg->activateWindow();
+}
+
+void TFormMain::ManageClick() {
+    MenuOptionsClick();
+    FormCfg->ChoosePage(TFormCfg::ServerManagement);
 }
 
 void TFormMain::AboutClick() {

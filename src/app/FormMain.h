@@ -6,6 +6,7 @@
 #include "upload/Upload.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <optional>
 
@@ -19,6 +20,7 @@ class QWidget;
 
 namespace quaddle {
 
+class TFormCfg;
 class TFormSuccess;
 
 // The program's one main window: the file list, the server and remote directory to upload to,
@@ -53,6 +55,8 @@ public:
     const TUploadResults& GetUploadResults() const { return UploadResults; }
     const TRenamedFiles& GetRenamedFiles() const { return RenamedFiles; }
     void MenuReloadClick();
+    void MenuOptionsClick();
+    void ManageClick();
     void AboutClick();
 
 protected:
@@ -112,6 +116,8 @@ private:
     TClock Clock = MonotonicClock();
     QDialog* FormAbout = nullptr;
     TFormSuccess* FormSuccess = nullptr;
+    // Discarded when closed, created anew at the next opening.
+    QPointer<TFormCfg> FormCfg;
 };
 
 } // namespace quaddle

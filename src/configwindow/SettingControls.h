@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace quaddle {
+
+class TCfg;
+
+// The choices of a numeric setting: the stored number and its caption.
+using TValueList = QList<QPair<qint32, QString>>;
+
+// Creates the control that edits a setting, from its stored type: a check box for a boolean,
+// a drop-down list for a number with choices, an edit for a number without choices or for
+// text, and a red-flag label for an unknown setting or type. Every change is stored at once.
+// The control is named "CFGFeld" + name; the caller places it.
+QWidget* CreateSettingControl(TCfg& cfg, const QString& name, QWidget* parent,
+                              const QString& caption,
+                              const std::optional<TValueList>& valueList = std::nullopt);
+
+} // namespace quaddle

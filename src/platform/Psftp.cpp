@@ -1,0 +1,15 @@
+#include "platform/Psftp.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace quaddle {
+
+QString FindPsftp(const QString& programDir) {
+    const QFileInfo local(programDir + QStringLiteral("psftp"));
+    if (local.isFile() && local.isExecutable())
+        return local.absoluteFilePath();
+    return QStandardPaths::findExecutable(QStringLiteral("psftp"));
+}
+
+} // namespace quaddle

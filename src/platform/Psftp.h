@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace quaddle {
+
+// The PuTTY SFTP client the program drives for SFTP servers: "psftp" in the program
+// directory, else the one on PATH; empty when there is none.
+QString FindPsftp(const QString& programDir);
+
+} // namespace quaddle
