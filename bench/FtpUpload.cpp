@@ -74,7 +74,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         TUpload upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 0,
-                       PolicyOverwrite, false, StandardDrivers());
+                       PolicyOverwrite, false, StandardDrivers(QString()));
         upload.Protokoll().SetOption(TUploadProtokoll::PassiveMode);
         if (!upload.Login("127.0.0.1", QString::number(Server.Port()), Server.User(),
                           Server.Password()) ||

@@ -91,7 +91,7 @@ void TFormMain::RunUpload(const TServer& server, const QString& remoteDir) {
         [this](const QString& name, qint64 size, qint64 sent) { UploadProgress(name, size, sent); },
         [this](const QString& text, int index) { UploadStatus(text, index); }, server[Type].toInt(),
         Cfg_->GetIntSetting(QStringLiteral("Overwrite")),
-        Cfg_->GetBoolSetting(QStringLiteral("Log")), StandardDrivers());
+        Cfg_->GetBoolSetting(QStringLiteral("Log")), StandardDrivers(Cfg_->ProgramDir));
     if (Cfg_->GetBoolSetting(QStringLiteral("Passive")))
         Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
 

@@ -101,7 +101,7 @@ TUpload& TestUploadFTP::Connected(TFtpServer& server, bool passive) {
             if (OnSent)
                 OnSent(sent);
         },
-        [](const QString&, int) {}, 0, PolicyOverwrite, true, StandardDrivers());
+        [](const QString&, int) {}, 0, PolicyOverwrite, true, StandardDrivers(QString()));
     if (passive)
         Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
     if (!Upload->Login("127.0.0.1", QString::number(server.Port()), server.User(),
@@ -218,7 +218,7 @@ void TestUploadFTP::wholeRunThroughTheSession() {
     QUADDLE_REQUIRE_SERVER(server);
     Upload =
         std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyRename, true, StandardDrivers());
+                                  0, PolicyRename, true, StandardDrivers(QString()));
     if (passive)
         Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
     QVERIFY(Upload->Login("127.0.0.1", QString::number(server.Port()), server.User(),
@@ -246,7 +246,7 @@ void TestUploadFTP::refusedLoginIsRetriedOnTheSameConnection() {
     QUADDLE_REQUIRE_SERVER(server);
     Upload =
         std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers());
+                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
     TUploadProtokoll& driver = Upload->Protokoll();
     const QString port = QString::number(server.Port());
     QVERIFY(!driver.Connect("127.0.0.1", port, server.User(), "wrong"));
@@ -324,7 +324,7 @@ void TestUploadFTP::stalledReplyTimesOut() {
     QUADDLE_REQUIRE_SERVER(server);
     Upload =
         std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers());
+                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
     TUploadProtokoll& driver = Upload->Protokoll();
     QVERIFY(driver.Connect("127.0.0.1", QString::number(server.Port()), server.User(),
                            server.Password()));
@@ -399,7 +399,7 @@ void TestUploadFTP::brokenPassiveReplyIsAnError() {
 void TestUploadFTP::unreachableServer() {
     Upload =
         std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers());
+                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost, 0);
     const QString port = QString::number(closed.serverPort());
@@ -419,7 +419,7 @@ void TestUploadFTP::abortIsHarmlessAnyTime() {
     QUADDLE_REQUIRE_SERVER(server);
     Upload =
         std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers());
+                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
     Upload->Protokoll().Abort();
     Upload->Protokoll().Abort();
     QVERIFY(Upload->Protokoll().Connect("127.0.0.1", QString::number(server.Port()), server.User(),
