@@ -31,7 +31,9 @@ void CloseFd(int& fd) {
 
 } // namespace
 
-TDosCommand::~TDosCommand() { StopProcess(); }
+TDosCommand::~TDosCommand() {
+    StopProcess();
+}
 
 void TDosCommand::StartProcess() {
     if (CommandLine.isEmpty())
@@ -117,8 +119,9 @@ void TDosCommand::ReaderLoop() {
         // Once the child closed its end, poll no longer waits; keep the round at 1 ms.
         if (poll(&output, 1, 1) > 0 && (output.revents & POLLHUP) && waiting == 0)
             usleep(1000);
+        // The child leads a process group of its own; whatever it started goes with it.
         if (StopRequested && !exited)
-            kill(Child, SIGKILL);
+            kill(-Child, SIGKILL);
         if (exited)
             break;
     }
@@ -167,7 +170,8 @@ void TDosCommand::WriteQueuedInput() {
             InputQueue.pop_front();
         }
         // A child that has exited makes this fail; the output side notices the end.
-        [[maybe_unused]] const ssize_t written = write(InputFd, entry.constData(), size_t(entry.size()));
+        [[maybe_unused]] const ssize_t written =
+            write(InputFd, entry.constData(), size_t(entry.size()));
     }
 }
 

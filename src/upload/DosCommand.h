@@ -8,8 +8,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <sys/types.h>
+#include <thread>
 
 namespace quaddle {
 

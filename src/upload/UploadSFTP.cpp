@@ -28,12 +28,12 @@ const QRegularExpression PromptAlone(QStringLiteral("^psftp> $"));
 const QRegularExpression ListingHeader(QStringLiteral("^psftp> Listing directory (.+?)$"));
 const QRegularExpression MadeDir(QStringLiteral("^psftp> mkdir (.+?): (.+?)$"));
 const QRegularExpression Put(QStringLiteral("^psftp> local:(.+?) => remote:(.+?)$"));
-const QRegularExpression NoSuchDir(
-    QStringLiteral("^psftp> Directory (.+?): no such file or directory$"));
+const QRegularExpression
+    NoSuchDir(QStringLiteral("^psftp> Directory (.+?): no such file or directory$"));
 const QRegularExpression DirIsNow(QStringLiteral("^psftp> Remote directory is now (.+?)$"));
 const QRegularExpression WorkingDir(QStringLiteral("^Remote working directory is (.+?)$"));
-const QRegularExpression WorkingDirAfterKey(
-    QStringLiteral("^.+? Remote working directory is .+?$"));
+const QRegularExpression
+    WorkingDirAfterKey(QStringLiteral("^.+? Remote working directory is .+?$"));
 // Older releases name only rsa2 keys; newer ones every key type.
 const QRegularExpression Fingerprint(QStringLiteral("^The server's .+ key fingerprint is:$"));
 // The question's wording grew over releases; its beginning stayed.
@@ -67,7 +67,9 @@ TUploadSFTP::TUploadSFTP(TUpload& session, QString psftp)
     };
 }
 
-TUploadSFTP::~TUploadSFTP() { Abort(); }
+TUploadSFTP::~TUploadSFTP() {
+    Abort();
+}
 
 void TUploadSFTP::Abort() {
     Answer = Failure;
@@ -90,8 +92,9 @@ bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& us
         !PasswordStore->flush())
         throw TError(QStringLiteral("Cannot write a temporary file: ") +
                      PasswordStore->errorString());
-    Runner.CommandLine = {Psftp, QStringLiteral("-pwfile"), PasswordStore->fileName(),
-                          QStringLiteral("-l"), user, host};
+    Runner.CommandLine = {
+        Psftp, QStringLiteral("-pwfile"), PasswordStore->fileName(), QStringLiteral("-l"), user,
+        host};
     try {
         Runner.StartProcess();
     } catch (const TCreateProcessError&) {
@@ -163,9 +166,8 @@ bool TUploadSFTP::PutFile(const QString& localPath) {
 
 bool TUploadSFTP::RenameFile(const QString& oldName, const QString& newName) {
     State = 50;
-    const bool renamed =
-        SendCommand(QStringLiteral("ren ") + oldName + QLatin1Char(' ') + newName,
-                    TimeoutRounds) == Success;
+    const bool renamed = SendCommand(QStringLiteral("ren ") + oldName + QLatin1Char(' ') + newName,
+                                     TimeoutRounds) == Success;
     if (renamed) {
         const QMutexLocker lock(&Shared);
         Listing.append(QLatin1Char(' ') + newName);

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -53,6 +54,11 @@ TSshServer::~TSshServer() {
         Process.kill();
         Process.waitForFinished();
     }
+    // A child sshd just forked for a connection holds the listening socket until it closes
+    // its copy; wait for that so the port is really closed once we return.
+    const QDeadlineTimer deadline(StopTimeoutMs);
+    while (Port_ != 0 && !deadline.hasExpired() && Accepts(Port_))
+        QThread::msleep(20);
 }
 
 QString TSshServer::User() const {

@@ -1,0 +1,45 @@
+#!/bin/sh
+# Stands in for psftp in tests: answers commands as psftp 0.78 words its answers.
+# FAKE_PSFTP_RECORD names a file that receives the arguments, the password file's content
+# and every command; FAKE_PSFTP_LOGIN chooses the login: ok (default), denied, fatal, silent,
+# quits.
+record=${FAKE_PSFTP_RECORD:-/dev/null}
+printf 'args:%s\n' "$*" >>"$record"
+while [ $# -gt 0 ]; do
+    if [ "$1" = "-pwfile" ]; then
+        printf 'password:%s\n' "$(cat "$2")" >>"$record"
+    fi
+    shift
+done
+case "${FAKE_PSFTP_LOGIN:-ok}" in
+    denied) echo "Access denied"; echo "FATAL ERROR: Configured password was not accepted"; exit 1 ;;
+    fatal) echo "FATAL ERROR: Connection refused"; exit 1 ;;
+    silent) sleep 100; exit 0 ;;
+    quits) echo "Something went wrong"; exit 1 ;;
+esac
+echo "Remote working directory is /home/tester"
+while true; do
+    printf 'psftp> '
+    IFS= read -r command || exit 0
+    command=$(printf '%s' "$command" | tr -d '\r')
+    printf 'command:%s\n' "$command" >>"$record"
+    case "$command" in
+        "cd missing") echo "Directory /home/tester/missing: no such file or directory" ;;
+        "cd locked") echo "Directory /home/tester/locked: permission denied" ;;
+        "cd stall") sleep 100 ;;
+        "cd weird") echo "something strange" ;;
+        cd\ *) echo "Remote directory is now /home/tester/${command#cd }" ;;
+        dir)
+            echo "Listing directory /home/tester"
+            echo "-rw-r--r--    1 tester   tester          5 Dec  7 10:00 a(1).jpg"
+            echo "-rw-r--r--    1 tester   tester          5 Dec  7 10:00 x b.jpg"
+            ;;
+        "mkdir taken") echo "mkdir /home/tester/taken: failure" ;;
+        mkdir\ *) echo "mkdir /home/tester/${command#mkdir }: OK" ;;
+        put\ *stall*) sleep 100 ;;
+        put\ *) echo "local:${command#put } => remote:/home/tester/file" ;;
+        "ren missing other") echo "mv /home/tester/missing: failure" ;;
+        ren\ *) echo "/home/tester/a -> /home/tester/b" ;;
+        *) echo "psftp: unknown command \"$command\"" ;;
+    esac
+done
