@@ -79,6 +79,7 @@ private:
     void SetCaption(const QString& caption);
     // The parts of an upload run.
     bool CheckServerChosen(const TServer& server);
+    void OfferThumbnails();
     void RunUpload(const TServer& server, const QString& remoteDir);
     void EndUpload();
     void WriteLog(const QStringList& lines);

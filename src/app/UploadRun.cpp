@@ -3,6 +3,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "results/FormSuccess.h"
+#include "thumbs/FormResize.h"
+#include "thumbs/Thumbnail.h"
 #include "upload/UploadDrivers.h"
 
 #include <QComboBox>
@@ -20,6 +22,7 @@ void TFormMain::BUploadClick() {
     const TServer server = Cfg_->GetCurrentServer();
     if (!CheckServerChosen(server))
         return;
+    OfferThumbnails();
 
     RefreshServerDisplay(tr("Connecting"), QString());
     SetControlsEnabled(false);
@@ -68,6 +71,22 @@ void TFormMain::ShowResults() {
         FormSuccess = new TFormSuccess(std::move(host), this);
     }
     FormSuccess->ShowResults(RenamedFiles);
+}
+
+void TFormMain::OfferThumbnails() {
+    const bool imagesWithout =
+        std::any_of(Files_.begin(), Files_.end(), [](const TFileEntry& entry) {
+            return entry.Thumbnail.isEmpty() && IsThumbnailSource(entry.Path);
+        });
+    if (!imagesWithout ||
+        Dialogs().ShowMessage(tr("Looks like you are uploading some JPEG images. Do you want to "
+                                 "create thumbnails for them?"),
+                              TMsgKind::Question, TMsgButtons::YesNo) != TMsgAnswer::Yes)
+        return;
+    RefreshServerDisplay(tr("Creating thumbnails"), QString());
+    TFormResize window(*Cfg_, Files_, Cfg_->GetIntSetting(QStringLiteral("ThumbWidth")),
+                       Cfg_->GetIntSetting(QStringLiteral("ThumbHeight")), false, this);
+    Files_ = window.Run();
 }
 
 bool TFormMain::CheckServerChosen(const TServer& server) {

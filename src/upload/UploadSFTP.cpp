@@ -22,7 +22,9 @@ constexpr int LoggedIn = 2;
 const QString Prompt = QStringLiteral("psftp> ");
 
 // psftp's answers, as it prints them after its prompt.
-const QRegularExpression RenameFailed(QStringLiteral("^psftp> mv (.+?): failure$"));
+// Newer releases also say why a rename failed.
+const QRegularExpression
+    RenameFailed(QStringLiteral("^psftp> mv (.+?): (failure|no such file or directory)$"));
 const QRegularExpression Renamed(QStringLiteral("^psftp> (.+?) -> (.+?)$"));
 const QRegularExpression PromptAlone(QStringLiteral("^psftp> $"));
 const QRegularExpression ListingHeader(QStringLiteral("^psftp> Listing directory (.+?)$"));
@@ -45,6 +47,12 @@ bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
 }
 
+// psftp splits its commands at blanks; a quoted argument, with its quotes doubled, is one.
+QString Quoted(QString argument) {
+    argument.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + argument + QLatin1Char('"');
+}
+
 // A short wait that keeps the window alive.
 void PauseWithEvents(int ms) {
     QEventLoop loop;
@@ -56,7 +64,7 @@ void PauseWithEvents(int ms) {
 
 TUploadSFTP::TUploadSFTP(TUpload& session, QString psftp)
     : TUploadProtokoll(session), Psftp(std::move(psftp)) {
-    Runner.OnNewLine = [this](const QString& line, TOutputType) { NewLine(line); };
+    Runner.OnNewLine = [this](const QString& line, TOutputType type) { NewLine(line, type); };
     // psftp gone without an answer (connection refused, crash): the wait ends at once.
     Runner.OnExit = [this] {
         Exited = true;
@@ -131,7 +139,7 @@ bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& us
 
 bool TUploadSFTP::ChangeDir(const QString& dir) {
     State = 35;
-    return SendCommand(QStringLiteral("cd ") + dir, TimeoutRounds) == Success;
+    return SendCommand(QStringLiteral("cd ") + Quoted(dir), TimeoutRounds) == Success;
 }
 
 bool TUploadSFTP::FileExists(const QString& name) {
@@ -147,15 +155,13 @@ bool TUploadSFTP::FileExists(const QString& name) {
 
 bool TUploadSFTP::MakeDir(const QString& dir) {
     State = 30;
-    return SendCommand(QStringLiteral("mkdir ") + dir, TimeoutRounds) == Success;
+    return SendCommand(QStringLiteral("mkdir ") + Quoted(dir), TimeoutRounds) == Success;
 }
 
 bool TUploadSFTP::PutFile(const QString& localPath) {
     State = 20;
-    QString quoted = localPath;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
     const bool stored =
-        SendCommand(QStringLiteral("put \"") + quoted + QLatin1Char('"'), NoTimeout) == Success;
+        SendCommand(QStringLiteral("put ") + Quoted(localPath), NoTimeout) == Success;
     if (stored) {
         // The listing was taken before; it must know what this session added.
         const QMutexLocker lock(&Shared);
@@ -166,8 +172,9 @@ bool TUploadSFTP::PutFile(const QString& localPath) {
 
 bool TUploadSFTP::RenameFile(const QString& oldName, const QString& newName) {
     State = 50;
-    const bool renamed = SendCommand(QStringLiteral("ren ") + oldName + QLatin1Char(' ') + newName,
-                                     TimeoutRounds) == Success;
+    const bool renamed =
+        SendCommand(QStringLiteral("ren ") + Quoted(oldName) + QLatin1Char(' ') + Quoted(newName),
+                    TimeoutRounds) == Success;
     if (renamed) {
         const QMutexLocker lock(&Shared);
         Listing.append(QLatin1Char(' ') + newName);
@@ -221,14 +228,14 @@ int TUploadSFTP::SendCommand(const QString& text, int limit) {
     return WaitForAnswer(limit);
 }
 
-void TUploadSFTP::NewLine(const QString& line) {
+void TUploadSFTP::NewLine(const QString& line, TOutputType type) {
     Session.AddLog(line + QLatin1Char('|') + QString::number(State), LogTraffic);
     {
         const QMutexLocker lock(&Shared);
         LastLine = line;
     }
     if (!Answered.load(std::memory_order_acquire))
-        HandleLine(line);
+        HandleLine(line, type);
 }
 
 void TUploadSFTP::GiveAnswer(int answer) {
@@ -248,7 +255,7 @@ bool TUploadSFTP::ListingHas(const QString& name) const {
                        [&](const QString& line) { return line.endsWith(ending); });
 }
 
-void TUploadSFTP::HandleLine(const QString& line) {
+void TUploadSFTP::HandleLine(const QString& line, TOutputType type) {
     const int state = State;
     if (state == 50 && RenameFailed.match(line).hasMatch()) {
         SetErrorText(QStringLiteral("Renaming file failed."));
@@ -260,6 +267,9 @@ void TUploadSFTP::HandleLine(const QString& line) {
             Answered.store(true, std::memory_order_release);
             return;
         }
+        // A piece of a line could end in the probed name and still name another file.
+        if (type != TOutputType::EntireLine)
+            return;
         const QMutexLocker lock(&Shared);
         Listing.append(line);
         if (line.endsWith(QLatin1Char(' ') + ProbeName))
@@ -288,12 +298,17 @@ void TUploadSFTP::HandleLine(const QString& line) {
         GiveAnswer(Success);
     } else if (state == 7 && line.contains(QLatin1String("Using username \""))) {
         return;
-    } else if (state == 1 && line == QLatin1String("Access denied")) {
+    } else if ((state == 1 || state == 7) && line == QLatin1String("Access denied")) {
+        // After a stored key a wrong password is no unexpected answer either.
         SetErrorText(QStringLiteral("Login incorrect."));
         GiveAnswer(Failure);
     } else if (state == 1 && Fingerprint.match(line).hasMatch()) {
         State = 5;
     } else if (state == 5) {
+        // psftp writes its questions unbuffered, so a line may come in pieces; the key is
+        // the whole line after the header.
+        if (type != TOutputType::EntireLine || Fingerprint.match(line).hasMatch())
+            return;
         State = 6;
         const QMutexLocker lock(&Shared);
         HostKey = line;
@@ -306,7 +321,8 @@ void TUploadSFTP::HandleLine(const QString& line) {
     } else if (Fatal.match(line).hasMatch()) {
         SetErrorText(line);
         GiveAnswer(Failure);
-    } else if (state > 1 && line != Prompt) {
+    } else if (state > 1 && line != Prompt && type == TOutputType::EntireLine) {
+        // Only a whole line can be judged unexpected: a piece may still become an answer.
         Session.AddLog(line, LogError);
         GiveAnswer(Unexpected);
     }

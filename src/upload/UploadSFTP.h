@@ -39,8 +39,8 @@ public:
 private:
     int WaitForAnswer(int limit);
     int SendCommand(const QString& text, int limit);
-    void NewLine(const QString& line);
-    void HandleLine(const QString& line);
+    void NewLine(const QString& line, TOutputType type);
+    void HandleLine(const QString& line, TOutputType type);
     void GiveAnswer(int answer);
     void SetErrorText(const QString& text);
     bool ListingHas(const QString& name) const;

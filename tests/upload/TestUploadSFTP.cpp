@@ -142,7 +142,7 @@ void TestUploadSFTP::changesAndMakesDirectories() {
     QCOMPARE(driver.LastError(), QStringLiteral("Permission denied."));
     QVERIFY(driver.MakeDir("new"));
     QVERIFY(!driver.MakeDir("taken"));
-    QVERIFY(Recorded().contains("command:cd pics"));
+    QVERIFY(Recorded().contains("command:cd \"pics\""));
 }
 
 void TestUploadSFTP::existenceTestUsesOneListing() {

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QImage>
+#include <QString>
+
+namespace quaddle {
+
+// Colour models of raw samples for EncodeJpegSamples.
+enum class EJpegColours {
+    Grey,      // one byte a pixel
+    Rgb,       // R, G, B; stored as YCbCr
+    Cmyk,      // C, M, Y, K ink (0 = no ink); stored as CMYK without an Adobe marker
+    AdobeCmyk, // inverted ink (255 = no ink), the way Photoshop writes it; Adobe marker
+    AdobeYcck, // inverted ink as for AdobeCmyk, stored as YCCK
+};
+
+// The largest image decoded: 100 megapixels, and no side longer than 32768 pixels.
+inline constexpr qint64 MaxImagePixels = 100'000'000;
+inline constexpr qint64 MaxImageSide = 32768;
+
+// Throws TError ("The image is too large ...") for an image over those bounds, or over a lower
+// pixel bound a decoder imposes.
+void CheckImageSize(qint64 width, qint64 height, qint64 maxPixels = MaxImagePixels);
+
+// Decodes JPEG data at full size with the accurate integer DCT into a Format_RGB32 image,
+// whatever the colour space stored (greyscale, YCbCr, RGB, CMYK or YCCK). Throws TError with
+// the library's message for data that is no complete JPEG image, and for images too large.
+QImage DecodeJpeg(QByteArrayView data);
+
+// DecodeJpeg of a file's contents; TError also when the file cannot be read.
+QImage ReadJpeg(const QString& path);
+
+// A baseline YCbCr JPEG of the image at the given quality (0-100).
+QByteArray EncodeJpeg(const QImage& image, int quality);
+
+// A baseline JPEG of raw samples: rows packed top to bottom, as many bytes a pixel as the
+// colour model has components.
+QByteArray EncodeJpegSamples(QByteArrayView samples, int width, int height, EJpegColours colours,
+                             int quality);
+
+} // namespace quaddle

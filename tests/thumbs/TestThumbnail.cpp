@@ -1,0 +1,382 @@
+#include "platform/Error.h"
+#include "thumbs/Jpeg.h"
+#include "thumbs/Thumbnail.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cstdlib>
+
+using namespace quaddle;
+
+namespace {
+
+const QRgb PictureColour = qRgb(40, 90, 160);
+
+QImage Filled(int width, int height, QRgb colour = PictureColour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QByteArray Bitmap(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "BMP");
+    return bytes;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The frame markers (SOFn) of a JPEG file; First is where the first one starts.
+struct TFrames {
+    QList<int> Markers;
+    qsizetype First = -1;
+};
+
+TFrames FramesOf(const QByteArray& data) {
+    TFrames frames;
+    for (qsizetype at = 2; at + 4 <= data.size() && uchar(data[at]) == 0xFF;) {
+        const int marker = uchar(data[at + 1]);
+        if (marker == 0xDA)
+            break;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC) {
+            frames.First = frames.Markers.isEmpty() ? at : frames.First;
+            frames.Markers.append(marker);
+        }
+        at += 2 + qFromBigEndian<quint16>(data.constData() + at + 2);
+    }
+    return frames;
+}
+
+// A JPEG whose frame header claims another size, or a bitmap whose header does.
+QByteArray JpegClaiming(quint16 width, quint16 height) {
+    QByteArray jpeg = EncodeJpeg(Filled(16, 16), 90);
+    const qsizetype frame = FramesOf(jpeg).First;
+    qToBigEndian(height, jpeg.data() + frame + 5);
+    qToBigEndian(width, jpeg.data() + frame + 7);
+    return jpeg;
+}
+
+QByteArray BitmapClaiming(qint32 width, qint32 height) {
+    QByteArray bitmap = Bitmap(Filled(16, 16));
+    qToLittleEndian(width, bitmap.data() + 18);
+    qToLittleEndian(height, bitmap.data() + 22);
+    return bitmap;
+}
+
+bool IsDark(QRgb pixel) {
+    return qGray(pixel) < 128;
+}
+
+// The band is as high as the 8-point default font at 96 dpi, plus 2 pixels above and below.
+int BandHeight() {
+    QFont font = QGuiApplication::font();
+    font.setPointSize(8);
+    QImage probe(1, 1, QImage::Format_RGB32);
+    probe.setDotsPerMeterX(3780);
+    probe.setDotsPerMeterY(3780);
+    return QFontMetrics(font, &probe).height() + 4;
+}
+
+} // namespace
+
+class TestThumbnail : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void namesAndSources_data();
+    void namesAndSources();
+    void sizes_data();
+    void sizes();
+    void nearestPixelSampling();
+    void frameAndBand_data();
+    void frameAndBand();
+    void bandNamesTheSourceSize();
+    void jpegIsBaselineColour_data();
+    void jpegIsBaselineColour();
+    void sameNameSharesOneThumbnail();
+    void staleThumbnailReplaced();
+    void brokenSourcesThrow_data();
+    void brokenSourcesThrow();
+
+private:
+    QString Source(const QString& name, const QByteArray& bytes);
+    QImage Thumbnail(const QString& source, const TThumbnailOptions& options = {});
+
+    QTemporaryDir Root;
+};
+
+void TestThumbnail::initTestCase() {
+    QVERIFY(Root.isValid());
+    // Thumbnails land in the temporary directory; give this run its own.
+    QVERIFY(QDir(Root.path()).mkpath("tmp"));
+    qputenv("TMPDIR", QFile::encodeName(Root.filePath("tmp")));
+    QCOMPARE(QDir::tempPath(), Root.filePath("tmp"));
+}
+
+QString TestThumbnail::Source(const QString& name, const QByteArray& bytes) {
+    const QString path = Root.filePath("src/" + name);
+    WriteFile(path, bytes);
+    return path;
+}
+
+QImage TestThumbnail::Thumbnail(const QString& source, const TThumbnailOptions& options) {
+    const QString path = MakeThumbnail(source, options);
+    if (path != ThumbnailPath(source))
+        return QImage();
+    const QByteArray bytes = ReadFile(path);
+    if (path.endsWith(".bmp"))
+        return QImage::fromData(bytes, "BMP").convertToFormat(QImage::Format_RGB32);
+    return DecodeJpeg(bytes);
+}
+
+void TestThumbnail::namesAndSources_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("source");
+    QTest::addColumn<QString>("thumbnail");
+    QTest::newRow("upper-case extension") << "/pics/PIC.JPEG" << true << "PIC_thumb.jpeg";
+    QTest::newRow("dots in the name") << "/pics/a.b.Jpg" << true << "a.b_thumb.jpg";
+    QTest::newRow("bitmap") << "/pics/scan.Bmp" << true << "scan_thumb.bmp";
+    QTest::newRow("gif") << "/pics/photo.gif" << false << "photo_thumb.gif";
+    QTest::newRow("text") << "/pics/notes.txt" << false << "notes_thumb.txt";
+    QTest::newRow("image extension earlier") << "/pics/a.jpg.txt" << false << "a.jpg_thumb.txt";
+    QTest::newRow("folder named like an image") << "/pics.jpg/readme" << false << "readme_thumb";
+}
+
+void TestThumbnail::namesAndSources() {
+    QFETCH(QString, path);
+    QFETCH(bool, source);
+    QFETCH(QString, thumbnail);
+    QCOMPARE(IsThumbnailSource(path), source);
+    QCOMPARE(ThumbnailPath(path), QDir::tempPath() + "/" + thumbnail);
+}
+
+void TestThumbnail::sizes_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QSize>("source");
+    QTest::addColumn<QSize>("thumbnail");
+    QTest::newRow("wide") << "wide.jpg" << QSize(3000, 1000) << QSize(300, 100);
+    QTest::newRow("tall") << "tall.jpeg" << QSize(1000, 3000) << QSize(67, 200);
+    QTest::newRow("small, not enlarged") << "small.bmp" << QSize(250, 150) << QSize(250, 150);
+    QTest::newRow("width binds after height") << "both.bmp" << QSize(900, 400) << QSize(300, 133);
+    QTest::newRow("2.5 rounds down to even") << "h5.bmp" << QSize(5, 400) << QSize(2, 200);
+    QTest::newRow("3.5 rounds up to even") << "h7.bmp" << QSize(7, 400) << QSize(4, 200);
+    QTest::newRow("half on the height") << "w5.bmp" << QSize(600, 5) << QSize(300, 2);
+    QTest::newRow("side rounding to nothing keeps a pixel")
+        << "thin.bmp" << QSize(1, 1000) << QSize(1, 200);
+}
+
+void TestThumbnail::sizes() {
+    QFETCH(QString, name);
+    QFETCH(QSize, source);
+    QFETCH(QSize, thumbnail);
+    const QImage image = Filled(source.width(), source.height());
+    const QImage made =
+        Thumbnail(Source(name, name.endsWith(".bmp") ? Bitmap(image) : EncodeJpeg(image, 90)));
+    QCOMPARE(made.size(), thumbnail);
+    QVERIFY(IsDark(made.pixel(0, 0)));
+}
+
+void TestThumbnail::nearestPixelSampling() {
+    // Every source pixel has its own colour, so each thumbnail pixel tells where it came from.
+    const int width = 97, height = 61;
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x, y, 77));
+    const QImage made = Thumbnail(Source("coded.bmp", Bitmap(image)), {20, 20, false, false});
+    QCOMPARE(made.size(), QSize(20, 13));
+    for (int y = 0; y < made.height(); ++y) {
+        for (int x = 0; x < made.width(); ++x) {
+            // Unblended, and the source pixel whose centre is nearest the target pixel's.
+            const QRgb pixel = made.pixel(x, y);
+            QCOMPARE(qBlue(pixel), 77);
+            QVERIFY(std::abs(qRed(pixel) + 0.5 - (x + 0.5) * width / made.width()) <= 0.5);
+            QVERIFY(std::abs(qGreen(pixel) + 0.5 - (y + 0.5) * height / made.height()) <= 0.5);
+        }
+    }
+    QCOMPARE(Thumbnail(Source("copy.bmp", Bitmap(image)), {300, 200, false, false}), image);
+}
+
+void TestThumbnail::frameAndBand_data() {
+    QTest::addColumn<bool>("info");
+    QTest::addColumn<bool>("frame");
+    QTest::newRow("band and frame") << true << true;
+    QTest::newRow("band only") << true << false;
+    QTest::newRow("frame only") << false << true;
+    QTest::newRow("neither") << false << false;
+}
+
+void TestThumbnail::frameAndBand() {
+    QFETCH(bool, info);
+    QFETCH(bool, frame);
+    const QImage made =
+        Thumbnail(Source("layout.bmp", Bitmap(Filled(600, 200))), {300, 200, info, frame});
+    QCOMPARE(made.size(), QSize(300, 100));
+    const int w = made.width(), h = made.height();
+    const int band = info ? BandHeight() : 0;
+    QVERIFY(!info || (band >= 10 && band < h / 2));
+
+    int textLeft = w, textRight = -1;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const QRgb pixel = made.pixel(x, y);
+            if (frame && (x == 0 || y == 0 || x == w - 1 || y == h - 1)) {
+                QCOMPARE(pixel, qRgb(0, 0, 0));
+            } else if (y < h - band) {
+                QCOMPARE(pixel, PictureColour);
+            } else if (y < h - band + 2 || y >= h - 2 || x < 20 || x >= w - 20) {
+                QCOMPARE(pixel, qRgb(255, 255, 255));
+            } else if (IsDark(pixel)) {
+                textLeft = std::min(textLeft, x);
+                textRight = std::max(textRight, x);
+            }
+        }
+    }
+    if (info) {
+        QVERIFY(textRight > textLeft + 20);
+        QVERIFY2(std::abs(textLeft - (w - 1 - textRight)) <= 3,
+                 qPrintable(QString("text in %1..%2").arg(textLeft).arg(textRight)));
+    }
+}
+
+void TestThumbnail::bandNamesTheSourceSize() {
+    // All three give 300 x 100; only the size written in the band tells the first two apart.
+    const TThumbnailOptions bandOnly{300, 200, true, false};
+    const QImage small = Thumbnail(Source("s600.bmp", Bitmap(Filled(600, 200))), bandOnly);
+    const QImage large = Thumbnail(Source("s900.bmp", Bitmap(Filled(900, 300))), bandOnly);
+    const QImage recoloured =
+        Thumbnail(Source("r600.bmp", Bitmap(Filled(600, 200, qRgb(200, 0, 0)))), bandOnly);
+    const QRect band(0, 100 - BandHeight(), 300, BandHeight());
+    QCOMPARE(small.size(), large.size());
+    QCOMPARE(small.copy(band), recoloured.copy(band));
+    QVERIFY(small.copy(band) != large.copy(band));
+}
+
+void TestThumbnail::jpegIsBaselineColour_data() {
+    QTest::addColumn<int>("colours");
+    QTest::addColumn<QByteArray>("pixel");
+    QTest::addColumn<QRgb>("expected");
+    QTest::newRow("rgb") << int(EJpegColours::Rgb) << QByteArray("\x28\x5A\xA0") << PictureColour;
+    QTest::newRow("grey") << int(EJpegColours::Grey) << QByteArray("\x64") << qRgb(100, 100, 100);
+    QTest::newRow("cmyk, red ink")
+        << int(EJpegColours::Cmyk) << QByteArray("\x00\xFF\xFF\x00", 4) << qRgb(255, 0, 0);
+    QTest::newRow("cmyk, half black")
+        << int(EJpegColours::Cmyk) << QByteArray("\x00\x00\x00\x80", 4) << qRgb(127, 127, 127);
+    QTest::newRow("adobe cmyk, red ink")
+        << int(EJpegColours::AdobeCmyk) << QByteArray("\xFF\x00\x00\xFF", 4) << qRgb(255, 0, 0);
+    QTest::newRow("adobe ycck, blue ink")
+        << int(EJpegColours::AdobeYcck) << QByteArray("\x00\x00\xFF\xFF", 4) << qRgb(0, 0, 255);
+    QTest::newRow("adobe ycck, black ink")
+        << int(EJpegColours::AdobeYcck) << QByteArray("\xFF\xFF\xFF\x40", 4) << qRgb(64, 64, 64);
+}
+
+void TestThumbnail::jpegIsBaselineColour() {
+    QFETCH(int, colours);
+    QFETCH(QByteArray, pixel);
+    QFETCH(QRgb, expected);
+    const QString source =
+        Source(QString("colours-%1.jpg").arg(QLatin1String(QTest::currentDataTag())),
+               EncodeJpegSamples(pixel.repeated(640 * 480), 640, 480, EJpegColours(colours), 95));
+    const QByteArray bytes = ReadFile(MakeThumbnail(source, {}));
+    const TFrames frames = FramesOf(bytes);
+    QCOMPARE(frames.Markers, QList<int>{0xC0});
+    QCOMPARE(int(bytes[frames.First + 9]), 3); // components: colour even for grey sources
+    const QImage made = DecodeJpeg(bytes);
+    QCOMPARE(made.size(), QSize(267, 200));
+    const QRgb centre = made.pixel(100, 60);
+    QVERIFY2(std::abs(qRed(centre) - qRed(expected)) <= 6 &&
+                 std::abs(qGreen(centre) - qGreen(expected)) <= 6 &&
+                 std::abs(qBlue(centre) - qBlue(expected)) <= 6,
+             qPrintable(QString::number(centre, 16)));
+}
+
+void TestThumbnail::sameNameSharesOneThumbnail() {
+    const QString first = Source("a/same.bmp", Bitmap(Filled(600, 200)));
+    const QString second = Source("b/same.bmp", Bitmap(Filled(250, 150)));
+    QCOMPARE(ThumbnailPath(first), ThumbnailPath(second));
+    QCOMPARE(Thumbnail(first).size(), QSize(300, 100));
+    QCOMPARE(Thumbnail(second).size(), QSize(250, 150));
+    QCOMPARE(QImage(ThumbnailPath(first)).size(), QSize(250, 150));
+}
+
+void TestThumbnail::staleThumbnailReplaced() {
+    const QString source = Source("stale.jpg", EncodeJpeg(Filled(900, 600), 90));
+    const QString target = ThumbnailPath(source);
+    WriteFile(target, QByteArray(200000, 'x'));
+    QCOMPARE(Thumbnail(source).size(), QSize(300, 200));
+    QVERIFY(ReadFile(target).startsWith("\xFF\xD8"));
+
+    // A link left at the thumbnail's place is replaced, not written through.
+    const QString victim = Root.filePath("victim.txt");
+    WriteFile(victim, "keep me");
+    QVERIFY(QFile::remove(target));
+    QVERIFY(QFile::link(victim, target));
+    MakeThumbnail(source, {});
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(ReadFile(victim), QByteArray("keep me"));
+}
+
+void TestThumbnail::brokenSourcesThrow_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    const QByteArray jpeg = EncodeJpeg(Filled(400, 300), 90);
+    const qsizetype frame = FramesOf(jpeg).First;
+    const QString any;
+    const QString tooLarge = "The image is too large (";
+    QTest::newRow("truncated jpeg") << "cut.jpg" << jpeg.left(jpeg.size() / 2) << any;
+    QTest::newRow("jpeg headers only") << "head.jpg" << jpeg.left(frame + 40) << any;
+    QTest::newRow("empty jpeg") << "empty.jpeg" << QByteArray() << any;
+    QTest::newRow("bitmap named jpeg") << "bmp.jpg" << Bitmap(Filled(4, 4)) << any;
+    QTest::newRow("jpeg named bitmap") << "jpeg.bmp" << jpeg << any;
+    QTest::newRow("bitmap header only") << "head.bmp" << Bitmap(Filled(4, 4)).left(20) << any;
+    QTest::newRow("jpeg of no width") << "nowidth.jpg" << JpegClaiming(0, 300) << any;
+    QTest::newRow("jpeg, side too long") << "long.jpg" << JpegClaiming(40000, 8) << tooLarge;
+    QTest::newRow("jpeg, too many pixels") << "many.jpg" << JpegClaiming(20000, 20000) << tooLarge;
+    QTest::newRow("jpeg, largest header") << "huge.jpg" << JpegClaiming(65500, 65500) << tooLarge;
+    QTest::newRow("bitmap, side too long") << "long.bmp" << BitmapClaiming(8, 40000) << tooLarge;
+    QTest::newRow("bitmap, too many pixels")
+        << "many.bmp" << BitmapClaiming(12000, -12000) << tooLarge;
+    QTest::newRow("bitmap, beyond Qt's limit")
+        << "huge.bmp" << BitmapClaiming(20000, 20000) << tooLarge;
+}
+
+void TestThumbnail::brokenSourcesThrow() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    const QString source = Source(name, bytes);
+    WriteFile(ThumbnailPath(source), "an older thumbnail");
+    try {
+        MakeThumbnail(source, {});
+        QFAIL("no error");
+    } catch (const TError& error) {
+        QVERIFY2(!error.Message().isEmpty() && error.Message().startsWith(message),
+                 qPrintable(error.Message()));
+    }
+    QVERIFY(!QFile::exists(ThumbnailPath(source)));
+}
+
+QTEST_MAIN(TestThumbnail)
+#include "TestThumbnail.moc"
