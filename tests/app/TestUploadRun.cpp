@@ -127,13 +127,13 @@ void TestUploadRun::uploadsIntoRootAndRemoteDirectory() {
     setup.DefaultDir = "/pics";
     test::SaveServerConfig(setup, {{"Log", TSettingValue::Boolean(true)}});
 
-    TFormMain form({LocalFile("a.jpg", 3000), LocalFile("b.png", 10)});
+    TFormMain form({LocalFile("a.png", 3000), LocalFile("b.png", 10)});
     form.show();
     QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/pics"));
     form.BUploadClick();
 
-    QCOMPARE(form.GetUploadResults(), (TUploadResults{{"a.jpg", ""}, {"b.png", ""}}));
-    QCOMPARE(QFileInfo(server.LocalPath("site/pics/a.jpg")).size(), 3000);
+    QCOMPARE(form.GetUploadResults(), (TUploadResults{{"a.png", ""}, {"b.png", ""}}));
+    QCOMPARE(QFileInfo(server.LocalPath("site/pics/a.png")).size(), 3000);
     QVERIFY(QFile::exists(server.LocalPath("site/pics/b.png")));
     QVERIFY(Idle(form));
     QCOMPARE(StatusText(form), QStringLiteral("Test server: Ready"));
@@ -152,11 +152,11 @@ void TestUploadRun::missingDirectoryIsCreatedAfterAsking() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::SaveServerConfig(ServerAt(server));
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     Control<QComboBox>(form, "CSubdir")->setEditText("gallery/2024");
     Dialogs->ExpectAskUser(TAskMode::Directory, "gallery/2024", 1);
     form.BUploadClick();
-    QVERIFY(QFile::exists(server.LocalPath("gallery/2024/a.jpg")));
+    QVERIFY(QFile::exists(server.LocalPath("gallery/2024/a.png")));
 
     Control<QComboBox>(form, "CSubdir")->setEditText("declined");
     Dialogs->ExpectAskUser(TAskMode::Directory, "declined", 128);
@@ -171,7 +171,7 @@ void TestUploadRun::logIsEmptyWithoutLoggingAndErrors() {
     QUADDLE_REQUIRE_SERVER(server);
     test::SaveServerConfig(ServerAt(server));
     ProgramDir->WriteFile("log.txt", "old run\r\n");
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     form.BUploadClick();
     QCOMPARE(form.GetUploadResults().size(), 1);
     QVERIFY(QFile::exists(ProgramDir->FilePath("log.txt")));
@@ -184,7 +184,7 @@ void TestUploadRun::wrongPasswordIsReportedAndRunEnds() {
     TServerSetup setup = ServerAt(server);
     setup.Password = "wrong";
     test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Ok);
     Dialogs->ExpectLogin(server.User(), "still wrong");
     Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Abort);
@@ -209,7 +209,7 @@ void TestUploadRun::serverDownIsAFatalError() {
     setup.Password = "p";
     closed.close();
     test::SaveServerConfig(setup, {{"Log", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     Dialogs->ExpectMessage(
         FatalPrefix + "Could not connect to remote server. Please check your server settings.");
     form.BUploadClick();
@@ -223,18 +223,18 @@ void TestUploadRun::disappearedFileStopsTheRun() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::SaveServerConfig(ServerAt(server));
-    const QString gone = LocalFile("b.jpg", 100);
-    TFormMain form({LocalFile("a.jpg", 100), gone});
+    const QString gone = LocalFile("b.png", 100);
+    TFormMain form({LocalFile("a.png", 100), gone});
     QFile::remove(gone);
     Dialogs->ExpectMessage(FatalPrefix + "A file you are trying to upload does not exist.");
     form.BUploadClick();
     QVERIFY(form.GetUploadResults().isEmpty());
-    QVERIFY(!QFile::exists(server.LocalPath("a.jpg")));
+    QVERIFY(!QFile::exists(server.LocalPath("a.png")));
     QVERIFY(Idle(form));
 }
 
 void TestUploadRun::noServerChosen() {
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     Dialogs->ExpectMessage("Please choose a server in the Servers menu first.");
     form.BUploadClick();
     QVERIFY(Idle(form));
@@ -245,7 +245,7 @@ void TestUploadRun::unknownServerType() {
     TServerSetup setup;
     setup.Type = "7";
     test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     Dialogs->ExpectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
                            "FTP or SFTP for it in the server manager.");
     form.BUploadClick();
@@ -260,7 +260,7 @@ void TestUploadRun::unwritableLogIsReportedOnce() {
     ProgramDir->SetStoredProgramDir(ProgramDir->FilePath("gone"));
     QDir().mkpath(ProgramDir->FilePath("gone"));
     QFile::copy(ProgramDir->FilePath("config.xml"), ProgramDir->FilePath("gone/config.xml"));
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     QVERIFY(QDir(ProgramDir->FilePath("gone")).removeRecursively());
     Dialogs->ExpectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
     // The success window saves the configuration there too.
@@ -304,7 +304,7 @@ void TestUploadRun::cancelWhileConnecting() {
     setup.User = "u";
     setup.Password = "p";
     test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     CancelWhen(form, [&] { return silent.hasPendingConnections(); });
     form.BUploadClick();
     QVERIFY(Idle(form));
@@ -317,7 +317,7 @@ void TestUploadRun::cancelWhileChangingDirectory() {
     TServerSetup setup = ServerAt(server);
     setup.RootDir = "/";
     test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     CancelWhen(form, [&] { return StatusText(form).endsWith("Logged in, changing directory"); });
     QElapsedTimer run;
     run.start();
@@ -334,10 +334,10 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     TServerSetup setup = ServerAt(server);
     setup.DefaultDir = "pics";
     test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
-    QFile existing(server.LocalPath("pics/my photo.jpg"));
+    QFile existing(server.LocalPath("pics/my photo.png"));
     QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("older") == 5);
     existing.close();
-    TFormMain form({LocalFile("my photo.jpg", 500), LocalFile("notes.txt", 20)});
+    TFormMain form({LocalFile("my photo.png", 500), LocalFile("notes.txt", 20)});
     form.show();
     form.BUploadClick();
 
@@ -347,10 +347,10 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     QVERIFY(!form.isVisible());
     QCOMPARE(
         qobject_cast<QPlainTextEdit*>(success)->toPlainText(),
-        QStringLiteral("http://127.0.0.1/pics/my%20photo.jpg\nhttp://127.0.0.1/pics/notes.txt"));
-    QVERIFY(QFile::exists(server.LocalPath("pics/my photo_001.jpg")));
+        QStringLiteral("http://127.0.0.1/pics/my%20photo.png\nhttp://127.0.0.1/pics/notes.txt"));
+    QVERIFY(QFile::exists(server.LocalPath("pics/my photo_001.png")));
     QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
-             QStringLiteral(" Renamed existing file my photo.jpg to my photo_001.jpg"));
+             QStringLiteral(" Renamed existing file my photo.png to my photo_001.png"));
 
     // Back to the main window for a second run: the window is reused, "None" again.
     QTest::mouseDClick(success->window(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 60));
@@ -360,7 +360,7 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     QCOMPARE(form.findChildren<QPlainTextEdit*>("MemoURLs").size(), 1);
     QCOMPARE(success->window()->findChild<QComboBox*>("CTags")->currentIndex(), 0);
     QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
-             QStringLiteral(" Renamed existing file my photo.jpg to my photo_002.jpg\n"
+             QStringLiteral(" Renamed existing file my photo.png to my photo_002.png\n"
                             " Renamed existing file notes.txt to notes_001.txt"));
 
     // Closing it closes the main window, which saves the configuration.
@@ -374,7 +374,7 @@ void TestUploadRun::autocloseClosesAfterUpload() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::SaveServerConfig(ServerAt(server), {{"Autoclose", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QFile::remove(ProgramDir->FilePath("config.xml"));
@@ -387,7 +387,7 @@ void TestUploadRun::autocloseStaysOpenWhenNothingWasUploaded() {
     TFtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
     test::SaveServerConfig(ServerAt(server), {{"Autoclose", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.jpg", 100)});
+    TFormMain form({LocalFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     Dialogs->ExpectMessageMatching("An error occured: \n552 .*\nIgnore and continue\\?",

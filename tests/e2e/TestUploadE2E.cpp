@@ -60,7 +60,7 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     old.close();
 
     const QTemporaryDir local;
-    const QString photo = RandomFile(local, "photo.jpg", 300000);
+    const QString photo = RandomFile(local, "photo.png", 300000);
     const QString notes = RandomFile(local, "notes.txt", 1000);
     TProgramRun program({":0/1", photo, notes}, programDir.Environment());
     QVERIFY(program.Started());
@@ -68,7 +68,7 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
     QCOMPARE(program.ExitCode(), 0);
 
-    QCOMPARE(Checksum(server.LocalPath("site/b/photo.jpg")), Checksum(photo));
+    QCOMPARE(Checksum(server.LocalPath("site/b/photo.png")), Checksum(photo));
     QCOMPARE(Checksum(server.LocalPath("site/b/notes.txt")), Checksum(notes));
     const QByteArray log = programDir.ReadFile("log.txt");
     QVERIFY(log.contains("--> CWD ./b\t0\r\n"));
