@@ -4,6 +4,8 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "app/FormMain.h"
+#include "thumbs/Jpeg.h"
+#include "thumbs/Thumbnail.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -60,6 +62,8 @@ private slots:
     void cancelWhileConnecting();
     void cancelWhileChangingDirectory();
     void successWindowListsTheUploadedFiles();
+    void thumbnailsAreMadeAndLinked();
+    void thumbnailsDeclined();
     void autocloseClosesAfterUpload();
     void autocloseStaysOpenWhenNothingWasUploaded();
 
@@ -368,6 +372,62 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     success->window()->close();
     QVERIFY(!form.isVisible());
     QVERIFY(QFile::exists(ProgramDir->FilePath("config.xml")));
+}
+
+namespace {
+
+const QString ThumbnailQuestion = "Looks like you are uploading some JPEG images. Do you want to "
+                                  "create thumbnails for them?";
+
+QString JpegFile(const QTemporaryDir& dir, const QString& name) {
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(qRgb(200, 120, 40));
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(EncodeJpeg(image, 90)) <= 0)
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+} // namespace
+
+void TestUploadRun::thumbnailsAreMadeAndLinked() {
+    TFtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::SaveServerConfig(ServerAt(server), {{"Overwrite", TSettingValue::Integer(1)}});
+    TFormMain form({JpegFile(*Local, "photo.JPG"), LocalFile("notes.txt", 20)});
+    form.show();
+    Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::Yes);
+    form.BUploadClick();
+    QCOMPARE(Dialogs->Asked().first().Buttons, TMsgButtons::YesNo);
+    QCOMPARE(form.GetUploadResults(),
+             (TUploadResults{{"notes.txt", ""}, {"photo.JPG", "photo_thumb.jpg"}}));
+    QCOMPARE(QImage(server.LocalPath("photo_thumb.jpg")).size(), QSize(267, 200));
+    QVERIFY(QFile::exists(server.LocalPath("photo.JPG")));
+    QCOMPARE(form.Files().last().Thumbnail, ThumbnailPath(form.Files().last().Path));
+
+    auto* tags = form.findChild<QComboBox*>("CTags");
+    QVERIFY(tags);
+    tags->setCurrentIndex(1);
+    emit tags->activated(1);
+    QCOMPARE(form.findChild<QPlainTextEdit*>("MemoURLs")->toPlainText().split('\n').last(),
+             QStringLiteral("[URL=http://127.0.0.1/photo.JPG][IMG]http://127.0.0.1/"
+                            "photo_thumb.jpg[/IMG][/URL]"));
+
+    // Entries with thumbnails are not asked about again.
+    form.show();
+    form.BUploadClick();
+    QCOMPARE(Dialogs->Asked().size(), 1);
+}
+
+void TestUploadRun::thumbnailsDeclined() {
+    TFtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::SaveServerConfig(ServerAt(server));
+    TFormMain form({JpegFile(*Local, "photo.jpg")});
+    Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::No);
+    form.BUploadClick();
+    QCOMPARE(form.GetUploadResults(), (TUploadResults{{"photo.jpg", ""}}));
+    QVERIFY(!QFile::exists(server.LocalPath("photo_thumb.jpg")));
 }
 
 void TestUploadRun::autocloseClosesAfterUpload() {
