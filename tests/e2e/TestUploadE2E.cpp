@@ -1,6 +1,7 @@
 #include "FtpServer.h"
 #include "ProgramRun.h"
 #include "ServerConfig.h"
+#include "SshServer.h"
 #include "TempProgramDir.h"
 
 #include <QCryptographicHash>
@@ -38,6 +39,7 @@ class TestUploadE2E : public QObject {
 
 private slots:
     void uploadsFromSelectorAndClosesByItself();
+    void uploadsBySftp();
 };
 
 void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
@@ -77,6 +79,54 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     QVERIFY(log.endsWith("2 files uploaded.\t0\r\n"));
     QVERIFY(QFileInfo(config).lastModified().date().year() > 2000);
     QVERIFY(programDir.ReadFile("config.xml").contains("Hostname=\"127.0.0.1\""));
+}
+
+void TestUploadE2E::uploadsBySftp() {
+    TSshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    const TTempProgramDir programDir;
+    server.WritePsftpWrapper(programDir.Path());
+    // A key cache that knows the server, as after a first upload answered with OK.
+    const QTemporaryDir home;
+    QProcessEnvironment environment = programDir.Environment();
+    environment.insert("HOME", home.path());
+    {
+        QFile password(home.filePath("pw"));
+        QVERIFY(password.open(QIODevice::WriteOnly));
+        password.write(server.Password().toUtf8());
+        password.close();
+        QProcess seed;
+        seed.setProcessEnvironment(environment);
+        seed.setProcessChannelMode(QProcess::MergedChannels);
+        seed.start("setsid", {programDir.FilePath("psftp"), "-pwfile", password.fileName(), "-l",
+                              server.User(), "127.0.0.1"});
+        QVERIFY(seed.waitForStarted());
+        seed.write("y\n");
+        QTRY_VERIFY_WITH_TIMEOUT(seed.readAll().contains("psftp> ") ||
+                                     QFile::exists(home.filePath(".putty/sshhostkeys")),
+                                 30000);
+        seed.write("quit\n");
+        QVERIFY(seed.waitForFinished(30000));
+    }
+    QVERIFY(QFile::exists(home.filePath(".putty/sshhostkeys")));
+
+    TServerSetup setup;
+    setup.Type = "1";
+    setup.User = server.User();
+    setup.Password = server.Password();
+    setup.RootDir = server.Root();
+    SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
+                             {"Log", TSettingValue::Boolean(true)}});
+    const QTemporaryDir local;
+    const QString file = RandomFile(local, "report.pdf", 50000);
+    TProgramRun program({":0", file}, environment);
+    QVERIFY(program.Started());
+    QVERIFY(program.WaitForExit(60000));
+    QCOMPARE(program.ExitCode(), 0);
+    QCOMPARE(Checksum(server.Root() + "/report.pdf"), Checksum(file));
+    const QByteArray log = programDir.ReadFile("log.txt");
+    QVERIFY(log.contains("1 files uploaded.\t0\r\n"));
+    QVERIFY(!log.contains(server.Password().toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestUploadE2E)
