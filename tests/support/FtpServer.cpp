@@ -1,5 +1,7 @@
 #include "FtpServer.h"
 
+#include "LocalServers.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -16,24 +18,6 @@ namespace {
 
 const QString Python = QStringLiteral("/usr/bin/python3");
 constexpr int StartTimeoutMs = 20000;
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-bool Accepts(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
-void OpenUp(const QString& path) {
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                    QFile::ExeOther);
-}
 
 } // namespace
 
@@ -101,8 +85,8 @@ void TFtpServer::StartVsftpd() {
     const QString upload = root + "/upload";
     QDir().mkpath(upload);
     QDir().mkpath(Root.filePath("empty"));
-    OpenUp(Root.path());
-    OpenUp(root);
+    QFile::setPermissions(Root.path(), Mode0755);
+    QFile::setPermissions(root, Mode0755);
     if (chown(QFile::encodeName(upload).constData(), ftp->pw_uid, ftp->pw_gid) != 0) {
         Problem_ = "cannot hand the upload folder to the user \"ftp\"";
         return;

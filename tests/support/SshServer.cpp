@@ -1,5 +1,7 @@
 #include "SshServer.h"
 
+#include "LocalServers.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -23,22 +25,6 @@ const QString TestUser = QStringLiteral("quaddle-test");
 const QString TestPassword = QStringLiteral("Qu4ddle-test!");
 constexpr int StartTimeoutMs = 20000;
 constexpr int StopTimeoutMs = 5000;
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-bool Accepts(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(200);
-}
-
-constexpr QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                        QFile::ExeOther;
 
 } // namespace
 
