@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -15,9 +16,33 @@ bool HasDisplay() {
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
+void PrintUsage(const char* program) {
+    std::printf("Usage: %s [:server[/folder]] [files...]\n"
+                "\n"
+                "Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
+                "\n"
+                "  :server[/folder]  pick a configured server and one of its folders, both\n"
+                "                    counted from 0 (\":2/1\"), and upload the files at once\n"
+                "  files...          the files to upload; name a file called \"--help\" or\n"
+                "                    \"--version\" as \"./--help\"\n"
+                "  --help            show this text\n"
+                "  --version         show the program's version\n",
+                program);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Only as the single argument, so "./--help" and any other word still name files.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", qPrintable(quaddle::AppName), qPrintable(quaddle::AppVersion));
+        return EXIT_SUCCESS;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage(argv[0]);
+        return EXIT_SUCCESS;
+    }
+
     quaddle::CatchTerminationSignals();
     if (!HasDisplay()) {
         std::fprintf(stderr,

@@ -86,7 +86,7 @@ private:
 QByteArray SampleBytes() {
     QByteArray bytes;
     for (int i = 0; i < 300000; ++i)
-        bytes.append(char((i * 7919 + i / 251) & 0xff));
+        bytes.append(char((quint32(i) * 7919u + quint32(i) / 251u) & 0xffu));
     bytes.append("\r\n\0end\n", 7);
     return bytes;
 }

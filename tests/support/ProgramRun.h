@@ -22,6 +22,7 @@ public:
     QProcess::ExitStatus ExitStatus() const { return Process.exitStatus(); }
     int ExitCode() const { return Process.exitCode(); }
     QByteArray ErrorOutput() { return Process.readAllStandardError(); }
+    QByteArray StandardOutput() { return Process.readAllStandardOutput(); }
 
 private:
     QProcess Process;
