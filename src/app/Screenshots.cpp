@@ -1,0 +1,64 @@
+// Renders the main window and the success window offscreen into PNG files, so the pictures
+// in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
+#include "app/AppDialogs.h"
+#include "app/FormMain.h"
+#include "results/FormSuccess.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quaddle-screenshots <output dir>\n");
+        return 2;
+    }
+    const QDir output(QString::fromLocal8Bit(argv[1]));
+    // A throw-away program directory with one server, so nothing of the user's is shown.
+    QTemporaryDir store;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
+    QSettings(QStringLiteral("Quaddle"), QStringLiteral("Quaddle"))
+        .setValue(QStringLiteral("ProgramDir"), store.path());
+    {
+        quaddle::TCfg cfg;
+        cfg.StoreServer(QStringLiteral("www.example.org"), QString(), QStringLiteral("me"),
+                        QString(), QStringLiteral("/htdocs"), QStringLiteral("/pictures"),
+                        QString(), QString(), -1, -1);
+        cfg.ServerNames[0] = QStringLiteral("My website");
+        cfg.SetFolder(-1, 0, QStringLiteral("/pictures"));
+        cfg.SaveConfig();
+    }
+    quaddle::TAppDialogs dialogs;
+    quaddle::InstallDialogs(&dialogs);
+
+    quaddle::TFormMain main({QStringLiteral("/home/me/Pictures/beach.jpg"),
+                             QStringLiteral("/home/me/Pictures/sunset.jpg"),
+                             QStringLiteral("/home/me/Documents/menu.pdf")});
+    main.show();
+    QApplication::processEvents();
+    main.grab().save(output.filePath(QStringLiteral("main-window.png")));
+
+    quaddle::TSuccessHost host;
+    host.Lines = [](quaddle::TTagStyle style) {
+        const quaddle::TServer server = [] {
+            quaddle::TServer record;
+            record[quaddle::Hostname] = QStringLiteral("www.example.org");
+            record[quaddle::URLMask] = quaddle::DefaultURLMask;
+            return record;
+        }();
+        return quaddle::UrlLines(server, QStringLiteral("pictures"),
+                                 {{QStringLiteral("beach.jpg"), QStringLiteral("beach_thumb.jpg")},
+                                  {QStringLiteral("menu.pdf"), QString()}},
+                                 style);
+    };
+    host.ShowMain = host.HideMain = host.CloseMain = host.SaveConfig = [] {};
+    quaddle::TFormSuccess success(host);
+    success.ShowResults({{QStringLiteral("beach.jpg"), QStringLiteral("beach_001.jpg")}});
+    QApplication::processEvents();
+    success.grab().save(output.filePath(QStringLiteral("success-window.png")));
+    return 0;
+}
