@@ -239,6 +239,12 @@ void TFtpClient::ReadReplies() {
             continue;
         }
         Replies.enqueue({line.left(3).toInt(), line});
+        // 421: the server is closing the connection; later operations must not use it.
+        if (Replies.last().Code == 421) {
+            CloseData();
+            Control.abort();
+            break;
+        }
     }
     if (Control.bytesAvailable() > MaxReplyLine) {
         Fail(QStringLiteral("The server sent a reply line that does not end."));

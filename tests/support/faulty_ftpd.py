@@ -25,6 +25,11 @@ class FaultyHandler(FTPHandler):
     dtp_handler = FaultyDTPHandler
 
     def handle(self):
+        if MODE == "silent":
+            return
+        if MODE == "closeaftergreeting":
+            FTPHandler.handle(self)
+            return self.close_when_done()
         if MODE == "multiline220":
             self.push("220-Welcome to the\r\n")
             self.push("220-faulty test server\r\n")
@@ -39,6 +44,8 @@ class FaultyHandler(FTPHandler):
         FTPHandler.respond(self, resp, logfun)
 
     def ftp_USER(self, line):
+        if MODE == "closeafteruser":
+            return self.close()
         if MODE != "user230":
             return FTPHandler.ftp_USER(self, line)
         self.username = line
@@ -60,13 +67,26 @@ class FaultyHandler(FTPHandler):
         return FTPHandler.ftp_CWD(self, path)
 
     def ftp_PASV(self, line):
+        if MODE == "closeafterpasv":
+            return self.close()
         if MODE == "badpasv":
             return self.respond("227 Entering Passive Mode.")
         return FTPHandler.ftp_PASV(self, line)
 
+    stores = 0
+
     def ftp_STOR(self, file, mode="w"):
-        if MODE == "storfull":
+        FaultyHandler.stores += 1
+        if MODE == "storfull" or (MODE == "diskfull3" and FaultyHandler.stores == 3):
             return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
+        if MODE == "stor421":
+            self.respond("421 Service not available, closing control connection.")
+            return self.close_when_done()
+        if MODE == "closedata150":
+            self.respond("150 File status okay. About to open data connection.")
+            if self.data_channel is not None:
+                self.data_channel.close()
+            return None
         return FTPHandler.ftp_STOR(self, file, mode)
 
 
