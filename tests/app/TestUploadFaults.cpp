@@ -73,8 +73,6 @@ void TestUploadFaults::serverFailsDuringRun_data() {
     QTest::newRow("closed after PASV") << "closeafterpasv" << QStringList{ignore, lost} << 0;
     QTest::newRow("closed in the middle of STOR") << "closestor" << QStringList{ignore, lost} << 0;
     QTest::newRow("421 to STOR") << "stor421" << QStringList{ignore, lost} << 0;
-    QTest::newRow("data connection closed after 150")
-        << "closedata150" << QStringList{ignore, ignore, ignore, ignore, ignore} << 0;
     QTest::newRow("disk full on the third of five") << "diskfull3" << QStringList{ignore} << 4;
     QTest::newRow("never greets") << "silent"
                                   << QStringList{"A fatal error occured: \nCould not connect to "

@@ -15,7 +15,7 @@ public:
     explicit TFtpServer(TKind kind = TKind::Pyftpdlib);
     // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
     // force125, user230, badpasv, silent, closeaftergreeting, closeafteruser, closeafterpasv,
-    // diskfull3, stor421, closedata150 (see faulty_ftpd.py).
+    // diskfull3, stor421 (see faulty_ftpd.py).
     explicit TFtpServer(const QString& fault);
     ~TFtpServer();
     TFtpServer(const TFtpServer&) = delete;

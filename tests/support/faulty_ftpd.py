@@ -82,11 +82,6 @@ class FaultyHandler(FTPHandler):
         if MODE == "stor421":
             self.respond("421 Service not available, closing control connection.")
             return self.close_when_done()
-        if MODE == "closedata150":
-            self.respond("150 File status okay. About to open data connection.")
-            if self.data_channel is not None:
-                self.data_channel.close()
-            return None
         return FTPHandler.ftp_STOR(self, file, mode)
 
 
