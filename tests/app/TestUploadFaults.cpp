@@ -87,11 +87,7 @@ void TestUploadFaults::serverFailsDuringRun() {
     QFETCH(int, uploaded);
     TFtpServer server(fault);
     QUADDLE_REQUIRE_SERVER(server);
-    test::TServerSetup setup;
-    setup.Port = server.Port();
-    setup.User = server.User();
-    setup.Password = server.Password();
-    test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(1)}});
+    test::SaveServerConfig(test::SetupFor(server), {{"Overwrite", TSettingValue::Integer(1)}});
     QStringList files;
     for (int i = 1; i <= 5; ++i) {
         QFile file(Local->filePath(QStringLiteral("file%1.bin").arg(i)));
@@ -118,11 +114,7 @@ void TestUploadFaults::serverFailsDuringRun() {
     // The next run, against a server that works, goes through.
     TFtpServer good;
     QUADDLE_REQUIRE_SERVER(good);
-    test::TServerSetup working;
-    working.Port = good.Port();
-    working.User = good.User();
-    working.Password = good.Password();
-    test::SaveServerConfig(working);
+    test::SaveServerConfig(test::SetupFor(good));
     TFormMain again(files.mid(0, 1));
     again.BUploadClick();
     QCOMPARE(again.GetUploadResults().size(), 1);

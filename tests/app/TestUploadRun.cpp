@@ -68,7 +68,6 @@ private slots:
     void autocloseStaysOpenWhenNothingWasUploaded();
 
 private:
-    TServerSetup ServerAt(const TFtpServer& server) const;
     QString LocalFile(const QString& name, qint64 size);
     // Clicks Cancel once condition holds, checking every few milliseconds.
     void CancelWhen(TFormMain& form, std::function<bool()> condition);
@@ -95,14 +94,6 @@ void TestUploadRun::cleanup() {
     ProgramDir.reset();
 }
 
-TServerSetup TestUploadRun::ServerAt(const TFtpServer& server) const {
-    TServerSetup setup;
-    setup.Port = server.Port();
-    setup.User = server.User();
-    setup.Password = server.Password();
-    return setup;
-}
-
 QString TestUploadRun::LocalFile(const QString& name, qint64 size) {
     QFile file(Local->filePath(name));
     if (!file.open(QIODevice::WriteOnly))
@@ -126,7 +117,7 @@ void TestUploadRun::uploadsIntoRootAndRemoteDirectory() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     QDir().mkpath(server.LocalPath("site/pics"));
-    TServerSetup setup = ServerAt(server);
+    TServerSetup setup = test::SetupFor(server);
     setup.RootDir = "/site";
     setup.DefaultDir = "/pics";
     test::SaveServerConfig(setup, {{"Log", TSettingValue::Boolean(true)}});
@@ -155,7 +146,7 @@ void TestUploadRun::uploadsIntoRootAndRemoteDirectory() {
 void TestUploadRun::missingDirectoryIsCreatedAfterAsking() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     TFormMain form({LocalFile("a.png", 100)});
     Control<QComboBox>(form, "CSubdir")->setEditText("gallery/2024");
     Dialogs->ExpectAskUser(TAskMode::Directory, "gallery/2024", 1);
@@ -173,7 +164,7 @@ void TestUploadRun::missingDirectoryIsCreatedAfterAsking() {
 void TestUploadRun::logIsEmptyWithoutLoggingAndErrors() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     ProgramDir->WriteFile("log.txt", "old run\r\n");
     TFormMain form({LocalFile("a.png", 100)});
     form.BUploadClick();
@@ -185,7 +176,7 @@ void TestUploadRun::logIsEmptyWithoutLoggingAndErrors() {
 void TestUploadRun::wrongPasswordIsReportedAndRunEnds() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    TServerSetup setup = ServerAt(server);
+    TServerSetup setup = test::SetupFor(server);
     setup.Password = "wrong";
     test::SaveServerConfig(setup);
     TFormMain form({LocalFile("a.png", 100)});
@@ -226,7 +217,7 @@ void TestUploadRun::serverDownIsAFatalError() {
 void TestUploadRun::disappearedFileStopsTheRun() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     const QString gone = LocalFile("b.png", 100);
     TFormMain form({LocalFile("a.png", 100), gone});
     QFile::remove(gone);
@@ -259,7 +250,7 @@ void TestUploadRun::unknownServerType() {
 void TestUploadRun::unwritableLogIsReportedOnce() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     // A program directory that vanished after start-up.
     ProgramDir->SetStoredProgramDir(ProgramDir->FilePath("gone"));
     QDir().mkpath(ProgramDir->FilePath("gone"));
@@ -277,7 +268,7 @@ void TestUploadRun::unwritableLogIsReportedOnce() {
 void TestUploadRun::cancelDuringTransfer() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     TFormMain form({LocalFile("big.bin", qint64(300) << 20)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -318,7 +309,7 @@ void TestUploadRun::cancelWhileConnecting() {
 void TestUploadRun::cancelWhileChangingDirectory() {
     TFtpServer server("stallcwd");
     QUADDLE_REQUIRE_SERVER(server);
-    TServerSetup setup = ServerAt(server);
+    TServerSetup setup = test::SetupFor(server);
     setup.RootDir = "/";
     test::SaveServerConfig(setup);
     TFormMain form({LocalFile("a.png", 100)});
@@ -335,7 +326,7 @@ void TestUploadRun::successWindowListsTheUploadedFiles() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     QDir().mkpath(server.LocalPath("pics"));
-    TServerSetup setup = ServerAt(server);
+    TServerSetup setup = test::SetupFor(server);
     setup.DefaultDir = "pics";
     test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
     QFile existing(server.LocalPath("pics/my photo.png"));
@@ -393,7 +384,7 @@ QString JpegFile(const QTemporaryDir& dir, const QString& name) {
 void TestUploadRun::thumbnailsAreMadeAndLinked() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server), {{"Overwrite", TSettingValue::Integer(1)}});
+    test::SaveServerConfig(test::SetupFor(server), {{"Overwrite", TSettingValue::Integer(1)}});
     TFormMain form({JpegFile(*Local, "photo.JPG"), LocalFile("notes.txt", 20)});
     form.show();
     Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::Yes);
@@ -422,7 +413,7 @@ void TestUploadRun::thumbnailsAreMadeAndLinked() {
 void TestUploadRun::thumbnailsDeclined() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server));
+    test::SaveServerConfig(test::SetupFor(server));
     TFormMain form({JpegFile(*Local, "photo.jpg")});
     Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::No);
     form.BUploadClick();
@@ -433,7 +424,7 @@ void TestUploadRun::thumbnailsDeclined() {
 void TestUploadRun::autocloseClosesAfterUpload() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server), {{"Autoclose", TSettingValue::Boolean(true)}});
+    test::SaveServerConfig(test::SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
     TFormMain form({LocalFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -446,7 +437,7 @@ void TestUploadRun::autocloseClosesAfterUpload() {
 void TestUploadRun::autocloseStaysOpenWhenNothingWasUploaded() {
     TFtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(ServerAt(server), {{"Autoclose", TSettingValue::Boolean(true)}});
+    test::SaveServerConfig(test::SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
     TFormMain form({LocalFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));

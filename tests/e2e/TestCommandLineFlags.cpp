@@ -72,11 +72,7 @@ void TestCommandLineFlags::fileNamedHelpUploadsWithDotSlash() {
     TFtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     const TTempProgramDir programDir;
-    TServerSetup setup;
-    setup.Port = server.Port();
-    setup.User = server.User();
-    setup.Password = server.Password();
-    SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)}});
+    SaveServerConfig(SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
 
     // The started program inherits this working directory, where "./--help" lives.
     const QTemporaryDir local;

@@ -16,12 +16,6 @@ using namespace quaddle::test;
 
 namespace {
 
-QByteArray Checksum(const QString& path) {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
-}
-
 QString RandomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
     QFile file(dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly))
@@ -47,10 +41,7 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     QUADDLE_REQUIRE_SERVER(server);
     QDir().mkpath(server.LocalPath("site/b"));
     const TTempProgramDir programDir;
-    TServerSetup setup;
-    setup.Port = server.Port();
-    setup.User = server.User();
-    setup.Password = server.Password();
+    TServerSetup setup = SetupFor(server);
     setup.RootDir = "/site";
     setup.Folders = {"/a", "/b"};
     SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
@@ -70,8 +61,8 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
     QCOMPARE(program.ExitCode(), 0);
 
-    QCOMPARE(Checksum(server.LocalPath("site/b/photo.png")), Checksum(photo));
-    QCOMPARE(Checksum(server.LocalPath("site/b/notes.txt")), Checksum(notes));
+    QCOMPARE(FileChecksum(server.LocalPath("site/b/photo.png")), FileChecksum(photo));
+    QCOMPARE(FileChecksum(server.LocalPath("site/b/notes.txt")), FileChecksum(notes));
     const QByteArray log = programDir.ReadFile("log.txt");
     QVERIFY(log.contains("--> CWD ./b\t0\r\n"));
     QVERIFY(log.contains("--> (Password)\t0\r\n"));
@@ -123,7 +114,7 @@ void TestUploadE2E::uploadsBySftp() {
     QVERIFY(program.Started());
     QVERIFY(program.WaitForExit(60000));
     QCOMPARE(program.ExitCode(), 0);
-    QCOMPARE(Checksum(server.Root() + "/report.pdf"), Checksum(file));
+    QCOMPARE(FileChecksum(server.Root() + "/report.pdf"), FileChecksum(file));
     const QByteArray log = programDir.ReadFile("log.txt");
     QVERIFY(log.contains("1 files uploaded.\t0\r\n"));
     QVERIFY(!log.contains(server.Password().toUtf8()));

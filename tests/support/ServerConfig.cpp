@@ -1,6 +1,25 @@
 #include "ServerConfig.h"
 
+#include "FtpServer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
 namespace quaddle::test {
+
+TServerSetup SetupFor(const TFtpServer& server) {
+    TServerSetup setup;
+    setup.Port = server.Port();
+    setup.User = server.User();
+    setup.Password = server.Password();
+    return setup;
+}
+
+QByteArray FileChecksum(const QString& path) {
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
 
 void SaveServerConfig(const TServerSetup& server,
                       const QList<std::pair<QString, TSettingValue>>& settings) {

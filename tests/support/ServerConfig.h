@@ -2,9 +2,12 @@
 
 #include "config/Cfg.h"
 
+#include <QByteArray>
 #include <QStringList>
 
 namespace quaddle::test {
+
+class TFtpServer;
 
 // One server of a configuration a test writes for the program.
 struct TServerSetup {
@@ -19,9 +22,15 @@ struct TServerSetup {
     QString Type = QStringLiteral("0");
 };
 
+// A server entry that logs in to the test FTP server.
+TServerSetup SetupFor(const TFtpServer& server);
+
 // Writes config.xml into the current program directory through the program's own writer, so
 // the credentials are encrypted as the program encrypts them. settings are set on top of the
 // defaults.
+// The SHA-1 of a file's contents, to compare uploads with their sources; empty when unreadable.
+QByteArray FileChecksum(const QString& path);
+
 void SaveServerConfig(const TServerSetup& server,
                       const QList<std::pair<QString, TSettingValue>>& settings = {});
 

@@ -1,5 +1,6 @@
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
+#include "ServerConfig.h"
 #include "platform/Error.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadErrors.h"
@@ -19,12 +20,6 @@ using namespace quaddle;
 using quaddle::test::TFtpServer;
 
 namespace {
-
-QByteArray Checksum(const QString& path) {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
-}
 
 // Whether this process has the file open, as /proc lists its descriptors.
 bool HoldsOpen(const QString& path) {
@@ -154,7 +149,7 @@ void TestUploadFTP::uploadsFilesByteForByte() {
         const QString path = LocalFile(name, size);
         Progress.clear();
         QVERIFY2(driver.PutFile(path), qPrintable(driver.LastError()));
-        QCOMPARE(Checksum(server.LocalPath(name)), Checksum(path));
+        QCOMPARE(test::FileChecksum(server.LocalPath(name)), test::FileChecksum(path));
         QCOMPARE(QFileInfo(server.LocalPath(name)).size(), size);
         QCOMPARE(Progress.first(), 0);
         QCOMPARE(Progress.last(), size);
