@@ -22,3 +22,12 @@ if(QUADDLE_SANITIZE)
                         -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# For scripts/fuzz (clang): program code instrumented for libFuzzer's coverage, with both
+# sanitizers; tests/fuzz then builds each fuzz target as a libFuzzer program.
+option(QUADDLE_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(QUADDLE_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
+                        -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

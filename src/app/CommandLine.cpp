@@ -31,7 +31,9 @@ std::optional<TServerSelection> ResolveSelector(const QString& selector, const T
     TServerSelection selection;
     selection.Server = *server;
     const std::optional<qint32> folder = ParseInteger(folderText);
-    if (folder && *folder >= 0 && *folder < cfg.GetFolders(*server).size())
+    const QStringList& folders = cfg.GetFolders(*server);
+    // A deleted folder is blank: no directory to pick, as for a folder beyond the list.
+    if (folder && *folder >= 0 && *folder < folders.size() && !folders[*folder].isEmpty())
         selection.Folder = *folder;
     return selection;
 }

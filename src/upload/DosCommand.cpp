@@ -31,6 +31,36 @@ void CloseFd(int& fd) {
 
 } // namespace
 
+void TLineCutter::Cut(QByteArrayView bytes, const TLineEvent& onLine) {
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char byte = bytes[i];
+        if (byte == '\0')
+            continue;
+        if (byte != '\n' && byte != '\r') {
+            Pending.append(byte);
+            continue;
+        }
+        // CR LF within one read is one line end; split between reads, the LF ends an empty
+        // line of its own.
+        if (byte == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        onLine(QString::fromLocal8Bit(Pending), TOutputType::EntireLine);
+        Pending.clear();
+    }
+    if (!Pending.isEmpty())
+        onLine(QString::fromLocal8Bit(Pending), TOutputType::BeginningOfLine);
+}
+
+void TLineCutter::Finish(const TLineEvent& onLine) {
+    if (!Pending.isEmpty())
+        onLine(QString::fromLocal8Bit(Pending), TOutputType::EntireLine);
+    Reset();
+}
+
+void TLineCutter::Reset() {
+    Pending.clear();
+}
+
 TDosCommand::~TDosCommand() {
     StopProcess();
 }
@@ -83,7 +113,7 @@ void TDosCommand::StartProcess() {
                                   QStringLiteral(" doesn't exist."));
     }
     StopRequested = false;
-    PendingLine.clear();
+    Lines.Reset();
     Reader = std::thread([this] { ReaderLoop(); });
 }
 
@@ -102,6 +132,15 @@ void TDosCommand::StopProcess() {
 }
 
 void TDosCommand::ReaderLoop() {
+    const TLineCutter::TLineEvent deliver = [this](const QString& line, TOutputType type) {
+        if (OnNewLine)
+            OnNewLine(line, type);
+    };
+    const TLineCutter::TLineEvent deliverUnlessStopping = [&](const QString& line,
+                                                              TOutputType type) {
+        if (!StopRequested)
+            deliver(line, type);
+    };
     for (;;) {
         int status = 0;
         const bool exited = waitpid(Child, &status, WNOHANG) == Child;
@@ -110,7 +149,7 @@ void TDosCommand::ReaderLoop() {
             QByteArray bytes(waiting, Qt::Uninitialized);
             const ssize_t got = read(OutputFd, bytes.data(), size_t(waiting));
             bytes.truncate(got > 0 ? got : 0);
-            Deliver(bytes);
+            Lines.Cut(bytes, deliverUnlessStopping);
         } else {
             WriteQueuedInput();
         }
@@ -125,9 +164,7 @@ void TDosCommand::ReaderLoop() {
         if (exited)
             break;
     }
-    if (!PendingLine.isEmpty() && OnNewLine)
-        OnNewLine(QString::fromLocal8Bit(PendingLine), TOutputType::EntireLine);
-    PendingLine.clear();
+    Lines.Finish(deliver);
     CloseAll();
     {
         const std::lock_guard lock(InputLock);
@@ -136,27 +173,6 @@ void TDosCommand::ReaderLoop() {
     if (OnExit)
         OnExit();
     // The thread object is joined by StopProcess or the next start.
-}
-
-void TDosCommand::Deliver(const QByteArray& bytes) {
-    QByteArray line = PendingLine;
-    for (qsizetype i = 0; i < bytes.size() && !StopRequested; ++i) {
-        const char byte = bytes[i];
-        if (byte == '\0')
-            continue;
-        if (byte != '\n' && byte != '\r') {
-            line.append(byte);
-            continue;
-        }
-        if (byte == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            ++i;
-        if (OnNewLine)
-            OnNewLine(QString::fromLocal8Bit(line), TOutputType::EntireLine);
-        line.clear();
-    }
-    PendingLine = line;
-    if (!PendingLine.isEmpty() && OnNewLine)
-        OnNewLine(QString::fromLocal8Bit(PendingLine), TOutputType::BeginningOfLine);
 }
 
 void TDosCommand::WriteQueuedInput() {

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QStringList>
 #include <atomic>
 #include <deque>
@@ -23,13 +24,28 @@ public:
     using TError::TError;
 };
 
+// Cuts a program's output, read by read, into lines at CR, LF or CR LF. NUL bytes are dropped.
+class TLineCutter {
+public:
+    using TLineEvent = std::function<void(const QString& line, TOutputType type)>;
+
+    // Delivers each line the bytes end, then the unfinished rest, if any, as a beginning.
+    void Cut(QByteArrayView bytes, const TLineEvent& onLine);
+    // The output has ended: delivers the unfinished rest as a whole line.
+    void Finish(const TLineEvent& onLine);
+    void Reset();
+
+private:
+    QByteArray Pending;
+};
+
 // Runs a console program without a terminal, feeds lines to its standard input, and hands
 // every line it writes to standard output or standard error to OnNewLine, on a reader thread
 // of its own. Input is written only while no output waits to be read, and the unfinished
 // last line is delivered as it grows and again, from its start, once its end arrives.
 class TDosCommand {
 public:
-    using TNewLineEvent = std::function<void(const QString& line, TOutputType type)>;
+    using TNewLineEvent = TLineCutter::TLineEvent;
 
     TDosCommand() = default;
     ~TDosCommand();
@@ -52,7 +68,6 @@ public:
 
 private:
     void ReaderLoop();
-    void Deliver(const QByteArray& bytes);
     void WriteQueuedInput();
     void CloseAll();
 
@@ -63,7 +78,7 @@ private:
     std::mutex InputLock;
     std::deque<QByteArray> InputQueue;
     std::atomic<bool> StopRequested = false;
-    QByteArray PendingLine;
+    TLineCutter Lines;
 };
 
 } // namespace quaddle

@@ -2,15 +2,11 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <netdb.h>
 
 namespace quaddle {
 
 namespace {
-
-// A reply line longer than this without a line end is no FTP server talking.
-constexpr qint64 MaxReplyLine = 64 * 1024;
 
 quint16 PortNumber(const QString& port) {
     bool numeric = false;
@@ -19,10 +15,6 @@ quint16 PortNumber(const QString& port) {
         return number <= 65535 ? quint16(number) : 0;
     const servent* service = getservbyname(port.toLocal8Bit().constData(), "tcp");
     return service ? ntohs(quint16(service->s_port)) : 0;
-}
-
-bool IsCode(QStringView text) {
-    return text.size() >= 3 && text[0].isDigit() && text[1].isDigit() && text[2].isDigit();
 }
 
 } // namespace
@@ -51,7 +43,7 @@ TFtpClient::~TFtpClient() {
 bool TFtpClient::Open() {
     Broken = false;
     Replies.clear();
-    MultiLineCode.clear();
+    Reader.Reset();
     Response.clear();
     const quint16 port = PortNumber(Port);
     if (port == 0) {
@@ -61,7 +53,7 @@ bool TFtpClient::Open() {
     Control.connectToHost(HostName, port);
     if (!WaitFor([this] { return Connected(); }))
         return false;
-    TReply greeting;
+    TFtpReply greeting;
     return WaitReply(greeting) && greeting.Code == 220;
 }
 
@@ -108,7 +100,7 @@ bool TFtpClient::Store() {
     }
     if (!OpenDataChannel())
         return false;
-    TReply reply;
+    TFtpReply reply;
     if (!Send(QStringLiteral("STOR ") + HostFileName) || !WaitReply(reply) ||
         (reply.Code != 150 && reply.Code != 125)) {
         CloseData();
@@ -127,7 +119,7 @@ void TFtpClient::Abort() {
 }
 
 bool TFtpClient::Command(const QString& line, std::initializer_list<int> accepted) {
-    TReply reply;
+    TFtpReply reply;
     if (!Send(line) || !WaitReply(reply))
         return false;
     return std::find(accepted.begin(), accepted.end(), reply.Code) != accepted.end();
@@ -152,7 +144,7 @@ bool TFtpClient::Send(const QString& line) {
     return true;
 }
 
-bool TFtpClient::WaitReply(TReply& reply) {
+bool TFtpClient::WaitReply(TFtpReply& reply) {
     if (!WaitFor([this] { return !Replies.isEmpty(); }))
         return false;
     reply = Replies.dequeue();
@@ -219,34 +211,18 @@ void TFtpClient::LocalFailure(const QString& message) {
 }
 
 void TFtpClient::ReadReplies() {
-    while (Control.canReadLine()) {
-        QByteArray raw = Control.readLine();
-        while (raw.endsWith('\n') || raw.endsWith('\r'))
-            raw.chop(1);
-        const QString line = QString::fromUtf8(raw);
-        if (OnResponse)
-            OnResponse(line);
-        if (!MultiLineCode.isEmpty()) {
-            // Inside a multi-line reply only "code " or the bare code ends it.
-            if (line == MultiLineCode || line.startsWith(MultiLineCode + QLatin1Char(' ')))
-                MultiLineCode.clear();
-            else
-                continue;
-        } else if (!IsCode(line)) {
-            continue;
-        } else if (line.size() > 3 && line[3] == QLatin1Char('-')) {
-            MultiLineCode = line.left(3);
-            continue;
-        }
-        Replies.enqueue({line.left(3).toInt(), line});
+    Reader.Append(Control.readAll());
+    while (std::optional<TFtpReply> reply = Reader.Next(OnResponse)) {
+        Replies.enqueue(*reply);
         // 421: the server is closing the connection; later operations must not use it.
-        if (Replies.last().Code == 421) {
+        if (reply->Code == 421) {
             CloseData();
             Control.abort();
+            Reader.Reset();
             break;
         }
     }
-    if (Control.bytesAvailable() > MaxReplyLine) {
+    if (Reader.LineTooLong()) {
         Fail(QStringLiteral("The server sent a reply line that does not end."));
         Abort();
         return;
@@ -262,14 +238,11 @@ bool TFtpClient::OpenDataChannel() {
 bool TFtpClient::ConnectPassive() {
     if (!Command(QStringLiteral("PASV"), {200, 227}))
         return false;
-    static const QRegularExpression address(
-        QStringLiteral("(\\d+),(\\d+),(\\d+),(\\d+),(\\d+),(\\d+)"));
-    const QRegularExpressionMatch match = address.match(Response);
-    if (!match.hasMatch()) {
+    const std::optional<quint16> port = PasvPort(Response);
+    if (!port) {
         LocalFailure(QStringLiteral("The server's PASV reply names no address: ") + Response);
         return false;
     }
-    const auto port = quint16(match.captured(5).toUInt() * 256 + match.captured(6).toUInt());
     // Servers behind NAT often name a private address; the control connection's peer is the
     // address that is known to reach the server.
     Data = new QTcpSocket(this);
@@ -278,7 +251,7 @@ bool TFtpClient::ConnectPassive() {
         DataClosed = true;
         Wake();
     });
-    Data->connectToHost(Control.peerAddress(), port);
+    Data->connectToHost(Control.peerAddress(), *port);
     if (!WaitFor(
             [this] { return DataClosed || Data->state() == QAbstractSocket::ConnectedState; }) ||
         DataClosed) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload/FtpReplies.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
@@ -67,14 +69,9 @@ public:
     static constexpr qint64 BlockSize = 1460;
 
 private:
-    struct TReply {
-        int Code = 0;
-        QString Line;
-    };
-
     bool Command(const QString& line, std::initializer_list<int> accepted);
     bool Send(const QString& line);
-    bool WaitReply(TReply& reply);
+    bool WaitReply(TFtpReply& reply);
     bool WaitFor(const std::function<bool()>& done);
     void Wake();
     void TimedOut();
@@ -98,8 +95,8 @@ private:
     QElapsedTimer SinceActivity; // since the wait began or the last block was sent
     QEventLoop* WaitLoop = nullptr;
     const std::function<bool()>* WaitDone = nullptr;
-    QQueue<TReply> Replies;
-    QString MultiLineCode;
+    QQueue<TFtpReply> Replies;
+    TFtpReplyReader Reader;
     bool Broken = false; // the wait ended by abort, time-out or a lost connection
     bool DataClosed = false;
     bool SendFinished = false;

@@ -37,6 +37,9 @@ public:
     int GetState() const { return State; }
 
 private:
+    // The harness that feeds psftp output to the handler in any state, without a psftp.
+    friend class TSftpOutputFeed;
+
     int WaitForAnswer(int limit);
     int SendCommand(const QString& text, int limit);
     void NewLine(const QString& line, TOutputType type);

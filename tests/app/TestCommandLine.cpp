@@ -58,6 +58,7 @@ void TestCommandLine::resolvesSelector_data() {
     QTest::newRow("folder not a number") << ":2/x" << true << 2 << -1;
     QTest::newRow("folder beyond list") << ":2/7" << true << 2 << -1;
     QTest::newRow("last folder") << ":2/2" << true << 2 << 2;
+    QTest::newRow("deleted folder") << ":2/3" << true << 2 << -1;
     QTest::newRow("negative folder") << ":2/-1" << true << 2 << -1;
     QTest::newRow("further slash in folder") << ":2/1/3" << true << 2 << -1;
     QTest::newRow("hexadecimal") << ":$2/0x1" << true << 2 << 1;
@@ -83,8 +84,9 @@ void TestCommandLine::resolvesSelector() {
     cfg.StoreServer("one", "", "", "", "", "", "", "", -1, -1);
     cfg.StoreServer("two", "", "", "", "", "", "", "", -1, -1);
     cfg.DeleteServer(1);
-    for (const char* path : {"/a", "/b", "/c"})
+    for (const char* path : {"/a", "/b", "/c", "/d"})
         cfg.SetFolder(-1, 2, QString::fromLatin1(path));
+    cfg.DeleteFolder(3, 2);
 
     const std::optional<TServerSelection> selection = ResolveSelector(selector, cfg);
     QCOMPARE(selection.has_value(), selected);

@@ -1,0 +1,124 @@
+#include "upload/FtpReplies.h"
+
+#include <QTest>
+
+using namespace quaddle;
+
+// Replies as servers send them, whole or in pieces, and the PASV address in their many forms.
+class TestFtpReplies : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsReplies_data();
+    void readsReplies();
+    void waitsForTheLineEnd();
+    void tooLongALine();
+    void pasvPort_data();
+    void pasvPort();
+};
+
+void TestFtpReplies::readsReplies_data() {
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("one per line") << QByteArray("220 Hi\r\n331 Pass\r\n")
+                                  << QStringList{"220 Hi", "331 Pass"} << 2;
+    QTest::newRow("multi-line to code and blank")
+        << QByteArray("220-Hello\r\n there\r\n220-more\r\n220 Ready\r\n")
+        << QStringList{"220 Ready"} << 4;
+    QTest::newRow("multi-line to bare code")
+        << QByteArray("211-Features:\r\n SIZE\r\n211\r\n") << QStringList{"211"} << 3;
+    QTest::newRow("other code inside multi-line")
+        << QByteArray("230-Hi\r\n226 not the end\r\n230 in\r\n") << QStringList{"230 in"} << 3;
+    QTest::newRow("text without code skipped")
+        << QByteArray("hello\r\n\r\n200 OK\r\n") << QStringList{"200 OK"} << 3;
+    QTest::newRow("LF only and extra CRs")
+        << QByteArray("200 a\n200 b\r\r\n") << QStringList{"200 a", "200 b"} << 2;
+    QTest::newRow("digits of another script are no code")
+        << QByteArray("\xd9\xa2\xd9\xa2\xd9\xa0 x\r\n200 y\r\n") << QStringList{"200 y"} << 2;
+    QTest::newRow("NUL inside a line kept")
+        << QByteArray("257 \"a\0b\"\r\n", 11) << QStringList{QString::fromUtf8("257 \"a\0b\"", 9)}
+        << 1;
+}
+
+void TestFtpReplies::readsReplies() {
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, replies);
+    QFETCH(int, lines);
+    // Whole, and one byte at a time: the same lines and replies.
+    for (const bool bytewise : {false, true}) {
+        TFtpReplyReader reader;
+        QStringList seen;
+        QStringList got;
+        const auto take = [&] {
+            while (const std::optional<TFtpReply> reply =
+                       reader.Next([&](const QString& line) { seen.append(line); })) {
+                QCOMPARE(reply->Code, reply->Line.left(3).toInt());
+                got.append(reply->Line);
+            }
+        };
+        if (bytewise) {
+            for (const char byte : stream) {
+                reader.Append(QByteArrayView(&byte, 1));
+                take();
+            }
+        } else {
+            reader.Append(stream);
+            take();
+        }
+        QCOMPARE(got, replies);
+        QCOMPARE(seen.size(), lines);
+    }
+}
+
+void TestFtpReplies::waitsForTheLineEnd() {
+    TFtpReplyReader reader;
+    reader.Append("220 Rea");
+    QVERIFY(!reader.Next({}));
+    reader.Append("dy\r");
+    QVERIFY(!reader.Next({}));
+    reader.Append("\n");
+    QCOMPARE(reader.Next({})->Line, QStringLiteral("220 Ready"));
+    // Reset forgets a reply begun and bytes waiting.
+    reader.Append("220-a\r\n220 b");
+    QVERIFY(!reader.Next({}));
+    reader.Reset();
+    reader.Append("200 c\r\n");
+    QCOMPARE(reader.Next({})->Code, 200);
+}
+
+void TestFtpReplies::tooLongALine() {
+    TFtpReplyReader reader;
+    reader.Append(QByteArray(TFtpReplyReader::MaxLine, 'x'));
+    QVERIFY(!reader.LineTooLong());
+    reader.Append("x");
+    QVERIFY(reader.LineTooLong());
+    // Once its end arrives, a long line is just a line.
+    reader.Append("\r\n200 OK\r\n");
+    QCOMPARE(reader.Next({})->Line, QStringLiteral("200 OK"));
+    QVERIFY(!reader.LineTooLong());
+}
+
+void TestFtpReplies::pasvPort_data() {
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<int>("port"); // -1: no address
+    QTest::newRow("usual") << "227 Entering Passive Mode (127,0,0,1,195,80)." << 195 * 256 + 80;
+    QTest::newRow("without parentheses") << "227 =10,0,0,5,4,1" << 4 * 256 + 1;
+    QTest::newRow("highest port") << "227 (1,2,3,4,255,255)" << 65535;
+    QTest::newRow("part over 255") << "227 (127,0,0,1,256,0)" << -1;
+    QTest::newRow("port zero") << "227 (127,0,0,1,0,0)" << -1;
+    QTest::newRow("digits run on") << "227 (127,0,0,1,1000,5)" << -1;
+    QTest::newRow("huge number") << "227 (1,2,3,4,99999999999999999999,1)" << -1;
+    QTest::newRow("five parts") << "227 (127,0,0,1,80)" << -1;
+    QTest::newRow("no address") << "227 Entering Passive Mode." << -1;
+}
+
+void TestFtpReplies::pasvPort() {
+    QFETCH(QString, reply);
+    QFETCH(int, port);
+    const std::optional<quint16> got = PasvPort(reply);
+    QCOMPARE(got ? int(*got) : -1, port);
+}
+
+QTEST_GUILESS_MAIN(TestFtpReplies)
+#include "TestFtpReplies.moc"
