@@ -1,6 +1,7 @@
 #include "platform/Dialogs.h"
 
 #include <QtGlobal>
+#include <utility>
 
 namespace quaddle {
 
@@ -13,8 +14,8 @@ TDialogs& Dialogs() {
     return *installed;
 }
 
-void InstallDialogs(TDialogs* dialogs) {
-    installed = dialogs;
+TDialogs* InstallDialogs(TDialogs* dialogs) {
+    return std::exchange(installed, dialogs);
 }
 
 } // namespace quaddle

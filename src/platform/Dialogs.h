@@ -50,8 +50,8 @@ public:
 };
 
 // The implementation in use. The program installs the one that shows real windows;
-// tests install a scripted one. Not owned.
+// tests install a scripted one. Not owned. Installing returns the one installed before.
 TDialogs& Dialogs();
-void InstallDialogs(TDialogs* dialogs);
+TDialogs* InstallDialogs(TDialogs* dialogs);
 
 } // namespace quaddle

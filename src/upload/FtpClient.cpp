@@ -252,10 +252,16 @@ bool TFtpClient::ConnectPassive() {
         Wake();
     });
     Data->connectToHost(Control.peerAddress(), *port);
-    if (!WaitFor(
-            [this] { return DataClosed || Data->state() == QAbstractSocket::ConnectedState; }) ||
-        DataClosed) {
-        LocalFailure(QStringLiteral("Could not open the data connection: ") + Data->errorString());
+    // An abort while connecting (Cancel, time-out) takes the socket away.
+    const bool connected =
+        WaitFor([this] {
+            return !Data || DataClosed || Data->state() == QAbstractSocket::ConnectedState;
+        }) &&
+        Data && !DataClosed;
+    if (!connected) {
+        if (Data)
+            LocalFailure(QStringLiteral("Could not open the data connection: ") +
+                         Data->errorString());
         CloseData();
         return false;
     }
@@ -299,10 +305,10 @@ bool TFtpClient::Transfer(QFile& file) {
     SendFinished = false;
     ReadFailed = false;
     Pump(file);
-    WaitFor([this] {
-        return DataClosed || !Replies.isEmpty() || (SendFinished && Data->bytesToWrite() == 0);
-    });
-    if (SendFinished && !DataClosed && Data->bytesToWrite() == 0) {
+    // An abort (Cancel, time-out, 421) takes the socket away while waiting.
+    const auto drained = [this] { return SendFinished && Data && Data->bytesToWrite() == 0; };
+    WaitFor([&] { return DataClosed || !Replies.isEmpty() || drained(); });
+    if (!DataClosed && drained()) {
         Data->disconnectFromHost();
         return true;
     }
@@ -334,7 +340,7 @@ bool TFtpClient::AcceptActive() {
 void TFtpClient::Pump(QFile& file) {
     // Blocks are reported one by one but handed to the socket in batches, which saves a
     // system call per block; the batch and the socket's queue bound the memory used.
-    while (!SendFinished && !DataClosed && Data->bytesToWrite() < SendWindow) {
+    while (!SendFinished && !DataClosed && Data && Data->bytesToWrite() < SendWindow) {
         QByteArray batch(SendWindow, Qt::Uninitialized);
         qint64 filled = 0;
         while (filled + BlockSize <= SendWindow) {

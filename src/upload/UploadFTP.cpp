@@ -52,7 +52,11 @@ bool TUploadFTP::Connect(const QString& host, const QString& port, const QString
 bool TUploadFTP::ChangeDir(const QString& dir) {
     EnsureConnected();
     Client.HostDirName = dir;
-    return Client.ChangeDir();
+    if (Client.ChangeDir())
+        return true;
+    // A connection lost during CWD is no missing directory: nothing to offer to create.
+    EnsureConnected();
+    return false;
 }
 
 bool TUploadFTP::FileExists(const QString& name) {

@@ -60,34 +60,57 @@ void TestUploadFaults::cleanup() {
 
 void TestUploadFaults::serverFailsDuringRun_data() {
     QTest::addColumn<QString>("fault");
-    // The questions and messages of the run, as patterns, with the answer given.
+    // The run's messages, as patterns; a "Login" message is answered Abort, an error
+    // question "Ignore and continue?" Yes up to the one at noFrom, No from there on.
     QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("noFrom"); // -1: every question answered Yes
     QTest::addColumn<int>("uploaded");
+    const QString login = "Login incorrect\\. Please try again\\.";
     const QString lost = "A fatal error occured: \nQuaddle lost connection to the server\\. "
                          "Please try again\\.";
     const QString ignore = "An error occured: \n.*\nIgnore and continue\\?";
-    QTest::newRow("closed after the greeting")
-        << "closeaftergreeting" << QStringList{"Login incorrect\\. Please try again\\."} << 0;
-    QTest::newRow("closed after USER")
-        << "closeafteruser" << QStringList{"Login incorrect\\. Please try again\\."} << 0;
-    QTest::newRow("closed after PASV") << "closeafterpasv" << QStringList{ignore, lost} << 0;
-    QTest::newRow("closed in the middle of STOR") << "closestor" << QStringList{ignore, lost} << 0;
-    QTest::newRow("421 to STOR") << "stor421" << QStringList{ignore, lost} << 0;
-    QTest::newRow("disk full on the third of five") << "diskfull3" << QStringList{ignore} << 4;
-    QTest::newRow("never greets") << "silent"
-                                  << QStringList{"A fatal error occured: \nCould not connect to "
-                                                 "remote server\\. Please check your server "
-                                                 "settings\\."}
-                                  << 0;
+    const QString noConnection = "A fatal error occured: \nCould not connect to remote "
+                                 "server\\. Please check your server settings\\.";
+    QTest::newRow("never greets") << "silent" << QStringList{noConnection} << -1 << 0;
+    for (const char* fault : {"close", "421"}) {
+        const QString closing = QString::fromLatin1(fault);
+        // A greeting other than 220 is no FTP server; a closed connection shows at login.
+        QTest::addRow("%s at the greeting", fault)
+            << closing + ":greeting" << QStringList{closing == "421" ? noConnection : login} << -1
+            << 0;
+        QTest::addRow("%s after USER", fault) << closing + ":USER" << QStringList{login} << -1 << 0;
+        QTest::addRow("%s after PASS", fault) << closing + ":PASS" << QStringList{login} << -1 << 0;
+        QTest::addRow("%s during CWD", fault) << closing + ":CWD" << QStringList{lost} << -1 << 0;
+        QTest::addRow("%s after SIZE", fault) << closing + ":SIZE" << QStringList{lost} << -1 << 0;
+        QTest::addRow("%s after PASV", fault)
+            << closing + ":PASV" << QStringList{ignore, lost} << -1 << 0;
+        QTest::addRow("%s after STOR", fault)
+            << closing + ":STOR" << QStringList{ignore, lost} << -1 << 0;
+        QTest::addRow("%s before 226", fault)
+            << closing + ":226" << QStringList{ignore, lost} << -1 << 0;
+    }
+    QTest::newRow("closed in the middle of STOR")
+        << "closestor" << QStringList{ignore, lost} << -1 << 0;
+    // The client's own error is asked about, then the file's failure.
+    QTest::newRow("data connection refused")
+        << "refusedata" << QStringList{ignore, ignore} << 0 << 0;
+    QTest::newRow("150, then the data connection closed")
+        << "storclosedata" << QStringList{ignore} << 0 << 0;
+    QTest::newRow("disk full on the third of five")
+        << "diskfull3" << QStringList{ignore} << -1 << 4;
 }
 
 void TestUploadFaults::serverFailsDuringRun() {
     QFETCH(QString, fault);
     QFETCH(QStringList, messages);
+    QFETCH(int, noFrom);
     QFETCH(int, uploaded);
     TFtpServer server(fault);
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server), {{"Overwrite", TSettingValue::Integer(1)}});
+    // A root directory and the rename policy: the run changes directory and asks for sizes.
+    test::TServerSetup setup = test::SetupFor(server);
+    setup.RootDir = "/";
+    test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
     QStringList files;
     for (int i = 1; i <= 5; ++i) {
         QFile file(Local->filePath(QStringLiteral("file%1.bin").arg(i)));
@@ -99,9 +122,11 @@ void TestUploadFaults::serverFailsDuringRun() {
     const int descriptorsBefore = OpenDescriptors();
     {
         TFormMain form(files);
-        for (const QString& message : messages)
-            Dialogs->ExpectMessageMatching(message, message.startsWith("Login") ? TMsgAnswer::Abort
-                                                                                : TMsgAnswer::Yes);
+        for (int i = 0; i < messages.size(); ++i)
+            Dialogs->ExpectMessageMatching(messages[i],
+                                           messages[i].startsWith("Login") ? TMsgAnswer::Abort
+                                           : noFrom >= 0 && i >= noFrom    ? TMsgAnswer::No
+                                                                           : TMsgAnswer::Yes);
         form.BUploadClick();
         QCOMPARE(form.GetUploadResults().size(), uploaded);
         QVERIFY(!Control<QPushButton>(form, "BUpload")->isHidden());

@@ -14,8 +14,8 @@ public:
 
     explicit TFtpServer(TKind kind = TKind::Pyftpdlib);
     // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
-    // force125, user230, badpasv, silent, closeaftergreeting, closeafteruser, closeafterpasv,
-    // diskfull3, stor421 (see faulty_ftpd.py).
+    // force125, user230, badpasv, silent, diskfull3, refusedata, storclosedata, and
+    // close:STEP or 421:STEP for a step of the dialogue (see faulty_ftpd.py).
     explicit TFtpServer(const QString& fault);
     ~TFtpServer();
     TFtpServer(const TFtpServer&) = delete;

@@ -42,7 +42,10 @@ TScriptedDialogs::TScriptedDialogs() {
 }
 
 TScriptedDialogs::~TScriptedDialogs() {
-    InstallDialogs(nullptr);
+    // After a failed test its successor may already be installed; that one stays.
+    TDialogs* const current = InstallDialogs(nullptr);
+    if (current != this)
+        InstallDialogs(current);
 }
 
 void TScriptedDialogs::ExpectMessage(const QString& text, TMsgAnswer answer) {

@@ -2,8 +2,12 @@
 
 Usage: faulty_ftpd.py MODE DIRECTORY USER PASSWORD
 Prints "listening on 127.0.0.1:PORT" on stderr once it accepts connections.
+Besides the modes below, "close:STEP" closes the control connection and "421:STEP" answers
+421 and closes it, where STEP is "greeting", a command (USER, PASS, TYPE, CWD, SIZE, PASV,
+STOR, ...) or "226" (the reply ending a transfer).
 """
 import logging
+import socket
 import sys
 import time
 
@@ -12,6 +16,16 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
+FAULT, _, STEP = MODE.partition(":")
+if FAULT not in ("close", "421"):
+    FAULT = STEP = ""
+
+
+def unused_port():
+    """A loopback port nothing listens on: connecting to it is refused."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 class FaultyDTPHandler(DTPHandler):
@@ -20,16 +34,37 @@ class FaultyDTPHandler(DTPHandler):
         if MODE == "closestor" and self.tot_bytes_received > 0:
             self.cmd_channel.close()
 
+    def enable_receiving(self, type, cmd):
+        DTPHandler.enable_receiving(self, type, cmd)
+        if MODE == "storclosedata":
+            # What a server does when its disk or a filter refuses the data at once.
+            self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
+            self.close()
+
 
 class FaultyHandler(FTPHandler):
     dtp_handler = FaultyDTPHandler
 
+    def fail(self):
+        if FAULT == "421":
+            self.respond("421 Service not available, closing control connection.")
+            self.close_when_done()
+        else:
+            self.close()
+
+    def process_command(self, cmd, *args, **kwargs):
+        if cmd == STEP:
+            return self.fail()
+        return FTPHandler.process_command(self, cmd, *args, **kwargs)
+
     def handle(self):
         if MODE == "silent":
             return
-        if MODE == "closeaftergreeting":
+        if STEP == "greeting" and FAULT == "close":
             FTPHandler.handle(self)
             return self.close_when_done()
+        if STEP == "greeting":
+            return self.fail()
         if MODE == "multiline220":
             self.push("220-Welcome to the\r\n")
             self.push("220-faulty test server\r\n")
@@ -39,13 +74,13 @@ class FaultyHandler(FTPHandler):
             FTPHandler.handle(self)
 
     def respond(self, resp, logfun=logging.debug):
+        if STEP == "226" and resp.startswith("226 "):
+            return self.fail()
         if MODE == "force125" and resp.startswith("150 "):
             resp = "125" + resp[3:]
         FTPHandler.respond(self, resp, logfun)
 
     def ftp_USER(self, line):
-        if MODE == "closeafteruser":
-            return self.close()
         if MODE != "user230":
             return FTPHandler.ftp_USER(self, line)
         self.username = line
@@ -67,8 +102,10 @@ class FaultyHandler(FTPHandler):
         return FTPHandler.ftp_CWD(self, path)
 
     def ftp_PASV(self, line):
-        if MODE == "closeafterpasv":
-            return self.close()
+        if MODE == "refusedata":
+            port = unused_port()
+            address = "127,0,0,1,%d,%d" % (port >> 8, port & 255)
+            return self.respond("227 Entering Passive Mode (%s)." % address)
         if MODE == "badpasv":
             return self.respond("227 Entering Passive Mode.")
         return FTPHandler.ftp_PASV(self, line)
@@ -79,9 +116,6 @@ class FaultyHandler(FTPHandler):
         FaultyHandler.stores += 1
         if MODE == "storfull" or (MODE == "diskfull3" and FaultyHandler.stores == 3):
             return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
-        if MODE == "stor421":
-            self.respond("421 Service not available, closing control connection.")
-            return self.close_when_done()
         return FTPHandler.ftp_STOR(self, file, mode)
 
 

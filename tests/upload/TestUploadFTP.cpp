@@ -2,6 +2,7 @@
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "platform/Error.h"
+#include "upload/FtpClient.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadErrors.h"
 
@@ -56,6 +57,8 @@ private slots:
     void lineBreakInNameIsNeverSent();
     void stalledReplyTimesOut();
     void cancelDuringLargeUpload();
+    void cancelAtTheLastBlock_data();
+    void cancelAtTheLastBlock();
     void connectionClosedDuringStore();
     void refusedStore();
     void brokenPassiveReplyIsAnError();
@@ -323,14 +326,15 @@ void TestUploadFTP::stalledReplyTimesOut() {
     TUploadProtokoll& driver = Upload->Protokoll();
     QVERIFY(driver.Connect("127.0.0.1", QString::number(server.Port()), server.User(),
                            server.Password()));
-    QVERIFY(!driver.ChangeDir("somewhere"));
-    QCOMPARE(driver.LastError(), QStringLiteral("426 Timeout"));
+    // The time-out closes the connection: no missing directory to offer to create.
     try {
-        driver.MakeDir("next");
+        driver.ChangeDir("somewhere");
         QFAIL("no error on the closed connection");
     } catch (const TError& error) {
         QCOMPARE(error.Message(), UploadErrors::ConnectionLost);
     }
+    QCOMPARE(driver.LastError(), QStringLiteral("426 Timeout"));
+    QVERIFY_THROWS_EXCEPTION(TError, driver.MakeDir("next"));
 }
 
 void TestUploadFTP::cancelDuringLargeUpload() {
@@ -358,6 +362,34 @@ void TestUploadFTP::cancelDuringLargeUpload() {
     QVERIFY(!HoldsOpen(path));
     QVERIFY(Log().contains("CANCEL\t1"));
     QVERIFY_THROWS_EXCEPTION(TError, upload.Protokoll().FileExists("large.bin"));
+}
+
+void TestUploadFTP::cancelAtTheLastBlock_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("one block") << qint64(1000);
+    QTest::newRow("one batch") << qint64(TFtpClient::SendWindow);
+    QTest::newRow("several batches") << qint64(300'000);
+}
+
+void TestUploadFTP::cancelAtTheLastBlock() {
+    QFETCH(qint64, size);
+    TFtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const QString path = LocalFile("last.bin", size);
+    TUpload& upload = Connected(server);
+    // Cancel pressed when the whole file is queued but not yet sent, or while the server's
+    // answer is awaited.
+    QTimer cancelButton;
+    cancelButton.setSingleShot(true);
+    connect(&cancelButton, &QTimer::timeout, this, [&] { upload.Cancel(); });
+    OnSent = [&](qint64 sent) {
+        if (sent == size && !cancelButton.isActive())
+            cancelButton.start(0);
+    };
+    QVERIFY(!upload.Protokoll().PutFile(path));
+    OnSent = nullptr;
+    QVERIFY(upload.Cancelled());
+    QVERIFY(!HoldsOpen(path));
 }
 
 void TestUploadFTP::connectionClosedDuringStore() {
