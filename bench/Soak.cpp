@@ -1,0 +1,150 @@
+// Soak run: 2,000 files of mixed sizes (0 bytes to 50 MiB, about 2 GiB in all) uploaded by
+// the built program to a local vsftpd with "Autoclose" on, first the first 200 of them, then
+// all. Checks that every file arrives byte-identical, prints the program's peak resident
+// memory for both runs and its time next to curl uploading the same files in one invocation.
+#include "FtpServer.h"
+#include "ServerConfig.h"
+#include "TempProgramDir.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <cstdio>
+
+using namespace quaddle;
+
+namespace {
+
+constexpr int FileCount = 2000;
+constexpr int FirstRun = 200;
+constexpr int RunTimeoutMs = 60 * 60 * 1000;
+
+// Mostly small files, some of 5 MiB, a few of 50 MiB, and empty ones: about 2 GiB.
+qint64 SizeOf(int index, QRandomGenerator& random) {
+    if (index % 100 == 0)
+        return qint64(50) << 20;
+    if (index % 20 == 5)
+        return qint64(5) << 20;
+    if (index % 50 == 7)
+        return 0;
+    return random.bounded(600 * 1024);
+}
+
+void WriteRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 left = size; left > 0; left -= block.size()) {
+        random.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+        file.write(block.constData(), std::min<qint64>(left, block.size()));
+    }
+}
+
+struct TRun {
+    double Seconds = 0;
+    qint64 PeakKiB = 0;
+};
+
+class TSoak {
+public:
+    TSoak() : Server(test::TFtpServer::TKind::Vsftpd) {
+        if (!Server.Started())
+            qFatal("%s", qPrintable(Server.Problem()));
+        QRandomGenerator random(20261207);
+        for (int i = 0; i < FileCount; ++i) {
+            const QString path =
+                Files.filePath(QStringLiteral("soak%1.bin").arg(i, 4, 10, QLatin1Char('0')));
+            const qint64 size = SizeOf(i, random);
+            WriteRandomFile(path, size, random);
+            Paths.append(path);
+            TotalBytes += size;
+        }
+        test::TServerSetup setup = test::SetupFor(Server);
+        setup.DefaultDir = Server.UploadDir();
+        test::SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
+                                       {"Overwrite", TSettingValue::Integer(1)}});
+    }
+
+    // The built program, with the files on its command line: it uploads them at once and
+    // closes when done. GNU time reports its peak resident set.
+    TRun Ours(const QStringList& paths) {
+        QProcess program;
+        program.setProcessEnvironment(ProgramDir.Environment());
+        QElapsedTimer timer;
+        timer.start();
+        program.start("/usr/bin/time", QStringList{"-f", "peak %M"} << QUADDLE_PROGRAM << paths);
+        if (!program.waitForFinished(RunTimeoutMs) || program.exitCode() != 0)
+            qFatal("the program failed: %s", program.readAllStandardError().constData());
+        TRun run;
+        run.Seconds = timer.elapsed() / 1000.0;
+        for (const QByteArray& line : program.readAllStandardError().split('\n'))
+            if (line.startsWith("peak "))
+                run.PeakKiB = line.mid(5).toLongLong();
+        return run;
+    }
+
+    double Curl(const QStringList& paths) {
+        QElapsedTimer timer;
+        timer.start();
+        const QString url =
+            QStringLiteral("ftp://127.0.0.1:%1%2/").arg(Server.Port()).arg(Server.UploadDir());
+        QProcess curl;
+        curl.start("curl", {"-sS", "--user", Server.User() + ":" + Server.Password(), "-T",
+                            "{" + paths.join(',') + "}", url});
+        if (!curl.waitForFinished(RunTimeoutMs) || curl.exitCode() != 0)
+            qFatal("curl failed: %s", curl.readAllStandardError().constData());
+        return timer.elapsed() / 1000.0;
+    }
+
+    // Compares every file with its copy on the server, then removes the copies.
+    int Mismatches(const QStringList& paths) {
+        int mismatches = 0;
+        for (const QString& path : paths) {
+            const QString copy = Server.LocalPath(QFileInfo(path).fileName());
+            if (!QFile::exists(copy) || test::FileChecksum(copy) != test::FileChecksum(path)) {
+                std::printf("  differs or missing: %s\n", qPrintable(QFileInfo(path).fileName()));
+                ++mismatches;
+            }
+            QFile::remove(copy);
+        }
+        return mismatches;
+    }
+
+    int Run() {
+        std::printf("%d files, %.2f GiB\n", FileCount, TotalBytes / double(qint64(1) << 30));
+        const QStringList first = Paths.mid(0, FirstRun);
+        const TRun small = Ours(first);
+        const int smallMismatches = Mismatches(first);
+        std::printf("program, %4d files: %8.1f s  peak %lld KiB  %d differing\n", FirstRun,
+                    small.Seconds, static_cast<long long>(small.PeakKiB), smallMismatches);
+        const TRun all = Ours(Paths);
+        const int allMismatches = Mismatches(Paths);
+        std::printf("program, %4d files: %8.1f s  peak %lld KiB  %d differing\n", FileCount,
+                    all.Seconds, static_cast<long long>(all.PeakKiB), allMismatches);
+        const double curl = Curl(Paths);
+        Mismatches(Paths);
+        std::printf("curl,    %4d files: %8.1f s\nratio program/curl: %.2f\n", FileCount, curl,
+                    all.Seconds / curl);
+        return smallMismatches + allMismatches == 0 ? 0 : 1;
+    }
+
+private:
+    QTemporaryDir Files;
+    test::TTempProgramDir ProgramDir;
+    test::TFtpServer Server;
+    QStringList Paths;
+    qint64 TotalBytes = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    TSoak soak;
+    return soak.Run();
+}
