@@ -1,6 +1,7 @@
 // Uploads to one local vsftpd (a) one 256 MiB file and (b) 500 files of 10 KiB, through the
 // program's FTP driver and through curl, alternating, and prints the median times, the ratio
 // ours/curl, and the program's peak memory while sending a small and a large file.
+#include "BenchSupport.h"
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
 #include "upload/UploadDrivers.h"
@@ -9,8 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -21,18 +20,6 @@ using namespace quaddle;
 namespace {
 
 constexpr int Runs = 5;
-
-void WriteRandomFile(const QString& path, qint64 size) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= block.size()) {
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
-                                              block.size() / 4);
-        file.write(block.constData(), std::min<qint64>(left, block.size()));
-    }
-}
 
 // The resident set's high-water mark of this process, in KiB.
 qint64 PeakMemoryKiB() {
@@ -61,11 +48,11 @@ public:
         if (!Server.Started())
             qFatal("%s", qPrintable(Server.Problem()));
         Big = Files.filePath("big.bin");
-        WriteRandomFile(Big, qint64(256) << 20);
+        bench::WriteRandomFile(Big, qint64(256) << 20);
         for (int i = 0; i < 500; ++i) {
             const QString path =
                 Files.filePath(QStringLiteral("small%1.bin").arg(i, 3, 10, QLatin1Char('0')));
-            WriteRandomFile(path, 10 * 1024);
+            bench::WriteRandomFile(path, 10 * 1024);
             Small.append({path, QString()});
         }
     }
@@ -84,19 +71,6 @@ public:
         return timer.elapsed() / 1000.0;
     }
 
-    double Curl(const QStringList& paths) {
-        QElapsedTimer timer;
-        timer.start();
-        const QString url =
-            QStringLiteral("ftp://127.0.0.1:%1%2/").arg(Server.Port()).arg(Server.UploadDir());
-        QProcess curl;
-        curl.start("curl", {"-sS", "--user", Server.User() + ":" + Server.Password(), "-T",
-                            "{" + paths.join(',') + "}", url});
-        if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
-            qFatal("curl failed: %s", curl.readAllStandardError().constData());
-        return timer.elapsed() / 1000.0;
-    }
-
     void Compare(const char* what, const TFileList& files) {
         QStringList paths;
         for (const TFileEntry& entry : files)
@@ -107,9 +81,9 @@ public:
             // Alternating the order evens out caches warming up.
             if (run % 2 == 0) {
                 ours.append(Ours(files));
-                theirs.append(Curl(paths));
+                theirs.append(bench::CurlUpload(Server, paths));
             } else {
-                theirs.append(Curl(paths));
+                theirs.append(bench::CurlUpload(Server, paths));
                 ours.append(Ours(files));
             }
         }
@@ -119,7 +93,7 @@ public:
 
     void Memory() {
         const QString medium = Files.filePath("medium.bin");
-        WriteRandomFile(medium, qint64(16) << 20);
+        bench::WriteRandomFile(medium, qint64(16) << 20);
         ResetPeakMemory();
         Ours({{medium, QString()}});
         const qint64 small = PeakMemoryKiB();

@@ -2,6 +2,7 @@
 // the built program to a local vsftpd with "Autoclose" on, first the first 200 of them, then
 // all. Checks that every file arrives byte-identical, prints the program's peak resident
 // memory for both runs and its time next to curl uploading the same files in one invocation.
+#include "BenchSupport.h"
 #include "FtpServer.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
@@ -34,17 +35,6 @@ qint64 SizeOf(int index, QRandomGenerator& random) {
     return random.bounded(600 * 1024);
 }
 
-void WriteRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= block.size()) {
-        random.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
-        file.write(block.constData(), std::min<qint64>(left, block.size()));
-    }
-}
-
 struct TRun {
     double Seconds = 0;
     qint64 PeakKiB = 0;
@@ -60,7 +50,7 @@ public:
             const QString path =
                 Files.filePath(QStringLiteral("soak%1.bin").arg(i, 4, 10, QLatin1Char('0')));
             const qint64 size = SizeOf(i, random);
-            WriteRandomFile(path, size, random);
+            bench::WriteRandomFile(path, size, random);
             Paths.append(path);
             TotalBytes += size;
         }
@@ -88,19 +78,6 @@ public:
         return run;
     }
 
-    double Curl(const QStringList& paths) {
-        QElapsedTimer timer;
-        timer.start();
-        const QString url =
-            QStringLiteral("ftp://127.0.0.1:%1%2/").arg(Server.Port()).arg(Server.UploadDir());
-        QProcess curl;
-        curl.start("curl", {"-sS", "--user", Server.User() + ":" + Server.Password(), "-T",
-                            "{" + paths.join(',') + "}", url});
-        if (!curl.waitForFinished(RunTimeoutMs) || curl.exitCode() != 0)
-            qFatal("curl failed: %s", curl.readAllStandardError().constData());
-        return timer.elapsed() / 1000.0;
-    }
-
     // Compares every file with its copy on the server, then removes the copies.
     int Mismatches(const QStringList& paths) {
         int mismatches = 0;
@@ -126,7 +103,7 @@ public:
         const int allMismatches = Mismatches(Paths);
         std::printf("program, %4d files: %8.1f s  peak %lld KiB  %d differing\n", FileCount,
                     all.Seconds, static_cast<long long>(all.PeakKiB), allMismatches);
-        const double curl = Curl(Paths);
+        const double curl = bench::CurlUpload(Server, Paths);
         Mismatches(Paths);
         std::printf("curl,    %4d files: %8.1f s\nratio program/curl: %.2f\n", FileCount, curl,
                     all.Seconds / curl);
