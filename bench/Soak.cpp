@@ -122,6 +122,8 @@ private:
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    // A long run: each figure shows as soon as it is known, also through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     TSoak soak;
     return soak.Run();
 }
