@@ -60,14 +60,15 @@ public:
                                        {"Overwrite", TSettingValue::Integer(1)}});
     }
 
-    // The built program, with the files on its command line: it uploads them at once and
-    // closes when done. GNU time reports its peak resident set.
+    // The built program, with the server and the files on its command line: it uploads them
+    // at once and closes when done. GNU time reports its peak resident set.
     TRun Ours(const QStringList& paths) {
         QProcess program;
         program.setProcessEnvironment(ProgramDir.Environment());
         QElapsedTimer timer;
         timer.start();
-        program.start("/usr/bin/time", QStringList{"-f", "peak %M"} << QUADDLE_PROGRAM << paths);
+        program.start("/usr/bin/time",
+                      QStringList{"-f", "peak %M", QUADDLE_PROGRAM, ":0"} << paths);
         if (!program.waitForFinished(RunTimeoutMs) || program.exitCode() != 0)
             qFatal("the program failed: %s", program.readAllStandardError().constData());
         TRun run;
