@@ -278,6 +278,18 @@ void TFormMain::BuildServersMenu() {
     QMenu* menu = FindMenu(QStringLiteral("Servers"));
     if (!menu)
         throw TError(QStringLiteral("Server menu not found."));
+    TServersMenuContents contents;
+    contents.NoServers = Cfg_->ServerNames.isEmpty();
+    contents.Current = Cfg_->CurrentServer;
+    for (qint32 i = 0; i < Cfg_->ServerNames.size(); ++i)
+        if (Cfg_->ServerExists(i))
+            contents.Servers.append({i, Cfg_->ServerNames[i]});
+    // The display is refreshed for every file and every speed update; a menu that would come
+    // out the same stays, instead of piling up released entries until the run ends.
+    if (contents == ServersMenuShown)
+        return;
+    ServersMenuShown = contents;
+
     // The entry that was clicked may be the one running this rebuild, so old entries are
     // released only once control is back in the event loop.
     for (QAction* old : menu->actions()) {
@@ -291,18 +303,16 @@ void TFormMain::BuildServersMenu() {
     manage->setObjectName(QStringLiteral("MenuManage"));
     connect(manage, &QAction::triggered, this, &TFormMain::ManageClick);
     menu->addSeparator();
-    if (Cfg_->ServerNames.isEmpty()) {
+    if (contents.NoServers) {
         menu->addAction(tr("No servers found"))->setEnabled(false);
         return;
     }
     auto* group = new QActionGroup(menu);
-    for (qint32 i = 0; i < Cfg_->ServerNames.size(); ++i) {
-        if (!Cfg_->ServerExists(i))
-            continue;
-        QAction* entry = menu->addAction(Cfg_->ServerNames[i]);
+    for (const auto& [index, name] : contents.Servers) {
+        QAction* entry = menu->addAction(name);
         entry->setCheckable(true);
-        entry->setChecked(i == Cfg_->CurrentServer);
-        entry->setData(i);
+        entry->setChecked(index == contents.Current);
+        entry->setData(index);
         group->addAction(entry);
         connect(entry, &QAction::triggered, this, [this, entry] { ServersClick(entry); });
     }

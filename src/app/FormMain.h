@@ -99,6 +99,14 @@ private:
     QLabel* StatusServer = nullptr;
     QLabel* StatusDetail = nullptr;
     QAction* MenuReload = nullptr;
+    // What the Servers menu lists: each server's index and name, and the current server.
+    struct TServersMenuContents {
+        bool NoServers = true; // not even deleted ones
+        QList<std::pair<qint32, QString>> Servers;
+        qint32 Current = -1;
+        bool operator==(const TServersMenuContents&) const = default;
+    };
+    std::optional<TServersMenuContents> ServersMenuShown;
 
     std::unique_ptr<TCfg> Cfg_;
     // The session of the running upload; none while idle.

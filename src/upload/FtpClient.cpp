@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <netdb.h>
+#include <utility>
 
 namespace quaddle {
 
@@ -376,8 +377,10 @@ void TFtpClient::CloseData() {
     if (Data) {
         Data->disconnect(this);
         Data->abort();
-        Data->deleteLater();
-        Data = nullptr;
+        // It may be emitting the signal that led here, so it goes at the next close. A
+        // deleteLater would wait for the whole run to end: the run's nested event loops
+        // never reach the level it was posted at, and every file's socket would pile up.
+        RetiredData.reset(std::exchange(Data, nullptr));
     }
     DataClosed = false;
 }

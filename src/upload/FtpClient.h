@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 class QEventLoop;
 
@@ -91,6 +92,7 @@ private:
     QTcpSocket Control;
     QTcpServer Listener;
     QTcpSocket* Data = nullptr;
+    std::unique_ptr<QTcpSocket> RetiredData;
     QTimer Deadline;
     QElapsedTimer SinceActivity; // since the wait began or the last block was sent
     QEventLoop* WaitLoop = nullptr;

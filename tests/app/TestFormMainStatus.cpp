@@ -71,6 +71,7 @@ private slots:
 
     void serversMenuListsLiveServersByIndex();
     void serversMenuNeedsItsMenu();
+    void statusUpdatesDoNotPileUpMenuEntries();
     void choosingServerReplacesDefaultDirectory();
     void typedDirectorySurvivesServerSwitch();
     void invalidServerShowsSelectServer();
@@ -151,6 +152,24 @@ void TestFormMainStatus::serversMenuNeedsItsMenu() {
     } catch (const TError& error) {
         QCOMPARE(error.Message(), QStringLiteral("Server menu not found."));
     }
+}
+
+void TestFormMainStatus::statusUpdatesDoNotPileUpMenuEntries() {
+    SaveThreeServers(0);
+    TFormMain form({});
+    const QMenu* servers = MenuNamed(form, "&Servers");
+    // During a run control never gets back to the main event loop, so entries released
+    // there would stay until the run ends; status updates come for every file.
+    const qsizetype before = servers->findChildren<QObject*>().size();
+    for (int file = 0; file < 500; ++file)
+        form.UploadStatus(QStringLiteral("file%1.jpg").arg(file), 0);
+    QCOMPARE(servers->findChildren<QObject*>().size(), before);
+    QCOMPARE(ServerEntries(form).size(), 2);
+
+    // A change shows at the next refresh.
+    form.Cfg().ServerNames[0] = "Renamed";
+    form.UploadStatus("next.jpg", 0);
+    QCOMPARE(ServerEntries(form).first()->text(), QStringLiteral("Renamed"));
 }
 
 void TestFormMainStatus::choosingServerReplacesDefaultDirectory() {
