@@ -54,8 +54,10 @@ bool TUploadFTP::ChangeDir(const QString& dir) {
     Client.HostDirName = dir;
     if (Client.ChangeDir())
         return true;
-    // A connection lost during CWD is no missing directory: nothing to offer to create.
-    EnsureConnected();
+    // A connection lost during CWD (not by Cancel) is no missing directory: nothing to offer
+    // to create.
+    if (!Session.Cancelled())
+        EnsureConnected();
     return false;
 }
 

@@ -41,7 +41,8 @@ const QRegularExpression Fingerprint(QStringLiteral("^The server's .+ key finger
 // The question's wording grew over releases; its beginning stayed.
 const QRegularExpression StoreKey(QStringLiteral("^Store key in cache\\? \\(y/n"));
 const QRegularExpression PermissionDenied(QStringLiteral(": permission denied$"));
-const QRegularExpression Fatal(QStringLiteral("^(Fatal:|FATAL ERROR:)"));
+// At login it begins the line; during a command it follows the prompt psftp printed before.
+const QRegularExpression Fatal(QStringLiteral("^(psftp> )?(Fatal:|FATAL ERROR:)"));
 
 bool HasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
@@ -91,6 +92,7 @@ bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& us
     Answered = false;
     Answer = Failure;
     Exited = false;
+    FatalSeen = false;
     if (Psftp.isEmpty())
         throw TError(UploadErrors::HelperMissing);
     // The password goes in a file only the user can read, never on the command line, which
@@ -139,7 +141,12 @@ bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& us
 
 bool TUploadSFTP::ChangeDir(const QString& dir) {
     State = 35;
-    return SendCommand(QStringLiteral("cd ") + Quoted(dir), TimeoutRounds) == Success;
+    if (SendCommand(QStringLiteral("cd ") + Quoted(dir), TimeoutRounds) == Success)
+        return true;
+    // psftp ended during cd (the network went): no missing directory to offer to create.
+    if (!Session.Cancelled() && Gone())
+        throw TError(UploadErrors::ConnectionLost);
+    return false;
 }
 
 bool TUploadSFTP::FileExists(const QString& name) {
@@ -219,11 +226,9 @@ int TUploadSFTP::SendCommand(const QString& text, int limit) {
                                     "the server."));
         return Failure;
     }
-    if (Exited) {
-        // psftp is gone; its last words say why.
-        SetErrorText(LastLine);
-        return Failure;
-    }
+    // Without psftp every further command would fail, each asked about on its own.
+    if (Gone())
+        throw TError(UploadErrors::ConnectionLost);
     Runner.SendInput(text, true);
     return WaitForAnswer(limit);
 }
@@ -320,6 +325,7 @@ void TUploadSFTP::HandleLine(const QString& line, TOutputType type) {
         GiveAnswer(Failure);
     } else if (Fatal.match(line).hasMatch()) {
         SetErrorText(line);
+        FatalSeen = true;
         GiveAnswer(Failure);
     } else if (state > 1 && line != Prompt && type == TOutputType::EntireLine) {
         // Only a whole line can be judged unexpected: a piece may still become an answer.

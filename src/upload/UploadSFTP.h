@@ -47,6 +47,8 @@ private:
     void GiveAnswer(int answer);
     void SetErrorText(const QString& text);
     bool ListingHas(const QString& name) const;
+    // psftp has ended or is ending: the connection is gone.
+    bool Gone() const { return Exited || FatalSeen; }
     bool PasswordFile(const QString& password);
 
     QString Psftp;
@@ -55,6 +57,8 @@ private:
     std::atomic<int> Answer = 0;
     std::atomic<int> State = 0;
     std::atomic<bool> Exited = false;
+    // psftp printed a fatal error; it ends right after.
+    std::atomic<bool> FatalSeen = false;
     // Written by the reader thread, read by the waiting one.
     mutable QMutex Shared;
     QString ProbeName;

@@ -28,6 +28,8 @@ while true; do
         'cd "locked"') echo "Directory /home/tester/locked: permission denied" ;;
         'cd "stall"') sleep 100 ;;
         'cd "weird"') echo "something strange" ;;
+        'cd "dies"') echo "FATAL ERROR: Network error: Connection reset by peer"; exit 1 ;;
+        'cd "quits"') exit 1 ;;
         cd\ *) echo "Remote directory is now /home/tester/${command#cd }" ;;
         dir)
             echo "Listing directory /home/tester"

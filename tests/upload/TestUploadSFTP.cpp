@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 using namespace quaddle;
@@ -38,6 +39,8 @@ private slots:
     void lineBreakIsNeverSent();
     void unexpectedOutputEndsTheRun();
     void silenceTimesOut();
+    void psftpEndingMidRunIsALostConnection_data();
+    void psftpEndingMidRunIsALostConnection();
 
 private:
     TUploadSFTP& Driver(const QString& psftp = FakePsftp);
@@ -217,6 +220,29 @@ void TestUploadSFTP::silenceTimesOut() {
     QVERIFY(Upload->LogLines().contains("Time-out, aborting...\t2"));
     // Every further wait of the cancelled session ends at once.
     QVERIFY(!driver.ChangeDir("pics"));
+}
+
+void TestUploadSFTP::psftpEndingMidRunIsALostConnection_data() {
+    QTest::addColumn<QString>("dir");
+    QTest::newRow("fatal error") << "dies";
+    QTest::newRow("ends without a word") << "quits";
+}
+
+void TestUploadSFTP::psftpEndingMidRunIsALostConnection() {
+    QFETCH(QString, dir);
+    TUploadSFTP& driver = Driver();
+    QVERIFY(driver.Connect("h", "22", "u", "p"));
+    // Not a missing directory, and no further file to be asked about one by one.
+    const std::function<void()> operations[] = {[&] { driver.ChangeDir(dir); },
+                                                [&] { driver.PutFile("/tmp/next.jpg"); }};
+    for (const std::function<void()>& operation : operations) {
+        try {
+            operation();
+            QFAIL("no error");
+        } catch (const TError& error) {
+            QCOMPARE(error.Message(), UploadErrors::ConnectionLost);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUploadSFTP)
