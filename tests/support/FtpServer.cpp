@@ -17,7 +17,6 @@ namespace quaddle::test {
 namespace {
 
 const QString Python = QStringLiteral("/usr/bin/python3");
-constexpr int StartTimeoutMs = 20000;
 
 } // namespace
 
@@ -118,13 +117,9 @@ void TFtpServer::StartVsftpd() {
     Process.setStandardErrorFile(LogPath());
     Process.setStandardOutputFile(LogPath(), QIODevice::Append);
     Process.start("/usr/sbin/vsftpd", {config.fileName()});
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired() && Process.state() != QProcess::NotRunning) {
-        if (Accepts(port)) {
-            Port_ = port;
-            return;
-        }
-        Process.waitForFinished(100);
+    if (WaitUntilListening(Process, port)) {
+        Port_ = port;
+        return;
     }
     QFile log(LogPath());
     log.open(QIODevice::ReadOnly);

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+class QProcess;
+
 namespace quaddle::test {
 
 // Helpers for the servers tests start on 127.0.0.1.
@@ -11,6 +13,12 @@ namespace quaddle::test {
 quint16 FreePort();
 // Whether something accepts connections on the port.
 bool Accepts(quint16 port);
+
+// How long a test server may take to start.
+constexpr int StartTimeoutMs = 20000;
+// Waits until the started server process accepts connections on the port; false when it ends
+// or does not within StartTimeoutMs.
+bool WaitUntilListening(QProcess& server, quint16 port);
 
 // rwxr-xr-x: for folders a server process running as another user must enter.
 constexpr QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |

@@ -23,7 +23,6 @@ const QString TestUser = QStringLiteral("quaddle-test");
 // scripts/test gives the account this password; keep both in sync. The "!" makes callers
 // quote it for a shell.
 const QString TestPassword = QStringLiteral("Qu4ddle-test!");
-constexpr int StartTimeoutMs = 20000;
 constexpr int StopTimeoutMs = 5000;
 
 } // namespace
@@ -153,13 +152,9 @@ void TSshServer::Start(TKeyType key) {
     Process.setStandardErrorFile(logPath);
     Process.setStandardOutputFile(logPath, QIODevice::Append);
     Process.start(Sshd, {"-D", "-e", "-f", config.fileName()});
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired() && Process.state() != QProcess::NotRunning) {
-        if (Accepts(port)) {
-            Port_ = port;
-            return;
-        }
-        Process.waitForFinished(100);
+    if (WaitUntilListening(Process, port)) {
+        Port_ = port;
+        return;
     }
     Fail("sshd did not start: " + Process.errorString() + "\n" + ReadLog());
 }
