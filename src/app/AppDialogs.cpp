@@ -1,8 +1,8 @@
 #include "app/AppDialogs.h"
 
-#include "config/FMasterPass.h"
-#include "upload/FormDialog.h"
-#include "upload/FormLogin.h"
+#include "config/MasterPasswordDialog.h"
+#include "upload/FileExistsDialog.h"
+#include "upload/LoginDialog.h"
 
 #include <QApplication>
 

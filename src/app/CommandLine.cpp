@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "config/IntegerText.h"
 
 namespace quaddle {

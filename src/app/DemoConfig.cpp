@@ -1,7 +1,7 @@
 // Writes the demo's configuration: one server "Local demo" on 127.0.0.1, whose URLs point at
 // the demo's HTTP server. A separate tool so the program itself needs no demo switch.
 // Usage: quaddle-demo-config <program dir> <ftp port> <http port> [--autoclose]
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "platform/Error.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // Renders the main window and the success window offscreen into PNG files, so the pictures
 // in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
 #include "app/AppDialogs.h"
-#include "app/FormMain.h"
-#include "results/FormSuccess.h"
+#include "app/MainWindow.h"
+#include "results/SuccessWindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "app/AppDialogs.h"
-#include "app/FormMain.h"
+#include "app/MainWindow.h"
 #include "platform/AppInfo.h"
 #include "platform/TerminationSignals.h"
 

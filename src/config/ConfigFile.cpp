@@ -1,5 +1,5 @@
 // Reading and writing config.xml.
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "config/Cipher.h"
 #include "config/IntegerText.h"
 #include "config/MasterPassword.h"

@@ -1,6 +1,6 @@
 #include "config/MasterPassword.h"
 
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "platform/Dialogs.h"
 
 namespace quaddle {

@@ -1,6 +1,6 @@
 #include "configwindow/SettingControls.h"
 
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "config/IntegerText.h"
 
 #include <QCheckBox>

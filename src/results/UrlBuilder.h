@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "config/FileList.h"
 
 #include <QStringList>

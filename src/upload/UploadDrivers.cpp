@@ -1,8 +1,8 @@
 #include "upload/UploadDrivers.h"
 
 #include "platform/Psftp.h"
-#include "upload/UploadFTP.h"
-#include "upload/UploadSFTP.h"
+#include "upload/FtpDriver.h"
+#include "upload/SftpDriver.h"
 
 namespace quaddle {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "upload/Upload.h"
+#include "upload/UploadSession.h"
 
 namespace quaddle {
 

@@ -1,6 +1,6 @@
 #include "TempProgramDir.h"
 #include "app/CommandLine.h"
-#include "config/Cfg.h"
+#include "config/Config.h"
 
 #include <QTest>
 

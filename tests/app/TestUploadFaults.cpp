@@ -3,7 +3,7 @@
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
-#include "app/FormMain.h"
+#include "app/MainWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>

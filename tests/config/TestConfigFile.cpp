@@ -1,6 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
-#include "config/Cfg.h"
+#include "config/Config.h"
 #include "config/Cipher.h"
 #include "platform/Error.h"
 

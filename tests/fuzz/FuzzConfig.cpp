@@ -2,7 +2,7 @@
 // save, and what it saved must load and save again to the same bytes. The master password
 // offered is "fuzz", so seeds made with it reach the decryption of login data.
 #include "FuzzSupport.h"
-#include "config/Cfg.h"
+#include "config/Config.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -3,7 +3,7 @@
 // must exist: a server that is not deleted, a folder of it that is not blank.
 #include "FuzzSupport.h"
 #include "app/CommandLine.h"
-#include "config/Cfg.h"
+#include "config/Config.h"
 
 #include <cstdlib>
 

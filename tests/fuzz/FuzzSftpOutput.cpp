@@ -2,8 +2,8 @@
 // input is a series of records: a state byte (which answer is awaited), a byte choosing how
 // the output is cut into pieces, a length byte and that many bytes of output.
 #include "FuzzSupport.h"
-#include "upload/Upload.h"
-#include "upload/UploadSFTP.h"
+#include "upload/UploadSession.h"
+#include "upload/SftpDriver.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
-#include "upload/Upload.h"
+#include "upload/UploadSession.h"
 #include "upload/UploadDrivers.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "WidgetLookup.h"
-#include "upload/FormDialog.h"
-#include "upload/FormLogin.h"
+#include "upload/FileExistsDialog.h"
+#include "upload/LoginDialog.h"
 
 #include <QCheckBox>
 #include <QLabel>
