@@ -8,7 +8,7 @@
 
 namespace quaddle::bench {
 
-void WriteRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
+void writeRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(path));
@@ -19,13 +19,13 @@ void WriteRandomFile(const QString& path, qint64 size, QRandomGenerator& random)
     }
 }
 
-double CurlUpload(const test::TFtpServer& server, const QStringList& paths) {
+double curlUpload(const test::FtpServer& server, const QStringList& paths) {
     QElapsedTimer timer;
     timer.start();
     const QString url =
-        QStringLiteral("ftp://127.0.0.1:%1%2/").arg(server.Port()).arg(server.UploadDir());
+        QStringLiteral("ftp://127.0.0.1:%1%2/").arg(server.port()).arg(server.uploadDir());
     QProcess curl;
-    curl.start("curl", {"-sS", "--user", server.User() + ":" + server.Password(), "-T",
+    curl.start("curl", {"-sS", "--user", server.user() + ":" + server.password(), "-T",
                         "{" + paths.join(',') + "}", url});
     if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
         qFatal("curl failed: %s", curl.readAllStandardError().constData());

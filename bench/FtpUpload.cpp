@@ -22,7 +22,7 @@ namespace {
 constexpr int Runs = 5;
 
 // The resident set's high-water mark of this process, in KiB.
-qint64 PeakMemoryKiB() {
+qint64 peakMemoryKiB() {
     QFile status("/proc/self/status");
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n'))
@@ -31,98 +31,98 @@ qint64 PeakMemoryKiB() {
     return -1;
 }
 
-void ResetPeakMemory() {
+void resetPeakMemory() {
     QFile clear("/proc/self/clear_refs");
     if (clear.open(QIODevice::WriteOnly))
         clear.write("5");
 }
 
-double Median(QList<double> values) {
+double median(QList<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-class TBench {
+class Bench {
 public:
-    TBench() : Server(test::TFtpServer::TKind::Vsftpd) {
-        if (!Server.Started())
-            qFatal("%s", qPrintable(Server.Problem()));
-        Big = Files.filePath("big.bin");
-        bench::WriteRandomFile(Big, qint64(256) << 20);
+    Bench() : m_server(test::FtpServer::Kind::Vsftpd) {
+        if (!m_server.started())
+            qFatal("%s", qPrintable(m_server.problem()));
+        m_big = m_files.filePath("big.bin");
+        bench::writeRandomFile(m_big, qint64(256) << 20);
         for (int i = 0; i < 500; ++i) {
             const QString path =
-                Files.filePath(QStringLiteral("small%1.bin").arg(i, 3, 10, QLatin1Char('0')));
-            bench::WriteRandomFile(path, 10 * 1024);
-            Small.append({path, QString()});
+                m_files.filePath(QStringLiteral("small%1.bin").arg(i, 3, 10, QLatin1Char('0')));
+            bench::writeRandomFile(path, 10 * 1024);
+            m_small.append({path, QString()});
         }
     }
 
-    double Ours(const TFileList& files) {
+    double runOurs(const FileList& files) {
         QElapsedTimer timer;
         timer.start();
-        TUpload upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 0,
-                       PolicyOverwrite, false, StandardDrivers(QString()));
-        upload.Protokoll().SetOption(TUploadProtokoll::PassiveMode);
-        if (!upload.Login("127.0.0.1", QString::number(Server.Port()), Server.User(),
-                          Server.Password()) ||
-            !upload.EnterDir(Server.UploadDir(), false, false) ||
-            upload.UploadFiles(files).size() != files.size())
+        UploadSession upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 0,
+                             PolicyOverwrite, false, standardDrivers(QString()));
+        upload.driver().setOption(ProtocolDriver::PassiveMode);
+        if (!upload.login("127.0.0.1", QString::number(m_server.port()), m_server.user(),
+                          m_server.password()) ||
+            !upload.enterDir(m_server.uploadDir(), false, false) ||
+            upload.uploadFiles(files).size() != files.size())
             qFatal("upload through the program failed");
         return timer.elapsed() / 1000.0;
     }
 
-    void Compare(const char* what, const TFileList& files) {
+    void compare(const char* what, const FileList& files) {
         QStringList paths;
-        for (const TFileEntry& entry : files)
-            paths.append(entry.Path);
+        for (const FileEntry& entry : files)
+            paths.append(entry.path);
         QList<double> ours;
         QList<double> theirs;
         for (int run = 0; run < Runs; ++run) {
             // Alternating the order evens out caches warming up.
             if (run % 2 == 0) {
-                ours.append(Ours(files));
-                theirs.append(bench::CurlUpload(Server, paths));
+                ours.append(runOurs(files));
+                theirs.append(bench::curlUpload(m_server, paths));
             } else {
-                theirs.append(bench::CurlUpload(Server, paths));
-                ours.append(Ours(files));
+                theirs.append(bench::curlUpload(m_server, paths));
+                ours.append(runOurs(files));
             }
         }
-        std::printf("%-26s ours %8.3f s   curl %8.3f s   ratio %.2f\n", what, Median(ours),
-                    Median(theirs), Median(ours) / Median(theirs));
+        std::printf("%-26s ours %8.3f s   curl %8.3f s   ratio %.2f\n", what, median(ours),
+                    median(theirs), median(ours) / median(theirs));
     }
 
-    void Memory() {
-        const QString medium = Files.filePath("medium.bin");
-        bench::WriteRandomFile(medium, qint64(16) << 20);
-        ResetPeakMemory();
-        Ours({{medium, QString()}});
-        const qint64 small = PeakMemoryKiB();
-        ResetPeakMemory();
-        Ours({{Big, QString()}});
-        const qint64 large = PeakMemoryKiB();
+    void memory() {
+        const QString medium = m_files.filePath("medium.bin");
+        bench::writeRandomFile(medium, qint64(16) << 20);
+        resetPeakMemory();
+        runOurs({{medium, QString()}});
+        const qint64 small = peakMemoryKiB();
+        resetPeakMemory();
+        runOurs({{m_big, QString()}});
+        const qint64 large = peakMemoryKiB();
         std::printf("peak memory (resident)     16 MiB file %lld KiB   256 MiB file %lld KiB\n",
                     static_cast<long long>(small), static_cast<long long>(large));
     }
 
-    void Run() {
-        Compare("(a) one 256 MiB file", {{Big, QString()}});
-        Compare("(b) 500 files of 10 KiB", Small);
-        Memory();
+    void run() {
+        compare("(a) one 256 MiB file", {{m_big, QString()}});
+        compare("(b) 500 files of 10 KiB", m_small);
+        memory();
     }
 
 private:
-    QTemporaryDir Files;
-    test::TFtpServer Server;
-    QString Big;
-    TFileList Small;
+    QTemporaryDir m_files;
+    test::FtpServer m_server;
+    QString m_big;
+    FileList m_small;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    test::TScriptedDialogs noQuestions;
-    TBench bench;
-    bench.Run();
+    test::ScriptedDialogs noQuestions;
+    Bench bench;
+    bench.run();
     return 0;
 }

@@ -27,13 +27,13 @@ constexpr int FirstRun = 200;
 constexpr int RunTimeoutMs = 60 * 60 * 1000;
 constexpr int Rounds = 3;
 
-double Median(QList<double> values) {
+double median(QList<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
 // Mostly small files, some of 5 MiB, a few of 50 MiB, and empty ones: about 2 GiB.
-qint64 SizeOf(int index, QRandomGenerator& random) {
+qint64 sizeOf(int index, QRandomGenerator& random) {
     if (index % 100 == 0)
         return qint64(50) << 20;
     if (index % 20 == 5)
@@ -43,56 +43,56 @@ qint64 SizeOf(int index, QRandomGenerator& random) {
     return random.bounded(600 * 1024);
 }
 
-struct TRun {
-    double Seconds = 0;
-    qint64 PeakKiB = 0;
+struct CommandRun {
+    double seconds = 0;
+    qint64 peakKiB = 0;
 };
 
-class TSoak {
+class Soak {
 public:
-    TSoak() : Server(test::TFtpServer::TKind::Vsftpd) {
-        if (!Server.Started())
-            qFatal("%s", qPrintable(Server.Problem()));
+    Soak() : m_server(test::FtpServer::Kind::Vsftpd) {
+        if (!m_server.started())
+            qFatal("%s", qPrintable(m_server.problem()));
         QRandomGenerator random(20261207);
         for (int i = 0; i < FileCount; ++i) {
             const QString path =
-                Files.filePath(QStringLiteral("soak%1.bin").arg(i, 4, 10, QLatin1Char('0')));
-            const qint64 size = SizeOf(i, random);
-            bench::WriteRandomFile(path, size, random);
-            Paths.append(path);
-            TotalBytes += size;
+                m_files.filePath(QStringLiteral("soak%1.bin").arg(i, 4, 10, QLatin1Char('0')));
+            const qint64 size = sizeOf(i, random);
+            bench::writeRandomFile(path, size, random);
+            m_paths.append(path);
+            m_totalBytes += size;
         }
-        test::TServerSetup setup = test::SetupFor(Server);
-        setup.DefaultDir = Server.UploadDir();
-        test::SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
-                                       {"Overwrite", TSettingValue::Integer(1)}});
+        test::ServerSetup setup = test::setupFor(m_server);
+        setup.defaultDir = m_server.uploadDir();
+        test::saveServerConfig(setup, {{"Autoclose", SettingValue::boolean(true)},
+                                       {"Overwrite", SettingValue::integer(1)}});
     }
 
     // The built program, with the server and the files on its command line: it uploads them
     // at once and closes when done. GNU time reports its peak resident set.
-    TRun Ours(const QStringList& paths) {
+    CommandRun runOurs(const QStringList& paths) {
         QProcess program;
-        program.setProcessEnvironment(ProgramDir.Environment());
+        program.setProcessEnvironment(m_programDir.environment());
         QElapsedTimer timer;
         timer.start();
         program.start("/usr/bin/time",
                       QStringList{"-f", "peak %M", QUADDLE_PROGRAM, ":0"} << paths);
         if (!program.waitForFinished(RunTimeoutMs) || program.exitCode() != 0)
             qFatal("the program failed: %s", program.readAllStandardError().constData());
-        TRun run;
-        run.Seconds = timer.elapsed() / 1000.0;
+        CommandRun run;
+        run.seconds = timer.elapsed() / 1000.0;
         for (const QByteArray& line : program.readAllStandardError().split('\n'))
             if (line.startsWith("peak "))
-                run.PeakKiB = line.mid(5).toLongLong();
+                run.peakKiB = line.mid(5).toLongLong();
         return run;
     }
 
     // Compares every file with its copy on the server, then removes the copies.
-    int Mismatches(const QStringList& paths) {
+    int mismatches(const QStringList& paths) {
         int mismatches = 0;
         for (const QString& path : paths) {
-            const QString copy = Server.LocalPath(QFileInfo(path).fileName());
-            if (!QFile::exists(copy) || test::FileChecksum(copy) != test::FileChecksum(path)) {
+            const QString copy = m_server.localPath(QFileInfo(path).fileName());
+            if (!QFile::exists(copy) || test::fileChecksum(copy) != test::fileChecksum(path)) {
                 std::printf("  differs or missing: %s\n", qPrintable(QFileInfo(path).fileName()));
                 ++mismatches;
             }
@@ -101,38 +101,38 @@ public:
         return mismatches;
     }
 
-    int Run() {
-        std::printf("%d files, %.2f GiB\n", FileCount, TotalBytes / double(qint64(1) << 30));
-        const QStringList first = Paths.mid(0, FirstRun);
-        const TRun small = Ours(first);
-        const int smallMismatches = Mismatches(first);
+    int run() {
+        std::printf("%d files, %.2f GiB\n", FileCount, m_totalBytes / double(qint64(1) << 30));
+        const QStringList first = m_paths.mid(0, FirstRun);
+        const CommandRun small = runOurs(first);
+        const int smallMismatches = mismatches(first);
         std::printf("program, %4d files: %8.1f s  peak %lld KiB  %d differing\n", FirstRun,
-                    small.Seconds, static_cast<long long>(small.PeakKiB), smallMismatches);
+                    small.seconds, static_cast<long long>(small.peakKiB), smallMismatches);
         // The whole set, three times each, alternating with curl; times are medians.
         int allMismatches = 0;
         QList<double> ours;
         QList<double> curl;
         for (int round = 0; round < Rounds; ++round) {
-            const TRun all = Ours(Paths);
-            allMismatches += Mismatches(Paths);
+            const CommandRun all = runOurs(m_paths);
+            allMismatches += mismatches(m_paths);
             std::printf("program, %4d files: %8.1f s  peak %lld KiB  %d differing\n", FileCount,
-                        all.Seconds, static_cast<long long>(all.PeakKiB), allMismatches);
-            ours.append(all.Seconds);
-            curl.append(bench::CurlUpload(Server, Paths));
-            Mismatches(Paths);
+                        all.seconds, static_cast<long long>(all.peakKiB), allMismatches);
+            ours.append(all.seconds);
+            curl.append(bench::curlUpload(m_server, m_paths));
+            mismatches(m_paths);
             std::printf("curl,    %4d files: %8.1f s\n", FileCount, curl.last());
         }
-        std::printf("median program %.1f s, curl %.1f s, ratio program/curl %.2f\n", Median(ours),
-                    Median(curl), Median(ours) / Median(curl));
+        std::printf("median program %.1f s, curl %.1f s, ratio program/curl %.2f\n", median(ours),
+                    median(curl), median(ours) / median(curl));
         return smallMismatches + allMismatches == 0 ? 0 : 1;
     }
 
 private:
-    QTemporaryDir Files;
-    test::TTempProgramDir ProgramDir;
-    test::TFtpServer Server;
-    QStringList Paths;
-    qint64 TotalBytes = 0;
+    QTemporaryDir m_files;
+    test::TempProgramDir m_programDir;
+    test::FtpServer m_server;
+    QStringList m_paths;
+    qint64 m_totalBytes = 0;
 };
 
 } // namespace
@@ -141,6 +141,6 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     // A long run: each figure shows as soon as it is known, also through a pipe.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    TSoak soak;
-    return soak.Run();
+    Soak soak;
+    return soak.run();
 }

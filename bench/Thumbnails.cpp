@@ -23,7 +23,7 @@ constexpr int Photos = 20;
 constexpr int Runs = 5;
 
 // Photographic detail: soft shapes and colour gradients with grain on top.
-QImage Photo(int seed) {
+QImage photo(int seed) {
     QImage image(4000, 3000, QImage::Format_RGB32);
     QRandomGenerator random(seed);
     QPainter painter(&image);
@@ -51,20 +51,20 @@ QImage Photo(int seed) {
     return image;
 }
 
-double Median(QList<double> values) {
+double median(QList<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-double Ours(const QStringList& files) {
+double runOurs(const QStringList& files) {
     QElapsedTimer timer;
     timer.start();
     for (const QString& file : files)
-        MakeThumbnail(file, TThumbnailOptions{});
+        makeThumbnail(file, ThumbnailOptions{});
     return timer.elapsed() / 1000.0;
 }
 
-double ImageMagick(const QStringList& files, const QString& outDir) {
+double runImageMagick(const QStringList& files, const QString& outDir) {
     QElapsedTimer timer;
     timer.start();
     for (const QString& file : files) {
@@ -89,21 +89,21 @@ int main(int argc, char** argv) {
         const QString path = dir.filePath(QStringLiteral("photo%1.jpg").arg(i));
         QFile file(path);
         file.open(QIODevice::WriteOnly);
-        file.write(EncodeJpeg(Photo(i), 92));
+        file.write(encodeJpeg(photo(i), 92));
         files.append(path);
     }
     QList<double> ours;
     QList<double> theirs;
     for (int run = 0; run < Runs; ++run) {
         if (run % 2 == 0) {
-            ours.append(Ours(files));
-            theirs.append(ImageMagick(files, dir.filePath("magick")));
+            ours.append(runOurs(files));
+            theirs.append(runImageMagick(files, dir.filePath("magick")));
         } else {
-            theirs.append(ImageMagick(files, dir.filePath("magick")));
-            ours.append(Ours(files));
+            theirs.append(runImageMagick(files, dir.filePath("magick")));
+            ours.append(runOurs(files));
         }
     }
     std::printf("20 photos of 12 MP to 300x200   ours %7.3f s   ImageMagick %7.3f s   ratio %.2f\n",
-                Median(ours), Median(theirs), Median(ours) / Median(theirs));
+                median(ours), median(theirs), median(ours) / median(theirs));
     return 0;
 }

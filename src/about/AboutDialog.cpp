@@ -16,23 +16,23 @@ const QStringList Donators{QStringLiteral("Anna Lindqvist"), QStringLiteral("Ber
                            QStringLiteral("Chiara Rossi"), QStringLiteral("Dmitri Volkov"),
                            QStringLiteral("Emma O'Brien")};
 
-QLabel* LinkLabel(const QString& text, const QString& url, const char* name, QWidget* parent) {
+QLabel* linkLabel(const QString& text, const QString& url, const char* name, QWidget* parent) {
     auto* label =
         new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(url, text.toHtmlEscaped()), parent);
     label->setObjectName(QLatin1String(name));
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(label, &QLabel::linkActivated, label, &OpenWebPage);
+    QObject::connect(label, &QLabel::linkActivated, label, &openWebPage);
     return label;
 }
 
 } // namespace
 
-TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("About"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     auto* heading = new QLabel(AppName + QLatin1Char(' ') + AppVersion, this);
-    heading->setObjectName(QStringLiteral("LHeading"));
+    heading->setObjectName(QStringLiteral("headingLabel"));
     QFont big = heading->font();
     big.setPointSize(big.pointSize() + 6);
     big.setBold(true);
@@ -41,11 +41,11 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
     auto* credit = new QLabel(tr("Built with Qt, nettle and libjpeg-turbo. Upload icon from the "
                                  "Qt standard icon set."),
                               this);
-    credit->setObjectName(QStringLiteral("LCredit"));
+    credit->setObjectName(QStringLiteral("creditLabel"));
     credit->setWordWrap(true);
 
     auto* donators = new QListWidget(this);
-    donators->setObjectName(QStringLiteral("ListDonators"));
+    donators->setObjectName(QStringLiteral("donatorList"));
     donators->addItems(Donators);
     donators->setSelectionMode(QAbstractItemView::NoSelection);
     donators->setFocusPolicy(Qt::NoFocus);
@@ -56,8 +56,8 @@ TFormAbout::TFormAbout(QWidget* parent) : QDialog(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(heading);
-    layout->addWidget(LinkLabel(WebsiteURL, WebsiteURL, "LWebsite", this));
-    layout->addWidget(LinkLabel(AuthorMail, QStringLiteral("mailto:") + AuthorMail, "LMail", this));
+    layout->addWidget(linkLabel(WebsiteURL, WebsiteURL, "LWebsite", this));
+    layout->addWidget(linkLabel(AuthorMail, QStringLiteral("mailto:") + AuthorMail, "LMail", this));
     layout->addWidget(credit);
     layout->addWidget(new QLabel(tr("Thanks to everyone who donated:"), this));
     layout->addWidget(donators);

@@ -6,11 +6,11 @@ namespace quaddle {
 
 // The about box: program name and version, links to the website and the author's mail
 // address, a credit line and the donators.
-class TFormAbout : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TFormAbout(QWidget* parent = nullptr);
+    explicit AboutDialog(QWidget* parent = nullptr);
 };
 
 } // namespace quaddle

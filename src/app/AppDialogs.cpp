@@ -8,28 +8,28 @@
 
 namespace quaddle {
 
-TAppDialogs::TAppDialogs() = default;
+AppDialogs::AppDialogs() = default;
 
-TAppDialogs::~TAppDialogs() = default;
+AppDialogs::~AppDialogs() = default;
 
-TMasterPassResult TAppDialogs::AskMasterPassword(TMasterPassMode mode, QString& password) {
-    TFMasterPass dialog(QApplication::activeWindow());
-    dialog.SetMode(mode);
-    dialog.SetPassword(password);
+MasterPasswordResult AppDialogs::askMasterPassword(MasterPasswordMode mode, QString& password) {
+    MasterPasswordDialog dialog(QApplication::activeWindow());
+    dialog.setMode(mode);
+    dialog.setPassword(password);
     dialog.exec();
-    password = dialog.Password();
-    return dialog.Outcome();
+    password = dialog.password();
+    return dialog.outcome();
 }
 
-bool TAppDialogs::AskLogin(QString& user, QString& password) {
-    TFormLogin dialog(QApplication::activeWindow());
-    return dialog.Ask(user, password);
+bool AppDialogs::askLogin(QString& user, QString& password) {
+    LoginDialog dialog(QApplication::activeWindow());
+    return dialog.ask(user, password);
 }
 
-int TAppDialogs::AskUser(TAskMode mode, const QString& name) {
-    if (!FormDialog)
-        FormDialog = std::make_unique<TFormDialog>();
-    return FormDialog->Ask(mode, name);
+int AppDialogs::askUser(AskMode mode, const QString& name) {
+    if (!m_fileExistsDialog)
+        m_fileExistsDialog = std::make_unique<FileExistsDialog>();
+    return m_fileExistsDialog->ask(mode, name);
 }
 
 } // namespace quaddle

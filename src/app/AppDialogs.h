@@ -7,20 +7,20 @@
 namespace quaddle {
 
 // The program's dialogs: the platform's message boxes and file dialog, and its own windows.
-class TFormDialog;
+class FileExistsDialog;
 
-class TAppDialogs : public TQtDialogs {
+class AppDialogs : public QtDialogs {
 public:
-    TAppDialogs();
-    ~TAppDialogs() override;
+    AppDialogs();
+    ~AppDialogs() override;
 
-    TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) override;
-    bool AskLogin(QString& user, QString& password) override;
-    int AskUser(TAskMode mode, const QString& name) override;
+    MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
+    bool askLogin(QString& user, QString& password) override;
+    int askUser(AskMode mode, const QString& name) override;
 
 private:
     // Created on the first question and kept, so its "Remember" tick lasts.
-    std::unique_ptr<TFormDialog> FormDialog;
+    std::unique_ptr<FileExistsDialog> m_fileExistsDialog;
 };
 
 } // namespace quaddle

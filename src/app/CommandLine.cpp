@@ -5,36 +5,36 @@
 
 namespace quaddle {
 
-TCommandLine ParseCommandLine(const QStringList& arguments) {
-    TCommandLine result;
+CommandLine parseCommandLine(const QStringList& arguments) {
+    CommandLine result;
     for (const QString& argument : arguments) {
         if (argument.isEmpty())
             continue;
-        if (result.Files.isEmpty() && !result.Selector && argument.startsWith(QLatin1Char(':')))
-            result.Selector = argument;
+        if (result.files.isEmpty() && !result.selector && argument.startsWith(QLatin1Char(':')))
+            result.selector = argument;
         else
-            result.Files.append(argument);
+            result.files.append(argument);
     }
     return result;
 }
 
-std::optional<TServerSelection> ResolveSelector(const QString& selector, const TCfg& cfg) {
+std::optional<ServerSelection> resolveSelector(const QString& selector, const Config& config) {
     const QString rest = selector.mid(1);
     const qsizetype slash = rest.indexOf(QLatin1Char('/'));
     const QString serverText = slash < 0 ? rest : rest.left(slash);
     const QString folderText = slash < 0 ? QStringLiteral("-1") : rest.mid(slash + 1);
 
-    const std::optional<qint32> server = ParseInteger(serverText);
-    if (!server || !cfg.ServerExists(*server))
+    const std::optional<qint32> server = parseInteger(serverText);
+    if (!server || !config.serverExists(*server))
         return std::nullopt;
 
-    TServerSelection selection;
-    selection.Server = *server;
-    const std::optional<qint32> folder = ParseInteger(folderText);
-    const QStringList& folders = cfg.GetFolders(*server);
+    ServerSelection selection;
+    selection.server = *server;
+    const std::optional<qint32> folder = parseInteger(folderText);
+    const QStringList& folders = config.folders(*server);
     // A deleted folder is blank: no directory to pick, as for a folder beyond the list.
     if (folder && *folder >= 0 && *folder < folders.size() && !folders[*folder].isEmpty())
-        selection.Folder = *folder;
+        selection.folder = *folder;
     return selection;
 }
 

@@ -6,26 +6,26 @@
 
 namespace quaddle {
 
-class TCfg;
+class Config;
 
 // The program's arguments: an optional server selector (":" server ["/" folder]) in first
 // place, then the files to upload.
-struct TCommandLine {
-    std::optional<QString> Selector;
-    QStringList Files;
+struct CommandLine {
+    std::optional<QString> selector;
+    QStringList files;
 };
 
 // Splits the arguments after the program's own path; empty words are skipped.
-TCommandLine ParseCommandLine(const QStringList& arguments);
+CommandLine parseCommandLine(const QStringList& arguments);
 
 // What a selector picks: an existing server, and one of its folders when the folder part
 // names one.
-struct TServerSelection {
-    qint32 Server = -1;
-    std::optional<qint32> Folder;
+struct ServerSelection {
+    qint32 server = -1;
+    std::optional<qint32> folder;
 };
 
 // Resolves a selector against the configuration; nothing when it names no existing server.
-std::optional<TServerSelection> ResolveSelector(const QString& selector, const TCfg& cfg);
+std::optional<ServerSelection> resolveSelector(const QString& selector, const Config& config);
 
 } // namespace quaddle

@@ -15,21 +15,22 @@ int main(int argc, char** argv) {
                              "[--autoclose]\n");
         return 2;
     }
-    quaddle::TCfg cfg;
-    cfg.ProgramDir = arguments.at(1);
-    if (!cfg.ProgramDir.endsWith(QLatin1Char('/')))
-        cfg.ProgramDir += QLatin1Char('/');
-    const qint32 server = cfg.StoreServer(
+    quaddle::Config config;
+    config.programDir = arguments.at(1);
+    if (!config.programDir.endsWith(QLatin1Char('/')))
+        config.programDir += QLatin1Char('/');
+    const qint32 server = config.storeServer(
         QStringLiteral("127.0.0.1"), arguments.at(2), QStringLiteral("demo"),
         QStringLiteral("demo"), QString(), QString(),
         QStringLiteral("http://127.0.0.1:") + arguments.at(3) + QStringLiteral("$dir$file"),
         QStringLiteral("0"), -1, -1);
-    cfg.ServerNames[server] = QStringLiteral("Local demo");
-    cfg.SetSetting(QStringLiteral("Autoclose"), quaddle::TSettingValue::Boolean(arguments.contains(
-                                                    QLatin1String("--autoclose"))));
+    config.serverNames[server] = QStringLiteral("Local demo");
+    config.setSetting(
+        QStringLiteral("Autoclose"),
+        quaddle::SettingValue::boolean(arguments.contains(QLatin1String("--autoclose"))));
     try {
-        cfg.SaveConfig();
-    } catch (const quaddle::TError& error) {
+        config.saveConfig();
+    } catch (const quaddle::Error& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }

@@ -41,18 +41,18 @@ const QString UpdateURL =
     WebsiteURL + QStringLiteral("index.php/check=") + AppVersion + QStringLiteral("/download.html");
 const QString SupportURL = WebsiteURL + QStringLiteral("forums/");
 
-QString WithoutAccelerator(QString caption) {
+QString withoutAccelerator(QString caption) {
     return caption.remove(QLatin1Char('&'));
 }
 
 template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
+Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(left, top, width, height);
     return widget;
 }
 
-QStringList LocalFilesOf(const QMimeData* data) {
+QStringList localFilesOf(const QMimeData* data) {
     QStringList paths;
     if (!data->hasUrls())
         return paths;
@@ -64,167 +64,169 @@ QStringList LocalFilesOf(const QMimeData* data) {
 
 } // namespace
 
-TFormMain::TFormMain(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont font = QApplication::font();
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
     setFont(font);
-    CreateControls();
-    CreateMenus();
-    CreateStatusBar();
+    createControls();
+    createMenus();
+    createStatusBar();
     setFixedSize(sizeHint());
     move(233, 246);
-    FormCreate(arguments);
+    setUpWindow(arguments);
 }
 
-TFormMain::~TFormMain() = default;
+MainWindow::~MainWindow() = default;
 
-void TFormMain::CreateControls() {
+void MainWindow::createControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(ClientWidth, ClientHeight - StatusHeight);
     setCentralWidget(client);
 
-    auto* files = Place(new QGroupBox(tr("Files"), client), "GroupBox1", 8, 0, 378, 97);
-    StringFiles = Place(new QTableWidget(1, 1, files), "StringFiles", 8, 18, 256, 71);
-    StringFiles->horizontalHeader()->hide();
-    StringFiles->verticalHeader()->hide();
-    StringFiles->verticalHeader()->setDefaultSectionSize(15);
-    StringFiles->verticalHeader()->setMinimumSectionSize(15);
-    StringFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-    StringFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-    StringFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringFiles->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    StringFiles->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    StringFiles->setWordWrap(false);
-    BFileAdd = Place(new QPushButton(tr("Add File(s)"), files), "BFileAdd", 270, 18, 97, 31);
-    BFileRemove = Place(new QPushButton(tr("Remove"), files), "BFileRemove", 270, 64, 97, 25);
-    connect(BFileAdd, &QPushButton::clicked, this, &TFormMain::BFileAddClick);
-    connect(BFileRemove, &QPushButton::clicked, this, &TFormMain::BFileRemoveClick);
+    auto* files = place(new QGroupBox(tr("Files"), client), "GroupBox1", 8, 0, 378, 97);
+    m_fileTable = place(new QTableWidget(1, 1, files), "fileTable", 8, 18, 256, 71);
+    m_fileTable->horizontalHeader()->hide();
+    m_fileTable->verticalHeader()->hide();
+    m_fileTable->verticalHeader()->setDefaultSectionSize(15);
+    m_fileTable->verticalHeader()->setMinimumSectionSize(15);
+    m_fileTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_fileTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_fileTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_fileTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_fileTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_fileTable->setWordWrap(false);
+    m_addFilesButton =
+        place(new QPushButton(tr("Add File(s)"), files), "addFilesButton", 270, 18, 97, 31);
+    m_removeFileButton =
+        place(new QPushButton(tr("Remove"), files), "removeFileButton", 270, 64, 97, 25);
+    connect(m_addFilesButton, &QPushButton::clicked, this, &MainWindow::addFiles);
+    connect(m_removeFileButton, &QPushButton::clicked, this, &MainWindow::removeSelectedFile);
 
     auto* remote =
-        Place(new QGroupBox(tr("Remote Directory"), client), "GroupBox2", 8, 103, 316, 46);
-    CSubdir = Place(new QComboBox(remote), "CSubdir", 8, 17, 300, 22);
-    CSubdir->setEditable(true);
-    CSubdir->setInsertPolicy(QComboBox::NoInsert);
-    CSubdir->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
+        place(new QGroupBox(tr("Remote Directory"), client), "GroupBox2", 8, 103, 316, 46);
+    m_remoteDirBox = place(new QComboBox(remote), "remoteDirBox", 8, 17, 300, 22);
+    m_remoteDirBox->setEditable(true);
+    m_remoteDirBox->setInsertPolicy(QComboBox::NoInsert);
+    m_remoteDirBox->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
     // Files dropped on the field belong in the file list, not in the directory text.
-    CSubdir->lineEdit()->setAcceptDrops(false);
+    m_remoteDirBox->lineEdit()->setAcceptDrops(false);
 
-    BUpload = Place(new QPushButton(client), "BUpload", 330, 103, 56, 46);
-    BUpload->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
-    BUpload->setIconSize(QSize(32, 32));
-    BUpload->setToolTip(tr("Upload"));
-    BUpload->setAccessibleName(tr("Upload"));
-    BCancel = Place(new QPushButton(tr("Cancel"), client), "BCancel", 330, 103, 56, 46);
-    BCancel->setEnabled(false);
-    BCancel->hide();
-    connect(BUpload, &QPushButton::clicked, this, &TFormMain::BUploadClick);
-    connect(BCancel, &QPushButton::clicked, this, &TFormMain::BCancelClick);
+    m_uploadButton = place(new QPushButton(client), "uploadButton", 330, 103, 56, 46);
+    m_uploadButton->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+    m_uploadButton->setIconSize(QSize(32, 32));
+    m_uploadButton->setToolTip(tr("Upload"));
+    m_uploadButton->setAccessibleName(tr("Upload"));
+    m_cancelButton = place(new QPushButton(tr("Cancel"), client), "cancelButton", 330, 103, 56, 46);
+    m_cancelButton->setEnabled(false);
+    m_cancelButton->hide();
+    connect(m_uploadButton, &QPushButton::clicked, this, &MainWindow::startUpload);
+    connect(m_cancelButton, &QPushButton::clicked, this, &MainWindow::cancelUpload);
 
-    setTabOrder(BUpload, StringFiles);
-    setTabOrder(StringFiles, BFileAdd);
-    setTabOrder(BFileAdd, BFileRemove);
-    setTabOrder(BFileRemove, CSubdir);
+    setTabOrder(m_uploadButton, m_fileTable);
+    setTabOrder(m_fileTable, m_addFilesButton);
+    setTabOrder(m_addFilesButton, m_removeFileButton);
+    setTabOrder(m_removeFileButton, m_remoteDirBox);
 }
 
-void TFormMain::CreateMenus() {
-    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+void MainWindow::createMenus() {
+    menuBar()->setObjectName(QStringLiteral("mainMenu"));
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    MenuReload = file->addAction(tr("Enter Master &Password"));
-    MenuReload->setObjectName(QStringLiteral("MenuReload"));
-    connect(MenuReload, &QAction::triggered, this, &TFormMain::MenuReloadClick);
+    m_reloadAction = file->addAction(tr("Enter Master &Password"));
+    m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
+    connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
     QAction* options = file->addAction(tr("&Options..."));
-    options->setObjectName(QStringLiteral("MenuOptions"));
-    connect(options, &QAction::triggered, this, &TFormMain::MenuOptionsClick);
+    options->setObjectName(QStringLiteral("optionsAction"));
+    connect(options, &QAction::triggered, this, &MainWindow::openOptions);
     QAction* exit = file->addAction(tr("E&xit"));
-    exit->setObjectName(QStringLiteral("MenuExit"));
+    exit->setObjectName(QStringLiteral("exitAction"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    menuBar()->addMenu(tr("&Servers"))->setObjectName(QStringLiteral("Servers1"));
+    menuBar()->addMenu(tr("&Servers"))->setObjectName(QStringLiteral("serversMenu"));
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     const auto webPageEntry = [help](const QString& caption, const char* name, QString url) {
         QAction* entry = help->addAction(caption);
         entry->setObjectName(QLatin1String(name));
-        connect(entry, &QAction::triggered, help, [url] { OpenWebPage(url); });
+        connect(entry, &QAction::triggered, help, [url] { openWebPage(url); });
     };
     webPageEntry(tr("&Look For Updates..."), "MenuUpdates", UpdateURL);
     webPageEntry(tr("&Support Forums..."), "MenuSupport", SupportURL);
     webPageEntry(tr("Quaddle &Website..."), "MenuWebsite", WebsiteURL);
     QAction* about = help->addAction(tr("&About Quaddle"));
-    about->setObjectName(QStringLiteral("MenuAbout"));
-    connect(about, &QAction::triggered, this, &TFormMain::AboutClick);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
 }
 
-void TFormMain::CreateStatusBar() {
+void MainWindow::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("Status"));
     bar->setSizeGripEnabled(false);
     bar->setFixedHeight(StatusHeight);
-    StatusProgress = new TProgressPanel(
-        [this](QPainter& painter, const QRect& rect) { StatusDrawPanel(painter, rect); }, bar);
-    StatusProgress->setObjectName(QStringLiteral("StatusProgress"));
-    StatusProgress->setFixedWidth(100);
-    StatusServer = new QLabel(bar);
-    StatusServer->setObjectName(QStringLiteral("StatusServer"));
-    StatusServer->setFixedWidth(219);
-    StatusDetail = new QLabel(bar);
-    StatusDetail->setObjectName(QStringLiteral("StatusDetail"));
-    StatusDetail->setFixedWidth(75);
-    bar->addWidget(StatusProgress);
-    bar->addWidget(StatusServer);
-    bar->addWidget(StatusDetail);
+    m_progressPanel = new ProgressPanel(
+        [this](QPainter& painter, const QRect& rect) { drawProgressPanel(painter, rect); }, bar);
+    m_progressPanel->setObjectName(QStringLiteral("progressPanel"));
+    m_progressPanel->setFixedWidth(100);
+    m_serverLabel = new QLabel(bar);
+    m_serverLabel->setObjectName(QStringLiteral("serverLabel"));
+    m_serverLabel->setFixedWidth(219);
+    m_detailLabel = new QLabel(bar);
+    m_detailLabel->setObjectName(QStringLiteral("detailLabel"));
+    m_detailLabel->setFixedWidth(75);
+    bar->addWidget(m_progressPanel);
+    bar->addWidget(m_serverLabel);
+    bar->addWidget(m_detailLabel);
 }
 
-void TFormMain::FormCreate(const QStringList& arguments) {
-    AutoUpload_ = false;
-    UploadStatus(QString(), -3);
-    StringFiles->setColumnWidth(0, StringFiles->width() - 4);
-    InsertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
-    InsertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
+void MainWindow::setUpWindow(const QStringList& arguments) {
+    m_autoUpload = false;
+    uploadStatus(QString(), -3);
+    m_fileTable->setColumnWidth(0, m_fileTable->width() - 4);
+    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
+    insertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
     setAcceptDrops(true);
 
-    const TCommandLine commandLine = ParseCommandLine(arguments);
-    for (const QString& path : commandLine.Files)
-        Files_.append({path, QString()});
+    const CommandLine commandLine = parseCommandLine(arguments);
+    for (const QString& path : commandLine.files)
+        m_files.append({path, QString()});
 
-    Cfg_ = std::make_unique<TCfg>();
-    Cfg_->LoadConfig(false);
-    MenuReload->setVisible(Cfg_->CredentialsLocked);
-    BuildServersMenu();
-    RefreshFiles();
-    if (commandLine.Selector)
-        ApplySelector(*commandLine.Selector);
-    ServersClick(nullptr);
-    RefreshServerDisplay(QString(), QString());
+    m_config = std::make_unique<Config>();
+    m_config->loadConfig(false);
+    m_reloadAction->setVisible(m_config->credentialsLocked);
+    buildServersMenu();
+    refreshFiles();
+    if (commandLine.selector)
+        applySelector(*commandLine.selector);
+    chooseServer(nullptr);
+    refreshServerDisplay(QString(), QString());
 }
 
-void TFormMain::ApplySelector(const QString& selector) {
-    const std::optional<TServerSelection> selection = ResolveSelector(selector, *Cfg_);
+void MainWindow::applySelector(const QString& selector) {
+    const std::optional<ServerSelection> selection = resolveSelector(selector, *m_config);
     if (!selection)
         return;
-    Cfg_->CurrentServer = selection->Server;
-    AutoUpload_ = true;
-    if (selection->Folder)
-        CSubdir->setEditText(Cfg_->GetFolders(selection->Server).at(*selection->Folder));
+    m_config->currentServer = selection->server;
+    m_autoUpload = true;
+    if (selection->folder)
+        m_remoteDirBox->setEditText(m_config->folders(selection->server).at(*selection->folder));
 }
 
-QMenu* TFormMain::FindMenu(const QString& caption) const {
+QMenu* MainWindow::findMenu(const QString& caption) const {
     for (QAction* action : menuBar()->actions())
-        if (action->menu() && WithoutAccelerator(action->text()) == caption)
+        if (action->menu() && withoutAccelerator(action->text()) == caption)
             return action->menu();
     return nullptr;
 }
 
-void TFormMain::InsertSeparatorAfter(const QString& menuCaption, const QString& entryCaption) {
-    QMenu* menu = FindMenu(menuCaption);
+void MainWindow::insertSeparatorAfter(const QString& menuCaption, const QString& entryCaption) {
+    QMenu* menu = findMenu(menuCaption);
     if (!menu)
         return;
     const QList<QAction*> entries = menu->actions();
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        if (WithoutAccelerator(entries[i]->text()) != entryCaption)
+        if (withoutAccelerator(entries[i]->text()) != entryCaption)
             continue;
         if (i + 1 < entries.size())
             menu->insertSeparator(entries[i + 1]);
@@ -234,61 +236,62 @@ void TFormMain::InsertSeparatorAfter(const QString& menuCaption, const QString& 
     }
 }
 
-int TFormMain::SelectedFileRow() const {
-    const QList<QTableWidgetSelectionRange> ranges = StringFiles->selectedRanges();
-    return ranges.isEmpty() ? StringFiles->currentRow() : ranges.first().topRow();
+int MainWindow::selectedFileRow() const {
+    const QList<QTableWidgetSelectionRange> ranges = m_fileTable->selectedRanges();
+    return ranges.isEmpty() ? m_fileTable->currentRow() : ranges.first().topRow();
 }
 
-void TFormMain::RefreshFiles() {
-    const int selected = std::max(0, SelectedFileRow());
-    SortFiles(Files_);
-    StringFiles->clearContents();
-    const int rows = std::max(1, static_cast<int>(Files_.size()));
-    StringFiles->setRowCount(rows);
-    for (int row = 0; row < Files_.size(); ++row)
-        StringFiles->setItem(row, 0, new QTableWidgetItem(FileNameOf(Files_[row].Path)));
+void MainWindow::refreshFiles() {
+    const int selected = std::max(0, selectedFileRow());
+    sortFiles(m_files);
+    m_fileTable->clearContents();
+    const int rows = std::max(1, static_cast<int>(m_files.size()));
+    m_fileTable->setRowCount(rows);
+    for (int row = 0; row < m_files.size(); ++row)
+        m_fileTable->setItem(row, 0, new QTableWidgetItem(fileNameOf(m_files[row].path)));
     // Like a grid's cursor, the selection stays on its row or the last one, so pressing
     // Remove again removes the next file.
-    StringFiles->selectRow(std::min(selected, rows - 1));
+    m_fileTable->selectRow(std::min(selected, rows - 1));
 }
 
-void TFormMain::RefreshServerDisplay(const QString& status, const QString& detail) {
-    const qint32 current = Cfg_->CurrentServer;
-    if (current >= 0 && current < Cfg_->ServerNames.size()) {
-        const QString& name = Cfg_->ServerNames[current];
-        StatusServer->setText(name + QStringLiteral(": ") +
-                              (status.isEmpty() ? QStringLiteral("Ready") : status));
+void MainWindow::refreshServerDisplay(const QString& status, const QString& detail) {
+    const qint32 current = m_config->currentServer;
+    if (current >= 0 && current < m_config->serverNames.size()) {
+        const QString& name = m_config->serverNames[current];
+        m_serverLabel->setText(name + QStringLiteral(": ") +
+                               (status.isEmpty() ? QStringLiteral("Ready") : status));
         if (!detail.isEmpty())
-            StatusDetail->setText(detail);
+            m_detailLabel->setText(detail);
     } else {
-        StatusServer->setText(QStringLiteral("<Select Server>"));
+        m_serverLabel->setText(QStringLiteral("<Select Server>"));
     }
 
-    const QString typed = CSubdir->currentText();
-    CSubdir->clear();
-    for (const QString& folder : Cfg_->GetFolders(current))
+    const QString typed = m_remoteDirBox->currentText();
+    m_remoteDirBox->clear();
+    for (const QString& folder : m_config->folders(current))
         if (!folder.isEmpty())
-            CSubdir->addItem(folder);
-    CSubdir->setEditText(typed.isEmpty() ? Cfg_->GetCurrentServer()[DefaultDir] : typed);
+            m_remoteDirBox->addItem(folder);
+    m_remoteDirBox->setEditText(typed.isEmpty() ? m_config->currentServerRecord()[DefaultDir]
+                                                : typed);
 
-    BuildServersMenu();
+    buildServersMenu();
 }
 
-void TFormMain::BuildServersMenu() {
-    QMenu* menu = FindMenu(QStringLiteral("Servers"));
+void MainWindow::buildServersMenu() {
+    QMenu* menu = findMenu(QStringLiteral("Servers"));
     if (!menu)
-        throw TError(QStringLiteral("Server menu not found."));
-    TServersMenuContents contents;
-    contents.NoServers = Cfg_->ServerNames.isEmpty();
-    contents.Current = Cfg_->CurrentServer;
-    for (qint32 i = 0; i < Cfg_->ServerNames.size(); ++i)
-        if (Cfg_->ServerExists(i))
-            contents.Servers.append({i, Cfg_->ServerNames[i]});
+        throw Error(QStringLiteral("Server menu not found."));
+    ServersMenuContents contents;
+    contents.noServers = m_config->serverNames.isEmpty();
+    contents.current = m_config->currentServer;
+    for (qint32 i = 0; i < m_config->serverNames.size(); ++i)
+        if (m_config->serverExists(i))
+            contents.servers.append({i, m_config->serverNames[i]});
     // The display is refreshed for every file and every speed update; a menu that would come
     // out the same stays, instead of piling up released entries until the run ends.
-    if (contents == ServersMenuShown)
+    if (contents == m_serversMenuShown)
         return;
-    ServersMenuShown = contents;
+    m_serversMenuShown = contents;
 
     // The entry that was clicked may be the one running this rebuild, so old entries are
     // released only once control is back in the event loop.
@@ -300,79 +303,79 @@ void TFormMain::BuildServersMenu() {
         oldGroup->deleteLater();
 
     QAction* manage = menu->addAction(tr("&Manage Servers..."));
-    manage->setObjectName(QStringLiteral("MenuManage"));
-    connect(manage, &QAction::triggered, this, &TFormMain::ManageClick);
+    manage->setObjectName(QStringLiteral("manageAction"));
+    connect(manage, &QAction::triggered, this, &MainWindow::openServerManager);
     menu->addSeparator();
-    if (contents.NoServers) {
+    if (contents.noServers) {
         menu->addAction(tr("No servers found"))->setEnabled(false);
         return;
     }
     auto* group = new QActionGroup(menu);
-    for (const auto& [index, name] : contents.Servers) {
+    for (const auto& [index, name] : contents.servers) {
         QAction* entry = menu->addAction(name);
         entry->setCheckable(true);
-        entry->setChecked(index == contents.Current);
+        entry->setChecked(index == contents.current);
         entry->setData(index);
         group->addAction(entry);
-        connect(entry, &QAction::triggered, this, [this, entry] { ServersClick(entry); });
+        connect(entry, &QAction::triggered, this, [this, entry] { chooseServer(entry); });
     }
 }
 
-void TFormMain::ServersClick(QAction* entry) {
-    if (CSubdir->currentText() == Cfg_->GetCurrentServer()[DefaultDir])
-        CSubdir->setEditText(QString());
+void MainWindow::chooseServer(QAction* entry) {
+    if (m_remoteDirBox->currentText() == m_config->currentServerRecord()[DefaultDir])
+        m_remoteDirBox->setEditText(QString());
     if (entry) {
         entry->setChecked(true);
-        Cfg_->CurrentServer = entry->data().toInt();
+        m_config->currentServer = entry->data().toInt();
     }
-    RefreshServerDisplay(QString(), QString());
+    refreshServerDisplay(QString(), QString());
 }
 
-void TFormMain::UploadStatus(const QString& text, int index) {
+void MainWindow::uploadStatus(const QString& text, int index) {
     if (index < 0 && index != -2)
-        SetCaption(AppName + QLatin1Char(' ') + AppVersion);
-    if (index >= 0 && index < StringFiles->rowCount())
-        StringFiles->scrollTo(StringFiles->model()->index(index, 0),
+        setCaption(AppName + QLatin1Char(' ') + AppVersion);
+    if (index >= 0 && index < m_fileTable->rowCount())
+        m_fileTable->scrollTo(m_fileTable->model()->index(index, 0),
                               QAbstractItemView::PositionAtTop);
     if (index != -3)
-        RefreshServerDisplay(text, QString());
+        refreshServerDisplay(text, QString());
 }
 
-void TFormMain::SetCaption(const QString& caption) {
+void MainWindow::setCaption(const QString& caption) {
     // The application's title follows the caption; it goes first because the window system's
     // title is formatted from both.
     QApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
 }
 
-void TFormMain::UploadProgress(const QString& name, qint64 size, qint64 position) {
-    const qint64 now = Clock();
+void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 position) {
+    const qint64 now = m_clock();
     if (size <= 0) {
-        SpeedBytes = 0;
-        FileProgress = 0;
-        SpeedTime = now;
-        StatusProgress->update();
+        m_speedBytes = 0;
+        m_fileProgress = 0;
+        m_speedTime = now;
+        m_progressPanel->update();
         return;
     }
     const double fraction = double(position) / double(size);
 
-    const qint64 speedAge = now - SpeedTime;
+    const qint64 speedAge = now - m_speedTime;
     if (speedAge > 1000) {
-        SpeedTime = now;
-        const double speed = double(position - SpeedBytes) / (double(speedAge) / 1000) / 1024;
-        SpeedBytes = position;
-        RefreshServerDisplay(name, FormatSpeed(speed));
+        m_speedTime = now;
+        const double speed = double(position - m_speedBytes) / (double(speedAge) / 1000) / 1024;
+        m_speedBytes = position;
+        refreshServerDisplay(name, formatSpeed(speed));
     }
 
-    if (now - DisplayTime > 200) {
-        DisplayTime = now;
-        if (fraction - FileProgress > 0.01) {
-            FileProgress = fraction;
-            StatusProgress->update();
+    if (now - m_displayTime > 200) {
+        m_displayTime = now;
+        if (fraction - m_fileProgress > 0.01) {
+            m_fileProgress = fraction;
+            m_progressPanel->update();
             const int filePercent = static_cast<int>(std::floor(fraction * 100));
             const int overallPercent =
-                static_cast<int>(std::floor(OverallProgress().value_or(0) * 100));
-            SetCaption(QStringLiteral("%1 ( %2% | %3% )")
+                static_cast<int>(std::floor(overallProgress().value_or(0) * 100));
+            setCaption(QStringLiteral("%1 ( %2% | %3% )")
                            .arg(AppName)
                            .arg(filePercent)
                            .arg(overallPercent));
@@ -380,130 +383,130 @@ void TFormMain::UploadProgress(const QString& name, qint64 size, qint64 position
     }
 }
 
-std::optional<double> TFormMain::OverallProgress() const {
-    if (!Upload || Upload->BytesTotal() <= 0)
+std::optional<double> MainWindow::overallProgress() const {
+    if (!m_session || m_session->bytesTotal() <= 0)
         return std::nullopt;
-    return double(Upload->BytesDone()) / double(Upload->BytesTotal());
+    return double(m_session->bytesDone()) / double(m_session->bytesTotal());
 }
 
-void TFormMain::StatusDrawPanel(QPainter& painter, const QRect& rect) {
-    DrawProgressBars(painter, rect, OverallProgress(), FileProgress,
+void MainWindow::drawProgressPanel(QPainter& painter, const QRect& rect) {
+    drawProgressBars(painter, rect, overallProgress(), m_fileProgress,
                      palette().color(QPalette::Active, QPalette::Highlight));
 }
 
-void TFormMain::SetControlsEnabled(bool on) {
-    BCancel->setEnabled(!on);
-    BCancel->setVisible(!on);
-    BUpload->setEnabled(on);
-    BUpload->setVisible(on);
-    BFileAdd->setEnabled(on);
-    BFileRemove->setEnabled(on);
+void MainWindow::setControlsEnabled(bool on) {
+    m_cancelButton->setEnabled(!on);
+    m_cancelButton->setVisible(!on);
+    m_uploadButton->setEnabled(on);
+    m_uploadButton->setVisible(on);
+    m_addFilesButton->setEnabled(on);
+    m_removeFileButton->setEnabled(on);
 }
 
-void TFormMain::BFileAddClick() {
-    const QStringList chosen = Dialogs().ChooseFiles(tr("Select File(s) to upload"));
+void MainWindow::addFiles() {
+    const QStringList chosen = dialogs().chooseFiles(tr("Select File(s) to upload"));
     for (const QString& path : chosen)
-        Files_.append({path, QString()});
-    RefreshFiles();
+        m_files.append({path, QString()});
+    refreshFiles();
 }
 
-void TFormMain::BFileRemoveClick() {
-    const int row = SelectedFileRow();
-    if (row < 0 || row >= Files_.size())
+void MainWindow::removeSelectedFile() {
+    const int row = selectedFileRow();
+    if (row < 0 || row >= m_files.size())
         return;
-    Files_.removeAt(row);
-    RefreshFiles();
+    m_files.removeAt(row);
+    refreshFiles();
 }
 
-void TFormMain::MenuReloadClick() {
-    const TMsgAnswer answer = Dialogs().ShowMessage(
+void MainWindow::reloadConfig() {
+    const MessageAnswer answer = dialogs().showMessage(
         tr("This will reload all data from the configuration file, discarding any changes you "
            "may have made. Are you sure?"),
-        TMsgKind::Question, TMsgButtons::YesNo);
-    if (answer != TMsgAnswer::Yes)
+        MessageKind::Question, MessageButtons::YesNo);
+    if (answer != MessageAnswer::Yes)
         return;
-    Cfg_->LoadConfig(true);
-    MenuReload->setVisible(Cfg_->CredentialsLocked);
-    RefreshServerDisplay(QString(), QString());
+    m_config->loadConfig(true);
+    m_reloadAction->setVisible(m_config->credentialsLocked);
+    refreshServerDisplay(QString(), QString());
 }
 
-void TFormMain::MenuOptionsClick() {
-    if (!FormCfg) {
-        TCfgWindowHost host;
-        host.RefreshServerDisplay = [this] { RefreshServerDisplay(QString(), QString()); };
-        host.ShowMain = [this] { show(); };
-        FormCfg = new TFormCfg(*Cfg_, std::move(host), this);
+void MainWindow::openOptions() {
+    if (!m_configWindow) {
+        ConfigWindowHost host;
+        host.refreshServerDisplay = [this] { refreshServerDisplay(QString(), QString()); };
+        host.showMain = [this] { show(); };
+        m_configWindow = new ConfigWindow(*m_config, std::move(host), this);
     }
-    FormCfg->show();
-    FormCfg->raise();
-    FormCfg->activateWindow();
+    m_configWindow->show();
+    m_configWindow->raise();
+    m_configWindow->activateWindow();
 }
 
-void TFormMain::ManageClick() {
-    MenuOptionsClick();
-    FormCfg->ChoosePage(TFormCfg::ServerManagement);
+void MainWindow::openServerManager() {
+    openOptions();
+    m_configWindow->choosePage(ConfigWindow::ServerManagement);
 }
 
-void TFormMain::AboutClick() {
-    if (!FormAbout)
-        FormAbout = new TFormAbout(this);
-    FormAbout->show();
-    FormAbout->raise();
-    FormAbout->activateWindow();
+void MainWindow::showAbout() {
+    if (!m_aboutDialog)
+        m_aboutDialog = new AboutDialog(this);
+    m_aboutDialog->show();
+    m_aboutDialog->raise();
+    m_aboutDialog->activateWindow();
 }
 
-void TFormMain::paintEvent(QPaintEvent* event) {
+void MainWindow::paintEvent(QPaintEvent* event) {
     QMainWindow::paintEvent(event);
-    if (!AutoUpload_)
+    if (!m_autoUpload)
         return;
     // Cleared first, so the repaints during the run do not start another one; the run itself
     // starts once painting is over, as it opens windows of its own.
-    AutoUpload_ = false;
-    QTimer::singleShot(0, this, &TFormMain::BUploadClick);
+    m_autoUpload = false;
+    QTimer::singleShot(0, this, &MainWindow::startUpload);
 }
 
-void TFormMain::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    CSubdir->setFocus();
+    m_remoteDirBox->setFocus();
 }
 
-void TFormMain::SaveConfigReporting() {
+void MainWindow::saveConfigReporting() {
     try {
-        Cfg_->SaveConfig();
-    } catch (const TError& error) {
-        Dialogs().ShowMessage(error.Message(), TMsgKind::Error, TMsgButtons::Ok);
+        m_config->saveConfig();
+    } catch (const Error& error) {
+        dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
     }
 }
 
-void TFormMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the window in the middle of an upload stops the upload.
-    if (Upload)
-        BCancelClick();
+    if (m_session)
+        cancelUpload();
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
-    SaveConfigReporting();
+    saveConfigReporting();
     QMainWindow::closeEvent(event);
     QCoreApplication::quit();
 }
 
-void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (!LocalFilesOf(event->mimeData()).isEmpty())
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!localFilesOf(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
-void TFormMain::dropEvent(QDropEvent* event) {
-    const QStringList dropped = LocalFilesOf(event->mimeData());
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QStringList dropped = localFilesOf(event->mimeData());
     for (const QString& path : dropped)
-        Files_.append({path, QString()});
+        m_files.append({path, QString()});
     event->acceptProposedAction();
-    RefreshFiles();
+    refreshFiles();
 }
 
-void TFormMain::keyPressEvent(QKeyEvent* event) {
+void MainWindow::keyPressEvent(QKeyEvent* event) {
     // Upload is the window's default button.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && BUpload->isVisible() &&
-        BUpload->isEnabled()) {
-        BUpload->click();
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        m_uploadButton->isVisible() && m_uploadButton->isEnabled()) {
+        m_uploadButton->click();
         return;
     }
     QMainWindow::keyPressEvent(event);

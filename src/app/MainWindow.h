@@ -20,44 +20,44 @@ class QWidget;
 
 namespace quaddle {
 
-class TFormCfg;
-class TFormSuccess;
+class ConfigWindow;
+class SuccessWindow;
 
 // The program's one main window: the file list, the server and remote directory to upload to,
 // the Upload and Cancel buttons and the status bar.
-class TFormMain : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     // arguments: the command line after the program's own path.
-    explicit TFormMain(const QStringList& arguments, QWidget* parent = nullptr);
-    ~TFormMain() override;
+    explicit MainWindow(const QStringList& arguments, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    TCfg& Cfg() { return *Cfg_; }
-    const TFileList& Files() const { return Files_; }
-    bool AutoUpload() const { return AutoUpload_; }
+    Config& config() { return *m_config; }
+    const FileList& files() const { return m_files; }
+    bool autoUpload() const { return m_autoUpload; }
 
-    void RefreshFiles();
-    void RefreshServerDisplay(const QString& status, const QString& detail);
-    void BuildServersMenu();
-    void ServersClick(QAction* entry);
-    void UploadStatus(const QString& text, int index);
-    void UploadProgress(const QString& name, qint64 size, qint64 position);
-    void StatusDrawPanel(QPainter& painter, const QRect& rect);
-    void SetControlsEnabled(bool on);
+    void refreshFiles();
+    void refreshServerDisplay(const QString& status, const QString& detail);
+    void buildServersMenu();
+    void chooseServer(QAction* entry);
+    void uploadStatus(const QString& text, int index);
+    void uploadProgress(const QString& name, qint64 size, qint64 position);
+    void drawProgressPanel(QPainter& painter, const QRect& rect);
+    void setControlsEnabled(bool on);
     // Tests step time themselves.
-    void SetClock(TClock clock) { Clock = std::move(clock); }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
 
-    void BFileAddClick();
-    void BFileRemoveClick();
-    void BUploadClick();
-    void BCancelClick();
-    const TUploadResults& GetUploadResults() const { return UploadResults; }
-    const TRenamedFiles& GetRenamedFiles() const { return RenamedFiles; }
-    void MenuReloadClick();
-    void MenuOptionsClick();
-    void ManageClick();
-    void AboutClick();
+    void addFiles();
+    void removeSelectedFile();
+    void startUpload();
+    void cancelUpload();
+    const UploadResults& uploadResults() const { return m_uploadResults; }
+    const RenamedFiles& renamedFiles() const { return m_renamedFiles; }
+    void reloadConfig();
+    void openOptions();
+    void openServerManager();
+    void showAbout();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -68,65 +68,65 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void FormCreate(const QStringList& arguments);
-    void CreateControls();
-    void CreateMenus();
-    void CreateStatusBar();
-    QMenu* FindMenu(const QString& caption) const;
-    void InsertSeparatorAfter(const QString& menuCaption, const QString& entryCaption);
-    void ApplySelector(const QString& selector);
-    int SelectedFileRow() const;
-    void SetCaption(const QString& caption);
+    void setUpWindow(const QStringList& arguments);
+    void createControls();
+    void createMenus();
+    void createStatusBar();
+    QMenu* findMenu(const QString& caption) const;
+    void insertSeparatorAfter(const QString& menuCaption, const QString& entryCaption);
+    void applySelector(const QString& selector);
+    int selectedFileRow() const;
+    void setCaption(const QString& caption);
     // The parts of an upload run.
-    bool CheckServerChosen(const TServer& server);
-    void OfferThumbnails();
-    void RunUpload(const TServer& server, const QString& remoteDir);
-    void EndUpload();
-    void WriteLog(const QStringList& lines);
-    void ShowResults();
+    bool checkServerChosen(const ServerRecord& server);
+    void offerThumbnails();
+    void runUpload(const ServerRecord& server, const QString& remoteDir);
+    void endUpload();
+    void writeLog(const QStringList& lines);
+    void showResults();
     // Saves the configuration; a failure is reported to the user.
-    void SaveConfigReporting();
+    void saveConfigReporting();
     // The share of all bytes of the running upload sent so far; none while idle.
-    std::optional<double> OverallProgress() const;
+    std::optional<double> overallProgress() const;
 
-    QTableWidget* StringFiles = nullptr;
-    QPushButton* BFileAdd = nullptr;
-    QPushButton* BFileRemove = nullptr;
-    QComboBox* CSubdir = nullptr;
-    QPushButton* BUpload = nullptr;
-    QPushButton* BCancel = nullptr;
-    QWidget* StatusProgress = nullptr;
-    QLabel* StatusServer = nullptr;
-    QLabel* StatusDetail = nullptr;
-    QAction* MenuReload = nullptr;
+    QTableWidget* m_fileTable = nullptr;
+    QPushButton* m_addFilesButton = nullptr;
+    QPushButton* m_removeFileButton = nullptr;
+    QComboBox* m_remoteDirBox = nullptr;
+    QPushButton* m_uploadButton = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QWidget* m_progressPanel = nullptr;
+    QLabel* m_serverLabel = nullptr;
+    QLabel* m_detailLabel = nullptr;
+    QAction* m_reloadAction = nullptr;
     // What the Servers menu lists: each server's index and name, and the current server.
-    struct TServersMenuContents {
-        bool NoServers = true; // not even deleted ones
-        QList<std::pair<qint32, QString>> Servers;
-        qint32 Current = -1;
-        bool operator==(const TServersMenuContents&) const = default;
+    struct ServersMenuContents {
+        bool noServers = true; // not even deleted ones
+        QList<std::pair<qint32, QString>> servers;
+        qint32 current = -1;
+        bool operator==(const ServersMenuContents&) const = default;
     };
-    std::optional<TServersMenuContents> ServersMenuShown;
+    std::optional<ServersMenuContents> m_serversMenuShown;
 
-    std::unique_ptr<TCfg> Cfg_;
+    std::unique_ptr<Config> m_config;
     // The session of the running upload; none while idle.
-    std::unique_ptr<TUpload> Upload;
-    TFileList Files_;
-    bool AutoUpload_ = false;
-    bool UserCancelled = false;
-    TUploadResults UploadResults;
-    TRenamedFiles RenamedFiles;
+    std::unique_ptr<UploadSession> m_session;
+    FileList m_files;
+    bool m_autoUpload = false;
+    bool m_userCancelled = false;
+    UploadResults m_uploadResults;
+    RenamedFiles m_renamedFiles;
     // Progress display: fraction of the current file last shown, and the last speed sample
     // and display update, in milliseconds of Clock.
-    double FileProgress = 0;
-    qint64 SpeedBytes = 0;
-    qint64 SpeedTime = 0;
-    qint64 DisplayTime = 0;
-    TClock Clock = MonotonicClock();
-    QDialog* FormAbout = nullptr;
-    TFormSuccess* FormSuccess = nullptr;
+    double m_fileProgress = 0;
+    qint64 m_speedBytes = 0;
+    qint64 m_speedTime = 0;
+    qint64 m_displayTime = 0;
+    Clock m_clock = monotonicClock();
+    QDialog* m_aboutDialog = nullptr;
+    SuccessWindow* m_successWindow = nullptr;
     // Discarded when closed, created anew at the next opening.
-    QPointer<TFormCfg> FormCfg;
+    QPointer<ConfigWindow> m_configWindow;
 };
 
 } // namespace quaddle

@@ -3,8 +3,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "results/SuccessWindow.h"
-#include "thumbs/ThumbnailWindow.h"
 #include "thumbs/Thumbnail.h"
+#include "thumbs/ThumbnailWindow.h"
 #include "upload/UploadDrivers.h"
 
 #include <QComboBox>
@@ -12,144 +12,145 @@
 
 namespace quaddle {
 
-void TFormMain::BUploadClick() {
-    UserCancelled = false;
-    if (Files_.isEmpty()) {
-        Dialogs().ShowMessage(tr("There are no files to upload."), TMsgKind::Error,
-                              TMsgButtons::Ok);
+void MainWindow::startUpload() {
+    m_userCancelled = false;
+    if (m_files.isEmpty()) {
+        dialogs().showMessage(tr("There are no files to upload."), MessageKind::Error,
+                              MessageButtons::Ok);
         return;
     }
-    const TServer server = Cfg_->GetCurrentServer();
-    if (!CheckServerChosen(server))
+    const ServerRecord server = m_config->currentServerRecord();
+    if (!checkServerChosen(server))
         return;
-    OfferThumbnails();
+    offerThumbnails();
 
-    RefreshServerDisplay(tr("Connecting"), QString());
-    SetControlsEnabled(false);
-    QString remoteDir = CSubdir->currentText();
+    refreshServerDisplay(tr("Connecting"), QString());
+    setControlsEnabled(false);
+    QString remoteDir = m_remoteDirBox->currentText();
     // Below a root directory, an absolute-looking remote directory is meant inside it.
     if (!server[RootDir].isEmpty() && remoteDir.startsWith(QLatin1Char('/')))
         remoteDir.prepend(QLatin1Char('.'));
 
-    UploadResults.clear();
+    m_uploadResults.clear();
     try {
-        RunUpload(server, remoteDir);
-    } catch (const TError& error) {
-        if (!UserCancelled)
-            Dialogs().ShowMessage(tr("A fatal error occured: ") + LineBreak + error.Message(),
-                                  TMsgKind::Error, TMsgButtons::Ok);
+        runUpload(server, remoteDir);
+    } catch (const Error& error) {
+        if (!m_userCancelled)
+            dialogs().showMessage(tr("A fatal error occured: ") + LineBreak + error.message(),
+                                  MessageKind::Error, MessageButtons::Ok);
     }
-    EndUpload();
-    SetControlsEnabled(true);
-    if (UserCancelled) {
-        RefreshServerDisplay(tr("Upload cancelled"), QStringLiteral(" "));
-        UploadProgress(QString(), 0, 0);
+    endUpload();
+    setControlsEnabled(true);
+    if (m_userCancelled) {
+        refreshServerDisplay(tr("Upload cancelled"), QStringLiteral(" "));
+        uploadProgress(QString(), 0, 0);
     } else {
-        RefreshServerDisplay(QString(), QStringLiteral(" "));
+        refreshServerDisplay(QString(), QStringLiteral(" "));
     }
-    if (UploadResults.isEmpty())
+    if (m_uploadResults.isEmpty())
         return;
-    if (Cfg_->GetBoolSetting(QStringLiteral("Autoclose")))
+    if (m_config->boolSetting(QStringLiteral("Autoclose")))
         close();
     else
-        ShowResults();
+        showResults();
 }
 
-void TFormMain::ShowResults() {
-    if (!FormSuccess) {
-        TSuccessHost host;
-        host.Lines = [this](TTagStyle style) {
-            return UrlLines(Cfg_->GetCurrentServer(), CSubdir->currentText(), UploadResults, style);
+void MainWindow::showResults() {
+    if (!m_successWindow) {
+        SuccessWindowHost host;
+        host.lines = [this](TagStyle style) {
+            return urlLines(m_config->currentServerRecord(), m_remoteDirBox->currentText(),
+                            m_uploadResults, style);
         };
-        host.ShowMain = [this] {
+        host.showMain = [this] {
             show();
             raise();
         };
-        host.HideMain = [this] { hide(); };
-        host.CloseMain = [this] { close(); };
-        host.SaveConfig = [this] { SaveConfigReporting(); };
-        FormSuccess = new TFormSuccess(std::move(host), this);
+        host.hideMain = [this] { hide(); };
+        host.closeMain = [this] { close(); };
+        host.saveConfig = [this] { saveConfigReporting(); };
+        m_successWindow = new SuccessWindow(std::move(host), this);
     }
-    FormSuccess->ShowResults(RenamedFiles);
+    m_successWindow->showResults(m_renamedFiles);
 }
 
-void TFormMain::OfferThumbnails() {
+void MainWindow::offerThumbnails() {
     const bool imagesWithout =
-        std::any_of(Files_.begin(), Files_.end(), [](const TFileEntry& entry) {
-            return entry.Thumbnail.isEmpty() && IsThumbnailSource(entry.Path);
+        std::any_of(m_files.begin(), m_files.end(), [](const FileEntry& entry) {
+            return entry.thumbnail.isEmpty() && isThumbnailSource(entry.path);
         });
     if (!imagesWithout ||
-        Dialogs().ShowMessage(tr("Looks like you are uploading some JPEG images. Do you want to "
+        dialogs().showMessage(tr("Looks like you are uploading some JPEG images. Do you want to "
                                  "create thumbnails for them?"),
-                              TMsgKind::Question, TMsgButtons::YesNo) != TMsgAnswer::Yes)
+                              MessageKind::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
-    RefreshServerDisplay(tr("Creating thumbnails"), QString());
-    TFormResize window(*Cfg_, Files_, Cfg_->GetIntSetting(QStringLiteral("ThumbWidth")),
-                       Cfg_->GetIntSetting(QStringLiteral("ThumbHeight")), false, this);
-    Files_ = window.Run();
+    refreshServerDisplay(tr("Creating thumbnails"), QString());
+    ThumbnailWindow window(*m_config, m_files, m_config->intSetting(QStringLiteral("ThumbWidth")),
+                           m_config->intSetting(QStringLiteral("ThumbHeight")), false, this);
+    m_files = window.run();
 }
 
-bool TFormMain::CheckServerChosen(const TServer& server) {
+bool MainWindow::checkServerChosen(const ServerRecord& server) {
     // Without a server there is nothing to connect to; a server read from a file may also
     // name a type no driver serves.
     QString problem;
-    if (!Cfg_->ServerExists(Cfg_->CurrentServer))
+    if (!m_config->serverExists(m_config->currentServer))
         problem = tr("Please choose a server in the Servers menu first.");
     else if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1"))
         problem = tr("The server \"%1\" has the unknown type \"%2\". Please choose FTP or SFTP "
                      "for it in the server manager.")
-                      .arg(Cfg_->ServerNames.value(Cfg_->CurrentServer), server[Type]);
+                      .arg(m_config->serverNames.value(m_config->currentServer), server[Type]);
     if (problem.isEmpty())
         return true;
-    Dialogs().ShowMessage(problem, TMsgKind::Error, TMsgButtons::Ok);
+    dialogs().showMessage(problem, MessageKind::Error, MessageButtons::Ok);
     return false;
 }
 
-void TFormMain::RunUpload(const TServer& server, const QString& remoteDir) {
-    Upload = std::make_unique<TUpload>(
-        [this](const QString& name, qint64 size, qint64 sent) { UploadProgress(name, size, sent); },
-        [this](const QString& text, int index) { UploadStatus(text, index); }, server[Type].toInt(),
-        Cfg_->GetIntSetting(QStringLiteral("Overwrite")),
-        Cfg_->GetBoolSetting(QStringLiteral("Log")), StandardDrivers(Cfg_->ProgramDir));
-    if (Cfg_->GetBoolSetting(QStringLiteral("Passive")))
-        Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
+void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir) {
+    m_session = std::make_unique<UploadSession>(
+        [this](const QString& name, qint64 size, qint64 sent) { uploadProgress(name, size, sent); },
+        [this](const QString& text, int index) { uploadStatus(text, index); }, server[Type].toInt(),
+        m_config->intSetting(QStringLiteral("Overwrite")),
+        m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
+    if (m_config->boolSetting(QStringLiteral("Passive")))
+        m_session->driver().setOption(ProtocolDriver::PassiveMode);
 
-    if (!Upload->Login(server[Hostname], server[Port], server[Username], server[Password]))
+    if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password]))
         return;
-    RefreshServerDisplay(tr("Logged in, changing directory"), QString());
-    if (!Upload->EnterDir(server[RootDir], false, true) ||
-        !Upload->EnterDir(remoteDir, false, true))
+    refreshServerDisplay(tr("Logged in, changing directory"), QString());
+    if (!m_session->enterDir(server[RootDir], false, true) ||
+        !m_session->enterDir(remoteDir, false, true))
         return;
-    RefreshServerDisplay(tr("Uploading files"), QString());
-    UploadResults = Upload->UploadFiles(Files_);
+    refreshServerDisplay(tr("Uploading files"), QString());
+    m_uploadResults = m_session->uploadFiles(m_files);
 }
 
-void TFormMain::EndUpload() {
-    if (!Upload)
+void MainWindow::endUpload() {
+    if (!m_session)
         return;
-    RenamedFiles = Upload->RenamedFiles();
-    const QStringList lines = Upload->LogLines();
-    Upload.reset();
-    WriteLog(lines);
+    m_renamedFiles = m_session->renamedFiles();
+    const QStringList lines = m_session->logLines();
+    m_session.reset();
+    writeLog(lines);
 }
 
-void TFormMain::WriteLog(const QStringList& lines) {
+void MainWindow::writeLog(const QStringList& lines) {
     QByteArray contents;
     for (const QString& line : lines)
         contents += line.toLocal8Bit() + "\r\n";
-    QSaveFile file(Cfg_->ProgramDir + QStringLiteral("log.txt"));
+    QSaveFile file(m_config->programDir + QStringLiteral("log.txt"));
     if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
         file.flush() && file.commit())
         return;
-    Dialogs().ShowMessage(
+    dialogs().showMessage(
         tr("The log file \"%1\" could not be written: %2").arg(file.fileName(), file.errorString()),
-        TMsgKind::Error, TMsgButtons::Ok);
+        MessageKind::Error, MessageButtons::Ok);
 }
 
-void TFormMain::BCancelClick() {
-    UserCancelled = true;
-    if (Upload)
-        Upload->Cancel();
+void MainWindow::cancelUpload() {
+    m_userCancelled = true;
+    if (m_session)
+        m_session->cancel();
 }
 
 } // namespace quaddle

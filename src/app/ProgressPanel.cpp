@@ -9,31 +9,31 @@ namespace {
 
 constexpr int OverallBarHeight = 5;
 
-int BarLength(const QRect& rect, double fraction) {
+int barLength(const QRect& rect, double fraction) {
     return static_cast<int>(std::floor(rect.width() * std::clamp(fraction, 0.0, 1.0)));
 }
 
 } // namespace
 
-TProgressPanel::TProgressPanel(TDraw draw, QWidget* parent)
-    : QWidget(parent), Draw(std::move(draw)) {}
+ProgressPanel::ProgressPanel(DrawFunction draw, QWidget* parent)
+    : QWidget(parent), m_draw(std::move(draw)) {}
 
-void TProgressPanel::paintEvent(QPaintEvent*) {
+void ProgressPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    Draw(painter, rect());
+    m_draw(painter, rect());
 }
 
-void DrawProgressBars(QPainter& painter, const QRect& rect, std::optional<double> overall,
+void drawProgressBars(QPainter& painter, const QRect& rect, std::optional<double> overall,
                       double file, const QColor& fileColour) {
     if (overall)
-        painter.fillRect(rect.left(), rect.top(), BarLength(rect, *overall), OverallBarHeight,
+        painter.fillRect(rect.left(), rect.top(), barLength(rect, *overall), OverallBarHeight,
                          OverallBarColour);
     if (file > 0)
-        painter.fillRect(rect.left(), rect.top() + OverallBarHeight, BarLength(rect, file),
+        painter.fillRect(rect.left(), rect.top() + OverallBarHeight, barLength(rect, file),
                          rect.height() - OverallBarHeight, fileColour);
 }
 
-QString FormatSpeed(double kilobytesPerSecond) {
+QString formatSpeed(double kilobytesPerSecond) {
     const double speed = std::max(0.0, kilobytesPerSecond);
     const double whole = std::floor(speed);
     const auto hundredths = static_cast<int>(std::floor((speed - whole) * 100));

@@ -24,40 +24,40 @@ int main(int argc, char** argv) {
     QSettings(QStringLiteral("Quaddle"), QStringLiteral("Quaddle"))
         .setValue(QStringLiteral("ProgramDir"), store.path());
     {
-        quaddle::TCfg cfg;
-        cfg.StoreServer(QStringLiteral("www.example.org"), QString(), QStringLiteral("me"),
-                        QString(), QStringLiteral("/htdocs"), QStringLiteral("/pictures"),
-                        QString(), QString(), -1, -1);
-        cfg.ServerNames[0] = QStringLiteral("My website");
-        cfg.SetFolder(-1, 0, QStringLiteral("/pictures"));
-        cfg.SaveConfig();
+        quaddle::Config config;
+        config.storeServer(QStringLiteral("www.example.org"), QString(), QStringLiteral("me"),
+                           QString(), QStringLiteral("/htdocs"), QStringLiteral("/pictures"),
+                           QString(), QString(), -1, -1);
+        config.serverNames[0] = QStringLiteral("My website");
+        config.setFolder(-1, 0, QStringLiteral("/pictures"));
+        config.saveConfig();
     }
-    quaddle::TAppDialogs dialogs;
-    quaddle::InstallDialogs(&dialogs);
+    quaddle::AppDialogs dialogs;
+    quaddle::installDialogs(&dialogs);
 
-    quaddle::TFormMain main({QStringLiteral("/home/me/Pictures/beach.jpg"),
-                             QStringLiteral("/home/me/Pictures/sunset.jpg"),
-                             QStringLiteral("/home/me/Documents/menu.pdf")});
+    quaddle::MainWindow main({QStringLiteral("/home/me/Pictures/beach.jpg"),
+                              QStringLiteral("/home/me/Pictures/sunset.jpg"),
+                              QStringLiteral("/home/me/Documents/menu.pdf")});
     main.show();
     QApplication::processEvents();
     main.grab().save(output.filePath(QStringLiteral("main-window.png")));
 
-    quaddle::TSuccessHost host;
-    host.Lines = [](quaddle::TTagStyle style) {
-        const quaddle::TServer server = [] {
-            quaddle::TServer record;
+    quaddle::SuccessWindowHost host;
+    host.lines = [](quaddle::TagStyle style) {
+        const quaddle::ServerRecord server = [] {
+            quaddle::ServerRecord record;
             record[quaddle::Hostname] = QStringLiteral("www.example.org");
             record[quaddle::URLMask] = quaddle::DefaultURLMask;
             return record;
         }();
-        return quaddle::UrlLines(server, QStringLiteral("pictures"),
+        return quaddle::urlLines(server, QStringLiteral("pictures"),
                                  {{QStringLiteral("beach.jpg"), QStringLiteral("beach_thumb.jpg")},
                                   {QStringLiteral("menu.pdf"), QString()}},
                                  style);
     };
-    host.ShowMain = host.HideMain = host.CloseMain = host.SaveConfig = [] {};
-    quaddle::TFormSuccess success(host);
-    success.ShowResults({{QStringLiteral("beach.jpg"), QStringLiteral("beach_001.jpg")}});
+    host.showMain = host.hideMain = host.closeMain = host.saveConfig = [] {};
+    quaddle::SuccessWindow success(host);
+    success.showResults({{QStringLiteral("beach.jpg"), QStringLiteral("beach_001.jpg")}});
     QApplication::processEvents();
     success.grab().save(output.filePath(QStringLiteral("success-window.png")));
     return 0;

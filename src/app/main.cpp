@@ -11,12 +11,12 @@
 namespace {
 
 // Without a display Qt would abort with a long plugin report; one line says more.
-bool HasDisplay() {
+bool hasDisplay() {
     return qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
-void PrintUsage(const char* program) {
+void printUsage(const char* program) {
     std::printf("Usage: %s [:server[/folder]] [files...]\n"
                 "\n"
                 "Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        PrintUsage(argv[0]);
+        printUsage(argv[0]);
         return EXIT_SUCCESS;
     }
 
-    quaddle::CatchTerminationSignals();
-    if (!HasDisplay()) {
+    quaddle::catchTerminationSignals();
+    if (!hasDisplay()) {
         std::fprintf(stderr,
                      "Quaddle needs a graphical display and none was found; "
                      "start it with: xvfb-run -a %s\n",
@@ -56,13 +56,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(quaddle::AppName);
     QApplication::setApplicationDisplayName(quaddle::AppName);
 
-    quaddle::TAppDialogs dialogs;
-    quaddle::InstallDialogs(&dialogs);
+    quaddle::AppDialogs dialogs;
+    quaddle::installDialogs(&dialogs);
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    quaddle::TFormMain formMain(arguments);
-    quaddle::OnTerminationSignal([&formMain] { formMain.close(); });
+    quaddle::MainWindow formMain(arguments);
+    quaddle::onTerminationSignal([&formMain] { formMain.close(); });
     formMain.show();
     return QApplication::exec();
 }

@@ -9,11 +9,11 @@ namespace quaddle {
 
 namespace {
 
-void EncryptBlocks(const void* key, size_t length, uint8_t* dst, const uint8_t* src) {
+void encryptBlocks(const void* key, size_t length, uint8_t* dst, const uint8_t* src) {
     twofish_encrypt(static_cast<const twofish_ctx*>(key), length, dst, src);
 }
 
-bool IsBase64Character(QChar c) {
+bool isBase64Character(QChar c) {
     return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
            (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
            (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') ||
@@ -21,7 +21,7 @@ bool IsBase64Character(QChar c) {
 }
 
 // The number of bytes a complete group of four characters stands for.
-int BytesInGroup(QStringView group) {
+int bytesInGroup(QStringView group) {
     if (group[2] == QLatin1Char('='))
         return 1;
     if (group[3] == QLatin1Char('='))
@@ -31,7 +31,7 @@ int BytesInGroup(QStringView group) {
 
 } // namespace
 
-TCipher::TCipher(const QString& masterPassword) {
+Cipher::Cipher(const QString& masterPassword) {
     const QByteArray bytes = masterPassword.toLocal8Bit();
     uint8_t digest[SHA1_DIGEST_SIZE];
     sha1_ctx sha;
@@ -40,28 +40,28 @@ TCipher::TCipher(const QString& masterPassword) {
                 reinterpret_cast<const uint8_t*>(bytes.constData()));
     sha1_digest(&sha, sizeof digest, digest);
     // A 160-bit key: the key schedule pads it with zero bytes to 192 bits.
-    twofish_set_key(&Key, sizeof digest, digest);
+    twofish_set_key(&m_key, sizeof digest, digest);
     const std::array<uint8_t, TWOFISH_BLOCK_SIZE> zeros{};
-    twofish_encrypt(&Key, Register.size(), Register.data(), zeros.data());
+    twofish_encrypt(&m_key, m_register.size(), m_register.data(), zeros.data());
 }
 
-QString TCipher::EncryptString(const QString& text) {
+QString Cipher::encryptString(const QString& text) {
     QByteArray bytes = text.toLocal8Bit();
     auto* data = reinterpret_cast<uint8_t*>(bytes.data());
-    cfb8_encrypt(&Key, EncryptBlocks, Register.size(), Register.data(),
+    cfb8_encrypt(&m_key, encryptBlocks, m_register.size(), m_register.data(),
                  static_cast<size_t>(bytes.size()), data, data);
-    return Base64Encode(bytes);
+    return base64Encode(bytes);
 }
 
-QString TCipher::DecryptString(const QString& base64) {
-    QByteArray bytes = Base64Decode(base64);
+QString Cipher::decryptString(const QString& base64) {
+    QByteArray bytes = base64Decode(base64);
     auto* data = reinterpret_cast<uint8_t*>(bytes.data());
-    cfb8_decrypt(&Key, EncryptBlocks, Register.size(), Register.data(),
+    cfb8_decrypt(&m_key, encryptBlocks, m_register.size(), m_register.data(),
                  static_cast<size_t>(bytes.size()), data, data);
     return QString::fromLocal8Bit(bytes);
 }
 
-QString PasswordHash(const QString& text) {
+QString passwordHash(const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     uint8_t digest[MD5_DIGEST_SIZE];
     md5_ctx md5;
@@ -73,14 +73,14 @@ QString PasswordHash(const QString& text) {
         QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toHex().toUpper());
 }
 
-QString Base64Encode(const QByteArray& bytes) {
+QString base64Encode(const QByteArray& bytes) {
     QByteArray text(BASE64_ENCODE_RAW_LENGTH(bytes.size()), Qt::Uninitialized);
     base64_encode_raw(text.data(), static_cast<size_t>(bytes.size()),
                       reinterpret_cast<const uint8_t*>(bytes.constData()));
     return QString::fromLatin1(text);
 }
 
-QByteArray Base64Decode(const QString& text) {
+QByteArray base64Decode(const QString& text) {
     QByteArray bytes;
     bytes.reserve(text.size() / 4 * 3);
     for (qsizetype start = 0; start + 4 <= text.size(); start += 4) {
@@ -89,13 +89,13 @@ QByteArray Base64Decode(const QString& text) {
         // the bits a short group leaves over never matter.
         char digits[4];
         for (int i = 0; i < 4; ++i)
-            digits[i] = IsBase64Character(group[i]) ? char(group[i].unicode()) : 'A';
+            digits[i] = isBase64Character(group[i]) ? char(group[i].unicode()) : 'A';
         uint8_t decoded[3];
         size_t length = sizeof decoded;
         base64_decode_ctx context;
         base64_decode_init(&context);
         base64_decode_update(&context, &length, decoded, sizeof digits, digits);
-        bytes.append(reinterpret_cast<const char*>(decoded), BytesInGroup(group));
+        bytes.append(reinterpret_cast<const char*>(decoded), bytesInGroup(group));
     }
     return bytes;
 }

@@ -13,7 +13,7 @@ namespace quaddle {
 namespace {
 
 template <typename Value>
-qsizetype IndexOfName(const QList<QPair<QString, Value>>& list, const QString& name) {
+qsizetype indexOfName(const QList<QPair<QString, Value>>& list, const QString& name) {
     const auto found = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
         return entry.first.compare(name, Qt::CaseInsensitive) == 0;
     });
@@ -24,135 +24,135 @@ const QStringList NoFolders;
 
 } // namespace
 
-TSettingValue TSettingValue::Integer(qint32 value) {
-    return {TSettingType::Integer, QString::number(value), false};
+SettingValue SettingValue::integer(qint32 value) {
+    return {SettingType::Integer, QString::number(value), false};
 }
 
-TSettingValue TSettingValue::Double(double value) {
-    return {TSettingType::Double, QString::number(value, 'g', 15), false};
+SettingValue SettingValue::fromDouble(double value) {
+    return {SettingType::Double, QString::number(value, 'g', 15), false};
 }
 
-TSettingValue TSettingValue::Boolean(bool value) {
-    return {TSettingType::Boolean, value ? QStringLiteral("True") : QStringLiteral("False"), false};
+SettingValue SettingValue::boolean(bool value) {
+    return {SettingType::Boolean, value ? QStringLiteral("True") : QStringLiteral("False"), false};
 }
 
-TSettingValue TSettingValue::Byte(quint8 value) {
-    return {TSettingType::Byte, QString::number(value), false};
+SettingValue SettingValue::byte(quint8 value) {
+    return {SettingType::Byte, QString::number(value), false};
 }
 
-TCfg::TCfg() {
-    SetSetting(QStringLiteral("DefaultServer"), TSettingValue::Integer(0));
-    SetSetting(QStringLiteral("Overwrite"), TSettingValue::Integer(0));
-    SetSetting(QStringLiteral("Passive"), TSettingValue::Boolean(true));
-    SetSetting(QStringLiteral("Log"), TSettingValue::Boolean(false));
-    SetSetting(QStringLiteral("ThumbWidth"), TSettingValue::Integer(300));
-    SetSetting(QStringLiteral("ThumbHeight"), TSettingValue::Integer(200));
-    SetSetting(QStringLiteral("ThumbInfo"), TSettingValue::Boolean(true));
-    SetSetting(QStringLiteral("ThumbRahmen"), TSettingValue::Boolean(true));
-    SetSetting(QStringLiteral("Autoclose"), TSettingValue::Boolean(false));
-    SetSetting(QStringLiteral("Context"), TSettingValue::Boolean(false));
-    ProgramDir = FindProgramDir();
-    ContextRegistered = IsContextRegistered(ProgramDir);
+Config::Config() {
+    setSetting(QStringLiteral("DefaultServer"), SettingValue::integer(0));
+    setSetting(QStringLiteral("Overwrite"), SettingValue::integer(0));
+    setSetting(QStringLiteral("Passive"), SettingValue::boolean(true));
+    setSetting(QStringLiteral("Log"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("ThumbWidth"), SettingValue::integer(300));
+    setSetting(QStringLiteral("ThumbHeight"), SettingValue::integer(200));
+    setSetting(QStringLiteral("ThumbInfo"), SettingValue::boolean(true));
+    setSetting(QStringLiteral("ThumbRahmen"), SettingValue::boolean(true));
+    setSetting(QStringLiteral("Autoclose"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("Context"), SettingValue::boolean(false));
+    programDir = findProgramDir();
+    contextRegistered = isContextRegistered(programDir);
 }
 
-QString TCfg::GetSetting(const QString& name) const {
-    const qsizetype index = IndexOfName(SettingValues, name);
-    return index < 0 ? QString() : SettingValues[index].second;
+QString Config::setting(const QString& name) const {
+    const qsizetype index = indexOfName(m_settingValues, name);
+    return index < 0 ? QString() : m_settingValues[index].second;
 }
 
-std::optional<TSettingType> TCfg::GetSettingType(const QString& name) const {
-    const qsizetype index = IndexOfName(SettingTypes, name);
+std::optional<SettingType> Config::settingType(const QString& name) const {
+    const qsizetype index = indexOfName(m_settingTypes, name);
     if (index < 0)
         return std::nullopt;
-    return SettingTypes[index].second;
+    return m_settingTypes[index].second;
 }
 
-void TCfg::SetSetting(const QString& name, const TSettingValue& value) {
-    if (!value.IsNull()) {
-        const qsizetype index = IndexOfName(SettingValues, name);
+void Config::setSetting(const QString& name, const SettingValue& value) {
+    if (!value.isNull()) {
+        const qsizetype index = indexOfName(m_settingValues, name);
         if (index < 0)
-            SettingValues.append({name, value.Text()});
-        else if (value.Text().isEmpty())
-            SettingValues.removeAt(index);
+            m_settingValues.append({name, value.text()});
+        else if (value.text().isEmpty())
+            m_settingValues.removeAt(index);
         else
-            SettingValues[index] = {name, value.Text()};
+            m_settingValues[index] = {name, value.text()};
     }
-    const qsizetype typeIndex = IndexOfName(SettingTypes, name);
+    const qsizetype typeIndex = indexOfName(m_settingTypes, name);
     if (typeIndex < 0)
-        SettingTypes.append({name, value.Type()});
+        m_settingTypes.append({name, value.type()});
     else
-        SettingTypes[typeIndex] = {name, value.Type()};
+        m_settingTypes[typeIndex] = {name, value.type()};
 }
 
-qint32 TCfg::GetIntSetting(const QString& name, qint32 fallback) const {
-    return ParseInteger(GetSetting(name)).value_or(fallback);
+qint32 Config::intSetting(const QString& name, qint32 fallback) const {
+    return parseInteger(setting(name)).value_or(fallback);
 }
 
-bool TCfg::GetBoolSetting(const QString& name) const {
-    return GetSetting(name).compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+bool Config::boolSetting(const QString& name) const {
+    return setting(name).compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
 }
 
-QStringList TCfg::SettingNames() const {
+QStringList Config::settingNames() const {
     QStringList names;
-    names.reserve(SettingValues.size());
-    for (const auto& [name, value] : SettingValues)
+    names.reserve(m_settingValues.size());
+    for (const auto& [name, value] : m_settingValues)
         names.append(name);
     return names;
 }
 
-TServer TCfg::GetCurrentServer() const {
-    if (CurrentServer < 0 || CurrentServer >= Servers.size())
+ServerRecord Config::currentServerRecord() const {
+    if (currentServer < 0 || currentServer >= servers.size())
         return {};
-    return Servers[CurrentServer];
+    return servers[currentServer];
 }
 
-const QStringList& TCfg::GetFolders(qint32 server) const {
-    if (server < 0 || server >= ServerFolders.size())
+const QStringList& Config::folders(qint32 server) const {
+    if (server < 0 || server >= serverFolders.size())
         return NoFolders;
-    return ServerFolders[server];
+    return serverFolders[server];
 }
 
-void TCfg::SetFolder(qint32 folder, qint32 server, const QString& text) {
-    if (server < 0 || server >= ServerFolders.size())
+void Config::setFolder(qint32 folder, qint32 server, const QString& text) {
+    if (server < 0 || server >= serverFolders.size())
         return;
-    QStringList& folders = ServerFolders[server];
+    QStringList& folders = serverFolders[server];
     if (folder >= 0 && folder < folders.size())
         folders[folder] = text;
     else
         folders.append(text);
 }
 
-void TCfg::DeleteFolder(qint32 folder, qint32 server) {
-    if (server < 0 || server >= ServerFolders.size())
+void Config::deleteFolder(qint32 folder, qint32 server) {
+    if (server < 0 || server >= serverFolders.size())
         return;
-    QStringList& folders = ServerFolders[server];
+    QStringList& folders = serverFolders[server];
     if (folder >= 0 && folder < folders.size())
         folders[folder].clear();
 }
 
-bool TCfg::ServerExists(qint32 server) const {
-    return server >= 0 && server < Servers.size() && !Servers[server][Hostname].isEmpty();
+bool Config::serverExists(qint32 server) const {
+    return server >= 0 && server < servers.size() && !servers[server][Hostname].isEmpty();
 }
 
-void TCfg::DeleteServer(qint32 server) {
-    if (server < 0 || server >= Servers.size())
+void Config::deleteServer(qint32 server) {
+    if (server < 0 || server >= servers.size())
         return;
-    TServer deleted = Servers[server];
+    ServerRecord deleted = servers[server];
     deleted[Hostname].clear();
-    GuardHeldCredentials(server, deleted);
-    Servers[server] = deleted;
-    if (server < ServerNames.size())
-        ServerNames[server].clear();
+    guardHeldCredentials(server, deleted);
+    servers[server] = deleted;
+    if (server < serverNames.size())
+        serverNames[server].clear();
 }
 
-qint32 TCfg::StoreServer(const QString& hostname, const QString& port, const QString& username,
-                         const QString& password, const QString& rootDir, const QString& defaultDir,
-                         const QString& urlMask, const QString& type, qint32 index,
-                         qint32 credentialIndex) {
+qint32 Config::storeServer(const QString& hostname, const QString& port, const QString& username,
+                           const QString& password, const QString& rootDir,
+                           const QString& defaultDir, const QString& urlMask, const QString& type,
+                           qint32 index, qint32 credentialIndex) {
     if (index < 0)
-        index = static_cast<qint32>(Servers.size());
+        index = static_cast<qint32>(servers.size());
 
-    TServer record;
+    ServerRecord record;
     record[Hostname] = hostname;
     record[Username] = username;
     record[Password] = password;
@@ -163,45 +163,45 @@ qint32 TCfg::StoreServer(const QString& hostname, const QString& port, const QSt
     record[Type] = type.isEmpty() ? QStringLiteral("0") : type;
     record[CredentialIndex] = QString::number(credentialIndex);
 
-    if (index < Servers.size())
-        GuardHeldCredentials(index, record);
-    if (index >= Servers.size())
-        Servers.resize(index + 1);
-    if (index >= ServerFolders.size())
-        ServerFolders.resize(index + 1);
+    if (index < servers.size())
+        guardHeldCredentials(index, record);
+    if (index >= servers.size())
+        servers.resize(index + 1);
+    if (index >= serverFolders.size())
+        serverFolders.resize(index + 1);
     // Names of servers that only pad the arrays stay blank, like deleted ones.
-    while (ServerNames.size() < index)
-        ServerNames.append(QString());
-    if (index >= ServerNames.size())
-        ServerNames.append(QStringLiteral("New Server"));
-    Servers[index] = record;
+    while (serverNames.size() < index)
+        serverNames.append(QString());
+    if (index >= serverNames.size())
+        serverNames.append(QStringLiteral("New Server"));
+    servers[index] = record;
     return index;
 }
 
-QString TCfg::HashPassword(const QString& text) const {
-    return PasswordHash(text);
+QString Config::hashPassword(const QString& text) const {
+    return passwordHash(text);
 }
 
-QStringList TCfg::HeldCiphertextsWritten(const TServer& record) const {
-    if (!CredentialsLocked || record[Hostname].isEmpty())
+QStringList Config::heldCiphertextsWritten(const ServerRecord& record) const {
+    if (!credentialsLocked || record[Hostname].isEmpty())
         return {};
-    const qint32 index = ParseInteger(record[CredentialIndex]).value_or(-1);
-    if (index < 0 || index >= LockedCredentials.size())
+    const qint32 index = parseInteger(record[CredentialIndex]).value_or(-1);
+    if (index < 0 || index >= lockedCredentials.size())
         return {};
     QStringList written;
-    if (record[Username].isEmpty() && !LockedCredentials[index].User.isEmpty())
-        written.append(LockedCredentials[index].User);
-    if (record[Password].isEmpty() && !LockedCredentials[index].Password.isEmpty())
-        written.append(LockedCredentials[index].Password);
+    if (record[Username].isEmpty() && !lockedCredentials[index].user.isEmpty())
+        written.append(lockedCredentials[index].user);
+    if (record[Password].isEmpty() && !lockedCredentials[index].password.isEmpty())
+        written.append(lockedCredentials[index].password);
     return written;
 }
 
-void TCfg::GuardHeldCredentials(qint32 server, const TServer& replacement) const {
-    if (HeldCiphertextsWritten(Servers[server]) == HeldCiphertextsWritten(replacement))
+void Config::guardHeldCredentials(qint32 server, const ServerRecord& replacement) const {
+    if (heldCiphertextsWritten(servers[server]) == heldCiphertextsWritten(replacement))
         return;
-    for (qint32 later = server + 1; later < Servers.size(); ++later)
-        if (!HeldCiphertextsWritten(Servers[later]).isEmpty())
-            throw TError(QStringLiteral(
+    for (qint32 later = server + 1; later < servers.size(); ++later)
+        if (!heldCiphertextsWritten(servers[later]).isEmpty())
+            throw Error(QStringLiteral(
                 "Your master password has not been entered, so the saved login information of "
                 "the servers listed after this one can only be kept if this server's stays as "
                 "it is. Please enter your master password first (File menu, \"Enter Master "

@@ -1,6 +1,6 @@
 // Reading and writing config.xml.
-#include "config/Config.h"
 #include "config/Cipher.h"
+#include "config/Config.h"
 #include "config/IntegerText.h"
 #include "config/MasterPassword.h"
 #include "platform/Dialogs.h"
@@ -16,13 +16,13 @@ namespace quaddle {
 
 namespace {
 
-QString AttributeOr(const QDomElement& element, const QString& name, const QString& fallback) {
+QString attributeOr(const QDomElement& element, const QString& name, const QString& fallback) {
     return element.hasAttribute(name) ? element.attribute(name) : fallback;
 }
 
 // XML 1.0 cannot hold control characters other than tab and line breaks, nor the two
 // non-characters; writing them would leave a file that no longer loads.
-QString XmlSafe(const QString& text) {
+QString xmlSafe(const QString& text) {
     QString safe;
     safe.reserve(text.size());
     for (const QChar c : text) {
@@ -41,93 +41,92 @@ const QString DamagedFileMessage =
 
 } // namespace
 
-void TCfg::LoadConfig(bool force) {
-    MasterPassword.clear();
-    ServerNames.clear();
-    Servers.clear();
-    ServerFolders.clear();
+void Config::loadConfig(bool force) {
+    masterPassword.clear();
+    serverNames.clear();
+    servers.clear();
+    serverFolders.clear();
 
-    const QFileInfo file(ConfigPath());
+    const QFileInfo file(configPath());
     const qint64 age = file.exists() ? file.lastModified().toMSecsSinceEpoch() : 0;
-    if (file.exists() && (force || age > ConfigAge)) {
-        ConfigAge = age;
+    if (file.exists() && (force || age > configAge)) {
+        configAge = age;
         try {
-            ReadConfig(file.filePath());
-        } catch (const TError&) {
-            Dialogs().ShowMessage(DamagedFileMessage, TMsgKind::Error, TMsgButtons::Ok);
+            readConfig(file.filePath());
+        } catch (const Error&) {
+            dialogs().showMessage(DamagedFileMessage, MessageKind::Error, MessageButtons::Ok);
         }
     }
-    if (const std::optional<qint32> server =
-            ParseInteger(GetSetting(QStringLiteral("DefaultServer"))))
-        CurrentServer = *server;
+    if (const std::optional<qint32> server = parseInteger(setting(QStringLiteral("DefaultServer"))))
+        currentServer = *server;
 }
 
-void TCfg::ReadConfig(const QString& path) {
+void Config::readConfig(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw TError(file.errorString());
+        throw Error(file.errorString());
     QDomDocument document;
     QString parseError;
     if (!document.setContent(&file, &parseError))
-        throw TError(parseError);
+        throw Error(parseError);
     const QDomElement root = document.documentElement();
     if (root.tagName() != QLatin1String("qdConfig"))
-        throw TError(QStringLiteral("No config node found."));
+        throw Error(QStringLiteral("No config node found."));
 
-    ReadSettings(root.firstChildElement(QStringLiteral("Settings")));
-    AskForMasterPassword(*this);
-    ReadServers(root.firstChildElement(QStringLiteral("Servers")));
+    readSettings(root.firstChildElement(QStringLiteral("Settings")));
+    askForMasterPassword(*this);
+    readServers(root.firstChildElement(QStringLiteral("Servers")));
 }
 
-void TCfg::ReadSettings(const QDomElement& settings) {
+void Config::readSettings(const QDomElement& settings) {
     for (QDomNode node = settings.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (node.isComment() || node.isProcessingInstruction() || node.nodeName().isEmpty())
             continue;
         const QDomElement element = node.toElement();
         // A missing attribute reads as the empty text, which is no number either.
-        const std::optional<qint32> type = ParseInteger(element.attribute(QStringLiteral("type")));
+        const std::optional<qint32> type = parseInteger(element.attribute(QStringLiteral("type")));
         if (!type)
-            throw TError(QStringLiteral("Bad type attribute"));
+            throw Error(QStringLiteral("Bad type attribute"));
         const qint32 code = *type;
 
         const QString name = element.tagName();
         const QString text = element.text();
-        switch (TSettingType(code)) {
-        case TSettingType::Boolean:
-            SetSetting(name, TSettingValue::Boolean(text.toLower() == QLatin1String("true")));
+        switch (SettingType(code)) {
+        case SettingType::Boolean:
+            setSetting(name, SettingValue::boolean(text.toLower() == QLatin1String("true")));
             break;
-        case TSettingType::Integer:
-        case TSettingType::Double:
-        case TSettingType::Byte: {
-            const std::optional<qint32> value = ParseInteger(text);
+        case SettingType::Integer:
+        case SettingType::Double:
+        case SettingType::Byte: {
+            const std::optional<qint32> value = parseInteger(text);
             if (!value)
-                throw TError(QStringLiteral("Not an integer: ") + text);
-            SetSetting(name, TSettingValue::Integer(*value));
+                throw Error(QStringLiteral("Not an integer: ") + text);
+            setSetting(name, SettingValue::integer(*value));
             break;
         }
-        case TSettingType::WideText:
-        case TSettingType::Text:
-            SetSetting(name, element.firstChild().isNull() ? TSettingValue::Null()
-                                                           : TSettingValue::WideText(text));
+        case SettingType::WideText:
+        case SettingType::Text:
+            setSetting(name, element.firstChild().isNull() ? SettingValue::null()
+                                                           : SettingValue::wideText(text));
             break;
         default:
-            throw TError(QStringLiteral("Unexpected variable type: ") + QString::number(code));
+            throw Error(QStringLiteral("Unexpected variable type: ") + QString::number(code));
         }
     }
 }
 
-void TCfg::ReadServers(const QDomElement& servers) {
+void Config::readServers(const QDomElement& servers) {
     if (servers.isNull() || !servers.hasChildNodes())
         return;
-    TCipher cipher(MasterPassword);
+    Cipher cipher(masterPassword);
     for (QDomElement server = servers.firstChildElement(QStringLiteral("Server")); !server.isNull();
          server = server.nextSiblingElement(QStringLiteral("Server")))
-        ReadServer(server, cipher);
+        readServer(server, cipher);
 }
 
-void TCfg::ReadServer(const QDomElement& server, TCipher& cipher) {
-    ServerNames.append(AttributeOr(server, QStringLiteral("Name"), QStringLiteral("New Server")));
-    QStringList& folders = ServerFolders.emplace_back();
+void Config::readServer(const QDomElement& server, Cipher& cipher) {
+    serverNames.append(attributeOr(server, QStringLiteral("Name"), QStringLiteral("New Server")));
+    QStringList& folders = serverFolders.emplace_back();
     for (QDomElement child = server.firstChildElement(); !child.isNull();
          child = child.nextSiblingElement()) {
         if (child.tagName() == QLatin1String("Folder"))
@@ -140,46 +139,46 @@ void TCfg::ReadServer(const QDomElement& server, TCipher& cipher) {
 
     if (!server.hasAttribute(QStringLiteral("Hostname"))) {
         // A deleted place, so that the server's name, folders and record keep one index.
-        Servers.append(TServer{});
+        servers.append(ServerRecord{});
         return;
     }
 
     QString username = server.attribute(QStringLiteral("Username"));
     QString password = server.attribute(QStringLiteral("Password"));
     qint32 credentialIndex = -1;
-    if (CredentialsLocked) {
-        LockedCredentials.append(
+    if (credentialsLocked) {
+        lockedCredentials.append(
             {server.attribute(QStringLiteral("U")), server.attribute(QStringLiteral("P"))});
-        credentialIndex = static_cast<qint32>(LockedCredentials.size() - 1);
+        credentialIndex = static_cast<qint32>(lockedCredentials.size() - 1);
     } else {
         if (server.hasAttribute(QStringLiteral("U")))
-            username = cipher.DecryptString(server.attribute(QStringLiteral("U")));
+            username = cipher.decryptString(server.attribute(QStringLiteral("U")));
         if (server.hasAttribute(QStringLiteral("P")))
-            password = cipher.DecryptString(server.attribute(QStringLiteral("P")));
+            password = cipher.decryptString(server.attribute(QStringLiteral("P")));
     }
     const QString rootDir =
-        AttributeOr(server, QStringLiteral("RootDir"), server.attribute(QStringLiteral("Docroot")));
-    StoreServer(server.attribute(QStringLiteral("Hostname")),
+        attributeOr(server, QStringLiteral("RootDir"), server.attribute(QStringLiteral("Docroot")));
+    storeServer(server.attribute(QStringLiteral("Hostname")),
                 server.attribute(QStringLiteral("Port")), username, password, rootDir,
                 server.attribute(QStringLiteral("DefaultDir")),
                 server.attribute(QStringLiteral("URLMask")),
                 server.attribute(QStringLiteral("Type")), -1, credentialIndex);
 }
 
-void TCfg::SaveConfig() {
-    const QByteArray contents = WriteConfig();
-    QSaveFile file(ConfigPath());
+void Config::saveConfig() {
+    const QByteArray contents = writeConfig();
+    QSaveFile file(configPath());
     // The file holds the credentials; only its owner may read it. The explicit flush matters:
     // commit() alone does not notice a write that fails while its buffer is flushed.
     const bool saved = file.open(QIODevice::WriteOnly) &&
                        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
                        file.write(contents) == contents.size() && file.flush() && file.commit();
     if (!saved)
-        throw TError(QStringLiteral("The configuration could not be saved to \"%1\": %2")
-                         .arg(QFileInfo(file.fileName()).absoluteFilePath(), file.errorString()));
+        throw Error(QStringLiteral("The configuration could not be saved to \"%1\": %2")
+                        .arg(QFileInfo(file.fileName()).absoluteFilePath(), file.errorString()));
 }
 
-QByteArray TCfg::WriteConfig() const {
+QByteArray Config::writeConfig() const {
     QByteArray contents;
     QXmlStreamWriter xml(&contents);
     xml.setAutoFormatting(true);
@@ -188,22 +187,22 @@ QByteArray TCfg::WriteConfig() const {
     xml.writeStartElement(QStringLiteral("qdConfig"));
 
     xml.writeStartElement(QStringLiteral("Settings"));
-    for (const auto& [name, value] : SettingValues) {
+    for (const auto& [name, value] : m_settingValues) {
         if (name.isEmpty())
             continue;
         xml.writeStartElement(name);
-        const TSettingType type = GetSettingType(name).value_or(TSettingType::Text);
+        const SettingType type = settingType(name).value_or(SettingType::Text);
         xml.writeAttribute(QStringLiteral("type"), QString::number(int(type)));
-        xml.writeCharacters(XmlSafe(value));
+        xml.writeCharacters(xmlSafe(value));
         xml.writeEndElement();
     }
     xml.writeEndElement();
 
     xml.writeStartElement(QStringLiteral("Servers"));
-    TCipher cipher(MasterPassword);
-    for (qint32 index = 0; index < Servers.size(); ++index)
-        if (ServerExists(index))
-            WriteServer(xml, index, cipher);
+    Cipher cipher(masterPassword);
+    for (qint32 index = 0; index < servers.size(); ++index)
+        if (serverExists(index))
+            writeServer(xml, index, cipher);
     xml.writeEndElement();
 
     xml.writeEndElement();
@@ -211,14 +210,14 @@ QByteArray TCfg::WriteConfig() const {
     return contents;
 }
 
-void TCfg::WriteServer(QXmlStreamWriter& xml, qint32 index, TCipher& cipher) const {
-    const TServer& server = Servers[index];
+void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) const {
+    const ServerRecord& server = servers[index];
     const auto attribute = [&xml](const QString& name, const QString& value) {
-        xml.writeAttribute(name, XmlSafe(value));
+        xml.writeAttribute(name, xmlSafe(value));
     };
     xml.writeStartElement(QStringLiteral("Server"));
-    if (index < ServerNames.size())
-        attribute(QStringLiteral("Name"), ServerNames[index]);
+    if (index < serverNames.size())
+        attribute(QStringLiteral("Name"), serverNames[index]);
     attribute(QStringLiteral("Hostname"), server[Hostname]);
     attribute(QStringLiteral("Type"), server[Type]);
     attribute(QStringLiteral("Port"), server[Port]);
@@ -226,27 +225,27 @@ void TCfg::WriteServer(QXmlStreamWriter& xml, qint32 index, TCipher& cipher) con
     attribute(QStringLiteral("DefaultDir"), server[DefaultDir]);
     attribute(QStringLiteral("URLMask"), server[URLMask]);
 
-    if (!CredentialsLocked) {
-        attribute(QStringLiteral("U"), cipher.EncryptString(server[Username]));
-        attribute(QStringLiteral("P"), cipher.EncryptString(server[Password]));
+    if (!credentialsLocked) {
+        attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));
+        attribute(QStringLiteral("P"), cipher.encryptString(server[Password]));
     } else {
         // Typed while locked: kept plain until the next unlocked save encrypts it.
-        const qint32 held = ParseInteger(server[CredentialIndex]).value_or(-1);
-        const bool hasHeld = held >= 0 && held < LockedCredentials.size();
+        const qint32 held = parseInteger(server[CredentialIndex]).value_or(-1);
+        const bool hasHeld = held >= 0 && held < lockedCredentials.size();
         if (!server[Username].isEmpty())
             attribute(QStringLiteral("Username"), server[Username]);
         else if (hasHeld)
-            attribute(QStringLiteral("U"), LockedCredentials[held].User);
+            attribute(QStringLiteral("U"), lockedCredentials[held].user);
         if (!server[Password].isEmpty())
             attribute(QStringLiteral("Password"), server[Password]);
         else if (hasHeld)
-            attribute(QStringLiteral("P"), LockedCredentials[held].Password);
+            attribute(QStringLiteral("P"), lockedCredentials[held].password);
     }
 
     xml.writeStartElement(QStringLiteral("Folders"));
-    for (const QString& folder : ServerFolders.value(index))
+    for (const QString& folder : serverFolders.value(index))
         if (!folder.isEmpty())
-            xml.writeTextElement(QStringLiteral("Folder"), XmlSafe(folder));
+            xml.writeTextElement(QStringLiteral("Folder"), xmlSafe(folder));
     xml.writeEndElement();
     xml.writeEmptyElement(QStringLiteral("Autosort"));
     xml.writeEndElement();

@@ -11,7 +11,7 @@ namespace {
 
 // The C locale's collation compares code points and cannot ignore case, so a user without a
 // locale gets the common root order instead.
-QCollator UserCollator() {
+QCollator userCollator() {
     QLocale locale;
     if (locale.language() == QLocale::C)
         locale = QLocale(QLocale::English);
@@ -22,14 +22,14 @@ QCollator UserCollator() {
 
 } // namespace
 
-void SortFiles(TFileList& files) {
-    const QCollator collator = UserCollator();
+void sortFiles(FileList& files) {
+    const QCollator collator = userCollator();
     // The sort key has always been the path, a bar and the thumbnail path, so two entries of
     // the same file order by their thumbnails.
     std::vector<QCollatorSortKey> keys;
     keys.reserve(files.size());
-    for (const TFileEntry& entry : std::as_const(files))
-        keys.push_back(collator.sortKey(entry.Path + QLatin1Char('|') + entry.Thumbnail));
+    for (const FileEntry& entry : std::as_const(files))
+        keys.push_back(collator.sortKey(entry.path + QLatin1Char('|') + entry.thumbnail));
 
     std::vector<qsizetype> order(files.size());
     std::iota(order.begin(), order.end(), 0);
@@ -37,14 +37,14 @@ void SortFiles(TFileList& files) {
         return keys[left].compare(keys[right]) < 0;
     });
 
-    TFileList sorted;
+    FileList sorted;
     sorted.reserve(files.size());
     for (const qsizetype index : order)
         sorted.append(files[index]);
     files = std::move(sorted);
 }
 
-QString FileNameOf(const QString& path) {
+QString fileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 

@@ -9,40 +9,40 @@ namespace quaddle {
 
 // One file of the next upload, with the local path of the thumbnail made for it (empty when
 // there is none). A path here may contain any character but NUL, so the two stay apart.
-struct TFileEntry {
-    QString Path;
-    QString Thumbnail;
+struct FileEntry {
+    QString path;
+    QString thumbnail;
 
-    friend bool operator==(const TFileEntry&, const TFileEntry&) = default;
+    friend bool operator==(const FileEntry&, const FileEntry&) = default;
 };
 
 // The files of the next upload, sent in list order.
-using TFileList = QList<TFileEntry>;
+using FileList = QList<FileEntry>;
 
 // Sorts by path, then thumbnail, without regard to letter case, in the user's locale.
 // Entries that compare equal keep their order; duplicates stay.
-void SortFiles(TFileList& files);
+void sortFiles(FileList& files);
 
 // One file an upload counted as done: its remote name, and the remote name of the thumbnail
 // uploaded with it (empty when there is none).
-struct TUploadResult {
-    QString File;
-    QString Thumbnail;
+struct UploadResult {
+    QString file;
+    QString thumbnail;
 
-    friend bool operator==(const TUploadResult&, const TUploadResult&) = default;
+    friend bool operator==(const UploadResult&, const UploadResult&) = default;
 };
-using TUploadResults = QList<TUploadResult>;
+using UploadResults = QList<UploadResult>;
 
 // A remote file an upload moved aside to make room for a new one.
-struct TRenamedFile {
-    QString OldName;
-    QString NewName;
+struct RenamedFile {
+    QString oldName;
+    QString newName;
 
-    friend bool operator==(const TRenamedFile&, const TRenamedFile&) = default;
+    friend bool operator==(const RenamedFile&, const RenamedFile&) = default;
 };
-using TRenamedFiles = QList<TRenamedFile>;
+using RenamedFiles = QList<RenamedFile>;
 
 // The name of the file without its directory: "a.jpg" for "/pics/a.jpg".
-QString FileNameOf(const QString& path);
+QString fileNameOf(const QString& path);
 
 } // namespace quaddle

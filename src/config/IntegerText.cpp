@@ -6,7 +6,7 @@ namespace quaddle {
 
 namespace {
 
-int DigitValue(QChar c, int base) {
+int digitValue(QChar c, int base) {
     int value = -1;
     if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
         value = c.unicode() - '0';
@@ -17,7 +17,7 @@ int DigitValue(QChar c, int base) {
 
 } // namespace
 
-std::optional<qint32> ParseInteger(QStringView text) {
+std::optional<qint32> parseInteger(QStringView text) {
     qsizetype pos = 0;
     while (pos < text.size() && text[pos] == QLatin1Char(' '))
         ++pos;
@@ -40,7 +40,7 @@ std::optional<qint32> ParseInteger(QStringView text) {
     const qint64 limit = base == 16 ? 0xFFFFFFFFLL : (negative ? 0x80000000LL : 0x7FFFFFFFLL);
     qint64 magnitude = 0;
     for (; pos < text.size(); ++pos) {
-        const int digit = DigitValue(text[pos], base);
+        const int digit = digitValue(text[pos], base);
         if (digit < 0)
             return std::nullopt;
         magnitude = magnitude * base + digit;

@@ -9,67 +9,68 @@ namespace {
 
 const QString VerifierSetting = QStringLiteral("PH");
 
-void SetState(TCfg& cfg, bool locked, bool active) {
-    cfg.CredentialsLocked = locked;
-    cfg.MasterPasswordActive = active;
+void setState(Config& config, bool locked, bool active) {
+    config.credentialsLocked = locked;
+    config.masterPasswordActive = active;
 }
 
-bool Confirm(const QString& question) {
-    return Dialogs().ShowMessage(question, TMsgKind::Confirmation, TMsgButtons::YesNo) ==
-           TMsgAnswer::Yes;
+bool confirm(const QString& question) {
+    return dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::YesNo) ==
+           MessageAnswer::Yes;
 }
 
 } // namespace
 
-void AskForMasterPassword(TCfg& cfg) {
-    const QString verifier = cfg.GetSetting(VerifierSetting);
+void askForMasterPassword(Config& config) {
+    const QString verifier = config.setting(VerifierSetting);
     if (verifier.isEmpty()) {
-        SetState(cfg, false, false);
+        setState(config, false, false);
         return;
     }
     QString typed;
-    while (Dialogs().AskMasterPassword(TMasterPassMode::Eingabe, typed) == TMasterPassResult::Ok) {
-        if (cfg.HashPassword(typed) == verifier) {
-            cfg.MasterPassword = typed;
-            SetState(cfg, false, true);
+    while (dialogs().askMasterPassword(MasterPasswordMode::Enter, typed) ==
+           MasterPasswordResult::Ok) {
+        if (config.hashPassword(typed) == verifier) {
+            config.masterPassword = typed;
+            setState(config, false, true);
             return;
         }
     }
-    cfg.MasterPassword.clear();
-    SetState(cfg, true, false);
+    config.masterPassword.clear();
+    setState(config, true, false);
 }
 
-void SetOrRemoveMasterPassword(TCfg& cfg) {
+void setOrRemoveMasterPassword(Config& config) {
     QString typed;
-    const TMasterPassResult result = Dialogs().AskMasterPassword(TMasterPassMode::Setzen, typed);
-    if (result == TMasterPassResult::Abort)
+    const MasterPasswordResult result = dialogs().askMasterPassword(MasterPasswordMode::Set, typed);
+    if (result == MasterPasswordResult::Abort)
         return;
-    if (cfg.CredentialsLocked &&
-        !Confirm(QStringLiteral(
+    if (config.credentialsLocked &&
+        !confirm(QStringLiteral(
             "You did not enter your old master password yet. If you change your master "
             "password now, you will lose all login information saved with the old master "
             "password. Are you sure you want to change your master password?")))
         return;
 
-    if (result == TMasterPassResult::Ok) {
-        cfg.MasterPassword = typed;
-        cfg.SetSetting(VerifierSetting, TSettingValue::Text(cfg.HashPassword(typed)));
-        SetState(cfg, false, true);
+    if (result == MasterPasswordResult::Ok) {
+        config.masterPassword = typed;
+        config.setSetting(VerifierSetting, SettingValue::text(config.hashPassword(typed)));
+        setState(config, false, true);
     } else {
-        cfg.MasterPassword.clear();
-        cfg.SetSetting(VerifierSetting, TSettingValue::Text(QString()));
-        SetState(cfg, false, false);
+        config.masterPassword.clear();
+        config.setSetting(VerifierSetting, SettingValue::text(QString()));
+        setState(config, false, false);
     }
 }
 
-bool ConfirmStoringPassword(const TCfg& cfg, const QString& password) {
-    if (password.isEmpty() || cfg.MasterPasswordActive)
+bool confirmStoringPassword(const Config& config, const QString& password) {
+    if (password.isEmpty() || config.masterPasswordActive)
         return true;
     const QString reason =
-        cfg.CredentialsLocked
+        config.credentialsLocked
             ? QStringLiteral("You have disabled encryption by not entering your master password.")
             : QStringLiteral("You have not set a master password yet.");
-    return Confirm(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
+    return confirm(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
                                            "obtained by anyone with access to your computer. "
                                            "Do you still want to save this password?"));
 }

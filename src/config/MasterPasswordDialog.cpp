@@ -12,7 +12,7 @@ namespace {
 constexpr int DialogWidth = 300;
 constexpr int RowGap = 5;
 
-QPushButton* Button(const QString& caption, const char* name, QWidget* parent, int left,
+QPushButton* button(const QString& caption, const char* name, QWidget* parent, int left,
                     int width) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
@@ -21,7 +21,7 @@ QPushButton* Button(const QString& caption, const char* name, QWidget* parent, i
     return button;
 }
 
-QLineEdit* PasswordField(const char* name, QWidget* parent, int left, int top, int width) {
+QLineEdit* passwordField(const char* name, QWidget* parent, int left, int top, int width) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QLatin1String(name));
     field->setEchoMode(QLineEdit::Password);
@@ -31,96 +31,98 @@ QLineEdit* PasswordField(const char* name, QWidget* parent, int left, int top, i
 
 } // namespace
 
-TFMasterPass::TFMasterPass(QWidget* parent) : QDialog(parent) {
+MasterPasswordDialog::MasterPasswordDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Master Password"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
-    LPass = new QLabel(this);
-    LPass->setObjectName(QStringLiteral("LPass"));
-    LPass->setGeometry(8, 8, DialogWidth - 16, 16);
-    EPass = PasswordField("EPass", this, 8, 26, DialogWidth - 16);
-    LPass->setBuddy(EPass);
+    m_passwordLabel = new QLabel(this);
+    m_passwordLabel->setObjectName(QStringLiteral("passwordLabel"));
+    m_passwordLabel->setGeometry(8, 8, DialogWidth - 16, 16);
+    m_passwordEdit = passwordField("passwordEdit", this, 8, 26, DialogWidth - 16);
+    m_passwordLabel->setBuddy(m_passwordEdit);
 
-    const int rowTop = EPass->geometry().bottom() + 1 + RowGap;
-    PEingabe = new QWidget(this);
-    PEingabe->setObjectName(QStringLiteral("PEingabe"));
-    PEingabe->setGeometry(8, rowTop, DialogWidth - 16, 25);
-    BOk = Button(tr("OK"), "BOk", PEingabe, 0, 80);
-    QPushButton* dontLoad = Button(tr("Disable encryption"), "BDontLoad", PEingabe, 88, 140);
-    connect(BOk, &QPushButton::clicked, this, &TFMasterPass::BOkClick);
-    connect(dontLoad, &QPushButton::clicked, this, &TFMasterPass::BDontLoadClick);
+    const int rowTop = m_passwordEdit->geometry().bottom() + 1 + RowGap;
+    m_enterPanel = new QWidget(this);
+    m_enterPanel->setObjectName(QStringLiteral("enterPanel"));
+    m_enterPanel->setGeometry(8, rowTop, DialogWidth - 16, 25);
+    m_okButton = button(tr("OK"), "okButton", m_enterPanel, 0, 80);
+    QPushButton* dontLoad =
+        button(tr("Disable encryption"), "dontLoadButton", m_enterPanel, 88, 140);
+    connect(m_okButton, &QPushButton::clicked, this, &MasterPasswordDialog::acceptPassword);
+    connect(dontLoad, &QPushButton::clicked, this, &MasterPasswordDialog::declinePassword);
 
-    PSetzen = new QWidget(this);
-    PSetzen->setObjectName(QStringLiteral("PSetzen"));
-    PSetzen->setGeometry(8, rowTop, DialogWidth - 16, 76);
-    auto* repeatLabel = new QLabel(tr("Repeat:"), PSetzen);
+    m_setPanel = new QWidget(this);
+    m_setPanel->setObjectName(QStringLiteral("setPanel"));
+    m_setPanel->setGeometry(8, rowTop, DialogWidth - 16, 76);
+    auto* repeatLabel = new QLabel(tr("Repeat:"), m_setPanel);
     repeatLabel->setGeometry(0, 0, DialogWidth - 16, 16);
-    ERepeat = PasswordField("ERepeat", PSetzen, 0, 18, DialogWidth - 16);
-    repeatLabel->setBuddy(ERepeat);
-    BSet = Button(tr("Set"), "BSet", PSetzen, 0, 60);
-    QPushButton* disable = Button(tr("Disable Master Password"), "BDiable", PSetzen, 66, 150);
-    QPushButton* abort = Button(tr("Abort"), "BAbort", PSetzen, 222, 62);
-    for (QPushButton* button : {BSet, disable, abort})
+    m_repeatEdit = passwordField("repeatEdit", m_setPanel, 0, 18, DialogWidth - 16);
+    repeatLabel->setBuddy(m_repeatEdit);
+    m_setButton = button(tr("Set"), "setButton", m_setPanel, 0, 60);
+    QPushButton* disable = button(tr("Disable Master Password"), "BDiable", m_setPanel, 66, 150);
+    QPushButton* abort = button(tr("Abort"), "abortButton", m_setPanel, 222, 62);
+    for (QPushButton* button : {m_setButton, disable, abort})
         button->move(button->x(), 51);
-    connect(BSet, &QPushButton::clicked, this, &TFMasterPass::BSetClick);
-    connect(disable, &QPushButton::clicked, this, &TFMasterPass::BDontLoadClick);
-    connect(abort, &QPushButton::clicked, this, &TFMasterPass::BAbortClick);
+    connect(m_setButton, &QPushButton::clicked, this, &MasterPasswordDialog::setNewPassword);
+    connect(disable, &QPushButton::clicked, this, &MasterPasswordDialog::declinePassword);
+    connect(abort, &QPushButton::clicked, this, &MasterPasswordDialog::abortDialog);
 
-    SetMode(TMasterPassMode::Eingabe);
+    setMode(MasterPasswordMode::Enter);
 }
 
-void TFMasterPass::SetMode(TMasterPassMode mode) {
-    Mode = mode;
-    const bool entering = mode == TMasterPassMode::Eingabe;
-    LPass->setText(entering ? tr("Please enter your master password:")
-                            : tr("New master password:"));
-    PEingabe->setVisible(entering);
-    PSetzen->setVisible(!entering);
-    BOk->setDefault(entering);
-    BSet->setDefault(!entering);
-    const QWidget* row = entering ? PEingabe : PSetzen;
+void MasterPasswordDialog::setMode(MasterPasswordMode mode) {
+    m_mode = mode;
+    const bool entering = mode == MasterPasswordMode::Enter;
+    m_passwordLabel->setText(entering ? tr("Please enter your master password:")
+                                      : tr("New master password:"));
+    m_enterPanel->setVisible(entering);
+    m_setPanel->setVisible(!entering);
+    m_okButton->setDefault(entering);
+    m_setButton->setDefault(!entering);
+    const QWidget* row = entering ? m_enterPanel : m_setPanel;
     setFixedSize(DialogWidth, row->geometry().bottom() + 1 + RowGap);
 }
 
-QString TFMasterPass::Password() const {
-    return EPass->text();
+QString MasterPasswordDialog::password() const {
+    return m_passwordEdit->text();
 }
 
-void TFMasterPass::SetPassword(const QString& password) {
-    EPass->setText(password);
+void MasterPasswordDialog::setPassword(const QString& password) {
+    m_passwordEdit->setText(password);
 }
 
-TMasterPassResult TFMasterPass::Outcome() const {
+MasterPasswordResult MasterPasswordDialog::outcome() const {
     switch (result()) {
     case Accepted:
-        return TMasterPassResult::Ok;
+        return MasterPasswordResult::Ok;
     case Rejected:
-        return TMasterPassResult::Cancel;
+        return MasterPasswordResult::Cancel;
     default:
-        return TMasterPassResult::Abort;
+        return MasterPasswordResult::Abort;
     }
 }
 
-void TFMasterPass::BSetClick() {
-    if (EPass->text() != ERepeat->text()) {
-        Dialogs().ShowMessage(tr("The passwords do not match."), TMsgKind::Error, TMsgButtons::Ok);
+void MasterPasswordDialog::setNewPassword() {
+    if (m_passwordEdit->text() != m_repeatEdit->text()) {
+        dialogs().showMessage(tr("The passwords do not match."), MessageKind::Error,
+                              MessageButtons::Ok);
         return;
     }
     done(Accepted);
 }
 
-void TFMasterPass::showEvent(QShowEvent* event) {
+void MasterPasswordDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    EPass->setFocus();
+    m_passwordEdit->setFocus();
 }
 
-void TFMasterPass::keyPressEvent(QKeyEvent* event) {
+void MasterPasswordDialog::keyPressEvent(QKeyEvent* event) {
     // Esc presses the visible row's cancel button: Abort when setting, else cancel.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        if (Mode == TMasterPassMode::Setzen)
-            BAbortClick();
+        if (m_mode == MasterPasswordMode::Set)
+            abortDialog();
         else
-            BDontLoadClick();
+            declinePassword();
         return;
     }
     QDialog::keyPressEvent(event);

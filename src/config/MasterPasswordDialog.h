@@ -11,39 +11,39 @@ class QWidget;
 
 namespace quaddle {
 
-// The master-password dialog: asks for the password (mode Eingabe) or for a new one, typed
-// twice (mode Setzen). Its result is OK, cancel (also by the close box), or Abort.
-class TFMasterPass : public QDialog {
+// The master-password dialog: asks for the password (mode Enter) or for a new one, typed
+// twice (mode Set). Its result is OK, cancel (also by the close box), or Abort.
+class MasterPasswordDialog : public QDialog {
     Q_OBJECT
 
 public:
     enum { ResultAbort = 2 };
 
-    explicit TFMasterPass(QWidget* parent = nullptr);
+    explicit MasterPasswordDialog(QWidget* parent = nullptr);
 
-    void SetMode(TMasterPassMode mode);
-    QString Password() const;
-    void SetPassword(const QString& password);
-    TMasterPassResult Outcome() const;
+    void setMode(MasterPasswordMode mode);
+    QString password() const;
+    void setPassword(const QString& password);
+    MasterPasswordResult outcome() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void BOkClick() { done(Accepted); }
-    void BDontLoadClick() { done(Rejected); }
-    void BSetClick();
-    void BAbortClick() { done(ResultAbort); }
+    void acceptPassword() { done(Accepted); }
+    void declinePassword() { done(Rejected); }
+    void setNewPassword();
+    void abortDialog() { done(ResultAbort); }
 
-    TMasterPassMode Mode = TMasterPassMode::Eingabe;
-    QLabel* LPass = nullptr;
-    QLineEdit* EPass = nullptr;
-    QWidget* PEingabe = nullptr;
-    QPushButton* BOk = nullptr;
-    QWidget* PSetzen = nullptr;
-    QLineEdit* ERepeat = nullptr;
-    QPushButton* BSet = nullptr;
+    MasterPasswordMode m_mode = MasterPasswordMode::Enter;
+    QLabel* m_passwordLabel = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QWidget* m_enterPanel = nullptr;
+    QPushButton* m_okButton = nullptr;
+    QWidget* m_setPanel = nullptr;
+    QLineEdit* m_repeatEdit = nullptr;
+    QPushButton* m_setButton = nullptr;
 };
 
 } // namespace quaddle

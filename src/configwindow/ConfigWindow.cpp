@@ -30,15 +30,15 @@ const QSize GeneralPageSize(484, 378);
 const QSize GeneralWindowSize(500, 458);
 constexpr int ServerWindowMinWidth = 500;
 
-const TValueList OverwritePolicies{{0, QStringLiteral("Ask")},
-                                   {1, QStringLiteral("Overwrite existing file")},
-                                   {2, QStringLiteral("Auto-rename existing file")},
-                                   {128, QStringLiteral("Skip this file")}};
+const ValueList OverwritePolicies{{0, QStringLiteral("Ask")},
+                                  {1, QStringLiteral("Overwrite existing file")},
+                                  {2, QStringLiteral("Auto-rename existing file")},
+                                  {128, QStringLiteral("Skip this file")}};
 
 } // namespace
 
-TFormCfg::TFormCfg(TCfg& cfg, TCfgWindowHost host, QWidget* parent)
-    : QWidget(parent, Qt::Window), Cfg(cfg), Host(std::move(host)) {
+ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_config(config), m_host(std::move(host)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Configuration"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -47,126 +47,127 @@ TFormCfg::TFormCfg(TCfg& cfg, TCfgWindowHost host, QWidget* parent)
     font.setPointSize(8);
     setFont(font);
 
-    ComboWas = new QComboBox(this);
-    ComboWas->setObjectName(QStringLiteral("ComboWas"));
-    ComboWas->addItem(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
-                      tr("General Options"));
-    ComboWas->addItem(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Server Management"));
-    ComboWas->move(8, 8);
-    connect(ComboWas, &QComboBox::activated, this, &TFormCfg::ComboWasChange);
+    m_pageBox = new QComboBox(this);
+    m_pageBox->setObjectName(QStringLiteral("pageBox"));
+    m_pageBox->addItem(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
+                       tr("General Options"));
+    m_pageBox->addItem(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Server Management"));
+    m_pageBox->move(8, 8);
+    connect(m_pageBox, &QComboBox::activated, this, &ConfigWindow::showPage);
     resize(GeneralWindowSize.width(), SelectorHeight);
 
-    CreateOptionsPage();
-    CreateServerPage();
+    createOptionsPage();
+    createServerPage();
 }
 
-QGroupBox* TFormCfg::Group(const QString& title, int top, int height) {
-    auto* group = new QGroupBox(title, OptionGeneral);
+QGroupBox* ConfigWindow::group(const QString& title, int top, int height) {
+    auto* group = new QGroupBox(title, m_optionsPage);
     group->setGeometry(0, top, GeneralPageSize.width(), height);
     return group;
 }
 
-void TFormCfg::PlaceInPanel(const char* name, QWidget* group, int left, int width,
-                            const QString& label, const QString& setting) {
+void ConfigWindow::placeInPanel(const char* name, QWidget* group, int left, int width,
+                                const QString& label, const QString& setting) {
     auto* panel = new QWidget(group);
     panel->setObjectName(QLatin1String(name));
     panel->setGeometry(left, 18, width, 40);
     auto* caption = new QLabel(label, panel);
     caption->adjustSize();
-    std::optional<TValueList> values;
+    std::optional<ValueList> values;
     if (setting == QLatin1String("DefaultServer")) {
         // Numbered by position, whatever a name contains.
-        values = TValueList();
-        for (qint32 i = 0; i < Cfg.ServerNames.size(); ++i)
-            values->append({i, Cfg.ServerNames[i]});
+        values = ValueList();
+        for (qint32 i = 0; i < m_config.serverNames.size(); ++i)
+            values->append({i, m_config.serverNames[i]});
     } else if (setting == QLatin1String("Overwrite")) {
         values = OverwritePolicies;
     }
-    QWidget* control = CreateSettingControl(Cfg, setting, panel, QString(), values);
+    QWidget* control = createSettingControl(m_config, setting, panel, QString(), values);
     control->setGeometry(0, caption->height() + 2, width, 21);
 }
 
-void TFormCfg::PlaceCheckBox(QWidget* group, int left, int top, int width, const QString& setting,
-                             const QString& caption) {
-    QWidget* control = CreateSettingControl(Cfg, setting, group, caption);
+void ConfigWindow::placeCheckBox(QWidget* group, int left, int top, int width,
+                                 const QString& setting, const QString& caption) {
+    QWidget* control = createSettingControl(m_config, setting, group, caption);
     control->setGeometry(left, top, width, 17);
 }
 
-void TFormCfg::CreateOptionsPage() {
-    OptionGeneral = new QWidget(this);
-    OptionGeneral->setObjectName(QStringLiteral("OptionGeneral"));
-    OptionGeneral->setFixedSize(GeneralPageSize);
-    OptionGeneral->hide();
+void ConfigWindow::createOptionsPage() {
+    m_optionsPage = new QWidget(this);
+    m_optionsPage->setObjectName(QStringLiteral("optionsPage"));
+    m_optionsPage->setFixedSize(GeneralPageSize);
+    m_optionsPage->hide();
 
-    QGroupBox* general = Group(tr("General"), 0, 65);
-    PlaceInPanel("PCFGDefault", general, 8, 225, tr("Default server:"),
+    QGroupBox* general = group(tr("General"), 0, 65);
+    placeInPanel("PCFGDefault", general, 8, 225, tr("Default server:"),
                  QStringLiteral("DefaultServer"));
-    QGroupBox* uploading = Group(tr("Uploading"), 76, 65);
-    PlaceInPanel("PCFGExists", uploading, 8, 225, tr("When file exists:"),
+    QGroupBox* uploading = group(tr("Uploading"), 76, 65);
+    placeInPanel("PCFGExists", uploading, 8, 225, tr("When file exists:"),
                  QStringLiteral("Overwrite"));
-    PlaceCheckBox(uploading, 241, 39, 225, QStringLiteral("Passive"),
+    placeCheckBox(uploading, 241, 39, 225, QStringLiteral("Passive"),
                   tr("Use passive mode with FTP servers"));
-    QGroupBox* thumbnails = Group(tr("Thumbnails"), 152, 65);
-    PlaceInPanel("PCFGTWidth", thumbnails, 8, 100, tr("Max. width:"), QStringLiteral("ThumbWidth"));
-    PlaceInPanel("PCFGTHeight", thumbnails, 115, 100, tr("Max. height:"),
+    QGroupBox* thumbnails = group(tr("Thumbnails"), 152, 65);
+    placeInPanel("PCFGTWidth", thumbnails, 8, 100, tr("Max. width:"), QStringLiteral("ThumbWidth"));
+    placeInPanel("PCFGTHeight", thumbnails, 115, 100, tr("Max. height:"),
                  QStringLiteral("ThumbHeight"));
-    PlaceCheckBox(thumbnails, 241, 18, 225, QStringLiteral("ThumbInfo"),
+    placeCheckBox(thumbnails, 241, 18, 225, QStringLiteral("ThumbInfo"),
                   tr("Show image dimensions in thumbnail"));
-    PlaceCheckBox(thumbnails, 241, 39, 225, QStringLiteral("ThumbRahmen"), tr("Frame thumbnail"));
+    placeCheckBox(thumbnails, 241, 39, 225, QStringLiteral("ThumbRahmen"), tr("Frame thumbnail"));
 
-    QGroupBox* security = Group(tr("Security"), 223, 85);
+    QGroupBox* security = group(tr("Security"), 223, 85);
     auto* explain = new QLabel(
         tr("To protect your login information from being stolen, you should set a master "
            "password here. This password will be used to encrypt your usernames and passwords. "
            "If set, you will be asked for this every time you start ") +
             AppName + QLatin1Char('.'),
         security);
-    explain->setObjectName(QStringLiteral("LMPWExplain"));
+    explain->setObjectName(QStringLiteral("masterPasswordLabel"));
     explain->setWordWrap(true);
     explain->setGeometry(8, 18, 281, 64);
     auto* setPassword = new QPushButton(tr("Set Master Password"), security);
-    setPassword->setObjectName(QStringLiteral("BSetMasterPassword"));
+    setPassword->setObjectName(QStringLiteral("setMasterPasswordButton"));
     setPassword->setGeometry(312, 34, 153, 25);
-    connect(setPassword, &QPushButton::clicked, this, [this] { SetOrRemoveMasterPassword(Cfg); });
+    connect(setPassword, &QPushButton::clicked, this,
+            [this] { setOrRemoveMasterPassword(m_config); });
 
-    QGroupBox* advanced = Group(tr("Advanced"), 311, 65);
-    CContext = new QCheckBox(tr("Show Quaddle in context menu"), advanced);
-    CContext->setObjectName(QStringLiteral("CContext"));
-    CContext->setGeometry(8, 18, 225, 17);
-    connect(CContext, &QCheckBox::clicked, this, &TFormCfg::CContextClick);
+    QGroupBox* advanced = group(tr("Advanced"), 311, 65);
+    m_contextEntryBox = new QCheckBox(tr("Show Quaddle in context menu"), advanced);
+    m_contextEntryBox->setObjectName(QStringLiteral("contextEntryBox"));
+    m_contextEntryBox->setGeometry(8, 18, 225, 17);
+    connect(m_contextEntryBox, &QCheckBox::clicked, this, &ConfigWindow::toggleContextEntry);
     // Setting the box counts as a change: a registered entry is registered once more.
-    if (Cfg.ContextRegistered) {
-        CContext->setChecked(true);
-        CContextClick();
+    if (m_config.contextRegistered) {
+        m_contextEntryBox->setChecked(true);
+        toggleContextEntry();
     }
-    PlaceCheckBox(advanced, 241, 18, 225, QStringLiteral("Log"),
+    placeCheckBox(advanced, 241, 18, 225, QStringLiteral("Log"),
                   tr("Create log file (for debugging)"));
-    PlaceCheckBox(advanced, 8, 39, 458, QStringLiteral("Autoclose"),
+    placeCheckBox(advanced, 8, 39, 458, QStringLiteral("Autoclose"),
                   tr("Don't show URLs, just close when done"));
 }
 
-void TFormCfg::CContextClick() {
-    if (!QFileInfo::exists(ContextEntryPath(Cfg.ProgramDir))) {
-        Dialogs().ShowMessage(tr("DLL does not exist. Please reinstall Quaddle."), TMsgKind::Error,
-                              TMsgButtons::Ok);
-        CContext->setChecked(false);
+void ConfigWindow::toggleContextEntry() {
+    if (!QFileInfo::exists(contextEntryPath(m_config.programDir))) {
+        dialogs().showMessage(tr("DLL does not exist. Please reinstall Quaddle."),
+                              MessageKind::Error, MessageButtons::Ok);
+        m_contextEntryBox->setChecked(false);
         return;
     }
-    if (CContext->isChecked())
-        RegisterContext(Cfg.ProgramDir);
+    if (m_contextEntryBox->isChecked())
+        registerContext(m_config.programDir);
     else
-        UnregisterContext();
+        unregisterContext();
 }
 
-void TFormCfg::ChoosePage(TPage page) {
-    ComboWas->setCurrentIndex(page);
-    ComboWasChange(page);
+void ConfigWindow::choosePage(Page page) {
+    m_pageBox->setCurrentIndex(page);
+    showPage(page);
 }
 
-void TFormCfg::ComboWasChange(int index) {
-    if (CurrentPage)
-        CurrentPage->hide();
-    CurrentPage = index == GeneralOptions ? OptionGeneral : OptionServer;
+void ConfigWindow::showPage(int index) {
+    if (m_currentPage)
+        m_currentPage->hide();
+    m_currentPage = index == GeneralOptions ? m_optionsPage : m_serverPage;
     if (height() <= SelectorHeight)
         resize(width(), FirstHeight);
     if (index == GeneralOptions) {
@@ -174,44 +175,44 @@ void TFormCfg::ComboWasChange(int index) {
         setMaximumSize(GeneralWindowSize);
     } else {
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        setMinimumSize(ServerWindowMinWidth, FieldPanel->height() + 8 + 80);
+        setMinimumSize(ServerWindowMinWidth, m_fieldPanel->height() + 8 + 80);
     }
-    CurrentPage->move(PageLeft, PageTop);
-    CurrentPage->show();
-    CurrentPage->setFocus();
-    GroessenAenderung();
+    m_currentPage->move(PageLeft, PageTop);
+    m_currentPage->show();
+    m_currentPage->setFocus();
+    fitPageToWindow();
 }
 
-void TFormCfg::GroessenAenderung() {
-    ComboWas->resize(width() - 16, ComboWas->height());
-    if (CurrentPage != OptionServer)
+void ConfigWindow::fitPageToWindow() {
+    m_pageBox->resize(width() - 16, m_pageBox->height());
+    if (m_currentPage != m_serverPage)
         return;
-    OptionServer->resize(width() - 16, height() - OptionServer->y() - 8);
-    LayoutServerPage();
+    m_serverPage->resize(width() - 16, height() - m_serverPage->y() - 8);
+    layoutServerPage();
 }
 
-void TFormCfg::showEvent(QShowEvent* event) {
+void ConfigWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous())
         return;
-    ChoosePage(GeneralOptions);
-    CTyp->setCurrentIndex(0);
-    MarkDefault(EditURL, DefaultURLMask);
-    MarkDefault(EPort, QStringLiteral("21"));
+    choosePage(GeneralOptions);
+    m_typeBox->setCurrentIndex(0);
+    markDefault(m_urlMaskEdit, DefaultURLMask);
+    markDefault(m_portEdit, QStringLiteral("21"));
 }
 
-void TFormCfg::closeEvent(QCloseEvent* event) {
+void ConfigWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    Host.ShowMain();
+    m_host.showMain();
 }
 
-void TFormCfg::resizeEvent(QResizeEvent* event) {
+void ConfigWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    GroessenAenderung();
+    fitPageToWindow();
 }
 
-void TFormCfg::ReportError(const QString& message) {
-    Dialogs().ShowMessage(message, TMsgKind::Error, TMsgButtons::Ok);
+void ConfigWindow::reportError(const QString& message) {
+    dialogs().showMessage(message, MessageKind::Error, MessageButtons::Ok);
 }
 
 } // namespace quaddle

@@ -16,28 +16,28 @@ class QTreeWidgetItem;
 
 namespace quaddle {
 
-class TCfg;
+class Config;
 
 // What the configuration window needs from the main window.
-struct TCfgWindowHost {
-    std::function<void()> RefreshServerDisplay;
-    std::function<void()> ShowMain;
+struct ConfigWindowHost {
+    std::function<void()> refreshServerDisplay;
+    std::function<void()> showMain;
 };
 
 // "Configuration": the general options, generated from the settings, and the server manager
 // with its tree of servers and folders. Every change goes straight into the configuration in
 // memory; the file is written when the program ends or after an upload. Deletes itself when
 // closed.
-class TFormCfg : public QWidget {
+class ConfigWindow : public QWidget {
     Q_OBJECT
 
 public:
-    enum TPage { GeneralOptions = 0, ServerManagement = 1 };
+    enum Page { GeneralOptions = 0, ServerManagement = 1 };
 
-    TFormCfg(TCfg& cfg, TCfgWindowHost host, QWidget* parent = nullptr);
+    ConfigWindow(Config& config, ConfigWindowHost host, QWidget* parent = nullptr);
 
     // Shows the given page, as choosing it in the page selector does.
-    void ChoosePage(TPage page);
+    void choosePage(Page page);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -47,66 +47,66 @@ protected:
 
 private:
     // The window and the options page.
-    void CreateOptionsPage();
-    QGroupBox* Group(const QString& title, int top, int height);
-    void PlaceInPanel(const char* name, QWidget* group, int left, int width, const QString& label,
+    void createOptionsPage();
+    QGroupBox* group(const QString& title, int top, int height);
+    void placeInPanel(const char* name, QWidget* group, int left, int width, const QString& label,
                       const QString& setting);
-    void PlaceCheckBox(QWidget* group, int left, int top, int width, const QString& setting,
+    void placeCheckBox(QWidget* group, int left, int top, int width, const QString& setting,
                        const QString& caption);
-    void ComboWasChange(int index);
-    void GroessenAenderung();
-    void CContextClick();
+    void showPage(int index);
+    void fitPageToWindow();
+    void toggleContextEntry();
 
     // The server manager.
-    void CreateServerPage();
-    QLineEdit* Field(QWidget* group, const char* name, const QString& label, int left, int top,
+    void createServerPage();
+    QLineEdit* field(QWidget* group, const char* name, const QString& label, int left, int top,
                      int width);
-    void ServersGet();
-    QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& text, int image, int data);
-    void TreeServersClick();
-    void TreeServersEdited(QTreeWidgetItem* item);
-    void TreePopup(const QPoint& position);
-    void ButtonsAnAus(bool on);
-    void ButtonNewClick();
-    void ButtonFolderClick();
-    void ButtonSaveClick();
-    void RenameNode();
-    void DeleteNode();
-    void CTypChange(int index);
-    void MarkDefault(QLineEdit* edit, const QString& value);
-    void RevealDefault(QLineEdit* edit);
-    QString EditValue(QLineEdit* edit) const;
-    void LayoutServerPage();
-    int ServerOf(QTreeWidgetItem* item) const;
-    void ReportError(const QString& message);
+    void fillServerTree();
+    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, int image, int data);
+    void editSelectedServer();
+    void storeEditedName(QTreeWidgetItem* item);
+    void showTreeMenu(const QPoint& position);
+    void setServerButtonsEnabled(bool on);
+    void addServer();
+    void addFolder();
+    void saveServer();
+    void renameSelectedNode();
+    void deleteSelectedNode();
+    void applyServerType(int index);
+    void markDefault(QLineEdit* edit, const QString& value);
+    void revealDefault(QLineEdit* edit);
+    QString editValue(QLineEdit* edit) const;
+    void layoutServerPage();
+    int serverOf(QTreeWidgetItem* item) const;
+    void reportError(const QString& message);
 
-    TCfg& Cfg;
-    TCfgWindowHost Host;
-    QComboBox* ComboWas = nullptr;
-    QWidget* OptionGeneral = nullptr;
-    QWidget* OptionServer = nullptr;
-    QWidget* CurrentPage = nullptr;
-    QCheckBox* CContext = nullptr;
+    Config& m_config;
+    ConfigWindowHost m_host;
+    QComboBox* m_pageBox = nullptr;
+    QWidget* m_optionsPage = nullptr;
+    QWidget* m_serverPage = nullptr;
+    QWidget* m_currentPage = nullptr;
+    QCheckBox* m_contextEntryBox = nullptr;
 
-    QTreeWidget* TreeServers = nullptr;
-    QTreeWidgetItem* Root = nullptr;
-    QLabel* LWarning = nullptr;
-    QPushButton* ButtonNew = nullptr;
-    QPushButton* ButtonFolder = nullptr;
-    QWidget* FieldPanel = nullptr;
-    QPushButton* ButtonSave = nullptr;
-    QLineEdit* EditHost = nullptr;
-    QLineEdit* EPort = nullptr;
-    QLineEdit* EditUser = nullptr;
-    QLineEdit* EditPass = nullptr;
-    QLineEdit* EditDefaultDir = nullptr;
-    QLineEdit* EditDir = nullptr;
-    QComboBox* CTyp = nullptr;
-    QLineEdit* EditURL = nullptr;
-    QMenu* PopupServer = nullptr;
-    int EditedServer = -1;
+    QTreeWidget* m_serverTree = nullptr;
+    QTreeWidgetItem* m_root = nullptr;
+    QLabel* m_warningLabel = nullptr;
+    QPushButton* m_newServerButton = nullptr;
+    QPushButton* m_newFolderButton = nullptr;
+    QWidget* m_fieldPanel = nullptr;
+    QPushButton* m_saveServerButton = nullptr;
+    QLineEdit* m_hostEdit = nullptr;
+    QLineEdit* m_portEdit = nullptr;
+    QLineEdit* m_userEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QLineEdit* m_defaultDirEdit = nullptr;
+    QLineEdit* m_rootDirEdit = nullptr;
+    QComboBox* m_typeBox = nullptr;
+    QLineEdit* m_urlMaskEdit = nullptr;
+    QMenu* m_treeMenu = nullptr;
+    int m_editedServer = -1;
     // Edits that stand for a default value while they read "Default" or are empty.
-    QHash<QLineEdit*, QString> DefaultValues;
+    QHash<QLineEdit*, QString> m_defaultValues;
 };
 
 } // namespace quaddle

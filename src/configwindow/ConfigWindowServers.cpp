@@ -33,13 +33,13 @@ constexpr int ServerImage = 1;
 constexpr int FolderImage = 2;
 const QString DefaultText = QStringLiteral("Default");
 
-void SetTextColour(QWidget* widget, QPalette::ColorRole role, QPalette::ColorGroup group) {
+void setTextColour(QWidget* widget, QPalette::ColorRole role, QPalette::ColorGroup group) {
     QPalette palette = widget->palette();
     palette.setColor(role, QApplication::palette().color(group, role));
     widget->setPalette(palette);
 }
 
-int Level(const QTreeWidgetItem* item) {
+int treeLevel(const QTreeWidgetItem* item) {
     int level = 0;
     for (const QTreeWidgetItem* up = item ? item->parent() : nullptr; up; up = up->parent())
         ++level;
@@ -48,8 +48,8 @@ int Level(const QTreeWidgetItem* item) {
 
 } // namespace
 
-QLineEdit* TFormCfg::Field(QWidget* group, const char* name, const QString& label, int left,
-                           int top, int width) {
+QLineEdit* ConfigWindow::field(QWidget* group, const char* name, const QString& label, int left,
+                               int top, int width) {
     auto* caption = new QLabel(label, group);
     caption->move(left, top);
     auto* edit = new QLineEdit(group);
@@ -59,102 +59,103 @@ QLineEdit* TFormCfg::Field(QWidget* group, const char* name, const QString& labe
     return edit;
 }
 
-void TFormCfg::CreateServerPage() {
-    OptionServer = new QWidget(this);
-    OptionServer->setObjectName(QStringLiteral("OptionServer"));
-    OptionServer->hide();
+void ConfigWindow::createServerPage() {
+    m_serverPage = new QWidget(this);
+    m_serverPage->setObjectName(QStringLiteral("serverPage"));
+    m_serverPage->hide();
 
-    LWarning = new QLabel(
+    m_warningLabel = new QLabel(
         tr("Since did not enter a master password, Quaddle was unable to load usernames and "
            "passwords from your configuration file."),
-        OptionServer);
-    LWarning->setObjectName(QStringLiteral("LWarning"));
-    LWarning->setWordWrap(true);
-    QPalette red = LWarning->palette();
+        m_serverPage);
+    m_warningLabel->setObjectName(QStringLiteral("warningLabel"));
+    m_warningLabel->setWordWrap(true);
+    QPalette red = m_warningLabel->palette();
     red.setColor(QPalette::WindowText, Qt::red);
-    LWarning->setPalette(red);
+    m_warningLabel->setPalette(red);
 
-    TreeServers = new QTreeWidget(OptionServer);
-    TreeServers->setObjectName(QStringLiteral("TreeServers"));
-    TreeServers->header()->hide();
-    TreeServers->setIndentation(19);
-    TreeServers->setSortingEnabled(true);
-    TreeServers->sortByColumn(0, Qt::AscendingOrder);
-    TreeServers->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    TreeServers->viewport()->installEventFilter(this);
-    TreeServers->installEventFilter(this);
-    connect(TreeServers, &QTreeWidget::itemChanged, this, &TFormCfg::TreeServersEdited);
+    m_serverTree = new QTreeWidget(m_serverPage);
+    m_serverTree->setObjectName(QStringLiteral("serverTree"));
+    m_serverTree->header()->hide();
+    m_serverTree->setIndentation(19);
+    m_serverTree->setSortingEnabled(true);
+    m_serverTree->sortByColumn(0, Qt::AscendingOrder);
+    m_serverTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_serverTree->viewport()->installEventFilter(this);
+    m_serverTree->installEventFilter(this);
+    connect(m_serverTree, &QTreeWidget::itemChanged, this, &ConfigWindow::storeEditedName);
 
-    ButtonNew = new QPushButton(tr("New Server"), OptionServer);
-    ButtonNew->setObjectName(QStringLiteral("ButtonNew"));
-    ButtonFolder = new QPushButton(tr("New Folder"), OptionServer);
-    ButtonFolder->setObjectName(QStringLiteral("ButtonFolder"));
-    connect(ButtonNew, &QPushButton::clicked, this, &TFormCfg::ButtonNewClick);
-    connect(ButtonFolder, &QPushButton::clicked, this, &TFormCfg::ButtonFolderClick);
+    m_newServerButton = new QPushButton(tr("New Server"), m_serverPage);
+    m_newServerButton->setObjectName(QStringLiteral("newServerButton"));
+    m_newFolderButton = new QPushButton(tr("New Folder"), m_serverPage);
+    m_newFolderButton->setObjectName(QStringLiteral("newFolderButton"));
+    connect(m_newServerButton, &QPushButton::clicked, this, &ConfigWindow::addServer);
+    connect(m_newFolderButton, &QPushButton::clicked, this, &ConfigWindow::addFolder);
 
-    FieldPanel = new QWidget(OptionServer);
-    FieldPanel->setObjectName(QStringLiteral("FieldPanel"));
-    FieldPanel->resize(FieldPanelWidth, FieldPanelHeight);
-    auto* connection = new QGroupBox(tr("Connection"), FieldPanel);
+    m_fieldPanel = new QWidget(m_serverPage);
+    m_fieldPanel->setObjectName(QStringLiteral("fieldPanel"));
+    m_fieldPanel->resize(FieldPanelWidth, FieldPanelHeight);
+    auto* connection = new QGroupBox(tr("Connection"), m_fieldPanel);
     connection->setGeometry(0, 0, FieldPanelWidth, 108);
-    EditHost = Field(connection, "EditHost", tr("Hostname"), 8, 16, 177);
-    EPort = Field(connection, "EPort", tr("Port"), 192, 16, 42);
-    EditUser = Field(connection, "EditUser", tr("Username"), 8, 58, 114);
-    EditPass = Field(connection, "EditPass", tr("Password"), 130, 58, 104);
-    EditPass->setEchoMode(QLineEdit::Password);
-    auto* directories = new QGroupBox(tr("Directories"), FieldPanel);
+    m_hostEdit = field(connection, "hostEdit", tr("Hostname"), 8, 16, 177);
+    m_portEdit = field(connection, "portEdit", tr("Port"), 192, 16, 42);
+    m_userEdit = field(connection, "userEdit", tr("Username"), 8, 58, 114);
+    m_passwordEdit = field(connection, "passwordEdit", tr("Password"), 130, 58, 104);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+    auto* directories = new QGroupBox(tr("Directories"), m_fieldPanel);
     directories->setGeometry(0, 120, FieldPanelWidth, 108);
-    EditDefaultDir = Field(directories, "EditDefaultDir", tr("Default Directory"), 8, 16, 226);
-    EditDir = Field(directories, "EditDir", tr("Root Directory"), 8, 58, 226);
-    auto* advanced = new QGroupBox(tr("Advanced"), FieldPanel);
+    m_defaultDirEdit = field(directories, "defaultDirEdit", tr("Default Directory"), 8, 16, 226);
+    m_rootDirEdit = field(directories, "rootDirEdit", tr("Root Directory"), 8, 58, 226);
+    auto* advanced = new QGroupBox(tr("Advanced"), m_fieldPanel);
     advanced->setGeometry(0, 240, FieldPanelWidth, 110);
     auto* typeLabel = new QLabel(tr("Server Type"), advanced);
     typeLabel->move(8, 16);
-    CTyp = new QComboBox(advanced);
-    CTyp->setObjectName(QStringLiteral("CTyp"));
-    CTyp->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)")});
-    CTyp->setGeometry(8, 32, 226, 21);
-    typeLabel->setBuddy(CTyp);
-    connect(CTyp, &QComboBox::activated, this, &TFormCfg::CTypChange);
-    EditURL = Field(advanced, "EditURL", tr("URL Mask"), 8, 60, 226);
+    m_typeBox = new QComboBox(advanced);
+    m_typeBox->setObjectName(QStringLiteral("typeBox"));
+    m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)")});
+    m_typeBox->setGeometry(8, 32, 226, 21);
+    typeLabel->setBuddy(m_typeBox);
+    connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
+    m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"), 8, 60, 226);
 
-    EditHost->setToolTip(tr("Required value.") + LineBreak + LineBreak +
-                         tr("Usually your domain name."));
-    EPort->setToolTip(tr("Usually 21 for FTP. This value is ignored for SFTP servers"));
-    EditDefaultDir->setToolTip(tr("Default value for the 'Remote Directory' field"));
-    EditDir->setToolTip(tr("Set to the root directory of your webserver, e.g. /html or /srv/www"));
-    EditURL->setToolTip(tr("If the URLs generated by ") + AppName +
-                        tr(" are incorrect,you can define the proper mask here.") + LineBreak +
-                        tr("Variables: $host, $user, $dir, $file"));
-    for (QLineEdit* withDefault : {EditURL, EPort}) {
+    m_hostEdit->setToolTip(tr("Required value.") + LineBreak + LineBreak +
+                           tr("Usually your domain name."));
+    m_portEdit->setToolTip(tr("Usually 21 for FTP. This value is ignored for SFTP servers"));
+    m_defaultDirEdit->setToolTip(tr("Default value for the 'Remote Directory' field"));
+    m_rootDirEdit->setToolTip(
+        tr("Set to the root directory of your webserver, e.g. /html or /srv/www"));
+    m_urlMaskEdit->setToolTip(tr("If the URLs generated by ") + AppName +
+                              tr(" are incorrect,you can define the proper mask here.") +
+                              LineBreak + tr("Variables: $host, $user, $dir, $file"));
+    for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit}) {
         withDefault->installEventFilter(this);
         // What the user types is a value, shown in the normal colour.
         connect(withDefault, &QLineEdit::textEdited, withDefault,
-                [withDefault] { SetTextColour(withDefault, QPalette::Text, QPalette::Active); });
+                [withDefault] { setTextColour(withDefault, QPalette::Text, QPalette::Active); });
     }
 
-    ButtonSave = new QPushButton(tr("Add New Server"), FieldPanel);
-    ButtonSave->setObjectName(QStringLiteral("ButtonSave"));
-    ButtonSave->setGeometry(0, FieldPanelHeight - 19, 241, 19);
-    connect(ButtonSave, &QPushButton::clicked, this, &TFormCfg::ButtonSaveClick);
+    m_saveServerButton = new QPushButton(tr("Add New Server"), m_fieldPanel);
+    m_saveServerButton->setObjectName(QStringLiteral("saveServerButton"));
+    m_saveServerButton->setGeometry(0, FieldPanelHeight - 19, 241, 19);
+    connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
 
-    PopupServer = new QMenu(this);
-    PopupServer->setObjectName(QStringLiteral("PopupServer"));
-    QAction* rename = PopupServer->addAction(tr("Rename"), this, &TFormCfg::RenameNode);
-    PopupServer->setDefaultAction(rename);
-    PopupServer->addAction(tr("Delete"), this, &TFormCfg::DeleteNode);
+    m_treeMenu = new QMenu(this);
+    m_treeMenu->setObjectName(QStringLiteral("treeMenu"));
+    QAction* rename = m_treeMenu->addAction(tr("Rename"), this, &ConfigWindow::renameSelectedNode);
+    m_treeMenu->setDefaultAction(rename);
+    m_treeMenu->addAction(tr("Delete"), this, &ConfigWindow::deleteSelectedNode);
 
-    ButtonsAnAus(false);
-    ServersGet();
+    setServerButtonsEnabled(false);
+    fillServerTree();
 }
 
-QTreeWidgetItem* TFormCfg::AddNode(QTreeWidgetItem* parent, const QString& text, int image,
-                                   int data) {
+QTreeWidgetItem* ConfigWindow::addNode(QTreeWidgetItem* parent, const QString& text, int image,
+                                       int data) {
     static const QStyle::StandardPixmap icons[] = {QStyle::SP_ComputerIcon, QStyle::SP_DriveNetIcon,
                                                    QStyle::SP_DirIcon};
     // Building a node is no edit by the user.
-    const QSignalBlocker quiet(TreeServers);
-    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeServers);
+    const QSignalBlocker quiet(m_serverTree);
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_serverTree);
     item->setText(0, text);
     item->setIcon(0, style()->standardIcon(icons[image]));
     item->setData(0, Qt::UserRole, data);
@@ -163,23 +164,23 @@ QTreeWidgetItem* TFormCfg::AddNode(QTreeWidgetItem* parent, const QString& text,
     return item;
 }
 
-void TFormCfg::ServersGet() {
-    TreeServers->clear();
-    Root = AddNode(nullptr, AppName + tr(" Servers"), RootImage, -1);
-    for (qint32 server = 0; server < Cfg.ServerNames.size(); ++server) {
-        if (!Cfg.ServerExists(server))
+void ConfigWindow::fillServerTree() {
+    m_serverTree->clear();
+    m_root = addNode(nullptr, AppName + tr(" Servers"), RootImage, -1);
+    for (qint32 server = 0; server < m_config.serverNames.size(); ++server) {
+        if (!m_config.serverExists(server))
             continue;
-        QTreeWidgetItem* node = AddNode(Root, Cfg.ServerNames[server], ServerImage, server);
-        const QStringList& folders = Cfg.GetFolders(server);
+        QTreeWidgetItem* node = addNode(m_root, m_config.serverNames[server], ServerImage, server);
+        const QStringList& folders = m_config.folders(server);
         for (qint32 folder = 0; folder < folders.size(); ++folder)
             if (!folders[folder].isEmpty())
-                AddNode(node, folders[folder], FolderImage, folder);
+                addNode(node, folders[folder], FolderImage, folder);
     }
-    TreeServers->expandAll();
+    m_serverTree->expandAll();
 }
 
-int TFormCfg::ServerOf(QTreeWidgetItem* item) const {
-    const int level = Level(item);
+int ConfigWindow::serverOf(QTreeWidgetItem* item) const {
+    const int level = treeLevel(item);
     if (level == 1)
         return item->data(0, Qt::UserRole).toInt();
     if (level == 2)
@@ -187,226 +188,226 @@ int TFormCfg::ServerOf(QTreeWidgetItem* item) const {
     return -1;
 }
 
-void TFormCfg::TreeServersClick() {
-    QTreeWidgetItem* item = TreeServers->currentItem();
-    const int server = ServerOf(item);
+void ConfigWindow::editSelectedServer() {
+    QTreeWidgetItem* item = m_serverTree->currentItem();
+    const int server = serverOf(item);
     if (server >= 0) {
-        EditedServer = server;
-        if (Cfg.ServerExists(server)) {
-            const TServer& record = Cfg.Servers[server];
-            for (QLineEdit* withDefault : {EditURL, EPort})
-                SetTextColour(withDefault, QPalette::Text, QPalette::Active);
-            EditHost->setText(record[Hostname]);
-            EPort->setText(record[Port]);
-            EditUser->setText(record[Username]);
-            EditPass->setText(record[Password]);
-            EditDefaultDir->setText(record[DefaultDir]);
-            EditDir->setText(record[RootDir]);
-            EditURL->setText(record[URLMask]);
-            CTyp->setCurrentIndex(record[Type] == QLatin1String("1") ? 1 : 0);
-            ButtonsAnAus(true);
+        m_editedServer = server;
+        if (m_config.serverExists(server)) {
+            const ServerRecord& record = m_config.servers[server];
+            for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit})
+                setTextColour(withDefault, QPalette::Text, QPalette::Active);
+            m_hostEdit->setText(record[Hostname]);
+            m_portEdit->setText(record[Port]);
+            m_userEdit->setText(record[Username]);
+            m_passwordEdit->setText(record[Password]);
+            m_defaultDirEdit->setText(record[DefaultDir]);
+            m_rootDirEdit->setText(record[RootDir]);
+            m_urlMaskEdit->setText(record[URLMask]);
+            m_typeBox->setCurrentIndex(record[Type] == QLatin1String("1") ? 1 : 0);
+            setServerButtonsEnabled(true);
         } else {
-            for (QLineEdit* edit :
-                 {EditHost, EPort, EditUser, EditPass, EditDefaultDir, EditDir, EditURL})
+            for (QLineEdit* edit : {m_hostEdit, m_portEdit, m_userEdit, m_passwordEdit,
+                                    m_defaultDirEdit, m_rootDirEdit, m_urlMaskEdit})
                 edit->clear();
-            CTyp->setCurrentIndex(0);
-            ButtonsAnAus(false);
+            m_typeBox->setCurrentIndex(0);
+            setServerButtonsEnabled(false);
         }
-        ButtonSave->setText(tr("Save Server"));
+        m_saveServerButton->setText(tr("Save Server"));
     } else {
-        EditedServer = -1;
-        ButtonSave->setText(tr("Add New Server"));
-        ButtonsAnAus(false);
+        m_editedServer = -1;
+        m_saveServerButton->setText(tr("Add New Server"));
+        setServerButtonsEnabled(false);
     }
-    MarkDefault(EditURL, DefaultURLMask);
-    MarkDefault(EPort, QStringLiteral("21"));
+    markDefault(m_urlMaskEdit, DefaultURLMask);
+    markDefault(m_portEdit, QStringLiteral("21"));
 }
 
-void TFormCfg::ButtonsAnAus(bool on) {
-    ButtonFolder->setEnabled(on);
+void ConfigWindow::setServerButtonsEnabled(bool on) {
+    m_newFolderButton->setEnabled(on);
     const QPalette::ColorGroup group = on ? QPalette::Active : QPalette::Disabled;
-    SetTextColour(ButtonFolder, QPalette::ButtonText, group);
-    SetTextColour(ButtonSave, QPalette::ButtonText, group);
+    setTextColour(m_newFolderButton, QPalette::ButtonText, group);
+    setTextColour(m_saveServerButton, QPalette::ButtonText, group);
 }
 
-void TFormCfg::ButtonNewClick() {
+void ConfigWindow::addServer() {
     try {
-        const qint32 index = Cfg.StoreServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
-        QTreeWidgetItem* node = AddNode(Root, tr("New Server"), ServerImage, index);
-        Root->setExpanded(true);
-        TreeServers->setFocus();
-        TreeServers->setCurrentItem(node);
-        TreeServers->editItem(node);
-    } catch (const TError& error) {
-        ReportError(error.Message());
+        const qint32 index = m_config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
+        QTreeWidgetItem* node = addNode(m_root, tr("New Server"), ServerImage, index);
+        m_root->setExpanded(true);
+        m_serverTree->setFocus();
+        m_serverTree->setCurrentItem(node);
+        m_serverTree->editItem(node);
+    } catch (const Error& error) {
+        reportError(error.message());
     }
 }
 
-void TFormCfg::ButtonFolderClick() {
-    QTreeWidgetItem* item = TreeServers->currentItem();
-    const int server = ServerOf(item);
+void ConfigWindow::addFolder() {
+    QTreeWidgetItem* item = m_serverTree->currentItem();
+    const int server = serverOf(item);
     if (server < 0)
         return;
-    if (!Cfg.ServerExists(server)) {
-        Dialogs().ShowMessage(tr("Please save the server before adding folders."),
-                              TMsgKind::Information, TMsgButtons::Ok);
+    if (!m_config.serverExists(server)) {
+        dialogs().showMessage(tr("Please save the server before adding folders."),
+                              MessageKind::Information, MessageButtons::Ok);
         return;
     }
-    QTreeWidgetItem* serverNode = Level(item) == 2 ? item->parent() : item;
-    Cfg.SetFolder(-1, server, QString());
-    const int folder = static_cast<int>(Cfg.GetFolders(server).size() - 1);
-    QTreeWidgetItem* node = AddNode(serverNode, QString(), FolderImage, folder);
+    QTreeWidgetItem* serverNode = treeLevel(item) == 2 ? item->parent() : item;
+    m_config.setFolder(-1, server, QString());
+    const int folder = static_cast<int>(m_config.folders(server).size() - 1);
+    QTreeWidgetItem* node = addNode(serverNode, QString(), FolderImage, folder);
     serverNode->setExpanded(true);
-    TreeServers->setFocus();
-    TreeServers->setCurrentItem(node);
-    TreeServers->editItem(node);
+    m_serverTree->setFocus();
+    m_serverTree->setCurrentItem(node);
+    m_serverTree->editItem(node);
 }
 
-void TFormCfg::ButtonSaveClick() {
-    if (EditHost->text().isEmpty()) {
-        ReportError(tr("Please enter a hostname."));
-        EditHost->setFocus();
+void ConfigWindow::saveServer() {
+    if (m_hostEdit->text().isEmpty()) {
+        reportError(tr("Please enter a hostname."));
+        m_hostEdit->setFocus();
         return;
     }
-    if (!ConfirmStoringPassword(Cfg, EditPass->text()))
-        EditPass->clear();
+    if (!confirmStoringPassword(m_config, m_passwordEdit->text()))
+        m_passwordEdit->clear();
     try {
-        const qint32 index =
-            Cfg.StoreServer(EditHost->text(), EditValue(EPort), EditUser->text(), EditPass->text(),
-                            EditDir->text(), EditDefaultDir->text(), EditValue(EditURL),
-                            QString::number(CTyp->currentIndex()), EditedServer, -1);
-        if (EditedServer == -1) {
-            AddNode(Root, Cfg.ServerNames.value(index), ServerImage, index);
-            Root->setExpanded(true);
+        const qint32 index = m_config.storeServer(
+            m_hostEdit->text(), editValue(m_portEdit), m_userEdit->text(), m_passwordEdit->text(),
+            m_rootDirEdit->text(), m_defaultDirEdit->text(), editValue(m_urlMaskEdit),
+            QString::number(m_typeBox->currentIndex()), m_editedServer, -1);
+        if (m_editedServer == -1) {
+            addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
+            m_root->setExpanded(true);
         }
-    } catch (const TError& error) {
-        ReportError(error.Message());
+    } catch (const Error& error) {
+        reportError(error.message());
     }
-    Host.RefreshServerDisplay();
+    m_host.refreshServerDisplay();
 }
 
-void TFormCfg::TreeServersEdited(QTreeWidgetItem* item) {
-    const int level = Level(item);
+void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
+    const int level = treeLevel(item);
     if (level == 1)
-        Cfg.ServerNames[ServerOf(item)] = item->text(0);
+        m_config.serverNames[serverOf(item)] = item->text(0);
     else if (level == 2)
-        Cfg.SetFolder(item->data(0, Qt::UserRole).toInt(), ServerOf(item), item->text(0));
-    Host.RefreshServerDisplay();
+        m_config.setFolder(item->data(0, Qt::UserRole).toInt(), serverOf(item), item->text(0));
+    m_host.refreshServerDisplay();
 }
 
-void TFormCfg::RenameNode() {
-    QTreeWidgetItem* item = TreeServers->currentItem();
-    if (item && item != Root)
-        TreeServers->editItem(item);
+void ConfigWindow::renameSelectedNode() {
+    QTreeWidgetItem* item = m_serverTree->currentItem();
+    if (item && item != m_root)
+        m_serverTree->editItem(item);
 }
 
-void TFormCfg::DeleteNode() {
-    QTreeWidgetItem* item = TreeServers->currentItem();
-    const int level = Level(item);
+void ConfigWindow::deleteSelectedNode() {
+    QTreeWidgetItem* item = m_serverTree->currentItem();
+    const int level = treeLevel(item);
     if (level == 1) {
-        const TMsgAnswer answer = Dialogs().ShowMessage(QStringLiteral("Delete server \"") +
-                                                            item->text(0) + QStringLiteral("\"?"),
-                                                        TMsgKind::Confirmation, TMsgButtons::YesNo);
-        if (answer != TMsgAnswer::Yes)
+        const MessageAnswer answer = dialogs().showMessage(
+            QStringLiteral("Delete server \"") + item->text(0) + QStringLiteral("\"?"),
+            MessageKind::Confirmation, MessageButtons::YesNo);
+        if (answer != MessageAnswer::Yes)
             return;
         try {
-            Cfg.DeleteServer(ServerOf(item));
-        } catch (const TError& error) {
-            ReportError(error.Message());
+            m_config.deleteServer(serverOf(item));
+        } catch (const Error& error) {
+            reportError(error.message());
             return;
         }
     } else if (level == 2) {
-        Cfg.DeleteFolder(item->data(0, Qt::UserRole).toInt(), ServerOf(item));
+        m_config.deleteFolder(item->data(0, Qt::UserRole).toInt(), serverOf(item));
     } else {
         return;
     }
     delete item;
-    Host.RefreshServerDisplay();
+    m_host.refreshServerDisplay();
 }
 
-void TFormCfg::TreePopup(const QPoint& position) {
-    QTreeWidgetItem* item = TreeServers->itemAt(position);
+void ConfigWindow::showTreeMenu(const QPoint& position) {
+    QTreeWidgetItem* item = m_serverTree->itemAt(position);
     if (!item)
         return;
-    TreeServers->setCurrentItem(item);
-    if (item == Root)
+    m_serverTree->setCurrentItem(item);
+    if (item == m_root)
         return;
-    TreeServersClick();
-    PopupServer->popup(TreeServers->viewport()->mapToGlobal(position));
+    editSelectedServer();
+    m_treeMenu->popup(m_serverTree->viewport()->mapToGlobal(position));
 }
 
-void TFormCfg::CTypChange(int index) {
-    if (index == 1 && FindPsftp(Cfg.ProgramDir).isEmpty()) {
-        Dialogs().ShowMessage(
-            tr("psftp.exe not found. Please reinstall Quaddle with SFTP support."), TMsgKind::Plain,
-            TMsgButtons::Ok);
-        CTyp->setCurrentIndex(0);
+void ConfigWindow::applyServerType(int index) {
+    if (index == 1 && findPsftp(m_config.programDir).isEmpty()) {
+        dialogs().showMessage(
+            tr("psftp.exe not found. Please reinstall Quaddle with SFTP support."),
+            MessageKind::Plain, MessageButtons::Ok);
+        m_typeBox->setCurrentIndex(0);
     }
 }
 
-void TFormCfg::MarkDefault(QLineEdit* edit, const QString& value) {
+void ConfigWindow::markDefault(QLineEdit* edit, const QString& value) {
     if (edit->text() != value && !edit->text().isEmpty() && edit->text() != DefaultText)
         return;
-    DefaultValues.insert(edit, value);
-    SetTextColour(edit, QPalette::Text, QPalette::Disabled);
+    m_defaultValues.insert(edit, value);
+    setTextColour(edit, QPalette::Text, QPalette::Disabled);
     edit->setText(DefaultText);
 }
 
-void TFormCfg::RevealDefault(QLineEdit* edit) {
-    if ((edit->text() != DefaultText && !edit->text().isEmpty()) || !DefaultValues.contains(edit))
+void ConfigWindow::revealDefault(QLineEdit* edit) {
+    if ((edit->text() != DefaultText && !edit->text().isEmpty()) || !m_defaultValues.contains(edit))
         return;
-    SetTextColour(edit, QPalette::Text, QPalette::Active);
-    edit->setText(DefaultValues.value(edit));
+    setTextColour(edit, QPalette::Text, QPalette::Active);
+    edit->setText(m_defaultValues.value(edit));
 }
 
-QString TFormCfg::EditValue(QLineEdit* edit) const {
-    if ((edit->text() == DefaultText || edit->text().isEmpty()) && DefaultValues.contains(edit))
-        return DefaultValues.value(edit);
+QString ConfigWindow::editValue(QLineEdit* edit) const {
+    if ((edit->text() == DefaultText || edit->text().isEmpty()) && m_defaultValues.contains(edit))
+        return m_defaultValues.value(edit);
     return edit->text();
 }
 
-void TFormCfg::LayoutServerPage() {
-    const int pageWidth = OptionServer->width();
-    const int pageHeight = OptionServer->height();
+void ConfigWindow::layoutServerPage() {
+    const int pageWidth = m_serverPage->width();
+    const int pageHeight = m_serverPage->height();
     const int treeWidth = pageWidth - 16 - FieldPanelWidth;
     int treeTop = 0;
-    LWarning->setVisible(Cfg.CredentialsLocked);
-    if (Cfg.CredentialsLocked) {
-        LWarning->setGeometry(0, 0, treeWidth, LWarning->heightForWidth(treeWidth));
-        treeTop = LWarning->height() + 5;
+    m_warningLabel->setVisible(m_config.credentialsLocked);
+    if (m_config.credentialsLocked) {
+        m_warningLabel->setGeometry(0, 0, treeWidth, m_warningLabel->heightForWidth(treeWidth));
+        treeTop = m_warningLabel->height() + 5;
     }
-    const int buttonHeight = ButtonFolder->sizeHint().height();
+    const int buttonHeight = m_newFolderButton->sizeHint().height();
     const int folderTop = pageHeight - 8 - buttonHeight;
     const int newTop = folderTop - 8 - buttonHeight;
-    ButtonFolder->setGeometry(0, folderTop, treeWidth, buttonHeight);
-    ButtonNew->setGeometry(0, newTop, treeWidth, buttonHeight);
-    TreeServers->setGeometry(0, treeTop, treeWidth, newTop - treeTop - 8);
-    FieldPanel->setGeometry(treeWidth + 8, 0, FieldPanelWidth, pageHeight - 8);
-    ButtonSave->move(0, FieldPanel->height() - ButtonSave->height());
+    m_newFolderButton->setGeometry(0, folderTop, treeWidth, buttonHeight);
+    m_newServerButton->setGeometry(0, newTop, treeWidth, buttonHeight);
+    m_serverTree->setGeometry(0, treeTop, treeWidth, newTop - treeTop - 8);
+    m_fieldPanel->setGeometry(treeWidth + 8, 0, FieldPanelWidth, pageHeight - 8);
+    m_saveServerButton->move(0, m_fieldPanel->height() - m_saveServerButton->height());
 }
 
-bool TFormCfg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == TreeServers->viewport() && event->type() == QEvent::MouseButtonRelease &&
+bool ConfigWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_serverTree->viewport() && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        TreeServersClick();
-    } else if (watched == TreeServers->viewport() && event->type() == QEvent::MouseButtonPress &&
+        editSelectedServer();
+    } else if (watched == m_serverTree->viewport() && event->type() == QEvent::MouseButtonPress &&
                static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        TreePopup(static_cast<QMouseEvent*>(event)->position().toPoint());
+        showTreeMenu(static_cast<QMouseEvent*>(event)->position().toPoint());
         return true;
-    } else if (watched == TreeServers && event->type() == QEvent::KeyPress) {
+    } else if (watched == m_serverTree && event->type() == QEvent::KeyPress) {
         // While a node is edited, keys go to its editor, not here.
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_F2) {
-            RenameNode();
+            renameSelectedNode();
             return true;
         }
         if (key == Qt::Key_Delete) {
-            DeleteNode();
+            deleteSelectedNode();
             return true;
         }
-    } else if ((watched == EditURL || watched == EPort) &&
+    } else if ((watched == m_urlMaskEdit || watched == m_portEdit) &&
                event->type() == QEvent::MouseButtonPress) {
-        RevealDefault(static_cast<QLineEdit*>(watched));
+        revealDefault(static_cast<QLineEdit*>(watched));
     }
     return QWidget::eventFilter(watched, event);
 }

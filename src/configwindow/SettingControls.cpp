@@ -12,7 +12,7 @@ namespace quaddle {
 
 namespace {
 
-QLabel* RedFlag(const QString& text, QWidget* parent) {
+QLabel* redFlag(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     QPalette red = label->palette();
     red.setColor(QPalette::WindowText, Qt::red);
@@ -20,56 +20,57 @@ QLabel* RedFlag(const QString& text, QWidget* parent) {
     return label;
 }
 
-QWidget* CheckBox(TCfg& cfg, const QString& name, QWidget* parent, const QString& caption) {
+QWidget* checkBox(Config& config, const QString& name, QWidget* parent, const QString& caption) {
     auto* box = new QCheckBox(caption, parent);
-    box->setChecked(cfg.GetSetting(name).toLower() == QLatin1String("true"));
-    QObject::connect(box, &QCheckBox::clicked, box, [&cfg, name](bool checked) {
-        cfg.SetSetting(name, TSettingValue::Boolean(checked));
+    box->setChecked(config.setting(name).toLower() == QLatin1String("true"));
+    QObject::connect(box, &QCheckBox::clicked, box, [&config, name](bool checked) {
+        config.setSetting(name, SettingValue::boolean(checked));
     });
     return box;
 }
 
-QWidget* ChoiceList(TCfg& cfg, const QString& name, QWidget* parent, const TValueList& valueList) {
+QWidget* choiceList(Config& config, const QString& name, QWidget* parent,
+                    const ValueList& valueList) {
     auto* list = new QComboBox(parent);
     for (const auto& [number, caption] : valueList)
         list->addItem(caption, number);
-    const std::optional<qint32> stored = ParseInteger(cfg.GetSetting(name));
+    const std::optional<qint32> stored = parseInteger(config.setting(name));
     list->setCurrentIndex(stored ? list->findData(*stored) : -1);
-    QObject::connect(list, &QComboBox::activated, list, [&cfg, name, list](int index) {
-        cfg.SetSetting(name, TSettingValue::Integer(list->itemData(index).toInt()));
+    QObject::connect(list, &QComboBox::activated, list, [&config, name, list](int index) {
+        config.setSetting(name, SettingValue::integer(list->itemData(index).toInt()));
     });
     return list;
 }
 
-QWidget* Edit(TCfg& cfg, const QString& name, QWidget* parent) {
-    auto* edit = new QLineEdit(cfg.GetSetting(name), parent);
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [&cfg, name](const QString& text) {
-        cfg.SetSetting(name, TSettingValue::Text(text));
+QWidget* edit(Config& config, const QString& name, QWidget* parent) {
+    auto* edit = new QLineEdit(config.setting(name), parent);
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [&config, name](const QString& text) {
+        config.setSetting(name, SettingValue::text(text));
     });
     return edit;
 }
 
 } // namespace
 
-QWidget* CreateSettingControl(TCfg& cfg, const QString& name, QWidget* parent,
-                              const QString& caption, const std::optional<TValueList>& valueList) {
+QWidget* createSettingControl(Config& config, const QString& name, QWidget* parent,
+                              const QString& caption, const std::optional<ValueList>& valueList) {
     // Controls remember the setting's name, not its place in the list: emptying an edit
     // removes the value, which moves the settings after it.
     QWidget* control = nullptr;
-    const std::optional<TSettingType> type = cfg.GetSettingType(name);
+    const std::optional<SettingType> type = config.settingType(name);
     const int code = type ? int(*type) & 0xFFF : 0;
-    const bool numeric = code == int(TSettingType::Integer) || code == int(TSettingType::Double);
+    const bool numeric = code == int(SettingType::Integer) || code == int(SettingType::Double);
     if (!type)
-        control = RedFlag(QStringLiteral("!! Unknown: ") + name, parent);
-    else if (code == int(TSettingType::Boolean))
-        control = CheckBox(cfg, name, parent, caption);
+        control = redFlag(QStringLiteral("!! Unknown: ") + name, parent);
+    else if (code == int(SettingType::Boolean))
+        control = checkBox(config, name, parent, caption);
     else if (numeric && valueList)
-        control = ChoiceList(cfg, name, parent, *valueList);
-    else if (numeric || code == int(TSettingType::WideText) || code == int(TSettingType::Text))
-        control = Edit(cfg, name, parent);
+        control = choiceList(config, name, parent, *valueList);
+    else if (numeric || code == int(SettingType::WideText) || code == int(SettingType::Text))
+        control = edit(config, name, parent);
     else
-        control = RedFlag(QStringLiteral("!! Unknown Type: ") + QString::number(code), parent);
-    control->setObjectName(QStringLiteral("CFGFeld") + name);
+        control = redFlag(QStringLiteral("!! Unknown Type: ") + QString::number(code), parent);
+    control->setObjectName(QStringLiteral("setting") + name);
     return control;
 }
 

@@ -9,17 +9,17 @@ class QWidget;
 
 namespace quaddle {
 
-class TCfg;
+class Config;
 
 // The choices of a numeric setting: the stored number and its caption.
-using TValueList = QList<QPair<qint32, QString>>;
+using ValueList = QList<QPair<qint32, QString>>;
 
 // Creates the control that edits a setting, from its stored type: a check box for a boolean,
 // a drop-down list for a number with choices, an edit for a number without choices or for
 // text, and a red-flag label for an unknown setting or type. Every change is stored at once.
-// The control is named "CFGFeld" + name; the caller places it.
-QWidget* CreateSettingControl(TCfg& cfg, const QString& name, QWidget* parent,
+// The control is named "setting" + name; the caller places it.
+QWidget* createSettingControl(Config& config, const QString& name, QWidget* parent,
                               const QString& caption,
-                              const std::optional<TValueList>& valueList = std::nullopt);
+                              const std::optional<ValueList>& valueList = std::nullopt);
 
 } // namespace quaddle

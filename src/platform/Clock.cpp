@@ -5,7 +5,7 @@
 
 namespace quaddle {
 
-TClock MonotonicClock() {
+Clock monotonicClock() {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     return [timer] { return timer->elapsed(); };

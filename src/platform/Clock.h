@@ -7,8 +7,8 @@ namespace quaddle {
 
 // Milliseconds from a monotonic clock, for speeds and time-outs: a change of the wall clock
 // never makes them jump. Replaceable so that tests can step time themselves.
-using TClock = std::function<qint64()>;
+using Clock = std::function<qint64()>;
 
-TClock MonotonicClock();
+Clock monotonicClock();
 
 } // namespace quaddle

@@ -10,45 +10,45 @@ namespace quaddle {
 
 namespace {
 
-QString ApplicationsDir() {
+QString applicationsDir() {
     QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
     if (dataHome.isEmpty())
         dataHome = QDir::homePath() + QStringLiteral("/.local/share");
     return dataHome + QStringLiteral("/applications");
 }
 
-QString LinkPath() {
-    return ApplicationsDir() + QStringLiteral("/quaddle-context.desktop");
+QString linkPath() {
+    return applicationsDir() + QStringLiteral("/quaddle-context.desktop");
 }
 
-void UpdateDesktopDatabase() {
+void updateDesktopDatabase() {
     const QString tool = QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
     if (!tool.isEmpty())
-        QProcess::startDetached(tool, {ApplicationsDir()});
+        QProcess::startDetached(tool, {applicationsDir()});
 }
 
 } // namespace
 
-QString ContextEntryPath(const QString& programDir) {
+QString contextEntryPath(const QString& programDir) {
     // An empty program directory means the working directory; the link needs a full path.
     return QFileInfo(programDir + QStringLiteral("QuaddleContext.desktop")).absoluteFilePath();
 }
 
-bool IsContextRegistered(const QString& programDir) {
-    const QFileInfo link(LinkPath());
-    return link.isSymLink() && link.symLinkTarget() == ContextEntryPath(programDir);
+bool isContextRegistered(const QString& programDir) {
+    const QFileInfo link(linkPath());
+    return link.isSymLink() && link.symLinkTarget() == contextEntryPath(programDir);
 }
 
-void RegisterContext(const QString& programDir) {
-    QDir().mkpath(ApplicationsDir());
-    QFile::remove(LinkPath());
-    QFile::link(ContextEntryPath(programDir), LinkPath());
-    UpdateDesktopDatabase();
+void registerContext(const QString& programDir) {
+    QDir().mkpath(applicationsDir());
+    QFile::remove(linkPath());
+    QFile::link(contextEntryPath(programDir), linkPath());
+    updateDesktopDatabase();
 }
 
-void UnregisterContext() {
-    QFile::remove(LinkPath());
-    UpdateDesktopDatabase();
+void unregisterContext() {
+    QFile::remove(linkPath());
+    updateDesktopDatabase();
 }
 
 } // namespace quaddle

@@ -9,14 +9,14 @@ namespace quaddle {
 // symbolic link "quaddle-context.desktop" in $XDG_DATA_HOME/applications pointing at it.
 
 // The desktop file of programDir.
-QString ContextEntryPath(const QString& programDir);
+QString contextEntryPath(const QString& programDir);
 
 // Whether the registered entry is exactly the one of programDir.
-bool IsContextRegistered(const QString& programDir);
+bool isContextRegistered(const QString& programDir);
 
 // Registers or unregisters the entry of programDir, then lets the desktop database know
 // without waiting for it. Failures go unnoticed; the next start shows the real state.
-void RegisterContext(const QString& programDir);
-void UnregisterContext();
+void registerContext(const QString& programDir);
+void unregisterContext();
 
 } // namespace quaddle

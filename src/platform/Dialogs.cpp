@@ -6,15 +6,15 @@
 namespace quaddle {
 
 namespace {
-TDialogs* installed = nullptr;
+Dialogs* installed = nullptr;
 }
 
-TDialogs& Dialogs() {
+Dialogs& dialogs() {
     Q_ASSERT_X(installed, "Dialogs", "no dialogs implementation installed");
     return *installed;
 }
 
-TDialogs* InstallDialogs(TDialogs* dialogs) {
+Dialogs* installDialogs(Dialogs* dialogs) {
     return std::exchange(installed, dialogs);
 }
 

@@ -6,20 +6,20 @@
 namespace quaddle {
 
 // The icon a message box shows, which also tells the user what kind of notice it is.
-enum class TMsgKind { Plain, Error, Information, Question, Confirmation };
+enum class MessageKind { Plain, Error, Information, Question, Confirmation };
 
-enum class TMsgButtons { Ok, YesNo, OkCancel, OkAbort };
+enum class MessageButtons { Ok, YesNo, OkCancel, OkAbort };
 
-enum class TMsgAnswer { Ok, Cancel, Yes, No, Abort };
+enum class MessageAnswer { Ok, Cancel, Yes, No, Abort };
 
-// The master-password dialog either asks for the password (Eingabe) or sets a new one
-// (Setzen). Its result: OK, cancel ("Disable encryption", "Disable Master Password" or the
+// The master-password dialog either asks for the password (Enter) or sets a new one
+// (Set). Its result: OK, cancel ("Disable encryption", "Disable Master Password" or the
 // close box), or Abort, which is neither.
-enum class TMasterPassMode { Eingabe, Setzen };
-enum class TMasterPassResult { Ok, Cancel, Abort };
+enum class MasterPasswordMode { Enter, Set };
+enum class MasterPasswordResult { Ok, Cancel, Abort };
 
 // The question about a remote clash: a file that exists already, or a directory that does not.
-enum class TAskMode { File, Directory };
+enum class AskMode { File, Directory };
 
 // Line breaks inside message texts.
 const QString LineBreak = QStringLiteral("\n");
@@ -28,30 +28,31 @@ const QString LineBreak = QStringLiteral("\n");
 // interface, so that logic code stays free of widgets and tests can answer from a script.
 // The program's own dialogs live in the libraries above this one; the program's
 // implementation of this interface brings them together.
-class TDialogs {
+class Dialogs {
 public:
-    virtual ~TDialogs() = default;
+    virtual ~Dialogs() = default;
 
-    virtual TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) = 0;
+    virtual MessageAnswer showMessage(const QString& text, MessageKind kind,
+                                      MessageButtons buttons) = 0;
 
     // Lets the user pick existing files; an empty list means the choice was cancelled.
-    virtual QStringList ChooseFiles(const QString& title) = 0;
+    virtual QStringList chooseFiles(const QString& title) = 0;
 
     // Shows the master-password dialog; password receives the typed text.
-    virtual TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) = 0;
+    virtual MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) = 0;
 
     // The "Remote Login" prompt: user comes in and both go out; false when cancelled.
-    virtual bool AskLogin(QString& user, QString& password) = 0;
+    virtual bool askLogin(QString& user, QString& password) = 0;
 
     // The file-exists or directory-not-found question about name. The answer is 1 (overwrite
     // or create), 2 (rename) or 128 (skip or cancel), plus 1024 when the user asked to
     // remember it for the session.
-    virtual int AskUser(TAskMode mode, const QString& name) = 0;
+    virtual int askUser(AskMode mode, const QString& name) = 0;
 };
 
 // The implementation in use. The program installs the one that shows real windows;
 // tests install a scripted one. Not owned. Installing returns the one installed before.
-TDialogs& Dialogs();
-TDialogs* InstallDialogs(TDialogs* dialogs);
+Dialogs& dialogs();
+Dialogs* installDialogs(Dialogs* dialogs);
 
 } // namespace quaddle

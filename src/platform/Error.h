@@ -6,16 +6,16 @@
 namespace quaddle {
 
 // An error that ends an operation; its message is meant for the user.
-class TError : public std::exception {
+class Error : public std::exception {
 public:
-    explicit TError(QString message) : Message_(std::move(message)), Utf8_(Message_.toUtf8()) {}
+    explicit Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
 
-    const QString& Message() const { return Message_; }
-    const char* what() const noexcept override { return Utf8_.constData(); }
+    const QString& message() const { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
 
 private:
-    QString Message_;
-    QByteArray Utf8_;
+    QString m_message;
+    QByteArray m_utf8;
 };
 
 } // namespace quaddle

@@ -5,7 +5,7 @@
 
 namespace quaddle {
 
-QString FindProgramDir() {
+QString findProgramDir() {
     const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
                           QStringLiteral("Quaddle"));
     const QVariant stored = store.value(QStringLiteral("ProgramDir"));

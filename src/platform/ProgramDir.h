@@ -11,6 +11,6 @@ namespace quaddle {
 // - key empty: the folder of the program file;
 // - otherwise the stored folder.
 // A non-empty result always ends with "/".
-QString FindProgramDir();
+QString findProgramDir();
 
 } // namespace quaddle

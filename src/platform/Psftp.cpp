@@ -5,7 +5,7 @@
 
 namespace quaddle {
 
-QString FindPsftp(const QString& programDir) {
+QString findPsftp(const QString& programDir) {
     const QFileInfo local(programDir + QStringLiteral("psftp"));
     if (local.isFile() && local.isExecutable())
         return local.absoluteFilePath();

@@ -6,6 +6,6 @@ namespace quaddle {
 
 // The PuTTY SFTP client the program drives for SFTP servers: "psftp" in the program
 // directory, else the one on PATH; empty when there is none.
-QString FindPsftp(const QString& programDir);
+QString findPsftp(const QString& programDir);
 
 } // namespace quaddle

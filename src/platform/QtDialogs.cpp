@@ -8,61 +8,61 @@ namespace quaddle {
 
 namespace {
 
-QMessageBox::Icon IconOf(TMsgKind kind) {
+QMessageBox::Icon iconOf(MessageKind kind) {
     switch (kind) {
-    case TMsgKind::Error:
+    case MessageKind::Error:
         return QMessageBox::Critical;
-    case TMsgKind::Information:
+    case MessageKind::Information:
         return QMessageBox::Information;
-    case TMsgKind::Question:
+    case MessageKind::Question:
         return QMessageBox::Question;
-    case TMsgKind::Confirmation:
+    case MessageKind::Confirmation:
         return QMessageBox::Warning;
-    case TMsgKind::Plain:
+    case MessageKind::Plain:
         break;
     }
     return QMessageBox::NoIcon;
 }
 
-QMessageBox::StandardButtons ButtonsOf(TMsgButtons buttons) {
+QMessageBox::StandardButtons buttonsOf(MessageButtons buttons) {
     switch (buttons) {
-    case TMsgButtons::YesNo:
+    case MessageButtons::YesNo:
         return QMessageBox::Yes | QMessageBox::No;
-    case TMsgButtons::OkCancel:
+    case MessageButtons::OkCancel:
         return QMessageBox::Ok | QMessageBox::Cancel;
-    case TMsgButtons::OkAbort:
+    case MessageButtons::OkAbort:
         return QMessageBox::Ok | QMessageBox::Abort;
-    case TMsgButtons::Ok:
+    case MessageButtons::Ok:
         break;
     }
     return QMessageBox::Ok;
 }
 
-TMsgAnswer AnswerOf(int button) {
+MessageAnswer answerOf(int button) {
     switch (button) {
     case QMessageBox::Yes:
-        return TMsgAnswer::Yes;
+        return MessageAnswer::Yes;
     case QMessageBox::No:
-        return TMsgAnswer::No;
+        return MessageAnswer::No;
     case QMessageBox::Cancel:
-        return TMsgAnswer::Cancel;
+        return MessageAnswer::Cancel;
     case QMessageBox::Abort:
-        return TMsgAnswer::Abort;
+        return MessageAnswer::Abort;
     default:
-        return TMsgAnswer::Ok;
+        return MessageAnswer::Ok;
     }
 }
 
 // Closing the box with Escape or its close button picks the cautious answer.
-QMessageBox::StandardButton EscapeOf(TMsgButtons buttons) {
+QMessageBox::StandardButton escapeOf(MessageButtons buttons) {
     switch (buttons) {
-    case TMsgButtons::YesNo:
+    case MessageButtons::YesNo:
         return QMessageBox::No;
-    case TMsgButtons::OkCancel:
+    case MessageButtons::OkCancel:
         return QMessageBox::Cancel;
-    case TMsgButtons::OkAbort:
+    case MessageButtons::OkAbort:
         return QMessageBox::Abort;
-    case TMsgButtons::Ok:
+    case MessageButtons::Ok:
         break;
     }
     return QMessageBox::Ok;
@@ -70,14 +70,15 @@ QMessageBox::StandardButton EscapeOf(TMsgButtons buttons) {
 
 } // namespace
 
-TMsgAnswer TQtDialogs::ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) {
-    QMessageBox box(IconOf(kind), QApplication::applicationDisplayName(), text, ButtonsOf(buttons),
+MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
+                                     MessageButtons buttons) {
+    QMessageBox box(iconOf(kind), QApplication::applicationDisplayName(), text, buttonsOf(buttons),
                     QApplication::activeWindow());
-    box.setEscapeButton(EscapeOf(buttons));
-    return AnswerOf(box.exec());
+    box.setEscapeButton(escapeOf(buttons));
+    return answerOf(box.exec());
 }
 
-QStringList TQtDialogs::ChooseFiles(const QString& title) {
+QStringList QtDialogs::chooseFiles(const QString& title) {
     return QFileDialog::getOpenFileNames(QApplication::activeWindow(), title);
 }
 

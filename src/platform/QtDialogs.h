@@ -7,10 +7,11 @@ namespace quaddle {
 // Shows the platform's message boxes and file dialog as real modal windows, parented to
 // whichever window of the program is active. The program's own dialogs are added by the
 // program's subclass.
-class TQtDialogs : public TDialogs {
+class QtDialogs : public Dialogs {
 public:
-    TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) override;
-    QStringList ChooseFiles(const QString& title) override;
+    MessageAnswer showMessage(const QString& text, MessageKind kind,
+                              MessageButtons buttons) override;
+    QStringList chooseFiles(const QString& title) override;
 };
 
 } // namespace quaddle

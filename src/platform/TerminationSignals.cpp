@@ -13,16 +13,16 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-extern "C" void WriteSignalByte(int) {
+extern "C" void writeSignalByte(int) {
     const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
     errno = savedErrno;
 }
 
-void InstallHandler(int signalNumber) {
+void installHandler(int signalNumber) {
     struct sigaction action = {};
-    action.sa_handler = WriteSignalByte;
+    action.sa_handler = writeSignalByte;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(signalNumber, &action, nullptr);
@@ -30,14 +30,14 @@ void InstallHandler(int signalNumber) {
 
 } // namespace
 
-void CatchTerminationSignals() {
+void catchTerminationSignals() {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    InstallHandler(SIGTERM);
-    InstallHandler(SIGINT);
+    installHandler(SIGTERM);
+    installHandler(SIGINT);
 }
 
-void OnTerminationSignal(std::function<void()> onSignal) {
+void onTerminationSignal(std::function<void()> onSignal) {
     if (signalPipe[0] < 0)
         return;
     auto* notifier =

@@ -5,7 +5,7 @@
 
 namespace quaddle {
 
-void OpenWebPage(const QString& url) {
+void openWebPage(const QString& url) {
     QDesktopServices::openUrl(QUrl(url));
 }
 

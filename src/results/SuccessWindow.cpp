@@ -16,113 +16,114 @@ constexpr int Gap = 8;
 
 } // namespace
 
-QMimeData* TUrlMemo::createMimeDataFromSelection() const {
+QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
     data->setText(
         textCursor().selection().toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
     return data;
 }
 
-TFormSuccess::TFormSuccess(TSuccessHost host, QWidget* parent)
-    : QWidget(parent, Qt::Window), Host(std::move(host)) {
+SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_host(std::move(host)) {
     setWindowTitle(tr("Upload succeeded"));
     QFont font = QApplication::font();
     font.setPointSize(8);
     setFont(font);
     setMinimumSize(400, 175);
 
-    LInfo = new QLabel(this);
-    LInfo->setObjectName(QStringLiteral("LInfo"));
-    LInfo->setAutoFillBackground(true);
-    QPalette yellow = LInfo->palette();
+    m_infoLabel = new QLabel(this);
+    m_infoLabel->setObjectName(QStringLiteral("infoLabel"));
+    m_infoLabel->setAutoFillBackground(true);
+    QPalette yellow = m_infoLabel->palette();
     yellow.setColor(QPalette::Window, QColor(255, 255, 128));
-    LInfo->setPalette(yellow);
-    LInfo->setContentsMargins(0, 0, 0, 0);
-    LInfo->move(0, 0);
+    m_infoLabel->setPalette(yellow);
+    m_infoLabel->setContentsMargins(0, 0, 0, 0);
+    m_infoLabel->move(0, 0);
 
-    MemoURLs = new TUrlMemo(this);
-    MemoURLs->setObjectName(QStringLiteral("MemoURLs"));
-    MemoURLs->setReadOnly(true);
-    MemoURLs->setLineWrapMode(QPlainTextEdit::NoWrap);
-    MemoURLs->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MemoURLs->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MemoURLs->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_urlEdit = new UrlTextEdit(this);
+    m_urlEdit->setObjectName(QStringLiteral("urlEdit"));
+    m_urlEdit->setReadOnly(true);
+    m_urlEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_urlEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_urlEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_urlEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     QFont memoFont = font;
     memoFont.setPointSize(9);
-    MemoURLs->setFont(memoFont);
-    MemoURLs->setPlainText(tr("<No URLs>"));
+    m_urlEdit->setFont(memoFont);
+    m_urlEdit->setPlainText(tr("<No URLs>"));
 
-    LTags = new QLabel(tr("Add Tags:"), this);
-    LTags->setObjectName(QStringLiteral("LTags"));
-    LTags->adjustSize();
-    CTags = new QComboBox(this);
-    CTags->setObjectName(QStringLiteral("CTags"));
-    CTags->addItems({QStringLiteral("None"), QStringLiteral("[URL]"), QStringLiteral("[IMG]"),
-                     QStringLiteral("<a>"), QStringLiteral("<img>")});
-    CTags->setFixedWidth(81);
-    connect(CTags, &QComboBox::activated, this,
-            [this](int index) { FillUrlList(TTagStyle(index)); });
+    m_tagStyleLabel = new QLabel(tr("Add Tags:"), this);
+    m_tagStyleLabel->setObjectName(QStringLiteral("tagStyleLabel"));
+    m_tagStyleLabel->adjustSize();
+    m_tagStyleBox = new QComboBox(this);
+    m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
+    m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
+                             QStringLiteral("[IMG]"), QStringLiteral("<a>"),
+                             QStringLiteral("<img>")});
+    m_tagStyleBox->setFixedWidth(81);
+    connect(m_tagStyleBox, &QComboBox::activated, this,
+            [this](int index) { fillUrlList(TagStyle(index)); });
 
-    BExit = new QPushButton(tr("Exit Quaddle"), this);
-    BExit->setObjectName(QStringLiteral("BExit"));
-    BExit->setFixedSize(81, 39);
-    connect(BExit, &QPushButton::clicked, this, &QWidget::close);
+    m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
+    m_exitButton->setObjectName(QStringLiteral("exitButton"));
+    m_exitButton->setFixedSize(81, 39);
+    connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
 
     resize(592, 148);
 }
 
-void TFormSuccess::ShowResults(const TRenamedFiles& renamed) {
+void SuccessWindow::showResults(const RenamedFiles& renamed) {
     QStringList lines;
-    for (const TRenamedFile& file : renamed)
-        lines.append(QStringLiteral(" Renamed existing file ") + file.OldName +
-                     QStringLiteral(" to ") + file.NewName);
-    LInfo->setText(lines.join(QLatin1Char('\n')));
-    LInfo->setFixedHeight(lines.isEmpty() ? 0 : LInfo->sizeHint().height());
+    for (const RenamedFile& file : renamed)
+        lines.append(QStringLiteral(" Renamed existing file ") + file.oldName +
+                     QStringLiteral(" to ") + file.newName);
+    m_infoLabel->setText(lines.join(QLatin1Char('\n')));
+    m_infoLabel->setFixedHeight(lines.isEmpty() ? 0 : m_infoLabel->sizeHint().height());
     // The band comes on top of the text box, which keeps its height.
-    resize(width(), height() + LInfo->height());
+    resize(width(), height() + m_infoLabel->height());
 
-    CTags->setCurrentIndex(0);
-    Host.HideMain();
+    m_tagStyleBox->setCurrentIndex(0);
+    m_host.hideMain();
     show();
     raise();
     activateWindow();
-    Layout();
-    FillUrlList(TTagStyle::None);
-    Host.SaveConfig();
+    placeControls();
+    fillUrlList(TagStyle::None);
+    m_host.saveConfig();
 }
 
-void TFormSuccess::FillUrlList(TTagStyle style) {
-    MemoURLs->setPlainText(Host.Lines(style).join(QLatin1Char('\n')));
-    MemoURLs->selectAll();
-    MemoURLs->setFocus();
+void SuccessWindow::fillUrlList(TagStyle style) {
+    m_urlEdit->setPlainText(m_host.lines(style).join(QLatin1Char('\n')));
+    m_urlEdit->selectAll();
+    m_urlEdit->setFocus();
 }
 
-void TFormSuccess::Layout() {
+void SuccessWindow::placeControls() {
     const int clientWidth = width();
     const int clientHeight = height();
-    const int exitLeft = clientWidth - BExit->width() - Gap;
-    BExit->move(exitLeft, clientHeight - BExit->height() - Gap);
-    LTags->move(exitLeft, LInfo->height() + Gap);
-    CTags->move(exitLeft, LInfo->height() + LTags->height() + 12);
-    LInfo->resize(clientWidth, LInfo->height());
-    const int memoTop = LInfo->y() + LInfo->height() + Gap;
-    MemoURLs->setGeometry(Gap, memoTop, exitLeft - Gap - Gap, clientHeight - memoTop - Gap);
+    const int exitLeft = clientWidth - m_exitButton->width() - Gap;
+    m_exitButton->move(exitLeft, clientHeight - m_exitButton->height() - Gap);
+    m_tagStyleLabel->move(exitLeft, m_infoLabel->height() + Gap);
+    m_tagStyleBox->move(exitLeft, m_infoLabel->height() + m_tagStyleLabel->height() + 12);
+    m_infoLabel->resize(clientWidth, m_infoLabel->height());
+    const int memoTop = m_infoLabel->y() + m_infoLabel->height() + Gap;
+    m_urlEdit->setGeometry(Gap, memoTop, exitLeft - Gap - Gap, clientHeight - memoTop - Gap);
 }
 
-void TFormSuccess::resizeEvent(QResizeEvent* event) {
+void SuccessWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    Layout();
+    placeControls();
 }
 
-void TFormSuccess::closeEvent(QCloseEvent* event) {
+void SuccessWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
-    Host.CloseMain();
+    m_host.closeMain();
 }
 
-void TFormSuccess::mouseDoubleClickEvent(QMouseEvent* event) {
+void SuccessWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     // Only the free background brings the main window back; the controls take their own.
     QWidget::mouseDoubleClickEvent(event);
-    Host.ShowMain();
+    m_host.showMain();
 }
 
 } // namespace quaddle

@@ -15,7 +15,7 @@ namespace quaddle {
 
 // The text box of URL lines. What is copied from it has CR LF between lines, as forums and
 // editors on every system take it.
-class TUrlMemo : public QPlainTextEdit {
+class UrlTextEdit : public QPlainTextEdit {
     Q_OBJECT
 
 public:
@@ -26,25 +26,25 @@ protected:
 };
 
 // What the success window needs from the main window.
-struct TSuccessHost {
+struct SuccessWindowHost {
     // The URL lines in a style, built from the current server and directory.
-    std::function<QStringList(TTagStyle)> Lines;
-    std::function<void()> ShowMain;
-    std::function<void()> HideMain;
-    std::function<void()> CloseMain;
-    std::function<void()> SaveConfig;
+    std::function<QStringList(TagStyle)> lines;
+    std::function<void()> showMain;
+    std::function<void()> hideMain;
+    std::function<void()> closeMain;
+    std::function<void()> saveConfig;
 };
 
 // "Upload succeeded": the URL lines of the last upload, ready to copy, in a chosen tag style,
 // and the remote files that were renamed to make room. Closing it ends the program.
-class TFormSuccess : public QWidget {
+class SuccessWindow : public QWidget {
     Q_OBJECT
 
 public:
-    TFormSuccess(TSuccessHost host, QWidget* parent = nullptr);
+    SuccessWindow(SuccessWindowHost host, QWidget* parent = nullptr);
 
-    void ShowResults(const TRenamedFiles& renamed);
-    void FillUrlList(TTagStyle style);
+    void showResults(const RenamedFiles& renamed);
+    void fillUrlList(TagStyle style);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -52,14 +52,14 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void Layout();
+    void placeControls();
 
-    TSuccessHost Host;
-    QLabel* LInfo = nullptr;
-    TUrlMemo* MemoURLs = nullptr;
-    QLabel* LTags = nullptr;
-    QComboBox* CTags = nullptr;
-    QPushButton* BExit = nullptr;
+    SuccessWindowHost m_host;
+    QLabel* m_infoLabel = nullptr;
+    UrlTextEdit* m_urlEdit = nullptr;
+    QLabel* m_tagStyleLabel = nullptr;
+    QComboBox* m_tagStyleBox = nullptr;
+    QPushButton* m_exitButton = nullptr;
 };
 
 } // namespace quaddle

@@ -4,14 +4,14 @@ namespace quaddle {
 
 namespace {
 
-bool KeptAsIs(char byte) {
+bool keptAsIs(char byte) {
     return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
            (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_';
 }
 
 // Replaces every occurrence of a variable from left to right; inserted text is not searched
 // again.
-QString ReplaceVariable(const QString& text, const QString& variable, const QString& value) {
+QString replaceVariable(const QString& text, const QString& variable, const QString& value) {
     QString result;
     qsizetype from = 0;
     for (qsizetype found = text.indexOf(variable); found >= 0;
@@ -23,7 +23,7 @@ QString ReplaceVariable(const QString& text, const QString& variable, const QStr
 }
 
 // Behind the first "//" (the scheme's), every doubled slash becomes one, pair by pair.
-QString CollapseSlashes(const QString& url) {
+QString collapseSlashes(const QString& url) {
     const qsizetype scheme = url.indexOf(QLatin1String("//"));
     if (scheme < 0)
         return url;
@@ -33,10 +33,10 @@ QString CollapseSlashes(const QString& url) {
 
 } // namespace
 
-QString UrlEncode(const QString& text, bool keepSlash) {
+QString urlEncode(const QString& text, bool keepSlash) {
     QString encoded;
     for (const char byte : text.toLocal8Bit()) {
-        if (KeptAsIs(byte) || (keepSlash && byte == '/'))
+        if (keptAsIs(byte) || (keepSlash && byte == '/'))
             encoded += QLatin1Char(byte);
         else if (byte == ' ')
             encoded += QLatin1String("%20");
@@ -46,41 +46,41 @@ QString UrlEncode(const QString& text, bool keepSlash) {
     return encoded;
 }
 
-QString BuildUrl(const TServer& server, const QString& remoteDir, const QString& fileName) {
+QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName) {
     QString url = server[URLMask];
-    url = ReplaceVariable(url, QStringLiteral("$host"), server[Hostname]);
-    url = ReplaceVariable(url, QStringLiteral("$user"), UrlEncode(server[Username], false));
+    url = replaceVariable(url, QStringLiteral("$host"), server[Hostname]);
+    url = replaceVariable(url, QStringLiteral("$user"), urlEncode(server[Username], false));
     url =
-        ReplaceVariable(url, QStringLiteral("$dir"), QLatin1Char('/') + UrlEncode(remoteDir, true));
-    url = ReplaceVariable(url, QStringLiteral("$file"),
-                          QLatin1Char('/') + UrlEncode(fileName, false));
-    return CollapseSlashes(url);
+        replaceVariable(url, QStringLiteral("$dir"), QLatin1Char('/') + urlEncode(remoteDir, true));
+    url = replaceVariable(url, QStringLiteral("$file"),
+                          QLatin1Char('/') + urlEncode(fileName, false));
+    return collapseSlashes(url);
 }
 
-QStringList UrlLines(const TServer& server, const QString& remoteDir, const TUploadResults& results,
-                     TTagStyle style) {
+QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
+                     const UploadResults& results, TagStyle style) {
     QStringList lines;
-    for (const TUploadResult& result : results) {
-        const QString url = BuildUrl(server, remoteDir, result.File);
-        const bool hasThumb = !result.Thumbnail.isEmpty();
-        const QString thumb = hasThumb ? BuildUrl(server, remoteDir, result.Thumbnail) : QString();
+    for (const UploadResult& result : results) {
+        const QString url = buildUrl(server, remoteDir, result.file);
+        const bool hasThumb = !result.thumbnail.isEmpty();
+        const QString thumb = hasThumb ? buildUrl(server, remoteDir, result.thumbnail) : QString();
         switch (style) {
-        case TTagStyle::None:
+        case TagStyle::None:
             lines.append(url);
             break;
-        case TTagStyle::Url:
+        case TagStyle::Url:
             lines.append(hasThumb ? QStringLiteral("[URL=%1][IMG]%2[/IMG][/URL]").arg(url, thumb)
-                                  : QStringLiteral("[URL=%1]%2[/URL]").arg(url, result.File));
+                                  : QStringLiteral("[URL=%1]%2[/URL]").arg(url, result.file));
             break;
-        case TTagStyle::Img:
+        case TagStyle::Img:
             lines.append(QStringLiteral("[IMG]%1[/IMG]").arg(url));
             break;
-        case TTagStyle::Link:
+        case TagStyle::Link:
             lines.append(
                 hasThumb ? QStringLiteral("<a href=\"%1\"><img src=\"%2\" /></a>").arg(url, thumb)
-                         : QStringLiteral("<a href=\"%1\">%2</a>").arg(url, result.File));
+                         : QStringLiteral("<a href=\"%1\">%2</a>").arg(url, result.file));
             break;
-        case TTagStyle::Image:
+        case TagStyle::Image:
             lines.append(QStringLiteral("<img src=\"%1\" />").arg(url));
             break;
         }

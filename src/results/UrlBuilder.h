@@ -8,19 +8,19 @@
 namespace quaddle {
 
 // How the lines of uploaded files are written: bare, or for forums and web pages.
-enum class TTagStyle { None, Url, Img, Link, Image };
+enum class TagStyle { None, Url, Img, Link, Image };
 
 // Percent-encodes the text's bytes: letters, digits, "-", "." and "_" stay, a space becomes
 // "%20", "/" stays when keepSlash, everything else becomes "%" and two upper-case hex digits.
-QString UrlEncode(const QString& text, bool keepSlash);
+QString urlEncode(const QString& text, bool keepSlash);
 
 // The address of fileName in remoteDir on server, from the server's URL mask with its
 // variables $host, $user, $dir and $file.
-QString BuildUrl(const TServer& server, const QString& remoteDir, const QString& fileName);
+QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName);
 
 // One line per uploaded file in the given style; thumbnails link to their images where the
 // style allows it.
-QStringList UrlLines(const TServer& server, const QString& remoteDir, const TUploadResults& results,
-                     TTagStyle style);
+QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
+                     const UploadResults& results, TagStyle style);
 
 } // namespace quaddle

@@ -16,85 +16,85 @@ namespace {
 
 // libjpeg reports errors through these callbacks. Its default handler ends the process, so
 // error_exit jumps back to the guarded call instead, with the library's message saved.
-struct TJpegErrors {
-    jpeg_error_mgr Manager; // first, so the library's pointer converts back
-    std::jmp_buf Jump;
-    char Message[JMSG_LENGTH_MAX];
+struct JpegErrors {
+    jpeg_error_mgr manager; // first, so the library's pointer converts back
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
 };
 
-[[noreturn]] void ErrorExit(j_common_ptr info) {
-    auto* errors = reinterpret_cast<TJpegErrors*>(info->err);
-    (*info->err->format_message)(info, errors->Message);
-    std::longjmp(errors->Jump, 1);
+[[noreturn]] void errorExit(j_common_ptr info) {
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    (*info->err->format_message)(info, errors->message);
+    std::longjmp(errors->jump, 1);
 }
 
-void EmitMessage(j_common_ptr info, int level) {
+void emitMessage(j_common_ptr info, int level) {
     if (level >= 0)
         return; // trace output
     // A file cut short decodes with a grey remainder; the thumbnail would look broken, so it
     // counts as an error. Other damage is tolerated, as image viewers do.
     if (info->err->msg_code == JWRN_JPEG_EOF)
-        ErrorExit(info);
+        errorExit(info);
     ++info->err->num_warnings;
 }
 
-void OutputMessage(j_common_ptr) {}
+void outputMessage(j_common_ptr) {}
 
-jpeg_error_mgr* InstallErrors(TJpegErrors& errors) {
-    jpeg_std_error(&errors.Manager);
-    errors.Manager.error_exit = ErrorExit;
-    errors.Manager.emit_message = EmitMessage;
-    errors.Manager.output_message = OutputMessage;
-    errors.Message[0] = '\0';
-    return &errors.Manager;
+jpeg_error_mgr* installErrors(JpegErrors& errors) {
+    jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = errorExit;
+    errors.manager.emit_message = emitMessage;
+    errors.manager.output_message = outputMessage;
+    errors.message[0] = '\0';
+    return &errors.manager;
 }
 
 // Runs one step of library calls, which may jump back here on an error. The step must hold
 // nothing that needs destroying, since a jump skips its destructors.
-template <typename TJob> bool Guarded(TJob& job, void (*step)(TJob&)) {
-    if (setjmp(job.Errors.Jump) != 0)
+template <typename Job> bool guarded(Job& job, void (*step)(Job&)) {
+    if (setjmp(job.Errors.jump) != 0)
         return false;
     step(job);
     return true;
 }
 
-template <typename TJob> void Run(TJob& job, void (*step)(TJob&)) {
-    if (!Guarded(job, step))
-        throw TError(QString::fromLatin1(job.Errors.Message));
+template <typename Job> void run(Job& job, void (*step)(Job&)) {
+    if (!guarded(job, step))
+        throw Error(QString::fromLatin1(job.Errors.message));
 }
 
-struct TDecoder {
-    jpeg_decompress_struct Info{};
-    TJpegErrors Errors;
-    const unsigned char* Data = nullptr;
-    unsigned long Size = 0;
-    uchar* Pixels = nullptr;
-    qsizetype Stride = 0;
+struct Decoder {
+    jpeg_decompress_struct info{};
+    JpegErrors Errors;
+    const unsigned char* data = nullptr;
+    unsigned long size = 0;
+    uchar* pixels = nullptr;
+    qsizetype stride = 0;
 
-    TDecoder() { Info.err = InstallErrors(Errors); }
-    ~TDecoder() { jpeg_destroy_decompress(&Info); }
-    TDecoder(const TDecoder&) = delete;
-    TDecoder& operator=(const TDecoder&) = delete;
+    Decoder() { info.err = installErrors(Errors); }
+    ~Decoder() { jpeg_destroy_decompress(&info); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
 
-    static void ReadHeader(TDecoder& job) {
-        jpeg_create_decompress(&job.Info);
-        jpeg_mem_src(&job.Info, job.Data, job.Size);
-        jpeg_read_header(&job.Info, TRUE);
+    static void readHeader(Decoder& job) {
+        jpeg_create_decompress(&job.info);
+        jpeg_mem_src(&job.info, job.data, job.size);
+        jpeg_read_header(&job.info, TRUE);
     }
 
-    static void ReadPixels(TDecoder& job) {
-        jpeg_start_decompress(&job.Info);
-        while (job.Info.output_scanline < job.Info.output_height) {
-            JSAMPROW row = job.Pixels + job.Stride * qsizetype(job.Info.output_scanline);
-            jpeg_read_scanlines(&job.Info, &row, 1);
+    static void readPixels(Decoder& job) {
+        jpeg_start_decompress(&job.info);
+        while (job.info.output_scanline < job.info.output_height) {
+            JSAMPROW row = job.pixels + job.stride * qsizetype(job.info.output_scanline);
+            jpeg_read_scanlines(&job.info, &row, 1);
         }
-        jpeg_finish_decompress(&job.Info);
+        jpeg_finish_decompress(&job.info);
     }
 };
 
 // CMYK pixels decoded into the image's 32-bit cells become RGB. Photoshop's files, marked by
 // the Adobe segment, hold inverted ink values.
-void CmykToRgb(QImage& image, bool inverted) {
+void cmykToRgb(QImage& image, bool inverted) {
     for (int y = 0; y < image.height(); ++y) {
         auto* pixel = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -108,75 +108,75 @@ void CmykToRgb(QImage& image, bool inverted) {
     }
 }
 
-struct TEncoder {
-    jpeg_compress_struct Info{};
-    TJpegErrors Errors;
-    unsigned char* Buffer = nullptr;
-    unsigned long Size = 0;
-    const uchar* Pixels = nullptr;
-    qsizetype Stride = 0;
-    int Width = 0;
-    int Height = 0;
-    int Components = 3;
-    J_COLOR_SPACE Input = JCS_RGB;
-    J_COLOR_SPACE Stored = JCS_YCbCr;
-    bool AdobeMarker = false;
-    int Quality = 90;
+struct Encoder {
+    jpeg_compress_struct info{};
+    JpegErrors Errors;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    const uchar* pixels = nullptr;
+    qsizetype stride = 0;
+    int width = 0;
+    int height = 0;
+    int components = 3;
+    J_COLOR_SPACE input = JCS_RGB;
+    J_COLOR_SPACE stored = JCS_YCbCr;
+    bool adobeMarker = false;
+    int quality = 90;
 
-    TEncoder() { Info.err = InstallErrors(Errors); }
-    ~TEncoder() {
-        jpeg_destroy_compress(&Info);
-        std::free(Buffer);
+    Encoder() { info.err = installErrors(Errors); }
+    ~Encoder() {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
     }
-    TEncoder(const TEncoder&) = delete;
-    TEncoder& operator=(const TEncoder&) = delete;
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
 
-    static void Encode(TEncoder& job) {
-        jpeg_create_compress(&job.Info);
-        jpeg_mem_dest(&job.Info, &job.Buffer, &job.Size);
-        job.Info.image_width = JDIMENSION(job.Width);
-        job.Info.image_height = JDIMENSION(job.Height);
-        job.Info.input_components = job.Components;
-        job.Info.in_color_space = job.Input;
-        jpeg_set_defaults(&job.Info);
-        jpeg_set_colorspace(&job.Info, job.Stored);
-        job.Info.write_Adobe_marker = job.AdobeMarker ? TRUE : FALSE;
-        jpeg_set_quality(&job.Info, job.Quality, TRUE);
-        job.Info.dct_method = JDCT_ISLOW;
-        jpeg_start_compress(&job.Info, TRUE);
-        while (job.Info.next_scanline < job.Info.image_height) {
+    static void encode(Encoder& job) {
+        jpeg_create_compress(&job.info);
+        jpeg_mem_dest(&job.info, &job.buffer, &job.size);
+        job.info.image_width = JDIMENSION(job.width);
+        job.info.image_height = JDIMENSION(job.height);
+        job.info.input_components = job.components;
+        job.info.in_color_space = job.input;
+        jpeg_set_defaults(&job.info);
+        jpeg_set_colorspace(&job.info, job.stored);
+        job.info.write_Adobe_marker = job.adobeMarker ? TRUE : FALSE;
+        jpeg_set_quality(&job.info, job.quality, TRUE);
+        job.info.dct_method = JDCT_ISLOW;
+        jpeg_start_compress(&job.info, TRUE);
+        while (job.info.next_scanline < job.info.image_height) {
             auto row =
-                const_cast<JSAMPROW>(job.Pixels + job.Stride * qsizetype(job.Info.next_scanline));
-            jpeg_write_scanlines(&job.Info, &row, 1);
+                const_cast<JSAMPROW>(job.pixels + job.stride * qsizetype(job.info.next_scanline));
+            jpeg_write_scanlines(&job.info, &row, 1);
         }
-        jpeg_finish_compress(&job.Info);
+        jpeg_finish_compress(&job.info);
     }
 
-    QByteArray Encoded() {
-        Run(*this, Encode);
-        return QByteArray(reinterpret_cast<const char*>(Buffer), qsizetype(Size));
+    QByteArray encoded() {
+        run(*this, encode);
+        return QByteArray(reinterpret_cast<const char*>(buffer), qsizetype(size));
     }
 };
 
 } // namespace
 
-void CheckImageSize(qint64 width, qint64 height, qint64 maxPixels) {
+void checkImageSize(qint64 width, qint64 height, qint64 maxPixels) {
     if (width > MaxImageSide || height > MaxImageSide ||
         width * height > std::min(maxPixels, MaxImagePixels))
-        throw TError(
+        throw Error(
             QStringLiteral("The image is too large (%1 x %2 pixels) to make a thumbnail of.")
                 .arg(width)
                 .arg(height));
 }
 
-QImage DecodeJpeg(QByteArrayView data) {
-    TDecoder decoder;
-    decoder.Data = reinterpret_cast<const unsigned char*>(data.data());
-    decoder.Size = static_cast<unsigned long>(data.size());
-    Run(decoder, TDecoder::ReadHeader);
+QImage decodeJpeg(QByteArrayView data) {
+    Decoder decoder;
+    decoder.data = reinterpret_cast<const unsigned char*>(data.data());
+    decoder.size = static_cast<unsigned long>(data.size());
+    run(decoder, Decoder::readHeader);
 
-    jpeg_decompress_struct& info = decoder.Info;
-    CheckImageSize(info.image_width, info.image_height);
+    jpeg_decompress_struct& info = decoder.info;
+    checkImageSize(info.image_width, info.image_height);
     info.dct_method = JDCT_ISLOW;
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     // Both fill the image's 32-bit cells: RGB with the filler byte 0xFF in QRgb's byte order,
@@ -189,66 +189,66 @@ QImage DecodeJpeg(QByteArrayView data) {
 
     QImage image(int(info.image_width), int(info.image_height), QImage::Format_RGB32);
     if (image.isNull())
-        throw TError(QStringLiteral("There is not enough memory to decode the image."));
-    decoder.Pixels = image.bits();
-    decoder.Stride = image.bytesPerLine();
-    Run(decoder, TDecoder::ReadPixels);
+        throw Error(QStringLiteral("There is not enough memory to decode the image."));
+    decoder.pixels = image.bits();
+    decoder.stride = image.bytesPerLine();
+    run(decoder, Decoder::readPixels);
     if (cmyk)
-        CmykToRgb(image, info.saw_Adobe_marker);
+        cmykToRgb(image, info.saw_Adobe_marker);
     return image;
 }
 
-QImage ReadJpeg(const QString& path) {
+QImage readJpeg(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw TError(QStringLiteral("The file could not be opened: ") + file.errorString());
+        throw Error(QStringLiteral("The file could not be opened: ") + file.errorString());
     // Mapping spares a copy of the whole file; reading is the fallback where it cannot be mapped.
     if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr)
-        return DecodeJpeg(QByteArrayView(mapped, file.size()));
+        return decodeJpeg(QByteArrayView(mapped, file.size()));
     const QByteArray contents = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw TError(QStringLiteral("The file could not be read: ") + file.errorString());
-    return DecodeJpeg(contents);
+        throw Error(QStringLiteral("The file could not be read: ") + file.errorString());
+    return decodeJpeg(contents);
 }
 
-QByteArray EncodeJpeg(const QImage& image, int quality) {
+QByteArray encodeJpeg(const QImage& image, int quality) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    TEncoder encoder;
-    encoder.Pixels = rgb.constBits();
-    encoder.Stride = rgb.bytesPerLine();
-    encoder.Width = rgb.width();
-    encoder.Height = rgb.height();
-    encoder.Quality = quality;
-    return encoder.Encoded();
+    Encoder encoder;
+    encoder.pixels = rgb.constBits();
+    encoder.stride = rgb.bytesPerLine();
+    encoder.width = rgb.width();
+    encoder.height = rgb.height();
+    encoder.quality = quality;
+    return encoder.encoded();
 }
 
-QByteArray EncodeJpegSamples(QByteArrayView samples, int width, int height, EJpegColours colours,
+QByteArray encodeJpegSamples(QByteArrayView samples, int width, int height, JpegColours colours,
                              int quality) {
-    TEncoder encoder;
+    Encoder encoder;
     switch (colours) {
-    case EJpegColours::Grey:
-        encoder.Components = 1;
-        encoder.Input = encoder.Stored = JCS_GRAYSCALE;
+    case JpegColours::Grey:
+        encoder.components = 1;
+        encoder.input = encoder.stored = JCS_GRAYSCALE;
         break;
-    case EJpegColours::Rgb:
+    case JpegColours::Rgb:
         break;
-    case EJpegColours::Cmyk:
-    case EJpegColours::AdobeCmyk:
-    case EJpegColours::AdobeYcck:
-        encoder.Components = 4;
-        encoder.Input = JCS_CMYK;
-        encoder.Stored = colours == EJpegColours::AdobeYcck ? JCS_YCCK : JCS_CMYK;
-        encoder.AdobeMarker = colours != EJpegColours::Cmyk;
+    case JpegColours::Cmyk:
+    case JpegColours::AdobeCmyk:
+    case JpegColours::AdobeYcck:
+        encoder.components = 4;
+        encoder.input = JCS_CMYK;
+        encoder.stored = colours == JpegColours::AdobeYcck ? JCS_YCCK : JCS_CMYK;
+        encoder.adobeMarker = colours != JpegColours::Cmyk;
         break;
     }
-    if (width < 0 || height < 0 || samples.size() < qsizetype(width) * height * encoder.Components)
-        throw TError(QStringLiteral("Too few samples for a %1 x %2 image.").arg(width).arg(height));
-    encoder.Pixels = reinterpret_cast<const uchar*>(samples.data());
-    encoder.Stride = qsizetype(width) * encoder.Components;
-    encoder.Width = width;
-    encoder.Height = height;
-    encoder.Quality = quality;
-    return encoder.Encoded();
+    if (width < 0 || height < 0 || samples.size() < qsizetype(width) * height * encoder.components)
+        throw Error(QStringLiteral("Too few samples for a %1 x %2 image.").arg(width).arg(height));
+    encoder.pixels = reinterpret_cast<const uchar*>(samples.data());
+    encoder.stride = qsizetype(width) * encoder.components;
+    encoder.width = width;
+    encoder.height = height;
+    encoder.quality = quality;
+    return encoder.encoded();
 }
 
 } // namespace quaddle

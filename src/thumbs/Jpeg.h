@@ -7,8 +7,8 @@
 
 namespace quaddle {
 
-// Colour models of raw samples for EncodeJpegSamples.
-enum class EJpegColours {
+// Colour models of raw samples for encodeJpegSamples.
+enum class JpegColours {
     Grey,      // one byte a pixel
     Rgb,       // R, G, B; stored as YCbCr
     Cmyk,      // C, M, Y, K ink (0 = no ink); stored as CMYK without an Adobe marker
@@ -20,24 +20,24 @@ enum class EJpegColours {
 inline constexpr qint64 MaxImagePixels = 100'000'000;
 inline constexpr qint64 MaxImageSide = 32768;
 
-// Throws TError ("The image is too large ...") for an image over those bounds, or over a lower
+// Throws Error ("The image is too large ...") for an image over those bounds, or over a lower
 // pixel bound a decoder imposes.
-void CheckImageSize(qint64 width, qint64 height, qint64 maxPixels = MaxImagePixels);
+void checkImageSize(qint64 width, qint64 height, qint64 maxPixels = MaxImagePixels);
 
 // Decodes JPEG data at full size with the accurate integer DCT into a Format_RGB32 image,
-// whatever the colour space stored (greyscale, YCbCr, RGB, CMYK or YCCK). Throws TError with
+// whatever the colour space stored (greyscale, YCbCr, RGB, CMYK or YCCK). Throws Error with
 // the library's message for data that is no complete JPEG image, and for images too large.
-QImage DecodeJpeg(QByteArrayView data);
+QImage decodeJpeg(QByteArrayView data);
 
-// DecodeJpeg of a file's contents; TError also when the file cannot be read.
-QImage ReadJpeg(const QString& path);
+// decodeJpeg of a file's contents; Error also when the file cannot be read.
+QImage readJpeg(const QString& path);
 
 // A baseline YCbCr JPEG of the image at the given quality (0-100).
-QByteArray EncodeJpeg(const QImage& image, int quality);
+QByteArray encodeJpeg(const QImage& image, int quality);
 
 // A baseline JPEG of raw samples: rows packed top to bottom, as many bytes a pixel as the
 // colour model has components.
-QByteArray EncodeJpegSamples(QByteArrayView samples, int width, int height, EJpegColours colours,
+QByteArray encodeJpegSamples(QByteArrayView samples, int width, int height, JpegColours colours,
                              int quality);
 
 } // namespace quaddle

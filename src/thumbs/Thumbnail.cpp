@@ -29,33 +29,33 @@ constexpr int BandFontPoints = 8;
 constexpr int DotsPerMeter = 3780;
 
 // From the last dot of the file name on, "" when there is none.
-QString Extension(const QString& path) {
+QString extensionOf(const QString& path) {
     const QString name = QFileInfo(path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? QString() : name.mid(dot);
 }
 
-int RoundHalfToEven(double value) {
+int roundHalfToEven(double value) {
     const double lower = std::floor(value);
     const double fraction = value - lower;
     const bool up = fraction > 0.5 || (fraction == 0.5 && std::fmod(lower, 2.0) != 0.0);
     return int(up ? lower + 1 : lower);
 }
 
-QSize ScaledSize(int width, int height, const TThumbnailOptions& options) {
+QSize scaledSize(int width, int height, const ThumbnailOptions& options) {
     double scale = 1.0;
-    if (height > options.MaxHeight)
-        scale = double(options.MaxHeight) / height;
-    if (double(options.MaxWidth) / width < scale)
-        scale = double(options.MaxWidth) / width;
+    if (height > options.maxHeight)
+        scale = double(options.maxHeight) / height;
+    if (double(options.maxWidth) / width < scale)
+        scale = double(options.maxWidth) / width;
     // Tiny limits or a very thin image would round a side to nothing; keep one pixel.
-    return QSize(std::max(1, RoundHalfToEven(width * scale)),
-                 std::max(1, RoundHalfToEven(height * scale)));
+    return QSize(std::max(1, roundHalfToEven(width * scale)),
+                 std::max(1, roundHalfToEven(height * scale)));
 }
 
 // Qt's reader refuses bitmaps over 16384 x 16384 pixels before it says how large they are;
 // their header, read here, gets them the same "too large" message as the others.
-void CheckBitmapHeader(const QString& path) {
+void checkBitmapHeader(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return; // the reader reports that
@@ -65,10 +65,10 @@ void CheckBitmapHeader(const QString& path) {
         return; // not a Windows bitmap header: the reader decides
     const qint64 width = qFromLittleEndian<qint32>(header.constData() + 18);
     const qint64 height = qFromLittleEndian<qint32>(header.constData() + 22);
-    CheckImageSize(width, std::abs(height));
+    checkImageSize(width, std::abs(height));
 }
 
-QString ReaderProblem(const QImageReader& reader) {
+QString readerProblem(const QImageReader& reader) {
     switch (reader.error()) {
     case QImageReader::UnknownError:
     case QImageReader::InvalidDataError:
@@ -79,27 +79,27 @@ QString ReaderProblem(const QImageReader& reader) {
     }
 }
 
-QImage ReadBitmap(const QString& path) {
-    CheckBitmapHeader(path);
+QImage readBitmap(const QString& path) {
+    checkBitmapHeader(path);
     QImageReader reader(path, "bmp");
     reader.setAutoDetectImageFormat(false);
     const QSize size = reader.size();
     if (!size.isValid())
-        throw TError(ReaderProblem(reader));
+        throw Error(readerProblem(reader));
     // Qt also refuses images over its reader's allocation limit (a setting of the whole
     // program, left alone here) with a vague message; those count as too large as well.
     const qint64 readerBytes = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-    CheckImageSize(size.width(), size.height(), readerBytes > 0 ? readerBytes / 4 : MaxImagePixels);
+    checkImageSize(size.width(), size.height(), readerBytes > 0 ? readerBytes / 4 : MaxImagePixels);
     QImage image = reader.read();
     if (image.isNull())
-        throw TError(ReaderProblem(reader));
+        throw Error(readerProblem(reader));
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QImage NewSurface(QSize size) {
+QImage newSurface(QSize size) {
     QImage surface(size, QImage::Format_RGB32);
     if (surface.isNull())
-        throw TError(QStringLiteral("There is not enough memory for the thumbnail."));
+        throw Error(QStringLiteral("There is not enough memory for the thumbnail."));
     surface.setDotsPerMeterX(DotsPerMeter);
     surface.setDotsPerMeterY(DotsPerMeter);
     return surface;
@@ -107,7 +107,7 @@ QImage NewSurface(QSize size) {
 
 // Each target pixel takes the source pixel under its centre: whole rows and columns are
 // dropped, nothing is blended.
-void DrawScaled(const QImage& source, QImage& surface) {
+void drawScaled(const QImage& source, QImage& surface) {
     const qint64 sourceWidth = source.width();
     const qint64 sourceHeight = source.height();
     const qint64 width = surface.width();
@@ -126,7 +126,7 @@ void DrawScaled(const QImage& source, QImage& surface) {
 
 // A white band across the bottom with the text centred in it, 2 pixels of white above and
 // below. Text wider than the surface starts left of it and is cut off on both sides.
-void DrawBand(QImage& surface, const QString& text) {
+void drawBand(QImage& surface, const QString& text) {
     QPainter painter(&surface);
     QFont font = QGuiApplication::font();
     font.setPointSize(BandFontPoints);
@@ -143,7 +143,7 @@ void DrawBand(QImage& surface, const QString& text) {
     painter.drawText((width - textWidth) / 2, height - textHeight - 2 + metrics.ascent(), text);
 }
 
-void DrawFrame(QImage& surface) {
+void drawFrame(QImage& surface) {
     QPainter painter(&surface);
     const int width = surface.width();
     const int height = surface.height();
@@ -153,75 +153,75 @@ void DrawFrame(QImage& surface) {
     painter.fillRect(width - 1, 0, 1, height, Qt::black);
 }
 
-QByteArray EncodeBitmap(const QImage& image) {
+QByteArray encodeBitmap(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "bmp");
     if (!writer.write(image))
-        throw TError(QStringLiteral("The bitmap could not be encoded: ") + writer.errorString());
+        throw Error(QStringLiteral("The bitmap could not be encoded: ") + writer.errorString());
     return bytes;
 }
 
 // Removes whatever is at the path, a link included, so the new file is never written through
 // a link someone else left in the shared temporary directory.
-void RemoveStale(const QString& path) {
+void removeStale(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return;
     QFile file(path);
     if (!file.remove())
-        throw TError(QStringLiteral("The old thumbnail \"") + path +
-                     QStringLiteral("\" could not be deleted: ") + file.errorString());
+        throw Error(QStringLiteral("The old thumbnail \"") + path +
+                    QStringLiteral("\" could not be deleted: ") + file.errorString());
 }
 
-void WriteNew(const QString& path, const QByteArray& bytes) {
+void writeNew(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw TError(QStringLiteral("The thumbnail \"") + path +
-                     QStringLiteral("\" could not be created: ") + file.errorString());
+        throw Error(QStringLiteral("The thumbnail \"") + path +
+                    QStringLiteral("\" could not be created: ") + file.errorString());
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.remove();
-        throw TError(QStringLiteral("The thumbnail \"") + path +
-                     QStringLiteral("\" could not be written: ") + reason);
+        throw Error(QStringLiteral("The thumbnail \"") + path +
+                    QStringLiteral("\" could not be written: ") + reason);
     }
 }
 
 } // namespace
 
-bool IsThumbnailSource(const QString& path) {
-    const QString extension = Extension(path).toLower();
+bool isThumbnailSource(const QString& path) {
+    const QString extension = extensionOf(path).toLower();
     return extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg") ||
            extension == QLatin1String(".bmp");
 }
 
-QString ThumbnailPath(const QString& source) {
+QString thumbnailPath(const QString& source) {
     const QString name = QFileInfo(source).fileName();
-    const QString extension = Extension(source);
+    const QString extension = extensionOf(source);
     return QDir(QDir::tempPath())
         .filePath(name.left(name.size() - extension.size()) + QLatin1String("_thumb") +
                   extension.toLower());
 }
 
-QString MakeThumbnail(const QString& source, const TThumbnailOptions& options) {
-    if (!IsThumbnailSource(source))
-        throw TError(QStringLiteral("Thumbnails are made of JPEG and BMP images only."));
-    const bool bitmap = Extension(source).toLower() == QLatin1String(".bmp");
-    const QString target = ThumbnailPath(source);
-    RemoveStale(target);
+QString makeThumbnail(const QString& source, const ThumbnailOptions& options) {
+    if (!isThumbnailSource(source))
+        throw Error(QStringLiteral("Thumbnails are made of JPEG and BMP images only."));
+    const bool bitmap = extensionOf(source).toLower() == QLatin1String(".bmp");
+    const QString target = thumbnailPath(source);
+    removeStale(target);
 
-    QImage image = bitmap ? ReadBitmap(source) : ReadJpeg(source);
-    QImage surface = NewSurface(ScaledSize(image.width(), image.height(), options));
-    DrawScaled(image, surface);
-    if (options.Info)
-        DrawBand(surface, QString::number(image.width()) + QLatin1Char('x') +
+    QImage image = bitmap ? readBitmap(source) : readJpeg(source);
+    QImage surface = newSurface(scaledSize(image.width(), image.height(), options));
+    drawScaled(image, surface);
+    if (options.info)
+        drawBand(surface, QString::number(image.width()) + QLatin1Char('x') +
                               QString::number(image.height()) + QLatin1String(" px"));
     image = QImage(); // the full-size picture is no longer needed
-    if (options.Frame)
-        DrawFrame(surface);
+    if (options.frame)
+        drawFrame(surface);
 
-    WriteNew(target, bitmap ? EncodeBitmap(surface) : EncodeJpeg(surface, JpegQuality));
+    writeNew(target, bitmap ? encodeBitmap(surface) : encodeJpeg(surface, JpegQuality));
     return target;
 }
 

@@ -4,26 +4,26 @@
 
 namespace quaddle {
 
-struct TThumbnailOptions {
-    int MaxWidth = 300;
-    int MaxHeight = 200;
-    bool Info = true;  // the band naming the source image's size
-    bool Frame = true; // the one-pixel black frame
+struct ThumbnailOptions {
+    int maxWidth = 300;
+    int maxHeight = 200;
+    bool info = true;  // the band naming the source image's size
+    bool frame = true; // the one-pixel black frame
 };
 
 // Whether the file is one the maker converts: lower-case extension ".jpg", ".jpeg" or ".bmp".
-bool IsThumbnailSource(const QString& path);
+bool isThumbnailSource(const QString& path);
 
 // Where the thumbnail of a source goes: the system temporary directory, the source's name
 // without its extension, "_thumb", and the source's extension in lower case
 // (PIC.JPEG -> <tmp>/PIC_thumb.jpeg). Same-named sources share one path.
-QString ThumbnailPath(const QString& source);
+QString thumbnailPath(const QString& source);
 
-// Makes the thumbnail of a JPEG or BMP image at ThumbnailPath(source), replacing any file
+// Makes the thumbnail of a JPEG or BMP image at thumbnailPath(source), replacing any file
 // there, and returns that path. The picture is scaled down to fit the limits (never enlarged),
-// optionally with the band and the frame, and saved in the source's format. Throws TError on
+// optionally with the band and the frame, and saved in the source's format. Throws Error on
 // any failure: unreadable, corrupt or too large an image, or a thumbnail that cannot be
 // written. Needs a QGuiApplication for the band's font; may run on any thread.
-QString MakeThumbnail(const QString& source, const TThumbnailOptions& options);
+QString makeThumbnail(const QString& source, const ThumbnailOptions& options);
 
 } // namespace quaddle

@@ -14,95 +14,95 @@
 
 namespace quaddle {
 
-TFormResize::TFormResize(const TCfg& cfg, TFileList files, int maxWidth, int maxHeight, bool quiet,
-                         QWidget* parent)
-    : QDialog(parent), Cfg(cfg), Files(std::move(files)), MaxWidth(maxWidth), MaxHeight(maxHeight),
-      Quiet(quiet) {
+ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWidth, int maxHeight,
+                                 bool quiet, QWidget* parent)
+    : QDialog(parent), m_config(config), m_files(std::move(files)), m_maxWidth(maxWidth),
+      m_maxHeight(maxHeight), m_quiet(quiet) {
     setWindowTitle(tr("Creating Thumbnails..."));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(394, 41);
     move(0, 0);
-    Progress = new QProgressBar(this);
-    Progress->setObjectName(QStringLiteral("Progress"));
-    Progress->setGeometry(8, 8, 300, 25);
-    Progress->setTextVisible(false);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setGeometry(8, 8, 300, 25);
+    m_progressBar->setTextVisible(false);
     auto* abort = new QPushButton(tr("Abort"), this);
-    abort->setObjectName(QStringLiteral("BAbort"));
+    abort->setObjectName(QStringLiteral("abortButton"));
     abort->setGeometry(314, 8, 72, 25);
-    connect(abort, &QPushButton::clicked, this, [this] { ThumbAbort = true; });
+    connect(abort, &QPushButton::clicked, this, [this] { m_abortRequested = true; });
 }
 
-TFormResize::~TFormResize() {
-    ThumbAbort = true;
-    if (Worker)
-        Worker->wait();
+ThumbnailWindow::~ThumbnailWindow() {
+    m_abortRequested = true;
+    if (m_worker)
+        m_worker->wait();
 }
 
-TFileList TFormResize::Run() {
+FileList ThumbnailWindow::run() {
     exec();
     // The worker may still be finishing its image and asking this thread for help.
-    while (Worker && !Worker->wait(10))
+    while (m_worker && !m_worker->wait(10))
         QCoreApplication::processEvents();
-    return Files;
+    return m_files;
 }
 
-void TFormResize::showEvent(QShowEvent* event) {
+void ThumbnailWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!Worker)
-        StartThumbnailWorker();
+    if (!m_worker)
+        startThumbnailWorker();
 }
 
-void TFormResize::closeEvent(QCloseEvent* event) {
-    ThumbAbort = true;
+void ThumbnailWindow::closeEvent(QCloseEvent* event) {
+    m_abortRequested = true;
     QDialog::closeEvent(event);
 }
 
-void TFormResize::StartThumbnailWorker() {
-    ThumbAbort = false;
-    Progress->setRange(0, static_cast<int>(Files.size()));
-    Progress->setValue(0);
-    Worker.reset(QThread::create([this] { CreateThumbnails(); }));
-    Worker->start();
-    if (!Worker->isRunning() && !Worker->isFinished()) {
-        Worker.reset();
-        Dialogs().ShowMessage(tr("Fatal: Could not create thread!"), TMsgKind::Plain,
-                              TMsgButtons::Ok);
+void ThumbnailWindow::startThumbnailWorker() {
+    m_abortRequested = false;
+    m_progressBar->setRange(0, static_cast<int>(m_files.size()));
+    m_progressBar->setValue(0);
+    m_worker.reset(QThread::create([this] { createThumbnails(); }));
+    m_worker->start();
+    if (!m_worker->isRunning() && !m_worker->isFinished()) {
+        m_worker.reset();
+        dialogs().showMessage(tr("Fatal: Could not create thread!"), MessageKind::Plain,
+                              MessageButtons::Ok);
     }
 }
 
-void TFormResize::OnWindowThread(const std::function<void()>& action) {
+void ThumbnailWindow::onWindowThread(const std::function<void()>& action) {
     QMetaObject::invokeMethod(this, action, Qt::BlockingQueuedConnection);
 }
 
-void TFormResize::CreateThumbnails() {
-    const qsizetype count = Files.size();
-    for (qsizetype i = 0; i < count && !ThumbAbort; ++i) {
-        OnWindowThread([this, i, count] {
+void ThumbnailWindow::createThumbnails() {
+    const qsizetype count = m_files.size();
+    for (qsizetype i = 0; i < count && !m_abortRequested; ++i) {
+        onWindowThread([this, i, count] {
             setWindowTitle(tr("Creating Thumbnail %1 of %2...").arg(i + 1).arg(count));
-            Progress->setValue(Progress->value() + 1);
+            m_progressBar->setValue(m_progressBar->value() + 1);
         });
-        const QString source = Files[i].Path;
-        if (!QFileInfo::exists(source) || !IsThumbnailSource(source))
+        const QString source = m_files[i].path;
+        if (!QFileInfo::exists(source) || !isThumbnailSource(source))
             continue;
-        TThumbnailOptions options;
-        options.MaxWidth = MaxWidth;
-        options.MaxHeight = MaxHeight;
-        options.Info = Cfg.GetBoolSetting(QStringLiteral("ThumbInfo"));
-        options.Frame = Cfg.GetBoolSetting(QStringLiteral("ThumbRahmen"));
+        ThumbnailOptions options;
+        options.maxWidth = m_maxWidth;
+        options.maxHeight = m_maxHeight;
+        options.info = m_config.boolSetting(QStringLiteral("ThumbInfo"));
+        options.frame = m_config.boolSetting(QStringLiteral("ThumbRahmen"));
         try {
-            Files[i].Thumbnail = MakeThumbnail(source, options);
-        } catch (const TError& error) {
+            m_files[i].thumbnail = makeThumbnail(source, options);
+        } catch (const Error& error) {
             // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
-            if (!Quiet)
-                OnWindowThread([&] {
-                    Dialogs().ShowMessage(tr("An error occured while resizing \"") + source +
-                                              tr("\":") + LineBreak + error.Message(),
-                                          TMsgKind::Error, TMsgButtons::Ok);
+            if (!m_quiet)
+                onWindowThread([&] {
+                    dialogs().showMessage(tr("An error occured while resizing \"") + source +
+                                              tr("\":") + LineBreak + error.message(),
+                                          MessageKind::Error, MessageButtons::Ok);
                 });
         }
     }
-    ThumbAbort = true;
-    OnWindowThread([this] { close(); });
+    m_abortRequested = true;
+    onWindowThread([this] { close(); });
 }
 
 } // namespace quaddle

@@ -11,42 +11,42 @@ class QThread;
 
 namespace quaddle {
 
-class TCfg;
+class Config;
 
 // "Creating Thumbnails...": makes the thumbnails of the JPEG and BMP images in a file list on
 // a worker thread, showing its progress, with Abort. Each thumbnail's path becomes its
-// entry's value. Run with Run(); the list is the window's until the worker has ended.
-class TFormResize : public QDialog {
+// entry's value. Run with run(); the list is the window's until the worker has ended.
+class ThumbnailWindow : public QDialog {
     Q_OBJECT
 
 public:
     // quiet: failed images are not reported.
-    TFormResize(const TCfg& cfg, TFileList files, int maxWidth, int maxHeight, bool quiet,
-                QWidget* parent = nullptr);
-    ~TFormResize() override;
+    ThumbnailWindow(const Config& config, FileList files, int maxWidth, int maxHeight, bool quiet,
+                    QWidget* parent = nullptr);
+    ~ThumbnailWindow() override;
 
     // Shows the window modally until the worker is done or the user closes it, and returns
     // the list once the worker has ended.
-    TFileList Run();
+    FileList run();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void StartThumbnailWorker();
-    void CreateThumbnails();
+    void startThumbnailWorker();
+    void createThumbnails();
     // Runs on the window's thread and waits there: the worker's updates and questions.
-    void OnWindowThread(const std::function<void()>& action);
+    void onWindowThread(const std::function<void()>& action);
 
-    const TCfg& Cfg;
-    TFileList Files;
-    const int MaxWidth;
-    const int MaxHeight;
-    const bool Quiet;
-    std::atomic<bool> ThumbAbort = false;
-    QProgressBar* Progress = nullptr;
-    std::unique_ptr<QThread> Worker;
+    const Config& m_config;
+    FileList m_files;
+    const int m_maxWidth;
+    const int m_maxHeight;
+    const bool m_quiet;
+    std::atomic<bool> m_abortRequested = false;
+    QProgressBar* m_progressBar = nullptr;
+    std::unique_ptr<QThread> m_worker;
 };
 
 } // namespace quaddle

@@ -17,13 +17,13 @@ namespace quaddle {
 namespace {
 
 // A child that has gone away must not take the program with it when input is written.
-void IgnoreBrokenPipes() {
+void ignoreBrokenPipes() {
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, nullptr);
 }
 
-void CloseFd(int& fd) {
+void closeFd(int& fd) {
     if (fd >= 0)
         close(fd);
     fd = -1;
@@ -31,54 +31,54 @@ void CloseFd(int& fd) {
 
 } // namespace
 
-void TLineCutter::Cut(QByteArrayView bytes, const TLineEvent& onLine) {
+void LineCutter::cut(QByteArrayView bytes, const LineEvent& onLine) {
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const char byte = bytes[i];
         if (byte == '\0')
             continue;
         if (byte != '\n' && byte != '\r') {
-            Pending.append(byte);
+            m_pending.append(byte);
             continue;
         }
         // CR LF within one read is one line end; split between reads, the LF ends an empty
         // line of its own.
         if (byte == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
             ++i;
-        onLine(QString::fromLocal8Bit(Pending), TOutputType::EntireLine);
-        Pending.clear();
+        onLine(QString::fromLocal8Bit(m_pending), OutputType::EntireLine);
+        m_pending.clear();
     }
-    if (!Pending.isEmpty())
-        onLine(QString::fromLocal8Bit(Pending), TOutputType::BeginningOfLine);
+    if (!m_pending.isEmpty())
+        onLine(QString::fromLocal8Bit(m_pending), OutputType::BeginningOfLine);
 }
 
-void TLineCutter::Finish(const TLineEvent& onLine) {
-    if (!Pending.isEmpty())
-        onLine(QString::fromLocal8Bit(Pending), TOutputType::EntireLine);
-    Reset();
+void LineCutter::finish(const LineEvent& onLine) {
+    if (!m_pending.isEmpty())
+        onLine(QString::fromLocal8Bit(m_pending), OutputType::EntireLine);
+    reset();
 }
 
-void TLineCutter::Reset() {
-    Pending.clear();
+void LineCutter::reset() {
+    m_pending.clear();
 }
 
-TDosCommand::~TDosCommand() {
-    StopProcess();
+ConsoleProcess::~ConsoleProcess() {
+    stopProcess();
 }
 
-void TDosCommand::StartProcess() {
-    if (CommandLine.isEmpty())
+void ConsoleProcess::startProcess() {
+    if (commandLine.isEmpty())
         return;
     // Collects a reader whose child has ended by itself.
-    StopProcess();
-    IgnoreBrokenPipes();
+    stopProcess();
+    ignoreBrokenPipes();
     int input[2];
     int output[2];
     if (pipe2(input, O_CLOEXEC) != 0)
-        throw TError(QStringLiteral("Cannot create a pipe for ") + CommandLine.first());
+        throw Error(QStringLiteral("Cannot create a pipe for ") + commandLine.first());
     if (pipe2(output, O_CLOEXEC) != 0) {
         close(input[0]);
         close(input[1]);
-        throw TError(QStringLiteral("Cannot create a pipe for ") + CommandLine.first());
+        throw Error(QStringLiteral("Cannot create a pipe for ") + commandLine.first());
     }
 
     posix_spawn_file_actions_t actions;
@@ -93,107 +93,106 @@ void TDosCommand::StartProcess() {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
 
     std::vector<QByteArray> arguments;
-    for (const QString& argument : std::as_const(CommandLine))
+    for (const QString& argument : std::as_const(commandLine))
         arguments.push_back(argument.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    const int failed = posix_spawn(&Child, argv[0], &actions, &attributes, argv.data(), environ);
+    const int failed = posix_spawn(&m_child, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(input[0]);
     close(output[1]);
-    InputFd = input[1];
-    OutputFd = output[0];
+    m_inputFd = input[1];
+    m_outputFd = output[0];
     if (failed != 0) {
-        CloseAll();
-        throw TCreateProcessError(CommandLine.join(QLatin1Char(' ')) +
-                                  QStringLiteral(" doesn't exist."));
+        closeAll();
+        throw ProcessStartError(commandLine.join(QLatin1Char(' ')) +
+                                QStringLiteral(" doesn't exist."));
     }
-    StopRequested = false;
-    Lines.Reset();
-    Reader = std::thread([this] { ReaderLoop(); });
+    m_stopRequested = false;
+    m_lines.reset();
+    m_reader = std::thread([this] { readerLoop(); });
 }
 
-void TDosCommand::SendInput(const QString& text, bool appendLineEnd) {
-    if (!Running())
+void ConsoleProcess::sendInput(const QString& text, bool appendLineEnd) {
+    if (!running())
         return;
-    const std::lock_guard lock(InputLock);
-    InputQueue.push_back(text.toLocal8Bit() + (appendLineEnd ? "\r\n" : ""));
+    const std::lock_guard lock(m_inputLock);
+    m_inputQueue.push_back(text.toLocal8Bit() + (appendLineEnd ? "\r\n" : ""));
 }
 
-void TDosCommand::StopProcess() {
-    if (!Running())
+void ConsoleProcess::stopProcess() {
+    if (!running())
         return;
-    StopRequested = true;
-    Reader.join();
+    m_stopRequested = true;
+    m_reader.join();
 }
 
-void TDosCommand::ReaderLoop() {
-    const TLineCutter::TLineEvent deliver = [this](const QString& line, TOutputType type) {
-        if (OnNewLine)
-            OnNewLine(line, type);
+void ConsoleProcess::readerLoop() {
+    const LineCutter::LineEvent deliver = [this](const QString& line, OutputType type) {
+        if (onNewLine)
+            onNewLine(line, type);
     };
-    const TLineCutter::TLineEvent deliverUnlessStopping = [&](const QString& line,
-                                                              TOutputType type) {
-        if (!StopRequested)
+    const LineCutter::LineEvent deliverUnlessStopping = [&](const QString& line, OutputType type) {
+        if (!m_stopRequested)
             deliver(line, type);
     };
     for (;;) {
         int status = 0;
-        const bool exited = waitpid(Child, &status, WNOHANG) == Child;
+        const bool exited = waitpid(m_child, &status, WNOHANG) == m_child;
         int waiting = 0;
-        if (ioctl(OutputFd, FIONREAD, &waiting) == 0 && waiting > 0) {
+        if (ioctl(m_outputFd, FIONREAD, &waiting) == 0 && waiting > 0) {
             QByteArray bytes(waiting, Qt::Uninitialized);
-            const ssize_t got = read(OutputFd, bytes.data(), size_t(waiting));
+            const ssize_t got = read(m_outputFd, bytes.data(), size_t(waiting));
             bytes.truncate(got > 0 ? got : 0);
-            Lines.Cut(bytes, deliverUnlessStopping);
+            m_lines.cut(bytes, deliverUnlessStopping);
         } else {
-            WriteQueuedInput();
+            writeQueuedInput();
         }
         // Instead of sleeping a fixed time, wait at most as long for output to arrive.
-        pollfd output = {OutputFd, POLLIN, 0};
+        pollfd output = {m_outputFd, POLLIN, 0};
         // Once the child closed its end, poll no longer waits; keep the round at 1 ms.
         if (poll(&output, 1, 1) > 0 && (output.revents & POLLHUP) && waiting == 0)
             usleep(1000);
         // The child leads a process group of its own; whatever it started goes with it.
-        if (StopRequested && !exited)
-            kill(-Child, SIGKILL);
+        if (m_stopRequested && !exited)
+            kill(-m_child, SIGKILL);
         if (exited)
             break;
     }
-    Lines.Finish(deliver);
-    CloseAll();
+    m_lines.finish(deliver);
+    closeAll();
     {
-        const std::lock_guard lock(InputLock);
-        InputQueue.clear();
+        const std::lock_guard lock(m_inputLock);
+        m_inputQueue.clear();
     }
-    if (OnExit)
-        OnExit();
-    // The thread object is joined by StopProcess or the next start.
+    if (onExit)
+        onExit();
+    // The thread object is joined by stopProcess or the next start.
 }
 
-void TDosCommand::WriteQueuedInput() {
+void ConsoleProcess::writeQueuedInput() {
     for (;;) {
         QByteArray entry;
         {
-            const std::lock_guard lock(InputLock);
-            if (InputQueue.empty() || StopRequested)
+            const std::lock_guard lock(m_inputLock);
+            if (m_inputQueue.empty() || m_stopRequested)
                 return;
-            entry = InputQueue.front();
-            InputQueue.pop_front();
+            entry = m_inputQueue.front();
+            m_inputQueue.pop_front();
         }
         // A child that has exited makes this fail; the output side notices the end.
         [[maybe_unused]] const ssize_t written =
-            write(InputFd, entry.constData(), size_t(entry.size()));
+            write(m_inputFd, entry.constData(), size_t(entry.size()));
     }
 }
 
-void TDosCommand::CloseAll() {
-    CloseFd(InputFd);
-    CloseFd(OutputFd);
+void ConsoleProcess::closeAll() {
+    closeFd(m_inputFd);
+    closeFd(m_outputFd);
 }
 
 } // namespace quaddle

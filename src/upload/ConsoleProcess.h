@@ -16,69 +16,69 @@ namespace quaddle {
 
 // A complete line of output, or the beginning of a line whose end has not arrived yet (such
 // as a prompt waiting for input).
-enum class TOutputType { EntireLine, BeginningOfLine };
+enum class OutputType { EntireLine, BeginningOfLine };
 
 // The child program could not be started.
-class TCreateProcessError : public TError {
+class ProcessStartError : public Error {
 public:
-    using TError::TError;
+    using Error::Error;
 };
 
 // Cuts a program's output, read by read, into lines at CR, LF or CR LF. NUL bytes are dropped.
-class TLineCutter {
+class LineCutter {
 public:
-    using TLineEvent = std::function<void(const QString& line, TOutputType type)>;
+    using LineEvent = std::function<void(const QString& line, OutputType type)>;
 
     // Delivers each line the bytes end, then the unfinished rest, if any, as a beginning.
-    void Cut(QByteArrayView bytes, const TLineEvent& onLine);
+    void cut(QByteArrayView bytes, const LineEvent& onLine);
     // The output has ended: delivers the unfinished rest as a whole line.
-    void Finish(const TLineEvent& onLine);
-    void Reset();
+    void finish(const LineEvent& onLine);
+    void reset();
 
 private:
-    QByteArray Pending;
+    QByteArray m_pending;
 };
 
 // Runs a console program without a terminal, feeds lines to its standard input, and hands
-// every line it writes to standard output or standard error to OnNewLine, on a reader thread
+// every line it writes to standard output or standard error to onNewLine, on a reader thread
 // of its own. Input is written only while no output waits to be read, and the unfinished
 // last line is delivered as it grows and again, from its start, once its end arrives.
-class TDosCommand {
+class ConsoleProcess {
 public:
-    using TNewLineEvent = TLineCutter::TLineEvent;
+    using LineEvent = LineCutter::LineEvent;
 
-    TDosCommand() = default;
-    ~TDosCommand();
-    TDosCommand(const TDosCommand&) = delete;
-    TDosCommand& operator=(const TDosCommand&) = delete;
+    ConsoleProcess() = default;
+    ~ConsoleProcess();
+    ConsoleProcess(const ConsoleProcess&) = delete;
+    ConsoleProcess& operator=(const ConsoleProcess&) = delete;
 
     // The program, then its arguments, each passed as it is (no shell in between).
-    QStringList CommandLine;
+    QStringList commandLine;
     // Called on the reader thread, one line at a time, in output order.
-    TNewLineEvent OnNewLine;
+    LineEvent onNewLine;
     // Called on the reader thread once the child has ended and all its output is delivered.
-    std::function<void()> OnExit;
+    std::function<void()> onExit;
 
-    // Throws TCreateProcessError when the program cannot be started.
-    void StartProcess();
-    void SendInput(const QString& text, bool appendLineEnd);
-    // Terminates the child and waits for the reader to end. Not from inside OnNewLine.
-    void StopProcess();
-    bool Running() const { return Reader.joinable(); }
+    // Throws ProcessStartError when the program cannot be started.
+    void startProcess();
+    void sendInput(const QString& text, bool appendLineEnd);
+    // Terminates the child and waits for the reader to end. Not from inside onNewLine.
+    void stopProcess();
+    bool running() const { return m_reader.joinable(); }
 
 private:
-    void ReaderLoop();
-    void WriteQueuedInput();
-    void CloseAll();
+    void readerLoop();
+    void writeQueuedInput();
+    void closeAll();
 
-    std::thread Reader;
-    int InputFd = -1;
-    int OutputFd = -1;
-    pid_t Child = -1;
-    std::mutex InputLock;
-    std::deque<QByteArray> InputQueue;
-    std::atomic<bool> StopRequested = false;
-    TLineCutter Lines;
+    std::thread m_reader;
+    int m_inputFd = -1;
+    int m_outputFd = -1;
+    pid_t m_child = -1;
+    std::mutex m_inputLock;
+    std::deque<QByteArray> m_inputQueue;
+    std::atomic<bool> m_stopRequested = false;
+    LineCutter m_lines;
 };
 
 } // namespace quaddle

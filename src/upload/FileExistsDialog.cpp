@@ -17,7 +17,7 @@ constexpr int ClientWidth = 444;
 constexpr int TextWidth = 428;
 constexpr int Margin = 8;
 
-QPushButton* Button(const char* name, int left, QWidget* parent) {
+QPushButton* button(const char* name, int left, QWidget* parent) {
     auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(left, 0, 65, 20);
@@ -27,55 +27,56 @@ QPushButton* Button(const char* name, int left, QWidget* parent) {
 
 } // namespace
 
-TFormDialog::TFormDialog(QWidget* parent) : QDialog(parent) {
+FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     QFont font = QApplication::font();
     font.setPointSize(8);
     setFont(font);
 
-    LWhat = new QLabel(this);
-    LWhat->setObjectName(QStringLiteral("LWhat"));
-    LWhat->setGeometry(Margin, 8, 70, 16);
-    EditFilename = new QLineEdit(this);
-    EditFilename->setObjectName(QStringLiteral("EditFilename"));
-    EditFilename->setGeometry(79, 5, 357, 21);
-    EditFilename->setReadOnly(true);
-    QPalette grey = EditFilename->palette();
+    m_whatLabel = new QLabel(this);
+    m_whatLabel->setObjectName(QStringLiteral("whatLabel"));
+    m_whatLabel->setGeometry(Margin, 8, 70, 16);
+    m_nameEdit = new QLineEdit(this);
+    m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
+    m_nameEdit->setGeometry(79, 5, 357, 21);
+    m_nameEdit->setReadOnly(true);
+    QPalette grey = m_nameEdit->palette();
     grey.setColor(QPalette::Base, grey.color(QPalette::Window));
-    EditFilename->setPalette(grey);
+    m_nameEdit->setPalette(grey);
 
-    LText = new QLabel(this);
-    LText->setObjectName(QStringLiteral("LText"));
-    LText->setWordWrap(true);
-    LText->move(Margin, 40);
+    m_textLabel = new QLabel(this);
+    m_textLabel->setObjectName(QStringLiteral("textLabel"));
+    m_textLabel->setWordWrap(true);
+    m_textLabel->move(Margin, 40);
 
-    PUnten = new QWidget(this);
-    PUnten->setObjectName(QStringLiteral("PUnten"));
-    PUnten->setGeometry(Margin, 97, TextWidth, 20);
-    CRemember = new QCheckBox(tr("Remember for this session"), PUnten);
-    CRemember->setObjectName(QStringLiteral("CRemember"));
-    CRemember->setGeometry(0, 2, 180, 17);
-    Button3 = Button("Button3", 221, PUnten);
-    Button2 = Button("Button2", 292, PUnten);
-    Button1 = Button("Button1", 363, PUnten);
-    connect(Button3, &QPushButton::clicked, this, [this] { ButtonClick(PolicyRename); });
-    connect(Button2, &QPushButton::clicked, this, [this] { ButtonClick(PolicyOverwrite); });
-    connect(Button1, &QPushButton::clicked, this, [this] { ButtonClick(PolicySkip); });
+    m_buttonPanel = new QWidget(this);
+    m_buttonPanel->setObjectName(QStringLiteral("buttonPanel"));
+    m_buttonPanel->setGeometry(Margin, 97, TextWidth, 20);
+    m_rememberBox = new QCheckBox(tr("Remember for this session"), m_buttonPanel);
+    m_rememberBox->setObjectName(QStringLiteral("rememberBox"));
+    m_rememberBox->setGeometry(0, 2, 180, 17);
+    m_renameButton = button("renameButton", 221, m_buttonPanel);
+    m_overwriteButton = button("overwriteButton", 292, m_buttonPanel);
+    m_skipButton = button("skipButton", 363, m_buttonPanel);
+    connect(m_renameButton, &QPushButton::clicked, this, [this] { answerWith(PolicyRename); });
+    connect(m_overwriteButton, &QPushButton::clicked, this,
+            [this] { answerWith(PolicyOverwrite); });
+    connect(m_skipButton, &QPushButton::clicked, this, [this] { answerWith(PolicySkip); });
 }
 
-int TFormDialog::Ask(TAskMode mode, const QString& name) {
-    SetMode(mode, name);
+int FileExistsDialog::ask(AskMode mode, const QString& name) {
+    setMode(mode, name);
     exec();
-    return Answer;
+    return m_answer;
 }
 
-void TFormDialog::SetMode(TAskMode mode, const QString& name) {
-    const bool file = mode == TAskMode::File;
+void FileExistsDialog::setMode(AskMode mode, const QString& name) {
+    const bool file = mode == AskMode::File;
     setWindowTitle(file ? tr("File Exists") : tr("Directory Not Found"));
-    LWhat->setText(file ? tr("Filename:") : tr("Directory:"));
-    EditFilename->setText(name);
-    EditFilename->setCursorPosition(0);
-    LText->setText(
+    m_whatLabel->setText(file ? tr("Filename:") : tr("Directory:"));
+    m_nameEdit->setText(name);
+    m_nameEdit->setCursorPosition(0);
+    m_textLabel->setText(
         file ? tr("A file you are trying to upload already exists on the server. You can either "
                   "skip this upload, rename the old file to make space for the new one or "
                   "overwrite the old file with the new one. What do you want to do?")
@@ -85,30 +86,30 @@ void TFormDialog::SetMode(TAskMode mode, const QString& name) {
                    tr(" can try to create this directory for you, but this may fail for various "
                       "reasons. If you would rather create the folder yourself or choose another "
                       "one, you can cancel the upload here."));
-    Button1->setText(file ? tr("Skip") : tr("Cancel"));
-    Button2->setText(file ? tr("Overwrite") : tr("Create"));
-    Button3->setText(tr("Rename"));
-    Button3->setVisible(file);
-    CRemember->setVisible(file);
+    m_skipButton->setText(file ? tr("Skip") : tr("Cancel"));
+    m_overwriteButton->setText(file ? tr("Overwrite") : tr("Create"));
+    m_renameButton->setText(tr("Rename"));
+    m_renameButton->setVisible(file);
+    m_rememberBox->setVisible(file);
 }
 
-void TFormDialog::showEvent(QShowEvent* event) {
-    Answer = PolicySkip;
+void FileExistsDialog::showEvent(QShowEvent* event) {
+    m_answer = PolicySkip;
     // The window grows or shrinks to fit the wrapped question.
-    LText->resize(TextWidth, LText->heightForWidth(TextWidth));
-    PUnten->move(Margin, LText->geometry().bottom() + 1 + Margin);
-    setFixedSize(ClientWidth, PUnten->geometry().bottom() + 1 + Margin);
+    m_textLabel->resize(TextWidth, m_textLabel->heightForWidth(TextWidth));
+    m_buttonPanel->move(Margin, m_textLabel->geometry().bottom() + 1 + Margin);
+    setFixedSize(ClientWidth, m_buttonPanel->geometry().bottom() + 1 + Margin);
     QDialog::showEvent(event);
 }
 
-void TFormDialog::ButtonClick(int tag) {
-    Answer = tag + (CRemember->isVisible() && CRemember->isChecked() ? RememberBit : 0);
-    done(Answer);
+void FileExistsDialog::answerWith(int tag) {
+    m_answer = tag + (m_rememberBox->isVisible() && m_rememberBox->isChecked() ? RememberBit : 0);
+    done(m_answer);
 }
 
-void TFormDialog::reject() {
+void FileExistsDialog::reject() {
     // Esc and the close box keep the answer the showing started with: skip, or cancel.
-    done(Answer);
+    done(m_answer);
 }
 
 } // namespace quaddle

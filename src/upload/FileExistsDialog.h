@@ -15,14 +15,14 @@ namespace quaddle {
 // The question about a remote clash: what to do with a file that exists on the server
 // already, or whether to create a missing directory. Kept and reused; the "Remember" tick
 // stays from one showing to the next.
-class TFormDialog : public QDialog {
+class FileExistsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TFormDialog(QWidget* parent = nullptr);
+    explicit FileExistsDialog(QWidget* parent = nullptr);
 
-    // Shows the question modally; the answer as TDialogs::AskUser describes it.
-    int Ask(TAskMode mode, const QString& name);
+    // Shows the question modally; the answer as Dialogs::askUser describes it.
+    int ask(AskMode mode, const QString& name);
 
     void reject() override;
 
@@ -30,18 +30,18 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void SetMode(TAskMode mode, const QString& name);
-    void ButtonClick(int tag);
+    void setMode(AskMode mode, const QString& name);
+    void answerWith(int tag);
 
-    int Answer = 0;
-    QLabel* LWhat = nullptr;
-    QLineEdit* EditFilename = nullptr;
-    QLabel* LText = nullptr;
-    QWidget* PUnten = nullptr;
-    QCheckBox* CRemember = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QPushButton* Button3 = nullptr;
+    int m_answer = 0;
+    QLabel* m_whatLabel = nullptr;
+    QLineEdit* m_nameEdit = nullptr;
+    QLabel* m_textLabel = nullptr;
+    QWidget* m_buttonPanel = nullptr;
+    QCheckBox* m_rememberBox = nullptr;
+    QPushButton* m_skipButton = nullptr;
+    QPushButton* m_overwriteButton = nullptr;
+    QPushButton* m_renameButton = nullptr;
 };
 
 } // namespace quaddle

@@ -9,7 +9,7 @@ namespace quaddle {
 
 namespace {
 
-quint16 PortNumber(const QString& port) {
+quint16 portNumber(const QString& port) {
     bool numeric = false;
     const uint number = port.toUInt(&numeric);
     if (numeric)
@@ -20,270 +20,270 @@ quint16 PortNumber(const QString& port) {
 
 } // namespace
 
-TFtpClient::TFtpClient() {
-    Deadline.setSingleShot(true);
-    connect(&Deadline, &QTimer::timeout, this, &TFtpClient::TimedOut);
-    connect(&Control, &QTcpSocket::connected, this, &TFtpClient::Wake);
-    connect(&Control, &QTcpSocket::readyRead, this, &TFtpClient::ReadReplies);
-    connect(&Control, &QTcpSocket::disconnected, this, [this] {
-        Broken = true;
-        Wake();
+FtpClient::FtpClient() {
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &FtpClient::timedOut);
+    connect(&m_control, &QTcpSocket::connected, this, &FtpClient::wake);
+    connect(&m_control, &QTcpSocket::readyRead, this, &FtpClient::readReplies);
+    connect(&m_control, &QTcpSocket::disconnected, this, [this] {
+        m_broken = true;
+        wake();
     });
-    connect(&Control, &QTcpSocket::errorOccurred, this, [this] {
-        Fail(Control.errorString());
-        Broken = true;
-        Wake();
+    connect(&m_control, &QTcpSocket::errorOccurred, this, [this] {
+        fail(m_control.errorString());
+        m_broken = true;
+        wake();
     });
-    connect(&Listener, &QTcpServer::newConnection, this, &TFtpClient::Wake);
+    connect(&m_listener, &QTcpServer::newConnection, this, &FtpClient::wake);
 }
 
-TFtpClient::~TFtpClient() {
-    Abort();
+FtpClient::~FtpClient() {
+    abort();
 }
 
-bool TFtpClient::Open() {
-    Broken = false;
-    Replies.clear();
-    Reader.Reset();
-    Response.clear();
-    const quint16 port = PortNumber(Port);
-    if (port == 0) {
-        Fail(QStringLiteral("The port \"%1\" is no port number.").arg(Port));
+bool FtpClient::open() {
+    m_broken = false;
+    m_replies.clear();
+    m_reader.reset();
+    m_response.clear();
+    const quint16 number = portNumber(port);
+    if (number == 0) {
+        fail(QStringLiteral("The port \"%1\" is no port number.").arg(port));
         return false;
     }
-    Control.connectToHost(HostName, port);
-    if (!WaitFor([this] { return Connected(); }))
+    m_control.connectToHost(hostName, number);
+    if (!waitFor([this] { return connected(); }))
         return false;
-    TFtpReply greeting;
-    return WaitReply(greeting) && greeting.Code == 220;
+    FtpReply greeting;
+    return waitReply(greeting) && greeting.code == 220;
 }
 
-bool TFtpClient::User() {
-    return Command(QStringLiteral("USER ") + UserName, {331, 230});
+bool FtpClient::user() {
+    return command(QStringLiteral("USER ") + userName, {331, 230});
 }
 
-bool TFtpClient::Pass() {
-    return Command(QStringLiteral("PASS ") + PassWord, {230, 332});
+bool FtpClient::pass() {
+    return command(QStringLiteral("PASS ") + password, {230, 332});
 }
 
-bool TFtpClient::Type() {
-    return Command(Binary ? QStringLiteral("TYPE I") : QStringLiteral("TYPE A"), {200});
+bool FtpClient::type() {
+    return command(binary ? QStringLiteral("TYPE I") : QStringLiteral("TYPE A"), {200});
 }
 
-bool TFtpClient::ChangeDir() {
-    return Command(QStringLiteral("CWD ") + HostDirName, {200, 250, 257});
+bool FtpClient::changeDir() {
+    return command(QStringLiteral("CWD ") + hostDirName, {200, 250, 257});
 }
 
-bool TFtpClient::Size() {
-    Size_ = -1;
-    if (!Command(QStringLiteral("SIZE ") + HostFileName, {213}))
+bool FtpClient::size() {
+    m_size = -1;
+    if (!command(QStringLiteral("SIZE ") + hostFileName, {213}))
         return false;
     bool numeric = false;
-    const qint64 size = Response.mid(4).trimmed().toLongLong(&numeric);
-    Size_ = numeric ? size : -1;
+    const qint64 size = m_response.mid(4).trimmed().toLongLong(&numeric);
+    m_size = numeric ? size : -1;
     return true;
 }
 
-bool TFtpClient::MakeDir() {
-    return Command(QStringLiteral("MKD ") + HostFileName, {200, 250, 257});
+bool FtpClient::makeDir() {
+    return command(QStringLiteral("MKD ") + hostFileName, {200, 250, 257});
 }
 
-bool TFtpClient::Rename() {
-    return Command(QStringLiteral("RNFR ") + HostFileName, {350}) &&
-           Command(QStringLiteral("RNTO ") + LocalFileName, {200, 250, 257});
+bool FtpClient::rename() {
+    return command(QStringLiteral("RNFR ") + hostFileName, {350}) &&
+           command(QStringLiteral("RNTO ") + localFileName, {200, 250, 257});
 }
 
-bool TFtpClient::Store() {
-    QFile file(LocalFileName);
+bool FtpClient::store() {
+    QFile file(localFileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        Fail(QStringLiteral("Cannot read \"%1\": %2").arg(LocalFileName, file.errorString()));
+        fail(QStringLiteral("Cannot read \"%1\": %2").arg(localFileName, file.errorString()));
         return false;
     }
-    if (!OpenDataChannel())
+    if (!openDataChannel())
         return false;
-    TFtpReply reply;
-    if (!Send(QStringLiteral("STOR ") + HostFileName) || !WaitReply(reply) ||
-        (reply.Code != 150 && reply.Code != 125)) {
-        CloseData();
+    FtpReply reply;
+    if (!send(QStringLiteral("STOR ") + hostFileName) || !waitReply(reply) ||
+        (reply.code != 150 && reply.code != 125)) {
+        closeData();
         return false;
     }
-    const bool replyDecides = Transfer(file);
-    CloseData();
-    return replyDecides && WaitReply(reply) && (reply.Code == 226 || reply.Code == 250);
+    const bool replyDecides = transfer(file);
+    closeData();
+    return replyDecides && waitReply(reply) && (reply.code == 226 || reply.code == 250);
 }
 
-void TFtpClient::Abort() {
-    Broken = true;
-    CloseData();
-    Control.abort();
-    Wake();
+void FtpClient::abort() {
+    m_broken = true;
+    closeData();
+    m_control.abort();
+    wake();
 }
 
-bool TFtpClient::Command(const QString& line, std::initializer_list<int> accepted) {
-    TFtpReply reply;
-    if (!Send(line) || !WaitReply(reply))
+bool FtpClient::command(const QString& line, std::initializer_list<int> accepted) {
+    FtpReply reply;
+    if (!send(line) || !waitReply(reply))
         return false;
-    return std::find(accepted.begin(), accepted.end(), reply.Code) != accepted.end();
+    return std::find(accepted.begin(), accepted.end(), reply.code) != accepted.end();
 }
 
-bool TFtpClient::Send(const QString& line) {
-    if (!Connected()) {
-        Fail(QStringLiteral("Not connected."));
+bool FtpClient::send(const QString& line) {
+    if (!connected()) {
+        fail(QStringLiteral("Not connected."));
         return false;
     }
     // A line break inside a name would end the command early and start another one.
     if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
-        Fail(QStringLiteral("The name contains a line break, which cannot be sent to the "
+        fail(QStringLiteral("The name contains a line break, which cannot be sent to the "
                             "server."));
         return false;
     }
     // Replies nobody asked for must not be taken for the answer to this command.
-    Replies.clear();
-    if (OnCommand)
-        OnCommand(line);
-    Control.write(line.toUtf8() + "\r\n");
+    m_replies.clear();
+    if (onCommand)
+        onCommand(line);
+    m_control.write(line.toUtf8() + "\r\n");
     return true;
 }
 
-bool TFtpClient::WaitReply(TFtpReply& reply) {
-    if (!WaitFor([this] { return !Replies.isEmpty(); }))
+bool FtpClient::waitReply(FtpReply& reply) {
+    if (!waitFor([this] { return !m_replies.isEmpty(); }))
         return false;
-    reply = Replies.dequeue();
-    Status = reply.Code;
-    Response = reply.Line;
+    reply = m_replies.dequeue();
+    m_status = reply.code;
+    m_response = reply.line;
     return true;
 }
 
-bool TFtpClient::WaitFor(const std::function<bool()>& done) {
+bool FtpClient::waitFor(const std::function<bool()>& done) {
     if (done())
         return true;
-    if (Broken)
+    if (m_broken)
         return false;
     QEventLoop loop;
-    QEventLoop* const outerLoop = WaitLoop;
-    const std::function<bool()>* const outerDone = WaitDone;
-    WaitLoop = &loop;
-    WaitDone = &done;
-    SinceActivity.start();
-    if (Timeout > 0)
-        Deadline.start(Timeout * 1000);
+    QEventLoop* const outerLoop = m_waitLoop;
+    const std::function<bool()>* const outerDone = m_waitDone;
+    m_waitLoop = &loop;
+    m_waitDone = &done;
+    m_sinceActivity.start();
+    if (timeout > 0)
+        m_deadline.start(timeout * 1000);
     // Quitting the application ends the wait like a time-out.
     const QMetaObject::Connection quitting = connect(
         QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
     loop.exec();
     disconnect(quitting);
-    Deadline.stop();
-    WaitLoop = outerLoop;
-    WaitDone = outerDone;
+    m_deadline.stop();
+    m_waitLoop = outerLoop;
+    m_waitDone = outerDone;
     return done();
 }
 
-void TFtpClient::Wake() {
-    if (WaitLoop && (Broken || (*WaitDone)()))
-        WaitLoop->quit();
+void FtpClient::wake() {
+    if (m_waitLoop && (m_broken || (*m_waitDone)()))
+        m_waitLoop->quit();
 }
 
-void TFtpClient::TimedOut() {
+void FtpClient::timedOut() {
     // Progress moves the deadline on; it is checked here rather than by restarting the timer
     // for every block sent.
-    const qint64 quiet = SinceActivity.elapsed();
-    if (quiet < Timeout * 1000) {
-        Deadline.start(int(Timeout * 1000 - quiet));
+    const qint64 quiet = m_sinceActivity.elapsed();
+    if (quiet < timeout * 1000) {
+        m_deadline.start(int(timeout * 1000 - quiet));
         return;
     }
-    CloseData();
-    Control.abort();
-    Broken = true;
-    Status = 426;
-    Response = QStringLiteral("426 Timeout");
-    Wake();
+    closeData();
+    m_control.abort();
+    m_broken = true;
+    m_status = 426;
+    m_response = QStringLiteral("426 Timeout");
+    wake();
 }
 
-void TFtpClient::Fail(const QString& response) {
-    Status = 0;
-    Response = response;
+void FtpClient::fail(const QString& response) {
+    m_status = 0;
+    m_response = response;
 }
 
-void TFtpClient::LocalFailure(const QString& message) {
+void FtpClient::localFailure(const QString& message) {
     // The status code stays that of the last reply, which the error event reports.
-    Response = message;
-    if (OnError)
-        OnError(message);
+    m_response = message;
+    if (onError)
+        onError(message);
 }
 
-void TFtpClient::ReadReplies() {
-    Reader.Append(Control.readAll());
-    while (std::optional<TFtpReply> reply = Reader.Next(OnResponse)) {
-        Replies.enqueue(*reply);
+void FtpClient::readReplies() {
+    m_reader.append(m_control.readAll());
+    while (std::optional<FtpReply> reply = m_reader.next(onResponse)) {
+        m_replies.enqueue(*reply);
         // 421: the server is closing the connection; later operations must not use it.
-        if (reply->Code == 421) {
-            CloseData();
-            Control.abort();
-            Reader.Reset();
+        if (reply->code == 421) {
+            closeData();
+            m_control.abort();
+            m_reader.reset();
             break;
         }
     }
-    if (Reader.LineTooLong()) {
-        Fail(QStringLiteral("The server sent a reply line that does not end."));
-        Abort();
+    if (m_reader.lineTooLong()) {
+        fail(QStringLiteral("The server sent a reply line that does not end."));
+        abort();
         return;
     }
-    Wake();
+    wake();
 }
 
-bool TFtpClient::OpenDataChannel() {
-    CloseData();
-    return Passive ? ConnectPassive() : ListenActive();
+bool FtpClient::openDataChannel() {
+    closeData();
+    return passive ? connectPassive() : listenActive();
 }
 
-bool TFtpClient::ConnectPassive() {
-    if (!Command(QStringLiteral("PASV"), {200, 227}))
+bool FtpClient::connectPassive() {
+    if (!command(QStringLiteral("PASV"), {200, 227}))
         return false;
-    const std::optional<quint16> port = PasvPort(Response);
+    const std::optional<quint16> port = pasvPort(m_response);
     if (!port) {
-        LocalFailure(QStringLiteral("The server's PASV reply names no address: ") + Response);
+        localFailure(QStringLiteral("The server's PASV reply names no address: ") + m_response);
         return false;
     }
     // Servers behind NAT often name a private address; the control connection's peer is the
     // address that is known to reach the server.
-    Data = new QTcpSocket(this);
-    connect(Data, &QTcpSocket::connected, this, &TFtpClient::Wake);
-    connect(Data, &QTcpSocket::errorOccurred, this, [this] {
-        DataClosed = true;
-        Wake();
+    m_data = new QTcpSocket(this);
+    connect(m_data, &QTcpSocket::connected, this, &FtpClient::wake);
+    connect(m_data, &QTcpSocket::errorOccurred, this, [this] {
+        m_dataClosed = true;
+        wake();
     });
-    Data->connectToHost(Control.peerAddress(), *port);
+    m_data->connectToHost(m_control.peerAddress(), *port);
     // An abort while connecting (Cancel, time-out) takes the socket away.
     const bool connected =
-        WaitFor([this] {
-            return !Data || DataClosed || Data->state() == QAbstractSocket::ConnectedState;
+        waitFor([this] {
+            return !m_data || m_dataClosed || m_data->state() == QAbstractSocket::ConnectedState;
         }) &&
-        Data && !DataClosed;
+        m_data && !m_dataClosed;
     if (!connected) {
-        if (Data)
-            LocalFailure(QStringLiteral("Could not open the data connection: ") +
-                         Data->errorString());
-        CloseData();
+        if (m_data)
+            localFailure(QStringLiteral("Could not open the data connection: ") +
+                         m_data->errorString());
+        closeData();
         return false;
     }
     return true;
 }
 
-bool TFtpClient::ListenActive() {
+bool FtpClient::listenActive() {
     bool ipv4 = false;
-    const quint32 local = Control.localAddress().toIPv4Address(&ipv4);
+    const quint32 local = m_control.localAddress().toIPv4Address(&ipv4);
     if (!ipv4) {
-        LocalFailure(
+        localFailure(
             QStringLiteral("Active mode needs an IPv4 connection; please use passive mode."));
         return false;
     }
-    if (!Listener.listen(QHostAddress(local), 0)) {
-        LocalFailure(QStringLiteral("Could not open a port for the data connection: ") +
-                     Listener.errorString());
+    if (!m_listener.listen(QHostAddress(local), 0)) {
+        localFailure(QStringLiteral("Could not open a port for the data connection: ") +
+                     m_listener.errorString());
         return false;
     }
-    const quint16 port = Listener.serverPort();
-    return Command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+    const quint16 port = m_listener.serverPort();
+    return command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
                        .arg(local >> 24)
                        .arg((local >> 16) & 0xFF)
                        .arg((local >> 8) & 0xFF)
@@ -293,96 +293,96 @@ bool TFtpClient::ListenActive() {
                    {200, 227});
 }
 
-bool TFtpClient::Transfer(QFile& file) {
-    if (!Data && !AcceptActive())
-        return !Replies.isEmpty();
-    connect(Data, &QTcpSocket::disconnected, this, [this] {
-        DataClosed = true;
-        Wake();
+bool FtpClient::transfer(QFile& file) {
+    if (!m_data && !acceptActive())
+        return !m_replies.isEmpty();
+    connect(m_data, &QTcpSocket::disconnected, this, [this] {
+        m_dataClosed = true;
+        wake();
     });
-    connect(Data, &QTcpSocket::bytesWritten, this, [this, &file] { Pump(file); });
+    connect(m_data, &QTcpSocket::bytesWritten, this, [this, &file] { pump(file); });
 
-    Sent = 0;
-    SendFinished = false;
-    ReadFailed = false;
-    Pump(file);
+    m_sent = 0;
+    m_sendFinished = false;
+    m_readFailed = false;
+    pump(file);
     // An abort (Cancel, time-out, 421) takes the socket away while waiting.
-    const auto drained = [this] { return SendFinished && Data && Data->bytesToWrite() == 0; };
-    WaitFor([&] { return DataClosed || !Replies.isEmpty() || drained(); });
-    if (!DataClosed && drained()) {
-        Data->disconnectFromHost();
+    const auto drained = [this] { return m_sendFinished && m_data && m_data->bytesToWrite() == 0; };
+    waitFor([&] { return m_dataClosed || !m_replies.isEmpty() || drained(); });
+    if (!m_dataClosed && drained()) {
+        m_data->disconnectFromHost();
         return true;
     }
     // Stopped early: a reply from the server tells why; without one the connection broke.
-    if (!Replies.isEmpty())
+    if (!m_replies.isEmpty())
         return true;
-    if (!Broken && !ReadFailed)
-        Fail(QStringLiteral("The data connection was closed during the transfer."));
+    if (!m_broken && !m_readFailed)
+        fail(QStringLiteral("The data connection was closed during the transfer."));
     return false;
 }
 
-bool TFtpClient::AcceptActive() {
-    if (!WaitFor([this] { return Listener.hasPendingConnections() || !Replies.isEmpty(); }) ||
-        !Listener.hasPendingConnections()) {
-        if (Replies.isEmpty() && !Broken)
-            LocalFailure(QStringLiteral("The server did not open the data connection."));
+bool FtpClient::acceptActive() {
+    if (!waitFor([this] { return m_listener.hasPendingConnections() || !m_replies.isEmpty(); }) ||
+        !m_listener.hasPendingConnections()) {
+        if (m_replies.isEmpty() && !m_broken)
+            localFailure(QStringLiteral("The server did not open the data connection."));
         return false;
     }
-    Data = Listener.nextPendingConnection();
-    Data->setParent(this);
-    Listener.close();
-    connect(Data, &QTcpSocket::errorOccurred, this, [this] {
-        DataClosed = true;
-        Wake();
+    m_data = m_listener.nextPendingConnection();
+    m_data->setParent(this);
+    m_listener.close();
+    connect(m_data, &QTcpSocket::errorOccurred, this, [this] {
+        m_dataClosed = true;
+        wake();
     });
     return true;
 }
 
-void TFtpClient::Pump(QFile& file) {
+void FtpClient::pump(QFile& file) {
     // Blocks are reported one by one but handed to the socket in batches, which saves a
     // system call per block; the batch and the socket's queue bound the memory used.
-    while (!SendFinished && !DataClosed && Data && Data->bytesToWrite() < SendWindow) {
+    while (!m_sendFinished && !m_dataClosed && m_data && m_data->bytesToWrite() < SendWindow) {
         QByteArray batch(SendWindow, Qt::Uninitialized);
         qint64 filled = 0;
         while (filled + BlockSize <= SendWindow) {
-            SinceActivity.start();
-            if (OnProgress)
-                OnProgress(Sent);
-            if (Broken || !Data)
+            m_sinceActivity.start();
+            if (onProgress)
+                onProgress(m_sent);
+            if (m_broken || !m_data)
                 return;
             const qint64 read = file.read(batch.data() + filled, BlockSize);
             if (read < 0) {
-                LocalFailure(QStringLiteral("Cannot read \"%1\": %2")
+                localFailure(QStringLiteral("Cannot read \"%1\": %2")
                                  .arg(file.fileName(), file.errorString()));
-                ReadFailed = true;
-                DataClosed = true;
+                m_readFailed = true;
+                m_dataClosed = true;
                 break;
             }
             if (read == 0) {
-                SendFinished = true;
+                m_sendFinished = true;
                 break;
             }
             filled += read;
-            Sent += read;
+            m_sent += read;
         }
         batch.truncate(filled);
-        if (!batch.isEmpty() && Data)
-            Data->write(batch);
+        if (!batch.isEmpty() && m_data)
+            m_data->write(batch);
     }
-    Wake();
+    wake();
 }
 
-void TFtpClient::CloseData() {
-    Listener.close();
-    if (Data) {
-        Data->disconnect(this);
-        Data->abort();
+void FtpClient::closeData() {
+    m_listener.close();
+    if (m_data) {
+        m_data->disconnect(this);
+        m_data->abort();
         // It may be emitting the signal that led here, so it goes at the next close. A
         // deleteLater would wait for the whole run to end: the run's nested event loops
         // never reach the level it was posted at, and every file's socket would pile up.
-        RetiredData.reset(std::exchange(Data, nullptr));
+        m_retiredData.reset(std::exchange(m_data, nullptr));
     }
-    DataClosed = false;
+    m_dataClosed = false;
 }
 
 } // namespace quaddle

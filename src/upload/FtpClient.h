@@ -19,94 +19,94 @@ namespace quaddle {
 
 // An FTP client (RFC 959 and SIZE) whose operations are synchronous: each sends its commands
 // and waits for the final reply while the event loop keeps running, so windows repaint and a
-// Cancel button can call Abort in the middle of it. An operation returns true when the final
+// Cancel button can call abort() in the middle of it. An operation returns true when the final
 // reply carries one of the codes it accepts.
-class TFtpClient : public QObject {
+class FtpClient : public QObject {
     Q_OBJECT
 
 public:
-    TFtpClient();
-    ~TFtpClient() override;
+    FtpClient();
+    ~FtpClient() override;
 
     // What the next operation works with.
-    QString HostName;
-    QString Port; // a number or a service name
-    QString UserName;
-    QString PassWord;
-    QString HostDirName;
-    QString HostFileName;
-    QString LocalFileName; // also the new name for Rename
-    bool Binary = true;
-    bool Passive = false;
-    int Timeout = 15; // seconds without an answer or a sent block; 0 waits for ever
+    QString hostName;
+    QString port; // a number or a service name
+    QString userName;
+    QString password;
+    QString hostDirName;
+    QString hostFileName;
+    QString localFileName; // also the new name for Rename
+    bool binary = true;
+    bool passive = false;
+    int timeout = 15; // seconds without an answer or a sent block; 0 waits for ever
 
-    int StatusCode() const { return Status; }
+    int statusCode() const { return m_status; }
     // The last reply line, or what went wrong locally.
-    QString LastResponse() const { return Response; }
-    qint64 SizeResult() const { return Size_; }
-    bool Connected() const { return Control.state() == QAbstractSocket::ConnectedState; }
+    QString lastResponse() const { return m_response; }
+    qint64 sizeResult() const { return m_size; }
+    bool connected() const { return m_control.state() == QAbstractSocket::ConnectedState; }
 
     // Events: bytes of the current transfer so far; a failure the client detected itself;
     // each command line before it is sent; each reply line as received.
-    std::function<void(qint64 sent)> OnProgress;
-    std::function<void(const QString& message)> OnError;
-    std::function<void(const QString& line)> OnCommand;
-    std::function<void(const QString& line)> OnResponse;
+    std::function<void(qint64 sent)> onProgress;
+    std::function<void(const QString& message)> onError;
+    std::function<void(const QString& line)> onCommand;
+    std::function<void(const QString& line)> onResponse;
 
-    bool Open();
-    bool User();
-    bool Pass();
-    bool Type();
-    bool ChangeDir();
-    bool Size();
-    bool MakeDir();
-    bool Store();
-    bool Rename();
+    bool open();
+    bool user();
+    bool pass();
+    bool type();
+    bool changeDir();
+    bool size();
+    bool makeDir();
+    bool store();
+    bool rename();
     // Closes both connections at once; an operation waiting now returns false.
-    void Abort();
+    void abort();
 
     // Bytes kept queued on the data connection while sending; bounds memory per transfer.
     static constexpr qint64 SendWindow = 64 * 1024;
     static constexpr qint64 BlockSize = 1460;
 
 private:
-    bool Command(const QString& line, std::initializer_list<int> accepted);
-    bool Send(const QString& line);
-    bool WaitReply(TFtpReply& reply);
-    bool WaitFor(const std::function<bool()>& done);
-    void Wake();
-    void TimedOut();
-    void Fail(const QString& response);
+    bool command(const QString& line, std::initializer_list<int> accepted);
+    bool send(const QString& line);
+    bool waitReply(FtpReply& reply);
+    bool waitFor(const std::function<bool()>& done);
+    void wake();
+    void timedOut();
+    void fail(const QString& response);
     // A failure found here rather than reported by the server: also an error event.
-    void LocalFailure(const QString& message);
-    void ReadReplies();
-    bool OpenDataChannel();
-    bool ConnectPassive();
-    bool ListenActive();
+    void localFailure(const QString& message);
+    void readReplies();
+    bool openDataChannel();
+    bool connectPassive();
+    bool listenActive();
     // Sends the file; true when done or when the server's reply is to decide.
-    bool Transfer(QFile& file);
-    bool AcceptActive();
-    void Pump(QFile& file);
-    void CloseData();
+    bool transfer(QFile& file);
+    bool acceptActive();
+    void pump(QFile& file);
+    void closeData();
 
-    QTcpSocket Control;
-    QTcpServer Listener;
-    QTcpSocket* Data = nullptr;
-    std::unique_ptr<QTcpSocket> RetiredData;
-    QTimer Deadline;
-    QElapsedTimer SinceActivity; // since the wait began or the last block was sent
-    QEventLoop* WaitLoop = nullptr;
-    const std::function<bool()>* WaitDone = nullptr;
-    QQueue<TFtpReply> Replies;
-    TFtpReplyReader Reader;
-    bool Broken = false; // the wait ended by abort, time-out or a lost connection
-    bool DataClosed = false;
-    bool SendFinished = false;
-    bool ReadFailed = false;
-    qint64 Sent = 0;
-    int Status = 0;
-    QString Response;
-    qint64 Size_ = -1;
+    QTcpSocket m_control;
+    QTcpServer m_listener;
+    QTcpSocket* m_data = nullptr;
+    std::unique_ptr<QTcpSocket> m_retiredData;
+    QTimer m_deadline;
+    QElapsedTimer m_sinceActivity; // since the wait began or the last block was sent
+    QEventLoop* m_waitLoop = nullptr;
+    const std::function<bool()>* m_waitDone = nullptr;
+    QQueue<FtpReply> m_replies;
+    FtpReplyReader m_reader;
+    bool m_broken = false; // the wait ended by abort, time-out or a lost connection
+    bool m_dataClosed = false;
+    bool m_sendFinished = false;
+    bool m_readFailed = false;
+    qint64 m_sent = 0;
+    int m_status = 0;
+    QString m_response;
+    qint64 m_size = -1;
 };
 
 } // namespace quaddle

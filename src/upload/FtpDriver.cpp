@@ -1,8 +1,8 @@
 #include "upload/FtpDriver.h"
 
 #include "platform/Error.h"
-#include "upload/UploadSession.h"
 #include "upload/UploadErrors.h"
+#include "upload/UploadSession.h"
 
 namespace quaddle {
 
@@ -10,100 +10,100 @@ namespace {
 constexpr int TimeoutSeconds = 15;
 }
 
-TUploadFTP::TUploadFTP(TUpload& session) : TUploadProtokoll(session) {
-    Client.OnProgress = [this](qint64 sent) {
-        Session.ReportProgress(Client.LocalFileName, Client.HostFileName, sent);
+FtpDriver::FtpDriver(UploadSession& session) : ProtocolDriver(session) {
+    m_client.onProgress = [this](qint64 sent) {
+        m_session.reportProgress(m_client.localFileName, m_client.hostFileName, sent);
     };
-    Client.OnError = [this](const QString& message) { ClientError(message); };
-    Client.OnCommand = [this](const QString& line) {
+    m_client.onError = [this](const QString& message) { clientError(message); };
+    m_client.onCommand = [this](const QString& line) {
         // Any line with PASS in it may carry the password.
-        Session.AddLog(line.contains(QLatin1String("PASS")) ? QStringLiteral("--> (Password)")
-                                                            : QStringLiteral("--> ") + line,
-                       LogTraffic);
+        m_session.addLog(line.contains(QLatin1String("PASS")) ? QStringLiteral("--> (Password)")
+                                                              : QStringLiteral("--> ") + line,
+                         LogTraffic);
     };
-    Client.OnResponse = [this](const QString& line) { Session.AddLog(line, LogTraffic); };
+    m_client.onResponse = [this](const QString& line) { m_session.addLog(line, LogTraffic); };
 }
 
-TUploadFTP::~TUploadFTP() {
-    Abort();
+FtpDriver::~FtpDriver() {
+    abort();
 }
 
-void TUploadFTP::Abort() {
-    Client.Abort();
+void FtpDriver::abort() {
+    m_client.abort();
 }
 
-bool TUploadFTP::Connect(const QString& host, const QString& port, const QString& user,
-                         const QString& password) {
-    Client.Binary = !(GetOptions() & TextMode);
-    Client.Passive = GetOptions() & PassiveMode;
-    Client.Timeout = TimeoutSeconds;
-    Client.HostName = host;
-    Client.Port = port;
-    Client.UserName = user;
-    Client.PassWord = password;
+bool FtpDriver::connect(const QString& host, const QString& port, const QString& user,
+                        const QString& password) {
+    m_client.binary = !(options() & TextMode);
+    m_client.passive = options() & PassiveMode;
+    m_client.timeout = TimeoutSeconds;
+    m_client.hostName = host;
+    m_client.port = port;
+    m_client.userName = user;
+    m_client.password = password;
     // After a refused login the connection is still open and the login is tried on it again.
-    if (!Client.Connected() && !Client.Open())
-        throw TError(UploadErrors::ConnectFailed);
-    const bool loggedIn = Client.User() && Client.Pass();
-    Client.Type();
+    if (!m_client.connected() && !m_client.open())
+        throw Error(UploadErrors::ConnectFailed);
+    const bool loggedIn = m_client.user() && m_client.pass();
+    m_client.type();
     return loggedIn;
 }
 
-bool TUploadFTP::ChangeDir(const QString& dir) {
-    EnsureConnected();
-    Client.HostDirName = dir;
-    if (Client.ChangeDir())
+bool FtpDriver::changeDir(const QString& dir) {
+    ensureConnected();
+    m_client.hostDirName = dir;
+    if (m_client.changeDir())
         return true;
     // A connection lost during CWD (not by Cancel) is no missing directory: nothing to offer
     // to create.
-    if (!Session.Cancelled())
-        EnsureConnected();
+    if (!m_session.cancelled())
+        ensureConnected();
     return false;
 }
 
-bool TUploadFTP::FileExists(const QString& name) {
-    EnsureConnected();
-    Client.HostFileName = name;
+bool FtpDriver::fileExists(const QString& name) {
+    ensureConnected();
+    m_client.hostFileName = name;
     // An empty remote file, or a server without SIZE, counts as no file.
-    return Client.Size() && Client.SizeResult() > 0;
+    return m_client.size() && m_client.sizeResult() > 0;
 }
 
-bool TUploadFTP::MakeDir(const QString& dir) {
-    EnsureConnected();
-    Client.HostFileName = dir;
-    return Client.MakeDir();
+bool FtpDriver::makeDir(const QString& dir) {
+    ensureConnected();
+    m_client.hostFileName = dir;
+    return m_client.makeDir();
 }
 
-bool TUploadFTP::PutFile(const QString& localPath) {
-    EnsureConnected();
-    const QString name = FileNameOf(localPath);
-    Session.ReportFileStart(name);
-    Client.LocalFileName = localPath;
-    Client.HostFileName = name;
-    return Client.Store() && !Session.Cancelled();
+bool FtpDriver::putFile(const QString& localPath) {
+    ensureConnected();
+    const QString name = fileNameOf(localPath);
+    m_session.reportFileStart(name);
+    m_client.localFileName = localPath;
+    m_client.hostFileName = name;
+    return m_client.store() && !m_session.cancelled();
 }
 
-bool TUploadFTP::RenameFile(const QString& oldName, const QString& newName) {
-    EnsureConnected();
-    Client.HostFileName = oldName;
-    Client.LocalFileName = newName;
-    return Client.Rename();
+bool FtpDriver::renameFile(const QString& oldName, const QString& newName) {
+    ensureConnected();
+    m_client.hostFileName = oldName;
+    m_client.localFileName = newName;
+    return m_client.rename();
 }
 
-QString TUploadFTP::LastError() {
-    return Client.LastResponse();
+QString FtpDriver::lastError() {
+    return m_client.lastResponse();
 }
 
-void TUploadFTP::EnsureConnected() const {
-    if (!Client.Connected())
-        throw TError(UploadErrors::ConnectionLost);
+void FtpDriver::ensureConnected() const {
+    if (!m_client.connected())
+        throw Error(UploadErrors::ConnectionLost);
 }
 
-void TUploadFTP::ClientError(const QString& message) {
-    Session.AddLog(QStringLiteral("FTP Error [%1]: %2").arg(Client.StatusCode()).arg(message),
-                   LogError);
-    if (!Session.AskIgnoreError(message))
-        Abort();
+void FtpDriver::clientError(const QString& message) {
+    m_session.addLog(QStringLiteral("FTP Error [%1]: %2").arg(m_client.statusCode()).arg(message),
+                     LogError);
+    if (!m_session.askIgnoreError(message))
+        abort();
 }
 
 } // namespace quaddle

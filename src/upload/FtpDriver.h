@@ -7,27 +7,27 @@ namespace quaddle {
 
 // The driver for FTP servers: the session's operations as FTP commands, and the client's
 // traffic in the session's log.
-class TUploadFTP : public TUploadProtokoll {
+class FtpDriver : public ProtocolDriver {
 public:
-    explicit TUploadFTP(TUpload& session);
-    ~TUploadFTP() override;
+    explicit FtpDriver(UploadSession& session);
+    ~FtpDriver() override;
 
-    void Abort() override;
-    bool Connect(const QString& host, const QString& port, const QString& user,
+    void abort() override;
+    bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
-    bool ChangeDir(const QString& dir) override;
-    bool FileExists(const QString& name) override;
-    bool MakeDir(const QString& dir) override;
-    bool PutFile(const QString& localPath) override;
-    bool RenameFile(const QString& oldName, const QString& newName) override;
-    QString LastError() override;
+    bool changeDir(const QString& dir) override;
+    bool fileExists(const QString& name) override;
+    bool makeDir(const QString& dir) override;
+    bool putFile(const QString& localPath) override;
+    bool renameFile(const QString& oldName, const QString& newName) override;
+    QString lastError() override;
 
 private:
     // Throws the lost-connection error when the connection is gone.
-    void EnsureConnected() const;
-    void ClientError(const QString& message);
+    void ensureConnected() const;
+    void clientError(const QString& message);
 
-    TFtpClient Client;
+    FtpClient m_client;
 };
 
 } // namespace quaddle

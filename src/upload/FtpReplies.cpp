@@ -6,49 +6,49 @@ namespace quaddle {
 
 namespace {
 
-bool IsAsciiDigit(QChar c) {
+bool isAsciiDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
 // Reply codes are three ASCII digits; other scripts' digits are no code.
-bool IsCode(QStringView text) {
-    return text.size() >= 3 && IsAsciiDigit(text[0]) && IsAsciiDigit(text[1]) &&
-           IsAsciiDigit(text[2]);
+bool isCode(QStringView text) {
+    return text.size() >= 3 && isAsciiDigit(text[0]) && isAsciiDigit(text[1]) &&
+           isAsciiDigit(text[2]);
 }
 
 } // namespace
 
-std::optional<TFtpReply>
-TFtpReplyReader::Next(const std::function<void(const QString& line)>& onLine) {
-    for (qsizetype end = Pending.indexOf('\n'); end >= 0; end = Pending.indexOf('\n')) {
-        QByteArray raw = Pending.left(end);
-        Pending.remove(0, end + 1);
+std::optional<FtpReply>
+FtpReplyReader::next(const std::function<void(const QString& line)>& onLine) {
+    for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+        QByteArray raw = m_pending.left(end);
+        m_pending.remove(0, end + 1);
         while (raw.endsWith('\r'))
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);
         if (onLine)
             onLine(line);
-        if (!MultiLineCode.isEmpty()) {
-            if (line != MultiLineCode && !line.startsWith(MultiLineCode + QLatin1Char(' ')))
+        if (!m_multiLineCode.isEmpty()) {
+            if (line != m_multiLineCode && !line.startsWith(m_multiLineCode + QLatin1Char(' ')))
                 continue;
-            MultiLineCode.clear();
-        } else if (!IsCode(line)) {
+            m_multiLineCode.clear();
+        } else if (!isCode(line)) {
             continue;
         } else if (line.size() > 3 && line[3] == QLatin1Char('-')) {
-            MultiLineCode = line.left(3);
+            m_multiLineCode = line.left(3);
             continue;
         }
-        return TFtpReply{line.left(3).toInt(), line};
+        return FtpReply{line.left(3).toInt(), line};
     }
     return std::nullopt;
 }
 
-void TFtpReplyReader::Reset() {
-    Pending.clear();
-    MultiLineCode.clear();
+void FtpReplyReader::reset() {
+    m_pending.clear();
+    m_multiLineCode.clear();
 }
 
-std::optional<quint16> PasvPort(const QString& reply) {
+std::optional<quint16> pasvPort(const QString& reply) {
     static const QRegularExpression address(
         QStringLiteral("(?<!\\d)(\\d+),(\\d+),(\\d+),(\\d+),(\\d+),(\\d+)(?!\\d)"));
     const QRegularExpressionMatch match = address.match(reply);

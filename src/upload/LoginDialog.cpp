@@ -12,7 +12,7 @@ namespace {
 
 constexpr int MaxLength = 31;
 
-QLineEdit* Field(const char* name, QWidget* parent) {
+QLineEdit* field(const char* name, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QLatin1String(name));
     field->setMaxLength(MaxLength);
@@ -21,46 +21,46 @@ QLineEdit* Field(const char* name, QWidget* parent) {
 
 } // namespace
 
-TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent) {
+LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Remote Login"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    EUser = Field("EUser", this);
-    EPassword = Field("EPassword", this);
-    EPassword->setEchoMode(QLineEdit::Password);
+    m_userEdit = field("userEdit", this);
+    m_passwordEdit = field("passwordEdit", this);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(tr("&OK"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("BOk"));
+    ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("BCancel"));
+        ->setObjectName(QStringLiteral("cancelButton"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QFormLayout(this);
     auto* userLabel = new QLabel(tr("&User Name:"), this);
-    userLabel->setBuddy(EUser);
+    userLabel->setBuddy(m_userEdit);
     auto* passwordLabel = new QLabel(tr("&Password:"), this);
-    passwordLabel->setBuddy(EPassword);
-    layout->addRow(userLabel, EUser);
-    layout->addRow(passwordLabel, EPassword);
+    passwordLabel->setBuddy(m_passwordEdit);
+    layout->addRow(userLabel, m_userEdit);
+    layout->addRow(passwordLabel, m_passwordEdit);
     layout->addRow(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-bool TFormLogin::Ask(QString& user, QString& password) {
-    EUser->setText(user);
-    EPassword->clear();
+bool LoginDialog::ask(QString& user, QString& password) {
+    m_userEdit->setText(user);
+    m_passwordEdit->clear();
     if (exec() != Accepted)
         return false;
-    user = EUser->text();
-    password = EPassword->text();
+    user = m_userEdit->text();
+    password = m_passwordEdit->text();
     return true;
 }
 
-void TFormLogin::showEvent(QShowEvent* event) {
+void LoginDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    (EUser->text().isEmpty() ? EUser : EPassword)->setFocus();
+    (m_userEdit->text().isEmpty() ? m_userEdit : m_passwordEdit)->setFocus();
 }
 
 } // namespace quaddle

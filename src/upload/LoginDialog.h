@@ -7,22 +7,22 @@ class QLineEdit;
 namespace quaddle {
 
 // The "Remote Login" prompt for a user name and password that were not stored.
-class TFormLogin : public QDialog {
+class LoginDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TFormLogin(QWidget* parent = nullptr);
+    explicit LoginDialog(QWidget* parent = nullptr);
 
     // Shows the prompt with user filled in and an empty password. On OK both are handed back
     // and the result is true; Cancel changes nothing.
-    bool Ask(QString& user, QString& password);
+    bool ask(QString& user, QString& password);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QLineEdit* EUser = nullptr;
-    QLineEdit* EPassword = nullptr;
+    QLineEdit* m_userEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
 };
 
 } // namespace quaddle

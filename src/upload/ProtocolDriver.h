@@ -4,46 +4,46 @@
 
 namespace quaddle {
 
-class TUpload;
+class UploadSession;
 
 // A protocol driver: how an upload session talks to one kind of server. Every operation
 // blocks until the server has answered but keeps the event loop running meanwhile, so the
-// session's Cancel can reach Abort in the middle of it.
-class TUploadProtokoll {
+// session's cancel() can reach abort() in the middle of it.
+class ProtocolDriver {
 public:
-    // Option bits, toggled by SetOption; they take effect at the next Connect.
+    // Option bits, toggled by setOption; they take effect at the next connect().
     static constexpr int PassiveMode = 2;
     static constexpr int TextMode = 4;
 
-    explicit TUploadProtokoll(TUpload& session) : Session(session) {}
-    virtual ~TUploadProtokoll() = default;
-    TUploadProtokoll(const TUploadProtokoll&) = delete;
-    TUploadProtokoll& operator=(const TUploadProtokoll&) = delete;
+    explicit ProtocolDriver(UploadSession& session) : m_session(session) {}
+    virtual ~ProtocolDriver() = default;
+    ProtocolDriver(const ProtocolDriver&) = delete;
+    ProtocolDriver& operator=(const ProtocolDriver&) = delete;
 
-    virtual void SetOption(int flag) { Options ^= flag; }
+    virtual void setOption(int flag) { m_options ^= flag; }
     // Stops whatever the driver does and drops the connection; safe at any time, twice too.
-    virtual void Abort() = 0;
-    // Connects and logs in; false when the login was refused. Throws TError when the server
+    virtual void abort() = 0;
+    // Connects and logs in; false when the login was refused. Throws Error when the server
     // cannot be reached.
-    virtual bool Connect(const QString& host, const QString& port, const QString& user,
+    virtual bool connect(const QString& host, const QString& port, const QString& user,
                          const QString& password) = 0;
-    virtual bool ChangeDir(const QString& dir) = 0;
-    virtual bool FileExists(const QString& name) = 0;
-    virtual bool MakeDir(const QString& dir) = 0;
+    virtual bool changeDir(const QString& dir) = 0;
+    virtual bool fileExists(const QString& name) = 0;
+    virtual bool makeDir(const QString& dir) = 0;
     // Uploads the local file under its own name into the working directory, replacing a
     // remote file of that name.
-    virtual bool PutFile(const QString& localPath) = 0;
-    virtual bool RenameFile(const QString& oldName, const QString& newName) = 0;
+    virtual bool putFile(const QString& localPath) = 0;
+    virtual bool renameFile(const QString& oldName, const QString& newName) = 0;
     // What went wrong last, for the user.
-    virtual QString LastError() = 0;
+    virtual QString lastError() = 0;
 
-    int GetOptions() const { return Options; }
+    int options() const { return m_options; }
 
 protected:
-    TUpload& Session;
+    UploadSession& m_session;
 
 private:
-    int Options = 0;
+    int m_options = 0;
 };
 
 } // namespace quaddle

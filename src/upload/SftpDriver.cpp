@@ -2,8 +2,8 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
-#include "upload/UploadSession.h"
 #include "upload/UploadErrors.h"
+#include "upload/UploadSession.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -44,18 +44,18 @@ const QRegularExpression PermissionDenied(QStringLiteral(": permission denied$")
 // At login it begins the line; during a command it follows the prompt psftp printed before.
 const QRegularExpression Fatal(QStringLiteral("^(psftp> )?(Fatal:|FATAL ERROR:)"));
 
-bool HasLineBreak(const QString& text) {
+bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
 }
 
 // psftp splits its commands at blanks; a quoted argument, with its quotes doubled, is one.
-QString Quoted(QString argument) {
+QString quoted(QString argument) {
     argument.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + argument + QLatin1Char('"');
 }
 
 // A short wait that keeps the window alive.
-void PauseWithEvents(int ms) {
+void pauseWithEvents(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
@@ -63,56 +63,56 @@ void PauseWithEvents(int ms) {
 
 } // namespace
 
-TUploadSFTP::TUploadSFTP(TUpload& session, QString psftp)
-    : TUploadProtokoll(session), Psftp(std::move(psftp)) {
-    Runner.OnNewLine = [this](const QString& line, TOutputType type) { NewLine(line, type); };
+SftpDriver::SftpDriver(UploadSession& session, QString psftp)
+    : ProtocolDriver(session), m_psftp(std::move(psftp)) {
+    m_runner.onNewLine = [this](const QString& line, OutputType type) { newLine(line, type); };
     // psftp gone without an answer (connection refused, crash): the wait ends at once.
-    Runner.OnExit = [this] {
-        Exited = true;
-        if (!Answered) {
-            SetErrorText(LastLine);
-            GiveAnswer(Failure);
+    m_runner.onExit = [this] {
+        m_exited = true;
+        if (!m_answered) {
+            setErrorText(m_lastLine);
+            giveAnswer(Failure);
         }
     };
 }
 
-TUploadSFTP::~TUploadSFTP() {
-    Abort();
+SftpDriver::~SftpDriver() {
+    abort();
 }
 
-void TUploadSFTP::Abort() {
-    Answer = Failure;
-    Answered.store(true, std::memory_order_release);
-    Runner.StopProcess();
+void SftpDriver::abort() {
+    m_answer = Failure;
+    m_answered.store(true, std::memory_order_release);
+    m_runner.stopProcess();
 }
 
-bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& user,
-                          const QString& password) {
-    State = 1;
-    Answered = false;
-    Answer = Failure;
-    Exited = false;
-    FatalSeen = false;
-    if (Psftp.isEmpty())
-        throw TError(UploadErrors::HelperMissing);
+bool SftpDriver::connect(const QString& host, const QString&, const QString& user,
+                         const QString& password) {
+    m_state = 1;
+    m_answered = false;
+    m_answer = Failure;
+    m_exited = false;
+    m_fatalSeen = false;
+    if (m_psftp.isEmpty())
+        throw Error(UploadErrors::HelperMissing);
     // The password goes in a file only the user can read, never on the command line, which
     // every local user can see in the process list.
-    PasswordStore = std::make_unique<QTemporaryFile>();
-    if (!PasswordStore->open() || PasswordStore->write(password.toLocal8Bit() + '\n') < 0 ||
-        !PasswordStore->flush())
-        throw TError(QStringLiteral("Cannot write a temporary file: ") +
-                     PasswordStore->errorString());
-    Runner.CommandLine = {
-        Psftp, QStringLiteral("-pwfile"), PasswordStore->fileName(), QStringLiteral("-l"), user,
+    m_passwordStore = std::make_unique<QTemporaryFile>();
+    if (!m_passwordStore->open() || m_passwordStore->write(password.toLocal8Bit() + '\n') < 0 ||
+        !m_passwordStore->flush())
+        throw Error(QStringLiteral("Cannot write a temporary file: ") +
+                    m_passwordStore->errorString());
+    m_runner.commandLine = {
+        m_psftp, QStringLiteral("-pwfile"), m_passwordStore->fileName(), QStringLiteral("-l"), user,
         host};
     try {
-        Runner.StartProcess();
-    } catch (const TCreateProcessError&) {
-        PasswordStore.reset();
-        throw TError(UploadErrors::HelperMissing);
+        m_runner.startProcess();
+    } catch (const ProcessStartError&) {
+        m_passwordStore.reset();
+        throw Error(UploadErrors::HelperMissing);
     }
 
-    int result = WaitForAnswer(TimeoutRounds);
+    int result = waitForAnswer(TimeoutRounds);
     if (result == UnknownHostKey) {
         const QString question =
             AppName + QStringLiteral(" does not recognize the server's host key.") +
@@ -122,215 +122,216 @@ bool TUploadSFTP::Connect(const QString& host, const QString&, const QString& us
                            "abort the upload.") +
             LineBreak + QStringLiteral("The server's rsa2 key fingerprint is:") + LineBreak +
             [this] {
-                const QMutexLocker lock(&Shared);
-                return HostKey;
+                const QMutexLocker lock(&m_shared);
+                return m_hostKey;
             }();
-        if (Dialogs().ShowMessage(question, TMsgKind::Confirmation, TMsgButtons::OkCancel) ==
-            TMsgAnswer::Ok) {
-            ++State;
-            result = SendCommand(QStringLiteral("y"), TimeoutRounds);
+        if (dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::OkCancel) ==
+            MessageAnswer::Ok) {
+            ++m_state;
+            result = sendCommand(QStringLiteral("y"), TimeoutRounds);
         } else {
             result = Failure;
         }
     }
-    PasswordStore.reset();
+    m_passwordStore.reset();
     if (result != Success)
-        Runner.StopProcess();
+        m_runner.stopProcess();
     return result == Success;
 }
 
-bool TUploadSFTP::ChangeDir(const QString& dir) {
-    State = 35;
-    if (SendCommand(QStringLiteral("cd ") + Quoted(dir), TimeoutRounds) == Success)
+bool SftpDriver::changeDir(const QString& dir) {
+    m_state = 35;
+    if (sendCommand(QStringLiteral("cd ") + quoted(dir), TimeoutRounds) == Success)
         return true;
     // psftp ended during cd (the network went): no missing directory to offer to create.
-    if (!Session.Cancelled() && Gone())
-        throw TError(UploadErrors::ConnectionLost);
+    if (!m_session.cancelled() && gone())
+        throw Error(UploadErrors::ConnectionLost);
     return false;
 }
 
-bool TUploadSFTP::FileExists(const QString& name) {
-    State = 40;
+bool SftpDriver::fileExists(const QString& name) {
+    m_state = 40;
     {
-        const QMutexLocker lock(&Shared);
-        ProbeName = name;
-        if (!Listing.isEmpty())
-            return ListingHas(name);
+        const QMutexLocker lock(&m_shared);
+        m_probeName = name;
+        if (!m_listing.isEmpty())
+            return listingHas(name);
     }
-    return SendCommand(QStringLiteral("dir"), TimeoutRounds) == Success;
+    return sendCommand(QStringLiteral("dir"), TimeoutRounds) == Success;
 }
 
-bool TUploadSFTP::MakeDir(const QString& dir) {
-    State = 30;
-    return SendCommand(QStringLiteral("mkdir ") + Quoted(dir), TimeoutRounds) == Success;
+bool SftpDriver::makeDir(const QString& dir) {
+    m_state = 30;
+    return sendCommand(QStringLiteral("mkdir ") + quoted(dir), TimeoutRounds) == Success;
 }
 
-bool TUploadSFTP::PutFile(const QString& localPath) {
-    State = 20;
+bool SftpDriver::putFile(const QString& localPath) {
+    m_state = 20;
     const bool stored =
-        SendCommand(QStringLiteral("put ") + Quoted(localPath), NoTimeout) == Success;
+        sendCommand(QStringLiteral("put ") + quoted(localPath), NoTimeout) == Success;
     if (stored) {
         // The listing was taken before; it must know what this session added.
-        const QMutexLocker lock(&Shared);
-        Listing.append(QLatin1Char(' ') + FileNameOf(localPath));
+        const QMutexLocker lock(&m_shared);
+        m_listing.append(QLatin1Char(' ') + fileNameOf(localPath));
     }
     return stored;
 }
 
-bool TUploadSFTP::RenameFile(const QString& oldName, const QString& newName) {
-    State = 50;
+bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
+    m_state = 50;
     const bool renamed =
-        SendCommand(QStringLiteral("ren ") + Quoted(oldName) + QLatin1Char(' ') + Quoted(newName),
+        sendCommand(QStringLiteral("ren ") + quoted(oldName) + QLatin1Char(' ') + quoted(newName),
                     TimeoutRounds) == Success;
     if (renamed) {
-        const QMutexLocker lock(&Shared);
-        Listing.append(QLatin1Char(' ') + newName);
+        const QMutexLocker lock(&m_shared);
+        m_listing.append(QLatin1Char(' ') + newName);
     }
     return renamed;
 }
 
-QString TUploadSFTP::LastError() {
-    const QMutexLocker lock(&Shared);
-    QString error = ErrorText.isEmpty() ? QStringLiteral("No error message available.") : ErrorText;
-    if (!ProbeName.isEmpty())
-        error += QStringLiteral(" (while uploading file \"") + ProbeName + QStringLiteral("\")");
+QString SftpDriver::lastError() {
+    const QMutexLocker lock(&m_shared);
+    QString error =
+        m_errorText.isEmpty() ? QStringLiteral("No error message available.") : m_errorText;
+    if (!m_probeName.isEmpty())
+        error += QStringLiteral(" (while uploading file \"") + m_probeName + QStringLiteral("\")");
     return error;
 }
 
-int TUploadSFTP::WaitForAnswer(int limit) {
-    for (int rounds = 0; !Answered.load(std::memory_order_acquire);) {
-        for (int i = 0; i < 3 && !Answered.load(std::memory_order_acquire); ++i)
-            PauseWithEvents(50);
+int SftpDriver::waitForAnswer(int limit) {
+    for (int rounds = 0; !m_answered.load(std::memory_order_acquire);) {
+        for (int i = 0; i < 3 && !m_answered.load(std::memory_order_acquire); ++i)
+            pauseWithEvents(50);
         if (++rounds == limit) {
-            Session.AddLog(QStringLiteral("Time-out, aborting..."), LogError);
-            Session.Cancel();
+            m_session.addLog(QStringLiteral("Time-out, aborting..."), LogError);
+            m_session.cancel();
             break;
         }
-        if (Session.Cancelled())
+        if (m_session.cancelled())
             break;
     }
-    const int result = Answer;
-    Answer = Failure;
-    Answered = false;
+    const int result = m_answer;
+    m_answer = Failure;
+    m_answered = false;
     if (result == Unexpected)
-        throw TError(UploadErrors::UnexpectedResponse);
+        throw Error(UploadErrors::UnexpectedResponse);
     return result;
 }
 
-int TUploadSFTP::SendCommand(const QString& text, int limit) {
-    if (Session.Cancelled())
+int SftpDriver::sendCommand(const QString& text, int limit) {
+    if (m_session.cancelled())
         return -1;
     // A line break would end the command early and start another one.
-    if (HasLineBreak(text)) {
-        SetErrorText(QStringLiteral("The name contains a line break, which cannot be sent to "
+    if (hasLineBreak(text)) {
+        setErrorText(QStringLiteral("The name contains a line break, which cannot be sent to "
                                     "the server."));
         return Failure;
     }
     // Without psftp every further command would fail, each asked about on its own.
-    if (Gone())
-        throw TError(UploadErrors::ConnectionLost);
-    Runner.SendInput(text, true);
-    return WaitForAnswer(limit);
+    if (gone())
+        throw Error(UploadErrors::ConnectionLost);
+    m_runner.sendInput(text, true);
+    return waitForAnswer(limit);
 }
 
-void TUploadSFTP::NewLine(const QString& line, TOutputType type) {
-    Session.AddLog(line + QLatin1Char('|') + QString::number(State), LogTraffic);
+void SftpDriver::newLine(const QString& line, OutputType type) {
+    m_session.addLog(line + QLatin1Char('|') + QString::number(m_state), LogTraffic);
     {
-        const QMutexLocker lock(&Shared);
-        LastLine = line;
+        const QMutexLocker lock(&m_shared);
+        m_lastLine = line;
     }
-    if (!Answered.load(std::memory_order_acquire))
-        HandleLine(line, type);
+    if (!m_answered.load(std::memory_order_acquire))
+        handleLine(line, type);
 }
 
-void TUploadSFTP::GiveAnswer(int answer) {
-    Answer = answer;
-    Answered.store(true, std::memory_order_release);
+void SftpDriver::giveAnswer(int answer) {
+    m_answer = answer;
+    m_answered.store(true, std::memory_order_release);
 }
 
-void TUploadSFTP::SetErrorText(const QString& text) {
-    const QMutexLocker lock(&Shared);
-    ErrorText = text;
+void SftpDriver::setErrorText(const QString& text) {
+    const QMutexLocker lock(&m_shared);
+    m_errorText = text;
 }
 
-bool TUploadSFTP::ListingHas(const QString& name) const {
+bool SftpDriver::listingHas(const QString& name) const {
     // Compared literally: a name may hold characters that mean something in a pattern.
     const QString ending = QLatin1Char(' ') + name;
-    return std::any_of(Listing.begin(), Listing.end(),
+    return std::any_of(m_listing.begin(), m_listing.end(),
                        [&](const QString& line) { return line.endsWith(ending); });
 }
 
-void TUploadSFTP::HandleLine(const QString& line, TOutputType type) {
-    const int state = State;
+void SftpDriver::handleLine(const QString& line, OutputType type) {
+    const int state = m_state;
     if (state == 50 && RenameFailed.match(line).hasMatch()) {
-        SetErrorText(QStringLiteral("Renaming file failed."));
-        GiveAnswer(Failure);
+        setErrorText(QStringLiteral("Renaming file failed."));
+        giveAnswer(Failure);
     } else if (state == 50 && Renamed.match(line).hasMatch()) {
-        GiveAnswer(Success);
+        giveAnswer(Success);
     } else if (state == 41) {
         if (PromptAlone.match(line).hasMatch()) {
-            Answered.store(true, std::memory_order_release);
+            m_answered.store(true, std::memory_order_release);
             return;
         }
         // A piece of a line could end in the probed name and still name another file.
-        if (type != TOutputType::EntireLine)
+        if (type != OutputType::EntireLine)
             return;
-        const QMutexLocker lock(&Shared);
-        Listing.append(line);
-        if (line.endsWith(QLatin1Char(' ') + ProbeName))
-            Answer = Success;
+        const QMutexLocker lock(&m_shared);
+        m_listing.append(line);
+        if (line.endsWith(QLatin1Char(' ') + m_probeName))
+            m_answer = Success;
     } else if (state == 40 && ListingHeader.match(line).hasMatch()) {
-        State = 41;
+        m_state = 41;
     } else if (const QRegularExpressionMatch made = MadeDir.match(line);
                state == 30 && made.hasMatch()) {
-        GiveAnswer(made.captured(2) == QLatin1String("OK") ? Success : Failure);
+        giveAnswer(made.captured(2) == QLatin1String("OK") ? Success : Failure);
     } else if (state == 20 && Put.match(line).hasMatch()) {
-        State = 21;
-        GiveAnswer(Success);
+        m_state = 21;
+        giveAnswer(Success);
     } else if (state == 35 && NoSuchDir.match(line).hasMatch()) {
-        SetErrorText(QStringLiteral("Directory does not exist."));
-        State = 36;
-        GiveAnswer(Failure);
+        setErrorText(QStringLiteral("Directory does not exist."));
+        m_state = 36;
+        giveAnswer(Failure);
     } else if ((state == LoggedIn || state == 35) && DirIsNow.match(line).hasMatch()) {
-        State = state + 1;
-        GiveAnswer(Success);
+        m_state = state + 1;
+        giveAnswer(Success);
     } else if ((state == 1 || state == 7) && WorkingDir.match(line).hasMatch()) {
         // After "y" newer releases print the working directory on a line of its own.
-        State = state == 1 ? LoggedIn : 8;
-        GiveAnswer(Success);
+        m_state = state == 1 ? LoggedIn : 8;
+        giveAnswer(Success);
     } else if (state == 7 && WorkingDirAfterKey.match(line).hasMatch()) {
-        State = 8;
-        GiveAnswer(Success);
+        m_state = 8;
+        giveAnswer(Success);
     } else if (state == 7 && line.contains(QLatin1String("Using username \""))) {
         return;
     } else if ((state == 1 || state == 7) && line == QLatin1String("Access denied")) {
         // After a stored key a wrong password is no unexpected answer either.
-        SetErrorText(QStringLiteral("Login incorrect."));
-        GiveAnswer(Failure);
+        setErrorText(QStringLiteral("Login incorrect."));
+        giveAnswer(Failure);
     } else if (state == 1 && Fingerprint.match(line).hasMatch()) {
-        State = 5;
+        m_state = 5;
     } else if (state == 5) {
         // psftp writes its questions unbuffered, so a line may come in pieces; the key is
         // the whole line after the header.
-        if (type != TOutputType::EntireLine || Fingerprint.match(line).hasMatch())
+        if (type != OutputType::EntireLine || Fingerprint.match(line).hasMatch())
             return;
-        State = 6;
-        const QMutexLocker lock(&Shared);
-        HostKey = line;
+        m_state = 6;
+        const QMutexLocker lock(&m_shared);
+        m_hostKey = line;
     } else if (state == 6) {
         if (StoreKey.match(line).hasMatch())
-            GiveAnswer(UnknownHostKey);
+            giveAnswer(UnknownHostKey);
     } else if (PermissionDenied.match(line).hasMatch()) {
-        SetErrorText(QStringLiteral("Permission denied."));
-        GiveAnswer(Failure);
+        setErrorText(QStringLiteral("Permission denied."));
+        giveAnswer(Failure);
     } else if (Fatal.match(line).hasMatch()) {
-        SetErrorText(line);
-        FatalSeen = true;
-        GiveAnswer(Failure);
-    } else if (state > 1 && line != Prompt && type == TOutputType::EntireLine) {
+        setErrorText(line);
+        m_fatalSeen = true;
+        giveAnswer(Failure);
+    } else if (state > 1 && line != Prompt && type == OutputType::EntireLine) {
         // Only a whole line can be judged unexpected: a piece may still become an answer.
-        Session.AddLog(line, LogError);
-        GiveAnswer(Unexpected);
+        m_session.addLog(line, LogError);
+        giveAnswer(Unexpected);
     }
 }
 

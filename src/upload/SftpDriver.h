@@ -15,58 +15,58 @@ namespace quaddle {
 // each operation writes one command and waits for the answer that the output handler, on the
 // runner's reader thread, recognises in psftp's lines. The state number tells the handler
 // which answer is awaited.
-class TUploadSFTP : public TUploadProtokoll {
+class SftpDriver : public ProtocolDriver {
 public:
     // Answers: success, failure, an unknown host key, and output that fits nothing.
-    enum TAnswer { Failure = 0, Success = 1, UnknownHostKey = 2, Unexpected = 128 };
+    enum Answer { Failure = 0, Success = 1, UnknownHostKey = 2, Unexpected = 128 };
 
     // psftp: the client's path; empty when there is none.
-    TUploadSFTP(TUpload& session, QString psftp);
-    ~TUploadSFTP() override;
+    SftpDriver(UploadSession& session, QString psftp);
+    ~SftpDriver() override;
 
-    void Abort() override;
-    bool Connect(const QString& host, const QString& port, const QString& user,
+    void abort() override;
+    bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
-    bool ChangeDir(const QString& dir) override;
-    bool FileExists(const QString& name) override;
-    bool MakeDir(const QString& dir) override;
-    bool PutFile(const QString& localPath) override;
-    bool RenameFile(const QString& oldName, const QString& newName) override;
-    QString LastError() override;
+    bool changeDir(const QString& dir) override;
+    bool fileExists(const QString& name) override;
+    bool makeDir(const QString& dir) override;
+    bool putFile(const QString& localPath) override;
+    bool renameFile(const QString& oldName, const QString& newName) override;
+    QString lastError() override;
 
-    int GetState() const { return State; }
+    int state() const { return m_state; }
 
 private:
     // The harness that feeds psftp output to the handler in any state, without a psftp.
-    friend class TSftpOutputFeed;
+    friend class SftpOutputFeed;
 
-    int WaitForAnswer(int limit);
-    int SendCommand(const QString& text, int limit);
-    void NewLine(const QString& line, TOutputType type);
-    void HandleLine(const QString& line, TOutputType type);
-    void GiveAnswer(int answer);
-    void SetErrorText(const QString& text);
-    bool ListingHas(const QString& name) const;
+    int waitForAnswer(int limit);
+    int sendCommand(const QString& text, int limit);
+    void newLine(const QString& line, OutputType type);
+    void handleLine(const QString& line, OutputType type);
+    void giveAnswer(int answer);
+    void setErrorText(const QString& text);
+    bool listingHas(const QString& name) const;
     // psftp has ended or is ending: the connection is gone.
-    bool Gone() const { return Exited || FatalSeen; }
-    bool PasswordFile(const QString& password);
+    bool gone() const { return m_exited || m_fatalSeen; }
+    bool passwordFile(const QString& password);
 
-    QString Psftp;
-    TDosCommand Runner;
-    std::atomic<bool> Answered = false;
-    std::atomic<int> Answer = 0;
-    std::atomic<int> State = 0;
-    std::atomic<bool> Exited = false;
+    QString m_psftp;
+    ConsoleProcess m_runner;
+    std::atomic<bool> m_answered = false;
+    std::atomic<int> m_answer = 0;
+    std::atomic<int> m_state = 0;
+    std::atomic<bool> m_exited = false;
     // psftp printed a fatal error; it ends right after.
-    std::atomic<bool> FatalSeen = false;
+    std::atomic<bool> m_fatalSeen = false;
     // Written by the reader thread, read by the waiting one.
-    mutable QMutex Shared;
-    QString ProbeName;
-    QString HostKey;
-    QString ErrorText;
-    QString LastLine;
-    QStringList Listing;
-    std::unique_ptr<QTemporaryFile> PasswordStore;
+    mutable QMutex m_shared;
+    QString m_probeName;
+    QString m_hostKey;
+    QString m_errorText;
+    QString m_lastLine;
+    QStringList m_listing;
+    std::unique_ptr<QTemporaryFile> m_passwordStore;
 };
 
 } // namespace quaddle

@@ -6,12 +6,12 @@
 
 namespace quaddle {
 
-TDriverFactory StandardDrivers(const QString& programDir) {
-    return [programDir](TUpload& session, int serverType) -> std::unique_ptr<TUploadProtokoll> {
+DriverFactory standardDrivers(const QString& programDir) {
+    return [programDir](UploadSession& session, int serverType) -> std::unique_ptr<ProtocolDriver> {
         if (serverType == 0)
-            return std::make_unique<TUploadFTP>(session);
+            return std::make_unique<FtpDriver>(session);
         if (serverType == 1)
-            return std::make_unique<TUploadSFTP>(session, FindPsftp(programDir));
+            return std::make_unique<SftpDriver>(session, findPsftp(programDir));
         return nullptr;
     };
 }

@@ -6,6 +6,6 @@ namespace quaddle {
 
 // The program's drivers: FTP for server type 0, SFTP through the psftp of programDir (or of
 // PATH) for type 1.
-TDriverFactory StandardDrivers(const QString& programDir);
+DriverFactory standardDrivers(const QString& programDir);
 
 } // namespace quaddle

@@ -9,138 +9,139 @@
 
 namespace quaddle {
 
-TUpload::TUpload(TProgressEvent onProgress, TStatusEvent onStatus, int serverType, int overwrite,
-                 bool logTraffic, const TDriverFactory& makeDriver)
-    : Overwrite(overwrite), OnProgress(std::move(onProgress)), OnStatus(std::move(onStatus)),
-      KeepTraffic(logTraffic) {
-    Protokoll_ = makeDriver(*this, serverType);
-    if (!Protokoll_)
-        throw TError(QStringLiteral("The server's type %1 is unknown. Please choose FTP or SFTP "
-                                    "in the server settings.")
-                         .arg(serverType));
+UploadSession::UploadSession(ProgressEvent onProgress, StatusEvent onStatus, int serverType,
+                             int overwrite, bool logTraffic, const DriverFactory& makeDriver)
+    : m_overwrite(overwrite), m_onProgress(std::move(onProgress)), m_onStatus(std::move(onStatus)),
+      m_keepTraffic(logTraffic) {
+    m_driver = makeDriver(*this, serverType);
+    if (!m_driver)
+        throw Error(QStringLiteral("The server's type %1 is unknown. Please choose FTP or SFTP "
+                                   "in the server settings.")
+                        .arg(serverType));
 }
 
-TUpload::~TUpload() {
-    if (Protokoll_)
-        Protokoll_->Abort();
+UploadSession::~UploadSession() {
+    if (m_driver)
+        m_driver->abort();
 }
 
-bool TUpload::Login(const QString& host, const QString& port, QString user, QString password) {
+bool UploadSession::login(const QString& host, const QString& port, QString user,
+                          QString password) {
     for (;;) {
-        if ((user.isEmpty() || password.isEmpty()) && !Dialogs().AskLogin(user, password))
+        if ((user.isEmpty() || password.isEmpty()) && !dialogs().askLogin(user, password))
             return false;
-        if (Protokoll_->Connect(host, port, user, password)) {
-            AddLog(QStringLiteral("Connected to ") + host, LogTraffic);
+        if (m_driver->connect(host, port, user, password)) {
+            addLog(QStringLiteral("Connected to ") + host, LogTraffic);
             return true;
         }
-        const TMsgAnswer retry =
-            Dialogs().ShowMessage(QStringLiteral("Login incorrect. Please try again."),
-                                  TMsgKind::Error, TMsgButtons::OkAbort);
-        if (retry != TMsgAnswer::Ok || !Dialogs().AskLogin(user, password))
+        const MessageAnswer retry =
+            dialogs().showMessage(QStringLiteral("Login incorrect. Please try again."),
+                                  MessageKind::Error, MessageButtons::OkAbort);
+        if (retry != MessageAnswer::Ok || !dialogs().askLogin(user, password))
             return false;
     }
 }
 
-bool TUpload::EnterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing) {
+bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing) {
     if (dir.isEmpty())
         return true;
-    if (Protokoll_->ChangeDir(dir))
+    if (m_driver->changeDir(dir))
         return true;
     // After Cancel the directory is not missing, the connection is gone: nothing to ask.
-    if (Cancelled_)
+    if (m_cancelled)
         return false;
     if (!createIfMissing)
-        throw TError(UploadErrors::ChangeDirFailed);
-    if (!createWithoutAsking && AskUser(TAskMode::Directory, dir) != PolicyOverwrite)
+        throw Error(UploadErrors::ChangeDirFailed);
+    if (!createWithoutAsking && askUser(AskMode::Directory, dir) != PolicyOverwrite)
         return false;
-    return CreateDirPath(dir);
+    return createDirPath(dir);
 }
 
-TUploadResults TUpload::UploadFiles(const TFileList& files) {
-    TUploadResults results;
-    AddLog(QStringLiteral("Preparing files..."), LogTraffic);
-    for (const TFileEntry& entry : files) {
-        if (!QFileInfo::exists(entry.Path))
-            throw TError(UploadErrors::FileMissing);
-        const qint64 size = LocalFileSize(entry.Path);
-        FileSizes.insert(entry.Path, size);
+UploadResults UploadSession::uploadFiles(const FileList& files) {
+    UploadResults results;
+    addLog(QStringLiteral("Preparing files..."), LogTraffic);
+    for (const FileEntry& entry : files) {
+        if (!QFileInfo::exists(entry.path))
+            throw Error(UploadErrors::FileMissing);
+        const qint64 size = localFileSize(entry.path);
+        m_fileSizes.insert(entry.path, size);
         // A file that cannot be read adds nothing, so the overall share stays right.
         if (size > 0)
-            BytesTotal_ += size;
+            m_bytesTotal += size;
     }
-    AddLog(QStringLiteral("Uploading %1 files...").arg(files.size()), LogTraffic);
+    addLog(QStringLiteral("Uploading %1 files...").arg(files.size()), LogTraffic);
 
     qsizetype processed = 0;
     for (; processed < files.size(); ++processed) {
-        const TFileEntry& entry = files[processed];
-        OnStatus(FileNameOf(entry.Path), static_cast<int>(processed));
-        if (!UploadFile(entry.Path)) {
-            if (Cancelled_ || !AskIgnoreError(Protokoll_->LastError()))
+        const FileEntry& entry = files[processed];
+        m_onStatus(fileNameOf(entry.path), static_cast<int>(processed));
+        if (!uploadFile(entry.path)) {
+            if (m_cancelled || !askIgnoreError(m_driver->lastError()))
                 break;
             continue;
         }
-        results.append({FileNameOf(entry.Path), QString()});
-        if (Cancelled_)
+        results.append({fileNameOf(entry.path), QString()});
+        if (m_cancelled)
             break;
-        if (!entry.Thumbnail.isEmpty()) {
-            OnStatus(QStringLiteral("Uploading thumbnail..."), -2);
-            if (UploadFile(entry.Thumbnail))
-                results.last().Thumbnail = FileNameOf(entry.Thumbnail);
+        if (!entry.thumbnail.isEmpty()) {
+            m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
+            if (uploadFile(entry.thumbnail))
+                results.last().thumbnail = fileNameOf(entry.thumbnail);
         }
-        BytesFinished += std::max<qint64>(0, FileSizeOf(entry.Path).value_or(0));
+        m_bytesFinished += std::max<qint64>(0, fileSizeOf(entry.path).value_or(0));
     }
-    AddLog(QStringLiteral("%1 files uploaded.").arg(processed), LogTraffic);
-    OnStatus(QString(), -1);
+    addLog(QStringLiteral("%1 files uploaded.").arg(processed), LogTraffic);
+    m_onStatus(QString(), -1);
     return results;
 }
 
-bool TUpload::UploadFile(const QString& path) {
+bool UploadSession::uploadFile(const QString& path) {
     if (!QFileInfo::exists(path))
-        throw TError(UploadErrors::FileMissing);
-    const QString name = FileNameOf(path);
-    if (Overwrite != PolicyOverwrite && Protokoll_->FileExists(name)) {
-        const int answer = Overwrite == PolicyAsk ? AskUser(TAskMode::File, name) : Overwrite;
-        if (answer == PolicyRename && !RenameExisting(name))
+        throw Error(UploadErrors::FileMissing);
+    const QString name = fileNameOf(path);
+    if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
+        const int answer = m_overwrite == PolicyAsk ? askUser(AskMode::File, name) : m_overwrite;
+        if (answer == PolicyRename && !renameExisting(name))
             return false;
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
-        if ((answer == PolicyOverwrite || answer == PolicyRename) && !Cancelled_) {
-            AddLog(QStringLiteral("Uploading file ") + path + decision, LogTraffic);
-            return Protokoll_->PutFile(path);
+        if ((answer == PolicyOverwrite || answer == PolicyRename) && !m_cancelled) {
+            addLog(QStringLiteral("Uploading file ") + path + decision, LogTraffic);
+            return m_driver->putFile(path);
         }
-        if (!Cancelled_) {
+        if (!m_cancelled) {
             // The file on the server stands for this one.
-            AddLog(QStringLiteral("Skipping ") + path + decision, LogTraffic);
+            addLog(QStringLiteral("Skipping ") + path + decision, LogTraffic);
             return true;
         }
-    } else if (!Cancelled_) {
-        AddLog(QStringLiteral("Uploading file ") + path, LogTraffic);
-        return Protokoll_->PutFile(path);
+    } else if (!m_cancelled) {
+        addLog(QStringLiteral("Uploading file ") + path, LogTraffic);
+        return m_driver->putFile(path);
     }
-    AddLog(QStringLiteral("Skipping ") + path + QStringLiteral(" [cancel]"), LogTraffic);
+    addLog(QStringLiteral("Skipping ") + path + QStringLiteral(" [cancel]"), LogTraffic);
     return false;
 }
 
-bool TUpload::RenameExisting(const QString& name) {
+bool UploadSession::renameExisting(const QString& name) {
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString base = dot < 0 ? name : name.left(dot);
     const QString extension = dot < 0 ? QString() : name.mid(dot);
     QString candidate;
     for (int n = 1;; ++n) {
-        candidate = base + QLatin1Char('_') + ZeroPad(QString::number(n), 3) + extension;
+        candidate = base + QLatin1Char('_') + zeroPad(QString::number(n), 3) + extension;
         // Past 999 the next name is taken without asking the server.
-        if (Cancelled_ || n > 999 || !Protokoll_->FileExists(candidate))
+        if (m_cancelled || n > 999 || !m_driver->fileExists(candidate))
             break;
     }
-    if (Cancelled_ || !Protokoll_->RenameFile(name, candidate))
+    if (m_cancelled || !m_driver->renameFile(name, candidate))
         return false;
-    RenamedFiles_.append({name, candidate});
+    m_renamedFiles.append({name, candidate});
     return true;
 }
 
-bool TUpload::CreateDirPath(const QString& path) {
+bool UploadSession::createDirPath(const QString& path) {
     const bool absolute = path.startsWith(QLatin1Char('/'));
     qsizetype start = path.startsWith(QLatin1String("./")) ? 2 : (absolute ? 1 : 0);
-    while (!Cancelled_ && start < path.size()) {
+    while (!m_cancelled && start < path.size()) {
         qsizetype end = path.indexOf(QLatin1Char('/'), start);
         if (end < 0)
             end = path.size();
@@ -148,70 +149,71 @@ bool TUpload::CreateDirPath(const QString& path) {
         if (absolute && start == 1)
             segment.prepend(QLatin1Char('/'));
         // An empty segment, from a doubled "/", names no directory of its own.
-        if (!segment.isEmpty() && segment != QLatin1String("/") &&
-            !Protokoll_->ChangeDir(segment) &&
-            (!Protokoll_->MakeDir(segment) || !Protokoll_->ChangeDir(segment)))
-            throw TError(UploadErrors::MakeDirFailed);
+        if (!segment.isEmpty() && segment != QLatin1String("/") && !m_driver->changeDir(segment) &&
+            (!m_driver->makeDir(segment) || !m_driver->changeDir(segment)))
+            throw Error(UploadErrors::MakeDirFailed);
         start = end + 1;
     }
     return true;
 }
 
-int TUpload::AskUser(TAskMode mode, const QString& name) {
-    const int answer = Dialogs().AskUser(mode, name);
+int UploadSession::askUser(AskMode mode, const QString& name) {
+    const int answer = dialogs().askUser(mode, name);
     const int withoutRemember = answer & ~RememberBit;
     if (answer & RememberBit)
-        Overwrite = withoutRemember;
+        m_overwrite = withoutRemember;
     return withoutRemember;
 }
 
-bool TUpload::AskIgnoreError(const QString& message) {
-    AddLog(message, LogError);
-    if (Cancelled_)
+bool UploadSession::askIgnoreError(const QString& message) {
+    addLog(message, LogError);
+    if (m_cancelled)
         return false;
     const QString question = QStringLiteral("An error occured: ") + LineBreak + message +
                              LineBreak + QStringLiteral("Ignore and continue?");
-    return Dialogs().ShowMessage(question, TMsgKind::Error, TMsgButtons::YesNo) == TMsgAnswer::Yes;
+    return dialogs().showMessage(question, MessageKind::Error, MessageButtons::YesNo) ==
+           MessageAnswer::Yes;
 }
 
-void TUpload::Cancel() {
-    AddLog(QStringLiteral("CANCEL"), LogCancel);
-    Cancelled_ = true;
-    Protokoll_->Abort();
+void UploadSession::cancel() {
+    addLog(QStringLiteral("CANCEL"), LogCancel);
+    m_cancelled = true;
+    m_driver->abort();
 }
 
-void TUpload::AddLog(const QString& text, int level) {
-    if (level <= LogCancel && !KeepTraffic)
+void UploadSession::addLog(const QString& text, int level) {
+    if (level <= LogCancel && !m_keepTraffic)
         return;
-    const QMutexLocker locker(&LogLock);
-    LogLines_.append(text + QLatin1Char('\t') + QString::number(level));
+    const QMutexLocker locker(&m_logLock);
+    m_logLines.append(text + QLatin1Char('\t') + QString::number(level));
 }
 
-QStringList TUpload::LogLines() const {
-    const QMutexLocker locker(&LogLock);
-    return LogLines_;
+QStringList UploadSession::logLines() const {
+    const QMutexLocker locker(&m_logLock);
+    return m_logLines;
 }
 
-std::optional<qint64> TUpload::FileSizeOf(const QString& localPath) const {
-    const auto found = FileSizes.constFind(localPath);
-    if (found == FileSizes.constEnd())
+std::optional<qint64> UploadSession::fileSizeOf(const QString& localPath) const {
+    const auto found = m_fileSizes.constFind(localPath);
+    if (found == m_fileSizes.constEnd())
         return std::nullopt;
     return *found;
 }
 
-void TUpload::ReportProgress(const QString& localPath, const QString& remoteName, qint64 sent) {
-    const std::optional<qint64> size = FileSizeOf(localPath);
+void UploadSession::reportProgress(const QString& localPath, const QString& remoteName,
+                                   qint64 sent) {
+    const std::optional<qint64> size = fileSizeOf(localPath);
     if (size)
-        BytesDone_ = BytesFinished + sent;
-    OnProgress(remoteName, size.value_or(0), sent);
+        m_bytesDone = m_bytesFinished + sent;
+    m_onProgress(remoteName, size.value_or(0), sent);
 }
 
-qint64 TUpload::LocalFileSize(const QString& path) {
+qint64 UploadSession::localFileSize(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.size() : -1;
 }
 
-QString TUpload::ZeroPad(const QString& text, int width) {
+QString UploadSession::zeroPad(const QString& text, int width) {
     return text.rightJustified(width, QLatin1Char('0'));
 }
 

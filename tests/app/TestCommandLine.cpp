@@ -41,10 +41,10 @@ void TestCommandLine::splitsSelectorFromFiles() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, selector);
     QFETCH(QStringList, files);
-    const TCommandLine parsed = ParseCommandLine(arguments);
-    QCOMPARE(parsed.Selector.value_or(QString()), selector);
-    QCOMPARE(parsed.Selector.has_value(), !selector.isEmpty());
-    QCOMPARE(parsed.Files, files);
+    const CommandLine parsed = parseCommandLine(arguments);
+    QCOMPARE(parsed.selector.value_or(QString()), selector);
+    QCOMPARE(parsed.selector.has_value(), !selector.isEmpty());
+    QCOMPARE(parsed.files, files);
 }
 
 void TestCommandLine::resolvesSelector_data() {
@@ -78,22 +78,22 @@ void TestCommandLine::resolvesSelector() {
     QFETCH(qint32, server);
     QFETCH(qint32, folder);
 
-    const test::TTempProgramDir programDir;
-    TCfg cfg;
-    cfg.StoreServer("zero", "", "", "", "", "", "", "", -1, -1);
-    cfg.StoreServer("one", "", "", "", "", "", "", "", -1, -1);
-    cfg.StoreServer("two", "", "", "", "", "", "", "", -1, -1);
-    cfg.DeleteServer(1);
+    const test::TempProgramDir programDir;
+    Config config;
+    config.storeServer("zero", "", "", "", "", "", "", "", -1, -1);
+    config.storeServer("one", "", "", "", "", "", "", "", -1, -1);
+    config.storeServer("two", "", "", "", "", "", "", "", -1, -1);
+    config.deleteServer(1);
     for (const char* path : {"/a", "/b", "/c", "/d"})
-        cfg.SetFolder(-1, 2, QString::fromLatin1(path));
-    cfg.DeleteFolder(3, 2);
+        config.setFolder(-1, 2, QString::fromLatin1(path));
+    config.deleteFolder(3, 2);
 
-    const std::optional<TServerSelection> selection = ResolveSelector(selector, cfg);
+    const std::optional<ServerSelection> selection = resolveSelector(selector, config);
     QCOMPARE(selection.has_value(), selected);
     if (!selection)
         return;
-    QCOMPARE(selection->Server, server);
-    QCOMPARE(selection->Folder.value_or(-1), folder);
+    QCOMPARE(selection->server, server);
+    QCOMPARE(selection->folder.value_or(-1), folder);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

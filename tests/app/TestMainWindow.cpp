@@ -16,41 +16,41 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 namespace {
 
-QStringList GridTexts(const QWidget& form) {
-    auto* grid = Control<QTableWidget>(form, "StringFiles");
+QStringList gridTexts(const QWidget& form) {
+    auto* grid = control<QTableWidget>(form, "fileTable");
     QStringList texts;
     for (int row = 0; row < grid->rowCount(); ++row)
         texts.append(grid->item(row, 0) ? grid->item(row, 0)->text() : QString());
     return texts;
 }
 
-QStringList PathsOf(const TFileList& files) {
+QStringList pathsOf(const FileList& files) {
     QStringList paths;
-    for (const TFileEntry& entry : files)
-        paths.append(entry.Path);
+    for (const FileEntry& entry : files)
+        paths.append(entry.path);
     return paths;
 }
 
-QStringList EntryTexts(const QMenu* menu) {
+QStringList entryTexts(const QMenu* menu) {
     QStringList texts;
     for (const QAction* action : menu->actions())
         texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
     return texts;
 }
 
-QMenu* MenuNamed(const QWidget& form, const QString& caption) {
-    for (QAction* action : Control<QMenuBar>(form, "MainMenu1")->actions())
+QMenu* menuNamed(const QWidget& form, const QString& caption) {
+    for (QAction* action : control<QMenuBar>(form, "mainMenu")->actions())
         if (action->text() == caption)
             return action->menu();
     return nullptr;
 }
 
 // Drops local files on a widget the way a file manager does: enter, then drop.
-void DropFiles(QWidget* target, const QStringList& paths) {
+void dropFiles(QWidget* target, const QStringList& paths) {
     QMimeData data;
     QList<QUrl> urls;
     for (const QString& path : paths)
@@ -93,23 +93,23 @@ private slots:
     void failedSaveIsReportedAndWindowCloses();
 
 private:
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestMainWindow::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
 }
 
 void TestMainWindow::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    ProgramDir.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_programDir.reset();
 }
 
 void TestMainWindow::showsControlsAtTheirPlaces() {
-    TFormMain form({});
+    MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -118,229 +118,229 @@ void TestMainWindow::showsControlsAtTheirPlaces() {
     QCOMPARE(form.minimumSize(), form.maximumSize());
     QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
 
-    QCOMPARE(Control<QTableWidget>(form, "StringFiles")->geometry(), QRect(8, 18, 256, 71));
-    QCOMPARE(Control<QTableWidget>(form, "StringFiles")->columnWidth(0), 252);
-    QCOMPARE(Control<QPushButton>(form, "BFileAdd")->text(), QStringLiteral("Add File(s)"));
-    QCOMPARE(Control<QPushButton>(form, "BFileAdd")->geometry(), QRect(270, 18, 97, 31));
-    QCOMPARE(Control<QPushButton>(form, "BFileRemove")->text(), QStringLiteral("Remove"));
-    QCOMPARE(Control<QPushButton>(form, "BFileRemove")->geometry(), QRect(270, 64, 97, 25));
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->geometry(), QRect(8, 17, 300, 22));
-    QVERIFY(Control<QComboBox>(form, "CSubdir")->isEditable());
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->toolTip(),
+    QCOMPARE(control<QTableWidget>(form, "fileTable")->geometry(), QRect(8, 18, 256, 71));
+    QCOMPARE(control<QTableWidget>(form, "fileTable")->columnWidth(0), 252);
+    QCOMPARE(control<QPushButton>(form, "addFilesButton")->text(), QStringLiteral("Add File(s)"));
+    QCOMPARE(control<QPushButton>(form, "addFilesButton")->geometry(), QRect(270, 18, 97, 31));
+    QCOMPARE(control<QPushButton>(form, "removeFileButton")->text(), QStringLiteral("Remove"));
+    QCOMPARE(control<QPushButton>(form, "removeFileButton")->geometry(), QRect(270, 64, 97, 25));
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->geometry(), QRect(8, 17, 300, 22));
+    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEditable());
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->toolTip(),
              QStringLiteral("Directory to upload to. Usually, you can leave this blank."));
-    QVERIFY(Control<QComboBox>(form, "CSubdir")->hasFocus());
+    QVERIFY(control<QComboBox>(form, "remoteDirBox")->hasFocus());
 
-    auto* upload = Control<QPushButton>(form, "BUpload");
-    auto* cancel = Control<QPushButton>(form, "BCancel");
+    auto* upload = control<QPushButton>(form, "uploadButton");
+    auto* cancel = control<QPushButton>(form, "cancelButton");
     QCOMPARE(upload->geometry(), QRect(330, 103, 56, 46));
     QCOMPARE(cancel->geometry(), upload->geometry());
     QVERIFY(upload->isVisible() && upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
-    QCOMPARE(upload->nextInFocusChain(), Control<QTableWidget>(form, "StringFiles"));
+    QCOMPARE(upload->nextInFocusChain(), control<QTableWidget>(form, "fileTable"));
 
-    QCOMPARE(Control<QWidget>(form, "StatusProgress")->width(), 100);
-    QCOMPARE(Control<QLabel>(form, "StatusServer")->width(), 219);
-    QCOMPARE(Control<QLabel>(form, "StatusDetail")->width(), 75);
-    QCOMPARE(Control<QLabel>(form, "StatusServer")->text(), QStringLiteral("<Select Server>"));
+    QCOMPARE(control<QWidget>(form, "progressPanel")->width(), 100);
+    QCOMPARE(control<QLabel>(form, "serverLabel")->width(), 219);
+    QCOMPARE(control<QLabel>(form, "detailLabel")->width(), 75);
+    QCOMPARE(control<QLabel>(form, "serverLabel")->text(), QStringLiteral("<Select Server>"));
 }
 
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
-    const TFormMain form({});
-    QCOMPARE(EntryTexts(MenuNamed(form, "&File")),
+    const MainWindow form({});
+    QCOMPARE(entryTexts(menuNamed(form, "&File")),
              (QStringList{"Enter Master &Password", "&Options...", "-", "E&xit"}));
-    QVERIFY(!Control<QAction>(form, "MenuReload")->isVisible());
-    QCOMPARE(EntryTexts(MenuNamed(form, "&Help")),
+    QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
+    QCOMPARE(entryTexts(menuNamed(form, "&Help")),
              (QStringList{"&Look For Updates...", "&Support Forums...", "Quaddle &Website...", "-",
                           "&About Quaddle"}));
-    const QMenu* servers = MenuNamed(form, "&Servers");
-    QCOMPARE(EntryTexts(servers), (QStringList{"&Manage Servers...", "-", "No servers found"}));
+    const QMenu* servers = menuNamed(form, "&Servers");
+    QCOMPARE(entryTexts(servers), (QStringList{"&Manage Servers...", "-", "No servers found"}));
     QVERIFY(!servers->actions().last()->isEnabled());
 }
 
 void TestMainWindow::commandLineFilesAreListedSorted() {
-    const TFormMain form({"/p/b.png", "/q/A.jpg", "/p/b.png"});
-    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/b.png", "/p/b.png", "/q/A.jpg"}));
-    for (const TFileEntry& entry : form.Files())
-        QCOMPARE(entry.Thumbnail, QString());
-    QCOMPARE(GridTexts(form), (QStringList{"b.png", "b.png", "A.jpg"}));
-    QVERIFY(!form.AutoUpload());
+    const MainWindow form({"/p/b.png", "/q/A.jpg", "/p/b.png"});
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/p/b.png", "/p/b.png", "/q/A.jpg"}));
+    for (const FileEntry& entry : form.files())
+        QCOMPARE(entry.thumbnail, QString());
+    QCOMPARE(gridTexts(form), (QStringList{"b.png", "b.png", "A.jpg"}));
+    QVERIFY(!form.autoUpload());
 }
 
 void TestMainWindow::emptyListShowsOneEmptyRow() {
-    const TFormMain form({});
-    QVERIFY(form.Files().isEmpty());
-    QCOMPARE(GridTexts(form), QStringList{QString()});
+    const MainWindow form({});
+    QVERIFY(form.files().isEmpty());
+    QCOMPARE(gridTexts(form), QStringList{QString()});
 }
 
 void TestMainWindow::droppedFilesAreAddedSorted() {
-    TFormMain form({"/m/middle.gif"});
-    DropFiles(&form, {"/B/a.jpg", "/A/b.JPG", "/c/x|y.png"});
-    QCOMPARE(PathsOf(form.Files()),
+    MainWindow form({"/m/middle.gif"});
+    dropFiles(&form, {"/B/a.jpg", "/A/b.JPG", "/c/x|y.png"});
+    QCOMPARE(pathsOf(form.files()),
              (QStringList{"/A/b.JPG", "/B/a.jpg", "/c/x|y.png", "/m/middle.gif"}));
-    QCOMPARE(GridTexts(form), (QStringList{"b.JPG", "a.jpg", "x|y.png", "middle.gif"}));
+    QCOMPARE(gridTexts(form), (QStringList{"b.JPG", "a.jpg", "x|y.png", "middle.gif"}));
 }
 
 void TestMainWindow::dropOnRemoteDirectoryAddsFilesNotText() {
-    TFormMain form({});
-    auto* edit = Control<QComboBox>(form, "CSubdir")->lineEdit();
-    DropFiles(edit, {"/p/one.jpg"});
-    QCOMPARE(PathsOf(form.Files()), QStringList{"/p/one.jpg"});
+    MainWindow form({});
+    auto* edit = control<QComboBox>(form, "remoteDirBox")->lineEdit();
+    dropFiles(edit, {"/p/one.jpg"});
+    QCOMPARE(pathsOf(form.files()), QStringList{"/p/one.jpg"});
     QCOMPARE(edit->text(), QString());
 }
 
 void TestMainWindow::addFilesAppendsChosenFiles() {
-    TFormMain form({"/p/m.jpg"});
-    Dialogs->ExpectFileChoice("Select File(s) to upload", {"/p/z.jpg", "/p/a.jpg"});
-    QTest::mouseClick(Control<QPushButton>(form, "BFileAdd"), Qt::LeftButton);
-    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/m.jpg", "/p/z.jpg"}));
-    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "m.jpg", "z.jpg"}));
+    MainWindow form({"/p/m.jpg"});
+    m_dialogs->expectFileChoice("Select File(s) to upload", {"/p/z.jpg", "/p/a.jpg"});
+    QTest::mouseClick(control<QPushButton>(form, "addFilesButton"), Qt::LeftButton);
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/p/a.jpg", "/p/m.jpg", "/p/z.jpg"}));
+    QCOMPARE(gridTexts(form), (QStringList{"a.jpg", "m.jpg", "z.jpg"}));
 }
 
 void TestMainWindow::cancelledAddLeavesListAlone() {
-    TFormMain form({"/p/b.jpg", "/p/a.jpg"});
-    Dialogs->ExpectFileChoice("Select File(s) to upload", {});
-    QTest::mouseClick(Control<QPushButton>(form, "BFileAdd"), Qt::LeftButton);
-    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/b.jpg"}));
-    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "b.jpg"}));
+    MainWindow form({"/p/b.jpg", "/p/a.jpg"});
+    m_dialogs->expectFileChoice("Select File(s) to upload", {});
+    QTest::mouseClick(control<QPushButton>(form, "addFilesButton"), Qt::LeftButton);
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/p/a.jpg", "/p/b.jpg"}));
+    QCOMPARE(gridTexts(form), (QStringList{"a.jpg", "b.jpg"}));
 }
 
 void TestMainWindow::removeDeletesSelectedEntry() {
-    TFormMain form({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
-    Control<QTableWidget>(form, "StringFiles")->selectRow(1);
-    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
-    QCOMPARE(PathsOf(form.Files()), (QStringList{"/p/a.jpg", "/p/c.jpg"}));
-    QCOMPARE(GridTexts(form), (QStringList{"a.jpg", "c.jpg"}));
+    MainWindow form({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg"});
+    control<QTableWidget>(form, "fileTable")->selectRow(1);
+    QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/p/a.jpg", "/p/c.jpg"}));
+    QCOMPARE(gridTexts(form), (QStringList{"a.jpg", "c.jpg"}));
 
-    Control<QTableWidget>(form, "StringFiles")->selectRow(1);
-    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
-    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
-    QVERIFY(form.Files().isEmpty());
-    QCOMPARE(GridTexts(form), QStringList{QString()});
+    control<QTableWidget>(form, "fileTable")->selectRow(1);
+    QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
+    QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
+    QVERIFY(form.files().isEmpty());
+    QCOMPARE(gridTexts(form), QStringList{QString()});
 }
 
 void TestMainWindow::removeOnEmptyListDoesNothing() {
-    TFormMain form({});
-    Control<QTableWidget>(form, "StringFiles")->selectRow(0);
-    QTest::mouseClick(Control<QPushButton>(form, "BFileRemove"), Qt::LeftButton);
-    QVERIFY(form.Files().isEmpty());
-    QCOMPARE(GridTexts(form), QStringList{QString()});
+    MainWindow form({});
+    control<QTableWidget>(form, "fileTable")->selectRow(0);
+    QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
+    QVERIFY(form.files().isEmpty());
+    QCOMPARE(gridTexts(form), QStringList{QString()});
 }
 
 void TestMainWindow::enterPressesUpload() {
-    TFormMain form({});
+    MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    Dialogs->ExpectMessage("There are no files to upload.");
-    QTest::keyClick(Control<QComboBox>(form, "CSubdir"), Qt::Key_Return);
-    QCOMPARE(Dialogs->Asked().size(), 1);
-    QCOMPARE(Dialogs->Asked().first().Kind, TMsgKind::Error);
+    m_dialogs->expectMessage("There are no files to upload.");
+    QTest::keyClick(control<QComboBox>(form, "remoteDirBox"), Qt::Key_Return);
+    QCOMPARE(m_dialogs->asked().size(), 1);
+    QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
 }
 
 void TestMainWindow::controlsSwitchBetweenIdleAndRunning() {
-    TFormMain form({});
+    MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto* upload = Control<QPushButton>(form, "BUpload");
-    auto* cancel = Control<QPushButton>(form, "BCancel");
-    form.SetControlsEnabled(false);
+    auto* upload = control<QPushButton>(form, "uploadButton");
+    auto* cancel = control<QPushButton>(form, "cancelButton");
+    form.setControlsEnabled(false);
     QVERIFY(!upload->isVisible() && !upload->isEnabled());
     QVERIFY(cancel->isVisible() && cancel->isEnabled());
-    QVERIFY(!Control<QPushButton>(form, "BFileAdd")->isEnabled());
-    QVERIFY(!Control<QPushButton>(form, "BFileRemove")->isEnabled());
-    QVERIFY(Control<QComboBox>(form, "CSubdir")->isEnabled());
-    form.SetControlsEnabled(true);
+    QVERIFY(!control<QPushButton>(form, "addFilesButton")->isEnabled());
+    QVERIFY(!control<QPushButton>(form, "removeFileButton")->isEnabled());
+    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEnabled());
+    form.setControlsEnabled(true);
     QVERIFY(upload->isVisible() && upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
-    QVERIFY(Control<QPushButton>(form, "BFileAdd")->isEnabled());
+    QVERIFY(control<QPushButton>(form, "addFilesButton")->isEnabled());
 }
 
 namespace {
 
 // Saves a configuration with one server, "/a" and "/b" as its folders and "/default" as its
 // default directory; a master password locks it when one is given.
-void SaveOneServer(const QString& masterPassword = QString()) {
-    TCfg cfg;
+void saveOneServer(const QString& masterPassword = QString()) {
+    Config config;
     if (!masterPassword.isEmpty()) {
-        cfg.MasterPassword = masterPassword;
-        cfg.SetSetting("PH", TSettingValue::Text(cfg.HashPassword(masterPassword)));
+        config.masterPassword = masterPassword;
+        config.setSetting("PH", SettingValue::text(config.hashPassword(masterPassword)));
     }
-    cfg.StoreServer("ftp.example.org", "", "user", "pw", "", "/default", "", "", -1, -1);
-    cfg.ServerNames[0] = "Example";
-    cfg.SetFolder(-1, 0, "/a");
-    cfg.SetFolder(-1, 0, "/b");
-    cfg.SaveConfig();
+    config.storeServer("ftp.example.org", "", "user", "pw", "", "/default", "", "", -1, -1);
+    config.serverNames[0] = "Example";
+    config.setFolder(-1, 0, "/a");
+    config.setFolder(-1, 0, "/b");
+    config.saveConfig();
 }
 
 } // namespace
 
 void TestMainWindow::selectorArmsUploadThatFiresOnce() {
-    SaveOneServer();
-    TFormMain form({":0/1"});
-    QVERIFY(form.AutoUpload());
-    QCOMPARE(form.Cfg().CurrentServer, 0);
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/b"));
+    saveOneServer();
+    MainWindow form({":0/1"});
+    QVERIFY(form.autoUpload());
+    QCOMPARE(form.config().currentServer, 0);
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->currentText(), QStringLiteral("/b"));
 
-    Dialogs->ExpectMessage("There are no files to upload.");
+    m_dialogs->expectMessage("There are no files to upload.");
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTRY_COMPARE(Dialogs->Asked().size(), 1);
-    QVERIFY(!form.AutoUpload());
+    QTRY_COMPARE(m_dialogs->asked().size(), 1);
+    QVERIFY(!form.autoUpload());
     form.repaint();
     form.update();
     QTest::qWait(50);
-    QCOMPARE(Dialogs->Asked().size(), 1);
+    QCOMPARE(m_dialogs->asked().size(), 1);
 }
 
 void TestMainWindow::selectorOfMissingServerIsIgnored() {
-    SaveOneServer();
-    TFormMain form({":5/0", "/p/a.jpg"});
-    QVERIFY(!form.AutoUpload());
-    QCOMPARE(PathsOf(form.Files()), QStringList{"/p/a.jpg"});
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/default"));
+    saveOneServer();
+    MainWindow form({":5/0", "/p/a.jpg"});
+    QVERIFY(!form.autoUpload());
+    QCOMPARE(pathsOf(form.files()), QStringList{"/p/a.jpg"});
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->currentText(), QStringLiteral("/default"));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(50);
-    QVERIFY(Dialogs->Asked().isEmpty());
+    QVERIFY(m_dialogs->asked().isEmpty());
 }
 
 void TestMainWindow::masterPasswordEntryShownWhileLocked() {
-    SaveOneServer("master");
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Eingabe, TMasterPassResult::Cancel);
-    TFormMain form({});
-    auto* reload = Control<QAction>(form, "MenuReload");
-    QVERIFY(form.Cfg().CredentialsLocked);
+    saveOneServer("master");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Cancel);
+    MainWindow form({});
+    auto* reload = control<QAction>(form, "reloadAction");
+    QVERIFY(form.config().credentialsLocked);
     QVERIFY(reload->isVisible());
-    QCOMPARE(form.Cfg().Servers.at(0)[Username], QString());
+    QCOMPARE(form.config().servers.at(0)[Username], QString());
 
     const QString question = "This will reload all data from the configuration file, discarding "
                              "any changes you may have made. Are you sure?";
-    Dialogs->ExpectMessage(question, TMsgAnswer::No);
+    m_dialogs->expectMessage(question, MessageAnswer::No);
     reload->trigger();
     QVERIFY(reload->isVisible());
 
-    Dialogs->ExpectMessage(question, TMsgAnswer::Yes);
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Eingabe, TMasterPassResult::Ok, "master");
+    m_dialogs->expectMessage(question, MessageAnswer::Yes);
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
     reload->trigger();
     QVERIFY(!reload->isVisible());
-    QCOMPARE(form.Cfg().Servers.at(0)[Username], QStringLiteral("user"));
+    QCOMPARE(form.config().servers.at(0)[Username], QStringLiteral("user"));
 }
 
 void TestMainWindow::closingSavesConfiguration() {
-    TFormMain form({});
-    form.Cfg().StoreServer("saved.example.org", "", "", "", "", "", "", "", -1, -1);
+    MainWindow form({});
+    form.config().storeServer("saved.example.org", "", "", "", "", "", "", "", -1, -1);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QVERIFY(form.close());
-    QVERIFY(ProgramDir->ReadFile("config.xml").contains("saved.example.org"));
+    QVERIFY(m_programDir->readFile("config.xml").contains("saved.example.org"));
 }
 
 void TestMainWindow::failedSaveIsReportedAndWindowCloses() {
-    ProgramDir->SetStoredProgramDir(ProgramDir->FilePath("missing/folder"));
-    TFormMain form({});
+    m_programDir->setStoredProgramDir(m_programDir->filePath("missing/folder"));
+    MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    Dialogs->ExpectMessageMatching("The configuration could not be saved to \".*/missing/folder/"
-                                   "config.xml\": .+");
+    m_dialogs->expectMessageMatching("The configuration could not be saved to \".*/missing/folder/"
+                                     "config.xml\": .+");
     QVERIFY(form.close());
     QVERIFY(!form.isVisible());
 }

@@ -16,48 +16,48 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 namespace {
 
 // Collects the addresses the program asks the desktop to open.
-class TUrlRecorder : public QObject {
+class UrlRecorder : public QObject {
     Q_OBJECT
 
 public:
-    QList<QUrl> Opened;
+    QList<QUrl> opened;
 
 public slots:
-    void Open(const QUrl& url) { Opened.append(url); }
+    void open(const QUrl& url) { opened.append(url); }
 };
 
-QMenu* MenuNamed(const QWidget& form, const QString& caption) {
-    for (QAction* action : Control<QMenuBar>(form, "MainMenu1")->actions())
+QMenu* menuNamed(const QWidget& form, const QString& caption) {
+    for (QAction* action : control<QMenuBar>(form, "mainMenu")->actions())
         if (action->text() == caption)
             return action->menu();
     return nullptr;
 }
 
-QList<QAction*> ServerEntries(const QWidget& form) {
+QList<QAction*> serverEntries(const QWidget& form) {
     QList<QAction*> entries;
-    for (QAction* action : MenuNamed(form, "&Servers")->actions())
+    for (QAction* action : menuNamed(form, "&Servers")->actions())
         if (action->isCheckable())
             entries.append(action);
     return entries;
 }
 
-QString StatusText(const QWidget& form) {
-    return Control<QLabel>(form, "StatusServer")->text();
+QString statusText(const QWidget& form) {
+    return control<QLabel>(form, "serverLabel")->text();
 }
-QString DetailText(const QWidget& form) {
-    return Control<QLabel>(form, "StatusDetail")->text();
+QString detailText(const QWidget& form) {
+    return control<QLabel>(form, "detailLabel")->text();
 }
-QString Directory(const QWidget& form) {
-    return Control<QComboBox>(form, "CSubdir")->currentText();
+QString directory(const QWidget& form) {
+    return control<QComboBox>(form, "remoteDirBox")->currentText();
 }
 
-QColor PanelPixel(const QWidget& form, int x, int y) {
-    return Control<QWidget>(form, "StatusProgress")->grab().toImage().pixelColor(x, y);
+QColor panelPixel(const QWidget& form, int x, int y) {
+    return control<QWidget>(form, "progressPanel")->grab().toImage().pixelColor(x, y);
 }
 
 } // namespace
@@ -87,49 +87,49 @@ private slots:
 private:
     // Servers "Zero", "One" (deleted) and "Two", with default directories "/zero", "/one"
     // and "/two"; "Two" has the folders "/two/a" and "/two/b".
-    void SaveThreeServers(qint32 current);
+    void saveThreeServers(qint32 current);
 
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    qint64 Now = 10000;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    qint64 m_now = 10000;
 };
 
 void TestMainWindowStatus::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
 }
 
 void TestMainWindowStatus::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    ProgramDir.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_programDir.reset();
 }
 
-void TestMainWindowStatus::SaveThreeServers(qint32 current) {
-    TCfg cfg;
+void TestMainWindowStatus::saveThreeServers(qint32 current) {
+    Config config;
     for (const char* name : {"zero", "one", "two"})
-        cfg.StoreServer(QString::fromLatin1(name) + ".example.org", "", "", "", "",
-                        "/" + QString::fromLatin1(name), "", "", -1, -1);
-    cfg.ServerNames = QStringList{"Zero", "One", "Two"};
-    cfg.SetFolder(-1, 2, "/two/a");
-    cfg.SetFolder(-1, 2, "/two/b");
-    cfg.DeleteServer(1);
-    cfg.SetSetting("DefaultServer", TSettingValue::Integer(current));
-    cfg.SaveConfig();
+        config.storeServer(QString::fromLatin1(name) + ".example.org", "", "", "", "",
+                           "/" + QString::fromLatin1(name), "", "", -1, -1);
+    config.serverNames = QStringList{"Zero", "One", "Two"};
+    config.setFolder(-1, 2, "/two/a");
+    config.setFolder(-1, 2, "/two/b");
+    config.deleteServer(1);
+    config.setSetting("DefaultServer", SettingValue::integer(current));
+    config.saveConfig();
     // The deleted server is gone from the file; the third is now at index 1.
 }
 
 void TestMainWindowStatus::serversMenuListsLiveServersByIndex() {
-    TFormMain form({});
-    TCfg& cfg = form.Cfg();
+    MainWindow form({});
+    Config& config = form.config();
     for (const char* name : {"zero", "one", "two"})
-        cfg.StoreServer(QString::fromLatin1(name), "", "", "", "", "", "", "", -1, -1);
-    cfg.ServerNames = QStringList{"Zero", "One", "Two"};
-    cfg.DeleteServer(1);
-    cfg.CurrentServer = 2;
-    form.BuildServersMenu();
+        config.storeServer(QString::fromLatin1(name), "", "", "", "", "", "", "", -1, -1);
+    config.serverNames = QStringList{"Zero", "One", "Two"};
+    config.deleteServer(1);
+    config.currentServer = 2;
+    form.buildServersMenu();
 
-    const QList<QAction*> entries = ServerEntries(form);
+    const QList<QAction*> entries = serverEntries(form);
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries[0]->text(), QStringLiteral("Zero"));
     QCOMPARE(entries[0]->data().toInt(), 0);
@@ -137,143 +137,143 @@ void TestMainWindowStatus::serversMenuListsLiveServersByIndex() {
     QVERIFY(!entries[0]->isChecked());
     QVERIFY(entries[1]->isChecked());
     QVERIFY(entries[0]->actionGroup() && entries[0]->actionGroup()->isExclusive());
-    QCOMPARE(MenuNamed(form, "&Servers")->actions().first()->text(),
+    QCOMPARE(menuNamed(form, "&Servers")->actions().first()->text(),
              QStringLiteral("&Manage Servers..."));
-    QVERIFY(MenuNamed(form, "&Servers")->actions().at(1)->isSeparator());
+    QVERIFY(menuNamed(form, "&Servers")->actions().at(1)->isSeparator());
 }
 
 void TestMainWindowStatus::serversMenuNeedsItsMenu() {
-    TFormMain form({});
-    auto* bar = Control<QMenuBar>(form, "MainMenu1");
-    bar->removeAction(MenuNamed(form, "&Servers")->menuAction());
+    MainWindow form({});
+    auto* bar = control<QMenuBar>(form, "mainMenu");
+    bar->removeAction(menuNamed(form, "&Servers")->menuAction());
     try {
-        form.BuildServersMenu();
+        form.buildServersMenu();
         QFAIL("no error without the Servers menu");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), QStringLiteral("Server menu not found."));
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), QStringLiteral("Server menu not found."));
     }
 }
 
 void TestMainWindowStatus::statusUpdatesDoNotPileUpMenuEntries() {
-    SaveThreeServers(0);
-    TFormMain form({});
-    const QMenu* servers = MenuNamed(form, "&Servers");
+    saveThreeServers(0);
+    MainWindow form({});
+    const QMenu* servers = menuNamed(form, "&Servers");
     // During a run control never gets back to the main event loop, so entries released
     // there would stay until the run ends; status updates come for every file.
     const qsizetype before = servers->findChildren<QObject*>().size();
     for (int file = 0; file < 500; ++file)
-        form.UploadStatus(QStringLiteral("file%1.jpg").arg(file), 0);
+        form.uploadStatus(QStringLiteral("file%1.jpg").arg(file), 0);
     QCOMPARE(servers->findChildren<QObject*>().size(), before);
-    QCOMPARE(ServerEntries(form).size(), 2);
+    QCOMPARE(serverEntries(form).size(), 2);
 
     // A change shows at the next refresh.
-    form.Cfg().ServerNames[0] = "Renamed";
-    form.UploadStatus("next.jpg", 0);
-    QCOMPARE(ServerEntries(form).first()->text(), QStringLiteral("Renamed"));
+    form.config().serverNames[0] = "Renamed";
+    form.uploadStatus("next.jpg", 0);
+    QCOMPARE(serverEntries(form).first()->text(), QStringLiteral("Renamed"));
 }
 
 void TestMainWindowStatus::choosingServerReplacesDefaultDirectory() {
-    SaveThreeServers(0);
-    TFormMain form({});
-    QCOMPARE(Directory(form), QStringLiteral("/zero"));
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Ready"));
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->count(), 0);
+    saveThreeServers(0);
+    MainWindow form({});
+    QCOMPARE(directory(form), QStringLiteral("/zero"));
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Ready"));
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->count(), 0);
 
-    ServerEntries(form).at(1)->trigger();
-    QCOMPARE(form.Cfg().CurrentServer, 1);
-    QCOMPARE(Directory(form), QStringLiteral("/two"));
-    QCOMPARE(StatusText(form), QStringLiteral("Two: Ready"));
-    auto* list = Control<QComboBox>(form, "CSubdir");
+    serverEntries(form).at(1)->trigger();
+    QCOMPARE(form.config().currentServer, 1);
+    QCOMPARE(directory(form), QStringLiteral("/two"));
+    QCOMPARE(statusText(form), QStringLiteral("Two: Ready"));
+    auto* list = control<QComboBox>(form, "remoteDirBox");
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->itemText(0), QStringLiteral("/two/a"));
     QCOMPARE(list->itemText(1), QStringLiteral("/two/b"));
-    QVERIFY(ServerEntries(form).at(1)->isChecked());
-    QVERIFY(!ServerEntries(form).at(0)->isChecked());
+    QVERIFY(serverEntries(form).at(1)->isChecked());
+    QVERIFY(!serverEntries(form).at(0)->isChecked());
 }
 
 void TestMainWindowStatus::typedDirectorySurvivesServerSwitch() {
-    SaveThreeServers(0);
-    TFormMain form({});
-    Control<QComboBox>(form, "CSubdir")->setEditText("/typed");
-    ServerEntries(form).at(1)->trigger();
-    QCOMPARE(Directory(form), QStringLiteral("/typed"));
+    saveThreeServers(0);
+    MainWindow form({});
+    control<QComboBox>(form, "remoteDirBox")->setEditText("/typed");
+    serverEntries(form).at(1)->trigger();
+    QCOMPARE(directory(form), QStringLiteral("/typed"));
 
     // Letter case counts: "/ZERO" is not the default "/zero".
-    Control<QComboBox>(form, "CSubdir")->setEditText("/TWO");
-    ServerEntries(form).at(0)->trigger();
-    QCOMPARE(Directory(form), QStringLiteral("/TWO"));
+    control<QComboBox>(form, "remoteDirBox")->setEditText("/TWO");
+    serverEntries(form).at(0)->trigger();
+    QCOMPARE(directory(form), QStringLiteral("/TWO"));
 }
 
 void TestMainWindowStatus::invalidServerShowsSelectServer() {
-    SaveThreeServers(7);
-    TFormMain form({});
-    QCOMPARE(form.Cfg().CurrentServer, 7);
-    QCOMPARE(StatusText(form), QStringLiteral("<Select Server>"));
-    QCOMPARE(Directory(form), QString());
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->count(), 0);
-    for (const QAction* entry : ServerEntries(form))
+    saveThreeServers(7);
+    MainWindow form({});
+    QCOMPARE(form.config().currentServer, 7);
+    QCOMPARE(statusText(form), QStringLiteral("<Select Server>"));
+    QCOMPARE(directory(form), QString());
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->count(), 0);
+    for (const QAction* entry : serverEntries(form))
         QVERIFY(!entry->isChecked());
-    form.RefreshServerDisplay("Connecting", "9.99 KB/s");
-    QCOMPARE(StatusText(form), QStringLiteral("<Select Server>"));
-    QCOMPARE(DetailText(form), QString());
+    form.refreshServerDisplay("Connecting", "9.99 KB/s");
+    QCOMPARE(statusText(form), QStringLiteral("<Select Server>"));
+    QCOMPARE(detailText(form), QString());
 }
 
 void TestMainWindowStatus::statusAndDetailTexts() {
-    SaveThreeServers(0);
-    TFormMain form({});
-    form.RefreshServerDisplay("Connecting", "1.00 KB/s");
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Connecting"));
-    QCOMPARE(DetailText(form), QStringLiteral("1.00 KB/s"));
-    form.RefreshServerDisplay(QString(), QString());
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Ready"));
-    QCOMPARE(DetailText(form), QStringLiteral("1.00 KB/s"));
-    form.RefreshServerDisplay(QString(), " ");
-    QCOMPARE(DetailText(form), QStringLiteral(" "));
+    saveThreeServers(0);
+    MainWindow form({});
+    form.refreshServerDisplay("Connecting", "1.00 KB/s");
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Connecting"));
+    QCOMPARE(detailText(form), QStringLiteral("1.00 KB/s"));
+    form.refreshServerDisplay(QString(), QString());
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Ready"));
+    QCOMPARE(detailText(form), QStringLiteral("1.00 KB/s"));
+    form.refreshServerDisplay(QString(), " ");
+    QCOMPARE(detailText(form), QStringLiteral(" "));
 }
 
 void TestMainWindowStatus::uploadStatusIndexes() {
-    SaveThreeServers(0);
+    saveThreeServers(0);
     QStringList files;
     for (int i = 0; i < 20; ++i)
         files.append(QStringLiteral("/p/file%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
-    TFormMain form(files);
+    MainWindow form(files);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
-    form.UploadStatus("file12.jpg", 12);
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: file12.jpg"));
-    auto* grid = Control<QTableWidget>(form, "StringFiles");
+    form.uploadStatus("file12.jpg", 12);
+    QCOMPARE(statusText(form), QStringLiteral("Zero: file12.jpg"));
+    auto* grid = control<QTableWidget>(form, "fileTable");
     QCOMPARE(grid->rowAt(0), 12);
 
     form.setWindowTitle("Quaddle ( 37% | 12% )");
-    form.UploadStatus("Uploading thumbnail...", -2);
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Uploading thumbnail..."));
+    form.uploadStatus("Uploading thumbnail...", -2);
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Uploading thumbnail..."));
     QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle ( 37% | 12% )"));
 
-    form.UploadStatus(QString(), -1);
+    form.uploadStatus(QString(), -1);
     QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle 0.7.1"));
     QCOMPARE(QApplication::applicationDisplayName(), QStringLiteral("Quaddle 0.7.1"));
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Ready"));
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Ready"));
 
-    form.RefreshServerDisplay("Connecting", QString());
+    form.refreshServerDisplay("Connecting", QString());
     form.setWindowTitle("busy");
-    form.UploadStatus(QString(), -3);
+    form.uploadStatus(QString(), -3);
     QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle 0.7.1"));
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: Connecting"));
+    QCOMPARE(statusText(form), QStringLiteral("Zero: Connecting"));
 }
 
 void TestMainWindowStatus::captionFollowsFileProgressAtMostFiveTimesASecond() {
-    TFormMain form({});
-    form.SetClock([this] { return Now; });
+    MainWindow form({});
+    form.setClock([this] { return m_now; });
     QList<qint64> changedAt;
-    connect(&form, &QWidget::windowTitleChanged, this, [&] { changedAt.append(Now); });
+    connect(&form, &QWidget::windowTitleChanged, this, [&] { changedAt.append(m_now); });
 
     const qint64 size = 1000000;
-    form.UploadProgress("big.bin", 0, 0);
+    form.uploadProgress("big.bin", 0, 0);
     QString lastCaption = form.windowTitle();
     for (int step = 1; step <= 200; ++step) {
-        Now += 50;
-        form.UploadProgress("big.bin", size, size * step / 200);
+        m_now += 50;
+        form.uploadProgress("big.bin", size, size * step / 200);
         if (form.windowTitle() != lastCaption) {
             lastCaption = form.windowTitle();
             QVERIFY2(lastCaption.startsWith("Quaddle ( ") && lastCaption.endsWith("% | 0% )"),
@@ -288,75 +288,75 @@ void TestMainWindowStatus::captionFollowsFileProgressAtMostFiveTimesASecond() {
         QVERIFY(changedAt[i] - changedAt[i - 1] > 200);
 
     // Half a percent after the last shown value is not enough, however long it takes.
-    TFormMain slow({});
-    slow.SetClock([this] { return Now; });
-    slow.UploadProgress("slow.bin", 0, 0);
-    Now += 1000;
-    slow.UploadProgress("slow.bin", 1000, 20);
+    MainWindow slow({});
+    slow.setClock([this] { return m_now; });
+    slow.uploadProgress("slow.bin", 0, 0);
+    m_now += 1000;
+    slow.uploadProgress("slow.bin", 1000, 20);
     QCOMPARE(slow.windowTitle(), QStringLiteral("Quaddle ( 2% | 0% )"));
-    Now += 1000;
-    slow.UploadProgress("slow.bin", 1000, 25);
+    m_now += 1000;
+    slow.uploadProgress("slow.bin", 1000, 25);
     QCOMPARE(slow.windowTitle(), QStringLiteral("Quaddle ( 2% | 0% )"));
-    Now += 1000;
-    slow.UploadProgress("slow.bin", 1000, 31);
+    m_now += 1000;
+    slow.uploadProgress("slow.bin", 1000, 31);
     QCOMPARE(slow.windowTitle(), QStringLiteral("Quaddle ( 3% | 0% )"));
 }
 
 void TestMainWindowStatus::speedIsSampledOverJustOverASecond() {
-    SaveThreeServers(0);
-    TFormMain form({});
-    form.SetClock([this] { return Now; });
-    form.UploadProgress("a.jpg", 0, 0);
-    Now += 1000;
-    form.UploadProgress("a.jpg", 10 << 20, 512 * 1024);
-    QCOMPARE(DetailText(form), QString());
+    saveThreeServers(0);
+    MainWindow form({});
+    form.setClock([this] { return m_now; });
+    form.uploadProgress("a.jpg", 0, 0);
+    m_now += 1000;
+    form.uploadProgress("a.jpg", 10 << 20, 512 * 1024);
+    QCOMPARE(detailText(form), QString());
 
-    Now += 1;
-    form.UploadProgress("a.jpg", 10 << 20, 1024 * 1024);
-    QCOMPARE(DetailText(form), QStringLiteral("1022.97 KB/s"));
-    QCOMPARE(StatusText(form), QStringLiteral("Zero: a.jpg"));
+    m_now += 1;
+    form.uploadProgress("a.jpg", 10 << 20, 1024 * 1024);
+    QCOMPARE(detailText(form), QStringLiteral("1022.97 KB/s"));
+    QCOMPARE(statusText(form), QStringLiteral("Zero: a.jpg"));
 
     // A long pause between two reports averages over the whole of it.
-    Now += 5000;
-    form.UploadProgress("a.jpg", 10 << 20, 1024 * 1024 + 512 * 1024);
-    QCOMPARE(DetailText(form), QStringLiteral("102.40 KB/s"));
+    m_now += 5000;
+    form.uploadProgress("a.jpg", 10 << 20, 1024 * 1024 + 512 * 1024);
+    QCOMPARE(detailText(form), QStringLiteral("102.40 KB/s"));
 }
 
 void TestMainWindowStatus::newFileResetsFileBar() {
-    TFormMain form({});
-    form.SetClock([this] { return Now; });
+    MainWindow form({});
+    form.setClock([this] { return m_now; });
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const QColor background = PanelPixel(form, 99, 10);
+    const QColor background = panelPixel(form, 99, 10);
 
-    form.UploadProgress("a.jpg", 0, 0);
-    Now += 300;
-    form.UploadProgress("a.jpg", 100, 50);
-    QVERIFY(PanelPixel(form, 10, 10) != background);
-    QCOMPARE(PanelPixel(form, 60, 10), background);
+    form.uploadProgress("a.jpg", 0, 0);
+    m_now += 300;
+    form.uploadProgress("a.jpg", 100, 50);
+    QVERIFY(panelPixel(form, 10, 10) != background);
+    QCOMPARE(panelPixel(form, 60, 10), background);
     // No upload is running, so there is no overall bar.
-    QCOMPARE(PanelPixel(form, 10, 2), background);
+    QCOMPARE(panelPixel(form, 10, 2), background);
 
-    form.UploadProgress("b.jpg", 0, 0);
-    QCOMPARE(PanelPixel(form, 10, 10), background);
+    form.uploadProgress("b.jpg", 0, 0);
+    QCOMPARE(panelPixel(form, 10, 10), background);
 }
 
 void TestMainWindowStatus::helpMenuOpensWebPages() {
-    TUrlRecorder recorder;
-    QDesktopServices::setUrlHandler("https", &recorder, "Open");
-    QDesktopServices::setUrlHandler("mailto", &recorder, "Open");
-    TFormMain form({});
-    Control<QAction>(form, "MenuUpdates")->trigger();
-    Control<QAction>(form, "MenuSupport")->trigger();
-    Control<QAction>(form, "MenuWebsite")->trigger();
-    form.AboutClick();
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("https", &recorder, "open");
+    QDesktopServices::setUrlHandler("mailto", &recorder, "open");
+    MainWindow form({});
+    control<QAction>(form, "MenuUpdates")->trigger();
+    control<QAction>(form, "MenuSupport")->trigger();
+    control<QAction>(form, "MenuWebsite")->trigger();
+    form.showAbout();
     auto* about = form.findChild<QDialog*>();
     QVERIFY(about);
-    emit Control<QLabel>(*about, "LMail")->linkActivated("mailto:author@quaddle.example.org");
+    emit control<QLabel>(*about, "LMail")->linkActivated("mailto:author@quaddle.example.org");
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("mailto");
 
-    QCOMPARE(recorder.Opened,
+    QCOMPARE(recorder.opened,
              (QList<QUrl>{QUrl("https://quaddle.example.org/index.php/check=0.7.1/download.html"),
                           QUrl("https://quaddle.example.org/forums/"),
                           QUrl("https://quaddle.example.org/"),
@@ -364,27 +364,27 @@ void TestMainWindowStatus::helpMenuOpensWebPages() {
 }
 
 void TestMainWindowStatus::aboutBoxIsReused() {
-    TFormMain form({});
+    MainWindow form({});
     form.show();
-    form.AboutClick();
+    form.showAbout();
     const QList<QDialog*> first = form.findChildren<QDialog*>();
     QCOMPARE(first.size(), 1);
     QDialog* about = first.first();
     QVERIFY(QTest::qWaitForWindowExposed(about));
     QVERIFY(!about->isModal());
     QCOMPARE(about->windowTitle(), QStringLiteral("About"));
-    QCOMPARE(Control<QLabel>(*about, "LHeading")->text(), QStringLiteral("Quaddle 0.7.1"));
-    QVERIFY(Control<QLabel>(*about, "LWebsite")->text().contains("https://quaddle.example.org/"));
-    QVERIFY(Control<QWidget>(*about, "ListDonators")->isVisible());
+    QCOMPARE(control<QLabel>(*about, "headingLabel")->text(), QStringLiteral("Quaddle 0.7.1"));
+    QVERIFY(control<QLabel>(*about, "LWebsite")->text().contains("https://quaddle.example.org/"));
+    QVERIFY(control<QWidget>(*about, "donatorList")->isVisible());
     about->close();
-    form.AboutClick();
+    form.showAbout();
     QCOMPARE(form.findChildren<QDialog*>(), first);
     QVERIFY(about->isVisible());
 }
 
 void TestMainWindowStatus::screenshot() {
-    SaveThreeServers(1);
-    TFormMain form({"/pics/holiday/beach.jpg", "/pics/holiday/sunset.jpg", "/docs/notes.txt"});
+    saveThreeServers(1);
+    MainWindow form({"/pics/holiday/beach.jpg", "/pics/holiday/sunset.jpg", "/docs/notes.txt"});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QImage image = form.grab().toImage();

@@ -22,22 +22,22 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
-using quaddle::test::TFtpServer;
-using quaddle::test::TServerSetup;
+using quaddle::test::control;
+using quaddle::test::FtpServer;
+using quaddle::test::ServerSetup;
 
 namespace {
 
 const QString FatalPrefix = "A fatal error occured: \n";
 
-QString StatusText(const QWidget& form) {
-    return Control<QLabel>(form, "StatusServer")->text();
+QString statusText(const QWidget& form) {
+    return control<QLabel>(form, "serverLabel")->text();
 }
 
-bool Idle(const QWidget& form) {
-    return !Control<QPushButton>(form, "BUpload")->isHidden() &&
-           Control<QPushButton>(form, "BCancel")->isHidden() &&
-           Control<QPushButton>(form, "BFileAdd")->isEnabled();
+bool idle(const QWidget& form) {
+    return !control<QPushButton>(form, "uploadButton")->isHidden() &&
+           control<QPushButton>(form, "cancelButton")->isHidden() &&
+           control<QPushButton>(form, "addFilesButton")->isEnabled();
 }
 
 } // namespace
@@ -68,301 +68,301 @@ private slots:
     void autocloseStaysOpenWhenNothingWasUploaded();
 
 private:
-    QString LocalFile(const QString& name, qint64 size);
+    QString localFile(const QString& name, qint64 size);
     // Clicks Cancel once condition holds, checking every few milliseconds.
-    void CancelWhen(TFormMain& form, std::function<bool()> condition);
-    QByteArray LogFile() const { return ProgramDir->ReadFile("log.txt"); }
+    void cancelWhen(MainWindow& form, std::function<bool()> condition);
+    QByteArray logFile() const { return m_programDir->readFile("log.txt"); }
 
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Local;
-    QTimer Watch;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_local;
+    QTimer m_watch;
 };
 
 void TestMainWindowUpload::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    Local = std::make_unique<QTemporaryDir>();
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_local = std::make_unique<QTemporaryDir>();
 }
 
 void TestMainWindowUpload::cleanup() {
-    Watch.stop();
-    Watch.disconnect();
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    Local.reset();
-    ProgramDir.reset();
+    m_watch.stop();
+    m_watch.disconnect();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_local.reset();
+    m_programDir.reset();
 }
 
-QString TestMainWindowUpload::LocalFile(const QString& name, qint64 size) {
-    QFile file(Local->filePath(name));
+QString TestMainWindowUpload::localFile(const QString& name, qint64 size) {
+    QFile file(m_local->filePath(name));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(file.fileName()));
     file.resize(size);
     return file.fileName();
 }
 
-void TestMainWindowUpload::CancelWhen(TFormMain& form, std::function<bool()> condition) {
-    Watch.disconnect();
-    connect(&Watch, &QTimer::timeout, this, [this, &form, condition] {
+void TestMainWindowUpload::cancelWhen(MainWindow& form, std::function<bool()> condition) {
+    m_watch.disconnect();
+    connect(&m_watch, &QTimer::timeout, this, [this, &form, condition] {
         if (!condition())
             return;
-        Watch.stop();
-        QTest::mouseClick(Control<QPushButton>(form, "BCancel"), Qt::LeftButton);
+        m_watch.stop();
+        QTest::mouseClick(control<QPushButton>(form, "cancelButton"), Qt::LeftButton);
     });
-    Watch.start(5);
+    m_watch.start(5);
 }
 
 void TestMainWindowUpload::uploadsIntoRootAndRemoteDirectory() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    QDir().mkpath(server.LocalPath("site/pics"));
-    TServerSetup setup = test::SetupFor(server);
-    setup.RootDir = "/site";
-    setup.DefaultDir = "/pics";
-    test::SaveServerConfig(setup, {{"Log", TSettingValue::Boolean(true)}});
+    QDir().mkpath(server.localPath("site/pics"));
+    ServerSetup setup = test::setupFor(server);
+    setup.rootDir = "/site";
+    setup.defaultDir = "/pics";
+    test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
 
-    TFormMain form({LocalFile("a.png", 3000), LocalFile("b.png", 10)});
+    MainWindow form({localFile("a.png", 3000), localFile("b.png", 10)});
     form.show();
-    QCOMPARE(Control<QComboBox>(form, "CSubdir")->currentText(), QStringLiteral("/pics"));
-    form.BUploadClick();
+    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->currentText(), QStringLiteral("/pics"));
+    form.startUpload();
 
-    QCOMPARE(form.GetUploadResults(), (TUploadResults{{"a.png", ""}, {"b.png", ""}}));
-    QCOMPARE(QFileInfo(server.LocalPath("site/pics/a.png")).size(), 3000);
-    QVERIFY(QFile::exists(server.LocalPath("site/pics/b.png")));
-    QVERIFY(Idle(form));
-    QCOMPARE(StatusText(form), QStringLiteral("Test server: Ready"));
+    QCOMPARE(form.uploadResults(), (UploadResults{{"a.png", ""}, {"b.png", ""}}));
+    QCOMPARE(QFileInfo(server.localPath("site/pics/a.png")).size(), 3000);
+    QVERIFY(QFile::exists(server.localPath("site/pics/b.png")));
+    QVERIFY(idle(form));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Ready"));
     QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle 0.7.1"));
 
-    const QByteArray log = LogFile();
+    const QByteArray log = logFile();
     const qsizetype root = log.indexOf("--> CWD /site\t0\r\n");
     QVERIFY(root >= 0);
     QVERIFY(log.indexOf("--> CWD ./pics\t0\r\n") > root);
     QVERIFY(log.contains("--> (Password)\t0\r\n"));
-    QVERIFY(!log.contains(server.Password().toUtf8()));
+    QVERIFY(!log.contains(server.password().toUtf8()));
     QVERIFY(log.endsWith("2 files uploaded.\t0\r\n"));
 }
 
 void TestMainWindowUpload::missingDirectoryIsCreatedAfterAsking() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
-    TFormMain form({LocalFile("a.png", 100)});
-    Control<QComboBox>(form, "CSubdir")->setEditText("gallery/2024");
-    Dialogs->ExpectAskUser(TAskMode::Directory, "gallery/2024", 1);
-    form.BUploadClick();
-    QVERIFY(QFile::exists(server.LocalPath("gallery/2024/a.png")));
+    test::saveServerConfig(test::setupFor(server));
+    MainWindow form({localFile("a.png", 100)});
+    control<QComboBox>(form, "remoteDirBox")->setEditText("gallery/2024");
+    m_dialogs->expectAskUser(AskMode::Directory, "gallery/2024", 1);
+    form.startUpload();
+    QVERIFY(QFile::exists(server.localPath("gallery/2024/a.png")));
 
-    Control<QComboBox>(form, "CSubdir")->setEditText("declined");
-    Dialogs->ExpectAskUser(TAskMode::Directory, "declined", 128);
-    form.BUploadClick();
-    QVERIFY(form.GetUploadResults().isEmpty());
-    QVERIFY(!QFile::exists(server.LocalPath("declined")));
-    QVERIFY(Idle(form));
+    control<QComboBox>(form, "remoteDirBox")->setEditText("declined");
+    m_dialogs->expectAskUser(AskMode::Directory, "declined", 128);
+    form.startUpload();
+    QVERIFY(form.uploadResults().isEmpty());
+    QVERIFY(!QFile::exists(server.localPath("declined")));
+    QVERIFY(idle(form));
 }
 
 void TestMainWindowUpload::logIsEmptyWithoutLoggingAndErrors() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
-    ProgramDir->WriteFile("log.txt", "old run\r\n");
-    TFormMain form({LocalFile("a.png", 100)});
-    form.BUploadClick();
-    QCOMPARE(form.GetUploadResults().size(), 1);
-    QVERIFY(QFile::exists(ProgramDir->FilePath("log.txt")));
-    QCOMPARE(LogFile(), QByteArray());
+    test::saveServerConfig(test::setupFor(server));
+    m_programDir->writeFile("log.txt", "old run\r\n");
+    MainWindow form({localFile("a.png", 100)});
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 1);
+    QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
+    QCOMPARE(logFile(), QByteArray());
 }
 
 void TestMainWindowUpload::wrongPasswordIsReportedAndRunEnds() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    TServerSetup setup = test::SetupFor(server);
-    setup.Password = "wrong";
-    test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.png", 100)});
-    Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Ok);
-    Dialogs->ExpectLogin(server.User(), "still wrong");
-    Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Abort);
-    form.BUploadClick();
-    QVERIFY(form.GetUploadResults().isEmpty());
-    QVERIFY(Idle(form));
-    QVERIFY(QFile::exists(ProgramDir->FilePath("log.txt")));
+    ServerSetup setup = test::setupFor(server);
+    setup.password = "wrong";
+    test::saveServerConfig(setup);
+    MainWindow form({localFile("a.png", 100)});
+    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+    m_dialogs->expectLogin(server.user(), "still wrong");
+    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    form.startUpload();
+    QVERIFY(form.uploadResults().isEmpty());
+    QVERIFY(idle(form));
+    QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
 
     // The right password typed at the prompt gets the upload through.
-    Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Ok);
-    Dialogs->ExpectLogin(server.User(), server.Password());
-    form.BUploadClick();
-    QCOMPARE(form.GetUploadResults().size(), 1);
+    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+    m_dialogs->expectLogin(server.user(), server.password());
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 1);
 }
 
 void TestMainWindowUpload::serverDownIsAFatalError() {
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost, 0);
-    TServerSetup setup;
-    setup.Port = closed.serverPort();
-    setup.User = "u";
-    setup.Password = "p";
+    ServerSetup setup;
+    setup.port = closed.serverPort();
+    setup.user = "u";
+    setup.password = "p";
     closed.close();
-    test::SaveServerConfig(setup, {{"Log", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.png", 100)});
-    Dialogs->ExpectMessage(
+    test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
+    MainWindow form({localFile("a.png", 100)});
+    m_dialogs->expectMessage(
         FatalPrefix + "Could not connect to remote server. Please check your server settings.");
-    form.BUploadClick();
-    QCOMPARE(Dialogs->Asked().first().Kind, TMsgKind::Error);
-    QVERIFY(Idle(form));
-    QCOMPARE(StatusText(form), QStringLiteral("Test server: Ready"));
-    QVERIFY(QFile::exists(ProgramDir->FilePath("log.txt")));
+    form.startUpload();
+    QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
+    QVERIFY(idle(form));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Ready"));
+    QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
 }
 
 void TestMainWindowUpload::disappearedFileStopsTheRun() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
-    const QString gone = LocalFile("b.png", 100);
-    TFormMain form({LocalFile("a.png", 100), gone});
+    test::saveServerConfig(test::setupFor(server));
+    const QString gone = localFile("b.png", 100);
+    MainWindow form({localFile("a.png", 100), gone});
     QFile::remove(gone);
-    Dialogs->ExpectMessage(FatalPrefix + "A file you are trying to upload does not exist.");
-    form.BUploadClick();
-    QVERIFY(form.GetUploadResults().isEmpty());
-    QVERIFY(!QFile::exists(server.LocalPath("a.png")));
-    QVERIFY(Idle(form));
+    m_dialogs->expectMessage(FatalPrefix + "A file you are trying to upload does not exist.");
+    form.startUpload();
+    QVERIFY(form.uploadResults().isEmpty());
+    QVERIFY(!QFile::exists(server.localPath("a.png")));
+    QVERIFY(idle(form));
 }
 
 void TestMainWindowUpload::noServerChosen() {
-    TFormMain form({LocalFile("a.png", 100)});
-    Dialogs->ExpectMessage("Please choose a server in the Servers menu first.");
-    form.BUploadClick();
-    QVERIFY(Idle(form));
-    QVERIFY(form.GetUploadResults().isEmpty());
+    MainWindow form({localFile("a.png", 100)});
+    m_dialogs->expectMessage("Please choose a server in the Servers menu first.");
+    form.startUpload();
+    QVERIFY(idle(form));
+    QVERIFY(form.uploadResults().isEmpty());
 }
 
 void TestMainWindowUpload::unknownServerType() {
-    TServerSetup setup;
-    setup.Type = "7";
-    test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.png", 100)});
-    Dialogs->ExpectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
-                           "FTP or SFTP for it in the server manager.");
-    form.BUploadClick();
-    QVERIFY(Idle(form));
+    ServerSetup setup;
+    setup.type = "7";
+    test::saveServerConfig(setup);
+    MainWindow form({localFile("a.png", 100)});
+    m_dialogs->expectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
+                             "FTP or SFTP for it in the server manager.");
+    form.startUpload();
+    QVERIFY(idle(form));
 }
 
 void TestMainWindowUpload::unwritableLogIsReportedOnce() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
+    test::saveServerConfig(test::setupFor(server));
     // A program directory that vanished after start-up.
-    ProgramDir->SetStoredProgramDir(ProgramDir->FilePath("gone"));
-    QDir().mkpath(ProgramDir->FilePath("gone"));
-    QFile::copy(ProgramDir->FilePath("config.xml"), ProgramDir->FilePath("gone/config.xml"));
-    TFormMain form({LocalFile("a.png", 100)});
-    QVERIFY(QDir(ProgramDir->FilePath("gone")).removeRecursively());
-    Dialogs->ExpectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
+    m_programDir->setStoredProgramDir(m_programDir->filePath("gone"));
+    QDir().mkpath(m_programDir->filePath("gone"));
+    QFile::copy(m_programDir->filePath("config.xml"), m_programDir->filePath("gone/config.xml"));
+    MainWindow form({localFile("a.png", 100)});
+    QVERIFY(QDir(m_programDir->filePath("gone")).removeRecursively());
+    m_dialogs->expectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
     // The success window saves the configuration there too.
-    Dialogs->ExpectMessageMatching("The configuration could not be saved to .*");
-    form.BUploadClick();
-    QCOMPARE(form.GetUploadResults().size(), 1);
-    QVERIFY(Idle(form));
+    m_dialogs->expectMessageMatching("The configuration could not be saved to .*");
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 1);
+    QVERIFY(idle(form));
 }
 
 void TestMainWindowUpload::cancelDuringTransfer() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
-    TFormMain form({LocalFile("big.bin", qint64(300) << 20)});
+    test::saveServerConfig(test::setupFor(server));
+    MainWindow form({localFile("big.bin", qint64(300) << 20)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const QString partial = server.LocalPath("big.bin");
-    CancelWhen(form, [&] { return QFileInfo(partial).size() > 0; });
-    form.BUploadClick();
+    const QString partial = server.localPath("big.bin");
+    cancelWhen(form, [&] { return QFileInfo(partial).size() > 0; });
+    form.startUpload();
 
-    QVERIFY(form.GetUploadResults().isEmpty());
-    QVERIFY(Idle(form));
-    QCOMPARE(StatusText(form), QStringLiteral("Test server: Upload cancelled"));
-    QCOMPARE(Control<QLabel>(form, "StatusDetail")->text(), QStringLiteral(" "));
-    const QImage panel = Control<QWidget>(form, "StatusProgress")->grab().toImage();
+    QVERIFY(form.uploadResults().isEmpty());
+    QVERIFY(idle(form));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Upload cancelled"));
+    QCOMPARE(control<QLabel>(form, "detailLabel")->text(), QStringLiteral(" "));
+    const QImage panel = control<QWidget>(form, "progressPanel")->grab().toImage();
     QCOMPARE(panel.pixelColor(2, 10), panel.pixelColor(98, 10));
     QCOMPARE(panel.pixelColor(2, 2), panel.pixelColor(98, 2));
 
     // The session is gone; a new run works.
-    TFormMain again({LocalFile("small.txt", 10)});
-    again.BUploadClick();
-    QCOMPARE(again.GetUploadResults().size(), 1);
+    MainWindow again({localFile("small.txt", 10)});
+    again.startUpload();
+    QCOMPARE(again.uploadResults().size(), 1);
 }
 
 void TestMainWindowUpload::cancelWhileConnecting() {
     // A server that accepts the connection and never greets.
     QTcpServer silent;
     silent.listen(QHostAddress::LocalHost, 0);
-    TServerSetup setup;
-    setup.Port = silent.serverPort();
-    setup.User = "u";
-    setup.Password = "p";
-    test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.png", 100)});
-    CancelWhen(form, [&] { return silent.hasPendingConnections(); });
-    form.BUploadClick();
-    QVERIFY(Idle(form));
-    QCOMPARE(StatusText(form), QStringLiteral("Test server: Upload cancelled"));
+    ServerSetup setup;
+    setup.port = silent.serverPort();
+    setup.user = "u";
+    setup.password = "p";
+    test::saveServerConfig(setup);
+    MainWindow form({localFile("a.png", 100)});
+    cancelWhen(form, [&] { return silent.hasPendingConnections(); });
+    form.startUpload();
+    QVERIFY(idle(form));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Upload cancelled"));
 }
 
 void TestMainWindowUpload::cancelWhileChangingDirectory() {
-    TFtpServer server("stallcwd");
+    FtpServer server("stallcwd");
     QUADDLE_REQUIRE_SERVER(server);
-    TServerSetup setup = test::SetupFor(server);
-    setup.RootDir = "/";
-    test::SaveServerConfig(setup);
-    TFormMain form({LocalFile("a.png", 100)});
-    CancelWhen(form, [&] { return StatusText(form).endsWith("Logged in, changing directory"); });
+    ServerSetup setup = test::setupFor(server);
+    setup.rootDir = "/";
+    test::saveServerConfig(setup);
+    MainWindow form({localFile("a.png", 100)});
+    cancelWhen(form, [&] { return statusText(form).endsWith("Logged in, changing directory"); });
     QElapsedTimer run;
     run.start();
-    form.BUploadClick();
+    form.startUpload();
     QVERIFY2(run.elapsed() < 10000, "the run waited for the stalled server");
-    QVERIFY(Idle(form));
-    QCOMPARE(StatusText(form), QStringLiteral("Test server: Upload cancelled"));
+    QVERIFY(idle(form));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Upload cancelled"));
 }
 
 void TestMainWindowUpload::successWindowListsTheUploadedFiles() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    QDir().mkpath(server.LocalPath("pics"));
-    TServerSetup setup = test::SetupFor(server);
-    setup.DefaultDir = "pics";
-    test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
-    QFile existing(server.LocalPath("pics/my photo.png"));
+    QDir().mkpath(server.localPath("pics"));
+    ServerSetup setup = test::setupFor(server);
+    setup.defaultDir = "pics";
+    test::saveServerConfig(setup, {{"Overwrite", SettingValue::integer(2)}});
+    QFile existing(server.localPath("pics/my photo.png"));
     QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("older") == 5);
     existing.close();
-    TFormMain form({LocalFile("my photo.png", 500), LocalFile("notes.txt", 20)});
+    MainWindow form({localFile("my photo.png", 500), localFile("notes.txt", 20)});
     form.show();
-    form.BUploadClick();
+    form.startUpload();
 
-    auto* success = form.findChild<QWidget*>("MemoURLs");
+    auto* success = form.findChild<QWidget*>("urlEdit");
     QVERIFY(success);
     QVERIFY(success->window()->isVisible());
     QVERIFY(!form.isVisible());
     QCOMPARE(
         qobject_cast<QPlainTextEdit*>(success)->toPlainText(),
         QStringLiteral("http://127.0.0.1/pics/my%20photo.png\nhttp://127.0.0.1/pics/notes.txt"));
-    QVERIFY(QFile::exists(server.LocalPath("pics/my photo_001.png")));
-    QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
+    QVERIFY(QFile::exists(server.localPath("pics/my photo_001.png")));
+    QCOMPARE(success->window()->findChild<QLabel*>("infoLabel")->text(),
              QStringLiteral(" Renamed existing file my photo.png to my photo_001.png"));
 
     // Back to the main window for a second run: the window is reused, "None" again.
     QTest::mouseDClick(success->window(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 60));
     QVERIFY(form.isVisible());
-    success->window()->findChild<QComboBox*>("CTags")->setCurrentIndex(2);
-    form.BUploadClick();
-    QCOMPARE(form.findChildren<QPlainTextEdit*>("MemoURLs").size(), 1);
-    QCOMPARE(success->window()->findChild<QComboBox*>("CTags")->currentIndex(), 0);
-    QCOMPARE(success->window()->findChild<QLabel*>("LInfo")->text(),
+    success->window()->findChild<QComboBox*>("tagStyleBox")->setCurrentIndex(2);
+    form.startUpload();
+    QCOMPARE(form.findChildren<QPlainTextEdit*>("urlEdit").size(), 1);
+    QCOMPARE(success->window()->findChild<QComboBox*>("tagStyleBox")->currentIndex(), 0);
+    QCOMPARE(success->window()->findChild<QLabel*>("infoLabel")->text(),
              QStringLiteral(" Renamed existing file my photo.png to my photo_002.png\n"
                             " Renamed existing file notes.txt to notes_001.txt"));
 
     // Closing it closes the main window, which saves the configuration.
-    QFile::remove(ProgramDir->FilePath("config.xml"));
+    QFile::remove(m_programDir->filePath("config.xml"));
     success->window()->close();
     QVERIFY(!form.isVisible());
-    QVERIFY(QFile::exists(ProgramDir->FilePath("config.xml")));
+    QVERIFY(QFile::exists(m_programDir->filePath("config.xml")));
 }
 
 namespace {
@@ -370,11 +370,11 @@ namespace {
 const QString ThumbnailQuestion = "Looks like you are uploading some JPEG images. Do you want to "
                                   "create thumbnails for them?";
 
-QString JpegFile(const QTemporaryDir& dir, const QString& name) {
+QString jpegFile(const QTemporaryDir& dir, const QString& name) {
     QImage image(800, 600, QImage::Format_RGB32);
     image.fill(qRgb(200, 120, 40));
     QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(EncodeJpeg(image, 90)) <= 0)
+    if (!file.open(QIODevice::WriteOnly) || file.write(encodeJpeg(image, 90)) <= 0)
         qFatal("cannot write %s", qPrintable(file.fileName()));
     return file.fileName();
 }
@@ -382,70 +382,70 @@ QString JpegFile(const QTemporaryDir& dir, const QString& name) {
 } // namespace
 
 void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server), {{"Overwrite", TSettingValue::Integer(1)}});
-    TFormMain form({JpegFile(*Local, "photo.JPG"), LocalFile("notes.txt", 20)});
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    MainWindow form({jpegFile(*m_local, "photo.JPG"), localFile("notes.txt", 20)});
     form.show();
-    Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::Yes);
-    form.BUploadClick();
-    QCOMPARE(Dialogs->Asked().first().Buttons, TMsgButtons::YesNo);
-    QCOMPARE(form.GetUploadResults(),
-             (TUploadResults{{"notes.txt", ""}, {"photo.JPG", "photo_thumb.jpg"}}));
-    QCOMPARE(QImage(server.LocalPath("photo_thumb.jpg")).size(), QSize(267, 200));
-    QVERIFY(QFile::exists(server.LocalPath("photo.JPG")));
-    QCOMPARE(form.Files().last().Thumbnail, ThumbnailPath(form.Files().last().Path));
+    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::Yes);
+    form.startUpload();
+    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::YesNo);
+    QCOMPARE(form.uploadResults(),
+             (UploadResults{{"notes.txt", ""}, {"photo.JPG", "photo_thumb.jpg"}}));
+    QCOMPARE(QImage(server.localPath("photo_thumb.jpg")).size(), QSize(267, 200));
+    QVERIFY(QFile::exists(server.localPath("photo.JPG")));
+    QCOMPARE(form.files().last().thumbnail, thumbnailPath(form.files().last().path));
 
-    auto* tags = form.findChild<QComboBox*>("CTags");
+    auto* tags = form.findChild<QComboBox*>("tagStyleBox");
     QVERIFY(tags);
     tags->setCurrentIndex(1);
     emit tags->activated(1);
-    QCOMPARE(form.findChild<QPlainTextEdit*>("MemoURLs")->toPlainText().split('\n').last(),
+    QCOMPARE(form.findChild<QPlainTextEdit*>("urlEdit")->toPlainText().split('\n').last(),
              QStringLiteral("[URL=http://127.0.0.1/photo.JPG][IMG]http://127.0.0.1/"
                             "photo_thumb.jpg[/IMG][/URL]"));
 
     // Entries with thumbnails are not asked about again.
     form.show();
-    form.BUploadClick();
-    QCOMPARE(Dialogs->Asked().size(), 1);
+    form.startUpload();
+    QCOMPARE(m_dialogs->asked().size(), 1);
 }
 
 void TestMainWindowUpload::thumbnailsDeclined() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server));
-    TFormMain form({JpegFile(*Local, "photo.jpg")});
-    Dialogs->ExpectMessage(ThumbnailQuestion, TMsgAnswer::No);
-    form.BUploadClick();
-    QCOMPARE(form.GetUploadResults(), (TUploadResults{{"photo.jpg", ""}}));
-    QVERIFY(!QFile::exists(server.LocalPath("photo_thumb.jpg")));
+    test::saveServerConfig(test::setupFor(server));
+    MainWindow form({jpegFile(*m_local, "photo.jpg")});
+    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::No);
+    form.startUpload();
+    QCOMPARE(form.uploadResults(), (UploadResults{{"photo.jpg", ""}}));
+    QVERIFY(!QFile::exists(server.localPath("photo_thumb.jpg")));
 }
 
 void TestMainWindowUpload::autocloseClosesAfterUpload() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.png", 100)});
+    test::saveServerConfig(test::setupFor(server), {{"Autoclose", SettingValue::boolean(true)}});
+    MainWindow form({localFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QFile::remove(ProgramDir->FilePath("config.xml"));
-    form.BUploadClick();
+    QFile::remove(m_programDir->filePath("config.xml"));
+    form.startUpload();
     QVERIFY(!form.isVisible());
-    QVERIFY(QFile::exists(ProgramDir->FilePath("config.xml")));
+    QVERIFY(QFile::exists(m_programDir->filePath("config.xml")));
 }
 
 void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
-    TFtpServer server("storfull");
+    FtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
-    test::SaveServerConfig(test::SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
-    TFormMain form({LocalFile("a.png", 100)});
+    test::saveServerConfig(test::setupFor(server), {{"Autoclose", SettingValue::boolean(true)}});
+    MainWindow form({localFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    Dialogs->ExpectMessageMatching("An error occured: \n552 .*\nIgnore and continue\\?",
-                                   TMsgAnswer::No);
-    form.BUploadClick();
+    m_dialogs->expectMessageMatching("An error occured: \n552 .*\nIgnore and continue\\?",
+                                     MessageAnswer::No);
+    form.startUpload();
     QVERIFY(form.isVisible());
-    QVERIFY(Idle(form));
+    QVERIFY(idle(form));
 }
 
 QTEST_MAIN(TestMainWindowUpload)

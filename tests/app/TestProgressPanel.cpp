@@ -11,11 +11,11 @@ namespace {
 const QColor Background(Qt::white);
 const QColor FileColour(Qt::blue);
 
-QImage Painted(std::optional<double> overall, double file, const QRect& rect) {
+QImage painted(std::optional<double> overall, double file, const QRect& rect) {
     QImage image(120, 19, QImage::Format_RGB32);
     image.fill(Background);
     QPainter painter(&image);
-    DrawProgressBars(painter, rect, overall, file, FileColour);
+    drawProgressBars(painter, rect, overall, file, FileColour);
     return image;
 }
 
@@ -48,19 +48,19 @@ void TestProgressPanel::formatsSpeed_data() {
 void TestProgressPanel::formatsSpeed() {
     QFETCH(double, speed);
     QFETCH(QString, text);
-    QCOMPARE(FormatSpeed(speed), text);
+    QCOMPARE(formatSpeed(speed), text);
 }
 
 void TestProgressPanel::speedIgnoresLocale() {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString text = FormatSpeed(1234.5);
+    const QString text = formatSpeed(1234.5);
     QLocale::setDefault(saved);
     QCOMPARE(text, QStringLiteral("1234.50 KB/s"));
 }
 
 void TestProgressPanel::drawsOverallAlongTheTop() {
-    const QImage image = Painted(0.5, 0, QRect(10, 0, 100, 19));
+    const QImage image = painted(0.5, 0, QRect(10, 0, 100, 19));
     QCOMPARE(image.pixelColor(10, 0), OverallBarColour);
     QCOMPARE(image.pixelColor(59, 4), OverallBarColour);
     QCOMPARE(image.pixelColor(60, 0), Background);
@@ -69,7 +69,7 @@ void TestProgressPanel::drawsOverallAlongTheTop() {
 }
 
 void TestProgressPanel::drawsFileBelowOverall() {
-    const QImage image = Painted(0.999, 0.255, QRect(0, 0, 100, 19));
+    const QImage image = painted(0.999, 0.255, QRect(0, 0, 100, 19));
     QCOMPARE(image.pixelColor(98, 0), OverallBarColour);
     QCOMPARE(image.pixelColor(99, 0), Background);
     QCOMPARE(image.pixelColor(0, 5), FileColour);
@@ -79,7 +79,7 @@ void TestProgressPanel::drawsFileBelowOverall() {
 }
 
 void TestProgressPanel::drawsNothingWhenIdle() {
-    const QImage image = Painted(std::nullopt, 0, QRect(0, 0, 100, 19));
+    const QImage image = painted(std::nullopt, 0, QRect(0, 0, 100, 19));
     for (int x = 0; x < 100; x += 7)
         for (int y = 0; y < 19; y += 3)
             QCOMPARE(image.pixelColor(x, y), Background);

@@ -14,12 +14,12 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
-using quaddle::test::TFtpServer;
+using quaddle::test::control;
+using quaddle::test::FtpServer;
 
 namespace {
 
-int OpenDescriptors() {
+int openDescriptors() {
     // Sockets are released once control is back in the event loop.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return int(QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot).size());
@@ -40,22 +40,22 @@ private slots:
     void serverFailsDuringRun();
 
 private:
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Local;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_local;
 };
 
 void TestUploadFaults::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    Local = std::make_unique<QTemporaryDir>();
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_local = std::make_unique<QTemporaryDir>();
 }
 
 void TestUploadFaults::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    Local.reset();
-    ProgramDir.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_local.reset();
+    m_programDir.reset();
 }
 
 void TestUploadFaults::serverFailsDuringRun_data() {
@@ -105,44 +105,44 @@ void TestUploadFaults::serverFailsDuringRun() {
     QFETCH(QStringList, messages);
     QFETCH(int, noFrom);
     QFETCH(int, uploaded);
-    TFtpServer server(fault);
+    FtpServer server(fault);
     QUADDLE_REQUIRE_SERVER(server);
     // A root directory and the rename policy: the run changes directory and asks for sizes.
-    test::TServerSetup setup = test::SetupFor(server);
-    setup.RootDir = "/";
-    test::SaveServerConfig(setup, {{"Overwrite", TSettingValue::Integer(2)}});
+    test::ServerSetup setup = test::setupFor(server);
+    setup.rootDir = "/";
+    test::saveServerConfig(setup, {{"Overwrite", SettingValue::integer(2)}});
     QStringList files;
     for (int i = 1; i <= 5; ++i) {
-        QFile file(Local->filePath(QStringLiteral("file%1.bin").arg(i)));
+        QFile file(m_local->filePath(QStringLiteral("file%1.bin").arg(i)));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.resize(i == 2 ? (8 << 20) : 1000));
         files.append(file.fileName());
     }
 
-    const int descriptorsBefore = OpenDescriptors();
+    const int descriptorsBefore = openDescriptors();
     {
-        TFormMain form(files);
+        MainWindow form(files);
         for (int i = 0; i < messages.size(); ++i)
-            Dialogs->ExpectMessageMatching(messages[i],
-                                           messages[i].startsWith("Login") ? TMsgAnswer::Abort
-                                           : noFrom >= 0 && i >= noFrom    ? TMsgAnswer::No
-                                                                           : TMsgAnswer::Yes);
-        form.BUploadClick();
-        QCOMPARE(form.GetUploadResults().size(), uploaded);
-        QVERIFY(!Control<QPushButton>(form, "BUpload")->isHidden());
-        QVERIFY(Control<QPushButton>(form, "BCancel")->isHidden());
-        QVERIFY(QFile::exists(ProgramDir->FilePath("log.txt")));
+            m_dialogs->expectMessageMatching(messages[i],
+                                             messages[i].startsWith("Login") ? MessageAnswer::Abort
+                                             : noFrom >= 0 && i >= noFrom    ? MessageAnswer::No
+                                                                             : MessageAnswer::Yes);
+        form.startUpload();
+        QCOMPARE(form.uploadResults().size(), uploaded);
+        QVERIFY(!control<QPushButton>(form, "uploadButton")->isHidden());
+        QVERIFY(control<QPushButton>(form, "cancelButton")->isHidden());
+        QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
     }
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    QCOMPARE(OpenDescriptors(), descriptorsBefore);
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    QCOMPARE(openDescriptors(), descriptorsBefore);
 
     // The next run, against a server that works, goes through.
-    TFtpServer good;
+    FtpServer good;
     QUADDLE_REQUIRE_SERVER(good);
-    test::SaveServerConfig(test::SetupFor(good));
-    TFormMain again(files.mid(0, 1));
-    again.BUploadClick();
-    QCOMPARE(again.GetUploadResults().size(), 1);
+    test::saveServerConfig(test::setupFor(good));
+    MainWindow again(files.mid(0, 1));
+    again.startUpload();
+    QCOMPARE(again.uploadResults().size(), 1);
 }
 
 QTEST_MAIN(TestUploadFaults)

@@ -9,7 +9,7 @@ using namespace quaddle;
 
 namespace {
 
-QByteArray TwofishOfZeroBlock(const QByteArray& key) {
+QByteArray twofishOfZeroBlock(const QByteArray& key) {
     twofish_ctx context;
     twofish_set_key(&context, size_t(key.size()), reinterpret_cast<const uint8_t*>(key.data()));
     uint8_t zeros[TWOFISH_BLOCK_SIZE] = {};
@@ -20,36 +20,36 @@ QByteArray TwofishOfZeroBlock(const QByteArray& key) {
 
 // The construction written out byte by byte, independently of the library's CFB-8: key from
 // SHA-1, register from the zero block, one block encryption per byte.
-class TReferenceCipher {
+class ReferenceCipher {
 public:
-    explicit TReferenceCipher(const QByteArray& password) {
+    explicit ReferenceCipher(const QByteArray& password) {
         uint8_t digest[SHA1_DIGEST_SIZE];
         sha1_ctx sha;
         sha1_init(&sha);
         sha1_update(&sha, size_t(password.size()),
                     reinterpret_cast<const uint8_t*>(password.data()));
         sha1_digest(&sha, sizeof digest, digest);
-        twofish_set_key(&Key, sizeof digest, digest);
+        twofish_set_key(&m_key, sizeof digest, digest);
         const uint8_t zeros[TWOFISH_BLOCK_SIZE] = {};
-        twofish_encrypt(&Key, sizeof Register, Register, zeros);
+        twofish_encrypt(&m_key, sizeof m_register, m_register, zeros);
     }
 
-    QByteArray Encrypt(const QByteArray& plain) {
+    QByteArray encrypt(const QByteArray& plain) {
         QByteArray cipher;
         for (const char byte : plain) {
             uint8_t output[TWOFISH_BLOCK_SIZE];
-            twofish_encrypt(&Key, sizeof output, output, Register);
+            twofish_encrypt(&m_key, sizeof output, output, m_register);
             const auto c = uint8_t(uint8_t(byte) ^ output[0]);
-            std::memmove(Register, Register + 1, sizeof Register - 1);
-            Register[sizeof Register - 1] = c;
+            std::memmove(m_register, m_register + 1, sizeof m_register - 1);
+            m_register[sizeof m_register - 1] = c;
             cipher.append(char(c));
         }
         return cipher;
     }
 
 private:
-    twofish_ctx Key;
-    uint8_t Register[TWOFISH_BLOCK_SIZE];
+    twofish_ctx m_key;
+    uint8_t m_register[TWOFISH_BLOCK_SIZE];
 };
 
 } // namespace
@@ -90,63 +90,63 @@ void TestCipher::twofishKnownAnswers_data() {
 void TestCipher::twofishKnownAnswers() {
     QFETCH(QByteArray, key);
     QFETCH(QByteArray, cipher);
-    QCOMPARE(TwofishOfZeroBlock(key).toHex(), cipher.toHex());
+    QCOMPARE(twofishOfZeroBlock(key).toHex(), cipher.toHex());
 }
 
 void TestCipher::shortKeyIsPaddedWithZeros() {
     const QByteArray key = QByteArray::fromHex("00112233445566778899AABBCCDDEEFF01234567");
-    QCOMPARE(TwofishOfZeroBlock(key), TwofishOfZeroBlock(key + QByteArray(4, '\0')));
-    QVERIFY(TwofishOfZeroBlock(key) != TwofishOfZeroBlock(key + QByteArray(4, '\1')));
+    QCOMPARE(twofishOfZeroBlock(key), twofishOfZeroBlock(key + QByteArray(4, '\0')));
+    QVERIFY(twofishOfZeroBlock(key) != twofishOfZeroBlock(key + QByteArray(4, '\1')));
 }
 
 void TestCipher::matchesTheByteWiseConstruction() {
     for (const QString& password :
          {QString(), QStringLiteral("s3cret"), QStringLiteral("pässwört")}) {
-        TCipher cipher(password);
-        TReferenceCipher reference(password.toUtf8());
+        Cipher cipher(password);
+        ReferenceCipher reference(password.toUtf8());
         for (const QString& text : {QStringLiteral("alice"), QString(), QStringLiteral("pw"),
                                     QStringLiteral("a longer password of more than 16 bytes")})
-            QCOMPARE(cipher.EncryptString(text), Base64Encode(reference.Encrypt(text.toUtf8())));
+            QCOMPARE(cipher.encryptString(text), base64Encode(reference.encrypt(text.toUtf8())));
     }
 }
 
 void TestCipher::decryptsSequenceWithSecondObject() {
     const QStringList texts{"alice", "pa$$word", "", "bob", "Zürich €", "x"};
-    TCipher writer("master");
+    Cipher writer("master");
     QStringList encrypted;
     for (const QString& text : texts)
-        encrypted.append(writer.EncryptString(text));
-    TCipher reader("master");
+        encrypted.append(writer.encryptString(text));
+    Cipher reader("master");
     for (qsizetype i = 0; i < texts.size(); ++i)
-        QCOMPARE(reader.DecryptString(encrypted[i]), texts[i]);
+        QCOMPARE(reader.decryptString(encrypted[i]), texts[i]);
 }
 
 void TestCipher::registerCarriesOverBetweenTexts() {
-    TCipher writer("master");
-    writer.EncryptString("first");
-    const QString second = writer.EncryptString("second");
-    QVERIFY(TCipher("master").DecryptString(second) != QStringLiteral("second"));
+    Cipher writer("master");
+    writer.encryptString("first");
+    const QString second = writer.encryptString("second");
+    QVERIFY(Cipher("master").decryptString(second) != QStringLiteral("second"));
 }
 
 void TestCipher::sameTextTwiceGivesTwoCiphertexts() {
-    TCipher cipher{QString()};
-    const QString first = cipher.EncryptString("admin");
-    const QString second = cipher.EncryptString("admin");
+    Cipher cipher{QString()};
+    const QString first = cipher.encryptString("admin");
+    const QString second = cipher.encryptString("admin");
     QVERIFY(first != second);
     QCOMPARE(first.size(), second.size());
 }
 
 void TestCipher::emptyTextLeavesRegisterAlone() {
-    TCipher withEmpty("k");
-    QCOMPARE(withEmpty.EncryptString(QString()), QString());
-    QCOMPARE(withEmpty.EncryptString("user"), TCipher("k").EncryptString("user"));
-    QCOMPARE(TCipher("k").DecryptString(QString()), QString());
+    Cipher withEmpty("k");
+    QCOMPARE(withEmpty.encryptString(QString()), QString());
+    QCOMPARE(withEmpty.encryptString("user"), Cipher("k").encryptString("user"));
+    QCOMPARE(Cipher("k").decryptString(QString()), QString());
 }
 
 void TestCipher::otherPasswordDoesNotDecrypt() {
-    const QString encrypted = TCipher("right").EncryptString("secret");
-    QVERIFY(TCipher("wrong").DecryptString(encrypted) != QStringLiteral("secret"));
-    QVERIFY(TCipher(QString()).DecryptString(encrypted) != QStringLiteral("secret"));
+    const QString encrypted = Cipher("right").encryptString("secret");
+    QVERIFY(Cipher("wrong").decryptString(encrypted) != QStringLiteral("secret"));
+    QVERIFY(Cipher(QString()).decryptString(encrypted) != QStringLiteral("secret"));
 }
 
 void TestCipher::base64LengthFollowsTextLength_data() {
@@ -157,7 +157,7 @@ void TestCipher::base64LengthFollowsTextLength_data() {
 
 void TestCipher::base64LengthFollowsTextLength() {
     QFETCH(int, bytes);
-    const QString encrypted = TCipher(QString()).EncryptString(QString(bytes, QLatin1Char('u')));
+    const QString encrypted = Cipher(QString()).encryptString(QString(bytes, QLatin1Char('u')));
     QCOMPARE(encrypted.size(), 4 * ((bytes + 2) / 3));
     if (bytes % 3 == 1)
         QVERIFY(encrypted.endsWith("=="));
@@ -165,12 +165,12 @@ void TestCipher::base64LengthFollowsTextLength() {
 }
 
 void TestCipher::base64KnownAnswers() {
-    QCOMPARE(Base64Encode("f"), QStringLiteral("Zg=="));
-    QCOMPARE(Base64Encode("fo"), QStringLiteral("Zm8="));
-    QCOMPARE(Base64Encode("foobar"), QStringLiteral("Zm9vYmFy"));
-    QCOMPARE(Base64Encode(QByteArray::fromHex("FBFF")), QStringLiteral("+/8="));
-    QCOMPARE(Base64Decode("Zm9vYmFy"), QByteArray("foobar"));
-    QCOMPARE(Base64Decode("+/8="), QByteArray::fromHex("FBFF"));
+    QCOMPARE(base64Encode("f"), QStringLiteral("Zg=="));
+    QCOMPARE(base64Encode("fo"), QStringLiteral("Zm8="));
+    QCOMPARE(base64Encode("foobar"), QStringLiteral("Zm9vYmFy"));
+    QCOMPARE(base64Encode(QByteArray::fromHex("FBFF")), QStringLiteral("+/8="));
+    QCOMPARE(base64Decode("Zm9vYmFy"), QByteArray("foobar"));
+    QCOMPARE(base64Decode("+/8="), QByteArray::fromHex("FBFF"));
 }
 
 void TestCipher::base64DecodingRules_data() {
@@ -192,21 +192,21 @@ void TestCipher::base64DecodingRules_data() {
 void TestCipher::base64DecodingRules() {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
-    QCOMPARE(Base64Decode(text).toHex(), bytes.toHex());
+    QCOMPARE(base64Decode(text).toHex(), bytes.toHex());
 }
 
 void TestCipher::damagedBase64KeepsLaterTextsInStep() {
     // A damaged byte stays in the feedback register for sixteen bytes; the decryption is back
     // in step after that because the byte count did not change.
-    TCipher writer("m");
-    QString first = writer.EncryptString("user");
-    const QString second = writer.EncryptString("sixteen bytes on");
-    const QString third = writer.EncryptString("password");
+    Cipher writer("m");
+    QString first = writer.encryptString("user");
+    const QString second = writer.encryptString("sixteen bytes on");
+    const QString third = writer.encryptString("password");
     first[1] = QLatin1Char('#');
-    TCipher reader("m");
-    QVERIFY(reader.DecryptString(first) != QStringLiteral("user"));
-    QVERIFY(reader.DecryptString(second) != QStringLiteral("sixteen bytes on"));
-    QCOMPARE(reader.DecryptString(third), QStringLiteral("password"));
+    Cipher reader("m");
+    QVERIFY(reader.decryptString(first) != QStringLiteral("user"));
+    QVERIFY(reader.decryptString(second) != QStringLiteral("sixteen bytes on"));
+    QCOMPARE(reader.decryptString(third), QStringLiteral("password"));
 }
 
 void TestCipher::passwordHash_data() {
@@ -223,7 +223,7 @@ void TestCipher::passwordHash_data() {
 void TestCipher::passwordHash() {
     QFETCH(QString, text);
     QFETCH(QString, hash);
-    QCOMPARE(PasswordHash(text), hash);
+    QCOMPARE(quaddle::passwordHash(text), hash);
 }
 
 QTEST_APPLESS_MAIN(TestCipher)

@@ -12,8 +12,8 @@ class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { ProgramDir = std::make_unique<test::TTempProgramDir>(); }
-    void cleanup() { ProgramDir.reset(); }
+    void init() { m_programDir = std::make_unique<test::TempProgramDir>(); }
+    void cleanup() { m_programDir.reset(); }
 
     void defaults_data();
     void defaults();
@@ -39,7 +39,7 @@ private slots:
     void programDirFromStore();
 
 private:
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
 };
 
 void TestConfig::defaults_data() {
@@ -72,158 +72,158 @@ void TestConfig::defaults() {
     QFETCH(QString, name);
     QFETCH(QString, value);
     QFETCH(int, type);
-    const TCfg cfg;
-    QCOMPARE(cfg.GetSetting(name), value);
-    QCOMPARE(int(cfg.GetSettingType(name).value()), type);
+    const Config config;
+    QCOMPARE(config.setting(name), value);
+    QCOMPARE(int(config.settingType(name).value()), type);
 }
 
 void TestConfig::defaultsAreWrittenInOrder() {
-    const TCfg cfg;
-    QCOMPARE(cfg.SettingNames(),
+    const Config config;
+    QCOMPARE(config.settingNames(),
              (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
                           "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context"}));
-    QCOMPARE(cfg.GetSetting("PH"), QString());
-    QVERIFY(!cfg.GetSettingType("PH").has_value());
-    QCOMPARE(cfg.CurrentServer, 0);
-    QCOMPARE(cfg.ConfigAge, 0);
-    QVERIFY(cfg.Servers.isEmpty());
+    QCOMPARE(config.setting("PH"), QString());
+    QVERIFY(!config.settingType("PH").has_value());
+    QCOMPARE(config.currentServer, 0);
+    QCOMPARE(config.configAge, 0);
+    QVERIFY(config.servers.isEmpty());
 }
 
 void TestConfig::namesMatchIgnoringCaseAndTakeNewSpelling() {
-    TCfg cfg;
-    QCOMPARE(cfg.GetSetting("passive"), QStringLiteral("True"));
-    QCOMPARE(cfg.GetSetting("PASSIVE"), QStringLiteral("True"));
+    Config config;
+    QCOMPARE(config.setting("passive"), QStringLiteral("True"));
+    QCOMPARE(config.setting("PASSIVE"), QStringLiteral("True"));
 
-    cfg.SetSetting("passive", TSettingValue::Boolean(false));
-    QCOMPARE(cfg.GetSetting("Passive"), QStringLiteral("False"));
-    const QStringList names = cfg.SettingNames();
+    config.setSetting("passive", SettingValue::boolean(false));
+    QCOMPARE(config.setting("Passive"), QStringLiteral("False"));
+    const QStringList names = config.settingNames();
     QCOMPARE(names.size(), 10);
     QCOMPARE(names.at(2), QStringLiteral("passive"));
 }
 
 void TestConfig::emptyTextRemovesValueAndLaterValueMovesToEnd() {
-    TCfg cfg;
-    cfg.SetSetting("Log", TSettingValue::Text(QString()));
-    QCOMPARE(cfg.GetSetting("Log"), QString());
-    QVERIFY(!cfg.SettingNames().contains("Log"));
-    QCOMPARE(cfg.GetSettingType("Log"), TSettingType::Text);
+    Config config;
+    config.setSetting("Log", SettingValue::text(QString()));
+    QCOMPARE(config.setting("Log"), QString());
+    QVERIFY(!config.settingNames().contains("Log"));
+    QCOMPARE(config.settingType("Log"), SettingType::Text);
 
-    cfg.SetSetting("log", TSettingValue::Boolean(true));
-    QCOMPARE(cfg.SettingNames().last(), QStringLiteral("log"));
-    QCOMPARE(cfg.GetSetting("Log"), QStringLiteral("True"));
-    QCOMPARE(cfg.GetSettingType("LOG"), TSettingType::Boolean);
+    config.setSetting("log", SettingValue::boolean(true));
+    QCOMPARE(config.settingNames().last(), QStringLiteral("log"));
+    QCOMPARE(config.setting("Log"), QStringLiteral("True"));
+    QCOMPARE(config.settingType("LOG"), SettingType::Boolean);
 }
 
 void TestConfig::nullValueOnlyRecordsTheType() {
-    TCfg cfg;
-    cfg.SetSetting("ThumbWidth", TSettingValue::Null());
-    QCOMPARE(cfg.GetSetting("ThumbWidth"), QStringLiteral("300"));
-    QCOMPARE(cfg.GetSettingType("ThumbWidth"), TSettingType::Text);
+    Config config;
+    config.setSetting("ThumbWidth", SettingValue::null());
+    QCOMPARE(config.setting("ThumbWidth"), QStringLiteral("300"));
+    QCOMPARE(config.settingType("ThumbWidth"), SettingType::Text);
 
-    cfg.SetSetting("Extra", TSettingValue::Null());
-    QVERIFY(!cfg.SettingNames().contains("Extra"));
-    QCOMPARE(cfg.GetSettingType("Extra"), TSettingType::Text);
+    config.setSetting("Extra", SettingValue::null());
+    QVERIFY(!config.settingNames().contains("Extra"));
+    QCOMPARE(config.settingType("Extra"), SettingType::Text);
 }
 
 void TestConfig::typedValuesBecomeTheirTexts() {
-    TCfg cfg;
-    cfg.SetSetting("I", TSettingValue::Integer(-42));
-    cfg.SetSetting("D", TSettingValue::Double(2.5));
-    cfg.SetSetting("B", TSettingValue::Byte(255));
-    cfg.SetSetting("W", TSettingValue::WideText("wide"));
-    cfg.SetSetting("T", TSettingValue::Text("narrow"));
-    QCOMPARE(cfg.GetSetting("I"), QStringLiteral("-42"));
-    QCOMPARE(cfg.GetSetting("D"), QStringLiteral("2.5"));
-    QCOMPARE(cfg.GetSetting("B"), QStringLiteral("255"));
-    QCOMPARE(cfg.GetSetting("W"), QStringLiteral("wide"));
-    QCOMPARE(cfg.GetSettingType("I"), TSettingType::Integer);
-    QCOMPARE(cfg.GetSettingType("D"), TSettingType::Double);
-    QCOMPARE(cfg.GetSettingType("B"), TSettingType::Byte);
-    QCOMPARE(cfg.GetSettingType("W"), TSettingType::WideText);
-    QCOMPARE(cfg.GetSettingType("T"), TSettingType::Text);
+    Config config;
+    config.setSetting("I", SettingValue::integer(-42));
+    config.setSetting("D", SettingValue::fromDouble(2.5));
+    config.setSetting("B", SettingValue::byte(255));
+    config.setSetting("W", SettingValue::wideText("wide"));
+    config.setSetting("T", SettingValue::text("narrow"));
+    QCOMPARE(config.setting("I"), QStringLiteral("-42"));
+    QCOMPARE(config.setting("D"), QStringLiteral("2.5"));
+    QCOMPARE(config.setting("B"), QStringLiteral("255"));
+    QCOMPARE(config.setting("W"), QStringLiteral("wide"));
+    QCOMPARE(config.settingType("I"), SettingType::Integer);
+    QCOMPARE(config.settingType("D"), SettingType::Double);
+    QCOMPARE(config.settingType("B"), SettingType::Byte);
+    QCOMPARE(config.settingType("W"), SettingType::WideText);
+    QCOMPARE(config.settingType("T"), SettingType::Text);
 }
 
 void TestConfig::convertsSettingsForCallers() {
-    TCfg cfg;
-    QCOMPARE(cfg.GetIntSetting("ThumbWidth"), 300);
-    QVERIFY(cfg.GetBoolSetting("Passive"));
-    QVERIFY(!cfg.GetBoolSetting("Autoclose"));
-    cfg.SetSetting("ThumbWidth", TSettingValue::Text("wide"));
-    QCOMPARE(cfg.GetIntSetting("ThumbWidth", 7), 7);
-    QVERIFY(!cfg.GetBoolSetting("Missing"));
+    Config config;
+    QCOMPARE(config.intSetting("ThumbWidth"), 300);
+    QVERIFY(config.boolSetting("Passive"));
+    QVERIFY(!config.boolSetting("Autoclose"));
+    config.setSetting("ThumbWidth", SettingValue::text("wide"));
+    QCOMPARE(config.intSetting("ThumbWidth", 7), 7);
+    QVERIFY(!config.boolSetting("Missing"));
 }
 
 void TestConfig::storeServerAppliesDefaults() {
-    TCfg cfg;
-    const qint32 index = cfg.StoreServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
+    Config config;
+    const qint32 index = config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
     QCOMPARE(index, 0);
-    const TServer& server = cfg.Servers.at(0);
+    const ServerRecord& server = config.servers.at(0);
     QCOMPARE(server[Hostname], QString());
     QCOMPARE(server[Port], QStringLiteral("21"));
     QCOMPARE(server[Type], QStringLiteral("0"));
     QCOMPARE(server[URLMask], QStringLiteral("http://$host$dir$file"));
     QCOMPARE(server[CredentialIndex], QStringLiteral("-1"));
-    QCOMPARE(cfg.ServerNames, QStringList{"New Server"});
-    QVERIFY(cfg.GetFolders(0).isEmpty());
-    QVERIFY(!cfg.ServerExists(0));
+    QCOMPARE(config.serverNames, QStringList{"New Server"});
+    QVERIFY(config.folders(0).isEmpty());
+    QVERIFY(!config.serverExists(0));
 
-    cfg.StoreServer("h", "22", "u", "p", "/r", "/d", "http://%$dom%%$dir%%$file%", "1", -1, 3);
-    QCOMPARE(cfg.Servers.at(1)[URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(cfg.Servers.at(1)[Port], QStringLiteral("22"));
-    QCOMPARE(cfg.Servers.at(1)[Type], QStringLiteral("1"));
-    QCOMPARE(cfg.Servers.at(1)[CredentialIndex], QStringLiteral("3"));
-    QVERIFY(cfg.ServerExists(1));
+    config.storeServer("h", "22", "u", "p", "/r", "/d", "http://%$dom%%$dir%%$file%", "1", -1, 3);
+    QCOMPARE(config.servers.at(1)[URLMask], QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(config.servers.at(1)[Port], QStringLiteral("22"));
+    QCOMPARE(config.servers.at(1)[Type], QStringLiteral("1"));
+    QCOMPARE(config.servers.at(1)[CredentialIndex], QStringLiteral("3"));
+    QVERIFY(config.serverExists(1));
 
-    cfg.StoreServer("h", "", "", "", "", "", "ftp://$host/x$file", "", -1, -1);
-    QCOMPARE(cfg.Servers.at(2)[URLMask], QStringLiteral("ftp://$host/x$file"));
+    config.storeServer("h", "", "", "", "", "", "ftp://$host/x$file", "", -1, -1);
+    QCOMPARE(config.servers.at(2)[URLMask], QStringLiteral("ftp://$host/x$file"));
 }
 
 void TestConfig::storeServerGrowsParallelArrays() {
-    TCfg cfg;
-    QCOMPARE(cfg.StoreServer("far", "", "", "", "", "", "", "", 3, -1), 3);
-    QCOMPARE(cfg.Servers.size(), 4);
-    QCOMPARE(cfg.ServerFolders.size(), 4);
-    QCOMPARE(cfg.ServerNames.size(), 4);
-    QCOMPARE(cfg.ServerNames.at(3), QStringLiteral("New Server"));
+    Config config;
+    QCOMPARE(config.storeServer("far", "", "", "", "", "", "", "", 3, -1), 3);
+    QCOMPARE(config.servers.size(), 4);
+    QCOMPARE(config.serverFolders.size(), 4);
+    QCOMPARE(config.serverNames.size(), 4);
+    QCOMPARE(config.serverNames.at(3), QStringLiteral("New Server"));
     for (qint32 padding = 0; padding < 3; ++padding) {
-        QVERIFY(!cfg.ServerExists(padding));
-        QCOMPARE(cfg.ServerNames.at(padding), QString());
+        QVERIFY(!config.serverExists(padding));
+        QCOMPARE(config.serverNames.at(padding), QString());
     }
-    QVERIFY(cfg.ServerExists(3));
-    QCOMPARE(cfg.StoreServer("next", "", "", "", "", "", "", "", -1, -1), 4);
+    QVERIFY(config.serverExists(3));
+    QCOMPARE(config.storeServer("next", "", "", "", "", "", "", "", -1, -1), 4);
 }
 
 void TestConfig::storeServerKeepsNameAndFoldersOfReplacedServer() {
-    TCfg cfg;
-    cfg.StoreServer("old", "", "", "", "", "", "", "", -1, -1);
-    cfg.ServerNames[0] = "My site";
-    cfg.SetFolder(-1, 0, "/pics");
-    QCOMPARE(cfg.StoreServer("new", "2121", "", "", "", "", "", "", 0, -1), 0);
-    QCOMPARE(cfg.Servers.size(), 1);
-    QCOMPARE(cfg.Servers.at(0)[Hostname], QStringLiteral("new"));
-    QCOMPARE(cfg.ServerNames, QStringList{"My site"});
-    QCOMPARE(cfg.GetFolders(0), QStringList{"/pics"});
+    Config config;
+    config.storeServer("old", "", "", "", "", "", "", "", -1, -1);
+    config.serverNames[0] = "My site";
+    config.setFolder(-1, 0, "/pics");
+    QCOMPARE(config.storeServer("new", "2121", "", "", "", "", "", "", 0, -1), 0);
+    QCOMPARE(config.servers.size(), 1);
+    QCOMPARE(config.servers.at(0)[Hostname], QStringLiteral("new"));
+    QCOMPARE(config.serverNames, QStringList{"My site"});
+    QCOMPARE(config.folders(0), QStringList{"/pics"});
 }
 
 void TestConfig::deleteServerBlanksWithoutShrinking() {
-    TCfg cfg;
-    cfg.StoreServer("a", "", "user", "", "/root", "", "", "", -1, -1);
-    cfg.StoreServer("b", "", "", "", "", "", "", "", -1, -1);
-    cfg.SetFolder(-1, 0, "/up");
-    cfg.DeleteServer(0);
-    QVERIFY(!cfg.ServerExists(0));
-    QVERIFY(cfg.ServerExists(1));
-    QCOMPARE(cfg.Servers.size(), 2);
-    QCOMPARE(cfg.ServerNames.size(), 2);
-    QCOMPARE(cfg.ServerNames.at(0), QString());
-    QCOMPARE(cfg.Servers.at(0)[Username], QStringLiteral("user"));
-    QCOMPARE(cfg.Servers.at(0)[RootDir], QStringLiteral("/root"));
-    QCOMPARE(cfg.GetFolders(0), QStringList{"/up"});
+    Config config;
+    config.storeServer("a", "", "user", "", "/root", "", "", "", -1, -1);
+    config.storeServer("b", "", "", "", "", "", "", "", -1, -1);
+    config.setFolder(-1, 0, "/up");
+    config.deleteServer(0);
+    QVERIFY(!config.serverExists(0));
+    QVERIFY(config.serverExists(1));
+    QCOMPARE(config.servers.size(), 2);
+    QCOMPARE(config.serverNames.size(), 2);
+    QCOMPARE(config.serverNames.at(0), QString());
+    QCOMPARE(config.servers.at(0)[Username], QStringLiteral("user"));
+    QCOMPARE(config.servers.at(0)[RootDir], QStringLiteral("/root"));
+    QCOMPARE(config.folders(0), QStringList{"/up"});
 
-    cfg.DeleteServer(5);
-    cfg.DeleteServer(-1);
-    QCOMPARE(cfg.Servers.size(), 2);
-    QVERIFY(cfg.ServerExists(1));
+    config.deleteServer(5);
+    config.deleteServer(-1);
+    QCOMPARE(config.servers.size(), 2);
+    QVERIFY(config.serverExists(1));
 }
 
 void TestConfig::currentServerOutsideRangeIsEmpty_data() {
@@ -238,81 +238,81 @@ void TestConfig::currentServerOutsideRangeIsEmpty_data() {
 void TestConfig::currentServerOutsideRangeIsEmpty() {
     QFETCH(qint32, current);
     QFETCH(QString, hostname);
-    TCfg cfg;
-    cfg.StoreServer("a", "", "", "", "", "", "", "", -1, -1);
-    cfg.StoreServer("b", "", "", "", "", "", "", "", -1, -1);
-    cfg.CurrentServer = current;
-    const TServer server = cfg.GetCurrentServer();
+    Config config;
+    config.storeServer("a", "", "", "", "", "", "", "", -1, -1);
+    config.storeServer("b", "", "", "", "", "", "", "", -1, -1);
+    config.currentServer = current;
+    const ServerRecord server = config.currentServerRecord();
     QCOMPARE(server[Hostname], hostname);
     if (hostname.isEmpty())
         QCOMPARE(server[Port], QString());
 }
 
 void TestConfig::foldersAreSetAppendedAndBlanked() {
-    TCfg cfg;
-    cfg.StoreServer("a", "", "", "", "", "", "", "", -1, -1);
-    cfg.SetFolder(0, 0, "/first");
-    cfg.SetFolder(7, 0, "/second");
-    cfg.SetFolder(0, 0, "/renamed");
-    QCOMPARE(cfg.GetFolders(0), (QStringList{"/renamed", "/second"}));
-    cfg.DeleteFolder(0, 0);
-    QCOMPARE(cfg.GetFolders(0), (QStringList{QString(), "/second"}));
+    Config config;
+    config.storeServer("a", "", "", "", "", "", "", "", -1, -1);
+    config.setFolder(0, 0, "/first");
+    config.setFolder(7, 0, "/second");
+    config.setFolder(0, 0, "/renamed");
+    QCOMPARE(config.folders(0), (QStringList{"/renamed", "/second"}));
+    config.deleteFolder(0, 0);
+    QCOMPARE(config.folders(0), (QStringList{QString(), "/second"}));
 
-    cfg.SetFolder(0, 1, "/nowhere");
-    cfg.DeleteFolder(0, 1);
-    QVERIFY(cfg.GetFolders(1).isEmpty());
-    QVERIFY(cfg.GetFolders(-1).isEmpty());
-    QCOMPARE(cfg.ServerFolders.size(), 1);
+    config.setFolder(0, 1, "/nowhere");
+    config.deleteFolder(0, 1);
+    QVERIFY(config.folders(1).isEmpty());
+    QVERIFY(config.folders(-1).isEmpty());
+    QCOMPARE(config.serverFolders.size(), 1);
 }
 
 namespace {
 
 // Three servers whose ciphertexts are held because the master password was not entered;
 // the middle one has none.
-void LockWithHeldCredentials(TCfg& cfg) {
-    cfg.CredentialsLocked = true;
-    cfg.LockedCredentials = {{"AAAA", "BBBB"}, {"", ""}, {"CCCC", ""}};
+void lockWithHeldCredentials(Config& config) {
+    config.credentialsLocked = true;
+    config.lockedCredentials = {{"AAAA", "BBBB"}, {"", ""}, {"CCCC", ""}};
     for (qint32 i = 0; i < 3; ++i)
-        cfg.StoreServer(QStringLiteral("host%1").arg(i), "", "", "", "", "", "", "", -1, i);
+        config.storeServer(QStringLiteral("host%1").arg(i), "", "", "", "", "", "", "", -1, i);
 }
 
 } // namespace
 
 void TestConfig::lockedCredentialsOfLaterServersAreProtected() {
-    TCfg cfg;
-    LockWithHeldCredentials(cfg);
-    const TServers before = cfg.Servers;
+    Config config;
+    lockWithHeldCredentials(config);
+    const ServerList before = config.servers;
 
-    QVERIFY_THROWS_EXCEPTION(TError, cfg.DeleteServer(0));
-    QVERIFY_THROWS_EXCEPTION(TError, cfg.StoreServer("host0", "", "", "", "", "", "", "", 0, -1));
-    QVERIFY_THROWS_EXCEPTION(TError,
-                             cfg.StoreServer("host0", "", "typed", "", "", "", "", "", 0, 0));
-    QCOMPARE(cfg.Servers, before);
-    QCOMPARE(cfg.ServerNames.at(0), QStringLiteral("New Server"));
+    QVERIFY_THROWS_EXCEPTION(Error, config.deleteServer(0));
+    QVERIFY_THROWS_EXCEPTION(Error, config.storeServer("host0", "", "", "", "", "", "", "", 0, -1));
+    QVERIFY_THROWS_EXCEPTION(Error,
+                             config.storeServer("host0", "", "typed", "", "", "", "", "", 0, 0));
+    QCOMPARE(config.servers, before);
+    QCOMPARE(config.serverNames.at(0), QStringLiteral("New Server"));
 
     // Keeping the held ciphertexts in place is fine.
-    cfg.StoreServer("renamed", "2121", "", "", "/r", "", "", "", 0, 0);
-    QCOMPARE(cfg.Servers.at(0)[Hostname], QStringLiteral("renamed"));
+    config.storeServer("renamed", "2121", "", "", "/r", "", "", "", 0, 0);
+    QCOMPARE(config.servers.at(0)[Hostname], QStringLiteral("renamed"));
     // A server without held ciphertexts changes freely.
-    cfg.StoreServer("host1", "", "user", "pw", "", "", "", "", 1, -1);
-    cfg.DeleteServer(1);
-    QVERIFY(!cfg.ServerExists(1));
+    config.storeServer("host1", "", "user", "pw", "", "", "", "", 1, -1);
+    config.deleteServer(1);
+    QVERIFY(!config.serverExists(1));
 }
 
 void TestConfig::unlockedOrLastServersChangeFreely() {
-    TCfg locked;
-    LockWithHeldCredentials(locked);
-    locked.DeleteServer(2);
-    QVERIFY(!locked.ServerExists(2));
+    Config locked;
+    lockWithHeldCredentials(locked);
+    locked.deleteServer(2);
+    QVERIFY(!locked.serverExists(2));
     // With the last holder gone, the first one no longer has anything after it to spoil.
-    locked.DeleteServer(0);
-    QVERIFY(!locked.ServerExists(0));
+    locked.deleteServer(0);
+    QVERIFY(!locked.serverExists(0));
 
-    TCfg unlocked;
-    LockWithHeldCredentials(unlocked);
-    unlocked.CredentialsLocked = false;
-    unlocked.DeleteServer(0);
-    QVERIFY(!unlocked.ServerExists(0));
+    Config unlocked;
+    lockWithHeldCredentials(unlocked);
+    unlocked.credentialsLocked = false;
+    unlocked.deleteServer(0);
+    QVERIFY(!unlocked.serverExists(0));
 }
 
 void TestConfig::programDirFromStore_data() {
@@ -332,8 +332,8 @@ void TestConfig::programDirFromStore() {
     QFETCH(bool, present);
     QFETCH(QString, stored);
     QFETCH(QString, expected);
-    ProgramDir->SetStoredProgramDir(present ? std::optional<QString>(stored) : std::nullopt);
-    QCOMPARE(TCfg().ProgramDir, expected);
+    m_programDir->setStoredProgramDir(present ? std::optional<QString>(stored) : std::nullopt);
+    QCOMPARE(Config().programDir, expected);
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

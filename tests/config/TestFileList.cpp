@@ -2,20 +2,20 @@
 
 #include <QTest>
 
-using quaddle::TFileEntry;
-using quaddle::TFileList;
+using quaddle::FileEntry;
+using quaddle::FileList;
 
 namespace {
 
-QStringList PathsOf(const TFileList& files) {
+QStringList pathsOf(const FileList& files) {
     QStringList paths;
-    for (const TFileEntry& entry : files)
-        paths.append(entry.Path);
+    for (const FileEntry& entry : files)
+        paths.append(entry.path);
     return paths;
 }
 
-TFileList FromPaths(const QStringList& paths) {
-    TFileList files;
+FileList fromPaths(const QStringList& paths) {
+    FileList files;
     for (const QString& path : paths)
         files.append({path, QString()});
     return files;
@@ -52,34 +52,34 @@ void TestFileList::sortsByWholePathIgnoringCase_data() {
 void TestFileList::sortsByWholePathIgnoringCase() {
     QFETCH(QStringList, given);
     QFETCH(QStringList, sorted);
-    TFileList files = FromPaths(given);
-    quaddle::SortFiles(files);
-    QCOMPARE(PathsOf(files), sorted);
+    FileList files = fromPaths(given);
+    quaddle::sortFiles(files);
+    QCOMPARE(pathsOf(files), sorted);
 }
 
 void TestFileList::keepsDuplicates() {
-    TFileList files = FromPaths({"/p/b.jpg", "/p/a.jpg", "/p/b.jpg", "/p/a.jpg"});
-    quaddle::SortFiles(files);
-    QCOMPARE(PathsOf(files), (QStringList{"/p/a.jpg", "/p/a.jpg", "/p/b.jpg", "/p/b.jpg"}));
+    FileList files = fromPaths({"/p/b.jpg", "/p/a.jpg", "/p/b.jpg", "/p/a.jpg"});
+    quaddle::sortFiles(files);
+    QCOMPARE(pathsOf(files), (QStringList{"/p/a.jpg", "/p/a.jpg", "/p/b.jpg", "/p/b.jpg"}));
 }
 
 void TestFileList::ordersSameFileByThumbnail() {
-    TFileList files{{"/p/a.jpg", "/tmp/z_thumb.jpg"},
-                    {"/p/a.jpg", "/tmp/a_thumb.jpg"},
-                    {"/p/a.jpg", QString()}};
-    quaddle::SortFiles(files);
-    QCOMPARE(files[0].Thumbnail, QString());
-    QCOMPARE(files[1].Thumbnail, QStringLiteral("/tmp/a_thumb.jpg"));
-    QCOMPARE(files[2].Thumbnail, QStringLiteral("/tmp/z_thumb.jpg"));
+    FileList files{{"/p/a.jpg", "/tmp/z_thumb.jpg"},
+                   {"/p/a.jpg", "/tmp/a_thumb.jpg"},
+                   {"/p/a.jpg", QString()}};
+    quaddle::sortFiles(files);
+    QCOMPARE(files[0].thumbnail, QString());
+    QCOMPARE(files[1].thumbnail, QStringLiteral("/tmp/a_thumb.jpg"));
+    QCOMPARE(files[2].thumbnail, QStringLiteral("/tmp/z_thumb.jpg"));
 }
 
 void TestFileList::pathWithBarStaysOneEntry() {
-    TFileList files{{"/p/x|y.jpg", QString()}, {"/p/a.jpg", "/tmp/a|thumb.jpg"}};
-    quaddle::SortFiles(files);
+    FileList files{{"/p/x|y.jpg", QString()}, {"/p/a.jpg", "/tmp/a|thumb.jpg"}};
+    quaddle::sortFiles(files);
     QCOMPARE(files.size(), 2);
-    QCOMPARE(files[0], (TFileEntry{"/p/a.jpg", "/tmp/a|thumb.jpg"}));
-    QCOMPARE(files[1], (TFileEntry{"/p/x|y.jpg", QString()}));
-    QCOMPARE(quaddle::FileNameOf(files[1].Path), QStringLiteral("x|y.jpg"));
+    QCOMPARE(files[0], (FileEntry{"/p/a.jpg", "/tmp/a|thumb.jpg"}));
+    QCOMPARE(files[1], (FileEntry{"/p/x|y.jpg", QString()}));
+    QCOMPARE(quaddle::fileNameOf(files[1].path), QStringLiteral("x|y.jpg"));
 }
 
 void TestFileList::fileNameIsTheLastPathPart_data() {
@@ -98,7 +98,7 @@ void TestFileList::fileNameIsTheLastPathPart_data() {
 void TestFileList::fileNameIsTheLastPathPart() {
     QFETCH(QString, path);
     QFETCH(QString, name);
-    QCOMPARE(quaddle::FileNameOf(path), name);
+    QCOMPARE(quaddle::fileNameOf(path), name);
 }
 
 QTEST_APPLESS_MAIN(TestFileList)

@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-using quaddle::ParseInteger;
+using quaddle::parseInteger;
 
 class TestIntegerText : public QObject {
     Q_OBJECT
@@ -35,7 +35,7 @@ void TestIntegerText::readsIntegers_data() {
 void TestIntegerText::readsIntegers() {
     QFETCH(QString, text);
     QFETCH(qint32, value);
-    const std::optional<qint32> parsed = ParseInteger(text);
+    const std::optional<qint32> parsed = parseInteger(text);
     QVERIFY(parsed.has_value());
     QCOMPARE(*parsed, value);
 }
@@ -62,7 +62,7 @@ void TestIntegerText::rejectsNonIntegers_data() {
 
 void TestIntegerText::rejectsNonIntegers() {
     QFETCH(QString, text);
-    QVERIFY(!ParseInteger(text).has_value());
+    QVERIFY(!parseInteger(text).has_value());
 }
 
 QTEST_APPLESS_MAIN(TestIntegerText)

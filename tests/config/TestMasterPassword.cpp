@@ -43,107 +43,108 @@ private slots:
 
 private:
     // A configuration whose credentials are locked, as after declining the password.
-    std::unique_ptr<TCfg> LockedCfg();
+    std::unique_ptr<Config> lockedCfg();
 
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestMasterPassword::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
 }
 
 void TestMasterPassword::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    ProgramDir.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_programDir.reset();
 }
 
-std::unique_ptr<TCfg> TestMasterPassword::LockedCfg() {
-    auto cfg = std::make_unique<TCfg>();
-    cfg->SetSetting("PH", TSettingValue::Text(cfg->HashPassword("old")));
-    cfg->CredentialsLocked = true;
-    cfg->LockedCredentials = {{"dXNlcg==", "cGFzcw=="}};
-    cfg->StoreServer("h", "", "", "", "", "", "", "", -1, 0);
-    return cfg;
+std::unique_ptr<Config> TestMasterPassword::lockedCfg() {
+    auto config = std::make_unique<Config>();
+    config->setSetting("PH", SettingValue::text(config->hashPassword("old")));
+    config->credentialsLocked = true;
+    config->lockedCredentials = {{"dXNlcg==", "cGFzcw=="}};
+    config->storeServer("h", "", "", "", "", "", "", "", -1, 0);
+    return config;
 }
 
 void TestMasterPassword::setStoresVerifierAndUnlocks() {
-    TCfg cfg;
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Ok, "n3w");
-    SetOrRemoveMasterPassword(cfg);
-    QCOMPARE(cfg.MasterPassword, QStringLiteral("n3w"));
-    QCOMPARE(cfg.GetSetting("PH"), cfg.HashPassword("n3w"));
-    QCOMPARE(cfg.GetSettingType("PH"), TSettingType::Text);
-    QVERIFY(cfg.MasterPasswordActive);
-    QVERIFY(!cfg.CredentialsLocked);
+    Config config;
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
+    setOrRemoveMasterPassword(config);
+    QCOMPARE(config.masterPassword, QStringLiteral("n3w"));
+    QCOMPARE(config.setting("PH"), config.hashPassword("n3w"));
+    QCOMPARE(config.settingType("PH"), SettingType::Text);
+    QVERIFY(config.masterPasswordActive);
+    QVERIFY(!config.credentialsLocked);
 }
 
 void TestMasterPassword::disableRemovesVerifier() {
-    TCfg cfg;
-    cfg.MasterPassword = "old";
-    cfg.MasterPasswordActive = true;
-    cfg.SetSetting("PH", TSettingValue::Text(cfg.HashPassword("old")));
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Cancel);
-    SetOrRemoveMasterPassword(cfg);
-    QCOMPARE(cfg.MasterPassword, QString());
-    QCOMPARE(cfg.GetSetting("PH"), QString());
-    QVERIFY(!cfg.SettingNames().contains("PH"));
-    QVERIFY(!cfg.MasterPasswordActive);
-    QVERIFY(!cfg.CredentialsLocked);
+    Config config;
+    config.masterPassword = "old";
+    config.masterPasswordActive = true;
+    config.setSetting("PH", SettingValue::text(config.hashPassword("old")));
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Cancel);
+    setOrRemoveMasterPassword(config);
+    QCOMPARE(config.masterPassword, QString());
+    QCOMPARE(config.setting("PH"), QString());
+    QVERIFY(!config.settingNames().contains("PH"));
+    QVERIFY(!config.masterPasswordActive);
+    QVERIFY(!config.credentialsLocked);
 }
 
 void TestMasterPassword::disableWithoutVerifierAddsEmptyOne() {
-    TCfg cfg;
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Cancel);
-    SetOrRemoveMasterPassword(cfg);
-    QCOMPARE(cfg.SettingNames().last(), QStringLiteral("PH"));
-    QCOMPARE(cfg.GetSetting("PH"), QString());
+    Config config;
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Cancel);
+    setOrRemoveMasterPassword(config);
+    QCOMPARE(config.settingNames().last(), QStringLiteral("PH"));
+    QCOMPARE(config.setting("PH"), QString());
 }
 
 void TestMasterPassword::abortChangesNothing() {
-    const std::unique_ptr<TCfg> cfg = LockedCfg();
-    const QString verifier = cfg->GetSetting("PH");
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Abort, "typed");
-    SetOrRemoveMasterPassword(*cfg);
-    QCOMPARE(cfg->GetSetting("PH"), verifier);
-    QVERIFY(cfg->CredentialsLocked);
-    QCOMPARE(cfg->MasterPassword, QString());
+    const std::unique_ptr<Config> config = lockedCfg();
+    const QString verifier = config->setting("PH");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Abort, "typed");
+    setOrRemoveMasterPassword(*config);
+    QCOMPARE(config->setting("PH"), verifier);
+    QVERIFY(config->credentialsLocked);
+    QCOMPARE(config->masterPassword, QString());
 }
 
 void TestMasterPassword::changingWhileLockedAsksFirst_data() {
     QTest::addColumn<int>("result");
     QTest::addColumn<bool>("confirmed");
-    QTest::newRow("set, declined") << int(TMasterPassResult::Ok) << false;
-    QTest::newRow("set, confirmed") << int(TMasterPassResult::Ok) << true;
-    QTest::newRow("disable, declined") << int(TMasterPassResult::Cancel) << false;
-    QTest::newRow("disable, confirmed") << int(TMasterPassResult::Cancel) << true;
+    QTest::newRow("set, declined") << int(MasterPasswordResult::Ok) << false;
+    QTest::newRow("set, confirmed") << int(MasterPasswordResult::Ok) << true;
+    QTest::newRow("disable, declined") << int(MasterPasswordResult::Cancel) << false;
+    QTest::newRow("disable, confirmed") << int(MasterPasswordResult::Cancel) << true;
 }
 
 void TestMasterPassword::changingWhileLockedAsksFirst() {
     QFETCH(int, result);
     QFETCH(bool, confirmed);
-    const std::unique_ptr<TCfg> cfg = LockedCfg();
-    const QString verifier = cfg->GetSetting("PH");
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult(result), "n3w");
-    Dialogs->ExpectMessage(LosingLockedQuestion, confirmed ? TMsgAnswer::Yes : TMsgAnswer::No);
-    SetOrRemoveMasterPassword(*cfg);
-    QCOMPARE(Dialogs->Asked().last().Buttons, TMsgButtons::YesNo);
-    QCOMPARE(cfg->CredentialsLocked, !confirmed);
-    const bool set = confirmed && TMasterPassResult(result) == TMasterPassResult::Ok;
-    QCOMPARE(cfg->MasterPasswordActive, set);
-    QCOMPARE(cfg->GetSetting("PH"),
-             confirmed ? (set ? cfg->HashPassword("n3w") : QString()) : verifier);
+    const std::unique_ptr<Config> config = lockedCfg();
+    const QString verifier = config->setting("PH");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult(result), "n3w");
+    m_dialogs->expectMessage(LosingLockedQuestion,
+                             confirmed ? MessageAnswer::Yes : MessageAnswer::No);
+    setOrRemoveMasterPassword(*config);
+    QCOMPARE(m_dialogs->asked().last().buttons, MessageButtons::YesNo);
+    QCOMPARE(config->credentialsLocked, !confirmed);
+    const bool set = confirmed && MasterPasswordResult(result) == MasterPasswordResult::Ok;
+    QCOMPARE(config->masterPasswordActive, set);
+    QCOMPARE(config->setting("PH"),
+             confirmed ? (set ? config->hashPassword("n3w") : QString()) : verifier);
 }
 
 void TestMasterPassword::newPasswordFromLockedStateDropsHeldCredentials() {
-    const std::unique_ptr<TCfg> cfg = LockedCfg();
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Ok, "n3w");
-    Dialogs->ExpectMessage(LosingLockedQuestion, TMsgAnswer::Yes);
-    SetOrRemoveMasterPassword(*cfg);
-    cfg->SaveConfig();
-    const QByteArray xml = ProgramDir->ReadFile("config.xml");
+    const std::unique_ptr<Config> config = lockedCfg();
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
+    m_dialogs->expectMessage(LosingLockedQuestion, MessageAnswer::Yes);
+    setOrRemoveMasterPassword(*config);
+    config->saveConfig();
+    const QByteArray xml = m_programDir->readFile("config.xml");
     QVERIFY(!xml.contains("dXNlcg=="));
     QVERIFY(xml.contains("U=\"\" P=\"\""));
 }
@@ -176,12 +177,12 @@ void TestMasterPassword::storingPlainPasswordIsConfirmed() {
     QFETCH(QString, question);
     QFETCH(bool, answerYes);
     QFETCH(bool, stored);
-    TCfg cfg;
-    cfg.CredentialsLocked = state == "locked";
-    cfg.MasterPasswordActive = state == "active";
+    Config config;
+    config.credentialsLocked = state == "locked";
+    config.masterPasswordActive = state == "active";
     if (!question.isEmpty())
-        Dialogs->ExpectMessage(question, answerYes ? TMsgAnswer::Yes : TMsgAnswer::No);
-    QCOMPARE(ConfirmStoringPassword(cfg, password), stored);
+        m_dialogs->expectMessage(question, answerYes ? MessageAnswer::Yes : MessageAnswer::No);
+    QCOMPARE(confirmStoringPassword(config, password), stored);
 }
 
 QTEST_GUILESS_MAIN(TestMasterPassword)

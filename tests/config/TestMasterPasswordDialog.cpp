@@ -10,12 +10,12 @@
 #include <functional>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 namespace {
 
 // Shows the dialog modally, lets act do what the user does, and returns the outcome.
-TMasterPassResult Run(TFMasterPass& dialog, const std::function<void()>& act) {
+MasterPasswordResult run(MasterPasswordDialog& dialog, const std::function<void()>& act) {
     // A check failing inside act leaves the dialog open, so it is closed then.
     QTimer::singleShot(0, &dialog, [&dialog, act] {
         act();
@@ -23,11 +23,11 @@ TMasterPassResult Run(TFMasterPass& dialog, const std::function<void()>& act) {
             dialog.done(-1);
     });
     dialog.exec();
-    return dialog.Outcome();
+    return dialog.outcome();
 }
 
-void Type(TFMasterPass& dialog, const char* field, const QString& text) {
-    QTest::keyClicks(Control<QLineEdit>(dialog, field), text);
+void type(MasterPasswordDialog& dialog, const char* field, const QString& text) {
+    QTest::keyClicks(control<QLineEdit>(dialog, field), text);
 }
 
 } // namespace
@@ -36,10 +36,10 @@ class TestMasterPasswordDialog : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { Dialogs = std::make_unique<test::TScriptedDialogs>(); }
+    void init() { m_dialogs = std::make_unique<test::ScriptedDialogs>(); }
     void cleanup() {
-        QUADDLE_VERIFY_DIALOGS(*Dialogs);
-        Dialogs.reset();
+        QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+        m_dialogs.reset();
     }
 
     void enterModeShowsOnlyItsRow();
@@ -54,124 +54,125 @@ private slots:
     void closeBoxCancelsWhenSetting();
 
 private:
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestMasterPasswordDialog::enterModeShowsOnlyItsRow() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Eingabe);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Enter);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Master Password"));
-    QCOMPARE(Control<QLabel>(dialog, "LPass")->text(),
+    QCOMPARE(control<QLabel>(dialog, "passwordLabel")->text(),
              QStringLiteral("Please enter your master password:"));
-    QVERIFY(Control<QWidget>(dialog, "PEingabe")->isVisible());
-    QVERIFY(!Control<QWidget>(dialog, "PSetzen")->isVisible());
-    QCOMPARE(Control<QPushButton>(dialog, "BOk")->text(), QStringLiteral("OK"));
-    QVERIFY(Control<QPushButton>(dialog, "BOk")->isDefault());
-    QCOMPARE(Control<QPushButton>(dialog, "BDontLoad")->text(),
+    QVERIFY(control<QWidget>(dialog, "enterPanel")->isVisible());
+    QVERIFY(!control<QWidget>(dialog, "setPanel")->isVisible());
+    QCOMPARE(control<QPushButton>(dialog, "okButton")->text(), QStringLiteral("OK"));
+    QVERIFY(control<QPushButton>(dialog, "okButton")->isDefault());
+    QCOMPARE(control<QPushButton>(dialog, "dontLoadButton")->text(),
              QStringLiteral("Disable encryption"));
-    QCOMPARE(Control<QLineEdit>(dialog, "EPass")->echoMode(), QLineEdit::Password);
-    QVERIFY(Control<QLineEdit>(dialog, "EPass")->hasFocus());
-    const QRect row = Control<QWidget>(dialog, "PEingabe")->geometry();
-    QCOMPARE(row.top(), Control<QLineEdit>(dialog, "EPass")->geometry().bottom() + 1 + 5);
+    QCOMPARE(control<QLineEdit>(dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+    QVERIFY(control<QLineEdit>(dialog, "passwordEdit")->hasFocus());
+    const QRect row = control<QWidget>(dialog, "enterPanel")->geometry();
+    QCOMPARE(row.top(), control<QLineEdit>(dialog, "passwordEdit")->geometry().bottom() + 1 + 5);
     QCOMPARE(dialog.height(), row.bottom() + 1 + 5);
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
 }
 
 void TestMasterPasswordDialog::setModeShowsOnlyItsRow() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QCOMPARE(Control<QLabel>(dialog, "LPass")->text(), QStringLiteral("New master password:"));
-    QVERIFY(!Control<QWidget>(dialog, "PEingabe")->isVisible());
-    QVERIFY(Control<QWidget>(dialog, "PSetzen")->isVisible());
-    QCOMPARE(Control<QPushButton>(dialog, "BSet")->text(), QStringLiteral("Set"));
-    QVERIFY(Control<QPushButton>(dialog, "BSet")->isDefault());
-    QCOMPARE(Control<QPushButton>(dialog, "BDiable")->text(),
+    QCOMPARE(control<QLabel>(dialog, "passwordLabel")->text(),
+             QStringLiteral("New master password:"));
+    QVERIFY(!control<QWidget>(dialog, "enterPanel")->isVisible());
+    QVERIFY(control<QWidget>(dialog, "setPanel")->isVisible());
+    QCOMPARE(control<QPushButton>(dialog, "setButton")->text(), QStringLiteral("Set"));
+    QVERIFY(control<QPushButton>(dialog, "setButton")->isDefault());
+    QCOMPARE(control<QPushButton>(dialog, "BDiable")->text(),
              QStringLiteral("Disable Master Password"));
-    QCOMPARE(Control<QPushButton>(dialog, "BAbort")->text(), QStringLiteral("Abort"));
-    QCOMPARE(Control<QLineEdit>(dialog, "ERepeat")->echoMode(), QLineEdit::Password);
-    const QRect row = Control<QWidget>(dialog, "PSetzen")->geometry();
+    QCOMPARE(control<QPushButton>(dialog, "abortButton")->text(), QStringLiteral("Abort"));
+    QCOMPARE(control<QLineEdit>(dialog, "repeatEdit")->echoMode(), QLineEdit::Password);
+    const QRect row = control<QWidget>(dialog, "setPanel")->geometry();
     QCOMPARE(dialog.height(), row.bottom() + 1 + 5);
 }
 
 void TestMasterPasswordDialog::okReturnsTheTypedPassword() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Eingabe);
-    const TMasterPassResult result = Run(dialog, [&] {
-        Type(dialog, "EPass", "s3cret");
-        QTest::keyClick(Control<QLineEdit>(dialog, "EPass"), Qt::Key_Return);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Enter);
+    const MasterPasswordResult result = run(dialog, [&] {
+        type(dialog, "passwordEdit", "s3cret");
+        QTest::keyClick(control<QLineEdit>(dialog, "passwordEdit"), Qt::Key_Return);
     });
-    QCOMPARE(result, TMasterPassResult::Ok);
-    QCOMPARE(dialog.Password(), QStringLiteral("s3cret"));
+    QCOMPARE(result, MasterPasswordResult::Ok);
+    QCOMPARE(dialog.password(), QStringLiteral("s3cret"));
 }
 
 void TestMasterPasswordDialog::disableEncryptionCancels() {
-    TFMasterPass dialog;
-    const TMasterPassResult result =
-        Run(dialog, [&] { Control<QPushButton>(dialog, "BDontLoad")->click(); });
-    QCOMPARE(result, TMasterPassResult::Cancel);
+    MasterPasswordDialog dialog;
+    const MasterPasswordResult result =
+        run(dialog, [&] { control<QPushButton>(dialog, "dontLoadButton")->click(); });
+    QCOMPARE(result, MasterPasswordResult::Cancel);
 }
 
 void TestMasterPasswordDialog::escapeAndCloseBoxCancelWhenEntering() {
-    TFMasterPass dialog;
-    QCOMPARE(Run(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
-             TMasterPassResult::Cancel);
-    QCOMPARE(Run(dialog, [&] { dialog.close(); }), TMasterPassResult::Cancel);
+    MasterPasswordDialog dialog;
+    QCOMPARE(run(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
+             MasterPasswordResult::Cancel);
+    QCOMPARE(run(dialog, [&] { dialog.close(); }), MasterPasswordResult::Cancel);
 }
 
 void TestMasterPasswordDialog::setWithMatchingFields() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
-    const TMasterPassResult result = Run(dialog, [&] {
-        Type(dialog, "EPass", "Same");
-        Type(dialog, "ERepeat", "Same");
-        QTest::keyClick(Control<QLineEdit>(dialog, "ERepeat"), Qt::Key_Return);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
+    const MasterPasswordResult result = run(dialog, [&] {
+        type(dialog, "passwordEdit", "Same");
+        type(dialog, "repeatEdit", "Same");
+        QTest::keyClick(control<QLineEdit>(dialog, "repeatEdit"), Qt::Key_Return);
     });
-    QCOMPARE(result, TMasterPassResult::Ok);
-    QCOMPARE(dialog.Password(), QStringLiteral("Same"));
+    QCOMPARE(result, MasterPasswordResult::Ok);
+    QCOMPARE(dialog.password(), QStringLiteral("Same"));
 }
 
 void TestMasterPasswordDialog::mismatchKeepsDialogOpen() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
-    Dialogs->ExpectMessage("The passwords do not match.");
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
+    m_dialogs->expectMessage("The passwords do not match.");
     bool stayedOpen = false;
-    const TMasterPassResult result = Run(dialog, [&] {
-        Type(dialog, "EPass", "Same");
-        Type(dialog, "ERepeat", "same");
-        Control<QPushButton>(dialog, "BSet")->click();
+    const MasterPasswordResult result = run(dialog, [&] {
+        type(dialog, "passwordEdit", "Same");
+        type(dialog, "repeatEdit", "same");
+        control<QPushButton>(dialog, "setButton")->click();
         stayedOpen = dialog.isVisible() &&
-                     Control<QLineEdit>(dialog, "ERepeat")->text() == QStringLiteral("same");
-        Control<QPushButton>(dialog, "BAbort")->click();
+                     control<QLineEdit>(dialog, "repeatEdit")->text() == QStringLiteral("same");
+        control<QPushButton>(dialog, "abortButton")->click();
     });
     QVERIFY(stayedOpen);
-    QCOMPARE(Dialogs->Asked().first().Kind, TMsgKind::Error);
-    QCOMPARE(result, TMasterPassResult::Abort);
+    QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
+    QCOMPARE(result, MasterPasswordResult::Abort);
 }
 
 void TestMasterPasswordDialog::disableMasterPasswordCancels() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
-    QCOMPARE(Run(dialog, [&] { Control<QPushButton>(dialog, "BDiable")->click(); }),
-             TMasterPassResult::Cancel);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
+    QCOMPARE(run(dialog, [&] { control<QPushButton>(dialog, "BDiable")->click(); }),
+             MasterPasswordResult::Cancel);
 }
 
 void TestMasterPasswordDialog::abortAndEscapeAreNeitherOkNorCancel() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
-    QCOMPARE(Run(dialog, [&] { Control<QPushButton>(dialog, "BAbort")->click(); }),
-             TMasterPassResult::Abort);
-    QCOMPARE(Run(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
-             TMasterPassResult::Abort);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
+    QCOMPARE(run(dialog, [&] { control<QPushButton>(dialog, "abortButton")->click(); }),
+             MasterPasswordResult::Abort);
+    QCOMPARE(run(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
+             MasterPasswordResult::Abort);
 }
 
 void TestMasterPasswordDialog::closeBoxCancelsWhenSetting() {
-    TFMasterPass dialog;
-    dialog.SetMode(TMasterPassMode::Setzen);
-    QCOMPARE(Run(dialog, [&] { dialog.close(); }), TMasterPassResult::Cancel);
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::Set);
+    QCOMPARE(run(dialog, [&] { dialog.close(); }), MasterPasswordResult::Cancel);
 }
 
 QTEST_MAIN(TestMasterPasswordDialog)

@@ -22,7 +22,7 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 namespace {
 
@@ -34,42 +34,42 @@ const QString PasswordLocked =
     "encrypted and can easily be obtained by anyone with access to your computer. Do you still "
     "want to save this password?";
 
-QStringList TreeTexts(const QTreeWidgetItem* item, const QString& indent = QString()) {
+QStringList treeTexts(const QTreeWidgetItem* item, const QString& indent = QString()) {
     QStringList texts{indent + item->text(0)};
     for (int i = 0; i < item->childCount(); ++i)
-        texts += TreeTexts(item->child(i), indent + "  ");
+        texts += treeTexts(item->child(i), indent + "  ");
     return texts;
 }
 
-QTreeWidgetItem* Node(const QWidget& window, const QString& text) {
+QTreeWidgetItem* node(const QWidget& window, const QString& text) {
     const QList<QTreeWidgetItem*> found =
-        Control<QTreeWidget>(window, "TreeServers")
+        control<QTreeWidget>(window, "serverTree")
             ->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.first();
 }
 
 // A mouse click on a node, which is what chooses a server for the fields.
-void ClickNode(const QWidget& window, QTreeWidgetItem* node) {
-    auto* tree = Control<QTreeWidget>(window, "TreeServers");
+void clickNode(const QWidget& window, QTreeWidgetItem* node) {
+    auto* tree = control<QTreeWidget>(window, "serverTree");
     const QRect area = tree->visualItemRect(node);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, area.center());
 }
 
 // The in-place editor of the tree node being edited.
-QLineEdit* NodeEditor(const QWidget& window) {
+QLineEdit* nodeEditor(const QWidget& window) {
     for (QLineEdit* editor :
-         Control<QTreeWidget>(window, "TreeServers")->viewport()->findChildren<QLineEdit*>())
+         control<QTreeWidget>(window, "serverTree")->viewport()->findChildren<QLineEdit*>())
         if (editor->isVisible())
             return editor;
     qFatal("no node is being edited");
 }
 
-QString Text(const QWidget& window, const char* edit) {
-    return Control<QLineEdit>(window, edit)->text();
+QString text(const QWidget& window, const char* edit) {
+    return control<QLineEdit>(window, edit)->text();
 }
 
-void TypeInto(const QWidget& window, const char* edit, const QString& text) {
-    auto* field = Control<QLineEdit>(window, edit);
+void typeInto(const QWidget& window, const char* edit, const QString& text) {
+    auto* field = control<QLineEdit>(window, edit);
     field->clear();
     QTest::keyClicks(field, text);
 }
@@ -106,378 +106,380 @@ private slots:
     void screenshots();
 
 private:
-    TFormCfg& Window();
-    void SaveServers();
+    ConfigWindow& openWindow();
+    void saveServers();
 
-    std::unique_ptr<test::TTempProgramDir> ProgramDir;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Data;
-    std::unique_ptr<TCfg> Cfg;
-    QPointer<TFormCfg> Form;
-    int Refreshes = 0;
-    int MainShown = 0;
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<Config> m_config;
+    QPointer<ConfigWindow> m_form;
+    int m_refreshes = 0;
+    int m_mainShown = 0;
 };
 
 void TestConfigWindow::init() {
-    ProgramDir = std::make_unique<test::TTempProgramDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    Data = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(Data->path()));
-    Refreshes = 0;
-    MainShown = 0;
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_data = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+    m_refreshes = 0;
+    m_mainShown = 0;
 }
 
 void TestConfigWindow::cleanup() {
-    delete Form;
-    Cfg.reset();
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
+    delete m_form;
+    m_config.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
     qunsetenv("XDG_DATA_HOME");
-    Data.reset();
-    ProgramDir.reset();
+    m_data.reset();
+    m_programDir.reset();
 }
 
-TFormCfg& TestConfigWindow::Window() {
-    if (!Cfg)
-        Cfg = std::make_unique<TCfg>();
-    TCfgWindowHost host;
-    host.RefreshServerDisplay = [this] { ++Refreshes; };
-    host.ShowMain = [this] { ++MainShown; };
-    Form = new TFormCfg(*Cfg, host);
-    Form->show();
-    return *Form;
+ConfigWindow& TestConfigWindow::openWindow() {
+    if (!m_config)
+        m_config = std::make_unique<Config>();
+    ConfigWindowHost host;
+    host.refreshServerDisplay = [this] { ++m_refreshes; };
+    host.showMain = [this] { ++m_mainShown; };
+    m_form = new ConfigWindow(*m_config, host);
+    m_form->show();
+    return *m_form;
 }
 
 // Servers "Beta" (with folders /b1 and /b2) and "Alpha", and a deleted one between them.
-void TestConfigWindow::SaveServers() {
-    Cfg = std::make_unique<TCfg>();
-    Cfg->StoreServer("beta.example.org", "2121", "bob", "", "/web", "/pics", "https://$host$file",
-                     "0", -1, -1);
-    Cfg->StoreServer("gone.example.org", "", "", "", "", "", "", "", -1, -1);
-    Cfg->StoreServer("alpha.example.org", "", "", "", "", "", "", "", -1, -1);
-    Cfg->ServerNames = QStringList{"Beta", "Gone", "Alpha"};
-    Cfg->SetFolder(-1, 0, "/b2");
-    Cfg->SetFolder(-1, 0, "/b1");
-    Cfg->DeleteServer(1);
+void TestConfigWindow::saveServers() {
+    m_config = std::make_unique<Config>();
+    m_config->storeServer("beta.example.org", "2121", "bob", "", "/web", "/pics",
+                          "https://$host$file", "0", -1, -1);
+    m_config->storeServer("gone.example.org", "", "", "", "", "", "", "", -1, -1);
+    m_config->storeServer("alpha.example.org", "", "", "", "", "", "", "", -1, -1);
+    m_config->serverNames = QStringList{"Beta", "Gone", "Alpha"};
+    m_config->setFolder(-1, 0, "/b2");
+    m_config->setFolder(-1, 0, "/b1");
+    m_config->deleteServer(1);
 }
 
 void TestConfigWindow::optionsShowTheDefaults() {
-    Cfg = std::make_unique<TCfg>();
-    Cfg->StoreServer("h", "", "", "", "", "", "", "", -1, -1);
-    const TFormCfg& window = Window();
+    m_config = std::make_unique<Config>();
+    m_config->storeServer("h", "", "", "", "", "", "", "", -1, -1);
+    const ConfigWindow& window = openWindow();
     QCOMPARE(window.windowTitle(), QStringLiteral("Configuration"));
-    QCOMPARE(Control<QComboBox>(window, "CFGFeldDefaultServer")->currentText(),
+    QCOMPARE(control<QComboBox>(window, "settingDefaultServer")->currentText(),
              QStringLiteral("New Server"));
-    QCOMPARE(Control<QComboBox>(window, "CFGFeldOverwrite")->currentText(), QStringLiteral("Ask"));
-    QCOMPARE(Control<QComboBox>(window, "CFGFeldOverwrite")->count(), 4);
-    QVERIFY(Control<QCheckBox>(window, "CFGFeldPassive")->isChecked());
-    QCOMPARE(Control<QCheckBox>(window, "CFGFeldPassive")->text(),
+    QCOMPARE(control<QComboBox>(window, "settingOverwrite")->currentText(), QStringLiteral("Ask"));
+    QCOMPARE(control<QComboBox>(window, "settingOverwrite")->count(), 4);
+    QVERIFY(control<QCheckBox>(window, "settingPassive")->isChecked());
+    QCOMPARE(control<QCheckBox>(window, "settingPassive")->text(),
              QStringLiteral("Use passive mode with FTP servers"));
-    QCOMPARE(Control<QLineEdit>(window, "CFGFeldThumbWidth")->text(), QStringLiteral("300"));
-    QCOMPARE(Control<QLineEdit>(window, "CFGFeldThumbHeight")->text(), QStringLiteral("200"));
-    QVERIFY(Control<QCheckBox>(window, "CFGFeldThumbInfo")->isChecked());
-    QVERIFY(Control<QCheckBox>(window, "CFGFeldThumbRahmen")->isChecked());
-    QVERIFY(!Control<QCheckBox>(window, "CFGFeldLog")->isChecked());
-    QVERIFY(!Control<QCheckBox>(window, "CFGFeldAutoclose")->isChecked());
-    QVERIFY(!Control<QCheckBox>(window, "CContext")->isChecked());
-    QVERIFY(Control<QLabel>(window, "LMPWExplain")
+    QCOMPARE(control<QLineEdit>(window, "settingThumbWidth")->text(), QStringLiteral("300"));
+    QCOMPARE(control<QLineEdit>(window, "settingThumbHeight")->text(), QStringLiteral("200"));
+    QVERIFY(control<QCheckBox>(window, "settingThumbInfo")->isChecked());
+    QVERIFY(control<QCheckBox>(window, "settingThumbRahmen")->isChecked());
+    QVERIFY(!control<QCheckBox>(window, "settingLog")->isChecked());
+    QVERIFY(!control<QCheckBox>(window, "settingAutoclose")->isChecked());
+    QVERIFY(!control<QCheckBox>(window, "contextEntryBox")->isChecked());
+    QVERIFY(control<QLabel>(window, "masterPasswordLabel")
                 ->text()
                 .endsWith("you will be asked for this every time you start Quaddle."));
 
-    QTest::mouseClick(Control<QCheckBox>(window, "CFGFeldLog"), Qt::LeftButton);
-    QCOMPARE(Cfg->GetSetting("Log"), QStringLiteral("True"));
-    auto* policy = Control<QComboBox>(window, "CFGFeldOverwrite");
+    QTest::mouseClick(control<QCheckBox>(window, "settingLog"), Qt::LeftButton);
+    QCOMPARE(m_config->setting("Log"), QStringLiteral("True"));
+    auto* policy = control<QComboBox>(window, "settingOverwrite");
     policy->setCurrentIndex(3);
     emit policy->activated(3);
-    QCOMPARE(Cfg->GetSetting("Overwrite"), QStringLiteral("128"));
-    QCOMPARE(Cfg->GetSettingType("Overwrite"), TSettingType::Integer);
+    QCOMPARE(m_config->setting("Overwrite"), QStringLiteral("128"));
+    QCOMPARE(m_config->settingType("Overwrite"), SettingType::Integer);
 }
 
 void TestConfigWindow::defaultServerListKeepsPositions() {
-    SaveServers();
-    Cfg->ServerNames[2] = "a=b";
-    Cfg->SetSetting("DefaultServer", TSettingValue::Integer(2));
-    const TFormCfg& window = Window();
-    auto* list = Control<QComboBox>(window, "CFGFeldDefaultServer");
+    saveServers();
+    m_config->serverNames[2] = "a=b";
+    m_config->setSetting("DefaultServer", SettingValue::integer(2));
+    const ConfigWindow& window = openWindow();
+    auto* list = control<QComboBox>(window, "settingDefaultServer");
     QCOMPARE(list->count(), 3);
     QCOMPARE(list->itemText(1), QString());
     QCOMPARE(list->currentText(), QStringLiteral("a=b"));
     list->setCurrentIndex(0);
     emit list->activated(0);
-    QCOMPARE(Cfg->GetSetting("DefaultServer"), QStringLiteral("0"));
+    QCOMPARE(m_config->setting("DefaultServer"), QStringLiteral("0"));
 }
 
 void TestConfigWindow::unusualStoredValues() {
-    Cfg = std::make_unique<TCfg>();
-    Cfg->SetSetting("Overwrite", TSettingValue::Integer(7));
-    Cfg->SetSetting("Passive", TSettingValue::Text("TRUE"));
-    Cfg->SetSetting("ThumbInfo", TSettingValue::Boolean(false));
-    const TFormCfg& window = Window();
-    QCOMPARE(Control<QComboBox>(window, "CFGFeldOverwrite")->currentIndex(), -1);
+    m_config = std::make_unique<Config>();
+    m_config->setSetting("Overwrite", SettingValue::integer(7));
+    m_config->setSetting("Passive", SettingValue::text("TRUE"));
+    m_config->setSetting("ThumbInfo", SettingValue::boolean(false));
+    const ConfigWindow& window = openWindow();
+    QCOMPARE(control<QComboBox>(window, "settingOverwrite")->currentIndex(), -1);
     // Stored as text, "TRUE" gets an edit, not a check box.
-    QCOMPARE(Control<QLineEdit>(window, "CFGFeldPassive")->text(), QStringLiteral("TRUE"));
-    QVERIFY(!Control<QCheckBox>(window, "CFGFeldThumbInfo")->isChecked());
+    QCOMPARE(control<QLineEdit>(window, "settingPassive")->text(), QStringLiteral("TRUE"));
+    QVERIFY(!control<QCheckBox>(window, "settingThumbInfo")->isChecked());
     // No servers: an empty list.
-    QCOMPARE(Control<QComboBox>(window, "CFGFeldDefaultServer")->count(), 0);
+    QCOMPARE(control<QComboBox>(window, "settingDefaultServer")->count(), 0);
 
-    TCfg booleans;
-    booleans.SetSetting("A", TSettingValue::Boolean(true));
-    booleans.SetSetting("A", TSettingValue::Null());
-    booleans.SetSetting("B", TSettingValue::Boolean(true));
+    Config booleans;
+    booleans.setSetting("A", SettingValue::boolean(true));
+    booleans.setSetting("A", SettingValue::null());
+    booleans.setSetting("B", SettingValue::boolean(true));
     QWidget parent;
-    booleans.SetSetting("B", TSettingValue::Boolean(false));
-    auto* unchecked = qobject_cast<QCheckBox*>(CreateSettingControl(booleans, "B", &parent, "b"));
+    booleans.setSetting("B", SettingValue::boolean(false));
+    auto* unchecked = qobject_cast<QCheckBox*>(createSettingControl(booleans, "B", &parent, "b"));
     QVERIFY(unchecked && !unchecked->isChecked());
 }
 
 void TestConfigWindow::everyKeystrokeIsStored() {
-    const TFormCfg& window = Window();
-    auto* width = Control<QLineEdit>(window, "CFGFeldThumbWidth");
+    const ConfigWindow& window = openWindow();
+    auto* width = control<QLineEdit>(window, "settingThumbWidth");
     width->selectAll();
     QTest::keyClick(width, Qt::Key_Backspace);
-    QCOMPARE(Cfg->GetSetting("ThumbWidth"), QString());
+    QCOMPARE(m_config->setting("ThumbWidth"), QString());
     QStringList stored;
     for (const QString& key : QStringList{"2", "5", "0"}) {
         QTest::keyClicks(width, key);
-        stored.append(Cfg->GetSetting("ThumbWidth"));
+        stored.append(m_config->setting("ThumbWidth"));
     }
     QCOMPARE(stored, (QStringList{"2", "25", "250"}));
-    QCOMPARE(Cfg->GetSettingType("ThumbWidth"), TSettingType::Text);
+    QCOMPARE(m_config->settingType("ThumbWidth"), SettingType::Text);
     // Emptying the field moved the setting; the other fields still write their own.
-    QTest::keyClicks(Control<QLineEdit>(window, "CFGFeldThumbHeight"), "1");
-    QCOMPARE(Cfg->GetSetting("ThumbHeight"), QStringLiteral("2001"));
-    QCOMPARE(Cfg->GetSetting("ThumbWidth"), QStringLiteral("250"));
+    QTest::keyClicks(control<QLineEdit>(window, "settingThumbHeight"), "1");
+    QCOMPARE(m_config->setting("ThumbHeight"), QStringLiteral("2001"));
+    QCOMPARE(m_config->setting("ThumbWidth"), QStringLiteral("250"));
 }
 
 void TestConfigWindow::unknownSettingsGetRedFlags() {
-    TCfg cfg;
-    cfg.SetSetting("Small", TSettingValue::Byte(3));
+    Config config;
+    config.setSetting("Small", SettingValue::byte(3));
     QWidget parent;
-    auto* unknown = qobject_cast<QLabel*>(CreateSettingControl(cfg, "Nope", &parent, "x"));
+    auto* unknown = qobject_cast<QLabel*>(createSettingControl(config, "Nope", &parent, "x"));
     QVERIFY(unknown);
     QCOMPARE(unknown->text(), QStringLiteral("!! Unknown: Nope"));
-    QCOMPARE(unknown->objectName(), QStringLiteral("CFGFeldNope"));
-    auto* type = qobject_cast<QLabel*>(CreateSettingControl(cfg, "Small", &parent, "x"));
+    QCOMPARE(unknown->objectName(), QStringLiteral("settingNope"));
+    auto* type = qobject_cast<QLabel*>(createSettingControl(config, "Small", &parent, "x"));
     QVERIFY(type);
     QCOMPARE(type->text(), QStringLiteral("!! Unknown Type: 17"));
 }
 
 void TestConfigWindow::setMasterPasswordButton() {
-    const TFormCfg& window = Window();
-    Dialogs->ExpectMasterPassword(TMasterPassMode::Setzen, TMasterPassResult::Ok, "n3w");
-    Control<QPushButton>(window, "BSetMasterPassword")->click();
-    QVERIFY(Cfg->MasterPasswordActive);
-    QCOMPARE(Cfg->GetSetting("PH"), Cfg->HashPassword("n3w"));
+    const ConfigWindow& window = openWindow();
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
+    control<QPushButton>(window, "setMasterPasswordButton")->click();
+    QVERIFY(m_config->masterPasswordActive);
+    QCOMPARE(m_config->setting("PH"), m_config->hashPassword("n3w"));
 }
 
 void TestConfigWindow::pagesAndWindowSizes() {
-    Cfg = std::make_unique<TCfg>();
-    TCfgWindowHost host;
-    host.RefreshServerDisplay = [] {};
-    host.ShowMain = [this] { ++MainShown; };
-    Form = new TFormCfg(*Cfg, host);
-    QCOMPARE(Form->height(), 62);
-    Form->show();
-    QCOMPARE(Form->size(), QSize(500, 458));
-    QVERIFY(Control<QWidget>(*Form, "OptionGeneral")->isVisible());
-    QVERIFY(!Control<QWidget>(*Form, "OptionServer")->isVisible());
-    QCOMPARE(Control<QWidget>(*Form, "OptionGeneral")->pos(), QPoint(8, 44));
+    m_config = std::make_unique<Config>();
+    ConfigWindowHost host;
+    host.refreshServerDisplay = [] {};
+    host.showMain = [this] { ++m_mainShown; };
+    m_form = new ConfigWindow(*m_config, host);
+    QCOMPARE(m_form->height(), 62);
+    m_form->show();
+    QCOMPARE(m_form->size(), QSize(500, 458));
+    QVERIFY(control<QWidget>(*m_form, "optionsPage")->isVisible());
+    QVERIFY(!control<QWidget>(*m_form, "serverPage")->isVisible());
+    QCOMPARE(control<QWidget>(*m_form, "optionsPage")->pos(), QPoint(8, 44));
 
-    Form->ChoosePage(TFormCfg::ServerManagement);
-    QVERIFY(Control<QWidget>(*Form, "OptionServer")->isVisible());
-    QVERIFY(!Control<QWidget>(*Form, "OptionGeneral")->isVisible());
-    QCOMPARE(Form->minimumSize(), QSize(500, 465));
-    Form->resize(800, 600);
-    QCOMPARE(Form->size(), QSize(800, 600));
-    QCOMPARE(Control<QWidget>(*Form, "OptionServer")->size(), QSize(784, 600 - 44 - 8));
-    QCOMPARE(Control<QComboBox>(*Form, "ComboWas")->width(), 784);
-    const QWidget* fields = Control<QWidget>(*Form, "FieldPanel");
+    m_form->choosePage(ConfigWindow::ServerManagement);
+    QVERIFY(control<QWidget>(*m_form, "serverPage")->isVisible());
+    QVERIFY(!control<QWidget>(*m_form, "optionsPage")->isVisible());
+    QCOMPARE(m_form->minimumSize(), QSize(500, 465));
+    m_form->resize(800, 600);
+    QCOMPARE(m_form->size(), QSize(800, 600));
+    QCOMPARE(control<QWidget>(*m_form, "serverPage")->size(), QSize(784, 600 - 44 - 8));
+    QCOMPARE(control<QComboBox>(*m_form, "pageBox")->width(), 784);
+    const QWidget* fields = control<QWidget>(*m_form, "fieldPanel");
     QCOMPARE(fields->geometry().right(), 784 - 8 - 1);
 
-    Form->close();
-    QTRY_VERIFY(!Form);
-    QCOMPARE(MainShown, 1);
+    m_form->close();
+    QTRY_VERIFY(!m_form);
+    QCOMPARE(m_mainShown, 1);
 }
 
 void TestConfigWindow::openingFromTheMainWindow() {
-    TFormMain main({});
+    MainWindow main({});
     main.show();
-    main.ManageClick();
-    auto* window = main.findChild<TFormCfg*>();
+    main.openServerManager();
+    auto* window = main.findChild<ConfigWindow*>();
     QVERIFY(window);
-    QVERIFY(Control<QWidget>(*window, "OptionServer")->isVisible());
+    QVERIFY(control<QWidget>(*window, "serverPage")->isVisible());
     // Options while open on Server Management stays there.
-    main.MenuOptionsClick();
-    QCOMPARE(main.findChildren<TFormCfg*>().size(), 1);
-    QVERIFY(Control<QWidget>(*window, "OptionServer")->isVisible());
+    main.openOptions();
+    QCOMPARE(main.findChildren<ConfigWindow*>().size(), 1);
+    QVERIFY(control<QWidget>(*window, "serverPage")->isVisible());
     // Manage Servers while open on General Options switches.
-    window->ChoosePage(TFormCfg::GeneralOptions);
-    main.ManageClick();
-    QVERIFY(Control<QWidget>(*window, "OptionServer")->isVisible());
+    window->choosePage(ConfigWindow::GeneralOptions);
+    main.openServerManager();
+    QVERIFY(control<QWidget>(*window, "serverPage")->isVisible());
     // Closed, it is discarded; the next opening starts on General Options.
     window->close();
-    QTRY_VERIFY(main.findChildren<TFormCfg*>().isEmpty());
-    main.MenuOptionsClick();
-    QVERIFY(Control<QWidget>(*main.findChild<TFormCfg*>(), "OptionGeneral")->isVisible());
+    QTRY_VERIFY(main.findChildren<ConfigWindow*>().isEmpty());
+    main.openOptions();
+    QVERIFY(control<QWidget>(*main.findChild<ConfigWindow*>(), "optionsPage")->isVisible());
 }
 
 void TestConfigWindow::treeListsServersAndFolders() {
-    SaveServers();
-    const TFormCfg& window = Window();
-    QCOMPARE(TreeTexts(Control<QTreeWidget>(window, "TreeServers")->topLevelItem(0)),
+    saveServers();
+    const ConfigWindow& window = openWindow();
+    QCOMPARE(treeTexts(control<QTreeWidget>(window, "serverTree")->topLevelItem(0)),
              (QStringList{"Quaddle Servers", "  Alpha", "  Beta", "    /b1", "    /b2"}));
-    QCOMPARE(Node(window, "Alpha")->data(0, Qt::UserRole).toInt(), 2);
-    QCOMPARE(Node(window, "/b1")->data(0, Qt::UserRole).toInt(), 1);
+    QCOMPARE(node(window, "Alpha")->data(0, Qt::UserRole).toInt(), 2);
+    QCOMPARE(node(window, "/b1")->data(0, Qt::UserRole).toInt(), 1);
 }
 
 void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
-    SaveServers();
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    ClickNode(window, Node(window, "/b1"));
-    QCOMPARE(Text(window, "EditHost"), QStringLiteral("beta.example.org"));
-    QCOMPARE(Text(window, "EPort"), QStringLiteral("2121"));
-    QCOMPARE(Text(window, "EditUser"), QStringLiteral("bob"));
-    QCOMPARE(Text(window, "EditDir"), QStringLiteral("/web"));
-    QCOMPARE(Text(window, "EditDefaultDir"), QStringLiteral("/pics"));
-    QCOMPARE(Text(window, "EditURL"), QStringLiteral("https://$host$file"));
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    clickNode(window, node(window, "/b1"));
+    QCOMPARE(text(window, "hostEdit"), QStringLiteral("beta.example.org"));
+    QCOMPARE(text(window, "portEdit"), QStringLiteral("2121"));
+    QCOMPARE(text(window, "userEdit"), QStringLiteral("bob"));
+    QCOMPARE(text(window, "rootDirEdit"), QStringLiteral("/web"));
+    QCOMPARE(text(window, "defaultDirEdit"), QStringLiteral("/pics"));
+    QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("https://$host$file"));
     // A stored value reads in the normal colour, a default in grey.
-    QCOMPARE(Control<QLineEdit>(window, "EditURL")->palette().color(QPalette::Text),
+    QCOMPARE(control<QLineEdit>(window, "urlMaskEdit")->palette().color(QPalette::Text),
              QApplication::palette().color(QPalette::Active, QPalette::Text));
-    QCOMPARE(Control<QPushButton>(window, "ButtonSave")->text(), QStringLiteral("Save Server"));
-    QVERIFY(Control<QPushButton>(window, "ButtonFolder")->isEnabled());
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
+             QStringLiteral("Save Server"));
+    QVERIFY(control<QPushButton>(window, "newFolderButton")->isEnabled());
 
-    auto* tree = Control<QTreeWidget>(window, "TreeServers");
+    auto* tree = control<QTreeWidget>(window, "serverTree");
     tree->setFocus();
     QTest::keyClick(tree, Qt::Key_Up);
     QTest::keyClick(tree, Qt::Key_Up);
     QCOMPARE(tree->currentItem()->text(0), QStringLiteral("Alpha"));
-    QCOMPARE(Text(window, "EditHost"), QStringLiteral("beta.example.org"));
+    QCOMPARE(text(window, "hostEdit"), QStringLiteral("beta.example.org"));
 
-    ClickNode(window, Node(window, "Alpha"));
-    QCOMPARE(Text(window, "EditHost"), QStringLiteral("alpha.example.org"));
-    QCOMPARE(Text(window, "EPort"), QStringLiteral("Default"));
-    QCOMPARE(Text(window, "EditURL"), QStringLiteral("Default"));
-    QCOMPARE(Control<QLineEdit>(window, "EditURL")->palette().color(QPalette::Text),
+    clickNode(window, node(window, "Alpha"));
+    QCOMPARE(text(window, "hostEdit"), QStringLiteral("alpha.example.org"));
+    QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
+    QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("Default"));
+    QCOMPARE(control<QLineEdit>(window, "urlMaskEdit")->palette().color(QPalette::Text),
              QApplication::palette().color(QPalette::Disabled, QPalette::Text));
-    QTest::mouseClick(Control<QLineEdit>(window, "EditURL"), Qt::LeftButton);
-    QCOMPARE(Text(window, "EditURL"), QStringLiteral("http://$host$dir$file"));
+    QTest::mouseClick(control<QLineEdit>(window, "urlMaskEdit"), Qt::LeftButton);
+    QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("http://$host$dir$file"));
 }
 
 void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
-    SaveServers();
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    ClickNode(window, Node(window, "Beta"));
-    TypeInto(window, "EditURL", "Default");
-    TypeInto(window, "EPort", "Default");
-    TypeInto(window, "EditDir", " /spaced ");
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(Cfg->Servers[0][Port], QStringLiteral("21"));
-    QCOMPARE(Cfg->Servers[0][RootDir], QStringLiteral(" /spaced "));
-    QCOMPARE(Cfg->Servers[0][CredentialIndex], QStringLiteral("-1"));
-    QCOMPARE(Cfg->ServerNames[0], QStringLiteral("Beta"));
-    QCOMPARE(Cfg->GetFolders(0).size(), 2);
-    QCOMPARE(Refreshes, 1);
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    clickNode(window, node(window, "Beta"));
+    typeInto(window, "urlMaskEdit", "Default");
+    typeInto(window, "portEdit", "Default");
+    typeInto(window, "rootDirEdit", " /spaced ");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(m_config->servers[0][Port], QStringLiteral("21"));
+    QCOMPARE(m_config->servers[0][RootDir], QStringLiteral(" /spaced "));
+    QCOMPARE(m_config->servers[0][CredentialIndex], QStringLiteral("-1"));
+    QCOMPARE(m_config->serverNames[0], QStringLiteral("Beta"));
+    QCOMPARE(m_config->folders(0).size(), 2);
+    QCOMPARE(m_refreshes, 1);
 
     // The root chosen, Save adds a second server with these values.
-    ClickNode(window, Node(window, "Quaddle Servers"));
-    QCOMPARE(Control<QPushButton>(window, "ButtonSave")->text(), QStringLiteral("Add New Server"));
-    TypeInto(window, "EPort", "");
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers.size(), 4);
-    QCOMPARE(Cfg->Servers[3][Hostname], QStringLiteral("beta.example.org"));
-    QCOMPARE(Cfg->Servers[3][Port], QStringLiteral("21"));
-    QCOMPARE(Cfg->ServerNames[3], QStringLiteral("New Server"));
-    QVERIFY(Node(window, "New Server"));
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers.size(), 5);
+    clickNode(window, node(window, "Quaddle Servers"));
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
+             QStringLiteral("Add New Server"));
+    typeInto(window, "portEdit", "");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 4);
+    QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("beta.example.org"));
+    QCOMPARE(m_config->servers[3][Port], QStringLiteral("21"));
+    QCOMPARE(m_config->serverNames[3], QStringLiteral("New Server"));
+    QVERIFY(node(window, "New Server"));
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 5);
 }
 
 void TestConfigWindow::hostnameIsRequired() {
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    Dialogs->ExpectMessage("Please enter a hostname.");
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QVERIFY(Cfg->Servers.isEmpty());
-    QCOMPARE(window.focusWidget(), Control<QLineEdit>(window, "EditHost"));
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    m_dialogs->expectMessage("Please enter a hostname.");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QVERIFY(m_config->servers.isEmpty());
+    QCOMPARE(window.focusWidget(), control<QLineEdit>(window, "hostEdit"));
 }
 
 void TestConfigWindow::passwordQuestions() {
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    TypeInto(window, "EditHost", "h");
-    TypeInto(window, "EditPass", "secret");
-    Dialogs->ExpectMessage(PasswordNotSet, TMsgAnswer::No);
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers.last()[Password], QString());
-    QCOMPARE(Text(window, "EditPass"), QString());
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    typeInto(window, "hostEdit", "h");
+    typeInto(window, "passwordEdit", "secret");
+    m_dialogs->expectMessage(PasswordNotSet, MessageAnswer::No);
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.last()[Password], QString());
+    QCOMPARE(text(window, "passwordEdit"), QString());
 
-    TypeInto(window, "EditPass", "secret");
-    Cfg->CredentialsLocked = true;
-    Dialogs->ExpectMessage(PasswordLocked, TMsgAnswer::Yes);
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers.last()[Password], QStringLiteral("secret"));
+    typeInto(window, "passwordEdit", "secret");
+    m_config->credentialsLocked = true;
+    m_dialogs->expectMessage(PasswordLocked, MessageAnswer::Yes);
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.last()[Password], QStringLiteral("secret"));
 
-    Cfg->CredentialsLocked = false;
-    Cfg->MasterPasswordActive = true;
-    Control<QPushButton>(window, "ButtonSave")->click();
-    QCOMPARE(Cfg->Servers.size(), 3);
+    m_config->credentialsLocked = false;
+    m_config->masterPasswordActive = true;
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 3);
 }
 
 void TestConfigWindow::foldersAreAddedRenamedAndDeleted() {
-    SaveServers();
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    auto* tree = Control<QTreeWidget>(window, "TreeServers");
-    tree->setCurrentItem(Node(window, "/b2"));
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    tree->setCurrentItem(node(window, "/b2"));
     QTest::keyClick(tree, Qt::Key_Delete);
-    QCOMPARE(Cfg->GetFolders(0), (QStringList{"", "/b1"}));
-    QVERIFY(!Node(window, "/b2"));
+    QCOMPARE(m_config->folders(0), (QStringList{"", "/b1"}));
+    QVERIFY(!node(window, "/b2"));
 
-    ClickNode(window, Node(window, "Beta"));
-    Control<QPushButton>(window, "ButtonFolder")->click();
-    QCOMPARE(Cfg->GetFolders(0), (QStringList{"", "/b1", ""}));
-    QTest::keyClicks(NodeEditor(window), "/new");
-    QTest::keyClick(NodeEditor(window), Qt::Key_Return);
+    clickNode(window, node(window, "Beta"));
+    control<QPushButton>(window, "newFolderButton")->click();
+    QCOMPARE(m_config->folders(0), (QStringList{"", "/b1", ""}));
+    QTest::keyClicks(nodeEditor(window), "/new");
+    QTest::keyClick(nodeEditor(window), Qt::Key_Return);
     // The tree takes an edit over once control is back in the event loop.
-    QTRY_COMPARE(Cfg->GetFolders(0), (QStringList{"", "/b1", "/new"}));
-    QVERIFY(Node(window, "/new"));
-    QVERIFY(Refreshes >= 2);
+    QTRY_COMPARE(m_config->folders(0), (QStringList{"", "/b1", "/new"}));
+    QVERIFY(node(window, "/new"));
+    QVERIFY(m_refreshes >= 2);
 
     // A new server must be saved before it gets folders.
-    Control<QPushButton>(window, "ButtonNew")->click();
-    QTest::keyClick(NodeEditor(window), Qt::Key_Escape);
-    ClickNode(window, Node(window, "New Server"));
-    QVERIFY(!Control<QPushButton>(window, "ButtonFolder")->isEnabled());
-    Dialogs->ExpectMessage("Please save the server before adding folders.");
-    Control<QPushButton>(window, "ButtonFolder")->setEnabled(true);
-    Control<QPushButton>(window, "ButtonFolder")->click();
-    QCOMPARE(Dialogs->Asked().last().Kind, TMsgKind::Information);
+    control<QPushButton>(window, "newServerButton")->click();
+    QTest::keyClick(nodeEditor(window), Qt::Key_Escape);
+    clickNode(window, node(window, "New Server"));
+    QVERIFY(!control<QPushButton>(window, "newFolderButton")->isEnabled());
+    m_dialogs->expectMessage("Please save the server before adding folders.");
+    control<QPushButton>(window, "newFolderButton")->setEnabled(true);
+    control<QPushButton>(window, "newFolderButton")->click();
+    QCOMPARE(m_dialogs->asked().last().kind, MessageKind::Information);
 }
 
 void TestConfigWindow::serversAreRenamedAndDeleted() {
-    SaveServers();
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    auto* tree = Control<QTreeWidget>(window, "TreeServers");
-    tree->setCurrentItem(Node(window, "Alpha"));
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    tree->setCurrentItem(node(window, "Alpha"));
     QTest::keyClick(tree, Qt::Key_F2);
-    QLineEdit* editor = NodeEditor(window);
+    QLineEdit* editor = nodeEditor(window);
     editor->clear();
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_COMPARE(Cfg->ServerNames[2], QString());
-    QVERIFY(Cfg->ServerExists(2));
+    QTRY_COMPARE(m_config->serverNames[2], QString());
+    QVERIFY(m_config->serverExists(2));
 
-    tree->setCurrentItem(Node(window, "Beta"));
-    Dialogs->ExpectMessage("Delete server \"Beta\"?", TMsgAnswer::No);
+    tree->setCurrentItem(node(window, "Beta"));
+    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::No);
     QTest::keyClick(tree, Qt::Key_Delete);
-    QVERIFY(Cfg->ServerExists(0));
-    Dialogs->ExpectMessage("Delete server \"Beta\"?", TMsgAnswer::Yes);
+    QVERIFY(m_config->serverExists(0));
+    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::Yes);
     QTest::keyClick(tree, Qt::Key_Delete);
-    QVERIFY(!Cfg->ServerExists(0));
-    QVERIFY(!Node(window, "Beta") && !Node(window, "/b1"));
+    QVERIFY(!m_config->serverExists(0));
+    QVERIFY(!node(window, "Beta") && !node(window, "/b1"));
 
     // The root is neither renamed nor deleted.
     tree->setCurrentItem(tree->topLevelItem(0));
@@ -486,41 +488,41 @@ void TestConfigWindow::serversAreRenamedAndDeleted() {
 }
 
 void TestConfigWindow::lockedWarningAndProtectedCredentials() {
-    Cfg = std::make_unique<TCfg>();
-    Cfg->CredentialsLocked = true;
-    Cfg->LockedCredentials = {{"AAAA", "BBBB"}, {"CCCC", ""}};
-    Cfg->StoreServer("first", "", "", "", "", "", "", "", -1, 0);
-    Cfg->StoreServer("second", "", "", "", "", "", "", "", -1, 1);
-    Cfg->ServerNames = QStringList{"First", "Second"};
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    const QLabel* warning = Control<QLabel>(window, "LWarning");
+    m_config = std::make_unique<Config>();
+    m_config->credentialsLocked = true;
+    m_config->lockedCredentials = {{"AAAA", "BBBB"}, {"CCCC", ""}};
+    m_config->storeServer("first", "", "", "", "", "", "", "", -1, 0);
+    m_config->storeServer("second", "", "", "", "", "", "", "", -1, 1);
+    m_config->serverNames = QStringList{"First", "Second"};
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    const QLabel* warning = control<QLabel>(window, "warningLabel");
     QVERIFY(warning->isVisible());
-    QCOMPARE(Control<QTreeWidget>(window, "TreeServers")->y(), warning->height() + 5);
+    QCOMPARE(control<QTreeWidget>(window, "serverTree")->y(), warning->height() + 5);
 
-    auto* tree = Control<QTreeWidget>(window, "TreeServers");
-    tree->setCurrentItem(Node(window, "First"));
-    Dialogs->ExpectMessage("Delete server \"First\"?", TMsgAnswer::Yes);
-    Dialogs->ExpectMessageMatching("Your master password has not been entered.*");
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    tree->setCurrentItem(node(window, "First"));
+    m_dialogs->expectMessage("Delete server \"First\"?", MessageAnswer::Yes);
+    m_dialogs->expectMessageMatching("Your master password has not been entered.*");
     QTest::keyClick(tree, Qt::Key_Delete);
-    QVERIFY(Cfg->ServerExists(0));
-    QVERIFY(Node(window, "First"));
+    QVERIFY(m_config->serverExists(0));
+    QVERIFY(node(window, "First"));
 }
 
 void TestConfigWindow::sftpNeedsPsftp() {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", "");
-    TFormCfg& window = Window();
-    window.ChoosePage(TFormCfg::ServerManagement);
-    auto* type = Control<QComboBox>(window, "CTyp");
-    Dialogs->ExpectMessage("psftp.exe not found. Please reinstall Quaddle with SFTP support.");
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* type = control<QComboBox>(window, "typeBox");
+    m_dialogs->expectMessage("psftp.exe not found. Please reinstall Quaddle with SFTP support.");
     type->setCurrentIndex(1);
     emit type->activated(1);
     QCOMPARE(type->currentIndex(), 0);
-    QCOMPARE(Dialogs->Asked().last().Kind, TMsgKind::Plain);
+    QCOMPARE(m_dialogs->asked().last().kind, MessageKind::Plain);
 
     // A psftp in the program directory is enough.
-    QFile psftp(ProgramDir->FilePath("psftp"));
+    QFile psftp(m_programDir->filePath("psftp"));
     QVERIFY(psftp.open(QIODevice::WriteOnly));
     psftp.setPermissions(psftp.permissions() | QFile::ExeOwner);
     psftp.close();
@@ -531,47 +533,47 @@ void TestConfigWindow::sftpNeedsPsftp() {
 }
 
 void TestConfigWindow::contextMenuSwitch() {
-    const QString link = Data->filePath("applications/quaddle-context.desktop");
+    const QString link = m_data->filePath("applications/quaddle-context.desktop");
     {
-        TFormCfg& window = Window();
-        auto* box = Control<QCheckBox>(window, "CContext");
-        Dialogs->ExpectMessage("DLL does not exist. Please reinstall Quaddle.");
+        ConfigWindow& window = openWindow();
+        auto* box = control<QCheckBox>(window, "contextEntryBox");
+        m_dialogs->expectMessage("DLL does not exist. Please reinstall Quaddle.");
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(!box->isChecked());
         QVERIFY(!QFileInfo(link).isSymLink());
 
-        ProgramDir->WriteFile("QuaddleContext.desktop", "[Desktop Entry]\n");
+        m_programDir->writeFile("QuaddleContext.desktop", "[Desktop Entry]\n");
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(QFileInfo(link).isSymLink());
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(!QFileInfo(link).isSymLink());
         QTest::mouseClick(box, Qt::LeftButton);
-        QVERIFY(IsContextRegistered(Cfg->ProgramDir));
-        delete Form;
+        QVERIFY(isContextRegistered(m_config->programDir));
+        delete m_form;
     }
     // Registered at start-up: the box starts checked and registers once more.
-    Cfg = std::make_unique<TCfg>();
-    QVERIFY(Cfg->ContextRegistered);
+    m_config = std::make_unique<Config>();
+    QVERIFY(m_config->contextRegistered);
     QFile::remove(link);
-    TFormCfg& window = Window();
-    QVERIFY(Control<QCheckBox>(window, "CContext")->isChecked());
+    ConfigWindow& window = openWindow();
+    QVERIFY(control<QCheckBox>(window, "contextEntryBox")->isChecked());
     QVERIFY(QFileInfo(link).isSymLink());
-    delete Form;
+    delete m_form;
 
     // The entry gone meanwhile: the window opens with the message and a cleared box.
-    QFile::remove(ProgramDir->FilePath("QuaddleContext.desktop"));
-    Dialogs->ExpectMessage("DLL does not exist. Please reinstall Quaddle.");
-    QVERIFY(!Control<QCheckBox>(Window(), "CContext")->isChecked());
+    QFile::remove(m_programDir->filePath("QuaddleContext.desktop"));
+    m_dialogs->expectMessage("DLL does not exist. Please reinstall Quaddle.");
+    QVERIFY(!control<QCheckBox>(openWindow(), "contextEntryBox")->isChecked());
     QVERIFY(QFileInfo(link).isSymLink());
 }
 
 void TestConfigWindow::screenshots() {
-    SaveServers();
-    TFormCfg& window = Window();
+    saveServers();
+    ConfigWindow& window = openWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(window.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/FormCfgOptions.png")));
-    window.ChoosePage(TFormCfg::ServerManagement);
-    ClickNode(window, Node(window, "Beta"));
+    window.choosePage(ConfigWindow::ServerManagement);
+    clickNode(window, node(window, "Beta"));
     QVERIFY(window.grab().save(QStringLiteral(QT_TESTCASE_BUILDDIR "/FormCfgServers.png")));
 }
 

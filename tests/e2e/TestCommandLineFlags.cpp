@@ -14,8 +14,8 @@ using namespace quaddle::test;
 namespace {
 
 // The flags must work where there is no display at all, e.g. over ssh.
-QProcessEnvironment WithoutDisplay(const TTempProgramDir& programDir) {
-    QProcessEnvironment environment = programDir.Environment();
+QProcessEnvironment withoutDisplay(const TempProgramDir& programDir) {
+    QProcessEnvironment environment = programDir.environment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
     return environment;
@@ -34,45 +34,45 @@ private slots:
 };
 
 void TestCommandLineFlags::versionPrintsNameAndVersion() {
-    const TTempProgramDir programDir;
-    TProgramRun program({"--version"}, WithoutDisplay(programDir));
-    QVERIFY(program.WaitForExit(30000));
-    QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.ExitCode(), 0);
-    QCOMPARE(program.StandardOutput(), QByteArray("Quaddle 0.7.1\n"));
-    QCOMPARE(program.ErrorOutput(), QByteArray());
+    const TempProgramDir programDir;
+    ProgramRun program({"--version"}, withoutDisplay(programDir));
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.standardOutput(), QByteArray("Quaddle 0.7.1\n"));
+    QCOMPARE(program.errorOutput(), QByteArray());
     // Nothing is written to the program directory by just asking.
-    QVERIFY(!QFile::exists(programDir.FilePath("config.xml")));
+    QVERIFY(!QFile::exists(programDir.filePath("config.xml")));
 }
 
 void TestCommandLineFlags::helpPrintsUsage() {
-    const TTempProgramDir programDir;
-    TProgramRun program({"--help"}, WithoutDisplay(programDir));
-    QVERIFY(program.WaitForExit(30000));
-    QCOMPARE(program.ExitCode(), 0);
-    const QByteArray usage = program.StandardOutput();
+    const TempProgramDir programDir;
+    ProgramRun program({"--help"}, withoutDisplay(programDir));
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray usage = program.standardOutput();
     QVERIFY2(usage.startsWith("Usage: "), usage.constData());
     QVERIFY2(usage.contains("[:server[/folder]] [files...]"), usage.constData());
     QVERIFY2(usage.contains("counted from 0"), usage.constData());
     QVERIFY2(usage.contains("./--help"), usage.constData());
-    QCOMPARE(program.ErrorOutput(), QByteArray());
+    QCOMPARE(program.errorOutput(), QByteArray());
 }
 
 void TestCommandLineFlags::flagsAmongOtherArgumentsAreNotFlags() {
     // With more words, "--help" is a file name as before, so the program wants a display.
-    const TTempProgramDir programDir;
-    TProgramRun program({":0", "--help"}, WithoutDisplay(programDir));
-    QVERIFY(program.WaitForExit(30000));
-    QCOMPARE(program.ExitCode(), 1);
-    QCOMPARE(program.StandardOutput(), QByteArray());
-    QVERIFY(program.ErrorOutput().contains("xvfb-run"));
+    const TempProgramDir programDir;
+    ProgramRun program({":0", "--help"}, withoutDisplay(programDir));
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.standardOutput(), QByteArray());
+    QVERIFY(program.errorOutput().contains("xvfb-run"));
 }
 
 void TestCommandLineFlags::fileNamedHelpUploadsWithDotSlash() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const TTempProgramDir programDir;
-    SaveServerConfig(SetupFor(server), {{"Autoclose", TSettingValue::Boolean(true)}});
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server), {{"Autoclose", SettingValue::boolean(true)}});
 
     // The started program inherits this working directory, where "./--help" lives.
     const QTemporaryDir local;
@@ -83,14 +83,14 @@ void TestCommandLineFlags::fileNamedHelpUploadsWithDotSlash() {
     file.close();
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(local.path()));
-    TProgramRun program({":0", "./--help"}, programDir.Environment());
+    ProgramRun program({":0", "./--help"}, programDir.environment());
     QDir::setCurrent(previous);
-    QVERIFY(program.Started());
-    QVERIFY(program.WaitForExit(60000));
-    QCOMPARE(program.ExitCode(), 0);
-    QVERIFY(!program.StandardOutput().contains("Usage"));
+    QVERIFY(program.started());
+    QVERIFY(program.waitForExit(60000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(!program.standardOutput().contains("Usage"));
 
-    QFile uploaded(server.LocalPath("--help"));
+    QFile uploaded(server.localPath("--help"));
     QVERIFY2(uploaded.open(QIODevice::ReadOnly), qPrintable(uploaded.fileName()));
     QCOMPARE(uploaded.readAll(), contents);
 }

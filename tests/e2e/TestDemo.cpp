@@ -6,7 +6,7 @@
 namespace {
 
 // The demo's web servers still running on this machine.
-int DemoWebServers() {
+int demoWebServers() {
     QProcess pgrep;
     pgrep.start("pgrep", {"-f", "http.server --bind 127.0.0.1"});
     pgrep.waitForFinished();
@@ -29,7 +29,7 @@ void TestDemo::uploadedFileIsServedAtItsUrl() {
     const QByteArray contents = QByteArray("not really a picture ") + local.path().toUtf8();
     picture.write(contents);
     picture.close();
-    const int serversBefore = DemoWebServers();
+    const int serversBefore = demoWebServers();
 
     QProcess demo;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -49,7 +49,7 @@ void TestDemo::uploadedFileIsServedAtItsUrl() {
     QFile fetched(local.filePath("fetched"));
     QVERIFY(fetched.open(QIODevice::ReadOnly));
     QCOMPARE(fetched.readAll(), contents);
-    QCOMPARE(DemoWebServers(), serversBefore);
+    QCOMPARE(demoWebServers(), serversBefore);
 }
 
 QTEST_GUILESS_MAIN(TestDemo)

@@ -7,13 +7,14 @@
 
 namespace {
 
-struct TRun {
-    int ExitCode = -1;
-    QByteArray Output;
+struct CommandRun {
+    int exitCode = -1;
+    QByteArray output;
 };
 
-TRun Run(const QString& program, const QStringList& arguments,
-         const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+CommandRun
+runCommand(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -23,40 +24,40 @@ TRun Run(const QString& program, const QStringList& arguments,
     return {process.exitCode(), process.readAll()};
 }
 
-QString Script(const QString& name) {
+QString script(const QString& name) {
     return QStringLiteral(QUADDLE_SOURCE_DIR "/scripts/") + name;
 }
 
 // A user's home as the install sees it: temporary XDG folders, named awkwardly on purpose
 // since the store and the desktop entries need escaping for such names.
-class TUserHome {
+class UserHome {
 public:
-    QString DataHome() const { return Root.filePath("data home, v2"); }
-    QString ConfigHome() const { return Root.filePath("config"); }
-    QString Prefix() const { return Root.filePath("pre fix"); }
-    QString ProgramDir() const { return DataHome() + "/Quaddle"; }
-    QProcessEnvironment Environment() const {
+    QString dataHome() const { return m_root.filePath("data home, v2"); }
+    QString configHome() const { return m_root.filePath("config"); }
+    QString prefix() const { return m_root.filePath("pre fix"); }
+    QString programDir() const { return dataHome() + "/Quaddle"; }
+    QProcessEnvironment environment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_DATA_HOME", DataHome());
-        environment.insert("XDG_CONFIG_HOME", ConfigHome());
+        environment.insert("XDG_DATA_HOME", dataHome());
+        environment.insert("XDG_CONFIG_HOME", configHome());
         return environment;
     }
-    QVariant StoredProgramDir() const {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, ConfigHome());
+    QVariant storedProgramDir() const {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome());
         const QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");
         return store.value("ProgramDir");
     }
 
 private:
-    QTemporaryDir Root;
+    QTemporaryDir m_root;
 };
 
-bool PostInstall(const TUserHome& home) {
-    const TRun run =
-        Run(Script("post-install"), {home.Prefix() + "/bin/quaddle"}, home.Environment());
-    if (run.ExitCode != 0)
-        qWarning("post-install: %s", run.Output.constData());
-    return run.ExitCode == 0;
+bool postInstall(const UserHome& home) {
+    const CommandRun run =
+        runCommand(script("post-install"), {home.prefix() + "/bin/quaddle"}, home.environment());
+    if (run.exitCode != 0)
+        qWarning("post-install: %s", run.output.constData());
+    return run.exitCode == 0;
 }
 
 } // namespace
@@ -70,13 +71,13 @@ private slots:
 };
 
 void TestInstall::installsForTheUserAndUninstalls() {
-    const TUserHome home;
-    const TRun install = Run(QStringLiteral(QUADDLE_CMAKE),
-                             {"--install", QUADDLE_BUILD_DIR, "--prefix", home.Prefix()});
-    QVERIFY2(install.ExitCode == 0, install.Output.constData());
-    QVERIFY(PostInstall(home));
+    const UserHome home;
+    const CommandRun install = runCommand(
+        QStringLiteral(QUADDLE_CMAKE), {"--install", QUADDLE_BUILD_DIR, "--prefix", home.prefix()});
+    QVERIFY2(install.exitCode == 0, install.output.constData());
+    QVERIFY(postInstall(home));
 
-    const QString prefix = home.Prefix();
+    const QString prefix = home.prefix();
     const QString program = prefix + "/bin/quaddle";
     const QStringList installed = {program, prefix + "/share/applications/quaddle.desktop",
                                    prefix + "/share/icons/hicolor/scalable/apps/quaddle.svg",
@@ -89,12 +90,12 @@ void TestInstall::installsForTheUserAndUninstalls() {
     QCOMPARE(QImage(prefix + "/share/icons/hicolor/256x256/apps/quaddle.png").size(),
              QSize(256, 256));
 
-    const TRun version = Run(program, {"--version"});
-    QCOMPARE(version.Output, QByteArray("Quaddle 0.7.1\n"));
+    const CommandRun version = runCommand(program, {"--version"});
+    QCOMPARE(version.output, QByteArray("Quaddle 0.7.1\n"));
 
-    QCOMPARE(home.StoredProgramDir(), QVariant(home.ProgramDir()));
-    QVERIFY(QFileInfo(home.ProgramDir()).isDir());
-    const QString context = home.ProgramDir() + "/QuaddleContext.desktop";
+    QCOMPARE(home.storedProgramDir(), QVariant(home.programDir()));
+    QVERIFY(QFileInfo(home.programDir()).isDir());
+    const QString context = home.programDir() + "/QuaddleContext.desktop";
     QFile contextFile(context);
     QVERIFY(contextFile.open(QIODevice::ReadOnly));
     const QByteArray entry = contextFile.readAll();
@@ -102,64 +103,64 @@ void TestInstall::installsForTheUserAndUninstalls() {
     QVERIFY2(entry.contains("\nExec=\"" + program.toUtf8() + "\" %F\n"), entry.constData());
     QVERIFY(entry.contains("\nNoDisplay=true\n"));
     for (const QString& desktopEntry : {prefix + "/share/applications/quaddle.desktop", context}) {
-        const TRun validate = Run("desktop-file-validate", {desktopEntry});
-        QVERIFY2(validate.ExitCode == 0 && validate.Output.isEmpty(),
-                 qPrintable(desktopEntry + ": " + QString::fromUtf8(validate.Output)));
+        const CommandRun validate = runCommand("desktop-file-validate", {desktopEntry});
+        QVERIFY2(validate.exitCode == 0 && validate.output.isEmpty(),
+                 qPrintable(desktopEntry + ": " + QString::fromUtf8(validate.output)));
     }
 
     // A second run, after the user picked another program directory, changes nothing of it.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.ConfigHome());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.configHome());
     {
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");
         store.setValue("ProgramDir", "/elsewhere");
     }
-    QVERIFY(PostInstall(home));
-    QCOMPARE(home.StoredProgramDir(), QVariant("/elsewhere"));
+    QVERIFY(postInstall(home));
+    QCOMPARE(home.storedProgramDir(), QVariant("/elsewhere"));
     QVERIFY(QFile::exists(context));
 
     // The user's files stay; everything installed goes.
-    QFile config(home.ProgramDir() + "/config.xml");
+    QFile config(home.programDir() + "/config.xml");
     QVERIFY(config.open(QIODevice::WriteOnly));
     config.write("<qdConfig/>");
     config.close();
     // As the options page registers the "Open With" entry.
-    QVERIFY(QDir().mkpath(home.DataHome() + "/applications"));
-    QVERIFY(QFile::link(context, home.DataHome() + "/applications/quaddle-context.desktop"));
-    const TRun uninstall =
-        Run(Script("uninstall"), {QUADDLE_BUILD_DIR "/install_manifest.txt"}, home.Environment());
-    QVERIFY2(uninstall.ExitCode == 0, uninstall.Output.constData());
+    QVERIFY(QDir().mkpath(home.dataHome() + "/applications"));
+    QVERIFY(QFile::link(context, home.dataHome() + "/applications/quaddle-context.desktop"));
+    const CommandRun uninstall = runCommand(
+        script("uninstall"), {QUADDLE_BUILD_DIR "/install_manifest.txt"}, home.environment());
+    QVERIFY2(uninstall.exitCode == 0, uninstall.output.constData());
     for (const QString& path : installed)
         QVERIFY2(!QFile::exists(path), qPrintable(path));
     QVERIFY(!QFile::exists(context));
-    QVERIFY(!QFileInfo(home.DataHome() + "/applications/quaddle-context.desktop").isSymLink());
-    QVERIFY(QFile::exists(home.ProgramDir() + "/config.xml"));
+    QVERIFY(!QFileInfo(home.dataHome() + "/applications/quaddle-context.desktop").isSymLink());
+    QVERIFY(QFile::exists(home.programDir() + "/config.xml"));
 }
 
 void TestInstall::keepsTheProgramDirTheUserHas() {
-    const TUserHome home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.ConfigHome());
+    const UserHome home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.configHome());
     {
         // An empty value is a value: the program's own folder.
         QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");
         store.setValue("ProgramDir", "");
         store.setValue("Window/Width", 640);
     }
-    QDir().mkpath(home.Prefix() + "/bin");
-    QVERIFY(PostInstall(home));
-    QVERIFY(PostInstall(home));
-    QCOMPARE(home.StoredProgramDir(), QVariant(""));
+    QDir().mkpath(home.prefix() + "/bin");
+    QVERIFY(postInstall(home));
+    QVERIFY(postInstall(home));
+    QCOMPARE(home.storedProgramDir(), QVariant(""));
     const QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");
     QCOMPARE(store.value("Window/Width").toInt(), 640);
-    QVERIFY(QFile::exists(home.ProgramDir() + "/QuaddleContext.desktop"));
+    QVERIFY(QFile::exists(home.programDir() + "/QuaddleContext.desktop"));
 
     // With only other sections in the store, the value is added once.
-    QFile file(home.ConfigHome() + "/Quaddle/Quaddle.conf");
+    QFile file(home.configHome() + "/Quaddle/Quaddle.conf");
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[Window]\nWidth=800\n");
     file.close();
-    QVERIFY(PostInstall(home));
-    QVERIFY(PostInstall(home));
-    QCOMPARE(home.StoredProgramDir(), QVariant(home.ProgramDir()));
+    QVERIFY(postInstall(home));
+    QVERIFY(postInstall(home));
+    QCOMPARE(home.storedProgramDir(), QVariant(home.programDir()));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count("ProgramDir="), 1);
     const QSettings reread(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");

@@ -23,27 +23,27 @@ void TestStartup::closesNormallyOnSignal_data() {
 
 void TestStartup::closesNormallyOnSignal() {
     QFETCH(int, signalNumber);
-    const TTempProgramDir programDir;
-    TProgramRun program({programDir.FilePath("picture.jpg")}, programDir.Environment());
-    QVERIFY(program.Started());
-    QVERIFY(program.WaitUntilCatchingSignals(30000));
-    program.SendSignal(signalNumber);
-    QVERIFY(program.WaitForExit(30000));
-    QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.ExitCode(), 0);
+    const TempProgramDir programDir;
+    ProgramRun program({programDir.filePath("picture.jpg")}, programDir.environment());
+    QVERIFY(program.started());
+    QVERIFY(program.waitUntilCatchingSignals(30000));
+    program.sendSignal(signalNumber);
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
     // Closing the window the normal way saves the configuration.
-    QVERIFY(programDir.ReadFile("config.xml").contains("<qdConfig>"));
+    QVERIFY(programDir.readFile("config.xml").contains("<qdConfig>"));
 }
 
 void TestStartup::saysHowToStartWithoutDisplay() {
-    const TTempProgramDir programDir;
-    QProcessEnvironment environment = programDir.Environment();
+    const TempProgramDir programDir;
+    QProcessEnvironment environment = programDir.environment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         environment.remove(QString::fromLatin1(name));
-    TProgramRun program({}, environment);
-    QVERIFY(program.WaitForExit(30000));
-    QCOMPARE(program.ExitCode(), 1);
-    const QByteArray message = program.ErrorOutput();
+    ProgramRun program({}, environment);
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitCode(), 1);
+    const QByteArray message = program.errorOutput();
     QCOMPARE(message.count('\n'), 1);
     QVERIFY2(message.contains("xvfb-run"), message.constData());
 }

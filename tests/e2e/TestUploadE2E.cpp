@@ -16,7 +16,7 @@ using namespace quaddle::test;
 
 namespace {
 
-QString RandomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
+QString randomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
     QFile file(dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(file.fileName()));
@@ -37,60 +37,60 @@ private slots:
 };
 
 void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    QDir().mkpath(server.LocalPath("site/b"));
-    const TTempProgramDir programDir;
-    TServerSetup setup = SetupFor(server);
-    setup.RootDir = "/site";
-    setup.Folders = {"/a", "/b"};
-    SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
-                             {"Log", TSettingValue::Boolean(true)}});
-    const QString config = programDir.FilePath("config.xml");
+    QDir().mkpath(server.localPath("site/b"));
+    const TempProgramDir programDir;
+    ServerSetup setup = setupFor(server);
+    setup.rootDir = "/site";
+    setup.folders = {"/a", "/b"};
+    saveServerConfig(
+        setup, {{"Autoclose", SettingValue::boolean(true)}, {"Log", SettingValue::boolean(true)}});
+    const QString config = programDir.filePath("config.xml");
     QFile old(config);
     old.open(QIODevice::ReadWrite);
     old.setFileTime(QDateTime(QDate(2000, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime);
     old.close();
 
     const QTemporaryDir local;
-    const QString photo = RandomFile(local, "photo.png", 300000);
-    const QString notes = RandomFile(local, "notes.txt", 1000);
-    TProgramRun program({":0/1", photo, notes}, programDir.Environment());
-    QVERIFY(program.Started());
-    QVERIFY(program.WaitForExit(60000));
-    QCOMPARE(program.ExitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.ExitCode(), 0);
+    const QString photo = randomFile(local, "photo.png", 300000);
+    const QString notes = randomFile(local, "notes.txt", 1000);
+    ProgramRun program({":0/1", photo, notes}, programDir.environment());
+    QVERIFY(program.started());
+    QVERIFY(program.waitForExit(60000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 
-    QCOMPARE(FileChecksum(server.LocalPath("site/b/photo.png")), FileChecksum(photo));
-    QCOMPARE(FileChecksum(server.LocalPath("site/b/notes.txt")), FileChecksum(notes));
-    const QByteArray log = programDir.ReadFile("log.txt");
+    QCOMPARE(fileChecksum(server.localPath("site/b/photo.png")), fileChecksum(photo));
+    QCOMPARE(fileChecksum(server.localPath("site/b/notes.txt")), fileChecksum(notes));
+    const QByteArray log = programDir.readFile("log.txt");
     QVERIFY(log.contains("--> CWD ./b\t0\r\n"));
     QVERIFY(log.contains("--> (Password)\t0\r\n"));
-    QVERIFY(!log.contains(server.Password().toUtf8()));
+    QVERIFY(!log.contains(server.password().toUtf8()));
     QVERIFY(log.endsWith("2 files uploaded.\t0\r\n"));
     QVERIFY(QFileInfo(config).lastModified().date().year() > 2000);
-    QVERIFY(programDir.ReadFile("config.xml").contains("Hostname=\"127.0.0.1\""));
+    QVERIFY(programDir.readFile("config.xml").contains("Hostname=\"127.0.0.1\""));
 }
 
 void TestUploadE2E::uploadsBySftp() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    const TTempProgramDir programDir;
-    server.WritePsftpWrapper(programDir.Path());
+    const TempProgramDir programDir;
+    server.writePsftpWrapper(programDir.path());
     // A key cache that knows the server, as after a first upload answered with OK.
     const QTemporaryDir home;
-    QProcessEnvironment environment = programDir.Environment();
+    QProcessEnvironment environment = programDir.environment();
     environment.insert("HOME", home.path());
     {
         QFile password(home.filePath("pw"));
         QVERIFY(password.open(QIODevice::WriteOnly));
-        password.write(server.Password().toUtf8());
+        password.write(server.password().toUtf8());
         password.close();
         QProcess seed;
         seed.setProcessEnvironment(environment);
         seed.setProcessChannelMode(QProcess::MergedChannels);
-        seed.start("setsid", {programDir.FilePath("psftp"), "-pwfile", password.fileName(), "-l",
-                              server.User(), "127.0.0.1"});
+        seed.start("setsid", {programDir.filePath("psftp"), "-pwfile", password.fileName(), "-l",
+                              server.user(), "127.0.0.1"});
         QVERIFY(seed.waitForStarted());
         seed.write("y\n");
         QTRY_VERIFY_WITH_TIMEOUT(seed.readAll().contains("psftp> ") ||
@@ -101,23 +101,23 @@ void TestUploadE2E::uploadsBySftp() {
     }
     QVERIFY(QFile::exists(home.filePath(".putty/sshhostkeys")));
 
-    TServerSetup setup;
-    setup.Type = "1";
-    setup.User = server.User();
-    setup.Password = server.Password();
-    setup.RootDir = server.Root();
-    SaveServerConfig(setup, {{"Autoclose", TSettingValue::Boolean(true)},
-                             {"Log", TSettingValue::Boolean(true)}});
+    ServerSetup setup;
+    setup.type = "1";
+    setup.user = server.user();
+    setup.password = server.password();
+    setup.rootDir = server.root();
+    saveServerConfig(
+        setup, {{"Autoclose", SettingValue::boolean(true)}, {"Log", SettingValue::boolean(true)}});
     const QTemporaryDir local;
-    const QString file = RandomFile(local, "report.pdf", 50000);
-    TProgramRun program({":0", file}, environment);
-    QVERIFY(program.Started());
-    QVERIFY(program.WaitForExit(60000));
-    QCOMPARE(program.ExitCode(), 0);
-    QCOMPARE(FileChecksum(server.Root() + "/report.pdf"), FileChecksum(file));
-    const QByteArray log = programDir.ReadFile("log.txt");
+    const QString file = randomFile(local, "report.pdf", 50000);
+    ProgramRun program({":0", file}, environment);
+    QVERIFY(program.started());
+    QVERIFY(program.waitForExit(60000));
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(fileChecksum(server.root() + "/report.pdf"), fileChecksum(file));
+    const QByteArray log = programDir.readFile("log.txt");
     QVERIFY(log.contains("1 files uploaded.\t0\r\n"));
-    QVERIFY(!log.contains(server.Password().toUtf8()));
+    QVERIFY(!log.contains(server.password().toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(TestUploadE2E)

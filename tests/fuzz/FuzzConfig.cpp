@@ -13,25 +13,25 @@ using namespace quaddle;
 namespace {
 
 // Offers the master password once per load; a second question means it was wrong.
-class TOneTryDialogs : public fuzz::TQuietDialogs {
+class OneTryDialogs : public fuzz::QuietDialogs {
 public:
-    TMasterPassResult AskMasterPassword(TMasterPassMode, QString& password) override {
-        if (Offered)
-            return TMasterPassResult::Abort;
-        Offered = true;
+    MasterPasswordResult askMasterPassword(MasterPasswordMode, QString& password) override {
+        if (offered)
+            return MasterPasswordResult::Abort;
+        offered = true;
         password = QStringLiteral("fuzz");
-        return TMasterPassResult::Ok;
+        return MasterPasswordResult::Ok;
     }
-    bool Offered = false;
+    bool offered = false;
 };
 
-QByteArray LoadAndSave(const QString& dir, TOneTryDialogs& dialogs) {
-    TCfg cfg;
-    cfg.ProgramDir = dir;
-    dialogs.Offered = false;
-    cfg.LoadConfig(true);
-    cfg.SaveConfig();
-    QFile saved(cfg.ConfigPath());
+QByteArray loadAndSave(const QString& dir, OneTryDialogs& dialogs) {
+    Config config;
+    config.programDir = dir;
+    dialogs.offered = false;
+    config.loadConfig(true);
+    config.saveConfig();
+    QFile saved(config.configPath());
     if (!saved.open(QIODevice::ReadOnly))
         std::abort();
     return saved.readAll();
@@ -40,9 +40,9 @@ QByteArray LoadAndSave(const QString& dir, TOneTryDialogs& dialogs) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::EnsureApplication();
-    static TOneTryDialogs dialogs;
-    InstallDialogs(&dialogs);
+    fuzz::ensureApplication();
+    static OneTryDialogs dialogs;
+    installDialogs(&dialogs);
     static QTemporaryDir folder;
     const QString dir = folder.path() + QLatin1Char('/');
     QFile config(dir + QStringLiteral("config.xml"));
@@ -51,8 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     config.close();
 
-    const QByteArray first = LoadAndSave(dir, dialogs);
-    const QByteArray second = LoadAndSave(dir, dialogs);
+    const QByteArray first = loadAndSave(dir, dialogs);
+    const QByteArray second = loadAndSave(dir, dialogs);
     if (first != second)
         std::abort();
     return 0;

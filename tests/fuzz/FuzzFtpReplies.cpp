@@ -11,25 +11,25 @@ using namespace quaddle;
 
 namespace {
 
-struct TRead {
-    QStringList Lines;
-    QList<int> Codes;
-    QStringList Replies;
-    bool TooLong = false;
+struct PieceRead {
+    QStringList lines;
+    QList<int> codes;
+    QStringList replies;
+    bool tooLong = false;
 };
 
-void Drain(TFtpReplyReader& reader, TRead& read) {
-    const auto onLine = [&](const QString& line) { read.Lines.append(line); };
-    while (const std::optional<TFtpReply> reply = reader.Next(onLine)) {
+void drain(FtpReplyReader& reader, PieceRead& read) {
+    const auto onLine = [&](const QString& line) { read.lines.append(line); };
+    while (const std::optional<FtpReply> reply = reader.next(onLine)) {
         // The code is the line's first three characters.
-        if (reply->Line.left(3) != QString::asprintf("%03d", reply->Code))
+        if (reply->line.left(3) != QString::asprintf("%03d", reply->code))
             std::abort();
-        read.Codes.append(reply->Code);
-        read.Replies.append(reply->Line);
-        if (const std::optional<quint16> port = PasvPort(reply->Line); port && *port == 0)
+        read.codes.append(reply->code);
+        read.replies.append(reply->line);
+        if (const std::optional<quint16> port = pasvPort(reply->line); port && *port == 0)
             std::abort();
     }
-    read.TooLong = read.TooLong || reader.LineTooLong();
+    read.tooLong = read.tooLong || reader.lineTooLong();
 }
 
 } // namespace
@@ -39,22 +39,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const QByteArrayView stream(data + 1, qsizetype(size - 1));
 
-    TFtpReplyReader whole;
-    TRead atOnce;
-    whole.Append(stream);
-    Drain(whole, atOnce);
+    FtpReplyReader whole;
+    PieceRead atOnce;
+    whole.append(stream);
+    drain(whole, atOnce);
 
-    TFtpReplyReader piecewise;
-    TRead inPieces;
-    for (const QByteArrayView piece : fuzz::Pieces(stream, data[0])) {
-        piecewise.Append(piece);
-        Drain(piecewise, inPieces);
+    FtpReplyReader piecewise;
+    PieceRead inPieces;
+    for (const QByteArrayView piece : fuzz::pieces(stream, data[0])) {
+        piecewise.append(piece);
+        drain(piecewise, inPieces);
     }
     // A line over the limit ends the connection; where that happens depends on the pieces.
-    if (atOnce.TooLong || inPieces.TooLong)
+    if (atOnce.tooLong || inPieces.tooLong)
         return 0;
-    if (atOnce.Lines != inPieces.Lines || atOnce.Codes != inPieces.Codes ||
-        atOnce.Replies != inPieces.Replies)
+    if (atOnce.lines != inPieces.lines || atOnce.codes != inPieces.codes ||
+        atOnce.replies != inPieces.replies)
         std::abort();
     return 0;
 }

@@ -13,21 +13,22 @@ namespace {
 
 // Four servers with up to three folders each; bit n of shape deletes server n, and the
 // next bits blank one folder.
-TCfg ConfigOfShape(uint8_t shape) {
-    TCfg cfg;
+Config configOfShape(uint8_t shape) {
+    Config config;
     for (int server = 0; server < 4; ++server) {
-        cfg.StoreServer(QStringLiteral("host%1").arg(server), {}, {}, {}, {}, {}, {}, {}, -1, -1);
+        config.storeServer(QStringLiteral("host%1").arg(server), {}, {}, {}, {}, {}, {}, {}, -1,
+                           -1);
         for (int folder = 0; folder < server; ++folder)
-            cfg.SetFolder(-1, server, QStringLiteral("/f%1").arg(folder));
+            config.setFolder(-1, server, QStringLiteral("/f%1").arg(folder));
     }
     if (shape & 0x10)
-        cfg.DeleteFolder(0, 3);
+        config.deleteFolder(0, 3);
     if (shape & 0x20)
-        cfg.DeleteFolder(1, 2);
+        config.deleteFolder(1, 2);
     for (int server = 0; server < 4; ++server)
         if (shape & (1 << server))
-            cfg.DeleteServer(server);
-    return cfg;
+            config.deleteServer(server);
+    return config;
 }
 
 } // namespace
@@ -35,27 +36,27 @@ TCfg ConfigOfShape(uint8_t shape) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
-    const TCfg cfg = ConfigOfShape(data[0]);
+    const Config config = configOfShape(data[0]);
     QStringList words;
     const QByteArray arguments =
         QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     for (const QByteArray& word : arguments.split('\0'))
         words.append(QString::fromUtf8(word));
 
-    const TCommandLine line = ParseCommandLine(words);
-    if (line.Files.contains(QString()))
+    const CommandLine line = parseCommandLine(words);
+    if (line.files.contains(QString()))
         std::abort();
-    if (!line.Selector)
+    if (!line.selector)
         return 0;
-    const std::optional<TServerSelection> picked = ResolveSelector(*line.Selector, cfg);
+    const std::optional<ServerSelection> picked = resolveSelector(*line.selector, config);
     if (!picked)
         return 0;
-    if (!cfg.ServerExists(picked->Server))
+    if (!config.serverExists(picked->server))
         std::abort();
-    if (picked->Folder) {
-        const QStringList& folders = cfg.GetFolders(picked->Server);
-        if (*picked->Folder < 0 || *picked->Folder >= folders.size() ||
-            folders[*picked->Folder].isEmpty())
+    if (picked->folder) {
+        const QStringList& folders = config.folders(picked->server);
+        if (*picked->folder < 0 || *picked->folder >= folders.size() ||
+            folders[*picked->folder].isEmpty())
             std::abort();
     }
     return 0;

@@ -2,43 +2,43 @@
 // input is a series of records: a state byte (which answer is awaited), a byte choosing how
 // the output is cut into pieces, a length byte and that many bytes of output.
 #include "FuzzSupport.h"
-#include "upload/UploadSession.h"
 #include "upload/SftpDriver.h"
+#include "upload/UploadSession.h"
 
 #include <cstdlib>
 
 namespace quaddle {
 
-// The handler's side of a TUploadSFTP, driven without a psftp: each record starts as a new
+// The handler's side of a SftpDriver, driven without a psftp: each record starts as a new
 // command would, then the output goes through the runner's cutting.
-class TSftpOutputFeed {
+class SftpOutputFeed {
 public:
-    explicit TSftpOutputFeed(TUploadSFTP& sftp) : Sftp(sftp) {}
+    explicit SftpOutputFeed(SftpDriver& sftp) : m_sftp(sftp) {}
 
-    void Await(int state) {
-        Sftp.State = state;
-        Sftp.Answered = false;
-        Sftp.Answer = TUploadSFTP::Failure;
-        const QMutexLocker lock(&Sftp.Shared);
-        Sftp.ProbeName = QStringLiteral("photo 1.jpg");
+    void await(int state) {
+        m_sftp.m_state = state;
+        m_sftp.m_answered = false;
+        m_sftp.m_answer = SftpDriver::Failure;
+        const QMutexLocker lock(&m_sftp.m_shared);
+        m_sftp.m_probeName = QStringLiteral("photo 1.jpg");
     }
 
-    void Output(QByteArrayView piece) { Lines.Cut(piece, Deliver()); }
+    void output(QByteArrayView piece) { m_lines.cut(piece, deliver()); }
 
-    void End() {
-        Lines.Finish(Deliver());
-        Sftp.Runner.OnExit();
+    void end() {
+        m_lines.finish(deliver());
+        m_sftp.m_runner.onExit();
     }
 
-    int Answer() const { return Sftp.Answer; }
+    int answer() const { return m_sftp.m_answer; }
 
 private:
-    TLineCutter::TLineEvent Deliver() {
-        return [this](const QString& line, TOutputType type) { Sftp.NewLine(line, type); };
+    LineCutter::LineEvent deliver() {
+        return [this](const QString& line, OutputType type) { m_sftp.newLine(line, type); };
     }
 
-    TUploadSFTP& Sftp;
-    TLineCutter Lines;
+    SftpDriver& m_sftp;
+    LineCutter m_lines;
 };
 
 } // namespace quaddle
@@ -50,34 +50,34 @@ namespace {
 // Every state the waiting side sets and every one the handler moves on to.
 constexpr int States[] = {1, 2, 5, 6, 7, 8, 20, 21, 30, 35, 36, 40, 41, 50};
 
-bool KnownAnswer(int answer) {
-    return answer == TUploadSFTP::Failure || answer == TUploadSFTP::Success ||
-           answer == TUploadSFTP::UnknownHostKey || answer == TUploadSFTP::Unexpected;
+bool knownAnswer(int answer) {
+    return answer == SftpDriver::Failure || answer == SftpDriver::Success ||
+           answer == SftpDriver::UnknownHostKey || answer == SftpDriver::Unexpected;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::EnsureApplication();
-    TUpload session(
+    fuzz::ensureApplication();
+    UploadSession session(
         [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, 0, true,
-        [](TUpload& upload, int) { return std::make_unique<TUploadSFTP>(upload, QString()); });
-    auto& sftp = static_cast<TUploadSFTP&>(session.Protokoll());
-    TSftpOutputFeed feed(sftp);
+        [](UploadSession& upload, int) { return std::make_unique<SftpDriver>(upload, QString()); });
+    auto& sftp = static_cast<SftpDriver&>(session.driver());
+    SftpOutputFeed feed(sftp);
     for (size_t at = 0; at + 3 <= size;) {
-        feed.Await(States[data[at] % std::size(States)]);
+        feed.await(States[data[at] % std::size(States)]);
         const uint8_t seed = data[at + 1];
         const size_t length = std::min<size_t>(data[at + 2], size - at - 3);
         at += 3;
         const QByteArrayView output(data + at, qsizetype(length));
         at += length;
-        for (const QByteArrayView piece : fuzz::Pieces(output, seed))
-            feed.Output(piece);
-        if (!KnownAnswer(feed.Answer()))
+        for (const QByteArrayView piece : fuzz::pieces(output, seed))
+            feed.output(piece);
+        if (!knownAnswer(feed.answer()))
             std::abort();
     }
-    feed.End();
-    if (!KnownAnswer(feed.Answer()) || sftp.LastError().isEmpty())
+    feed.end();
+    if (!knownAnswer(feed.answer()) || sftp.lastError().isEmpty())
         std::abort();
     return 0;
 }

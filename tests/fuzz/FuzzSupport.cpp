@@ -5,7 +5,7 @@
 
 namespace quaddle::fuzz {
 
-void EnsureApplication() {
+void ensureApplication() {
     if (QCoreApplication::instance())
         return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -15,11 +15,11 @@ void EnsureApplication() {
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
     static QApplication application(argc, argv);
-    static TQuietDialogs dialogs;
-    InstallDialogs(&dialogs);
+    static QuietDialogs dialogs;
+    installDialogs(&dialogs);
 }
 
-QList<QByteArrayView> Pieces(QByteArrayView data, uint8_t seed) {
+QList<QByteArrayView> pieces(QByteArrayView data, uint8_t seed) {
     QList<QByteArrayView> pieces;
     uint32_t state = seed;
     for (qsizetype at = 0; at < data.size();) {

@@ -13,25 +13,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace quaddle::fuzz {
 
 // Answers every question the quickest way out: OK to messages, cancel to everything else.
-class TQuietDialogs : public TDialogs {
+class QuietDialogs : public Dialogs {
 public:
-    TMsgAnswer ShowMessage(const QString&, TMsgKind, TMsgButtons) override {
-        return TMsgAnswer::Ok;
+    MessageAnswer showMessage(const QString&, MessageKind, MessageButtons) override {
+        return MessageAnswer::Ok;
     }
-    QStringList ChooseFiles(const QString&) override { return {}; }
-    TMasterPassResult AskMasterPassword(TMasterPassMode, QString&) override {
-        return TMasterPassResult::Abort;
+    QStringList chooseFiles(const QString&) override { return {}; }
+    MasterPasswordResult askMasterPassword(MasterPasswordMode, QString&) override {
+        return MasterPasswordResult::Abort;
     }
-    bool AskLogin(QString&, QString&) override { return false; }
-    int AskUser(TAskMode, const QString&) override { return 128; }
+    bool askLogin(QString&, QString&) override { return false; }
+    int askUser(AskMode, const QString&) override { return 128; }
 };
 
 // Creates the application object once, on Qt's offscreen platform, with a throw-away
-// settings store and TQuietDialogs installed.
-void EnsureApplication();
+// settings store and QuietDialogs installed.
+void ensureApplication();
 
 // The input cut into consecutive pieces. Seed 0 cuts after every byte; other seeds give
 // pieces of pseudo-random sizes from 1 to seed bytes, so that every boundary gets tried.
-QList<QByteArrayView> Pieces(QByteArrayView data, uint8_t seed);
+QList<QByteArrayView> pieces(QByteArrayView data, uint8_t seed);
 
 } // namespace quaddle::fuzz

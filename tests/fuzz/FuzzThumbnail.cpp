@@ -14,7 +14,7 @@ using namespace quaddle;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
-    fuzz::EnsureApplication();
+    fuzz::ensureApplication();
     static QTemporaryDir folder;
     const QString source =
         folder.filePath(data[0] % 2 ? QStringLiteral("fuzz.bmp") : QStringLiteral("fuzz.jpg"));
@@ -24,13 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     file.close();
 
-    const TThumbnailOptions options{64, 48, (data[0] & 2) != 0, (data[0] & 4) != 0};
+    const ThumbnailOptions options{64, 48, (data[0] & 2) != 0, (data[0] & 4) != 0};
     try {
-        const QString thumbnail = MakeThumbnail(source, options);
+        const QString thumbnail = makeThumbnail(source, options);
         const QSize made = QImageReader(thumbnail).size();
-        if (!made.isValid() || made.width() > options.MaxWidth || made.height() > options.MaxHeight)
+        if (!made.isValid() || made.width() > options.maxWidth || made.height() > options.maxHeight)
             std::abort();
-    } catch (const TError&) {
+    } catch (const Error&) {
         // A clear refusal is the expected answer to most inputs.
     }
     return 0;

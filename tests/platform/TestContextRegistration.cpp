@@ -22,67 +22,67 @@ private slots:
     void plainFileIsNoRegistration();
 
 private:
-    QString Link() const { return Data->filePath("applications/quaddle-context.desktop"); }
+    QString link() const { return m_data->filePath("applications/quaddle-context.desktop"); }
 
-    std::unique_ptr<QTemporaryDir> Data;
-    QString ProgramDir;
+    std::unique_ptr<QTemporaryDir> m_data;
+    QString m_programDir;
 };
 
 void TestContextRegistration::init() {
-    Data = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(Data->path()));
-    QDir().mkpath(Data->filePath("Program"));
-    ProgramDir = Data->filePath("Program") + "/";
-    QFile entry(ContextEntryPath(ProgramDir));
+    m_data = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+    QDir().mkpath(m_data->filePath("Program"));
+    m_programDir = m_data->filePath("Program") + "/";
+    QFile entry(contextEntryPath(m_programDir));
     QVERIFY(entry.open(QIODevice::WriteOnly));
 }
 
 void TestContextRegistration::cleanup() {
     qunsetenv("XDG_DATA_HOME");
-    Data.reset();
+    m_data.reset();
 }
 
 void TestContextRegistration::nothingRegisteredAtFirst() {
-    QCOMPARE(ContextEntryPath(ProgramDir), ProgramDir + "QuaddleContext.desktop");
-    QVERIFY(!IsContextRegistered(ProgramDir));
+    QCOMPARE(contextEntryPath(m_programDir), m_programDir + "QuaddleContext.desktop");
+    QVERIFY(!isContextRegistered(m_programDir));
 }
 
 void TestContextRegistration::registersAndUnregisters() {
-    RegisterContext(ProgramDir);
-    QVERIFY(QFileInfo(Link()).isSymLink());
-    QCOMPARE(QFileInfo(Link()).symLinkTarget(), ProgramDir + "QuaddleContext.desktop");
-    QVERIFY(IsContextRegistered(ProgramDir));
+    registerContext(m_programDir);
+    QVERIFY(QFileInfo(link()).isSymLink());
+    QCOMPARE(QFileInfo(link()).symLinkTarget(), m_programDir + "QuaddleContext.desktop");
+    QVERIFY(isContextRegistered(m_programDir));
     // Registering again replaces the link.
-    RegisterContext(ProgramDir);
-    QVERIFY(IsContextRegistered(ProgramDir));
-    UnregisterContext();
-    QVERIFY(!QFileInfo::exists(Link()) && !QFileInfo(Link()).isSymLink());
-    QVERIFY(!IsContextRegistered(ProgramDir));
+    registerContext(m_programDir);
+    QVERIFY(isContextRegistered(m_programDir));
+    unregisterContext();
+    QVERIFY(!QFileInfo::exists(link()) && !QFileInfo(link()).isSymLink());
+    QVERIFY(!isContextRegistered(m_programDir));
 }
 
 void TestContextRegistration::entryOfAnotherDirectoryIsNotOurs() {
-    QDir().mkpath(Data->filePath("Other"));
-    const QString other = Data->filePath("Other") + "/";
-    RegisterContext(other);
-    QVERIFY(!IsContextRegistered(ProgramDir));
-    QVERIFY(IsContextRegistered(other));
-    RegisterContext(ProgramDir);
-    QVERIFY(IsContextRegistered(ProgramDir));
-    QVERIFY(!IsContextRegistered(other));
+    QDir().mkpath(m_data->filePath("Other"));
+    const QString other = m_data->filePath("Other") + "/";
+    registerContext(other);
+    QVERIFY(!isContextRegistered(m_programDir));
+    QVERIFY(isContextRegistered(other));
+    registerContext(m_programDir);
+    QVERIFY(isContextRegistered(m_programDir));
+    QVERIFY(!isContextRegistered(other));
 }
 
 void TestContextRegistration::letterCaseCounts() {
-    QDir().mkpath(Data->filePath("applications"));
-    QVERIFY(QFile::link(ProgramDir + "quaddlecontext.desktop", Link()));
-    QVERIFY(!IsContextRegistered(ProgramDir));
+    QDir().mkpath(m_data->filePath("applications"));
+    QVERIFY(QFile::link(m_programDir + "quaddlecontext.desktop", link()));
+    QVERIFY(!isContextRegistered(m_programDir));
 }
 
 void TestContextRegistration::plainFileIsNoRegistration() {
-    QDir().mkpath(Data->filePath("applications"));
-    QFile copy(Link());
+    QDir().mkpath(m_data->filePath("applications"));
+    QFile copy(link());
     QVERIFY(copy.open(QIODevice::WriteOnly));
     copy.close();
-    QVERIFY(!IsContextRegistered(ProgramDir));
+    QVERIFY(!isContextRegistered(m_programDir));
 }
 
 QTEST_GUILESS_MAIN(TestContextRegistration)

@@ -11,7 +11,7 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 class TestSuccessWindow : public QObject {
     Q_OBJECT
@@ -31,137 +31,137 @@ private slots:
     void closingEndsTheProgram();
 
 private:
-    TSuccessHost Host();
-    QPlainTextEdit* Memo() const { return Control<QPlainTextEdit>(*Window, "MemoURLs"); }
-    QLabel* Band() const { return Control<QLabel>(*Window, "LInfo"); }
+    SuccessWindowHost host();
+    QPlainTextEdit* urlEdit() const { return control<QPlainTextEdit>(*m_window, "urlEdit"); }
+    QLabel* band() const { return control<QLabel>(*m_window, "infoLabel"); }
 
-    std::unique_ptr<TFormSuccess> Window;
-    QList<TTagStyle> Requested;
-    QStringList Events;
+    std::unique_ptr<SuccessWindow> m_window;
+    QList<TagStyle> m_requested;
+    QStringList m_events;
 };
 
 void TestSuccessWindow::init() {
-    Requested.clear();
-    Events.clear();
-    Window = std::make_unique<TFormSuccess>(Host());
+    m_requested.clear();
+    m_events.clear();
+    m_window = std::make_unique<SuccessWindow>(host());
 }
 
 void TestSuccessWindow::cleanup() {
-    Window.reset();
+    m_window.reset();
 }
 
-TSuccessHost TestSuccessWindow::Host() {
-    TSuccessHost host;
-    host.Lines = [this](TTagStyle style) {
-        Requested.append(style);
+SuccessWindowHost TestSuccessWindow::host() {
+    SuccessWindowHost host;
+    host.lines = [this](TagStyle style) {
+        m_requested.append(style);
         const QString tag = QString::number(int(style));
         return QStringList{"http://h/a.jpg#" + tag, "http://h/b.jpg#" + tag};
     };
-    host.ShowMain = [this] { Events.append("show main"); };
-    host.HideMain = [this] { Events.append("hide main"); };
-    host.CloseMain = [this] { Events.append("close main"); };
-    host.SaveConfig = [this] { Events.append("save"); };
+    host.showMain = [this] { m_events.append("show main"); };
+    host.hideMain = [this] { m_events.append("hide main"); };
+    host.closeMain = [this] { m_events.append("close main"); };
+    host.saveConfig = [this] { m_events.append("save"); };
     return host;
 }
 
 void TestSuccessWindow::showsLinesSelectedWithoutBand() {
-    Window->ShowResults({});
-    QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
-    QCOMPARE(Window->windowTitle(), QStringLiteral("Upload succeeded"));
-    QCOMPARE(Events, (QStringList{"hide main", "save"}));
-    QCOMPARE(Requested, QList<TTagStyle>{TTagStyle::None});
-    QCOMPARE(Memo()->toPlainText(), QStringLiteral("http://h/a.jpg#0\nhttp://h/b.jpg#0"));
-    QCOMPARE(Memo()->textCursor().selectedText().size(), Memo()->toPlainText().size());
-    QCOMPARE(Window->focusWidget(), Memo());
-    QVERIFY(Memo()->isReadOnly());
-    QCOMPARE(Band()->height(), 0);
-    QCOMPARE(Memo()->y(), 8);
-    QCOMPARE(Control<QComboBox>(*Window, "CTags")->currentText(), QStringLiteral("None"));
-    QCOMPARE(Control<QPushButton>(*Window, "BExit")->text(), QStringLiteral("Exit Quaddle"));
+    m_window->showResults({});
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Upload succeeded"));
+    QCOMPARE(m_events, (QStringList{"hide main", "save"}));
+    QCOMPARE(m_requested, QList<TagStyle>{TagStyle::None});
+    QCOMPARE(urlEdit()->toPlainText(), QStringLiteral("http://h/a.jpg#0\nhttp://h/b.jpg#0"));
+    QCOMPARE(urlEdit()->textCursor().selectedText().size(), urlEdit()->toPlainText().size());
+    QCOMPARE(m_window->focusWidget(), urlEdit());
+    QVERIFY(urlEdit()->isReadOnly());
+    QCOMPARE(band()->height(), 0);
+    QCOMPARE(urlEdit()->y(), 8);
+    QCOMPARE(control<QComboBox>(*m_window, "tagStyleBox")->currentText(), QStringLiteral("None"));
+    QCOMPARE(control<QPushButton>(*m_window, "exitButton")->text(), QStringLiteral("Exit Quaddle"));
 }
 
 void TestSuccessWindow::renamedFilesFillTheBand() {
-    Window->ShowResults({});
-    const int plainHeight = Window->height();
-    Window->hide();
-    Window->ShowResults({{"a.jpg", "a_001.jpg"}, {"b.jpg", "b_003.jpg"}});
-    QCOMPARE(Band()->text(), QStringLiteral(" Renamed existing file a.jpg to a_001.jpg\n"
+    m_window->showResults({});
+    const int plainHeight = m_window->height();
+    m_window->hide();
+    m_window->showResults({{"a.jpg", "a_001.jpg"}, {"b.jpg", "b_003.jpg"}});
+    QCOMPARE(band()->text(), QStringLiteral(" Renamed existing file a.jpg to a_001.jpg\n"
                                             " Renamed existing file b.jpg to b_003.jpg"));
-    QVERIFY(Band()->height() >= 2 * Band()->fontMetrics().height());
-    QCOMPARE(Window->height(), plainHeight + Band()->height());
-    QCOMPARE(Memo()->y(), Band()->height() + 8);
-    QCOMPARE(Band()->width(), Window->width());
-    QCOMPARE(Band()->palette().color(QPalette::Window), QColor(255, 255, 128));
+    QVERIFY(band()->height() >= 2 * band()->fontMetrics().height());
+    QCOMPARE(m_window->height(), plainHeight + band()->height());
+    QCOMPARE(urlEdit()->y(), band()->height() + 8);
+    QCOMPARE(band()->width(), m_window->width());
+    QCOMPARE(band()->palette().color(QPalette::Window), QColor(255, 255, 128));
 }
 
 void TestSuccessWindow::bandIsEmptiedByTheNextRun() {
-    Window->ShowResults({{"a.jpg", "a_001.jpg"}});
-    Window->hide();
-    Window->ShowResults({});
-    QCOMPARE(Band()->text(), QString());
-    QCOMPARE(Band()->height(), 0);
-    QCOMPARE(Memo()->y(), 8);
+    m_window->showResults({{"a.jpg", "a_001.jpg"}});
+    m_window->hide();
+    m_window->showResults({});
+    QCOMPARE(band()->text(), QString());
+    QCOMPARE(band()->height(), 0);
+    QCOMPARE(urlEdit()->y(), 8);
 }
 
 void TestSuccessWindow::styleChangeRebuildsAndSelectsAll() {
-    Window->ShowResults({});
-    auto* tags = Control<QComboBox>(*Window, "CTags");
+    m_window->showResults({});
+    auto* tags = control<QComboBox>(*m_window, "tagStyleBox");
     QCOMPARE(tags->count(), 5);
     QCOMPARE(tags->itemText(1), QStringLiteral("[URL]"));
     QCOMPARE(tags->itemText(4), QStringLiteral("<img>"));
     tags->setCurrentIndex(3);
     emit tags->activated(3);
-    QCOMPARE(Requested.last(), TTagStyle::Link);
-    QCOMPARE(Memo()->toPlainText(), QStringLiteral("http://h/a.jpg#3\nhttp://h/b.jpg#3"));
-    QCOMPARE(Memo()->textCursor().selectedText().size(), Memo()->toPlainText().size());
+    QCOMPARE(m_requested.last(), TagStyle::Link);
+    QCOMPARE(urlEdit()->toPlainText(), QStringLiteral("http://h/a.jpg#3\nhttp://h/b.jpg#3"));
+    QCOMPARE(urlEdit()->textCursor().selectedText().size(), urlEdit()->toPlainText().size());
 
     // Every showing starts with "None".
-    Window->hide();
-    Window->ShowResults({});
+    m_window->hide();
+    m_window->showResults({});
     QCOMPARE(tags->currentIndex(), 0);
-    QCOMPARE(Requested.last(), TTagStyle::None);
+    QCOMPARE(m_requested.last(), TagStyle::None);
 }
 
 void TestSuccessWindow::copyPutsAllLinesOnTheClipboard() {
-    Window->ShowResults({});
-    QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
-    Memo()->copy();
+    m_window->showResults({});
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    urlEdit()->copy();
     QCOMPARE(QApplication::clipboard()->text(),
              QStringLiteral("http://h/a.jpg#0\r\nhttp://h/b.jpg#0"));
 }
 
 void TestSuccessWindow::layoutFollowsTheWindowSize() {
-    Window->ShowResults({});
-    Window->resize(700, 300);
-    const QWidget* exit = Control<QPushButton>(*Window, "BExit");
+    m_window->showResults({});
+    m_window->resize(700, 300);
+    const QWidget* exit = control<QPushButton>(*m_window, "exitButton");
     QCOMPARE(exit->geometry(), QRect(700 - 81 - 8, 300 - 39 - 8, 81, 39));
-    QCOMPARE(Control<QComboBox>(*Window, "CTags")->x(), exit->x());
-    QCOMPARE(Control<QLabel>(*Window, "LTags")->pos(), QPoint(exit->x(), 8));
-    QCOMPARE(Memo()->geometry(), QRect(8, 8, exit->x() - 16, 300 - 16));
+    QCOMPARE(control<QComboBox>(*m_window, "tagStyleBox")->x(), exit->x());
+    QCOMPARE(control<QLabel>(*m_window, "tagStyleLabel")->pos(), QPoint(exit->x(), 8));
+    QCOMPARE(urlEdit()->geometry(), QRect(8, 8, exit->x() - 16, 300 - 16));
 }
 
 void TestSuccessWindow::windowCannotShrinkBelowMinimum() {
-    Window->ShowResults({});
-    Window->resize(100, 50);
-    QCOMPARE(Window->size(), QSize(400, 175));
+    m_window->showResults({});
+    m_window->resize(100, 50);
+    QCOMPARE(m_window->size(), QSize(400, 175));
 }
 
 void TestSuccessWindow::doubleClickBringsMainWindowBack() {
-    Window->ShowResults({});
-    QTest::mouseDClick(Window.get(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
-    QCOMPARE(Events.last(), QStringLiteral("show main"));
-    QVERIFY(Window->isVisible());
+    m_window->showResults({});
+    QTest::mouseDClick(m_window.get(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    QCOMPARE(m_events.last(), QStringLiteral("show main"));
+    QVERIFY(m_window->isVisible());
     // A double-click inside the text box is the box's own.
-    Events.clear();
-    QTest::mouseDClick(Memo()->viewport(), Qt::LeftButton);
-    QVERIFY(Events.isEmpty());
+    m_events.clear();
+    QTest::mouseDClick(urlEdit()->viewport(), Qt::LeftButton);
+    QVERIFY(m_events.isEmpty());
 }
 
 void TestSuccessWindow::closingEndsTheProgram() {
-    Window->ShowResults({});
-    QTest::mouseClick(Control<QPushButton>(*Window, "BExit"), Qt::LeftButton);
-    QVERIFY(!Window->isVisible());
-    QCOMPARE(Events.last(), QStringLiteral("close main"));
+    m_window->showResults({});
+    QTest::mouseClick(control<QPushButton>(*m_window, "exitButton"), Qt::LeftButton);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_events.last(), QStringLiteral("close main"));
 }
 
 QTEST_MAIN(TestSuccessWindow)

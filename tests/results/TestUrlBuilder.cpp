@@ -6,15 +6,16 @@ using namespace quaddle;
 
 namespace {
 
-TServer Server(const QString& mask, const QString& host = "webhost", const QString& user = "") {
-    TServer server;
+ServerRecord server(const QString& mask, const QString& host = "webhost",
+                    const QString& user = "") {
+    ServerRecord server;
     server[URLMask] = mask;
     server[Hostname] = host;
     server[Username] = user;
     return server;
 }
 
-const TUploadResults WorkedExample{{"my cat.jpg", "my cat_thumb.jpg"}, {"notes.txt", ""}};
+const UploadResults WorkedExample{{"my cat.jpg", "my cat_thumb.jpg"}, {"notes.txt", ""}};
 
 } // namespace
 
@@ -49,27 +50,27 @@ void TestUrlBuilder::encodesBytes() {
     QFETCH(QString, text);
     QFETCH(bool, keepSlash);
     QFETCH(QString, encoded);
-    QCOMPARE(UrlEncode(text, keepSlash), encoded);
+    QCOMPARE(urlEncode(text, keepSlash), encoded);
 }
 
 void TestUrlBuilder::workedExample_data() {
     QTest::addColumn<int>("style");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("None") << int(TTagStyle::None)
+    QTest::newRow("None") << int(TagStyle::None)
                           << QStringList{"http://webhost/pics/my%20cat.jpg",
                                          "http://webhost/pics/notes.txt"};
-    QTest::newRow("[URL]") << int(TTagStyle::Url)
+    QTest::newRow("[URL]") << int(TagStyle::Url)
                            << QStringList{"[URL=http://webhost/pics/my%20cat.jpg][IMG]http://"
                                           "webhost/pics/my%20cat_thumb.jpg[/IMG][/URL]",
                                           "[URL=http://webhost/pics/notes.txt]notes.txt[/URL]"};
-    QTest::newRow("[IMG]") << int(TTagStyle::Img)
+    QTest::newRow("[IMG]") << int(TagStyle::Img)
                            << QStringList{"[IMG]http://webhost/pics/my%20cat.jpg[/IMG]",
                                           "[IMG]http://webhost/pics/notes.txt[/IMG]"};
-    QTest::newRow("<a>") << int(TTagStyle::Link)
+    QTest::newRow("<a>") << int(TagStyle::Link)
                          << QStringList{"<a href=\"http://webhost/pics/my%20cat.jpg\"><img "
                                         "src=\"http://webhost/pics/my%20cat_thumb.jpg\" /></a>",
                                         "<a href=\"http://webhost/pics/notes.txt\">notes.txt</a>"};
-    QTest::newRow("<img>") << int(TTagStyle::Image)
+    QTest::newRow("<img>") << int(TagStyle::Image)
                            << QStringList{"<img src=\"http://webhost/pics/my%20cat.jpg\" />",
                                           "<img src=\"http://webhost/pics/notes.txt\" />"};
 }
@@ -77,7 +78,7 @@ void TestUrlBuilder::workedExample_data() {
 void TestUrlBuilder::workedExample() {
     QFETCH(int, style);
     QFETCH(QStringList, lines);
-    QCOMPARE(UrlLines(Server("http://$host$dir$file"), "pics", WorkedExample, TTagStyle(style)),
+    QCOMPARE(urlLines(server("http://$host$dir$file"), "pics", WorkedExample, TagStyle(style)),
              lines);
 }
 
@@ -179,12 +180,13 @@ void TestUrlBuilder::buildsUrls() {
     QFETCH(QString, dir);
     QFETCH(QString, file);
     QFETCH(QString, url);
-    QCOMPARE(BuildUrl(Server(mask, host, user), dir, file), url);
+    QCOMPARE(buildUrl(server(mask, host, user), dir, file), url);
 }
 
 void TestUrlBuilder::noServerGivesEmptyLines() {
-    QCOMPARE(UrlLines(TServer{}, "pics", WorkedExample, TTagStyle::None), (QStringList{"", ""}));
-    QCOMPARE(UrlLines(TServer{}, "pics", WorkedExample, TTagStyle::Url).last(),
+    QCOMPARE(urlLines(ServerRecord{}, "pics", WorkedExample, TagStyle::None),
+             (QStringList{"", ""}));
+    QCOMPARE(urlLines(ServerRecord{}, "pics", WorkedExample, TagStyle::Url).last(),
              QStringLiteral("[URL=]notes.txt[/URL]"));
 }
 

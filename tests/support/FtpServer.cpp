@@ -20,84 +20,84 @@ const QString Python = QStringLiteral("/usr/bin/python3");
 
 } // namespace
 
-TFtpServer::TFtpServer(TKind kind) {
-    if (kind == TKind::Vsftpd)
-        StartVsftpd();
+FtpServer::FtpServer(Kind kind) {
+    if (kind == Kind::Vsftpd)
+        startVsftpd();
     else
-        StartPython({"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d", Root.path(), "-u",
-                     User_, "-P", Password_});
+        startPython({"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d", m_root.path(),
+                     "-u", m_user, "-P", m_password});
 }
 
-TFtpServer::TFtpServer(const QString& fault) {
-    StartPython({QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/faulty_ftpd.py"), fault, Root.path(),
-                 User_, Password_});
+FtpServer::FtpServer(const QString& fault) {
+    startPython({QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/faulty_ftpd.py"), fault, m_root.path(),
+                 m_user, m_password});
 }
 
-TFtpServer::~TFtpServer() {
-    if (Process.state() != QProcess::NotRunning) {
-        Process.kill();
-        Process.waitForFinished();
+FtpServer::~FtpServer() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
     }
 }
 
-QString TFtpServer::LocalPath(const QString& name) const {
-    const QString root = UploadDir_ == "/" ? Root.path() : Root.filePath("root");
-    return QDir(root + UploadDir_).filePath(name);
+QString FtpServer::localPath(const QString& name) const {
+    const QString root = m_uploadDir == "/" ? m_root.path() : m_root.filePath("root");
+    return QDir(root + m_uploadDir).filePath(name);
 }
 
-void TFtpServer::StartPython(const QStringList& arguments) {
+void FtpServer::startPython(const QStringList& arguments) {
     // The server logs every command; a file, unlike a pipe, never fills up and stalls it.
-    const QString logPath = LogPath();
-    Process.setStandardErrorFile(logPath);
-    Process.setStandardOutputFile(logPath, QIODevice::Append);
-    Process.start(Python, arguments);
+    const QString logFile = logPath();
+    m_process.setStandardErrorFile(logFile);
+    m_process.setStandardOutputFile(logFile, QIODevice::Append);
+    m_process.start(Python, arguments);
     static const QRegularExpression listening(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
     const QDeadlineTimer deadline(StartTimeoutMs);
     QString output;
-    while (!deadline.hasExpired() && Process.state() != QProcess::NotRunning) {
-        QFile log(logPath);
+    while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+        QFile log(logFile);
         if (log.open(QIODevice::ReadOnly))
             output = QString::fromUtf8(log.readAll());
         const QRegularExpressionMatch match = listening.match(output);
         if (match.hasMatch()) {
-            Port_ = quint16(match.captured(1).toUInt());
+            m_port = quint16(match.captured(1).toUInt());
             return;
         }
-        Process.waitForFinished(50);
+        m_process.waitForFinished(50);
     }
-    Problem_ = "the FTP server did not start: " + output;
+    m_problem = "the FTP server did not start: " + output;
 }
 
-QString TFtpServer::LogPath() const {
-    return Root.filePath("server.log");
+QString FtpServer::logPath() const {
+    return m_root.filePath("server.log");
 }
 
-void TFtpServer::StartVsftpd() {
+void FtpServer::startVsftpd() {
     // vsftpd chroots anonymous users into a root-owned folder they cannot write, and drops
     // to the "ftp" user, who owns the upload folder.
     const passwd* ftp = getpwnam("ftp");
     if (geteuid() != 0 || !ftp) {
-        Problem_ = "vsftpd needs root and the user \"ftp\"";
+        m_problem = "vsftpd needs root and the user \"ftp\"";
         return;
     }
-    const QString root = Root.filePath("root");
+    const QString root = m_root.filePath("root");
     const QString upload = root + "/upload";
     QDir().mkpath(upload);
-    QDir().mkpath(Root.filePath("empty"));
-    QFile::setPermissions(Root.path(), Mode0755);
+    QDir().mkpath(m_root.filePath("empty"));
+    QFile::setPermissions(m_root.path(), Mode0755);
     QFile::setPermissions(root, Mode0755);
     if (chown(QFile::encodeName(upload).constData(), ftp->pw_uid, ftp->pw_gid) != 0) {
-        Problem_ = "cannot hand the upload folder to the user \"ftp\"";
+        m_problem = "cannot hand the upload folder to the user \"ftp\"";
         return;
     }
-    User_ = "anonymous";
-    Password_ = "tester@example.org";
-    UploadDir_ = "/upload";
+    m_user = "anonymous";
+    m_password = "tester@example.org";
+    m_uploadDir = "/upload";
 
-    const quint16 port = FreePort();
-    QFile config(Root.filePath("vsftpd.conf"));
+    const quint16 port = freePort();
+    QFile config(m_root.filePath("vsftpd.conf"));
     if (!config.open(QIODevice::WriteOnly)) {
-        Problem_ = "cannot write the vsftpd configuration";
+        m_problem = "cannot write the vsftpd configuration";
         return;
     }
     config.write(QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
@@ -110,20 +110,20 @@ void TFtpServer::StartVsftpd() {
                                 "isolate_network=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
                                 "hide_ids=YES\n")
                      .arg(port)
-                     .arg(root, Root.filePath("empty"))
+                     .arg(root, m_root.filePath("empty"))
                      .toUtf8());
     config.close();
 
-    Process.setStandardErrorFile(LogPath());
-    Process.setStandardOutputFile(LogPath(), QIODevice::Append);
-    Process.start("/usr/sbin/vsftpd", {config.fileName()});
-    if (WaitUntilListening(Process, port)) {
-        Port_ = port;
+    m_process.setStandardErrorFile(logPath());
+    m_process.setStandardOutputFile(logPath(), QIODevice::Append);
+    m_process.start("/usr/sbin/vsftpd", {config.fileName()});
+    if (waitUntilListening(m_process, port)) {
+        m_port = port;
         return;
     }
-    QFile log(LogPath());
+    QFile log(logPath());
     log.open(QIODevice::ReadOnly);
-    Problem_ = "vsftpd did not start: " + QString::fromUtf8(log.readAll());
+    m_problem = "vsftpd did not start: " + QString::fromUtf8(log.readAll());
 }
 
 } // namespace quaddle::test

@@ -8,41 +8,41 @@ namespace quaddle::test {
 // A real FTP server on 127.0.0.1 serving a temporary directory, stopped at destruction.
 // Kinds: pyftpdlib as it comes; pyftpdlib misbehaving in one way (see faulty_ftpd.py);
 // vsftpd, anonymous, writing into the directory "upload" (needs root).
-class TFtpServer {
+class FtpServer {
 public:
-    enum class TKind { Pyftpdlib, Vsftpd };
+    enum class Kind { Pyftpdlib, Vsftpd };
 
-    explicit TFtpServer(TKind kind = TKind::Pyftpdlib);
+    explicit FtpServer(Kind kind = Kind::Pyftpdlib);
     // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
     // force125, user230, badpasv, silent, diskfull3, refusedata, storclosedata, and
     // close:STEP or 421:STEP for a step of the dialogue (see faulty_ftpd.py).
-    explicit TFtpServer(const QString& fault);
-    ~TFtpServer();
-    TFtpServer(const TFtpServer&) = delete;
-    TFtpServer& operator=(const TFtpServer&) = delete;
+    explicit FtpServer(const QString& fault);
+    ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
 
-    bool Started() const { return Port_ != 0; }
+    bool started() const { return m_port != 0; }
     // Why it did not start.
-    QString Problem() const { return Problem_; }
-    quint16 Port() const { return Port_; }
-    QString User() const { return User_; }
-    QString Password() const { return Password_; }
+    QString problem() const { return m_problem; }
+    quint16 port() const { return m_port; }
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
     // The directory an upload lands in, as the client names it after login, and on disk.
-    QString UploadDir() const { return UploadDir_; }
-    QString LocalPath(const QString& name) const;
+    QString uploadDir() const { return m_uploadDir; }
+    QString localPath(const QString& name) const;
 
 private:
-    void StartPython(const QStringList& arguments);
-    void StartVsftpd();
-    QString LogPath() const;
+    void startPython(const QStringList& arguments);
+    void startVsftpd();
+    QString logPath() const;
 
-    QTemporaryDir Root;
-    QProcess Process;
-    quint16 Port_ = 0;
-    QString Problem_;
-    QString User_ = QStringLiteral("tester");
-    QString Password_ = QStringLiteral("s3cret");
-    QString UploadDir_ = QStringLiteral("/");
+    QTemporaryDir m_root;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_problem;
+    QString m_user = QStringLiteral("tester");
+    QString m_password = QStringLiteral("s3cret");
+    QString m_uploadDir = QStringLiteral("/");
 };
 
 } // namespace quaddle::test
@@ -50,6 +50,6 @@ private:
 // Fails the running test, naming why, when its server did not start.
 #define QUADDLE_REQUIRE_SERVER(server)                                                             \
     do {                                                                                           \
-        if (!(server).Started())                                                                   \
-            QFAIL(qPrintable((server).Problem()));                                                 \
+        if (!(server).started())                                                                   \
+            QFAIL(qPrintable((server).problem()));                                                 \
     } while (false)

@@ -7,22 +7,22 @@
 
 namespace quaddle::test {
 
-quint16 FreePort() {
+quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
 }
 
-bool Accepts(quint16 port) {
+bool accepts(quint16 port) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     return socket.waitForConnected(200);
 }
 
-bool WaitUntilListening(QProcess& server, quint16 port) {
+bool waitUntilListening(QProcess& server, quint16 port) {
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!deadline.hasExpired() && server.state() != QProcess::NotRunning) {
-        if (Accepts(port))
+        if (accepts(port))
             return true;
         server.waitForFinished(100);
     }

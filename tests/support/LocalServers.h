@@ -10,15 +10,15 @@ namespace quaddle::test {
 // Helpers for the servers tests start on 127.0.0.1.
 
 // A port on 127.0.0.1 that nothing listens on right now.
-quint16 FreePort();
+quint16 freePort();
 // Whether something accepts connections on the port.
-bool Accepts(quint16 port);
+bool accepts(quint16 port);
 
 // How long a test server may take to start.
 constexpr int StartTimeoutMs = 20000;
 // Waits until the started server process accepts connections on the port; false when it ends
 // or does not within StartTimeoutMs.
-bool WaitUntilListening(QProcess& server, quint16 port);
+bool waitUntilListening(QProcess& server, quint16 port);
 
 // rwxr-xr-x: for folders a server process running as another user must enter.
 constexpr QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |

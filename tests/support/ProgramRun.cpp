@@ -10,7 +10,7 @@ namespace quaddle::test {
 namespace {
 
 // The signals a process catches, from the SigCgt line of /proc/<pid>/status.
-quint64 CaughtSignals(qint64 pid) {
+quint64 caughtSignals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
@@ -20,42 +20,42 @@ quint64 CaughtSignals(qint64 pid) {
     return 0;
 }
 
-quint64 SignalBit(int signalNumber) {
+quint64 signalBit(int signalNumber) {
     return quint64(1) << (signalNumber - 1);
 }
 
 } // namespace
 
-TProgramRun::TProgramRun(const QStringList& arguments, const QProcessEnvironment& environment) {
-    Process.setProcessEnvironment(environment);
-    Process.start(QStringLiteral(QUADDLE_PROGRAM), arguments);
-    Process.waitForStarted();
+ProgramRun::ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment) {
+    m_process.setProcessEnvironment(environment);
+    m_process.start(QStringLiteral(QUADDLE_PROGRAM), arguments);
+    m_process.waitForStarted();
 }
 
-TProgramRun::~TProgramRun() {
-    if (Process.state() != QProcess::NotRunning) {
-        Process.kill();
-        Process.waitForFinished();
+ProgramRun::~ProgramRun() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
     }
 }
 
-bool TProgramRun::WaitUntilCatchingSignals(int timeoutMs) {
-    const quint64 wanted = SignalBit(SIGTERM) | SignalBit(SIGINT);
+bool ProgramRun::waitUntilCatchingSignals(int timeoutMs) {
+    const quint64 wanted = signalBit(SIGTERM) | signalBit(SIGINT);
     const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired() && Process.state() == QProcess::Running) {
-        if ((CaughtSignals(Process.processId()) & wanted) == wanted)
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        if ((caughtSignals(m_process.processId()) & wanted) == wanted)
             return true;
         QThread::msleep(10);
     }
     return false;
 }
 
-void TProgramRun::SendSignal(int signalNumber) {
-    ::kill(Process.processId(), signalNumber);
+void ProgramRun::sendSignal(int signalNumber) {
+    ::kill(m_process.processId(), signalNumber);
 }
 
-bool TProgramRun::WaitForExit(int timeoutMs) {
-    return Process.waitForFinished(timeoutMs);
+bool ProgramRun::waitForExit(int timeoutMs) {
+    return m_process.waitForFinished(timeoutMs);
 }
 
 } // namespace quaddle::test

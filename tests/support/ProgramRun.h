@@ -6,26 +6,26 @@ namespace quaddle::test {
 
 // The built program, started with the given arguments and environment. Killed at destruction
 // if it is still running.
-class TProgramRun {
+class ProgramRun {
 public:
-    TProgramRun(const QStringList& arguments, const QProcessEnvironment& environment);
-    ~TProgramRun();
-    TProgramRun(const TProgramRun&) = delete;
-    TProgramRun& operator=(const TProgramRun&) = delete;
+    ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment);
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
 
-    bool Started() const { return Process.state() == QProcess::Running; }
+    bool started() const { return m_process.state() == QProcess::Running; }
     // Waits until the program has installed its handlers for SIGTERM and SIGINT.
-    bool WaitUntilCatchingSignals(int timeoutMs);
-    void SendSignal(int signalNumber);
-    bool WaitForExit(int timeoutMs);
+    bool waitUntilCatchingSignals(int timeoutMs);
+    void sendSignal(int signalNumber);
+    bool waitForExit(int timeoutMs);
 
-    QProcess::ExitStatus ExitStatus() const { return Process.exitStatus(); }
-    int ExitCode() const { return Process.exitCode(); }
-    QByteArray ErrorOutput() { return Process.readAllStandardError(); }
-    QByteArray StandardOutput() { return Process.readAllStandardOutput(); }
+    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
+    int exitCode() const { return m_process.exitCode(); }
+    QByteArray errorOutput() { return m_process.readAllStandardError(); }
+    QByteArray standardOutput() { return m_process.readAllStandardOutput(); }
 
 private:
-    QProcess Process;
+    QProcess m_process;
 };
 
 } // namespace quaddle::test

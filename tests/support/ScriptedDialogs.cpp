@@ -10,111 +10,113 @@ namespace {
 const QString MessageDialog = QStringLiteral("message");
 const QString FileDialog = QStringLiteral("files");
 const QString MasterPassDialog = QStringLiteral("master password");
-const QString LoginDialog = QStringLiteral("login");
+const QString LoginPrompt = QStringLiteral("login");
 
-QString AskDialog(TAskMode mode) {
-    return mode == TAskMode::File ? QStringLiteral("file exists")
-                                  : QStringLiteral("directory missing");
+QString askDialog(AskMode mode) {
+    return mode == AskMode::File ? QStringLiteral("file exists")
+                                 : QStringLiteral("directory missing");
 }
 
-QString ModeName(TMasterPassMode mode) {
-    return mode == TMasterPassMode::Eingabe ? QStringLiteral("enter") : QStringLiteral("set");
+QString modeName(MasterPasswordMode mode) {
+    return mode == MasterPasswordMode::Enter ? QStringLiteral("enter") : QStringLiteral("set");
 }
 
-TMsgAnswer CautiousAnswer(TMsgButtons buttons) {
+MessageAnswer cautiousAnswer(MessageButtons buttons) {
     switch (buttons) {
-    case TMsgButtons::YesNo:
-        return TMsgAnswer::No;
-    case TMsgButtons::OkCancel:
-        return TMsgAnswer::Cancel;
-    case TMsgButtons::OkAbort:
-        return TMsgAnswer::Abort;
-    case TMsgButtons::Ok:
+    case MessageButtons::YesNo:
+        return MessageAnswer::No;
+    case MessageButtons::OkCancel:
+        return MessageAnswer::Cancel;
+    case MessageButtons::OkAbort:
+        return MessageAnswer::Abort;
+    case MessageButtons::Ok:
         break;
     }
-    return TMsgAnswer::Ok;
+    return MessageAnswer::Ok;
 }
 
 } // namespace
 
-TScriptedDialogs::TScriptedDialogs() {
-    InstallDialogs(this);
+ScriptedDialogs::ScriptedDialogs() {
+    installDialogs(this);
 }
 
-TScriptedDialogs::~TScriptedDialogs() {
+ScriptedDialogs::~ScriptedDialogs() {
     // After a failed test its successor may already be installed; that one stays.
-    TDialogs* const current = InstallDialogs(nullptr);
+    Dialogs* const current = installDialogs(nullptr);
     if (current != this)
-        InstallDialogs(current);
+        installDialogs(current);
 }
 
-void TScriptedDialogs::ExpectMessage(const QString& text, TMsgAnswer answer) {
-    Script.append({MessageDialog, text, QVariant::fromValue(answer)});
+void ScriptedDialogs::expectMessage(const QString& text, MessageAnswer answer) {
+    m_script.append({MessageDialog, text, QVariant::fromValue(answer)});
 }
 
-void TScriptedDialogs::ExpectMessageMatching(const QString& pattern, TMsgAnswer answer) {
-    Script.append({MessageDialog, pattern, QVariant::fromValue(answer), true});
+void ScriptedDialogs::expectMessageMatching(const QString& pattern, MessageAnswer answer) {
+    m_script.append({MessageDialog, pattern, QVariant::fromValue(answer), true});
 }
 
-bool TScriptedDialogs::TExpectation::Matches(const TAskedQuestion& question) const {
-    if (Dialog != question.Dialog)
+bool ScriptedDialogs::Expectation::matches(const AskedQuestion& question) const {
+    if (dialog != question.dialog)
         return false;
-    if (!IsPattern)
-        return Text == question.Text;
-    const QRegularExpression expression(QRegularExpression::anchoredPattern(Text),
+    if (!isPattern)
+        return text == question.text;
+    const QRegularExpression expression(QRegularExpression::anchoredPattern(text),
                                         QRegularExpression::DotMatchesEverythingOption);
-    return expression.match(question.Text).hasMatch();
+    return expression.match(question.text).hasMatch();
 }
 
-void TScriptedDialogs::ExpectFileChoice(const QString& title, const QStringList& files) {
-    Script.append({FileDialog, title, files});
+void ScriptedDialogs::expectFileChoice(const QString& title, const QStringList& files) {
+    m_script.append({FileDialog, title, files});
 }
 
-void TScriptedDialogs::ExpectMasterPassword(TMasterPassMode mode, TMasterPassResult result,
-                                            const QString& typed) {
-    Script.append({MasterPassDialog, ModeName(mode), QVariantList{int(result), typed}});
+void ScriptedDialogs::expectMasterPassword(MasterPasswordMode mode, MasterPasswordResult result,
+                                           const QString& typed) {
+    m_script.append({MasterPassDialog, modeName(mode), QVariantList{int(result), typed}});
 }
 
-void TScriptedDialogs::ExpectLogin(const QString& user, const QString& password) {
-    Script.append({LoginDialog, QString(), QStringList{user, password}});
+void ScriptedDialogs::expectLogin(const QString& user, const QString& password) {
+    m_script.append({LoginPrompt, QString(), QStringList{user, password}});
 }
 
-void TScriptedDialogs::ExpectLoginCancelled() {
-    Script.append({LoginDialog, QString(), QStringList{}});
+void ScriptedDialogs::expectLoginCancelled() {
+    m_script.append({LoginPrompt, QString(), QStringList{}});
 }
 
-void TScriptedDialogs::ExpectAskUser(TAskMode mode, const QString& name, int answer) {
-    Script.append({AskDialog(mode), name, answer});
+void ScriptedDialogs::expectAskUser(AskMode mode, const QString& name, int answer) {
+    m_script.append({askDialog(mode), name, answer});
 }
 
-QString TScriptedDialogs::Report() const {
-    QStringList lines = Unexpected;
-    for (const TExpectation& pending : Script)
-        lines.append(QStringLiteral("never asked: %1 \"%2\"").arg(pending.Dialog, pending.Text));
+QString ScriptedDialogs::report() const {
+    QStringList lines = m_unexpected;
+    for (const Expectation& pending : m_script)
+        lines.append(QStringLiteral("never asked: %1 \"%2\"").arg(pending.dialog, pending.text));
     return lines.join(QLatin1Char('\n'));
 }
 
-QVariant TScriptedDialogs::Answer(const TAskedQuestion& question) {
-    AskedSoFar.append(question);
-    if (!Script.isEmpty() && Script.first().Matches(question))
-        return Script.takeFirst().Answer;
+QVariant ScriptedDialogs::scriptedAnswer(const AskedQuestion& question) {
+    m_askedSoFar.append(question);
+    if (!m_script.isEmpty() && m_script.first().matches(question))
+        return m_script.takeFirst().answer;
 
-    const QString expected = Script.isEmpty() ? QStringLiteral("nothing")
-                                              : Script.first().Dialog + QStringLiteral(" \"") +
-                                                    Script.first().Text + QLatin1Char('"');
-    Unexpected.append(QStringLiteral("unexpected: %1 \"%2\" (expected %3)")
-                          .arg(question.Dialog, question.Text, expected));
-    QTest::qFail(qPrintable(Unexpected.last()), __FILE__, __LINE__);
+    const QString expected = m_script.isEmpty() ? QStringLiteral("nothing")
+                                                : m_script.first().dialog + QStringLiteral(" \"") +
+                                                      m_script.first().text + QLatin1Char('"');
+    m_unexpected.append(QStringLiteral("unexpected: %1 \"%2\" (expected %3)")
+                            .arg(question.dialog, question.text, expected));
+    QTest::qFail(qPrintable(m_unexpected.last()), __FILE__, __LINE__);
     return {};
 }
 
-TMsgAnswer TScriptedDialogs::ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) {
-    const QVariant answer = Answer({MessageDialog, text, kind, buttons, QString()});
-    return answer.isValid() ? answer.value<TMsgAnswer>() : CautiousAnswer(buttons);
+MessageAnswer ScriptedDialogs::showMessage(const QString& text, MessageKind kind,
+                                           MessageButtons buttons) {
+    const QVariant answer = scriptedAnswer({MessageDialog, text, kind, buttons, QString()});
+    return answer.isValid() ? answer.value<MessageAnswer>() : cautiousAnswer(buttons);
 }
 
-QStringList TScriptedDialogs::ChooseFiles(const QString& title) {
-    return Answer({FileDialog, title, TMsgKind::Plain, TMsgButtons::OkCancel, QString()})
+QStringList ScriptedDialogs::chooseFiles(const QString& title) {
+    return scriptedAnswer(
+               {FileDialog, title, MessageKind::Plain, MessageButtons::OkCancel, QString()})
         .toStringList();
 }
 
@@ -122,20 +124,22 @@ QStringList TScriptedDialogs::ChooseFiles(const QString& title) {
 
 namespace quaddle::test {
 
-TMasterPassResult TScriptedDialogs::AskMasterPassword(TMasterPassMode mode, QString& password) {
+MasterPasswordResult ScriptedDialogs::askMasterPassword(MasterPasswordMode mode,
+                                                        QString& password) {
     const QVariantList answer =
-        Answer({MasterPassDialog, ModeName(mode), TMsgKind::Plain, TMsgButtons::OkCancel, password})
+        scriptedAnswer({MasterPassDialog, modeName(mode), MessageKind::Plain,
+                        MessageButtons::OkCancel, password})
             .toList();
     if (answer.size() != 2)
-        return mode == TMasterPassMode::Setzen ? TMasterPassResult::Abort
-                                               : TMasterPassResult::Cancel;
+        return mode == MasterPasswordMode::Set ? MasterPasswordResult::Abort
+                                               : MasterPasswordResult::Cancel;
     password = answer.at(1).toString();
-    return TMasterPassResult(answer.at(0).toInt());
+    return MasterPasswordResult(answer.at(0).toInt());
 }
 
-bool TScriptedDialogs::AskLogin(QString& user, QString& password) {
+bool ScriptedDialogs::askLogin(QString& user, QString& password) {
     const QStringList answer =
-        Answer({LoginDialog, QString(), TMsgKind::Plain, TMsgButtons::OkCancel, user})
+        scriptedAnswer({LoginPrompt, QString(), MessageKind::Plain, MessageButtons::OkCancel, user})
             .toStringList();
     if (answer.size() != 2)
         return false;
@@ -144,9 +148,9 @@ bool TScriptedDialogs::AskLogin(QString& user, QString& password) {
     return true;
 }
 
-int TScriptedDialogs::AskUser(TAskMode mode, const QString& name) {
-    const QVariant answer =
-        Answer({AskDialog(mode), name, TMsgKind::Plain, TMsgButtons::OkCancel, QString()});
+int ScriptedDialogs::askUser(AskMode mode, const QString& name) {
+    const QVariant answer = scriptedAnswer(
+        {askDialog(mode), name, MessageKind::Plain, MessageButtons::OkCancel, QString()});
     return answer.isValid() ? answer.toInt() : 128;
 }
 

@@ -8,69 +8,70 @@
 namespace quaddle::test {
 
 // A question the program asked, as the scripted dialogs saw it.
-struct TAskedQuestion {
-    QString Dialog;
-    QString Text;
-    TMsgKind Kind = TMsgKind::Plain;
-    TMsgButtons Buttons = TMsgButtons::Ok;
+struct AskedQuestion {
+    QString dialog;
+    QString text;
+    MessageKind kind = MessageKind::Plain;
+    MessageButtons buttons = MessageButtons::Ok;
     // What a dialog's field held when it was shown.
-    QString Given;
+    QString given;
 };
 
 // Answers the program's questions from a script, in order. A question that is not the next
 // one expected fails the running test and gets the cautious answer (No, Cancel, Abort or no
 // files). Installs itself for its lifetime.
-class TScriptedDialogs : public TDialogs {
+class ScriptedDialogs : public Dialogs {
 public:
-    TScriptedDialogs();
-    ~TScriptedDialogs() override;
-    TScriptedDialogs(const TScriptedDialogs&) = delete;
-    TScriptedDialogs& operator=(const TScriptedDialogs&) = delete;
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+    ScriptedDialogs(const ScriptedDialogs&) = delete;
+    ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 
-    void ExpectMessage(const QString& text, TMsgAnswer answer = TMsgAnswer::Ok);
+    void expectMessage(const QString& text, MessageAnswer answer = MessageAnswer::Ok);
     // For messages that carry a system's error text: matched by a regular expression.
-    void ExpectMessageMatching(const QString& pattern, TMsgAnswer answer = TMsgAnswer::Ok);
+    void expectMessageMatching(const QString& pattern, MessageAnswer answer = MessageAnswer::Ok);
     // An empty list answers as if the user cancelled the file dialog.
-    void ExpectFileChoice(const QString& title, const QStringList& files);
+    void expectFileChoice(const QString& title, const QStringList& files);
     // The user leaves the master-password dialog with result, having typed typed.
-    void ExpectMasterPassword(TMasterPassMode mode, TMasterPassResult result,
+    void expectMasterPassword(MasterPasswordMode mode, MasterPasswordResult result,
                               const QString& typed = QString());
     // The login prompt, answered OK with the given credentials, or cancelled.
-    void ExpectLogin(const QString& user, const QString& password);
-    void ExpectLoginCancelled();
-    void ExpectAskUser(TAskMode mode, const QString& name, int answer);
+    void expectLogin(const QString& user, const QString& password);
+    void expectLoginCancelled();
+    void expectAskUser(AskMode mode, const QString& name, int answer);
 
     // True when every expected question was asked and nothing unexpected was.
-    bool Done() const { return Script.isEmpty() && Unexpected.isEmpty(); }
+    bool done() const { return m_script.isEmpty() && m_unexpected.isEmpty(); }
     // What went wrong, for a failure message.
-    QString Report() const;
-    const QList<TAskedQuestion>& Asked() const { return AskedSoFar; }
+    QString report() const;
+    const QList<AskedQuestion>& asked() const { return m_askedSoFar; }
 
-    TMsgAnswer ShowMessage(const QString& text, TMsgKind kind, TMsgButtons buttons) override;
-    QStringList ChooseFiles(const QString& title) override;
-    TMasterPassResult AskMasterPassword(TMasterPassMode mode, QString& password) override;
-    bool AskLogin(QString& user, QString& password) override;
-    int AskUser(TAskMode mode, const QString& name) override;
+    MessageAnswer showMessage(const QString& text, MessageKind kind,
+                              MessageButtons buttons) override;
+    QStringList chooseFiles(const QString& title) override;
+    MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
+    bool askLogin(QString& user, QString& password) override;
+    int askUser(AskMode mode, const QString& name) override;
 
 private:
-    struct TExpectation {
-        QString Dialog;
-        QString Text;
-        QVariant Answer;
-        bool IsPattern = false;
+    struct Expectation {
+        QString dialog;
+        QString text;
+        QVariant answer;
+        bool isPattern = false;
 
-        bool Matches(const TAskedQuestion& question) const;
+        bool matches(const AskedQuestion& question) const;
     };
 
     // The scripted answer to this question, or an invalid value when it was not expected.
-    QVariant Answer(const TAskedQuestion& question);
+    QVariant scriptedAnswer(const AskedQuestion& question);
 
-    QList<TExpectation> Script;
-    QList<TAskedQuestion> AskedSoFar;
-    QStringList Unexpected;
+    QList<Expectation> m_script;
+    QList<AskedQuestion> m_askedSoFar;
+    QStringList m_unexpected;
 };
 
 } // namespace quaddle::test
 
 // Checks at the end of a test that the script was played out exactly.
-#define QUADDLE_VERIFY_DIALOGS(dialogs) QVERIFY2((dialogs).Done(), qPrintable((dialogs).Report()))
+#define QUADDLE_VERIFY_DIALOGS(dialogs) QVERIFY2((dialogs).done(), qPrintable((dialogs).report()))

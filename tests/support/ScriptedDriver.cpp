@@ -7,75 +7,75 @@
 
 namespace quaddle::test {
 
-void TScriptedDriver::Record(const QString& call) {
-    Script.Calls.append(call);
-    if (Script.OnCall)
-        Script.OnCall(call);
+void ScriptedDriver::record(const QString& call) {
+    m_script.calls.append(call);
+    if (m_script.onCall)
+        m_script.onCall(call);
 }
 
-void TScriptedDriver::Abort() {
-    Script.Calls.append(QStringLiteral("Abort"));
+void ScriptedDriver::abort() {
+    m_script.calls.append(QStringLiteral("Abort"));
 }
 
-bool TScriptedDriver::Connect(const QString& host, const QString& port, const QString& user,
-                              const QString& password) {
-    Record(QStringList{"Connect", host, port, user, password}.join(' '));
-    if (Script.Unreachable)
-        throw TError(UploadErrors::ConnectFailed);
-    return user == Script.AcceptedUser && password == Script.AcceptedPassword;
+bool ScriptedDriver::connect(const QString& host, const QString& port, const QString& user,
+                             const QString& password) {
+    record(QStringList{"Connect", host, port, user, password}.join(' '));
+    if (m_script.unreachable)
+        throw Error(UploadErrors::ConnectFailed);
+    return user == m_script.acceptedUser && password == m_script.acceptedPassword;
 }
 
-bool TScriptedDriver::ChangeDir(const QString& dir) {
-    Record("ChangeDir " + dir);
-    return Script.Directories.contains(dir);
+bool ScriptedDriver::changeDir(const QString& dir) {
+    record("ChangeDir " + dir);
+    return m_script.directories.contains(dir);
 }
 
-bool TScriptedDriver::FileExists(const QString& name) {
-    Record("FileExists " + name);
-    return Script.RemoteFiles.contains(name);
+bool ScriptedDriver::fileExists(const QString& name) {
+    record("FileExists " + name);
+    return m_script.remoteFiles.contains(name);
 }
 
-bool TScriptedDriver::MakeDir(const QString& dir) {
-    Record("MakeDir " + dir);
-    if (Script.FailingMakeDirs.contains(dir))
+bool ScriptedDriver::makeDir(const QString& dir) {
+    record("MakeDir " + dir);
+    if (m_script.failingMakeDirs.contains(dir))
         return false;
-    Script.Directories.insert(dir);
+    m_script.directories.insert(dir);
     return true;
 }
 
-bool TScriptedDriver::PutFile(const QString& localPath) {
-    const QString name = FileNameOf(localPath);
-    Record("PutFile " + localPath);
-    Session.ReportFileStart(name);
+bool ScriptedDriver::putFile(const QString& localPath) {
+    const QString name = fileNameOf(localPath);
+    record("PutFile " + localPath);
+    m_session.reportFileStart(name);
     const qint64 size = QFileInfo(localPath).size();
-    Session.ReportProgress(localPath, name, size / 2);
-    if (Script.FailingPuts.contains(name)) {
-        LastErrorText = "550 " + name + ": Permission denied";
+    m_session.reportProgress(localPath, name, size / 2);
+    if (m_script.failingPuts.contains(name)) {
+        m_lastErrorText = "550 " + name + ": Permission denied";
         return false;
     }
-    if (Session.Cancelled()) {
-        LastErrorText = "426 Connection closed; transfer aborted.";
+    if (m_session.cancelled()) {
+        m_lastErrorText = "426 Connection closed; transfer aborted.";
         return false;
     }
-    Session.ReportProgress(localPath, name, size);
-    Script.RemoteFiles.insert(name);
-    Script.Uploaded.append(localPath);
+    m_session.reportProgress(localPath, name, size);
+    m_script.remoteFiles.insert(name);
+    m_script.uploaded.append(localPath);
     return true;
 }
 
-bool TScriptedDriver::RenameFile(const QString& oldName, const QString& newName) {
-    Record("RenameFile " + oldName + " " + newName);
-    if (Script.FailingRenames.contains(oldName) || !Script.RemoteFiles.remove(oldName))
+bool ScriptedDriver::renameFile(const QString& oldName, const QString& newName) {
+    record("RenameFile " + oldName + " " + newName);
+    if (m_script.failingRenames.contains(oldName) || !m_script.remoteFiles.remove(oldName))
         return false;
-    Script.RemoteFiles.insert(newName);
+    m_script.remoteFiles.insert(newName);
     return true;
 }
 
-TDriverFactory ScriptedDrivers(TDriverScript& script) {
-    return [&script](TUpload& session, int serverType) -> std::unique_ptr<TUploadProtokoll> {
+DriverFactory scriptedDrivers(DriverScript& script) {
+    return [&script](UploadSession& session, int serverType) -> std::unique_ptr<ProtocolDriver> {
         if (serverType != 0 && serverType != 1)
             return nullptr;
-        return std::make_unique<TScriptedDriver>(session, script);
+        return std::make_unique<ScriptedDriver>(session, script);
     };
 }
 

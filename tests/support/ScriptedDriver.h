@@ -10,47 +10,47 @@ namespace quaddle::test {
 
 // What a scripted server holds and how it answers, and the record of what was asked of it.
 // Lives in the test, so it can be read after the session is gone.
-struct TDriverScript {
-    QSet<QString> RemoteFiles;     // names in the (single) remote directory
-    QSet<QString> Directories;     // what ChangeDir accepts
-    QSet<QString> FailingPuts;     // names whose upload fails
-    QSet<QString> FailingMakeDirs; // directories that cannot be created
-    QSet<QString> FailingRenames;  // names that cannot be renamed
-    QString AcceptedUser = QStringLiteral("user");
-    QString AcceptedPassword = QStringLiteral("password");
-    bool Unreachable = false; // Connect throws the connection error
+struct DriverScript {
+    QSet<QString> remoteFiles;     // names in the (single) remote directory
+    QSet<QString> directories;     // what changeDir accepts
+    QSet<QString> failingPuts;     // names whose upload fails
+    QSet<QString> failingMakeDirs; // directories that cannot be created
+    QSet<QString> failingRenames;  // names that cannot be renamed
+    QString acceptedUser = QStringLiteral("user");
+    QString acceptedPassword = QStringLiteral("password");
+    bool unreachable = false; // connect() throws the connection error
     // Called at the start of every operation with its record, e.g. to press Cancel there.
-    std::function<void(const QString& call)> OnCall;
+    std::function<void(const QString& call)> onCall;
 
-    QStringList Calls;    // "Connect host 21 user password", "PutFile /p/a.jpg", ...
-    QStringList Uploaded; // local paths whose upload completed
+    QStringList calls;    // "Connect host 21 user password", "PutFile /p/a.jpg", ...
+    QStringList uploaded; // local paths whose upload completed
 };
 
-// A protocol driver that answers from a TDriverScript. Uploads report progress in two steps,
+// A protocol driver that answers from a DriverScript. Uploads report progress in two steps,
 // half and all of the file, as a real driver reports blocks.
-class TScriptedDriver : public TUploadProtokoll {
+class ScriptedDriver : public ProtocolDriver {
 public:
-    TScriptedDriver(TUpload& session, TDriverScript& script)
-        : TUploadProtokoll(session), Script(script) {}
+    ScriptedDriver(UploadSession& session, DriverScript& script)
+        : ProtocolDriver(session), m_script(script) {}
 
-    void Abort() override;
-    bool Connect(const QString& host, const QString& port, const QString& user,
+    void abort() override;
+    bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
-    bool ChangeDir(const QString& dir) override;
-    bool FileExists(const QString& name) override;
-    bool MakeDir(const QString& dir) override;
-    bool PutFile(const QString& localPath) override;
-    bool RenameFile(const QString& oldName, const QString& newName) override;
-    QString LastError() override { return LastErrorText; }
+    bool changeDir(const QString& dir) override;
+    bool fileExists(const QString& name) override;
+    bool makeDir(const QString& dir) override;
+    bool putFile(const QString& localPath) override;
+    bool renameFile(const QString& oldName, const QString& newName) override;
+    QString lastError() override { return m_lastErrorText; }
 
 private:
-    void Record(const QString& call);
+    void record(const QString& call);
 
-    TDriverScript& Script;
-    QString LastErrorText;
+    DriverScript& m_script;
+    QString m_lastErrorText;
 };
 
 // Drivers for server types 0 and 1 that answer from script; no driver for other types.
-TDriverFactory ScriptedDrivers(TDriverScript& script);
+DriverFactory scriptedDrivers(DriverScript& script);
 
 } // namespace quaddle::test

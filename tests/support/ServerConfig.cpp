@@ -7,32 +7,32 @@
 
 namespace quaddle::test {
 
-TServerSetup SetupFor(const TFtpServer& server) {
-    TServerSetup setup;
-    setup.Port = server.Port();
-    setup.User = server.User();
-    setup.Password = server.Password();
+ServerSetup setupFor(const FtpServer& server) {
+    ServerSetup setup;
+    setup.port = server.port();
+    setup.user = server.user();
+    setup.password = server.password();
     return setup;
 }
 
-QByteArray FileChecksum(const QString& path) {
+QByteArray fileChecksum(const QString& path) {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha1);
     return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
 }
 
-void SaveServerConfig(const TServerSetup& server,
-                      const QList<std::pair<QString, TSettingValue>>& settings) {
-    TCfg cfg;
+void saveServerConfig(const ServerSetup& server,
+                      const QList<std::pair<QString, SettingValue>>& settings) {
+    Config config;
     const qint32 index =
-        cfg.StoreServer(server.Host, QString::number(server.Port), server.User, server.Password,
-                        server.RootDir, server.DefaultDir, QString(), server.Type, -1, -1);
-    cfg.ServerNames[index] = server.Name;
-    for (const QString& folder : server.Folders)
-        cfg.SetFolder(-1, index, folder);
+        config.storeServer(server.host, QString::number(server.port), server.user, server.password,
+                           server.rootDir, server.defaultDir, QString(), server.type, -1, -1);
+    config.serverNames[index] = server.name;
+    for (const QString& folder : server.folders)
+        config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)
-        cfg.SetSetting(name, value);
-    cfg.SaveConfig();
+        config.setSetting(name, value);
+    config.saveConfig();
 }
 
 } // namespace quaddle::test

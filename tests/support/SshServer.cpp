@@ -27,77 +27,77 @@ constexpr int StopTimeoutMs = 5000;
 
 } // namespace
 
-TSshServer::TSshServer(TKeyType key) {
-    Start(key);
+SshServer::SshServer(KeyType key) {
+    start(key);
 }
 
-TSshServer::~TSshServer() {
-    if (Process.state() == QProcess::NotRunning)
+SshServer::~SshServer() {
+    if (m_process.state() == QProcess::NotRunning)
         return;
-    Process.terminate();
-    if (!Process.waitForFinished(StopTimeoutMs)) {
-        Process.kill();
-        Process.waitForFinished();
+    m_process.terminate();
+    if (!m_process.waitForFinished(StopTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished();
     }
     // A child sshd just forked for a connection holds the listening socket until it closes
     // its copy; wait for that so the port is really closed once we return.
     const QDeadlineTimer deadline(StopTimeoutMs);
-    while (Port_ != 0 && !deadline.hasExpired() && Accepts(Port_))
+    while (m_port != 0 && !deadline.hasExpired() && accepts(m_port))
         QThread::msleep(20);
 }
 
-QString TSshServer::User() const {
+QString SshServer::user() const {
     return TestUser;
 }
 
-QString TSshServer::Password() const {
+QString SshServer::password() const {
     return TestPassword;
 }
 
-void TSshServer::WritePsftpWrapper(const QString& dir) const {
+void SshServer::writePsftpWrapper(const QString& dir) const {
     QFile script(QDir(dir).filePath("psftp"));
     QVERIFY2(script.open(QIODevice::WriteOnly | QIODevice::Truncate),
              qPrintable("cannot write " + script.fileName()));
     const QByteArray text =
-        QStringLiteral("#!/bin/sh\nexec /usr/bin/psftp -P %1 \"$@\"\n").arg(Port_).toUtf8();
+        QStringLiteral("#!/bin/sh\nexec /usr/bin/psftp -P %1 \"$@\"\n").arg(m_port).toUtf8();
     QVERIFY(script.write(text) == text.size());
     script.close();
     QVERIFY(script.setPermissions(Mode0755));
 }
 
-bool TSshServer::Fail(const QString& problem) {
-    Problem_ = problem;
+bool SshServer::fail(const QString& problem) {
+    m_problem = problem;
     return false;
 }
 
-bool TSshServer::Lack(const QString& problem) {
-    Unavailable_ = true;
-    return Fail(problem);
+bool SshServer::lack(const QString& problem) {
+    m_unavailable = true;
+    return fail(problem);
 }
 
-QString TSshServer::ReadLog() const {
-    QFile log(Work.filePath("sshd.log"));
+QString SshServer::readLog() const {
+    QFile log(m_work.filePath("sshd.log"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(log.readAll());
 }
 
-void TSshServer::Start(TKeyType key) {
+void SshServer::start(KeyType key) {
     if (geteuid() != 0) {
-        Lack("the SSH server needs root");
+        lack("the SSH server needs root");
         return;
     }
     if (!QFileInfo(Sshd).isExecutable()) {
-        Lack(Sshd + " is not installed (openssh-server)");
+        lack(Sshd + " is not installed (openssh-server)");
         return;
     }
     const passwd* account = getpwnam(TestUser.toLocal8Bit().constData());
     if (!account) {
-        Lack("no such user \"" + TestUser + "\" (scripts/test creates it)");
+        lack("no such user \"" + TestUser + "\" (scripts/test creates it)");
         return;
     }
-    if (!Work.isValid() || !RootDir.isValid()) {
-        Fail("cannot create temporary directories");
+    if (!m_work.isValid() || !m_rootDir.isValid()) {
+        fail("cannot create temporary directories");
         return;
     }
     // sshd refuses to start without its privilege-separation directory; a container may
@@ -105,34 +105,34 @@ void TSshServer::Start(TKeyType key) {
     const QString privsep = QStringLiteral("/run/sshd");
     if (!QFileInfo(privsep).isDir() &&
         (!QDir().mkpath(privsep) || !QFile::setPermissions(privsep, Mode0755))) {
-        Fail("cannot create " + privsep);
+        fail("cannot create " + privsep);
         return;
     }
     // The test user must reach Root() through its parents and write into it.
-    if (!QFile::setPermissions(Root(), Mode0755) ||
-        chown(QFile::encodeName(Root()).constData(), account->pw_uid, account->pw_gid) != 0) {
-        Fail("cannot hand " + Root() + " to the user \"" + TestUser + "\"");
+    if (!QFile::setPermissions(root(), Mode0755) ||
+        chown(QFile::encodeName(root()).constData(), account->pw_uid, account->pw_gid) != 0) {
+        fail("cannot hand " + root() + " to the user \"" + TestUser + "\"");
         return;
     }
 
-    const QString hostKey = Work.filePath("host_key");
+    const QString hostKey = m_work.filePath("host_key");
     QStringList keygenArguments{"-q", "-N", "", "-f", hostKey, "-t"};
     keygenArguments +=
-        key == TKeyType::Rsa ? QStringList{"rsa", "-b", "2048"} : QStringList{"ed25519"};
+        key == KeyType::Rsa ? QStringList{"rsa", "-b", "2048"} : QStringList{"ed25519"};
     QProcess keygen;
     keygen.setProcessChannelMode(QProcess::MergedChannels);
     keygen.start(Keygen, keygenArguments);
     if (!keygen.waitForFinished(StartTimeoutMs) || keygen.exitStatus() != QProcess::NormalExit ||
         keygen.exitCode() != 0) {
-        Fail("ssh-keygen failed: " + keygen.errorString() + " " +
+        fail("ssh-keygen failed: " + keygen.errorString() + " " +
              QString::fromUtf8(keygen.readAll()));
         return;
     }
 
-    const quint16 port = FreePort();
-    QFile config(Work.filePath("sshd_config"));
+    const quint16 port = freePort();
+    QFile config(m_work.filePath("sshd_config"));
     if (!config.open(QIODevice::WriteOnly)) {
-        Fail("cannot write the sshd configuration");
+        fail("cannot write the sshd configuration");
         return;
     }
     config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
@@ -143,20 +143,20 @@ void TSshServer::Start(TKeyType key) {
                                 "AuthorizedKeysFile none\nPrintMotd no\nUseDNS no\n"
                                 "LogLevel INFO\n")
                      .arg(port)
-                     .arg(hostKey, Work.filePath("sshd.pid"), TestUser)
+                     .arg(hostKey, m_work.filePath("sshd.pid"), TestUser)
                      .toUtf8());
     config.close();
 
     // A file, unlike a pipe, never fills up and stalls the server.
-    const QString logPath = Work.filePath("sshd.log");
-    Process.setStandardErrorFile(logPath);
-    Process.setStandardOutputFile(logPath, QIODevice::Append);
-    Process.start(Sshd, {"-D", "-e", "-f", config.fileName()});
-    if (WaitUntilListening(Process, port)) {
-        Port_ = port;
+    const QString logPath = m_work.filePath("sshd.log");
+    m_process.setStandardErrorFile(logPath);
+    m_process.setStandardOutputFile(logPath, QIODevice::Append);
+    m_process.start(Sshd, {"-D", "-e", "-f", config.fileName()});
+    if (waitUntilListening(m_process, port)) {
+        m_port = port;
         return;
     }
-    Fail("sshd did not start: " + Process.errorString() + "\n" + ReadLog());
+    fail("sshd did not start: " + m_process.errorString() + "\n" + readLog());
 }
 
 } // namespace quaddle::test

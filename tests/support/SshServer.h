@@ -7,44 +7,44 @@ namespace quaddle::test {
 
 // A real OpenSSH server on 127.0.0.1 with a temporary host key, password login for the test
 // account and the internal SFTP subsystem. Stopped at destruction. Needs root.
-class TSshServer {
+class SshServer {
 public:
-    enum class TKeyType { Rsa, Ed25519 };
+    enum class KeyType { Rsa, Ed25519 };
 
-    explicit TSshServer(TKeyType key = TKeyType::Rsa);
-    ~TSshServer();
-    TSshServer(const TSshServer&) = delete;
-    TSshServer& operator=(const TSshServer&) = delete;
+    explicit SshServer(KeyType key = KeyType::Rsa);
+    ~SshServer();
+    SshServer(const SshServer&) = delete;
+    SshServer& operator=(const SshServer&) = delete;
 
     // True once sshd accepts connections on Port().
-    bool Started() const { return Port_ != 0; }
+    bool started() const { return m_port != 0; }
     // Why it did not start.
-    QString Problem() const { return Problem_; }
+    QString problem() const { return m_problem; }
     // True when this machine lacks what the server needs (root, sshd, the test account), so
     // a test should skip rather than fail.
-    bool Unavailable() const { return Unavailable_; }
-    quint16 Port() const { return Port_; }
-    QString User() const;
-    QString Password() const;
+    bool unavailable() const { return m_unavailable; }
+    quint16 port() const { return m_port; }
+    QString user() const;
+    QString password() const;
     // A fresh directory owned by User(), mode 0755, removed at destruction; SFTP sees the
     // same absolute path.
-    QString Root() const { return RootDir.path(); }
+    QString root() const { return m_rootDir.path(); }
     // Writes an executable "psftp" into dir that runs /usr/bin/psftp with "-P <port>" in
     // front of its arguments: the program always lets psftp use its default port.
-    void WritePsftpWrapper(const QString& dir) const;
+    void writePsftpWrapper(const QString& dir) const;
 
 private:
-    void Start(TKeyType key);
-    bool Fail(const QString& problem);
-    bool Lack(const QString& problem);
-    QString ReadLog() const;
+    void start(KeyType key);
+    bool fail(const QString& problem);
+    bool lack(const QString& problem);
+    QString readLog() const;
 
-    QTemporaryDir Work;
-    QTemporaryDir RootDir;
-    QProcess Process;
-    quint16 Port_ = 0;
-    QString Problem_;
-    bool Unavailable_ = false;
+    QTemporaryDir m_work;
+    QTemporaryDir m_rootDir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_problem;
+    bool m_unavailable = false;
 };
 
 } // namespace quaddle::test
@@ -53,8 +53,8 @@ private:
 // when the server did not start for any other reason.
 #define QUADDLE_REQUIRE_SSH(server)                                                                \
     do {                                                                                           \
-        if ((server).Unavailable())                                                                \
-            QSKIP(qPrintable((server).Problem()));                                                 \
-        if (!(server).Started())                                                                   \
-            QFAIL(qPrintable((server).Problem()));                                                 \
+        if ((server).unavailable())                                                                \
+            QSKIP(qPrintable((server).problem()));                                                 \
+        if (!(server).started())                                                                   \
+            QFAIL(qPrintable((server).problem()));                                                 \
     } while (false)

@@ -7,33 +7,33 @@
 
 namespace quaddle::test {
 
-TTempProgramDir::TTempProgramDir() {
-    QDir(Root.path()).mkpath(QStringLiteral("program"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, SettingsRoot());
-    SetStoredProgramDir(Root.filePath(QStringLiteral("program")));
+TempProgramDir::TempProgramDir() {
+    QDir(m_root.path()).mkpath(QStringLiteral("program"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsRoot());
+    setStoredProgramDir(m_root.filePath(QStringLiteral("program")));
 }
 
-QString TTempProgramDir::Path() const {
-    return Root.filePath(QStringLiteral("program")) + QLatin1Char('/');
+QString TempProgramDir::path() const {
+    return m_root.filePath(QStringLiteral("program")) + QLatin1Char('/');
 }
 
-QString TTempProgramDir::SettingsRoot() const {
-    return Root.filePath(QStringLiteral("settings"));
+QString TempProgramDir::settingsRoot() const {
+    return m_root.filePath(QStringLiteral("settings"));
 }
 
-void TTempProgramDir::WriteFile(const QString& name, const QByteArray& contents) const {
-    QFile file(FilePath(name));
+void TempProgramDir::writeFile(const QString& name, const QByteArray& contents) const {
+    QFile file(filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
         QTest::qFail(qPrintable(QStringLiteral("cannot write ") + file.fileName()), __FILE__,
                      __LINE__);
 }
 
-QByteArray TTempProgramDir::ReadFile(const QString& name) const {
-    QFile file(FilePath(name));
+QByteArray TempProgramDir::readFile(const QString& name) const {
+    QFile file(filePath(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void TTempProgramDir::SetStoredProgramDir(const std::optional<QString>& value) const {
+void TempProgramDir::setStoredProgramDir(const std::optional<QString>& value) const {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
                     QStringLiteral("Quaddle"));
     if (value)
@@ -43,9 +43,9 @@ void TTempProgramDir::SetStoredProgramDir(const std::optional<QString>& value) c
     store.sync();
 }
 
-QProcessEnvironment TTempProgramDir::Environment() const {
+QProcessEnvironment TempProgramDir::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), SettingsRoot());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsRoot());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return environment;
 }

@@ -9,26 +9,26 @@ namespace quaddle::test {
 // A throw-away program directory, and a per-user settings store that points the program at
 // it. For the lifetime of the object, this process reads its settings store from a temporary
 // folder; started programs do so when given Environment().
-class TTempProgramDir {
+class TempProgramDir {
 public:
-    TTempProgramDir();
+    TempProgramDir();
 
     // The program directory with its trailing "/".
-    QString Path() const;
-    QString FilePath(const QString& name) const { return Path() + name; }
-    void WriteFile(const QString& name, const QByteArray& contents) const;
-    QByteArray ReadFile(const QString& name) const;
+    QString path() const;
+    QString filePath(const QString& name) const { return path() + name; }
+    void writeFile(const QString& name, const QByteArray& contents) const;
+    QByteArray readFile(const QString& name) const;
 
     // Sets the store's "ProgramDir" value; nothing removes it.
-    void SetStoredProgramDir(const std::optional<QString>& value) const;
+    void setStoredProgramDir(const std::optional<QString>& value) const;
 
     // For a started program: this settings store, and the offscreen platform.
-    QProcessEnvironment Environment() const;
+    QProcessEnvironment environment() const;
 
 private:
-    QString SettingsRoot() const;
+    QString settingsRoot() const;
 
-    QTemporaryDir Root;
+    QTemporaryDir m_root;
 };
 
 } // namespace quaddle::test

@@ -19,13 +19,13 @@ namespace {
 
 const QRgb PictureColour = qRgb(40, 90, 160);
 
-QImage Filled(int width, int height, QRgb colour = PictureColour) {
+QImage filled(int width, int height, QRgb colour = PictureColour) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
     return image;
 }
 
-QByteArray Bitmap(const QImage& image) {
+QByteArray bitmapBytes(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -33,34 +33,34 @@ QByteArray Bitmap(const QImage& image) {
     return bytes;
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes) {
+void writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QByteArray ReadFile(const QString& path) {
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The frame markers (SOFn) of a JPEG file; First is where the first one starts.
-struct TFrames {
-    QList<int> Markers;
-    qsizetype First = -1;
+struct Frames {
+    QList<int> markers;
+    qsizetype first = -1;
 };
 
-TFrames FramesOf(const QByteArray& data) {
-    TFrames frames;
+Frames framesOf(const QByteArray& data) {
+    Frames frames;
     for (qsizetype at = 2; at + 4 <= data.size() && uchar(data[at]) == 0xFF;) {
         const int marker = uchar(data[at + 1]);
         if (marker == 0xDA)
             break;
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
             marker != 0xCC) {
-            frames.First = frames.Markers.isEmpty() ? at : frames.First;
-            frames.Markers.append(marker);
+            frames.first = frames.markers.isEmpty() ? at : frames.first;
+            frames.markers.append(marker);
         }
         at += 2 + qFromBigEndian<quint16>(data.constData() + at + 2);
     }
@@ -68,27 +68,27 @@ TFrames FramesOf(const QByteArray& data) {
 }
 
 // A JPEG whose frame header claims another size, or a bitmap whose header does.
-QByteArray JpegClaiming(quint16 width, quint16 height) {
-    QByteArray jpeg = EncodeJpeg(Filled(16, 16), 90);
-    const qsizetype frame = FramesOf(jpeg).First;
+QByteArray jpegClaiming(quint16 width, quint16 height) {
+    QByteArray jpeg = encodeJpeg(filled(16, 16), 90);
+    const qsizetype frame = framesOf(jpeg).first;
     qToBigEndian(height, jpeg.data() + frame + 5);
     qToBigEndian(width, jpeg.data() + frame + 7);
     return jpeg;
 }
 
-QByteArray BitmapClaiming(qint32 width, qint32 height) {
-    QByteArray bitmap = Bitmap(Filled(16, 16));
+QByteArray bitmapClaiming(qint32 width, qint32 height) {
+    QByteArray bitmap = bitmapBytes(filled(16, 16));
     qToLittleEndian(width, bitmap.data() + 18);
     qToLittleEndian(height, bitmap.data() + 22);
     return bitmap;
 }
 
-bool IsDark(QRgb pixel) {
+bool isDark(QRgb pixel) {
     return qGray(pixel) < 128;
 }
 
 // The band is as high as the 8-point default font at 96 dpi, plus 2 pixels above and below.
-int BandHeight() {
+int bandHeight() {
     QFont font = QGuiApplication::font();
     font.setPointSize(8);
     QImage probe(1, 1, QImage::Format_RGB32);
@@ -120,34 +120,34 @@ private slots:
     void brokenSourcesThrow();
 
 private:
-    QString Source(const QString& name, const QByteArray& bytes);
-    QImage Thumbnail(const QString& source, const TThumbnailOptions& options = {});
+    QString writeSource(const QString& name, const QByteArray& bytes);
+    QImage thumbnailOf(const QString& source, const ThumbnailOptions& options = {});
 
-    QTemporaryDir Root;
+    QTemporaryDir m_root;
 };
 
 void TestThumbnail::initTestCase() {
-    QVERIFY(Root.isValid());
+    QVERIFY(m_root.isValid());
     // Thumbnails land in the temporary directory; give this run its own.
-    QVERIFY(QDir(Root.path()).mkpath("tmp"));
-    qputenv("TMPDIR", QFile::encodeName(Root.filePath("tmp")));
-    QCOMPARE(QDir::tempPath(), Root.filePath("tmp"));
+    QVERIFY(QDir(m_root.path()).mkpath("tmp"));
+    qputenv("TMPDIR", QFile::encodeName(m_root.filePath("tmp")));
+    QCOMPARE(QDir::tempPath(), m_root.filePath("tmp"));
 }
 
-QString TestThumbnail::Source(const QString& name, const QByteArray& bytes) {
-    const QString path = Root.filePath("src/" + name);
-    WriteFile(path, bytes);
+QString TestThumbnail::writeSource(const QString& name, const QByteArray& bytes) {
+    const QString path = m_root.filePath("src/" + name);
+    writeFile(path, bytes);
     return path;
 }
 
-QImage TestThumbnail::Thumbnail(const QString& source, const TThumbnailOptions& options) {
-    const QString path = MakeThumbnail(source, options);
-    if (path != ThumbnailPath(source))
+QImage TestThumbnail::thumbnailOf(const QString& source, const ThumbnailOptions& options) {
+    const QString path = makeThumbnail(source, options);
+    if (path != thumbnailPath(source))
         return QImage();
-    const QByteArray bytes = ReadFile(path);
+    const QByteArray bytes = readFile(path);
     if (path.endsWith(".bmp"))
         return QImage::fromData(bytes, "BMP").convertToFormat(QImage::Format_RGB32);
-    return DecodeJpeg(bytes);
+    return decodeJpeg(bytes);
 }
 
 void TestThumbnail::namesAndSources_data() {
@@ -167,8 +167,8 @@ void TestThumbnail::namesAndSources() {
     QFETCH(QString, path);
     QFETCH(bool, source);
     QFETCH(QString, thumbnail);
-    QCOMPARE(IsThumbnailSource(path), source);
-    QCOMPARE(ThumbnailPath(path), QDir::tempPath() + "/" + thumbnail);
+    QCOMPARE(isThumbnailSource(path), source);
+    QCOMPARE(thumbnailPath(path), QDir::tempPath() + "/" + thumbnail);
 }
 
 void TestThumbnail::sizes_data() {
@@ -190,11 +190,11 @@ void TestThumbnail::sizes() {
     QFETCH(QString, name);
     QFETCH(QSize, source);
     QFETCH(QSize, thumbnail);
-    const QImage image = Filled(source.width(), source.height());
-    const QImage made =
-        Thumbnail(Source(name, name.endsWith(".bmp") ? Bitmap(image) : EncodeJpeg(image, 90)));
+    const QImage image = filled(source.width(), source.height());
+    const QImage made = thumbnailOf(
+        writeSource(name, name.endsWith(".bmp") ? bitmapBytes(image) : encodeJpeg(image, 90)));
     QCOMPARE(made.size(), thumbnail);
-    QVERIFY(IsDark(made.pixel(0, 0)));
+    QVERIFY(isDark(made.pixel(0, 0)));
 }
 
 void TestThumbnail::nearestPixelSampling() {
@@ -204,7 +204,8 @@ void TestThumbnail::nearestPixelSampling() {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             image.setPixel(x, y, qRgb(x, y, 77));
-    const QImage made = Thumbnail(Source("coded.bmp", Bitmap(image)), {20, 20, false, false});
+    const QImage made =
+        thumbnailOf(writeSource("coded.bmp", bitmapBytes(image)), {20, 20, false, false});
     QCOMPARE(made.size(), QSize(20, 13));
     for (int y = 0; y < made.height(); ++y) {
         for (int x = 0; x < made.width(); ++x) {
@@ -215,7 +216,8 @@ void TestThumbnail::nearestPixelSampling() {
             QVERIFY(std::abs(qGreen(pixel) + 0.5 - (y + 0.5) * height / made.height()) <= 0.5);
         }
     }
-    QCOMPARE(Thumbnail(Source("copy.bmp", Bitmap(image)), {300, 200, false, false}), image);
+    QCOMPARE(thumbnailOf(writeSource("copy.bmp", bitmapBytes(image)), {300, 200, false, false}),
+             image);
 }
 
 void TestThumbnail::frameAndBand_data() {
@@ -230,11 +232,11 @@ void TestThumbnail::frameAndBand_data() {
 void TestThumbnail::frameAndBand() {
     QFETCH(bool, info);
     QFETCH(bool, frame);
-    const QImage made =
-        Thumbnail(Source("layout.bmp", Bitmap(Filled(600, 200))), {300, 200, info, frame});
+    const QImage made = thumbnailOf(writeSource("layout.bmp", bitmapBytes(filled(600, 200))),
+                                    {300, 200, info, frame});
     QCOMPARE(made.size(), QSize(300, 100));
     const int w = made.width(), h = made.height();
-    const int band = info ? BandHeight() : 0;
+    const int band = info ? bandHeight() : 0;
     QVERIFY(!info || (band >= 10 && band < h / 2));
 
     int textLeft = w, textRight = -1;
@@ -247,7 +249,7 @@ void TestThumbnail::frameAndBand() {
                 QCOMPARE(pixel, PictureColour);
             } else if (y < h - band + 2 || y >= h - 2 || x < 20 || x >= w - 20) {
                 QCOMPARE(pixel, qRgb(255, 255, 255));
-            } else if (IsDark(pixel)) {
+            } else if (isDark(pixel)) {
                 textLeft = std::min(textLeft, x);
                 textRight = std::max(textRight, x);
             }
@@ -262,12 +264,14 @@ void TestThumbnail::frameAndBand() {
 
 void TestThumbnail::bandNamesTheSourceSize() {
     // All three give 300 x 100; only the size written in the band tells the first two apart.
-    const TThumbnailOptions bandOnly{300, 200, true, false};
-    const QImage small = Thumbnail(Source("s600.bmp", Bitmap(Filled(600, 200))), bandOnly);
-    const QImage large = Thumbnail(Source("s900.bmp", Bitmap(Filled(900, 300))), bandOnly);
-    const QImage recoloured =
-        Thumbnail(Source("r600.bmp", Bitmap(Filled(600, 200, qRgb(200, 0, 0)))), bandOnly);
-    const QRect band(0, 100 - BandHeight(), 300, BandHeight());
+    const ThumbnailOptions bandOnly{300, 200, true, false};
+    const QImage small =
+        thumbnailOf(writeSource("s600.bmp", bitmapBytes(filled(600, 200))), bandOnly);
+    const QImage large =
+        thumbnailOf(writeSource("s900.bmp", bitmapBytes(filled(900, 300))), bandOnly);
+    const QImage recoloured = thumbnailOf(
+        writeSource("r600.bmp", bitmapBytes(filled(600, 200, qRgb(200, 0, 0)))), bandOnly);
+    const QRect band(0, 100 - bandHeight(), 300, bandHeight());
     QCOMPARE(small.size(), large.size());
     QCOMPARE(small.copy(band), recoloured.copy(band));
     QVERIFY(small.copy(band) != large.copy(band));
@@ -277,32 +281,32 @@ void TestThumbnail::jpegIsBaselineColour_data() {
     QTest::addColumn<int>("colours");
     QTest::addColumn<QByteArray>("pixel");
     QTest::addColumn<QRgb>("expected");
-    QTest::newRow("rgb") << int(EJpegColours::Rgb) << QByteArray("\x28\x5A\xA0") << PictureColour;
-    QTest::newRow("grey") << int(EJpegColours::Grey) << QByteArray("\x64") << qRgb(100, 100, 100);
+    QTest::newRow("rgb") << int(JpegColours::Rgb) << QByteArray("\x28\x5A\xA0") << PictureColour;
+    QTest::newRow("grey") << int(JpegColours::Grey) << QByteArray("\x64") << qRgb(100, 100, 100);
     QTest::newRow("cmyk, red ink")
-        << int(EJpegColours::Cmyk) << QByteArray("\x00\xFF\xFF\x00", 4) << qRgb(255, 0, 0);
+        << int(JpegColours::Cmyk) << QByteArray("\x00\xFF\xFF\x00", 4) << qRgb(255, 0, 0);
     QTest::newRow("cmyk, half black")
-        << int(EJpegColours::Cmyk) << QByteArray("\x00\x00\x00\x80", 4) << qRgb(127, 127, 127);
+        << int(JpegColours::Cmyk) << QByteArray("\x00\x00\x00\x80", 4) << qRgb(127, 127, 127);
     QTest::newRow("adobe cmyk, red ink")
-        << int(EJpegColours::AdobeCmyk) << QByteArray("\xFF\x00\x00\xFF", 4) << qRgb(255, 0, 0);
+        << int(JpegColours::AdobeCmyk) << QByteArray("\xFF\x00\x00\xFF", 4) << qRgb(255, 0, 0);
     QTest::newRow("adobe ycck, blue ink")
-        << int(EJpegColours::AdobeYcck) << QByteArray("\x00\x00\xFF\xFF", 4) << qRgb(0, 0, 255);
+        << int(JpegColours::AdobeYcck) << QByteArray("\x00\x00\xFF\xFF", 4) << qRgb(0, 0, 255);
     QTest::newRow("adobe ycck, black ink")
-        << int(EJpegColours::AdobeYcck) << QByteArray("\xFF\xFF\xFF\x40", 4) << qRgb(64, 64, 64);
+        << int(JpegColours::AdobeYcck) << QByteArray("\xFF\xFF\xFF\x40", 4) << qRgb(64, 64, 64);
 }
 
 void TestThumbnail::jpegIsBaselineColour() {
     QFETCH(int, colours);
     QFETCH(QByteArray, pixel);
     QFETCH(QRgb, expected);
-    const QString source =
-        Source(QString("colours-%1.jpg").arg(QLatin1String(QTest::currentDataTag())),
-               EncodeJpegSamples(pixel.repeated(640 * 480), 640, 480, EJpegColours(colours), 95));
-    const QByteArray bytes = ReadFile(MakeThumbnail(source, {}));
-    const TFrames frames = FramesOf(bytes);
-    QCOMPARE(frames.Markers, QList<int>{0xC0});
-    QCOMPARE(int(bytes[frames.First + 9]), 3); // components: colour even for grey sources
-    const QImage made = DecodeJpeg(bytes);
+    const QString source = writeSource(
+        QString("colours-%1.jpg").arg(QLatin1String(QTest::currentDataTag())),
+        encodeJpegSamples(pixel.repeated(640 * 480), 640, 480, JpegColours(colours), 95));
+    const QByteArray bytes = readFile(makeThumbnail(source, {}));
+    const Frames frames = framesOf(bytes);
+    QCOMPARE(frames.markers, QList<int>{0xC0});
+    QCOMPARE(int(bytes[frames.first + 9]), 3); // components: colour even for grey sources
+    const QImage made = decodeJpeg(bytes);
     QCOMPARE(made.size(), QSize(267, 200));
     const QRgb centre = made.pixel(100, 60);
     QVERIFY2(std::abs(qRed(centre) - qRed(expected)) <= 6 &&
@@ -312,70 +316,70 @@ void TestThumbnail::jpegIsBaselineColour() {
 }
 
 void TestThumbnail::sameNameSharesOneThumbnail() {
-    const QString first = Source("a/same.bmp", Bitmap(Filled(600, 200)));
-    const QString second = Source("b/same.bmp", Bitmap(Filled(250, 150)));
-    QCOMPARE(ThumbnailPath(first), ThumbnailPath(second));
-    QCOMPARE(Thumbnail(first).size(), QSize(300, 100));
-    QCOMPARE(Thumbnail(second).size(), QSize(250, 150));
-    QCOMPARE(QImage(ThumbnailPath(first)).size(), QSize(250, 150));
+    const QString first = writeSource("a/same.bmp", bitmapBytes(filled(600, 200)));
+    const QString second = writeSource("b/same.bmp", bitmapBytes(filled(250, 150)));
+    QCOMPARE(thumbnailPath(first), thumbnailPath(second));
+    QCOMPARE(thumbnailOf(first).size(), QSize(300, 100));
+    QCOMPARE(thumbnailOf(second).size(), QSize(250, 150));
+    QCOMPARE(QImage(thumbnailPath(first)).size(), QSize(250, 150));
 }
 
 void TestThumbnail::staleThumbnailReplaced() {
-    const QString source = Source("stale.jpg", EncodeJpeg(Filled(900, 600), 90));
-    const QString target = ThumbnailPath(source);
-    WriteFile(target, QByteArray(200000, 'x'));
-    QCOMPARE(Thumbnail(source).size(), QSize(300, 200));
-    QVERIFY(ReadFile(target).startsWith("\xFF\xD8"));
+    const QString source = writeSource("stale.jpg", encodeJpeg(filled(900, 600), 90));
+    const QString target = thumbnailPath(source);
+    writeFile(target, QByteArray(200000, 'x'));
+    QCOMPARE(thumbnailOf(source).size(), QSize(300, 200));
+    QVERIFY(readFile(target).startsWith("\xFF\xD8"));
 
     // A link left at the thumbnail's place is replaced, not written through.
-    const QString victim = Root.filePath("victim.txt");
-    WriteFile(victim, "keep me");
+    const QString victim = m_root.filePath("victim.txt");
+    writeFile(victim, "keep me");
     QVERIFY(QFile::remove(target));
     QVERIFY(QFile::link(victim, target));
-    MakeThumbnail(source, {});
+    makeThumbnail(source, {});
     QVERIFY(!QFileInfo(target).isSymLink());
-    QCOMPARE(ReadFile(victim), QByteArray("keep me"));
+    QCOMPARE(readFile(victim), QByteArray("keep me"));
 }
 
 void TestThumbnail::brokenSourcesThrow_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("message");
-    const QByteArray jpeg = EncodeJpeg(Filled(400, 300), 90);
-    const qsizetype frame = FramesOf(jpeg).First;
+    const QByteArray jpeg = encodeJpeg(filled(400, 300), 90);
+    const qsizetype frame = framesOf(jpeg).first;
     const QString any;
     const QString tooLarge = "The image is too large (";
     QTest::newRow("truncated jpeg") << "cut.jpg" << jpeg.left(jpeg.size() / 2) << any;
     QTest::newRow("jpeg headers only") << "head.jpg" << jpeg.left(frame + 40) << any;
     QTest::newRow("empty jpeg") << "empty.jpeg" << QByteArray() << any;
-    QTest::newRow("bitmap named jpeg") << "bmp.jpg" << Bitmap(Filled(4, 4)) << any;
+    QTest::newRow("bitmap named jpeg") << "bmp.jpg" << bitmapBytes(filled(4, 4)) << any;
     QTest::newRow("jpeg named bitmap") << "jpeg.bmp" << jpeg << any;
-    QTest::newRow("bitmap header only") << "head.bmp" << Bitmap(Filled(4, 4)).left(20) << any;
-    QTest::newRow("jpeg of no width") << "nowidth.jpg" << JpegClaiming(0, 300) << any;
-    QTest::newRow("jpeg, side too long") << "long.jpg" << JpegClaiming(40000, 8) << tooLarge;
-    QTest::newRow("jpeg, too many pixels") << "many.jpg" << JpegClaiming(20000, 20000) << tooLarge;
-    QTest::newRow("jpeg, largest header") << "huge.jpg" << JpegClaiming(65500, 65500) << tooLarge;
-    QTest::newRow("bitmap, side too long") << "long.bmp" << BitmapClaiming(8, 40000) << tooLarge;
+    QTest::newRow("bitmap header only") << "head.bmp" << bitmapBytes(filled(4, 4)).left(20) << any;
+    QTest::newRow("jpeg of no width") << "nowidth.jpg" << jpegClaiming(0, 300) << any;
+    QTest::newRow("jpeg, side too long") << "long.jpg" << jpegClaiming(40000, 8) << tooLarge;
+    QTest::newRow("jpeg, too many pixels") << "many.jpg" << jpegClaiming(20000, 20000) << tooLarge;
+    QTest::newRow("jpeg, largest header") << "huge.jpg" << jpegClaiming(65500, 65500) << tooLarge;
+    QTest::newRow("bitmap, side too long") << "long.bmp" << bitmapClaiming(8, 40000) << tooLarge;
     QTest::newRow("bitmap, too many pixels")
-        << "many.bmp" << BitmapClaiming(12000, -12000) << tooLarge;
+        << "many.bmp" << bitmapClaiming(12000, -12000) << tooLarge;
     QTest::newRow("bitmap, beyond Qt's limit")
-        << "huge.bmp" << BitmapClaiming(20000, 20000) << tooLarge;
+        << "huge.bmp" << bitmapClaiming(20000, 20000) << tooLarge;
 }
 
 void TestThumbnail::brokenSourcesThrow() {
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, message);
-    const QString source = Source(name, bytes);
-    WriteFile(ThumbnailPath(source), "an older thumbnail");
+    const QString source = writeSource(name, bytes);
+    writeFile(thumbnailPath(source), "an older thumbnail");
     try {
-        MakeThumbnail(source, {});
+        makeThumbnail(source, {});
         QFAIL("no error");
-    } catch (const TError& error) {
-        QVERIFY2(!error.Message().isEmpty() && error.Message().startsWith(message),
-                 qPrintable(error.Message()));
+    } catch (const Error& error) {
+        QVERIFY2(!error.message().isEmpty() && error.message().startsWith(message),
+                 qPrintable(error.message()));
     }
-    QVERIFY(!QFile::exists(ThumbnailPath(source)));
+    QVERIFY(!QFile::exists(thumbnailPath(source)));
 }
 
 QTEST_MAIN(TestThumbnail)

@@ -10,46 +10,46 @@ using namespace quaddle;
 namespace {
 
 // Records what the runner delivers, "E:" for entire lines and "B:" for beginnings.
-class TRecorder {
+class LineRecorder {
 public:
-    explicit TRecorder(TDosCommand& runner) {
-        runner.OnNewLine = [this](const QString& line, TOutputType type) {
-            const std::lock_guard lock(Lock);
-            Lines.append((type == TOutputType::EntireLine ? "E:" : "B:") + line);
+    explicit LineRecorder(ConsoleProcess& runner) {
+        runner.onNewLine = [this](const QString& line, OutputType type) {
+            const std::lock_guard lock(m_lock);
+            m_lines.append((type == OutputType::EntireLine ? "E:" : "B:") + line);
         };
-        runner.OnExit = [this] {
-            const std::lock_guard lock(Lock);
-            Ended = true;
-            Changed.notify_all();
+        runner.onExit = [this] {
+            const std::lock_guard lock(m_lock);
+            m_ended = true;
+            m_changed.notify_all();
         };
     }
 
-    bool WaitForEnd(int ms = 10000) {
-        std::unique_lock lock(Lock);
-        return Changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return Ended; });
+    bool waitForEnd(int ms = 10000) {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_ended; });
     }
 
-    QStringList Delivered() {
-        const std::lock_guard lock(Lock);
-        return Lines;
+    QStringList delivered() {
+        const std::lock_guard lock(m_lock);
+        return m_lines;
     }
 
 private:
-    std::mutex Lock;
-    std::condition_variable Changed;
-    QStringList Lines;
-    bool Ended = false;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    QStringList m_lines;
+    bool m_ended = false;
 };
 
-QStringList Run(const QString& script) {
-    TDosCommand runner;
-    TRecorder recorder(runner);
-    runner.CommandLine = {"/bin/sh", "-c", script};
-    runner.StartProcess();
-    if (!recorder.WaitForEnd())
+QStringList run(const QString& script) {
+    ConsoleProcess runner;
+    LineRecorder recorder(runner);
+    runner.commandLine = {"/bin/sh", "-c", script};
+    runner.startProcess();
+    if (!recorder.waitForEnd())
         qFatal("the child did not end");
-    runner.StopProcess();
-    return recorder.Delivered();
+    runner.stopProcess();
+    return recorder.delivered();
 }
 
 } // namespace
@@ -82,56 +82,56 @@ void TestConsoleProcess::cutsLines_data() {
 void TestConsoleProcess::cutsLines() {
     QFETCH(QString, script);
     QFETCH(QStringList, delivered);
-    QCOMPARE(Run(script), delivered);
+    QCOMPARE(run(script), delivered);
 }
 
 void TestConsoleProcess::standardErrorSharesThePipe() {
-    QCOMPARE(Run("echo out; sleep 0.2; echo err >&2"), (QStringList{"E:out", "E:err"}));
+    QCOMPARE(run("echo out; sleep 0.2; echo err >&2"), (QStringList{"E:out", "E:err"}));
 }
 
 void TestConsoleProcess::inputIsWrittenBetweenReads() {
-    TDosCommand runner;
-    TRecorder recorder(runner);
-    runner.CommandLine = {"/bin/sh", "-c",
+    ConsoleProcess runner;
+    LineRecorder recorder(runner);
+    runner.commandLine = {"/bin/sh", "-c",
                           "printf 'name? '; read answer; echo \"got:$answer\"; read x; echo $x"};
-    runner.StartProcess();
+    runner.startProcess();
     // Answered once asked, as the SFTP driver does.
-    QTRY_COMPARE(recorder.Delivered(), QStringList{"B:name? "});
-    runner.SendInput("Ann", true);
-    runner.SendInput("two", true);
-    QVERIFY(recorder.WaitForEnd());
-    runner.StopProcess();
+    QTRY_COMPARE(recorder.delivered(), QStringList{"B:name? "});
+    runner.sendInput("Ann", true);
+    runner.sendInput("two", true);
+    QVERIFY(recorder.waitForEnd());
+    runner.stopProcess();
     // The shell keeps the CR of each CR LF written to it; echoed back, CR LF ends one line.
-    QCOMPARE(recorder.Delivered(), (QStringList{"B:name? ", "E:name? got:Ann", "E:two"}));
+    QCOMPARE(recorder.delivered(), (QStringList{"B:name? ", "E:name? got:Ann", "E:two"}));
 }
 
 void TestConsoleProcess::stopTerminatesAWaitingChild() {
-    TDosCommand runner;
-    TRecorder recorder(runner);
-    runner.CommandLine = {"/bin/sh", "-c", "printf 'waiting> '; read never"};
-    runner.StartProcess();
-    QTRY_VERIFY(!recorder.Delivered().isEmpty());
+    ConsoleProcess runner;
+    LineRecorder recorder(runner);
+    runner.commandLine = {"/bin/sh", "-c", "printf 'waiting> '; read never"};
+    runner.startProcess();
+    QTRY_VERIFY(!recorder.delivered().isEmpty());
     QElapsedTimer stop;
     stop.start();
-    runner.StopProcess();
+    runner.stopProcess();
     QVERIFY(stop.elapsed() < 5000);
-    QVERIFY(!runner.Running());
-    QCOMPARE(recorder.Delivered(), (QStringList{"B:waiting> ", "E:waiting> "}));
+    QVERIFY(!runner.running());
+    QCOMPARE(recorder.delivered(), (QStringList{"B:waiting> ", "E:waiting> "}));
     // Stopping again, or sending to a stopped runner, does nothing.
-    runner.StopProcess();
-    runner.SendInput("ignored", true);
+    runner.stopProcess();
+    runner.sendInput("ignored", true);
 }
 
 void TestConsoleProcess::missingProgram() {
-    TDosCommand runner;
-    runner.CommandLine = {"/nonexistent/psftp", "-l", "u", "host"};
+    ConsoleProcess runner;
+    runner.commandLine = {"/nonexistent/psftp", "-l", "u", "host"};
     try {
-        runner.StartProcess();
+        runner.startProcess();
         QFAIL("started a missing program");
-    } catch (const TCreateProcessError& error) {
-        QCOMPARE(error.Message(), QStringLiteral("/nonexistent/psftp -l u host doesn't exist."));
+    } catch (const ProcessStartError& error) {
+        QCOMPARE(error.message(), QStringLiteral("/nonexistent/psftp -l u host doesn't exist."));
     }
-    QVERIFY(!runner.Running());
+    QVERIFY(!runner.running());
 }
 
 QTEST_GUILESS_MAIN(TestConsoleProcess)

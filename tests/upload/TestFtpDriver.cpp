@@ -18,12 +18,12 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::TFtpServer;
+using quaddle::test::FtpServer;
 
 namespace {
 
 // Whether this process has the file open, as /proc lists its descriptors.
-bool HoldsOpen(const QString& path) {
+bool holdsOpen(const QString& path) {
     const QDir descriptors("/proc/self/fd");
     for (const QString& entry : descriptors.entryList(QDir::System | QDir::NoDotAndDotDot))
         if (QFile::symLinkTarget(descriptors.filePath(entry)) == path)
@@ -68,49 +68,49 @@ private slots:
 
 private:
     // A session against server, logged in and in its upload folder.
-    TUpload& Connected(TFtpServer& server, bool passive = true);
-    QString LocalFile(const QString& name, qint64 size);
-    QStringList Log() const { return Upload->LogLines(); }
+    UploadSession& connected(FtpServer& server, bool passive = true);
+    QString localFile(const QString& name, qint64 size);
+    QStringList logLines() const { return m_session->logLines(); }
 
-    std::unique_ptr<QTemporaryDir> Local;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<TUpload> Upload;
-    QList<qint64> Progress;
-    std::function<void(qint64 sent)> OnSent;
+    std::unique_ptr<QTemporaryDir> m_local;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<UploadSession> m_session;
+    QList<qint64> m_progressBar;
+    std::function<void(qint64 sent)> m_onSent;
 };
 
 void TestFtpDriver::init() {
-    Local = std::make_unique<QTemporaryDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    Progress.clear();
+    m_local = std::make_unique<QTemporaryDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_progressBar.clear();
 }
 
 void TestFtpDriver::cleanup() {
-    Upload.reset();
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    Local.reset();
+    m_session.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_local.reset();
 }
 
-TUpload& TestFtpDriver::Connected(TFtpServer& server, bool passive) {
-    Upload = std::make_unique<TUpload>(
+UploadSession& TestFtpDriver::connected(FtpServer& server, bool passive) {
+    m_session = std::make_unique<UploadSession>(
         [this](const QString&, qint64, qint64 sent) {
-            Progress.append(sent);
-            if (OnSent)
-                OnSent(sent);
+            m_progressBar.append(sent);
+            if (m_onSent)
+                m_onSent(sent);
         },
-        [](const QString&, int) {}, 0, PolicyOverwrite, true, StandardDrivers(QString()));
+        [](const QString&, int) {}, 0, PolicyOverwrite, true, standardDrivers(QString()));
     if (passive)
-        Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
-    if (!Upload->Login("127.0.0.1", QString::number(server.Port()), server.User(),
-                       server.Password()) ||
-        !Upload->EnterDir(server.UploadDir(), false, false))
+        m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    if (!m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                          server.password()) ||
+        !m_session->enterDir(server.uploadDir(), false, false))
         qFatal("cannot log in to the test server");
-    return *Upload;
+    return *m_session;
 }
 
-QString TestFtpDriver::LocalFile(const QString& name, qint64 size) {
-    QFile file(Local->filePath(name));
+QString TestFtpDriver::localFile(const QString& name, qint64 size) {
+    QFile file(m_local->filePath(name));
     if (!file.open(QIODevice::WriteOnly))
         qFatal("cannot write %s", qPrintable(file.fileName()));
     QByteArray block(1 << 20, Qt::Uninitialized);
@@ -124,11 +124,11 @@ QString TestFtpDriver::LocalFile(const QString& name, qint64 size) {
 
 namespace {
 
-void AddServerRows(const char* what) {
+void addServerRows(const char* what) {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("passive");
-    for (const auto& [kind, name] : {std::pair{TFtpServer::TKind::Pyftpdlib, "pyftpdlib"},
-                                     std::pair{TFtpServer::TKind::Vsftpd, "vsftpd"}})
+    for (const auto& [kind, name] : {std::pair{FtpServer::Kind::Pyftpdlib, "pyftpdlib"},
+                                     std::pair{FtpServer::Kind::Vsftpd, "vsftpd"}})
         for (const bool passive : {true, false})
             QTest::addRow("%s %s, %s", what, name, passive ? "passive" : "active")
                 << int(kind) << passive;
@@ -137,330 +137,331 @@ void AddServerRows(const char* what) {
 } // namespace
 
 void TestFtpDriver::uploadsFilesByteForByte_data() {
-    AddServerRows("upload to");
+    addServerRows("upload to");
 }
 
 void TestFtpDriver::uploadsFilesByteForByte() {
     QFETCH(int, kind);
     QFETCH(bool, passive);
-    TFtpServer server{TFtpServer::TKind(kind)};
+    FtpServer server{FtpServer::Kind(kind)};
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server, passive).Protokoll();
+    ProtocolDriver& driver = connected(server, passive).driver();
 
     for (const qint64 size : {qint64(1000), qint64(0), qint64(50) << 20}) {
         const QString name = QStringLiteral("file%1.bin").arg(size);
-        const QString path = LocalFile(name, size);
-        Progress.clear();
-        QVERIFY2(driver.PutFile(path), qPrintable(driver.LastError()));
-        QCOMPARE(test::FileChecksum(server.LocalPath(name)), test::FileChecksum(path));
-        QCOMPARE(QFileInfo(server.LocalPath(name)).size(), size);
-        QCOMPARE(Progress.first(), 0);
-        QCOMPARE(Progress.last(), size);
+        const QString path = localFile(name, size);
+        m_progressBar.clear();
+        QVERIFY2(driver.putFile(path), qPrintable(driver.lastError()));
+        QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(path));
+        QCOMPARE(QFileInfo(server.localPath(name)).size(), size);
+        QCOMPARE(m_progressBar.first(), 0);
+        QCOMPARE(m_progressBar.last(), size);
         // One report per block, plus the start and the end.
-        QCOMPARE(Progress.size(), (size + 1459) / 1460 + 2);
+        QCOMPARE(m_progressBar.size(), (size + 1459) / 1460 + 2);
     }
-    QVERIFY(Log().contains(passive ? QString("--> PASV\t0") : QString("--> TYPE I\t0")));
-    QCOMPARE(Log().filter(QRegularExpression("^--> PORT \\d+,\\d+,\\d+,\\d+,\\d+,\\d+\t0$")).size(),
-             passive ? 0 : 3);
+    QVERIFY(logLines().contains(passive ? QString("--> PASV\t0") : QString("--> TYPE I\t0")));
+    QCOMPARE(
+        logLines().filter(QRegularExpression("^--> PORT \\d+,\\d+,\\d+,\\d+,\\d+,\\d+\t0$")).size(),
+        passive ? 0 : 3);
 }
 
 void TestFtpDriver::emptyRemoteFileCountsAsAbsent_data() {
-    AddServerRows("SIZE on");
+    addServerRows("SIZE on");
 }
 
 void TestFtpDriver::emptyRemoteFileCountsAsAbsent() {
     QFETCH(int, kind);
     QFETCH(bool, passive);
-    TFtpServer server{TFtpServer::TKind(kind)};
+    FtpServer server{FtpServer::Kind(kind)};
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server, passive).Protokoll();
-    QVERIFY(driver.PutFile(LocalFile("empty.txt", 0)));
-    QVERIFY(driver.PutFile(LocalFile("five.txt", 5)));
-    QVERIFY(!driver.FileExists("empty.txt"));
-    QVERIFY(driver.FileExists("five.txt"));
-    QVERIFY(!driver.FileExists("missing.txt"));
+    ProtocolDriver& driver = connected(server, passive).driver();
+    QVERIFY(driver.putFile(localFile("empty.txt", 0)));
+    QVERIFY(driver.putFile(localFile("five.txt", 5)));
+    QVERIFY(!driver.fileExists("empty.txt"));
+    QVERIFY(driver.fileExists("five.txt"));
+    QVERIFY(!driver.fileExists("missing.txt"));
 }
 
 void TestFtpDriver::renamesAndMakesDirectories_data() {
-    AddServerRows("rename and MKD on");
+    addServerRows("rename and MKD on");
 }
 
 void TestFtpDriver::renamesAndMakesDirectories() {
     QFETCH(int, kind);
     QFETCH(bool, passive);
-    TFtpServer server{TFtpServer::TKind(kind)};
+    FtpServer server{FtpServer::Kind(kind)};
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server, passive).Protokoll();
-    QVERIFY(driver.PutFile(LocalFile("photo.jpg", 300)));
-    QVERIFY(driver.RenameFile("photo.jpg", "photo_001.jpg"));
-    QVERIFY(QFile::exists(server.LocalPath("photo_001.jpg")));
-    QVERIFY(!QFile::exists(server.LocalPath("photo.jpg")));
-    QVERIFY(!driver.RenameFile("nothing.jpg", "other.jpg"));
-    QVERIFY(!driver.LastError().isEmpty());
+    ProtocolDriver& driver = connected(server, passive).driver();
+    QVERIFY(driver.putFile(localFile("photo.jpg", 300)));
+    QVERIFY(driver.renameFile("photo.jpg", "photo_001.jpg"));
+    QVERIFY(QFile::exists(server.localPath("photo_001.jpg")));
+    QVERIFY(!QFile::exists(server.localPath("photo.jpg")));
+    QVERIFY(!driver.renameFile("nothing.jpg", "other.jpg"));
+    QVERIFY(!driver.lastError().isEmpty());
 
-    QVERIFY(!driver.ChangeDir("gallery"));
-    QVERIFY(driver.MakeDir("gallery"));
-    QVERIFY(driver.ChangeDir("gallery"));
-    QVERIFY(driver.PutFile(LocalFile("inside.jpg", 10)));
-    QVERIFY(QFile::exists(server.LocalPath("gallery/inside.jpg")));
+    QVERIFY(!driver.changeDir("gallery"));
+    QVERIFY(driver.makeDir("gallery"));
+    QVERIFY(driver.changeDir("gallery"));
+    QVERIFY(driver.putFile(localFile("inside.jpg", 10)));
+    QVERIFY(QFile::exists(server.localPath("gallery/inside.jpg")));
 }
 
 void TestFtpDriver::wholeRunThroughTheSession_data() {
-    AddServerRows("run on");
+    addServerRows("run on");
 }
 
 void TestFtpDriver::wholeRunThroughTheSession() {
     QFETCH(int, kind);
     QFETCH(bool, passive);
-    TFtpServer server{TFtpServer::TKind(kind)};
+    FtpServer server{FtpServer::Kind(kind)};
     QUADDLE_REQUIRE_SERVER(server);
-    Upload =
-        std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyRename, true, StandardDrivers(QString()));
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyRename, true,
+                                                standardDrivers(QString()));
     if (passive)
-        Upload->Protokoll().SetOption(TUploadProtokoll::PassiveMode);
-    QVERIFY(Upload->Login("127.0.0.1", QString::number(server.Port()), server.User(),
-                          server.Password()));
-    QVERIFY(Upload->EnterDir(server.UploadDir(), false, true));
-    Dialogs->ExpectAskUser(TAskMode::Directory, "./gallery/2024", 1);
-    QVERIFY(Upload->EnterDir("./gallery/2024", false, true));
+        m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    QVERIFY(m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                             server.password()));
+    QVERIFY(m_session->enterDir(server.uploadDir(), false, true));
+    m_dialogs->expectAskUser(AskMode::Directory, "./gallery/2024", 1);
+    QVERIFY(m_session->enterDir("./gallery/2024", false, true));
 
-    const TFileList files{{LocalFile("a.jpg", 2000), LocalFile("a_thumb.jpg", 200)},
-                          {LocalFile("b.zip", 5000), QString()}};
-    QCOMPARE(Upload->UploadFiles(files).size(), 2);
-    const TUploadResults again = Upload->UploadFiles(files);
-    QCOMPARE(again, (TUploadResults{{"a.jpg", "a_thumb.jpg"}, {"b.zip", ""}}));
-    QCOMPARE(Upload->RenamedFiles(), (TRenamedFiles{{"a.jpg", "a_001.jpg"},
-                                                    {"a_thumb.jpg", "a_thumb_001.jpg"},
-                                                    {"b.zip", "b_001.zip"}}));
+    const FileList files{{localFile("a.jpg", 2000), localFile("a_thumb.jpg", 200)},
+                         {localFile("b.zip", 5000), QString()}};
+    QCOMPARE(m_session->uploadFiles(files).size(), 2);
+    const UploadResults again = m_session->uploadFiles(files);
+    QCOMPARE(again, (UploadResults{{"a.jpg", "a_thumb.jpg"}, {"b.zip", ""}}));
+    QCOMPARE(m_session->renamedFiles(), (RenamedFiles{{"a.jpg", "a_001.jpg"},
+                                                      {"a_thumb.jpg", "a_thumb_001.jpg"},
+                                                      {"b.zip", "b_001.zip"}}));
     for (const QString& name :
          QStringList{"a.jpg", "a_001.jpg", "a_thumb_001.jpg", "b.zip", "b_001.zip"})
-        QVERIFY2(QFile::exists(server.LocalPath("gallery/2024/" + name)), qPrintable(name));
-    QCOMPARE(Upload->BytesDone(), Upload->BytesTotal());
+        QVERIFY2(QFile::exists(server.localPath("gallery/2024/" + name)), qPrintable(name));
+    QCOMPARE(m_session->bytesDone(), m_session->bytesTotal());
 }
 
 void TestFtpDriver::refusedLoginIsRetriedOnTheSameConnection() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    Upload =
-        std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
-    TUploadProtokoll& driver = Upload->Protokoll();
-    const QString port = QString::number(server.Port());
-    QVERIFY(!driver.Connect("127.0.0.1", port, server.User(), "wrong"));
-    QVERIFY(driver.Connect("127.0.0.1", port, server.User(), server.Password()));
-    QCOMPARE(Log().filter(QRegularExpression("^220 ")).size(), 1);
-    QCOMPARE(Log().filter("--> USER").size(), 2);
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
+    ProtocolDriver& driver = m_session->driver();
+    const QString port = QString::number(server.port());
+    QVERIFY(!driver.connect("127.0.0.1", port, server.user(), "wrong"));
+    QVERIFY(driver.connect("127.0.0.1", port, server.user(), server.password()));
+    QCOMPARE(logLines().filter(QRegularExpression("^220 ")).size(), 1);
+    QCOMPARE(logLines().filter("--> USER").size(), 2);
     // TYPE follows every login, also the refused one.
-    QCOMPARE(Log().filter("--> TYPE I").size(), 2);
-    QVERIFY(driver.PutFile(LocalFile("after.txt", 3)));
+    QCOMPARE(logLines().filter("--> TYPE I").size(), 2);
+    QVERIFY(driver.putFile(localFile("after.txt", 3)));
 }
 
 void TestFtpDriver::passIsSentAfterUserLogsIn() {
-    TFtpServer server("user230");
+    FtpServer server("user230");
     QUADDLE_REQUIRE_SERVER(server);
-    Connected(server);
-    const QStringList log = Log();
-    const qsizetype user = log.indexOf("--> USER " + server.User() + "\t0");
+    connected(server);
+    const QStringList log = logLines();
+    const qsizetype user = log.indexOf("--> USER " + server.user() + "\t0");
     QVERIFY(user >= 0);
     QVERIFY(log.at(user + 1).startsWith("230 "));
     QCOMPARE(log.at(user + 2), QStringLiteral("--> (Password)\t0"));
 }
 
 void TestFtpDriver::multiLineGreeting() {
-    TFtpServer server("multiline220");
+    FtpServer server("multiline220");
     QUADDLE_REQUIRE_SERVER(server);
-    Connected(server);
-    const QStringList log = Log();
+    connected(server);
+    const QStringList log = logLines();
     QCOMPARE(log.at(0), QStringLiteral("220-Welcome to the\t0"));
     QCOMPARE(log.at(2), QStringLiteral(" indented continuation\t0"));
     QCOMPARE(log.at(3), QStringLiteral("220 Ready.\t0"));
-    QVERIFY(Upload->Protokoll().PutFile(LocalFile("x.txt", 10)));
+    QVERIFY(m_session->driver().putFile(localFile("x.txt", 10)));
 }
 
 void TestFtpDriver::preliminary125InActiveMode() {
-    TFtpServer server("force125");
+    FtpServer server("force125");
     QUADDLE_REQUIRE_SERVER(server);
-    QVERIFY(Connected(server, false).Protokoll().PutFile(LocalFile("x.txt", 5000)));
-    QVERIFY(!Log().filter(QRegularExpression("^125 ")).isEmpty());
-    QCOMPARE(QFileInfo(server.LocalPath("x.txt")).size(), 5000);
+    QVERIFY(connected(server, false).driver().putFile(localFile("x.txt", 5000)));
+    QVERIFY(!logLines().filter(QRegularExpression("^125 ")).isEmpty());
+    QCOMPARE(QFileInfo(server.localPath("x.txt")).size(), 5000);
 }
 
 void TestFtpDriver::serverWithoutSizeOverwrites() {
-    TFtpServer server("nosize");
+    FtpServer server("nosize");
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
-    QVERIFY(driver.PutFile(LocalFile("a.txt", 10)));
-    QVERIFY(!driver.FileExists("a.txt"));
-    QVERIFY(driver.LastError().startsWith("502"));
+    ProtocolDriver& driver = connected(server).driver();
+    QVERIFY(driver.putFile(localFile("a.txt", 10)));
+    QVERIFY(!driver.fileExists("a.txt"));
+    QVERIFY(driver.lastError().startsWith("502"));
 }
 
 void TestFtpDriver::passwordLikeCommandsAreMasked() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    QVERIFY(Connected(server).Protokoll().PutFile(LocalFile("PASSPORT.jpg", 10)));
-    QVERIFY(!Log().join('\n').contains(server.Password()));
-    QCOMPARE(Log().filter("--> (Password)").size(), 2);
-    QVERIFY(Log().filter("--> STOR").isEmpty());
+    QVERIFY(connected(server).driver().putFile(localFile("PASSPORT.jpg", 10)));
+    QVERIFY(!logLines().join('\n').contains(server.password()));
+    QCOMPARE(logLines().filter("--> (Password)").size(), 2);
+    QVERIFY(logLines().filter("--> STOR").isEmpty());
 }
 
 void TestFtpDriver::lineBreakInNameIsNeverSent() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
-    QVERIFY(!driver.PutFile(LocalFile("evil\r\nDELE victim.txt", 10)));
-    QCOMPARE(driver.LastError(),
+    ProtocolDriver& driver = connected(server).driver();
+    QVERIFY(!driver.putFile(localFile("evil\r\nDELE victim.txt", 10)));
+    QCOMPARE(driver.lastError(),
              QStringLiteral("The name contains a line break, which cannot be sent to the server."));
-    QVERIFY(Log().filter("DELE").isEmpty());
-    QVERIFY(!driver.ChangeDir("a\nb"));
+    QVERIFY(logLines().filter("DELE").isEmpty());
+    QVERIFY(!driver.changeDir("a\nb"));
     // The session goes on: the connection is still usable.
-    QVERIFY(driver.PutFile(LocalFile("fine.txt", 10)));
+    QVERIFY(driver.putFile(localFile("fine.txt", 10)));
 }
 
 void TestFtpDriver::stalledReplyTimesOut() {
-    TFtpServer server("stallcwd");
+    FtpServer server("stallcwd");
     QUADDLE_REQUIRE_SERVER(server);
-    Upload =
-        std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
-    TUploadProtokoll& driver = Upload->Protokoll();
-    QVERIFY(driver.Connect("127.0.0.1", QString::number(server.Port()), server.User(),
-                           server.Password()));
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
+    ProtocolDriver& driver = m_session->driver();
+    QVERIFY(driver.connect("127.0.0.1", QString::number(server.port()), server.user(),
+                           server.password()));
     // The time-out closes the connection: no missing directory to offer to create.
     try {
-        driver.ChangeDir("somewhere");
+        driver.changeDir("somewhere");
         QFAIL("no error on the closed connection");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::ConnectionLost);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::ConnectionLost);
     }
-    QCOMPARE(driver.LastError(), QStringLiteral("426 Timeout"));
-    QVERIFY_THROWS_EXCEPTION(TError, driver.MakeDir("next"));
+    QCOMPARE(driver.lastError(), QStringLiteral("426 Timeout"));
+    QVERIFY_THROWS_EXCEPTION(Error, driver.makeDir("next"));
 }
 
 void TestFtpDriver::cancelDuringLargeUpload() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = LocalFile("large.bin", qint64(200) << 20);
-    TUpload& upload = Connected(server);
+    const QString path = localFile("large.bin", qint64(200) << 20);
+    UploadSession& upload = connected(server);
     // The Cancel button, pressed once the transfer is well under way.
     QElapsedTimer sinceCancel;
     QTimer cancelButton;
     cancelButton.setSingleShot(true);
     connect(&cancelButton, &QTimer::timeout, this, [&] {
         sinceCancel.start();
-        upload.Cancel();
+        upload.cancel();
     });
-    OnSent = [&](qint64 sent) {
+    m_onSent = [&](qint64 sent) {
         if (sent > (8 << 20) && !cancelButton.isActive() && !sinceCancel.isValid())
             cancelButton.start(0);
     };
-    QVERIFY(!upload.Protokoll().PutFile(path));
-    OnSent = nullptr;
+    QVERIFY(!upload.driver().putFile(path));
+    m_onSent = nullptr;
     QVERIFY(sinceCancel.isValid());
     QVERIFY2(sinceCancel.elapsed() < 5000, "the transfer did not stop at Cancel");
-    QVERIFY(Progress.last() < (qint64(200) << 20));
-    QVERIFY(!HoldsOpen(path));
-    QVERIFY(Log().contains("CANCEL\t1"));
-    QVERIFY_THROWS_EXCEPTION(TError, upload.Protokoll().FileExists("large.bin"));
+    QVERIFY(m_progressBar.last() < (qint64(200) << 20));
+    QVERIFY(!holdsOpen(path));
+    QVERIFY(logLines().contains("CANCEL\t1"));
+    QVERIFY_THROWS_EXCEPTION(Error, upload.driver().fileExists("large.bin"));
 }
 
 void TestFtpDriver::cancelAtTheLastBlock_data() {
     QTest::addColumn<qint64>("size");
     QTest::newRow("one block") << qint64(1000);
-    QTest::newRow("one batch") << qint64(TFtpClient::SendWindow);
+    QTest::newRow("one batch") << qint64(FtpClient::SendWindow);
     QTest::newRow("several batches") << qint64(300'000);
 }
 
 void TestFtpDriver::cancelAtTheLastBlock() {
     QFETCH(qint64, size);
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = LocalFile("last.bin", size);
-    TUpload& upload = Connected(server);
+    const QString path = localFile("last.bin", size);
+    UploadSession& upload = connected(server);
     // Cancel pressed when the whole file is queued but not yet sent, or while the server's
     // answer is awaited.
     QTimer cancelButton;
     cancelButton.setSingleShot(true);
-    connect(&cancelButton, &QTimer::timeout, this, [&] { upload.Cancel(); });
-    OnSent = [&](qint64 sent) {
+    connect(&cancelButton, &QTimer::timeout, this, [&] { upload.cancel(); });
+    m_onSent = [&](qint64 sent) {
         if (sent == size && !cancelButton.isActive())
             cancelButton.start(0);
     };
-    QVERIFY(!upload.Protokoll().PutFile(path));
-    OnSent = nullptr;
-    QVERIFY(upload.Cancelled());
-    QVERIFY(!HoldsOpen(path));
+    QVERIFY(!upload.driver().putFile(path));
+    m_onSent = nullptr;
+    QVERIFY(upload.cancelled());
+    QVERIFY(!holdsOpen(path));
 }
 
 void TestFtpDriver::connectionClosedDuringStore() {
-    TFtpServer server("closestor");
+    FtpServer server("closestor");
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
-    QVERIFY(!driver.PutFile(LocalFile("big.bin", 20 << 20)));
-    QVERIFY(!driver.LastError().isEmpty());
-    QVERIFY_THROWS_EXCEPTION(TError, driver.PutFile(LocalFile("next.bin", 10)));
+    ProtocolDriver& driver = connected(server).driver();
+    QVERIFY(!driver.putFile(localFile("big.bin", 20 << 20)));
+    QVERIFY(!driver.lastError().isEmpty());
+    QVERIFY_THROWS_EXCEPTION(Error, driver.putFile(localFile("next.bin", 10)));
 }
 
 void TestFtpDriver::refusedStore() {
-    TFtpServer server("storfull");
+    FtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
-    QVERIFY(!driver.PutFile(LocalFile("a.txt", 100)));
-    QVERIFY(driver.LastError().startsWith("552 "));
-    QVERIFY(driver.ChangeDir("/"));
+    ProtocolDriver& driver = connected(server).driver();
+    QVERIFY(!driver.putFile(localFile("a.txt", 100)));
+    QVERIFY(driver.lastError().startsWith("552 "));
+    QVERIFY(driver.changeDir("/"));
 }
 
 void TestFtpDriver::brokenPassiveReplyIsAnError() {
-    TFtpServer server("badpasv");
+    FtpServer server("badpasv");
     QUADDLE_REQUIRE_SERVER(server);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
+    ProtocolDriver& driver = connected(server).driver();
     const QString message = "The server's PASV reply names no address: 227 Entering Passive Mode.";
-    Dialogs->ExpectMessage("An error occured: \n" + message + "\nIgnore and continue?",
-                           TMsgAnswer::No);
-    QVERIFY(!driver.PutFile(LocalFile("a.txt", 100)));
-    QVERIFY(Log().contains("FTP Error [227]: " + message + "\t2"));
+    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+                             MessageAnswer::No);
+    QVERIFY(!driver.putFile(localFile("a.txt", 100)));
+    QVERIFY(logLines().contains("FTP Error [227]: " + message + "\t2"));
     // No aborts the connection.
-    QVERIFY_THROWS_EXCEPTION(TError, driver.ChangeDir("/"));
+    QVERIFY_THROWS_EXCEPTION(Error, driver.changeDir("/"));
 }
 
 void TestFtpDriver::unreachableServer() {
-    Upload =
-        std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
     QTcpServer closed;
     closed.listen(QHostAddress::LocalHost, 0);
     const QString port = QString::number(closed.serverPort());
     closed.close();
     for (const QString& target : {port, QStringLiteral("no-such-service")}) {
         try {
-            Upload->Protokoll().Connect("127.0.0.1", target, "u", "p");
+            m_session->driver().connect("127.0.0.1", target, "u", "p");
             QFAIL("no error");
-        } catch (const TError& error) {
-            QCOMPARE(error.Message(), UploadErrors::ConnectFailed);
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), UploadErrors::ConnectFailed);
         }
     }
 }
 
 void TestFtpDriver::abortIsHarmlessAnyTime() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    Upload =
-        std::make_unique<TUpload>([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                                  0, PolicyOverwrite, true, StandardDrivers(QString()));
-    Upload->Protokoll().Abort();
-    Upload->Protokoll().Abort();
-    QVERIFY(Upload->Protokoll().Connect("127.0.0.1", QString::number(server.Port()), server.User(),
-                                        server.Password()));
-    Upload->Protokoll().Abort();
-    Upload->Protokoll().Abort();
-    QVERIFY_THROWS_EXCEPTION(TError, Upload->Protokoll().ChangeDir("/"));
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
+    m_session->driver().abort();
+    m_session->driver().abort();
+    QVERIFY(m_session->driver().connect("127.0.0.1", QString::number(server.port()), server.user(),
+                                        server.password()));
+    m_session->driver().abort();
+    m_session->driver().abort();
+    QVERIFY_THROWS_EXCEPTION(Error, m_session->driver().changeDir("/"));
 }
 
 void TestFtpDriver::eventLoopRunsDuringUpload() {
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = LocalFile("large.bin", qint64(50) << 20);
-    TUploadProtokoll& driver = Connected(server).Protokoll();
+    const QString path = localFile("large.bin", qint64(50) << 20);
+    ProtocolDriver& driver = connected(server).driver();
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
@@ -473,7 +474,7 @@ void TestFtpDriver::eventLoopRunsDuringUpload() {
         ++ticks;
     });
     timer.start(10);
-    QVERIFY(driver.PutFile(path));
+    QVERIFY(driver.putFile(path));
     timer.stop();
     longestGap = std::max(longestGap, clock.elapsed() - last);
     QVERIFY(ticks > 0);

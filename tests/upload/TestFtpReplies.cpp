@@ -47,23 +47,23 @@ void TestFtpReplies::readsReplies() {
     QFETCH(int, lines);
     // Whole, and one byte at a time: the same lines and replies.
     for (const bool bytewise : {false, true}) {
-        TFtpReplyReader reader;
+        FtpReplyReader reader;
         QStringList seen;
         QStringList got;
         const auto take = [&] {
-            while (const std::optional<TFtpReply> reply =
-                       reader.Next([&](const QString& line) { seen.append(line); })) {
-                QCOMPARE(reply->Code, reply->Line.left(3).toInt());
-                got.append(reply->Line);
+            while (const std::optional<FtpReply> reply =
+                       reader.next([&](const QString& line) { seen.append(line); })) {
+                QCOMPARE(reply->code, reply->line.left(3).toInt());
+                got.append(reply->line);
             }
         };
         if (bytewise) {
             for (const char byte : stream) {
-                reader.Append(QByteArrayView(&byte, 1));
+                reader.append(QByteArrayView(&byte, 1));
                 take();
             }
         } else {
-            reader.Append(stream);
+            reader.append(stream);
             take();
         }
         QCOMPARE(got, replies);
@@ -72,31 +72,31 @@ void TestFtpReplies::readsReplies() {
 }
 
 void TestFtpReplies::waitsForTheLineEnd() {
-    TFtpReplyReader reader;
-    reader.Append("220 Rea");
-    QVERIFY(!reader.Next({}));
-    reader.Append("dy\r");
-    QVERIFY(!reader.Next({}));
-    reader.Append("\n");
-    QCOMPARE(reader.Next({})->Line, QStringLiteral("220 Ready"));
+    FtpReplyReader reader;
+    reader.append("220 Rea");
+    QVERIFY(!reader.next({}));
+    reader.append("dy\r");
+    QVERIFY(!reader.next({}));
+    reader.append("\n");
+    QCOMPARE(reader.next({})->line, QStringLiteral("220 Ready"));
     // Reset forgets a reply begun and bytes waiting.
-    reader.Append("220-a\r\n220 b");
-    QVERIFY(!reader.Next({}));
-    reader.Reset();
-    reader.Append("200 c\r\n");
-    QCOMPARE(reader.Next({})->Code, 200);
+    reader.append("220-a\r\n220 b");
+    QVERIFY(!reader.next({}));
+    reader.reset();
+    reader.append("200 c\r\n");
+    QCOMPARE(reader.next({})->code, 200);
 }
 
 void TestFtpReplies::tooLongALine() {
-    TFtpReplyReader reader;
-    reader.Append(QByteArray(TFtpReplyReader::MaxLine, 'x'));
-    QVERIFY(!reader.LineTooLong());
-    reader.Append("x");
-    QVERIFY(reader.LineTooLong());
+    FtpReplyReader reader;
+    reader.append(QByteArray(FtpReplyReader::MaxLine, 'x'));
+    QVERIFY(!reader.lineTooLong());
+    reader.append("x");
+    QVERIFY(reader.lineTooLong());
     // Once its end arrives, a long line is just a line.
-    reader.Append("\r\n200 OK\r\n");
-    QCOMPARE(reader.Next({})->Line, QStringLiteral("200 OK"));
-    QVERIFY(!reader.LineTooLong());
+    reader.append("\r\n200 OK\r\n");
+    QCOMPARE(reader.next({})->line, QStringLiteral("200 OK"));
+    QVERIFY(!reader.lineTooLong());
 }
 
 void TestFtpReplies::pasvPort_data() {
@@ -116,7 +116,7 @@ void TestFtpReplies::pasvPort_data() {
 void TestFtpReplies::pasvPort() {
     QFETCH(QString, reply);
     QFETCH(int, port);
-    const std::optional<quint16> got = PasvPort(reply);
+    const std::optional<quint16> got = quaddle::pasvPort(reply);
     QCOMPARE(got ? int(*got) : -1, port);
 }
 

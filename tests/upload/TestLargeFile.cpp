@@ -1,8 +1,8 @@
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
-#include "upload/UploadSession.h"
 #include "upload/UploadDrivers.h"
+#include "upload/UploadSession.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,7 +10,7 @@
 #include <QTest>
 
 using namespace quaddle;
-using quaddle::test::TFtpServer;
+using quaddle::test::FtpServer;
 
 // A file past 2 and 4 GiB offsets through the whole session and FTP driver: sizes and
 // progress stay 64-bit, and the server gets every byte.
@@ -37,22 +37,22 @@ void TestLargeFile::uploadsThreeGibibytes() {
         }
     }
 
-    TFtpServer server;
+    FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::TScriptedDialogs dialogs;
+    test::ScriptedDialogs dialogs;
     QList<qint64> progress;
     qint64 reportedSize = 0;
-    TUpload upload(
+    UploadSession upload(
         [&](const QString&, qint64 fileSize, qint64 sent) {
             reportedSize = fileSize;
             progress.append(sent);
         },
-        [](const QString&, int) {}, 0, PolicyOverwrite, false, StandardDrivers(QString()));
-    upload.Protokoll().SetOption(TUploadProtokoll::PassiveMode);
-    QVERIFY(upload.Login("127.0.0.1", QString::number(server.Port()), server.User(),
-                         server.Password()));
-    QVERIFY(upload.EnterDir(server.UploadDir(), false, false));
-    const TUploadResults results = upload.UploadFiles({{path, QString()}});
+        [](const QString&, int) {}, 0, PolicyOverwrite, false, standardDrivers(QString()));
+    upload.driver().setOption(ProtocolDriver::PassiveMode);
+    QVERIFY(upload.login("127.0.0.1", QString::number(server.port()), server.user(),
+                         server.password()));
+    QVERIFY(upload.enterDir(server.uploadDir(), false, false));
+    const UploadResults results = upload.uploadFiles({{path, QString()}});
 
     QCOMPARE(results.size(), 1);
     QCOMPARE(reportedSize, size);
@@ -60,11 +60,11 @@ void TestLargeFile::uploadsThreeGibibytes() {
     QCOMPARE(progress.first(), 0);
     QCOMPARE(progress.last(), size);
     QVERIFY(std::is_sorted(progress.begin(), progress.end()));
-    QCOMPARE(upload.BytesTotal(), size);
-    QCOMPARE(upload.BytesDone(), size);
-    const QString received = server.LocalPath("large.bin");
+    QCOMPARE(upload.bytesTotal(), size);
+    QCOMPARE(upload.bytesDone(), size);
+    const QString received = server.localPath("large.bin");
     QCOMPARE(QFileInfo(received).size(), size);
-    QCOMPARE(test::FileChecksum(received), test::FileChecksum(path));
+    QCOMPARE(test::fileChecksum(received), test::fileChecksum(path));
     QFile::remove(received);
 }
 

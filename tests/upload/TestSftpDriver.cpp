@@ -1,8 +1,8 @@
 #include "ScriptedDialogs.h"
 #include "platform/Error.h"
-#include "upload/UploadSession.h"
-#include "upload/UploadErrors.h"
 #include "upload/SftpDriver.h"
+#include "upload/UploadErrors.h"
+#include "upload/UploadSession.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -43,52 +43,54 @@ private slots:
     void psftpEndingMidRunIsALostConnection();
 
 private:
-    TUploadSFTP& Driver(const QString& psftp = FakePsftp);
-    QStringList Recorded() const;
+    SftpDriver& sftpDriver(const QString& psftp = FakePsftp);
+    QStringList recorded() const;
 
-    std::unique_ptr<QTemporaryDir> Temp;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<TUpload> Upload;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<UploadSession> m_session;
 };
 
 void TestSftpDriver::init() {
-    Temp = std::make_unique<QTemporaryDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    qputenv("FAKE_PSFTP_RECORD", QFile::encodeName(Temp->filePath("record")));
+    m_temp = std::make_unique<QTemporaryDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    qputenv("FAKE_PSFTP_RECORD", QFile::encodeName(m_temp->filePath("record")));
     qunsetenv("FAKE_PSFTP_LOGIN");
 }
 
 void TestSftpDriver::cleanup() {
-    Upload.reset();
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    Temp.reset();
+    m_session.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_temp.reset();
 }
 
-TUploadSFTP& TestSftpDriver::Driver(const QString& psftp) {
-    Upload = std::make_unique<TUpload>(
+SftpDriver& TestSftpDriver::sftpDriver(const QString& psftp) {
+    m_session = std::make_unique<UploadSession>(
         [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, PolicyAsk, true,
-        [psftp](TUpload& session, int) { return std::make_unique<TUploadSFTP>(session, psftp); });
-    return static_cast<TUploadSFTP&>(Upload->Protokoll());
+        [psftp](UploadSession& session, int) {
+            return std::make_unique<SftpDriver>(session, psftp);
+        });
+    return static_cast<SftpDriver&>(m_session->driver());
 }
 
-QStringList TestSftpDriver::Recorded() const {
-    QFile record(Temp->filePath("record"));
+QStringList TestSftpDriver::recorded() const {
+    QFile record(m_temp->filePath("record"));
     record.open(QIODevice::ReadOnly);
     return QString::fromUtf8(record.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 void TestSftpDriver::knownHostLogsIn() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("sftp.example.org", "22", "tester", "pw"));
-    QCOMPARE(driver.GetState(), 2);
-    QVERIFY(Upload->LogLines().contains("Remote working directory is /home/tester|1\t0"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("sftp.example.org", "22", "tester", "pw"));
+    QCOMPARE(driver.state(), 2);
+    QVERIFY(m_session->logLines().contains("Remote working directory is /home/tester|1\t0"));
 }
 
 void TestSftpDriver::passwordNeverOnTheCommandLine() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("sftp.example.org", "22", "te ster", "p\"w 'x"));
-    const QStringList record = Recorded();
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("sftp.example.org", "22", "te ster", "p\"w 'x"));
+    const QStringList record = recorded();
     QVERIFY(record.first().startsWith("args:-pwfile /"));
     QVERIFY(record.first().endsWith(" -l te ster sftp.example.org"));
     QVERIFY(!record.first().contains("p\"w"));
@@ -96,7 +98,7 @@ void TestSftpDriver::passwordNeverOnTheCommandLine() {
     // The password file is gone once the login is decided.
     const QString file = record.first().section(' ', 1, 1);
     QVERIFY(!QFile::exists(file));
-    QVERIFY(!Upload->LogLines().join('\n').contains("p\"w"));
+    QVERIFY(!m_session->logLines().join('\n').contains("p\"w"));
 }
 
 void TestSftpDriver::refusedAndFailedLogins_data() {
@@ -114,112 +116,112 @@ void TestSftpDriver::refusedAndFailedLogins() {
     QFETCH(QString, login);
     QFETCH(QString, error);
     qputenv("FAKE_PSFTP_LOGIN", login.toUtf8());
-    TUploadSFTP& driver = Driver();
+    SftpDriver& driver = sftpDriver();
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!driver.Connect("h", "22", "u", "p"));
+    QVERIFY(!driver.connect("h", "22", "u", "p"));
     QVERIFY2(timer.elapsed() < 10000, "waited for the time-out");
-    QCOMPARE(driver.LastError(), error);
+    QCOMPARE(driver.lastError(), error);
 }
 
 void TestSftpDriver::missingPsftp() {
     for (const QString& psftp : {QString(), QStringLiteral("/nonexistent/psftp")}) {
-        TUploadSFTP& driver = Driver(psftp);
+        SftpDriver& driver = sftpDriver(psftp);
         try {
-            driver.Connect("h", "22", "u", "p");
+            driver.connect("h", "22", "u", "p");
             QFAIL("no error");
-        } catch (const TError& error) {
-            QCOMPARE(error.Message(), UploadErrors::HelperMissing);
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), UploadErrors::HelperMissing);
         }
     }
 }
 
 void TestSftpDriver::changesAndMakesDirectories() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
-    QVERIFY(driver.ChangeDir("pics"));
-    QCOMPARE(driver.GetState(), 36);
-    QVERIFY(!driver.ChangeDir("missing"));
-    QCOMPARE(driver.LastError(), QStringLiteral("Directory does not exist."));
-    QVERIFY(!driver.ChangeDir("locked"));
-    QCOMPARE(driver.LastError(), QStringLiteral("Permission denied."));
-    QVERIFY(driver.MakeDir("new"));
-    QVERIFY(!driver.MakeDir("taken"));
-    QVERIFY(Recorded().contains("command:cd \"pics\""));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(driver.changeDir("pics"));
+    QCOMPARE(driver.state(), 36);
+    QVERIFY(!driver.changeDir("missing"));
+    QCOMPARE(driver.lastError(), QStringLiteral("Directory does not exist."));
+    QVERIFY(!driver.changeDir("locked"));
+    QCOMPARE(driver.lastError(), QStringLiteral("Permission denied."));
+    QVERIFY(driver.makeDir("new"));
+    QVERIFY(!driver.makeDir("taken"));
+    QVERIFY(recorded().contains("command:cd \"pics\""));
 }
 
 void TestSftpDriver::existenceTestUsesOneListing() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
-    QVERIFY(driver.FileExists("a(1).jpg"));
-    QVERIFY(!driver.FileExists("a.jpg"));
-    QVERIFY(!driver.FileExists("a(1)"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(driver.fileExists("a(1).jpg"));
+    QVERIFY(!driver.fileExists("a.jpg"));
+    QVERIFY(!driver.fileExists("a(1)"));
     // Another file whose name ends with a blank and the name counts, as listed.
-    QVERIFY(driver.FileExists("b.jpg"));
-    QCOMPARE(Recorded().filter("command:").size(), 1);
-    QCOMPARE(driver.LastError(), QStringLiteral("No error message available. (while uploading "
+    QVERIFY(driver.fileExists("b.jpg"));
+    QCOMPARE(recorded().filter("command:").size(), 1);
+    QCOMPARE(driver.lastError(), QStringLiteral("No error message available. (while uploading "
                                                 "file \"b.jpg\")"));
 
     // What this session puts or renames is known without listing again.
-    QFile local(Temp->filePath("new.jpg"));
+    QFile local(m_temp->filePath("new.jpg"));
     QVERIFY(local.open(QIODevice::WriteOnly));
     local.close();
-    QVERIFY(driver.PutFile(local.fileName()));
-    QVERIFY(driver.FileExists("new.jpg"));
-    QVERIFY(driver.RenameFile("a(1).jpg", "a(1)_001.jpg"));
-    QVERIFY(driver.FileExists("a(1)_001.jpg"));
-    QCOMPARE(Recorded().filter("command:dir").size(), 1);
+    QVERIFY(driver.putFile(local.fileName()));
+    QVERIFY(driver.fileExists("new.jpg"));
+    QVERIFY(driver.renameFile("a(1).jpg", "a(1)_001.jpg"));
+    QVERIFY(driver.fileExists("a(1)_001.jpg"));
+    QCOMPARE(recorded().filter("command:dir").size(), 1);
 }
 
 void TestSftpDriver::putQuotesThePath() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
-    QVERIFY(driver.PutFile("/tmp/say \"hi\".txt"));
-    QVERIFY(Recorded().contains("command:put \"/tmp/say \"\"hi\"\".txt\""));
-    QCOMPARE(driver.GetState(), 21);
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(driver.putFile("/tmp/say \"hi\".txt"));
+    QVERIFY(recorded().contains("command:put \"/tmp/say \"\"hi\"\".txt\""));
+    QCOMPARE(driver.state(), 21);
 }
 
 void TestSftpDriver::renames() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
-    QVERIFY(driver.RenameFile("a", "b"));
-    QVERIFY(!driver.RenameFile("missing", "other"));
-    QCOMPARE(driver.LastError(), QStringLiteral("Renaming file failed."));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(driver.renameFile("a", "b"));
+    QVERIFY(!driver.renameFile("missing", "other"));
+    QCOMPARE(driver.lastError(), QStringLiteral("Renaming file failed."));
 }
 
 void TestSftpDriver::lineBreakIsNeverSent() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
-    QVERIFY(!driver.ChangeDir("a\nrm -r b"));
-    QVERIFY(!driver.PutFile("/tmp/a\r\nmkdir x"));
-    QVERIFY(Recorded().filter("command:").isEmpty());
-    QVERIFY(driver.LastError().startsWith("The name contains a line break"));
-    QVERIFY(driver.ChangeDir("fine"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(!driver.changeDir("a\nrm -r b"));
+    QVERIFY(!driver.putFile("/tmp/a\r\nmkdir x"));
+    QVERIFY(recorded().filter("command:").isEmpty());
+    QVERIFY(driver.lastError().startsWith("The name contains a line break"));
+    QVERIFY(driver.changeDir("fine"));
 }
 
 void TestSftpDriver::unexpectedOutputEndsTheRun() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
     try {
-        driver.ChangeDir("weird");
+        driver.changeDir("weird");
         QFAIL("no error");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::UnexpectedResponse);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::UnexpectedResponse);
     }
-    QVERIFY(Upload->LogLines().contains("psftp> something strange\t2"));
+    QVERIFY(m_session->logLines().contains("psftp> something strange\t2"));
 }
 
 void TestSftpDriver::silenceTimesOut() {
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!driver.ChangeDir("stall"));
+    QVERIFY(!driver.changeDir("stall"));
     QVERIFY(timer.elapsed() >= 29000);
-    QVERIFY(Upload->Cancelled());
-    QVERIFY(Upload->LogLines().contains("Time-out, aborting...\t2"));
+    QVERIFY(m_session->cancelled());
+    QVERIFY(m_session->logLines().contains("Time-out, aborting...\t2"));
     // Every further wait of the cancelled session ends at once.
-    QVERIFY(!driver.ChangeDir("pics"));
+    QVERIFY(!driver.changeDir("pics"));
 }
 
 void TestSftpDriver::psftpEndingMidRunIsALostConnection_data() {
@@ -230,17 +232,17 @@ void TestSftpDriver::psftpEndingMidRunIsALostConnection_data() {
 
 void TestSftpDriver::psftpEndingMidRunIsALostConnection() {
     QFETCH(QString, dir);
-    TUploadSFTP& driver = Driver();
-    QVERIFY(driver.Connect("h", "22", "u", "p"));
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
     // Not a missing directory, and no further file to be asked about one by one.
-    const std::function<void()> operations[] = {[&] { driver.ChangeDir(dir); },
-                                                [&] { driver.PutFile("/tmp/next.jpg"); }};
+    const std::function<void()> operations[] = {[&] { driver.changeDir(dir); },
+                                                [&] { driver.putFile("/tmp/next.jpg"); }};
     for (const std::function<void()>& operation : operations) {
         try {
             operation();
             QFAIL("no error");
-        } catch (const TError& error) {
-            QCOMPARE(error.Message(), UploadErrors::ConnectionLost);
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), UploadErrors::ConnectionLost);
         }
     }
 }

@@ -1,7 +1,7 @@
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
-#include "upload/UploadDrivers.h"
 #include "upload/SftpDriver.h"
+#include "upload/UploadDrivers.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using namespace quaddle;
-using quaddle::test::TSshServer;
+using quaddle::test::SshServer;
 
 namespace {
 
@@ -41,47 +41,47 @@ private slots:
     void permissionDenied();
 
 private:
-    TUpload& Session(int overwrite = PolicyOverwrite);
-    QString LocalFile(const QString& name, const QByteArray& contents);
-    TUploadSFTP& Driver() { return static_cast<TUploadSFTP&>(Upload->Protokoll()); }
-    bool Login(const TSshServer& server) {
-        return Upload->Login("127.0.0.1", "22", server.User(), server.Password());
+    UploadSession& session(int overwrite = PolicyOverwrite);
+    QString localFile(const QString& name, const QByteArray& contents);
+    SftpDriver& driver() { return static_cast<SftpDriver&>(m_session->driver()); }
+    bool login(const SshServer& server) {
+        return m_session->login("127.0.0.1", "22", server.user(), server.password());
     }
-    void AcceptKey() { Dialogs->ExpectMessageMatching(HostKeyQuestion, TMsgAnswer::Ok); }
+    void acceptKey() { m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok); }
 
-    std::unique_ptr<QTemporaryDir> Temp;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    std::unique_ptr<TUpload> Upload;
-    QByteArray SavedHome;
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<UploadSession> m_session;
+    QByteArray m_savedHome;
 };
 
 void TestSftpDriverServer::init() {
-    Temp = std::make_unique<QTemporaryDir>();
-    QDir(Temp->path()).mkpath("home");
-    QDir(Temp->path()).mkpath("program");
+    m_temp = std::make_unique<QTemporaryDir>();
+    QDir(m_temp->path()).mkpath("home");
+    QDir(m_temp->path()).mkpath("program");
     // A fresh home: psftp's host-key cache starts empty.
-    SavedHome = qgetenv("HOME");
-    qputenv("HOME", QFile::encodeName(Temp->filePath("home")));
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
+    m_savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
 }
 
 void TestSftpDriverServer::cleanup() {
-    Upload.reset();
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Dialogs.reset();
-    qputenv("HOME", SavedHome);
-    Temp.reset();
+    m_session.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    qputenv("HOME", m_savedHome);
+    m_temp.reset();
 }
 
-TUpload& TestSftpDriverServer::Session(int overwrite) {
-    Upload = std::make_unique<TUpload>([](const QString&, qint64, qint64) {},
-                                       [](const QString&, int) {}, 1, overwrite, true,
-                                       StandardDrivers(Temp->filePath("program") + "/"));
-    return *Upload;
+UploadSession& TestSftpDriverServer::session(int overwrite) {
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 1, overwrite, true,
+                                                standardDrivers(m_temp->filePath("program") + "/"));
+    return *m_session;
 }
 
-QString TestSftpDriverServer::LocalFile(const QString& name, const QByteArray& contents) {
-    QFile file(Temp->filePath(name));
+QString TestSftpDriverServer::localFile(const QString& name, const QByteArray& contents) {
+    QFile file(m_temp->filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
         qFatal("cannot write %s", qPrintable(file.fileName()));
     return file.fileName();
@@ -89,108 +89,108 @@ QString TestSftpDriverServer::LocalFile(const QString& name, const QByteArray& c
 
 void TestSftpDriverServer::unknownHostAcceptedThenKnown_data() {
     QTest::addColumn<int>("key");
-    QTest::newRow("rsa") << int(TSshServer::TKeyType::Rsa);
-    QTest::newRow("ed25519") << int(TSshServer::TKeyType::Ed25519);
+    QTest::newRow("rsa") << int(SshServer::KeyType::Rsa);
+    QTest::newRow("ed25519") << int(SshServer::KeyType::Ed25519);
 }
 
 void TestSftpDriverServer::unknownHostAcceptedThenKnown() {
     QFETCH(int, key);
-    TSshServer server{TSshServer::TKeyType(key)};
+    SshServer server{SshServer::KeyType(key)};
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
-    Session();
-    AcceptKey();
-    QVERIFY(Login(server));
-    QCOMPARE(Driver().GetState(), 8);
-    QVERIFY(Upload->LogLines().filter("Store key in cache?").size() >= 1);
+    server.writePsftpWrapper(m_temp->filePath("program"));
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    QCOMPARE(driver().state(), 8);
+    QVERIFY(m_session->logLines().filter("Store key in cache?").size() >= 1);
 
-    Session();
-    QVERIFY(Login(server));
-    QCOMPARE(Driver().GetState(), 2);
-    QVERIFY(!Upload->LogLines().join('\n').contains(server.Password()));
+    session();
+    QVERIFY(login(server));
+    QCOMPARE(driver().state(), 2);
+    QVERIFY(!m_session->logLines().join('\n').contains(server.password()));
 }
 
 void TestSftpDriverServer::unknownHostRefused() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
-    Session();
-    Dialogs->ExpectMessageMatching(HostKeyQuestion, TMsgAnswer::Cancel);
-    Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Abort);
-    QVERIFY(!Login(server));
-    QVERIFY(!QFile::exists(Temp->filePath("home/.putty/sshhostkeys")));
+    server.writePsftpWrapper(m_temp->filePath("program"));
+    session();
+    m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Cancel);
+    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    QVERIFY(!login(server));
+    QVERIFY(!QFile::exists(m_temp->filePath("home/.putty/sshhostkeys")));
 }
 
 void TestSftpDriverServer::wrongPassword() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
-    Session();
-    AcceptKey();
-    Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Abort);
-    QVERIFY(!Upload->Login("127.0.0.1", "22", server.User(), "wrong"));
-    QVERIFY(Driver().LastError().startsWith("Login incorrect."));
+    server.writePsftpWrapper(m_temp->filePath("program"));
+    session();
+    acceptKey();
+    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    QVERIFY(!m_session->login("127.0.0.1", "22", server.user(), "wrong"));
+    QVERIFY(driver().lastError().startsWith("Login incorrect."));
 }
 
 void TestSftpDriverServer::missingDirectoryIsCreated() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
-    Session();
-    AcceptKey();
-    QVERIFY(Login(server));
-    QVERIFY(Upload->EnterDir(server.Root(), false, true));
-    Dialogs->ExpectAskUser(TAskMode::Directory, "./gallery/2024", 1);
-    QVERIFY(Upload->EnterDir("./gallery/2024", false, true));
-    QVERIFY(QFileInfo(server.Root() + "/gallery/2024").isDir());
-    QVERIFY(Upload->LogLines().filter("Directory does not exist").isEmpty());
-    QCOMPARE(Driver().GetState(), 36);
+    server.writePsftpWrapper(m_temp->filePath("program"));
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, true));
+    m_dialogs->expectAskUser(AskMode::Directory, "./gallery/2024", 1);
+    QVERIFY(m_session->enterDir("./gallery/2024", false, true));
+    QVERIFY(QFileInfo(server.root() + "/gallery/2024").isDir());
+    QVERIFY(m_session->logLines().filter("Directory does not exist").isEmpty());
+    QCOMPARE(driver().state(), 36);
 }
 
 void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
-    Session(PolicyRename);
-    AcceptKey();
-    QVERIFY(Login(server));
-    QVERIFY(Upload->EnterDir(server.Root(), false, true));
-    const TFileList files{{LocalFile("a(1).jpg", "first"), QString()},
-                          {LocalFile("my notes.txt", "spaced"), QString()}};
-    QCOMPARE(Upload->UploadFiles(files).size(), 2);
+    server.writePsftpWrapper(m_temp->filePath("program"));
+    session(PolicyRename);
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, true));
+    const FileList files{{localFile("a(1).jpg", "first"), QString()},
+                         {localFile("my notes.txt", "spaced"), QString()}};
+    QCOMPARE(m_session->uploadFiles(files).size(), 2);
     // The same names again: the listing taken once knows them, so they are renamed aside.
-    QCOMPARE(Upload->UploadFiles(files).size(), 2);
-    QCOMPARE(Upload->RenamedFiles(),
-             (TRenamedFiles{{"a(1).jpg", "a(1)_001.jpg"}, {"my notes.txt", "my notes_001.txt"}}));
-    QVERIFY(QFile::exists(server.Root() + "/a(1)_001.jpg"));
-    QVERIFY(QFile::exists(server.Root() + "/my notes_001.txt"));
+    QCOMPARE(m_session->uploadFiles(files).size(), 2);
+    QCOMPARE(m_session->renamedFiles(),
+             (RenamedFiles{{"a(1).jpg", "a(1)_001.jpg"}, {"my notes.txt", "my notes_001.txt"}}));
+    QVERIFY(QFile::exists(server.root() + "/a(1)_001.jpg"));
+    QVERIFY(QFile::exists(server.root() + "/my notes_001.txt"));
 
     // A local path with a double quote in it.
-    const QString quoted = LocalFile("say \"hi\".txt", "quoted");
-    QVERIFY(Driver().PutFile(quoted));
-    QFile uploaded(server.Root() + "/say \"hi\".txt");
+    const QString quoted = localFile("say \"hi\".txt", "quoted");
+    QVERIFY(driver().putFile(quoted));
+    QFile uploaded(server.root() + "/say \"hi\".txt");
     QVERIFY(uploaded.open(QIODevice::ReadOnly));
     QCOMPARE(uploaded.readAll(), QByteArray("quoted"));
-    QCOMPARE(Upload->LogLines().filter(QRegularExpression("^psftp> dir\\|")).size(), 0);
+    QCOMPARE(m_session->logLines().filter(QRegularExpression("^psftp> dir\\|")).size(), 0);
 }
 
 void TestSftpDriverServer::permissionDenied() {
-    TSshServer server;
+    SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    server.WritePsftpWrapper(Temp->filePath("program"));
+    server.writePsftpWrapper(m_temp->filePath("program"));
     // A folder that belongs to root: the test user may enter it but not write.
-    const QString locked = server.Root() + "/locked";
+    const QString locked = server.root() + "/locked";
     QVERIFY(QDir().mkdir(locked));
     QVERIFY(chown(QFile::encodeName(locked).constData(), 0, 0) == 0);
-    Session(PolicyAsk);
-    AcceptKey();
-    QVERIFY(Login(server));
-    QVERIFY(Upload->EnterDir(locked, false, false));
-    const QString path = LocalFile("x.jpg", "data");
-    Dialogs->ExpectMessage("An error occured: \nPermission denied. (while uploading file "
-                           "\"x.jpg\")\nIgnore and continue?",
-                           TMsgAnswer::No);
-    QVERIFY(Upload->UploadFiles({{path, QString()}}).isEmpty());
+    session(PolicyAsk);
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(locked, false, false));
+    const QString path = localFile("x.jpg", "data");
+    m_dialogs->expectMessage("An error occured: \nPermission denied. (while uploading file "
+                             "\"x.jpg\")\nIgnore and continue?",
+                             MessageAnswer::No);
+    QVERIFY(m_session->uploadFiles({{path, QString()}}).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSftpDriverServer)

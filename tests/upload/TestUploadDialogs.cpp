@@ -11,7 +11,7 @@
 #include <functional>
 
 using namespace quaddle;
-using quaddle::test::Control;
+using quaddle::test::control;
 
 namespace {
 
@@ -26,7 +26,7 @@ const QString DirectoryQuestion =
 
 // Lets act do what the user does once the dialog shows; a check failing inside act leaves
 // the dialog open, so it is closed then.
-void WhenShown(QDialog& dialog, const std::function<void()>& act) {
+void whenShown(QDialog& dialog, const std::function<void()>& act) {
     QTimer::singleShot(0, &dialog, [&dialog, act] {
         act();
         if (dialog.isVisible())
@@ -34,14 +34,14 @@ void WhenShown(QDialog& dialog, const std::function<void()>& act) {
     });
 }
 
-int AskAndAct(TFormDialog& dialog, TAskMode mode, const QString& name,
+int askAndAct(FileExistsDialog& dialog, AskMode mode, const QString& name,
               const std::function<void()>& act) {
-    WhenShown(dialog, act);
-    return dialog.Ask(mode, name);
+    whenShown(dialog, act);
+    return dialog.ask(mode, name);
 }
 
-void Click(const QWidget& dialog, const char* button) {
-    Control<QPushButton>(dialog, button)->click();
+void click(const QWidget& dialog, const char* button) {
+    control<QPushButton>(dialog, button)->click();
 }
 
 } // namespace
@@ -64,175 +64,178 @@ private slots:
 };
 
 void TestUploadDialogs::fileModeTextsAndButtons() {
-    TFormDialog dialog;
+    FileExistsDialog dialog;
     bool checked = false;
-    AskAndAct(dialog, TAskMode::File, "a.jpg", [&] {
+    askAndAct(dialog, AskMode::File, "a.jpg", [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("File Exists"));
-        QCOMPARE(Control<QLabel>(dialog, "LWhat")->text(), QStringLiteral("Filename:"));
-        QCOMPARE(Control<QLineEdit>(dialog, "EditFilename")->text(), QStringLiteral("a.jpg"));
-        QVERIFY(Control<QLineEdit>(dialog, "EditFilename")->isReadOnly());
-        QCOMPARE(Control<QLabel>(dialog, "LText")->text(), FileQuestion);
-        QCOMPARE(Control<QPushButton>(dialog, "Button3")->text(), QStringLiteral("Rename"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Overwrite"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("Skip"));
-        QVERIFY(Control<QPushButton>(dialog, "Button3")->isVisible());
-        QVERIFY(Control<QCheckBox>(dialog, "CRemember")->isVisible());
-        QCOMPARE(Control<QCheckBox>(dialog, "CRemember")->text(),
+        QCOMPARE(control<QLabel>(dialog, "whatLabel")->text(), QStringLiteral("Filename:"));
+        QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("a.jpg"));
+        QVERIFY(control<QLineEdit>(dialog, "nameEdit")->isReadOnly());
+        QCOMPARE(control<QLabel>(dialog, "textLabel")->text(), FileQuestion);
+        QCOMPARE(control<QPushButton>(dialog, "renameButton")->text(), QStringLiteral("Rename"));
+        QCOMPARE(control<QPushButton>(dialog, "overwriteButton")->text(),
+                 QStringLiteral("Overwrite"));
+        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("Skip"));
+        QVERIFY(control<QPushButton>(dialog, "renameButton")->isVisible());
+        QVERIFY(control<QCheckBox>(dialog, "rememberBox")->isVisible());
+        QCOMPARE(control<QCheckBox>(dialog, "rememberBox")->text(),
                  QStringLiteral("Remember for this session"));
         // Left to right: the checkbox, Rename, Overwrite, Skip.
-        QVERIFY(Control<QCheckBox>(dialog, "CRemember")->x() <
-                Control<QPushButton>(dialog, "Button3")->x());
-        QVERIFY(Control<QPushButton>(dialog, "Button3")->x() <
-                Control<QPushButton>(dialog, "Button2")->x());
-        QVERIFY(Control<QPushButton>(dialog, "Button2")->x() <
-                Control<QPushButton>(dialog, "Button1")->x());
+        QVERIFY(control<QCheckBox>(dialog, "rememberBox")->x() <
+                control<QPushButton>(dialog, "renameButton")->x());
+        QVERIFY(control<QPushButton>(dialog, "renameButton")->x() <
+                control<QPushButton>(dialog, "overwriteButton")->x());
+        QVERIFY(control<QPushButton>(dialog, "overwriteButton")->x() <
+                control<QPushButton>(dialog, "skipButton")->x());
         QCOMPARE(dialog.width(), 444);
         checked = true;
-        Click(dialog, "Button1");
+        click(dialog, "skipButton");
     });
     QVERIFY(checked);
 }
 
 void TestUploadDialogs::directoryModeTextsAndButtons() {
-    TFormDialog dialog;
-    AskAndAct(dialog, TAskMode::File, "a.jpg", [&] { Click(dialog, "Button1"); });
+    FileExistsDialog dialog;
+    askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, "skipButton"); });
     bool checked = false;
-    AskAndAct(dialog, TAskMode::Directory, "/htdocs/new", [&] {
+    askAndAct(dialog, AskMode::Directory, "/htdocs/new", [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Directory Not Found"));
-        QCOMPARE(Control<QLabel>(dialog, "LWhat")->text(), QStringLiteral("Directory:"));
-        QCOMPARE(Control<QLineEdit>(dialog, "EditFilename")->text(), QStringLiteral("/htdocs/new"));
-        QCOMPARE(Control<QLabel>(dialog, "LText")->text(), DirectoryQuestion);
-        QCOMPARE(Control<QPushButton>(dialog, "Button2")->text(), QStringLiteral("Create"));
-        QCOMPARE(Control<QPushButton>(dialog, "Button1")->text(), QStringLiteral("Cancel"));
-        QVERIFY(!Control<QPushButton>(dialog, "Button3")->isVisible());
-        QVERIFY(!Control<QCheckBox>(dialog, "CRemember")->isVisible());
+        QCOMPARE(control<QLabel>(dialog, "whatLabel")->text(), QStringLiteral("Directory:"));
+        QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("/htdocs/new"));
+        QCOMPARE(control<QLabel>(dialog, "textLabel")->text(), DirectoryQuestion);
+        QCOMPARE(control<QPushButton>(dialog, "overwriteButton")->text(), QStringLiteral("Create"));
+        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("Cancel"));
+        QVERIFY(!control<QPushButton>(dialog, "renameButton")->isVisible());
+        QVERIFY(!control<QCheckBox>(dialog, "rememberBox")->isVisible());
         checked = true;
-        Click(dialog, "Button1");
+        click(dialog, "skipButton");
     });
     QVERIFY(checked);
     // Back in file mode, Rename and the checkbox return.
-    AskAndAct(dialog, TAskMode::File, "b.jpg", [&] {
-        QVERIFY(Control<QPushButton>(dialog, "Button3")->isVisible());
-        QVERIFY(Control<QCheckBox>(dialog, "CRemember")->isVisible());
-        Click(dialog, "Button1");
+    askAndAct(dialog, AskMode::File, "b.jpg", [&] {
+        QVERIFY(control<QPushButton>(dialog, "renameButton")->isVisible());
+        QVERIFY(control<QCheckBox>(dialog, "rememberBox")->isVisible());
+        click(dialog, "skipButton");
     });
 }
 
 void TestUploadDialogs::buttonsAnswerWithTheirTags_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("answer");
-    QTest::newRow("Skip") << "Button1" << 128;
-    QTest::newRow("Overwrite") << "Button2" << 1;
-    QTest::newRow("Rename") << "Button3" << 2;
+    QTest::newRow("Skip") << "skipButton" << 128;
+    QTest::newRow("Overwrite") << "overwriteButton" << 1;
+    QTest::newRow("Rename") << "renameButton" << 2;
 }
 
 void TestUploadDialogs::buttonsAnswerWithTheirTags() {
     QFETCH(QString, button);
     QFETCH(int, answer);
-    TFormDialog dialog;
-    QCOMPARE(AskAndAct(dialog, TAskMode::File, "a.jpg", [&] { Click(dialog, qPrintable(button)); }),
+    FileExistsDialog dialog;
+    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, qPrintable(button)); }),
              answer);
 }
 
 void TestUploadDialogs::rememberCountsInFileModeOnly() {
-    TFormDialog dialog;
-    QCOMPARE(AskAndAct(dialog, TAskMode::File, "a.jpg",
+    FileExistsDialog dialog;
+    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg",
                        [&] {
-                           QTest::mouseClick(Control<QCheckBox>(dialog, "CRemember"),
+                           QTest::mouseClick(control<QCheckBox>(dialog, "rememberBox"),
                                              Qt::LeftButton);
-                           Click(dialog, "Button2");
+                           click(dialog, "overwriteButton");
                        }),
              1025);
     // The tick stays for the next showing.
-    QCOMPARE(AskAndAct(dialog, TAskMode::File, "b.jpg", [&] { Click(dialog, "Button1"); }),
+    QCOMPARE(askAndAct(dialog, AskMode::File, "b.jpg", [&] { click(dialog, "skipButton"); }),
              128 + 1024);
-    QCOMPARE(AskAndAct(dialog, TAskMode::Directory, "/x", [&] { Click(dialog, "Button2"); }), 1);
+    QCOMPARE(askAndAct(dialog, AskMode::Directory, "/x", [&] { click(dialog, "overwriteButton"); }),
+             1);
 }
 
 void TestUploadDialogs::closeBoxAndEscapeSkip() {
-    TFormDialog dialog;
-    QCOMPARE(AskAndAct(dialog, TAskMode::File, "a.jpg", [&] { Click(dialog, "Button2"); }), 1);
-    QCOMPARE(AskAndAct(dialog, TAskMode::File, "a.jpg", [&] { dialog.close(); }), 128);
-    QCOMPARE(AskAndAct(dialog, TAskMode::Directory, "/x",
+    FileExistsDialog dialog;
+    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, "overwriteButton"); }),
+             1);
+    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { dialog.close(); }), 128);
+    QCOMPARE(askAndAct(dialog, AskMode::Directory, "/x",
                        [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
              128);
 }
 
 void TestUploadDialogs::longNameWrapsQuestionAndMovesButtons() {
-    TFormDialog dialog;
+    FileExistsDialog dialog;
     int shortBottom = 0;
-    AskAndAct(dialog, TAskMode::File, "a.jpg", [&] {
-        shortBottom = Control<QWidget>(dialog, "PUnten")->geometry().bottom();
-        Click(dialog, "Button1");
+    askAndAct(dialog, AskMode::File, "a.jpg", [&] {
+        shortBottom = control<QWidget>(dialog, "buttonPanel")->geometry().bottom();
+        click(dialog, "skipButton");
     });
     const QString longName = QString(300, 'n') + ".jpg";
-    AskAndAct(dialog, TAskMode::File, longName, [&] {
-        const QLabel* text = Control<QLabel>(dialog, "LText");
-        const QWidget* row = Control<QWidget>(dialog, "PUnten");
+    askAndAct(dialog, AskMode::File, longName, [&] {
+        const QLabel* text = control<QLabel>(dialog, "textLabel");
+        const QWidget* row = control<QWidget>(dialog, "buttonPanel");
         QCOMPARE(text->width(), 428);
         QVERIFY(text->height() > text->fontMetrics().height() * 2);
         QCOMPARE(row->y(), text->geometry().bottom() + 1 + 8);
         QCOMPARE(dialog.height(), row->geometry().bottom() + 1 + 8);
         QCOMPARE(row->geometry().bottom(), shortBottom);
-        QCOMPARE(Control<QLineEdit>(dialog, "EditFilename")->text(), longName);
+        QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), longName);
         QCOMPARE(dialog.width(), 444);
-        Click(dialog, "Button1");
+        click(dialog, "skipButton");
     });
 }
 
 void TestUploadDialogs::loginPromptFillsUserAndFocus() {
-    TFormLogin dialog;
+    LoginDialog dialog;
     QString user = "alice";
     QString password = "stale";
-    WhenShown(dialog, [&] {
+    whenShown(dialog, [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Remote Login"));
-        QCOMPARE(Control<QLineEdit>(dialog, "EUser")->text(), QStringLiteral("alice"));
-        QCOMPARE(Control<QLineEdit>(dialog, "EPassword")->text(), QString());
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "EPassword"));
-        QTest::keyClicks(Control<QLineEdit>(dialog, "EPassword"), "s3cret");
-        QTest::keyClick(Control<QLineEdit>(dialog, "EPassword"), Qt::Key_Return);
+        QCOMPARE(control<QLineEdit>(dialog, "userEdit")->text(), QStringLiteral("alice"));
+        QCOMPARE(control<QLineEdit>(dialog, "passwordEdit")->text(), QString());
+        QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "passwordEdit"));
+        QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), "s3cret");
+        QTest::keyClick(control<QLineEdit>(dialog, "passwordEdit"), Qt::Key_Return);
     });
-    QVERIFY(dialog.Ask(user, password));
+    QVERIFY(dialog.ask(user, password));
     QCOMPARE(user, QStringLiteral("alice"));
     QCOMPARE(password, QStringLiteral("s3cret"));
 
     QString nobody;
-    WhenShown(dialog, [&] {
-        QCOMPARE(dialog.focusWidget(), Control<QLineEdit>(dialog, "EUser"));
-        QTest::keyClicks(Control<QLineEdit>(dialog, "EUser"), "bob");
-        Control<QPushButton>(dialog, "BOk")->click();
+    whenShown(dialog, [&] {
+        QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "userEdit"));
+        QTest::keyClicks(control<QLineEdit>(dialog, "userEdit"), "bob");
+        control<QPushButton>(dialog, "okButton")->click();
     });
-    QVERIFY(dialog.Ask(nobody, password));
+    QVERIFY(dialog.ask(nobody, password));
     QCOMPARE(nobody, QStringLiteral("bob"));
     QCOMPARE(password, QString());
 }
 
 void TestUploadDialogs::loginPromptLimitsAndMasks() {
-    TFormLogin dialog;
+    LoginDialog dialog;
     QString user;
     QString password;
-    WhenShown(dialog, [&] {
-        QCOMPARE(Control<QLineEdit>(dialog, "EPassword")->echoMode(), QLineEdit::Password);
-        QTest::keyClicks(Control<QLineEdit>(dialog, "EUser"), QString(40, 'u'));
-        QTest::keyClicks(Control<QLineEdit>(dialog, "EPassword"), QString(40, 'p'));
-        QCOMPARE(Control<QPushButton>(dialog, "BOk")->text(), QStringLiteral("&OK"));
-        QVERIFY(Control<QPushButton>(dialog, "BOk")->isDefault());
-        Control<QPushButton>(dialog, "BOk")->click();
+    whenShown(dialog, [&] {
+        QCOMPARE(control<QLineEdit>(dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+        QTest::keyClicks(control<QLineEdit>(dialog, "userEdit"), QString(40, 'u'));
+        QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), QString(40, 'p'));
+        QCOMPARE(control<QPushButton>(dialog, "okButton")->text(), QStringLiteral("&OK"));
+        QVERIFY(control<QPushButton>(dialog, "okButton")->isDefault());
+        control<QPushButton>(dialog, "okButton")->click();
     });
-    QVERIFY(dialog.Ask(user, password));
+    QVERIFY(dialog.ask(user, password));
     QCOMPARE(user, QString(31, 'u'));
     QCOMPARE(password, QString(31, 'p'));
 }
 
 void TestUploadDialogs::loginCancelledChangesNothing() {
-    TFormLogin dialog;
+    LoginDialog dialog;
     QString user = "alice";
     QString password = "kept";
-    WhenShown(dialog, [&] {
-        QTest::keyClicks(Control<QLineEdit>(dialog, "EPassword"), "typed");
-        Control<QPushButton>(dialog, "BCancel")->click();
+    whenShown(dialog, [&] {
+        QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), "typed");
+        control<QPushButton>(dialog, "cancelButton")->click();
     });
-    QVERIFY(!dialog.Ask(user, password));
+    QVERIFY(!dialog.ask(user, password));
     QCOMPARE(user, QStringLiteral("alice"));
     QCOMPARE(password, QStringLiteral("kept"));
 }

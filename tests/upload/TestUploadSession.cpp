@@ -1,8 +1,8 @@
 #include "ScriptedDialogs.h"
 #include "ScriptedDriver.h"
 #include "platform/Error.h"
-#include "upload/UploadSession.h"
 #include "upload/UploadErrors.h"
+#include "upload/UploadSession.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,20 +11,20 @@
 #include <memory>
 
 using namespace quaddle;
-using quaddle::test::TDriverScript;
+using quaddle::test::DriverScript;
 
 namespace {
 
-struct TStatus {
-    QString Text;
-    int Index;
-    friend bool operator==(const TStatus&, const TStatus&) = default;
+struct StatusRecord {
+    QString text;
+    int index;
+    friend bool operator==(const StatusRecord&, const StatusRecord&) = default;
 };
 
-QStringList Names(const TUploadResults& results) {
+QStringList names(const UploadResults& results) {
     QStringList names;
-    for (const TUploadResult& result : results)
-        names.append(result.File + "|" + result.Thumbnail);
+    for (const UploadResult& result : results)
+        names.append(result.file + "|" + result.thumbnail);
     return names;
 }
 
@@ -79,98 +79,98 @@ private slots:
     void zeroPad();
 
 private:
-    TUpload& Session(int overwrite = PolicyAsk, bool log = true, int serverType = 0);
-    QString LocalFile(const QString& name, qint64 size = 100);
-    TFileList Files(const QStringList& names);
+    UploadSession& session(int overwrite = PolicyAsk, bool log = true, int serverType = 0);
+    QString localFile(const QString& name, qint64 size = 100);
+    FileList fileList(const QStringList& names);
 
-    std::unique_ptr<QTemporaryDir> Local;
-    std::unique_ptr<test::TScriptedDialogs> Dialogs;
-    TDriverScript Script;
-    std::unique_ptr<TUpload> Upload;
-    QList<TStatus> Statuses;
-    QStringList Progress;
+    std::unique_ptr<QTemporaryDir> m_local;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    DriverScript m_script;
+    std::unique_ptr<UploadSession> m_session;
+    QList<StatusRecord> m_statuses;
+    QStringList m_progressBar;
 };
 
 void TestUploadSession::init() {
-    Local = std::make_unique<QTemporaryDir>();
-    Dialogs = std::make_unique<test::TScriptedDialogs>();
-    Script = TDriverScript();
-    Statuses.clear();
-    Progress.clear();
+    m_local = std::make_unique<QTemporaryDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_script = DriverScript();
+    m_statuses.clear();
+    m_progressBar.clear();
 }
 
 void TestUploadSession::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*Dialogs);
-    Upload.reset();
-    Dialogs.reset();
-    Local.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_session.reset();
+    m_dialogs.reset();
+    m_local.reset();
 }
 
-TUpload& TestUploadSession::Session(int overwrite, bool log, int serverType) {
-    Upload = std::make_unique<TUpload>(
+UploadSession& TestUploadSession::session(int overwrite, bool log, int serverType) {
+    m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64 size, qint64 sent) {
-            Progress.append(QStringLiteral("%1 %2 %3").arg(name).arg(size).arg(sent));
+            m_progressBar.append(QStringLiteral("%1 %2 %3").arg(name).arg(size).arg(sent));
         },
         [this](const QString& text, int index) {
-            Statuses.append({text, index});
+            m_statuses.append({text, index});
         },
-        serverType, overwrite, log, test::ScriptedDrivers(Script));
-    return *Upload;
+        serverType, overwrite, log, test::scriptedDrivers(m_script));
+    return *m_session;
 }
 
-QString TestUploadSession::LocalFile(const QString& name, qint64 size) {
-    QFile file(Local->filePath(name));
+QString TestUploadSession::localFile(const QString& name, qint64 size) {
+    QFile file(m_local->filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'x')) != size)
         qFatal("cannot write %s", qPrintable(file.fileName()));
     return file.fileName();
 }
 
-TFileList TestUploadSession::Files(const QStringList& names) {
-    TFileList files;
+FileList TestUploadSession::fileList(const QStringList& names) {
+    FileList files;
     for (const QString& name : names)
-        files.append({LocalFile(name), QString()});
+        files.append({localFile(name), QString()});
     return files;
 }
 
 void TestUploadSession::unknownServerTypeHasNoDriver() {
-    QVERIFY_THROWS_EXCEPTION(TError, Session(PolicyAsk, true, 2));
-    QVERIFY(Script.Calls.isEmpty());
+    QVERIFY_THROWS_EXCEPTION(Error, session(PolicyAsk, true, 2));
+    QVERIFY(m_script.calls.isEmpty());
 }
 
 void TestUploadSession::optionsToggle() {
-    TUploadProtokoll& driver = Session().Protokoll();
-    QCOMPARE(driver.GetOptions(), 0);
-    driver.SetOption(TUploadProtokoll::PassiveMode);
-    QCOMPARE(driver.GetOptions(), 2);
-    driver.SetOption(TUploadProtokoll::TextMode);
-    driver.SetOption(TUploadProtokoll::PassiveMode);
-    QCOMPARE(driver.GetOptions(), 4);
+    ProtocolDriver& driver = session().driver();
+    QCOMPARE(driver.options(), 0);
+    driver.setOption(ProtocolDriver::PassiveMode);
+    QCOMPARE(driver.options(), 2);
+    driver.setOption(ProtocolDriver::TextMode);
+    driver.setOption(ProtocolDriver::PassiveMode);
+    QCOMPARE(driver.options(), 4);
 }
 
 void TestUploadSession::loginAsksForMissingCredentials() {
-    Dialogs->ExpectLogin("user", "password");
-    QVERIFY(Session().Login("ftp.example.org", "21", "user", QString()));
-    QCOMPARE(Dialogs->Asked().first().Given, QStringLiteral("user"));
-    QCOMPARE(Script.Calls, QStringList{"Connect ftp.example.org 21 user password"});
-    QVERIFY(Upload->LogLines().contains("Connected to ftp.example.org\t0"));
+    m_dialogs->expectLogin("user", "password");
+    QVERIFY(session().login("ftp.example.org", "21", "user", QString()));
+    QCOMPARE(m_dialogs->asked().first().given, QStringLiteral("user"));
+    QCOMPARE(m_script.calls, QStringList{"Connect ftp.example.org 21 user password"});
+    QVERIFY(m_session->logLines().contains("Connected to ftp.example.org\t0"));
 }
 
 void TestUploadSession::loginPromptCancelled() {
-    Dialogs->ExpectLoginCancelled();
-    QVERIFY(!Session().Login("h", "21", QString(), QString()));
-    QVERIFY(Script.Calls.isEmpty());
+    m_dialogs->expectLoginCancelled();
+    QVERIFY(!session().login("h", "21", QString(), QString()));
+    QVERIFY(m_script.calls.isEmpty());
 }
 
 void TestUploadSession::refusedLoginIsRetriedAsOftenAsWanted() {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        Dialogs->ExpectMessage("Login incorrect. Please try again.", TMsgAnswer::Ok);
-        Dialogs->ExpectLogin("user", attempt < 2 ? QString("wrong") : QString("password"));
+        m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+        m_dialogs->expectLogin("user", attempt < 2 ? QString("wrong") : QString("password"));
     }
-    QVERIFY(Session().Login("h", "2121", "user", "typo"));
-    QCOMPARE(Script.Calls.size(), 4);
-    QCOMPARE(Script.Calls.last(), QStringLiteral("Connect h 2121 user password"));
-    QCOMPARE(Dialogs->Asked().first().Buttons, TMsgButtons::OkAbort);
-    QCOMPARE(Dialogs->Asked().first().Kind, TMsgKind::Error);
+    QVERIFY(session().login("h", "2121", "user", "typo"));
+    QCOMPARE(m_script.calls.size(), 4);
+    QCOMPARE(m_script.calls.last(), QStringLiteral("Connect h 2121 user password"));
+    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::OkAbort);
+    QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
 }
 
 void TestUploadSession::refusedLoginAbandoned_data() {
@@ -181,57 +181,57 @@ void TestUploadSession::refusedLoginAbandoned_data() {
 
 void TestUploadSession::refusedLoginAbandoned() {
     QFETCH(bool, abort);
-    Dialogs->ExpectMessage("Login incorrect. Please try again.",
-                           abort ? TMsgAnswer::Abort : TMsgAnswer::Ok);
+    m_dialogs->expectMessage("Login incorrect. Please try again.",
+                             abort ? MessageAnswer::Abort : MessageAnswer::Ok);
     if (!abort)
-        Dialogs->ExpectLoginCancelled();
-    QVERIFY(!Session().Login("h", "21", "user", "typo"));
-    QCOMPARE(Script.Calls.size(), 1);
+        m_dialogs->expectLoginCancelled();
+    QVERIFY(!session().login("h", "21", "user", "typo"));
+    QCOMPARE(m_script.calls.size(), 1);
 }
 
 void TestUploadSession::unreachableServerIsAnError() {
-    Script.Unreachable = true;
+    m_script.unreachable = true;
     try {
-        Session().Login("h", "21", "user", "password");
+        session().login("h", "21", "user", "password");
         QFAIL("no error");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::ConnectFailed);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::ConnectFailed);
     }
 }
 
 void TestUploadSession::emptyDirectoryIsEnteredAtOnce() {
-    QVERIFY(Session().EnterDir(QString(), false, true));
-    QVERIFY(Script.Calls.isEmpty());
-    Script.Directories = {"/htdocs"};
-    QVERIFY(Upload->EnterDir("/htdocs", false, false));
-    QCOMPARE(Script.Calls, QStringList{"ChangeDir /htdocs"});
+    QVERIFY(session().enterDir(QString(), false, true));
+    QVERIFY(m_script.calls.isEmpty());
+    m_script.directories = {"/htdocs"};
+    QVERIFY(m_session->enterDir("/htdocs", false, false));
+    QCOMPARE(m_script.calls, QStringList{"ChangeDir /htdocs"});
 }
 
 void TestUploadSession::missingDirectoryIsCreatedWhenConfirmed() {
-    Dialogs->ExpectAskUser(TAskMode::Directory, "/htdocs", PolicyOverwrite);
-    QVERIFY(Session().EnterDir("/htdocs", false, true));
-    QCOMPARE(Script.Calls, (QStringList{"ChangeDir /htdocs", "ChangeDir /htdocs", "MakeDir /htdocs",
-                                        "ChangeDir /htdocs"}));
+    m_dialogs->expectAskUser(AskMode::Directory, "/htdocs", PolicyOverwrite);
+    QVERIFY(session().enterDir("/htdocs", false, true));
+    QCOMPARE(m_script.calls, (QStringList{"ChangeDir /htdocs", "ChangeDir /htdocs",
+                                          "MakeDir /htdocs", "ChangeDir /htdocs"}));
 }
 
 void TestUploadSession::missingDirectoryDeclined() {
     // Remember is never part of a directory answer; anything but Create declines.
-    Dialogs->ExpectAskUser(TAskMode::Directory, "gallery", PolicySkip);
-    QVERIFY(!Session().EnterDir("gallery", false, true));
-    QCOMPARE(Script.Calls, QStringList{"ChangeDir gallery"});
+    m_dialogs->expectAskUser(AskMode::Directory, "gallery", PolicySkip);
+    QVERIFY(!session().enterDir("gallery", false, true));
+    QCOMPARE(m_script.calls, QStringList{"ChangeDir gallery"});
 
-    Script.Calls.clear();
-    QVERIFY(Upload->EnterDir("gallery", true, true));
-    QCOMPARE(Script.Calls, (QStringList{"ChangeDir gallery", "ChangeDir gallery", "MakeDir gallery",
-                                        "ChangeDir gallery"}));
+    m_script.calls.clear();
+    QVERIFY(m_session->enterDir("gallery", true, true));
+    QCOMPARE(m_script.calls, (QStringList{"ChangeDir gallery", "ChangeDir gallery",
+                                          "MakeDir gallery", "ChangeDir gallery"}));
 }
 
 void TestUploadSession::missingDirectoryWithoutCreateIsAnError() {
     try {
-        Session().EnterDir("/nowhere", false, false);
+        session().enterDir("/nowhere", false, false);
         QFAIL("no error");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::ChangeDirFailed);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::ChangeDirFailed);
     }
 }
 
@@ -249,281 +249,285 @@ void TestUploadSession::directoryPathsAreCreatedSegmentBySegment_data() {
 void TestUploadSession::directoryPathsAreCreatedSegmentBySegment() {
     QFETCH(QString, path);
     QFETCH(QStringList, entered);
-    QVERIFY(Session().EnterDir(path, true, true));
+    QVERIFY(session().enterDir(path, true, true));
     QStringList expected{"ChangeDir " + path};
     for (const QString& segment : entered)
         expected << "ChangeDir " + segment << "MakeDir " + segment << "ChangeDir " + segment;
-    QCOMPARE(Script.Calls, expected);
+    QCOMPARE(m_script.calls, expected);
 
     // Segments that exist are entered without being made.
-    Script.Calls.clear();
-    QVERIFY(Upload->EnterDir(path + "/new", true, true));
-    QCOMPARE(Script.Calls.count("MakeDir new"), 1);
-    QCOMPARE(Script.Calls.filter("MakeDir").size(), 1);
+    m_script.calls.clear();
+    QVERIFY(m_session->enterDir(path + "/new", true, true));
+    QCOMPARE(m_script.calls.count("MakeDir new"), 1);
+    QCOMPARE(m_script.calls.filter("MakeDir").size(), 1);
 }
 
 void TestUploadSession::directoryThatCannotBeMadeIsAnError() {
-    Script.Directories = {"a"};
-    Script.FailingMakeDirs = {"b"};
+    m_script.directories = {"a"};
+    m_script.failingMakeDirs = {"b"};
     try {
-        Session().EnterDir("a/b/c", true, true);
+        session().enterDir("a/b/c", true, true);
         QFAIL("no error");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::MakeDirFailed);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::MakeDirFailed);
     }
-    QCOMPARE(Script.Calls.last(), QStringLiteral("MakeDir b"));
+    QCOMPARE(m_script.calls.last(), QStringLiteral("MakeDir b"));
 }
 
 void TestUploadSession::cancelledDirectoryChangeAsksNothing() {
-    Script.OnCall = [this](const QString& call) {
+    m_script.onCall = [this](const QString& call) {
         if (call == "ChangeDir /htdocs")
-            Upload->Cancel();
+            m_session->cancel();
     };
-    QVERIFY(!Session().EnterDir("/htdocs", false, true));
-    QCOMPARE(Script.Calls, (QStringList{"ChangeDir /htdocs", "Abort"}));
+    QVERIFY(!session().enterDir("/htdocs", false, true));
+    QCOMPARE(m_script.calls, (QStringList{"ChangeDir /htdocs", "Abort"}));
 }
 
 void TestUploadSession::cancelStopsCreatingDirectories() {
-    Script.OnCall = [this](const QString& call) {
+    m_script.onCall = [this](const QString& call) {
         if (call == "MakeDir a")
-            Upload->Cancel();
+            m_session->cancel();
     };
-    QVERIFY(Session().EnterDir("a/b/c", true, true));
-    QCOMPARE(Script.Calls.last(), QStringLiteral("ChangeDir a"));
-    QVERIFY(!Script.Calls.contains("ChangeDir b"));
-    QVERIFY(Script.Calls.contains("Abort"));
+    QVERIFY(session().enterDir("a/b/c", true, true));
+    QCOMPARE(m_script.calls.last(), QStringLiteral("ChangeDir a"));
+    QVERIFY(!m_script.calls.contains("ChangeDir b"));
+    QVERIFY(m_script.calls.contains("Abort"));
 }
 
 void TestUploadSession::clashAnsweredSkip() {
-    Script.RemoteFiles = {"a.jpg"};
-    Dialogs->ExpectAskUser(TAskMode::File, "a.jpg", PolicySkip);
-    const TFileList files = Files({"a.jpg"});
-    const TUploadResults results = Session().UploadFiles(files);
-    QCOMPARE(Names(results), QStringList{"a.jpg|"});
-    QVERIFY(Script.Uploaded.isEmpty());
-    QVERIFY(Upload->LogLines().contains("Skipping " + files[0].Path + " [overwrite = 128]\t0"));
+    m_script.remoteFiles = {"a.jpg"};
+    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicySkip);
+    const FileList files = fileList({"a.jpg"});
+    const UploadResults results = session().uploadFiles(files);
+    QCOMPARE(names(results), QStringList{"a.jpg|"});
+    QVERIFY(m_script.uploaded.isEmpty());
+    QVERIFY(m_session->logLines().contains("Skipping " + files[0].path + " [overwrite = 128]\t0"));
 }
 
 void TestUploadSession::rememberedOverwriteLastsForTheSessionOnly() {
-    Script.RemoteFiles = {"a.jpg", "b.jpg", "c.jpg"};
-    Dialogs->ExpectAskUser(TAskMode::File, "a.jpg", PolicyOverwrite + RememberBit);
-    const TFileList files = Files({"a.jpg", "b.jpg", "c.jpg"});
-    QCOMPARE(Session().UploadFiles(files).size(), 3);
-    QCOMPARE(Script.Uploaded.size(), 3);
-    QVERIFY(Upload->LogLines().contains("Uploading file " + files[0].Path + " [overwrite = 1]\t0"));
-    QVERIFY(Upload->LogLines().contains("Uploading file " + files[2].Path + "\t0"));
+    m_script.remoteFiles = {"a.jpg", "b.jpg", "c.jpg"};
+    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicyOverwrite + RememberBit);
+    const FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
+    QCOMPARE(session().uploadFiles(files).size(), 3);
+    QCOMPARE(m_script.uploaded.size(), 3);
+    QVERIFY(
+        m_session->logLines().contains("Uploading file " + files[0].path + " [overwrite = 1]\t0"));
+    QVERIFY(m_session->logLines().contains("Uploading file " + files[2].path + "\t0"));
     // Once remembered, later clashes are not even looked for.
-    QCOMPARE(Script.Calls.filter("FileExists").size(), 1);
+    QCOMPARE(m_script.calls.filter("FileExists").size(), 1);
 
-    Dialogs->ExpectAskUser(TAskMode::File, "a.jpg", PolicySkip);
-    QCOMPARE(Session().UploadFiles(Files({"a.jpg"})).size(), 1);
+    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicySkip);
+    QCOMPARE(session().uploadFiles(fileList({"a.jpg"})).size(), 1);
 }
 
 void TestUploadSession::renameMovesExistingFileAside() {
-    Script.RemoteFiles = {"photo.jpg", "photo_001.jpg"};
-    Dialogs->ExpectAskUser(TAskMode::File, "photo.jpg", PolicyRename);
-    const TFileList files = Files({"photo.jpg"});
-    QCOMPARE(Names(Session().UploadFiles(files)), QStringList{"photo.jpg|"});
-    QCOMPARE(Script.Calls.mid(1, 4),
+    m_script.remoteFiles = {"photo.jpg", "photo_001.jpg"};
+    m_dialogs->expectAskUser(AskMode::File, "photo.jpg", PolicyRename);
+    const FileList files = fileList({"photo.jpg"});
+    QCOMPARE(names(session().uploadFiles(files)), QStringList{"photo.jpg|"});
+    QCOMPARE(m_script.calls.mid(1, 4),
              (QStringList{"FileExists photo_001.jpg", "FileExists photo_002.jpg",
-                          "RenameFile photo.jpg photo_002.jpg", "PutFile " + files[0].Path}));
-    QCOMPARE(Upload->RenamedFiles(), (TRenamedFiles{{"photo.jpg", "photo_002.jpg"}}));
-    QVERIFY(Upload->LogLines().contains("Uploading file " + files[0].Path + " [overwrite = 2]\t0"));
+                          "RenameFile photo.jpg photo_002.jpg", "PutFile " + files[0].path}));
+    QCOMPARE(m_session->renamedFiles(), (RenamedFiles{{"photo.jpg", "photo_002.jpg"}}));
+    QVERIFY(
+        m_session->logLines().contains("Uploading file " + files[0].path + " [overwrite = 2]\t0"));
 }
 
 void TestUploadSession::renameGivesUpCountingAfter999() {
-    Script.RemoteFiles = {"a.tar.gz"};
+    m_script.remoteFiles = {"a.tar.gz"};
     for (int n = 1; n <= 999; ++n)
-        Script.RemoteFiles.insert(QStringLiteral("a.tar_%1.gz").arg(n, 3, 10, QLatin1Char('0')));
-    Session(PolicyRename).UploadFiles(Files({"a.tar.gz"}));
-    QCOMPARE(Script.Calls.filter("FileExists").size(), 1000);
-    QVERIFY(Script.Calls.contains("RenameFile a.tar.gz a.tar_1000.gz"));
+        m_script.remoteFiles.insert(QStringLiteral("a.tar_%1.gz").arg(n, 3, 10, QLatin1Char('0')));
+    session(PolicyRename).uploadFiles(fileList({"a.tar.gz"}));
+    QCOMPARE(m_script.calls.filter("FileExists").size(), 1000);
+    QVERIFY(m_script.calls.contains("RenameFile a.tar.gz a.tar_1000.gz"));
 
-    Script.RemoteFiles = {"README"};
-    Script.Calls.clear();
-    Session(PolicyRename).UploadFiles(Files({"README"}));
-    QVERIFY(Script.Calls.contains("RenameFile README README_001"));
+    m_script.remoteFiles = {"README"};
+    m_script.calls.clear();
+    session(PolicyRename).uploadFiles(fileList({"README"}));
+    QVERIFY(m_script.calls.contains("RenameFile README README_001"));
 }
 
 void TestUploadSession::overwritePolicyTestsNothing() {
-    Script.RemoteFiles = {"a.jpg"};
-    const TFileList files = Files({"a.jpg", "b.jpg"});
-    QCOMPARE(Session(PolicyOverwrite).UploadFiles(files).size(), 2);
-    QVERIFY(Script.Calls.filter("FileExists").isEmpty());
-    QVERIFY(Upload->LogLines().contains("Uploading file " + files[0].Path + "\t0"));
+    m_script.remoteFiles = {"a.jpg"};
+    const FileList files = fileList({"a.jpg", "b.jpg"});
+    QCOMPARE(session(PolicyOverwrite).uploadFiles(files).size(), 2);
+    QVERIFY(m_script.calls.filter("FileExists").isEmpty());
+    QVERIFY(m_session->logLines().contains("Uploading file " + files[0].path + "\t0"));
 }
 
 void TestUploadSession::skipAndRenamePoliciesAskNothing() {
-    Script.RemoteFiles = {"a.jpg"};
-    const TFileList files = Files({"a.jpg", "b.jpg"});
-    QCOMPARE(Names(Session(PolicySkip).UploadFiles(files)), (QStringList{"a.jpg|", "b.jpg|"}));
-    QCOMPARE(Script.Uploaded, QStringList{files[1].Path});
+    m_script.remoteFiles = {"a.jpg"};
+    const FileList files = fileList({"a.jpg", "b.jpg"});
+    QCOMPARE(names(session(PolicySkip).uploadFiles(files)), (QStringList{"a.jpg|", "b.jpg|"}));
+    QCOMPARE(m_script.uploaded, QStringList{files[1].path});
 
-    Script.Uploaded.clear();
-    QCOMPARE(Session(PolicyRename).UploadFiles(files).size(), 2);
-    QCOMPARE(Script.Uploaded.size(), 2);
-    QCOMPARE(Upload->RenamedFiles(),
-             (TRenamedFiles{{"a.jpg", "a_001.jpg"}, {"b.jpg", "b_001.jpg"}}));
+    m_script.uploaded.clear();
+    QCOMPARE(session(PolicyRename).uploadFiles(files).size(), 2);
+    QCOMPARE(m_script.uploaded.size(), 2);
+    QCOMPARE(m_session->renamedFiles(),
+             (RenamedFiles{{"a.jpg", "a_001.jpg"}, {"b.jpg", "b_001.jpg"}}));
 }
 
 void TestUploadSession::failedRenameCountsAsFailedFile() {
-    Script.RemoteFiles = {"a.jpg"};
-    Script.FailingRenames = {"a.jpg"};
-    Dialogs->ExpectMessage("An error occured: \n\nIgnore and continue?", TMsgAnswer::No);
-    QVERIFY(Session(PolicyRename).UploadFiles(Files({"a.jpg"})).isEmpty());
-    QVERIFY(Script.Uploaded.isEmpty());
-    QVERIFY(Upload->RenamedFiles().isEmpty());
+    m_script.remoteFiles = {"a.jpg"};
+    m_script.failingRenames = {"a.jpg"};
+    m_dialogs->expectMessage("An error occured: \n\nIgnore and continue?", MessageAnswer::No);
+    QVERIFY(session(PolicyRename).uploadFiles(fileList({"a.jpg"})).isEmpty());
+    QVERIFY(m_script.uploaded.isEmpty());
+    QVERIFY(m_session->renamedFiles().isEmpty());
 }
 
 void TestUploadSession::missingFileStopsBeforeAnythingIsSent() {
-    TFileList files = Files({"a.jpg", "b.jpg", "c.jpg"});
-    QFile::remove(files[1].Path);
+    FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
+    QFile::remove(files[1].path);
     try {
-        Session().UploadFiles(files);
+        session().uploadFiles(files);
         QFAIL("no error");
-    } catch (const TError& error) {
-        QCOMPARE(error.Message(), UploadErrors::FileMissing);
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::FileMissing);
     }
-    QVERIFY(Script.Calls.isEmpty());
+    QVERIFY(m_script.calls.isEmpty());
 }
 
 void TestUploadSession::missingThumbnailAbortsTheRun() {
-    TFileList files = Files({"a.jpg", "b.jpg"});
-    files[0].Thumbnail = Local->filePath("gone_thumb.jpg");
-    QVERIFY_THROWS_EXCEPTION(TError, Session(PolicyOverwrite).UploadFiles(files));
-    QCOMPARE(Script.Uploaded, QStringList{files[0].Path});
+    FileList files = fileList({"a.jpg", "b.jpg"});
+    files[0].thumbnail = m_local->filePath("gone_thumb.jpg");
+    QVERIFY_THROWS_EXCEPTION(Error, session(PolicyOverwrite).uploadFiles(files));
+    QCOMPARE(m_script.uploaded, QStringList{files[0].path});
 }
 
 void TestUploadSession::failedThumbnailIsNotReported() {
-    TFileList files = Files({"a.jpg"});
-    files[0].Thumbnail = LocalFile("a_thumb.jpg", 10);
-    Script.FailingPuts = {"a_thumb.jpg"};
-    QCOMPARE(Names(Session(PolicyOverwrite).UploadFiles(files)), QStringList{"a.jpg|"});
+    FileList files = fileList({"a.jpg"});
+    files[0].thumbnail = localFile("a_thumb.jpg", 10);
+    m_script.failingPuts = {"a_thumb.jpg"};
+    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), QStringList{"a.jpg|"});
 
-    Script.FailingPuts.clear();
-    QCOMPARE(Names(Session(PolicyOverwrite).UploadFiles(files)), QStringList{"a.jpg|a_thumb.jpg"});
+    m_script.failingPuts.clear();
+    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), QStringList{"a.jpg|a_thumb.jpg"});
 }
 
 void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
-    Script.FailingPuts = {"b.jpg"};
+    m_script.failingPuts = {"b.jpg"};
     const QString message = "550 b.jpg: Permission denied";
-    Dialogs->ExpectMessage("An error occured: \n" + message + "\nIgnore and continue?",
-                           TMsgAnswer::No);
-    QCOMPARE(Names(Session(PolicyOverwrite, false).UploadFiles(Files({"a.jpg", "b.jpg", "c.jpg"}))),
-             QStringList{"a.jpg|"});
-    QCOMPARE(Dialogs->Asked().first().Buttons, TMsgButtons::YesNo);
-    QCOMPARE(Upload->LogLines(), QStringList{message + "\t2"});
+    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+                             MessageAnswer::No);
+    QCOMPARE(
+        names(session(PolicyOverwrite, false).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
+        QStringList{"a.jpg|"});
+    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::YesNo);
+    QCOMPARE(m_session->logLines(), QStringList{message + "\t2"});
 
-    Session(PolicyOverwrite, true);
-    Dialogs->ExpectMessage("An error occured: \n" + message + "\nIgnore and continue?",
-                           TMsgAnswer::No);
-    Upload->UploadFiles(Files({"a.jpg", "b.jpg", "c.jpg"}));
-    QCOMPARE(Upload->LogLines().last(), QStringLiteral("1 files uploaded.\t0"));
+    session(PolicyOverwrite, true);
+    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+                             MessageAnswer::No);
+    m_session->uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}));
+    QCOMPARE(m_session->logLines().last(), QStringLiteral("1 files uploaded.\t0"));
 }
 
 void TestUploadSession::failedFileAnsweredYesGoesOn() {
-    Script.FailingPuts = {"b.jpg"};
-    Dialogs->ExpectMessage("An error occured: \n550 b.jpg: Permission denied\nIgnore and continue?",
-                           TMsgAnswer::Yes);
-    QCOMPARE(Names(Session(PolicyOverwrite).UploadFiles(Files({"a.jpg", "b.jpg", "c.jpg"}))),
+    m_script.failingPuts = {"b.jpg"};
+    m_dialogs->expectMessage(
+        "An error occured: \n550 b.jpg: Permission denied\nIgnore and continue?",
+        MessageAnswer::Yes);
+    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
              (QStringList{"a.jpg|", "c.jpg|"}));
-    QCOMPARE(Upload->LogLines().last(), QStringLiteral("3 files uploaded.\t0"));
+    QCOMPARE(m_session->logLines().last(), QStringLiteral("3 files uploaded.\t0"));
 }
 
 void TestUploadSession::cancelDuringFirstFile() {
-    const TFileList files = Files({"a.jpg", "b.jpg", "c.jpg"});
-    Script.OnCall = [this](const QString& call) {
+    const FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
+    m_script.onCall = [this](const QString& call) {
         if (call.startsWith("PutFile"))
-            Upload->Cancel();
+            m_session->cancel();
     };
-    QVERIFY(Session(PolicyOverwrite).UploadFiles(files).isEmpty());
-    QCOMPARE(Script.Calls.filter("PutFile").size(), 1);
-    QVERIFY(Script.Calls.contains("Abort"));
-    const QStringList log = Upload->LogLines();
+    QVERIFY(session(PolicyOverwrite).uploadFiles(files).isEmpty());
+    QCOMPARE(m_script.calls.filter("PutFile").size(), 1);
+    QVERIFY(m_script.calls.contains("Abort"));
+    const QStringList log = m_session->logLines();
     QVERIFY(log.contains("CANCEL\t1"));
     QCOMPARE(log.last(), QStringLiteral("0 files uploaded.\t0"));
-    QCOMPARE(Statuses.last(), (TStatus{QString(), -1}));
+    QCOMPARE(m_statuses.last(), (StatusRecord{QString(), -1}));
 }
 
 void TestUploadSession::cancelDuringExistenceTest() {
-    const TFileList files = Files({"a.jpg", "b.jpg"});
-    Script.OnCall = [this](const QString& call) {
+    const FileList files = fileList({"a.jpg", "b.jpg"});
+    m_script.onCall = [this](const QString& call) {
         if (call.startsWith("FileExists"))
-            Upload->Cancel();
+            m_session->cancel();
     };
-    QVERIFY(Session(PolicyAsk).UploadFiles(files).isEmpty());
-    QVERIFY(Script.Calls.filter("PutFile").isEmpty());
-    QVERIFY(Upload->LogLines().contains("Skipping " + files[0].Path + " [cancel]\t0"));
-    QVERIFY(!Script.Calls.contains("FileExists b.jpg"));
+    QVERIFY(session(PolicyAsk).uploadFiles(files).isEmpty());
+    QVERIFY(m_script.calls.filter("PutFile").isEmpty());
+    QVERIFY(m_session->logLines().contains("Skipping " + files[0].path + " [cancel]\t0"));
+    QVERIFY(!m_script.calls.contains("FileExists b.jpg"));
 }
 
 void TestUploadSession::eventsAndByteCounters() {
-    TFileList files{{LocalFile("a.jpg", 1000), LocalFile("a_thumb.jpg", 30)},
-                    {LocalFile("b.png", 3000), QString()}};
-    TUpload& upload = Session(PolicyOverwrite);
-    upload.UploadFiles(files);
-    QCOMPARE(Statuses,
-             (QList<TStatus>{
+    FileList files{{localFile("a.jpg", 1000), localFile("a_thumb.jpg", 30)},
+                   {localFile("b.png", 3000), QString()}};
+    UploadSession& upload = session(PolicyOverwrite);
+    upload.uploadFiles(files);
+    QCOMPARE(m_statuses,
+             (QList<StatusRecord>{
                  {"a.jpg", 0}, {"Uploading thumbnail...", -2}, {"b.png", 1}, {QString(), -1}}));
-    QCOMPARE(Progress, (QStringList{"a.jpg 0 0", "a.jpg 1000 500", "a.jpg 1000 1000",
-                                    "a_thumb.jpg 0 0", "a_thumb.jpg 0 15", "a_thumb.jpg 0 30",
-                                    "b.png 0 0", "b.png 3000 1500", "b.png 3000 3000"}));
-    QCOMPARE(upload.BytesTotal(), 4000);
-    QCOMPARE(upload.BytesDone(), 4000);
+    QCOMPARE(m_progressBar, (QStringList{"a.jpg 0 0", "a.jpg 1000 500", "a.jpg 1000 1000",
+                                         "a_thumb.jpg 0 0", "a_thumb.jpg 0 15", "a_thumb.jpg 0 30",
+                                         "b.png 0 0", "b.png 3000 1500", "b.png 3000 3000"}));
+    QCOMPARE(upload.bytesTotal(), 4000);
+    QCOMPARE(upload.bytesDone(), 4000);
 }
 
 void TestUploadSession::unreadableFileAddsNothingToTotal() {
-    QVERIFY(QDir(Local->path()).mkdir("folder.jpg"));
-    const QString folder = Local->filePath("folder.jpg");
-    QCOMPARE(TUpload::LocalFileSize(folder), -1);
-    QCOMPARE(TUpload::LocalFileSize(Local->filePath("missing")), -1);
-    QCOMPARE(TUpload::LocalFileSize(LocalFile("five", 5)), 5);
+    QVERIFY(QDir(m_local->path()).mkdir("folder.jpg"));
+    const QString folder = m_local->filePath("folder.jpg");
+    QCOMPARE(UploadSession::localFileSize(folder), -1);
+    QCOMPARE(UploadSession::localFileSize(m_local->filePath("missing")), -1);
+    QCOMPARE(UploadSession::localFileSize(localFile("five", 5)), 5);
 
-    Script.FailingPuts = {"folder.jpg"};
-    Dialogs->ExpectMessage("An error occured: \n550 folder.jpg: Permission denied\nIgnore and "
-                           "continue?",
-                           TMsgAnswer::Yes);
-    TUpload& upload = Session(PolicyOverwrite);
-    upload.UploadFiles({{folder, QString()}, {LocalFile("b.jpg", 200), QString()}});
-    QCOMPARE(upload.BytesTotal(), 200);
-    QCOMPARE(upload.BytesDone(), 200);
+    m_script.failingPuts = {"folder.jpg"};
+    m_dialogs->expectMessage("An error occured: \n550 folder.jpg: Permission denied\nIgnore and "
+                             "continue?",
+                             MessageAnswer::Yes);
+    UploadSession& upload = session(PolicyOverwrite);
+    upload.uploadFiles({{folder, QString()}, {localFile("b.jpg", 200), QString()}});
+    QCOMPARE(upload.bytesTotal(), 200);
+    QCOMPARE(upload.bytesDone(), 200);
 }
 
 void TestUploadSession::logKeepsOnlyErrorsWhenOff() {
-    TUpload& quiet = Session(PolicyAsk, false);
-    quiet.AddLog("traffic", LogTraffic);
-    quiet.AddLog("cancel", LogCancel);
-    quiet.AddLog("error", LogError);
-    QCOMPARE(quiet.LogLines(), QStringList{"error\t2"});
+    UploadSession& quiet = session(PolicyAsk, false);
+    quiet.addLog("traffic", LogTraffic);
+    quiet.addLog("cancel", LogCancel);
+    quiet.addLog("error", LogError);
+    QCOMPARE(quiet.logLines(), QStringList{"error\t2"});
 
-    TUpload& verbose = Session(PolicyAsk, true);
-    verbose.AddLog("traffic", LogTraffic);
-    verbose.AddLog("error", LogError);
-    QCOMPARE(verbose.LogLines(), (QStringList{"traffic\t0", "error\t2"}));
+    UploadSession& verbose = session(PolicyAsk, true);
+    verbose.addLog("traffic", LogTraffic);
+    verbose.addLog("error", LogError);
+    QCOMPARE(verbose.logLines(), (QStringList{"traffic\t0", "error\t2"}));
 }
 
 void TestUploadSession::concurrentLogLinesAreAllKept() {
-    TUpload& upload = Session();
+    UploadSession& upload = session();
     constexpr int PerThread = 20000;
     std::unique_ptr<QThread> reader(QThread::create([&upload] {
         for (int i = 0; i < PerThread; ++i)
-            upload.AddLog(QStringLiteral("reader %1").arg(i), LogTraffic);
+            upload.addLog(QStringLiteral("reader %1").arg(i), LogTraffic);
     }));
     reader->start();
     for (int i = 0; i < PerThread; ++i)
-        upload.AddLog(QStringLiteral("ui %1").arg(i), LogTraffic);
+        upload.addLog(QStringLiteral("ui %1").arg(i), LogTraffic);
     reader->wait();
-    const QStringList lines = upload.LogLines();
+    const QStringList lines = upload.logLines();
     QCOMPARE(lines.size(), 2 * PerThread);
     QCOMPARE(lines.filter("reader").size(), PerThread);
     QVERIFY(lines.contains(QStringLiteral("reader %1\t0").arg(PerThread - 1)));
 }
 
 void TestUploadSession::zeroPad() {
-    QCOMPARE(TUpload::ZeroPad("5", 3), QStringLiteral("005"));
-    QCOMPARE(TUpload::ZeroPad("42", 3), QStringLiteral("042"));
-    QCOMPARE(TUpload::ZeroPad("1000", 3), QStringLiteral("1000"));
-    QCOMPARE(TUpload::ZeroPad("", 2), QStringLiteral("00"));
+    QCOMPARE(UploadSession::zeroPad("5", 3), QStringLiteral("005"));
+    QCOMPARE(UploadSession::zeroPad("42", 3), QStringLiteral("042"));
+    QCOMPARE(UploadSession::zeroPad("1000", 3), QStringLiteral("1000"));
+    QCOMPARE(UploadSession::zeroPad("", 2), QStringLiteral("00"));
 }
 
 QTEST_GUILESS_MAIN(TestUploadSession)
