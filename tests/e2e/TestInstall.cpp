@@ -32,6 +32,7 @@ QString script(const QString& name) {
 // since the store and the desktop entries need escaping for such names.
 class UserHome {
 public:
+    QString root() const { return m_root.path(); }
     QString dataHome() const { return m_root.filePath("data home, v2"); }
     QString configHome() const { return m_root.filePath("config"); }
     QString prefix() const { return m_root.filePath("pre fix"); }
@@ -52,6 +53,24 @@ private:
     QTemporaryDir m_root;
 };
 
+// The applications gio offers for a file type, and its default, as a file manager sees them
+// with nothing installed but what the test installed.
+QByteArray offeredFor(const UserHome& home, const QString& type) {
+    QProcessEnvironment environment = home.environment();
+    environment.insert("HOME", home.root());
+    environment.insert("XDG_DATA_DIRS", home.prefix() + "/share");
+    environment.insert("XDG_CONFIG_DIRS", home.configHome());
+    // Entries whose program is not found are never offered.
+    environment.insert("PATH", home.prefix() + "/bin:" + environment.value("PATH"));
+    environment.insert("GIO_USE_VFS", "local");
+    environment.insert("LC_ALL", "C");
+    for (const QString& applications :
+         {home.prefix() + "/share/applications", home.dataHome() + "/applications"})
+        runCommand("update-desktop-database", {applications});
+    const CommandRun run = runCommand("gio", {"mime", type}, environment);
+    return run.exitCode == 0 ? run.output : "gio failed: " + run.output;
+}
+
 bool postInstall(const UserHome& home) {
     const CommandRun run =
         runCommand(script("post-install"), {home.prefix() + "/bin/quaddle"}, home.environment());
@@ -68,6 +87,7 @@ class TestInstall : public QObject {
 private slots:
     void installsForTheUserAndUninstalls();
     void keepsTheProgramDirTheUserHas();
+    void onlyTheSwitchOffersQuaddleForFiles();
 };
 
 void TestInstall::installsForTheUserAndUninstalls() {
@@ -165,6 +185,34 @@ void TestInstall::keepsTheProgramDirTheUserHas() {
     QCOMPARE(file.readAll().count("ProgramDir="), 1);
     const QSettings reread(QSettings::NativeFormat, QSettings::UserScope, "Quaddle", "Quaddle");
     QCOMPARE(reread.value("Window/Width").toInt(), 800);
+}
+
+void TestInstall::onlyTheSwitchOffersQuaddleForFiles() {
+    const UserHome home;
+    const CommandRun install = runCommand(
+        QStringLiteral(QUADDLE_CMAKE), {"--install", QUADDLE_BUILD_DIR, "--prefix", home.prefix()});
+    QVERIFY2(install.exitCode == 0, install.output.constData());
+    QVERIFY(postInstall(home));
+    QVERIFY(QDir().mkpath(home.dataHome() + "/applications"));
+    const QStringList types = {"image/png", "text/plain", "application/zip",
+                               "application/octet-stream"};
+
+    for (const QString& type : types) {
+        const QByteArray offered = offeredFor(home, type);
+        QVERIFY2(offered.startsWith("No default applications for") && !offered.contains("quaddle"),
+                 qPrintable(type + ": " + QString::fromUtf8(offered)));
+    }
+    // As the options page switches the entry on.
+    const QString link = home.dataHome() + "/applications/quaddle-context.desktop";
+    QVERIFY(QFile::link(home.programDir() + "/QuaddleContext.desktop", link));
+    for (const QString& type : types) {
+        const QByteArray offered = offeredFor(home, type);
+        QVERIFY2(offered.contains("Registered applications:\n\tquaddle-context.desktop\n") &&
+                     !offered.contains("\tquaddle.desktop"),
+                 qPrintable(type + ": " + QString::fromUtf8(offered)));
+    }
+    QVERIFY(QFile::remove(link));
+    QVERIFY(!offeredFor(home, "image/png").contains("quaddle"));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
