@@ -58,6 +58,9 @@ ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* paren
 
     createOptionsPage();
     createServerPage();
+    // Setting and server names come from outside and are shown as written.
+    for (QLabel* label : findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
 }
 
 QGroupBox* ConfigWindow::group(const QString& title, int top, int height) {
@@ -148,8 +151,11 @@ void ConfigWindow::createOptionsPage() {
 
 void ConfigWindow::toggleContextEntry() {
     if (!QFileInfo::exists(contextEntryPath(m_config.programDir))) {
-        dialogs().showMessage(tr("DLL does not exist. Please reinstall Quaddle."),
-                              MessageKind::Error, MessageButtons::Ok);
+        dialogs().showMessage(
+            tr("The desktop entry %1 is missing. To restore it, run scripts/post-install with "
+               "the path of the installed program.")
+                .arg(contextEntryPath(m_config.programDir)),
+            MessageKind::Error, MessageButtons::Ok);
         m_contextEntryBox->setChecked(false);
         return;
     }
@@ -175,7 +181,7 @@ void ConfigWindow::showPage(int index) {
         setMaximumSize(GeneralWindowSize);
     } else {
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        setMinimumSize(ServerWindowMinWidth, m_fieldPanel->height() + 8 + 80);
+        setMinimumSize(ServerWindowMinWidth, m_fieldPanel->minimumHeight() + 8 + 80);
     }
     m_currentPage->move(PageLeft, PageTop);
     m_currentPage->show();

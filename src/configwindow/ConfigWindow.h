@@ -39,6 +39,10 @@ public:
     // Shows the given page, as choosing it in the page selector does.
     void choosePage(Page page);
 
+    // Shows the servers afresh after the configuration was read again, with none chosen: the
+    // old nodes and the chosen server may stand for other servers now.
+    void reloadServers();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +71,8 @@ private:
     void storeEditedName(QTreeWidgetItem* item);
     void showTreeMenu(const QPoint& position);
     void setServerButtonsEnabled(bool on);
+    void clearServerFields();
+    void chooseNoServer();
     void addServer();
     void addFolder();
     void saveServer();

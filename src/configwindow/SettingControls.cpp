@@ -5,8 +5,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <limits>
 
 namespace quaddle {
 
@@ -14,6 +16,8 @@ namespace {
 
 QLabel* redFlag(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    // The name comes from config.xml and is shown as written.
+    label->setTextFormat(Qt::PlainText);
     QPalette red = label->palette();
     red.setColor(QPalette::WindowText, Qt::red);
     label->setPalette(red);
@@ -50,6 +54,56 @@ QWidget* edit(Config& config, const QString& name, QWidget* parent) {
     return edit;
 }
 
+// Takes whole numbers in [bottom, top] only. An edit left with anything else, such as a
+// number still too small, shows the stored value again instead.
+class WholeNumberValidator : public QIntValidator {
+public:
+    WholeNumberValidator(const Config& config, QString name, int bottom, int top, QObject* parent)
+        : QIntValidator(bottom, top, parent), m_config(config), m_name(std::move(name)) {
+        // Digits as config.xml holds them: no thousands separators of the user's language.
+        QLocale plain = QLocale::c();
+        plain.setNumberOptions(QLocale::RejectGroupSeparator);
+        setLocale(plain);
+    }
+
+    void fixup(QString& input) const override { input = m_config.setting(m_name); }
+
+private:
+    const Config& m_config;
+    QString m_name;
+};
+
+QPair<int, int> wholeNumberRange(const QString& name, SettingType type) {
+    if (name.compare(QLatin1String("ThumbWidth"), Qt::CaseInsensitive) == 0 ||
+        name.compare(QLatin1String("ThumbHeight"), Qt::CaseInsensitive) == 0)
+        return {16, 4096};
+    if (type == SettingType::Byte)
+        return {0, 255};
+    return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};
+}
+
+// Only an acceptable number is stored, with the setting's own type, so that the next start
+// finds a number again.
+QWidget* wholeNumberEdit(Config& config, const QString& name, SettingType type, QWidget* parent) {
+    auto* edit = new QLineEdit(config.setting(name), parent);
+    const auto [bottom, top] = wholeNumberRange(name, type);
+    edit->setValidator(new WholeNumberValidator(config, name, bottom, top, edit));
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [&config, name, type, edit] {
+        if (!edit->hasAcceptableInput())
+            return;
+        const std::optional<qint32> value = parseInteger(edit->text());
+        if (!value)
+            return;
+        if (type == SettingType::Byte)
+            config.setSetting(name, SettingValue::byte(quint8(*value)));
+        else if (type == SettingType::Double)
+            config.setSetting(name, SettingValue::fromDouble(*value));
+        else
+            config.setSetting(name, SettingValue::integer(*value));
+    });
+    return edit;
+}
+
 } // namespace
 
 QWidget* createSettingControl(Config& config, const QString& name, QWidget* parent,
@@ -59,14 +113,17 @@ QWidget* createSettingControl(Config& config, const QString& name, QWidget* pare
     QWidget* control = nullptr;
     const std::optional<SettingType> type = config.settingType(name);
     const int code = type ? int(*type) & 0xFFF : 0;
-    const bool numeric = code == int(SettingType::Integer) || code == int(SettingType::Double);
+    const bool numeric = code == int(SettingType::Integer) || code == int(SettingType::Double) ||
+                         code == int(SettingType::Byte);
     if (!type)
         control = redFlag(QStringLiteral("!! Unknown: ") + name, parent);
     else if (code == int(SettingType::Boolean))
         control = checkBox(config, name, parent, caption);
     else if (numeric && valueList)
         control = choiceList(config, name, parent, *valueList);
-    else if (numeric || code == int(SettingType::WideText) || code == int(SettingType::Text))
+    else if (numeric)
+        control = wholeNumberEdit(config, name, SettingType(code), parent);
+    else if (code == int(SettingType::WideText) || code == int(SettingType::Text))
         control = edit(config, name, parent);
     else
         control = redFlag(QStringLiteral("!! Unknown Type: ") + QString::number(code), parent);

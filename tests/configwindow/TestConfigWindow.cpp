@@ -87,6 +87,8 @@ private slots:
     void defaultServerListKeepsPositions();
     void unusualStoredValues();
     void everyKeystrokeIsStored();
+    void wholeNumbersOnly_data();
+    void wholeNumbersOnly();
     void unknownSettingsGetRedFlags();
     void setMasterPasswordButton();
     void pagesAndWindowSizes();
@@ -99,6 +101,9 @@ private slots:
     void passwordQuestions();
     void foldersAreAddedRenamedAndDeleted();
     void serversAreRenamedAndDeleted();
+    void newServerIsTheOneSaved();
+    void saveAfterDeleteNeedsAHostname();
+    void reloadRebuildsTheTree();
     void lockedWarningAndProtectedCredentials();
     void sftpNeedsPsftp();
 
@@ -235,18 +240,84 @@ void TestConfigWindow::everyKeystrokeIsStored() {
     auto* width = control<QLineEdit>(window, "settingThumbWidth");
     width->selectAll();
     QTest::keyClick(width, Qt::Key_Backspace);
-    QCOMPARE(m_config->setting("ThumbWidth"), QString());
+    // An empty field or a width still too small keeps the stored value.
+    QCOMPARE(m_config->setting("ThumbWidth"), QStringLiteral("300"));
     QStringList stored;
     for (const QString& key : QStringList{"2", "5", "0"}) {
         QTest::keyClicks(width, key);
         stored.append(m_config->setting("ThumbWidth"));
     }
-    QCOMPARE(stored, (QStringList{"2", "25", "250"}));
-    QCOMPARE(m_config->settingType("ThumbWidth"), SettingType::Text);
-    // Emptying the field moved the setting; the other fields still write their own.
-    QTest::keyClicks(control<QLineEdit>(window, "settingThumbHeight"), "1");
-    QCOMPARE(m_config->setting("ThumbHeight"), QStringLiteral("2001"));
+    QCOMPARE(stored, (QStringList{"300", "25", "250"}));
+    QCOMPARE(m_config->settingType("ThumbWidth"), SettingType::Integer);
+    QTest::keyClicks(control<QLineEdit>(window, "settingThumbHeight"), "0");
+    QCOMPARE(m_config->setting("ThumbHeight"), QStringLiteral("2000"));
     QCOMPARE(m_config->setting("ThumbWidth"), QStringLiteral("250"));
+}
+
+void TestConfigWindow::wholeNumbersOnly_data() {
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<SettingType>("type");
+
+    const SettingType integer = SettingType::Integer;
+    QTest::newRow("width") << "ThumbWidth"
+                           << "640"
+                           << "640" << integer;
+    QTest::newRow("letters") << "ThumbWidth"
+                             << "abc"
+                             << "300" << integer;
+    QTest::newRow("letters among digits") << "ThumbHeight"
+                                          << "1x2y8"
+                                          << "128" << integer;
+    QTest::newRow("below 16") << "ThumbWidth"
+                              << "8"
+                              << "300" << integer;
+    QTest::newRow("above 4096") << "ThumbHeight"
+                                << "5000"
+                                << "500" << integer;
+    QTest::newRow("no sign") << "ThumbWidth"
+                             << "-20"
+                             << "20" << integer;
+    QTest::newRow("no separators") << "ThumbWidth"
+                                   << "1,024"
+                                   << "1024" << integer;
+    QTest::newRow("no fraction") << "ThumbWidth"
+                                 << "99.5"
+                                 << "995" << integer;
+    QTest::newRow("any integer") << "Count"
+                                 << "-12345"
+                                 << "-12345" << integer;
+    QTest::newRow("byte") << "Small"
+                          << "300"
+                          << "30" << SettingType::Byte;
+    QTest::newRow("double") << "Ratio"
+                            << "2.5"
+                            << "25" << SettingType::Double;
+}
+
+// Whatever is typed, the stored value is a number of the setting's type, and the field
+// shows the stored value once editing ends.
+void TestConfigWindow::wholeNumbersOnly() {
+    QFETCH(QString, setting);
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    QFETCH(SettingType, type);
+    Config config;
+    config.setSetting("Count", SettingValue::integer(1));
+    config.setSetting("Small", SettingValue::byte(3));
+    config.setSetting("Ratio", SettingValue::fromDouble(1.5));
+    QWidget parent;
+    auto* edit = qobject_cast<QLineEdit*>(createSettingControl(config, setting, &parent, ""));
+    QVERIFY(edit);
+    parent.show();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, typed);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(config.setting(setting), stored);
+    QCOMPARE(config.settingType(setting), type);
+    QCOMPARE(edit->text(), stored);
 }
 
 void TestConfigWindow::unknownSettingsGetRedFlags() {
@@ -257,9 +328,16 @@ void TestConfigWindow::unknownSettingsGetRedFlags() {
     QVERIFY(unknown);
     QCOMPARE(unknown->text(), QStringLiteral("!! Unknown: Nope"));
     QCOMPARE(unknown->objectName(), QStringLiteral("settingNope"));
-    auto* type = qobject_cast<QLabel*>(createSettingControl(config, "Small", &parent, "x"));
-    QVERIFY(type);
-    QCOMPARE(type->text(), QStringLiteral("!! Unknown Type: 17"));
+    auto* small = qobject_cast<QLineEdit*>(createSettingControl(config, "Small", &parent, "x"));
+    QVERIFY(small);
+    QCOMPARE(small->text(), QStringLiteral("3"));
+    // A name from config.xml shows as written, not as markup.
+    auto* markup = qobject_cast<QLabel*>(createSettingControl(config, "<b>x</b>", &parent, "x"));
+    QVERIFY(markup);
+    QCOMPARE(markup->textFormat(), Qt::PlainText);
+    const ConfigWindow& window = openWindow();
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->text()));
 }
 
 void TestConfigWindow::setMasterPasswordButton() {
@@ -286,6 +364,12 @@ void TestConfigWindow::pagesAndWindowSizes() {
     m_form->choosePage(ConfigWindow::ServerManagement);
     QVERIFY(control<QWidget>(*m_form, "serverPage")->isVisible());
     QVERIFY(!control<QWidget>(*m_form, "optionsPage")->isVisible());
+    QCOMPARE(m_form->minimumSize(), QSize(500, 465));
+    // Switching back and forth leaves the smallest size as it was.
+    for (int round = 0; round < 3; ++round) {
+        m_form->choosePage(ConfigWindow::GeneralOptions);
+        m_form->choosePage(ConfigWindow::ServerManagement);
+    }
     QCOMPARE(m_form->minimumSize(), QSize(500, 465));
     m_form->resize(800, 600);
     QCOMPARE(m_form->size(), QSize(800, 600));
@@ -400,8 +484,14 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
 void TestConfigWindow::hostnameIsRequired() {
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
+    // With nothing chosen the button adds a server, and is drawn as working.
+    auto* save = control<QPushButton>(window, "saveServerButton");
+    QCOMPARE(save->palette().color(QPalette::ButtonText),
+             QApplication::palette().color(QPalette::Active, QPalette::ButtonText));
+    QCOMPARE(control<QPushButton>(window, "newFolderButton")->palette().color(QPalette::ButtonText),
+             QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText));
     m_dialogs->expectMessage("Please enter a hostname.");
-    control<QPushButton>(window, "saveServerButton")->click();
+    save->click();
     QVERIFY(m_config->servers.isEmpty());
     QCOMPARE(window.focusWidget(), control<QLineEdit>(window, "hostEdit"));
 }
@@ -487,6 +577,85 @@ void TestConfigWindow::serversAreRenamedAndDeleted() {
     QCOMPARE(tree->topLevelItemCount(), 1);
 }
 
+void TestConfigWindow::newServerIsTheOneSaved() {
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    control<QPushButton>(window, "newServerButton")->click();
+    QTest::keyClicks(nodeEditor(window), "Mine");
+    QTest::keyClick(nodeEditor(window), Qt::Key_Return);
+    QTRY_COMPARE(m_config->serverNames, QStringList{"Mine"});
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
+             QStringLiteral("Save Server"));
+    typeInto(window, "hostEdit", "mine.example.org");
+    typeInto(window, "userEdit", "me");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 1);
+    QCOMPARE(m_config->servers[0][Hostname], QStringLiteral("mine.example.org"));
+    QCOMPARE(m_config->servers[0][Username], QStringLiteral("me"));
+    QCOMPARE(m_config->serverNames, QStringList{"Mine"});
+    QCOMPARE(treeTexts(control<QTreeWidget>(window, "serverTree")->topLevelItem(0)),
+             (QStringList{"Quaddle Servers", "  Mine"}));
+}
+
+void TestConfigWindow::saveAfterDeleteNeedsAHostname() {
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    clickNode(window, node(window, "Beta"));
+    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::Yes);
+    QTest::keyClick(control<QTreeWidget>(window, "serverTree"), Qt::Key_Delete);
+    QCOMPARE(text(window, "hostEdit"), QString());
+    QCOMPARE(text(window, "userEdit"), QString());
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
+             QStringLiteral("Add New Server"));
+
+    m_dialogs->expectMessage("Please enter a hostname.");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 3);
+    QVERIFY(!m_config->serverExists(0));
+    typeInto(window, "hostEdit", "new.example.org");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QVERIFY(!m_config->serverExists(0));
+    QCOMPARE(m_config->servers.size(), 4);
+    QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("new.example.org"));
+    QCOMPARE(m_config->serverNames[3], QStringLiteral("New Server"));
+}
+
+void TestConfigWindow::reloadRebuildsTheTree() {
+    saveServers();
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    clickNode(window, node(window, "Alpha"));
+    {
+        Config other;
+        other.storeServer("only.example.org", "", "", "", "", "", "", "", -1, -1);
+        other.serverNames = QStringList{"Only"};
+        other.saveConfig();
+    }
+    m_config->loadConfig(true);
+    QCOMPARE(m_config->serverNames, QStringList{"Only"});
+
+    // Nodes of the old lists rename nothing.
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    node(window, "Alpha")->setText(0, "Renamed");
+    node(window, "/b1")->setText(0, "/renamed");
+    QCOMPARE(m_config->serverNames, QStringList{"Only"});
+    QCOMPARE(m_config->folders(0), QStringList());
+    // The fields of a server the file no longer has are saved as a new server.
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 2);
+    QCOMPARE(m_config->servers[1][Hostname], QStringLiteral("alpha.example.org"));
+
+    window.reloadServers();
+    QCOMPARE(treeTexts(tree->topLevelItem(0)),
+             (QStringList{"Quaddle Servers", "  New Server", "  Only"}));
+    QCOMPARE(text(window, "hostEdit"), QString());
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
+             QStringLiteral("Add New Server"));
+    clickNode(window, node(window, "Only"));
+    QCOMPARE(text(window, "hostEdit"), QStringLiteral("only.example.org"));
+}
+
 void TestConfigWindow::lockedWarningAndProtectedCredentials() {
     m_config = std::make_unique<Config>();
     m_config->credentialsLocked = true;
@@ -498,6 +667,10 @@ void TestConfigWindow::lockedWarningAndProtectedCredentials() {
     window.choosePage(ConfigWindow::ServerManagement);
     const QLabel* warning = control<QLabel>(window, "warningLabel");
     QVERIFY(warning->isVisible());
+    QVERIFY(warning->text().startsWith("Since you did not enter a master password, Quaddle"));
+    QVERIFY(control<QLineEdit>(window, "urlMaskEdit")
+                ->toolTip()
+                .contains("generated by Quaddle are incorrect, you can define"));
     QCOMPARE(control<QTreeWidget>(window, "serverTree")->y(), warning->height() + 5);
 
     auto* tree = control<QTreeWidget>(window, "serverTree");
@@ -515,7 +688,8 @@ void TestConfigWindow::sftpNeedsPsftp() {
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
     auto* type = control<QComboBox>(window, "typeBox");
-    m_dialogs->expectMessage("psftp.exe not found. Please reinstall Quaddle with SFTP support.");
+    m_dialogs->expectMessage(
+        "psftp (package putty-tools) not found. Please install it for SFTP support.");
     type->setCurrentIndex(1);
     emit type->activated(1);
     QCOMPARE(type->currentIndex(), 0);
@@ -534,10 +708,14 @@ void TestConfigWindow::sftpNeedsPsftp() {
 
 void TestConfigWindow::contextMenuSwitch() {
     const QString link = m_data->filePath("applications/quaddle-context.desktop");
+    const QString missing = "The desktop entry " +
+                            m_programDir->filePath("QuaddleContext.desktop") +
+                            " is missing. To restore it, run scripts/post-install with the path "
+                            "of the installed program.";
     {
         ConfigWindow& window = openWindow();
         auto* box = control<QCheckBox>(window, "contextEntryBox");
-        m_dialogs->expectMessage("DLL does not exist. Please reinstall Quaddle.");
+        m_dialogs->expectMessage(missing);
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(!box->isChecked());
         QVERIFY(!QFileInfo(link).isSymLink());
@@ -562,7 +740,7 @@ void TestConfigWindow::contextMenuSwitch() {
 
     // The entry gone meanwhile: the window opens with the message and a cleared box.
     QFile::remove(m_programDir->filePath("QuaddleContext.desktop"));
-    m_dialogs->expectMessage("DLL does not exist. Please reinstall Quaddle.");
+    m_dialogs->expectMessage(missing);
     QVERIFY(!control<QCheckBox>(openWindow(), "contextEntryBox")->isChecked());
     QVERIFY(QFileInfo(link).isSymLink());
 }
