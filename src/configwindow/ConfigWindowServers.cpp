@@ -257,7 +257,13 @@ void ConfigWindow::addServer() {
         m_serverTree->setFocus();
         m_serverTree->setCurrentItem(node);
         // The fields now describe the new server, so Save fills it instead of adding another.
-        editSelectedServer();
+        // What was typed with no server chosen is kept for it; another server's values are not.
+        if (m_editedServer < 0) {
+            m_editedServer = index;
+            m_saveServerButton->setText(tr("Save Server"));
+        } else {
+            editSelectedServer();
+        }
         m_serverTree->editItem(node);
     } catch (const Error& error) {
         reportError(error.message());
@@ -303,6 +309,9 @@ void ConfigWindow::saveServer() {
         if (m_editedServer == -1) {
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);
+        } else {
+            // A new server, saved, can take folders now.
+            setServerButtonsEnabled(true);
         }
     } catch (const Error& error) {
         reportError(error.message());

@@ -580,21 +580,34 @@ void TestConfigWindow::serversAreRenamedAndDeleted() {
 void TestConfigWindow::newServerIsTheOneSaved() {
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
+    // Typed before any server was chosen: kept for the new one.
+    typeInto(window, "hostEdit", "mine.example.org");
     control<QPushButton>(window, "newServerButton")->click();
     QTest::keyClicks(nodeEditor(window), "Mine");
     QTest::keyClick(nodeEditor(window), Qt::Key_Return);
     QTRY_COMPARE(m_config->serverNames, QStringList{"Mine"});
     QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
              QStringLiteral("Save Server"));
-    typeInto(window, "hostEdit", "mine.example.org");
     typeInto(window, "userEdit", "me");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 1);
     QCOMPARE(m_config->servers[0][Hostname], QStringLiteral("mine.example.org"));
     QCOMPARE(m_config->servers[0][Username], QStringLiteral("me"));
     QCOMPARE(m_config->serverNames, QStringList{"Mine"});
+    QVERIFY(control<QPushButton>(window, "newFolderButton")->isEnabled());
     QCOMPARE(treeTexts(control<QTreeWidget>(window, "serverTree")->topLevelItem(0)),
              (QStringList{"Quaddle Servers", "  Mine"}));
+
+    // With a server chosen, the next new server starts empty and gets its own values.
+    control<QPushButton>(window, "newServerButton")->click();
+    QTest::keyClick(nodeEditor(window), Qt::Key_Escape);
+    QCOMPARE(text(window, "hostEdit"), QString());
+    typeInto(window, "hostEdit", "two.example.org");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.size(), 2);
+    QCOMPARE(m_config->servers[0][Hostname], QStringLiteral("mine.example.org"));
+    QCOMPARE(m_config->servers[1][Hostname], QStringLiteral("two.example.org"));
+    QCOMPARE(m_config->serverNames, (QStringList{"Mine", "New Server"}));
 }
 
 void TestConfigWindow::saveAfterDeleteNeedsAHostname() {
