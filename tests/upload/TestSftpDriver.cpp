@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -31,6 +32,7 @@ private slots:
     void passwordNeverOnTheCommandLine();
     void refusedAndFailedLogins_data();
     void refusedAndFailedLogins();
+    void cancelDuringLoginEndsQuietly();
     void missingPsftp();
     void changesAndMakesDirectories();
     void existenceTestUsesOneListing();
@@ -135,6 +137,15 @@ void TestSftpDriver::refusedAndFailedLogins() {
                                    "settings.\nsftp.example.org, port 2222: " +
                                        error);
     }
+}
+
+void TestSftpDriver::cancelDuringLoginEndsQuietly() {
+    qputenv("FAKE_PSFTP_LOGIN", "silent");
+    sftpDriver();
+    QTimer::singleShot(0, this, [this] { m_session->cancel(); });
+    // Neither "Login incorrect" (the scripted dialogs expect nothing) nor a connection error.
+    QVERIFY(!m_session->login("h", "22", "u", "p"));
+    QVERIFY(m_session->cancelled());
 }
 
 void TestSftpDriver::missingPsftp() {
