@@ -142,7 +142,10 @@ void ConsoleProcess::readerLoop() {
     };
     for (;;) {
         int status = 0;
-        const bool exited = waitpid(m_child, &status, WNOHANG) == m_child;
+        const pid_t waited = waitpid(m_child, &status, WNOHANG);
+        // A child that cannot be waited for (already collected elsewhere, or SIGCHLD ignored)
+        // will never be reported as ended either.
+        const bool exited = waited == m_child || waited < 0;
         int waiting = 0;
         if (ioctl(m_outputFd, FIONREAD, &waiting) == 0 && waiting > 0) {
             QByteArray bytes(waiting, Qt::Uninitialized);

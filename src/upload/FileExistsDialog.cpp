@@ -35,6 +35,8 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
 
     m_whatLabel = new QLabel(this);
     m_whatLabel->setObjectName(QStringLiteral("whatLabel"));
+    // No text here is markup; plain text keeps whatever ends up in it from being read as such.
+    m_whatLabel->setTextFormat(Qt::PlainText);
     m_whatLabel->setGeometry(Margin, 8, 70, 16);
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
@@ -46,6 +48,7 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
 
     m_textLabel = new QLabel(this);
     m_textLabel->setObjectName(QStringLiteral("textLabel"));
+    m_textLabel->setTextFormat(Qt::PlainText);
     m_textLabel->setWordWrap(true);
     m_textLabel->move(Margin, 40);
 

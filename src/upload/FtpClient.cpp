@@ -51,11 +51,20 @@ bool FtpClient::open() {
         fail(QStringLiteral("The port \"%1\" is no port number.").arg(port));
         return false;
     }
+    m_timedOut = false;
     m_control.connectToHost(hostName, number);
-    if (!waitFor([this] { return connected(); }))
+    if (!waitFor([this] { return connected(); })) {
+        // The socket's own error text says why (refused, host not found); a time-out is ours.
+        if (m_timedOut)
+            fail(QStringLiteral("Connection timed out"));
         return false;
+    }
     FtpReply greeting;
-    return waitReply(greeting) && greeting.code == 220;
+    if (waitReply(greeting))
+        return greeting.code == 220;
+    if (m_timedOut)
+        fail(QStringLiteral("The server sent no greeting (timed out)"));
+    return false;
 }
 
 bool FtpClient::user() {
@@ -194,6 +203,7 @@ void FtpClient::timedOut() {
     closeData();
     m_control.abort();
     m_broken = true;
+    m_timedOut = true;
     m_status = 426;
     m_response = QStringLiteral("426 Timeout");
     wake();
@@ -322,13 +332,24 @@ bool FtpClient::transfer(QFile& file) {
 }
 
 bool FtpClient::acceptActive() {
-    if (!waitFor([this] { return m_listener.hasPendingConnections() || !m_replies.isEmpty(); }) ||
-        !m_listener.hasPendingConnections()) {
-        if (m_replies.isEmpty() && !m_broken)
-            localFailure(QStringLiteral("The server did not open the data connection."));
-        return false;
+    for (;;) {
+        if (!waitFor(
+                [this] { return m_listener.hasPendingConnections() || !m_replies.isEmpty(); }) ||
+            !m_listener.hasPendingConnections()) {
+            if (m_replies.isEmpty() && !m_broken)
+                localFailure(QStringLiteral("The server did not open the data connection."));
+            return false;
+        }
+        QTcpSocket* const incoming = m_listener.nextPendingConnection();
+        // Anyone may connect to the announced port; the file goes to the server only.
+        if (incoming->peerAddress().isEqual(m_control.peerAddress(),
+                                            QHostAddress::ConvertV4MappedToIPv4)) {
+            m_data = incoming;
+            break;
+        }
+        incoming->abort();
+        delete incoming;
     }
-    m_data = m_listener.nextPendingConnection();
     m_data->setParent(this);
     m_listener.close();
     connect(m_data, &QTcpSocket::errorOccurred, this, [this] {

@@ -103,6 +103,7 @@ private:
     bool m_dataClosed = false;
     bool m_sendFinished = false;
     bool m_readFailed = false;
+    bool m_timedOut = false;
     qint64 m_sent = 0;
     int m_status = 0;
     QString m_response;

@@ -42,11 +42,14 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
     m_client.userName = user;
     m_client.password = password;
     // After a refused login the connection is still open and the login is tried on it again.
-    if (!m_client.connected() && !m_client.open())
-        throw Error(UploadErrors::ConnectFailed);
+    if (!m_client.connected() && !m_client.open()) {
+        if (m_session.cancelled())
+            return false;
+        throw Error(UploadErrors::connectFailed(host, port, m_client.lastResponse()));
+    }
     const bool loggedIn = m_client.user() && m_client.pass();
     m_client.type();
-    return loggedIn;
+    return loggedIn && !m_session.cancelled();
 }
 
 bool FtpDriver::changeDir(const QString& dir) {

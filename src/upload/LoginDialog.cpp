@@ -42,6 +42,9 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
     userLabel->setBuddy(m_userEdit);
     auto* passwordLabel = new QLabel(tr("&Password:"), this);
     passwordLabel->setBuddy(m_passwordEdit);
+    // No text here is markup; plain text keeps whatever ends up in it from being read as such.
+    for (QLabel* label : {userLabel, passwordLabel})
+        label->setTextFormat(Qt::PlainText);
     layout->addRow(userLabel, m_userEdit);
     layout->addRow(passwordLabel, m_passwordEdit);
     layout->addRow(buttons);

@@ -70,7 +70,9 @@ SftpDriver::SftpDriver(UploadSession& session, QString psftp)
     m_runner.onExit = [this] {
         m_exited = true;
         if (!m_answered) {
-            setErrorText(m_lastLine);
+            // psftp ends after refused credentials too; the refusal is what went wrong.
+            if (!m_loginRefused)
+                setErrorText(m_lastLine);
             giveAnswer(Failure);
         }
     };
@@ -86,13 +88,15 @@ void SftpDriver::abort() {
     m_runner.stopProcess();
 }
 
-bool SftpDriver::connect(const QString& host, const QString&, const QString& user,
+bool SftpDriver::connect(const QString& host, const QString& port, const QString& user,
                          const QString& password) {
     m_state = 1;
     m_answered = false;
     m_answer = Failure;
     m_exited = false;
     m_fatalSeen = false;
+    m_loginRefused = false;
+    m_timedOut = false;
     if (m_psftp.isEmpty())
         throw Error(UploadErrors::HelperMissing);
     // The password goes in a file only the user can read, never on the command line, which
@@ -134,8 +138,14 @@ bool SftpDriver::connect(const QString& host, const QString&, const QString& use
         }
     }
     m_passwordStore.reset();
+    // psftp gave up (or the wait did) before the credentials were judged: the server is the
+    // problem. Judged before stopping psftp, whose end would look the same.
+    const bool unreachable =
+        result != Success && !m_loginRefused && (m_timedOut || (gone() && !m_session.cancelled()));
     if (result != Success)
         m_runner.stopProcess();
+    if (unreachable)
+        throw Error(UploadErrors::connectFailed(host, port, connectFailure()));
     return result == Success;
 }
 
@@ -198,11 +208,22 @@ QString SftpDriver::lastError() {
     return error;
 }
 
+QString SftpDriver::connectFailure() const {
+    if (m_timedOut)
+        return QStringLiteral("Connection timed out");
+    const QMutexLocker lock(&m_shared);
+    QString reason = m_errorText;
+    reason.remove(Fatal);
+    reason = reason.trimmed();
+    return reason.isEmpty() ? QStringLiteral("psftp ended without saying why") : reason;
+}
+
 int SftpDriver::waitForAnswer(int limit) {
     for (int rounds = 0; !m_answered.load(std::memory_order_acquire);) {
         for (int i = 0; i < 3 && !m_answered.load(std::memory_order_acquire); ++i)
             pauseWithEvents(50);
         if (++rounds == limit) {
+            m_timedOut = true;
             m_session.addLog(QStringLiteral("Time-out, aborting..."), LogError);
             m_session.cancel();
             break;
@@ -306,6 +327,7 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         return;
     } else if ((state == 1 || state == 7) && line == QLatin1String("Access denied")) {
         // After a stored key a wrong password is no unexpected answer either.
+        m_loginRefused = true;
         setErrorText(QStringLiteral("Login incorrect."));
         giveAnswer(Failure);
     } else if (state == 1 && Fingerprint.match(line).hasMatch()) {
@@ -325,7 +347,8 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         setErrorText(QStringLiteral("Permission denied."));
         giveAnswer(Failure);
     } else if (Fatal.match(line).hasMatch()) {
-        setErrorText(line);
+        if (!m_loginRefused)
+            setErrorText(line);
         m_fatalSeen = true;
         giveAnswer(Failure);
     } else if (state > 1 && line != Prompt && type == OutputType::EntireLine) {

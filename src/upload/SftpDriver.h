@@ -50,6 +50,8 @@ private:
     // psftp has ended or is ending: the connection is gone.
     bool gone() const { return m_exited || m_fatalSeen; }
     bool passwordFile(const QString& password);
+    // Why the login ended before any question, from psftp's last words.
+    QString connectFailure() const;
 
     QString m_psftp;
     ConsoleProcess m_runner;
@@ -59,6 +61,10 @@ private:
     std::atomic<bool> m_exited = false;
     // psftp printed a fatal error; it ends right after.
     std::atomic<bool> m_fatalSeen = false;
+    // psftp said the credentials were refused.
+    std::atomic<bool> m_loginRefused = false;
+    // The last wait ran into the time-out.
+    bool m_timedOut = false;
     // Written by the reader thread, read by the waiting one.
     mutable QMutex m_shared;
     QString m_probeName;

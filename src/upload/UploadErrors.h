@@ -19,6 +19,16 @@ const QString ConnectionLost =
 const QString UnexpectedResponse = QStringLiteral("Unexpected response.");
 const QString HelperMissing =
     QStringLiteral("Some required files are missing. Please reinstall Quaddle.");
+
+// The error for a file that is gone, naming it.
+inline QString fileMissing(const QString& path) {
+    return FileMissing + QLatin1Char('\n') + path;
+}
+// The error for a server that cannot be reached: where, and the system's reason.
+inline QString connectFailed(const QString& host, const QString& port, const QString& reason) {
+    return ConnectFailed + QLatin1Char('\n') +
+           QStringLiteral("%1, port %2: %3").arg(host, port, reason);
+}
 } // namespace UploadErrors
 
 } // namespace quaddle

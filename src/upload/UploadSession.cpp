@@ -30,7 +30,13 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
     for (;;) {
         if ((user.isEmpty() || password.isEmpty()) && !dialogs().askLogin(user, password))
             return false;
-        if (m_driver->connect(host, port, user, password)) {
+        if (m_cancelled)
+            return false;
+        const bool loggedIn = m_driver->connect(host, port, user, password);
+        // A login cut short by Cancel was not refused: nothing to report, nothing to retry.
+        if (m_cancelled)
+            return false;
+        if (loggedIn) {
             addLog(QStringLiteral("Connected to ") + host, LogTraffic);
             return true;
         }
@@ -62,7 +68,7 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
     addLog(QStringLiteral("Preparing files..."), LogTraffic);
     for (const FileEntry& entry : files) {
         if (!QFileInfo::exists(entry.path))
-            throw Error(UploadErrors::FileMissing);
+            throw Error(UploadErrors::fileMissing(entry.path));
         const qint64 size = localFileSize(entry.path);
         m_fileSizes.insert(entry.path, size);
         // A file that cannot be read adds nothing, so the overall share stays right.
@@ -97,7 +103,7 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
 
 bool UploadSession::uploadFile(const QString& path) {
     if (!QFileInfo::exists(path))
-        throw Error(UploadErrors::FileMissing);
+        throw Error(UploadErrors::fileMissing(path));
     const QString name = fileNameOf(path);
     if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
         const int answer = m_overwrite == PolicyAsk ? askUser(AskMode::File, name) : m_overwrite;
@@ -169,7 +175,7 @@ bool UploadSession::askIgnoreError(const QString& message) {
     addLog(message, LogError);
     if (m_cancelled)
         return false;
-    const QString question = QStringLiteral("An error occured: ") + LineBreak + message +
+    const QString question = QStringLiteral("An error occurred: ") + LineBreak + message +
                              LineBreak + QStringLiteral("Ignore and continue?");
     return dialogs().showMessage(question, MessageKind::Error, MessageButtons::YesNo) ==
            MessageAnswer::Yes;

@@ -2,9 +2,9 @@
 
 Usage: faulty_ftpd.py MODE DIRECTORY USER PASSWORD
 Prints "listening on 127.0.0.1:PORT" on stderr once it accepts connections.
-Besides the modes below, "close:STEP" closes the control connection and "421:STEP" answers
-421 and closes it, where STEP is "greeting", a command (USER, PASS, TYPE, CWD, SIZE, PASV,
-STOR, ...) or "226" (the reply ending a transfer).
+Besides the modes below, "close:STEP" closes the control connection, "421:STEP" answers
+421 and closes it and "stall:STEP" never answers, where STEP is "greeting", a command (USER,
+PASS, TYPE, CWD, SIZE, PASV, STOR, ...) or "226" (the reply ending a transfer).
 """
 import logging
 import socket
@@ -17,7 +17,7 @@ from pyftpdlib.servers import FTPServer
 
 MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
 FAULT, _, STEP = MODE.partition(":")
-if FAULT not in ("close", "421"):
+if FAULT not in ("close", "421", "stall"):
     FAULT = STEP = ""
 
 
@@ -53,12 +53,14 @@ class FaultyHandler(FTPHandler):
             self.close()
 
     def process_command(self, cmd, *args, **kwargs):
+        if cmd == STEP and FAULT == "stall":
+            return None
         if cmd == STEP:
             return self.fail()
         return FTPHandler.process_command(self, cmd, *args, **kwargs)
 
     def handle(self):
-        if MODE == "silent":
+        if MODE == "silent" or (STEP == "greeting" and FAULT == "stall"):
             return
         if STEP == "greeting" and FAULT == "close":
             FTPHandler.handle(self)
@@ -75,7 +77,7 @@ class FaultyHandler(FTPHandler):
 
     def respond(self, resp, logfun=logging.debug):
         if STEP == "226" and resp.startswith("226 "):
-            return self.fail()
+            return None if FAULT == "stall" else self.fail()
         if MODE == "force125" and resp.startswith("150 "):
             resp = "125" + resp[3:]
         FTPHandler.respond(self, resp, logfun)

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 
 using namespace quaddle;
@@ -41,6 +42,22 @@ private:
     bool m_ended = false;
 };
 
+// While it lives, the system collects ended children itself, and waitpid fails for them.
+class IgnoredChildSignal {
+public:
+    IgnoredChildSignal() {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGCHLD, &ignore, &m_previous);
+    }
+    ~IgnoredChildSignal() { sigaction(SIGCHLD, &m_previous, nullptr); }
+    IgnoredChildSignal(const IgnoredChildSignal&) = delete;
+    IgnoredChildSignal& operator=(const IgnoredChildSignal&) = delete;
+
+private:
+    struct sigaction m_previous = {};
+};
+
 QStringList run(const QString& script) {
     ConsoleProcess runner;
     LineRecorder recorder(runner);
@@ -64,6 +81,8 @@ private slots:
     void inputIsWrittenBetweenReads();
     void stopTerminatesAWaitingChild();
     void missingProgram();
+    void endsWhenTheChildCannotBeWaitedFor_data();
+    void endsWhenTheChildCannotBeWaitedFor();
 };
 
 void TestConsoleProcess::cutsLines_data() {
@@ -132,6 +151,34 @@ void TestConsoleProcess::missingProgram() {
         QCOMPARE(error.message(), QStringLiteral("/nonexistent/psftp -l u host doesn't exist."));
     }
     QVERIFY(!runner.running());
+}
+
+void TestConsoleProcess::endsWhenTheChildCannotBeWaitedFor_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("stop");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("child ends by itself") << "echo bye" << false << QStringList{"E:bye"};
+    QTest::newRow("child stopped while waiting")
+        << "printf 'waiting> '; read never" << true << QStringList{"B:waiting> ", "E:waiting> "};
+}
+
+void TestConsoleProcess::endsWhenTheChildCannotBeWaitedFor() {
+    QFETCH(QString, script);
+    QFETCH(bool, stop);
+    QFETCH(QStringList, lines);
+    const IgnoredChildSignal ignored;
+    ConsoleProcess runner;
+    LineRecorder recorder(runner);
+    runner.commandLine = {"/bin/sh", "-c", script};
+    runner.startProcess();
+    if (stop) {
+        QTRY_VERIFY(!recorder.delivered().isEmpty());
+        runner.stopProcess();
+    }
+    QVERIFY(recorder.waitForEnd());
+    runner.stopProcess();
+    QVERIFY(!runner.running());
+    QCOMPARE(recorder.delivered(), lines);
 }
 
 QTEST_GUILESS_MAIN(TestConsoleProcess)

@@ -62,7 +62,12 @@ private slots:
     void connectionClosedDuringStore();
     void refusedStore();
     void brokenPassiveReplyIsAnError();
+    void unreachableServer_data();
     void unreachableServer();
+    void silentServerTimesOutWithReason();
+    void cancelDuringLoginEndsQuietly_data();
+    void cancelDuringLoginEndsQuietly();
+    void activeDataConnectionOnlyFromTheServer();
     void abortIsHarmlessAnyTime();
     void eventLoopRunsDuringUpload();
 
@@ -416,7 +421,7 @@ void TestFtpDriver::brokenPassiveReplyIsAnError() {
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server).driver();
     const QString message = "The server's PASV reply names no address: 227 Entering Passive Mode.";
-    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
                              MessageAnswer::No);
     QVERIFY(!driver.putFile(localFile("a.txt", 100)));
     QVERIFY(logLines().contains("FTP Error [227]: " + message + "\t2"));
@@ -424,22 +429,143 @@ void TestFtpDriver::brokenPassiveReplyIsAnError() {
     QVERIFY_THROWS_EXCEPTION(Error, driver.changeDir("/"));
 }
 
+void TestFtpDriver::unreachableServer_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");  // empty: a port nothing listens on
+    QTest::addColumn<QString>("fault"); // a faulty server to connect to instead
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("refused") << "127.0.0.1"
+                             << ""
+                             << ""
+                             << "Connection refused";
+    QTest::newRow("unknown service") << "127.0.0.1"
+                                     << "no-such-service"
+                                     << ""
+                                     << "The port \"no-such-service\" is no port number.";
+    QTest::newRow("invalid host name") << "bad host"
+                                       << "21"
+                                       << ""
+                                       << "Host not found";
+    QTest::newRow("421 greeting") << "127.0.0.1"
+                                  << ""
+                                  << "421:greeting"
+                                  << "421 Service not available, closing control connection.";
+}
+
 void TestFtpDriver::unreachableServer() {
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    std::unique_ptr<FtpServer> server;
+    if (!fault.isEmpty()) {
+        server = std::make_unique<FtpServer>(fault);
+        QUADDLE_REQUIRE_SERVER(*server);
+        port = QString::number(server->port());
+    } else if (port.isEmpty()) {
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        port = QString::number(closed.serverPort());
+    }
     m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
                                                 [](const QString&, int) {}, 0, PolicyOverwrite,
                                                 true, standardDrivers(QString()));
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost, 0);
-    const QString port = QString::number(closed.serverPort());
-    closed.close();
-    for (const QString& target : {port, QStringLiteral("no-such-service")}) {
-        try {
-            m_session->driver().connect("127.0.0.1", target, "u", "p");
-            QFAIL("no error");
-        } catch (const Error& error) {
-            QCOMPARE(error.message(), UploadErrors::ConnectFailed);
-        }
+    try {
+        m_session->driver().connect(host, port, "u", "p");
+        QFAIL("no error");
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), "Could not connect to remote server. Please check your server "
+                                  "settings.\n" +
+                                      host + ", port " + port + ": " + reason);
     }
+}
+
+void TestFtpDriver::silentServerTimesOutWithReason() {
+    FtpServer server("silent");
+    QUADDLE_REQUIRE_SERVER(server);
+    FtpClient client;
+    client.hostName = "127.0.0.1";
+    client.port = QString::number(server.port());
+    client.timeout = 1;
+    QVERIFY(!client.open());
+    QCOMPARE(client.lastResponse(), QStringLiteral("The server sent no greeting (timed out)"));
+}
+
+void TestFtpDriver::cancelDuringLoginEndsQuietly_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("cancelAfter"); // the log line the login waits after
+    QTest::newRow("before the greeting") << "silent"
+                                         << "";
+    QTest::newRow("at USER") << "stall:USER"
+                             << "--> USER";
+    QTest::newRow("at PASS") << "stall:PASS"
+                             << "--> (Password)";
+    QTest::newRow("at TYPE") << "stall:TYPE"
+                             << "--> TYPE";
+}
+
+void TestFtpDriver::cancelDuringLoginEndsQuietly() {
+    QFETCH(QString, fault);
+    QFETCH(QString, cancelAfter);
+    FtpServer server(fault);
+    QUADDLE_REQUIRE_SERVER(server);
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
+    // The server never answers that step, so the login is still waiting when Cancel comes.
+    QTimer cancel;
+    connect(&cancel, &QTimer::timeout, this, [&] {
+        if (cancelAfter.isEmpty() ||
+            !logLines()
+                 .filter(QRegularExpression("^" + QRegularExpression::escape(cancelAfter)))
+                 .isEmpty()) {
+            cancel.stop();
+            m_session->cancel();
+        }
+    });
+    cancel.start(5);
+    bool loggedIn = true;
+    try {
+        loggedIn = m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                                    server.password());
+    } catch (const Error& error) {
+        QFAIL(qPrintable("an error after Cancel: " + error.message()));
+    }
+    QVERIFY(!loggedIn);
+    QVERIFY(m_session->cancelled());
+    // One connection only: no second attempt after Cancel.
+    QVERIFY(logLines().filter("--> USER").size() <= 1);
+}
+
+void TestFtpDriver::activeDataConnectionOnlyFromTheServer() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    FtpClient client;
+    client.hostName = "127.0.0.1";
+    client.port = QString::number(server.port());
+    client.userName = server.user();
+    client.password = server.password();
+    // Another local address stands for a stranger who connects to the announced port first.
+    QTcpSocket stranger;
+    client.onCommand = [&](const QString& line) {
+        if (!line.startsWith("PORT "))
+            return;
+        const QStringList numbers = line.mid(5).split(',');
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.2")));
+        stranger.connectToHost(QHostAddress::LocalHost,
+                               quint16(numbers[4].toUInt() * 256 + numbers[5].toUInt()));
+        QVERIFY(stranger.waitForConnected());
+    };
+    const QString path = localFile("a.bin", 300000);
+    QVERIFY(client.open() && client.user() && client.pass() && client.type());
+    client.localFileName = path;
+    client.hostFileName = "a.bin";
+    QVERIFY2(client.store(), qPrintable(client.lastResponse()));
+    QCOMPARE(test::fileChecksum(server.localPath("a.bin")), test::fileChecksum(path));
+    // Turned away without a byte of the file.
+    QVERIFY(stranger.state() == QAbstractSocket::UnconnectedState ||
+            stranger.waitForDisconnected());
+    QVERIFY(stranger.readAll().isEmpty());
 }
 
 void TestFtpDriver::abortIsHarmlessAnyTime() {

@@ -187,7 +187,7 @@ void TestSftpDriverServer::permissionDenied() {
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(locked, false, false));
     const QString path = localFile("x.jpg", "data");
-    m_dialogs->expectMessage("An error occured: \nPermission denied. (while uploading file "
+    m_dialogs->expectMessage("An error occurred: \nPermission denied. (while uploading file "
                              "\"x.jpg\")\nIgnore and continue?",
                              MessageAnswer::No);
     QVERIFY(m_session->uploadFiles({{path, QString()}}).isEmpty());

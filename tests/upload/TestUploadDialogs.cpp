@@ -57,6 +57,7 @@ private slots:
     void rememberCountsInFileModeOnly();
     void closeBoxAndEscapeSkip();
     void longNameWrapsQuestionAndMovesButtons();
+    void markupInNamesShowsAsTyped();
 
     void loginPromptFillsUserAndFocus();
     void loginPromptLimitsAndMasks();
@@ -181,6 +182,33 @@ void TestUploadDialogs::longNameWrapsQuestionAndMovesButtons() {
         QCOMPARE(dialog.width(), 444);
         click(dialog, "skipButton");
     });
+}
+
+void TestUploadDialogs::markupInNamesShowsAsTyped() {
+    const QString name = "<b>x</b>.jpg";
+    const auto allLabelsPlain = [](const QWidget& dialog) {
+        const QList<QLabel*> labels = dialog.findChildren<QLabel*>();
+        return !labels.isEmpty() && std::all_of(labels.begin(), labels.end(), [](QLabel* label) {
+            return label->textFormat() == Qt::PlainText;
+        });
+    };
+    FileExistsDialog exists;
+    for (const AskMode mode : {AskMode::File, AskMode::Directory}) {
+        askAndAct(exists, mode, name, [&] {
+            QCOMPARE(control<QLineEdit>(exists, "nameEdit")->displayText(), name);
+            QVERIFY(allLabelsPlain(exists));
+            click(exists, "skipButton");
+        });
+    }
+    LoginDialog login;
+    QString user = name;
+    QString password;
+    whenShown(login, [&] {
+        QCOMPARE(control<QLineEdit>(login, "userEdit")->displayText(), name);
+        QVERIFY(allLabelsPlain(login));
+        control<QPushButton>(login, "cancelButton")->click();
+    });
+    QVERIFY(!login.ask(user, password));
 }
 
 void TestUploadDialogs::loginPromptFillsUserAndFocus() {

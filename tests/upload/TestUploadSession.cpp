@@ -45,6 +45,8 @@ private slots:
     void refusedLoginAbandoned_data();
     void refusedLoginAbandoned();
     void unreachableServerIsAnError();
+    void cancelledLoginEndsQuietly_data();
+    void cancelledLoginEndsQuietly();
 
     void emptyDirectoryIsEnteredAtOnce();
     void missingDirectoryIsCreatedWhenConfirmed();
@@ -197,6 +199,30 @@ void TestUploadSession::unreachableServerIsAnError() {
     } catch (const Error& error) {
         QCOMPARE(error.message(), UploadErrors::ConnectFailed);
     }
+}
+
+void TestUploadSession::cancelledLoginEndsQuietly_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("beforeLogin");
+    QTest::newRow("refused while cancelling") << "wrong" << false;
+    QTest::newRow("accepted while cancelling") << "password" << false;
+    QTest::newRow("cancelled before the login") << "password" << true;
+}
+
+void TestUploadSession::cancelledLoginEndsQuietly() {
+    QFETCH(QString, password);
+    QFETCH(bool, beforeLogin);
+    m_script.onCall = [this](const QString& call) {
+        if (call.startsWith("Connect"))
+            m_session->cancel();
+    };
+    UploadSession& run = session();
+    if (beforeLogin)
+        run.cancel();
+    // No "Login incorrect" question (the scripted dialogs expect none) and no new attempt.
+    QVERIFY(!run.login("h", "21", "user", password));
+    QCOMPARE(m_script.calls.filter("Connect").size(), beforeLogin ? 0 : 1);
+    QVERIFY(!run.logLines().contains("Connected to h\t0"));
 }
 
 void TestUploadSession::emptyDirectoryIsEnteredAtOnce() {
@@ -371,7 +397,7 @@ void TestUploadSession::skipAndRenamePoliciesAskNothing() {
 void TestUploadSession::failedRenameCountsAsFailedFile() {
     m_script.remoteFiles = {"a.jpg"};
     m_script.failingRenames = {"a.jpg"};
-    m_dialogs->expectMessage("An error occured: \n\nIgnore and continue?", MessageAnswer::No);
+    m_dialogs->expectMessage("An error occurred: \n\nIgnore and continue?", MessageAnswer::No);
     QVERIFY(session(PolicyRename).uploadFiles(fileList({"a.jpg"})).isEmpty());
     QVERIFY(m_script.uploaded.isEmpty());
     QVERIFY(m_session->renamedFiles().isEmpty());
@@ -384,7 +410,7 @@ void TestUploadSession::missingFileStopsBeforeAnythingIsSent() {
         session().uploadFiles(files);
         QFAIL("no error");
     } catch (const Error& error) {
-        QCOMPARE(error.message(), UploadErrors::FileMissing);
+        QCOMPARE(error.message(), UploadErrors::FileMissing + "\n" + files[1].path);
     }
     QVERIFY(m_script.calls.isEmpty());
 }
@@ -392,7 +418,12 @@ void TestUploadSession::missingFileStopsBeforeAnythingIsSent() {
 void TestUploadSession::missingThumbnailAbortsTheRun() {
     FileList files = fileList({"a.jpg", "b.jpg"});
     files[0].thumbnail = m_local->filePath("gone_thumb.jpg");
-    QVERIFY_THROWS_EXCEPTION(Error, session(PolicyOverwrite).uploadFiles(files));
+    try {
+        session(PolicyOverwrite).uploadFiles(files);
+        QFAIL("no error");
+    } catch (const Error& error) {
+        QCOMPARE(error.message(), UploadErrors::FileMissing + "\n" + files[0].thumbnail);
+    }
     QCOMPARE(m_script.uploaded, QStringList{files[0].path});
 }
 
@@ -409,7 +440,7 @@ void TestUploadSession::failedThumbnailIsNotReported() {
 void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
     m_script.failingPuts = {"b.jpg"};
     const QString message = "550 b.jpg: Permission denied";
-    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
                              MessageAnswer::No);
     QCOMPARE(
         names(session(PolicyOverwrite, false).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
@@ -418,7 +449,7 @@ void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
     QCOMPARE(m_session->logLines(), QStringList{message + "\t2"});
 
     session(PolicyOverwrite, true);
-    m_dialogs->expectMessage("An error occured: \n" + message + "\nIgnore and continue?",
+    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
                              MessageAnswer::No);
     m_session->uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}));
     QCOMPARE(m_session->logLines().last(), QStringLiteral("1 files uploaded.\t0"));
@@ -427,7 +458,7 @@ void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
 void TestUploadSession::failedFileAnsweredYesGoesOn() {
     m_script.failingPuts = {"b.jpg"};
     m_dialogs->expectMessage(
-        "An error occured: \n550 b.jpg: Permission denied\nIgnore and continue?",
+        "An error occurred: \n550 b.jpg: Permission denied\nIgnore and continue?",
         MessageAnswer::Yes);
     QCOMPARE(names(session(PolicyOverwrite).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
              (QStringList{"a.jpg|", "c.jpg|"}));
@@ -484,7 +515,7 @@ void TestUploadSession::unreadableFileAddsNothingToTotal() {
     QCOMPARE(UploadSession::localFileSize(localFile("five", 5)), 5);
 
     m_script.failingPuts = {"folder.jpg"};
-    m_dialogs->expectMessage("An error occured: \n550 folder.jpg: Permission denied\nIgnore and "
+    m_dialogs->expectMessage("An error occurred: \n550 folder.jpg: Permission denied\nIgnore and "
                              "continue?",
                              MessageAnswer::Yes);
     UploadSession& upload = session(PolicyOverwrite);
