@@ -49,7 +49,6 @@ private:
     bool listingHas(const QString& name) const;
     // psftp has ended or is ending: the connection is gone.
     bool gone() const { return m_exited || m_fatalSeen; }
-    bool passwordFile(const QString& password);
     // Why the login ended before any question, from psftp's last words.
     QString connectFailure() const;
 
