@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -372,11 +373,13 @@ void TestMainWindowUpload::dropDuringTransferWaitsForTheNextRun() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
-    MainWindow form({localFile("big.bin", qint64(300) << 20)});
+    MainWindow form({localFile("big.bin", qint64(300) << 20), localFile("z.bin", 30)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    // Sorted in before and after the running file, while it is being sent.
-    const QStringList dropped{localFile("a.png", 10), localFile("c.png", 20)};
+    // Sorted in before the files of the run, while the first is being sent.
+    QStringList dropped;
+    for (int i = 0; i < 20; ++i)
+        dropped.append(localFile(QStringLiteral("a%1.png").arg(i, 2, 10, QLatin1Char('0')), 10));
     const QString partial = server.localPath("big.bin");
     bool droppedMidRun = false;
     bool settingsLocked = false;
@@ -393,16 +396,20 @@ void TestMainWindowUpload::dropDuringTransferWaitsForTheNextRun() {
 
     QVERIFY(droppedMidRun);
     QVERIFY(settingsLocked);
-    QCOMPARE(form.uploadResults(), (UploadResults{{"big.bin", ""}}));
-    QVERIFY(!QFile::exists(server.localPath("a.png")));
-    QVERIFY(!QFile::exists(server.localPath("c.png")));
-    QCOMPARE(form.files().size(), 3);
+    QCOMPARE(form.uploadResults(), (UploadResults{{"big.bin", ""}, {"z.bin", ""}}));
+    QVERIFY(!QFile::exists(server.localPath("a00.png")));
+    QCOMPARE(form.files().size(), 22);
+    // The list was scrolled to the row of the run's last file, below the dropped ones.
+    auto* grid = control<QTableWidget>(form, "fileTable");
+    QCOMPARE(grid->item(21, 0)->text(), QStringLiteral("z.bin"));
+    QVERIFY(
+        grid->viewport()->rect().contains(grid->visualRect(grid->model()->index(21, 0)).center()));
     QVERIFY(idle(form));
     QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEnabled());
 
     form.startUpload();
-    QCOMPARE(form.uploadResults(), (UploadResults{{"a.png", ""}, {"big.bin", ""}, {"c.png", ""}}));
-    QCOMPARE(QFileInfo(server.localPath("c.png")).size(), 20);
+    QCOMPARE(form.uploadResults().size(), 22);
+    QCOMPARE(QFileInfo(server.localPath("a19.png")).size(), 10);
 }
 
 void TestMainWindowUpload::successWindowListsTheUploadedFiles() {
