@@ -172,8 +172,11 @@ void MainWindow::createStatusBar() {
     m_serverLabel = new QLabel(bar);
     m_serverLabel->setObjectName(QStringLiteral("serverLabel"));
     m_serverLabel->setFixedWidth(219);
+    // Server and file names come from outside; they show as typed, never as markup.
+    m_serverLabel->setTextFormat(Qt::PlainText);
     m_detailLabel = new QLabel(bar);
     m_detailLabel->setObjectName(QStringLiteral("detailLabel"));
+    m_detailLabel->setTextFormat(Qt::PlainText);
     m_detailLabel->setFixedWidth(75);
     bar->addWidget(m_progressPanel);
     bar->addWidget(m_serverLabel);
@@ -312,7 +315,9 @@ void MainWindow::buildServersMenu() {
     }
     auto* group = new QActionGroup(menu);
     for (const auto& [index, name] : contents.servers) {
-        QAction* entry = menu->addAction(name);
+        // An ampersand in a name is shown, not taken as a shortcut mark.
+        QAction* entry =
+            menu->addAction(QString(name).replace(QLatin1Char('&'), QLatin1String("&&")));
         entry->setCheckable(true);
         entry->setChecked(index == contents.current);
         entry->setData(index);
@@ -334,6 +339,14 @@ void MainWindow::chooseServer(QAction* entry) {
 void MainWindow::uploadStatus(const QString& text, int index) {
     if (index < 0 && index != -2)
         setCaption(AppName + QLatin1Char(' ') + AppVersion);
+    // A run counts in its own copy of the list; files dropped meanwhile shift the rows shown.
+    if (m_session && index >= 0 && index < m_runFiles.size()) {
+        const QString& path = m_runFiles.at(index).path;
+        const auto shown =
+            std::find_if(m_files.cbegin(), m_files.cend(),
+                         [&path](const FileEntry& entry) { return entry.path == path; });
+        index = shown == m_files.cend() ? -1 : int(shown - m_files.cbegin());
+    }
     if (index >= 0 && index < m_fileTable->rowCount())
         m_fileTable->scrollTo(m_fileTable->model()->index(index, 0),
                               QAbstractItemView::PositionAtTop);
@@ -401,6 +414,10 @@ void MainWindow::setControlsEnabled(bool on) {
     m_uploadButton->setVisible(on);
     m_addFilesButton->setEnabled(on);
     m_removeFileButton->setEnabled(on);
+    // The URLs of a run are built from the current server and remote directory.
+    m_remoteDirBox->setEnabled(on);
+    if (QMenu* servers = findMenu(QStringLiteral("Servers")))
+        servers->menuAction()->setEnabled(on);
 }
 
 void MainWindow::addFiles() {
@@ -503,11 +520,14 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    // Upload is the window's default button.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        m_uploadButton->isVisible() && m_uploadButton->isEnabled()) {
-        m_uploadButton->click();
-        return;
+    // Enter presses the focused button; elsewhere Upload, the window's default button.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QPushButton* button = focused ? focused : m_uploadButton;
+        if (button->isVisible() && button->isEnabled()) {
+            button->click();
+            return;
+        }
     }
     QMainWindow::keyPressEvent(event);
 }

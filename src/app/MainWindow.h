@@ -112,6 +112,8 @@ private:
     // The session of the running upload; none while idle.
     std::unique_ptr<UploadSession> m_session;
     FileList m_files;
+    // What the running upload walks through: a copy of m_files taken at its start.
+    FileList m_runFiles;
     bool m_autoUpload = false;
     bool m_userCancelled = false;
     UploadResults m_uploadResults;

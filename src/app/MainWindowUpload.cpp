@@ -8,7 +8,13 @@
 #include "upload/UploadDrivers.h"
 
 #include <QComboBox>
-#include <QSaveFile>
+#include <QFile>
+#include <QHash>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace quaddle {
 
@@ -22,6 +28,9 @@ void MainWindow::startUpload() {
     const ServerRecord server = m_config->currentServerRecord();
     if (!checkServerChosen(server))
         return;
+    // The run walks through its own copy: files dropped meanwhile join the list shown and
+    // wait for the next run.
+    m_runFiles = m_files;
     offerThumbnails();
 
     refreshServerDisplay(tr("Connecting"), QString());
@@ -35,11 +44,16 @@ void MainWindow::startUpload() {
     try {
         runUpload(server, remoteDir);
     } catch (const Error& error) {
-        if (!m_userCancelled)
-            dialogs().showMessage(tr("A fatal error occured: ") + LineBreak + error.message(),
+        if (!m_userCancelled) {
+            // The log tells why the run stopped.
+            if (m_session)
+                m_session->addLog(error.message(), LogError);
+            dialogs().showMessage(tr("A fatal error occurred: ") + LineBreak + error.message(),
                                   MessageKind::Error, MessageButtons::Ok);
+        }
     }
     endUpload();
+    m_runFiles.clear();
     setControlsEnabled(true);
     if (m_userCancelled) {
         refreshServerDisplay(tr("Upload cancelled"), QStringLiteral(" "));
@@ -75,19 +89,37 @@ void MainWindow::showResults() {
 }
 
 void MainWindow::offerThumbnails() {
-    const bool imagesWithout =
-        std::any_of(m_files.begin(), m_files.end(), [](const FileEntry& entry) {
-            return entry.thumbnail.isEmpty() && isThumbnailSource(entry.path);
-        });
-    if (!imagesWithout ||
-        dialogs().showMessage(tr("Looks like you are uploading some JPEG images. Do you want to "
-                                 "create thumbnails for them?"),
+    bool jpeg = false;
+    bool bitmap = false;
+    for (const FileEntry& entry : std::as_const(m_runFiles)) {
+        if (!entry.thumbnail.isEmpty() || !isThumbnailSource(entry.path))
+            continue;
+        if (entry.path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+            bitmap = true;
+        else
+            jpeg = true;
+    }
+    if (!jpeg && !bitmap)
+        return;
+    const QString images = jpeg && !bitmap ? tr("JPEG images") : tr("images");
+    if (dialogs().showMessage(tr("Looks like you are uploading some %1. Do you want to create "
+                                 "thumbnails for them?")
+                                  .arg(images),
                               MessageKind::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
     refreshServerDisplay(tr("Creating thumbnails"), QString());
-    ThumbnailWindow window(*m_config, m_files, m_config->intSetting(QStringLiteral("ThumbWidth")),
+    ThumbnailWindow window(*m_config, m_runFiles,
+                           m_config->intSetting(QStringLiteral("ThumbWidth")),
                            m_config->intSetting(QStringLiteral("ThumbHeight")), false, this);
-    m_files = window.run();
+    m_runFiles = window.run();
+    // The list shown keeps the thumbnails, so the next run does not ask about them again.
+    QHash<QString, QString> made;
+    for (const FileEntry& entry : std::as_const(m_runFiles))
+        if (!entry.thumbnail.isEmpty())
+            made.insert(entry.path, entry.thumbnail);
+    for (FileEntry& entry : m_files)
+        if (entry.thumbnail.isEmpty())
+            entry.thumbnail = made.value(entry.path);
 }
 
 bool MainWindow::checkServerChosen(const ServerRecord& server) {
@@ -122,7 +154,9 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
         !m_session->enterDir(remoteDir, false, true))
         return;
     refreshServerDisplay(tr("Uploading files"), QString());
-    m_uploadResults = m_session->uploadFiles(m_files);
+    // A list of the run's own, which nothing changes while the session walks through it.
+    const FileList files = m_runFiles;
+    m_uploadResults = m_session->uploadFiles(files);
 }
 
 void MainWindow::endUpload() {
@@ -138,13 +172,24 @@ void MainWindow::writeLog(const QStringList& lines) {
     QByteArray contents;
     for (const QString& line : lines)
         contents += line.toLocal8Bit() + "\r\n";
-    QSaveFile file(m_config->programDir + QStringLiteral("log.txt"));
-    if (file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
-        file.flush() && file.commit())
+    const QString path = m_config->programDir + QStringLiteral("log.txt");
+    // The log holds user and host names and the server dialogue: it is created owner-only
+    // (as temporary files are) and then takes the place of the old one, so it is never
+    // readable by others nor half-written.
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    QString problem;
+    if (!file.open() || file.write(contents) != contents.size() || !file.flush())
+        problem = file.errorString();
+    else if (::fsync(file.handle()) != 0 ||
+             std::rename(QFile::encodeName(file.fileName()).constData(),
+                         QFile::encodeName(path).constData()) != 0)
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+    else
+        file.setAutoRemove(false);
+    if (problem.isEmpty())
         return;
-    dialogs().showMessage(
-        tr("The log file \"%1\" could not be written: %2").arg(file.fileName(), file.errorString()),
-        MessageKind::Error, MessageButtons::Ok);
+    dialogs().showMessage(tr("The log file \"%1\" could not be written: %2").arg(path, problem),
+                          MessageKind::Error, MessageButtons::Ok);
 }
 
 void MainWindow::cancelUpload() {

@@ -85,6 +85,7 @@ private slots:
     void removeDeletesSelectedEntry();
     void removeOnEmptyListDoesNothing();
     void enterPressesUpload();
+    void enterPressesTheFocusedButton();
     void controlsSwitchBetweenIdleAndRunning();
     void selectorArmsUploadThatFiresOnce();
     void selectorOfMissingServerIsIgnored();
@@ -236,6 +237,26 @@ void TestMainWindow::enterPressesUpload() {
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
 }
 
+void TestMainWindow::enterPressesTheFocusedButton() {
+    MainWindow form({"/p/b.png", "/p/c.png"});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    // No server is chosen: Upload pressed by mistake would ask for one.
+    auto* add = control<QPushButton>(form, "addFilesButton");
+    add->setFocus();
+    m_dialogs->expectFileChoice("Select File(s) to upload", {"/p/a.png"});
+    QTest::keyClick(add, Qt::Key_Return);
+    QCOMPARE(gridTexts(form), (QStringList{"a.png", "b.png", "c.png"}));
+
+    auto* remove = control<QPushButton>(form, "removeFileButton");
+    remove->setFocus();
+    control<QTableWidget>(form, "fileTable")->selectRow(1);
+    QTest::keyClick(remove, Qt::Key_Enter);
+    QCOMPARE(gridTexts(form), (QStringList{"a.png", "c.png"}));
+    QCOMPARE(m_dialogs->asked().size(), 1);
+}
+
 void TestMainWindow::controlsSwitchBetweenIdleAndRunning() {
     MainWindow form({});
     form.show();
@@ -247,11 +268,15 @@ void TestMainWindow::controlsSwitchBetweenIdleAndRunning() {
     QVERIFY(cancel->isVisible() && cancel->isEnabled());
     QVERIFY(!control<QPushButton>(form, "addFilesButton")->isEnabled());
     QVERIFY(!control<QPushButton>(form, "removeFileButton")->isEnabled());
-    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEnabled());
+    // A run's URLs are built from the server and directory it started with.
+    QVERIFY(!control<QComboBox>(form, "remoteDirBox")->isEnabled());
+    QVERIFY(!menuNamed(form, "&Servers")->menuAction()->isEnabled());
     form.setControlsEnabled(true);
     QVERIFY(upload->isVisible() && upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
     QVERIFY(control<QPushButton>(form, "addFilesButton")->isEnabled());
+    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEnabled());
+    QVERIFY(menuNamed(form, "&Servers")->menuAction()->isEnabled());
 }
 
 namespace {

@@ -76,6 +76,7 @@ private slots:
     void typedDirectorySurvivesServerSwitch();
     void invalidServerShowsSelectServer();
     void statusAndDetailTexts();
+    void namesFromOutsideShowAsTyped();
     void uploadStatusIndexes();
     void captionFollowsFileProgressAtMostFiveTimesASecond();
     void speedIsSampledOverJustOverASecond();
@@ -229,6 +230,25 @@ void TestMainWindowStatus::statusAndDetailTexts() {
     QCOMPARE(detailText(form), QStringLiteral("1.00 KB/s"));
     form.refreshServerDisplay(QString(), " ");
     QCOMPARE(detailText(form), QStringLiteral(" "));
+}
+
+void TestMainWindowStatus::namesFromOutsideShowAsTyped() {
+    Config config;
+    config.storeServer("host.example.org", "", "", "", "", "", "", "", -1, -1);
+    config.serverNames = QStringList{"<b>A&B</b>"};
+    config.setSetting("DefaultServer", SettingValue::integer(0));
+    config.saveConfig();
+    MainWindow form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.refreshServerDisplay("<i>photo</i>.jpg", "<u>1.00</u> KB/s");
+    QCOMPARE(statusText(form), QStringLiteral("<b>A&B</b>: <i>photo</i>.jpg"));
+    // Shown as typed, not as markup.
+    QCOMPARE(control<QLabel>(form, "serverLabel")->textFormat(), Qt::PlainText);
+    QCOMPARE(control<QLabel>(form, "detailLabel")->textFormat(), Qt::PlainText);
+    // The menu shows the ampersand instead of taking it as a shortcut mark.
+    QCOMPARE(serverEntries(form).size(), 1);
+    QCOMPARE(serverEntries(form).first()->iconText(), QStringLiteral("<b>A&B</b>"));
 }
 
 void TestMainWindowStatus::uploadStatusIndexes() {

@@ -7,12 +7,19 @@
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -28,10 +35,34 @@ using quaddle::test::ServerSetup;
 
 namespace {
 
-const QString FatalPrefix = "A fatal error occured: \n";
+const QString FatalPrefix = "A fatal error occurred: \n";
 
 QString statusText(const QWidget& form) {
     return control<QLabel>(form, "serverLabel")->text();
+}
+
+// log.txt holds user and host names and the server dialogue.
+bool ownerOnly(const QString& path) {
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions permissions = QFile::permissions(path);
+    return (permissions & QFile::ReadOwner) && (permissions & QFile::WriteOwner) &&
+           !(permissions & others);
+}
+
+// Drops local files on a widget the way a file manager does: enter, then drop.
+bool dropFiles(QWidget* target, const QStringList& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint point = target->rect().center();
+    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return enter.isAccepted() && drop.isAccepted();
 }
 
 bool idle(const QWidget& form) {
@@ -59,10 +90,12 @@ private slots:
     void unknownServerType();
     void unwritableLogIsReportedOnce();
     void cancelDuringTransfer();
+    void dropDuringTransferWaitsForTheNextRun();
     void cancelWhileConnecting();
     void cancelWhileChangingDirectory();
     void successWindowListsTheUploadedFiles();
     void thumbnailsAreMadeAndLinked();
+    void thumbnailsDeclined_data();
     void thumbnailsDeclined();
     void autocloseClosesAfterUpload();
     void autocloseStaysOpenWhenNothingWasUploaded();
@@ -141,6 +174,7 @@ void TestMainWindowUpload::uploadsIntoRootAndRemoteDirectory() {
     QVERIFY(log.contains("--> (Password)\t0\r\n"));
     QVERIFY(!log.contains(server.password().toUtf8()));
     QVERIFY(log.endsWith("2 files uploaded.\t0\r\n"));
+    QVERIFY(ownerOnly(m_programDir->filePath("log.txt")));
 }
 
 void TestMainWindowUpload::missingDirectoryIsCreatedAfterAsking() {
@@ -166,11 +200,17 @@ void TestMainWindowUpload::logIsEmptyWithoutLoggingAndErrors() {
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
     m_programDir->writeFile("log.txt", "old run\r\n");
+    // A log left readable to all by an earlier version.
+    QVERIFY(QFile::setPermissions(m_programDir->filePath("log.txt"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                      QFile::ReadOther));
     MainWindow form({localFile("a.png", 100)});
     form.startUpload();
     QCOMPARE(form.uploadResults().size(), 1);
     QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
     QCOMPARE(logFile(), QByteArray());
+    QVERIFY(ownerOnly(m_programDir->filePath("log.txt")));
+    QCOMPARE(QDir(m_programDir->filePath("")).entryList({"log.txt*"}), QStringList{"log.txt"});
 }
 
 void TestMainWindowUpload::wrongPasswordIsReportedAndRunEnds() {
@@ -211,7 +251,9 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
     QVERIFY(idle(form));
     QCOMPARE(statusText(form), QStringLiteral("Test server: Ready"));
-    QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
+    // The log ends with why the run stopped, at the error level.
+    const QString shown = m_dialogs->asked().first().text.mid(FatalPrefix.size());
+    QVERIFY2(logFile().endsWith((shown + "\t2\r\n").toLocal8Bit()), logFile().constData());
 }
 
 void TestMainWindowUpload::disappearedFileStopsTheRun() {
@@ -221,11 +263,16 @@ void TestMainWindowUpload::disappearedFileStopsTheRun() {
     const QString gone = localFile("b.png", 100);
     MainWindow form({localFile("a.png", 100), gone});
     QFile::remove(gone);
-    m_dialogs->expectMessage(FatalPrefix + "A file you are trying to upload does not exist.");
+    m_dialogs->expectMessageMatching(
+        QRegularExpression::escape(FatalPrefix + "A file you are trying to upload does not exist") +
+        ".*");
     form.startUpload();
     QVERIFY(form.uploadResults().isEmpty());
     QVERIFY(!QFile::exists(server.localPath("a.png")));
     QVERIFY(idle(form));
+    // Without the setting "Log" only errors are kept: here the one that ended the run.
+    const QString shown = m_dialogs->asked().first().text.mid(FatalPrefix.size());
+    QCOMPARE(logFile(), (shown + "\t2\r\n").toLocal8Bit());
 }
 
 void TestMainWindowUpload::noServerChosen() {
@@ -322,6 +369,49 @@ void TestMainWindowUpload::cancelWhileChangingDirectory() {
     QCOMPARE(statusText(form), QStringLiteral("Test server: Upload cancelled"));
 }
 
+void TestMainWindowUpload::dropDuringTransferWaitsForTheNextRun() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    MainWindow form({localFile("big.bin", qint64(300) << 20), localFile("z.bin", 30)});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Sorted in before the files of the run, while the first is being sent.
+    QStringList dropped;
+    for (int i = 0; i < 20; ++i)
+        dropped.append(localFile(QStringLiteral("a%1.png").arg(i, 2, 10, QLatin1Char('0')), 10));
+    const QString partial = server.localPath("big.bin");
+    bool droppedMidRun = false;
+    bool settingsLocked = false;
+    connect(&m_watch, &QTimer::timeout, this, [&] {
+        if (QFileInfo(partial).size() <= 0)
+            return;
+        m_watch.stop();
+        droppedMidRun = dropFiles(&form, dropped);
+        settingsLocked = !control<QComboBox>(form, "remoteDirBox")->isEnabled() &&
+                         !control<QMenu>(form, "serversMenu")->menuAction()->isEnabled();
+    });
+    m_watch.start(5);
+    form.startUpload();
+
+    QVERIFY(droppedMidRun);
+    QVERIFY(settingsLocked);
+    QCOMPARE(form.uploadResults(), (UploadResults{{"big.bin", ""}, {"z.bin", ""}}));
+    QVERIFY(!QFile::exists(server.localPath("a00.png")));
+    QCOMPARE(form.files().size(), 22);
+    // The list was scrolled to the row of the run's last file, below the dropped ones.
+    auto* grid = control<QTableWidget>(form, "fileTable");
+    QCOMPARE(grid->item(21, 0)->text(), QStringLiteral("z.bin"));
+    QVERIFY(
+        grid->viewport()->rect().contains(grid->visualRect(grid->model()->index(21, 0)).center()));
+    QVERIFY(idle(form));
+    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEnabled());
+
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 22);
+    QCOMPARE(QFileInfo(server.localPath("a19.png")).size(), 10);
+}
+
 void TestMainWindowUpload::successWindowListsTheUploadedFiles() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
@@ -369,6 +459,8 @@ namespace {
 
 const QString ThumbnailQuestion = "Looks like you are uploading some JPEG images. Do you want to "
                                   "create thumbnails for them?";
+const QString ImagesQuestion = "Looks like you are uploading some images. Do you want to create "
+                               "thumbnails for them?";
 
 QString jpegFile(const QTemporaryDir& dir, const QString& name) {
     QImage image(800, 600, QImage::Format_RGB32);
@@ -410,15 +502,32 @@ void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     QCOMPARE(m_dialogs->asked().size(), 1);
 }
 
+void TestMainWindowUpload::thumbnailsDeclined_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("JPEG") << QStringList{"photo.jpg"} << ThumbnailQuestion;
+    QTest::newRow("JPEG and text") << QStringList{"notes.txt", "photo.jpeg"} << ThumbnailQuestion;
+    QTest::newRow("BMP") << QStringList{"photo.BMP"} << ImagesQuestion;
+    QTest::newRow("BMP and JPEG") << QStringList{"a.bmp", "b.JPG"} << ImagesQuestion;
+}
+
 void TestMainWindowUpload::thumbnailsDeclined() {
+    QFETCH(QStringList, names);
+    QFETCH(QString, question);
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
-    MainWindow form({jpegFile(*m_local, "photo.jpg")});
-    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::No);
+    QStringList paths;
+    UploadResults expected;
+    for (const QString& name : names) {
+        paths.append(jpegFile(*m_local, name));
+        expected.append({name, ""});
+    }
+    MainWindow form(paths);
+    m_dialogs->expectMessage(question, MessageAnswer::No);
     form.startUpload();
-    QCOMPARE(form.uploadResults(), (UploadResults{{"photo.jpg", ""}}));
-    QVERIFY(!QFile::exists(server.localPath("photo_thumb.jpg")));
+    QCOMPARE(form.uploadResults(), expected);
+    QVERIFY(QDir(server.localPath("")).entryList({"*_thumb*"}).isEmpty());
 }
 
 void TestMainWindowUpload::autocloseClosesAfterUpload() {
@@ -441,7 +550,7 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     MainWindow form({localFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    m_dialogs->expectMessageMatching("An error occured: \n552 .*\nIgnore and continue\\?",
+    m_dialogs->expectMessageMatching("An error occurr?ed: \n552 .*\nIgnore and continue\\?",
                                      MessageAnswer::No);
     form.startUpload();
     QVERIFY(form.isVisible());

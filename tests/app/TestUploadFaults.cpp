@@ -66,10 +66,10 @@ void TestUploadFaults::serverFailsDuringRun_data() {
     QTest::addColumn<int>("noFrom"); // -1: every question answered Yes
     QTest::addColumn<int>("uploaded");
     const QString login = "Login incorrect\\. Please try again\\.";
-    const QString lost = "A fatal error occured: \nQuaddle lost connection to the server\\. "
+    const QString lost = "A fatal error occurred: \nQuaddle lost connection to the server\\. "
                          "Please try again\\.";
-    const QString ignore = "An error occured: \n.*\nIgnore and continue\\?";
-    const QString noConnection = "A fatal error occured: \nCould not connect to remote "
+    const QString ignore = "An error occurr?ed: \n.*\nIgnore and continue\\?";
+    const QString noConnection = "A fatal error occurred: \nCould not connect to remote "
                                  "server\\. Please check your server settings\\.";
     QTest::newRow("never greets") << "silent" << QStringList{noConnection} << -1 << 0;
     for (const char* fault : {"close", "421"}) {
