@@ -443,6 +443,9 @@ void MainWindow::reloadConfig() {
     if (answer != MessageAnswer::Yes)
         return;
     m_config->loadConfig(true);
+    // An open server manager would otherwise edit servers by the indexes of the old file.
+    if (m_configWindow)
+        m_configWindow->reloadServers();
     m_reloadAction->setVisible(m_config->credentialsLocked);
     refreshServerDisplay(QString(), QString());
 }

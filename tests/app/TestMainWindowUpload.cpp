@@ -246,7 +246,8 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
     MainWindow form({localFile("a.png", 100)});
     m_dialogs->expectMessage(
-        FatalPrefix + "Could not connect to remote server. Please check your server settings.");
+        FatalPrefix + "Could not connect to remote server. Please check your server settings.\n" +
+        QString("127.0.0.1, port %1: Connection refused").arg(setup.port));
     form.startUpload();
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
     QVERIFY(idle(form));
@@ -550,7 +551,7 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     MainWindow form({localFile("a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    m_dialogs->expectMessageMatching("An error occurr?ed: \n552 .*\nIgnore and continue\\?",
+    m_dialogs->expectMessageMatching("An error occurred: \n552 .*\nIgnore and continue\\?",
                                      MessageAnswer::No);
     form.startUpload();
     QVERIFY(form.isVisible());

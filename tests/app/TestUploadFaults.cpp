@@ -68,9 +68,10 @@ void TestUploadFaults::serverFailsDuringRun_data() {
     const QString login = "Login incorrect\\. Please try again\\.";
     const QString lost = "A fatal error occurred: \nQuaddle lost connection to the server\\. "
                          "Please try again\\.";
-    const QString ignore = "An error occurr?ed: \n.*\nIgnore and continue\\?";
+    const QString ignore = "An error occurred: \n.*\nIgnore and continue\\?";
     const QString noConnection = "A fatal error occurred: \nCould not connect to remote "
-                                 "server\\. Please check your server settings\\.";
+                                 "server\\. Please check your server settings\\.\n"
+                                 "127\\.0\\.0\\.1, port \\d+: .+";
     QTest::newRow("never greets") << "silent" << QStringList{noConnection} << -1 << 0;
     for (const char* fault : {"close", "421"}) {
         const QString closing = QString::fromLatin1(fault);
