@@ -1,7 +1,10 @@
 #include "platform/ProgramDir.h"
 
+#include "platform/PrivateFile.h"
+
 #include <QCoreApplication>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace quaddle {
 
@@ -9,11 +12,18 @@ QString findProgramDir() {
     const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
                           QStringLiteral("Quaddle"));
     const QVariant stored = store.value(QStringLiteral("ProgramDir"));
-    if (!stored.isValid())
-        return {};
-    QString dir = stored.toString();
-    if (dir.isEmpty())
-        dir = QCoreApplication::applicationDirPath();
+    QString dir;
+    if (!stored.isValid()) {
+        // The user's own data folder, so that where the program is started from does not matter.
+        dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+              QStringLiteral("/Quaddle");
+        // A folder that cannot be made shows up as a clear error when the first file is saved.
+        makePrivateDir(dir);
+    } else {
+        dir = stored.toString();
+        if (dir.isEmpty())
+            dir = QCoreApplication::applicationDirPath();
+    }
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;
