@@ -208,7 +208,11 @@ QString thumbnailDir() {
         return name.isEmpty() || name.contains(QLatin1Char('/')) ? QString::number(::geteuid())
                                                                  : name;
     }();
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("quaddle-") + user);
+    // Qt gives an empty path for a TMPDIR that does not exist; never the working directory.
+    QString temporary = QDir::tempPath();
+    if (!QDir::isAbsolutePath(temporary))
+        temporary = QStringLiteral("/tmp");
+    return QDir(temporary).filePath(QStringLiteral("quaddle-") + user);
 }
 
 void removeMadeThumbnails() {
