@@ -129,8 +129,9 @@ public:
     // goes. Without force, a file not changed since the last read is not read again.
     void loadConfig(bool force);
     // Writes the whole configuration to config.xml, owner-only, replacing the old file in one
-    // step. A file that failed to load is first copied to damagedCopyPath(). Throws Error when
-    // either cannot be written; the old file then stays as it was.
+    // step; a missing program directory is created owner-only. A file that failed to load is first
+    // copied to damagedCopyPath(). Throws Error when either cannot be written; the old file then
+    // stays as it was.
     void saveConfig();
     QString configPath() const { return programDir + QStringLiteral("config.xml"); }
     QString damagedCopyPath() const { return configPath() + QStringLiteral(".damaged"); }

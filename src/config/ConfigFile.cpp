@@ -183,6 +183,9 @@ void Config::saveConfig() {
     if (const QFileInfo link(path); link.isSymLink())
         path = link.symLinkTarget();
     const QString failure = QStringLiteral("The configuration could not be saved to \"%1\": %2");
+    // The default folder does not exist before the first save.
+    if (!makePrivateDir(QFileInfo(path).path()))
+        throw Error(failure.arg(path, QStringLiteral("its folder could not be created.")));
     if (m_keepDamagedFile && QFileInfo::exists(path)) {
         const QString copy = QFileInfo(damagedCopyPath()).absoluteFilePath();
         const QString notKept =

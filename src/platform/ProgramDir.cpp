@@ -1,7 +1,5 @@
 #include "platform/ProgramDir.h"
 
-#include "platform/PrivateFile.h"
-
 #include <QCoreApplication>
 #include <QSettings>
 #include <QStandardPaths>
@@ -17,8 +15,6 @@ QString findProgramDir() {
         // The user's own data folder, so that where the program is started from does not matter.
         dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
               QStringLiteral("/Quaddle");
-        // A folder that cannot be made shows up as a clear error when the first file is saved.
-        makePrivateDir(dir);
     } else {
         dir = stored.toString();
         if (dir.isEmpty())

@@ -8,7 +8,7 @@ namespace quaddle {
 // read from the per-user settings store (organisation and application "Quaddle", key
 // "ProgramDir"):
 // - key absent: "Quaddle" in the user's data folder ($XDG_DATA_HOME, by default
-//   ~/.local/share), created owner-only when missing;
+//   ~/.local/share), which the first file written there creates (makePrivateDir);
 // - key empty: the folder of the program file;
 // - otherwise the stored folder.
 // The result always ends with "/".

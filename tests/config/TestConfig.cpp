@@ -368,16 +368,19 @@ void TestConfig::programDirFromStore() {
     QFETCH(QString, stored);
     QFETCH(QString, expected);
     m_programDir->setStoredProgramDir(present ? std::optional<QString>(stored) : std::nullopt);
-    QCOMPARE(Config().programDir, expected);
-    // Only the user's data folder is made, and for the user alone.
-    const QFileInfo dataFolder(m_dataHome.filePath("Quaddle"));
-    QCOMPARE(dataFolder.isDir(), !present);
+    Config config;
+    QCOMPARE(config.programDir, expected);
+    if (present)
+        return;
+    // The data folder appears with the first save, for the user alone.
+    const QString dataFolder = m_dataHome.filePath("Quaddle");
+    QVERIFY(!QFileInfo::exists(dataFolder));
+    config.saveConfig();
     struct stat info = {};
-    if (!present) {
-        QCOMPARE(stat(QFile::encodeName(dataFolder.filePath()).constData(), &info), 0);
-        QCOMPARE(int(info.st_mode & 0777), 0700);
-    }
-    QDir(dataFolder.filePath()).removeRecursively();
+    QCOMPARE(stat(QFile::encodeName(dataFolder).constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+    QVERIFY(QFileInfo(dataFolder + "/config.xml").isFile());
+    QVERIFY(QDir(dataFolder).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(TestConfig)
