@@ -6,6 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
+#include "platform/ProgramDir.h"
 
 #include <QDomDocument>
 #include <QFile>
@@ -183,8 +184,8 @@ void Config::saveConfig() {
     if (const QFileInfo link(path); link.isSymLink())
         path = link.symLinkTarget();
     const QString failure = QStringLiteral("The configuration could not be saved to \"%1\": %2");
-    // The default folder does not exist before the first save.
-    if (!makePrivateDir(QFileInfo(path).path()))
+    // The default folder does not exist before the first save; a chosen one must exist.
+    if (programDir == defaultProgramDir() && !makePrivateDir(programDir))
         throw Error(failure.arg(path, QStringLiteral("its folder could not be created.")));
     if (m_keepDamagedFile && QFileInfo::exists(path)) {
         const QString copy = QFileInfo(damagedCopyPath()).absoluteFilePath();

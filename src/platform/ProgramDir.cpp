@@ -6,20 +6,22 @@
 
 namespace quaddle {
 
+QString defaultProgramDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quaddle/");
+}
+
 QString findProgramDir() {
     const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
                           QStringLiteral("Quaddle"));
     const QVariant stored = store.value(QStringLiteral("ProgramDir"));
-    QString dir;
-    if (!stored.isValid()) {
-        // The user's own data folder, so that where the program is started from does not matter.
-        dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-              QStringLiteral("/Quaddle");
-    } else {
-        dir = stored.toString();
-        if (dir.isEmpty())
-            dir = QCoreApplication::applicationDirPath();
-    }
+    // Without a value, the user's own data folder, so that where the program is started from
+    // does not matter.
+    if (!stored.isValid())
+        return defaultProgramDir();
+    QString dir = stored.toString();
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;

@@ -8,10 +8,14 @@ namespace quaddle {
 // read from the per-user settings store (organisation and application "Quaddle", key
 // "ProgramDir"):
 // - key absent: "Quaddle" in the user's data folder ($XDG_DATA_HOME, by default
-//   ~/.local/share), which the first file written there creates (makePrivateDir);
+//   ~/.local/share): defaultProgramDir(), which whoever writes there first creates with
+//   makePrivateDir;
 // - key empty: the folder of the program file;
 // - otherwise the stored folder.
 // The result always ends with "/".
 QString findProgramDir();
+
+// "Quaddle/" in the user's data folder.
+QString defaultProgramDir();
 
 } // namespace quaddle
