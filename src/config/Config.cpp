@@ -51,6 +51,7 @@ Config::Config() {
     setSetting(QStringLiteral("ThumbRahmen"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Autoclose"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Context"), SettingValue::boolean(false));
+    m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
 }
@@ -85,7 +86,10 @@ void Config::setSetting(const QString& name, const SettingValue& value) {
 }
 
 qint32 Config::intSetting(const QString& name, qint32 fallback) const {
-    return parseInteger(setting(name)).value_or(fallback);
+    if (const std::optional<qint32> value = parseInteger(setting(name)))
+        return *value;
+    const qsizetype index = indexOfName(m_defaultValues, name);
+    return index < 0 ? fallback : parseInteger(m_defaultValues[index].second).value_or(fallback);
 }
 
 bool Config::boolSetting(const QString& name) const {

@@ -105,7 +105,8 @@ public:
     QString setting(const QString& name) const;
     std::optional<SettingType> settingType(const QString& name) const;
     void setSetting(const QString& name, const SettingValue& value);
-    // Conveniences for callers that need the value converted.
+    // Conveniences for callers that need the value converted. A value that is no number
+    // reads as the setting's default, or as fallback for a setting without one.
     qint32 intSetting(const QString& name, qint32 fallback = 0) const;
     bool boolSetting(const QString& name) const;
     // Setting names in the order they are written.
@@ -127,10 +128,13 @@ public:
     // Reads config.xml from programDir; a damaged file is reported once and read as far as it
     // goes. Without force, a file not changed since the last read is not read again.
     void loadConfig(bool force);
-    // Writes the whole configuration to config.xml, replacing the old file in one step.
-    // Throws Error when the file cannot be written; the old file then stays as it was.
+    // Writes the whole configuration to config.xml, owner-only, replacing the old file in one
+    // step; a missing program directory is created owner-only. A file that failed to load is first
+    // copied to damagedCopyPath(). Throws Error when either cannot be written; the old file then
+    // stays as it was.
     void saveConfig();
     QString configPath() const { return programDir + QStringLiteral("config.xml"); }
+    QString damagedCopyPath() const { return configPath() + QStringLiteral(".damaged"); }
 
     QString hashPassword(const QString& text) const;
 
@@ -149,7 +153,11 @@ private:
     void guardHeldCredentials(qint32 server, const ServerRecord& replacement) const;
     QStringList heldCiphertextsWritten(const ServerRecord& record) const;
 
+    // Whether the file on disk failed to load and has not been kept aside yet.
+    bool m_keepDamagedFile = false;
     QList<QPair<QString, QString>> m_settingValues;
+    // The values the constructor sets, for stored values that are no number.
+    QList<QPair<QString, QString>> m_defaultValues;
     QList<QPair<QString, SettingType>> m_settingTypes;
 };
 

@@ -5,11 +5,12 @@
 #include "config/MasterPassword.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/PrivateFile.h"
+#include "platform/ProgramDir.h"
 
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 namespace quaddle {
@@ -34,10 +35,16 @@ QString xmlSafe(const QString& text) {
     return safe;
 }
 
-const QString DamagedFileMessage =
-    QStringLiteral("The configuration file contains errors. Reverting back to defaults.") +
-    LineBreak + LineBreak +
-    QStringLiteral("If you did not edit the file manually, please report a bug to the author.");
+QString damagedFileMessage(const QString& copyPath) {
+    return QStringLiteral("The configuration file contains errors. Reverting back to defaults.") +
+           LineBreak + LineBreak +
+           QStringLiteral(
+               "If you did not edit the file manually, please report a bug to the author.") +
+           LineBreak + LineBreak +
+           QStringLiteral("Before the configuration is saved again, the damaged file is copied "
+                          "to \"%1\".")
+               .arg(copyPath);
+}
 
 } // namespace
 
@@ -53,12 +60,17 @@ void Config::loadConfig(bool force) {
         configAge = age;
         try {
             readConfig(file.filePath());
+            m_keepDamagedFile = false;
         } catch (const Error&) {
-            dialogs().showMessage(DamagedFileMessage, MessageKind::Error, MessageButtons::Ok);
+            // Saving would replace every server and credential the file still holds with
+            // defaults, so the file is kept aside first.
+            m_keepDamagedFile = true;
+            dialogs().showMessage(
+                damagedFileMessage(QFileInfo(damagedCopyPath()).absoluteFilePath()),
+                MessageKind::Error, MessageButtons::Ok);
         }
     }
-    if (const std::optional<qint32> server = parseInteger(setting(QStringLiteral("DefaultServer"))))
-        currentServer = *server;
+    currentServer = intSetting(QStringLiteral("DefaultServer"));
 }
 
 void Config::readConfig(const QString& path) {
@@ -167,15 +179,37 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
 
 void Config::saveConfig() {
     const QByteArray contents = writeConfig();
-    QSaveFile file(configPath());
-    // The file holds the credentials; only its owner may read it. The explicit flush matters:
-    // commit() alone does not notice a write that fails while its buffer is flushed.
-    const bool saved = file.open(QIODevice::WriteOnly) &&
-                       file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                       file.write(contents) == contents.size() && file.flush() && file.commit();
-    if (!saved)
-        throw Error(QStringLiteral("The configuration could not be saved to \"%1\": %2")
-                        .arg(QFileInfo(file.fileName()).absoluteFilePath(), file.errorString()));
+    QString path = QFileInfo(configPath()).absoluteFilePath();
+    // A configuration kept elsewhere through a link stays there.
+    if (const QFileInfo link(path); link.isSymLink())
+        path = link.symLinkTarget();
+    const QString failure = QStringLiteral("The configuration could not be saved to \"%1\": %2");
+    // The default folder does not exist before the first save; a chosen one must exist.
+    if (programDir == defaultProgramDir() && !makePrivateDir(programDir))
+        throw Error(failure.arg(path, QStringLiteral("its folder could not be created.")));
+    if (m_keepDamagedFile && QFileInfo::exists(path)) {
+        const QString copy = QFileInfo(damagedCopyPath()).absoluteFilePath();
+        const QString notKept =
+            QStringLiteral("the damaged file could not be copied to \"%1\": %2");
+        QFile damaged(path);
+        if (!damaged.open(QIODevice::ReadOnly))
+            throw Error(failure.arg(path, notKept.arg(copy, damaged.errorString())));
+        const QByteArray kept = damaged.readAll();
+        if (damaged.error() != QFileDevice::NoError)
+            throw Error(failure.arg(path, notKept.arg(copy, damaged.errorString())));
+        try {
+            writePrivateFile(copy, kept);
+        } catch (const Error& error) {
+            throw Error(failure.arg(path, notKept.arg(copy, error.message())));
+        }
+    }
+    m_keepDamagedFile = false;
+    try {
+        // The file holds the credentials; only its owner may read it.
+        writePrivateFile(path, contents);
+    } catch (const Error& error) {
+        throw Error(failure.arg(path, error.message()));
+    }
 }
 
 QByteArray Config::writeConfig() const {

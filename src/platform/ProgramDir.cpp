@@ -2,15 +2,23 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QStandardPaths>
 
 namespace quaddle {
+
+QString defaultProgramDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Quaddle/");
+}
 
 QString findProgramDir() {
     const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
                           QStringLiteral("Quaddle"));
     const QVariant stored = store.value(QStringLiteral("ProgramDir"));
+    // Without a value, the user's own data folder, so that where the program is started from
+    // does not matter.
     if (!stored.isValid())
-        return {};
+        return defaultProgramDir();
     QString dir = stored.toString();
     if (dir.isEmpty())
         dir = QCoreApplication::applicationDirPath();

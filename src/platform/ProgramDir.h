@@ -7,10 +7,15 @@ namespace quaddle {
 // The directory prefix under which the program keeps config.xml, log.txt and its helpers,
 // read from the per-user settings store (organisation and application "Quaddle", key
 // "ProgramDir"):
-// - key absent: empty, so those files are addressed relative to the working directory;
+// - key absent: "Quaddle" in the user's data folder ($XDG_DATA_HOME, by default
+//   ~/.local/share): defaultProgramDir(), which whoever writes there first creates with
+//   makePrivateDir;
 // - key empty: the folder of the program file;
 // - otherwise the stored folder.
-// A non-empty result always ends with "/".
+// The result always ends with "/".
 QString findProgramDir();
+
+// "Quaddle/" in the user's data folder.
+QString defaultProgramDir();
 
 } // namespace quaddle

@@ -74,6 +74,8 @@ MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
                                      MessageButtons buttons) {
     QMessageBox box(iconOf(kind), QApplication::applicationDisplayName(), text, buttonsOf(buttons),
                     QApplication::activeWindow());
+    // Texts carry file, server and host names and server replies, which must show as typed.
+    box.setTextFormat(Qt::PlainText);
     box.setEscapeButton(escapeOf(buttons));
     return answerOf(box.exec());
 }

@@ -33,6 +33,8 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
 
     m_infoLabel = new QLabel(this);
     m_infoLabel->setObjectName(QStringLiteral("infoLabel"));
+    // It lists remote file names, which must show as typed.
+    m_infoLabel->setTextFormat(Qt::PlainText);
     m_infoLabel->setAutoFillBackground(true);
     QPalette yellow = m_infoLabel->palette();
     yellow.setColor(QPalette::Window, QColor(255, 255, 128));
@@ -54,6 +56,7 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
 
     m_tagStyleLabel = new QLabel(tr("Add Tags:"), this);
     m_tagStyleLabel->setObjectName(QStringLiteral("tagStyleLabel"));
+    m_tagStyleLabel->setTextFormat(Qt::PlainText);
     m_tagStyleLabel->adjustSize();
     m_tagStyleBox = new QComboBox(this);
     m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));

@@ -202,9 +202,8 @@ QImage readJpeg(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("The file could not be opened: ") + file.errorString());
-    // Mapping spares a copy of the whole file; reading is the fallback where it cannot be mapped.
-    if (const uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr)
-        return decodeJpeg(QByteArrayView(mapped, file.size()));
+    // Read, not mapped: a file cut short by someone else while it is decoded would end the
+    // program with SIGBUS; read bytes stay as they were.
     const QByteArray contents = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Error(QStringLiteral("The file could not be read: ") + file.errorString());

@@ -1,6 +1,7 @@
 #include "thumbs/Thumbnail.h"
 
 #include "platform/Error.h"
+#include "platform/PrivateFile.h"
 #include "thumbs/Jpeg.h"
 
 #include <QBuffer>
@@ -11,11 +12,17 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMutex>
 #include <QPainter>
 #include <QtEndian>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace quaddle {
@@ -163,32 +170,65 @@ QByteArray encodeBitmap(const QImage& image) {
     return bytes;
 }
 
-// Removes whatever is at the path, a link included, so the new file is never written through
-// a link someone else left in the shared temporary directory.
-void removeStale(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return;
-    QFile file(path);
-    if (!file.remove())
-        throw Error(QStringLiteral("The old thumbnail \"") + path +
-                    QStringLiteral("\" could not be deleted: ") + file.errorString());
+// The temporary directory is shared with every user of the machine: the folder must be this
+// user's alone before private pictures go into it.
+void ensureThumbnailDir(const QString& dir) {
+    const QByteArray name = QFile::encodeName(dir);
+    const QString problem = QStringLiteral("The folder for thumbnails \"") + dir + QLatin1Char('"');
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        throw Error(problem + QStringLiteral(" could not be created: ") +
+                    QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat info = {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid())
+        throw Error(problem + QStringLiteral(" is not a folder of yours. Please remove it and "
+                                             "try again."));
+    if ((info.st_mode & 077) != 0 && ::chmod(name.constData(), 0700) != 0)
+        throw Error(problem + QStringLiteral(" could not be made private: ") +
+                    QString::fromLocal8Bit(std::strerror(errno)));
 }
 
-void writeNew(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw Error(QStringLiteral("The thumbnail \"") + path +
-                    QStringLiteral("\" could not be created: ") + file.errorString());
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.remove();
-        throw Error(QStringLiteral("The thumbnail \"") + path +
-                    QStringLiteral("\" could not be written: ") + reason);
-    }
+QMutex madeMutex;
+QStringList madeThumbnails;
+
+void recordMade(const QString& path) {
+    const QMutexLocker lock(&madeMutex);
+    if (!madeThumbnails.contains(path))
+        madeThumbnails.append(path);
 }
 
 } // namespace
+
+QString thumbnailDir() {
+    // Looked up once: getpwuid is not safe on the worker threads that ask.
+    static const QString user = [] {
+        QString name;
+        if (const passwd* entry = ::getpwuid(::geteuid()))
+            name = QString::fromLocal8Bit(entry->pw_name);
+        return name.isEmpty() || name.contains(QLatin1Char('/')) ? QString::number(::geteuid())
+                                                                 : name;
+    }();
+    // Qt gives an empty path for a TMPDIR that does not exist; never the working directory.
+    QString temporary = QDir::tempPath();
+    if (!QDir::isAbsolutePath(temporary))
+        temporary = QStringLiteral("/tmp");
+    return QDir(temporary).filePath(QStringLiteral("quaddle-") + user);
+}
+
+void removeMadeThumbnails() {
+    const QMutexLocker lock(&madeMutex);
+    QStringList dirs;
+    for (const QString& path : std::as_const(madeThumbnails)) {
+        QFile::remove(path);
+        const QString dir = QFileInfo(path).path();
+        if (!dirs.contains(dir))
+            dirs.append(dir);
+    }
+    madeThumbnails.clear();
+    // rmdir leaves a folder that still holds anything alone.
+    for (const QString& dir : std::as_const(dirs))
+        ::rmdir(QFile::encodeName(dir).constData());
+}
 
 bool isThumbnailSource(const QString& path) {
     const QString extension = extensionOf(path).toLower();
@@ -199,7 +239,7 @@ bool isThumbnailSource(const QString& path) {
 QString thumbnailPath(const QString& source) {
     const QString name = QFileInfo(source).fileName();
     const QString extension = extensionOf(source);
-    return QDir(QDir::tempPath())
+    return QDir(thumbnailDir())
         .filePath(name.left(name.size() - extension.size()) + QLatin1String("_thumb") +
                   extension.toLower());
 }
@@ -209,7 +249,6 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options) {
         throw Error(QStringLiteral("Thumbnails are made of JPEG and BMP images only."));
     const bool bitmap = extensionOf(source).toLower() == QLatin1String(".bmp");
     const QString target = thumbnailPath(source);
-    removeStale(target);
 
     QImage image = bitmap ? readBitmap(source) : readJpeg(source);
     QImage surface = newSurface(scaledSize(image.width(), image.height(), options));
@@ -221,7 +260,15 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options) {
     if (options.frame)
         drawFrame(surface);
 
-    writeNew(target, bitmap ? encodeBitmap(surface) : encodeJpeg(surface, JpegQuality));
+    const QByteArray bytes = bitmap ? encodeBitmap(surface) : encodeJpeg(surface, JpegQuality);
+    ensureThumbnailDir(QFileInfo(target).path());
+    try {
+        writePrivateFile(target, bytes);
+    } catch (const Error& error) {
+        throw Error(QStringLiteral("The thumbnail \"") + target +
+                    QStringLiteral("\" could not be written: ") + error.message());
+    }
+    recordMade(target);
     return target;
 }
 

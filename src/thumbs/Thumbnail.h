@@ -14,16 +14,25 @@ struct ThumbnailOptions {
 // Whether the file is one the maker converts: lower-case extension ".jpg", ".jpeg" or ".bmp".
 bool isThumbnailSource(const QString& path);
 
-// Where the thumbnail of a source goes: the system temporary directory, the source's name
-// without its extension, "_thumb", and the source's extension in lower case
-// (PIC.JPEG -> <tmp>/PIC_thumb.jpeg). Same-named sources share one path.
+// The user's own folder for thumbnails: "quaddle-<user name>" in the temporary directory.
+QString thumbnailDir();
+
+// Where the thumbnail of a source goes: thumbnailDir(), the source's name without its
+// extension, "_thumb", and the source's extension in lower case
+// (PIC.JPEG -> <tmp>/quaddle-<user>/PIC_thumb.jpeg). Same-named sources share one path.
 QString thumbnailPath(const QString& source);
 
-// Makes the thumbnail of a JPEG or BMP image at thumbnailPath(source), replacing any file
-// there, and returns that path. The picture is scaled down to fit the limits (never enlarged),
-// optionally with the band and the frame, and saved in the source's format. Throws Error on
-// any failure: unreadable, corrupt or too large an image, or a thumbnail that cannot be
-// written. Needs a QGuiApplication for the band's font; may run on any thread.
+// Makes the thumbnail of a JPEG or BMP image at thumbnailPath(source) and returns that path.
+// The folder is created owner-only, and refused when it is someone else's or open to others;
+// the file is owner-only too. A file already there is replaced only once the new one is
+// complete, so a failure leaves it as it was. The picture is scaled down to fit the limits (never
+// enlarged), optionally with the band and the frame, and saved in the source's format. Throws Error
+// on any failure: unreadable, corrupt or too large an image, or a thumbnail that cannot be written.
+// Needs a QGuiApplication for the band's font; may run on any thread.
 QString makeThumbnail(const QString& source, const ThumbnailOptions& options);
+
+// Deletes the thumbnails makeThumbnail made in this process, and their folder once it is
+// empty. For the end of the program; safe to call more than once.
+void removeMadeThumbnails();
 
 } // namespace quaddle

@@ -95,7 +95,7 @@ void ThumbnailWindow::createThumbnails() {
             // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
             if (!m_quiet)
                 onWindowThread([&] {
-                    dialogs().showMessage(tr("An error occured while resizing \"") + source +
+                    dialogs().showMessage(tr("An error occurred while resizing \"") + source +
                                               tr("\":") + LineBreak + error.message(),
                                           MessageKind::Error, MessageButtons::Ok);
                 });

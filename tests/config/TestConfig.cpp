@@ -3,8 +3,12 @@
 #include "platform/Error.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace quaddle;
 
@@ -12,6 +16,7 @@ class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome.path())); }
     void init() { m_programDir = std::make_unique<test::TempProgramDir>(); }
     void cleanup() { m_programDir.reset(); }
 
@@ -23,6 +28,8 @@ private slots:
     void nullValueOnlyRecordsTheType();
     void typedValuesBecomeTheirTexts();
     void convertsSettingsForCallers();
+    void integerSettingThatIsNoNumberReadsAsDefault_data();
+    void integerSettingThatIsNoNumberReadsAsDefault();
 
     void storeServerAppliesDefaults();
     void storeServerGrowsParallelArrays();
@@ -39,6 +46,7 @@ private slots:
     void programDirFromStore();
 
 private:
+    QTemporaryDir m_dataHome;
     std::unique_ptr<test::TempProgramDir> m_programDir;
 };
 
@@ -148,9 +156,36 @@ void TestConfig::convertsSettingsForCallers() {
     QCOMPARE(config.intSetting("ThumbWidth"), 300);
     QVERIFY(config.boolSetting("Passive"));
     QVERIFY(!config.boolSetting("Autoclose"));
-    config.setSetting("ThumbWidth", SettingValue::text("wide"));
-    QCOMPARE(config.intSetting("ThumbWidth", 7), 7);
     QVERIFY(!config.boolSetting("Missing"));
+    QCOMPARE(config.intSetting("Missing", 7), 7);
+}
+
+void TestConfig::integerSettingThatIsNoNumberReadsAsDefault_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("width as text") << "ThumbWidth"
+                                   << "abc" << 300;
+    QTest::newRow("height with unit") << "thumbheight"
+                                      << "120px" << 200;
+    QTest::newRow("overwrite") << "Overwrite"
+                               << "?" << 0;
+    QTest::newRow("beyond 32 bits") << "ThumbWidth"
+                                    << "99999999999" << 300;
+    QTest::newRow("number") << "ThumbWidth"
+                            << " 640" << 640;
+    QTest::newRow("no default") << "Extra"
+                                << "abc" << 7;
+}
+
+void TestConfig::integerSettingThatIsNoNumberReadsAsDefault() {
+    QFETCH(QString, name);
+    QFETCH(QString, stored);
+    QFETCH(int, expected);
+    Config config;
+    config.setSetting(name, SettingValue::text(stored));
+    QCOMPARE(config.intSetting(name, 7), expected);
+    QCOMPARE(config.setting(name), stored);
 }
 
 void TestConfig::storeServerAppliesDefaults() {
@@ -320,7 +355,7 @@ void TestConfig::programDirFromStore_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("expected");
     const QString programFolder = QCoreApplication::applicationDirPath() + "/";
-    QTest::newRow("absent") << false << QString() << QString();
+    QTest::newRow("absent") << false << QString() << m_dataHome.filePath("Quaddle") + "/";
     QTest::newRow("empty") << true << QString() << programFolder;
     QTest::newRow("folder") << true << "/opt/quaddle"
                             << "/opt/quaddle/";
@@ -333,7 +368,19 @@ void TestConfig::programDirFromStore() {
     QFETCH(QString, stored);
     QFETCH(QString, expected);
     m_programDir->setStoredProgramDir(present ? std::optional<QString>(stored) : std::nullopt);
-    QCOMPARE(Config().programDir, expected);
+    Config config;
+    QCOMPARE(config.programDir, expected);
+    if (present)
+        return;
+    // The data folder appears with the first save, for the user alone.
+    const QString dataFolder = m_dataHome.filePath("Quaddle");
+    QVERIFY(!QFileInfo::exists(dataFolder));
+    config.saveConfig();
+    struct stat info = {};
+    QCOMPARE(stat(QFile::encodeName(dataFolder).constData(), &info), 0);
+    QCOMPARE(int(info.st_mode & 0777), 0700);
+    QVERIFY(QFileInfo(dataFolder + "/config.xml").isFile());
+    QVERIFY(QDir(dataFolder).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

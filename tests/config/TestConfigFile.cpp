@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <dlfcn.h>
 #include <memory>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,11 +19,24 @@
 
 using namespace quaddle;
 
+extern "C" int fchmod(int fd, mode_t mode) noexcept;
+extern "C" int chmod(const char* path, mode_t mode) noexcept;
+
 namespace {
 
-const QString DamagedMessage =
-    "The configuration file contains errors. Reverting back to defaults.\n\n"
-    "If you did not edit the file manually, please report a bug to the author.";
+QString damagedMessage(const QString& copy) {
+    return "The configuration file contains errors. Reverting back to defaults.\n\n"
+           "If you did not edit the file manually, please report a bug to the author.\n\n"
+           "Before the configuration is saved again, the damaged file is copied to \"" +
+           copy + "\".";
+}
+
+// A file system that refuses permission changes, as some mounted ones do, even for root.
+std::atomic<bool> refuseChmod = false;
+
+template <typename Function> Function realFunction(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
 
 QByteArray configWith(const QByteArray& settings, const QByteArray& servers) {
     return "<?xml version=\"1.0\"?>\n<qdConfig><Settings>" + settings + "</Settings><Servers>" +
@@ -72,6 +88,24 @@ int fileMode(const QString& path) {
 
 } // namespace
 
+extern "C" int fchmod(int fd, mode_t mode) noexcept {
+    if (refuseChmod) {
+        errno = EPERM;
+        return -1;
+    }
+    static const auto real = realFunction<int (*)(int, mode_t)>("fchmod");
+    return real(fd, mode);
+}
+
+extern "C" int chmod(const char* path, mode_t mode) noexcept {
+    if (refuseChmod) {
+        errno = EPERM;
+        return -1;
+    }
+    static const auto real = realFunction<int (*)(const char*, mode_t)>("chmod");
+    return real(path, mode);
+}
+
 class TestConfigFile : public QObject {
     Q_OBJECT
 
@@ -90,6 +124,7 @@ private slots:
     void keepsIndexesOfServersWithoutHostname();
     void damagedFileIsReportedOnce_data();
     void damagedFileIsReportedOnce();
+    void damagedFileStaysWhenItCannotBeKept();
     void failedSaveKeepsOldFile();
     void savedFileIsPrivate();
 
@@ -338,7 +373,9 @@ void TestConfigFile::damagedFileIsReportedOnce() {
     QFETCH(QByteArray, xml);
     QFETCH(QString, readLog);
     writeConfig(xml);
-    m_dialogs->expectMessage(DamagedMessage);
+    const QString copy = m_programDir->filePath("config.xml.damaged");
+    m_programDir->writeFile("config.xml.damaged", "an older copy");
+    m_dialogs->expectMessage(damagedMessage(copy));
     Config& config = loaded();
     QCOMPARE(m_dialogs->asked().size(), 1);
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
@@ -348,6 +385,27 @@ void TestConfigFile::damagedFileIsReportedOnce() {
     QVERIFY(config.servers.isEmpty());
     QCOMPARE(config.currentServer, 0);
     QCOMPARE(savedConfig(), xml);
+
+    // The first save keeps the damaged file aside, owner-only, before replacing it.
+    config.saveConfig();
+    QCOMPARE(m_programDir->readFile("config.xml.damaged"), xml);
+    QCOMPARE(fileMode(copy), 0600);
+    QVERIFY(savedConfig() != xml);
+    config.setSetting("Log", SettingValue::boolean(readLog == "False"));
+    config.saveConfig();
+    QCOMPARE(m_programDir->readFile("config.xml.damaged"), xml);
+}
+
+void TestConfigFile::damagedFileStaysWhenItCannotBeKept() {
+    const QByteArray xml =
+        configWith("<Log type=\"11\">True</Log><X type=\"4\">5</X>", "<Server Hostname=\"h\"/>");
+    writeConfig(xml);
+    QVERIFY(QDir(m_programDir->path()).mkdir("config.xml.damaged"));
+    m_dialogs->expectMessage(damagedMessage(m_programDir->filePath("config.xml.damaged")));
+    Config& config = loaded();
+    QVERIFY_THROWS_EXCEPTION(Error, config.saveConfig());
+    QCOMPARE(savedConfig(), xml);
+    QCOMPARE(QDir(m_programDir->path()).entryList(QDir::Files), QStringList{"config.xml"});
 }
 
 void TestConfigFile::failedSaveKeepsOldFile() {
@@ -380,6 +438,15 @@ void TestConfigFile::failedSaveKeepsOldFile() {
 }
 
 void TestConfigFile::savedFileIsPrivate() {
+    // Private from the start: neither the umask nor a later permission change is relied on.
+    const mode_t umaskBefore = umask(0);
+    refuseChmod = true;
+    Config().saveConfig();
+    refuseChmod = false;
+    umask(umaskBefore);
+    QCOMPARE(fileMode(m_programDir->filePath("config.xml")), 0600);
+    QCOMPARE(QDir(m_programDir->path()).entryList(QDir::Files), QStringList{"config.xml"});
+
     writeConfig(configWith("", ""));
     QFile::setPermissions(m_programDir->filePath("config.xml"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |

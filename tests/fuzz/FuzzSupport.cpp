@@ -11,6 +11,9 @@ void ensureApplication() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     static QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    // Data and thumbnails go there too, so that runs leave nothing behind.
+    qputenv("XDG_DATA_HOME", settings.path().toLocal8Bit());
+    qputenv("TMPDIR", settings.path().toLocal8Bit());
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};

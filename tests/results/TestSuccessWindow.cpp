@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <memory>
 
 using namespace quaddle;
@@ -23,6 +24,7 @@ private slots:
     void showsLinesSelectedWithoutBand();
     void renamedFilesFillTheBand();
     void bandIsEmptiedByTheNextRun();
+    void namesInTheBandShowAsTyped();
     void styleChangeRebuildsAndSelectsAll();
     void copyPutsAllLinesOnTheClipboard();
     void layoutFollowsTheWindowSize();
@@ -92,6 +94,14 @@ void TestSuccessWindow::renamedFilesFillTheBand() {
     QCOMPARE(urlEdit()->y(), band()->height() + 8);
     QCOMPARE(band()->width(), m_window->width());
     QCOMPARE(band()->palette().color(QPalette::Window), QColor(255, 255, 128));
+}
+
+void TestSuccessWindow::namesInTheBandShowAsTyped() {
+    m_window->showResults({{"<b>x</b>.jpg", "<b>x</b>_001.jpg"}});
+    const QString text = " Renamed existing file <b>x</b>.jpg to <b>x</b>_001.jpg";
+    QVERIFY(Qt::mightBeRichText(text));
+    QCOMPARE(band()->text(), text);
+    QCOMPARE(band()->textFormat(), Qt::PlainText);
 }
 
 void TestSuccessWindow::bandIsEmptiedByTheNextRun() {

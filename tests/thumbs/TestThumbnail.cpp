@@ -11,7 +11,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quaddle;
 
@@ -38,6 +45,46 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+int fileMode(const QString& path) {
+    struct stat info = {};
+    lstat(QFile::encodeName(path).constData(), &info);
+    return int(info.st_mode & 07777);
+}
+
+// Another program cutting a file short while it is decoded: when set, that file is emptied at
+// the first read, or, when it is mapped instead, once its size has been looked up again after
+// the mapping.
+std::atomic<const char*> cutPath = nullptr;
+std::atomic<int> cutAfterSizeFd = -1;
+
+template <typename Function> Function realFunction(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+bool isWatched(int fd) {
+    const char* watched = cutPath.load();
+    if (!watched || fd < 0)
+        return false;
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t length = readlink(link, target, sizeof target - 1);
+    if (length < 0)
+        return false;
+    target[length] = '\0';
+    return std::strcmp(target, watched) == 0;
+}
+
+void cut() {
+    if (truncate(cutPath.load(), 0) == 0)
+        cutPath = nullptr;
+}
+
+void cutAfterSize(int fd) {
+    if (fd >= 0 && cutAfterSizeFd.exchange(-1) == fd)
+        cut();
 }
 
 QByteArray readFile(const QString& path) {
@@ -99,11 +146,44 @@ int bandHeight() {
 
 } // namespace
 
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    if (isWatched(fd))
+        cut();
+    static const auto real = realFunction<ssize_t (*)(int, void*, size_t)>("read");
+    return real(fd, buffer, size);
+}
+
+extern "C" void* mmap64(void* address, size_t length, int protection, int flags, int fd,
+                        off64_t offset) noexcept {
+    if (isWatched(fd))
+        cutAfterSizeFd = fd;
+    static const auto real =
+        realFunction<void* (*)(void*, size_t, int, int, int, off64_t)>("mmap64");
+    return real(address, length, protection, flags, fd, offset);
+}
+
+extern "C" int statx(int fd, const char* path, int flags, unsigned mask,
+                     struct statx* buffer) noexcept {
+    static const auto real =
+        realFunction<int (*)(int, const char*, int, unsigned, struct statx*)>("statx");
+    const int result = real(fd, path, flags, mask, buffer);
+    cutAfterSize(fd);
+    return result;
+}
+
+extern "C" int fstat64(int fd, struct stat64* buffer) noexcept {
+    static const auto real = realFunction<int (*)(int, struct stat64*)>("fstat64");
+    const int result = real(fd, buffer);
+    cutAfterSize(fd);
+    return result;
+}
+
 class TestThumbnail : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase();
+    void cleanupTestCase() { removeMadeThumbnails(); }
     void namesAndSources_data();
     void namesAndSources();
     void sizes_data();
@@ -118,10 +198,15 @@ private slots:
     void staleThumbnailReplaced();
     void brokenSourcesThrow_data();
     void brokenSourcesThrow();
+    void fileCutWhileReadIsAnError();
+    void thumbnailsArePrivateAndRemovedAtEnd();
+    void folderMustBeTheUsersOwn_data();
+    void folderMustBeTheUsersOwn();
 
 private:
     QString writeSource(const QString& name, const QByteArray& bytes);
     QImage thumbnailOf(const QString& source, const ThumbnailOptions& options = {});
+    void clearThumbnailDir() const;
 
     QTemporaryDir m_root;
 };
@@ -168,7 +253,9 @@ void TestThumbnail::namesAndSources() {
     QFETCH(bool, source);
     QFETCH(QString, thumbnail);
     QCOMPARE(isThumbnailSource(path), source);
-    QCOMPARE(thumbnailPath(path), QDir::tempPath() + "/" + thumbnail);
+    QCOMPARE(thumbnailPath(path), QDir::tempPath() + "/quaddle-" +
+                                      QString::fromLocal8Bit(getpwuid(geteuid())->pw_name) + "/" +
+                                      thumbnail);
 }
 
 void TestThumbnail::sizes_data() {
@@ -379,7 +466,96 @@ void TestThumbnail::brokenSourcesThrow() {
         QVERIFY2(!error.message().isEmpty() && error.message().startsWith(message),
                  qPrintable(error.message()));
     }
-    QVERIFY(!QFile::exists(thumbnailPath(source)));
+    // The thumbnail of an earlier run stays until a new one is complete.
+    QCOMPARE(readFile(thumbnailPath(source)), QByteArray("an older thumbnail"));
+}
+
+void TestThumbnail::fileCutWhileReadIsAnError() {
+    const QByteArray jpeg = encodeJpeg(filled(800, 600), 90);
+    const QString source = writeSource("cut-later.jpg", jpeg);
+    const QByteArray path = QFile::encodeName(source);
+    cutPath = path.constData();
+    try {
+        makeThumbnail(source, {});
+        QFAIL("no error");
+    } catch (const Error& error) {
+        QVERIFY2(!error.message().isEmpty(), "empty message");
+    }
+    QVERIFY(!cutPath);
+    QCOMPARE(QFileInfo(source).size(), 0);
+}
+
+void TestThumbnail::thumbnailsArePrivateAndRemovedAtEnd() {
+    clearThumbnailDir(); // what earlier tests wrote themselves
+    const mode_t umaskBefore = umask(0);
+    const QString first =
+        makeThumbnail(writeSource("own1.jpg", encodeJpeg(filled(40, 30), 90)), {});
+    const QString second = makeThumbnail(writeSource("own2.bmp", bitmapBytes(filled(40, 30))), {});
+    umask(umaskBefore);
+    QCOMPARE(QFileInfo(first).path(), thumbnailDir());
+    QCOMPARE(fileMode(thumbnailDir()), 0700);
+    QCOMPARE(fileMode(first), 0600);
+    QCOMPARE(fileMode(second), 0600);
+    removeMadeThumbnails();
+    QVERIFY(!QFileInfo::exists(first));
+    QVERIFY(!QFileInfo::exists(thumbnailDir()));
+    QVERIFY(QDir(QDir::tempPath()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+void TestThumbnail::folderMustBeTheUsersOwn_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("open to others") << "open" << false;
+    QTest::newRow("someone else's") << "foreign" << true;
+    QTest::newRow("link to a folder") << "link" << true;
+    QTest::newRow("plain file") << "file" << true;
+}
+
+void TestThumbnail::folderMustBeTheUsersOwn() {
+    QFETCH(QString, kind);
+    QFETCH(bool, refused);
+    const passwd* other = getpwnam("quaddle-test");
+    if (kind == "foreign" && (!other || geteuid() != 0))
+        QSKIP("needs root and the quaddle-test account");
+    const QString dir = thumbnailDir();
+    clearThumbnailDir();
+    const QString elsewhere = m_root.filePath("elsewhere");
+    QVERIFY(QDir().mkpath(elsewhere));
+    if (kind == "open" || kind == "foreign") {
+        QVERIFY(QDir().mkdir(dir));
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::WriteOther |
+                                               QFile::ExeOther));
+        if (kind == "foreign")
+            QCOMPARE(chown(QFile::encodeName(dir).constData(), other->pw_uid, other->pw_gid), 0);
+    } else if (kind == "link") {
+        QVERIFY(QFile::link(elsewhere, dir));
+    } else {
+        writeFile(dir, "not a folder");
+    }
+    const QString source = writeSource("private.jpg", encodeJpeg(filled(40, 30), 90));
+    bool failed = false;
+    try {
+        makeThumbnail(source, {});
+    } catch (const Error& error) {
+        failed = error.message().contains(dir);
+    }
+    QCOMPARE(failed, refused);
+    QVERIFY(QDir(elsewhere).isEmpty());
+    if (!refused)
+        QCOMPARE(fileMode(dir), 0700);
+    removeMadeThumbnails();
+    clearThumbnailDir();
+}
+
+void TestThumbnail::clearThumbnailDir() const {
+    // Never anything outside this test's own folder.
+    const QString dir = thumbnailDir();
+    QVERIFY2(dir.startsWith(m_root.filePath("tmp/")), qPrintable(dir));
+    if (QFileInfo(dir).isDir() && !QFileInfo(dir).isSymLink())
+        QVERIFY(QDir(dir).removeRecursively());
+    else if (QFileInfo(dir).exists() || QFileInfo(dir).isSymLink())
+        QVERIFY(QFile::remove(dir));
 }
 
 QTEST_MAIN(TestThumbnail)

@@ -22,6 +22,7 @@ class TestThumbnailWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -33,11 +34,17 @@ private:
     QString jpeg(const QString& name, int width, int height);
     FileList run(const FileList& files, const std::function<void(ThumbnailWindow&)>& onShow = {});
 
+    QTemporaryDir m_temporary;
     std::unique_ptr<test::TempProgramDir> m_programDir;
     std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<QTemporaryDir> m_local;
     QStringList m_captions;
 };
+
+void TestThumbnailWindow::initTestCase() {
+    // Thumbnails land in the temporary directory; give this run its own.
+    qputenv("TMPDIR", QFile::encodeName(m_temporary.path()));
+}
 
 void TestThumbnailWindow::init() {
     m_programDir = std::make_unique<test::TempProgramDir>();
@@ -47,6 +54,8 @@ void TestThumbnailWindow::init() {
 }
 
 void TestThumbnailWindow::cleanup() {
+    removeMadeThumbnails();
+    QVERIFY(!QFileInfo::exists(thumbnailDir()));
     QUADDLE_VERIFY_DIALOGS(*m_dialogs);
     m_dialogs.reset();
     m_local.reset();
@@ -119,15 +128,21 @@ void TestThumbnailWindow::abortFinishesTheCurrentImageOnly() {
 }
 
 void TestThumbnailWindow::failedImageIsReportedAndKeepsItsValue() {
-    QFile broken(m_local->filePath("broken.jpg"));
-    QVERIFY(broken.open(QIODevice::WriteOnly));
+    // The first run makes a thumbnail; then the picture breaks and the next run fails on it.
+    const FileList first = run({{jpeg("broken.jpg", 40, 40), QString()}});
+    const QString earlier = first[0].thumbnail;
+    QCOMPARE(earlier, thumbnailPath(first[0].path));
+    QFile broken(first[0].path);
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
     broken.write("\xFF\xD8\xFF\xE0 not really a picture");
     broken.close();
-    const FileList files{{broken.fileName(), QString()}, {jpeg("good.jpg", 50, 50), QString()}};
-    m_dialogs->expectMessageMatching("An error occured while resizing \"" + broken.fileName() +
+    const FileList files{first[0], {jpeg("good.jpg", 50, 50), QString()}};
+    m_dialogs->expectMessageMatching("An error occurred while resizing \"" + broken.fileName() +
                                      "\":\n.+");
     const FileList result = run(files);
-    QCOMPARE(result[0].thumbnail, QString());
+    // The entry keeps the earlier thumbnail, which is still there to be uploaded.
+    QCOMPARE(result[0].thumbnail, earlier);
+    QCOMPARE(QImage(earlier).size(), QSize(40, 40));
     QCOMPARE(result[1].thumbnail, thumbnailPath(files[1].path));
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
 }
