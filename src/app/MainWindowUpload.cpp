@@ -2,6 +2,8 @@
 #include "app/MainWindow.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/PrivateFile.h"
+#include "platform/ProgramDir.h"
 #include "results/SuccessWindow.h"
 #include "thumbs/Thumbnail.h"
 #include "thumbs/ThumbnailWindow.h"
@@ -10,11 +12,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QHash>
-#include <QTemporaryFile>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <unistd.h>
 
 namespace quaddle {
 
@@ -173,23 +170,16 @@ void MainWindow::writeLog(const QStringList& lines) {
     for (const QString& line : lines)
         contents += line.toLocal8Bit() + "\r\n";
     const QString path = m_config->programDir + QStringLiteral("log.txt");
-    // The log holds user and host names and the server dialogue: it is created owner-only
-    // (as temporary files are) and then takes the place of the old one, so it is never
-    // readable by others nor half-written.
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    QString problem;
-    if (!file.open() || file.write(contents) != contents.size() || !file.flush())
-        problem = file.errorString();
-    else if (::fsync(file.handle()) != 0 ||
-             std::rename(QFile::encodeName(file.fileName()).constData(),
-                         QFile::encodeName(path).constData()) != 0)
-        problem = QString::fromLocal8Bit(std::strerror(errno));
-    else
-        file.setAutoRemove(false);
-    if (problem.isEmpty())
-        return;
-    dialogs().showMessage(tr("The log file \"%1\" could not be written: %2").arg(path, problem),
-                          MessageKind::Error, MessageButtons::Ok);
+    // The log holds user and host names and the server dialogue: owner-only from creation.
+    try {
+        if (m_config->programDir == defaultProgramDir())
+            makePrivateDir(m_config->programDir);
+        writePrivateFile(path, contents);
+    } catch (const Error& error) {
+        dialogs().showMessage(
+            tr("The log file \"%1\" could not be written: %2").arg(path, error.message()),
+            MessageKind::Error, MessageButtons::Ok);
+    }
 }
 
 void MainWindow::cancelUpload() {

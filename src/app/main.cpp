@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "platform/AppInfo.h"
 #include "platform/TerminationSignals.h"
+#include "thumbs/Thumbnail.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -64,5 +65,8 @@ int main(int argc, char** argv) {
     quaddle::MainWindow formMain(arguments);
     quaddle::onTerminationSignal([&formMain] { formMain.close(); });
     formMain.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Thumbnails are private photos in small: none outlives the program.
+    quaddle::removeMadeThumbnails();
+    return status;
 }

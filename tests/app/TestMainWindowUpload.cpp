@@ -125,6 +125,7 @@ void TestMainWindowUpload::cleanup() {
     m_dialogs.reset();
     m_local.reset();
     m_programDir.reset();
+    removeMadeThumbnails();
 }
 
 QString TestMainWindowUpload::localFile(const QString& name, qint64 size) {
