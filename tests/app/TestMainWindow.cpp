@@ -1,3 +1,4 @@
+#include "FileDrop.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
@@ -17,6 +18,7 @@
 
 using namespace quaddle;
 using quaddle::test::control;
+using quaddle::test::dropFiles;
 
 namespace {
 
@@ -47,22 +49,6 @@ QMenu* menuNamed(const QWidget& form, const QString& caption) {
         if (action->text() == caption)
             return action->menu();
     return nullptr;
-}
-
-// Drops local files on a widget the way a file manager does: enter, then drop.
-void dropFiles(QWidget* target, const QStringList& paths) {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data.setUrls(urls);
-    const QPoint point = target->rect().center();
-    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    QVERIFY(drop.isAccepted());
 }
 
 } // namespace
@@ -175,7 +161,7 @@ void TestMainWindow::emptyListShowsOneEmptyRow() {
 
 void TestMainWindow::droppedFilesAreAddedSorted() {
     MainWindow form({"/m/middle.gif"});
-    dropFiles(&form, {"/B/a.jpg", "/A/b.JPG", "/c/x|y.png"});
+    QVERIFY(dropFiles(&form, {"/B/a.jpg", "/A/b.JPG", "/c/x|y.png"}));
     QCOMPARE(pathsOf(form.files()),
              (QStringList{"/A/b.JPG", "/B/a.jpg", "/c/x|y.png", "/m/middle.gif"}));
     QCOMPARE(gridTexts(form), (QStringList{"b.JPG", "a.jpg", "x|y.png", "middle.gif"}));
@@ -184,7 +170,7 @@ void TestMainWindow::droppedFilesAreAddedSorted() {
 void TestMainWindow::dropOnRemoteDirectoryAddsFilesNotText() {
     MainWindow form({});
     auto* edit = control<QComboBox>(form, "remoteDirBox")->lineEdit();
-    dropFiles(edit, {"/p/one.jpg"});
+    QVERIFY(dropFiles(edit, {"/p/one.jpg"}));
     QCOMPARE(pathsOf(form.files()), QStringList{"/p/one.jpg"});
     QCOMPARE(edit->text(), QString());
 }

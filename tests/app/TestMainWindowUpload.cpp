@@ -1,3 +1,4 @@
+#include "FileDrop.h"
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
@@ -30,6 +31,7 @@
 
 using namespace quaddle;
 using quaddle::test::control;
+using quaddle::test::dropFiles;
 using quaddle::test::FtpServer;
 using quaddle::test::ServerSetup;
 
@@ -48,21 +50,6 @@ bool ownerOnly(const QString& path) {
     const QFile::Permissions permissions = QFile::permissions(path);
     return (permissions & QFile::ReadOwner) && (permissions & QFile::WriteOwner) &&
            !(permissions & others);
-}
-
-// Drops local files on a widget the way a file manager does: enter, then drop.
-bool dropFiles(QWidget* target, const QStringList& paths) {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data.setUrls(urls);
-    const QPoint point = target->rect().center();
-    QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return enter.isAccepted() && drop.isAccepted();
 }
 
 bool idle(const QWidget& form) {
