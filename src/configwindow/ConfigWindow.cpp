@@ -204,7 +204,7 @@ void ConfigWindow::showEvent(QShowEvent* event) {
     choosePage(GeneralOptions);
     m_typeBox->setCurrentIndex(0);
     markDefault(m_urlMaskEdit, DefaultURLMask);
-    markDefault(m_portEdit, QStringLiteral("21"));
+    markDefault(m_portEdit, defaultPort());
 }
 
 void ConfigWindow::closeEvent(QCloseEvent* event) {

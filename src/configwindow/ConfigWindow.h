@@ -80,6 +80,8 @@ private:
     void deleteSelectedNode();
     void applyServerType(int index);
     void markDefault(QLineEdit* edit, const QString& value);
+    // The port "Default" stands for: 22 for SFTP, else 21.
+    QString defaultPort() const;
     void revealDefault(QLineEdit* edit);
     QString editValue(QLineEdit* edit) const;
     void layoutServerPage();

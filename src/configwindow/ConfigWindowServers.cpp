@@ -201,13 +201,16 @@ void ConfigWindow::editSelectedServer() {
             for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit})
                 setTextColour(withDefault, QPalette::Text, QPalette::Active);
             m_hostEdit->setText(record[Hostname]);
-            m_portEdit->setText(record[Port]);
+            // Older files hold the FTP default for SFTP servers too; it stands for 22 there.
+            const bool sftp = record[Type] == QLatin1String("1");
+            m_portEdit->setText(sftp && record[Port] == QLatin1String("21") ? QString()
+                                                                            : record[Port]);
             m_userEdit->setText(record[Username]);
             m_passwordEdit->setText(record[Password]);
             m_defaultDirEdit->setText(record[DefaultDir]);
             m_rootDirEdit->setText(record[RootDir]);
             m_urlMaskEdit->setText(record[URLMask]);
-            m_typeBox->setCurrentIndex(record[Type] == QLatin1String("1") ? 1 : 0);
+            m_typeBox->setCurrentIndex(sftp ? 1 : 0);
             setServerButtonsEnabled(true);
         } else {
             clearServerFields();
@@ -220,7 +223,11 @@ void ConfigWindow::editSelectedServer() {
         setServerButtonsEnabled(false);
     }
     markDefault(m_urlMaskEdit, DefaultURLMask);
-    markDefault(m_portEdit, QStringLiteral("21"));
+    markDefault(m_portEdit, defaultPort());
+}
+
+QString ConfigWindow::defaultPort() const {
+    return m_typeBox->currentIndex() == 1 ? QStringLiteral("22") : QStringLiteral("21");
 }
 
 void ConfigWindow::clearServerFields() {
@@ -384,6 +391,10 @@ void ConfigWindow::applyServerType(int index) {
             MessageKind::Plain, MessageButtons::Ok);
         m_typeBox->setCurrentIndex(0);
     }
+    // A port left at the other type's default follows the type.
+    if (m_portEdit->text() == QLatin1String("21") || m_portEdit->text() == QLatin1String("22"))
+        m_portEdit->clear();
+    markDefault(m_portEdit, defaultPort());
 }
 
 void ConfigWindow::markDefault(QLineEdit* edit, const QString& value) {

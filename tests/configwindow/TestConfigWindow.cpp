@@ -692,6 +692,20 @@ void TestConfigWindow::sftpNeedsPsftp() {
     emit type->activated(1);
     QCOMPARE(type->currentIndex(), 1);
     qputenv("PATH", path);
+
+    // SFTP's default port is 22, also for servers stored with FTP's 21 by older versions.
+    QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
+    typeInto(window, "hostEdit", "sftp.example.org");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.last()[Type], QStringLiteral("1"));
+    QCOMPARE(m_config->servers.last()[Port], QStringLiteral("22"));
+    m_config->servers.last()[Port] = "21";
+    clickNode(window, node(window, "New Server"));
+    QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
+    type->setCurrentIndex(0);
+    emit type->activated(0);
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers.last()[Port], QStringLiteral("21"));
 }
 
 void TestConfigWindow::contextMenuSwitch() {
