@@ -200,39 +200,51 @@ void TestSftpDriverServer::permissionDenied() {
 }
 
 void TestSftpDriverServer::failedFileAsksAndGoesOn_data() {
-    QTest::addColumn<bool>("lockedFolder");
+    // What happens to the upload folder once entered: locked (owned by root), gone, nothing.
+    QTest::addColumn<QString>("folder");
+    // Whether the first local file is a folder, which psftp cannot read as a file.
+    QTest::addColumn<bool>("localFolder");
     QTest::addColumn<QString>("error");
     QTest::addColumn<QStringList>("uploaded");
-    // Both files land in a folder that belongs to root: each is asked about on its own.
-    QTest::newRow("remote folder not writable") << true << "Permission denied." << QStringList{};
-    // A folder given as the first file cannot be read as one; the second file still goes.
+    // Both files fail there: each is asked about on its own.
+    QTest::newRow("remote folder not writable")
+        << "locked" << false << "Permission denied." << QStringList{};
+    QTest::newRow("remote folder removed")
+        << "gone" << false << "Cannot write the file on the server: no such file or directory."
+        << QStringList{};
+    // The second file still goes.
     QTest::newRow("local file unreadable")
-        << false << "The transfer failed: error while reading local file." << QStringList{"b.jpg"};
+        << "" << true << "The transfer failed: error while reading local file."
+        << QStringList{"b.jpg"};
 }
 
 void TestSftpDriverServer::failedFileAsksAndGoesOn() {
-    QFETCH(bool, lockedFolder);
+    QFETCH(QString, folder);
+    QFETCH(bool, localFolder);
     QFETCH(QString, error);
     QFETCH(QStringList, uploaded);
     SshServer server;
     QUADDLE_REQUIRE_SSH(server);
-    QString target = server.root();
-    if (lockedFolder) {
-        target += "/locked";
-        QVERIFY(QDir().mkdir(target));
-        QVERIFY(chown(QFile::encodeName(target).constData(), 0, 0) == 0);
-    }
-    const QString first = lockedFolder ? localFile("a.jpg", "first") : m_temp->filePath("a.jpg");
-    if (!lockedFolder)
+    const QString target = server.root() + "/target";
+    QVERIFY(QDir().mkdir(target));
+    // Made by root; the test user may enter a locked one but write only into its own.
+    const QFileInfo owner(server.root());
+    if (folder != "locked")
+        QVERIFY(chown(QFile::encodeName(target).constData(), owner.ownerId(), owner.groupId()) ==
+                0);
+    const QString first = localFolder ? m_temp->filePath("a.jpg") : localFile("a.jpg", "first");
+    if (localFolder)
         QVERIFY(QDir().mkdir(first));
     const QString second = localFile("b.jpg", "second");
     session();
     acceptKey();
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(target, false, false));
+    if (folder == "gone")
+        QVERIFY(QDir(target).removeRecursively());
     const QString question = "An error occurred: \n" + error + "\nIgnore and continue?";
     m_dialogs->expectMessage(question, MessageAnswer::Yes);
-    if (lockedFolder)
+    if (uploaded.isEmpty())
         m_dialogs->expectMessage(question, MessageAnswer::Yes);
     QStringList names;
     for (const UploadResult& result :
