@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,8 +62,16 @@ void LineCutter::reset() {
     m_pending.clear();
 }
 
+ConsoleProcess::ConsoleProcess() : m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
 ConsoleProcess::~ConsoleProcess() {
     stopProcess();
+    closeFd(m_wakeFd);
+}
+
+void ConsoleProcess::wakeReader() {
+    const eventfd_t one = 1;
+    [[maybe_unused]] const int written = eventfd_write(m_wakeFd, one);
 }
 
 void ConsoleProcess::startProcess() {
@@ -120,14 +129,18 @@ void ConsoleProcess::startProcess() {
 void ConsoleProcess::sendInput(const QString& text, bool appendLineEnd) {
     if (!running())
         return;
-    const std::lock_guard lock(m_inputLock);
-    m_inputQueue.push_back(text.toLocal8Bit() + (appendLineEnd ? "\r\n" : ""));
+    {
+        const std::lock_guard lock(m_inputLock);
+        m_inputQueue.push_back(text.toLocal8Bit() + (appendLineEnd ? "\r\n" : ""));
+    }
+    wakeReader();
 }
 
 void ConsoleProcess::stopProcess() {
     if (!running())
         return;
     m_stopRequested = true;
+    wakeReader();
     m_reader.join();
 }
 
@@ -155,16 +168,25 @@ void ConsoleProcess::readerLoop() {
         } else {
             writeQueuedInput();
         }
-        // Instead of sleeping a fixed time, wait at most as long for output to arrive.
-        pollfd output = {m_outputFd, POLLIN, 0};
-        // Once the child closed its end, poll no longer waits; keep the round at 1 ms.
-        if (poll(&output, 1, 1) > 0 && (output.revents & POLLHUP) && waiting == 0)
-            usleep(1000);
         // The child leads a process group of its own; whatever it started goes with it.
         if (m_stopRequested && !exited)
             kill(-m_child, SIGKILL);
         if (exited)
             break;
+        // More output may be waiting; input goes out only once it has been read.
+        if (waiting > 0)
+            continue;
+        // Sleeps until output arrives, input is queued or a stop is requested. The time limit
+        // only bounds how late an exit is noticed when the pipe stays open (a grandchild).
+        pollfd events[2] = {{m_outputFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int ready = poll(events, 2, 10);
+        if (ready > 0 && (events[1].revents & POLLIN)) {
+            eventfd_t count = 0;
+            [[maybe_unused]] const int drained = eventfd_read(m_wakeFd, &count);
+        }
+        // Once the child closed its end, poll no longer waits; keep the round at 1 ms.
+        if (ready > 0 && (events[0].revents & POLLHUP) && !(events[0].revents & POLLIN))
+            usleep(1000);
     }
     m_lines.finish(deliver);
     closeAll();

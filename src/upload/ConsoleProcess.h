@@ -47,7 +47,7 @@ class ConsoleProcess {
 public:
     using LineEvent = LineCutter::LineEvent;
 
-    ConsoleProcess() = default;
+    ConsoleProcess();
     ~ConsoleProcess();
     ConsoleProcess(const ConsoleProcess&) = delete;
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
@@ -70,10 +70,15 @@ private:
     void readerLoop();
     void writeQueuedInput();
     void closeAll();
+    // Ends the reader's wait for output at once: input is queued or a stop requested.
+    void wakeReader();
 
     std::thread m_reader;
     int m_inputFd = -1;
     int m_outputFd = -1;
+    // An eventfd for the whole life of the object, so that no writer can ever hit a closed and
+    // reused descriptor.
+    int m_wakeFd = -1;
     pid_t m_child = -1;
     std::mutex m_inputLock;
     std::deque<QByteArray> m_inputQueue;

@@ -6,6 +6,7 @@
 #include "upload/UploadSession.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -15,8 +16,10 @@ namespace quaddle {
 
 namespace {
 
-constexpr int TimeoutRounds = 200; // of 150 ms: 30 seconds
+constexpr int TimeoutMs = 30000;
 constexpr int NoTimeout = -1;
+// How often a wait looks whether the session was cancelled by other means than abort().
+constexpr int CancelCheckMs = 100;
 constexpr int LoggedIn = 2;
 
 const QString Prompt = QStringLiteral("psftp> ");
@@ -41,6 +44,13 @@ const QRegularExpression Fingerprint(QStringLiteral("^The server's .+ key finger
 // The question's wording grew over releases; its beginning stayed.
 const QRegularExpression StoreKey(QStringLiteral("^Store key in cache\\? \\(y/n"));
 const QRegularExpression PermissionDenied(QStringLiteral(": permission denied$"));
+// One file of a put failed; psftp goes on with the next command.
+const QRegularExpression LocalUnreadable(QStringLiteral("^psftp> local: unable to open (.+)$"));
+const QRegularExpression RemoteUnwritable(QStringLiteral("^psftp> (.+?): open for write: (.+)$"));
+// Reading or writing fails only once the transfer runs (a local folder, a full disk).
+const QRegularExpression TransferFailed(QStringLiteral("^(psftp> )?(error while .+)$"));
+// A question that waits for input, so its line ends only after the answer.
+const QRegularExpression Question(QStringLiteral("(\\(y/n[^)]*\\) |[Pp]assword: )$"));
 // At login it begins the line; during a command it follows the prompt psftp printed before.
 const QRegularExpression Fatal(QStringLiteral("^(psftp> )?(Fatal:|FATAL ERROR:)"));
 
@@ -52,13 +62,6 @@ bool hasLineBreak(const QString& text) {
 QString quoted(QString argument) {
     argument.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + argument + QLatin1Char('"');
-}
-
-// A short wait that keeps the window alive.
-void pauseWithEvents(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace
@@ -84,7 +87,7 @@ SftpDriver::~SftpDriver() {
 
 void SftpDriver::abort() {
     m_answer = Failure;
-    m_answered.store(true, std::memory_order_release);
+    finishWait();
     m_runner.stopProcess();
 }
 
@@ -106,9 +109,20 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
         !m_passwordStore->flush())
         throw Error(QStringLiteral("Cannot write a temporary file: ") +
                     m_passwordStore->errorString());
-    m_runner.commandLine = {
-        m_psftp, QStringLiteral("-pwfile"), m_passwordStore->fileName(), QStringLiteral("-l"), user,
-        host};
+    // Older settings hold the FTP default for every server.
+    const QString sshPort =
+        port.isEmpty() || port == QLatin1String("21") ? QStringLiteral("22") : port;
+    // The reader thread of an earlier psftp must not see the reset.
+    m_runner.stopProcess();
+    m_loggedPrompt.clear();
+    m_runner.commandLine = {m_psftp,
+                            QStringLiteral("-pwfile"),
+                            m_passwordStore->fileName(),
+                            QStringLiteral("-P"),
+                            sshPort,
+                            QStringLiteral("-l"),
+                            user,
+                            host};
     try {
         m_runner.startProcess();
     } catch (const ProcessStartError&) {
@@ -116,7 +130,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
         throw Error(UploadErrors::HelperMissing);
     }
 
-    int result = waitForAnswer(TimeoutRounds);
+    int result = waitForAnswer(TimeoutMs);
     if (result == UnknownHostKey) {
         const QString question =
             AppName + QStringLiteral(" does not recognize the server's host key.") +
@@ -132,7 +146,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
         if (dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::OkCancel) ==
             MessageAnswer::Ok) {
             ++m_state;
-            result = sendCommand(QStringLiteral("y"), TimeoutRounds);
+            result = sendCommand(QStringLiteral("y"), TimeoutMs);
         } else {
             result = Failure;
         }
@@ -151,7 +165,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
 
 bool SftpDriver::changeDir(const QString& dir) {
     m_state = 35;
-    if (sendCommand(QStringLiteral("cd ") + quoted(dir), TimeoutRounds) == Success)
+    if (sendCommand(QStringLiteral("cd ") + quoted(dir), TimeoutMs) == Success)
         return true;
     // psftp ended during cd (the network went): no missing directory to offer to create.
     if (!m_session.cancelled() && gone())
@@ -167,12 +181,12 @@ bool SftpDriver::fileExists(const QString& name) {
         if (!m_listing.isEmpty())
             return listingHas(name);
     }
-    return sendCommand(QStringLiteral("dir"), TimeoutRounds) == Success;
+    return sendCommand(QStringLiteral("dir"), TimeoutMs) == Success;
 }
 
 bool SftpDriver::makeDir(const QString& dir) {
     m_state = 30;
-    return sendCommand(QStringLiteral("mkdir ") + quoted(dir), TimeoutRounds) == Success;
+    return sendCommand(QStringLiteral("mkdir ") + quoted(dir), TimeoutMs) == Success;
 }
 
 bool SftpDriver::putFile(const QString& localPath) {
@@ -191,7 +205,7 @@ bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     m_state = 50;
     const bool renamed =
         sendCommand(QStringLiteral("ren ") + quoted(oldName) + QLatin1Char(' ') + quoted(newName),
-                    TimeoutRounds) == Success;
+                    TimeoutMs) == Success;
     if (renamed) {
         const QMutexLocker lock(&m_shared);
         m_listing.append(QLatin1Char(' ') + newName);
@@ -218,11 +232,18 @@ QString SftpDriver::connectFailure() const {
     return reason.isEmpty() ? QStringLiteral("psftp ended without saying why") : reason;
 }
 
-int SftpDriver::waitForAnswer(int limit) {
-    for (int rounds = 0; !m_answered.load(std::memory_order_acquire);) {
-        for (int i = 0; i < 3 && !m_answered.load(std::memory_order_acquire); ++i)
-            pauseWithEvents(50);
-        if (++rounds == limit) {
+int SftpDriver::waitForAnswer(int limitMs) {
+    const QDeadlineTimer deadline =
+        limitMs == NoTimeout ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(limitMs);
+    // The reader thread quits this loop the moment the answer is recognised; the event loop
+    // keeps windows alive and Cancel working meanwhile.
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, &QEventLoop::quit);
+    check.start(CancelCheckMs);
+    setWaitLoop(&loop);
+    while (!m_answered.load(std::memory_order_acquire)) {
+        if (deadline.hasExpired()) {
             m_timedOut = true;
             m_session.addLog(QStringLiteral("Time-out, aborting..."), LogError);
             m_session.cancel();
@@ -230,7 +251,9 @@ int SftpDriver::waitForAnswer(int limit) {
         }
         if (m_session.cancelled())
             break;
+        loop.exec();
     }
+    setWaitLoop(nullptr);
     const int result = m_answer;
     m_answer = Failure;
     m_answered = false;
@@ -239,7 +262,19 @@ int SftpDriver::waitForAnswer(int limit) {
     return result;
 }
 
-int SftpDriver::sendCommand(const QString& text, int limit) {
+void SftpDriver::setWaitLoop(QEventLoop* loop) {
+    const QMutexLocker lock(&m_waitLock);
+    m_waitLoop = loop;
+}
+
+void SftpDriver::finishWait() {
+    m_answered.store(true, std::memory_order_release);
+    const QMutexLocker lock(&m_waitLock);
+    if (m_waitLoop)
+        QMetaObject::invokeMethod(m_waitLoop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+int SftpDriver::sendCommand(const QString& text, int limitMs) {
     if (m_session.cancelled())
         return -1;
     // A line break would end the command early and start another one.
@@ -252,11 +287,11 @@ int SftpDriver::sendCommand(const QString& text, int limit) {
     if (gone())
         throw Error(UploadErrors::ConnectionLost);
     m_runner.sendInput(text, true);
-    return waitForAnswer(limit);
+    return waitForAnswer(limitMs);
 }
 
 void SftpDriver::newLine(const QString& line, OutputType type) {
-    m_session.addLog(line + QLatin1Char('|') + QString::number(m_state), LogTraffic);
+    logLine(line, type);
     {
         const QMutexLocker lock(&m_shared);
         m_lastLine = line;
@@ -265,9 +300,26 @@ void SftpDriver::newLine(const QString& line, OutputType type) {
         handleLine(line, type);
 }
 
+void SftpDriver::logLine(const QString& line, OutputType type) {
+    QString logged;
+    if (type == OutputType::EntireLine) {
+        // A question logged before its answer: only what followed it is new.
+        logged = !m_loggedPrompt.isEmpty() && line.startsWith(m_loggedPrompt)
+                     ? line.mid(m_loggedPrompt.size()).trimmed()
+                     : line;
+        m_loggedPrompt.clear();
+    } else if (m_loggedPrompt.isEmpty() && Question.match(line).hasMatch()) {
+        // It ends only once answered, so it is logged while it waits.
+        logged = line;
+        m_loggedPrompt = line;
+    }
+    if (!logged.isEmpty())
+        m_session.addLog(logged + QLatin1Char('|') + QString::number(m_state), LogTraffic);
+}
+
 void SftpDriver::giveAnswer(int answer) {
     m_answer = answer;
-    m_answered.store(true, std::memory_order_release);
+    finishWait();
 }
 
 void SftpDriver::setErrorText(const QString& text) {
@@ -291,7 +343,7 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         giveAnswer(Success);
     } else if (state == 41) {
         if (PromptAlone.match(line).hasMatch()) {
-            m_answered.store(true, std::memory_order_release);
+            finishWait();
             return;
         }
         // A piece of a line could end in the probed name and still name another file.
@@ -307,8 +359,25 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
                state == 30 && made.hasMatch()) {
         giveAnswer(made.captured(2) == QLatin1String("OK") ? Success : Failure);
     } else if (state == 20 && Put.match(line).hasMatch()) {
+        // psftp names the transfer before it runs; the next prompt says it is over.
         m_state = 21;
+    } else if (state == 21 && PromptAlone.match(line).hasMatch()) {
         giveAnswer(Success);
+    } else if (const QRegularExpressionMatch broken = TransferFailed.match(line);
+               state == 21 && broken.hasMatch()) {
+        setErrorText(QStringLiteral("The transfer failed: ") + broken.captured(2) +
+                     QLatin1Char('.'));
+        giveAnswer(Failure);
+    } else if (state == 20 && LocalUnreadable.match(line).hasMatch()) {
+        setErrorText(QStringLiteral("Cannot read the local file."));
+        giveAnswer(Failure);
+    } else if (const QRegularExpressionMatch refused = RemoteUnwritable.match(line);
+               state == 20 && refused.hasMatch()) {
+        setErrorText(refused.captured(2) == QLatin1String("permission denied")
+                         ? QStringLiteral("Permission denied.")
+                         : QStringLiteral("Cannot write the file on the server: ") +
+                               refused.captured(2) + QLatin1Char('.'));
+        giveAnswer(Failure);
     } else if (state == 35 && NoSuchDir.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Directory does not exist."));
         m_state = 36;

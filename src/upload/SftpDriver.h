@@ -3,6 +3,7 @@
 #include "upload/ConsoleProcess.h"
 #include "upload/ProtocolDriver.h"
 
+#include <QEventLoop>
 #include <QMutex>
 #include <QStringList>
 #include <QTemporaryFile>
@@ -40,11 +41,17 @@ private:
     // The harness that feeds psftp output to the handler in any state, without a psftp.
     friend class SftpOutputFeed;
 
-    int waitForAnswer(int limit);
-    int sendCommand(const QString& text, int limit);
+    // limitMs: how long to wait without an answer, or -1 for as long as it takes.
+    int waitForAnswer(int limitMs);
+    int sendCommand(const QString& text, int limitMs);
     void newLine(const QString& line, OutputType type);
     void handleLine(const QString& line, OutputType type);
     void giveAnswer(int answer);
+    // Marks the awaited answer as given and ends the wait at once.
+    void finishWait();
+    void setWaitLoop(QEventLoop* loop);
+    // Logs a line of psftp once: whole, or as far as a question waiting for input.
+    void logLine(const QString& line, OutputType type);
     void setErrorText(const QString& text);
     bool listingHas(const QString& name) const;
     // psftp has ended or is ending: the connection is gone.
@@ -71,6 +78,11 @@ private:
     QString m_errorText;
     QString m_lastLine;
     QStringList m_listing;
+    // The loop the waiting thread runs; the reader thread ends it when the answer comes.
+    QMutex m_waitLock;
+    QEventLoop* m_waitLoop = nullptr;
+    // The question already logged before its line ended; the reader thread's alone.
+    QString m_loggedPrompt;
     std::unique_ptr<QTemporaryFile> m_passwordStore;
 };
 

@@ -76,7 +76,6 @@ void TestUploadE2E::uploadsBySftp() {
     SshServer server;
     QUADDLE_REQUIRE_SSH(server);
     const TempProgramDir programDir;
-    server.writePsftpWrapper(programDir.path());
     // A key cache that knows the server, as after a first upload answered with OK.
     const QTemporaryDir home;
     QProcessEnvironment environment = programDir.environment();
@@ -89,8 +88,8 @@ void TestUploadE2E::uploadsBySftp() {
         QProcess seed;
         seed.setProcessEnvironment(environment);
         seed.setProcessChannelMode(QProcess::MergedChannels);
-        seed.start("setsid", {programDir.filePath("psftp"), "-pwfile", password.fileName(), "-l",
-                              server.user(), "127.0.0.1"});
+        seed.start("setsid", {"/usr/bin/psftp", "-P", QString::number(server.port()), "-pwfile",
+                              password.fileName(), "-l", server.user(), "127.0.0.1"});
         QVERIFY(seed.waitForStarted());
         seed.write("y\n");
         QTRY_VERIFY_WITH_TIMEOUT(seed.readAll().contains("psftp> ") ||
@@ -103,6 +102,8 @@ void TestUploadE2E::uploadsBySftp() {
 
     ServerSetup setup;
     setup.type = "1";
+    // The program finds no psftp of its own and takes the one on PATH, on the stored port.
+    setup.port = server.port();
     setup.user = server.user();
     setup.password = server.password();
     setup.rootDir = server.root();

@@ -18,12 +18,11 @@ namespace {
 
 constexpr int TimeoutMs = 30000;
 
-// psftp driven through the fixture's wrapper, with a fresh home so its host-key cache is empty.
+// The real psftp on the fixture's port, with a fresh home so its host-key cache is empty.
 class Psftp {
 public:
     Psftp(const SshServer& server, const QString& password) {
         QVERIFY(m_home.isValid() && m_work.isValid());
-        server.writePsftpWrapper(m_work.path());
         QFile pwfile(m_work.filePath("pw"));
         QVERIFY(pwfile.open(QIODevice::WriteOnly));
         QVERIFY(pwfile.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
@@ -34,8 +33,8 @@ public:
         environment.insert("HOME", m_home.path());
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(m_work.filePath("psftp"),
-                        {"-pwfile", pwfile.fileName(), server.user() + "@127.0.0.1"});
+        m_process.start("/usr/bin/psftp", {"-P", QString::number(server.port()), "-pwfile",
+                                           pwfile.fileName(), server.user() + "@127.0.0.1"});
     }
     ~Psftp() {
         if (m_process.state() != QProcess::NotRunning) {
@@ -97,14 +96,14 @@ class TestSshFixture : public QObject {
     Q_OBJECT
 
 private slots:
-    void psftpUploadsThroughWrapper_data();
-    void psftpUploadsThroughWrapper();
+    void psftpUploadsToTheFixture_data();
+    void psftpUploadsToTheFixture();
     void wrongPasswordIsRefused();
     void rootBelongsToTestUser();
     void stopsAndRemovesRootAtDestruction();
 };
 
-void TestSshFixture::psftpUploadsThroughWrapper_data() {
+void TestSshFixture::psftpUploadsToTheFixture_data() {
     QTest::addColumn<SshServer::KeyType>("key");
     QTest::addColumn<QString>("header");
     QTest::addColumn<QString>("keyLine");
@@ -118,7 +117,7 @@ void TestSshFixture::psftpUploadsThroughWrapper_data() {
                              << "ssh-ed25519@";
 }
 
-void TestSshFixture::psftpUploadsThroughWrapper() {
+void TestSshFixture::psftpUploadsToTheFixture() {
     QFETCH(SshServer::KeyType, key);
     QFETCH(QString, header);
     QFETCH(QString, keyLine);

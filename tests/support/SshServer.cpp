@@ -54,17 +54,6 @@ QString SshServer::password() const {
     return TestPassword;
 }
 
-void SshServer::writePsftpWrapper(const QString& dir) const {
-    QFile script(QDir(dir).filePath("psftp"));
-    QVERIFY2(script.open(QIODevice::WriteOnly | QIODevice::Truncate),
-             qPrintable("cannot write " + script.fileName()));
-    const QByteArray text =
-        QStringLiteral("#!/bin/sh\nexec /usr/bin/psftp -P %1 \"$@\"\n").arg(m_port).toUtf8();
-    QVERIFY(script.write(text) == text.size());
-    script.close();
-    QVERIFY(script.setPermissions(Mode0755));
-}
-
 bool SshServer::fail(const QString& problem) {
     m_problem = problem;
     return false;

@@ -29,9 +29,6 @@ public:
     // A fresh directory owned by User(), mode 0755, removed at destruction; SFTP sees the
     // same absolute path.
     QString root() const { return m_rootDir.path(); }
-    // Writes an executable "psftp" into dir that runs /usr/bin/psftp with "-P <port>" in
-    // front of its arguments: the program always lets psftp use its default port.
-    void writePsftpWrapper(const QString& dir) const;
 
 private:
     void start(KeyType key);

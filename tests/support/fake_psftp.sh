@@ -39,6 +39,12 @@ while true; do
         'mkdir "taken"') echo "mkdir /home/tester/taken: failure" ;;
         mkdir\ *) echo "mkdir /home/tester/${command#mkdir }: OK" ;;
         put\ *stall*) sleep 100 ;;
+        put\ *unreadable*) echo "local: unable to open ${command#put }" ;;
+        put\ *unwritable*) echo "/home/tester/file: open for write: failure" ;;
+        put\ *broken*)
+            echo "local:${command#put } => remote:/home/tester/file"
+            echo "error while writing: connection reset"
+            ;;
         put\ *) echo "local:${command#put } => remote:/home/tester/file" ;;
         'ren "missing" "other"') echo "mv /home/tester/missing: failure" ;;
         ren\ *) echo "/home/tester/a -> /home/tester/b" ;;

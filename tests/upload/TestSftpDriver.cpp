@@ -30,6 +30,8 @@ private slots:
 
     void knownHostLogsIn();
     void passwordNeverOnTheCommandLine();
+    void portGoesToPsftp_data();
+    void portGoesToPsftp();
     void refusedAndFailedLogins_data();
     void refusedAndFailedLogins();
     void cancelDuringLoginEndsQuietly();
@@ -37,6 +39,8 @@ private slots:
     void changesAndMakesDirectories();
     void existenceTestUsesOneListing();
     void putQuotesThePath();
+    void failedPutIsThatFilesError_data();
+    void failedPutIsThatFilesError();
     void renames();
     void lineBreakIsNeverSent();
     void unexpectedOutputEndsTheRun();
@@ -101,6 +105,32 @@ void TestSftpDriver::passwordNeverOnTheCommandLine() {
     const QString file = record.first().section(' ', 1, 1);
     QVERIFY(!QFile::exists(file));
     QVERIFY(!m_session->logLines().join('\n').contains("p\"w"));
+}
+
+void TestSftpDriver::portGoesToPsftp_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("passed");
+    QTest::newRow("own port") << "2222"
+                              << "2222";
+    QTest::newRow("SSH default") << "22"
+                                 << "22";
+    // Older settings hold the FTP default for every server.
+    QTest::newRow("FTP default") << "21"
+                                 << "22";
+    QTest::newRow("none") << ""
+                          << "22";
+}
+
+void TestSftpDriver::portGoesToPsftp() {
+    QFETCH(QString, stored);
+    QFETCH(QString, passed);
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("sftp.example.org", stored, "tester", "pw"));
+    const QStringList arguments = recorded().first().split(' ');
+    const qsizetype option = arguments.indexOf("-P");
+    QVERIFY(option > 0);
+    QCOMPARE(arguments.value(option + 1), passed);
+    QCOMPARE(arguments.count("-P"), 1);
 }
 
 void TestSftpDriver::refusedAndFailedLogins_data() {
@@ -203,6 +233,30 @@ void TestSftpDriver::putQuotesThePath() {
     QVERIFY(driver.putFile("/tmp/say \"hi\".txt"));
     QVERIFY(recorded().contains("command:put \"/tmp/say \"\"hi\"\".txt\""));
     QCOMPARE(driver.state(), 21);
+}
+
+void TestSftpDriver::failedPutIsThatFilesError_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("local file") << "/tmp/unreadable.jpg"
+                                << "Cannot read the local file.";
+    QTest::newRow("remote file") << "/tmp/unwritable.jpg"
+                                 << "Cannot write the file on the server: failure.";
+    QTest::newRow("during the transfer") << "/tmp/broken.jpg"
+                                         << "The transfer failed: error while writing: "
+                                            "connection reset.";
+}
+
+void TestSftpDriver::failedPutIsThatFilesError() {
+    QFETCH(QString, path);
+    QFETCH(QString, error);
+    SftpDriver& driver = sftpDriver();
+    QVERIFY(driver.connect("h", "22", "u", "p"));
+    QVERIFY(!driver.putFile(path));
+    QCOMPARE(driver.lastError(), error);
+    // psftp goes on: the next file is put as usual.
+    QVERIFY(driver.putFile("/tmp/fine.jpg"));
+    QVERIFY(recorded().contains("command:put \"/tmp/fine.jpg\""));
 }
 
 void TestSftpDriver::renames() {
