@@ -70,6 +70,20 @@ QString quoted(QString argument) {
     return QLatin1Char('"') + argument + QLatin1Char('"');
 }
 
+// mv matches its source against wildcards, in which a backslash takes the next character as it
+// is; put, mkdir, cd and mv's destination take their names literally.
+QString wildcardEscaped(const QString& name) {
+    QString escaped;
+    escaped.reserve(name.size() * 2);
+    for (const QChar c : name) {
+        if (c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('*') ||
+            c == QLatin1Char('?') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
+}
+
 } // namespace
 
 SftpDriver::SftpDriver(UploadSession& session, QString psftp)
@@ -235,9 +249,9 @@ bool SftpDriver::putFile(const QString& localPath) {
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     m_state = 50;
-    const bool renamed =
-        sendCommand(QStringLiteral("ren ") + quoted(oldName) + QLatin1Char(' ') + quoted(newName),
-                    TimeoutMs) == Success;
+    const bool renamed = sendCommand(QStringLiteral("ren ") + quoted(wildcardEscaped(oldName)) +
+                                         QLatin1Char(' ') + quoted(newName),
+                                     TimeoutMs) == Success;
     if (renamed) {
         const QMutexLocker lock(&m_shared);
         m_listing.append(QLatin1Char(' ') + newName);

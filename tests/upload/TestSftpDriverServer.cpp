@@ -47,6 +47,8 @@ private slots:
     void wrongPassword();
     void missingDirectoryIsCreated();
     void uploadsWithExistenceTestAndRename();
+    void namesTakenLiterally_data();
+    void namesTakenLiterally();
     void permissionDenied();
     void failedFileAsksAndGoesOn_data();
     void failedFileAsksAndGoesOn();
@@ -298,6 +300,73 @@ void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
     QVERIFY(uploaded.open(QIODevice::ReadOnly));
     QCOMPARE(uploaded.readAll(), QByteArray("quoted"));
     QCOMPARE(m_session->logLines().filter(QRegularExpression("^psftp> dir\\|")).size(), 0);
+}
+
+void TestSftpDriverServer::namesTakenLiterally_data() {
+    QTest::addColumn<QString>("name");
+    // A file the name would match as a wildcard pattern; it must stay as it is.
+    QTest::addColumn<QString>("decoy");
+    QTest::newRow("[ and ]") << "a[1].jpg"
+                             << "a1.jpg";
+    QTest::newRow("] alone") << "b]x.jpg"
+                             << "";
+    QTest::newRow("*") << "c*.jpg"
+                       << "cX.jpg";
+    QTest::newRow("?") << "d?.jpg"
+                       << "dX.jpg";
+    QTest::newRow("backslash") << "e\\f.jpg"
+                               << "ef.jpg";
+    QTest::newRow("double quote") << "g\"h.jpg"
+                                  << "";
+    QTest::newRow("single quote") << "i'j.jpg"
+                                  << "";
+    QTest::newRow("all, with a blank") << "[*?] \\ \"'.jpg"
+                                       << "X.jpg";
+}
+
+void TestSftpDriverServer::namesTakenLiterally() {
+    QFETCH(QString, name);
+    QFETCH(QString, decoy);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    auto remote = [&](const QString& file) {
+        QFile stored(server.root() + "/" + file);
+        return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray("(missing)");
+    };
+    if (!decoy.isEmpty()) {
+        QFile file(server.root() + "/" + decoy);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("decoy") == 5);
+    }
+    const QString path = localFile(name, "first");
+    session(PolicyRename);
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(!driver().fileExists(name));
+    QCOMPARE(m_session->uploadFiles({{path, QString()}}).size(), 1);
+    QCOMPARE(remote(name), QByteArray("first"));
+
+    // A new session lists the folder afresh, finds the file and renames it aside.
+    localFile(name, "second");
+    session(PolicyRename);
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(driver().fileExists(name));
+    QCOMPARE(m_session->uploadFiles({{path, QString()}}).size(), 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    const QString aside = name.left(dot) + "_001" + name.mid(dot);
+    QCOMPARE(m_session->renamedFiles(), (RenamedFiles{{name, aside}}));
+    QCOMPARE(remote(name), QByteArray("second"));
+    QCOMPARE(remote(aside), QByteArray("first"));
+    if (!decoy.isEmpty())
+        QCOMPARE(remote(decoy), QByteArray("decoy"));
+    QStringList expected{name, aside};
+    if (!decoy.isEmpty())
+        expected.append(decoy);
+    expected.sort();
+    QStringList present = QDir(server.root()).entryList(QDir::Files);
+    present.sort();
+    QCOMPARE(present, expected);
 }
 
 void TestSftpDriverServer::permissionDenied() {
