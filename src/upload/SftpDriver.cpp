@@ -39,10 +39,16 @@ const QRegularExpression DirIsNow(QStringLiteral("^psftp> Remote directory is no
 const QRegularExpression WorkingDir(QStringLiteral("^Remote working directory is (.+?)$"));
 const QRegularExpression
     WorkingDirAfterKey(QStringLiteral("^.+? Remote working directory is .+?$"));
-// Older releases name only rsa2 keys; newer ones every key type.
-const QRegularExpression Fingerprint(QStringLiteral("^The server's .+ key fingerprint is:$"));
-// The question's wording grew over releases; its beginning stayed.
+// Older releases name only rsa2 keys; newer ones every key type. A key that differs from the
+// cached one is the "new" key.
+const QRegularExpression
+    Fingerprint(QStringLiteral("^The (server's|new) (.+) key fingerprint is:$"));
+// The questions' wording grew over releases; their beginnings stayed.
 const QRegularExpression StoreKey(QStringLiteral("^Store key in cache\\? \\(y/n"));
+const QRegularExpression UpdateKey(QStringLiteral("^Update cached key\\? \\(y/n"));
+// sshd's Banner text, each line behind "| ", may come before any login answer.
+const QString BannerStart = QStringLiteral("Pre-authentication banner message from server:");
+const QString BannerEnd = QStringLiteral("End of banner message from server");
 const QRegularExpression PermissionDenied(QStringLiteral(": permission denied$"));
 // One file of a put failed; psftp goes on with the next command.
 const QRegularExpression LocalUnreadable(QStringLiteral("^psftp> local: unable to open (.+)$"));
@@ -62,6 +68,20 @@ bool hasLineBreak(const QString& text) {
 QString quoted(QString argument) {
     argument.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + argument + QLatin1Char('"');
+}
+
+// mv matches its source against wildcards, in which a backslash takes the next character as it
+// is; put, mkdir, cd and mv's destination take their names literally.
+QString wildcardEscaped(const QString& name) {
+    QString escaped;
+    escaped.reserve(name.size() * 2);
+    for (const QChar c : name) {
+        if (c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('*') ||
+            c == QLatin1Char('?') || c == QLatin1Char('\\'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
 }
 
 } // namespace
@@ -115,6 +135,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     // The reader thread of an earlier psftp must not see the reset.
     m_runner.stopProcess();
     m_loggedPrompt.clear();
+    m_inBanner = false;
     m_runner.commandLine = {m_psftp,
                             QStringLiteral("-pwfile"),
                             m_passwordStore->fileName(),
@@ -131,26 +152,8 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     }
 
     int result = waitForAnswer(TimeoutMs);
-    if (result == UnknownHostKey) {
-        const QString question =
-            AppName + QStringLiteral(" does not recognize the server's host key.") +
-            QStringLiteral(" If this is the first time you are connecting to this server,") +
-            QStringLiteral(" you should click OK to save the key.") +
-            QStringLiteral(" If you think you server might be compromised, click Cancel to "
-                           "abort the upload.") +
-            LineBreak + QStringLiteral("The server's rsa2 key fingerprint is:") + LineBreak +
-            [this] {
-                const QMutexLocker lock(&m_shared);
-                return m_hostKey;
-            }();
-        if (dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::OkCancel) ==
-            MessageAnswer::Ok) {
-            ++m_state;
-            result = sendCommand(QStringLiteral("y"), TimeoutMs);
-        } else {
-            result = Failure;
-        }
-    }
+    if (result == UnknownHostKey || result == ChangedHostKey)
+        result = answerHostKey(result == ChangedHostKey);
     m_passwordStore.reset();
     // psftp gave up (or the wait did) before the credentials were judged: the server is the
     // problem. Judged before stopping psftp, whose end would look the same.
@@ -161,6 +164,49 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     if (unreachable)
         throw Error(UploadErrors::connectFailed(host, port, connectFailure()));
     return result == Success;
+}
+
+int SftpDriver::answerHostKey(bool changed) {
+    QString type;
+    QString key;
+    {
+        const QMutexLocker lock(&m_shared);
+        type = m_hostKeyType;
+        key = m_hostKey;
+    }
+    if (!changed) {
+        const QString question =
+            AppName + QStringLiteral(" does not recognize the server's host key.") +
+            QStringLiteral(" If this is the first time you are connecting to this server,") +
+            QStringLiteral(" you should click OK to save the key.") +
+            QStringLiteral(" If you think you server might be compromised, click Cancel to "
+                           "abort the upload.") +
+            LineBreak + QStringLiteral("The server's %1 key fingerprint is:").arg(type) +
+            LineBreak + key;
+        if (dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::OkCancel) !=
+            MessageAnswer::Ok)
+            return Failure;
+    } else {
+        const QString warning =
+            QStringLiteral("WARNING: the server's host key has changed since the last "
+                           "connection.") +
+            LineBreak +
+            QStringLiteral("Someone may be intercepting the connection to read your password and "
+                           "files, or the server was reinstalled or given a new key.") +
+            LineBreak + QStringLiteral("The server's new %1 key fingerprint is:").arg(type) +
+            LineBreak + key + LineBreak +
+            QStringLiteral("Click Yes only if you know that the key was changed: the new key is "
+                           "then remembered. No ends the upload.");
+        if (dialogs().showMessage(warning, MessageKind::Error, MessageButtons::YesNo) !=
+            MessageAnswer::Yes) {
+            // psftp must not connect, nor keep the new key, once the user said no.
+            m_runner.stopProcess();
+            m_passwordStore.reset();
+            throw Error(UploadErrors::HostKeyChanged);
+        }
+    }
+    ++m_state;
+    return sendCommand(QStringLiteral("y"), TimeoutMs);
 }
 
 bool SftpDriver::changeDir(const QString& dir) {
@@ -203,9 +249,9 @@ bool SftpDriver::putFile(const QString& localPath) {
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     m_state = 50;
-    const bool renamed =
-        sendCommand(QStringLiteral("ren ") + quoted(oldName) + QLatin1Char(' ') + quoted(newName),
-                    TimeoutMs) == Success;
+    const bool renamed = sendCommand(QStringLiteral("ren ") + quoted(wildcardEscaped(oldName)) +
+                                         QLatin1Char(' ') + quoted(newName),
+                                     TimeoutMs) == Success;
     if (renamed) {
         const QMutexLocker lock(&m_shared);
         m_listing.append(QLatin1Char(' ') + newName);
@@ -336,6 +382,16 @@ bool SftpDriver::listingHas(const QString& name) const {
 
 void SftpDriver::handleLine(const QString& line, OutputType type) {
     const int state = m_state;
+    // The banner is the server's text, not an answer; it is only logged.
+    if (m_inBanner) {
+        if (type == OutputType::EntireLine && line == BannerEnd)
+            m_inBanner = false;
+        return;
+    }
+    if ((state == 1 || state == 7) && type == OutputType::EntireLine && line == BannerStart) {
+        m_inBanner = true;
+        return;
+    }
     if (state == 50 && RenameFailed.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Renaming file failed."));
         giveAnswer(Failure);
@@ -399,8 +455,11 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         m_loginRefused = true;
         setErrorText(QStringLiteral("Login incorrect."));
         giveAnswer(Failure);
-    } else if (state == 1 && Fingerprint.match(line).hasMatch()) {
+    } else if (const QRegularExpressionMatch header = Fingerprint.match(line);
+               state == 1 && header.hasMatch()) {
         m_state = 5;
+        const QMutexLocker lock(&m_shared);
+        m_hostKeyType = header.captured(2);
     } else if (state == 5) {
         // psftp writes its questions unbuffered, so a line may come in pieces; the key is
         // the whole line after the header.
@@ -412,6 +471,8 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
     } else if (state == 6) {
         if (StoreKey.match(line).hasMatch())
             giveAnswer(UnknownHostKey);
+        else if (UpdateKey.match(line).hasMatch())
+            giveAnswer(ChangedHostKey);
     } else if (PermissionDenied.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Permission denied."));
         giveAnswer(Failure);

@@ -18,8 +18,15 @@ namespace quaddle {
 // which answer is awaited.
 class SftpDriver : public ProtocolDriver {
 public:
-    // Answers: success, failure, an unknown host key, and output that fits nothing.
-    enum Answer { Failure = 0, Success = 1, UnknownHostKey = 2, Unexpected = 128 };
+    // Answers: success, failure, an unknown host key, a key that differs from the cached one,
+    // and output that fits nothing.
+    enum Answer {
+        Failure = 0,
+        Success = 1,
+        UnknownHostKey = 2,
+        ChangedHostKey = 3,
+        Unexpected = 128
+    };
 
     // psftp: the client's path; empty when there is none.
     SftpDriver(UploadSession& session, QString psftp);
@@ -44,6 +51,8 @@ private:
     // limitMs: how long to wait without an answer, or -1 for as long as it takes.
     int waitForAnswer(int limitMs);
     int sendCommand(const QString& text, int limitMs);
+    // Asks the user about the key psftp questions; throws when a changed key is refused.
+    int answerHostKey(bool changed);
     void newLine(const QString& line, OutputType type);
     void handleLine(const QString& line, OutputType type);
     void giveAnswer(int answer);
@@ -75,6 +84,8 @@ private:
     mutable QMutex m_shared;
     QString m_probeName;
     QString m_hostKey;
+    // As psftp names it: rsa2, ssh-ed25519, ...
+    QString m_hostKeyType;
     QString m_errorText;
     QString m_lastLine;
     QStringList m_listing;
@@ -83,6 +94,8 @@ private:
     QEventLoop* m_waitLoop = nullptr;
     // The question already logged before its line ended; the reader thread's alone.
     QString m_loggedPrompt;
+    // Inside the server's banner; the reader thread's alone.
+    bool m_inBanner = false;
     std::unique_ptr<QTemporaryFile> m_passwordStore;
 };
 

@@ -17,6 +17,10 @@ const QString MakeDirFailed = QStringLiteral(
 const QString ConnectionLost =
     QStringLiteral("Quaddle lost connection to the server. Please try again.");
 const QString UnexpectedResponse = QStringLiteral("Unexpected response.");
+const QString HostKeyChanged = QStringLiteral(
+    "The server's host key has changed, so the connection was not made: someone may be "
+    "intercepting it, or the server was reinstalled. Ask the server's administrator whether "
+    "the new key is right before you connect again.");
 const QString HelperMissing =
     QStringLiteral("Some required files are missing. Please reinstall Quaddle.");
 

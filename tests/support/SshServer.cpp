@@ -27,11 +27,33 @@ constexpr int StopTimeoutMs = 5000;
 
 } // namespace
 
-SshServer::SshServer(KeyType key) {
-    start(key);
+SshServer::SshServer(KeyType key, const QString& banner) : m_keyType(key) {
+    start(banner);
 }
 
 SshServer::~SshServer() {
+    stop();
+}
+
+bool SshServer::replaceHostKey() {
+    if (!started())
+        return false;
+    stop();
+    const quint16 port = m_port;
+    m_port = 0;
+    return makeHostKey() && launch(port);
+}
+
+QString SshServer::fingerprint() const {
+    QProcess keygen;
+    keygen.start(Keygen, {"-l", "-E", "sha256", "-f", m_work.filePath("host_key.pub")});
+    if (!keygen.waitForFinished(StartTimeoutMs) || keygen.exitCode() != 0)
+        return {};
+    // "<bits> SHA256:<hash> <comment> (<type>)"
+    return QString::fromUtf8(keygen.readAllStandardOutput()).section(' ', 1, 1);
+}
+
+void SshServer::stop() {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -71,7 +93,38 @@ QString SshServer::readLog() const {
     return QString::fromUtf8(log.readAll());
 }
 
-void SshServer::start(KeyType key) {
+bool SshServer::makeHostKey() {
+    const QString hostKey = m_work.filePath("host_key");
+    // ssh-keygen would ask before overwriting.
+    QFile::remove(hostKey);
+    QFile::remove(hostKey + ".pub");
+    QStringList keygenArguments{"-q", "-N", "", "-f", hostKey, "-t"};
+    keygenArguments +=
+        m_keyType == KeyType::Rsa ? QStringList{"rsa", "-b", "2048"} : QStringList{"ed25519"};
+    QProcess keygen;
+    keygen.setProcessChannelMode(QProcess::MergedChannels);
+    keygen.start(Keygen, keygenArguments);
+    if (!keygen.waitForFinished(StartTimeoutMs) || keygen.exitStatus() != QProcess::NormalExit ||
+        keygen.exitCode() != 0)
+        return fail("ssh-keygen failed: " + keygen.errorString() + " " +
+                    QString::fromUtf8(keygen.readAll()));
+    return true;
+}
+
+bool SshServer::launch(quint16 port) {
+    // A file, unlike a pipe, never fills up and stalls the server.
+    const QString logPath = m_work.filePath("sshd.log");
+    m_process.setStandardErrorFile(logPath, QIODevice::Append);
+    m_process.setStandardOutputFile(logPath, QIODevice::Append);
+    m_process.start(Sshd, {"-D", "-e", "-f", m_work.filePath("sshd_config")});
+    if (waitUntilListening(m_process, port)) {
+        m_port = port;
+        return true;
+    }
+    return fail("sshd did not start: " + m_process.errorString() + "\n" + readLog());
+}
+
+void SshServer::start(const QString& banner) {
     if (geteuid() != 0) {
         lack("the SSH server needs root");
         return;
@@ -104,18 +157,17 @@ void SshServer::start(KeyType key) {
         return;
     }
 
-    const QString hostKey = m_work.filePath("host_key");
-    QStringList keygenArguments{"-q", "-N", "", "-f", hostKey, "-t"};
-    keygenArguments +=
-        key == KeyType::Rsa ? QStringList{"rsa", "-b", "2048"} : QStringList{"ed25519"};
-    QProcess keygen;
-    keygen.setProcessChannelMode(QProcess::MergedChannels);
-    keygen.start(Keygen, keygenArguments);
-    if (!keygen.waitForFinished(StartTimeoutMs) || keygen.exitStatus() != QProcess::NormalExit ||
-        keygen.exitCode() != 0) {
-        fail("ssh-keygen failed: " + keygen.errorString() + " " +
-             QString::fromUtf8(keygen.readAll()));
+    if (!makeHostKey())
         return;
+    const QString hostKey = m_work.filePath("host_key");
+    QString bannerLine;
+    if (!banner.isEmpty()) {
+        QFile bannerFile(m_work.filePath("banner.txt"));
+        if (!bannerFile.open(QIODevice::WriteOnly) || bannerFile.write(banner.toUtf8()) < 0) {
+            fail("cannot write the banner");
+            return;
+        }
+        bannerLine = "Banner " + bannerFile.fileName() + "\n";
     }
 
     const quint16 port = freePort();
@@ -133,19 +185,11 @@ void SshServer::start(KeyType key) {
                                 "LogLevel INFO\n")
                      .arg(port)
                      .arg(hostKey, m_work.filePath("sshd.pid"), TestUser)
-                     .toUtf8());
+                     .toUtf8() +
+                 bannerLine.toUtf8());
     config.close();
 
-    // A file, unlike a pipe, never fills up and stalls the server.
-    const QString logPath = m_work.filePath("sshd.log");
-    m_process.setStandardErrorFile(logPath);
-    m_process.setStandardOutputFile(logPath, QIODevice::Append);
-    m_process.start(Sshd, {"-D", "-e", "-f", config.fileName()});
-    if (waitUntilListening(m_process, port)) {
-        m_port = port;
-        return;
-    }
-    fail("sshd did not start: " + m_process.errorString() + "\n" + readLog());
+    launch(port);
 }
 
 } // namespace quaddle::test

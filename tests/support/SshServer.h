@@ -11,7 +11,8 @@ class SshServer {
 public:
     enum class KeyType { Rsa, Ed25519 };
 
-    explicit SshServer(KeyType key = KeyType::Rsa);
+    // banner: the text sshd shows before login (its Banner file); none when empty.
+    explicit SshServer(KeyType key = KeyType::Rsa, const QString& banner = QString());
     ~SshServer();
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
@@ -26,12 +27,21 @@ public:
     quint16 port() const { return m_port; }
     QString user() const;
     QString password() const;
+    // The host key's SHA256 fingerprint as OpenSSH and psftp print it ("SHA256:..."); empty
+    // when it cannot be read.
+    QString fingerprint() const;
+    // Gives the server a new host key of the same type and restarts it on the same port, as
+    // a reinstalled server (or one pretending to be it) would look; false when that failed.
+    bool replaceHostKey();
     // A fresh directory owned by User(), mode 0755, removed at destruction; SFTP sees the
     // same absolute path.
     QString root() const { return m_rootDir.path(); }
 
 private:
-    void start(KeyType key);
+    void start(const QString& banner);
+    bool makeHostKey();
+    bool launch(quint16 port);
+    void stop();
     bool fail(const QString& problem);
     bool lack(const QString& problem);
     QString readLog() const;
@@ -39,6 +49,7 @@ private:
     QTemporaryDir m_work;
     QTemporaryDir m_rootDir;
     QProcess m_process;
+    KeyType m_keyType;
     quint16 m_port = 0;
     QString m_problem;
     bool m_unavailable = false;

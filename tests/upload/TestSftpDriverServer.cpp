@@ -2,6 +2,7 @@
 #include "SshServer.h"
 #include "upload/SftpDriver.h"
 #include "upload/UploadDrivers.h"
+#include "upload/UploadErrors.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,8 +20,12 @@ namespace {
 const QString HostKeyQuestion =
     "Quaddle does not recognize the server's host key. If this is the first time you are "
     "connecting to this server, you should click OK to save the key. If you think you server "
-    "might be compromised, click Cancel to abort the upload.\nThe server's rsa2 key fingerprint "
-    "is:\n  ssh-.*";
+    "might be compromised, click Cancel to abort the upload.\nThe server's (rsa2|ssh-ed25519) "
+    "key fingerprint is:\n  ssh-.*";
+const QString ChangedKeyWarning =
+    "WARNING: the server's host key has changed since the last connection.\nSomeone may be "
+    "intercepting the connection.*or the server was reinstalled.*";
+const QString Banner = "Welcome to the test server.\nAuthorised uploads only.\n";
 
 } // namespace
 
@@ -35,9 +40,15 @@ private slots:
     void unknownHostAcceptedThenKnown_data();
     void unknownHostAcceptedThenKnown();
     void unknownHostRefused();
+    void changedHostKey_data();
+    void changedHostKey();
+    void bannerIsLogged_data();
+    void bannerIsLogged();
     void wrongPassword();
     void missingDirectoryIsCreated();
     void uploadsWithExistenceTestAndRename();
+    void namesTakenLiterally_data();
+    void namesTakenLiterally();
     void permissionDenied();
     void failedFileAsksAndGoesOn_data();
     void failedFileAsksAndGoesOn();
@@ -92,18 +103,31 @@ QString TestSftpDriverServer::localFile(const QString& name, const QByteArray& c
 
 void TestSftpDriverServer::unknownHostAcceptedThenKnown_data() {
     QTest::addColumn<int>("key");
-    QTest::newRow("rsa") << int(SshServer::KeyType::Rsa);
-    QTest::newRow("ed25519") << int(SshServer::KeyType::Ed25519);
+    // The key's type and its line as psftp words them.
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("keyLine");
+    QTest::newRow("rsa") << int(SshServer::KeyType::Rsa) << "rsa2"
+                         << "  ssh-rsa 2048 ";
+    QTest::newRow("ed25519") << int(SshServer::KeyType::Ed25519) << "ssh-ed25519"
+                             << "  ssh-ed25519 255 ";
 }
 
 void TestSftpDriverServer::unknownHostAcceptedThenKnown() {
     QFETCH(int, key);
+    QFETCH(QString, type);
+    QFETCH(QString, keyLine);
     SshServer server{SshServer::KeyType(key)};
     QUADDLE_REQUIRE_SSH(server);
+    const QString fingerprint = server.fingerprint();
+    QVERIFY(fingerprint.startsWith("SHA256:"));
     session();
     acceptKey();
     QVERIFY(login(server));
     QCOMPARE(driver().state(), 8);
+    QCOMPARE(m_dialogs->asked().size(), 1);
+    QVERIFY2(m_dialogs->asked()[0].text.endsWith("\nThe server's " + type +
+                                                 " key fingerprint is:\n" + keyLine + fingerprint),
+             qPrintable(m_dialogs->asked()[0].text));
     // psftp writes its question a few bytes at a time; the log holds it, and every line, once.
     QStringList psftpLines;
     for (const QString& line : m_session->logLines())
@@ -129,6 +153,103 @@ void TestSftpDriverServer::unknownHostRefused() {
     m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
     QVERIFY(!login(server));
     QVERIFY(!QFile::exists(m_temp->filePath("home/.putty/sshhostkeys")));
+}
+
+void TestSftpDriverServer::changedHostKey_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("trusted");
+    QTest::newRow("rsa, refused") << int(SshServer::KeyType::Rsa) << "rsa2" << false;
+    QTest::newRow("rsa, trusted") << int(SshServer::KeyType::Rsa) << "rsa2" << true;
+    QTest::newRow("ed25519, refused") << int(SshServer::KeyType::Ed25519) << "ssh-ed25519" << false;
+    QTest::newRow("ed25519, trusted") << int(SshServer::KeyType::Ed25519) << "ssh-ed25519" << true;
+}
+
+void TestSftpDriverServer::changedHostKey() {
+    QFETCH(int, key);
+    QFETCH(QString, type);
+    QFETCH(bool, trusted);
+    SshServer server{SshServer::KeyType(key)};
+    QUADDLE_REQUIRE_SSH(server);
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    const QString cache = m_temp->filePath("home/.putty/sshhostkeys");
+    QFile oldCache(cache);
+    QVERIFY(oldCache.open(QIODevice::ReadOnly));
+    const QByteArray cachedBefore = oldCache.readAll();
+    oldCache.close();
+
+    const QString oldFingerprint = server.fingerprint();
+    QVERIFY2(server.replaceHostKey(), qPrintable(server.problem()));
+    const QString newFingerprint = server.fingerprint();
+    QVERIFY(newFingerprint.startsWith("SHA256:") && newFingerprint != oldFingerprint);
+    session();
+    m_dialogs->expectMessageMatching(ChangedKeyWarning,
+                                     trusted ? MessageAnswer::Yes : MessageAnswer::No);
+    if (trusted) {
+        QVERIFY(login(server));
+        QCOMPARE(driver().state(), 8);
+    } else {
+        QString error;
+        try {
+            login(server);
+        } catch (const Error& thrown) {
+            error = thrown.message();
+        }
+        QCOMPARE(error, UploadErrors::HostKeyChanged);
+        QVERIFY(!error.contains("Login incorrect"));
+    }
+    const test::AskedQuestion& warning = m_dialogs->asked().last();
+    QCOMPARE(warning.kind, MessageKind::Error);
+    QCOMPARE(warning.buttons, MessageButtons::YesNo);
+    QVERIFY2(warning.text.contains("\nThe server's new " + type + " key fingerprint is:\n  ssh-") &&
+                 warning.text.contains(newFingerprint),
+             qPrintable(warning.text));
+    QFile newCache(cache);
+    QVERIFY(newCache.open(QIODevice::ReadOnly));
+    QCOMPARE(newCache.readAll() != cachedBefore, trusted);
+
+    // Trusted, the new key is known from now on; refused, it is still the stranger.
+    session();
+    if (!trusted)
+        m_dialogs->expectMessageMatching(ChangedKeyWarning, MessageAnswer::Yes);
+    QVERIFY(login(server));
+    QCOMPARE(driver().state(), trusted ? 2 : 8);
+}
+
+void TestSftpDriverServer::bannerIsLogged_data() {
+    // Whether psftp asks about the key first, and whether the password is right.
+    QTest::addColumn<bool>("knownKey");
+    QTest::addColumn<bool>("rightPassword");
+    QTest::newRow("first connection") << false << true;
+    QTest::newRow("known key") << true << true;
+    QTest::newRow("wrong password") << true << false;
+}
+
+void TestSftpDriverServer::bannerIsLogged() {
+    QFETCH(bool, knownKey);
+    QFETCH(bool, rightPassword);
+    SshServer server{SshServer::KeyType::Rsa, Banner};
+    QUADDLE_REQUIRE_SSH(server);
+    if (knownKey) {
+        session();
+        acceptKey();
+        QVERIFY(login(server));
+    }
+    session();
+    if (!knownKey)
+        acceptKey();
+    if (!rightPassword)
+        m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    QCOMPARE(m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                              rightPassword ? server.password() : "wrong"),
+             rightPassword);
+    if (rightPassword)
+        QCOMPARE(driver().state(), knownKey ? 2 : 8);
+    const QStringList log = m_session->logLines();
+    for (const QString& line : Banner.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(log.filter("| " + line + "|").size() == 1, qPrintable(log.join('\n')));
 }
 
 void TestSftpDriverServer::wrongPassword() {
@@ -179,6 +300,73 @@ void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
     QVERIFY(uploaded.open(QIODevice::ReadOnly));
     QCOMPARE(uploaded.readAll(), QByteArray("quoted"));
     QCOMPARE(m_session->logLines().filter(QRegularExpression("^psftp> dir\\|")).size(), 0);
+}
+
+void TestSftpDriverServer::namesTakenLiterally_data() {
+    QTest::addColumn<QString>("name");
+    // A file the name would match as a wildcard pattern; it must stay as it is.
+    QTest::addColumn<QString>("decoy");
+    QTest::newRow("[ and ]") << "a[1].jpg"
+                             << "a1.jpg";
+    QTest::newRow("] alone") << "b]x.jpg"
+                             << "";
+    QTest::newRow("*") << "c*.jpg"
+                       << "cX.jpg";
+    QTest::newRow("?") << "d?.jpg"
+                       << "dX.jpg";
+    QTest::newRow("backslash") << "e\\f.jpg"
+                               << "ef.jpg";
+    QTest::newRow("double quote") << "g\"h.jpg"
+                                  << "";
+    QTest::newRow("single quote") << "i'j.jpg"
+                                  << "";
+    QTest::newRow("all, with a blank") << "[*?] \\ \"'.jpg"
+                                       << "X.jpg";
+}
+
+void TestSftpDriverServer::namesTakenLiterally() {
+    QFETCH(QString, name);
+    QFETCH(QString, decoy);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    auto remote = [&](const QString& file) {
+        QFile stored(server.root() + "/" + file);
+        return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray("(missing)");
+    };
+    if (!decoy.isEmpty()) {
+        QFile file(server.root() + "/" + decoy);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("decoy") == 5);
+    }
+    const QString path = localFile(name, "first");
+    session(PolicyRename);
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(!driver().fileExists(name));
+    QCOMPARE(m_session->uploadFiles({{path, QString()}}).size(), 1);
+    QCOMPARE(remote(name), QByteArray("first"));
+
+    // A new session lists the folder afresh, finds the file and renames it aside.
+    localFile(name, "second");
+    session(PolicyRename);
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(driver().fileExists(name));
+    QCOMPARE(m_session->uploadFiles({{path, QString()}}).size(), 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    const QString aside = name.left(dot) + "_001" + name.mid(dot);
+    QCOMPARE(m_session->renamedFiles(), (RenamedFiles{{name, aside}}));
+    QCOMPARE(remote(name), QByteArray("second"));
+    QCOMPARE(remote(aside), QByteArray("first"));
+    if (!decoy.isEmpty())
+        QCOMPARE(remote(decoy), QByteArray("decoy"));
+    QStringList expected{name, aside};
+    if (!decoy.isEmpty())
+        expected.append(decoy);
+    expected.sort();
+    QStringList present = QDir(server.root()).entryList(QDir::Files);
+    present.sort();
+    QCOMPARE(present, expected);
 }
 
 void TestSftpDriverServer::permissionDenied() {
