@@ -8,7 +8,8 @@ namespace quaddle {
 // The icon a message box shows, which also tells the user what kind of notice it is.
 enum class MessageKind { Plain, Error, Information, Question, Confirmation };
 
-enum class MessageButtons { Ok, YesNo, OkCancel, OkAbort };
+// YesNoDefaultNo: a warning whose Yes must be a deliberate choice, so Enter answers No.
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo, OkCancel, OkAbort };
 
 enum class MessageAnswer { Ok, Cancel, Yes, No, Abort };
 

@@ -27,6 +27,7 @@ QMessageBox::Icon iconOf(MessageKind kind) {
 QMessageBox::StandardButtons buttonsOf(MessageButtons buttons) {
     switch (buttons) {
     case MessageButtons::YesNo:
+    case MessageButtons::YesNoDefaultNo:
         return QMessageBox::Yes | QMessageBox::No;
     case MessageButtons::OkCancel:
         return QMessageBox::Ok | QMessageBox::Cancel;
@@ -57,6 +58,7 @@ MessageAnswer answerOf(int button) {
 QMessageBox::StandardButton escapeOf(MessageButtons buttons) {
     switch (buttons) {
     case MessageButtons::YesNo:
+    case MessageButtons::YesNoDefaultNo:
         return QMessageBox::No;
     case MessageButtons::OkCancel:
         return QMessageBox::Cancel;
@@ -77,6 +79,8 @@ MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
     // Texts carry file, server and host names and server replies, which must show as typed.
     box.setTextFormat(Qt::PlainText);
     box.setEscapeButton(escapeOf(buttons));
+    if (buttons == MessageButtons::YesNoDefaultNo)
+        box.setDefaultButton(QMessageBox::No);
     return answerOf(box.exec());
 }
 

@@ -197,7 +197,7 @@ int SftpDriver::answerHostKey(bool changed) {
             LineBreak + key + LineBreak +
             QStringLiteral("Click Yes only if you know that the key was changed: the new key is "
                            "then remembered. No ends the upload.");
-        if (dialogs().showMessage(warning, MessageKind::Error, MessageButtons::YesNo) !=
+        if (dialogs().showMessage(warning, MessageKind::Error, MessageButtons::YesNoDefaultNo) !=
             MessageAnswer::Yes) {
             // psftp must not connect, nor keep the new key, once the user said no.
             m_runner.stopProcess();

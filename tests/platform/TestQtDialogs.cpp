@@ -29,6 +29,8 @@ class TestQtDialogs : public QObject {
 private slots:
     void namesShowAsTyped_data();
     void namesShowAsTyped();
+    void enterTakesTheDefaultAnswer_data();
+    void enterTakesTheDefaultAnswer();
 };
 
 void TestQtDialogs::namesShowAsTyped_data() {
@@ -62,6 +64,28 @@ void TestQtDialogs::namesShowAsTyped() {
     QCOMPARE(dialogs.showMessage(text, MessageKind(kind), MessageButtons::Ok), MessageAnswer::Ok);
     QCOMPARE(format, Qt::PlainText);
     QCOMPARE(shown, text);
+}
+
+void TestQtDialogs::enterTakesTheDefaultAnswer_data() {
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("question") << int(MessageButtons::YesNo) << int(MessageAnswer::Yes);
+    QTest::newRow("warning") << int(MessageButtons::YesNoDefaultNo) << int(MessageAnswer::No);
+    QTest::newRow("confirmation") << int(MessageButtons::OkCancel) << int(MessageAnswer::Ok);
+}
+
+void TestQtDialogs::enterTakesTheDefaultAnswer() {
+    QFETCH(int, buttons);
+    QFETCH(int, answer);
+    QTimer::singleShot(0, this, [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(window) && window->isVisible())
+                QTest::keyClick(window, Qt::Key_Return);
+    });
+    MessageBoxesOnly dialogs;
+    QCOMPARE(dialogs.showMessage("The server's host key changed.", MessageKind::Error,
+                                 MessageButtons(buttons)),
+             MessageAnswer(answer));
 }
 
 QTEST_MAIN(TestQtDialogs)

@@ -24,6 +24,7 @@ QString modeName(MasterPasswordMode mode) {
 MessageAnswer cautiousAnswer(MessageButtons buttons) {
     switch (buttons) {
     case MessageButtons::YesNo:
+    case MessageButtons::YesNoDefaultNo:
         return MessageAnswer::No;
     case MessageButtons::OkCancel:
         return MessageAnswer::Cancel;

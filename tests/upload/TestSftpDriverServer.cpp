@@ -202,7 +202,7 @@ void TestSftpDriverServer::changedHostKey() {
     }
     const test::AskedQuestion& warning = m_dialogs->asked().last();
     QCOMPARE(warning.kind, MessageKind::Error);
-    QCOMPARE(warning.buttons, MessageButtons::YesNo);
+    QCOMPARE(warning.buttons, MessageButtons::YesNoDefaultNo);
     QVERIFY2(warning.text.contains("\nThe server's new " + type + " key fingerprint is:\n  ssh-") &&
                  warning.text.contains(newFingerprint),
              qPrintable(warning.text));
