@@ -144,7 +144,8 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
     if (m_config->boolSetting(QStringLiteral("Passive")))
         m_session->driver().setOption(ProtocolDriver::PassiveMode);
 
-    if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password]))
+    if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
+                          server[KeyFile]))
         return;
     refreshServerDisplay(tr("Logged in, changing directory"), QString());
     if (!m_session->enterDir(server[RootDir], false, true) ||

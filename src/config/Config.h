@@ -25,6 +25,8 @@ enum ServerSlot {
     Port,
     Type,
     CredentialIndex,
+    // A private key for SFTP logins; empty for none.
+    KeyFile,
     ServerSlotCount
 };
 

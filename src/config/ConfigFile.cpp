@@ -170,11 +170,12 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
     }
     const QString rootDir =
         attributeOr(server, QStringLiteral("RootDir"), server.attribute(QStringLiteral("Docroot")));
-    storeServer(server.attribute(QStringLiteral("Hostname")),
-                server.attribute(QStringLiteral("Port")), username, password, rootDir,
-                server.attribute(QStringLiteral("DefaultDir")),
-                server.attribute(QStringLiteral("URLMask")),
-                server.attribute(QStringLiteral("Type")), -1, credentialIndex);
+    const qint32 index = storeServer(server.attribute(QStringLiteral("Hostname")),
+                                     server.attribute(QStringLiteral("Port")), username, password,
+                                     rootDir, server.attribute(QStringLiteral("DefaultDir")),
+                                     server.attribute(QStringLiteral("URLMask")),
+                                     server.attribute(QStringLiteral("Type")), -1, credentialIndex);
+    servers[index][KeyFile] = server.attribute(QStringLiteral("KeyFile"));
 }
 
 void Config::saveConfig() {
@@ -258,6 +259,9 @@ void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) co
     attribute(QStringLiteral("RootDir"), server[RootDir]);
     attribute(QStringLiteral("DefaultDir"), server[DefaultDir]);
     attribute(QStringLiteral("URLMask"), server[URLMask]);
+    // Files of servers without a key read as they always did.
+    if (!server[KeyFile].isEmpty())
+        attribute(QStringLiteral("KeyFile"), server[KeyFile]);
 
     if (!credentialsLocked) {
         attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));

@@ -76,6 +76,7 @@ private:
     void addServer();
     void addFolder();
     void saveServer();
+    void chooseKeyFile();
     void renameSelectedNode();
     void deleteSelectedNode();
     void applyServerType(int index);
@@ -111,6 +112,8 @@ private:
     QLineEdit* m_rootDirEdit = nullptr;
     QComboBox* m_typeBox = nullptr;
     QLineEdit* m_urlMaskEdit = nullptr;
+    QLineEdit* m_keyFileEdit = nullptr;
+    QPushButton* m_keyFileButton = nullptr;
     QMenu* m_treeMenu = nullptr;
     int m_editedServer = -1;
     // Edits that stand for a default value while they read "Default" or are empty.

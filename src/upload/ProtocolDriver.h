@@ -21,6 +21,11 @@ public:
     ProtocolDriver& operator=(const ProtocolDriver&) = delete;
 
     virtual void setOption(int flag) { m_options ^= flag; }
+    // A private key to log in with at the next connect(); empty for none. Only SFTP uses one.
+    virtual void setKeyFile(const QString& path) { (void)path; }
+    // True when the driver asks the user for a missing password only once the server wants
+    // one, so a login by key or agent asks nothing.
+    virtual bool asksForPassword() const { return false; }
     // Stops whatever the driver does and drops the connection; safe at any time, twice too.
     virtual void abort() = 0;
     // Connects and logs in; false when the login was refused. Throws Error when the server

@@ -25,6 +25,8 @@ public:
         Success = 1,
         UnknownHostKey = 2,
         ChangedHostKey = 3,
+        PasswordAsked = 4,
+        PassphraseAsked = 5,
         Unexpected = 128
     };
 
@@ -33,6 +35,8 @@ public:
     ~SftpDriver() override;
 
     void abort() override;
+    void setKeyFile(const QString& path) override { m_keyFile = path; }
+    bool asksForPassword() const override { return true; }
     bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
     bool changeDir(const QString& dir) override;
@@ -53,6 +57,13 @@ private:
     int sendCommand(const QString& text, int limitMs);
     // Asks the user about the key psftp questions; throws when a changed key is refused.
     int answerHostKey(bool changed);
+    // Asks the user for what psftp wants at login and gives it on psftp's input; cancels the
+    // session when the user declines.
+    int answerSecret(bool passphrase, const QString& user);
+    // The key file as psftp reads it: a .ppk as it is, an OpenSSH key converted to a
+    // temporary one; empty when the user declined its passphrase. Throws Error when it cannot
+    // be read or converted.
+    QString puttyKey(const QString& user);
     void newLine(const QString& line, OutputType type);
     void handleLine(const QString& line, OutputType type);
     void giveAnswer(int answer);
@@ -96,7 +107,13 @@ private:
     QString m_loggedPrompt;
     // Inside the server's banner; the reader thread's alone.
     bool m_inBanner = false;
+    // The prompt already answered before its line ended; the reader thread's alone.
+    QString m_answeredPrompt;
     std::unique_ptr<QTemporaryFile> m_passwordStore;
+    QString m_keyFile;
+    // The OpenSSH key converted for psftp, kept for the session's later logins.
+    QString m_convertedFrom;
+    std::unique_ptr<QTemporaryFile> m_convertedKey;
 };
 
 } // namespace quaddle

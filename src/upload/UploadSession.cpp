@@ -25,10 +25,12 @@ UploadSession::~UploadSession() {
         m_driver->abort();
 }
 
-bool UploadSession::login(const QString& host, const QString& port, QString user,
-                          QString password) {
+bool UploadSession::login(const QString& host, const QString& port, QString user, QString password,
+                          const QString& keyFile) {
+    m_driver->setKeyFile(keyFile);
     for (;;) {
-        if ((user.isEmpty() || password.isEmpty()) && !dialogs().askLogin(user, password))
+        const bool needsPassword = password.isEmpty() && !m_driver->asksForPassword();
+        if ((user.isEmpty() || needsPassword) && !dialogs().askLogin(user, password))
             return false;
         if (m_cancelled)
             return false;

@@ -53,7 +53,9 @@ public:
 
     ProtocolDriver& driver() { return *m_driver; }
 
-    bool login(const QString& host, const QString& port, QString user, QString password);
+    // keyFile: a private key for the drivers that use one; empty for none.
+    bool login(const QString& host, const QString& port, QString user, QString password,
+               const QString& keyFile = QString());
     bool enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing);
     UploadResults uploadFiles(const FileList& files);
     void cancel();

@@ -158,6 +158,7 @@ void TestConfigWindow::saveServers() {
     m_config = std::make_unique<Config>();
     m_config->storeServer("beta.example.org", "2121", "bob", "", "/web", "/pics",
                           "https://$host$file", "0", -1, -1);
+    m_config->servers[0][KeyFile] = "/keys/old.key";
     m_config->storeServer("gone.example.org", "", "", "", "", "", "", "", -1, -1);
     m_config->storeServer("alpha.example.org", "", "", "", "", "", "", "", -1, -1);
     m_config->serverNames = QStringList{"Beta", "Gone", "Alpha"};
@@ -346,13 +347,13 @@ void TestConfigWindow::pagesAndWindowSizes() {
     m_form->choosePage(ConfigWindow::ServerManagement);
     QVERIFY(control<QWidget>(*m_form, "serverPage")->isVisible());
     QVERIFY(!control<QWidget>(*m_form, "optionsPage")->isVisible());
-    QCOMPARE(m_form->minimumSize(), QSize(500, 465));
+    QCOMPARE(m_form->minimumSize(), QSize(500, 507));
     // Switching back and forth leaves the smallest size as it was.
     for (int round = 0; round < 3; ++round) {
         m_form->choosePage(ConfigWindow::GeneralOptions);
         m_form->choosePage(ConfigWindow::ServerManagement);
     }
-    QCOMPARE(m_form->minimumSize(), QSize(500, 465));
+    QCOMPARE(m_form->minimumSize(), QSize(500, 507));
     m_form->resize(800, 600);
     QCOMPARE(m_form->size(), QSize(800, 600));
     QCOMPARE(control<QWidget>(*m_form, "serverPage")->size(), QSize(784, 600 - 44 - 8));
@@ -407,6 +408,7 @@ void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
     QCOMPARE(text(window, "rootDirEdit"), QStringLiteral("/web"));
     QCOMPARE(text(window, "defaultDirEdit"), QStringLiteral("/pics"));
     QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("https://$host$file"));
+    QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/old.key"));
     // A stored value reads in the normal colour, a default in grey.
     QCOMPARE(control<QLineEdit>(window, "urlMaskEdit")->palette().color(QPalette::Text),
              QApplication::palette().color(QPalette::Active, QPalette::Text));
@@ -423,6 +425,7 @@ void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
 
     clickNode(window, node(window, "Alpha"));
     QCOMPARE(text(window, "hostEdit"), QStringLiteral("alpha.example.org"));
+    QCOMPARE(text(window, "keyFileEdit"), QString());
     QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
     QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("Default"));
     QCOMPARE(control<QLineEdit>(window, "urlMaskEdit")->palette().color(QPalette::Text),
@@ -439,7 +442,11 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     typeInto(window, "urlMaskEdit", "Default");
     typeInto(window, "portEdit", "Default");
     typeInto(window, "rootDirEdit", " /spaced ");
+    m_dialogs->expectFileChoice("Select the private key file", {"/keys/beta.ppk"});
+    control<QPushButton>(window, "keyFileButton")->click();
+    QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/beta.ppk"));
     control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/beta.ppk"));
     QCOMPARE(m_config->servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
     QCOMPARE(m_config->servers[0][Port], QStringLiteral("21"));
     QCOMPARE(m_config->servers[0][RootDir], QStringLiteral(" /spaced "));
@@ -457,6 +464,7 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     QCOMPARE(m_config->servers.size(), 4);
     QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("beta.example.org"));
     QCOMPARE(m_config->servers[3][Port], QStringLiteral("21"));
+    QCOMPARE(m_config->servers[3][KeyFile], QStringLiteral("/keys/beta.ppk"));
     QCOMPARE(m_config->serverNames[3], QStringLiteral("New Server"));
     QVERIFY(node(window, "New Server"));
     control<QPushButton>(window, "saveServerButton")->click();

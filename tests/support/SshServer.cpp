@@ -68,6 +68,14 @@ void SshServer::stop() {
         QThread::msleep(20);
 }
 
+bool SshServer::authorizeKey(const QString& publicKeyFile) {
+    QFile key(publicKeyFile);
+    QFile authorized(m_keysDir.filePath("authorized_keys"));
+    if (!key.open(QIODevice::ReadOnly) || !authorized.open(QIODevice::Append))
+        return fail("cannot authorize " + publicKeyFile);
+    return authorized.write(key.readAll()) >= 0 && authorized.flush();
+}
+
 QString SshServer::user() const {
     return TestUser;
 }
@@ -138,7 +146,7 @@ void SshServer::start(const QString& banner) {
         lack("no such user \"" + TestUser + "\" (scripts/test creates it)");
         return;
     }
-    if (!m_work.isValid() || !m_rootDir.isValid()) {
+    if (!m_work.isValid() || !m_rootDir.isValid() || !m_keysDir.isValid()) {
         fail("cannot create temporary directories");
         return;
     }
@@ -156,6 +164,16 @@ void SshServer::start(const QString& banner) {
         fail("cannot hand " + root() + " to the user \"" + TestUser + "\"");
         return;
     }
+
+    QFile authorizedKeys(m_keysDir.filePath("authorized_keys"));
+    if (!QFile::setPermissions(m_keysDir.path(), Mode0755) ||
+        !authorizedKeys.open(QIODevice::WriteOnly) ||
+        !authorizedKeys.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                       QFile::ReadOther)) {
+        fail("cannot create " + authorizedKeys.fileName());
+        return;
+    }
+    authorizedKeys.close();
 
     if (!makeHostKey())
         return;
@@ -178,13 +196,13 @@ void SshServer::start(const QString& banner) {
     }
     config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
                                 "UsePAM no\nPasswordAuthentication yes\n"
-                                "KbdInteractiveAuthentication no\nPubkeyAuthentication no\n"
+                                "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
                                 "PermitRootLogin no\nAllowUsers %4\n"
                                 "Subsystem sftp internal-sftp\nStrictModes no\n"
-                                "AuthorizedKeysFile none\nPrintMotd no\nUseDNS no\n"
+                                "AuthorizedKeysFile %5\nPrintMotd no\nUseDNS no\n"
                                 "LogLevel INFO\n")
                      .arg(port)
-                     .arg(hostKey, m_work.filePath("sshd.pid"), TestUser)
+                     .arg(hostKey, m_work.filePath("sshd.pid"), TestUser, authorizedKeys.fileName())
                      .toUtf8() +
                  bannerLine.toUtf8());
     config.close();

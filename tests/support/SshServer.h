@@ -33,6 +33,9 @@ public:
     // Gives the server a new host key of the same type and restarts it on the same port, as
     // a reinstalled server (or one pretending to be it) would look; false when that failed.
     bool replaceHostKey();
+    // Lets the test account log in with the key whose public half is in publicKeyFile;
+    // false when that failed.
+    bool authorizeKey(const QString& publicKeyFile);
     // A fresh directory owned by User(), mode 0755, removed at destruction; SFTP sees the
     // same absolute path.
     QString root() const { return m_rootDir.path(); }
@@ -48,6 +51,8 @@ private:
 
     QTemporaryDir m_work;
     QTemporaryDir m_rootDir;
+    // Holds authorized_keys, readable by the test account as sshd requires.
+    QTemporaryDir m_keysDir;
     QProcess m_process;
     KeyType m_keyType;
     quint16 m_port = 0;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -16,6 +17,22 @@ using namespace quaddle;
 using quaddle::test::SshServer;
 
 namespace {
+
+// Runs a key tool; its output when it failed, empty when it worked.
+QString runTool(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.setStandardInputFile(QProcess::nullDevice());
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(30000) || tool.exitStatus() != QProcess::NormalExit ||
+        tool.exitCode() != 0)
+        return program + ": " + tool.errorString() + " " + QString::fromLocal8Bit(tool.readAll());
+    return {};
+}
+
+QStringList convertedKeys() {
+    return QDir::temp().entryList({"quaddle-key-*.ppk"}, QDir::Files);
+}
 
 const QString HostKeyQuestion =
     "Quaddle does not recognize the server's host key. If this is the first time you are "
@@ -52,6 +69,8 @@ private slots:
     void permissionDenied();
     void failedFileAsksAndGoesOn_data();
     void failedFileAsksAndGoesOn();
+    void loginWithoutPassword_data();
+    void loginWithoutPassword();
 
 private:
     UploadSession& session(int overwrite = PolicyOverwrite);
@@ -67,6 +86,8 @@ private:
     std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<UploadSession> m_session;
     QByteArray m_savedHome;
+    QByteArray m_savedAgent;
+    QProcess m_agent;
 };
 
 void TestSftpDriverServer::init() {
@@ -76,6 +97,9 @@ void TestSftpDriverServer::init() {
     // A fresh home: psftp's host-key cache starts empty.
     m_savedHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
+    // Only an agent a test starts may log in for it.
+    m_savedAgent = qgetenv("SSH_AUTH_SOCK");
+    qunsetenv("SSH_AUTH_SOCK");
     m_dialogs = std::make_unique<test::ScriptedDialogs>();
 }
 
@@ -84,6 +108,14 @@ void TestSftpDriverServer::cleanup() {
     QUADDLE_VERIFY_DIALOGS(*m_dialogs);
     m_dialogs.reset();
     qputenv("HOME", m_savedHome);
+    if (m_savedAgent.isEmpty())
+        qunsetenv("SSH_AUTH_SOCK");
+    else
+        qputenv("SSH_AUTH_SOCK", m_savedAgent);
+    if (m_agent.state() != QProcess::NotRunning) {
+        m_agent.kill();
+        m_agent.waitForFinished();
+    }
     m_temp.reset();
 }
 
@@ -449,3 +481,74 @@ void TestSftpDriverServer::failedFileAsksAndGoesOn() {
 
 QTEST_GUILESS_MAIN(TestSftpDriverServer)
 #include "TestSftpDriverServer.moc"
+
+void TestSftpDriverServer::loginWithoutPassword_data() {
+    // How the login is made without a stored password, and the passphrase the key has.
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("passphrase");
+    QTest::newRow("agent") << "agent"
+                           << "";
+    QTest::newRow("OpenSSH key") << "openssh"
+                                 << "";
+    QTest::newRow("OpenSSH key with passphrase") << "openssh"
+                                                 << "Key phrase 1";
+    QTest::newRow("ppk with passphrase") << "ppk"
+                                         << "Key phrase 2";
+    QTest::newRow("server asks for the password") << "password"
+                                                  << "";
+}
+
+void TestSftpDriverServer::loginWithoutPassword() {
+    QFETCH(QString, method);
+    QFETCH(QString, passphrase);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    const QString key = m_temp->filePath("id_test");
+    QString problem = runTool(
+        "ssh-keygen", {"-q", "-t", "ed25519", "-N", passphrase, "-C", "test key", "-f", key});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(method == "password" || server.authorizeKey(key + ".pub"),
+             qPrintable(server.problem()));
+    QString keyFile;
+    if (method == "openssh") {
+        keyFile = key;
+    } else if (method == "ppk") {
+        // The .ppk gets the OpenSSH key's passphrase, read from a file as puttygen allows.
+        const QString phraseFile = localFile("phrase", passphrase.toUtf8() + "\n");
+        keyFile = key + ".ppk";
+        problem = runTool("puttygen", {key, "-O", "private", "-o", keyFile, "--old-passphrase",
+                                       phraseFile, "--new-passphrase", phraseFile});
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    } else if (method == "agent") {
+        const QString socket = m_temp->filePath("agent.sock");
+        m_agent.start("ssh-agent", {"-D", "-a", socket});
+        QVERIFY(m_agent.waitForStarted());
+        QTRY_VERIFY(QFileInfo::exists(socket));
+        qputenv("SSH_AUTH_SOCK", QFile::encodeName(socket));
+        problem = runTool("ssh-add", {key});
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+    const QStringList keysBefore = convertedKeys();
+
+    session();
+    // The one question asked, if any: the passphrase, before connecting when an OpenSSH key
+    // is converted and when psftp reads a .ppk otherwise, or the password the server wants.
+    if (method == "openssh" && !passphrase.isEmpty())
+        m_dialogs->expectLogin(server.user(), passphrase);
+    acceptKey();
+    if (method == "ppk")
+        m_dialogs->expectLogin(server.user(), passphrase);
+    else if (method == "password")
+        m_dialogs->expectLogin(server.user(), server.password());
+    QVERIFY(m_session->login("127.0.0.1", QString::number(server.port()), server.user(), QString(),
+                             keyFile));
+    QCOMPARE(driver().state(), 8);
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    const QString log = m_session->logLines().join('\n');
+    QVERIFY(!log.contains(server.password()));
+    QVERIFY(passphrase.isEmpty() || !log.contains(passphrase));
+    // A converted key lives as long as the session.
+    QCOMPARE(convertedKeys().size() > keysBefore.size(), method == "openssh");
+    m_session.reset();
+    QCOMPARE(convertedKeys(), keysBefore);
+}
