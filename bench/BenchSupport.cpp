@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <algorithm>
+#include <cstdio>
 
 namespace quaddle::bench {
 
@@ -17,6 +19,29 @@ void writeRandomFile(const QString& path, qint64 size, QRandomGenerator& random)
         random.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
         file.write(block.constData(), std::min<qint64>(left, block.size()));
     }
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
+                          const std::function<double()>& theirs, int runs) {
+    QList<double> oursSeconds;
+    QList<double> theirsSeconds;
+    for (int run = 0; run < runs; ++run) {
+        if (run % 2 == 0)
+            oursSeconds.append(ours());
+        theirsSeconds.append(theirs());
+        if (run % 2 != 0)
+            oursSeconds.append(ours());
+    }
+    const double ratio = median(oursSeconds) / median(theirsSeconds);
+    std::printf("%-32s ours %8.3f s   %s %8.3f s   ratio %.2f\n", what, median(oursSeconds), peer,
+                median(theirsSeconds), ratio);
+    std::fflush(stdout);
+    return ratio;
 }
 
 double curlUpload(const test::FtpServer& server, const QStringList& paths) {

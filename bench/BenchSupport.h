@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace quaddle::test {
 class FtpServer;
@@ -13,6 +14,15 @@ namespace quaddle::bench {
 // A file of size random bytes.
 void writeRandomFile(const QString& path, qint64 size,
                      QRandomGenerator& random = *QRandomGenerator::global());
+
+// The middle value (the upper one of an even count).
+double median(QList<double> values);
+
+// Times ours and theirs (each returns its seconds) runs times each, alternating which goes first
+// so that caches warming up favour neither; prints what, both medians and their ratio, and
+// returns the ratio ours/theirs.
+double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
+                          const std::function<double()>& theirs, int runs = 5);
 
 // Seconds curl takes to upload the files to the server's upload folder in one invocation.
 double curlUpload(const test::FtpServer& server, const QStringList& paths);

@@ -37,11 +37,6 @@ void resetPeakMemory() {
         clear.write("5");
 }
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 class Bench {
 public:
     Bench() : m_server(test::FtpServer::Kind::Vsftpd) {
@@ -75,20 +70,9 @@ public:
         QStringList paths;
         for (const FileEntry& entry : files)
             paths.append(entry.path);
-        QList<double> ours;
-        QList<double> theirs;
-        for (int run = 0; run < Runs; ++run) {
-            // Alternating the order evens out caches warming up.
-            if (run % 2 == 0) {
-                ours.append(runOurs(files));
-                theirs.append(bench::curlUpload(m_server, paths));
-            } else {
-                theirs.append(bench::curlUpload(m_server, paths));
-                ours.append(runOurs(files));
-            }
-        }
-        std::printf("%-26s ours %8.3f s   curl %8.3f s   ratio %.2f\n", what, median(ours),
-                    median(theirs), median(ours) / median(theirs));
+        bench::compareAlternating(
+            what, "curl", [&] { return runOurs(files); },
+            [&] { return bench::curlUpload(m_server, paths); }, Runs);
     }
 
     void memory() {

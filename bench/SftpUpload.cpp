@@ -22,11 +22,6 @@ namespace {
 constexpr int Runs = 5;
 constexpr int PsftpTimeoutMs = 600000;
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 class Bench {
 public:
     explicit Bench(test::ScriptedDialogs& dialogs) : m_dialogs(dialogs) {
@@ -89,23 +84,8 @@ public:
     }
 
     double compare(const char* what, const FileList& files) {
-        QList<double> ours;
-        QList<double> theirs;
-        for (int run = 0; run < Runs; ++run) {
-            // Alternating the order evens out caches warming up.
-            if (run % 2 == 0) {
-                ours.append(runOurs(files));
-                theirs.append(runPsftp(files));
-            } else {
-                theirs.append(runPsftp(files));
-                ours.append(runOurs(files));
-            }
-        }
-        const double ratio = median(ours) / median(theirs);
-        std::printf("%-26s ours %8.3f s   psftp %8.3f s   ratio %.2f\n", what, median(ours),
-                    median(theirs), ratio);
-        std::fflush(stdout);
-        return ratio;
+        return bench::compareAlternating(
+            what, "psftp", [&] { return runOurs(files); }, [&] { return runPsftp(files); }, Runs);
     }
 
     void run() {

@@ -27,11 +27,6 @@ constexpr int FirstRun = 200;
 constexpr int RunTimeoutMs = 60 * 60 * 1000;
 constexpr int Rounds = 3;
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Mostly small files, some of 5 MiB, a few of 50 MiB, and empty ones: about 2 GiB.
 qint64 sizeOf(int index, QRandomGenerator& random) {
     if (index % 100 == 0)
@@ -122,8 +117,9 @@ public:
             mismatches(m_paths);
             std::printf("curl,    %4d files: %8.1f s\n", FileCount, curl.last());
         }
-        std::printf("median program %.1f s, curl %.1f s, ratio program/curl %.2f\n", median(ours),
-                    median(curl), median(ours) / median(curl));
+        std::printf("median program %.1f s, curl %.1f s, ratio program/curl %.2f\n",
+                    bench::median(ours), bench::median(curl),
+                    bench::median(ours) / bench::median(curl));
         return smallMismatches + allMismatches == 0 ? 0 : 1;
     }
 

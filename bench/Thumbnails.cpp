@@ -1,6 +1,7 @@
 // Thumbnails 20 JPEG photos of 12 megapixels to 300 × 200 (band and frame on) with the
 // program's maker and with ImageMagick's "convert -sample", alternating, and prints the
 // median times and the ratio ours/ImageMagick.
+#include "BenchSupport.h"
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
 
@@ -51,11 +52,6 @@ QImage photo(int seed) {
     return image;
 }
 
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double runOurs(const QStringList& files) {
     QElapsedTimer timer;
     timer.start();
@@ -92,18 +88,8 @@ int main(int argc, char** argv) {
         file.write(encodeJpeg(photo(i), 92));
         files.append(path);
     }
-    QList<double> ours;
-    QList<double> theirs;
-    for (int run = 0; run < Runs; ++run) {
-        if (run % 2 == 0) {
-            ours.append(runOurs(files));
-            theirs.append(runImageMagick(files, dir.filePath("magick")));
-        } else {
-            theirs.append(runImageMagick(files, dir.filePath("magick")));
-            ours.append(runOurs(files));
-        }
-    }
-    std::printf("20 photos of 12 MP to 300x200   ours %7.3f s   ImageMagick %7.3f s   ratio %.2f\n",
-                median(ours), median(theirs), median(ours) / median(theirs));
+    bench::compareAlternating(
+        "20 photos of 12 MP to 300x200", "ImageMagick", [&] { return runOurs(files); },
+        [&] { return runImageMagick(files, dir.filePath("magick")); }, Runs);
     return 0;
 }
