@@ -9,6 +9,11 @@ namespace {
 Dialogs* installed = nullptr;
 }
 
+bool Dialogs::trustIdentity(const IdentityQuestion& question) {
+    const MessageAnswer answer = showMessage(question.text, question.icon, question.buttons);
+    return answer == MessageAnswer::Ok || answer == MessageAnswer::Yes;
+}
+
 Dialogs& dialogs() {
     Q_ASSERT_X(installed, "Dialogs", "no dialogs implementation installed");
     return *installed;

@@ -22,6 +22,20 @@ enum class MasterPasswordResult { Ok, Cancel, Abort };
 // The question about a remote clash: a file that exists already, or a directory that does not.
 enum class AskMode { File, Directory };
 
+// What a server shows to prove who it is: an SSH host key or a TLS certificate.
+enum class IdentityKind { HostKey, Certificate };
+
+// The question whether to trust a server's identity that is not remembered yet, or that
+// differs from the one remembered (changed). The text is the whole question; icon and buttons
+// are how a window shows it.
+struct IdentityQuestion {
+    IdentityKind kind = IdentityKind::HostKey;
+    bool changed = false;
+    QString text;
+    MessageKind icon = MessageKind::Confirmation;
+    MessageButtons buttons = MessageButtons::OkCancel;
+};
+
 // Line breaks inside message texts.
 const QString LineBreak = QStringLiteral("\n");
 
@@ -49,6 +63,10 @@ public:
     // or create), 2 (rename) or 128 (skip or cancel), plus 1024 when the user asked to
     // remember it for the session.
     virtual int askUser(AskMode mode, const QString& name) = 0;
+
+    // True when the user trusts the identity. Windows show the question as a message box; an
+    // implementation without windows may decide by its own rules, knowing what is asked.
+    virtual bool trustIdentity(const IdentityQuestion& question);
 };
 
 // The implementation in use. The program installs the one that shows real windows;

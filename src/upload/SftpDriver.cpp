@@ -222,8 +222,8 @@ int SftpDriver::answerHostKey(bool changed) {
                            "abort the upload.") +
             LineBreak + QStringLiteral("The server's %1 key fingerprint is:").arg(type) +
             LineBreak + key;
-        if (dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::OkCancel) !=
-            MessageAnswer::Ok)
+        if (!dialogs().trustIdentity({IdentityKind::HostKey, false, question,
+                                      MessageKind::Confirmation, MessageButtons::OkCancel}))
             return Failure;
     } else {
         const QString warning =
@@ -236,8 +236,8 @@ int SftpDriver::answerHostKey(bool changed) {
             LineBreak + key + LineBreak +
             QStringLiteral("Click Yes only if you know that the key was changed: the new key is "
                            "then remembered. No ends the upload.");
-        if (dialogs().showMessage(warning, MessageKind::Error, MessageButtons::YesNoDefaultNo) !=
-            MessageAnswer::Yes) {
+        if (!dialogs().trustIdentity({IdentityKind::HostKey, true, warning, MessageKind::Error,
+                                      MessageButtons::YesNoDefaultNo})) {
             // psftp must not connect, nor keep the new key, once the user said no.
             m_runner.stopProcess();
             m_passwordStore.reset();
