@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
@@ -90,6 +91,10 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     const QString b = writeFile(local.filePath("b c.txt"), "bravo");
     const QString masterFile = writeFile(local.filePath("master"), "m4ster\nnot this\n");
     const QString wrongMaster = writeFile(local.filePath("wrong"), "guess\n");
+    const QString photo = local.filePath("photo.jpg");
+    QImage picture(800, 600, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(photo, "JPEG"));
 
     enum class Setup { Plain, WrongPassword, ClosedPort, Damaged, Locked, TagStyleHtml };
     struct Row {
@@ -136,6 +141,19 @@ void TestCliE2E::uploadsAndExitsAsTold() {
          {":0/0", a},
          0,
          "<a href=\"http://127.0.0.1/sub/a.txt\">a.txt</a>\n",
+         ""},
+        {"thumbnails",
+         Setup::Plain,
+         {"--thumbnails", "--tags=bbcode", ":0/0", photo, a},
+         0,
+         "[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/photo_thumb.jpg[/IMG]"
+         "[/URL]\n[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n",
+         ""},
+        {"no thumbnails unasked",
+         Setup::Plain,
+         {"--tags=bbcode", ":0/3", photo},
+         0,
+         "[URL=http://127.0.0.1/old/photo.jpg]photo.jpg[/URL]\n",
          ""},
         {"directory created",
          Setup::Plain,
@@ -232,6 +250,8 @@ void TestCliE2E::uploadsAndExitsAsTold() {
         }
     }
     QCOMPARE(readFile(server.localPath("b c.txt")), QByteArray("bravo"));
+    QCOMPARE(QImage(server.localPath("sub/photo_thumb.jpg")).size(), QSize(267, 200));
+    QVERIFY(!QFile::exists(server.localPath("old/photo_thumb.jpg")));
     QCOMPARE(readFile(server.localPath("new/deep/a.txt")), QByteArray("alpha"));
     QVERIFY(QFileInfo(server.localPath("clash/b c.txt")).isDir());
     QCOMPARE(readFile(server.localPath("old/a_001.txt")), QByteArray("old"));
