@@ -96,7 +96,15 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     picture.fill(Qt::darkCyan);
     QVERIFY(picture.save(photo, "JPEG"));
 
-    enum class Setup { Plain, WrongPassword, ClosedPort, Damaged, Locked, TagStyleHtml };
+    enum class Setup {
+        Plain,
+        WrongPassword,
+        NoPassword,
+        ClosedPort,
+        Damaged,
+        Locked,
+        TagStyleHtml
+    };
     struct Row {
         const char* name;
         Setup setup;
@@ -209,6 +217,12 @@ void TestCliE2E::uploadsAndExitsAsTold() {
         {"no files", Setup::Plain, {":0"}, 2, "", "No files to upload."},
         {"damaged configuration", Setup::Damaged, {a}, 2, "", "config.xml"},
         {"wrong password", Setup::WrongPassword, {":0", a}, 3, "", "Login incorrect"},
+        {"password not stored",
+         Setup::NoPassword,
+         {":0", a},
+         3,
+         "",
+         "The server wants a password and there is no terminal to type it on."},
         {"unreachable", Setup::ClosedPort, {":0", a}, 3, "", "Could not connect"},
         {"wrong master password",
          Setup::Locked,
@@ -224,6 +238,8 @@ void TestCliE2E::uploadsAndExitsAsTold() {
         QList<std::pair<QString, SettingValue>> settings = {{"Log", SettingValue::boolean(true)}};
         if (row.setup == Setup::WrongPassword)
             setup.password = "wrong";
+        if (row.setup == Setup::NoPassword)
+            setup.password.clear();
         if (row.setup == Setup::ClosedPort)
             setup.port = 1;
         if (row.setup == Setup::TagStyleHtml)
@@ -321,30 +337,31 @@ void TestCliE2E::sftpHostKeysAndPasswords() {
 }
 
 void TestCliE2E::interruptEndsBigUpload() {
-    FtpServer server;
-    QUADDLE_REQUIRE_SERVER(server);
-    const TempProgramDir programDir;
-    saveServerConfig(setupFor(server), {{"Log", SettingValue::boolean(true)}});
     const QTemporaryDir local;
     const qint64 size = qint64(512) << 20;
     QFile big(local.filePath("big.bin"));
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size));
     big.close();
-
-    ProgramRun program({"--cli", big.fileName()}, withoutDisplay(programDir.environment()));
-    QVERIFY(program.waitUntilCatchingSignals(30000));
-    const QString arrived = server.localPath("big.bin");
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(arrived).size() > 0, 30000);
-    program.sendSignal(SIGINT);
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(program.waitForExit(10000));
-    qInfo("exit %lld ms after SIGINT", clock.elapsed());
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 130);
-    QCOMPARE(program.standardOutput(), QByteArray());
-    QVERIFY(QFileInfo(arrived).size() < size);
-    QVERIFY(programDir.readFile("log.txt").contains("CANCEL\t1\r\n"));
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        FtpServer server;
+        QUADDLE_REQUIRE_SERVER(server);
+        const TempProgramDir programDir;
+        saveServerConfig(setupFor(server), {{"Log", SettingValue::boolean(true)}});
+        ProgramRun program({"--cli", big.fileName()}, withoutDisplay(programDir.environment()));
+        QVERIFY(program.waitUntilCatchingSignals(30000));
+        const QString arrived = server.localPath("big.bin");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(arrived).size() > 0, 30000);
+        program.sendSignal(signalNumber);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(program.waitForExit(10000));
+        qInfo("signal %d: exit %lld ms after it", signalNumber, clock.elapsed());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 130);
+        QCOMPARE(program.standardOutput(), QByteArray());
+        QVERIFY(QFileInfo(arrived).size() < size);
+        QVERIFY(programDir.readFile("log.txt").contains("CANCEL\t1\r\n"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCliE2E)
