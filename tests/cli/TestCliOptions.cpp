@@ -52,22 +52,17 @@ void TestCliOptions::parsesWords_data() {
     QTest::newRow("files only") << QStringList{"a", "b c"} << "files a|b c";
     QTest::newRow("every option")
         << QStringList{"--tags=html-img",
-                       "--on-exists=rename",
+                       "--on-exists=overwrite",
                        "--thumbnails",
                        "--accept-new",
                        "-q",
                        "--master-password-file=/k",
                        ":1/2",
                        "a"}
-        << "server :1/2, files a, tags 4, exists 2, thumbnails, accept, quiet, master /k";
+        << "server :1/2, files a, tags 4, exists 1, thumbnails, accept, quiet, master /k";
     QTest::newRow("values as next words")
         << QStringList{"--tags", "none", "--on-exists", "skip", "a"}
         << "files a, tags 0, exists 128";
-    QTest::newRow("each style") << QStringList{"--tags=bbcode", "--tags=bbcode-img", "a"}
-                                << "files a, tags 2";
-    QTest::newRow("ask and overwrite")
-        << QStringList{"--on-exists=overwrite", "--on-exists=ask", "--quiet", "a"}
-        << "files a, exists 0, quiet";
     QTest::newRow("options between files")
         << QStringList{"a", "--tags=html", "b"} << "files a|b, tags 3";
     QTest::newRow("selector after a file is a file") << QStringList{"a", ":1"} << "files a|:1";
@@ -76,8 +71,6 @@ void TestCliOptions::parsesWords_data() {
     QTest::newRow("help needs no files") << QStringList{"--help"} << "help, files ";
     QTest::newRow("unknown option")
         << QStringList{"--tag=html", "a"} << "Unknown option \"--tag=html\".";
-    QTest::newRow("short options are not bundled")
-        << QStringList{"-qq", "a"} << "Unknown option \"-qq\".";
     QTest::newRow("unknown style")
         << QStringList{"--tags=HTML", "a"} << "Unknown tag style \"HTML\".";
     QTest::newRow("unknown policy")

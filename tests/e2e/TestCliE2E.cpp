@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
-#include <optional>
 #include <signal.h>
 
 using namespace quaddle;
@@ -69,232 +68,193 @@ void saveLockedConfig(const ServerSetup& server, const QString& masterPassword) 
 
 } // namespace
 
+// How a row's server and configuration differ from a plain pyftpdlib login.
+enum class Setup { Plain, Vsftpd, WrongPassword, NoPassword, ClosedPort, Damaged, Locked, Html };
+
 class TestCliE2E : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void uploadsAndExitsAsTold_data();
     void uploadsAndExitsAsTold();
-    void printsAddressesFromVsftpd();
     void sftpHostKeysAndPasswords();
     void interruptEndsBigUpload();
+
+private:
+    QTemporaryDir m_local;
+    QString m_a;
+    QString m_b;
+    QString m_photo;
 };
 
-void TestCliE2E::uploadsAndExitsAsTold() {
-    FtpServer server;
-    QUADDLE_REQUIRE_SERVER(server);
-    QDir().mkpath(server.localPath("sub"));
-    QDir().mkpath(server.localPath("clash/b c.txt"));
-    QDir().mkpath(server.localPath("old"));
-    writeFile(server.localPath("old/a.txt"), "old");
-    const QTemporaryDir local;
-    const QString a = writeFile(local.filePath("a.txt"), "alpha");
-    const QString b = writeFile(local.filePath("b c.txt"), "bravo");
-    const QString masterFile = writeFile(local.filePath("master"), "m4ster\nnot this\n");
-    const QString wrongMaster = writeFile(local.filePath("wrong"), "guess\n");
-    const QString photo = local.filePath("photo.jpg");
+void TestCliE2E::initTestCase() {
+    m_a = writeFile(m_local.filePath("a.txt"), "alpha");
+    m_b = writeFile(m_local.filePath("b c.txt"), "bravo");
+    writeFile(m_local.filePath("master"), "m4ster\nnot this\n");
+    writeFile(m_local.filePath("wrong"), "guess\n");
+    m_photo = m_local.filePath("photo.jpg");
     QImage picture(800, 600, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
-    QVERIFY(picture.save(photo, "JPEG"));
-
-    enum class Setup {
-        Plain,
-        WrongPassword,
-        NoPassword,
-        ClosedPort,
-        Damaged,
-        Locked,
-        TagStyleHtml
-    };
-    struct Row {
-        const char* name;
-        Setup setup;
-        QStringList arguments;
-        int code;
-        QByteArray output;
-        QByteArray error;
-    };
-    const Row rows[] = {
-        {"none",
-         Setup::Plain,
-         {":0", a, b},
-         0,
-         "http://127.0.0.1/a.txt\nhttp://127.0.0.1/b%20c.txt\n",
-         ""},
-        {"bbcode",
-         Setup::Plain,
-         {"--tags=bbcode", ":0/0", a},
-         0,
-         "[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n",
-         ""},
-        {"bbcode-img",
-         Setup::Plain,
-         {"--tags", "bbcode-img", ":0/0", a},
-         0,
-         "[IMG]http://127.0.0.1/sub/a.txt[/IMG]\n",
-         ""},
-        {"html",
-         Setup::Plain,
-         {"--tags=html", ":0/0", a},
-         0,
-         "<a href=\"http://127.0.0.1/sub/a.txt\">a.txt</a>\n",
-         ""},
-        {"html-img",
-         Setup::Plain,
-         {"--tags=html-img", ":0/0", a},
-         0,
-         "<img src=\"http://127.0.0.1/sub/a.txt\" />\n",
-         ""},
-        {"remembered style",
-         Setup::TagStyleHtml,
-         {":0/0", a},
-         0,
-         "<a href=\"http://127.0.0.1/sub/a.txt\">a.txt</a>\n",
-         ""},
-        {"thumbnails",
-         Setup::Plain,
-         {"--thumbnails", "--tags=bbcode", ":0/0", photo, a},
-         0,
-         "[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/photo_thumb.jpg[/IMG]"
-         "[/URL]\n[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n",
-         ""},
-        {"no thumbnails unasked",
-         Setup::Plain,
-         {"--tags=bbcode", ":0/3", photo},
-         0,
-         "[URL=http://127.0.0.1/old/photo.jpg]photo.jpg[/URL]\n",
-         ""},
-        {"directory created",
-         Setup::Plain,
-         {":0/1", a},
-         0,
-         "http://127.0.0.1/new/deep/a.txt\n",
-         "The remote directory \"/new/deep\" does not exist; creating it."},
-        {"quiet", Setup::Plain, {"-q", ":0/1", a}, 0, "http://127.0.0.1/new/deep/a.txt\n", ""},
-        {"one fails",
-         Setup::Plain,
-         {":0/2", a, b},
-         1,
-         "http://127.0.0.1/clash/a.txt\n",
-         "Ignore and continue? Yes"},
-        {"skip",
-         Setup::Plain,
-         {"--on-exists=skip", ":0/3", a},
-         0,
-         "http://127.0.0.1/old/a.txt\n",
-         ""},
-        {"ask without terminal",
-         Setup::Plain,
-         {"--on-exists=ask", ":0/3", a},
-         0,
-         "http://127.0.0.1/old/a.txt\n",
-         "\"a.txt\" exists on the server and there is no terminal to ask on; skipped."},
-        {"rename",
-         Setup::Plain,
-         {"--on-exists=rename", ":0/3", a},
-         0,
-         "http://127.0.0.1/old/a.txt\n",
-         "renamed to \"a_001.txt\""},
-        {"master password file",
-         Setup::Locked,
-         {"--master-password-file=" + masterFile, a},
-         0,
-         "http://127.0.0.1/a.txt\n",
-         ""},
-        {"unknown option", Setup::Plain, {"--fast", ":0", a}, 2, "", "Unknown option \"--fast\""},
-        {"unknown tag style",
-         Setup::Plain,
-         {"--tags=fancy", ":0", a},
-         2,
-         "",
-         "Unknown tag style \"fancy\""},
-        {"no such server", Setup::Plain, {":9", a}, 2, "", "\":9\" names no configured server"},
-        {"missing file",
-         Setup::Plain,
-         {":0", a, local.filePath("gone.txt")},
-         2,
-         "",
-         "gone.txt\" is no file that can be read"},
-        {"no files", Setup::Plain, {":0"}, 2, "", "No files to upload."},
-        {"damaged configuration", Setup::Damaged, {a}, 2, "", "config.xml"},
-        {"wrong password", Setup::WrongPassword, {":0", a}, 3, "", "Login incorrect"},
-        {"password not stored",
-         Setup::NoPassword,
-         {":0", a},
-         3,
-         "",
-         "The server wants a password and there is no terminal to type it on."},
-        {"unreachable", Setup::ClosedPort, {":0", a}, 3, "", "Could not connect"},
-        {"wrong master password",
-         Setup::Locked,
-         {"--master-password-file=" + wrongMaster, a},
-         3,
-         "",
-         "is wrong"},
-    };
-    for (const Row& row : rows) {
-        const TempProgramDir programDir;
-        ServerSetup setup = setupFor(server);
-        setup.folders = {"/sub", "/new/deep", "/clash", "/old"};
-        QList<std::pair<QString, SettingValue>> settings = {{"Log", SettingValue::boolean(true)}};
-        if (row.setup == Setup::WrongPassword)
-            setup.password = "wrong";
-        if (row.setup == Setup::NoPassword)
-            setup.password.clear();
-        if (row.setup == Setup::ClosedPort)
-            setup.port = 1;
-        if (row.setup == Setup::TagStyleHtml)
-            settings.append({"TagStyle", SettingValue::integer(3)});
-        if (row.setup == Setup::Locked)
-            saveLockedConfig(setup, "m4ster");
-        else if (row.setup == Setup::Damaged)
-            programDir.writeFile("config.xml", "<qdConfig><Settings>");
-        else
-            saveServerConfig(setup, settings);
-
-        const CliRun run = runCli(row.arguments, programDir.environment());
-        const QByteArray context = QByteArray(row.name) + ": " + run.error;
-        QVERIFY2(run.code == row.code, context.constData());
-        QCOMPARE(run.output, row.output);
-        QVERIFY2(run.error.contains(row.error), context.constData());
-        if (row.arguments.contains("-q"))
-            QCOMPARE(run.error, QByteArray());
-        // Every run that reached the server leaves its log, without the password.
-        if (row.code == 0 || row.code == 1 || row.setup == Setup::WrongPassword) {
-            const QByteArray log = programDir.readFile("log.txt");
-            QVERIFY2(log.contains("--> (Password)\t0\r\n"), context.constData());
-            QVERIFY(!log.contains(server.password().toUtf8()));
-        }
-    }
-    QCOMPARE(readFile(server.localPath("b c.txt")), QByteArray("bravo"));
-    QCOMPARE(QImage(server.localPath("sub/photo_thumb.jpg")).size(), QSize(267, 200));
-    QVERIFY(!QFile::exists(server.localPath("old/photo_thumb.jpg")));
-    QCOMPARE(readFile(server.localPath("new/deep/a.txt")), QByteArray("alpha"));
-    QVERIFY(QFileInfo(server.localPath("clash/b c.txt")).isDir());
-    QCOMPARE(readFile(server.localPath("old/a_001.txt")), QByteArray("old"));
-    QCOMPARE(readFile(server.localPath("old/a.txt")), QByteArray("alpha"));
+    QVERIFY(picture.save(m_photo, "JPEG"));
 }
 
-void TestCliE2E::printsAddressesFromVsftpd() {
-    FtpServer server(FtpServer::Kind::Vsftpd);
+void TestCliE2E::uploadsAndExitsAsTold_data() {
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("error");
+    // A file on the server afterwards and how its contents start; none: it must not be there.
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QByteArray>("remoteStart");
+    const QString a = m_a;
+    const QByteArray html = "<a href=\"http://127.0.0.1/sub/a.txt\">a.txt</a>\n";
+    QTest::newRow("none") << Setup::Plain << QStringList{":0", a, m_b} << 0
+                          << QByteArray("http://127.0.0.1/a.txt\nhttp://127.0.0.1/b%20c.txt\n")
+                          << QByteArray() << "b c.txt" << QByteArray("bravo");
+    QTest::newRow("bbcode") << Setup::Plain << QStringList{"--tags=bbcode", ":0/0", a} << 0
+                            << QByteArray("[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n")
+                            << QByteArray() << "sub/a.txt" << QByteArray("alpha");
+    QTest::newRow("bbcode-img") << Setup::Plain << QStringList{"--tags", "bbcode-img", ":0/0", a}
+                                << 0 << QByteArray("[IMG]http://127.0.0.1/sub/a.txt[/IMG]\n")
+                                << QByteArray() << QString() << QByteArray();
+    QTest::newRow("html") << Setup::Plain << QStringList{"--tags=html", ":0/0", a} << 0 << html
+                          << QByteArray() << QString() << QByteArray();
+    QTest::newRow("html-img") << Setup::Plain << QStringList{"--tags=html-img", ":0/0", a} << 0
+                              << QByteArray("<img src=\"http://127.0.0.1/sub/a.txt\" />\n")
+                              << QByteArray() << QString() << QByteArray();
+    QTest::newRow("remembered style") << Setup::Html << QStringList{":0/0", a} << 0 << html
+                                      << QByteArray() << QString() << QByteArray();
+    QTest::newRow("thumbnails")
+        << Setup::Plain << QStringList{"--thumbnails", "--tags=bbcode", ":0/0", m_photo, a} << 0
+        << QByteArray("[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/"
+                      "photo_thumb.jpg[/IMG][/URL]\n[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n")
+        << QByteArray() << "sub/photo_thumb.jpg" << QByteArray("\xFF\xD8");
+    QTest::newRow("no thumbnails unasked")
+        << Setup::Plain << QStringList{"--tags=bbcode", m_photo} << 0
+        << QByteArray("[URL=http://127.0.0.1/photo.jpg]photo.jpg[/URL]\n") << QByteArray()
+        << "photo_thumb.jpg" << QByteArray();
+    QTest::newRow("directory created")
+        << Setup::Plain << QStringList{":0/1", a} << 0
+        << QByteArray("http://127.0.0.1/new/deep/a.txt\n")
+        << QByteArray("The remote directory \"/new/deep\" does not exist; creating it.")
+        << "new/deep/a.txt" << QByteArray("alpha");
+    QTest::newRow("quiet") << Setup::Plain << QStringList{"-q", ":0/1", a} << 0
+                           << QByteArray("http://127.0.0.1/new/deep/a.txt\n") << QByteArray()
+                           << QString() << QByteArray();
+    QTest::newRow("one fails") << Setup::Plain << QStringList{":0/2", a, m_b} << 1
+                               << QByteArray("http://127.0.0.1/clash/a.txt\n")
+                               << QByteArray("Ignore and continue? Yes") << "clash/a.txt"
+                               << QByteArray("alpha");
+    QTest::newRow("skip") << Setup::Plain << QStringList{"--on-exists=skip", ":0/3", a} << 0
+                          << QByteArray("http://127.0.0.1/old/a.txt\n") << QByteArray()
+                          << "old/a.txt" << QByteArray("old");
+    QTest::newRow("ask without terminal")
+        << Setup::Plain << QStringList{"--on-exists=ask", ":0/3", a} << 0
+        << QByteArray("http://127.0.0.1/old/a.txt\n")
+        << QByteArray("\"a.txt\" exists on the server and there is no terminal to ask on; "
+                      "skipped.")
+        << "old/a.txt" << QByteArray("old");
+    QTest::newRow("rename") << Setup::Plain << QStringList{"--on-exists=rename", ":0/3", a} << 0
+                            << QByteArray("http://127.0.0.1/old/a.txt\n")
+                            << QByteArray("renamed to \"a_001.txt\"") << "old/a_001.txt"
+                            << QByteArray("old");
+    QTest::newRow("vsftpd") << Setup::Vsftpd << QStringList{"--tags=html-img", a} << 0
+                            << QByteArray("<img src=\"http://127.0.0.1/upload/a.txt\" />\n")
+                            << QByteArray() << "a.txt" << QByteArray("alpha");
+    QTest::newRow("master password file")
+        << Setup::Locked << QStringList{"--master-password-file=" + m_local.filePath("master"), a}
+        << 0 << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray() << "a.txt"
+        << QByteArray("alpha");
+    QTest::newRow("unknown option")
+        << Setup::Plain << QStringList{"--fast", ":0", a} << 2 << QByteArray()
+        << QByteArray("Unknown option \"--fast\"") << QString() << QByteArray();
+    QTest::newRow("unknown tag style")
+        << Setup::Plain << QStringList{"--tags=fancy", a} << 2 << QByteArray()
+        << QByteArray("Unknown tag style \"fancy\"") << QString() << QByteArray();
+    QTest::newRow("no such server")
+        << Setup::Plain << QStringList{":9", a} << 2 << QByteArray()
+        << QByteArray("\":9\" names no configured server") << QString() << QByteArray();
+    QTest::newRow("missing file") << Setup::Plain << QStringList{a, m_local.filePath("gone.txt")}
+                                  << 2 << QByteArray()
+                                  << QByteArray("gone.txt\" is no file that can be read") << "a.txt"
+                                  << QByteArray();
+    QTest::newRow("no files") << Setup::Plain << QStringList{":0"} << 2 << QByteArray()
+                              << QByteArray("No files to upload.") << QString() << QByteArray();
+    QTest::newRow("damaged configuration") << Setup::Damaged << QStringList{a} << 2 << QByteArray()
+                                           << QByteArray("config.xml") << QString() << QByteArray();
+    QTest::newRow("wrong password") << Setup::WrongPassword << QStringList{a} << 3 << QByteArray()
+                                    << QByteArray("Login incorrect") << QString() << QByteArray();
+    QTest::newRow("password not stored")
+        << Setup::NoPassword << QStringList{a} << 3 << QByteArray()
+        << QByteArray("The server wants a password and there is no terminal to type it on.")
+        << QString() << QByteArray();
+    QTest::newRow("unreachable") << Setup::ClosedPort << QStringList{a} << 3 << QByteArray()
+                                 << QByteArray("Could not connect") << QString() << QByteArray();
+    QTest::newRow("wrong master password")
+        << Setup::Locked << QStringList{"--master-password-file=" + m_local.filePath("wrong"), a}
+        << 3 << QByteArray() << QByteArray("is wrong") << QString() << QByteArray();
+}
+
+void TestCliE2E::uploadsAndExitsAsTold() {
+    QFETCH(Setup, setup);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, error);
+    QFETCH(QString, remote);
+    QFETCH(QByteArray, remoteStart);
+
+    FtpServer server(setup == Setup::Vsftpd ? FtpServer::Kind::Vsftpd : FtpServer::Kind::Pyftpdlib);
     QUADDLE_REQUIRE_SERVER(server);
+    for (const QString& dir : QStringList{"sub", "clash/b c.txt", "old"})
+        QDir().mkpath(server.localPath(dir));
+    writeFile(server.localPath("old/a.txt"), "old");
     const TempProgramDir programDir;
-    ServerSetup setup = setupFor(server);
-    setup.defaultDir = server.uploadDir();
-    saveServerConfig(setup);
-    const QTemporaryDir local;
-    const QString a = writeFile(local.filePath("a.txt"), "alpha");
-    const CliRun run = runCli({"--tags=html-img", a}, programDir.environment());
-    QVERIFY2(run.code == 0, run.error.constData());
-    QCOMPARE(run.output, QByteArray("<img src=\"http://127.0.0.1/upload/a.txt\" />\n"));
-    QCOMPARE(readFile(server.localPath("a.txt")), QByteArray("alpha"));
+    ServerSetup config = setupFor(server);
+    config.folders = {"/sub", "/new/deep", "/clash", "/old"};
+    if (setup == Setup::Vsftpd)
+        config.defaultDir = server.uploadDir();
+    if (setup == Setup::WrongPassword)
+        config.password = "wrong";
+    if (setup == Setup::NoPassword)
+        config.password.clear();
+    if (setup == Setup::ClosedPort)
+        config.port = 1;
+    QList<std::pair<QString, SettingValue>> settings = {{"Log", SettingValue::boolean(true)}};
+    if (setup == Setup::Html)
+        settings.append({"TagStyle", SettingValue::integer(3)});
+    if (setup == Setup::Locked)
+        saveLockedConfig(config, "m4ster");
+    else if (setup == Setup::Damaged)
+        programDir.writeFile("config.xml", "<qdConfig><Settings>");
+    else
+        saveServerConfig(config, settings);
+
+    const CliRun run = runCli(arguments, programDir.environment());
+    QVERIFY2(run.code == code, run.error.constData());
+    QCOMPARE(run.output, output);
+    QVERIFY2(run.error.contains(error), run.error.constData());
+    if (arguments.contains("-q"))
+        QCOMPARE(run.error, QByteArray());
+    if (!remote.isEmpty() && remoteStart.isNull())
+        QVERIFY2(!QFile::exists(server.localPath(remote)), qPrintable(remote));
+    else if (!remote.isEmpty())
+        QCOMPARE(readFile(server.localPath(remote)).left(remoteStart.size()), remoteStart);
+    // Every run that reached the server leaves its log, without the password.
+    if (code == 0 || code == 1 || setup == Setup::WrongPassword) {
+        const QByteArray log = programDir.readFile("log.txt");
+        QVERIFY2(log.contains("--> (Password)\t0\r\n"), log.constData());
+        QVERIFY(!log.contains(server.password().toUtf8()));
+    }
 }
 
 void TestCliE2E::sftpHostKeysAndPasswords() {
     SshServer server;
     QUADDLE_REQUIRE_SSH(server);
     const QTemporaryDir home;
-    const QTemporaryDir local;
-    const QString a = writeFile(local.filePath("a.txt"), "alpha");
+    const QString a = m_a;
     const QString keyCache = home.filePath(".putty/sshhostkeys");
 
     // In order: the key cache starts empty and the accepted key is kept for the later runs.
@@ -337,9 +297,8 @@ void TestCliE2E::sftpHostKeysAndPasswords() {
 }
 
 void TestCliE2E::interruptEndsBigUpload() {
-    const QTemporaryDir local;
     const qint64 size = qint64(512) << 20;
-    QFile big(local.filePath("big.bin"));
+    QFile big(m_local.filePath("big.bin"));
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size));
     big.close();
     for (const int signalNumber : {SIGINT, SIGTERM}) {
