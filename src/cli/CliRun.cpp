@@ -264,13 +264,21 @@ int CliRun::upload(const Config& config, const ServerRecord& server, const QStri
             m_terminal.error(error.message());
         return ExitSomeFailed;
     }
+    // Results keep the order of the files, so the files missing from them are the failed ones.
+    qsizetype matched = 0;
+    for (const FileEntry& entry : files) {
+        if (matched < results.size() && results[matched].file == fileNameOf(entry.path))
+            ++matched;
+        else if (!interrupted())
+            m_terminal.error(QStringLiteral("\"%1\" was not uploaded.").arg(entry.path));
+    }
     m_terminal.clear();
     for (const RenamedFile& renamed : m_session->renamedFiles())
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
     printLines(
         urlLines(server, remoteDir, results, m_options.tags.value_or(rememberedTagStyle(config))));
-    return results.size() < files.size() ? ExitSomeFailed : ExitDone;
+    return matched < files.size() ? ExitSomeFailed : ExitDone;
 }
 
 void CliRun::endSession(const Config& config) {

@@ -145,7 +145,7 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
                            << QString() << QByteArray();
     QTest::newRow("one fails") << Setup::Plain << QStringList{":0/2", a, m_b} << 1
                                << QByteArray("http://127.0.0.1/clash/a.txt\n")
-                               << QByteArray("Ignore and continue? Yes") << "clash/a.txt"
+                               << QByteArray("b c.txt\" was not uploaded.") << "clash/a.txt"
                                << QByteArray("alpha");
     QTest::newRow("skip") << Setup::Plain << QStringList{"--on-exists=skip", ":0/3", a} << 0
                           << QByteArray("http://127.0.0.1/old/a.txt\n") << QByteArray()
