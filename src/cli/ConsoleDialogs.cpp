@@ -29,11 +29,14 @@ MessageAnswer ConsoleDialogs::showMessage(const QString& text, MessageKind kind,
     case MessageButtons::Ok:
         break;
     case MessageButtons::OkAbort:
-        // Only a login is retried: by typing again, and not after its server was refused.
-        answer = m_terminal.interactive() && !m_identityRefused && !m_terminal.interrupted() &&
-                         ++m_loginRetries < MaxTries
-                     ? MessageAnswer::Ok
-                     : MessageAnswer::Abort;
+        // Only a login is retried, by typing again. A server whose identity was refused did not
+        // refuse the login: the refusal said why already.
+        if (m_identityRefused)
+            return MessageAnswer::Abort;
+        answer =
+            m_terminal.interactive() && !m_terminal.interrupted() && ++m_loginRetries < MaxTries
+                ? MessageAnswer::Ok
+                : MessageAnswer::Abort;
         break;
     case MessageButtons::OkCancel:
         answer = MessageAnswer::Cancel;

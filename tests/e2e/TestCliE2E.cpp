@@ -290,6 +290,7 @@ void TestCliE2E::sftpHostKeysAndPasswords() {
         const QByteArray context = QByteArray(row.name) + ": " + run.error;
         QVERIFY2(run.code == row.code, context.constData());
         QVERIFY2(run.error.contains(row.error), context.constData());
+        QCOMPARE(run.error.contains("Login incorrect"), row.error == "Login incorrect");
         QCOMPARE(QFile::exists(keyCache), row.keyKnownAfter);
         QCOMPARE(run.output.isEmpty(), row.code != 0);
     }
