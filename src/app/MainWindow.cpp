@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "about/AboutDialog.h"
-#include "app/CommandLine.h"
 #include "app/ProgressPanel.h"
+#include "config/CommandLine.h"
 #include "configwindow/ConfigWindow.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"

@@ -2,12 +2,11 @@
 #include "app/MainWindow.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
-#include "platform/PrivateFile.h"
-#include "platform/ProgramDir.h"
 #include "results/SuccessWindow.h"
 #include "thumbs/Thumbnail.h"
 #include "thumbs/ThumbnailWindow.h"
 #include "upload/UploadDrivers.h"
+#include "upload/UploadRun.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -32,10 +31,7 @@ void MainWindow::startUpload() {
 
     refreshServerDisplay(tr("Connecting"), QString());
     setControlsEnabled(false);
-    QString remoteDir = m_remoteDirBox->currentText();
-    // Below a root directory, an absolute-looking remote directory is meant inside it.
-    if (!server[RootDir].isEmpty() && remoteDir.startsWith(QLatin1Char('/')))
-        remoteDir.prepend(QLatin1Char('.'));
+    const QString remoteDir = sessionRemoteDir(server, m_remoteDirBox->currentText());
 
     m_uploadResults.clear();
     try {
@@ -167,19 +163,10 @@ void MainWindow::endUpload() {
 }
 
 void MainWindow::writeLog(const QStringList& lines) {
-    QByteArray contents;
-    for (const QString& line : lines)
-        contents += line.toLocal8Bit() + "\r\n";
-    const QString path = m_config->programDir + QStringLiteral("log.txt");
-    // The log holds user and host names and the server dialogue: owner-only from creation.
     try {
-        if (m_config->programDir == defaultProgramDir())
-            makePrivateDir(m_config->programDir);
-        writePrivateFile(path, contents);
+        writeUploadLog(m_config->programDir, lines);
     } catch (const Error& error) {
-        dialogs().showMessage(
-            tr("The log file \"%1\" could not be written: %2").arg(path, error.message()),
-            MessageKind::Error, MessageButtons::Ok);
+        dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
     }
 }
 

@@ -1,13 +1,16 @@
 #include "app/AppDialogs.h"
 #include "app/MainWindow.h"
+#include "cli/CliRun.h"
 #include "platform/AppInfo.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -18,17 +21,26 @@ bool hasDisplay() {
 }
 
 void printUsage(const char* program) {
-    std::printf("Usage: %s [:server[/folder]] [files...]\n"
-                "\n"
-                "Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
-                "\n"
-                "  :server[/folder]  pick a configured server and one of its folders, both\n"
-                "                    counted from 0 (\":2/1\"), and upload the files at once\n"
-                "  files...          the files to upload; name a file called \"--help\" or\n"
-                "                    \"--version\" as \"./--help\"\n"
-                "  --help            show this text\n"
-                "  --version         show the program's version\n",
-                program);
+    std::fputs(qPrintable(quaddle::usageText(QString::fromLocal8Bit(program))), stdout);
+}
+
+// The run without windows. Its words are taken before the application object sees them, as
+// Qt's own options ("-platform") would otherwise be taken out of the file names.
+int runWithoutWindows(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 2; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    std::unique_ptr<QCoreApplication> application;
+    if (quaddle::wantsThumbnails(argc, argv)) {
+        // The thumbnails' size band is written in a font, and Qt loads fonts for a GUI
+        // application only; its offscreen platform needs no display.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(quaddle::AppName);
+    return quaddle::runCli(arguments);
 }
 
 } // namespace
@@ -45,6 +57,8 @@ int main(int argc, char** argv) {
     }
 
     quaddle::catchTerminationSignals();
+    if (quaddle::wantsCli(argc, argv))
+        return runWithoutWindows(argc, argv);
     if (!hasDisplay()) {
         std::fprintf(stderr,
                      "Quaddle needs a graphical display and none was found; "

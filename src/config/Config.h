@@ -135,6 +135,8 @@ public:
     // copied to damagedCopyPath(). Throws Error when either cannot be written; the old file then
     // stays as it was.
     void saveConfig();
+    // Whether config.xml was there but could not be read (reported once while loading).
+    bool loadFailed() const { return m_keepDamagedFile; }
     QString configPath() const { return programDir + QStringLiteral("config.xml"); }
     QString damagedCopyPath() const { return configPath() + QStringLiteral(".damaged"); }
 

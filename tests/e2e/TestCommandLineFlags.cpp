@@ -55,6 +55,8 @@ void TestCommandLineFlags::helpPrintsUsage() {
     QVERIFY2(usage.contains("[:server[/folder]] [files...]"), usage.constData());
     QVERIFY2(usage.contains("counted from 0"), usage.constData());
     QVERIFY2(usage.contains("./--help"), usage.constData());
+    QVERIFY2(usage.contains("--cli [options] [:server[/folder]] files..."), usage.constData());
+    QVERIFY2(usage.contains("130 interrupted"), usage.constData());
     QCOMPARE(program.errorOutput(), QByteArray());
 }
 

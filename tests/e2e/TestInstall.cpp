@@ -99,10 +99,13 @@ void TestInstall::installsForTheUserAndUninstalls() {
 
     const QString prefix = home.prefix();
     const QString program = prefix + "/bin/quaddle";
-    const QStringList installed = {program, prefix + "/share/applications/quaddle.desktop",
+    const QStringList installed = {program,
+                                   prefix + "/share/applications/quaddle.desktop",
                                    prefix + "/share/icons/hicolor/scalable/apps/quaddle.svg",
                                    prefix + "/share/icons/hicolor/48x48/apps/quaddle.png",
-                                   prefix + "/share/icons/hicolor/256x256/apps/quaddle.png"};
+                                   prefix + "/share/icons/hicolor/256x256/apps/quaddle.png",
+                                   prefix + "/share/man/man1/quaddle.1",
+                                   prefix + "/share/bash-completion/completions/quaddle"};
     for (const QString& path : installed)
         QVERIFY2(QFile::exists(path), qPrintable(path));
     QImage small(prefix + "/share/icons/hicolor/48x48/apps/quaddle.png");

@@ -2,7 +2,7 @@
 // against a configuration whose shape the first byte chooses. Whatever the selector picks
 // must exist: a server that is not deleted, a folder of it that is not blank.
 #include "FuzzSupport.h"
-#include "app/CommandLine.h"
+#include "config/CommandLine.h"
 #include "config/Config.h"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "config/CommandLine.h"
 
 #include "config/Config.h"
 #include "config/IntegerText.h"

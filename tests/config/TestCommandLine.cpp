@@ -1,5 +1,5 @@
 #include "TempProgramDir.h"
-#include "app/CommandLine.h"
+#include "config/CommandLine.h"
 #include "config/Config.h"
 
 #include <QTest>

@@ -1,0 +1,127 @@
+#include "cli/CliOptions.h"
+
+#include "config/CommandLine.h"
+#include "config/Config.h"
+#include "platform/Error.h"
+#include "upload/UploadSession.h"
+
+#include <cstring>
+#include <utility>
+
+namespace quaddle {
+
+namespace {
+
+struct NamedStyle {
+    const char* name;
+    TagStyle style;
+};
+
+// The "TagStyle" setting stores the style's number, so this table holds every style.
+const NamedStyle TagStyleNames[] = {
+    {"none", TagStyle::None}, {"bbcode", TagStyle::Url},     {"bbcode-img", TagStyle::Img},
+    {"html", TagStyle::Link}, {"html-img", TagStyle::Image},
+    // markdown: its row joins here with TagStyle::Markdown.
+};
+
+const std::pair<const char*, int> OnExistsNames[] = {
+    {"overwrite", PolicyOverwrite},
+    {"rename", PolicyRename},
+    {"skip", PolicySkip},
+    {"ask", PolicyAsk},
+};
+
+Error usageError(const QString& text) {
+    return Error(text + QStringLiteral("\nTry \"quaddle --help\" for more information."));
+}
+
+// The option's value: after "=" in the same word, or the next word.
+QString optionValue(const QString& word, const QString& option, const QStringList& arguments,
+                    qsizetype& index) {
+    if (word.size() > option.size())
+        return word.mid(option.size() + 1);
+    if (index + 1 >= arguments.size())
+        throw usageError(QStringLiteral("The option %1 needs a value.").arg(option));
+    return arguments[++index];
+}
+
+} // namespace
+
+std::optional<TagStyle> tagStyleNamed(const QString& name) {
+    for (const NamedStyle& entry : TagStyleNames)
+        if (name == QLatin1String(entry.name))
+            return entry.style;
+    return std::nullopt;
+}
+
+TagStyle rememberedTagStyle(const Config& config) {
+    const int stored = config.intSetting(QStringLiteral("TagStyle"), 0);
+    for (const NamedStyle& entry : TagStyleNames)
+        if (static_cast<int>(entry.style) == stored)
+            return entry.style;
+    return TagStyle::None;
+}
+
+CliOptions parseCliOptions(const QStringList& arguments) {
+    CliOptions options;
+    QStringList words;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& word = arguments[i];
+        const auto is = [&word](const char* option) {
+            return word == QLatin1String(option) ||
+                   word.startsWith(QLatin1String(option) + QLatin1Char('='));
+        };
+        if (optionsEnded || !word.startsWith(QLatin1Char('-')) || word == QLatin1String("-")) {
+            words.append(word);
+        } else if (word == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (word == QLatin1String("--help")) {
+            options.help = true;
+        } else if (word == QLatin1String("-q") || word == QLatin1String("--quiet")) {
+            options.quiet = true;
+        } else if (word == QLatin1String("--thumbnails")) {
+            options.thumbnails = true;
+        } else if (word == QLatin1String("--accept-new")) {
+            options.acceptNew = true;
+        } else if (is("--tags")) {
+            const QString name = optionValue(word, QStringLiteral("--tags"), arguments, i);
+            options.tags = tagStyleNamed(name);
+            if (!options.tags)
+                throw usageError(QStringLiteral("Unknown tag style \"%1\".").arg(name));
+        } else if (is("--on-exists")) {
+            const QString name = optionValue(word, QStringLiteral("--on-exists"), arguments, i);
+            for (const auto& [known, policy] : OnExistsNames)
+                if (name == QLatin1String(known))
+                    options.onExists = policy;
+            if (!options.onExists)
+                throw usageError(QStringLiteral("Unknown --on-exists choice \"%1\".").arg(name));
+        } else if (is("--master-password-file")) {
+            options.masterPasswordFile =
+                optionValue(word, QStringLiteral("--master-password-file"), arguments, i);
+            if (options.masterPasswordFile.isEmpty())
+                throw usageError(QStringLiteral("The master password file has no name."));
+        } else {
+            throw usageError(QStringLiteral("Unknown option \"%1\".").arg(word));
+        }
+    }
+    CommandLine commandLine = parseCommandLine(words);
+    options.selector = std::move(commandLine.selector);
+    options.files = std::move(commandLine.files);
+    if (!options.help && options.files.isEmpty())
+        throw usageError(QStringLiteral("No files to upload."));
+    return options;
+}
+
+bool wantsCli(int argc, char** argv) {
+    return argc >= 2 && std::strcmp(argv[1], "--cli") == 0;
+}
+
+bool wantsThumbnails(int argc, char** argv) {
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--thumbnails") == 0)
+            return true;
+    return false;
+}
+
+} // namespace quaddle

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "results/UrlBuilder.h"
+
+#include <QStringList>
+#include <optional>
+
+namespace quaddle {
+
+class Config;
+
+// The options of a run without windows, from the words after "--cli".
+struct CliOptions {
+    bool help = false;
+    std::optional<QString> selector;
+    QStringList files;
+    // Unset: the remembered tag style and the "Overwrite" setting.
+    std::optional<TagStyle> tags;
+    std::optional<int> onExists;
+    bool thumbnails = false;
+    bool acceptNew = false;
+    bool quiet = false;
+    QString masterPasswordFile;
+};
+
+// Reads the words after "--cli". Options come before "--", after which every word is a file.
+// Throws Error with a message for the user on an unknown option or a bad value.
+CliOptions parseCliOptions(const QStringList& arguments);
+
+// The style named on the command line; nothing for an unknown name.
+std::optional<TagStyle> tagStyleNamed(const QString& name);
+
+// The tag style the user chose last ("TagStyle"); None when there is none or it is unknown.
+TagStyle rememberedTagStyle(const Config& config);
+
+// Whether the words after the program's path ask for a run without windows.
+bool wantsCli(int argc, char** argv);
+// Whether such a run makes thumbnails, which need fonts for their size band.
+bool wantsThumbnails(int argc, char** argv);
+
+} // namespace quaddle

@@ -1,0 +1,183 @@
+#include "cli/ConsoleDialogs.h"
+
+#include "cli/Terminal.h"
+#include "upload/UploadSession.h"
+
+#include <QFile>
+
+namespace quaddle {
+
+namespace {
+
+constexpr int MaxTries = 3;
+
+QString identityName(IdentityKind kind) {
+    return kind == IdentityKind::HostKey ? QStringLiteral("host key")
+                                         : QStringLiteral("certificate");
+}
+
+} // namespace
+
+ConsoleDialogs::ConsoleDialogs(Terminal& terminal, Choices choices)
+    : m_terminal(terminal), m_choices(std::move(choices)) {}
+
+MessageAnswer ConsoleDialogs::showMessage(const QString& text, MessageKind kind,
+                                          MessageButtons buttons) {
+    MessageAnswer answer = MessageAnswer::Ok;
+    QString said;
+    switch (buttons) {
+    case MessageButtons::Ok:
+        break;
+    case MessageButtons::OkAbort:
+        // Only a login is retried, by typing again. A server whose identity was refused did not
+        // refuse the login: the refusal said why already.
+        if (m_identityRefused)
+            return MessageAnswer::Abort;
+        answer =
+            m_terminal.interactive() && !m_terminal.interrupted() && ++m_loginRetries < MaxTries
+                ? MessageAnswer::Ok
+                : MessageAnswer::Abort;
+        break;
+    case MessageButtons::OkCancel:
+        answer = MessageAnswer::Cancel;
+        said = QStringLiteral(" Cancel");
+        break;
+    case MessageButtons::YesNo:
+        // The one error question: whether the other files go on after a failed one. They do,
+        // and the exit status tells of the failure.
+        answer = kind == MessageKind::Error ? MessageAnswer::Yes : MessageAnswer::No;
+        said = answer == MessageAnswer::Yes ? QStringLiteral(" Yes") : QStringLiteral(" No");
+        break;
+    case MessageButtons::YesNoDefaultNo:
+        answer = MessageAnswer::No;
+        said = QStringLiteral(" No");
+        break;
+    }
+    if (kind == MessageKind::Error)
+        m_terminal.error(text + said);
+    else
+        m_terminal.notice(text + said);
+    return answer;
+}
+
+QStringList ConsoleDialogs::chooseFiles(const QString& title) {
+    (void)title;
+    return {};
+}
+
+MasterPasswordResult ConsoleDialogs::askMasterPassword(MasterPasswordMode mode, QString& password) {
+    // Asked again only after a wrong one.
+    const bool wrong = m_masterPasswordTries++ > 0;
+    if (mode != MasterPasswordMode::Enter)
+        return MasterPasswordResult::Abort;
+    if (!m_choices.masterPasswordFile.isEmpty()) {
+        if (wrong) {
+            m_terminal.error(QStringLiteral("The master password in \"%1\" is wrong.")
+                                 .arg(m_choices.masterPasswordFile));
+            return MasterPasswordResult::Cancel;
+        }
+        QFile file(m_choices.masterPasswordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            m_terminal.error(QStringLiteral("The master password file \"%1\" cannot be read: %2")
+                                 .arg(m_choices.masterPasswordFile, file.errorString()));
+            return MasterPasswordResult::Cancel;
+        }
+        QByteArray line = file.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        password = QString::fromLocal8Bit(line);
+        return MasterPasswordResult::Ok;
+    }
+    if (wrong)
+        m_terminal.error(QStringLiteral("The master password is wrong."));
+    if (!m_terminal.interactive()) {
+        m_terminal.error(QStringLiteral("The stored logins are locked by a master password and "
+                                        "there is no terminal to type it on; give it with "
+                                        "--master-password-file=FILE."));
+        return MasterPasswordResult::Cancel;
+    }
+    if (m_masterPasswordTries > MaxTries)
+        return MasterPasswordResult::Cancel;
+    const std::optional<QString> typed = m_terminal.ask(QStringLiteral("Master password: "), false);
+    if (!typed)
+        return MasterPasswordResult::Cancel;
+    password = *typed;
+    return MasterPasswordResult::Ok;
+}
+
+bool ConsoleDialogs::askLogin(QString& user, QString& password) {
+    if (!m_terminal.interactive()) {
+        m_terminal.error(QStringLiteral("The server wants a password and there is no terminal "
+                                        "to type it on."));
+        return false;
+    }
+    if (user.isEmpty()) {
+        const std::optional<QString> name = m_terminal.ask(QStringLiteral("User name: "), true);
+        if (!name)
+            return false;
+        user = *name;
+    }
+    const std::optional<QString> typed =
+        m_terminal.ask(QStringLiteral("Password for %1: ").arg(user), false);
+    if (!typed)
+        return false;
+    password = *typed;
+    return true;
+}
+
+int ConsoleDialogs::askUser(AskMode mode, const QString& name) {
+    if (mode == AskMode::Directory) {
+        m_terminal.notice(
+            QStringLiteral("The remote directory \"%1\" does not exist; creating it.").arg(name));
+        return PolicyOverwrite;
+    }
+    if (!m_terminal.interactive()) {
+        m_terminal.notice(QStringLiteral("\"%1\" exists on the server and there is no terminal to "
+                                         "ask on; skipped.")
+                              .arg(name));
+        return PolicySkip;
+    }
+    for (;;) {
+        const std::optional<QString> typed = m_terminal.ask(
+            QStringLiteral("\"%1\" exists on the server. Overwrite, rename the old one, or skip? "
+                           "[o/r/s; O/R/S for all files] ")
+                .arg(name),
+            true);
+        if (!typed)
+            return PolicySkip;
+        const QString choice = typed->trimmed();
+        const int remember = choice == choice.toUpper() ? RememberBit : 0;
+        if (choice.compare(QLatin1String("o"), Qt::CaseInsensitive) == 0)
+            return PolicyOverwrite | remember;
+        if (choice.compare(QLatin1String("r"), Qt::CaseInsensitive) == 0)
+            return PolicyRename | remember;
+        if (choice.compare(QLatin1String("s"), Qt::CaseInsensitive) == 0)
+            return PolicySkip | remember;
+    }
+}
+
+bool ConsoleDialogs::trustIdentity(const IdentityQuestion& question) {
+    const QString what = identityName(question.kind);
+    if (question.changed) {
+        m_identityRefused = true;
+        m_terminal.error(
+            QStringLiteral("The server's %1 has changed since the last connection; a changed %1 "
+                           "is accepted only from the window, never with --accept-new.")
+                .arg(what));
+        return false;
+    }
+    if (m_choices.acceptNew) {
+        m_terminal.notice(
+            QStringLiteral("The server's new %1 is accepted and remembered (--accept-new).")
+                .arg(what));
+        return true;
+    }
+    m_identityRefused = true;
+    m_terminal.error(QStringLiteral("The server's %1 is not known yet, so the connection was not "
+                                    "made. Accept it once from the window, or run again with "
+                                    "--accept-new.")
+                         .arg(what));
+    return false;
+}
+
+} // namespace quaddle

@@ -1,0 +1,149 @@
+#include "cli/CliOptions.h"
+#include "cli/CliRun.h"
+#include "config/Config.h"
+#include "platform/Error.h"
+
+#include <QTest>
+
+using namespace quaddle;
+
+namespace {
+
+// The options in one line, so a table can say what each command line comes to.
+QString summary(const CliOptions& options) {
+    QStringList parts;
+    if (options.help)
+        parts << "help";
+    if (options.selector)
+        parts << "server " + *options.selector;
+    parts << "files " + options.files.join('|');
+    if (options.tags)
+        parts << QStringLiteral("tags %1").arg(int(*options.tags));
+    if (options.onExists)
+        parts << QStringLiteral("exists %1").arg(*options.onExists);
+    if (options.thumbnails)
+        parts << "thumbnails";
+    if (options.acceptNew)
+        parts << "accept";
+    if (options.quiet)
+        parts << "quiet";
+    if (!options.masterPasswordFile.isEmpty())
+        parts << "master " + options.masterPasswordFile;
+    return parts.join(", ");
+}
+
+} // namespace
+
+class TestCliOptions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parsesWords_data();
+    void parsesWords();
+    void remembersTagStyle();
+    void drawsProgressLine_data();
+    void drawsProgressLine();
+};
+
+void TestCliOptions::parsesWords_data() {
+    QTest::addColumn<QStringList>("words");
+    // What the words come to, or the start of the error they give.
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("files only") << QStringList{"a", "b c"} << "files a|b c";
+    QTest::newRow("every option")
+        << QStringList{"--tags=html-img",
+                       "--on-exists=overwrite",
+                       "--thumbnails",
+                       "--accept-new",
+                       "-q",
+                       "--master-password-file=/k",
+                       ":1/2",
+                       "a"}
+        << "server :1/2, files a, tags 4, exists 1, thumbnails, accept, quiet, master /k";
+    QTest::newRow("values as next words")
+        << QStringList{"--tags", "none", "--on-exists", "skip", "a"}
+        << "files a, tags 0, exists 128";
+    QTest::newRow("options between files")
+        << QStringList{"a", "--tags=html", "b"} << "files a|b, tags 3";
+    QTest::newRow("selector after a file is a file") << QStringList{"a", ":1"} << "files a|:1";
+    QTest::newRow("after -- all are files")
+        << QStringList{":0", "--", "--tags=html", "-q", "-"} << "server :0, files --tags=html|-q|-";
+    QTest::newRow("help needs no files") << QStringList{"--help"} << "help, files ";
+    QTest::newRow("unknown option")
+        << QStringList{"--tag=html", "a"} << "Unknown option \"--tag=html\".";
+    QTest::newRow("unknown style")
+        << QStringList{"--tags=HTML", "a"} << "Unknown tag style \"HTML\".";
+    QTest::newRow("unknown policy")
+        << QStringList{"--on-exists=keep", "a"} << "Unknown --on-exists choice \"keep\".";
+    QTest::newRow("value missing")
+        << QStringList{"a", "--tags"} << "The option --tags needs a value.";
+    QTest::newRow("empty password file")
+        << QStringList{"--master-password-file=", "a"} << "The master password file has no name.";
+    QTest::newRow("no files") << QStringList{":0", "-q"} << "No files to upload.";
+}
+
+void TestCliOptions::parsesWords() {
+    QFETCH(QStringList, words);
+    QFETCH(QString, expected);
+    QString result;
+    try {
+        result = summary(parseCliOptions(words));
+    } catch (const Error& error) {
+        QVERIFY(error.message().endsWith("Try \"quaddle --help\" for more information."));
+        result = error.message().section('\n', 0, 0);
+    }
+    QCOMPARE(result, expected);
+}
+
+void TestCliOptions::remembersTagStyle() {
+    Config config;
+    QCOMPARE(rememberedTagStyle(config), TagStyle::None);
+    const std::pair<qint32, TagStyle> stored[] = {
+        {1, TagStyle::Url},  {2, TagStyle::Img},   {3, TagStyle::Link},  {4, TagStyle::Image},
+        {0, TagStyle::None}, {-1, TagStyle::None}, {99, TagStyle::None},
+    };
+    for (const auto& [value, style] : stored) {
+        config.setSetting("TagStyle", SettingValue::integer(value));
+        QCOMPARE(rememberedTagStyle(config), style);
+    }
+    config.setSetting("TagStyle", SettingValue::text("html"));
+    QCOMPARE(rememberedTagStyle(config), TagStyle::None);
+}
+
+void TestCliOptions::drawsProgressLine_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("start") << "a.txt" << qint64(0) << qint64(0) << qint64(0) << 80
+                           << "a.txt [--------------------]   0%";
+    QTest::newRow("half at 1 MiB/s")
+        << "a.txt" << qint64(4 << 20) << qint64(2 << 20) << qint64(2000) << 80
+        << "a.txt [##########----------]  50%  1.0 MiB/s  0:02 left";
+    QTest::newRow("done") << "a.txt" << qint64(1000) << qint64(1000) << qint64(500) << 80
+                          << "a.txt [####################] 100%  2.0 KiB/s";
+    QTest::newRow("hours left") << "big.iso" << (qint64(1) << 30) << qint64(1 << 20)
+                                << qint64(10000) << 80
+                                << "big.iso [--------------------]   0%  102.4 KiB/s  2:50:30 left";
+    QTest::newRow("long name gives way")
+        << "a-very-long-file-name.jpg" << qint64(100) << qint64(25) << qint64(0) << 40
+        << "...name.jpg [#####---------------]  25%";
+    QTest::newRow("narrow terminal")
+        << "a.txt" << qint64(100) << qint64(25) << qint64(0) << 20 << " [#####------------";
+}
+
+void TestCliOptions::drawsProgressLine() {
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    QFETCH(qint64, sent);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(int, width);
+    QFETCH(QString, line);
+    QCOMPARE(progressLine(name, size, sent, elapsedMs, width), line);
+    QVERIFY(line.size() < width);
+}
+
+QTEST_GUILESS_MAIN(TestCliOptions)
+#include "TestCliOptions.moc"

@@ -1,0 +1,328 @@
+#include "FtpServer.h"
+#include "ProgramRun.h"
+#include "ServerConfig.h"
+#include "SshServer.h"
+#include "TempProgramDir.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+#include <signal.h>
+
+using namespace quaddle;
+using namespace quaddle::test;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QByteArray output;
+    QByteArray error;
+};
+
+// No display of any kind: a run that made a GUI application would abort at start.
+QProcessEnvironment withoutDisplay(QProcessEnvironment environment) {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
+    return environment;
+}
+
+// Standard input is a pipe closed at once, so nothing can be typed.
+CliRun runCli(const QStringList& arguments, const QProcessEnvironment& environment) {
+    ProgramRun program(QStringList{"--cli"} + arguments, withoutDisplay(environment));
+    CliRun run;
+    if (!program.waitForExit(60000) || program.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.code = program.exitCode();
+    run.output = program.standardOutput();
+    run.error = program.errorOutput();
+    return run;
+}
+
+QString writeFile(const QString& path, const QByteArray& contents) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The configuration with its logins locked by a master password, as the window saves it.
+void saveLockedConfig(const ServerSetup& server, const QString& masterPassword) {
+    Config config;
+    config.masterPassword = masterPassword;
+    config.masterPasswordActive = true;
+    config.setSetting("PH", SettingValue::text(config.hashPassword(masterPassword)));
+    config.setSetting("Log", SettingValue::boolean(true));
+    config.storeServer(server.host, QString::number(server.port), server.user, server.password,
+                       QString(), QString(), QString(), server.type, -1, -1);
+    config.saveConfig();
+}
+
+} // namespace
+
+// How a row's server and configuration differ from a plain pyftpdlib login.
+enum class Setup { Plain, Vsftpd, WrongPassword, NoPassword, ClosedPort, Damaged, Locked, Html };
+
+class TestCliE2E : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void uploadsAndExitsAsTold_data();
+    void uploadsAndExitsAsTold();
+    void sftpHostKeysAndPasswords();
+    void interruptEndsBigUpload();
+
+private:
+    QTemporaryDir m_local;
+    QString m_a;
+    QString m_b;
+    QString m_photo;
+};
+
+void TestCliE2E::initTestCase() {
+    m_a = writeFile(m_local.filePath("a.txt"), "alpha");
+    m_b = writeFile(m_local.filePath("b c.txt"), "bravo");
+    writeFile(m_local.filePath("master"), "m4ster\nnot this\n");
+    writeFile(m_local.filePath("wrong"), "guess\n");
+    m_photo = m_local.filePath("photo.jpg");
+    QImage picture(800, 600, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QVERIFY(picture.save(m_photo, "JPEG"));
+}
+
+void TestCliE2E::uploadsAndExitsAsTold_data() {
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QByteArray>("error");
+    // A file on the server afterwards and how its contents start; none: it must not be there.
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<QByteArray>("remoteStart");
+    const QString a = m_a;
+    const QByteArray html = "<a href=\"http://127.0.0.1/sub/a.txt\">a.txt</a>\n";
+    QTest::newRow("none") << Setup::Plain << QStringList{":0", a, m_b} << 0
+                          << QByteArray("http://127.0.0.1/a.txt\nhttp://127.0.0.1/b%20c.txt\n")
+                          << QByteArray() << "b c.txt" << QByteArray("bravo");
+    QTest::newRow("bbcode") << Setup::Plain << QStringList{"--tags=bbcode", ":0/0", a} << 0
+                            << QByteArray("[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n")
+                            << QByteArray() << "sub/a.txt" << QByteArray("alpha");
+    QTest::newRow("bbcode-img") << Setup::Plain << QStringList{"--tags", "bbcode-img", ":0/0", a}
+                                << 0 << QByteArray("[IMG]http://127.0.0.1/sub/a.txt[/IMG]\n")
+                                << QByteArray() << QString() << QByteArray();
+    QTest::newRow("html") << Setup::Plain << QStringList{"--tags=html", ":0/0", a} << 0 << html
+                          << QByteArray() << QString() << QByteArray();
+    QTest::newRow("html-img") << Setup::Plain << QStringList{"--tags=html-img", ":0/0", a} << 0
+                              << QByteArray("<img src=\"http://127.0.0.1/sub/a.txt\" />\n")
+                              << QByteArray() << QString() << QByteArray();
+    QTest::newRow("remembered style") << Setup::Html << QStringList{":0/0", a} << 0 << html
+                                      << QByteArray() << QString() << QByteArray();
+    QTest::newRow("thumbnails")
+        << Setup::Plain << QStringList{"--thumbnails", "--tags=bbcode", ":0/0", m_photo, a} << 0
+        << QByteArray("[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/"
+                      "photo_thumb.jpg[/IMG][/URL]\n[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n")
+        << QByteArray() << "sub/photo_thumb.jpg" << QByteArray("\xFF\xD8");
+    QTest::newRow("no thumbnails unasked")
+        << Setup::Plain << QStringList{"--tags=bbcode", m_photo} << 0
+        << QByteArray("[URL=http://127.0.0.1/photo.jpg]photo.jpg[/URL]\n") << QByteArray()
+        << "photo_thumb.jpg" << QByteArray();
+    QTest::newRow("directory created")
+        << Setup::Plain << QStringList{":0/1", a} << 0
+        << QByteArray("http://127.0.0.1/new/deep/a.txt\n")
+        << QByteArray("The remote directory \"/new/deep\" does not exist; creating it.")
+        << "new/deep/a.txt" << QByteArray("alpha");
+    QTest::newRow("quiet") << Setup::Plain << QStringList{"-q", ":0/1", a} << 0
+                           << QByteArray("http://127.0.0.1/new/deep/a.txt\n") << QByteArray()
+                           << QString() << QByteArray();
+    QTest::newRow("one fails") << Setup::Plain << QStringList{":0/2", a, m_b} << 1
+                               << QByteArray("http://127.0.0.1/clash/a.txt\n")
+                               << QByteArray("b c.txt\" was not uploaded.") << "clash/a.txt"
+                               << QByteArray("alpha");
+    QTest::newRow("skip") << Setup::Plain << QStringList{"--on-exists=skip", ":0/3", a} << 0
+                          << QByteArray("http://127.0.0.1/old/a.txt\n") << QByteArray()
+                          << "old/a.txt" << QByteArray("old");
+    QTest::newRow("ask without terminal")
+        << Setup::Plain << QStringList{"--on-exists=ask", ":0/3", a} << 0
+        << QByteArray("http://127.0.0.1/old/a.txt\n")
+        << QByteArray("\"a.txt\" exists on the server and there is no terminal to ask on; "
+                      "skipped.")
+        << "old/a.txt" << QByteArray("old");
+    QTest::newRow("rename") << Setup::Plain << QStringList{"--on-exists=rename", ":0/3", a} << 0
+                            << QByteArray("http://127.0.0.1/old/a.txt\n")
+                            << QByteArray("renamed to \"a_001.txt\"") << "old/a_001.txt"
+                            << QByteArray("old");
+    QTest::newRow("vsftpd") << Setup::Vsftpd << QStringList{"--tags=html-img", a} << 0
+                            << QByteArray("<img src=\"http://127.0.0.1/upload/a.txt\" />\n")
+                            << QByteArray() << "a.txt" << QByteArray("alpha");
+    QTest::newRow("master password file")
+        << Setup::Locked << QStringList{"--master-password-file=" + m_local.filePath("master"), a}
+        << 0 << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray() << "a.txt"
+        << QByteArray("alpha");
+    QTest::newRow("unknown option")
+        << Setup::Plain << QStringList{"--fast", ":0", a} << 2 << QByteArray()
+        << QByteArray("Unknown option \"--fast\"") << QString() << QByteArray();
+    QTest::newRow("unknown tag style")
+        << Setup::Plain << QStringList{"--tags=fancy", a} << 2 << QByteArray()
+        << QByteArray("Unknown tag style \"fancy\"") << QString() << QByteArray();
+    QTest::newRow("no such server")
+        << Setup::Plain << QStringList{":9", a} << 2 << QByteArray()
+        << QByteArray("\":9\" names no configured server") << QString() << QByteArray();
+    QTest::newRow("missing file") << Setup::Plain << QStringList{a, m_local.filePath("gone.txt")}
+                                  << 2 << QByteArray()
+                                  << QByteArray("gone.txt\" is no file that can be read") << "a.txt"
+                                  << QByteArray();
+    QTest::newRow("no files") << Setup::Plain << QStringList{":0"} << 2 << QByteArray()
+                              << QByteArray("No files to upload.") << QString() << QByteArray();
+    QTest::newRow("damaged configuration") << Setup::Damaged << QStringList{a} << 2 << QByteArray()
+                                           << QByteArray("config.xml") << QString() << QByteArray();
+    QTest::newRow("wrong password") << Setup::WrongPassword << QStringList{a} << 3 << QByteArray()
+                                    << QByteArray("Login incorrect") << QString() << QByteArray();
+    QTest::newRow("password not stored")
+        << Setup::NoPassword << QStringList{a} << 3 << QByteArray()
+        << QByteArray("The server wants a password and there is no terminal to type it on.")
+        << QString() << QByteArray();
+    QTest::newRow("unreachable") << Setup::ClosedPort << QStringList{a} << 3 << QByteArray()
+                                 << QByteArray("Could not connect") << QString() << QByteArray();
+    QTest::newRow("wrong master password")
+        << Setup::Locked << QStringList{"--master-password-file=" + m_local.filePath("wrong"), a}
+        << 3 << QByteArray() << QByteArray("is wrong") << QString() << QByteArray();
+}
+
+void TestCliE2E::uploadsAndExitsAsTold() {
+    QFETCH(Setup, setup);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QByteArray, output);
+    QFETCH(QByteArray, error);
+    QFETCH(QString, remote);
+    QFETCH(QByteArray, remoteStart);
+
+    FtpServer server(setup == Setup::Vsftpd ? FtpServer::Kind::Vsftpd : FtpServer::Kind::Pyftpdlib);
+    QUADDLE_REQUIRE_SERVER(server);
+    for (const QString& dir : QStringList{"sub", "clash/b c.txt", "old"})
+        QDir().mkpath(server.localPath(dir));
+    writeFile(server.localPath("old/a.txt"), "old");
+    const TempProgramDir programDir;
+    ServerSetup config = setupFor(server);
+    config.folders = {"/sub", "/new/deep", "/clash", "/old"};
+    if (setup == Setup::Vsftpd)
+        config.defaultDir = server.uploadDir();
+    if (setup == Setup::WrongPassword)
+        config.password = "wrong";
+    if (setup == Setup::NoPassword)
+        config.password.clear();
+    if (setup == Setup::ClosedPort)
+        config.port = 1;
+    QList<std::pair<QString, SettingValue>> settings = {{"Log", SettingValue::boolean(true)}};
+    if (setup == Setup::Html)
+        settings.append({"TagStyle", SettingValue::integer(3)});
+    if (setup == Setup::Locked)
+        saveLockedConfig(config, "m4ster");
+    else if (setup == Setup::Damaged)
+        programDir.writeFile("config.xml", "<qdConfig><Settings>");
+    else
+        saveServerConfig(config, settings);
+
+    const CliRun run = runCli(arguments, programDir.environment());
+    QVERIFY2(run.code == code, run.error.constData());
+    QCOMPARE(run.output, output);
+    QVERIFY2(run.error.contains(error), run.error.constData());
+    if (arguments.contains("-q"))
+        QCOMPARE(run.error, QByteArray());
+    if (!remote.isEmpty() && remoteStart.isNull())
+        QVERIFY2(!QFile::exists(server.localPath(remote)), qPrintable(remote));
+    else if (!remote.isEmpty())
+        QCOMPARE(readFile(server.localPath(remote)).left(remoteStart.size()), remoteStart);
+    // Every run that reached the server leaves its log, without the password.
+    if (code == 0 || code == 1 || setup == Setup::WrongPassword) {
+        const QByteArray log = programDir.readFile("log.txt");
+        QVERIFY2(log.contains("--> (Password)\t0\r\n"), log.constData());
+        QVERIFY(!log.contains(server.password().toUtf8()));
+    }
+}
+
+void TestCliE2E::sftpHostKeysAndPasswords() {
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    const QTemporaryDir home;
+    const QString a = m_a;
+    const QString keyCache = home.filePath(".putty/sshhostkeys");
+
+    // In order: the key cache starts empty and the accepted key is kept for the later runs.
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        bool rightPassword;
+        int code;
+        QByteArray error;
+        bool keyKnownAfter;
+        bool keyReplacedBefore;
+    };
+    const Row rows[] = {
+        {"unknown key refused", {a}, true, 3, "run again with --accept-new", false, false},
+        {"wrong password", {"--accept-new", a}, false, 3, "Login incorrect", true, false},
+        {"accepted key", {a}, true, 0, "", true, false},
+        {"changed key refused", {"--accept-new", a}, true, 3, "has changed", true, true},
+    };
+    for (const Row& row : rows) {
+        const TempProgramDir programDir;
+        QProcessEnvironment environment = programDir.environment();
+        environment.insert("HOME", home.path());
+        ServerSetup setup;
+        setup.type = "1";
+        setup.port = server.port();
+        setup.user = server.user();
+        setup.password = row.rightPassword ? server.password() : QString("wrong");
+        setup.rootDir = server.root();
+        saveServerConfig(setup);
+        if (row.keyReplacedBefore)
+            QVERIFY(server.replaceHostKey());
+        const CliRun run = runCli(row.arguments, environment);
+        const QByteArray context = QByteArray(row.name) + ": " + run.error;
+        QVERIFY2(run.code == row.code, context.constData());
+        QVERIFY2(run.error.contains(row.error), context.constData());
+        QCOMPARE(run.error.contains("Login incorrect"), row.error == "Login incorrect");
+        QCOMPARE(QFile::exists(keyCache), row.keyKnownAfter);
+        QCOMPARE(run.output.isEmpty(), row.code != 0);
+    }
+    QCOMPARE(readFile(server.root() + "/a.txt"), QByteArray("alpha"));
+}
+
+void TestCliE2E::interruptEndsBigUpload() {
+    const qint64 size = qint64(512) << 20;
+    QFile big(m_local.filePath("big.bin"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size));
+    big.close();
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        FtpServer server;
+        QUADDLE_REQUIRE_SERVER(server);
+        const TempProgramDir programDir;
+        saveServerConfig(setupFor(server), {{"Log", SettingValue::boolean(true)}});
+        ProgramRun program({"--cli", big.fileName()}, withoutDisplay(programDir.environment()));
+        QVERIFY(program.waitUntilCatchingSignals(30000));
+        const QString arrived = server.localPath("big.bin");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(arrived).size() > 0, 30000);
+        program.sendSignal(signalNumber);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(program.waitForExit(10000));
+        qInfo("signal %d: exit %lld ms after it", signalNumber, clock.elapsed());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 130);
+        QCOMPARE(program.standardOutput(), QByteArray());
+        QVERIFY(QFileInfo(arrived).size() < size);
+        QVERIFY(programDir.readFile("log.txt").contains("CANCEL\t1\r\n"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCliE2E)
+#include "TestCliE2E.moc"
