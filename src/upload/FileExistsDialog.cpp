@@ -43,7 +43,6 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     m_textLabel->setObjectName(QStringLiteral("textLabel"));
     m_textLabel->setTextFormat(Qt::PlainText);
     m_textLabel->setWordWrap(true);
-    m_textLabel->setFixedWidth(TextWidth);
 
     m_buttonPanel = new QWidget(this);
     m_buttonPanel->setObjectName(QStringLiteral("buttonPanel"));
@@ -100,13 +99,15 @@ void FileExistsDialog::setMode(AskMode mode, const QString& name) {
                    tr(" can try to create this directory for you, but this may fail for various "
                       "reasons. If you would rather create the folder yourself or choose another "
                       "one, you can cancel the upload here."));
-    // Its height for the text, as the dialog's fixed size is taken from it.
-    m_textLabel->setFixedHeight(m_textLabel->heightForWidth(TextWidth));
     m_skipButton->setText(file ? tr("Skip") : tr("Cancel"));
     m_overwriteButton->setText(file ? tr("Overwrite") : tr("Create"));
     m_renameButton->setText(tr("Rename"));
     m_renameButton->setVisible(file);
     m_rememberBox->setVisible(file);
+    // As wide as the buttons below it, at least, and as tall as the text needs there: the
+    // dialog's fixed size is taken from it.
+    const int width = std::max(TextWidth, m_buttonPanel->sizeHint().width());
+    m_textLabel->setFixedSize(width, m_textLabel->heightForWidth(width));
 }
 
 void FileExistsDialog::showEvent(QShowEvent* event) {
