@@ -107,7 +107,10 @@ void MainWindow::createControls() {
     QPalette grey = m_emptyHint->palette();
     grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
     m_emptyHint->setPalette(grey);
-    (new QVBoxLayout(m_fileTable->viewport()))->addWidget(m_emptyHint);
+    auto* hintLayout = new QVBoxLayout(m_fileTable->viewport());
+    // The list's scroll area sizes its viewport; the hint only sits in it.
+    hintLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    hintLayout->addWidget(m_emptyHint);
     auto* removeShortcut = new QAction(m_fileTable);
     removeShortcut->setShortcut(QKeySequence::Delete);
     removeShortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
