@@ -371,16 +371,21 @@ void TestConfigWindow::pagesCloseButtonAndEscape() {
     QVERIFY(m_form && m_form->isVisible());
     QTRY_VERIFY(tree->viewport()->findChildren<QLineEdit*>().isEmpty() ||
                 !tree->viewport()->findChild<QLineEdit*>()->isVisible());
-    QTest::keyClick(control<QLineEdit>(*m_form, "hostEdit"), Qt::Key_Escape);
+    QTest::keyClick(tree, Qt::Key_Escape);
     QTRY_VERIFY(!m_form);
     QCOMPARE(m_mainShown, 1);
 
     ConfigWindow& window = openWindow();
-    auto* close = control<QPushButton>(window, "closeButton");
+    QTest::keyClick(control<QLineEdit>(window, "settingThumbWidth"), Qt::Key_Escape);
+    QTRY_VERIFY(!m_form);
+    QCOMPARE(m_mainShown, 2);
+
+    openWindow();
+    auto* close = control<QPushButton>(*m_form, "closeButton");
     QCOMPARE(close->text(), QStringLiteral("Close"));
     close->click();
     QTRY_VERIFY(!m_form);
-    QCOMPARE(m_mainShown, 2);
+    QCOMPARE(m_mainShown, 3);
 }
 
 void TestConfigWindow::openingFromTheMainWindow() {
