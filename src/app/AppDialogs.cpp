@@ -4,8 +4,6 @@
 #include "upload/FileExistsDialog.h"
 #include "upload/LoginDialog.h"
 
-#include <QApplication>
-
 namespace quaddle {
 
 AppDialogs::AppDialogs() = default;
@@ -13,8 +11,11 @@ AppDialogs::AppDialogs() = default;
 AppDialogs::~AppDialogs() = default;
 
 MasterPasswordResult AppDialogs::askMasterPassword(MasterPasswordMode mode, QString& password) {
-    MasterPasswordDialog dialog(QApplication::activeWindow());
+    QWidget* asking = askingWindow();
+    MasterPasswordDialog dialog(asking);
     dialog.setMode(mode);
+    // Before the program shows a window, declining is not the only way out.
+    dialog.setQuitOffered(!asking && mode != MasterPasswordMode::Set);
     dialog.setPassword(password);
     dialog.exec();
     password = dialog.password();
@@ -22,13 +23,15 @@ MasterPasswordResult AppDialogs::askMasterPassword(MasterPasswordMode mode, QStr
 }
 
 bool AppDialogs::askLogin(QString& user, QString& password) {
-    LoginDialog dialog(QApplication::activeWindow());
+    LoginDialog dialog(askingWindow());
     return dialog.ask(user, password);
 }
 
 int AppDialogs::askUser(AskMode mode, const QString& name) {
     if (!m_fileExistsDialog)
         m_fileExistsDialog = std::make_unique<FileExistsDialog>();
+    // Kept without a parent, as it outlives the windows; it still shows over the one asking.
+    m_fileExistsDialog->setCentredOver(askingWindow());
     return m_fileExistsDialog->ask(mode, name);
 }
 

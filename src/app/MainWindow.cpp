@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -23,6 +24,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
@@ -33,9 +36,9 @@ namespace quaddle {
 
 namespace {
 
-constexpr int ClientWidth = 394;
-constexpr int ClientHeight = 176;
-constexpr int StatusHeight = 19;
+// The smallest and first size of the window, as at the design's font.
+const QSize DesignSize(394, 194);
+const QString GeometryKey = QStringLiteral("MainWindow/Geometry");
 
 const QString UpdateURL =
     WebsiteURL + QStringLiteral("index.php/check=") + AppVersion + QStringLiteral("/download.html");
@@ -45,11 +48,14 @@ QString withoutAccelerator(QString caption) {
     return caption.remove(QLatin1Char('&'));
 }
 
-template <typename Widget>
-Widget* place(Widget* widget, const char* name, int left, int top, int width, int height) {
+template <typename Widget> Widget* named(Widget* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(left, top, width, height);
     return widget;
+}
+
+// Where the window was and how large, kept per user between runs.
+QSettings windowSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, AppName, AppName);
 }
 
 QStringList localFilesOf(const QMimeData* data) {
@@ -65,17 +71,11 @@ QStringList localFilesOf(const QMimeData* data) {
 } // namespace
 
 MainWindow::MainWindow(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont font = QApplication::font();
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    setFont(font);
     createControls();
     createMenus();
     createStatusBar();
-    setFixedSize(sizeHint());
-    move(233, 246);
+    setMinimumSize(DesignSize.expandedTo(minimumSizeHint()));
+    restoreWindowGeometry();
     setUpWindow(arguments);
 }
 
@@ -83,47 +83,91 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createControls() {
     auto* client = new QWidget(this);
-    client->setFixedSize(ClientWidth, ClientHeight - StatusHeight);
     setCentralWidget(client);
 
-    auto* files = place(new QGroupBox(tr("Files"), client), "GroupBox1", 8, 0, 378, 97);
-    m_fileTable = place(new QTableWidget(1, 1, files), "fileTable", 8, 18, 256, 71);
+    auto* files = named(new QGroupBox(tr("Files"), client), "GroupBox1");
+    m_fileTable = named(new QTableWidget(0, 1, files), "fileTable");
     m_fileTable->horizontalHeader()->hide();
+    m_fileTable->horizontalHeader()->setStretchLastSection(true);
     m_fileTable->verticalHeader()->hide();
-    m_fileTable->verticalHeader()->setDefaultSectionSize(15);
-    m_fileTable->verticalHeader()->setMinimumSectionSize(15);
+    // Rows as tall as a line of text, as in a list, not as a spreadsheet's cells.
+    m_fileTable->verticalHeader()->setDefaultSectionSize(m_fileTable->fontMetrics().height() + 4);
     m_fileTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_fileTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_fileTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_fileTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_fileTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_fileTable->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_fileTable->setShowGrid(false);
     m_fileTable->setWordWrap(false);
-    m_addFilesButton =
-        place(new QPushButton(tr("Add File(s)"), files), "addFilesButton", 270, 18, 97, 31);
-    m_removeFileButton =
-        place(new QPushButton(tr("Remove"), files), "removeFileButton", 270, 64, 97, 25);
+    m_fileTable->setTextElideMode(Qt::ElideMiddle);
+    m_emptyHint = named(new QLabel(tr("Drop files here or use Add File(s)")), "emptyHint");
+    m_emptyHint->setAlignment(Qt::AlignCenter);
+    m_emptyHint->setWordWrap(true);
+    m_emptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette grey = m_emptyHint->palette();
+    grey.setColor(QPalette::WindowText, grey.color(QPalette::PlaceholderText));
+    m_emptyHint->setPalette(grey);
+    auto* hintLayout = new QVBoxLayout(m_fileTable->viewport());
+    // The list's scroll area sizes its viewport; the hint only sits in it.
+    hintLayout->setSizeConstraint(QLayout::SetNoConstraint);
+    hintLayout->addWidget(m_emptyHint);
+    auto* removeShortcut = new QAction(m_fileTable);
+    removeShortcut->setShortcut(QKeySequence::Delete);
+    removeShortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_fileTable->addAction(removeShortcut);
+    connect(removeShortcut, &QAction::triggered, this, &MainWindow::removeSelectedFile);
+
+    m_addFilesButton = named(new QPushButton(tr("Add File(s)"), files), "addFilesButton");
+    m_addFilesButton->setToolTip(
+        tr("Add files to upload (%1)")
+            .arg(QKeySequence(QKeySequence::Open).toString(QKeySequence::NativeText)));
+    m_removeFileButton = named(new QPushButton(tr("Remove"), files), "removeFileButton");
+    m_removeFileButton->setToolTip(
+        tr("Remove the selected files from the list (%1)")
+            .arg(QKeySequence(QKeySequence::Delete).toString(QKeySequence::NativeText)));
     connect(m_addFilesButton, &QPushButton::clicked, this, &MainWindow::addFiles);
     connect(m_removeFileButton, &QPushButton::clicked, this, &MainWindow::removeSelectedFile);
+    auto* fileButtons = new QVBoxLayout;
+    fileButtons->addWidget(m_addFilesButton);
+    fileButtons->addWidget(m_removeFileButton);
+    fileButtons->addStretch();
+    auto* filesLayout = new QHBoxLayout(files);
+    filesLayout->addWidget(m_fileTable, 1);
+    filesLayout->addLayout(fileButtons);
 
-    auto* remote =
-        place(new QGroupBox(tr("Remote Directory"), client), "GroupBox2", 8, 103, 316, 46);
-    m_remoteDirBox = place(new QComboBox(remote), "remoteDirBox", 8, 17, 300, 22);
+    auto* remote = named(new QGroupBox(tr("Remote Directory"), client), "GroupBox2");
+    m_remoteDirBox = named(new QComboBox(remote), "remoteDirBox");
     m_remoteDirBox->setEditable(true);
     m_remoteDirBox->setInsertPolicy(QComboBox::NoInsert);
+    m_remoteDirBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_remoteDirBox->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
     // Files dropped on the field belong in the file list, not in the directory text.
     m_remoteDirBox->lineEdit()->setAcceptDrops(false);
+    (new QVBoxLayout(remote))->addWidget(m_remoteDirBox);
 
-    m_uploadButton = place(new QPushButton(client), "uploadButton", 330, 103, 56, 46);
+    m_uploadButton = named(new QPushButton(client), "uploadButton");
     m_uploadButton->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
     m_uploadButton->setIconSize(QSize(32, 32));
     m_uploadButton->setToolTip(tr("Upload"));
     m_uploadButton->setAccessibleName(tr("Upload"));
-    m_cancelButton = place(new QPushButton(tr("Cancel"), client), "cancelButton", 330, 103, 56, 46);
+    m_cancelButton = named(new QPushButton(tr("Cancel"), client), "cancelButton");
     m_cancelButton->setEnabled(false);
     m_cancelButton->hide();
+    // One stands in for the other in the same place, as tall as the directory box.
+    for (QPushButton* button : {m_uploadButton, m_cancelButton}) {
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+        button->setMinimumWidth(56);
+    }
     connect(m_uploadButton, &QPushButton::clicked, this, &MainWindow::startUpload);
     connect(m_cancelButton, &QPushButton::clicked, this, &MainWindow::cancelUpload);
+
+    auto* bottomRow = new QHBoxLayout;
+    bottomRow->addWidget(remote, 1);
+    bottomRow->addWidget(m_uploadButton);
+    bottomRow->addWidget(m_cancelButton);
+    auto* clientLayout = new QVBoxLayout(client);
+    clientLayout->addWidget(files, 1);
+    clientLayout->addLayout(bottomRow);
 
     setTabOrder(m_uploadButton, m_fileTable);
     setTabOrder(m_fileTable, m_addFilesButton);
@@ -131,17 +175,32 @@ void MainWindow::createControls() {
     setTabOrder(m_removeFileButton, m_remoteDirBox);
 }
 
+void MainWindow::restoreWindowGeometry() {
+    if (restoreGeometry(windowSettings().value(GeometryKey).toByteArray()))
+        return;
+    // The first start: the design's size, or what the desktop's font needs, on the middle of
+    // the screen.
+    resize(minimumSize().expandedTo(sizeHint()));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
 void MainWindow::createMenus() {
     menuBar()->setObjectName(QStringLiteral("mainMenu"));
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* add = file->addAction(tr("&Add File(s)..."));
+    add->setObjectName(QStringLiteral("addFilesAction"));
+    add->setShortcut(QKeySequence::Open);
+    connect(add, &QAction::triggered, this, &MainWindow::addFiles);
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
     QAction* options = file->addAction(tr("&Options..."));
     options->setObjectName(QStringLiteral("optionsAction"));
     connect(options, &QAction::triggered, this, &MainWindow::openOptions);
-    QAction* exit = file->addAction(tr("E&xit"));
+    QAction* exit = file->addAction(tr("&Quit"));
     exit->setObjectName(QStringLiteral("exitAction"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     menuBar()->addMenu(tr("&Servers"))->setObjectName(QStringLiteral("serversMenu"));
@@ -151,9 +210,12 @@ void MainWindow::createMenus() {
         QAction* entry = help->addAction(caption);
         entry->setObjectName(QLatin1String(name));
         connect(entry, &QAction::triggered, help, [url] { openWebPage(url); });
+        return entry;
     };
     webPageEntry(tr("&Look For Updates..."), "MenuUpdates", UpdateURL);
-    webPageEntry(tr("&Support Forums..."), "MenuSupport", SupportURL);
+    // The forums are where users get help.
+    webPageEntry(tr("&Support Forums..."), "MenuSupport", SupportURL)
+        ->setShortcut(QKeySequence::HelpContents);
     webPageEntry(tr("Quaddle &Website..."), "MenuWebsite", WebsiteURL);
     QAction* about = help->addAction(tr("&About Quaddle"));
     about->setObjectName(QStringLiteral("aboutAction"));
@@ -163,30 +225,39 @@ void MainWindow::createMenus() {
 void MainWindow::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("Status"));
-    bar->setSizeGripEnabled(false);
-    bar->setFixedHeight(StatusHeight);
     m_progressPanel = new ProgressPanel(
         [this](QPainter& painter, const QRect& rect) { drawProgressPanel(painter, rect); }, bar);
     m_progressPanel->setObjectName(QStringLiteral("progressPanel"));
-    m_progressPanel->setFixedWidth(100);
+    m_progressPanel->setToolTip(tr("Current file | all files"));
+    m_progressPanel->setFixedWidth(
+        std::max(100, m_progressPanel->fontMetrics().horizontalAdvance(progressText(1, 1)) + 8));
     m_serverLabel = new QLabel(bar);
     m_serverLabel->setObjectName(QStringLiteral("serverLabel"));
-    m_serverLabel->setFixedWidth(219);
+    // Long statuses are cut off rather than widening the window; this one always shows whole.
+    m_serverLabel->setMinimumWidth(
+        m_serverLabel->fontMetrics().horizontalAdvance(QStringLiteral("<Select Server>")) + 8);
     // Server and file names come from outside; they show as typed, never as markup.
     m_serverLabel->setTextFormat(Qt::PlainText);
+    // While no server is chosen, a click on it helps choosing or adding one.
+    m_serverLabel->installEventFilter(this);
+    m_runLabel = new QLabel(bar);
+    m_runLabel->setObjectName(QStringLiteral("runLabel"));
+    m_runLabel->setTextFormat(Qt::PlainText);
     m_detailLabel = new QLabel(bar);
     m_detailLabel->setObjectName(QStringLiteral("detailLabel"));
     m_detailLabel->setTextFormat(Qt::PlainText);
-    m_detailLabel->setFixedWidth(75);
+    m_detailLabel->setMinimumWidth(
+        m_detailLabel->fontMetrics().horizontalAdvance(formatSpeed(9999.99)));
     bar->addWidget(m_progressPanel);
-    bar->addWidget(m_serverLabel);
+    bar->addWidget(m_serverLabel, 1);
+    bar->addWidget(m_runLabel);
     bar->addWidget(m_detailLabel);
 }
 
 void MainWindow::setUpWindow(const QStringList& arguments) {
     m_autoUpload = false;
     uploadStatus(QString(), -3);
-    m_fileTable->setColumnWidth(0, m_fileTable->width() - 4);
+    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Add File(s)..."));
     insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
     insertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
     setAcceptDrops(true);
@@ -197,6 +268,8 @@ void MainWindow::setUpWindow(const QStringList& arguments) {
 
     m_config = std::make_unique<Config>();
     m_config->loadConfig(false);
+    if (m_config->quitRequested)
+        return;
     m_reloadAction->setVisible(m_config->credentialsLocked);
     buildServersMenu();
     refreshFiles();
@@ -239,22 +312,35 @@ void MainWindow::insertSeparatorAfter(const QString& menuCaption, const QString&
     }
 }
 
-int MainWindow::selectedFileRow() const {
-    const QList<QTableWidgetSelectionRange> ranges = m_fileTable->selectedRanges();
-    return ranges.isEmpty() ? m_fileTable->currentRow() : ranges.first().topRow();
+QList<int> MainWindow::selectedFileRows() const {
+    QList<int> rows;
+    for (const QTableWidgetSelectionRange& range : m_fileTable->selectedRanges())
+        for (int row = range.topRow(); row <= range.bottomRow(); ++row)
+            rows.append(row);
+    if (rows.isEmpty() && m_fileTable->currentRow() >= 0)
+        rows.append(m_fileTable->currentRow());
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 void MainWindow::refreshFiles() {
-    const int selected = std::max(0, selectedFileRow());
+    const QList<int> selected = selectedFileRows();
+    const int cursor = selected.isEmpty() ? 0 : selected.first();
     sortFiles(m_files);
     m_fileTable->clearContents();
-    const int rows = std::max(1, static_cast<int>(m_files.size()));
+    const int rows = static_cast<int>(m_files.size());
     m_fileTable->setRowCount(rows);
-    for (int row = 0; row < m_files.size(); ++row)
-        m_fileTable->setItem(row, 0, new QTableWidgetItem(fileNameOf(m_files[row].path)));
+    for (int row = 0; row < rows; ++row) {
+        auto* item = new QTableWidgetItem(fileNameOf(m_files[row].path));
+        // A long name is cut off in the list; the tip shows it whole, with its folder.
+        item->setToolTip(m_files[row].path);
+        m_fileTable->setItem(row, 0, item);
+    }
+    m_emptyHint->setVisible(rows == 0);
     // Like a grid's cursor, the selection stays on its row or the last one, so pressing
     // Remove again removes the next file.
-    m_fileTable->selectRow(std::min(selected, rows - 1));
+    if (rows > 0)
+        m_fileTable->selectRow(std::min(cursor, rows - 1));
 }
 
 void MainWindow::refreshServerDisplay(const QString& status, const QString& detail) {
@@ -265,8 +351,12 @@ void MainWindow::refreshServerDisplay(const QString& status, const QString& deta
                                (status.isEmpty() ? QStringLiteral("Ready") : status));
         if (!detail.isEmpty())
             m_detailLabel->setText(detail);
+        m_serverLabel->setCursor(Qt::ArrowCursor);
+        m_serverLabel->setToolTip(QString());
     } else {
         m_serverLabel->setText(QStringLiteral("<Select Server>"));
+        m_serverLabel->setCursor(Qt::PointingHandCursor);
+        m_serverLabel->setToolTip(tr("Click to choose a server or to add one"));
     }
 
     const QString typed = m_remoteDirBox->currentText();
@@ -341,6 +431,8 @@ void MainWindow::uploadStatus(const QString& text, int index) {
         setCaption(AppName + QLatin1Char(' ') + AppVersion);
     // A run counts in its own copy of the list; files dropped meanwhile shift the rows shown.
     if (m_session && index >= 0 && index < m_runFiles.size()) {
+        m_runIndex = index;
+        showRunProgress();
         const QString& path = m_runFiles.at(index).path;
         const auto shown =
             std::find_if(m_files.cbegin(), m_files.cend(),
@@ -378,6 +470,8 @@ void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 positio
         const double speed = double(position - m_speedBytes) / (double(speedAge) / 1000) / 1024;
         m_speedBytes = position;
         refreshServerDisplay(name, formatSpeed(speed));
+        m_runSpeed = speed * 1024;
+        showRunProgress();
     }
 
     if (now - m_displayTime > 200) {
@@ -402,9 +496,23 @@ std::optional<double> MainWindow::overallProgress() const {
     return double(m_session->bytesDone()) / double(m_session->bytesTotal());
 }
 
+void MainWindow::showRunProgress() {
+    if (!m_session || m_runIndex < 0)
+        return;
+    std::optional<qint64> secondsLeft;
+    if (m_runSpeed > 0)
+        secondsLeft = static_cast<qint64>(std::ceil(
+            double(std::max<qint64>(0, m_session->bytesTotal() - m_session->bytesDone())) /
+            m_runSpeed));
+    m_runLabel->setText(runProgressText(m_runIndex, m_runFiles.size(), secondsLeft));
+}
+
 void MainWindow::drawProgressPanel(QPainter& painter, const QRect& rect) {
     drawProgressBars(painter, rect, overallProgress(), m_fileProgress,
                      palette().color(QPalette::Active, QPalette::Highlight));
+    drawProgressText(painter, rect, overallProgress(), m_fileProgress,
+                     palette().color(QPalette::Active, QPalette::HighlightedText),
+                     palette().color(QPalette::Active, QPalette::WindowText));
 }
 
 void MainWindow::setControlsEnabled(bool on) {
@@ -428,10 +536,15 @@ void MainWindow::addFiles() {
 }
 
 void MainWindow::removeSelectedFile() {
-    const int row = selectedFileRow();
-    if (row < 0 || row >= m_files.size())
+    const QList<int> rows = selectedFileRows();
+    if (rows.isEmpty() || !m_removeFileButton->isEnabled())
         return;
-    m_files.removeAt(row);
+    // From the last, so that the rows still to go keep their numbers.
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row)
+        if (*row < m_files.size())
+            m_files.removeAt(*row);
+    m_fileTable->clearSelection();
+    m_fileTable->setCurrentCell(rows.first(), 0);
     refreshFiles();
 }
 
@@ -475,6 +588,39 @@ void MainWindow::showAbout() {
     m_aboutDialog->activateWindow();
 }
 
+bool MainWindow::hasServers() const {
+    for (qint32 i = 0; i < m_config->serverNames.size(); ++i)
+        if (m_config->serverExists(i))
+            return true;
+    return false;
+}
+
+void MainWindow::offerNewServer() {
+    if (dialogs().showMessage(tr("No server is set up yet. Add one now?"), MessageKind::Question,
+                              MessageButtons::YesNo) != MessageAnswer::Yes)
+        return;
+    openServerManager();
+    m_configWindow->startNewServer();
+}
+
+void MainWindow::chooseOrAddServer() {
+    if (!hasServers()) {
+        offerNewServer();
+        return;
+    }
+    if (QMenu* servers = findMenu(QStringLiteral("Servers")))
+        servers->popup(m_serverLabel->mapToGlobal(QPoint(0, 0)));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_serverLabel && event->type() == QEvent::MouseButtonRelease &&
+        !m_config->serverExists(m_config->currentServer) && m_uploadButton->isEnabled()) {
+        chooseOrAddServer();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::paintEvent(QPaintEvent* event) {
     QMainWindow::paintEvent(event);
     if (!m_autoUpload)
@@ -505,6 +651,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
     saveConfigReporting();
+    windowSettings().setValue(GeometryKey, saveGeometry());
     QMainWindow::closeEvent(event);
     QCoreApplication::quit();
 }

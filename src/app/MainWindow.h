@@ -36,6 +36,8 @@ public:
     Config& config() { return *m_config; }
     const FileList& files() const { return m_files; }
     bool autoUpload() const { return m_autoUpload; }
+    // The user chose to quit at the master-password prompt of the start.
+    bool quitAtStart() const { return m_config->quitRequested; }
 
     void refreshFiles();
     void refreshServerDisplay(const QString& status, const QString& detail);
@@ -66,6 +68,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setUpWindow(const QStringList& arguments);
@@ -75,10 +78,18 @@ private:
     QMenu* findMenu(const QString& caption) const;
     void insertSeparatorAfter(const QString& menuCaption, const QString& entryCaption);
     void applySelector(const QString& selector);
-    int selectedFileRow() const;
+    void restoreWindowGeometry();
+    // The rows of the selected files, in order; the cursor's row when none is selected.
+    QList<int> selectedFileRows() const;
     void setCaption(const QString& caption);
     // The parts of an upload run.
     bool checkServerChosen(const ServerRecord& server);
+    bool hasServers() const;
+    // With no server at all: offers to add one, in the server manager.
+    void offerNewServer();
+    void chooseOrAddServer();
+    // "file 3 of 10" and, once a speed is known, the time the run still takes.
+    void showRunProgress();
     void offerThumbnails();
     void runUpload(const ServerRecord& server, const QString& remoteDir);
     void endUpload();
@@ -98,6 +109,8 @@ private:
     QWidget* m_progressPanel = nullptr;
     QLabel* m_serverLabel = nullptr;
     QLabel* m_detailLabel = nullptr;
+    QLabel* m_runLabel = nullptr;
+    QLabel* m_emptyHint = nullptr;
     QAction* m_reloadAction = nullptr;
     // What the Servers menu lists: each server's index and name, and the current server.
     struct ServersMenuContents {
@@ -121,6 +134,10 @@ private:
     // Progress display: fraction of the current file last shown, and the last speed sample
     // and display update, in milliseconds of Clock.
     double m_fileProgress = 0;
+    // The file of the running upload, counted in its own list; -1 before the first.
+    int m_runIndex = -1;
+    // The last speed measured in the running upload, in bytes per second.
+    double m_runSpeed = 0;
     qint64 m_speedBytes = 0;
     qint64 m_speedTime = 0;
     qint64 m_displayTime = 0;

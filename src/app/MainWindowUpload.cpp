@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QHash>
+#include <QLabel>
 
 namespace quaddle {
 
@@ -47,6 +48,9 @@ void MainWindow::startUpload() {
     }
     endUpload();
     m_runFiles.clear();
+    m_runIndex = -1;
+    m_runSpeed = 0;
+    m_runLabel->clear();
     setControlsEnabled(true);
     if (m_userCancelled) {
         refreshServerDisplay(tr("Upload cancelled"), QStringLiteral(" "));
@@ -119,6 +123,10 @@ bool MainWindow::checkServerChosen(const ServerRecord& server) {
     // Without a server there is nothing to connect to; a server read from a file may also
     // name a type no driver serves.
     QString problem;
+    if (!hasServers()) {
+        offerNewServer();
+        return false;
+    }
     if (!m_config->serverExists(m_config->currentServer))
         problem = tr("Please choose a server in the Servers menu first.");
     else if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1"))

@@ -32,6 +32,19 @@ const QColor OverallBarColour(153, 204, 102);
 void drawProgressBars(QPainter& painter, const QRect& rect, std::optional<double> overall,
                       double file, const QColor& fileColour);
 
+// The percentages of the current file and of all files, as the panel shows them over its
+// bars: "40% | 12%".
+QString progressText(double file, double overall);
+
+// Writes the percentages over the bars drawn by drawProgressBars: in textColour on the
+// panel, in barTextColour where the file's bar lies beneath.
+void drawProgressText(QPainter& painter, const QRect& rect, std::optional<double> overall,
+                      double file, const QColor& barTextColour, const QColor& textColour);
+
+// Where the running upload stands, for the status bar: "file 3 of 10", and "2:05 left" once
+// the time left is known. index counts from 0.
+QString runProgressText(qsizetype index, qsizetype count, std::optional<qint64> secondsLeft);
+
 // A speed as shown in the status bar: two decimals cut off, not rounded, a point as decimal
 // mark whatever the locale, no digit grouping: 12.05 KB/s for 12.057.
 QString formatSpeed(double kilobytesPerSecond);

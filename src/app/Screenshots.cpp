@@ -1,7 +1,8 @@
-// Renders the main window and the success window offscreen into PNG files, so the pictures
-// in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
+// Renders the main window, the success window and the server manager offscreen into PNG files, so
+// the pictures in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
 #include "app/AppDialogs.h"
 #include "app/MainWindow.h"
+#include "configwindow/ConfigWindow.h"
 #include "results/SuccessWindow.h"
 
 #include <QApplication>
@@ -60,5 +61,14 @@ int main(int argc, char** argv) {
     success.showResults({{QStringLiteral("beach.jpg"), QStringLiteral("beach_001.jpg")}});
     QApplication::processEvents();
     success.grab().save(output.filePath(QStringLiteral("success-window.png")));
+
+    quaddle::ConfigWindowHost configHost;
+    configHost.refreshServerDisplay = configHost.showMain = [] {};
+    quaddle::ConfigWindow configuration(main.config(), configHost);
+    configuration.setAttribute(Qt::WA_DeleteOnClose, false);
+    configuration.show();
+    configuration.choosePage(quaddle::ConfigWindow::ServerManagement);
+    QApplication::processEvents();
+    configuration.grab().save(output.filePath(QStringLiteral("configuration-window.png")));
     return 0;
 }

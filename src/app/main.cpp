@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     quaddle::MainWindow formMain(arguments);
+    if (formMain.quitAtStart())
+        return EXIT_SUCCESS;
     quaddle::onTerminationSignal([&formMain] { formMain.close(); });
     formMain.show();
     const int status = QApplication::exec();

@@ -100,6 +100,8 @@ public:
     QString masterPassword;
     bool credentialsLocked = false;
     bool masterPasswordActive = false;
+    // The user chose to quit instead of entering the master password.
+    bool quitRequested = false;
     ServerList servers;
     StoredCredentialsList lockedCredentials;
 

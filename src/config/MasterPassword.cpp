@@ -1,6 +1,7 @@
 #include "config/MasterPassword.h"
 
 #include "config/Config.h"
+#include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 
 namespace quaddle {
@@ -28,14 +29,18 @@ void askForMasterPassword(Config& config) {
         return;
     }
     QString typed;
-    while (dialogs().askMasterPassword(MasterPasswordMode::Enter, typed) ==
-           MasterPasswordResult::Ok) {
+    MasterPasswordMode mode = MasterPasswordMode::Enter;
+    MasterPasswordResult result;
+    while ((result = dialogs().askMasterPassword(mode, typed)) == MasterPasswordResult::Ok) {
         if (config.hashPassword(typed) == verifier) {
             config.masterPassword = typed;
             setState(config, false, true);
             return;
         }
+        mode = MasterPasswordMode::EnterAgain;
+        typed.clear();
     }
+    config.quitRequested = result == MasterPasswordResult::Abort;
     config.masterPassword.clear();
     setState(config, true, false);
 }
@@ -56,11 +61,22 @@ void setOrRemoveMasterPassword(Config& config) {
         config.masterPassword = typed;
         config.setSetting(VerifierSetting, SettingValue::text(config.hashPassword(typed)));
         setState(config, false, true);
+        dialogs().showMessage(QStringLiteral("The master password is set. It will be asked for "
+                                             "every time you start ") +
+                                  AppName + QLatin1Char('.'),
+                              MessageKind::Information, MessageButtons::Ok);
     } else {
         config.masterPassword.clear();
         config.setSetting(VerifierSetting, SettingValue::text(QString()));
         setState(config, false, false);
+        dialogs().showMessage(QStringLiteral("The master password is removed. Passwords are "
+                                             "now saved without encryption."),
+                              MessageKind::Information, MessageButtons::Ok);
     }
+}
+
+bool hasMasterPassword(const Config& config) {
+    return !config.setting(VerifierSetting).isEmpty();
 }
 
 bool confirmStoringPassword(const Config& config, const QString& password) {

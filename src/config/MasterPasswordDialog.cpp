@@ -4,29 +4,36 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace quaddle {
 
 namespace {
 
-constexpr int DialogWidth = 300;
-constexpr int RowGap = 5;
+constexpr int FieldWidth = 284;
 
-QPushButton* button(const QString& caption, const char* name, QWidget* parent, int left,
-                    int width) {
+QPushButton* button(const QString& caption, const char* name, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QLatin1String(name));
-    button->setGeometry(left, 0, width, 25);
     button->setAutoDefault(false);
     return button;
 }
 
-QLineEdit* passwordField(const char* name, QWidget* parent, int left, int top, int width) {
+QLineEdit* passwordField(const char* name, QWidget* parent) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QLatin1String(name));
     field->setEchoMode(QLineEdit::Password);
-    field->setGeometry(left, top, width, 21);
+    field->setMinimumWidth(FieldWidth);
     return field;
+}
+
+QHBoxLayout* buttonRow(QWidget* panel, const QList<QPushButton*>& buttons) {
+    auto* row = new QHBoxLayout(panel);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (QPushButton* button : buttons)
+        row->addWidget(button);
+    row->addStretch();
+    return row;
 }
 
 } // namespace
@@ -37,50 +44,69 @@ MasterPasswordDialog::MasterPasswordDialog(QWidget* parent) : QDialog(parent) {
 
     m_passwordLabel = new QLabel(this);
     m_passwordLabel->setObjectName(QStringLiteral("passwordLabel"));
-    m_passwordLabel->setGeometry(8, 8, DialogWidth - 16, 16);
-    m_passwordEdit = passwordField("passwordEdit", this, 8, 26, DialogWidth - 16);
+    m_passwordEdit = passwordField("passwordEdit", this);
     m_passwordLabel->setBuddy(m_passwordEdit);
+    m_wrongLabel = new QLabel(tr("Wrong master password"), this);
+    m_wrongLabel->setObjectName(QStringLiteral("wrongLabel"));
+    QPalette red = m_wrongLabel->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    m_wrongLabel->setPalette(red);
 
-    const int rowTop = m_passwordEdit->geometry().bottom() + 1 + RowGap;
     m_enterPanel = new QWidget(this);
     m_enterPanel->setObjectName(QStringLiteral("enterPanel"));
-    m_enterPanel->setGeometry(8, rowTop, DialogWidth - 16, 25);
-    m_okButton = button(tr("OK"), "okButton", m_enterPanel, 0, 80);
-    QPushButton* dontLoad =
-        button(tr("Disable encryption"), "dontLoadButton", m_enterPanel, 88, 140);
+    m_okButton = button(tr("OK"), "okButton", m_enterPanel);
+    QPushButton* dontLoad = button(tr("Disable encryption"), "dontLoadButton", m_enterPanel);
+    m_quitButton = button(tr("Quit"), "quitButton", m_enterPanel);
+    buttonRow(m_enterPanel, {m_okButton, dontLoad})->addWidget(m_quitButton);
+    m_quitButton->hide();
     connect(m_okButton, &QPushButton::clicked, this, &MasterPasswordDialog::acceptPassword);
     connect(dontLoad, &QPushButton::clicked, this, &MasterPasswordDialog::declinePassword);
+    connect(m_quitButton, &QPushButton::clicked, this, &MasterPasswordDialog::abortDialog);
 
     m_setPanel = new QWidget(this);
     m_setPanel->setObjectName(QStringLiteral("setPanel"));
-    m_setPanel->setGeometry(8, rowTop, DialogWidth - 16, 76);
     auto* repeatLabel = new QLabel(tr("Repeat:"), m_setPanel);
-    repeatLabel->setGeometry(0, 0, DialogWidth - 16, 16);
-    m_repeatEdit = passwordField("repeatEdit", m_setPanel, 0, 18, DialogWidth - 16);
+    m_repeatEdit = passwordField("repeatEdit", m_setPanel);
     repeatLabel->setBuddy(m_repeatEdit);
-    m_setButton = button(tr("Set"), "setButton", m_setPanel, 0, 60);
-    QPushButton* disable = button(tr("Disable Master Password"), "BDiable", m_setPanel, 66, 150);
-    QPushButton* abort = button(tr("Abort"), "abortButton", m_setPanel, 222, 62);
-    for (QPushButton* button : {m_setButton, disable, abort})
-        button->move(button->x(), 51);
+    m_setButton = button(tr("Set"), "setButton", m_setPanel);
+    QPushButton* disable = button(tr("Disable Master Password"), "BDiable", m_setPanel);
+    QPushButton* abort = button(tr("Abort"), "abortButton", m_setPanel);
+    auto* setLayout = new QVBoxLayout(m_setPanel);
+    setLayout->setContentsMargins(0, 0, 0, 0);
+    setLayout->addWidget(repeatLabel);
+    setLayout->addWidget(m_repeatEdit);
+    auto* setButtons = new QWidget(m_setPanel);
+    buttonRow(setButtons, {m_setButton, disable})->addWidget(abort);
+    setLayout->addWidget(setButtons);
     connect(m_setButton, &QPushButton::clicked, this, &MasterPasswordDialog::setNewPassword);
     connect(disable, &QPushButton::clicked, this, &MasterPasswordDialog::declinePassword);
     connect(abort, &QPushButton::clicked, this, &MasterPasswordDialog::abortDialog);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_passwordLabel);
+    layout->addWidget(m_passwordEdit);
+    layout->addWidget(m_wrongLabel);
+    layout->addWidget(m_enterPanel);
+    layout->addWidget(m_setPanel);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     setMode(MasterPasswordMode::Enter);
 }
 
 void MasterPasswordDialog::setMode(MasterPasswordMode mode) {
     m_mode = mode;
-    const bool entering = mode == MasterPasswordMode::Enter;
+    const bool entering = mode != MasterPasswordMode::Set;
     m_passwordLabel->setText(entering ? tr("Please enter your master password:")
                                       : tr("New master password:"));
+    m_wrongLabel->setVisible(mode == MasterPasswordMode::EnterAgain);
     m_enterPanel->setVisible(entering);
     m_setPanel->setVisible(!entering);
     m_okButton->setDefault(entering);
     m_setButton->setDefault(!entering);
-    const QWidget* row = entering ? m_enterPanel : m_setPanel;
-    setFixedSize(DialogWidth, row->geometry().bottom() + 1 + RowGap);
+}
+
+void MasterPasswordDialog::setQuitOffered(bool offered) {
+    m_quitButton->setVisible(offered);
 }
 
 QString MasterPasswordDialog::password() const {

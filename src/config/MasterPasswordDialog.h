@@ -11,8 +11,9 @@ class QWidget;
 
 namespace quaddle {
 
-// The master-password dialog: asks for the password (mode Enter) or for a new one, typed
-// twice (mode Set). Its result is OK, cancel (also by the close box), or Abort.
+// The master-password dialog: asks for the password (mode Enter, or EnterAgain after a wrong
+// one, which it says) or for a new one, typed twice (mode Set). Its result is OK, cancel (also
+// by the close box), or Abort (also Quit, where it is offered).
 class MasterPasswordDialog : public QDialog {
     Q_OBJECT
 
@@ -22,6 +23,8 @@ public:
     explicit MasterPasswordDialog(QWidget* parent = nullptr);
 
     void setMode(MasterPasswordMode mode);
+    // A "Quit" button beside the entering buttons, for when the program has no window yet.
+    void setQuitOffered(bool offered);
     QString password() const;
     void setPassword(const QString& password);
     MasterPasswordResult outcome() const;
@@ -39,6 +42,8 @@ private:
     MasterPasswordMode m_mode = MasterPasswordMode::Enter;
     QLabel* m_passwordLabel = nullptr;
     QLineEdit* m_passwordEdit = nullptr;
+    QLabel* m_wrongLabel = nullptr;
+    QPushButton* m_quitButton = nullptr;
     QWidget* m_enterPanel = nullptr;
     QPushButton* m_okButton = nullptr;
     QWidget* m_setPanel = nullptr;

@@ -8,11 +8,12 @@
 #include "platform/ContextRegistration.h"
 #include "platform/Dialogs.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -22,13 +23,8 @@ namespace quaddle {
 
 namespace {
 
-constexpr int SelectorHeight = 62;
-constexpr int FirstHeight = 400;
-constexpr int PageLeft = 8;
-constexpr int PageTop = 44;
-const QSize GeneralPageSize(484, 378);
-const QSize GeneralWindowSize(500, 458);
-constexpr int ServerWindowMinWidth = 500;
+// The window's first size, as at the design's font; it can be made larger.
+const QSize FirstSize(500, 458);
 
 const ValueList OverwritePolicies{{0, QStringLiteral("Ask")},
                                   {1, QStringLiteral("Overwrite existing file")},
@@ -41,41 +37,57 @@ ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* paren
     : QWidget(parent, Qt::Window), m_config(config), m_host(std::move(host)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Configuration"));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    setFont(font);
 
     m_pageBox = new QComboBox(this);
     m_pageBox->setObjectName(QStringLiteral("pageBox"));
     m_pageBox->addItem(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
                        tr("General Options"));
     m_pageBox->addItem(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Server Management"));
-    m_pageBox->move(8, 8);
     connect(m_pageBox, &QComboBox::activated, this, &ConfigWindow::showPage);
-    resize(GeneralWindowSize.width(), SelectorHeight);
 
     createOptionsPage();
     createServerPage();
     // Setting and server names come from outside and are shown as written.
     for (QLabel* label : findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
+
+    auto* close = new QPushButton(tr("Close"), this);
+    close->setObjectName(QStringLiteral("closeButton"));
+    close->setAutoDefault(false);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(close);
+
+    // Only the page shown takes room; the other is hidden.
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pageBox);
+    layout->addWidget(m_optionsPage, 1);
+    layout->addWidget(m_serverPage, 1);
+    layout->addLayout(buttons);
+    // Large enough for either page from the start, so switching does not resize the window.
+    QSize first = FirstSize;
+    for (QWidget* page : {m_optionsPage, m_serverPage}) {
+        page->show();
+        first = first.expandedTo(sizeHint());
+        page->hide();
+    }
+    resize(first);
 }
 
-QGroupBox* ConfigWindow::group(const QString& title, int top, int height) {
+QGridLayout* ConfigWindow::group(QBoxLayout* page, const QString& title) {
     auto* group = new QGroupBox(title, m_optionsPage);
-    group->setGeometry(0, top, GeneralPageSize.width(), height);
-    return group;
+    page->addWidget(group);
+    auto* grid = new QGridLayout(group);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    return grid;
 }
 
-void ConfigWindow::placeInPanel(const char* name, QWidget* group, int left, int width,
-                                const QString& label, const QString& setting) {
-    auto* panel = new QWidget(group);
+QWidget* ConfigWindow::labelled(const char* name, const QString& label, const QString& setting) {
+    auto* panel = new QWidget(m_optionsPage);
     panel->setObjectName(QLatin1String(name));
-    panel->setGeometry(left, 18, width, 40);
     auto* caption = new QLabel(label, panel);
-    caption->adjustSize();
     std::optional<ValueList> values;
     if (setting == QLatin1String("DefaultServer")) {
         // Numbered by position, whatever a name contains.
@@ -86,67 +98,87 @@ void ConfigWindow::placeInPanel(const char* name, QWidget* group, int left, int 
         values = OverwritePolicies;
     }
     QWidget* control = createSettingControl(m_config, setting, panel, QString(), values);
-    control->setGeometry(0, caption->height() + 2, width, 21);
+    caption->setBuddy(control);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(caption);
+    layout->addWidget(control);
+    return panel;
 }
 
-void ConfigWindow::placeCheckBox(QWidget* group, int left, int top, int width,
-                                 const QString& setting, const QString& caption) {
-    QWidget* control = createSettingControl(m_config, setting, group, caption);
-    control->setGeometry(left, top, width, 17);
+QWidget* ConfigWindow::checkBox(const QString& setting, const QString& caption) {
+    return createSettingControl(m_config, setting, m_optionsPage, caption);
 }
 
 void ConfigWindow::createOptionsPage() {
     m_optionsPage = new QWidget(this);
     m_optionsPage->setObjectName(QStringLiteral("optionsPage"));
-    m_optionsPage->setFixedSize(GeneralPageSize);
     m_optionsPage->hide();
+    auto* page = new QVBoxLayout(m_optionsPage);
+    page->setContentsMargins(0, 0, 0, 0);
 
-    QGroupBox* general = group(tr("General"), 0, 65);
-    placeInPanel("PCFGDefault", general, 8, 225, tr("Default server:"),
-                 QStringLiteral("DefaultServer"));
-    QGroupBox* uploading = group(tr("Uploading"), 76, 65);
-    placeInPanel("PCFGExists", uploading, 8, 225, tr("When file exists:"),
-                 QStringLiteral("Overwrite"));
-    placeCheckBox(uploading, 241, 39, 225, QStringLiteral("Passive"),
-                  tr("Use passive mode with FTP servers"));
-    QGroupBox* thumbnails = group(tr("Thumbnails"), 152, 65);
-    placeInPanel("PCFGTWidth", thumbnails, 8, 100, tr("Max. width:"), QStringLiteral("ThumbWidth"));
-    placeInPanel("PCFGTHeight", thumbnails, 115, 100, tr("Max. height:"),
-                 QStringLiteral("ThumbHeight"));
-    placeCheckBox(thumbnails, 241, 18, 225, QStringLiteral("ThumbInfo"),
-                  tr("Show image dimensions in thumbnail"));
-    placeCheckBox(thumbnails, 241, 39, 225, QStringLiteral("ThumbRahmen"), tr("Frame thumbnail"));
+    QGridLayout* general = group(page, tr("General"));
+    general->addWidget(
+        labelled("PCFGDefault", tr("Default server:"), QStringLiteral("DefaultServer")), 0, 0);
 
-    QGroupBox* security = group(tr("Security"), 223, 85);
+    QGridLayout* uploading = group(page, tr("Uploading"));
+    uploading->addWidget(
+        labelled("PCFGExists", tr("When file exists:"), QStringLiteral("Overwrite")), 0, 0);
+    uploading->addWidget(
+        checkBox(QStringLiteral("Passive"), tr("Use passive mode with FTP servers")), 0, 1,
+        Qt::AlignBottom);
+
+    QGridLayout* thumbnails = group(page, tr("Thumbnails"));
+    auto* sizes = new QHBoxLayout;
+    sizes->addWidget(labelled("PCFGTWidth", tr("Max. width:"), QStringLiteral("ThumbWidth")));
+    sizes->addWidget(labelled("PCFGTHeight", tr("Max. height:"), QStringLiteral("ThumbHeight")));
+    thumbnails->addLayout(sizes, 0, 0, 2, 1);
+    thumbnails->addWidget(
+        checkBox(QStringLiteral("ThumbInfo"), tr("Show image dimensions in thumbnail")), 0, 1);
+    thumbnails->addWidget(checkBox(QStringLiteral("ThumbRahmen"), tr("Frame thumbnail")), 1, 1);
+
+    QGridLayout* security = group(page, tr("Security"));
     auto* explain = new QLabel(
         tr("To protect your login information from being stolen, you should set a master "
            "password here. This password will be used to encrypt your usernames and passwords. "
            "If set, you will be asked for this every time you start ") +
             AppName + QLatin1Char('.'),
-        security);
+        m_optionsPage);
     explain->setObjectName(QStringLiteral("masterPasswordLabel"));
     explain->setWordWrap(true);
-    explain->setGeometry(8, 18, 281, 64);
-    auto* setPassword = new QPushButton(tr("Set Master Password"), security);
-    setPassword->setObjectName(QStringLiteral("setMasterPasswordButton"));
-    setPassword->setGeometry(312, 34, 153, 25);
-    connect(setPassword, &QPushButton::clicked, this,
-            [this] { setOrRemoveMasterPassword(m_config); });
+    m_masterPasswordButton = new QPushButton(m_optionsPage);
+    m_masterPasswordButton->setObjectName(QStringLiteral("setMasterPasswordButton"));
+    connect(m_masterPasswordButton, &QPushButton::clicked, this, [this] {
+        setOrRemoveMasterPassword(m_config);
+        showMasterPasswordState();
+        showWarning();
+    });
+    showMasterPasswordState();
+    security->addWidget(explain, 0, 0);
+    security->addWidget(m_masterPasswordButton, 0, 1, Qt::AlignCenter);
 
-    QGroupBox* advanced = group(tr("Advanced"), 311, 65);
-    m_contextEntryBox = new QCheckBox(tr("Show Quaddle in context menu"), advanced);
+    QGridLayout* advanced = group(page, tr("Advanced"));
+    m_contextEntryBox = new QCheckBox(tr("Show Quaddle in context menu"), m_optionsPage);
     m_contextEntryBox->setObjectName(QStringLiteral("contextEntryBox"));
-    m_contextEntryBox->setGeometry(8, 18, 225, 17);
     connect(m_contextEntryBox, &QCheckBox::clicked, this, &ConfigWindow::toggleContextEntry);
     // Setting the box counts as a change: a registered entry is registered once more.
     if (m_config.contextRegistered) {
         m_contextEntryBox->setChecked(true);
         toggleContextEntry();
     }
-    placeCheckBox(advanced, 241, 18, 225, QStringLiteral("Log"),
-                  tr("Create log file (for debugging)"));
-    placeCheckBox(advanced, 8, 39, 458, QStringLiteral("Autoclose"),
-                  tr("Don't show URLs, just close when done"));
+    advanced->addWidget(m_contextEntryBox, 0, 0);
+    advanced->addWidget(checkBox(QStringLiteral("Log"), tr("Create log file (for debugging)")), 0,
+                        1);
+    advanced->addWidget(
+        checkBox(QStringLiteral("Autoclose"), tr("Don't show URLs, just close when done")), 1, 0, 1,
+        2);
+    page->addStretch();
+}
+
+void ConfigWindow::showMasterPasswordState() {
+    m_masterPasswordButton->setText(hasMasterPassword(m_config) ? tr("Change Master Password")
+                                                                : tr("Set Master Password"));
 }
 
 void ConfigWindow::toggleContextEntry() {
@@ -174,27 +206,10 @@ void ConfigWindow::showPage(int index) {
     if (m_currentPage)
         m_currentPage->hide();
     m_currentPage = index == GeneralOptions ? m_optionsPage : m_serverPage;
-    if (height() <= SelectorHeight)
-        resize(width(), FirstHeight);
-    if (index == GeneralOptions) {
-        setMinimumSize(GeneralWindowSize);
-        setMaximumSize(GeneralWindowSize);
-    } else {
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-        setMinimumSize(ServerWindowMinWidth, m_fieldPanel->minimumHeight() + 8 + 80);
-    }
-    m_currentPage->move(PageLeft, PageTop);
+    if (index == ServerManagement)
+        showWarning();
     m_currentPage->show();
     m_currentPage->setFocus();
-    fitPageToWindow();
-}
-
-void ConfigWindow::fitPageToWindow() {
-    m_pageBox->resize(width() - 16, m_pageBox->height());
-    if (m_currentPage != m_serverPage)
-        return;
-    m_serverPage->resize(width() - 16, height() - m_serverPage->y() - 8);
-    layoutServerPage();
 }
 
 void ConfigWindow::showEvent(QShowEvent* event) {
@@ -212,9 +227,13 @@ void ConfigWindow::closeEvent(QCloseEvent* event) {
     m_host.showMain();
 }
 
-void ConfigWindow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    fitPageToWindow();
+void ConfigWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc reaches the window only when the focused control has no use for it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ConfigWindow::reportError(const QString& message) {

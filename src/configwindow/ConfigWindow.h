@@ -4,7 +4,11 @@
 #include <QWidget>
 #include <functional>
 
+class QBoxLayout;
 class QCheckBox;
+class QFormLayout;
+class QGridLayout;
+class QKeyEvent;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -25,9 +29,9 @@ struct ConfigWindowHost {
 };
 
 // "Configuration": the general options, generated from the settings, and the server manager
-// with its tree of servers and folders. Every change goes straight into the configuration in
-// memory; the file is written when the program ends or after an upload. Deletes itself when
-// closed.
+// with its tree of servers and folders; "Close" and Esc close it. Every change goes straight into
+// the configuration in memory; the file is written when the program ends or after an upload.
+// Deletes itself when closed.
 class ConfigWindow : public QWidget {
     Q_OBJECT
 
@@ -39,6 +43,9 @@ public:
     // Shows the given page, as choosing it in the page selector does.
     void choosePage(Page page);
 
+    // Shows the server manager with a new server, ready to be filled in.
+    void startNewServer();
+
     // Shows the servers afresh after the configuration was read again, with none chosen: the
     // old nodes and the chosen server may stand for other servers now.
     void reloadServers();
@@ -46,25 +53,26 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The window and the options page.
     void createOptionsPage();
-    QGroupBox* group(const QString& title, int top, int height);
-    void placeInPanel(const char* name, QWidget* group, int left, int width, const QString& label,
-                      const QString& setting);
-    void placeCheckBox(QWidget* group, int left, int top, int width, const QString& setting,
-                       const QString& caption);
+    // A group box of the options page, with a grid of two columns to fill.
+    QGridLayout* group(QBoxLayout* page, const QString& title);
+    // A setting's control under its caption, in a panel of the given name.
+    QWidget* labelled(const char* name, const QString& label, const QString& setting);
+    QWidget* checkBox(const QString& setting, const QString& caption);
+    void showMasterPasswordState();
     void showPage(int index);
-    void fitPageToWindow();
     void toggleContextEntry();
 
     // The server manager.
     void createServerPage();
-    QLineEdit* field(QWidget* group, const char* name, const QString& label, int left, int top,
-                     int width);
+    // A group of server fields, with their captions beside them.
+    QFormLayout* fieldGroup(const QString& title);
+    QLineEdit* field(QFormLayout* form, const char* name, const QString& label);
     void fillServerTree();
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, int image, int data);
     void editSelectedServer();
@@ -85,7 +93,8 @@ private:
     QString defaultPort() const;
     void revealDefault(QLineEdit* edit);
     QString editValue(QLineEdit* edit) const;
-    void layoutServerPage();
+    // The warning about locked credentials shows while they are locked.
+    void showWarning();
     int serverOf(QTreeWidgetItem* item) const;
     void reportError(const QString& message);
 
@@ -96,6 +105,7 @@ private:
     QWidget* m_serverPage = nullptr;
     QWidget* m_currentPage = nullptr;
     QCheckBox* m_contextEntryBox = nullptr;
+    QPushButton* m_masterPasswordButton = nullptr;
 
     QTreeWidget* m_serverTree = nullptr;
     QTreeWidgetItem* m_root = nullptr;

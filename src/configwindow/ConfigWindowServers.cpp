@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -27,7 +28,6 @@ namespace quaddle {
 namespace {
 
 constexpr int FieldPanelWidth = 242;
-constexpr int FieldPanelHeight = 419;
 constexpr int RootImage = 0;
 constexpr int ServerImage = 1;
 constexpr int FolderImage = 2;
@@ -48,15 +48,21 @@ int treeLevel(const QTreeWidgetItem* item) {
 
 } // namespace
 
-QLineEdit* ConfigWindow::field(QWidget* group, const char* name, const QString& label, int left,
-                               int top, int width) {
-    auto* caption = new QLabel(label, group);
-    caption->move(left, top);
-    auto* edit = new QLineEdit(group);
+QLineEdit* ConfigWindow::field(QFormLayout* form, const char* name, const QString& label) {
+    auto* edit = new QLineEdit(m_fieldPanel);
     edit->setObjectName(QLatin1String(name));
-    edit->setGeometry(left, top + 16, width, 21);
-    caption->setBuddy(edit);
+    form->addRow(label, edit);
     return edit;
+}
+
+QFormLayout* ConfigWindow::fieldGroup(const QString& title) {
+    auto* group = new QGroupBox(title, m_fieldPanel);
+    m_fieldPanel->layout()->addWidget(group);
+    auto* form = new QFormLayout(group);
+    // The fields line up and take the panel's width, whatever the style's habit.
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return form;
 }
 
 void ConfigWindow::createServerPage() {
@@ -94,36 +100,34 @@ void ConfigWindow::createServerPage() {
 
     m_fieldPanel = new QWidget(m_serverPage);
     m_fieldPanel->setObjectName(QStringLiteral("fieldPanel"));
-    m_fieldPanel->resize(FieldPanelWidth, FieldPanelHeight);
-    // The window's minimum height is taken from this, not from the panel's current height,
-    // which follows the window.
-    m_fieldPanel->setMinimumHeight(FieldPanelHeight);
-    auto* connection = new QGroupBox(tr("Connection"), m_fieldPanel);
-    connection->setGeometry(0, 0, FieldPanelWidth, 108);
-    m_hostEdit = field(connection, "hostEdit", tr("Hostname"), 8, 16, 177);
-    m_portEdit = field(connection, "portEdit", tr("Port"), 192, 16, 42);
-    m_userEdit = field(connection, "userEdit", tr("Username"), 8, 58, 114);
-    m_passwordEdit = field(connection, "passwordEdit", tr("Password"), 130, 58, 104);
+    m_fieldPanel->setMinimumWidth(FieldPanelWidth);
+    auto* fields = new QVBoxLayout(m_fieldPanel);
+    fields->setContentsMargins(0, 0, 0, 0);
+    QFormLayout* connection = fieldGroup(tr("Connection"));
+    m_hostEdit = field(connection, "hostEdit", tr("Hostname"));
+    m_portEdit = field(connection, "portEdit", tr("Port"));
+    m_userEdit = field(connection, "userEdit", tr("Username"));
+    m_passwordEdit = field(connection, "passwordEdit", tr("Password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
-    auto* directories = new QGroupBox(tr("Directories"), m_fieldPanel);
-    directories->setGeometry(0, 120, FieldPanelWidth, 108);
-    m_defaultDirEdit = field(directories, "defaultDirEdit", tr("Default Directory"), 8, 16, 226);
-    m_rootDirEdit = field(directories, "rootDirEdit", tr("Root Directory"), 8, 58, 226);
-    auto* advanced = new QGroupBox(tr("Advanced"), m_fieldPanel);
-    advanced->setGeometry(0, 240, FieldPanelWidth, 152);
-    auto* typeLabel = new QLabel(tr("Server Type"), advanced);
-    typeLabel->move(8, 16);
-    m_typeBox = new QComboBox(advanced);
+    QFormLayout* directories = fieldGroup(tr("Directories"));
+    m_defaultDirEdit = field(directories, "defaultDirEdit", tr("Default Directory"));
+    m_rootDirEdit = field(directories, "rootDirEdit", tr("Root Directory"));
+    QFormLayout* advanced = fieldGroup(tr("Advanced"));
+    m_typeBox = new QComboBox(m_fieldPanel);
     m_typeBox->setObjectName(QStringLiteral("typeBox"));
     m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)")});
-    m_typeBox->setGeometry(8, 32, 226, 21);
-    typeLabel->setBuddy(m_typeBox);
+    advanced->addRow(tr("Server Type"), m_typeBox);
     connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
-    m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"), 8, 60, 226);
-    m_keyFileEdit = field(advanced, "keyFileEdit", tr("Key file"), 8, 102, 198);
-    m_keyFileButton = new QPushButton(QStringLiteral("..."), advanced);
+    m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"));
+    m_keyFileEdit = new QLineEdit(m_fieldPanel);
+    m_keyFileEdit->setObjectName(QStringLiteral("keyFileEdit"));
+    m_keyFileButton = new QPushButton(QStringLiteral("..."), m_fieldPanel);
     m_keyFileButton->setObjectName(QStringLiteral("keyFileButton"));
-    m_keyFileButton->setGeometry(210, 118, 24, 21);
+    m_keyFileButton->setToolTip(tr("Choose a key file"));
+    auto* keyFile = new QHBoxLayout;
+    keyFile->addWidget(m_keyFileEdit, 1);
+    keyFile->addWidget(m_keyFileButton);
+    advanced->addRow(tr("Key file"), keyFile);
     connect(m_keyFileButton, &QPushButton::clicked, this, &ConfigWindow::chooseKeyFile);
 
     m_hostEdit->setToolTip(tr("Required value.") + LineBreak + LineBreak +
@@ -146,8 +150,20 @@ void ConfigWindow::createServerPage() {
 
     m_saveServerButton = new QPushButton(tr("Add New Server"), m_fieldPanel);
     m_saveServerButton->setObjectName(QStringLiteral("saveServerButton"));
-    m_saveServerButton->setGeometry(0, FieldPanelHeight - 19, 241, 19);
+    fields->addStretch();
+    fields->addWidget(m_saveServerButton);
     connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
+
+    // The tree takes the room the window gets; the fields keep their width.
+    auto* treeSide = new QVBoxLayout;
+    treeSide->addWidget(m_warningLabel);
+    treeSide->addWidget(m_serverTree, 1);
+    treeSide->addWidget(m_newServerButton);
+    treeSide->addWidget(m_newFolderButton);
+    auto* page = new QHBoxLayout(m_serverPage);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->addLayout(treeSide, 1);
+    page->addWidget(m_fieldPanel);
 
     m_treeMenu = new QMenu(this);
     m_treeMenu->setObjectName(QStringLiteral("treeMenu"));
@@ -267,7 +283,13 @@ void ConfigWindow::chooseNoServer() {
 void ConfigWindow::reloadServers() {
     fillServerTree();
     chooseNoServer();
-    fitPageToWindow();
+    showWarning();
+}
+
+void ConfigWindow::startNewServer() {
+    choosePage(ServerManagement);
+    chooseNoServer();
+    addServer();
 }
 
 void ConfigWindow::addServer() {
@@ -433,24 +455,8 @@ QString ConfigWindow::editValue(QLineEdit* edit) const {
     return edit->text();
 }
 
-void ConfigWindow::layoutServerPage() {
-    const int pageWidth = m_serverPage->width();
-    const int pageHeight = m_serverPage->height();
-    const int treeWidth = pageWidth - 16 - FieldPanelWidth;
-    int treeTop = 0;
+void ConfigWindow::showWarning() {
     m_warningLabel->setVisible(m_config.credentialsLocked);
-    if (m_config.credentialsLocked) {
-        m_warningLabel->setGeometry(0, 0, treeWidth, m_warningLabel->heightForWidth(treeWidth));
-        treeTop = m_warningLabel->height() + 5;
-    }
-    const int buttonHeight = m_newFolderButton->sizeHint().height();
-    const int folderTop = pageHeight - 8 - buttonHeight;
-    const int newTop = folderTop - 8 - buttonHeight;
-    m_newFolderButton->setGeometry(0, folderTop, treeWidth, buttonHeight);
-    m_newServerButton->setGeometry(0, newTop, treeWidth, buttonHeight);
-    m_serverTree->setGeometry(0, treeTop, treeWidth, newTop - treeTop - 8);
-    m_fieldPanel->setGeometry(treeWidth + 8, 0, FieldPanelWidth, pageHeight - 8);
-    m_saveServerButton->move(0, m_fieldPanel->height() - m_saveServerButton->height());
 }
 
 bool ConfigWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -6,5 +6,9 @@ namespace quaddle {
 
 const QString AppName = QStringLiteral("Quaddle");
 const QString AppVersion = QStringLiteral(QUADDLE_VERSION);
+// The terms the program is given under, as the about box states them.
+const QString AppLicence =
+    QStringLiteral("Free software under the GNU General Public License, version 3 or later, "
+                   "without any warranty.");
 
 } // namespace quaddle

@@ -13,10 +13,10 @@ enum class MessageButtons { Ok, YesNo, YesNoDefaultNo, OkCancel, OkAbort };
 
 enum class MessageAnswer { Ok, Cancel, Yes, No, Abort };
 
-// The master-password dialog either asks for the password (Enter) or sets a new one
-// (Set). Its result: OK, cancel ("Disable encryption", "Disable Master Password" or the
-// close box), or Abort, which is neither.
-enum class MasterPasswordMode { Enter, Set };
+// The master-password dialog either asks for the password (Enter; EnterAgain after a wrong
+// one) or sets a new one (Set). Its result: OK, cancel ("Disable encryption", "Disable Master
+// Password" or the close box), or Abort, which is neither; when entering, Abort means quit.
+enum class MasterPasswordMode { Enter, EnterAgain, Set };
 enum class MasterPasswordResult { Ok, Cancel, Abort };
 
 // The question about a remote clash: a file that exists already, or a directory that does not.

@@ -72,10 +72,22 @@ QMessageBox::StandardButton escapeOf(MessageButtons buttons) {
 
 } // namespace
 
+QWidget* askingWindow() {
+    for (QWidget* candidate : {QApplication::activeModalWidget(), QApplication::activeWindow()})
+        if (candidate && candidate->isVisible())
+            return candidate;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = window->windowType();
+        if (window->isVisible() && (type == Qt::Window || type == Qt::Dialog))
+            return window;
+    }
+    return nullptr;
+}
+
 MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
                                      MessageButtons buttons) {
     QMessageBox box(iconOf(kind), QApplication::applicationDisplayName(), text, buttonsOf(buttons),
-                    QApplication::activeWindow());
+                    askingWindow());
     // Texts carry file, server and host names and server replies, which must show as typed.
     box.setTextFormat(Qt::PlainText);
     box.setEscapeButton(escapeOf(buttons));
@@ -85,7 +97,7 @@ MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
 }
 
 QStringList QtDialogs::chooseFiles(const QString& title) {
-    return QFileDialog::getOpenFileNames(QApplication::activeWindow(), title);
+    return QFileDialog::getOpenFileNames(askingWindow(), title);
 }
 
 } // namespace quaddle

@@ -2,10 +2,17 @@
 
 #include "platform/Dialogs.h"
 
+class QWidget;
+
 namespace quaddle {
 
+// The window a question belongs to, so that its box is centred over it: the open modal
+// dialog, else the active window, else a visible window of the program; none before the
+// program shows any window. Never a hidden window.
+QWidget* askingWindow();
+
 // Shows the platform's message boxes and file dialog as real modal windows, parented to
-// whichever window of the program is active. The program's own dialogs are added by the
+// the window that asks. The program's own dialogs are added by the
 // program's subclass.
 class QtDialogs : public Dialogs {
 public:

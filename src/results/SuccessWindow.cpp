@@ -1,6 +1,6 @@
 #include "results/SuccessWindow.h"
 
-#include <QApplication>
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QLabel>
 #include <QMimeData>
@@ -9,12 +9,6 @@
 #include <QTextDocumentFragment>
 
 namespace quaddle {
-
-namespace {
-
-constexpr int Gap = 8;
-
-} // namespace
 
 QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
@@ -26,10 +20,6 @@ QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
 SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     : QWidget(parent, Qt::Window), m_host(std::move(host)) {
     setWindowTitle(tr("Upload succeeded"));
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    setFont(font);
-    setMinimumSize(400, 175);
 
     m_infoLabel = new QLabel(this);
     m_infoLabel->setObjectName(QStringLiteral("infoLabel"));
@@ -38,9 +28,10 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_infoLabel->setAutoFillBackground(true);
     QPalette yellow = m_infoLabel->palette();
     yellow.setColor(QPalette::Window, QColor(255, 255, 128));
+    yellow.setColor(QPalette::WindowText, Qt::black);
     m_infoLabel->setPalette(yellow);
     m_infoLabel->setContentsMargins(0, 0, 0, 0);
-    m_infoLabel->move(0, 0);
+    m_infoLabel->setFixedHeight(0);
 
     m_urlEdit = new UrlTextEdit(this);
     m_urlEdit->setObjectName(QStringLiteral("urlEdit"));
@@ -49,30 +40,42 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_urlEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_urlEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_urlEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    QFont memoFont = font;
-    memoFont.setPointSize(9);
-    m_urlEdit->setFont(memoFont);
     m_urlEdit->setPlainText(tr("<No URLs>"));
 
     m_tagStyleLabel = new QLabel(tr("Add Tags:"), this);
     m_tagStyleLabel->setObjectName(QStringLiteral("tagStyleLabel"));
     m_tagStyleLabel->setTextFormat(Qt::PlainText);
-    m_tagStyleLabel->adjustSize();
     m_tagStyleBox = new QComboBox(this);
     m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
     m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
                              QStringLiteral("[IMG]"), QStringLiteral("<a>"),
                              QStringLiteral("<img>")});
-    m_tagStyleBox->setFixedWidth(81);
+    m_tagStyleLabel->setBuddy(m_tagStyleBox);
     connect(m_tagStyleBox, &QComboBox::activated, this,
             [this](int index) { fillUrlList(TagStyle(index)); });
 
     m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
-    m_exitButton->setFixedSize(81, 39);
     connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
 
-    resize(592, 148);
+    // The URL box takes all the room the window gets; the controls stay in one row below it.
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(m_tagStyleLabel);
+    controls->addWidget(m_tagStyleBox);
+    controls->addStretch();
+    controls->addWidget(m_exitButton);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(8, 8, 8, 8);
+    body->addWidget(m_urlEdit, 1);
+    body->addLayout(controls);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_infoLabel);
+    layout->addLayout(body, 1);
+
+    setMinimumSize(QSize(400, 175).expandedTo(layout->minimumSize()));
+    resize(QSize(592, 175).expandedTo(sizeHint()));
 }
 
 void SuccessWindow::showResults(const RenamedFiles& renamed) {
@@ -90,7 +93,6 @@ void SuccessWindow::showResults(const RenamedFiles& renamed) {
     show();
     raise();
     activateWindow();
-    placeControls();
     fillUrlList(TagStyle::None);
     m_host.saveConfig();
 }
@@ -99,23 +101,6 @@ void SuccessWindow::fillUrlList(TagStyle style) {
     m_urlEdit->setPlainText(m_host.lines(style).join(QLatin1Char('\n')));
     m_urlEdit->selectAll();
     m_urlEdit->setFocus();
-}
-
-void SuccessWindow::placeControls() {
-    const int clientWidth = width();
-    const int clientHeight = height();
-    const int exitLeft = clientWidth - m_exitButton->width() - Gap;
-    m_exitButton->move(exitLeft, clientHeight - m_exitButton->height() - Gap);
-    m_tagStyleLabel->move(exitLeft, m_infoLabel->height() + Gap);
-    m_tagStyleBox->move(exitLeft, m_infoLabel->height() + m_tagStyleLabel->height() + 12);
-    m_infoLabel->resize(clientWidth, m_infoLabel->height());
-    const int memoTop = m_infoLabel->y() + m_infoLabel->height() + Gap;
-    m_urlEdit->setGeometry(Gap, memoTop, exitLeft - Gap - Gap, clientHeight - memoTop - Gap);
-}
-
-void SuccessWindow::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    placeControls();
 }
 
 void SuccessWindow::closeEvent(QCloseEvent* event) {

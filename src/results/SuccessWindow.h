@@ -47,13 +47,10 @@ public:
     void fillUrlList(TagStyle style);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    void placeControls();
-
     SuccessWindowHost m_host;
     QLabel* m_infoLabel = nullptr;
     UrlTextEdit* m_urlEdit = nullptr;

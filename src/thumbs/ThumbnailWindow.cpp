@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
@@ -20,16 +21,18 @@ ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWi
       m_maxHeight(maxHeight), m_quiet(quiet) {
     setWindowTitle(tr("Creating Thumbnails..."));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(394, 41);
-    move(0, 0);
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
-    m_progressBar->setGeometry(8, 8, 300, 25);
-    m_progressBar->setTextVisible(false);
+    m_progressBar->setMinimumWidth(300);
+    m_progressBar->setFormat(tr("%v of %m"));
     auto* abort = new QPushButton(tr("Abort"), this);
     abort->setObjectName(QStringLiteral("abortButton"));
-    abort->setGeometry(314, 8, 72, 25);
     connect(abort, &QPushButton::clicked, this, [this] { m_abortRequested = true; });
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_progressBar, 1);
+    layout->addWidget(abort);
+    setMinimumWidth(394);
+    setFixedHeight(sizeHint().height());
 }
 
 ThumbnailWindow::~ThumbnailWindow() {

@@ -3,24 +3,22 @@
 #include "platform/AppInfo.h"
 #include "upload/UploadSession.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace quaddle {
 
 namespace {
 
-constexpr int ClientWidth = 444;
+// The question wraps at this width, so the dialog stays compact.
 constexpr int TextWidth = 428;
-constexpr int Margin = 8;
 
-QPushButton* button(const char* name, int left, QWidget* parent) {
+QPushButton* button(const char* name, QWidget* parent) {
     auto* button = new QPushButton(parent);
     button->setObjectName(QLatin1String(name));
-    button->setGeometry(left, 0, 65, 20);
     button->setAutoDefault(false);
     return button;
 }
@@ -29,18 +27,13 @@ QPushButton* button(const char* name, int left, QWidget* parent) {
 
 FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    setFont(font);
 
     m_whatLabel = new QLabel(this);
     m_whatLabel->setObjectName(QStringLiteral("whatLabel"));
     // No text here is markup; plain text keeps whatever ends up in it from being read as such.
     m_whatLabel->setTextFormat(Qt::PlainText);
-    m_whatLabel->setGeometry(Margin, 8, 70, 16);
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
-    m_nameEdit->setGeometry(79, 5, 357, 21);
     m_nameEdit->setReadOnly(true);
     QPalette grey = m_nameEdit->palette();
     grey.setColor(QPalette::Base, grey.color(QPalette::Window));
@@ -50,21 +43,38 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     m_textLabel->setObjectName(QStringLiteral("textLabel"));
     m_textLabel->setTextFormat(Qt::PlainText);
     m_textLabel->setWordWrap(true);
-    m_textLabel->move(Margin, 40);
 
     m_buttonPanel = new QWidget(this);
     m_buttonPanel->setObjectName(QStringLiteral("buttonPanel"));
-    m_buttonPanel->setGeometry(Margin, 97, TextWidth, 20);
     m_rememberBox = new QCheckBox(tr("Remember for this session"), m_buttonPanel);
     m_rememberBox->setObjectName(QStringLiteral("rememberBox"));
-    m_rememberBox->setGeometry(0, 2, 180, 17);
-    m_renameButton = button("renameButton", 221, m_buttonPanel);
-    m_overwriteButton = button("overwriteButton", 292, m_buttonPanel);
-    m_skipButton = button("skipButton", 363, m_buttonPanel);
+    m_renameButton = button("renameButton", m_buttonPanel);
+    m_overwriteButton = button("overwriteButton", m_buttonPanel);
+    m_skipButton = button("skipButton", m_buttonPanel);
+    auto* buttons = new QHBoxLayout(m_buttonPanel);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->addWidget(m_rememberBox);
+    buttons->addStretch();
+    for (QPushButton* answer : {m_renameButton, m_overwriteButton, m_skipButton})
+        buttons->addWidget(answer);
     connect(m_renameButton, &QPushButton::clicked, this, [this] { answerWith(PolicyRename); });
     connect(m_overwriteButton, &QPushButton::clicked, this,
             [this] { answerWith(PolicyOverwrite); });
     connect(m_skipButton, &QPushButton::clicked, this, [this] { answerWith(PolicySkip); });
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(m_whatLabel);
+    nameRow->addWidget(m_nameEdit, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(nameRow);
+    layout->addWidget(m_textLabel);
+    layout->addWidget(m_buttonPanel);
+    // The window grows or shrinks to fit the wrapped question.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void FileExistsDialog::setCentredOver(QWidget* window) {
+    m_centreOver = window;
 }
 
 int FileExistsDialog::ask(AskMode mode, const QString& name) {
@@ -94,14 +104,18 @@ void FileExistsDialog::setMode(AskMode mode, const QString& name) {
     m_renameButton->setText(tr("Rename"));
     m_renameButton->setVisible(file);
     m_rememberBox->setVisible(file);
+    // As wide as the buttons below it, at least, and as tall as the text needs there: the
+    // dialog's fixed size is taken from it.
+    const int width = std::max(TextWidth, m_buttonPanel->sizeHint().width());
+    m_textLabel->setFixedSize(width, m_textLabel->heightForWidth(width));
 }
 
 void FileExistsDialog::showEvent(QShowEvent* event) {
     m_answer = PolicySkip;
-    // The window grows or shrinks to fit the wrapped question.
-    m_textLabel->resize(TextWidth, m_textLabel->heightForWidth(TextWidth));
-    m_buttonPanel->move(Margin, m_textLabel->geometry().bottom() + 1 + Margin);
-    setFixedSize(ClientWidth, m_buttonPanel->geometry().bottom() + 1 + Margin);
+    if (m_centreOver) {
+        layout()->activate();
+        move(m_centreOver->frameGeometry().center() - rect().center());
+    }
     QDialog::showEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 
 #include <QDialog>
+#include <QPointer>
 
 class QCheckBox;
 class QLabel;
@@ -24,6 +25,9 @@ public:
     // Shows the question modally; the answer as Dialogs::askUser describes it.
     int ask(AskMode mode, const QString& name);
 
+    // The next showings appear centred over window; none leaves the placing to the system.
+    void setCentredOver(QWidget* window);
+
     void reject() override;
 
 protected:
@@ -42,6 +46,7 @@ private:
     QPushButton* m_skipButton = nullptr;
     QPushButton* m_overwriteButton = nullptr;
     QPushButton* m_renameButton = nullptr;
+    QPointer<QWidget> m_centreOver;
 };
 
 } // namespace quaddle

@@ -3,17 +3,23 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
+#include "configwindow/ConfigWindow.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
 #include <memory>
 
 using namespace quaddle;
@@ -21,6 +27,17 @@ using quaddle::test::control;
 using quaddle::test::dropFiles;
 
 namespace {
+
+// Collects the addresses the program asks the desktop to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 QStringList gridTexts(const QWidget& form) {
     auto* grid = control<QTableWidget>(form, "fileTable");
@@ -60,10 +77,13 @@ private slots:
     void init();
     void cleanup();
 
-    void showsControlsAtTheirPlaces();
+    void controlsGrowWithTheWindow();
+    void sizeAndPlaceAreRemembered();
+    void keyboardShortcuts();
+    void noServerOffersToAddOne();
     void menusHaveTheirEntriesAndSeparators();
     void commandLineFilesAreListedSorted();
-    void emptyListShowsOneEmptyRow();
+    void emptyListShowsAHint();
     void droppedFilesAreAddedSorted();
     void dropOnRemoteDirectoryAddsFilesNotText();
     void addFilesAppendsChosenFiles();
@@ -76,6 +96,7 @@ private slots:
     void selectorArmsUploadThatFiresOnce();
     void selectorOfMissingServerIsIgnored();
     void masterPasswordEntryShownWhileLocked();
+    void quitAtThePasswordPromptEndsTheStart();
     void closingSavesConfiguration();
     void failedSaveIsReportedAndWindowCloses();
 
@@ -95,46 +116,131 @@ void TestMainWindow::cleanup() {
     m_programDir.reset();
 }
 
-void TestMainWindow::showsControlsAtTheirPlaces() {
+void TestMainWindow::controlsGrowWithTheWindow() {
     MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
     QCOMPARE(form.windowTitle(), QStringLiteral("Quaddle 0.7.1"));
-    QCOMPARE(form.centralWidget()->size() + QSize(0, form.statusBar()->height()), QSize(394, 176));
-    QCOMPARE(form.minimumSize(), form.maximumSize());
-    QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
-
-    QCOMPARE(control<QTableWidget>(form, "fileTable")->geometry(), QRect(8, 18, 256, 71));
-    QCOMPARE(control<QTableWidget>(form, "fileTable")->columnWidth(0), 252);
+    QVERIFY(form.minimumWidth() >= 394 && form.minimumHeight() >= 194);
+    QVERIFY(form.maximumSize() != form.minimumSize());
     QCOMPARE(control<QPushButton>(form, "addFilesButton")->text(), QStringLiteral("Add File(s)"));
-    QCOMPARE(control<QPushButton>(form, "addFilesButton")->geometry(), QRect(270, 18, 97, 31));
     QCOMPARE(control<QPushButton>(form, "removeFileButton")->text(), QStringLiteral("Remove"));
-    QCOMPARE(control<QPushButton>(form, "removeFileButton")->geometry(), QRect(270, 64, 97, 25));
-    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->geometry(), QRect(8, 17, 300, 22));
-    QVERIFY(control<QComboBox>(form, "remoteDirBox")->isEditable());
-    QCOMPARE(control<QComboBox>(form, "remoteDirBox")->toolTip(),
+    auto* directory = control<QComboBox>(form, "remoteDirBox");
+    QVERIFY(directory->isEditable());
+    QCOMPARE(directory->toolTip(),
              QStringLiteral("Directory to upload to. Usually, you can leave this blank."));
-    QVERIFY(control<QComboBox>(form, "remoteDirBox")->hasFocus());
+    QVERIFY(directory->hasFocus());
 
     auto* upload = control<QPushButton>(form, "uploadButton");
     auto* cancel = control<QPushButton>(form, "cancelButton");
-    QCOMPARE(upload->geometry(), QRect(330, 103, 56, 46));
-    QCOMPARE(cancel->geometry(), upload->geometry());
     QVERIFY(upload->isVisible() && upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
     QCOMPARE(upload->nextInFocusChain(), control<QTableWidget>(form, "fileTable"));
-
-    QCOMPARE(control<QWidget>(form, "progressPanel")->width(), 100);
-    QCOMPARE(control<QLabel>(form, "serverLabel")->width(), 219);
-    QCOMPARE(control<QLabel>(form, "detailLabel")->width(), 75);
     QCOMPARE(control<QLabel>(form, "serverLabel")->text(), QStringLiteral("<Select Server>"));
+
+    // The file list and the directory box take the room a larger window gives.
+    auto* table = control<QTableWidget>(form, "fileTable");
+    const QSize tableBefore = table->size();
+    const int directoryBefore = directory->width();
+    form.resize(form.size() + QSize(200, 150));
+    QTRY_COMPARE(table->size(), tableBefore + QSize(200, 150));
+    QCOMPARE(directory->width(), directoryBefore + 200);
+    QCOMPARE(table->columnWidth(0), table->viewport()->width());
+    const QLayout* client = form.centralWidget()->layout();
+    QCOMPARE(upload->geometry().right(),
+             form.centralWidget()->width() - 1 - client->contentsMargins().right());
+}
+
+void TestMainWindow::sizeAndPlaceAreRemembered() {
+    QRect placed;
+    {
+        MainWindow first({});
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        // The first start finds nothing stored and opens in the middle of the screen.
+        QVERIFY((first.geometry().center() - screen.center()).manhattanLength() <= 2);
+        first.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&first));
+        first.setGeometry(QRect(first.pos() + QPoint(20, 10), first.size() + QSize(120, 80)));
+        placed = first.geometry();
+        QVERIFY(first.close());
+    }
+    const MainWindow next({});
+    QCOMPARE(next.geometry(), placed);
+}
+
+void TestMainWindow::keyboardShortcuts() {
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler("https", &recorder, "open");
+    MainWindow form({"/p/a.jpg", "/p/b.jpg", "/p/c.jpg", "/p/d.jpg"});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    m_dialogs->expectFileChoice("Select File(s) to upload", {"/p/e.jpg"});
+    QTest::keySequence(&form, QKeySequence(Qt::CTRL | Qt::Key_O));
+    QCOMPARE(gridTexts(form), (QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"}));
+
+    // Delete takes every selected file, and only where the list has the focus.
+    auto* table = control<QTableWidget>(form, "fileTable");
+    table->setFocus();
+    table->clearSelection();
+    table->setRangeSelected(QTableWidgetSelectionRange(0, 0, 0, 0), true);
+    table->setRangeSelected(QTableWidgetSelectionRange(2, 0, 3, 0), true);
+    QTest::keyClick(table, Qt::Key_Delete);
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/p/b.jpg", "/p/e.jpg"}));
+    QCOMPARE(table->item(1, 0)->toolTip(), QStringLiteral("/p/e.jpg"));
+    auto* directory = control<QComboBox>(form, "remoteDirBox");
+    directory->setFocus();
+    directory->setEditText("/pictures");
+    directory->lineEdit()->setCursorPosition(0);
+    QTest::keyClick(directory, Qt::Key_Delete);
+    QCOMPARE(directory->currentText(), QStringLiteral("pictures"));
+    QCOMPARE(form.files().size(), 2);
+
+    QTest::keyClick(&form, Qt::Key_F1);
+    QDesktopServices::unsetUrlHandler("https");
+    QCOMPARE(recorder.opened, QList<QUrl>{QUrl("https://quaddle.example.org/forums/")});
+
+    const QAction* quit = control<QAction>(form, "exitAction");
+    QCOMPARE(quit->text(), QStringLiteral("&Quit"));
+    QCOMPARE(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QTest::keySequence(&form, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QVERIFY(!form.isVisible());
+}
+
+void TestMainWindow::noServerOffersToAddOne() {
+    MainWindow form({"/p/a.jpg"});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString offer = "No server is set up yet. Add one now?";
+
+    m_dialogs->expectMessage(offer, MessageAnswer::No);
+    QTest::mouseClick(control<QPushButton>(form, "uploadButton"), Qt::LeftButton);
+    QCOMPARE(m_dialogs->asked().last().buttons, MessageButtons::YesNo);
+    QVERIFY(!form.findChild<ConfigWindow*>());
+
+    // The status bar's "<Select Server>" asks the same.
+    m_dialogs->expectMessage(offer, MessageAnswer::Yes);
+    QTest::mouseClick(control<QLabel>(form, "serverLabel"), Qt::LeftButton);
+    auto* manager = form.findChild<ConfigWindow*>();
+    QVERIFY(manager && manager->isVisible());
+    QVERIFY(control<QWidget>(*manager, "serverPage")->isVisible());
+    QCOMPARE(form.config().serverNames, QStringList{"New Server"});
+    auto* tree = control<QTreeWidget>(*manager, "serverTree");
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("New Server"));
+    QCOMPARE(control<QPushButton>(*manager, "saveServerButton")->text(),
+             QStringLiteral("Save Server"));
+    manager->close();
 }
 
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
     QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"Enter Master &Password", "&Options...", "-", "E&xit"}));
+             (QStringList{"&Add File(s)...", "-", "Enter Master &Password", "&Options...", "-",
+                          "&Quit"}));
+    QCOMPARE(control<QAction>(form, "addFilesAction")->shortcut(),
+             QKeySequence(Qt::CTRL | Qt::Key_O));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
     QCOMPARE(entryTexts(menuNamed(form, "&Help")),
              (QStringList{"&Look For Updates...", "&Support Forums...", "Quaddle &Website...", "-",
@@ -153,10 +259,17 @@ void TestMainWindow::commandLineFilesAreListedSorted() {
     QVERIFY(!form.autoUpload());
 }
 
-void TestMainWindow::emptyListShowsOneEmptyRow() {
-    const MainWindow form({});
+void TestMainWindow::emptyListShowsAHint() {
+    MainWindow form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
     QVERIFY(form.files().isEmpty());
-    QCOMPARE(gridTexts(form), QStringList{QString()});
+    QCOMPARE(gridTexts(form), QStringList());
+    auto* hint = control<QLabel>(form, "emptyHint");
+    QVERIFY(hint->isVisible());
+    QCOMPARE(hint->text(), QStringLiteral("Drop files here or use Add File(s)"));
+    QVERIFY(dropFiles(&form, {"/p/a.jpg"}));
+    QVERIFY(!hint->isVisible());
 }
 
 void TestMainWindow::droppedFilesAreAddedSorted() {
@@ -202,7 +315,7 @@ void TestMainWindow::removeDeletesSelectedEntry() {
     QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
     QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
     QVERIFY(form.files().isEmpty());
-    QCOMPARE(gridTexts(form), QStringList{QString()});
+    QCOMPARE(gridTexts(form), QStringList());
 }
 
 void TestMainWindow::removeOnEmptyListDoesNothing() {
@@ -210,7 +323,7 @@ void TestMainWindow::removeOnEmptyListDoesNothing() {
     control<QTableWidget>(form, "fileTable")->selectRow(0);
     QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
     QVERIFY(form.files().isEmpty());
-    QCOMPARE(gridTexts(form), QStringList{QString()});
+    QCOMPARE(gridTexts(form), QStringList());
 }
 
 void TestMainWindow::enterPressesUpload() {
@@ -334,6 +447,21 @@ void TestMainWindow::masterPasswordEntryShownWhileLocked() {
     reload->trigger();
     QVERIFY(!reload->isVisible());
     QCOMPARE(form.config().servers.at(0)[Username], QStringLiteral("user"));
+}
+
+void TestMainWindow::quitAtThePasswordPromptEndsTheStart() {
+    saveOneServer("master");
+    const QByteArray before = m_programDir->readFile("config.xml");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Abort);
+    {
+        const MainWindow form({});
+        QVERIFY(form.quitAtStart());
+    }
+    QCOMPARE(m_programDir->readFile("config.xml"), before);
+
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Cancel);
+    const MainWindow declined({});
+    QVERIFY(!declined.quitAtStart());
 }
 
 void TestMainWindow::closingSavesConfiguration() {

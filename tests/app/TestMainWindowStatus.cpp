@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 #include <QUrl>
@@ -254,7 +255,7 @@ void TestMainWindowStatus::namesFromOutsideShowAsTyped() {
 void TestMainWindowStatus::uploadStatusIndexes() {
     saveThreeServers(0);
     QStringList files;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 60; ++i)
         files.append(QStringLiteral("/p/file%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
     MainWindow form(files);
     form.show();
@@ -347,18 +348,20 @@ void TestMainWindowStatus::newFileResetsFileBar() {
     form.setClock([this] { return m_now; });
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const QColor background = panelPixel(form, 99, 10);
+    const int right = control<QWidget>(form, "progressPanel")->width() - 2;
+    const QColor background = panelPixel(form, right, 10);
 
     form.uploadProgress("a.jpg", 0, 0);
     m_now += 300;
     form.uploadProgress("a.jpg", 100, 50);
-    QVERIFY(panelPixel(form, 10, 10) != background);
-    QCOMPARE(panelPixel(form, 60, 10), background);
+    // The percentages stand in the middle; the bars' ends are clear of them.
+    QVERIFY(panelPixel(form, 2, 10) != background);
+    QCOMPARE(panelPixel(form, right, 10), background);
     // No upload is running, so there is no overall bar.
-    QCOMPARE(panelPixel(form, 10, 2), background);
+    QCOMPARE(panelPixel(form, 2, 2), background);
 
     form.uploadProgress("b.jpg", 0, 0);
-    QCOMPARE(panelPixel(form, 10, 10), background);
+    QCOMPARE(panelPixel(form, 2, 10), background);
 }
 
 void TestMainWindowStatus::helpMenuOpensWebPages() {
@@ -396,10 +399,14 @@ void TestMainWindowStatus::aboutBoxIsReused() {
     QCOMPARE(control<QLabel>(*about, "headingLabel")->text(), QStringLiteral("Quaddle 0.7.1"));
     QVERIFY(control<QLabel>(*about, "LWebsite")->text().contains("https://quaddle.example.org/"));
     QVERIFY(control<QWidget>(*about, "donatorList")->isVisible());
+    QVERIFY(control<QLabel>(*about, "licenceLabel")->text().contains("License"));
+    QCOMPARE(control<QPushButton>(*about, "aboutQtButton")->text(), QStringLiteral("About Qt"));
     about->close();
     form.showAbout();
     QCOMPARE(form.findChildren<QDialog*>(), first);
     QVERIFY(about->isVisible());
+    QTest::keyClick(about, Qt::Key_Escape);
+    QVERIFY(!about->isVisible());
 }
 
 void TestMainWindowStatus::screenshot() {

@@ -266,6 +266,12 @@ void TestMainWindowUpload::disappearedFileStopsTheRun() {
 
 void TestMainWindowUpload::noServerChosen() {
     MainWindow form({localFile("a.png", 100)});
+    // With none at all, adding one is offered; with servers, one is to be chosen.
+    m_dialogs->expectMessage("No server is set up yet. Add one now?", MessageAnswer::No);
+    form.startUpload();
+    QVERIFY(idle(form));
+    form.config().storeServer("ftp.example.org", "", "", "", "", "", "", "", -1, -1);
+    form.config().currentServer = -1;
     m_dialogs->expectMessage("Please choose a server in the Servers menu first.");
     form.startUpload();
     QVERIFY(idle(form));

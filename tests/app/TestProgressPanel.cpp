@@ -31,6 +31,9 @@ private slots:
     void drawsOverallAlongTheTop();
     void drawsFileBelowOverall();
     void drawsNothingWhenIdle();
+    void percentagesAndRunProgress_data();
+    void percentagesAndRunProgress();
+    void percentagesAreWrittenOverTheBars();
 };
 
 void TestProgressPanel::formatsSpeed_data() {
@@ -83,6 +86,43 @@ void TestProgressPanel::drawsNothingWhenIdle() {
     for (int x = 0; x < 100; x += 7)
         for (int y = 0; y < 19; y += 3)
             QCOMPARE(image.pixelColor(x, y), Background);
+}
+
+void TestProgressPanel::percentagesAndRunProgress_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("percentages cut, not rounded") << progressText(0.255, 0.999) << "25% | 99%";
+    QTest::newRow("percentages stay within 0 to 100") << progressText(1.5, -0.2) << "100% | 0%";
+    QTest::newRow("no speed yet") << runProgressText(0, 10, std::nullopt) << "file 1 of 10";
+    QTest::newRow("minutes") << runProgressText(2, 10, 125) << "file 3 of 10, 2:05 left";
+    QTest::newRow("hours") << runProgressText(0, 1, 3725) << "file 1 of 1, 1:02:05 left";
+    QTest::newRow("done") << runProgressText(4, 5, 0) << "file 5 of 5, 0:00 left";
+}
+
+void TestProgressPanel::percentagesAndRunProgress() {
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(text, expected);
+}
+
+void TestProgressPanel::percentagesAreWrittenOverTheBars() {
+    const auto written = [](std::optional<double> overall, double file) {
+        QImage image(120, 19, QImage::Format_RGB32);
+        image.fill(Background);
+        QPainter painter(&image);
+        drawProgressText(painter, QRect(0, 0, 120, 19), overall, file, Qt::white, Qt::black);
+        return image;
+    };
+    QImage blank(120, 19, QImage::Format_RGB32);
+    blank.fill(Background);
+    QCOMPARE(written(std::nullopt, 0), blank);
+    // The text stands in the middle, away from the bars' ends.
+    const QImage running = written(0.5, 0.5);
+    QVERIFY(running != blank);
+    for (int y = 0; y < 19; ++y) {
+        QCOMPARE(running.pixelColor(0, y), Background);
+        QCOMPARE(running.pixelColor(119, y), Background);
+    }
 }
 
 QTEST_MAIN(TestProgressPanel)

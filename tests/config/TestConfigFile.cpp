@@ -493,10 +493,12 @@ void TestConfigFile::wrongMasterPasswordAsksAgain() {
     saved.saveConfig();
 
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "Master");
-    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
+    // The dialog says the password was wrong and starts empty.
+    m_dialogs->expectMasterPassword(MasterPasswordMode::EnterAgain, MasterPasswordResult::Ok,
+                                    "master");
     const Config& config = loaded();
     QCOMPARE(m_dialogs->asked().at(0).given, QString());
-    QCOMPARE(m_dialogs->asked().at(1).given, QStringLiteral("Master"));
+    QCOMPARE(m_dialogs->asked().at(1).given, QString());
     QVERIFY(config.masterPasswordActive);
     QCOMPARE(config.servers[0][Password], QStringLiteral("pw"));
 }
@@ -505,10 +507,12 @@ void TestConfigFile::verifierInLowerCaseNeverMatches() {
     writeConfig(configWith("<PH type=\"8\">" + passwordHash("m").toLower().toLatin1() + "</PH>",
                            "<Server Hostname=\"h\" U=\"abcd\" P=\"\"/>"));
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "m");
-    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "m");
-    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Cancel, "m");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::EnterAgain, MasterPasswordResult::Ok, "m");
+    m_dialogs->expectMasterPassword(MasterPasswordMode::EnterAgain, MasterPasswordResult::Cancel,
+                                    "m");
     const Config& config = loaded();
     QVERIFY(config.credentialsLocked);
+    QVERIFY(!config.quitRequested);
     QVERIFY(!config.masterPasswordActive);
     QCOMPARE(config.masterPassword, QString());
     QCOMPARE(config.servers[0][Username], QString());

@@ -17,6 +17,10 @@ const QString LosingLockedQuestion =
 const QString NotSetQuestion =
     "You have not set a master password yet. Passwords will not be encrypted and can easily be "
     "obtained by anyone with access to your computer. Do you still want to save this password?";
+const QString SetNotice =
+    "The master password is set. It will be asked for every time you start Quaddle.";
+const QString RemovedNotice =
+    "The master password is removed. Passwords are now saved without encryption.";
 const QString DisabledQuestion =
     "You have disabled encryption by not entering your master password. Passwords will not be "
     "encrypted and can easily be obtained by anyone with access to your computer. Do you still "
@@ -72,7 +76,10 @@ std::unique_ptr<Config> TestMasterPassword::lockedCfg() {
 void TestMasterPassword::setStoresVerifierAndUnlocks() {
     Config config;
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
+    m_dialogs->expectMessage(SetNotice);
     setOrRemoveMasterPassword(config);
+    QCOMPARE(m_dialogs->asked().last().kind, MessageKind::Information);
+    QVERIFY(hasMasterPassword(config));
     QCOMPARE(config.masterPassword, QStringLiteral("n3w"));
     QCOMPARE(config.setting("PH"), config.hashPassword("n3w"));
     QCOMPARE(config.settingType("PH"), SettingType::Text);
@@ -85,8 +92,11 @@ void TestMasterPassword::disableRemovesVerifier() {
     config.masterPassword = "old";
     config.masterPasswordActive = true;
     config.setSetting("PH", SettingValue::text(config.hashPassword("old")));
+    QVERIFY(hasMasterPassword(config));
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Cancel);
+    m_dialogs->expectMessage(RemovedNotice);
     setOrRemoveMasterPassword(config);
+    QVERIFY(!hasMasterPassword(config));
     QCOMPARE(config.masterPassword, QString());
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingNames().contains("PH"));
@@ -97,6 +107,7 @@ void TestMasterPassword::disableRemovesVerifier() {
 void TestMasterPassword::disableWithoutVerifierAddsEmptyOne() {
     Config config;
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Cancel);
+    m_dialogs->expectMessage(RemovedNotice);
     setOrRemoveMasterPassword(config);
     QCOMPARE(config.settingNames().last(), QStringLiteral("PH"));
     QCOMPARE(config.setting("PH"), QString());
@@ -129,8 +140,11 @@ void TestMasterPassword::changingWhileLockedAsksFirst() {
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult(result), "n3w");
     m_dialogs->expectMessage(LosingLockedQuestion,
                              confirmed ? MessageAnswer::Yes : MessageAnswer::No);
+    if (confirmed)
+        m_dialogs->expectMessage(
+            MasterPasswordResult(result) == MasterPasswordResult::Ok ? SetNotice : RemovedNotice);
     setOrRemoveMasterPassword(*config);
-    QCOMPARE(m_dialogs->asked().last().buttons, MessageButtons::YesNo);
+    QCOMPARE(m_dialogs->asked().at(1).buttons, MessageButtons::YesNo);
     QCOMPARE(config->credentialsLocked, !confirmed);
     const bool set = confirmed && MasterPasswordResult(result) == MasterPasswordResult::Ok;
     QCOMPARE(config->masterPasswordActive, set);
@@ -142,6 +156,7 @@ void TestMasterPassword::newPasswordFromLockedStateDropsHeldCredentials() {
     const std::unique_ptr<Config> config = lockedCfg();
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
     m_dialogs->expectMessage(LosingLockedQuestion, MessageAnswer::Yes);
+    m_dialogs->expectMessage(SetNotice);
     setOrRemoveMasterPassword(*config);
     config->saveConfig();
     const QByteArray xml = m_programDir->readFile("config.xml");

@@ -44,6 +44,7 @@ private slots:
 
     void enterModeShowsOnlyItsRow();
     void setModeShowsOnlyItsRow();
+    void wrongPasswordIsSaidAndQuitAborts();
     void okReturnsTheTypedPassword();
     void disableEncryptionCancels();
     void escapeAndCloseBoxCancelWhenEntering();
@@ -73,10 +74,27 @@ void TestMasterPasswordDialog::enterModeShowsOnlyItsRow() {
              QStringLiteral("Disable encryption"));
     QCOMPARE(control<QLineEdit>(dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
     QVERIFY(control<QLineEdit>(dialog, "passwordEdit")->hasFocus());
-    const QRect row = control<QWidget>(dialog, "enterPanel")->geometry();
-    QCOMPARE(row.top(), control<QLineEdit>(dialog, "passwordEdit")->geometry().bottom() + 1 + 5);
-    QCOMPARE(dialog.height(), row.bottom() + 1 + 5);
+    QVERIFY(!control<QLabel>(dialog, "wrongLabel")->isVisible());
+    QVERIFY(!control<QPushButton>(dialog, "quitButton")->isVisible());
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+}
+
+void TestMasterPasswordDialog::wrongPasswordIsSaidAndQuitAborts() {
+    MasterPasswordDialog dialog;
+    dialog.setMode(MasterPasswordMode::EnterAgain);
+    dialog.setQuitOffered(true);
+    const MasterPasswordResult result = run(dialog, [&] {
+        QCOMPARE(control<QLabel>(dialog, "passwordLabel")->text(),
+                 QStringLiteral("Please enter your master password:"));
+        QVERIFY(control<QLabel>(dialog, "wrongLabel")->isVisible());
+        QCOMPARE(control<QLabel>(dialog, "wrongLabel")->text(),
+                 QStringLiteral("Wrong master password"));
+        QVERIFY(control<QPushButton>(dialog, "okButton")->isDefault());
+        auto* quit = control<QPushButton>(dialog, "quitButton");
+        QCOMPARE(quit->text(), QStringLiteral("Quit"));
+        quit->click();
+    });
+    QCOMPARE(result, MasterPasswordResult::Abort);
 }
 
 void TestMasterPasswordDialog::setModeShowsOnlyItsRow() {
@@ -94,8 +112,8 @@ void TestMasterPasswordDialog::setModeShowsOnlyItsRow() {
              QStringLiteral("Disable Master Password"));
     QCOMPARE(control<QPushButton>(dialog, "abortButton")->text(), QStringLiteral("Abort"));
     QCOMPARE(control<QLineEdit>(dialog, "repeatEdit")->echoMode(), QLineEdit::Password);
-    const QRect row = control<QWidget>(dialog, "setPanel")->geometry();
-    QCOMPARE(dialog.height(), row.bottom() + 1 + 5);
+    QVERIFY(!control<QLabel>(dialog, "wrongLabel")->isVisible());
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
 }
 
 void TestMasterPasswordDialog::okReturnsTheTypedPassword() {

@@ -31,6 +31,7 @@ private slots:
     void namesShowAsTyped();
     void enterTakesTheDefaultAnswer_data();
     void enterTakesTheDefaultAnswer();
+    void boxBelongsToTheVisibleWindow();
 };
 
 void TestQtDialogs::namesShowAsTyped_data() {
@@ -86,6 +87,32 @@ void TestQtDialogs::enterTakesTheDefaultAnswer() {
     QCOMPARE(dialogs.showMessage("The server's host key changed.", MessageKind::Error,
                                  MessageButtons(buttons)),
              MessageAnswer(answer));
+}
+
+void TestQtDialogs::boxBelongsToTheVisibleWindow() {
+    QCOMPARE(askingWindow(), nullptr);
+    QWidget hidden;
+    hidden.setWindowTitle("hidden");
+    hidden.show();
+    hidden.hide();
+    QWidget asking;
+    asking.setWindowTitle("asking");
+    asking.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&asking));
+    // As when the program is not the one in front: no window of it is active.
+    QApplication::setActiveWindow(nullptr);
+    QVERIFY(!QApplication::activeWindow());
+    QWidget* parent = nullptr;
+    QTimer::singleShot(0, this, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(window) && window->isVisible()) {
+                parent = window->parentWidget();
+                QTest::keyClick(window, Qt::Key_Return);
+            }
+    });
+    MessageBoxesOnly dialogs;
+    dialogs.showMessage("Upload failed.", MessageKind::Error, MessageButtons::Ok);
+    QCOMPARE(parent, &asking);
 }
 
 QTEST_MAIN(TestQtDialogs)

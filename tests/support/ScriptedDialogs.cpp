@@ -18,7 +18,15 @@ QString askDialog(AskMode mode) {
 }
 
 QString modeName(MasterPasswordMode mode) {
-    return mode == MasterPasswordMode::Enter ? QStringLiteral("enter") : QStringLiteral("set");
+    switch (mode) {
+    case MasterPasswordMode::Enter:
+        return QStringLiteral("enter");
+    case MasterPasswordMode::EnterAgain:
+        return QStringLiteral("enter again");
+    case MasterPasswordMode::Set:
+        break;
+    }
+    return QStringLiteral("set");
 }
 
 MessageAnswer cautiousAnswer(MessageButtons buttons) {

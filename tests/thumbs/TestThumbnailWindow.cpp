@@ -96,7 +96,8 @@ void TestThumbnailWindow::makesThumbnailsForImagesOnly() {
     const FileList result = run(files, [&](ThumbnailWindow& window) {
         QCOMPARE(window.windowTitle().left(8), QStringLiteral("Creating"));
         progressMaximum = control<QProgressBar>(window, "progressBar")->maximum();
-        QCOMPARE(window.size(), QSize(394, 41));
+        QVERIFY(window.width() >= 394);
+        QCOMPARE(window.minimumHeight(), window.maximumHeight());
     });
     QCOMPARE(progressMaximum, 4);
     QCOMPARE(result[0].thumbnail, thumbnailPath(files[0].path));

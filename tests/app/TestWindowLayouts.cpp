@@ -1,0 +1,165 @@
+#include "ScriptedDialogs.h"
+#include "TempProgramDir.h"
+#include "about/AboutDialog.h"
+#include "app/MainWindow.h"
+#include "config/MasterPasswordDialog.h"
+#include "configwindow/ConfigWindow.h"
+#include "results/SuccessWindow.h"
+#include "upload/FileExistsDialog.h"
+#include "upload/LoginDialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+using namespace quaddle;
+
+namespace {
+
+// Every visible control of window gets at least the room its contents need, and lies inside
+// its parent: nothing is clipped.
+void verifyNothingClipped(const QWidget& window) {
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        // A combo box's own editor is its business.
+        if (!widget->isVisible() || widget->isWindow() ||
+            qobject_cast<const QComboBox*>(widget->parentWidget()))
+            continue;
+        const QString where = QString::fromLatin1(window.metaObject()->className()) + ": " +
+                              QString::fromLatin1(widget->metaObject()->className()) + ' ' +
+                              widget->objectName();
+        QVERIFY2(widget->parentWidget()->rect().contains(widget->geometry()), qPrintable(where));
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        if (label && label->wordWrap()) {
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(where));
+            continue;
+        }
+        const bool needsItsText = label || qobject_cast<const QAbstractButton*>(widget) ||
+                                  qobject_cast<const QComboBox*>(widget) ||
+                                  qobject_cast<const QLineEdit*>(widget);
+        if (!needsItsText)
+            continue;
+        const QSize needed = widget->minimumSizeHint();
+        QVERIFY2(widget->width() >= needed.width() && widget->height() >= needed.height(),
+                 qPrintable(where + QStringLiteral(" is %1x%2, needs %3x%4")
+                                        .arg(widget->width())
+                                        .arg(widget->height())
+                                        .arg(needed.width())
+                                        .arg(needed.height())));
+    }
+}
+
+// Shows a modal dialog, checks it while open, and closes it.
+void verifyModal(QDialog& dialog, const std::function<void()>& exec) {
+    bool checked = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        verifyNothingClipped(dialog);
+        checked = true;
+        dialog.done(QDialog::Rejected);
+    });
+    exec();
+    QVERIFY(checked);
+}
+
+void verifyShown(QWidget& window) {
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    verifyNothingClipped(window);
+}
+
+} // namespace
+
+// Runs at twice the scale and with a larger font than the desktop's usual one, where fixed
+// sizes would cut texts off.
+class TestWindowLayouts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void nothingIsClipped_data();
+    void nothingIsClipped();
+
+private:
+    std::unique_ptr<test::TempProgramDir> m_programDir;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+};
+
+void TestWindowLayouts::init() {
+    m_programDir = std::make_unique<test::TempProgramDir>();
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+}
+
+void TestWindowLayouts::cleanup() {
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    m_programDir.reset();
+}
+
+void TestWindowLayouts::nothingIsClipped_data() {
+    QTest::addColumn<QString>("window");
+    for (const char* window : {"main", "success", "options", "servers", "about", "enter password",
+                               "set password", "file exists", "login"})
+        QTest::newRow(window) << QString::fromLatin1(window);
+}
+
+void TestWindowLayouts::nothingIsClipped() {
+    QFETCH(QString, window);
+    QCOMPARE(qApp->devicePixelRatio(), 2.0);
+    if (window == "main") {
+        MainWindow form({"/pictures/a rather long file name from the camera.jpg"});
+        verifyShown(form);
+    } else if (window == "success") {
+        SuccessWindowHost host;
+        host.lines = [](TagStyle) { return QStringList{"https://www.example.org/a.jpg"}; };
+        host.showMain = host.hideMain = host.closeMain = host.saveConfig = [] {};
+        SuccessWindow success(host);
+        success.showResults({{"a.jpg", "a_001.jpg"}});
+        verifyShown(success);
+    } else if (window == "options" || window == "servers") {
+        Config config;
+        config.credentialsLocked = window == "servers";
+        ConfigWindowHost host;
+        host.refreshServerDisplay = host.showMain = [] {};
+        auto* configuration = new ConfigWindow(config, host);
+        configuration->show();
+        if (window == "servers")
+            configuration->choosePage(ConfigWindow::ServerManagement);
+        verifyShown(*configuration);
+        delete configuration;
+    } else if (window == "about") {
+        AboutDialog about;
+        verifyShown(about);
+    } else if (window == "enter password" || window == "set password") {
+        MasterPasswordDialog dialog;
+        dialog.setMode(window == "set password" ? MasterPasswordMode::Set
+                                                : MasterPasswordMode::EnterAgain);
+        dialog.setQuitOffered(true);
+        verifyModal(dialog, [&] { dialog.exec(); });
+    } else if (window == "file exists") {
+        FileExistsDialog dialog;
+        verifyModal(dialog, [&] { dialog.ask(AskMode::File, "a.jpg"); });
+    } else if (window == "login") {
+        LoginDialog dialog;
+        QString user = "me";
+        QString password;
+        verifyModal(dialog, [&] { dialog.ask(user, password); });
+    }
+}
+
+int main(int argc, char** argv) {
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication application(argc, argv);
+    QFont large = QApplication::font();
+    large.setPointSize(13);
+    QApplication::setFont(large);
+    TestWindowLayouts test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TestWindowLayouts.moc"
