@@ -51,6 +51,9 @@ Config::Config() {
     setSetting(QStringLiteral("ThumbRahmen"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Autoclose"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Context"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("TagStyle"), SettingValue::integer(0));
+    setSetting(QStringLiteral("AutoCopy"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);

@@ -27,6 +27,8 @@ enum ServerSlot {
     CredentialIndex,
     // A private key for SFTP logins; empty for none.
     KeyFile,
+    // Octal permissions given to each uploaded file, such as 644; empty to leave them alone.
+    Chmod,
     ServerSlotCount
 };
 
