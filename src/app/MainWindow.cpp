@@ -2,6 +2,7 @@
 
 #include "about/AboutDialog.h"
 #include "app/CommandLine.h"
+#include "app/PastedFiles.h"
 #include "app/ProgressPanel.h"
 #include "configwindow/ConfigWindow.h"
 #include "platform/AppInfo.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -50,16 +52,6 @@ Widget* place(Widget* widget, const char* name, int left, int top, int width, in
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(left, top, width, height);
     return widget;
-}
-
-QStringList localFilesOf(const QMimeData* data) {
-    QStringList paths;
-    if (!data->hasUrls())
-        return paths;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
-    return paths;
 }
 
 } // namespace
@@ -137,6 +129,10 @@ void MainWindow::createMenus() {
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
+    QAction* paste = file->addAction(tr("Paste"));
+    paste->setObjectName(QStringLiteral("pasteAction"));
+    paste->setShortcut(QKeySequence::Paste);
+    connect(paste, &QAction::triggered, this, &MainWindow::pasteFiles);
     QAction* options = file->addAction(tr("&Options..."));
     options->setObjectName(QStringLiteral("optionsAction"));
     connect(options, &QAction::triggered, this, &MainWindow::openOptions);
@@ -427,6 +423,25 @@ void MainWindow::addFiles() {
     refreshFiles();
 }
 
+void MainWindow::pasteFiles() {
+    QStringList pasted;
+    try {
+        if (const QMimeData* data = QApplication::clipboard()->mimeData())
+            pasted = m_pastedFiles.filesOf(*data);
+    } catch (const Error& error) {
+        dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
+        return;
+    }
+    if (pasted.isEmpty()) {
+        dialogs().showMessage(tr("The clipboard holds neither files nor an image."),
+                              MessageKind::Error, MessageButtons::Ok);
+        return;
+    }
+    for (const QString& path : std::as_const(pasted))
+        m_files.append({path, QString()});
+    refreshFiles();
+}
+
 void MainWindow::removeSelectedFile() {
     const int row = selectedFileRow();
     if (row < 0 || row >= m_files.size())
@@ -510,12 +525,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!localFilesOf(event->mimeData()).isEmpty())
+    if (!localFilesOf(*event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    const QStringList dropped = localFilesOf(event->mimeData());
+    const QStringList dropped = localFilesOf(*event->mimeData());
     for (const QString& path : dropped)
         m_files.append({path, QString()});
     event->acceptProposedAction();

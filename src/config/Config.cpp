@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/ProgramDir.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace quaddle {
@@ -38,6 +39,11 @@ SettingValue SettingValue::boolean(bool value) {
 
 SettingValue SettingValue::byte(quint8 value) {
     return {SettingType::Byte, QString::number(value), false};
+}
+
+bool isPermissionsText(const QString& text) {
+    static const QRegularExpression Octal(QStringLiteral("^([0-7]{3,4})?$"));
+    return Octal.match(text).hasMatch();
 }
 
 Config::Config() {

@@ -33,6 +33,9 @@ enum ServerSlot {
 };
 
 using ServerRecord = std::array<QString, ServerSlotCount>;
+
+// Whether text can stand in the Chmod slot: empty, or three or four octal digits.
+bool isPermissionsText(const QString& text);
 using ServerList = QList<ServerRecord>;
 
 // Remote folders per server index; a blank entry is a deleted folder.

@@ -104,11 +104,15 @@ void ConfigWindow::createOptionsPage() {
     QGroupBox* general = group(tr("General"), 0, 65);
     placeInPanel("PCFGDefault", general, 8, 225, tr("Default server:"),
                  QStringLiteral("DefaultServer"));
+    placeCheckBox(general, 241, 39, 235, QStringLiteral("AutoCopy"),
+                  tr("Copy the URLs to the clipboard after each upload"));
     QGroupBox* uploading = group(tr("Uploading"), 76, 65);
     placeInPanel("PCFGExists", uploading, 8, 225, tr("When file exists:"),
                  QStringLiteral("Overwrite"));
     placeCheckBox(uploading, 241, 39, 225, QStringLiteral("Passive"),
                   tr("Use passive mode with FTP servers"));
+    placeCheckBox(uploading, 241, 18, 235, QStringLiteral("TempNames"),
+                  tr("Upload under a temporary name, then rename"));
     QGroupBox* thumbnails = group(tr("Thumbnails"), 152, 65);
     placeInPanel("PCFGTWidth", thumbnails, 8, 100, tr("Max. width:"), QStringLiteral("ThumbWidth"));
     placeInPanel("PCFGTHeight", thumbnails, 115, 100, tr("Max. height:"),

@@ -1,11 +1,13 @@
 #include "results/SuccessWindow.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextDocumentFragment>
 
 namespace quaddle {
@@ -14,12 +16,19 @@ namespace {
 
 constexpr int Gap = 8;
 
+QString withCrLf(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
 } // namespace
+
+void copyLines(const QStringList& lines) {
+    QApplication::clipboard()->setText(lines.join(QLatin1String("\r\n")));
+}
 
 QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
-    data->setText(
-        textCursor().selection().toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
+    data->setText(withCrLf(textCursor().selection().toPlainText()));
     return data;
 }
 
@@ -62,15 +71,23 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
     m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
                              QStringLiteral("[IMG]"), QStringLiteral("<a>"),
-                             QStringLiteral("<img>")});
+                             QStringLiteral("<img>"), QStringLiteral("Markdown")});
     m_tagStyleBox->setFixedWidth(81);
-    connect(m_tagStyleBox, &QComboBox::activated, this,
-            [this](int index) { fillUrlList(TagStyle(index)); });
+    connect(m_tagStyleBox, &QComboBox::activated, this, [this](int index) {
+        m_host.storeStyle(TagStyle(index));
+        fillUrlList(TagStyle(index));
+    });
+
+    m_copyButton = new QPushButton(tr("Copy"), this);
+    m_copyButton->setObjectName(QStringLiteral("copyButton"));
+    m_copyButton->setFixedWidth(81);
+    connect(m_copyButton, &QPushButton::clicked, this, &SuccessWindow::copyAllLines);
 
     m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
     m_exitButton->setFixedSize(81, 39);
     connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     resize(592, 148);
 }
@@ -85,13 +102,14 @@ void SuccessWindow::showResults(const RenamedFiles& renamed) {
     // The band comes on top of the text box, which keeps its height.
     resize(width(), height() + m_infoLabel->height());
 
-    m_tagStyleBox->setCurrentIndex(0);
+    const TagStyle style = m_host.storedStyle();
+    m_tagStyleBox->setCurrentIndex(int(style));
     m_host.hideMain();
     show();
     raise();
     activateWindow();
     placeControls();
-    fillUrlList(TagStyle::None);
+    fillUrlList(style);
     m_host.saveConfig();
 }
 
@@ -101,6 +119,10 @@ void SuccessWindow::fillUrlList(TagStyle style) {
     m_urlEdit->setFocus();
 }
 
+void SuccessWindow::copyAllLines() {
+    copyLines(m_host.lines(TagStyle(m_tagStyleBox->currentIndex())));
+}
+
 void SuccessWindow::placeControls() {
     const int clientWidth = width();
     const int clientHeight = height();
@@ -108,6 +130,7 @@ void SuccessWindow::placeControls() {
     m_exitButton->move(exitLeft, clientHeight - m_exitButton->height() - Gap);
     m_tagStyleLabel->move(exitLeft, m_infoLabel->height() + Gap);
     m_tagStyleBox->move(exitLeft, m_infoLabel->height() + m_tagStyleLabel->height() + 12);
+    m_copyButton->move(exitLeft, m_tagStyleBox->y() + m_tagStyleBox->height() + Gap);
     m_infoLabel->resize(clientWidth, m_infoLabel->height());
     const int memoTop = m_infoLabel->y() + m_infoLabel->height() + Gap;
     m_urlEdit->setGeometry(Gap, memoTop, exitLeft - Gap - Gap, clientHeight - memoTop - Gap);

@@ -57,6 +57,12 @@ QString markdownLine(const QString& name, const QString& url, const QString& thu
 
 } // namespace
 
+TagStyle storedTagStyle(const Config& config) {
+    const qint32 stored = config.intSetting(QStringLiteral("TagStyle"));
+    return stored >= int(TagStyle::None) && stored <= int(TagStyle::Markdown) ? TagStyle(stored)
+                                                                              : TagStyle::None;
+}
+
 bool isWebImage(const QString& fileName) {
     static const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
                                         QStringLiteral(".png"), QStringLiteral(".gif"),

@@ -19,6 +19,9 @@ QString urlEncode(const QString& text, bool keepSlash);
 // variables $host, $user, $dir and $file.
 QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName);
 
+// The style stored in the setting "TagStyle"; None for a value that names no style.
+TagStyle storedTagStyle(const Config& config);
+
 // Whether a Markdown line shows the file as a picture, by its extension.
 bool isWebImage(const QString& fileName);
 

@@ -1,12 +1,12 @@
 #include "upload/UploadSession.h"
 
+#include "config/Config.h"
 #include "platform/Error.h"
 #include "upload/UploadErrors.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <utility>
 
 namespace quaddle {
@@ -28,8 +28,7 @@ UploadSession::~UploadSession() {
 }
 
 void UploadSession::setPermissions(const QString& mode) {
-    static const QRegularExpression Octal(QStringLiteral("^[0-7]{3,4}$"));
-    if (!mode.isEmpty() && !Octal.match(mode).hasMatch())
+    if (!isPermissionsText(mode))
         throw Error(QStringLiteral("The permissions \"%1\" of the server are no octal number "
                                    "such as 644. Please correct them in the server settings.")
                         .arg(mode));
