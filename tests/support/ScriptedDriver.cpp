@@ -72,7 +72,10 @@ bool ScriptedDriver::renameFile(const QString& oldName, const QString& newName) 
 
 bool ScriptedDriver::removeFile(const QString& name) {
     record("RemoveFile " + name);
-    return m_script.remoteFiles.remove(name);
+    if (m_script.remoteFiles.remove(name))
+        return true;
+    m_lastErrorText = "550 " + name + ": No such file";
+    return false;
 }
 
 bool ScriptedDriver::setPermissions(const QString& name, const QString& mode) {
