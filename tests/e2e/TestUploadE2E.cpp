@@ -28,6 +28,14 @@ QString randomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
     return file.fileName();
 }
 
+// Waits until the process has written a whole line; false when it ends or does not in time.
+bool waitForLine(QProcess& process) {
+    while (!process.canReadLine())
+        if (!process.waitForReadyRead(20000))
+            return false;
+    return true;
+}
+
 } // namespace
 
 class TestUploadE2E : public QObject {
@@ -132,15 +140,15 @@ void TestUploadE2E::copiedLinesOutliveTheProgram() {
     // A display of its own, which picks a free number and names it on its output.
     QProcess display;
     display.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-    QVERIFY(display.waitForReadyRead(20000));
+    QVERIFY(waitForLine(display));
     const QString name = ":" + QString::fromLatin1(display.readLine().trimmed());
     QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
     x11.insert("DISPLAY", name);
     QProcess manager;
     manager.setProcessEnvironment(x11);
     manager.start("/usr/bin/python3", {QUADDLE_TEST_SUPPORT_DIR "/clipboard_manager.py"});
-    QVERIFY(manager.waitForReadyRead(20000));
-    QCOMPARE(manager.readAll(), QByteArray("ready\n"));
+    QVERIFY(waitForLine(manager));
+    QCOMPARE(manager.readLine(), QByteArray("ready\n"));
 
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
