@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "about/AboutDialog.h"
+#include "app/PastedFiles.h"
 #include "app/ProgressPanel.h"
 #include "config/CommandLine.h"
 #include "configwindow/ConfigWindow.h"
@@ -14,6 +15,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -56,16 +58,6 @@ template <typename Widget> Widget* named(Widget* widget, const char* name) {
 // Where the window was and how large, kept per user between runs.
 QSettings windowSettings() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, AppName, AppName);
-}
-
-QStringList localFilesOf(const QMimeData* data) {
-    QStringList paths;
-    if (!data->hasUrls())
-        return paths;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
-    return paths;
 }
 
 } // namespace
@@ -192,6 +184,10 @@ void MainWindow::createMenus() {
     add->setObjectName(QStringLiteral("addFilesAction"));
     add->setShortcut(QKeySequence::Open);
     connect(add, &QAction::triggered, this, &MainWindow::addFiles);
+    QAction* paste = file->addAction(tr("Paste"));
+    paste->setObjectName(QStringLiteral("pasteAction"));
+    paste->setShortcut(QKeySequence::Paste);
+    connect(paste, &QAction::triggered, this, &MainWindow::pasteFiles);
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
@@ -257,7 +253,7 @@ void MainWindow::createStatusBar() {
 void MainWindow::setUpWindow(const QStringList& arguments) {
     m_autoUpload = false;
     uploadStatus(QString(), -3);
-    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Add File(s)..."));
+    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Paste"));
     insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
     insertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
     setAcceptDrops(true);
@@ -535,6 +531,25 @@ void MainWindow::addFiles() {
     refreshFiles();
 }
 
+void MainWindow::pasteFiles() {
+    QStringList pasted;
+    try {
+        if (const QMimeData* data = QApplication::clipboard()->mimeData())
+            pasted = m_pastedFiles.filesOf(*data);
+    } catch (const Error& error) {
+        dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
+        return;
+    }
+    if (pasted.isEmpty()) {
+        dialogs().showMessage(tr("The clipboard holds neither files nor an image."),
+                              MessageKind::Error, MessageButtons::Ok);
+        return;
+    }
+    for (const QString& path : std::as_const(pasted))
+        m_files.append({path, QString()});
+    refreshFiles();
+}
+
 void MainWindow::removeSelectedFile() {
     const QList<int> rows = selectedFileRows();
     if (rows.isEmpty() || !m_removeFileButton->isEnabled())
@@ -657,12 +672,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!localFilesOf(event->mimeData()).isEmpty())
+    if (!localFilesOf(*event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    const QStringList dropped = localFilesOf(event->mimeData());
+    const QStringList dropped = localFilesOf(*event->mimeData());
     for (const QString& path : dropped)
         m_files.append({path, QString()});
     event->acceptProposedAction();

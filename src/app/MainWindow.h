@@ -1,8 +1,10 @@
 #pragma once
 
+#include "app/PastedFiles.h"
 #include "config/Config.h"
 #include "config/FileList.h"
 #include "platform/Clock.h"
+#include "results/UrlBuilder.h"
 #include "upload/UploadSession.h"
 
 #include <QMainWindow>
@@ -51,6 +53,8 @@ public:
     void setClock(Clock clock) { m_clock = std::move(clock); }
 
     void addFiles();
+    // Adds the files of a file list copied in a file manager, or a copied image saved as PNG.
+    void pasteFiles();
     void removeSelectedFile();
     void startUpload();
     void cancelUpload();
@@ -95,6 +99,8 @@ private:
     void endUpload();
     void writeLog(const QStringList& lines);
     void showResults();
+    // The URL lines of the last run, from the current server and remote directory.
+    QStringList resultLines(TagStyle style) const;
     // Saves the configuration; a failure is reported to the user.
     void saveConfigReporting();
     // The share of all bytes of the running upload sent so far; none while idle.
@@ -125,6 +131,7 @@ private:
     // The session of the running upload; none while idle.
     std::unique_ptr<UploadSession> m_session;
     FileList m_files;
+    PastedFiles m_pastedFiles;
     // What the running upload walks through: a copy of m_files taken at its start.
     FileList m_runFiles;
     bool m_autoUpload = false;

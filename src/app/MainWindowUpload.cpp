@@ -60,6 +60,9 @@ void MainWindow::startUpload() {
     }
     if (m_uploadResults.isEmpty())
         return;
+    // Before a close by "Autoclose", so the lines outlive the program (see README).
+    if (m_config->boolSetting(QStringLiteral("AutoCopy")))
+        copyLines(resultLines(storedTagStyle(*m_config)));
     if (m_config->boolSetting(QStringLiteral("Autoclose")))
         close();
     else
@@ -69,10 +72,7 @@ void MainWindow::startUpload() {
 void MainWindow::showResults() {
     if (!m_successWindow) {
         SuccessWindowHost host;
-        host.lines = [this](TagStyle style) {
-            return urlLines(m_config->currentServerRecord(), m_remoteDirBox->currentText(),
-                            m_uploadResults, style);
-        };
+        host.lines = [this](TagStyle style) { return resultLines(style); };
         host.showMain = [this] {
             show();
             raise();
@@ -80,9 +80,18 @@ void MainWindow::showResults() {
         host.hideMain = [this] { hide(); };
         host.closeMain = [this] { close(); };
         host.saveConfig = [this] { saveConfigReporting(); };
+        host.storedStyle = [this] { return storedTagStyle(*m_config); };
+        host.storeStyle = [this](TagStyle style) {
+            m_config->setSetting(QStringLiteral("TagStyle"), SettingValue::integer(int(style)));
+        };
         m_successWindow = new SuccessWindow(std::move(host), this);
     }
     m_successWindow->showResults(m_renamedFiles);
+}
+
+QStringList MainWindow::resultLines(TagStyle style) const {
+    return urlLines(m_config->currentServerRecord(), m_remoteDirBox->currentText(), m_uploadResults,
+                    style);
 }
 
 void MainWindow::offerThumbnails() {
@@ -147,6 +156,8 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
         m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
     if (m_config->boolSetting(QStringLiteral("Passive")))
         m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    m_session->setPermissions(server[Chmod]);
+    m_session->setTempNames(m_config->boolSetting(QStringLiteral("TempNames")));
 
     if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
                           server[KeyFile]))

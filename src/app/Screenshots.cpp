@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
                                  style);
     };
     host.showMain = host.hideMain = host.closeMain = host.saveConfig = [] {};
+    host.storedStyle = [] { return quaddle::TagStyle::None; };
+    host.storeStyle = [](quaddle::TagStyle) {};
     quaddle::SuccessWindow success(host);
     success.showResults({{QStringLiteral("beach.jpg"), QStringLiteral("beach_001.jpg")}});
     QApplication::processEvents();

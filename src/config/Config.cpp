@@ -6,6 +6,7 @@
 #include "platform/Error.h"
 #include "platform/ProgramDir.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace quaddle {
@@ -40,6 +41,11 @@ SettingValue SettingValue::byte(quint8 value) {
     return {SettingType::Byte, QString::number(value), false};
 }
 
+bool isPermissionsText(const QString& text) {
+    static const QRegularExpression Octal(QStringLiteral("^([0-7]{3,4})?$"));
+    return Octal.match(text).hasMatch();
+}
+
 Config::Config() {
     setSetting(QStringLiteral("DefaultServer"), SettingValue::integer(0));
     setSetting(QStringLiteral("Overwrite"), SettingValue::integer(0));
@@ -51,6 +57,9 @@ Config::Config() {
     setSetting(QStringLiteral("ThumbRahmen"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Autoclose"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Context"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("TagStyle"), SettingValue::integer(0));
+    setSetting(QStringLiteral("AutoCopy"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);

@@ -27,10 +27,15 @@ enum ServerSlot {
     CredentialIndex,
     // A private key for SFTP logins; empty for none.
     KeyFile,
+    // Octal permissions given to each uploaded file, such as 644; empty to leave them alone.
+    Chmod,
     ServerSlotCount
 };
 
 using ServerRecord = std::array<QString, ServerSlotCount>;
+
+// Whether text can stand in the Chmod slot: empty, or three or four octal digits.
+bool isPermissionsText(const QString& text);
 using ServerList = QList<ServerRecord>;
 
 // Remote folders per server index; a blank entry is a deleted folder.

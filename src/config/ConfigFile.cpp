@@ -176,6 +176,7 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
                                      server.attribute(QStringLiteral("URLMask")),
                                      server.attribute(QStringLiteral("Type")), -1, credentialIndex);
     servers[index][KeyFile] = server.attribute(QStringLiteral("KeyFile"));
+    servers[index][Chmod] = server.attribute(QStringLiteral("Chmod"));
 }
 
 void Config::saveConfig() {
@@ -262,6 +263,8 @@ void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) co
     // Files of servers without a key read as they always did.
     if (!server[KeyFile].isEmpty())
         attribute(QStringLiteral("KeyFile"), server[KeyFile]);
+    if (!server[Chmod].isEmpty())
+        attribute(QStringLiteral("Chmod"), server[Chmod]);
 
     if (!credentialsLocked) {
         attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));

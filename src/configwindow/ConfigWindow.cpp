@@ -121,6 +121,9 @@ void ConfigWindow::createOptionsPage() {
     QGridLayout* general = group(page, tr("General"));
     general->addWidget(
         labelled("PCFGDefault", tr("Default server:"), QStringLiteral("DefaultServer")), 0, 0);
+    general->addWidget(checkBox(QStringLiteral("AutoCopy"),
+                                tr("Copy the URLs to the clipboard after each upload")),
+                       0, 1, Qt::AlignBottom);
 
     QGridLayout* uploading = group(page, tr("Uploading"));
     uploading->addWidget(
@@ -128,6 +131,9 @@ void ConfigWindow::createOptionsPage() {
     uploading->addWidget(
         checkBox(QStringLiteral("Passive"), tr("Use passive mode with FTP servers")), 0, 1,
         Qt::AlignBottom);
+    uploading->addWidget(
+        checkBox(QStringLiteral("TempNames"), tr("Upload under a temporary name, then rename")), 1,
+        1);
 
     QGridLayout* thumbnails = group(page, tr("Thumbnails"));
     auto* sizes = new QHBoxLayout;

@@ -123,6 +123,7 @@ private:
     QComboBox* m_typeBox = nullptr;
     QLineEdit* m_urlMaskEdit = nullptr;
     QLineEdit* m_keyFileEdit = nullptr;
+    QLineEdit* m_permissionsEdit = nullptr;
     QPushButton* m_keyFileButton = nullptr;
     QMenu* m_treeMenu = nullptr;
     int m_editedServer = -1;

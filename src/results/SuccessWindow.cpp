@@ -1,19 +1,33 @@
 #include "results/SuccessWindow.h"
 
+#include <QApplication>
 #include <QBoxLayout>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextDocumentFragment>
 
 namespace quaddle {
 
+namespace {
+
+QString withCrLf(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+}
+
+} // namespace
+
+void copyLines(const QStringList& lines) {
+    QApplication::clipboard()->setText(lines.join(QLatin1String("\r\n")));
+}
+
 QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
-    data->setText(
-        textCursor().selection().toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")));
+    data->setText(withCrLf(textCursor().selection().toPlainText()));
     return data;
 }
 
@@ -49,19 +63,27 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
     m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
                              QStringLiteral("[IMG]"), QStringLiteral("<a>"),
-                             QStringLiteral("<img>")});
+                             QStringLiteral("<img>"), QStringLiteral("Markdown")});
     m_tagStyleLabel->setBuddy(m_tagStyleBox);
-    connect(m_tagStyleBox, &QComboBox::activated, this,
-            [this](int index) { fillUrlList(TagStyle(index)); });
+    connect(m_tagStyleBox, &QComboBox::activated, this, [this](int index) {
+        m_host.storeStyle(TagStyle(index));
+        fillUrlList(TagStyle(index));
+    });
+
+    m_copyButton = new QPushButton(tr("Copy"), this);
+    m_copyButton->setObjectName(QStringLiteral("copyButton"));
+    connect(m_copyButton, &QPushButton::clicked, this, &SuccessWindow::copyAllLines);
 
     m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
     connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     // The URL box takes all the room the window gets; the controls stay in one row below it.
     auto* controls = new QHBoxLayout;
     controls->addWidget(m_tagStyleLabel);
     controls->addWidget(m_tagStyleBox);
+    controls->addWidget(m_copyButton);
     controls->addStretch();
     controls->addWidget(m_exitButton);
     auto* body = new QVBoxLayout;
@@ -88,12 +110,13 @@ void SuccessWindow::showResults(const RenamedFiles& renamed) {
     // The band comes on top of the text box, which keeps its height.
     resize(width(), height() + m_infoLabel->height());
 
-    m_tagStyleBox->setCurrentIndex(0);
+    const TagStyle style = m_host.storedStyle();
+    m_tagStyleBox->setCurrentIndex(int(style));
     m_host.hideMain();
     show();
     raise();
     activateWindow();
-    fillUrlList(TagStyle::None);
+    fillUrlList(style);
     m_host.saveConfig();
 }
 
@@ -101,6 +124,10 @@ void SuccessWindow::fillUrlList(TagStyle style) {
     m_urlEdit->setPlainText(m_host.lines(style).join(QLatin1Char('\n')));
     m_urlEdit->selectAll();
     m_urlEdit->setFocus();
+}
+
+void SuccessWindow::copyAllLines() {
+    copyLines(m_host.lines(TagStyle(m_tagStyleBox->currentIndex())));
 }
 
 void SuccessWindow::closeEvent(QCloseEvent* event) {

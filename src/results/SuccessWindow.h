@@ -25,6 +25,9 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
 };
 
+// Puts the lines on the clipboard with CR LF between them, as the text box hands them out.
+void copyLines(const QStringList& lines);
+
 // What the success window needs from the main window.
 struct SuccessWindowHost {
     // The URL lines in a style, built from the current server and directory.
@@ -33,6 +36,9 @@ struct SuccessWindowHost {
     std::function<void()> hideMain;
     std::function<void()> closeMain;
     std::function<void()> saveConfig;
+    // The style shown first, and where the user's choice is kept.
+    std::function<TagStyle()> storedStyle;
+    std::function<void(TagStyle)> storeStyle;
 };
 
 // "Upload succeeded": the URL lines of the last upload, ready to copy, in a chosen tag style,
@@ -45,6 +51,7 @@ public:
 
     void showResults(const RenamedFiles& renamed);
     void fillUrlList(TagStyle style);
+    void copyAllLines();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -56,6 +63,7 @@ private:
     UrlTextEdit* m_urlEdit = nullptr;
     QLabel* m_tagStyleLabel = nullptr;
     QComboBox* m_tagStyleBox = nullptr;
+    QPushButton* m_copyButton = nullptr;
     QPushButton* m_exitButton = nullptr;
 };
 

@@ -1,5 +1,7 @@
 #include "results/UrlBuilder.h"
 
+#include <algorithm>
+
 namespace quaddle {
 
 namespace {
@@ -31,7 +33,45 @@ QString collapseSlashes(const QString& url) {
     return url.left(rest) + url.mid(rest).replace(QLatin1String("//"), QLatin1String("/"));
 }
 
+// A name's brackets would otherwise end the link text early or open a link of their own.
+QString markdownEscaped(const QString& name) {
+    QString escaped;
+    escaped.reserve(name.size());
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
+            c == QLatin1Char('(') || c == QLatin1Char(')'))
+            escaped += QLatin1Char('\\');
+        escaped += c;
+    }
+    return escaped;
+}
+
+QString markdownLine(const QString& name, const QString& url, const QString& thumb) {
+    const QString text = markdownEscaped(name);
+    if (!isWebImage(name))
+        return QStringLiteral("[%1](%2)").arg(text, url);
+    if (thumb.isEmpty())
+        return QStringLiteral("![%1](%2)").arg(text, url);
+    return QStringLiteral("[![%1](%2)](%3)").arg(text, thumb, url);
+}
+
 } // namespace
+
+TagStyle storedTagStyle(const Config& config) {
+    const qint32 stored = config.intSetting(QStringLiteral("TagStyle"));
+    return stored >= int(TagStyle::None) && stored <= int(TagStyle::Markdown) ? TagStyle(stored)
+                                                                              : TagStyle::None;
+}
+
+bool isWebImage(const QString& fileName) {
+    static const QStringList extensions{QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
+                                        QStringLiteral(".png"), QStringLiteral(".gif"),
+                                        QStringLiteral(".bmp"), QStringLiteral(".webp"),
+                                        QStringLiteral(".svg")};
+    return std::any_of(extensions.begin(), extensions.end(), [&](const QString& extension) {
+        return fileName.endsWith(extension, Qt::CaseInsensitive);
+    });
+}
 
 QString urlEncode(const QString& text, bool keepSlash) {
     QString encoded;
@@ -82,6 +122,9 @@ QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
             break;
         case TagStyle::Image:
             lines.append(QStringLiteral("<img src=\"%1\" />").arg(url));
+            break;
+        case TagStyle::Markdown:
+            lines.append(markdownLine(result.file, url, thumb));
             break;
         }
     }

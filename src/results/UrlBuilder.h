@@ -7,8 +7,9 @@
 
 namespace quaddle {
 
-// How the lines of uploaded files are written: bare, or for forums and web pages.
-enum class TagStyle { None, Url, Img, Link, Image };
+// How the lines of uploaded files are written: bare, or for forums, web pages and Markdown.
+// The values are stored in the setting "TagStyle".
+enum class TagStyle { None, Url, Img, Link, Image, Markdown };
 
 // Percent-encodes the text's bytes: letters, digits, "-", "." and "_" stay, a space becomes
 // "%20", "/" stays when keepSlash, everything else becomes "%" and two upper-case hex digits.
@@ -17,6 +18,12 @@ QString urlEncode(const QString& text, bool keepSlash);
 // The address of fileName in remoteDir on server, from the server's URL mask with its
 // variables $host, $user, $dir and $file.
 QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName);
+
+// The style stored in the setting "TagStyle"; None for a value that names no style.
+TagStyle storedTagStyle(const Config& config);
+
+// Whether a Markdown line shows the file as a picture, by its extension.
+bool isWebImage(const QString& fileName);
 
 // One line per uploaded file in the given style; thumbnails link to their images where the
 // style allows it.

@@ -102,6 +102,14 @@ bool FtpClient::rename() {
            command(QStringLiteral("RNTO ") + localFileName, {200, 250, 257});
 }
 
+bool FtpClient::deleteFile() {
+    return command(QStringLiteral("DELE ") + hostFileName, {200, 250});
+}
+
+bool FtpClient::changeMode(const QString& mode) {
+    return command(QStringLiteral("SITE CHMOD ") + mode + QLatin1Char(' ') + hostFileName, {200});
+}
+
 bool FtpClient::store() {
     QFile file(localFileName);
     if (!file.open(QIODevice::ReadOnly)) {

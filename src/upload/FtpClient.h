@@ -62,6 +62,9 @@ public:
     bool makeDir();
     bool store();
     bool rename();
+    bool deleteFile();
+    // SITE CHMOD: mode is octal digits such as 644.
+    bool changeMode(const QString& mode);
     // Closes both connections at once; an operation waiting now returns false.
     void abort();
 

@@ -77,12 +77,11 @@ bool FtpDriver::makeDir(const QString& dir) {
     return m_client.makeDir();
 }
 
-bool FtpDriver::putFile(const QString& localPath) {
+bool FtpDriver::putFileAs(const QString& localPath, const QString& remoteName) {
     ensureConnected();
-    const QString name = fileNameOf(localPath);
-    m_session.reportFileStart(name);
+    m_session.reportFileStart(remoteName);
     m_client.localFileName = localPath;
-    m_client.hostFileName = name;
+    m_client.hostFileName = remoteName;
     return m_client.store() && !m_session.cancelled();
 }
 
@@ -91,6 +90,18 @@ bool FtpDriver::renameFile(const QString& oldName, const QString& newName) {
     m_client.hostFileName = oldName;
     m_client.localFileName = newName;
     return m_client.rename();
+}
+
+bool FtpDriver::removeFile(const QString& name) {
+    ensureConnected();
+    m_client.hostFileName = name;
+    return m_client.deleteFile();
+}
+
+bool FtpDriver::setPermissions(const QString& name, const QString& mode) {
+    ensureConnected();
+    m_client.hostFileName = name;
+    return m_client.changeMode(mode);
 }
 
 QString FtpDriver::lastError() {

@@ -18,8 +18,10 @@ public:
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
     bool makeDir(const QString& dir) override;
-    bool putFile(const QString& localPath) override;
+    bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
+    bool removeFile(const QString& name) override;
+    bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
 
 private:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/FileList.h"
+
 #include <QString>
 
 namespace quaddle {
@@ -35,10 +37,18 @@ public:
     virtual bool changeDir(const QString& dir) = 0;
     virtual bool fileExists(const QString& name) = 0;
     virtual bool makeDir(const QString& dir) = 0;
-    // Uploads the local file under its own name into the working directory, replacing a
-    // remote file of that name.
-    virtual bool putFile(const QString& localPath) = 0;
+    // Uploads the local file under remoteName into the working directory, replacing a remote
+    // file of that name.
+    virtual bool putFileAs(const QString& localPath, const QString& remoteName) = 0;
+    bool putFile(const QString& localPath) { return putFileAs(localPath, fileNameOf(localPath)); }
     virtual bool renameFile(const QString& oldName, const QString& newName) = 0;
+    // Renames oldName to newName, replacing a file of that name.
+    virtual bool replaceFile(const QString& oldName, const QString& newName) {
+        return renameFile(oldName, newName);
+    }
+    virtual bool removeFile(const QString& name) = 0;
+    // Gives the remote file the permissions mode, octal digits such as 644.
+    virtual bool setPermissions(const QString& name, const QString& mode) = 0;
     // What went wrong last, for the user.
     virtual QString lastError() = 0;
 

@@ -34,6 +34,13 @@ const QRegularExpression
     RenameFailed(QStringLiteral("^psftp> mv (.+?): (failure|no such file or directory)$"));
 const QRegularExpression Renamed(QStringLiteral("^psftp> (.+?) -> (.+?)$"));
 const QRegularExpression PromptAlone(QStringLiteral("^psftp> $"));
+// A command without output puts the next prompt on the line of the one before it. The prompt
+// before alone is no answer: it may come only after the next command was given.
+const QRegularExpression NoOutput(QStringLiteral("^psftp> psftp> $"));
+const QRegularExpression Removed(QStringLiteral("^psftp> rm (.+): ([^:]+)$"));
+// chmod names the old and new modes, or says nothing when the mode was right already.
+const QRegularExpression ModeChanged(QStringLiteral("^psftp> .+: [0-7]{4} -> [0-7]{4}$"));
+const QRegularExpression ModeRefused(QStringLiteral("^psftp> (get|set) attrs for .+: (.+?)$"));
 const QRegularExpression ListingHeader(QStringLiteral("^psftp> Listing directory (.+?)$"));
 const QRegularExpression MadeDir(QStringLiteral("^psftp> mkdir (.+?): (.+?)$"));
 const QRegularExpression Put(QStringLiteral("^psftp> local:(.+?) => remote:(.+?)$"));
@@ -352,14 +359,15 @@ bool SftpDriver::makeDir(const QString& dir) {
     return sendCommand(QStringLiteral("mkdir ") + quoted(dir), TimeoutMs) == Success;
 }
 
-bool SftpDriver::putFile(const QString& localPath) {
+bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) {
     m_state = 20;
-    const bool stored =
-        sendCommand(QStringLiteral("put ") + quoted(localPath), NoTimeout) == Success;
+    const bool stored = sendCommand(QStringLiteral("put ") + quoted(localPath) + QLatin1Char(' ') +
+                                        quoted(remoteName),
+                                    NoTimeout) == Success;
     if (stored) {
         // The listing was taken before; it must know what this session added.
         const QMutexLocker lock(&m_shared);
-        m_listing.append(QLatin1Char(' ') + fileNameOf(localPath));
+        m_listing.append(QLatin1Char(' ') + remoteName);
     }
     return stored;
 }
@@ -374,6 +382,31 @@ bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
         m_listing.append(QLatin1Char(' ') + newName);
     }
     return renamed;
+}
+
+bool SftpDriver::replaceFile(const QString& oldName, const QString& newName) {
+    // Nothing may be there to remove; the rename tells whether the file took its place.
+    removeFile(newName);
+    return renameFile(oldName, newName);
+}
+
+bool SftpDriver::removeFile(const QString& name) {
+    m_state = 60;
+    const bool removed =
+        sendCommand(QStringLiteral("rm ") + quoted(wildcardEscaped(name)), TimeoutMs) == Success;
+    if (removed) {
+        const QMutexLocker lock(&m_shared);
+        const QString ending = QLatin1Char(' ') + name;
+        m_listing.removeIf([&](const QString& line) { return line.endsWith(ending); });
+    }
+    return removed;
+}
+
+bool SftpDriver::setPermissions(const QString& name, const QString& mode) {
+    m_state = 70;
+    return sendCommand(QStringLiteral("chmod ") + mode + QLatin1Char(' ') +
+                           quoted(wildcardEscaped(name)),
+                       TimeoutMs) == Success;
 }
 
 QString SftpDriver::lastError() {
@@ -524,6 +557,21 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         giveAnswer(Failure);
     } else if (state == 50 && Renamed.match(line).hasMatch()) {
         giveAnswer(Success);
+    } else if (const QRegularExpressionMatch removed = Removed.match(line);
+               state == 60 && removed.hasMatch()) {
+        const bool done = removed.captured(2) == QLatin1String("OK");
+        if (!done)
+            setErrorText(QStringLiteral("Removing file failed: ") + removed.captured(2) +
+                         QLatin1Char('.'));
+        giveAnswer(done ? Success : Failure);
+    } else if (state == 70 &&
+               (ModeChanged.match(line).hasMatch() || NoOutput.match(line).hasMatch())) {
+        giveAnswer(Success);
+    } else if (const QRegularExpressionMatch refused = ModeRefused.match(line);
+               state == 70 && refused.hasMatch()) {
+        setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +
+                     QLatin1Char('.'));
+        giveAnswer(Failure);
     } else if (state == 41) {
         if (PromptAlone.match(line).hasMatch()) {
             finishWait();

@@ -1,11 +1,13 @@
 #include "upload/UploadSession.h"
 
+#include "config/Config.h"
 #include "platform/Error.h"
 #include "upload/UploadErrors.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <utility>
 
 namespace quaddle {
 
@@ -23,6 +25,14 @@ UploadSession::UploadSession(ProgressEvent onProgress, StatusEvent onStatus, int
 UploadSession::~UploadSession() {
     if (m_driver)
         m_driver->abort();
+}
+
+void UploadSession::setPermissions(const QString& mode) {
+    if (!isPermissionsText(mode))
+        throw Error(QStringLiteral("The permissions \"%1\" of the server are no octal number "
+                                   "such as 644. Please correct them in the server settings.")
+                        .arg(mode));
+    m_permissions = mode;
 }
 
 bool UploadSession::login(const QString& host, const QString& port, QString user, QString password,
@@ -84,7 +94,7 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
         const FileEntry& entry = files[processed];
         m_onStatus(fileNameOf(entry.path), static_cast<int>(processed));
         if (!uploadFile(entry.path)) {
-            if (m_cancelled || !askIgnoreError(m_driver->lastError()))
+            if (m_cancelled || !askIgnoreError(takeFailure()))
                 break;
             continue;
         }
@@ -114,7 +124,7 @@ bool UploadSession::uploadFile(const QString& path) {
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
         if ((answer == PolicyOverwrite || answer == PolicyRename) && !m_cancelled) {
             addLog(QStringLiteral("Uploading file ") + path + decision, LogTraffic);
-            return m_driver->putFile(path);
+            return sendFile(path);
         }
         if (!m_cancelled) {
             // The file on the server stands for this one.
@@ -123,10 +133,49 @@ bool UploadSession::uploadFile(const QString& path) {
         }
     } else if (!m_cancelled) {
         addLog(QStringLiteral("Uploading file ") + path, LogTraffic);
-        return m_driver->putFile(path);
+        return sendFile(path);
     }
     addLog(QStringLiteral("Skipping ") + path + QStringLiteral(" [cancel]"), LogTraffic);
     return false;
+}
+
+bool UploadSession::sendFile(const QString& path) {
+    m_failure.clear();
+    const QString name = fileNameOf(path);
+    if (!m_tempNames) {
+        if (!m_driver->putFile(path))
+            return false;
+    } else {
+        // Visitors of the real name see the old file or the whole new one, never a cut one.
+        const QString partName = name + QStringLiteral(".part");
+        if (!m_driver->putFileAs(path, partName) || m_cancelled ||
+            !m_driver->replaceFile(partName, name)) {
+            m_failure = m_driver->lastError();
+            discardPart(partName);
+            return false;
+        }
+    }
+    if (!m_permissions.isEmpty() && !m_cancelled && !m_driver->setPermissions(name, m_permissions))
+        addLog(QStringLiteral("Could not set the permissions %1 of %2: %3")
+                   .arg(m_permissions, name, m_driver->lastError()),
+               LogError);
+    return true;
+}
+
+void UploadSession::discardPart(const QString& partName) {
+    // Cancel has dropped the connection already.
+    if (m_cancelled)
+        return;
+    try {
+        if (m_driver->removeFile(partName))
+            addLog(QStringLiteral("Removed ") + partName, LogTraffic);
+    } catch (const Error&) {
+        // The connection is gone; the next operation reports that.
+    }
+}
+
+QString UploadSession::takeFailure() {
+    return m_failure.isEmpty() ? m_driver->lastError() : std::exchange(m_failure, QString());
 }
 
 bool UploadSession::renameExisting(const QString& name) {

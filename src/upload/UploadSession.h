@@ -53,6 +53,12 @@ public:
 
     ProtocolDriver& driver() { return *m_driver; }
 
+    // Octal permissions such as 644 for every uploaded file; empty leaves them as the server
+    // makes them. Throws Error for anything but three or four octal digits.
+    void setPermissions(const QString& mode);
+    // Each file goes up as NAME.part and takes its real name only once complete.
+    void setTempNames(bool on) { m_tempNames = on; }
+
     // keyFile: a private key for the drivers that use one; empty for none.
     bool login(const QString& host, const QString& port, QString user, QString password,
                const QString& keyFile = QString());
@@ -83,6 +89,12 @@ public:
 
 private:
     bool uploadFile(const QString& path);
+    // The transfer itself, under a temporary name when asked, then the permissions.
+    bool sendFile(const QString& path);
+    void discardPart(const QString& partName);
+    // Why the last file failed: the driver's own text, unless removing a partial upload
+    // replaced it since.
+    QString takeFailure();
     bool renameExisting(const QString& name);
     bool createDirPath(const QString& path);
     int askUser(AskMode mode, const QString& name);
@@ -90,6 +102,9 @@ private:
 
     std::unique_ptr<ProtocolDriver> m_driver;
     int m_overwrite;
+    QString m_permissions;
+    bool m_tempNames = false;
+    QString m_failure;
     ProgressEvent m_onProgress;
     StatusEvent m_onStatus;
     RenamedFiles m_renamedFiles;

@@ -6,14 +6,18 @@
 #include "configwindow/ConfigWindow.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -86,6 +90,7 @@ private slots:
     void emptyListShowsAHint();
     void droppedFilesAreAddedSorted();
     void dropOnRemoteDirectoryAddsFilesNotText();
+    void pasteAddsCopiedFilesOrImage();
     void addFilesAppendsChosenFiles();
     void cancelledAddLeavesListAlone();
     void removeDeletesSelectedEntry();
@@ -237,8 +242,8 @@ void TestMainWindow::noServerOffersToAddOne() {
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
     QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"&Add File(s)...", "-", "Enter Master &Password", "&Options...", "-",
-                          "&Quit"}));
+             (QStringList{"&Add File(s)...", "Paste", "-", "Enter Master &Password", "&Options...",
+                          "-", "&Quit"}));
     QCOMPARE(control<QAction>(form, "addFilesAction")->shortcut(),
              QKeySequence(Qt::CTRL | Qt::Key_O));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
@@ -286,6 +291,52 @@ void TestMainWindow::dropOnRemoteDirectoryAddsFilesNotText() {
     QVERIFY(dropFiles(edit, {"/p/one.jpg"}));
     QCOMPARE(pathsOf(form.files()), QStringList{"/p/one.jpg"});
     QCOMPARE(edit->text(), QString());
+}
+
+void TestMainWindow::pasteAddsCopiedFilesOrImage() {
+    MainWindow form({"/m/middle.gif"});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto* list = new QMimeData;
+    list->setUrls({QUrl::fromLocalFile("/p/b c.txt"), QUrl("https://example.org/x.jpg"),
+                   QUrl::fromLocalFile("/p/a|b.jpg")});
+    QApplication::clipboard()->setMimeData(list);
+    QTest::keyClick(control<QTableWidget>(form, "fileTable"), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(pathsOf(form.files()), (QStringList{"/m/middle.gif", "/p/a|b.jpg", "/p/b c.txt"}));
+
+    // In the remote directory field Ctrl+V pastes text, as in any field.
+    QApplication::clipboard()->setText("pics/2024");
+    QLineEdit* edit = control<QComboBox>(form, "remoteDirBox")->lineEdit();
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(edit->text(), QStringLiteral("pics/2024"));
+    QCOMPARE(form.files().size(), 3);
+    m_dialogs->expectMessage("The clipboard holds neither files nor an image.");
+    control<QAction>(form, "pasteAction")->trigger();
+    QCOMPARE(form.files().size(), 3);
+
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(qRgba(10, 200, 30, 128));
+    for (int paste = 0; paste < 2; ++paste) {
+        QApplication::clipboard()->setImage(image);
+        control<QAction>(form, "pasteAction")->trigger();
+        QCOMPARE(form.files().size(), 4 + paste);
+    }
+    QStringList saved;
+    for (const FileEntry& entry : form.files())
+        if (entry.path.endsWith(".png"))
+            saved.append(entry.path);
+    QCOMPARE(saved.size(), 2);
+    QVERIFY(saved[0] != saved[1]);
+    for (const QString& path : saved) {
+        QVERIFY2(QRegularExpression("/clipboard-\\d{8}-\\d{6}(-2)?\\.png$").match(path).hasMatch(),
+                 qPrintable(path));
+        QCOMPARE(QImage(path).convertToFormat(QImage::Format_ARGB32), image);
+        const QFileInfo folder(QFileInfo(path).path());
+        QCOMPARE(folder.permissions() &
+                     (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOther | QFile::ExeGroup),
+                 QFile::Permissions());
+    }
 }
 
 void TestMainWindow::addFilesAppendsChosenFiles() {

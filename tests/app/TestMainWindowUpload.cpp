@@ -9,11 +9,14 @@
 #include "thumbs/Thumbnail.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -26,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
@@ -82,6 +86,7 @@ private slots:
     void cancelWhileChangingDirectory();
     void successWindowListsTheUploadedFiles();
     void thumbnailsAreMadeAndLinked();
+    void markdownLinesCopiedBeforeAutoclose();
     void thumbnailsDeclined_data();
     void thumbnailsDeclined();
     void autocloseClosesAfterUpload();
@@ -495,6 +500,45 @@ void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     form.show();
     form.startUpload();
     QCOMPARE(m_dialogs->asked().size(), 1);
+}
+
+void TestMainWindowUpload::markdownLinesCopiedBeforeAutoclose() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    ServerSetup setup = test::setupFor(server);
+    setup.chmod = "604";
+    test::saveServerConfig(setup, {{"AutoCopy", SettingValue::boolean(true)},
+                                   {"Autoclose", SettingValue::boolean(true)},
+                                   {"TagStyle", SettingValue::integer(5)},
+                                   {"TempNames", SettingValue::boolean(true)}});
+    MainWindow form({jpegFile(*m_local, "photo.jpg")});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* copied = new QMimeData;
+    copied->setUrls({QUrl::fromLocalFile(localFile("notes [v2].txt", 20))});
+    QApplication::clipboard()->setMimeData(copied);
+    control<QAction>(form, "pasteAction")->trigger();
+    QApplication::clipboard()->setImage(QImage(5, 5, QImage::Format_RGB32));
+    control<QAction>(form, "pasteAction")->trigger();
+    const QString pasted = QFileInfo(form.files().first().path).fileName();
+    QVERIFY(pasted.startsWith("clipboard-"));
+
+    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::Yes);
+    form.startUpload();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(QApplication::clipboard()->text(),
+             "![" + pasted + "](http://127.0.0.1/" + pasted +
+                 ")\r\n[notes \\[v2\\].txt](http://127.0.0.1/notes%20%5Bv2%5D.txt)\r\n"
+                 "[![photo.jpg](http://127.0.0.1/photo_thumb.jpg)](http://127.0.0.1/photo.jpg)");
+    const QDir remote(server.localPath(""));
+    QStringList uploaded = remote.entryList(QDir::Files, QDir::Name);
+    uploaded.removeOne("server.log");
+    QCOMPARE(uploaded, (QStringList{pasted, "notes [v2].txt", "photo.jpg", "photo_thumb.jpg"}));
+    for (const QString& name : std::as_const(uploaded))
+        // The "user" flags are this process's view and repeat the owner's here.
+        QCOMPARE(QFile::permissions(remote.filePath(name)) &
+                     ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
 }
 
 void TestMainWindowUpload::thumbnailsDeclined_data() {

@@ -185,13 +185,21 @@ void TestConfigWindow::optionsShowTheDefaults() {
     QVERIFY(control<QCheckBox>(window, "settingThumbRahmen")->isChecked());
     QVERIFY(!control<QCheckBox>(window, "settingLog")->isChecked());
     QVERIFY(!control<QCheckBox>(window, "settingAutoclose")->isChecked());
+    QCOMPARE(control<QCheckBox>(window, "settingAutoCopy")->text(),
+             QStringLiteral("Copy the URLs to the clipboard after each upload"));
+    QCOMPARE(control<QCheckBox>(window, "settingTempNames")->text(),
+             QStringLiteral("Upload under a temporary name, then rename"));
     QVERIFY(!control<QCheckBox>(window, "contextEntryBox")->isChecked());
     QVERIFY(control<QLabel>(window, "masterPasswordLabel")
                 ->text()
                 .endsWith("you will be asked for this every time you start Quaddle."));
 
-    QTest::mouseClick(control<QCheckBox>(window, "settingLog"), Qt::LeftButton);
-    QCOMPARE(m_config->setting("Log"), QStringLiteral("True"));
+    for (const QString& name : QStringList{"Log", "AutoCopy", "TempNames"}) {
+        auto* box = control<QCheckBox>(window, qPrintable("setting" + name));
+        QVERIFY(!box->isChecked());
+        QTest::mouseClick(box, Qt::LeftButton);
+        QCOMPARE(m_config->setting(name), QStringLiteral("True"));
+    }
     auto* policy = control<QComboBox>(window, "settingOverwrite");
     policy->setCurrentIndex(3);
     emit policy->activated(3);
@@ -467,7 +475,17 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     m_dialogs->expectFileChoice("Select the private key file", {"/keys/beta.ppk"});
     control<QPushButton>(window, "keyFileButton")->click();
     QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/beta.ppk"));
+    // Permissions are octal digits or nothing; anything else is refused before saving.
+    for (const QString& wrong : QStringList{"648", "64", "0o644", "u+r"}) {
+        typeInto(window, "permissionsEdit", wrong);
+        m_dialogs->expectMessage("Please enter the permissions as three or four octal digits, "
+                                 "for example 644, or leave them empty.");
+        control<QPushButton>(window, "saveServerButton")->click();
+        QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/old.key"));
+    }
+    typeInto(window, "permissionsEdit", "0604");
     control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(m_config->servers[0][Chmod], QStringLiteral("0604"));
     QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/beta.ppk"));
     QCOMPARE(m_config->servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
     QCOMPARE(m_config->servers[0][Port], QStringLiteral("21"));

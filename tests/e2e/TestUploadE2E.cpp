@@ -7,7 +7,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,6 +28,14 @@ QString randomFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
     return file.fileName();
 }
 
+// Waits until the process has written a whole line; false when it ends or does not in time.
+bool waitForLine(QProcess& process) {
+    while (!process.canReadLine())
+        if (!process.waitForReadyRead(20000))
+            return false;
+    return true;
+}
+
 } // namespace
 
 class TestUploadE2E : public QObject {
@@ -34,6 +44,7 @@ class TestUploadE2E : public QObject {
 private slots:
     void uploadsFromSelectorAndClosesByItself();
     void uploadsBySftp();
+    void copiedLinesOutliveTheProgram();
 };
 
 void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
@@ -119,6 +130,55 @@ void TestUploadE2E::uploadsBySftp() {
     const QByteArray log = programDir.readFile("log.txt");
     QVERIFY(log.contains("1 files uploaded.\t0\r\n"));
     QVERIFY(!log.contains(server.password().toUtf8()));
+}
+
+void TestUploadE2E::copiedLinesOutliveTheProgram() {
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    const QString xclip = QStandardPaths::findExecutable("xclip");
+    if (xvfb.isEmpty() || xclip.isEmpty())
+        QSKIP("Xvfb and xclip are needed (scripts/install-deps --test)");
+    // A display of its own, which picks a free number and names it on its output.
+    QProcess display;
+    display.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    QVERIFY(waitForLine(display));
+    const QString name = ":" + QString::fromLatin1(display.readLine().trimmed());
+    QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
+    x11.insert("DISPLAY", name);
+    QProcess manager;
+    manager.setProcessEnvironment(x11);
+    manager.start("/usr/bin/python3", {QUADDLE_TEST_SUPPORT_DIR "/clipboard_manager.py"});
+    QVERIFY(waitForLine(manager));
+    QCOMPARE(manager.readLine(), QByteArray("ready\n"));
+
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server), {{"Autoclose", SettingValue::boolean(true)},
+                                        {"AutoCopy", SettingValue::boolean(true)},
+                                        {"TagStyle", SettingValue::integer(5)}});
+    const QTemporaryDir local;
+    QProcessEnvironment environment = programDir.environment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("DISPLAY", name);
+    {
+        ProgramRun program(
+            {":0", randomFile(local, "shot.png", 100), randomFile(local, "a.txt", 10)},
+            environment);
+        QVERIFY(program.started());
+        QVERIFY(program.waitForExit(60000));
+        QCOMPARE(program.exitCode(), 0);
+    }
+    QProcess paste;
+    paste.setProcessEnvironment(x11);
+    paste.start(xclip, {"-selection", "clipboard", "-o"});
+    QVERIFY(paste.waitForFinished(20000));
+    QCOMPARE(
+        paste.readAllStandardOutput(),
+        QByteArray("[a.txt](http://127.0.0.1/a.txt)\r\n![shot.png](http://127.0.0.1/shot.png)"));
+    for (QProcess* process : {&manager, &display}) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestUploadE2E)

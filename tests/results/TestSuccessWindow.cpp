@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <memory>
 
@@ -30,6 +31,7 @@ private slots:
     void layoutFollowsTheWindowSize();
     void windowCannotShrinkBelowMinimum();
     void doubleClickBringsMainWindowBack();
+    void closingEndsTheProgram_data();
     void closingEndsTheProgram();
 
 private:
@@ -40,11 +42,13 @@ private:
     std::unique_ptr<SuccessWindow> m_window;
     QList<TagStyle> m_requested;
     QStringList m_events;
+    TagStyle m_stored = TagStyle::None;
 };
 
 void TestSuccessWindow::init() {
     m_requested.clear();
     m_events.clear();
+    m_stored = TagStyle::None;
     m_window = std::make_unique<SuccessWindow>(host());
 }
 
@@ -63,6 +67,8 @@ SuccessWindowHost TestSuccessWindow::host() {
     host.hideMain = [this] { m_events.append("hide main"); };
     host.closeMain = [this] { m_events.append("close main"); };
     host.saveConfig = [this] { m_events.append("save"); };
+    host.storedStyle = [this] { return m_stored; };
+    host.storeStyle = [this](TagStyle style) { m_stored = style; };
     return host;
 }
 
@@ -116,26 +122,38 @@ void TestSuccessWindow::bandIsEmptiedByTheNextRun() {
 void TestSuccessWindow::styleChangeRebuildsAndSelectsAll() {
     m_window->showResults({});
     auto* tags = control<QComboBox>(*m_window, "tagStyleBox");
-    QCOMPARE(tags->count(), 5);
+    QCOMPARE(tags->count(), 6);
     QCOMPARE(tags->itemText(1), QStringLiteral("[URL]"));
     QCOMPARE(tags->itemText(4), QStringLiteral("<img>"));
-    tags->setCurrentIndex(3);
-    emit tags->activated(3);
-    QCOMPARE(m_requested.last(), TagStyle::Link);
-    QCOMPARE(urlEdit()->toPlainText(), QStringLiteral("http://h/a.jpg#3\nhttp://h/b.jpg#3"));
+    QCOMPARE(tags->itemText(5), QStringLiteral("Markdown"));
+    tags->setCurrentIndex(5);
+    emit tags->activated(5);
+    QCOMPARE(m_requested.last(), TagStyle::Markdown);
+    QCOMPARE(m_stored, TagStyle::Markdown);
+    QCOMPARE(urlEdit()->toPlainText(), QStringLiteral("http://h/a.jpg#5\nhttp://h/b.jpg#5"));
     QCOMPARE(urlEdit()->textCursor().selectedText().size(), urlEdit()->toPlainText().size());
 
-    // Every showing starts with "None".
+    // The next showing starts with the stored style.
     m_window->hide();
+    m_stored = TagStyle::Link;
     m_window->showResults({});
-    QCOMPARE(tags->currentIndex(), 0);
-    QCOMPARE(m_requested.last(), TagStyle::None);
+    QCOMPARE(tags->currentIndex(), 3);
+    QCOMPARE(m_requested.last(), TagStyle::Link);
 }
 
 void TestSuccessWindow::copyPutsAllLinesOnTheClipboard() {
     m_window->showResults({});
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     urlEdit()->copy();
+    QCOMPARE(QApplication::clipboard()->text(),
+             QStringLiteral("http://h/a.jpg#0\r\nhttp://h/b.jpg#0"));
+    // The button copies every line, whatever is selected.
+    QApplication::clipboard()->clear();
+    urlEdit()->moveCursor(QTextCursor::End);
+    auto* copy = control<QPushButton>(*m_window, "copyButton");
+    QCOMPARE(copy->text(), QStringLiteral("Copy"));
+    QCOMPARE(copy->x(), control<QComboBox>(*m_window, "tagStyleBox")->x());
+    QTest::mouseClick(copy, Qt::LeftButton);
     QCOMPARE(QApplication::clipboard()->text(),
              QStringLiteral("http://h/a.jpg#0\r\nhttp://h/b.jpg#0"));
 }
@@ -173,9 +191,20 @@ void TestSuccessWindow::doubleClickBringsMainWindowBack() {
     QVERIFY(m_events.isEmpty());
 }
 
+void TestSuccessWindow::closingEndsTheProgram_data() {
+    QTest::addColumn<bool>("escape");
+    QTest::newRow("Exit Quaddle") << false;
+    QTest::newRow("Esc") << true;
+}
+
 void TestSuccessWindow::closingEndsTheProgram() {
+    QFETCH(bool, escape);
     m_window->showResults({});
-    QTest::mouseClick(control<QPushButton>(*m_window, "exitButton"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    if (escape)
+        QTest::keyClick(urlEdit(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(control<QPushButton>(*m_window, "exitButton"), Qt::LeftButton);
     QVERIFY(!m_window->isVisible());
     QCOMPARE(m_events.last(), QStringLiteral("close main"));
 }

@@ -30,6 +30,8 @@ private slots:
     void buildsUrls_data();
     void buildsUrls();
     void noServerGivesEmptyLines();
+    void writesMarkdown_data();
+    void writesMarkdown();
 };
 
 void TestUrlBuilder::encodesBytes_data() {
@@ -188,6 +190,48 @@ void TestUrlBuilder::noServerGivesEmptyLines() {
              (QStringList{"", ""}));
     QCOMPARE(urlLines(ServerRecord{}, "pics", WorkedExample, TagStyle::Url).last(),
              QStringLiteral("[URL=]notes.txt[/URL]"));
+}
+
+void TestUrlBuilder::writesMarkdown_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("thumbnail");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("image with thumbnail")
+        << "my cat.jpg"
+        << "my cat_thumb.jpg"
+        << "[![my cat.jpg](http://webhost/pics/my%20cat_thumb.jpg)](http://webhost/pics/"
+           "my%20cat.jpg)";
+    QTest::newRow("image without thumbnail") << "shot.PNG"
+                                             << ""
+                                             << "![shot.PNG](http://webhost/pics/shot.PNG)";
+    QTest::newRow("other file") << "notes.txt"
+                                << ""
+                                << "[notes.txt](http://webhost/pics/notes.txt)";
+    QTest::newRow("brackets escaped")
+        << "notes [v2].txt"
+        << ""
+        << "[notes \\[v2\\].txt](http://webhost/pics/notes%20%5Bv2%5D.txt)";
+    QTest::newRow("parentheses and backslash escaped")
+        << "a(1)\\b.gif"
+        << ""
+        << "![a\\(1\\)\\\\b.gif](http://webhost/pics/a%281%29%5Cb.gif)";
+    QTest::newRow("image without picture extension")
+        << "photo.jpg.txt"
+        << ""
+        << "[photo.jpg.txt](http://webhost/pics/photo.jpg.txt)";
+    for (const QString& extension : QStringList{"jpeg", "Bmp", "webp", "SVG"})
+        QTest::newRow(qPrintable(extension))
+            << "x." + extension << ""
+            << QStringLiteral("![x.%1](http://webhost/pics/x.%1)").arg(extension);
+}
+
+void TestUrlBuilder::writesMarkdown() {
+    QFETCH(QString, file);
+    QFETCH(QString, thumbnail);
+    QFETCH(QString, line);
+    QCOMPARE(
+        urlLines(server("http://$host$dir$file"), "pics", {{file, thumbnail}}, TagStyle::Markdown),
+        QStringList{line});
 }
 
 QTEST_APPLESS_MAIN(TestUrlBuilder)

@@ -43,13 +43,12 @@ bool ScriptedDriver::makeDir(const QString& dir) {
     return true;
 }
 
-bool ScriptedDriver::putFile(const QString& localPath) {
-    const QString name = fileNameOf(localPath);
-    record("PutFile " + localPath);
+bool ScriptedDriver::putFileAs(const QString& localPath, const QString& name) {
+    record("PutFile " + localPath + (name == fileNameOf(localPath) ? "" : " as " + name));
     m_session.reportFileStart(name);
     const qint64 size = QFileInfo(localPath).size();
     m_session.reportProgress(localPath, name, size / 2);
-    if (m_script.failingPuts.contains(name)) {
+    if (m_script.failingPuts.contains(fileNameOf(localPath))) {
         m_lastErrorText = "550 " + name + ": Permission denied";
         return false;
     }
@@ -69,6 +68,22 @@ bool ScriptedDriver::renameFile(const QString& oldName, const QString& newName) 
         return false;
     m_script.remoteFiles.insert(newName);
     return true;
+}
+
+bool ScriptedDriver::removeFile(const QString& name) {
+    record("RemoveFile " + name);
+    if (m_script.remoteFiles.remove(name))
+        return true;
+    m_lastErrorText = "550 " + name + ": No such file";
+    return false;
+}
+
+bool ScriptedDriver::setPermissions(const QString& name, const QString& mode) {
+    record("SetPermissions " + name + " " + mode);
+    if (!m_script.failingModes.contains(name))
+        return true;
+    m_lastErrorText = "550 " + name + ": Operation not permitted";
+    return false;
 }
 
 DriverFactory scriptedDrivers(DriverScript& script) {

@@ -13,16 +13,18 @@ namespace quaddle::test {
 struct DriverScript {
     QSet<QString> remoteFiles;     // names in the (single) remote directory
     QSet<QString> directories;     // what changeDir accepts
-    QSet<QString> failingPuts;     // names whose upload fails
+    QSet<QString> failingPuts;     // local file names whose upload fails
     QSet<QString> failingMakeDirs; // directories that cannot be created
     QSet<QString> failingRenames;  // names that cannot be renamed
+    QSet<QString> failingModes;    // names whose permissions cannot be set
     QString acceptedUser = QStringLiteral("user");
     QString acceptedPassword = QStringLiteral("password");
     bool unreachable = false; // connect() throws the connection error
     // Called at the start of every operation with its record, e.g. to press Cancel there.
     std::function<void(const QString& call)> onCall;
 
-    QStringList calls;    // "Connect host 21 user password", "PutFile /p/a.jpg", ...
+    // "Connect host 21 user password", "PutFile /p/a.jpg", "PutFile /p/a.jpg as a.jpg.part", ...
+    QStringList calls;
     QStringList uploaded; // local paths whose upload completed
 };
 
@@ -39,8 +41,10 @@ public:
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
     bool makeDir(const QString& dir) override;
-    bool putFile(const QString& localPath) override;
+    bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
+    bool removeFile(const QString& name) override;
+    bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override { return m_lastErrorText; }
 
 private:

@@ -231,7 +231,7 @@ void TestSftpDriver::putQuotesThePath() {
     SftpDriver& driver = sftpDriver();
     QVERIFY(driver.connect("h", "22", "u", "p"));
     QVERIFY(driver.putFile("/tmp/say \"hi\".txt"));
-    QVERIFY(recorded().contains("command:put \"/tmp/say \"\"hi\"\".txt\""));
+    QVERIFY(recorded().contains("command:put \"/tmp/say \"\"hi\"\".txt\" \"say \"\"hi\"\".txt\""));
     QCOMPARE(driver.state(), 21);
 }
 
@@ -256,7 +256,7 @@ void TestSftpDriver::failedPutIsThatFilesError() {
     QCOMPARE(driver.lastError(), error);
     // psftp goes on: the next file is put as usual.
     QVERIFY(driver.putFile("/tmp/fine.jpg"));
-    QVERIFY(recorded().contains("command:put \"/tmp/fine.jpg\""));
+    QVERIFY(recorded().contains("command:put \"/tmp/fine.jpg\" \"fine.jpg\""));
 }
 
 void TestSftpDriver::renames() {

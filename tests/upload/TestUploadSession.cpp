@@ -65,6 +65,7 @@ private slots:
     void overwritePolicyTestsNothing();
     void skipAndRenamePoliciesAskNothing();
     void failedRenameCountsAsFailedFile();
+    void tempNamesAndPermissions();
 
     void missingFileStopsBeforeAnythingIsSent();
     void missingThumbnailAbortsTheRun();
@@ -401,6 +402,34 @@ void TestUploadSession::failedRenameCountsAsFailedFile() {
     QVERIFY(session(PolicyRename).uploadFiles(fileList({"a.jpg"})).isEmpty());
     QVERIFY(m_script.uploaded.isEmpty());
     QVERIFY(m_session->renamedFiles().isEmpty());
+}
+
+void TestUploadSession::tempNamesAndPermissions() {
+    // The existence test and the rename aside see the real names; only the transfer does not.
+    m_script.remoteFiles = {"a.jpg"};
+    m_script.failingPuts = {"b.jpg"};
+    m_script.failingModes = {"c.jpg"};
+    const FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
+    UploadSession& upload = session(PolicyRename);
+    QVERIFY_THROWS_EXCEPTION(Error, upload.setPermissions("0o644"));
+    upload.setPermissions("644");
+    upload.setTempNames(true);
+    // The question names why the transfer failed, not why its remains could not be removed.
+    m_dialogs->expectMessage(
+        "An error occurred: \n550 b.jpg.part: Permission denied\nIgnore and continue?",
+        MessageAnswer::Yes);
+    QCOMPARE(names(upload.uploadFiles(files)), (QStringList{"a.jpg|", "c.jpg|"}));
+    QCOMPARE(
+        m_script.calls,
+        (QStringList{"FileExists a.jpg", "FileExists a_001.jpg", "RenameFile a.jpg a_001.jpg",
+                     "PutFile " + files[0].path + " as a.jpg.part", "RenameFile a.jpg.part a.jpg",
+                     "SetPermissions a.jpg 644", "FileExists b.jpg",
+                     "PutFile " + files[1].path + " as b.jpg.part", "RemoveFile b.jpg.part",
+                     "FileExists c.jpg", "PutFile " + files[2].path + " as c.jpg.part",
+                     "RenameFile c.jpg.part c.jpg", "SetPermissions c.jpg 644"}));
+    QCOMPARE(m_script.remoteFiles, (QSet<QString>{"a.jpg", "a_001.jpg", "c.jpg"}));
+    QVERIFY(upload.logLines().contains(
+        "Could not set the permissions 644 of c.jpg: 550 c.jpg: Operation not permitted\t2"));
 }
 
 void TestUploadSession::missingFileStopsBeforeAnythingIsSent() {

@@ -1,0 +1,210 @@
+#include "FtpServer.h"
+#include "ScriptedDialogs.h"
+#include "SshServer.h"
+#include "upload/UploadDrivers.h"
+#include "upload/UploadSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace quaddle;
+using quaddle::test::FtpServer;
+using quaddle::test::SshServer;
+
+namespace {
+
+const QString HostKeyQuestion = "Quaddle does not recognize the server's host key.*";
+const QString IgnoreQuestion = "An error occurred: .*\nIgnore and continue\\?";
+
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+// What a whole upload leaves on real FTP and SFTP servers: the permissions given to each file
+// and the temporary names that keep cut transfers away from the real ones.
+class TestUploadSessionServers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void permissionsAfterUpload_data();
+    void permissionsAfterUpload();
+    void tempNamesKeepCutFilesAway_data();
+    void tempNamesKeepCutFilesAway();
+
+private:
+    // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd" or a fault of the
+    // faulty pyftpdlib) and enters its upload folder; the folder on disk.
+    QString connect(const QString& kind, bool tempNames);
+    QString localFile(const QString& name, const QByteArray& contents);
+
+    std::unique_ptr<QTemporaryDir> m_temp;
+    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<FtpServer> m_ftp;
+    std::unique_ptr<SshServer> m_ssh;
+    std::unique_ptr<UploadSession> m_session;
+    QByteArray m_savedHome;
+};
+
+void TestUploadSessionServers::init() {
+    m_temp = std::make_unique<QTemporaryDir>();
+    QDir(m_temp->path()).mkpath("home");
+    // psftp's host-key cache starts empty.
+    m_savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
+    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+}
+
+void TestUploadSessionServers::cleanup() {
+    m_session.reset();
+    m_ftp.reset();
+    m_ssh.reset();
+    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    m_dialogs.reset();
+    qputenv("HOME", m_savedHome);
+    m_temp.reset();
+}
+
+QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
+    const bool sftp = kind == "sshd";
+    QString port;
+    QString user;
+    QString password;
+    QString dir;
+    if (sftp) {
+        m_ssh = std::make_unique<SshServer>();
+        if (m_ssh->unavailable())
+            QTest::qSkip(qPrintable(m_ssh->problem()), __FILE__, __LINE__);
+        if (!m_ssh->started())
+            return {};
+        port = QString::number(m_ssh->port());
+        user = m_ssh->user();
+        password = m_ssh->password();
+        dir = m_ssh->root();
+        m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok);
+    } else {
+        m_ftp = kind == "pyftpdlib" ? std::make_unique<FtpServer>()
+                : kind == "vsftpd"  ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                                    : std::make_unique<FtpServer>(kind);
+        if (!m_ftp->started())
+            return {};
+        port = QString::number(m_ftp->port());
+        user = m_ftp->user();
+        password = m_ftp->password();
+        dir = m_ftp->uploadDir();
+    }
+    m_session = std::make_unique<UploadSession>(
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, sftp ? 1 : 0,
+        PolicyOverwrite, true, standardDrivers(m_temp->path() + "/"));
+    m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    m_session->setTempNames(tempNames);
+    if (!m_session->login("127.0.0.1", port, user, password) ||
+        !m_session->enterDir(dir, false, false))
+        return {};
+    return sftp ? dir : QFileInfo(m_ftp->localPath("x")).path();
+}
+
+QString TestUploadSessionServers::localFile(const QString& name, const QByteArray& contents) {
+    QFile file(m_temp->filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+void TestUploadSessionServers::permissionsAfterUpload_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("tempNames");
+    // Anonymous vsftpd users may not change modes: the refusal is only logged.
+    QTest::addColumn<bool>("refused");
+    for (const bool tempNames : {false, true}) {
+        const char* naming = tempNames ? "temporary names" : "real names";
+        QTest::addRow("pyftpdlib, %s", naming) << "pyftpdlib" << tempNames << false;
+        QTest::addRow("vsftpd, %s", naming) << "vsftpd" << tempNames << true;
+        QTest::addRow("sshd, %s", naming) << "sshd" << tempNames << false;
+    }
+}
+
+void TestUploadSessionServers::permissionsAfterUpload() {
+    QFETCH(QString, kind);
+    QFETCH(bool, tempNames);
+    QFETCH(bool, refused);
+    const QString remote = connect(kind, tempNames);
+    QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
+    m_session->setPermissions("604");
+    const FileList files{{localFile("a b.jpg", "image"), localFile("a b_thumb.jpg", "thumb")},
+                         {localFile("notes [v2].txt", "text"), QString()}};
+    const UploadResults results = m_session->uploadFiles(files);
+    QCOMPARE(results.size(), 2);
+    QCOMPARE(results[0].thumbnail, QStringLiteral("a b_thumb.jpg"));
+    for (const QString& name : QStringList{"a b.jpg", "a b_thumb.jpg", "notes [v2].txt"}) {
+        const QString path = remote + "/" + name;
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+        QVERIFY(!QFile::exists(path + ".part"));
+        const QFile::Permissions mode = QFile::permissions(path);
+        const QFile::Permissions wanted = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+        const QFile::Permissions mask = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                        QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        QCOMPARE((mode & mask) == wanted, !refused);
+        const QString error = "Could not set the permissions 604 of " + name + ": ";
+        QCOMPARE(m_session->logLines()
+                     .filter(QRegularExpression("^" + QRegularExpression::escape(error) + ".+\t2$"))
+                     .size(),
+                 refused ? 1 : 0);
+    }
+}
+
+void TestUploadSessionServers::tempNamesKeepCutFilesAway_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("tempNames");
+    // What the real name holds afterwards, and whether the partial upload was removed.
+    QTest::addColumn<QByteArray>("realName");
+    QTest::addColumn<bool>("partRemoved");
+    const QByteArray big(4 << 20, 'n');
+    QTest::newRow("control connection closed in the transfer")
+        << "closestor" << true << QByteArray("old") << false;
+    QTest::newRow("data connection closed, 426")
+        << "storclosedata" << true << QByteArray("old") << true;
+    QTest::newRow("without temporary names the cut file replaces the old")
+        << "storclosedata" << false << QByteArray() << true;
+    QTest::newRow("pyftpdlib renames onto the old file") << "pyftpdlib" << true << big << true;
+    QTest::newRow("vsftpd renames onto the old file") << "vsftpd" << true << big << true;
+    QTest::newRow("sshd removes the old file first") << "sshd" << true << big << true;
+}
+
+void TestUploadSessionServers::tempNamesKeepCutFilesAway() {
+    QFETCH(QString, kind);
+    QFETCH(bool, tempNames);
+    QFETCH(QByteArray, realName);
+    QFETCH(bool, partRemoved);
+    const QString remote = connect(kind, tempNames);
+    QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
+    QFile old(remote + "/page.html");
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    // World-writable, so servers running as another user may replace it.
+    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                               QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup));
+    const bool cut = kind != "pyftpdlib" && kind != "vsftpd" && kind != "sshd";
+    if (cut)
+        m_dialogs->expectMessageMatching(IgnoreQuestion, MessageAnswer::No);
+    const UploadResults results =
+        m_session->uploadFiles({{localFile("page.html", QByteArray(4 << 20, 'n')), QString()}});
+    QCOMPARE(results.size(), cut ? 0 : 1);
+    QCOMPARE(contentsOf(remote + "/page.html"), realName);
+    if (partRemoved)
+        QVERIFY(!QFile::exists(remote + "/page.html.part"));
+}
+
+QTEST_GUILESS_MAIN(TestUploadSessionServers)
+#include "TestUploadSessionServers.moc"
