@@ -154,10 +154,7 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
         [this](const QString& text, int index) { uploadStatus(text, index); }, server[Type].toInt(),
         m_config->intSetting(QStringLiteral("Overwrite")),
         m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
-    if (m_config->boolSetting(QStringLiteral("Passive")))
-        m_session->driver().setOption(ProtocolDriver::PassiveMode);
-    m_session->setPermissions(server[Chmod]);
-    m_session->setTempNames(m_config->boolSetting(QStringLiteral("TempNames")));
+    configureSession(*m_session, *m_config, server);
 
     if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
                           server[KeyFile]))

@@ -17,11 +17,10 @@ struct NamedStyle {
     TagStyle style;
 };
 
-// The "TagStyle" setting stores the style's number, so this table holds every style.
+// The tag styles by their names on the command line.
 const NamedStyle TagStyleNames[] = {
     {"none", TagStyle::None}, {"bbcode", TagStyle::Url},     {"bbcode-img", TagStyle::Img},
-    {"html", TagStyle::Link}, {"html-img", TagStyle::Image},
-    // markdown: its row joins here with TagStyle::Markdown.
+    {"html", TagStyle::Link}, {"html-img", TagStyle::Image}, {"markdown", TagStyle::Markdown},
 };
 
 const std::pair<const char*, int> OnExistsNames[] = {
@@ -52,14 +51,6 @@ std::optional<TagStyle> tagStyleNamed(const QString& name) {
         if (name == QLatin1String(entry.name))
             return entry.style;
     return std::nullopt;
-}
-
-TagStyle rememberedTagStyle(const Config& config) {
-    const int stored = config.intSetting(QStringLiteral("TagStyle"), 0);
-    for (const NamedStyle& entry : TagStyleNames)
-        if (static_cast<int>(entry.style) == stored)
-            return entry.style;
-    return TagStyle::None;
 }
 
 CliOptions parseCliOptions(const QStringList& arguments) {

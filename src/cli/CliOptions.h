@@ -30,9 +30,6 @@ CliOptions parseCliOptions(const QStringList& arguments);
 // The style named on the command line; nothing for an unknown name.
 std::optional<TagStyle> tagStyleNamed(const QString& name);
 
-// The tag style the user chose last ("TagStyle"); None when there is none or it is unknown.
-TagStyle rememberedTagStyle(const Config& config);
-
 // Whether the words after the program's path ask for a run without windows.
 bool wantsCli(int argc, char** argv);
 // Whether such a run makes thumbnails, which need fonts for their size band.

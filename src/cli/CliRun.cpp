@@ -238,8 +238,12 @@ int CliRun::upload(const Config& config, const ServerRecord& server, const QStri
         [](const QString&, int) {}, server[Type].toInt(),
         m_options.onExists.value_or(config.intSetting(QStringLiteral("Overwrite"))),
         config.boolSetting(QStringLiteral("Log")), standardDrivers(config.programDir));
-    if (config.boolSetting(QStringLiteral("Passive")))
-        m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    try {
+        configureSession(*m_session, config, server);
+    } catch (const Error& error) {
+        m_terminal.error(error.message());
+        return ExitUsage;
+    }
 
     try {
         if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
@@ -277,7 +281,7 @@ int CliRun::upload(const Config& config, const ServerRecord& server, const QStri
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
     printLines(
-        urlLines(server, remoteDir, results, m_options.tags.value_or(rememberedTagStyle(config))));
+        urlLines(server, remoteDir, results, m_options.tags.value_or(storedTagStyle(config))));
     return matched < files.size() ? ExitSomeFailed : ExitDone;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
 #include "platform/ProgramDir.h"
+#include "upload/UploadSession.h"
 
 namespace quaddle {
 
@@ -10,6 +11,13 @@ QString sessionRemoteDir(const ServerRecord& server, const QString& remoteDir) {
     if (!server[RootDir].isEmpty() && remoteDir.startsWith(QLatin1Char('/')))
         return QLatin1Char('.') + remoteDir;
     return remoteDir;
+}
+
+void configureSession(UploadSession& session, const Config& config, const ServerRecord& server) {
+    if (config.boolSetting(QStringLiteral("Passive")))
+        session.driver().setOption(ProtocolDriver::PassiveMode);
+    session.setPermissions(server[Chmod]);
+    session.setTempNames(config.boolSetting(QStringLiteral("TempNames")));
 }
 
 void writeUploadLog(const QString& programDir, const QStringList& lines) {

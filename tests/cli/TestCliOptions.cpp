@@ -97,17 +97,17 @@ void TestCliOptions::parsesWords() {
 
 void TestCliOptions::remembersTagStyle() {
     Config config;
-    QCOMPARE(rememberedTagStyle(config), TagStyle::None);
+    QCOMPARE(storedTagStyle(config), TagStyle::None);
     const std::pair<qint32, TagStyle> stored[] = {
-        {1, TagStyle::Url},  {2, TagStyle::Img},   {3, TagStyle::Link},  {4, TagStyle::Image},
-        {0, TagStyle::None}, {-1, TagStyle::None}, {99, TagStyle::None},
+        {1, TagStyle::Url},      {2, TagStyle::Img},  {3, TagStyle::Link},  {4, TagStyle::Image},
+        {5, TagStyle::Markdown}, {0, TagStyle::None}, {-1, TagStyle::None}, {99, TagStyle::None},
     };
     for (const auto& [value, style] : stored) {
         config.setSetting("TagStyle", SettingValue::integer(value));
-        QCOMPARE(rememberedTagStyle(config), style);
+        QCOMPARE(storedTagStyle(config), style);
     }
     config.setSetting("TagStyle", SettingValue::text("html"));
-    QCOMPARE(rememberedTagStyle(config), TagStyle::None);
+    QCOMPARE(storedTagStyle(config), TagStyle::None);
 }
 
 void TestCliOptions::drawsProgressLine_data() {

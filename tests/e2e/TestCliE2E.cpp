@@ -124,6 +124,9 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
     QTest::newRow("html-img") << Setup::Plain << QStringList{"--tags=html-img", ":0/0", a} << 0
                               << QByteArray("<img src=\"http://127.0.0.1/sub/a.txt\" />\n")
                               << QByteArray() << QString() << QByteArray();
+    QTest::newRow("markdown") << Setup::Plain << QStringList{"--tags=markdown", ":0/0", a} << 0
+                              << QByteArray("[a.txt](http://127.0.0.1/sub/a.txt)\n") << QByteArray()
+                              << QString() << QByteArray();
     QTest::newRow("remembered style") << Setup::Html << QStringList{":0/0", a} << 0 << html
                                       << QByteArray() << QString() << QByteArray();
     QTest::newRow("thumbnails")
