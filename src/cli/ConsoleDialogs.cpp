@@ -66,10 +66,9 @@ QStringList ConsoleDialogs::chooseFiles(const QString& title) {
 }
 
 MasterPasswordResult ConsoleDialogs::askMasterPassword(MasterPasswordMode mode, QString& password) {
-    // Asked again only after a wrong one.
-    const bool wrong = m_masterPasswordTries++ > 0;
-    if (mode != MasterPasswordMode::Enter)
+    if (mode == MasterPasswordMode::Set)
         return MasterPasswordResult::Abort;
+    const bool wrong = mode == MasterPasswordMode::EnterAgain;
     if (!m_choices.masterPasswordFile.isEmpty()) {
         if (wrong) {
             m_terminal.error(QStringLiteral("The master password in \"%1\" is wrong.")
@@ -96,7 +95,7 @@ MasterPasswordResult ConsoleDialogs::askMasterPassword(MasterPasswordMode mode, 
                                         "--master-password-file=FILE."));
         return MasterPasswordResult::Cancel;
     }
-    if (m_masterPasswordTries > MaxTries)
+    if (++m_masterPasswordTries > MaxTries)
         return MasterPasswordResult::Cancel;
     const std::optional<QString> typed = m_terminal.ask(QStringLiteral("Master password: "), false);
     if (!typed)

@@ -118,6 +118,8 @@ void TestWindowLayouts::nothingIsClipped() {
         SuccessWindowHost host;
         host.lines = [](TagStyle) { return QStringList{"https://www.example.org/a.jpg"}; };
         host.showMain = host.hideMain = host.closeMain = host.saveConfig = [] {};
+        host.storedStyle = [] { return TagStyle::None; };
+        host.storeStyle = [](TagStyle) {};
         SuccessWindow success(host);
         success.showResults({{"a.jpg", "a_001.jpg"}});
         verifyShown(success);
