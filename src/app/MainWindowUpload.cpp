@@ -125,9 +125,10 @@ bool MainWindow::checkServerChosen(const ServerRecord& server) {
     QString problem;
     if (!m_config->serverExists(m_config->currentServer))
         problem = tr("Please choose a server in the Servers menu first.");
-    else if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1"))
-        problem = tr("The server \"%1\" has the unknown type \"%2\". Please choose FTP or SFTP "
-                     "for it in the server manager.")
+    else if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1") &&
+             server[Type] != QLatin1String("2"))
+        problem = tr("The server \"%1\" has the unknown type \"%2\". Please choose FTP, SFTP "
+                     "or FTPS for it in the server manager.")
                       .arg(m_config->serverNames.value(m_config->currentServer), server[Type]);
     if (problem.isEmpty())
         return true;
@@ -143,6 +144,14 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
         m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
     if (m_config->boolSetting(QStringLiteral("Passive")))
         m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    // A certificate the user trusts is kept at once: a later failure of the run must not make
+    // the user answer the question again.
+    const qint32 serverIndex = m_config->currentServer;
+    m_session->driver().setTrustedCertificate(
+        server[TrustedCert], [this, serverIndex](const QString& fingerprint) {
+            m_config->servers[serverIndex][TrustedCert] = fingerprint;
+            saveConfigReporting();
+        });
 
     if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
                           server[KeyFile]))

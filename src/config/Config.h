@@ -27,6 +27,9 @@ enum ServerSlot {
     CredentialIndex,
     // A private key for SFTP logins; empty for none.
     KeyFile,
+    // The SHA-256 fingerprint (64 hex digits) of an FTPS certificate the user trusts although
+    // it fails verification; empty for none.
+    TrustedCert,
     ServerSlotCount
 };
 

@@ -176,6 +176,7 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
                                      server.attribute(QStringLiteral("URLMask")),
                                      server.attribute(QStringLiteral("Type")), -1, credentialIndex);
     servers[index][KeyFile] = server.attribute(QStringLiteral("KeyFile"));
+    servers[index][TrustedCert] = server.attribute(QStringLiteral("TrustedCert"));
 }
 
 void Config::saveConfig() {
@@ -262,6 +263,8 @@ void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) co
     // Files of servers without a key read as they always did.
     if (!server[KeyFile].isEmpty())
         attribute(QStringLiteral("KeyFile"), server[KeyFile]);
+    if (!server[TrustedCert].isEmpty())
+        attribute(QStringLiteral("TrustedCert"), server[TrustedCert]);
 
     if (!credentialsLocked) {
         attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));

@@ -278,7 +278,7 @@ void TestMainWindowUpload::unknownServerType() {
     test::saveServerConfig(setup);
     MainWindow form({localFile("a.png", 100)});
     m_dialogs->expectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
-                             "FTP or SFTP for it in the server manager.");
+                             "FTP, SFTP or FTPS for it in the server manager.");
     form.startUpload();
     QVERIFY(idle(form));
 }
