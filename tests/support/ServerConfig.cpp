@@ -28,6 +28,7 @@ void saveServerConfig(const ServerSetup& server,
         config.storeServer(server.host, QString::number(server.port), server.user, server.password,
                            server.rootDir, server.defaultDir, QString(), server.type, -1, -1);
     config.serverNames[index] = server.name;
+    config.servers[index][TrustedCert] = server.trustedCert;
     for (const QString& folder : server.folders)
         config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)

@@ -20,6 +20,7 @@ struct ServerSetup {
     QString defaultDir;
     QStringList folders;
     QString type = QStringLiteral("0");
+    QString trustedCert;
 };
 
 // A server entry that logs in to the test FTP server.
