@@ -54,10 +54,18 @@ class FaultyHandler(FTPHandler):
 
     def pre_process_command(self, line, cmd, arg):
         if cmd == "AUTH" and MODE == "notls":
-            # Agrees to TLS, then goes on talking in clear text: the handshake must fail.
-            self.respond("234 AUTH TLS successful.")
-            return self.push("220 Still in clear text.\r\n")
+            # Agrees to TLS, then answers the handshake in clear text: it must fail.
+            self.agreed_to_tls = True
+            return self.respond("234 AUTH TLS successful.")
         return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    agreed_to_tls = False
+
+    def collect_incoming_data(self, data):
+        if self.agreed_to_tls:
+            self.push("220 Still in clear text.\r\n")
+            return self.close_when_done()
+        return FTPHandler.collect_incoming_data(self, data)
 
     def process_command(self, cmd, *args, **kwargs):
         if cmd == STEP and FAULT == "stall":
