@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QSslConfiguration>
 #include <QSslCipher>
 #include <cerrno>
 #include <netdb.h>

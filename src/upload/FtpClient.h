@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QObject>
 #include <QQueue>
-#include <QSslConfiguration>
 #include <QSslError>
 #include <QSslSocket>
 #include <QTcpServer>
