@@ -550,8 +550,8 @@ void FtpClient::closeSecureData() {
     QSocketNotifier notifier(held, QSocketNotifier::Read);
     connect(&notifier, &QSocketNotifier::activated, this, [this, held, &ended, &notifier] {
         char discarded[4096];
-        const ssize_t read = ::read(held, discarded, sizeof discarded);
-        if (read == 0 || (read < 0 && errno != EAGAIN && errno != EINTR)) {
+        const ssize_t got = ::read(held, discarded, sizeof discarded);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
             ended = true;
             notifier.setEnabled(false);
             wake();
