@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>
-#include <QSslConfiguration>
 #include <QSslCipher>
+#include <QSslConfiguration>
 #include <cerrno>
 #include <netdb.h>
 #include <sys/socket.h>
