@@ -44,14 +44,16 @@ double compareAlternating(const char* what, const char* peer, const std::functio
     return ratio;
 }
 
-double curlUpload(const test::FtpServer& server, const QStringList& paths) {
+double curlUpload(const test::FtpServer& server, const QStringList& paths,
+                  const QStringList& options) {
     QElapsedTimer timer;
     timer.start();
     const QString url =
         QStringLiteral("ftp://127.0.0.1:%1%2/").arg(server.port()).arg(server.uploadDir());
     QProcess curl;
-    curl.start("curl", {"-sS", "--user", server.user() + ":" + server.password(), "-T",
-                        "{" + paths.join(',') + "}", url});
+    curl.start("curl",
+               options + QStringList{"-sS", "--user", server.user() + ":" + server.password(), "-T",
+                                     "{" + paths.join(',') + "}", url});
     if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
         qFatal("curl failed: %s", curl.readAllStandardError().constData());
     return timer.elapsed() / 1000.0;

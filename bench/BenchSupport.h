@@ -24,7 +24,9 @@ double median(QList<double> values);
 double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
                           const std::function<double()>& theirs, int runs = 5);
 
-// Seconds curl takes to upload the files to the server's upload folder in one invocation.
-double curlUpload(const test::FtpServer& server, const QStringList& paths);
+// Seconds curl takes to upload the files to the server's upload folder in one invocation,
+// with further curl options.
+double curlUpload(const test::FtpServer& server, const QStringList& paths,
+                  const QStringList& options = {});
 
 } // namespace quaddle::bench

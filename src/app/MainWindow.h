@@ -87,7 +87,7 @@ private:
     QList<int> selectedFileRows() const;
     void setCaption(const QString& caption);
     // The parts of an upload run.
-    bool checkServerChosen(const ServerRecord& server);
+    bool checkServerChosen();
     bool hasServers() const;
     // With no server at all: offers to add one, in the server manager.
     void offerNewServer();

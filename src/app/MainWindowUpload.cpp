@@ -23,7 +23,7 @@ void MainWindow::startUpload() {
         return;
     }
     const ServerRecord server = m_config->currentServerRecord();
-    if (!checkServerChosen(server))
+    if (!checkServerChosen())
         return;
     // The run walks through its own copy: files dropped meanwhile join the list shown and
     // wait for the next run.
@@ -128,7 +128,7 @@ void MainWindow::offerThumbnails() {
             entry.thumbnail = made.value(entry.path);
 }
 
-bool MainWindow::checkServerChosen(const ServerRecord& server) {
+bool MainWindow::checkServerChosen() {
     // Without a server there is nothing to connect to; a server read from a file may also
     // name a type no driver serves.
     QString problem;
@@ -138,10 +138,8 @@ bool MainWindow::checkServerChosen(const ServerRecord& server) {
     }
     if (!m_config->serverExists(m_config->currentServer))
         problem = tr("Please choose a server in the Servers menu first.");
-    else if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1"))
-        problem = tr("The server \"%1\" has the unknown type \"%2\". Please choose FTP or SFTP "
-                     "for it in the server manager.")
-                      .arg(m_config->serverNames.value(m_config->currentServer), server[Type]);
+    else
+        problem = serverTypeProblem(*m_config);
     if (problem.isEmpty())
         return true;
     dialogs().showMessage(problem, MessageKind::Error, MessageButtons::Ok);
@@ -154,7 +152,7 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
         [this](const QString& text, int index) { uploadStatus(text, index); }, server[Type].toInt(),
         m_config->intSetting(QStringLiteral("Overwrite")),
         m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
-    configureSession(*m_session, *m_config, server);
+    configureSession(*m_session, *m_config);
 
     if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
                           server[KeyFile]))

@@ -180,10 +180,8 @@ int CliRun::run() {
         return ExitUsage;
     }
     const ServerRecord server = config.currentServerRecord();
-    if (server[Type] != QLatin1String("0") && server[Type] != QLatin1String("1")) {
-        m_terminal.error(QStringLiteral("The server \"%1\" has the unknown type \"%2\". Please "
-                                        "choose FTP or SFTP for it in the server manager.")
-                             .arg(config.serverNames.value(config.currentServer), server[Type]));
+    if (const QString problem = serverTypeProblem(config); !problem.isEmpty()) {
+        m_terminal.error(problem);
         return ExitUsage;
     }
     if (remoteDir.isEmpty())
@@ -231,7 +229,7 @@ void CliRun::makeThumbnails(const Config& config, FileList& files) {
     }
 }
 
-int CliRun::upload(const Config& config, const ServerRecord& server, const QString& remoteDir,
+int CliRun::upload(Config& config, const ServerRecord& server, const QString& remoteDir,
                    const FileList& files) {
     m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64 size, qint64 sent) { showProgress(name, size, sent); },
@@ -239,7 +237,7 @@ int CliRun::upload(const Config& config, const ServerRecord& server, const QStri
         m_options.onExists.value_or(config.intSetting(QStringLiteral("Overwrite"))),
         config.boolSetting(QStringLiteral("Log")), standardDrivers(config.programDir));
     try {
-        configureSession(*m_session, config, server);
+        configureSession(*m_session, config);
     } catch (const Error& error) {
         m_terminal.error(error.message());
         return ExitUsage;

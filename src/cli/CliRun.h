@@ -44,7 +44,7 @@ public:
 
 private:
     int run();
-    int upload(const Config& config, const ServerRecord& server, const QString& remoteDir,
+    int upload(Config& config, const ServerRecord& server, const QString& remoteDir,
                const FileList& files);
     void makeThumbnails(const Config& config, FileList& files);
     void showProgress(const QString& name, qint64 size, qint64 sent);

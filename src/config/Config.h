@@ -29,6 +29,9 @@ enum ServerSlot {
     KeyFile,
     // Octal permissions given to each uploaded file, such as 644; empty to leave them alone.
     Chmod,
+    // The SHA-256 fingerprint (64 hex digits) of an FTPS certificate the user trusts although
+    // it fails verification; empty for none.
+    TrustedCert,
     ServerSlotCount
 };
 

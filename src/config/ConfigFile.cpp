@@ -177,6 +177,7 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
                                      server.attribute(QStringLiteral("Type")), -1, credentialIndex);
     servers[index][KeyFile] = server.attribute(QStringLiteral("KeyFile"));
     servers[index][Chmod] = server.attribute(QStringLiteral("Chmod"));
+    servers[index][TrustedCert] = server.attribute(QStringLiteral("TrustedCert"));
 }
 
 void Config::saveConfig() {
@@ -265,6 +266,8 @@ void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) co
         attribute(QStringLiteral("KeyFile"), server[KeyFile]);
     if (!server[Chmod].isEmpty())
         attribute(QStringLiteral("Chmod"), server[Chmod]);
+    if (!server[TrustedCert].isEmpty())
+        attribute(QStringLiteral("TrustedCert"), server[TrustedCert]);
 
     if (!credentialsLocked) {
         attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));

@@ -115,7 +115,7 @@ void ConfigWindow::createServerPage() {
     QFormLayout* advanced = fieldGroup(tr("Advanced"));
     m_typeBox = new QComboBox(m_fieldPanel);
     m_typeBox->setObjectName(QStringLiteral("typeBox"));
-    m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)")});
+    m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)"), tr("FTPS (explicit TLS)")});
     advanced->addRow(tr("Server Type"), m_typeBox);
     connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
     m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"));
@@ -239,7 +239,9 @@ void ConfigWindow::editSelectedServer() {
             m_urlMaskEdit->setText(record[URLMask]);
             m_keyFileEdit->setText(record[KeyFile]);
             m_permissionsEdit->setText(record[Chmod]);
-            m_typeBox->setCurrentIndex(sftp ? 1 : 0);
+            // The list holds the types in the order of their numbers.
+            const int type = record[Type].toInt();
+            m_typeBox->setCurrentIndex(type >= 0 && type < m_typeBox->count() ? type : 0);
             setServerButtonsEnabled(true);
         } else {
             clearServerFields();
@@ -355,6 +357,11 @@ void ConfigWindow::saveServer() {
     // A server no longer in the list is no place to store into.
     if (m_editedServer >= m_config.servers.size())
         m_editedServer = -1;
+    // A trusted certificate belongs to the host that showed it.
+    const QString trustedCert =
+        m_editedServer >= 0 && m_config.servers[m_editedServer][Hostname] == m_hostEdit->text()
+            ? m_config.servers[m_editedServer][TrustedCert]
+            : QString();
     try {
         const qint32 index = m_config.storeServer(
             m_hostEdit->text(), editValue(m_portEdit), m_userEdit->text(), m_passwordEdit->text(),
@@ -362,6 +369,7 @@ void ConfigWindow::saveServer() {
             QString::number(m_typeBox->currentIndex()), m_editedServer, -1);
         m_config.servers[index][KeyFile] = m_keyFileEdit->text();
         m_config.servers[index][Chmod] = m_permissionsEdit->text();
+        m_config.servers[index][TrustedCert] = trustedCert;
         if (m_editedServer == -1) {
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);

@@ -2,7 +2,13 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <cerrno>
 #include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace quaddle {
@@ -18,18 +24,42 @@ quint16 portNumber(const QString& port) {
     return service ? ntohs(quint16(service->s_port)) : 0;
 }
 
+QString protocolName(QSsl::SslProtocol protocol) {
+    switch (protocol) {
+    case QSsl::TlsV1_2:
+        return QStringLiteral("TLS 1.2");
+    case QSsl::TlsV1_3:
+        return QStringLiteral("TLS 1.3");
+    default:
+        return QStringLiteral("TLS");
+    }
+}
+
 } // namespace
+
+void DataListener::incomingConnection(qintptr descriptor) {
+    auto* socket = new QSslSocket(this);
+    if (socket->setSocketDescriptor(descriptor))
+        addPendingConnection(socket);
+    else
+        delete socket;
+}
 
 FtpClient::FtpClient() {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &FtpClient::timedOut);
-    connect(&m_control, &QTcpSocket::connected, this, &FtpClient::wake);
-    connect(&m_control, &QTcpSocket::readyRead, this, &FtpClient::readReplies);
-    connect(&m_control, &QTcpSocket::disconnected, this, [this] {
+    connect(&m_control, &QSslSocket::connected, this, &FtpClient::wake);
+    connect(&m_control, &QSslSocket::encrypted, this, &FtpClient::wake);
+    connect(&m_control, &QSslSocket::readyRead, this, &FtpClient::readReplies);
+    connect(&m_control, &QSslSocket::disconnected, this, [this] {
         m_broken = true;
         wake();
     });
-    connect(&m_control, &QTcpSocket::errorOccurred, this, [this] {
+    connect(&m_control, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        m_certificateErrors = errors;
+        wake();
+    });
+    connect(&m_control, &QSslSocket::errorOccurred, this, [this] {
         fail(m_control.errorString());
         m_broken = true;
         wake();
@@ -43,6 +73,9 @@ FtpClient::~FtpClient() {
 
 bool FtpClient::open() {
     m_broken = false;
+    m_epsvRefused = false;
+    m_tlsFailure = TlsFailure::None;
+    m_certificateErrors.clear();
     m_replies.clear();
     m_reader.reset();
     m_response.clear();
@@ -52,6 +85,17 @@ bool FtpClient::open() {
         return false;
     }
     m_timedOut = false;
+    if (tls) {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_2OrLater);
+        configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        // Data connections resume this session: servers refuse those that do not.
+        configuration.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+        m_control.setSslConfiguration(configuration);
+        m_control.setPeerVerifyName(hostName);
+    }
+    // The handshake waits on a certificate the system does not trust until it is judged.
+    m_control.setPauseMode(tls ? QAbstractSocket::PauseOnSslErrors : QAbstractSocket::PauseNever);
     m_control.connectToHost(hostName, number);
     if (!waitFor([this] { return connected(); })) {
         // The socket's own error text says why (refused, host not found); a time-out is ours.
@@ -61,7 +105,7 @@ bool FtpClient::open() {
     }
     FtpReply greeting;
     if (waitReply(greeting))
-        return greeting.code == 220;
+        return greeting.code == 220 && (!tls || startTls());
     if (m_timedOut)
         fail(QStringLiteral("The server sent no greeting (timed out)"));
     return false;
@@ -73,6 +117,46 @@ bool FtpClient::user() {
 
 bool FtpClient::pass() {
     return command(QStringLiteral("PASS ") + password, {230, 332});
+}
+
+bool FtpClient::startTls() {
+    if (!command(QStringLiteral("AUTH TLS"), {234})) {
+        // Refused: nothing more goes over this connection, the password least of all.
+        if (connected()) {
+            m_tlsFailure = TlsFailure::Refused;
+            abort();
+        }
+        return false;
+    }
+    m_control.startClientEncryption();
+    for (;;) {
+        waitFor([this] { return m_control.isEncrypted() || !m_certificateErrors.isEmpty(); });
+        if (m_certificateErrors.isEmpty())
+            break;
+        const QList<QSslError> errors = std::exchange(m_certificateErrors, {});
+        if (!onUntrustedCertificate ||
+            !onUntrustedCertificate(m_control.peerCertificate(), errors)) {
+            m_tlsFailure = TlsFailure::Untrusted;
+            abort();
+            return false;
+        }
+        m_control.ignoreSslErrors();
+        m_control.resume();
+    }
+    if (!m_control.isEncrypted()) {
+        m_tlsFailure = TlsFailure::Handshake;
+        abort();
+        return false;
+    }
+    if (onNotice)
+        onNotice(
+            QStringLiteral("TLS connection: %1, cipher %2")
+                .arg(protocolName(m_control.sessionProtocol()), m_control.sessionCipher().name()));
+    return true;
+}
+
+bool FtpClient::protect() {
+    return command(QStringLiteral("PBSZ 0"), {200}) && command(QStringLiteral("PROT P"), {200});
 }
 
 bool FtpClient::type() {
@@ -255,18 +339,37 @@ bool FtpClient::openDataChannel() {
 }
 
 bool FtpClient::connectPassive() {
-    if (!command(QStringLiteral("PASV"), {200, 227}))
-        return false;
-    const std::optional<quint16> port = pasvPort(m_response);
+    std::optional<quint16> port;
+    // EPSV names only a port, so it serves IPv6 too; servers that do not know it get PASV.
+    if (!m_epsvRefused) {
+        if (command(QStringLiteral("EPSV"), {229})) {
+            port = epsvPort(m_response);
+            if (!port) {
+                localFailure(QStringLiteral("The server's EPSV reply names no port: ") +
+                             m_response);
+                return false;
+            }
+        } else if (!connected() || m_status < 500) {
+            return false;
+        } else {
+            m_epsvRefused = true;
+        }
+    }
     if (!port) {
-        localFailure(QStringLiteral("The server's PASV reply names no address: ") + m_response);
-        return false;
+        if (!command(QStringLiteral("PASV"), {200, 227}))
+            return false;
+        port = pasvPort(m_response);
+        if (!port) {
+            localFailure(QStringLiteral("The server's PASV reply names no address: ") + m_response);
+            return false;
+        }
     }
     // Servers behind NAT often name a private address; the control connection's peer is the
     // address that is known to reach the server.
-    m_data = new QTcpSocket(this);
-    connect(m_data, &QTcpSocket::connected, this, &FtpClient::wake);
-    connect(m_data, &QTcpSocket::errorOccurred, this, [this] {
+    m_data = new QSslSocket(this);
+    prepareDataSocket(m_data);
+    connect(m_data, &QSslSocket::connected, this, &FtpClient::wake);
+    connect(m_data, &QSslSocket::errorOccurred, this, [this] {
         m_dataClosed = true;
         wake();
     });
@@ -290,17 +393,16 @@ bool FtpClient::connectPassive() {
 bool FtpClient::listenActive() {
     bool ipv4 = false;
     const quint32 local = m_control.localAddress().toIPv4Address(&ipv4);
-    if (!ipv4) {
-        localFailure(
-            QStringLiteral("Active mode needs an IPv4 connection; please use passive mode."));
-        return false;
-    }
-    if (!m_listener.listen(QHostAddress(local), 0)) {
+    QHostAddress address = ipv4 ? QHostAddress(local) : m_control.localAddress();
+    address.setScopeId(QString());
+    if (!m_listener.listen(address, 0)) {
         localFailure(QStringLiteral("Could not open a port for the data connection: ") +
                      m_listener.errorString());
         return false;
     }
     const quint16 port = m_listener.serverPort();
+    if (!ipv4)
+        return command(QStringLiteral("EPRT |2|%1|%2|").arg(address.toString()).arg(port), {200});
     return command(QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
                        .arg(local >> 24)
                        .arg((local >> 16) & 0xFF)
@@ -312,23 +414,27 @@ bool FtpClient::listenActive() {
 }
 
 bool FtpClient::transfer(QFile& file) {
-    if (!m_data && !acceptActive())
+    if ((!m_data && !acceptActive()) || !secureData())
         return !m_replies.isEmpty();
-    connect(m_data, &QTcpSocket::disconnected, this, [this] {
+    connect(m_data, &QSslSocket::disconnected, this, [this] {
         m_dataClosed = true;
         wake();
     });
-    connect(m_data, &QTcpSocket::bytesWritten, this, [this, &file] { pump(file); });
+    connect(m_data, &QSslSocket::bytesWritten, this, [this, &file] { pump(file); });
+    connect(m_data, &QSslSocket::encryptedBytesWritten, this, [this, &file] { pump(file); });
 
     m_sent = 0;
     m_sendFinished = false;
     m_readFailed = false;
     pump(file);
     // An abort (Cancel, time-out, 421) takes the socket away while waiting.
-    const auto drained = [this] { return m_sendFinished && m_data && m_data->bytesToWrite() == 0; };
+    const auto drained = [this] { return m_sendFinished && m_data && queued() == 0; };
     waitFor([&] { return m_dataClosed || !m_replies.isEmpty() || drained(); });
     if (!m_dataClosed && drained()) {
-        m_data->disconnectFromHost();
+        if (tls)
+            closeSecureData();
+        else
+            m_data->disconnectFromHost();
         return true;
     }
     // Stopped early: a reply from the server tells why; without one the connection broke.
@@ -348,7 +454,7 @@ bool FtpClient::acceptActive() {
                 localFailure(QStringLiteral("The server did not open the data connection."));
             return false;
         }
-        QTcpSocket* const incoming = m_listener.nextPendingConnection();
+        auto* const incoming = static_cast<QSslSocket*>(m_listener.nextPendingConnection());
         // Anyone may connect to the announced port; the file goes to the server only.
         if (incoming->peerAddress().isEqual(m_control.peerAddress(),
                                             QHostAddress::ConvertV4MappedToIPv4)) {
@@ -360,7 +466,8 @@ bool FtpClient::acceptActive() {
     }
     m_data->setParent(this);
     m_listener.close();
-    connect(m_data, &QTcpSocket::errorOccurred, this, [this] {
+    prepareDataSocket(m_data);
+    connect(m_data, &QSslSocket::errorOccurred, this, [this] {
         m_dataClosed = true;
         wake();
     });
@@ -370,7 +477,7 @@ bool FtpClient::acceptActive() {
 void FtpClient::pump(QFile& file) {
     // Blocks are reported one by one but handed to the socket in batches, which saves a
     // system call per block; the batch and the socket's queue bound the memory used.
-    while (!m_sendFinished && !m_dataClosed && m_data && m_data->bytesToWrite() < SendWindow) {
+    while (!m_sendFinished && !m_dataClosed && m_data && queued() < SendWindow) {
         QByteArray batch(SendWindow, Qt::Uninitialized);
         qint64 filled = 0;
         while (filled + BlockSize <= SendWindow) {
@@ -399,6 +506,72 @@ void FtpClient::pump(QFile& file) {
             m_data->write(batch);
     }
     wake();
+}
+
+void FtpClient::prepareDataSocket(QSslSocket* socket) {
+    if (!tls)
+        return;
+    // The control connection's configuration carries the session to resume.
+    socket->setSslConfiguration(m_control.sslConfiguration());
+    socket->setPeerVerifyName(hostName);
+    connect(socket, &QSslSocket::encrypted, this, &FtpClient::wake);
+    // The certificate was judged on the control connection; that one passes here, no other.
+    connect(socket, &QSslSocket::sslErrors, this, [this, socket] {
+        if (socket->peerCertificate() == m_control.peerCertificate())
+            socket->ignoreSslErrors();
+    });
+}
+
+bool FtpClient::secureData() {
+    if (!tls)
+        return true;
+    m_data->startClientEncryption();
+    // An abort (Cancel, time-out) takes the socket away; a reply (such as a refused session
+    // reuse) ends the attempt.
+    waitFor([this] {
+        return !m_data || m_dataClosed || m_data->isEncrypted() || !m_replies.isEmpty();
+    });
+    if (m_data && m_data->isEncrypted())
+        return true;
+    if (m_data && m_replies.isEmpty() && !m_broken)
+        localFailure(QStringLiteral("The data connection could not be secured: ") +
+                     m_data->errorString());
+    return false;
+}
+
+void FtpClient::closeSecureData() {
+    // Closing a socket over bytes not yet read makes the system reset the connection, and a
+    // reset makes the server's system drop what the server has not read yet: the end of the
+    // file. Over TLS 1.3 the server sends a session ticket after the handshake, which may
+    // still be unread. So the socket is held open past Qt's close: after close_notify the
+    // sending side is shut, and everything the server sends is read until it closes.
+    const int held = m_data->socketDescriptor() >= 0 ? ::dup(int(m_data->socketDescriptor())) : -1;
+    m_data->disconnectFromHost();
+    if (held < 0)
+        return;
+    waitFor([this] {
+        return !m_data || m_data->state() == QAbstractSocket::UnconnectedState ||
+               !m_replies.isEmpty();
+    });
+    ::shutdown(held, SHUT_WR);
+    bool ended = false;
+    QSocketNotifier notifier(held, QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, this, [this, held, &ended, &notifier] {
+        char discarded[4096];
+        const ssize_t got = ::read(held, discarded, sizeof discarded);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            ended = true;
+            notifier.setEnabled(false);
+            wake();
+        }
+    });
+    waitFor([this, &ended] { return ended || !m_replies.isEmpty(); });
+    notifier.setEnabled(false);
+    ::close(held);
+}
+
+qint64 FtpClient::queued() const {
+    return m_data->bytesToWrite() + m_data->encryptedBytesToWrite();
 }
 
 void FtpClient::closeData() {

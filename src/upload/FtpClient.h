@@ -6,8 +6,9 @@
 #include <QFile>
 #include <QObject>
 #include <QQueue>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <functional>
 #include <initializer_list>
@@ -17,10 +18,22 @@ class QEventLoop;
 
 namespace quaddle {
 
-// An FTP client (RFC 959 and SIZE) whose operations are synchronous: each sends its commands
-// and waits for the final reply while the event loop keeps running, so windows repaint and a
-// Cancel button can call abort() in the middle of it. An operation returns true when the final
-// reply carries one of the codes it accepts.
+// Hands out every connection it accepts as a QSslSocket, so an active data connection can be
+// encrypted like a passive one.
+class DataListener : public QTcpServer {
+    Q_OBJECT
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+};
+
+// How securing the control connection failed.
+enum class TlsFailure { None, Refused, Handshake, Untrusted };
+
+// An FTP client (RFC 959 and SIZE, RFC 2428 for IPv6, RFC 4217 explicit TLS) whose operations are
+// synchronous: each sends its commands and waits for the final reply while the event loop keeps
+// running, so windows repaint and a Cancel button can call abort() in the middle of it. An
+// operation returns true when the final reply carries one of the codes it accepts.
 class FtpClient : public QObject {
     Q_OBJECT
 
@@ -39,12 +52,16 @@ public:
     bool binary = true;
     bool passive = false;
     int timeout = 15; // seconds without an answer or a sent block; 0 waits for ever
+    // AUTH TLS after the greeting, then every data connection encrypted; never clear text.
+    bool tls = false;
 
     int statusCode() const { return m_status; }
     // The last reply line, or what went wrong locally.
     QString lastResponse() const { return m_response; }
     qint64 sizeResult() const { return m_size; }
     bool connected() const { return m_control.state() == QAbstractSocket::ConnectedState; }
+    // Why the last open() did not get a secure connection.
+    TlsFailure tlsFailure() const { return m_tlsFailure; }
 
     // Events: bytes of the current transfer so far; a failure the client detected itself;
     // each command line before it is sent; each reply line as received.
@@ -52,10 +69,18 @@ public:
     std::function<void(const QString& message)> onError;
     std::function<void(const QString& line)> onCommand;
     std::function<void(const QString& line)> onResponse;
+    // A line about the connection itself (the TLS version and cipher).
+    std::function<void(const QString& line)> onNotice;
+    // The server's certificate failed verification for the reasons given: true trusts it for
+    // this connection. Asked outside any socket signal, so it may wait for the user.
+    std::function<bool(const QSslCertificate& certificate, const QList<QSslError>& errors)>
+        onUntrustedCertificate;
 
     bool open();
     bool user();
     bool pass();
+    // PBSZ 0 and PROT P: data connections encrypted from now on.
+    bool protect();
     bool type();
     bool changeDir();
     bool size();
@@ -74,6 +99,14 @@ public:
 
 private:
     bool command(const QString& line, std::initializer_list<int> accepted);
+    bool startTls();
+    // Encrypts the data connection as a TLS client resuming the control connection's session.
+    bool secureData();
+    // Closes an encrypted data connection in order: see the definition.
+    void closeSecureData();
+    void prepareDataSocket(QSslSocket* socket);
+    // Bytes given to the data connection and not yet handed to the system.
+    qint64 queued() const;
     bool send(const QString& line);
     bool waitReply(FtpReply& reply);
     bool waitFor(const std::function<bool()>& done);
@@ -92,10 +125,10 @@ private:
     void pump(QFile& file);
     void closeData();
 
-    QTcpSocket m_control;
-    QTcpServer m_listener;
-    QTcpSocket* m_data = nullptr;
-    std::unique_ptr<QTcpSocket> m_retiredData;
+    QSslSocket m_control;
+    DataListener m_listener;
+    QSslSocket* m_data = nullptr;
+    std::unique_ptr<QSslSocket> m_retiredData;
     QTimer m_deadline;
     QElapsedTimer m_sinceActivity; // since the wait began or the last block was sent
     QEventLoop* m_waitLoop = nullptr;
@@ -107,6 +140,9 @@ private:
     bool m_sendFinished = false;
     bool m_readFailed = false;
     bool m_timedOut = false;
+    bool m_epsvRefused = false;
+    QList<QSslError> m_certificateErrors; // of a handshake waiting for the verdict
+    TlsFailure m_tlsFailure = TlsFailure::None;
     qint64 m_sent = 0;
     int m_status = 0;
     QString m_response;

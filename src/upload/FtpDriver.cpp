@@ -4,13 +4,39 @@
 #include "upload/UploadErrors.h"
 #include "upload/UploadSession.h"
 
+#include <QSslCertificate>
+
 namespace quaddle {
 
 namespace {
 constexpr int TimeoutSeconds = 15;
+
+QString fingerprintOf(const QSslCertificate& certificate) {
+    return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex().toUpper());
 }
 
-FtpDriver::FtpDriver(UploadSession& session) : ProtocolDriver(session) {
+// What the user needs to judge a certificate: why it failed, whose it is, who signed it, when
+// it is valid, and the fingerprint as tools print it (pairs of digits with colons).
+QString describeCertificate(const QSslCertificate& certificate, const QList<QSslError>& errors) {
+    QStringList reasons;
+    for (const QSslError& error : errors)
+        if (!reasons.contains(error.errorString()))
+            reasons.append(error.errorString());
+    QString fingerprint = fingerprintOf(certificate);
+    for (qsizetype at = fingerprint.size() - 2; at > 0; at -= 2)
+        fingerprint.insert(at, QLatin1Char(':'));
+    return QStringLiteral("Why it is not trusted: ") + reasons.join(QStringLiteral("; ")) +
+           LineBreak + QStringLiteral("Subject: ") + certificate.subjectDisplayName() + LineBreak +
+           QStringLiteral("Issuer: ") + certificate.issuerDisplayName() + LineBreak +
+           QStringLiteral("Valid from %1 to %2")
+               .arg(certificate.effectiveDate().toUTC().toString(Qt::ISODate),
+                    certificate.expiryDate().toUTC().toString(Qt::ISODate)) +
+           LineBreak + QStringLiteral("SHA-256 fingerprint: ") + fingerprint;
+}
+
+} // namespace
+
+FtpDriver::FtpDriver(UploadSession& session, bool tls) : ProtocolDriver(session), m_tls(tls) {
     m_client.onProgress = [this](qint64 sent) {
         m_session.reportProgress(m_client.localFileName, m_client.hostFileName, sent);
     };
@@ -22,6 +48,11 @@ FtpDriver::FtpDriver(UploadSession& session) : ProtocolDriver(session) {
                          LogTraffic);
     };
     m_client.onResponse = [this](const QString& line) { m_session.addLog(line, LogTraffic); };
+    m_client.onNotice = [this](const QString& line) { m_session.addLog(line, LogTraffic); };
+    m_client.onUntrustedCertificate = [this](const QSslCertificate& certificate,
+                                             const QList<QSslError>& errors) {
+        return trustCertificate(certificate, errors);
+    };
 }
 
 FtpDriver::~FtpDriver() {
@@ -41,13 +72,22 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
     m_client.port = port;
     m_client.userName = user;
     m_client.password = password;
+    m_client.tls = m_tls;
     // After a refused login the connection is still open and the login is tried on it again.
     if (!m_client.connected() && !m_client.open()) {
         if (m_session.cancelled())
             return false;
-        throw Error(UploadErrors::connectFailed(host, port, m_client.lastResponse()));
+        connectFailed(host, port);
     }
     const bool loggedIn = m_client.user() && m_client.pass();
+    // Files never go in clear text over a connection that was meant to be secure.
+    if (loggedIn && m_tls && !m_client.protect()) {
+        if (!m_client.connected())
+            throw Error(UploadErrors::ConnectionLost);
+        const QString refusal = m_client.lastResponse();
+        m_client.abort();
+        throw Error(UploadErrors::TlsRefused + LineBreak + refusal);
+    }
     m_client.type();
     return loggedIn && !m_session.cancelled();
 }
@@ -106,6 +146,60 @@ bool FtpDriver::setPermissions(const QString& name, const QString& mode) {
 
 QString FtpDriver::lastError() {
     return m_client.lastResponse();
+}
+
+void FtpDriver::setTrustedCertificate(const QString& fingerprint,
+                                      std::function<void(const QString&)> remember) {
+    m_trustedCertificate = fingerprint;
+    m_rememberCertificate = std::move(remember);
+}
+
+bool FtpDriver::trustCertificate(const QSslCertificate& certificate,
+                                 const QList<QSslError>& errors) {
+    const QString fingerprint = fingerprintOf(certificate);
+    if (!m_trustedCertificate.isEmpty() &&
+        fingerprint.compare(m_trustedCertificate, Qt::CaseInsensitive) == 0)
+        return true;
+    const bool changed = !m_trustedCertificate.isEmpty();
+    const QString details = describeCertificate(certificate, errors);
+    QString text;
+    if (changed)
+        text = QStringLiteral("WARNING: the server's certificate has changed since you trusted "
+                              "it.") +
+               LineBreak +
+               QStringLiteral("Someone may be intercepting the connection to read your password "
+                              "and files, or the server got a new certificate.") +
+               LineBreak + details + LineBreak +
+               QStringLiteral("Trust the new certificate for this server? Click Yes only if you "
+                              "know that it was changed; No ends the upload.");
+    else
+        text = QStringLiteral("The server's certificate could not be verified.") + LineBreak +
+               details + LineBreak +
+               QStringLiteral("Trust this certificate for this server? Yes connects and "
+                              "remembers it; No ends the upload.");
+    if (!dialogs().trustIdentity({IdentityKind::Certificate, changed, text,
+                                  changed ? MessageKind::Error : MessageKind::Confirmation,
+                                  MessageButtons::YesNoDefaultNo}))
+        return false;
+    m_trustedCertificate = fingerprint;
+    if (m_rememberCertificate)
+        m_rememberCertificate(fingerprint);
+    return true;
+}
+
+void FtpDriver::connectFailed(const QString& host, const QString& port) {
+    switch (m_client.tlsFailure()) {
+    case TlsFailure::Refused:
+        throw Error(UploadErrors::TlsRefused + LineBreak + m_client.lastResponse());
+    case TlsFailure::Untrusted:
+        throw Error(UploadErrors::CertificateRefused);
+    case TlsFailure::Handshake:
+        throw Error(UploadErrors::TlsFailed + LineBreak +
+                    QStringLiteral("%1, port %2: %3").arg(host, port, m_client.lastResponse()));
+    case TlsFailure::None:
+        break;
+    }
+    throw Error(UploadErrors::connectFailed(host, port, m_client.lastResponse()));
 }
 
 void FtpDriver::ensureConnected() const {

@@ -5,11 +5,11 @@
 
 namespace quaddle {
 
-// The driver for FTP servers: the session's operations as FTP commands, and the client's
-// traffic in the session's log.
+// The driver for FTP servers, and with tls for FTPS (explicit TLS): the session's operations
+// as FTP commands, and the client's traffic in the session's log.
 class FtpDriver : public ProtocolDriver {
 public:
-    explicit FtpDriver(UploadSession& session);
+    explicit FtpDriver(UploadSession& session, bool tls = false);
     ~FtpDriver() override;
 
     void abort() override;
@@ -23,13 +23,21 @@ public:
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
+    void setTrustedCertificate(const QString& fingerprint,
+                               std::function<void(const QString&)> remember) override;
 
 private:
     // Throws the lost-connection error when the connection is gone.
     void ensureConnected() const;
     void clientError(const QString& message);
+    bool trustCertificate(const QSslCertificate& certificate, const QList<QSslError>& errors);
+    // Throws the error that says why the connection was not made.
+    [[noreturn]] void connectFailed(const QString& host, const QString& port);
 
     FtpClient m_client;
+    const bool m_tls;
+    QString m_trustedCertificate;
+    std::function<void(const QString&)> m_rememberCertificate;
 };
 
 } // namespace quaddle

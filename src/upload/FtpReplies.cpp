@@ -67,4 +67,16 @@ std::optional<quint16> pasvPort(const QString& reply) {
     return quint16(port);
 }
 
+std::optional<quint16> epsvPort(const QString& reply) {
+    static const QRegularExpression address(
+        QStringLiteral("\\(([\\x21-\\x2f\\x3a-\\x7e])\\1\\1(\\d{1,5})\\1\\)"));
+    const QRegularExpressionMatch match = address.match(reply);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const uint port = match.capturedView(2).toUInt();
+    if (port == 0 || port > 65535)
+        return std::nullopt;
+    return quint16(port);
+}
+
 } // namespace quaddle

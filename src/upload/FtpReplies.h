@@ -40,4 +40,8 @@ private:
 // valid address.
 std::optional<quint16> pasvPort(const QString& reply);
 
+// The data port a 229 reply names ("(|||port|)", RFC 2428, with any printable delimiter);
+// nothing when it names none.
+std::optional<quint16> epsvPort(const QString& reply);
+
 } // namespace quaddle

@@ -3,6 +3,7 @@
 #include "config/FileList.h"
 
 #include <QString>
+#include <functional>
 
 namespace quaddle {
 
@@ -25,6 +26,14 @@ public:
     virtual void setOption(int flag) { m_options ^= flag; }
     // A private key to log in with at the next connect(); empty for none. Only SFTP uses one.
     virtual void setKeyFile(const QString& path) { (void)path; }
+    // The SHA-256 fingerprint (hex) of a server certificate the user trusts although it fails
+    // verification, empty for none, and where a certificate the user trusts anew is
+    // remembered. Only FTPS uses them.
+    virtual void setTrustedCertificate(const QString& fingerprint,
+                                       std::function<void(const QString&)> remember) {
+        (void)fingerprint;
+        (void)remember;
+    }
     // True when the driver asks the user for a missing password only once the server wants
     // one, so a login by key or agent asks nothing.
     virtual bool asksForPassword() const { return false; }

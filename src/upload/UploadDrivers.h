@@ -5,7 +5,7 @@
 namespace quaddle {
 
 // The program's drivers: FTP for server type 0, SFTP through the psftp of programDir (or of
-// PATH) for type 1.
+// PATH) for type 1, FTPS (explicit TLS) for type 2.
 DriverFactory standardDrivers(const QString& programDir);
 
 } // namespace quaddle

@@ -21,6 +21,12 @@ const QString HostKeyChanged = QStringLiteral(
     "The server's host key has changed, so the connection was not made: someone may be "
     "intercepting it, or the server was reinstalled. Ask the server's administrator whether "
     "the new key is right before you connect again.");
+const QString TlsRefused = QStringLiteral(
+    "The server does not offer TLS, so the connection was not made and nothing was sent in "
+    "clear text. Choose the server type FTP only if you accept an unencrypted connection.");
+const QString TlsFailed = QStringLiteral("The secure connection (TLS) to the server failed.");
+const QString CertificateRefused =
+    QStringLiteral("The server's certificate was not trusted, so the connection was not made.");
 const QString HelperMissing =
     QStringLiteral("Some required files are missing. Please reinstall Quaddle.");
 

@@ -1,5 +1,6 @@
 #include "upload/UploadRun.h"
 
+#include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
 #include "platform/ProgramDir.h"
@@ -13,11 +14,31 @@ QString sessionRemoteDir(const ServerRecord& server, const QString& remoteDir) {
     return remoteDir;
 }
 
-void configureSession(UploadSession& session, const Config& config, const ServerRecord& server) {
+QString serverTypeProblem(const Config& config) {
+    const QString type = config.currentServerRecord()[Type];
+    if (type == QLatin1String("0") || type == QLatin1String("1") || type == QLatin1String("2"))
+        return QString();
+    return QStringLiteral("The server \"%1\" has the unknown type \"%2\". Please choose FTP, "
+                          "SFTP or FTPS for it in the server manager.")
+        .arg(config.serverNames.value(config.currentServer), type);
+}
+
+void configureSession(UploadSession& session, Config& config) {
+    const qint32 index = config.currentServer;
+    const ServerRecord server = config.currentServerRecord();
     if (config.boolSetting(QStringLiteral("Passive")))
         session.driver().setOption(ProtocolDriver::PassiveMode);
     session.setPermissions(server[Chmod]);
     session.setTempNames(config.boolSetting(QStringLiteral("TempNames")));
+    session.driver().setTrustedCertificate(
+        server[TrustedCert], [&config, index](const QString& fingerprint) {
+            config.servers[index][TrustedCert] = fingerprint;
+            try {
+                config.saveConfig();
+            } catch (const Error& error) {
+                dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
+            }
+        });
 }
 
 void writeUploadLog(const QString& programDir, const QStringList& lines) {

@@ -14,9 +14,15 @@ class UploadSession;
 // absolute-looking remote directory is meant inside it.
 QString sessionRemoteDir(const ServerRecord& server, const QString& remoteDir);
 
-// Sets the session up as the configuration says for server: passive mode, the permissions of
-// uploaded files, temporary names. Throws Error on permissions that are no octal number.
-void configureSession(UploadSession& session, const Config& config, const ServerRecord& server);
+// Empty when the current server is of a type the program speaks; else the message that says so.
+QString serverTypeProblem(const Config& config);
+
+// Sets the session up as the configuration says for its current server: passive mode, the
+// permissions of uploaded files, temporary names, the certificate the user trusts. A
+// certificate the user comes to trust is stored in config.xml at once, so that a later failure
+// of the run does not make the user answer again. Throws Error on permissions that are no
+// octal number.
+void configureSession(UploadSession& session, Config& config);
 
 // Writes the session's log lines to log.txt in programDir, owner-only. Throws Error, naming
 // the file, when it cannot be written.

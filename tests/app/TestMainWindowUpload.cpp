@@ -79,6 +79,7 @@ private slots:
     void disappearedFileStopsTheRun();
     void noServerChosen();
     void unknownServerType();
+    void ftpsCertificateIsTrustedOnce();
     void unwritableLogIsReportedOnce();
     void cancelDuringTransfer();
     void dropDuringTransferWaitsForTheNextRun();
@@ -289,9 +290,32 @@ void TestMainWindowUpload::unknownServerType() {
     test::saveServerConfig(setup);
     MainWindow form({localFile("a.png", 100)});
     m_dialogs->expectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
-                             "FTP or SFTP for it in the server manager.");
+                             "FTP, SFTP or FTPS for it in the server manager.");
     form.startUpload();
     QVERIFY(idle(form));
+}
+
+void TestMainWindowUpload::ftpsCertificateIsTrustedOnce() {
+    FtpServer server(FtpServer::Kind::VsftpdTls);
+    QUADDLE_REQUIRE_SERVER(server);
+    ServerSetup setup = test::setupFor(server);
+    setup.type = "2";
+    setup.rootDir = server.uploadDir();
+    test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
+    const QString trusted = "TrustedCert=\"" + server.certificateFingerprint() + "\"";
+
+    // The first run asks and keeps the answer in config.xml; the second asks nothing.
+    m_dialogs->expectMessageMatching("The server's certificate could not be verified\\..*",
+                                     MessageAnswer::Yes);
+    for (const QString& name : QStringList{"a.png", "b.png"}) {
+        MainWindow form({localFile(name, 70000)});
+        form.startUpload();
+        QCOMPARE(form.uploadResults(), (UploadResults{{name, ""}}));
+        QCOMPARE(QFileInfo(server.localPath(name)).size(), 70000);
+        QVERIFY(m_programDir->readFile("config.xml").contains(trusted.toUtf8()));
+        QVERIFY(logFile().contains("--> PROT P\t0\r\n"));
+        QVERIFY(idle(form));
+    }
 }
 
 void TestMainWindowUpload::unwritableLogIsReportedOnce() {

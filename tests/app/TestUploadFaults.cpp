@@ -83,8 +83,8 @@ void TestUploadFaults::serverFailsDuringRun_data() {
         QTest::addRow("%s after PASS", fault) << closing + ":PASS" << QStringList{login} << -1 << 0;
         QTest::addRow("%s during CWD", fault) << closing + ":CWD" << QStringList{lost} << -1 << 0;
         QTest::addRow("%s after SIZE", fault) << closing + ":SIZE" << QStringList{lost} << -1 << 0;
-        QTest::addRow("%s after PASV", fault)
-            << closing + ":PASV" << QStringList{ignore, lost} << -1 << 0;
+        QTest::addRow("%s after EPSV", fault)
+            << closing + ":EPSV" << QStringList{ignore, lost} << -1 << 0;
         QTest::addRow("%s after STOR", fault)
             << closing + ":STOR" << QStringList{ignore, lost} << -1 << 0;
         QTest::addRow("%s before 226", fault)

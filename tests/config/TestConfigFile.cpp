@@ -186,6 +186,7 @@ void TestConfigFile::roundTripKeepsTheModel() {
     saved.storeServer("sftp.example.org", "22", "bob", "", "", "", "", "1", -1, -1);
     saved.servers[1][KeyFile] = "/home/bob/.ssh/id & key.ppk";
     saved.servers[0][Chmod] = "604";
+    saved.servers[0][TrustedCert] = QString(64, QLatin1Char('F'));
     saved.serverNames = QStringList{"My FTP", "Über SFTP"};
     saved.setFolder(-1, 0, "/pics");
     saved.setFolder(-1, 0, "/pics/2024 & more");
@@ -211,7 +212,7 @@ void TestConfigFile::roundTripKeepsTheModel() {
     QCOMPARE(config.servers.size(), 2);
     for (int i = 0; i < 2; ++i)
         for (int slot : {Hostname, Username, Password, RootDir, DefaultDir, URLMask, Port, Type,
-                         KeyFile, Chmod})
+                         KeyFile, Chmod, TrustedCert})
             QCOMPARE(config.servers[i][slot], saved.servers[i][slot]);
     QCOMPARE(config.servers[0][CredentialIndex], QStringLiteral("-1"));
     // Only a server with a key file names one.
@@ -219,6 +220,8 @@ void TestConfigFile::roundTripKeepsTheModel() {
     QCOMPARE(attribute(savedConfig(), 1, "KeyFile"), saved.servers[1][KeyFile]);
     QCOMPARE(attribute(savedConfig(), 0, "Chmod"), QStringLiteral("604"));
     QCOMPARE(attribute(savedConfig(), 1, "Chmod"), QStringLiteral("<absent>"));
+    QCOMPARE(attribute(savedConfig(), 0, "TrustedCert"), saved.servers[0][TrustedCert]);
+    QCOMPARE(attribute(savedConfig(), 1, "TrustedCert"), QStringLiteral("<absent>"));
     QVERIFY(!config.masterPasswordActive);
     QVERIFY(!config.credentialsLocked);
 }

@@ -466,9 +466,15 @@ void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
 
 void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     saveServers();
+    const QString trusted(64, QLatin1Char('A'));
+    m_config->servers[0][TrustedCert] = trusted;
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
     clickNode(window, node(window, "Beta"));
+    auto* type = control<QComboBox>(window, "typeBox");
+    QCOMPARE(type->itemText(2), QStringLiteral("FTPS (explicit TLS)"));
+    type->setCurrentIndex(2);
+    emit type->activated(2);
     typeInto(window, "urlMaskEdit", "Default");
     typeInto(window, "portEdit", "Default");
     typeInto(window, "rootDirEdit", " /spaced ");
@@ -487,6 +493,8 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers[0][Chmod], QStringLiteral("0604"));
     QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/beta.ppk"));
+    QCOMPARE(m_config->servers[0][Type], QStringLiteral("2"));
+    QCOMPARE(m_config->servers[0][TrustedCert], trusted);
     QCOMPARE(m_config->servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
     QCOMPARE(m_config->servers[0][Port], QStringLiteral("21"));
     QCOMPARE(m_config->servers[0][RootDir], QStringLiteral(" /spaced "));
@@ -505,6 +513,9 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("beta.example.org"));
     QCOMPARE(m_config->servers[3][Port], QStringLiteral("21"));
     QCOMPARE(m_config->servers[3][KeyFile], QStringLiteral("/keys/beta.ppk"));
+    // A new server has shown no certificate yet.
+    QCOMPARE(m_config->servers[3][Type], QStringLiteral("2"));
+    QCOMPARE(m_config->servers[3][TrustedCert], QString());
     QCOMPARE(m_config->serverNames[3], QStringLiteral("New Server"));
     QVERIFY(node(window, "New Server"));
     control<QPushButton>(window, "saveServerButton")->click();

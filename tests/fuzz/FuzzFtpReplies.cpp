@@ -1,6 +1,6 @@
 // The FTP reply reader on arbitrary bytes from the server side. The first byte chooses how the
 // rest is cut into pieces; lines and replies must come out the same as when the bytes arrive
-// at once, and every reply goes through the PASV parser.
+// at once, and every reply goes through the PASV and EPSV parsers.
 #include "FuzzSupport.h"
 #include "upload/FtpReplies.h"
 
@@ -27,6 +27,8 @@ void drain(FtpReplyReader& reader, PieceRead& read) {
         read.codes.append(reply->code);
         read.replies.append(reply->line);
         if (const std::optional<quint16> port = pasvPort(reply->line); port && *port == 0)
+            std::abort();
+        if (const std::optional<quint16> port = epsvPort(reply->line); port && *port == 0)
             std::abort();
     }
     read.tooLong = read.tooLong || reader.lineTooLong();

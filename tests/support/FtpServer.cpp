@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <grp.h>
@@ -21,11 +22,18 @@ const QString Python = QStringLiteral("/usr/bin/python3");
 } // namespace
 
 FtpServer::FtpServer(Kind kind) {
-    if (kind == Kind::Vsftpd)
-        startVsftpd();
+    if (kind == Kind::PyftpdlibIpv6)
+        m_host = "::1";
+    if ((kind == Kind::VsftpdTls || kind == Kind::PyftpdlibTls) && !makeCertificate())
+        return;
+    if (kind == Kind::Vsftpd || kind == Kind::VsftpdTls)
+        startVsftpd(kind == Kind::VsftpdTls);
+    else if (kind == Kind::PyftpdlibTls)
+        startPython({QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/tls_ftpd.py"), m_host, m_root.path(),
+                     m_user, m_password, m_root.filePath("cert.pem"), m_root.filePath("key.pem")});
     else
-        startPython({"-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w", "-d", m_root.path(),
-                     "-u", m_user, "-P", m_password});
+        startPython({"-m", "pyftpdlib", "-i", m_host, "-p", "0", "-w", "-d", m_root.path(), "-u",
+                     m_user, "-P", m_password});
 }
 
 FtpServer::FtpServer(const QString& fault) {
@@ -51,7 +59,7 @@ void FtpServer::startPython(const QStringList& arguments) {
     m_process.setStandardErrorFile(logFile);
     m_process.setStandardOutputFile(logFile, QIODevice::Append);
     m_process.start(Python, arguments);
-    static const QRegularExpression listening(QStringLiteral("127\\.0\\.0\\.1:(\\d+)"));
+    const QRegularExpression listening(QRegularExpression::escape(m_host) + ":(\\d+)");
     const QDeadlineTimer deadline(StartTimeoutMs);
     QString output;
     while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
@@ -68,11 +76,31 @@ void FtpServer::startPython(const QStringList& arguments) {
     m_problem = "the FTP server did not start: " + output;
 }
 
+bool FtpServer::makeCertificate() {
+    QProcess openssl;
+    openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "2", "-subj", "/CN=localhost", "-keyout",
+                   m_root.filePath("key.pem"), "-out", m_root.filePath("cert.pem")});
+    const QList<QSslCertificate> certificates =
+        openssl.waitForFinished() && openssl.exitCode() == 0
+            ? QSslCertificate::fromPath(m_root.filePath("cert.pem"))
+            : QList<QSslCertificate>();
+    if (certificates.isEmpty()) {
+        m_problem = "openssl made no certificate: " + QString::fromUtf8(openssl.readAll());
+        return false;
+    }
+    m_fingerprint =
+        QString::fromLatin1(certificates.first().digest(QCryptographicHash::Sha256).toHex())
+            .toUpper();
+    return true;
+}
+
 QString FtpServer::logPath() const {
     return m_root.filePath("server.log");
 }
 
-void FtpServer::startVsftpd() {
+void FtpServer::startVsftpd(bool tls) {
     // vsftpd chroots anonymous users into a root-owned folder they cannot write, and drops
     // to the "ftp" user, who owns the upload folder.
     const passwd* ftp = getpwnam("ftp");
@@ -112,6 +140,17 @@ void FtpServer::startVsftpd() {
                      .arg(port)
                      .arg(root, m_root.filePath("empty"))
                      .toUtf8());
+    // The anonymous login stands for the local ones the force_local settings are about.
+    // vsftpd's own cipher list for TLS 1.2 is 3DES alone, which current clients refuse; hosts
+    // name stronger ones.
+    if (tls)
+        config.write(QStringLiteral("ssl_enable=YES\nrequire_ssl_reuse=YES\nssl_ciphers=HIGH\n"
+                                    "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                                    "allow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                                    "force_anon_data_ssl=YES\nrsa_cert_file=%1\n"
+                                    "rsa_private_key_file=%2\n")
+                         .arg(m_root.filePath("cert.pem"), m_root.filePath("key.pem"))
+                         .toUtf8());
     config.close();
 
     m_process.setStandardErrorFile(logPath());

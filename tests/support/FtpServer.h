@@ -7,10 +7,12 @@ namespace quaddle::test {
 
 // A real FTP server on 127.0.0.1 serving a temporary directory, stopped at destruction.
 // Kinds: pyftpdlib as it comes; pyftpdlib misbehaving in one way (see faulty_ftpd.py);
-// vsftpd, anonymous, writing into the directory "upload" (needs root).
+// vsftpd, anonymous, writing into the directory "upload" (needs root); each of them
+// demanding TLS on both connections with a self-signed certificate for "localhost" made
+// with openssl; pyftpdlib on ::1 only.
 class FtpServer {
 public:
-    enum class Kind { Pyftpdlib, Vsftpd };
+    enum class Kind { Pyftpdlib, Vsftpd, PyftpdlibTls, VsftpdTls, PyftpdlibIpv6 };
 
     explicit FtpServer(Kind kind = Kind::Pyftpdlib);
     // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
@@ -30,10 +32,15 @@ public:
     // The directory an upload lands in, as the client names it after login, and on disk.
     QString uploadDir() const { return m_uploadDir; }
     QString localPath(const QString& name) const;
+    // The address it listens on.
+    QString host() const { return m_host; }
+    // The SHA-256 fingerprint of its certificate, as 64 upper-case hex digits.
+    QString certificateFingerprint() const { return m_fingerprint; }
 
 private:
     void startPython(const QStringList& arguments);
-    void startVsftpd();
+    void startVsftpd(bool tls);
+    bool makeCertificate();
     QString logPath() const;
 
     QTemporaryDir m_root;
@@ -43,6 +50,8 @@ private:
     QString m_user = QStringLiteral("tester");
     QString m_password = QStringLiteral("s3cret");
     QString m_uploadDir = QStringLiteral("/");
+    QString m_host = QStringLiteral("127.0.0.1");
+    QString m_fingerprint;
 };
 
 } // namespace quaddle::test

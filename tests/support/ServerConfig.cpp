@@ -29,6 +29,7 @@ void saveServerConfig(const ServerSetup& server,
                            server.rootDir, server.defaultDir, QString(), server.type, -1, -1);
     config.serverNames[index] = server.name;
     config.servers[index][Chmod] = server.chmod;
+    config.servers[index][TrustedCert] = server.trustedCert;
     for (const QString& folder : server.folders)
         config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)

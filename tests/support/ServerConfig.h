@@ -21,6 +21,7 @@ struct ServerSetup {
     QStringList folders;
     QString type = QStringLiteral("0");
     QString chmod;
+    QString trustedCert;
 };
 
 // A server entry that logs in to the test FTP server.

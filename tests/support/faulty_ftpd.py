@@ -4,7 +4,7 @@ Usage: faulty_ftpd.py MODE DIRECTORY USER PASSWORD
 Prints "listening on 127.0.0.1:PORT" on stderr once it accepts connections.
 Besides the modes below, "close:STEP" closes the control connection, "421:STEP" answers
 421 and closes it and "stall:STEP" never answers, where STEP is "greeting", a command (USER,
-PASS, TYPE, CWD, SIZE, PASV, STOR, ...) or "226" (the reply ending a transfer).
+PASS, TYPE, CWD, SIZE, EPSV, STOR, ...) or "226" (the reply ending a transfer).
 """
 import logging
 import socket
@@ -51,6 +51,21 @@ class FaultyHandler(FTPHandler):
             self.close_when_done()
         else:
             self.close()
+
+    def pre_process_command(self, line, cmd, arg):
+        if cmd == "AUTH" and MODE == "notls":
+            # Agrees to TLS, then answers the handshake in clear text: it must fail.
+            self.agreed_to_tls = True
+            return self.respond("234 AUTH TLS successful.")
+        return FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    agreed_to_tls = False
+
+    def collect_incoming_data(self, data):
+        if self.agreed_to_tls:
+            self.push("220 Still in clear text.\r\n")
+            return self.close_when_done()
+        return FTPHandler.collect_incoming_data(self, data)
 
     def process_command(self, cmd, *args, **kwargs):
         if cmd == STEP and FAULT == "stall":
@@ -102,6 +117,12 @@ class FaultyHandler(FTPHandler):
         if MODE == "stallcwd":
             time.sleep(20)
         return FTPHandler.ftp_CWD(self, path)
+
+    def ftp_EPSV(self, line):
+        # Servers that only know PASV: the client must fall back to it.
+        if MODE in ("refusedata", "badpasv"):
+            return self.respond("502 Command not implemented.")
+        return FTPHandler.ftp_EPSV(self, line)
 
     def ftp_PASV(self, line):
         if MODE == "refusedata":

@@ -164,7 +164,7 @@ void TestFtpDriver::uploadsFilesByteForByte() {
         // One report per block, plus the start and the end.
         QCOMPARE(m_progressBar.size(), (size + 1459) / 1460 + 2);
     }
-    QVERIFY(logLines().contains(passive ? QString("--> PASV\t0") : QString("--> TYPE I\t0")));
+    QVERIFY(logLines().contains(passive ? QString("--> EPSV\t0") : QString("--> TYPE I\t0")));
     QCOMPARE(
         logLines().filter(QRegularExpression("^--> PORT \\d+,\\d+,\\d+,\\d+,\\d+,\\d+\t0$")).size(),
         passive ? 0 : 3);

@@ -13,8 +13,8 @@ private slots:
     void readsReplies();
     void waitsForTheLineEnd();
     void tooLongALine();
-    void pasvPort_data();
-    void pasvPort();
+    void dataPort_data();
+    void dataPort();
 };
 
 void TestFtpReplies::readsReplies_data() {
@@ -99,7 +99,7 @@ void TestFtpReplies::tooLongALine() {
     QVERIFY(!reader.lineTooLong());
 }
 
-void TestFtpReplies::pasvPort_data() {
+void TestFtpReplies::dataPort_data() {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<int>("port"); // -1: no address
     QTest::newRow("usual") << "227 Entering Passive Mode (127,0,0,1,195,80)." << 195 * 256 + 80;
@@ -111,12 +111,20 @@ void TestFtpReplies::pasvPort_data() {
     QTest::newRow("huge number") << "227 (1,2,3,4,99999999999999999999,1)" << -1;
     QTest::newRow("five parts") << "227 (127,0,0,1,80)" << -1;
     QTest::newRow("no address") << "227 Entering Passive Mode." << -1;
+    QTest::newRow("EPSV usual") << "229 Entering Extended Passive Mode (|||6446|)" << 6446;
+    QTest::newRow("EPSV other delimiter") << "229 (!!!1025!)" << 1025;
+    QTest::newRow("EPSV mixed delimiters") << "229 (|!|1025|)" << -1;
+    QTest::newRow("EPSV digit as delimiter") << "229 (1112341)" << -1;
+    QTest::newRow("EPSV port over 65535") << "229 (|||65536|)" << -1;
+    QTest::newRow("EPSV port zero") << "229 (|||0|)" << -1;
+    QTest::newRow("EPSV no port") << "229 Entering Extended Passive Mode." << -1;
 }
 
-void TestFtpReplies::pasvPort() {
+void TestFtpReplies::dataPort() {
     QFETCH(QString, reply);
     QFETCH(int, port);
-    const std::optional<quint16> got = quaddle::pasvPort(reply);
+    const std::optional<quint16> got =
+        reply.startsWith("229") ? quaddle::epsvPort(reply) : quaddle::pasvPort(reply);
     QCOMPARE(got ? int(*got) : -1, port);
 }
 
