@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <optional>
 #include <signal.h>
 
 using namespace quaddle;
@@ -79,6 +80,7 @@ private slots:
     void uploadsAndExitsAsTold_data();
     void uploadsAndExitsAsTold();
     void sftpHostKeysAndPasswords();
+    void ftpsCertificates();
     void interruptEndsBigUpload();
 
 private:
@@ -251,6 +253,52 @@ void TestCliE2E::uploadsAndExitsAsTold() {
         QVERIFY2(log.contains("--> (Password)\t0\r\n"), log.constData());
         QVERIFY(!log.contains(server.password().toUtf8()));
     }
+}
+
+void TestCliE2E::ftpsCertificates() {
+    FtpServer server(FtpServer::Kind::VsftpdTls);
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup setup = setupFor(server);
+    setup.host = server.host();
+    setup.rootDir = server.uploadDir();
+    setup.type = "2";
+    const QString fingerprint = server.certificateFingerprint();
+    const QString other(64, QLatin1Char('A'));
+
+    // In order, in one program directory: a row without a stored certificate keeps what the
+    // run before left in config.xml.
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        std::optional<QString> storedBefore;
+        int code;
+        QByteArray error;
+        QString storedAfter;
+    };
+    const Row rows[] = {
+        {"unknown certificate refused", {m_a}, QString(), 3, "run again with --accept-new", ""},
+        {"new certificate accepted", {"--accept-new", m_a}, {}, 0, "accepted", fingerprint},
+        {"remembered certificate", {m_b}, {}, 0, "", fingerprint},
+        {"changed certificate refused", {"--accept-new", m_a}, other, 3, "has changed", other},
+    };
+    for (const Row& row : rows) {
+        if (row.storedBefore) {
+            setup.trustedCert = *row.storedBefore;
+            saveServerConfig(setup);
+        }
+        const CliRun run = runCli(row.arguments, programDir.environment());
+        const QByteArray context = QByteArray(row.name) + ": " + run.error;
+        QVERIFY2(run.code == row.code, context.constData());
+        QVERIFY2(run.error.contains(row.error), context.constData());
+        const QByteArray config = programDir.readFile("config.xml");
+        const bool storedAsExpected =
+            row.storedAfter.isEmpty()
+                ? !config.contains("TrustedCert")
+                : config.contains("TrustedCert=\"" + row.storedAfter.toLatin1() + "\"");
+        QVERIFY2(storedAsExpected, context.constData());
+    }
+    QCOMPARE(readFile(server.localPath("b c.txt")), QByteArray("bravo"));
 }
 
 void TestCliE2E::sftpHostKeysAndPasswords() {
