@@ -101,11 +101,15 @@ QString FtpServer::logPath() const {
 }
 
 void FtpServer::startVsftpd(bool tls) {
-    // vsftpd chroots anonymous users into a root-owned folder they cannot write, and drops
-    // to the "ftp" user, who owns the upload folder.
-    const passwd* ftp = getpwnam("ftp");
-    if (geteuid() != 0 || !ftp) {
-        m_problem = "vsftpd needs root and the user \"ftp\"";
+    // Anonymous users are chrooted into a root-owned folder they cannot write, and vsftpd drops
+    // to the "ftp" user, who owns the upload folder. The TLS server takes the local logins the
+    // force_local settings are about, and they may change modes: the test account owns the
+    // upload folder there.
+    const passwd* owner = getpwnam(tls ? qPrintable(TestAccount) : "ftp");
+    if (geteuid() != 0 || !owner) {
+        m_problem = tls ? "vsftpd over TLS needs root and the account " + TestAccount +
+                              " (scripts/test creates it)"
+                        : "vsftpd needs root and the user \"ftp\"";
         return;
     }
     const QString root = m_root.filePath("root");
@@ -114,12 +118,12 @@ void FtpServer::startVsftpd(bool tls) {
     QDir().mkpath(m_root.filePath("empty"));
     QFile::setPermissions(m_root.path(), Mode0755);
     QFile::setPermissions(root, Mode0755);
-    if (chown(QFile::encodeName(upload).constData(), ftp->pw_uid, ftp->pw_gid) != 0) {
-        m_problem = "cannot hand the upload folder to the user \"ftp\"";
+    if (chown(QFile::encodeName(upload).constData(), owner->pw_uid, owner->pw_gid) != 0) {
+        m_problem = "cannot hand the upload folder to its user";
         return;
     }
-    m_user = "anonymous";
-    m_password = "tester@example.org";
+    m_user = tls ? TestAccount : QStringLiteral("anonymous");
+    m_password = tls ? TestAccountPassword : QStringLiteral("tester@example.org");
     m_uploadDir = "/upload";
 
     const quint16 port = freePort();
@@ -129,27 +133,31 @@ void FtpServer::startVsftpd(bool tls) {
         return;
     }
     config.write(QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
-                                "listen_port=%1\nbackground=NO\nanonymous_enable=YES\n"
-                                "local_enable=NO\nwrite_enable=YES\nanon_upload_enable=YES\n"
-                                "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\n"
-                                "anon_world_readable_only=NO\nanon_root=%2\nanon_umask=022\n"
-                                "secure_chroot_dir=%3\npasv_enable=YES\nport_enable=YES\n"
+                                "listen_port=%1\nbackground=NO\nwrite_enable=YES\n"
+                                "secure_chroot_dir=%2\npasv_enable=YES\nport_enable=YES\n"
                                 "connect_from_port_20=NO\nseccomp_sandbox=NO\nisolate=NO\n"
                                 "isolate_network=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
                                 "hide_ids=YES\n")
                      .arg(port)
-                     .arg(root, m_root.filePath("empty"))
+                     .arg(m_root.filePath("empty"))
                      .toUtf8());
-    // The anonymous login stands for the local ones the force_local settings are about.
+    if (!tls)
+        config.write(QStringLiteral("anonymous_enable=YES\nlocal_enable=NO\n"
+                                    "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+                                    "anon_other_write_enable=YES\nanon_world_readable_only=NO\n"
+                                    "anon_root=%1\nanon_umask=022\n")
+                         .arg(root)
+                         .toUtf8());
     // vsftpd's own cipher list for TLS 1.2 is 3DES alone, which current clients refuse; hosts
     // name stronger ones.
     if (tls)
-        config.write(QStringLiteral("ssl_enable=YES\nrequire_ssl_reuse=YES\nssl_ciphers=HIGH\n"
+        config.write(QStringLiteral("anonymous_enable=NO\nlocal_enable=YES\nlocal_root=%1\n"
+                                    "chroot_local_user=YES\nlocal_umask=022\n"
+                                    "pam_service_name=vsftpd\nssl_enable=YES\n"
+                                    "require_ssl_reuse=YES\nssl_ciphers=HIGH\n"
                                     "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
-                                    "allow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
-                                    "force_anon_data_ssl=YES\nrsa_cert_file=%1\n"
-                                    "rsa_private_key_file=%2\n")
-                         .arg(m_root.filePath("cert.pem"), m_root.filePath("key.pem"))
+                                    "rsa_cert_file=%2\nrsa_private_key_file=%3\n")
+                         .arg(root, m_root.filePath("cert.pem"), m_root.filePath("key.pem"))
                          .toUtf8());
     config.close();
 

@@ -9,6 +9,11 @@ namespace quaddle::test {
 
 // Helpers for the servers tests start on 127.0.0.1.
 
+// The local account that SSH and vsftpd's local logins use; scripts/test-account creates it
+// with this password (keep both in sync). The "!" makes callers quote it for a shell.
+const QString TestAccount = QStringLiteral("quaddle-test");
+const QString TestAccountPassword = QStringLiteral("Qu4ddle-test!");
+
 // A port on 127.0.0.1 that nothing listens on right now.
 quint16 freePort();
 // Whether something accepts connections on the port.

@@ -19,10 +19,6 @@ namespace {
 
 const QString Sshd = QStringLiteral("/usr/sbin/sshd");
 const QString Keygen = QStringLiteral("/usr/bin/ssh-keygen");
-const QString TestUser = QStringLiteral("quaddle-test");
-// scripts/test gives the account this password; keep both in sync. The "!" makes callers
-// quote it for a shell.
-const QString TestPassword = QStringLiteral("Qu4ddle-test!");
 constexpr int StopTimeoutMs = 5000;
 
 } // namespace
@@ -77,11 +73,11 @@ bool SshServer::authorizeKey(const QString& publicKeyFile) {
 }
 
 QString SshServer::user() const {
-    return TestUser;
+    return TestAccount;
 }
 
 QString SshServer::password() const {
-    return TestPassword;
+    return TestAccountPassword;
 }
 
 bool SshServer::fail(const QString& problem) {
@@ -141,9 +137,9 @@ void SshServer::start(const QString& banner) {
         lack(Sshd + " is not installed (openssh-server)");
         return;
     }
-    const passwd* account = getpwnam(TestUser.toLocal8Bit().constData());
+    const passwd* account = getpwnam(TestAccount.toLocal8Bit().constData());
     if (!account) {
-        lack("no such user \"" + TestUser + "\" (scripts/test creates it)");
+        lack("no such user \"" + TestAccount + "\" (scripts/test creates it)");
         return;
     }
     if (!m_work.isValid() || !m_rootDir.isValid() || !m_keysDir.isValid()) {
@@ -161,7 +157,7 @@ void SshServer::start(const QString& banner) {
     // The test user must reach Root() through its parents and write into it.
     if (!QFile::setPermissions(root(), Mode0755) ||
         chown(QFile::encodeName(root()).constData(), account->pw_uid, account->pw_gid) != 0) {
-        fail("cannot hand " + root() + " to the user \"" + TestUser + "\"");
+        fail("cannot hand " + root() + " to the user \"" + TestAccount + "\"");
         return;
     }
 
@@ -194,17 +190,18 @@ void SshServer::start(const QString& banner) {
         fail("cannot write the sshd configuration");
         return;
     }
-    config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
-                                "UsePAM no\nPasswordAuthentication yes\n"
-                                "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
-                                "PermitRootLogin no\nAllowUsers %4\n"
-                                "Subsystem sftp internal-sftp\nStrictModes no\n"
-                                "AuthorizedKeysFile %5\nPrintMotd no\nUseDNS no\n"
-                                "LogLevel INFO\n")
-                     .arg(port)
-                     .arg(hostKey, m_work.filePath("sshd.pid"), TestUser, authorizedKeys.fileName())
-                     .toUtf8() +
-                 bannerLine.toUtf8());
+    config.write(
+        QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
+                       "UsePAM no\nPasswordAuthentication yes\n"
+                       "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
+                       "PermitRootLogin no\nAllowUsers %4\n"
+                       "Subsystem sftp internal-sftp\nStrictModes no\n"
+                       "AuthorizedKeysFile %5\nPrintMotd no\nUseDNS no\n"
+                       "LogLevel INFO\n")
+            .arg(port)
+            .arg(hostKey, m_work.filePath("sshd.pid"), TestAccount, authorizedKeys.fileName())
+            .toUtf8() +
+        bannerLine.toUtf8());
     config.close();
 
     launch(port);

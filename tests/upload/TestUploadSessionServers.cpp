@@ -43,8 +43,8 @@ private slots:
     void tempNamesKeepCutFilesAway();
 
 private:
-    // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd" or a fault of the
-    // faulty pyftpdlib) and enters its upload folder; the folder on disk.
+    // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd", "vsftpd-tls" or a fault
+    // of the faulty pyftpdlib) and enters its upload folder; the folder on disk.
     QString connect(const QString& kind, bool tempNames);
     QString localFile(const QString& name, const QByteArray& contents);
 
@@ -93,9 +93,10 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
         dir = m_ssh->root();
         m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok);
     } else {
-        m_ftp = kind == "pyftpdlib" ? std::make_unique<FtpServer>()
-                : kind == "vsftpd"  ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
-                                    : std::make_unique<FtpServer>(kind);
+        m_ftp = kind == "pyftpdlib"    ? std::make_unique<FtpServer>()
+                : kind == "vsftpd"     ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                : kind == "vsftpd-tls" ? std::make_unique<FtpServer>(FtpServer::Kind::VsftpdTls)
+                                       : std::make_unique<FtpServer>(kind);
         if (!m_ftp->started())
             return {};
         port = QString::number(m_ftp->port());
@@ -104,8 +105,12 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
         dir = m_ftp->uploadDir();
     }
     m_session = std::make_unique<UploadSession>(
-        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, sftp ? 1 : 0,
-        PolicyOverwrite, true, standardDrivers(m_temp->path() + "/"));
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {},
+        sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), PolicyOverwrite, true,
+        standardDrivers(m_temp->path() + "/"));
+    if (m_ftp)
+        m_session->driver().setTrustedCertificate(m_ftp->certificateFingerprint(),
+                                                  [](const QString&) {});
     m_session->driver().setOption(ProtocolDriver::PassiveMode);
     m_session->setTempNames(tempNames);
     if (!m_session->login("127.0.0.1", port, user, password) ||
@@ -124,12 +129,14 @@ QString TestUploadSessionServers::localFile(const QString& name, const QByteArra
 void TestUploadSessionServers::permissionsAfterUpload_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("tempNames");
-    // Anonymous vsftpd users may not change modes: the refusal is only logged.
+    // Anonymous vsftpd users may not change modes: the refusal is only logged. Its local users,
+    // here over TLS, may.
     QTest::addColumn<bool>("refused");
     for (const bool tempNames : {false, true}) {
         const char* naming = tempNames ? "temporary names" : "real names";
         QTest::addRow("pyftpdlib, %s", naming) << "pyftpdlib" << tempNames << false;
         QTest::addRow("vsftpd, %s", naming) << "vsftpd" << tempNames << true;
+        QTest::addRow("vsftpd over TLS, %s", naming) << "vsftpd-tls" << tempNames << false;
         QTest::addRow("sshd, %s", naming) << "sshd" << tempNames << false;
     }
 }
