@@ -1,6 +1,7 @@
 #include "FileDrop.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
+#include "UrlRecorder.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
 #include "configwindow/ConfigWindow.h"
@@ -29,19 +30,9 @@
 using namespace quaddle;
 using quaddle::test::control;
 using quaddle::test::dropFiles;
+using quaddle::test::UrlRecorder;
 
 namespace {
-
-// Collects the addresses the program asks the desktop to open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 QStringList gridTexts(const QWidget& form) {
     auto* grid = control<QTableWidget>(form, "fileTable");

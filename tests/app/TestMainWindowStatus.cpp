@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
+#include "UrlRecorder.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
 #include "platform/Error.h"
@@ -18,19 +19,9 @@
 
 using namespace quaddle;
 using quaddle::test::control;
+using quaddle::test::UrlRecorder;
 
 namespace {
-
-// Collects the addresses the program asks the desktop to open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 QMenu* menuNamed(const QWidget& form, const QString& caption) {
     for (QAction* action : control<QMenuBar>(form, "mainMenu")->actions())
