@@ -147,7 +147,7 @@ bool UploadSession::sendFile(const QString& path) {
             return false;
     } else {
         // Visitors of the real name see the old file or the whole new one, never a cut one.
-        const QString partName = name + QStringLiteral(".part");
+        const QString partName = name + PartSuffix;
         if (!m_driver->putFileAs(path, partName) || m_cancelled ||
             !m_driver->replaceFile(partName, name)) {
             m_failure = m_driver->lastError();
@@ -262,7 +262,7 @@ void UploadSession::reportProgress(const QString& localPath, const QString& remo
     const std::optional<qint64> size = fileSizeOf(localPath);
     if (size)
         m_bytesDone = m_bytesFinished + sent;
-    m_onProgress(remoteName, size.value_or(0), sent);
+    m_onProgress(shownName(remoteName), size.value_or(0), sent);
 }
 
 qint64 UploadSession::localFileSize(const QString& path) {

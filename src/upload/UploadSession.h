@@ -58,6 +58,8 @@ public:
     void setPermissions(const QString& mode);
     // Each file goes up as NAME.part and takes its real name only once complete.
     void setTempNames(bool on) { m_tempNames = on; }
+    // What a file goes up as while temporary names are on: its name and this.
+    static inline const QString PartSuffix = QStringLiteral(".part");
 
     // keyFile: a private key for the drivers that use one; empty for none.
     bool login(const QString& host, const QString& port, QString user, QString password,
@@ -73,9 +75,10 @@ public:
     const RenamedFiles& renamedFiles() const { return m_renamedFiles; }
 
     // For drivers: bytes of the current file sent so far. Updates the overall count and
-    // reports the progress under the file's remote name.
+    // reports the progress under the file's remote name (its real one, also while it goes up
+    // under a temporary name).
     void reportProgress(const QString& localPath, const QString& remoteName, qint64 sent);
-    void reportFileStart(const QString& remoteName) { m_onProgress(remoteName, 0, 0); }
+    void reportFileStart(const QString& remoteName) { m_onProgress(shownName(remoteName), 0, 0); }
 
     qint64 bytesDone() const { return m_bytesDone; }
     qint64 bytesTotal() const { return m_bytesTotal; }
@@ -88,6 +91,11 @@ public:
     static QString zeroPad(const QString& text, int width);
 
 private:
+    QString shownName(const QString& remoteName) const {
+        return m_tempNames && remoteName.endsWith(PartSuffix)
+                   ? remoteName.chopped(PartSuffix.size())
+                   : remoteName;
+    }
     bool uploadFile(const QString& path);
     // The transfer itself, under a temporary name when asked, then the permissions.
     bool sendFile(const QString& path);

@@ -54,6 +54,8 @@ private:
     std::unique_ptr<SshServer> m_ssh;
     std::unique_ptr<UploadSession> m_session;
     QByteArray m_savedHome;
+    // The names the progress showed.
+    QStringList m_shownNames;
 };
 
 void TestUploadSessionServers::init() {
@@ -63,6 +65,7 @@ void TestUploadSessionServers::init() {
     m_savedHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
     m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    m_shownNames.clear();
 }
 
 void TestUploadSessionServers::cleanup() {
@@ -105,9 +108,9 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
         dir = m_ftp->uploadDir();
     }
     m_session = std::make_unique<UploadSession>(
-        [](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-        sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), PolicyOverwrite, true,
-        standardDrivers(m_temp->path() + "/"));
+        [this](const QString& name, qint64, qint64) { m_shownNames.append(name); },
+        [](const QString&, int) {}, sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), PolicyOverwrite,
+        true, standardDrivers(m_temp->path() + "/"));
     if (m_ftp)
         m_session->driver().setTrustedCertificate(m_ftp->certificateFingerprint(),
                                                   [](const QString&) {});
@@ -153,6 +156,9 @@ void TestUploadSessionServers::permissionsAfterUpload() {
     const UploadResults results = m_session->uploadFiles(files);
     QCOMPARE(results.size(), 2);
     QCOMPARE(results[0].thumbnail, QStringLiteral("a b_thumb.jpg"));
+    // The progress names the files by their real names; psftp reports none.
+    QCOMPARE(m_shownNames.contains("notes [v2].txt"), kind != "sshd");
+    QVERIFY2(m_shownNames.filter(".part").isEmpty(), qPrintable(m_shownNames.join(", ")));
     for (const QString& name : QStringList{"a b.jpg", "a b_thumb.jpg", "notes [v2].txt"}) {
         const QString path = remote + "/" + name;
         QVERIFY2(QFile::exists(path), qPrintable(path));
