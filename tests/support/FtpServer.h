@@ -7,9 +7,9 @@ namespace quaddle::test {
 
 // A real FTP server on 127.0.0.1 serving a temporary directory, stopped at destruction.
 // Kinds: pyftpdlib as it comes; pyftpdlib misbehaving in one way (see faulty_ftpd.py);
-// vsftpd, anonymous, writing into the directory "upload" (needs root); each of them
-// demanding TLS on both connections with a self-signed certificate for "localhost" made
-// with openssl; pyftpdlib on ::1 only.
+// vsftpd writing into the directory "upload" (needs root), anonymous; each of them demanding
+// TLS on both connections with a self-signed certificate for "localhost" made with openssl
+// (vsftpd then for the local logins of the test account); pyftpdlib on ::1 only.
 class FtpServer {
 public:
     enum class Kind { Pyftpdlib, Vsftpd, PyftpdlibTls, VsftpdTls, PyftpdlibIpv6 };
