@@ -264,7 +264,8 @@ int CliRun::upload(Config& config, const ServerRecord& server, const QString& re
         m_session->addLog(error.message(), LogError);
         if (!interrupted())
             m_terminal.error(error.message());
-        return ExitSomeFailed;
+        // The files that went up before the error still get their lines.
+        results = m_session->uploadedFiles();
     }
     // Results keep the order of the files, so the files missing from them are the failed ones.
     qsizetype matched = 0;

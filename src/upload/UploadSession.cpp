@@ -76,7 +76,7 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
 }
 
 UploadResults UploadSession::uploadFiles(const FileList& files) {
-    UploadResults results;
+    m_uploaded.clear();
     addLog(QStringLiteral("Preparing files..."), LogTraffic);
     for (const FileEntry& entry : files) {
         if (!QFileInfo::exists(entry.path))
@@ -98,19 +98,19 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
                 break;
             continue;
         }
-        results.append({fileNameOf(entry.path), QString()});
+        m_uploaded.append({fileNameOf(entry.path), QString()});
         if (m_cancelled)
             break;
         if (!entry.thumbnail.isEmpty()) {
             m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
             if (uploadFile(entry.thumbnail))
-                results.last().thumbnail = fileNameOf(entry.thumbnail);
+                m_uploaded.last().thumbnail = fileNameOf(entry.thumbnail);
         }
         m_bytesFinished += std::max<qint64>(0, fileSizeOf(entry.path).value_or(0));
     }
     addLog(QStringLiteral("%1 files uploaded.").arg(processed), LogTraffic);
     m_onStatus(QString(), -1);
-    return results;
+    return m_uploaded;
 }
 
 bool UploadSession::uploadFile(const QString& path) {

@@ -66,6 +66,9 @@ public:
                const QString& keyFile = QString());
     bool enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing);
     UploadResults uploadFiles(const FileList& files);
+    // The files uploadFiles has put on the server so far: all of them after it returned, those
+    // before the error after it threw.
+    const UploadResults& uploadedFiles() const { return m_uploaded; }
     void cancel();
     bool cancelled() const { return m_cancelled; }
 
@@ -116,6 +119,7 @@ private:
     ProgressEvent m_onProgress;
     StatusEvent m_onStatus;
     RenamedFiles m_renamedFiles;
+    UploadResults m_uploaded;
     mutable QMutex m_logLock;
     QStringList m_logLines;
     const bool m_keepTraffic;

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 #include <optional>
 #include <signal.h>
 
@@ -70,7 +71,17 @@ void saveLockedConfig(const ServerSetup& server, const QString& masterPassword) 
 } // namespace
 
 // How a row's server and configuration differ from a plain pyftpdlib login.
-enum class Setup { Plain, Vsftpd, WrongPassword, NoPassword, ClosedPort, Damaged, Locked, Html };
+enum class Setup {
+    Plain,
+    Vsftpd,
+    Dropping, // the server drops the connection at the second file
+    WrongPassword,
+    NoPassword,
+    ClosedPort,
+    Damaged,
+    Locked,
+    Html
+};
 
 class TestCliE2E : public QObject {
     Q_OBJECT
@@ -152,6 +163,10 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
                                << QByteArray("http://127.0.0.1/clash/a.txt\n")
                                << QByteArray("b c.txt\" was not uploaded.") << "clash/a.txt"
                                << QByteArray("alpha");
+    QTest::newRow("connection lost")
+        << Setup::Dropping << QStringList{":0", a, m_b, m_photo} << 1
+        << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray("photo.jpg\" was not uploaded")
+        << "a.txt" << QByteArray("alpha");
     QTest::newRow("skip") << Setup::Plain << QStringList{"--on-exists=skip", ":0/3", a} << 0
                           << QByteArray("http://127.0.0.1/old/a.txt\n") << QByteArray()
                           << "old/a.txt" << QByteArray("old");
@@ -211,7 +226,11 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     QFETCH(QString, remote);
     QFETCH(QByteArray, remoteStart);
 
-    FtpServer server(setup == Setup::Vsftpd ? FtpServer::Kind::Vsftpd : FtpServer::Kind::Pyftpdlib);
+    const auto started = setup == Setup::Dropping ? std::make_unique<FtpServer>(QString("drop2"))
+                         : setup == Setup::Vsftpd
+                             ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                             : std::make_unique<FtpServer>();
+    const FtpServer& server = *started;
     QUADDLE_REQUIRE_SERVER(server);
     for (const QString& dir : QStringList{"sub", "clash/b c.txt", "old"})
         QDir().mkpath(server.localPath(dir));

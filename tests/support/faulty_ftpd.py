@@ -139,6 +139,8 @@ class FaultyHandler(FTPHandler):
         FaultyHandler.stores += 1
         if MODE == "storfull" or (MODE == "diskfull3" and FaultyHandler.stores == 3):
             return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
+        if MODE == "drop2" and FaultyHandler.stores == 2:
+            return self.close()
         return FTPHandler.ftp_STOR(self, file, mode)
 
 
