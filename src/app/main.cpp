@@ -30,6 +30,12 @@ int runWithoutWindows(int argc, char** argv) {
     QStringList arguments;
     for (int i = 2; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
+    // Qt's own notices (no XDG_RUNTIME_DIR under cron, say) mean nothing to a script: standard
+    // error carries the program's messages and real errors only.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     std::unique_ptr<QCoreApplication> application;
     if (quaddle::wantsThumbnails(argc, argv)) {
         // The thumbnails' size band is written in a font, and Qt loads fonts for a GUI

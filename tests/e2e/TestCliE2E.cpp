@@ -25,9 +25,10 @@ struct CliRun {
     QByteArray error;
 };
 
-// No display of any kind: a run that made a GUI application would abort at start.
+// No display of any kind: a run that made a GUI application would abort at start. No runtime
+// directory either, as under cron.
 QProcessEnvironment withoutDisplay(QProcessEnvironment environment) {
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
         environment.remove(QString::fromLatin1(name));
     return environment;
 }
@@ -156,7 +157,7 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
         << QByteArray("http://127.0.0.1/new/deep/a.txt\n")
         << QByteArray("The remote directory \"/new/deep\" does not exist; creating it.")
         << "new/deep/a.txt" << QByteArray("alpha");
-    QTest::newRow("quiet") << Setup::Plain << QStringList{"-q", ":0/1", a} << 0
+    QTest::newRow("quiet") << Setup::Plain << QStringList{"-q", "--thumbnails", ":0/1", a} << 0
                            << QByteArray("http://127.0.0.1/new/deep/a.txt\n") << QByteArray()
                            << QString() << QByteArray();
     QTest::newRow("one fails") << Setup::Plain << QStringList{":0/2", a, m_b} << 1
