@@ -1,6 +1,5 @@
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
-#include "config/Config.h"
 #include "platform/Error.h"
 
 #include <QTest>
@@ -40,7 +39,6 @@ class TestCliOptions : public QObject {
 private slots:
     void parsesWords_data();
     void parsesWords();
-    void remembersTagStyle();
     void drawsProgressLine_data();
     void drawsProgressLine();
 };
@@ -93,21 +91,6 @@ void TestCliOptions::parsesWords() {
         result = error.message().section('\n', 0, 0);
     }
     QCOMPARE(result, expected);
-}
-
-void TestCliOptions::remembersTagStyle() {
-    Config config;
-    QCOMPARE(storedTagStyle(config), TagStyle::None);
-    const std::pair<qint32, TagStyle> stored[] = {
-        {1, TagStyle::Url},      {2, TagStyle::Img},  {3, TagStyle::Link},  {4, TagStyle::Image},
-        {5, TagStyle::Markdown}, {0, TagStyle::None}, {-1, TagStyle::None}, {99, TagStyle::None},
-    };
-    for (const auto& [value, style] : stored) {
-        config.setSetting("TagStyle", SettingValue::integer(value));
-        QCOMPARE(storedTagStyle(config), style);
-    }
-    config.setSetting("TagStyle", SettingValue::text("html"));
-    QCOMPARE(storedTagStyle(config), TagStyle::None);
 }
 
 void TestCliOptions::drawsProgressLine_data() {
