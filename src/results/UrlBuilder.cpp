@@ -24,6 +24,13 @@ QString replaceVariable(const QString& text, const QString& variable, const QStr
     return result + QStringView(text).mid(from);
 }
 
+// A literal IPv6 address stands in brackets in an address; no host name contains a colon.
+QString urlHost(const QString& host) {
+    return host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))
+               ? QLatin1Char('[') + host + QLatin1Char(']')
+               : host;
+}
+
 // Behind the first "//" (the scheme's), every doubled slash becomes one, pair by pair.
 QString collapseSlashes(const QString& url) {
     const qsizetype scheme = url.indexOf(QLatin1String("//"));
@@ -88,7 +95,7 @@ QString urlEncode(const QString& text, bool keepSlash) {
 
 QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName) {
     QString url = server[URLMask];
-    url = replaceVariable(url, QStringLiteral("$host"), server[Hostname]);
+    url = replaceVariable(url, QStringLiteral("$host"), urlHost(server[Hostname]));
     url = replaceVariable(url, QStringLiteral("$user"), urlEncode(server[Username], false));
     url =
         replaceVariable(url, QStringLiteral("$dir"), QLatin1Char('/') + urlEncode(remoteDir, true));

@@ -117,6 +117,11 @@ void TestUrlBuilder::buildsUrls_data() {
                                            << "a////b"
                                            << "a.jpg"
                                            << "http://webhost/a//b/a.jpg";
+    QTest::newRow("IPv6 address in brackets") << standard << "::1"
+                                              << ""
+                                              << "sub"
+                                              << "a.jpg"
+                                              << "http://[::1]/sub/a.jpg";
     QTest::newRow("no scheme") << "$host$dir$file"
                                << "webhost"
                                << ""
