@@ -76,6 +76,7 @@ enum class Setup {
     Plain,
     Vsftpd,
     Dropping, // the server drops the connection at the second file
+    Ipv6,     // the server listens on ::1 only
     WrongPassword,
     NoPassword,
     ClosedPort,
@@ -164,6 +165,9 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
                                << QByteArray("http://127.0.0.1/clash/a.txt\n")
                                << QByteArray("b c.txt\" was not uploaded.") << "clash/a.txt"
                                << QByteArray("alpha");
+    QTest::newRow("IPv6") << Setup::Ipv6 << QStringList{":0", a} << 0
+                          << QByteArray("http://[::1]/a.txt\n") << QByteArray() << "a.txt"
+                          << QByteArray("alpha");
     QTest::newRow("connection lost")
         << Setup::Dropping << QStringList{":0", a, m_b, m_photo} << 1
         << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray("photo.jpg\" was not uploaded")
@@ -227,10 +231,11 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     QFETCH(QString, remote);
     QFETCH(QByteArray, remoteStart);
 
-    const auto started = setup == Setup::Dropping ? std::make_unique<FtpServer>(QString("drop2"))
-                         : setup == Setup::Vsftpd
-                             ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
-                             : std::make_unique<FtpServer>();
+    const auto started =
+        setup == Setup::Dropping ? std::make_unique<FtpServer>(QString("drop2"))
+        : setup == Setup::Ipv6   ? std::make_unique<FtpServer>(FtpServer::Kind::PyftpdlibIpv6)
+        : setup == Setup::Vsftpd ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                                 : std::make_unique<FtpServer>();
     const FtpServer& server = *started;
     QUADDLE_REQUIRE_SERVER(server);
     for (const QString& dir : QStringList{"sub", "clash/b c.txt", "old"})
@@ -241,6 +246,7 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     config.folders = {"/sub", "/new/deep", "/clash", "/old"};
     if (setup == Setup::Vsftpd)
         config.defaultDir = server.uploadDir();
+    config.host = server.host();
     if (setup == Setup::WrongPassword)
         config.password = "wrong";
     if (setup == Setup::NoPassword)

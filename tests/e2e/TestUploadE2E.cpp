@@ -45,44 +45,7 @@ private slots:
     void uploadsFromSelectorAndClosesByItself();
     void uploadsBySftp();
     void copiedLinesOutliveTheProgram();
-    void uploadsByFtpsAndOverIpv6_data();
-    void uploadsByFtpsAndOverIpv6();
 };
-
-void TestUploadE2E::uploadsByFtpsAndOverIpv6_data() {
-    QTest::addColumn<int>("kind");
-    QTest::newRow("FTPS to vsftpd, certificate remembered") << int(FtpServer::Kind::VsftpdTls);
-    QTest::newRow("FTP to ::1") << int(FtpServer::Kind::PyftpdlibIpv6);
-}
-
-void TestUploadE2E::uploadsByFtpsAndOverIpv6() {
-    QFETCH(int, kind);
-    FtpServer server{FtpServer::Kind(kind)};
-    QUADDLE_REQUIRE_SERVER(server);
-    const TempProgramDir programDir;
-    ServerSetup setup = setupFor(server);
-    setup.host = server.host();
-    setup.rootDir = server.uploadDir();
-    const bool tls = kind == int(FtpServer::Kind::VsftpdTls);
-    if (tls) {
-        setup.type = "2";
-        setup.trustedCert = server.certificateFingerprint();
-    }
-    saveServerConfig(
-        setup, {{"Autoclose", SettingValue::boolean(true)}, {"Log", SettingValue::boolean(true)}});
-
-    const QTemporaryDir local;
-    const QString photo = randomFile(local, "photo.png", 300000);
-    // No question may be asked: nobody would answer it, and the run would not end.
-    ProgramRun program({":0", photo}, programDir.environment());
-    QVERIFY(program.started());
-    QVERIFY(program.waitForExit(60000));
-    QCOMPARE(program.exitCode(), 0);
-    QCOMPARE(fileChecksum(server.localPath("photo.png")), fileChecksum(photo));
-    const QByteArray log = programDir.readFile("log.txt");
-    QVERIFY(log.contains(tls ? "--> PROT P\t0\r\n" : "--> EPSV\t0\r\n"));
-    QVERIFY(log.endsWith("1 files uploaded.\t0\r\n"));
-}
 
 void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     FtpServer server;
