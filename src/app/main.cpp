@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "cli/CliRun.h"
 #include "platform/AppInfo.h"
+#include "platform/ProcessProtection.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
 
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
 
+    quaddle::keepSecretsOutOfCoreDumps();
     quaddle::catchTerminationSignals();
     if (quaddle::wantsCli(argc, argv))
         return runWithoutWindows(argc, argv);
@@ -82,10 +84,20 @@ int main(int argc, char** argv) {
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
+    // A signal while a question of the start-up waits (a damaged configuration, the master
+    // password) ends the program at once: nothing has changed yet that closing would save. One
+    // that arrives while no question waits is kept until the window exists.
+    quaddle::MainWindow* window = nullptr;
+    quaddle::onTerminationSignal([&window] {
+        if (window)
+            window->close();
+        else
+            quaddle::endByTerminationSignal();
+    });
     quaddle::MainWindow formMain(arguments);
     if (formMain.quitAtStart())
         return EXIT_SUCCESS;
-    quaddle::onTerminationSignal([&formMain] { formMain.close(); });
+    window = &formMain;
     formMain.show();
     const int status = QApplication::exec();
     // Thumbnails are private photos in small: none outlives the program.

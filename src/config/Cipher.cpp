@@ -1,5 +1,7 @@
 #include "config/Cipher.h"
 
+#include "platform/ProcessProtection.h"
+
 #include <nettle/base64.h>
 #include <nettle/cfb.h>
 #include <nettle/md5.h>
@@ -32,7 +34,7 @@ int bytesInGroup(QStringView group) {
 } // namespace
 
 Cipher::Cipher(const QString& masterPassword) {
-    const QByteArray bytes = masterPassword.toLocal8Bit();
+    QByteArray bytes = masterPassword.toLocal8Bit();
     uint8_t digest[SHA1_DIGEST_SIZE];
     sha1_ctx sha;
     sha1_init(&sha);
@@ -41,6 +43,9 @@ Cipher::Cipher(const QString& masterPassword) {
     sha1_digest(&sha, sizeof digest, digest);
     // A 160-bit key: the key schedule pads it with zero bytes to 192 bits.
     twofish_set_key(&m_key, sizeof digest, digest);
+    wipe(bytes);
+    wipe(digest, sizeof digest);
+    wipe(&sha, sizeof sha);
     const std::array<uint8_t, TWOFISH_BLOCK_SIZE> zeros{};
     twofish_encrypt(&m_key, m_register.size(), m_register.data(), zeros.data());
 }
@@ -58,17 +63,20 @@ QString Cipher::decryptString(const QString& base64) {
     auto* data = reinterpret_cast<uint8_t*>(bytes.data());
     cfb8_decrypt(&m_key, encryptBlocks, m_register.size(), m_register.data(),
                  static_cast<size_t>(bytes.size()), data, data);
-    return QString::fromLocal8Bit(bytes);
+    const QString text = QString::fromLocal8Bit(bytes);
+    wipe(bytes);
+    return text;
 }
 
 QString passwordHash(const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
+    QByteArray bytes = text.toLocal8Bit();
     uint8_t digest[MD5_DIGEST_SIZE];
     md5_ctx md5;
     md5_init(&md5);
     md5_update(&md5, static_cast<size_t>(bytes.size()),
                reinterpret_cast<const uint8_t*>(bytes.constData()));
     md5_digest(&md5, sizeof digest, digest);
+    wipe(bytes);
     return QString::fromLatin1(
         QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toHex().toUpper());
 }

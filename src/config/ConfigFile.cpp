@@ -11,6 +11,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 namespace quaddle {
@@ -46,6 +47,22 @@ QString damagedFileMessage(const QString& copyPath) {
                .arg(copyPath);
 }
 
+// The file's deepest element is a server's folder, five levels down. The DOM parser slows down
+// with the square of the nesting, so a deeper file is refused before it is parsed.
+constexpr int MaxElementDepth = 8;
+
+void checkNesting(const QByteArray& xml) {
+    QXmlStreamReader reader(xml);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > MaxElementDepth)
+            throw Error(QStringLiteral("Elements nested too deeply"));
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+}
+
 } // namespace
 
 void Config::loadConfig(bool force) {
@@ -77,9 +94,11 @@ void Config::readConfig(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(file.errorString());
+    const QByteArray xml = file.readAll();
+    checkNesting(xml);
     QDomDocument document;
     QString parseError;
-    if (!document.setContent(&file, &parseError))
+    if (!document.setContent(xml, &parseError))
         throw Error(parseError);
     const QDomElement root = document.documentElement();
     if (root.tagName() != QLatin1String("qdConfig"))

@@ -12,9 +12,11 @@ namespace quaddle {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t lastSignal = 0;
 
-extern "C" void writeSignalByte(int) {
+extern "C" void writeSignalByte(int signalNumber) {
     const int savedErrno = errno;
+    lastSignal = signalNumber;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
     errno = savedErrno;
@@ -35,6 +37,12 @@ void catchTerminationSignals() {
         return;
     installHandler(SIGTERM);
     installHandler(SIGINT);
+}
+
+void endByTerminationSignal() {
+    const int signalNumber = lastSignal == 0 ? SIGTERM : int(lastSignal);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
 }
 
 void onTerminationSignal(std::function<void()> onSignal) {

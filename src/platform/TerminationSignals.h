@@ -12,5 +12,8 @@ namespace quaddle {
 // exists, then runs onSignal from the event loop for every such signal, including kept ones.
 void catchTerminationSignals();
 void onTerminationSignal(std::function<void()> onSignal);
+// Ends the program as the last termination signal would have without a handler: for stages
+// where there is nothing to close the normal way yet.
+void endByTerminationSignal();
 
 } // namespace quaddle

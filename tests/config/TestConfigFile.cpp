@@ -376,6 +376,12 @@ void TestConfigFile::damagedFileIsReportedOnce_data() {
     QTest::newRow("unknown type code")
         << configWith("<Log type=\"11\">True</Log><ThumbWidth type=\"4\">5</ThumbWidth>", server)
         << "True" << false;
+    // Deeper than the format goes: refused before the parser, which slows down with the
+    // square of the nesting.
+    QTest::newRow("nested too deeply")
+        << configWith("<Log type=\"11\">True</Log>", server + QByteArray("<x>").repeated(20000) +
+                                                         QByteArray("</x>").repeated(20000))
+        << "False" << false;
     QTest::newRow("text in settings")
         << configWith("<Log type=\"11\">True</Log>stray", server) << "True" << false;
 }

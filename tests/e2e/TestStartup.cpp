@@ -1,6 +1,7 @@
 #include "ProgramRun.h"
 #include "TempProgramDir.h"
 
+#include <QFile>
 #include <QTest>
 #include <signal.h>
 
@@ -12,7 +13,9 @@ class TestStartup : public QObject {
 private slots:
     void closesNormallyOnSignal_data();
     void closesNormallyOnSignal();
+    void endsOnSignalWhileStartupQuestionWaits();
     void saysHowToStartWithoutDisplay();
+    void writesNoCoreDump();
 };
 
 void TestStartup::closesNormallyOnSignal_data() {
@@ -35,6 +38,18 @@ void TestStartup::closesNormallyOnSignal() {
     QVERIFY(programDir.readFile("config.xml").contains("<qdConfig>"));
 }
 
+void TestStartup::endsOnSignalWhileStartupQuestionWaits() {
+    const TempProgramDir programDir;
+    // Damaged: its message waits for an answer before the window exists.
+    const QByteArray damaged = "<qdConfig><Settings>";
+    programDir.writeFile("config.xml", damaged);
+    ProgramRun program({}, programDir.environment());
+    QVERIFY(program.waitUntilCatchingSignals(30000));
+    program.sendSignal(SIGTERM);
+    QVERIFY(program.waitForExit(10000));
+    QCOMPARE(programDir.readFile("config.xml"), damaged);
+}
+
 void TestStartup::saysHowToStartWithoutDisplay() {
     const TempProgramDir programDir;
     QProcessEnvironment environment = programDir.environment();
@@ -46,6 +61,20 @@ void TestStartup::saysHowToStartWithoutDisplay() {
     const QByteArray message = program.errorOutput();
     QCOMPARE(message.count('\n'), 1);
     QVERIFY2(message.contains("xvfb-run"), message.constData());
+}
+
+void TestStartup::writesNoCoreDump() {
+    const TempProgramDir programDir;
+    ProgramRun program({}, programDir.environment());
+    QVERIFY(program.waitUntilCatchingSignals(30000));
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(program.processId()));
+    QVERIFY(limits.open(QIODevice::ReadOnly));
+    QByteArray coreLimits;
+    for (const QByteArray& line : limits.readAll().split('\n'))
+        if (line.startsWith("Max core file size"))
+            coreLimits = line.simplified();
+    // Soft and hard limit.
+    QCOMPARE(coreLimits.split(' ').mid(4, 2), QList<QByteArray>({"0", "0"}));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

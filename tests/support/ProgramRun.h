@@ -17,6 +17,7 @@ public:
     // Waits until the program has installed its handlers for SIGTERM and SIGINT.
     bool waitUntilCatchingSignals(int timeoutMs);
     void sendSignal(int signalNumber);
+    qint64 processId() const { return m_process.processId(); }
     bool waitForExit(int timeoutMs);
 
     QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
