@@ -135,6 +135,7 @@ void MainWindow::createControls() {
     m_remoteDirBox->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
     // Files dropped on the field belong in the file list, not in the directory text.
     m_remoteDirBox->lineEdit()->setAcceptDrops(false);
+    m_remoteDirBox->lineEdit()->installEventFilter(this);
     (new QVBoxLayout(remote))->addWidget(m_remoteDirBox);
 
     m_uploadButton = named(new QPushButton(client), "uploadButton");
@@ -628,6 +629,14 @@ void MainWindow::chooseOrAddServer() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_remoteDirBox->lineEdit() && isPasteOfFiles(event)) {
+        // Copied files are meant for the list, wherever the focus is; text goes in the field.
+        // The key is the field's, so the Paste action would not see it.
+        event->accept();
+        if (event->type() == QEvent::KeyPress)
+            pasteFiles();
+        return true;
+    }
     if (watched == m_serverLabel && event->type() == QEvent::MouseButtonRelease &&
         !m_config->serverExists(m_config->currentServer) && m_uploadButton->isEnabled()) {
         chooseOrAddServer();
@@ -648,7 +657,17 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    m_remoteDirBox->setFocus();
+    // Ctrl+V right after start adds copied files, as the list has the focus.
+    m_fileTable->setFocus();
+}
+
+bool MainWindow::isPasteOfFiles(QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+        return false;
+    if (!static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste))
+        return false;
+    const QMimeData* data = QApplication::clipboard()->mimeData();
+    return data && (!localFilesOf(*data).isEmpty() || data->hasImage());
 }
 
 void MainWindow::saveConfigReporting() {

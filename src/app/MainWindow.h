@@ -75,6 +75,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Ctrl+V, or the platform's paste key, while the clipboard holds files or an image.
+    static bool isPasteOfFiles(QEvent* event);
     void setUpWindow(const QStringList& arguments);
     void createControls();
     void createMenus();

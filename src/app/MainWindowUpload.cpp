@@ -35,9 +35,14 @@ void MainWindow::startUpload() {
     const QString remoteDir = sessionRemoteDir(server, m_remoteDirBox->currentText());
 
     m_uploadResults.clear();
+    bool failed = false;
     try {
         runUpload(server, remoteDir);
     } catch (const Error& error) {
+        failed = true;
+        // The files that went up before the error are on the server: their addresses count.
+        if (m_session)
+            m_uploadResults = m_session->uploadedFiles();
         if (!m_userCancelled) {
             // The log tells why the run stopped.
             if (m_session)
@@ -63,7 +68,8 @@ void MainWindow::startUpload() {
     // Before a close by "Autoclose", so the lines outlive the program (see README).
     if (m_config->boolSetting(QStringLiteral("AutoCopy")))
         copyLines(resultLines(storedTagStyle(*m_config)));
-    if (m_config->boolSetting(QStringLiteral("Autoclose")))
+    // After an error the user sees which files made it before anything closes.
+    if (m_config->boolSetting(QStringLiteral("Autoclose")) && !failed)
         close();
     else
         showResults();

@@ -126,7 +126,8 @@ void TestMainWindow::controlsGrowWithTheWindow() {
     QVERIFY(directory->isEditable());
     QCOMPARE(directory->toolTip(),
              QStringLiteral("Directory to upload to. Usually, you can leave this blank."));
-    QVERIFY(directory->hasFocus());
+    // Ctrl+V right after start adds copied files to the list.
+    QVERIFY(control<QTableWidget>(form, "fileTable")->hasFocus());
 
     auto* upload = control<QPushButton>(form, "uploadButton");
     auto* cancel = control<QPushButton>(form, "cancelButton");
@@ -286,27 +287,36 @@ void TestMainWindow::pasteAddsCopiedFilesOrImage() {
     auto* list = new QMimeData;
     list->setUrls({QUrl::fromLocalFile("/p/b c.txt"), QUrl("https://example.org/x.jpg"),
                    QUrl::fromLocalFile("/p/a|b.jpg")});
+    list->setText("file:///p/b%20c.txt");
     QApplication::clipboard()->setMimeData(list);
-    QTest::keyClick(control<QTableWidget>(form, "fileTable"), Qt::Key_V, Qt::ControlModifier);
+    // Right after start Ctrl+V goes to the list.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(pathsOf(form.files()), (QStringList{"/m/middle.gif", "/p/a|b.jpg", "/p/b c.txt"}));
 
-    // In the remote directory field Ctrl+V pastes text, as in any field.
-    QApplication::clipboard()->setText("pics/2024");
+    // In the remote directory field copied files still join the list, text is pasted as text.
     QLineEdit* edit = control<QComboBox>(form, "remoteDirBox")->lineEdit();
     edit->setFocus();
+    auto* again = new QMimeData;
+    again->setUrls({QUrl::fromLocalFile("/p/d.txt")});
+    again->setText("file:///p/d.txt");
+    QApplication::clipboard()->setMimeData(again);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(edit->text(), QString());
+    QCOMPARE(form.files().size(), 4);
+    QApplication::clipboard()->setText("pics/2024");
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(edit->text(), QStringLiteral("pics/2024"));
-    QCOMPARE(form.files().size(), 3);
+    QCOMPARE(form.files().size(), 4);
     m_dialogs->expectMessage("The clipboard holds neither files nor an image.");
     control<QAction>(form, "pasteAction")->trigger();
-    QCOMPARE(form.files().size(), 3);
+    QCOMPARE(form.files().size(), 4);
 
     QImage image(40, 30, QImage::Format_ARGB32);
     image.fill(qRgba(10, 200, 30, 128));
     for (int paste = 0; paste < 2; ++paste) {
         QApplication::clipboard()->setImage(image);
         control<QAction>(form, "pasteAction")->trigger();
-        QCOMPARE(form.files().size(), 4 + paste);
+        QCOMPARE(form.files().size(), 5 + paste);
     }
     QStringList saved;
     for (const FileEntry& entry : form.files())

@@ -4,6 +4,7 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
+#include "results/SuccessWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -99,6 +100,9 @@ void TestUploadFaults::serverFailsDuringRun_data() {
         << "storclosedata" << QStringList{ignore} << 0 << 0;
     QTest::newRow("disk full on the third of five")
         << "diskfull3" << QStringList{ignore} << -1 << 4;
+    // The first file's address stays: it is on the server.
+    QTest::newRow("connection lost on the second of five")
+        << "drop2" << QStringList{ignore, lost} << -1 << 1;
 }
 
 void TestUploadFaults::serverFailsDuringRun() {
@@ -130,6 +134,8 @@ void TestUploadFaults::serverFailsDuringRun() {
                                                                              : MessageAnswer::Yes);
         form.startUpload();
         QCOMPARE(form.uploadResults().size(), uploaded);
+        const auto* results = form.findChild<SuccessWindow*>();
+        QCOMPARE(results && results->isVisible(), uploaded > 0);
         QVERIFY(!control<QPushButton>(form, "uploadButton")->isHidden());
         QVERIFY(control<QPushButton>(form, "cancelButton")->isHidden());
         QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
