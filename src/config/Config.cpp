@@ -4,6 +4,7 @@
 #include "config/IntegerText.h"
 #include "platform/ContextRegistration.h"
 #include "platform/Error.h"
+#include "platform/ProcessProtection.h"
 #include "platform/ProgramDir.h"
 
 #include <QRegularExpression>
@@ -63,6 +64,12 @@ Config::Config() {
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
+}
+
+Config::~Config() {
+    wipe(masterPassword);
+    for (ServerRecord& server : servers)
+        wipe(server[Password]);
 }
 
 QString Config::setting(const QString& name) const {

@@ -97,6 +97,9 @@ const QString DefaultURLMask = QStringLiteral("http://$host$dir$file");
 class Config {
 public:
     Config();
+    ~Config();
+    Config(const Config&) = default;
+    Config& operator=(const Config&) = default;
 
     QString programDir;
     // Last-write time of config.xml when it was last read, in milliseconds since the epoch.

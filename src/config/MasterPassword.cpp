@@ -3,6 +3,7 @@
 #include "config/Config.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
+#include "platform/ProcessProtection.h"
 
 namespace quaddle {
 
@@ -38,6 +39,7 @@ void askForMasterPassword(Config& config) {
             return;
         }
         mode = MasterPasswordMode::EnterAgain;
+        wipe(typed);
         typed.clear();
     }
     config.quitRequested = result == MasterPasswordResult::Abort;

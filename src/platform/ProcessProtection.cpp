@@ -19,6 +19,12 @@ void wipe(QByteArray& secret) {
     wipe(secret.data(), static_cast<size_t>(secret.size()));
 }
 
+void wipe(QString& secret) {
+    if (!secret.isDetached())
+        return;
+    wipe(secret.data(), static_cast<size_t>(secret.size()) * sizeof(QChar));
+}
+
 void wipe(void* secret, size_t size) {
     explicit_bzero(secret, size);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace quaddle {
 
@@ -12,6 +13,7 @@ void keepSecretsOutOfCoreDumps();
 // Overwrites secret bytes in place before they are freed, so they do not linger in freed heap
 // memory. Only the bytes this array holds alone are reached: a shared copy is left as it is.
 void wipe(QByteArray& secret);
+void wipe(QString& secret);
 void wipe(void* secret, size_t size);
 
 } // namespace quaddle
