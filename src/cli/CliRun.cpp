@@ -41,12 +41,18 @@ QString duration(qint64 seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-void printLines(const QStringList& lines) {
-    QByteArray out;
-    for (const QString& line : lines)
-        out += line.toLocal8Bit() + '\n';
+void printOut(const QString& text) {
+    const QByteArray out = text.toLocal8Bit();
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
     std::fflush(stdout);
+}
+
+// One line per file, whatever its name holds.
+void printLines(const QStringList& lines) {
+    QString out;
+    for (const QString& line : lines)
+        out += printableText(line) + QLatin1Char('\n');
+    printOut(out);
 }
 
 } // namespace
@@ -117,7 +123,7 @@ int runCli(const QStringList& arguments) {
         return ExitUsage;
     }
     if (options.help) {
-        printLines({usageText(QStringLiteral("quaddle"))});
+        printOut(usageText(QStringLiteral("quaddle")));
         return ExitDone;
     }
     CliRun run(std::move(options));
@@ -212,7 +218,9 @@ void CliRun::makeThumbnails(const Config& config, FileList& files) {
     options.maxHeight = config.intSetting(QStringLiteral("ThumbHeight"));
     options.info = config.boolSetting(QStringLiteral("ThumbInfo"));
     options.frame = config.boolSetting(QStringLiteral("ThumbRahmen"));
-    for (FileEntry& entry : files) {
+    const QStringList names = thumbnailNames(files);
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        FileEntry& entry = files[index];
         // Lets a termination signal through between pictures.
         QCoreApplication::processEvents();
         if (interrupted())
@@ -220,7 +228,7 @@ void CliRun::makeThumbnails(const Config& config, FileList& files) {
         if (!isThumbnailSource(entry.path))
             continue;
         try {
-            entry.thumbnail = makeThumbnail(entry.path, options);
+            entry.thumbnail = makeThumbnail(entry.path, options, names[index]);
         } catch (const Error& error) {
             // The picture itself still goes up, without a thumbnail.
             m_terminal.error(QStringLiteral("An error occurred while resizing \"%1\": %2")
@@ -267,21 +275,36 @@ int CliRun::upload(Config& config, const ServerRecord& server, const QString& re
         // The files that went up before the error still get their lines.
         results = m_session->uploadedFiles();
     }
-    // Results keep the order of the files, so the files missing from them are the failed ones.
-    qsizetype matched = 0;
-    for (const FileEntry& entry : files) {
-        if (matched < results.size() && results[matched].file == fileNameOf(entry.path))
-            ++matched;
-        else if (!interrupted())
-            m_terminal.error(QStringLiteral("\"%1\" was not uploaded.").arg(entry.path));
-    }
+    const bool allUploaded = reportMissing(files, results);
     m_terminal.clear();
     for (const RenamedFile& renamed : m_session->renamedFiles())
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
     printLines(
         urlLines(server, remoteDir, results, m_options.tags.value_or(storedTagStyle(config))));
-    return matched < files.size() ? ExitSomeFailed : ExitDone;
+    return allUploaded ? ExitDone : ExitSomeFailed;
+}
+
+bool CliRun::reportMissing(const FileList& files, const UploadResults& results) {
+    // Results keep the order of the files, so the files missing from them are the failed ones.
+    qsizetype matched = 0;
+    bool allUploaded = true;
+    for (const FileEntry& entry : files) {
+        const bool sent =
+            matched < results.size() && results[matched].file == fileNameOf(entry.path);
+        const bool thumbnailSent =
+            entry.thumbnail.isEmpty() || (sent && !results[matched].thumbnail.isEmpty());
+        if (sent)
+            ++matched;
+        if (sent && thumbnailSent)
+            continue;
+        allUploaded = false;
+        if (!interrupted())
+            m_terminal.error((sent ? QStringLiteral("The thumbnail of \"%1\" was not uploaded.")
+                                   : QStringLiteral("\"%1\" was not uploaded."))
+                                 .arg(entry.path));
+    }
+    return allUploaded;
 }
 
 void CliRun::endSession(const Config& config) {
@@ -306,7 +329,9 @@ void CliRun::showProgress(const QString& name, qint64 size, qint64 sent) {
         return;
     }
     m_repaintClock.start();
-    m_terminal.progress(progressLine(name, size, sent, m_fileClock.elapsed(), m_terminal.width()));
+    // Escaped before it is cut to the width, so the line still fits.
+    m_terminal.progress(
+        progressLine(printableText(name), size, sent, m_fileClock.elapsed(), m_terminal.width()));
 }
 
 } // namespace quaddle

@@ -47,6 +47,8 @@ private:
     int upload(Config& config, const ServerRecord& server, const QString& remoteDir,
                const FileList& files);
     void makeThumbnails(const Config& config, FileList& files);
+    // Names each file, or thumbnail, that did not go up; true when there is none.
+    bool reportMissing(const FileList& files, const UploadResults& results);
     void showProgress(const QString& name, qint64 size, qint64 sent);
     void interrupt();
     void endSession(const Config& config);

@@ -1,5 +1,7 @@
 #include "cli/Terminal.h"
 
+#include "upload/UploadRun.h"
+
 #include <QCoreApplication>
 #include <cerrno>
 #include <poll.h>
@@ -36,6 +38,15 @@ private:
     bool m_changed;
 };
 
+// A message keeps its own line breaks, each further line indented under the first so that
+// nothing in it passes for a message of its own; every other control character is escaped.
+QString printableMessage(const QString& text) {
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = printableText(line);
+    return lines.join(QStringLiteral("\n  "));
+}
+
 } // namespace
 
 Terminal::Terminal(bool quiet)
@@ -69,20 +80,20 @@ void Terminal::write(const QString& text) {
 
 void Terminal::error(const QString& text) {
     clear();
-    write(QStringLiteral("quaddle: ") + text + QLatin1Char('\n'));
+    write(QStringLiteral("quaddle: ") + printableMessage(text) + QLatin1Char('\n'));
 }
 
 void Terminal::notice(const QString& text) {
     if (m_quiet)
         return;
     clear();
-    write(QStringLiteral("quaddle: ") + text + QLatin1Char('\n'));
+    write(QStringLiteral("quaddle: ") + printableMessage(text) + QLatin1Char('\n'));
 }
 
 void Terminal::progress(const QString& line) {
     if (!m_progressShown)
         return;
-    write(QStringLiteral("\r\033[K") + line);
+    write(QStringLiteral("\r\033[K") + printableText(line));
     m_progressOnScreen = true;
 }
 
@@ -97,7 +108,7 @@ std::optional<QString> Terminal::ask(const QString& prompt, bool echo) {
     if (!m_interactive || m_interrupted)
         return std::nullopt;
     clear();
-    write(prompt);
+    write(printableMessage(prompt));
     std::optional<QByteArray> line;
     if (echo) {
         line = readLine();

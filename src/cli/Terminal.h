@@ -6,8 +6,10 @@
 namespace quaddle {
 
 // Standard error and input as a run without windows uses them: messages (kept to errors when
-// quiet), the progress line on a terminal, and questions typed on the terminal. Questions wait
-// with the event loop running, so a termination signal ends them.
+// quiet), the progress line on a terminal, and questions typed on the terminal. What it writes
+// has its control characters escaped (see printableText), so names and server replies in it
+// cannot steer the terminal. Questions wait with the event loop running, so a termination
+// signal ends them.
 class Terminal {
 public:
     explicit Terminal(bool quiet);

@@ -40,17 +40,26 @@ QString collapseSlashes(const QString& url) {
     return url.left(rest) + url.mid(rest).replace(QLatin1String("//"), QLatin1String("/"));
 }
 
-// A name's brackets would otherwise end the link text early or open a link of their own.
+// CommonMark lets a backslash escape any ASCII punctuation; these are the characters that can
+// start markup inside link text (emphasis, code, links, images, raw HTML, entities, tables,
+// strike-through) or end the text early.
 QString markdownEscaped(const QString& name) {
+    static const QString markup = QStringLiteral("\\`*_{}[]()<>#!&~|$^");
     QString escaped;
     escaped.reserve(name.size());
     for (const QChar c : name) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
-            c == QLatin1Char('(') || c == QLatin1Char(')'))
+        if (markup.contains(c))
             escaped += QLatin1Char('\\');
         escaped += c;
     }
     return escaped;
+}
+
+// BBCode has no escape character: a bracket in the text could close [URL] early or open a tag
+// of its own. Full-width brackets read the same and are markup to no forum.
+QString bbcodeText(const QString& name) {
+    QString text = name;
+    return text.replace(QLatin1Char('['), QChar(0xFF3B)).replace(QLatin1Char(']'), QChar(0xFF3D));
 }
 
 QString markdownLine(const QString& name, const QString& url, const QString& thumb) {
@@ -116,19 +125,22 @@ QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
             lines.append(url);
             break;
         case TagStyle::Url:
-            lines.append(hasThumb ? QStringLiteral("[URL=%1][IMG]%2[/IMG][/URL]").arg(url, thumb)
-                                  : QStringLiteral("[URL=%1]%2[/URL]").arg(url, result.file));
+            lines.append(
+                hasThumb ? QStringLiteral("[URL=%1][IMG]%2[/IMG][/URL]").arg(url, thumb)
+                         : QStringLiteral("[URL=%1]%2[/URL]").arg(url, bbcodeText(result.file)));
             break;
         case TagStyle::Img:
             lines.append(QStringLiteral("[IMG]%1[/IMG]").arg(url));
             break;
         case TagStyle::Link:
-            lines.append(
-                hasThumb ? QStringLiteral("<a href=\"%1\"><img src=\"%2\" /></a>").arg(url, thumb)
-                         : QStringLiteral("<a href=\"%1\">%2</a>").arg(url, result.file));
+            // A mask may hold "&" or a quote: attributes are escaped like text.
+            lines.append(hasThumb ? QStringLiteral("<a href=\"%1\"><img src=\"%2\" /></a>")
+                                        .arg(url.toHtmlEscaped(), thumb.toHtmlEscaped())
+                                  : QStringLiteral("<a href=\"%1\">%2</a>")
+                                        .arg(url.toHtmlEscaped(), result.file.toHtmlEscaped()));
             break;
         case TagStyle::Image:
-            lines.append(QStringLiteral("<img src=\"%1\" />").arg(url));
+            lines.append(QStringLiteral("<img src=\"%1\" />").arg(url.toHtmlEscaped()));
             break;
         case TagStyle::Markdown:
             lines.append(markdownLine(result.file, url, thumb));

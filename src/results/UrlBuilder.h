@@ -26,7 +26,8 @@ TagStyle storedTagStyle(const Config& config);
 bool isWebImage(const QString& fileName);
 
 // One line per uploaded file in the given style; thumbnails link to their images where the
-// style allows it.
+// style allows it. A file name shown as link text is escaped for the style, so no name adds
+// markup of its own to the page the line is pasted into.
 QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
                      const UploadResults& results, TagStyle style);
 

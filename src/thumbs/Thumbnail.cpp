@@ -14,6 +14,7 @@
 #include <QImageWriter>
 #include <QMutex>
 #include <QPainter>
+#include <QSet>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -170,6 +171,24 @@ QByteArray encodeBitmap(const QImage& image) {
     return bytes;
 }
 
+// X_thumb.jpg for X.JPG; from number 1 on X_thumb_001.jpg, X_thumb_002.jpg, ...
+QString thumbnailName(const QString& source, int number) {
+    const QString name = QFileInfo(source).fileName();
+    const QString extension = extensionOf(source);
+    QString thumbnail = name.left(name.size() - extension.size()) + QLatin1String("_thumb");
+    if (number > 0)
+        thumbnail += QStringLiteral("_%1").arg(number, 3, 10, QLatin1Char('0'));
+    return thumbnail + extension.toLower();
+}
+
+QString freeThumbnailName(const QString& source, const QSet<QString>& taken) {
+    int number = 0;
+    QString name = thumbnailName(source, number);
+    while (taken.contains(name))
+        name = thumbnailName(source, ++number);
+    return name;
+}
+
 // The temporary directory is shared with every user of the machine: the folder must be this
 // user's alone before private pictures go into it.
 void ensureThumbnailDir(const QString& dir) {
@@ -237,18 +256,29 @@ bool isThumbnailSource(const QString& path) {
 }
 
 QString thumbnailPath(const QString& source) {
-    const QString name = QFileInfo(source).fileName();
-    const QString extension = extensionOf(source);
-    return QDir(thumbnailDir())
-        .filePath(name.left(name.size() - extension.size()) + QLatin1String("_thumb") +
-                  extension.toLower());
+    return QDir(thumbnailDir()).filePath(thumbnailName(source, 0));
 }
 
-QString makeThumbnail(const QString& source, const ThumbnailOptions& options) {
+QStringList thumbnailNames(const FileList& files) {
+    QSet<QString> taken;
+    for (const FileEntry& entry : files)
+        taken.insert(fileNameOf(entry.path));
+    QStringList names;
+    for (const FileEntry& entry : files) {
+        const QString name =
+            isThumbnailSource(entry.path) ? freeThumbnailName(entry.path, taken) : QString();
+        taken.insert(name);
+        names.append(name);
+    }
+    return names;
+}
+
+QString makeThumbnail(const QString& source, const ThumbnailOptions& options, const QString& name) {
     if (!isThumbnailSource(source))
         throw Error(QStringLiteral("Thumbnails are made of JPEG and BMP images only."));
     const bool bitmap = extensionOf(source).toLower() == QLatin1String(".bmp");
-    const QString target = thumbnailPath(source);
+    const QString target =
+        name.isEmpty() ? thumbnailPath(source) : QDir(thumbnailDir()).filePath(name);
 
     QImage image = bitmap ? readBitmap(source) : readJpeg(source);
     QImage surface = newSurface(scaledSize(image.width(), image.height(), options));

@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "config/FileList.h"
+
+#include <QStringList>
 
 namespace quaddle {
 
@@ -22,14 +24,22 @@ QString thumbnailDir();
 // (PIC.JPEG -> <tmp>/quaddle-<user>/PIC_thumb.jpeg). Same-named sources share one path.
 QString thumbnailPath(const QString& source);
 
-// Makes the thumbnail of a JPEG or BMP image at thumbnailPath(source) and returns that path.
+// The names the thumbnails of a run's files go up as, one per entry, empty for a file that is no
+// thumbnail source: X_thumb.jpg for X.jpg, or, where a file of the run or an earlier thumbnail
+// has that name already, the first free of X_thumb_001.jpg, X_thumb_002.jpg, ... Without this
+// a thumbnail would overwrite a file of the same run on the server.
+QStringList thumbnailNames(const FileList& files);
+
+// Makes the thumbnail of a JPEG or BMP image at thumbnailPath(source), or under name in
+// thumbnailDir() when one is given, and returns that path.
 // The folder is created owner-only, and refused when it is someone else's or open to others;
 // the file is owner-only too. A file already there is replaced only once the new one is
 // complete, so a failure leaves it as it was. The picture is scaled down to fit the limits (never
 // enlarged), optionally with the band and the frame, and saved in the source's format. Throws Error
 // on any failure: unreadable, corrupt or too large an image, or a thumbnail that cannot be written.
 // Needs a QGuiApplication for the band's font; may run on any thread.
-QString makeThumbnail(const QString& source, const ThumbnailOptions& options);
+QString makeThumbnail(const QString& source, const ThumbnailOptions& options,
+                      const QString& name = QString());
 
 // Deletes the thumbnails makeThumbnail made in this process, and their folder once it is
 // empty. For the end of the program; safe to call more than once.

@@ -79,6 +79,7 @@ void ThumbnailWindow::onWindowThread(const std::function<void()>& action) {
 
 void ThumbnailWindow::createThumbnails() {
     const qsizetype count = m_files.size();
+    const QStringList names = thumbnailNames(m_files);
     for (qsizetype i = 0; i < count && !m_abortRequested; ++i) {
         onWindowThread([this, i, count] {
             setWindowTitle(tr("Creating Thumbnail %1 of %2...").arg(i + 1).arg(count));
@@ -93,7 +94,7 @@ void ThumbnailWindow::createThumbnails() {
         options.info = m_config.boolSetting(QStringLiteral("ThumbInfo"));
         options.frame = m_config.boolSetting(QStringLiteral("ThumbRahmen"));
         try {
-            m_files[i].thumbnail = makeThumbnail(source, options);
+            m_files[i].thumbnail = makeThumbnail(source, options, names[i]);
         } catch (const Error& error) {
             // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
             if (!m_quiet)

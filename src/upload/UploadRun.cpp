@@ -41,10 +41,24 @@ void configureSession(UploadSession& session, Config& config) {
         });
 }
 
+QString printableText(const QString& text) {
+    QString printable;
+    printable.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        const bool control = (code < 0x20 && code != u'\t') || (code >= 0x7F && code <= 0x9F);
+        if (control)
+            printable += QStringLiteral("\\x%1").arg(int(code), 2, 16, QLatin1Char('0'));
+        else
+            printable += c;
+    }
+    return printable;
+}
+
 void writeUploadLog(const QString& programDir, const QStringList& lines) {
     QByteArray contents;
     for (const QString& line : lines)
-        contents += line.toLocal8Bit() + "\r\n";
+        contents += printableText(line).toLocal8Bit() + "\r\n";
     const QString path = programDir + QStringLiteral("log.txt");
     // The log holds user and host names and the server dialogue: owner-only from creation.
     try {

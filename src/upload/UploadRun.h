@@ -24,8 +24,13 @@ QString serverTypeProblem(const Config& config);
 // octal number.
 void configureSession(UploadSession& session, Config& config);
 
-// Writes the session's log lines to log.txt in programDir, owner-only. Throws Error, naming
-// the file, when it cannot be written.
+// The text with every control character but tab (C0, DEL, C1) written as a visible escape such
+// as "\x1b": text from a server or a file name then cannot steer a terminal that shows it, nor
+// start a line of its own.
+QString printableText(const QString& text);
+
+// Writes the session's log lines to log.txt in programDir, owner-only, each made printable.
+// Throws Error, naming the file, when it cannot be written.
 void writeUploadLog(const QString& programDir, const QStringList& lines);
 
 } // namespace quaddle

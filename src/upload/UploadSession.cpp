@@ -89,54 +89,79 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
     }
     addLog(QStringLiteral("Uploading %1 files...").arg(files.size()), LogTraffic);
 
-    qsizetype processed = 0;
-    for (; processed < files.size(); ++processed) {
-        const FileEntry& entry = files[processed];
-        m_onStatus(fileNameOf(entry.path), static_cast<int>(processed));
-        if (!uploadFile(entry.path)) {
-            if (m_cancelled || !askIgnoreError(takeFailure()))
+    Counts counts;
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        const FileEntry& entry = files[index];
+        m_onStatus(fileNameOf(entry.path), static_cast<int>(index));
+        const Outcome outcome = uploadFile(entry.path);
+        if (outcome == Outcome::Failed) {
+            if (m_cancelled)
+                break;
+            ++counts.failed;
+            if (!askIgnoreError(takeFailure()))
                 break;
             continue;
         }
+        ++(outcome == Outcome::Sent ? counts.uploaded : counts.skipped);
         m_uploaded.append({fileNameOf(entry.path), QString()});
-        if (m_cancelled)
-            break;
-        if (!entry.thumbnail.isEmpty()) {
-            m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
-            if (uploadFile(entry.thumbnail))
-                m_uploaded.last().thumbnail = fileNameOf(entry.thumbnail);
-        }
         m_bytesFinished += std::max<qint64>(0, fileSizeOf(entry.path).value_or(0));
+        if (m_cancelled ||
+            (!entry.thumbnail.isEmpty() && !uploadThumbnail(entry.thumbnail, counts)))
+            break;
     }
-    addLog(QStringLiteral("%1 files uploaded.").arg(processed), LogTraffic);
+    logCounts(counts);
     m_onStatus(QString(), -1);
     return m_uploaded;
 }
 
-bool UploadSession::uploadFile(const QString& path) {
+bool UploadSession::uploadThumbnail(const QString& path, Counts& counts) {
+    m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
+    if (uploadFile(path) != Outcome::Failed) {
+        m_uploaded.last().thumbnail = fileNameOf(path);
+        return true;
+    }
+    if (m_cancelled)
+        return false;
+    // The picture is on the server, but the line that shows its thumbnail cannot be given.
+    ++counts.failedThumbnails;
+    return askIgnoreError(takeFailure());
+}
+
+void UploadSession::logCounts(const Counts& counts) {
+    addLog(QStringLiteral("%1 files uploaded.").arg(counts.uploaded), LogTraffic);
+    const std::pair<int, const char*> others[] = {
+        {counts.skipped, "%1 files skipped."},
+        {counts.failed, "%1 files failed."},
+        {counts.failedThumbnails, "%1 thumbnails failed."}};
+    for (const auto& [count, text] : others)
+        if (count > 0)
+            addLog(QString::fromLatin1(text).arg(count), LogTraffic);
+}
+
+UploadSession::Outcome UploadSession::uploadFile(const QString& path) {
     if (!QFileInfo::exists(path))
         throw Error(UploadErrors::fileMissing(path));
     const QString name = fileNameOf(path);
     if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
         const int answer = m_overwrite == PolicyAsk ? askUser(AskMode::File, name) : m_overwrite;
         if (answer == PolicyRename && !renameExisting(name))
-            return false;
+            return Outcome::Failed;
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
         if ((answer == PolicyOverwrite || answer == PolicyRename) && !m_cancelled) {
             addLog(QStringLiteral("Uploading file ") + path + decision, LogTraffic);
-            return sendFile(path);
+            return sendFile(path) ? Outcome::Sent : Outcome::Failed;
         }
         if (!m_cancelled) {
             // The file on the server stands for this one.
             addLog(QStringLiteral("Skipping ") + path + decision, LogTraffic);
-            return true;
+            return Outcome::Skipped;
         }
     } else if (!m_cancelled) {
         addLog(QStringLiteral("Uploading file ") + path, LogTraffic);
-        return sendFile(path);
+        return sendFile(path) ? Outcome::Sent : Outcome::Failed;
     }
     addLog(QStringLiteral("Skipping ") + path + QStringLiteral(" [cancel]"), LogTraffic);
-    return false;
+    return Outcome::Failed;
 }
 
 bool UploadSession::sendFile(const QString& path) {
@@ -242,7 +267,19 @@ void UploadSession::addLog(const QString& text, int level) {
     if (level <= LogCancel && !m_keepTraffic)
         return;
     const QMutexLocker locker(&m_logLock);
-    m_logLines.append(text + QLatin1Char('\t') + QString::number(level));
+    if (m_logCut)
+        return;
+    QString line = text + QLatin1Char('\t') + QString::number(level);
+    m_logSize += line.size() + LogLineCost;
+    if (m_logSize <= LogBudget) {
+        m_logLines.append(std::move(line));
+        return;
+    }
+    // A server that never stops talking must not fill the memory.
+    m_logCut = true;
+    m_logLines.append(
+        QStringLiteral("The log is cut here: it grew too long to keep more lines.\t") +
+        QString::number(LogError));
 }
 
 QStringList UploadSession::logLines() const {

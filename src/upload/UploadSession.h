@@ -72,8 +72,11 @@ public:
     void cancel();
     bool cancelled() const { return m_cancelled; }
 
-    // Safe to call from any thread.
+    // Safe to call from any thread. Past LogBudget (characters, LogLineCost more for each line)
+    // the log keeps no more lines, and says once that it was cut.
     void addLog(const QString& text, int level);
+    static constexpr qsizetype LogBudget = qsizetype(8) << 20;
+    static constexpr qsizetype LogLineCost = 32;
     QStringList logLines() const;
     const RenamedFiles& renamedFiles() const { return m_renamedFiles; }
 
@@ -94,12 +97,24 @@ public:
     static QString zeroPad(const QString& text, int width);
 
 private:
+    // How one file's upload ended: a file left as it was on the server counts as skipped.
+    enum class Outcome { Sent, Skipped, Failed };
+    struct Counts {
+        int uploaded = 0;
+        int skipped = 0;
+        int failed = 0;
+        int failedThumbnails = 0;
+    };
+
     QString shownName(const QString& remoteName) const {
         return m_tempNames && remoteName.endsWith(PartSuffix)
                    ? remoteName.chopped(PartSuffix.size())
                    : remoteName;
     }
-    bool uploadFile(const QString& path);
+    Outcome uploadFile(const QString& path);
+    // False when the user stops the run after the thumbnail failed.
+    bool uploadThumbnail(const QString& path, Counts& counts);
+    void logCounts(const Counts& counts);
     // The transfer itself, under a temporary name when asked, then the permissions.
     bool sendFile(const QString& path);
     void discardPart(const QString& partName);
@@ -122,6 +137,8 @@ private:
     UploadResults m_uploaded;
     mutable QMutex m_logLock;
     QStringList m_logLines;
+    qsizetype m_logSize = 0;
+    bool m_logCut = false;
     const bool m_keepTraffic;
     qint64 m_bytesDone = 0;
     qint64 m_bytesFinished = 0;

@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
+#include "upload/UploadRun.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -246,9 +247,10 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
     QVERIFY(idle(form));
     QCOMPARE(statusText(form), QStringLiteral("Test server: Ready"));
-    // The log ends with why the run stopped, at the error level.
+    // The log ends with why the run stopped, at the error level, its line break escaped.
     const QString shown = m_dialogs->asked().first().text.mid(FatalPrefix.size());
-    QVERIFY2(logFile().endsWith((shown + "\t2\r\n").toLocal8Bit()), logFile().constData());
+    QVERIFY2(logFile().endsWith((printableText(shown) + "\t2\r\n").toLocal8Bit()),
+             logFile().constData());
 }
 
 void TestMainWindowUpload::disappearedFileStopsTheRun() {
@@ -267,7 +269,7 @@ void TestMainWindowUpload::disappearedFileStopsTheRun() {
     QVERIFY(idle(form));
     // Without the setting "Log" only errors are kept: here the one that ended the run.
     const QString shown = m_dialogs->asked().first().text.mid(FatalPrefix.size());
-    QCOMPARE(logFile(), (shown + "\t2\r\n").toLocal8Bit());
+    QCOMPARE(logFile(), (printableText(shown) + "\t2\r\n").toLocal8Bit());
 }
 
 void TestMainWindowUpload::noServerChosen() {

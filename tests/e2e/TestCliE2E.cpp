@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <signal.h>
@@ -57,6 +58,16 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Whether text holds no control character (C0, DEL, C1) but those allowed: nothing in it can
+// steer a terminal or start a line of its own.
+bool printable(const QByteArray& text, const QString& allowed) {
+    const QString decoded = QString::fromUtf8(text);
+    return std::none_of(decoded.begin(), decoded.end(), [&](QChar c) {
+        const bool control = c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F);
+        return control && !allowed.contains(c);
+    });
+}
+
 // The configuration with its logins locked by a master password, as the window saves it.
 void saveLockedConfig(const ServerSetup& server, const QString& masterPassword) {
     Config config;
@@ -76,6 +87,7 @@ enum class Setup {
     Plain,
     Vsftpd,
     Dropping, // the server drops the connection at the second file
+    Escapes,  // the server refuses files with a reply full of terminal escape sequences
     Ipv6,     // the server listens on ::1 only
     WrongPassword,
     NoPassword,
@@ -101,6 +113,8 @@ private:
     QString m_a;
     QString m_b;
     QString m_photo;
+    QString m_takenThumbName;
+    QString m_lineBreakName;
 };
 
 void TestCliE2E::initTestCase() {
@@ -112,6 +126,8 @@ void TestCliE2E::initTestCase() {
     QImage picture(800, 600, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
     QVERIFY(picture.save(m_photo, "JPEG"));
+    m_takenThumbName = writeFile(m_local.filePath("photo_thumb.jpg"), "real");
+    m_lineBreakName = writeFile(m_local.filePath("x\rquaddle: all uploaded.txt"), "x");
 }
 
 void TestCliE2E::uploadsAndExitsAsTold_data() {
@@ -149,6 +165,18 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
         << QByteArray("[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/"
                       "photo_thumb.jpg[/IMG][/URL]\n[URL=http://127.0.0.1/sub/a.txt]a.txt[/URL]\n")
         << QByteArray() << "sub/photo_thumb.jpg" << QByteArray("\xFF\xD8");
+    QTest::newRow("thumbnail name taken")
+        << Setup::Plain
+        << QStringList{"--thumbnails", "--tags=bbcode", ":0/0", m_takenThumbName, m_photo} << 0
+        << QByteArray("[URL=http://127.0.0.1/sub/photo_thumb.jpg]photo_thumb.jpg[/URL]\n"
+                      "[URL=http://127.0.0.1/sub/photo.jpg][IMG]http://127.0.0.1/sub/"
+                      "photo_thumb_001.jpg[/IMG][/URL]\n")
+        << QByteArray("resizing") << "sub/photo_thumb.jpg" << QByteArray("real");
+    QTest::newRow("thumbnail refused")
+        << Setup::Plain << QStringList{"--thumbnails", ":0/2", m_photo} << 1
+        << QByteArray("http://127.0.0.1/clash/photo.jpg\n")
+        << ("The thumbnail of \"" + m_photo.toUtf8() + "\" was not uploaded.") << "clash/photo.jpg"
+        << QByteArray("\xFF\xD8");
     QTest::newRow("no thumbnails unasked")
         << Setup::Plain << QStringList{"--tags=bbcode", m_photo} << 0
         << QByteArray("[URL=http://127.0.0.1/photo.jpg]photo.jpg[/URL]\n") << QByteArray()
@@ -172,6 +200,14 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
         << Setup::Dropping << QStringList{":0", a, m_b, m_photo} << 1
         << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray("photo.jpg\" was not uploaded")
         << "a.txt" << QByteArray("alpha");
+    QTest::newRow("server reply escaped")
+        << Setup::Escapes << QStringList{":0", a} << 1 << QByteArray()
+        << QByteArray("550 \\x1b]0;owned\\x07\\x1b[2J\\x1b[31mDisk full.\\x9b0m") << "a.txt"
+        << QByteArray();
+    QTest::newRow("line break in a name")
+        << Setup::Plain << QStringList{":0", m_lineBreakName} << 1 << QByteArray()
+        << QByteArray("x\\x0dquaddle: all uploaded.txt\" was not uploaded.") << QString()
+        << QByteArray();
     QTest::newRow("skip") << Setup::Plain << QStringList{"--on-exists=skip", ":0/3", a} << 0
                           << QByteArray("http://127.0.0.1/old/a.txt\n") << QByteArray()
                           << "old/a.txt" << QByteArray("old");
@@ -232,13 +268,14 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     QFETCH(QByteArray, remoteStart);
 
     const auto started =
-        setup == Setup::Dropping ? std::make_unique<FtpServer>(QString("drop2"))
-        : setup == Setup::Ipv6   ? std::make_unique<FtpServer>(FtpServer::Kind::PyftpdlibIpv6)
-        : setup == Setup::Vsftpd ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
-                                 : std::make_unique<FtpServer>();
+        setup == Setup::Dropping  ? std::make_unique<FtpServer>(QString("drop2"))
+        : setup == Setup::Escapes ? std::make_unique<FtpServer>(QString("escapes"))
+        : setup == Setup::Ipv6    ? std::make_unique<FtpServer>(FtpServer::Kind::PyftpdlibIpv6)
+        : setup == Setup::Vsftpd  ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                                  : std::make_unique<FtpServer>();
     const FtpServer& server = *started;
     QUADDLE_REQUIRE_SERVER(server);
-    for (const QString& dir : QStringList{"sub", "clash/b c.txt", "old"})
+    for (const QString& dir : QStringList{"sub", "clash/b c.txt", "clash/photo_thumb.jpg", "old"})
         QDir().mkpath(server.localPath(dir));
     writeFile(server.localPath("old/a.txt"), "old");
     const TempProgramDir programDir;
@@ -267,6 +304,7 @@ void TestCliE2E::uploadsAndExitsAsTold() {
     QVERIFY2(run.code == code, run.error.constData());
     QCOMPARE(run.output, output);
     QVERIFY2(run.error.contains(error), run.error.constData());
+    QVERIFY2(printable(run.output, "\n") && printable(run.error, "\n"), run.error.constData());
     if (arguments.contains("-q"))
         QCOMPARE(run.error, QByteArray());
     if (!remote.isEmpty() && remoteStart.isNull())
@@ -278,6 +316,7 @@ void TestCliE2E::uploadsAndExitsAsTold() {
         const QByteArray log = programDir.readFile("log.txt");
         QVERIFY2(log.contains("--> (Password)\t0\r\n"), log.constData());
         QVERIFY(!log.contains(server.password().toUtf8()));
+        QVERIFY2(printable(QByteArray(log).replace("\r\n", "\n"), "\t\n"), log.constData());
     }
 }
 

@@ -32,6 +32,8 @@ private slots:
     void noServerGivesEmptyLines();
     void writesMarkdown_data();
     void writesMarkdown();
+    void namesAddNoMarkup_data();
+    void namesAddNoMarkup();
 };
 
 void TestUrlBuilder::encodesBytes_data() {
@@ -237,6 +239,42 @@ void TestUrlBuilder::writesMarkdown() {
     QCOMPARE(
         urlLines(server("http://$host$dir$file"), "pics", {{file, thumbnail}}, TagStyle::Markdown),
         QStringList{line});
+}
+
+void TestUrlBuilder::namesAddNoMarkup_data() {
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("line");
+    const QString standard = "http://$host$file";
+    QTest::newRow("HTML element in a name")
+        << int(TagStyle::Link) << standard << "<img src=x onerror=alert(1)>.txt"
+        << "<a href=\"http://webhost/%3Cimg%20src%3Dx%20onerror%3Dalert%281%29%3E.txt\">"
+           "&lt;img src=x onerror=alert(1)&gt;.txt</a>";
+    QTest::newRow("HTML quote and entity") << int(TagStyle::Link) << standard << "a\"b&amp;.txt"
+                                           << "<a href=\"http://webhost/a%22b%26amp%3B.txt\">"
+                                              "a&quot;b&amp;amp;.txt</a>";
+    QTest::newRow("HTML attribute from the mask")
+        << int(TagStyle::Image) << "http://$host/get?a=\"1\"&f=$file"
+        << "x.jpg"
+        << "<img src=\"http://webhost/get?a=&quot;1&quot;&amp;f=/x.jpg\" />";
+    QTest::newRow("BBCode tags in a name")
+        << int(TagStyle::Url) << standard << "x[/URL][URL=http://evil]y.txt"
+        << "[URL=http://webhost/x%5B%2FURL%5D%5BURL%3Dhttp%3A%2F%2Fevil%5Dy.txt]"
+           "x\uFF3B/URL\uFF3D\uFF3BURL=http://evil\uFF3Dy.txt[/URL]";
+    QTest::newRow("Markdown markup in a name")
+        << int(TagStyle::Markdown) << standard << "*b* _i_ `c` <s> &lt; ~~d~~ |!#.txt"
+        << "[\\*b\\* \\_i\\_ \\`c\\` \\<s\\> \\&lt; \\~\\~d\\~\\~ \\|\\!\\#.txt]"
+           "(http://webhost/"
+           "%2Ab%2A%20_i_%20%60c%60%20%3Cs%3E%20%26lt%3B%20%7E%7Ed%7E%7E%20%7C%21%23.txt)";
+}
+
+void TestUrlBuilder::namesAddNoMarkup() {
+    QFETCH(int, style);
+    QFETCH(QString, mask);
+    QFETCH(QString, file);
+    QFETCH(QString, line);
+    QCOMPARE(urlLines(server(mask), "", {{file, ""}}, TagStyle(style)), QStringList{line});
 }
 
 QTEST_APPLESS_MAIN(TestUrlBuilder)

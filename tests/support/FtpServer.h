@@ -16,7 +16,7 @@ public:
 
     explicit FtpServer(Kind kind = Kind::Pyftpdlib);
     // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
-    // force125, user230, badpasv, silent, diskfull3, drop2, refusedata, storclosedata, and
+    // force125, user230, badpasv, silent, diskfull3, drop2, refusedata, storclosedata, escapes, and
     // close:STEP, 421:STEP or stall:STEP for a step of the dialogue (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();

@@ -141,6 +141,9 @@ class FaultyHandler(FTPHandler):
             return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
         if MODE == "drop2" and FaultyHandler.stores == 2:
             return self.close()
+        if MODE == "escapes":
+            # A reply that would retitle, clear and recolour a terminal printing it raw.
+            return self.respond("550 \x1b]0;owned\x07\x1b[2J\x1b[31mDisk full.\x9b0m")
         return FTPHandler.ftp_STOR(self, file, mode)
 
 

@@ -186,6 +186,8 @@ private slots:
     void cleanupTestCase() { removeMadeThumbnails(); }
     void namesAndSources_data();
     void namesAndSources();
+    void namesKeepClearOfTheRunsFiles_data();
+    void namesKeepClearOfTheRunsFiles();
     void sizes_data();
     void sizes();
     void nearestPixelSampling();
@@ -256,6 +258,34 @@ void TestThumbnail::namesAndSources() {
     QCOMPARE(thumbnailPath(path), QDir::tempPath() + "/quaddle-" +
                                       QString::fromLocal8Bit(getpwuid(geteuid())->pw_name) + "/" +
                                       thumbnail);
+}
+
+void TestThumbnail::namesKeepClearOfTheRunsFiles_data() {
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("no clash") << QStringList{"/p/a.jpg", "/p/b.txt"}
+                              << QStringList{"a_thumb.jpg", ""};
+    QTest::newRow("name of a later file") << QStringList{"/p/X.jpg", "/q/X_thumb.jpg"}
+                                          << QStringList{"X_thumb_001.jpg", "X_thumb_thumb.jpg"};
+    QTest::newRow("next name taken too")
+        << QStringList{"/p/X.jpg", "/p/X_thumb.txt", "/p/X_thumb.jpg", "/p/X_thumb_001.jpg"}
+        << QStringList{"X_thumb_002.jpg", "", "X_thumb_thumb.jpg", "X_thumb_001_thumb.jpg"};
+    QTest::newRow("same source name twice")
+        << QStringList{"/a/X.jpg", "/b/X.jpg"} << QStringList{"X_thumb.jpg", "X_thumb_001.jpg"};
+    QTest::newRow("extension made lower-case")
+        << QStringList{"/p/X.JPG", "/p/X_thumb.jpg"}
+        << QStringList{"X_thumb_001.jpg", "X_thumb_thumb.jpg"};
+    QTest::newRow("case tells names apart") << QStringList{"/p/X.jpg", "/p/x_thumb.jpg"}
+                                            << QStringList{"X_thumb.jpg", "x_thumb_thumb.jpg"};
+}
+
+void TestThumbnail::namesKeepClearOfTheRunsFiles() {
+    QFETCH(QStringList, paths);
+    QFETCH(QStringList, names);
+    FileList files;
+    for (const QString& path : paths)
+        files.append({path, QString()});
+    QCOMPARE(thumbnailNames(files), names);
 }
 
 void TestThumbnail::sizes_data() {

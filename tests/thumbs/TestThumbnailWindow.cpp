@@ -6,6 +6,7 @@
 #include "thumbs/Thumbnail.h"
 #include "thumbs/ThumbnailWindow.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
@@ -27,6 +28,7 @@ private slots:
     void cleanup();
 
     void makesThumbnailsForImagesOnly();
+    void thumbnailKeepsClearOfTheRunsFiles();
     void abortFinishesTheCurrentImageOnly();
     void failedImageIsReportedAndKeepsItsValue();
 
@@ -108,6 +110,15 @@ void TestThumbnailWindow::makesThumbnailsForImagesOnly() {
     QCOMPARE(m_captions,
              (QStringList{"Creating Thumbnail 1 of 4...", "Creating Thumbnail 2 of 4...",
                           "Creating Thumbnail 3 of 4...", "Creating Thumbnail 4 of 4..."}));
+}
+
+void TestThumbnailWindow::thumbnailKeepsClearOfTheRunsFiles() {
+    const FileList files{{jpeg("b.jpg", 600, 400), QString()},
+                         {jpeg("b_thumb.jpg", 60, 40), QString()}};
+    const FileList result = run(files);
+    QCOMPARE(result[0].thumbnail, QDir(thumbnailDir()).filePath("b_thumb_001.jpg"));
+    QCOMPARE(QImage(result[0].thumbnail).size(), QSize(300, 200));
+    QCOMPARE(result[1].thumbnail, QDir(thumbnailDir()).filePath("b_thumb_thumb.jpg"));
 }
 
 void TestThumbnailWindow::abortFinishesTheCurrentImageOnly() {

@@ -69,7 +69,10 @@ private slots:
 
     void missingFileStopsBeforeAnythingIsSent();
     void missingThumbnailAbortsTheRun();
-    void failedThumbnailIsNotReported();
+    void failedThumbnailIsAnErrorOfItsFile_data();
+    void failedThumbnailIsAnErrorOfItsFile();
+    void logCountsEachOutcome_data();
+    void logCountsEachOutcome();
     void failedFileAnsweredNoEndsTheLoop();
     void failedFileAnsweredYesGoesOn();
     void cancelDuringFirstFile();
@@ -79,6 +82,7 @@ private slots:
     void unreadableFileAddsNothingToTotal();
     void logKeepsOnlyErrorsWhenOff();
     void concurrentLogLinesAreAllKept();
+    void logIsCutPastItsBudget();
     void zeroPad();
 
 private:
@@ -456,14 +460,56 @@ void TestUploadSession::missingThumbnailAbortsTheRun() {
     QCOMPARE(m_script.uploaded, QStringList{files[0].path});
 }
 
-void TestUploadSession::failedThumbnailIsNotReported() {
-    FileList files = fileList({"a.jpg"});
+void TestUploadSession::failedThumbnailIsAnErrorOfItsFile_data() {
+    QTest::addColumn<bool>("goOn");
+    QTest::addColumn<QStringList>("results");
+    QTest::newRow("go on") << true << QStringList{"a.jpg|", "b.jpg|"};
+    QTest::newRow("stop") << false << QStringList{"a.jpg|"};
+}
+
+void TestUploadSession::failedThumbnailIsAnErrorOfItsFile() {
+    QFETCH(bool, goOn);
+    QFETCH(QStringList, results);
+    FileList files = fileList({"a.jpg", "b.jpg"});
     files[0].thumbnail = localFile("a_thumb.jpg", 10);
     m_script.failingPuts = {"a_thumb.jpg"};
-    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), QStringList{"a.jpg|"});
+    m_dialogs->expectMessage(
+        "An error occurred: \n550 a_thumb.jpg: Permission denied\nIgnore and continue?",
+        goOn ? MessageAnswer::Yes : MessageAnswer::No);
+    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), results);
+    QVERIFY(m_session->logLines().contains("550 a_thumb.jpg: Permission denied\t2"));
+}
 
-    m_script.failingPuts.clear();
-    QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), QStringList{"a.jpg|a_thumb.jpg"});
+void TestUploadSession::logCountsEachOutcome_data() {
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QStringList>("remote");
+    QTest::addColumn<QStringList>("failingPuts");
+    QTest::addColumn<QStringList>("counts");
+    QTest::newRow("all uploaded") << int(PolicyOverwrite) << QStringList() << QStringList()
+                                  << QStringList{"3 files uploaded.\t0"};
+    QTest::newRow("one skipped") << int(PolicySkip) << QStringList{"a.jpg"} << QStringList()
+                                 << QStringList{"2 files uploaded.\t0", "1 files skipped.\t0"};
+    QTest::newRow("one failed") << int(PolicyOverwrite) << QStringList() << QStringList{"b.jpg"}
+                                << QStringList{"2 files uploaded.\t0", "1 files failed.\t0"};
+    QTest::newRow("a thumbnail failed")
+        << int(PolicyOverwrite) << QStringList() << QStringList{"c_thumb.jpg"}
+        << QStringList{"3 files uploaded.\t0", "1 thumbnails failed.\t0"};
+}
+
+void TestUploadSession::logCountsEachOutcome() {
+    QFETCH(int, policy);
+    QFETCH(QStringList, remote);
+    QFETCH(QStringList, failingPuts);
+    QFETCH(QStringList, counts);
+    FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
+    files[2].thumbnail = localFile("c_thumb.jpg", 10);
+    m_script.remoteFiles = QSet<QString>(remote.begin(), remote.end());
+    m_script.failingPuts = QSet<QString>(failingPuts.begin(), failingPuts.end());
+    if (!failingPuts.isEmpty())
+        m_dialogs->expectMessageMatching("An error occurred: .*", MessageAnswer::Yes);
+    session(policy).uploadFiles(files);
+    const QStringList log = m_session->logLines();
+    QCOMPARE(log.mid(log.size() - counts.size()), counts);
 }
 
 void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
@@ -481,7 +527,8 @@ void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
     m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
                              MessageAnswer::No);
     m_session->uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}));
-    QCOMPARE(m_session->logLines().last(), QStringLiteral("1 files uploaded.\t0"));
+    QCOMPARE(m_session->logLines().mid(m_session->logLines().size() - 2),
+             (QStringList{"1 files uploaded.\t0", "1 files failed.\t0"}));
 }
 
 void TestUploadSession::failedFileAnsweredYesGoesOn() {
@@ -491,7 +538,6 @@ void TestUploadSession::failedFileAnsweredYesGoesOn() {
         MessageAnswer::Yes);
     QCOMPARE(names(session(PolicyOverwrite).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
              (QStringList{"a.jpg|", "c.jpg|"}));
-    QCOMPARE(m_session->logLines().last(), QStringLiteral("3 files uploaded.\t0"));
 }
 
 void TestUploadSession::cancelDuringFirstFile() {
@@ -581,6 +627,19 @@ void TestUploadSession::concurrentLogLinesAreAllKept() {
     QCOMPARE(lines.size(), 2 * PerThread);
     QCOMPARE(lines.filter("reader").size(), PerThread);
     QVERIFY(lines.contains(QStringLiteral("reader %1\t0").arg(PerThread - 1)));
+}
+
+void TestUploadSession::logIsCutPastItsBudget() {
+    UploadSession& upload = session();
+    const QString line(998, QLatin1Char('x'));
+    const qsizetype kept = UploadSession::LogBudget / (1000 + UploadSession::LogLineCost);
+    for (qsizetype i = 0; i < kept + 100; ++i)
+        upload.addLog(line, LogTraffic);
+    upload.addLog("error", LogError);
+    const QStringList lines = upload.logLines();
+    QCOMPARE(lines.size(), kept + 1);
+    QCOMPARE(lines.filter(line).size(), kept);
+    QVERIFY2(lines.last().startsWith("The log is cut here"), qPrintable(lines.last()));
 }
 
 void TestUploadSession::zeroPad() {
