@@ -86,6 +86,7 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
             connectFailed(host, port);
         }
         m_mlstUnknown = false;
+        m_listingRefused = false;
         if (m_client.certificateVerified() && m_trustedCertificate != SystemTrusted)
             rememberCertificate(SystemTrusted);
     }
@@ -245,8 +246,7 @@ void FtpDriver::rememberCertificate(const QString& trusted) {
 }
 
 void FtpDriver::connectFailed(const QString& host, const QString& port) {
-    if (!m_client.protocolViolation().isEmpty())
-        throw Error(UploadErrors::protocolViolation(host, port, m_client.protocolViolation()));
+    ensureProtocolKept();
     switch (m_client.tlsFailure()) {
     case TlsFailure::Refused:
         throw Error(UploadErrors::TlsRefused + LineBreak + m_client.lastResponse());
@@ -262,8 +262,7 @@ void FtpDriver::connectFailed(const QString& host, const QString& port) {
 }
 
 void FtpDriver::loginFailed(const QString& host, const QString& port) {
-    if (!m_client.protocolViolation().isEmpty())
-        throw Error(UploadErrors::protocolViolation(host, port, m_client.protocolViolation()));
+    ensureProtocolKept();
     const QString reason = m_client.timedOut()
                                ? QStringLiteral("The server did not answer in time (timed out).")
                                : m_client.lastResponse();
@@ -272,10 +271,14 @@ void FtpDriver::loginFailed(const QString& host, const QString& port) {
     throw Error(UploadErrors::loginFailed(host, port, reason));
 }
 
-void FtpDriver::ensureConnected() const {
+void FtpDriver::ensureProtocolKept() const {
     if (!m_client.protocolViolation().isEmpty())
         throw Error(UploadErrors::protocolViolation(m_client.hostName, m_client.port,
                                                     m_client.protocolViolation()));
+}
+
+void FtpDriver::ensureConnected() const {
+    ensureProtocolKept();
     if (!m_client.connected())
         throw Error(UploadErrors::ConnectionLost);
 }

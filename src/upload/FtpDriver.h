@@ -33,6 +33,8 @@ public:
                                std::function<void(const QString&)> remember) override;
 
 private:
+    // Throws the error that says how the server broke the protocol, if it did.
+    void ensureProtocolKept() const;
     // Throws the lost-connection error when the connection is gone.
     void ensureConnected() const;
     void clientError(const QString& message);

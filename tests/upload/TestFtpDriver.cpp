@@ -318,8 +318,6 @@ void TestFtpDriver::existingFileIsNeverOverwrittenBlindly_data() {
     QTest::addColumn<QByteArray>("renamed"); // what "photo_001.jpg" holds; empty: none
     QTest::newRow("empty file, skip")
         << "" << QByteArray() << int(PolicySkip) << QByteArray() << QByteArray();
-    QTest::newRow("without SIZE, skip")
-        << "nosize" << QByteArray("old") << int(PolicySkip) << QByteArray("old") << QByteArray();
     QTest::newRow("without SIZE, asked: skip")
         << "nosize" << QByteArray("old") << int(PolicyAsk) << QByteArray("old") << QByteArray();
     QTest::newRow("without SIZE, rename") << "nosize" << QByteArray("old") << int(PolicyRename)
@@ -327,8 +325,6 @@ void TestFtpDriver::existingFileIsNeverOverwrittenBlindly_data() {
     QTest::newRow("names kept from view, skip")
         << "unlistable" << QByteArray("old") << int(PolicySkip) << QByteArray("old")
         << QByteArray();
-    QTest::newRow("names kept from view, asked: skip")
-        << "unlistable" << QByteArray("old") << int(PolicyAsk) << QByteArray("old") << QByteArray();
 }
 
 void TestFtpDriver::existingFileIsNeverOverwrittenBlindly() {
