@@ -47,7 +47,7 @@ void DataListener::incomingConnection(qintptr descriptor) {
 
 FtpClient::FtpClient() {
     m_deadline.setSingleShot(true);
-    connect(&m_deadline, &QTimer::timeout, this, &FtpClient::timedOut);
+    connect(&m_deadline, &QTimer::timeout, this, &FtpClient::deadlinePassed);
     connect(&m_control, &QSslSocket::connected, this, &FtpClient::wake);
     connect(&m_control, &QSslSocket::encrypted, this, &FtpClient::wake);
     connect(&m_control, &QSslSocket::readyRead, this, &FtpClient::readReplies);
@@ -75,6 +75,7 @@ bool FtpClient::open() {
     m_broken = false;
     m_epsvRefused = false;
     m_tlsFailure = TlsFailure::None;
+    m_certificateVerified = false;
     m_certificateErrors.clear();
     m_replies.clear();
     m_reader.reset();
@@ -129,10 +130,12 @@ bool FtpClient::startTls() {
         return false;
     }
     m_control.startClientEncryption();
+    bool judgedByUser = false;
     for (;;) {
         waitFor([this] { return m_control.isEncrypted() || !m_certificateErrors.isEmpty(); });
         if (m_certificateErrors.isEmpty())
             break;
+        judgedByUser = true;
         const QList<QSslError> errors = std::exchange(m_certificateErrors, {});
         if (!onUntrustedCertificate ||
             !onUntrustedCertificate(m_control.peerCertificate(), errors)) {
@@ -148,6 +151,7 @@ bool FtpClient::startTls() {
         abort();
         return false;
     }
+    m_certificateVerified = !judgedByUser;
     if (onNotice)
         onNotice(
             QStringLiteral("TLS connection: %1, cipher %2")
@@ -168,13 +172,22 @@ bool FtpClient::changeDir() {
 }
 
 bool FtpClient::size() {
-    m_size = -1;
-    if (!command(QStringLiteral("SIZE ") + hostFileName, {213}))
+    return command(QStringLiteral("SIZE ") + hostFileName, {213});
+}
+
+bool FtpClient::describe() {
+    return command(QStringLiteral("MLST ") + hostFileName, {250});
+}
+
+bool FtpClient::listNames(QByteArray& listing) {
+    listing.clear();
+    if (!dataCommand(QStringLiteral("NLST"), [this, &listing] { return receive(listing); }))
         return false;
-    bool numeric = false;
-    const qint64 size = m_response.mid(4).trimmed().toLongLong(&numeric);
-    m_size = numeric ? size : -1;
-    return true;
+    if (listing.size() <= MaxListing)
+        return true;
+    fail(QStringLiteral("The server's list of names is longer than %1 bytes.").arg(MaxListing));
+    listing.clear();
+    return false;
 }
 
 bool FtpClient::makeDir() {
@@ -200,15 +213,19 @@ bool FtpClient::store() {
         fail(QStringLiteral("Cannot read \"%1\": %2").arg(localFileName, file.errorString()));
         return false;
     }
+    return dataCommand(QStringLiteral("STOR ") + hostFileName,
+                       [this, &file] { return transfer(file); });
+}
+
+bool FtpClient::dataCommand(const QString& line, const std::function<bool()>& moveData) {
     if (!openDataChannel())
         return false;
     FtpReply reply;
-    if (!send(QStringLiteral("STOR ") + hostFileName) || !waitReply(reply) ||
-        (reply.code != 150 && reply.code != 125)) {
+    if (!send(line) || !waitReply(reply) || (reply.code != 150 && reply.code != 125)) {
         closeData();
         return false;
     }
-    const bool replyDecides = transfer(file);
+    const bool replyDecides = moveData();
     closeData();
     return replyDecides && waitReply(reply) && (reply.code == 226 || reply.code == 250);
 }
@@ -284,7 +301,7 @@ void FtpClient::wake() {
         m_waitLoop->quit();
 }
 
-void FtpClient::timedOut() {
+void FtpClient::deadlinePassed() {
     // Progress moves the deadline on; it is checked here rather than by restarting the timer
     // for every block sent.
     const qint64 quiet = m_sinceActivity.elapsed();
@@ -314,21 +331,24 @@ void FtpClient::localFailure(const QString& message) {
 }
 
 void FtpClient::readReplies() {
-    m_reader.append(m_control.readAll());
-    while (std::optional<FtpReply> reply = m_reader.next(onResponse)) {
-        m_replies.enqueue(*reply);
-        // 421: the server is closing the connection; later operations must not use it.
-        if (reply->code == 421) {
-            closeData();
-            m_control.abort();
-            m_reader.reset();
-            break;
+    // In pieces, so that a server sending without end is stopped before much is held.
+    while (m_control.bytesAvailable() > 0) {
+        m_reader.append(m_control.read(FtpReplyReader::MaxLine));
+        while (std::optional<FtpReply> reply = m_reader.next(onResponse)) {
+            m_replies.enqueue(*reply);
+            // 421: the server is closing the connection; later operations must not use it.
+            if (reply->code == 421) {
+                closeData();
+                m_control.abort();
+                m_reader.reset();
+                break;
+            }
         }
-    }
-    if (m_reader.lineTooLong()) {
-        fail(QStringLiteral("The server sent a reply line that does not end."));
-        abort();
-        return;
+        if (!m_reader.violation().isEmpty()) {
+            fail(m_reader.violation());
+            abort();
+            return;
+        }
     }
     wake();
 }
@@ -443,6 +463,31 @@ bool FtpClient::transfer(QFile& file) {
     if (!m_broken && !m_readFailed)
         fail(QStringLiteral("The data connection was closed during the transfer."));
     return false;
+}
+
+bool FtpClient::receive(QByteArray& into) {
+    if ((!m_data && !acceptActive()) || !secureData())
+        return !m_replies.isEmpty();
+    const auto take = [this, &into] {
+        into += m_data->readAll();
+        m_sinceActivity.start();
+        // Past the bound the rest is not read; the server's reply then ends the command.
+        if (into.size() > MaxListing)
+            closeData();
+        wake();
+    };
+    connect(m_data, &QSslSocket::disconnected, this, [this] {
+        m_dataClosed = true;
+        wake();
+    });
+    connect(m_data, &QSslSocket::readyRead, this, take);
+    // Bytes may have come while the server's preliminary reply was awaited.
+    take();
+    // The server ends the data by closing the connection; its final reply may come first.
+    waitFor([this] { return !m_data || m_dataClosed; });
+    if (m_data)
+        into += m_data->readAll();
+    return m_data || into.size() > MaxListing;
 }
 
 bool FtpClient::acceptActive() {

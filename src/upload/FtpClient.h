@@ -30,10 +30,10 @@ protected:
 // How securing the control connection failed.
 enum class TlsFailure { None, Refused, Handshake, Untrusted };
 
-// An FTP client (RFC 959 and SIZE, RFC 2428 for IPv6, RFC 4217 explicit TLS) whose operations are
-// synchronous: each sends its commands and waits for the final reply while the event loop keeps
-// running, so windows repaint and a Cancel button can call abort() in the middle of it. An
-// operation returns true when the final reply carries one of the codes it accepts.
+// An FTP client (RFC 959, SIZE and MLST of RFC 3659, RFC 2428 for IPv6, RFC 4217 explicit TLS)
+// whose operations are synchronous: each sends its commands and waits for the final reply while the
+// event loop keeps running, so windows repaint and a Cancel button can call abort() in the middle
+// of it. An operation returns true when the final reply carries one of the codes it accepts.
 class FtpClient : public QObject {
     Q_OBJECT
 
@@ -58,10 +58,16 @@ public:
     int statusCode() const { return m_status; }
     // The last reply line, or what went wrong locally.
     QString lastResponse() const { return m_response; }
-    qint64 sizeResult() const { return m_size; }
     bool connected() const { return m_control.state() == QAbstractSocket::ConnectedState; }
     // Why the last open() did not get a secure connection.
     TlsFailure tlsFailure() const { return m_tlsFailure; }
+    // Whether the system's certificate authorities vouched for the server's certificate at the
+    // last open(), rather than the user's trust.
+    bool certificateVerified() const { return m_certificateVerified; }
+    // How the server broke the protocol, which closed the connection; empty if it did not.
+    QString protocolViolation() const { return m_reader.violation(); }
+    // Whether the connection ended because the server kept silent too long.
+    bool timedOut() const { return m_timedOut; }
 
     // Events: bytes of the current transfer so far; a failure the client detected itself;
     // each command line before it is sent; each reply line as received.
@@ -83,7 +89,12 @@ public:
     bool protect();
     bool type();
     bool changeDir();
+    // SIZE: true when the server names the file's size.
     bool size();
+    // MLST: true when the server describes the name, file or folder.
+    bool describe();
+    // NLST of the working directory into listing, one name a line.
+    bool listNames(QByteArray& listing);
     bool makeDir();
     bool store();
     bool rename();
@@ -96,9 +107,14 @@ public:
     // Bytes kept queued on the data connection while sending; bounds memory per transfer.
     static constexpr qint64 SendWindow = 64 * 1024;
     static constexpr qint64 BlockSize = 1460;
+    // A name list longer than this is no folder a person uploads to (a million long names).
+    static constexpr qsizetype MaxListing = 64 * 1024 * 1024;
 
 private:
     bool command(const QString& line, std::initializer_list<int> accepted);
+    // Sends a command that moves a file over a data connection, moveData doing the moving: true
+    // when it returns true and the server confirms the transfer.
+    bool dataCommand(const QString& line, const std::function<bool()>& moveData);
     bool startTls();
     // Encrypts the data connection as a TLS client resuming the control connection's session.
     bool secureData();
@@ -111,7 +127,7 @@ private:
     bool waitReply(FtpReply& reply);
     bool waitFor(const std::function<bool()>& done);
     void wake();
-    void timedOut();
+    void deadlinePassed();
     void fail(const QString& response);
     // A failure found here rather than reported by the server: also an error event.
     void localFailure(const QString& message);
@@ -121,6 +137,9 @@ private:
     bool listenActive();
     // Sends the file; true when done or when the server's reply is to decide.
     bool transfer(QFile& file);
+    // Reads the data connection to its end; true when done or when the server's reply is to
+    // decide.
+    bool receive(QByteArray& into);
     bool acceptActive();
     void pump(QFile& file);
     void closeData();
@@ -143,10 +162,10 @@ private:
     bool m_epsvRefused = false;
     QList<QSslError> m_certificateErrors; // of a handshake waiting for the verdict
     TlsFailure m_tlsFailure = TlsFailure::None;
+    bool m_certificateVerified = false;
     qint64 m_sent = 0;
     int m_status = 0;
     QString m_response;
-    qint64 m_size = -1;
 };
 
 } // namespace quaddle

@@ -5,11 +5,16 @@
 #include "upload/UploadSession.h"
 
 #include <QSslCertificate>
+#include <algorithm>
 
 namespace quaddle {
 
 namespace {
 constexpr int TimeoutSeconds = 15;
+// The one reply that refuses a user name or password.
+constexpr int LoginRefused = 530;
+constexpr int FileUnavailable = 550;
+constexpr int NotUnderstood[] = {500, 502, 504};
 
 QString fingerprintOf(const QSslCertificate& certificate) {
     return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex().toUpper());
@@ -74,12 +79,20 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
     m_client.password = password;
     m_client.tls = m_tls;
     // After a refused login the connection is still open and the login is tried on it again.
-    if (!m_client.connected() && !m_client.open()) {
-        if (m_session.cancelled())
-            return false;
-        connectFailed(host, port);
+    if (!m_client.connected()) {
+        if (!m_client.open()) {
+            if (m_session.cancelled())
+                return false;
+            connectFailed(host, port);
+        }
+        m_mlstUnknown = false;
+        m_listingRefused = false;
+        if (m_client.certificateVerified() && m_trustedCertificate != SystemTrusted)
+            rememberCertificate(SystemTrusted);
     }
     const bool loggedIn = m_client.user() && m_client.pass();
+    if (!loggedIn && !m_session.cancelled() && m_client.statusCode() != LoginRefused)
+        loginFailed(host, port);
     // Files never go in clear text over a connection that was meant to be secure.
     if (loggedIn && m_tls && !m_client.protect()) {
         if (!m_client.connected())
@@ -94,6 +107,7 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
 
 bool FtpDriver::changeDir(const QString& dir) {
     ensureConnected();
+    m_listingRefused = false;
     m_client.hostDirName = dir;
     if (m_client.changeDir())
         return true;
@@ -107,8 +121,44 @@ bool FtpDriver::changeDir(const QString& dir) {
 bool FtpDriver::fileExists(const QString& name) {
     ensureConnected();
     m_client.hostFileName = name;
-    // An empty remote file, or a server without SIZE, counts as no file.
-    return m_client.size() && m_client.sizeResult() > 0;
+    std::optional<bool> found = lookUp();
+    if (!found)
+        found = lookUpInListing(name);
+    // When the server cannot tell, the name counts as taken: asking, renaming or skipping
+    // loses nothing, overwriting blindly might.
+    return found.value_or(true);
+}
+
+std::optional<bool> FtpDriver::lookUp() {
+    // SIZE finds a file of any size, an empty one too. A folder, a file kept from view and a
+    // missing file all get 550, so MLST, which describes folders too, confirms a 550.
+    if (m_client.size())
+        return true;
+    ensureConnected();
+    if (m_mlstUnknown)
+        return std::nullopt;
+    if (m_client.describe())
+        return true;
+    ensureConnected();
+    const int status = m_client.statusCode();
+    if (status == FileUnavailable)
+        return false;
+    m_mlstUnknown = std::find(std::begin(NotUnderstood), std::end(NotUnderstood), status) !=
+                    std::end(NotUnderstood);
+    return std::nullopt;
+}
+
+std::optional<bool> FtpDriver::lookUpInListing(const QString& name) {
+    // A refusal holds for the whole directory; asking again for each name would only cost time.
+    if (m_listingRefused)
+        return std::nullopt;
+    QByteArray listing;
+    if (m_client.listNames(listing))
+        return nameListed(listing, name);
+    if (!m_session.cancelled())
+        ensureConnected();
+    m_listingRefused = true;
+    return std::nullopt;
 }
 
 bool FtpDriver::makeDir(const QString& dir) {
@@ -160,12 +210,16 @@ bool FtpDriver::trustCertificate(const QSslCertificate& certificate,
     if (!m_trustedCertificate.isEmpty() &&
         fingerprint.compare(m_trustedCertificate, Qt::CaseInsensitive) == 0)
         return true;
+    // A server whose certificate the system trusted shows one it does not: changed too.
     const bool changed = !m_trustedCertificate.isEmpty();
     const QString details = describeCertificate(certificate, errors);
     QString text;
     if (changed)
-        text = QStringLiteral("WARNING: the server's certificate has changed since you trusted "
-                              "it.") +
+        text = (m_trustedCertificate == SystemTrusted
+                    ? QStringLiteral("WARNING: the server's certificate has changed: the system "
+                                     "trusted the one it showed before, but not this one.")
+                    : QStringLiteral("WARNING: the server's certificate has changed since you "
+                                     "trusted it.")) +
                LineBreak +
                QStringLiteral("Someone may be intercepting the connection to read your password "
                               "and files, or the server got a new certificate.") +
@@ -181,13 +235,18 @@ bool FtpDriver::trustCertificate(const QSslCertificate& certificate,
                                   changed ? MessageKind::Error : MessageKind::Confirmation,
                                   MessageButtons::YesNoDefaultNo}))
         return false;
-    m_trustedCertificate = fingerprint;
-    if (m_rememberCertificate)
-        m_rememberCertificate(fingerprint);
+    rememberCertificate(fingerprint);
     return true;
 }
 
+void FtpDriver::rememberCertificate(const QString& trusted) {
+    m_trustedCertificate = trusted;
+    if (m_rememberCertificate)
+        m_rememberCertificate(trusted);
+}
+
 void FtpDriver::connectFailed(const QString& host, const QString& port) {
+    ensureProtocolKept();
     switch (m_client.tlsFailure()) {
     case TlsFailure::Refused:
         throw Error(UploadErrors::TlsRefused + LineBreak + m_client.lastResponse());
@@ -202,7 +261,24 @@ void FtpDriver::connectFailed(const QString& host, const QString& port) {
     throw Error(UploadErrors::connectFailed(host, port, m_client.lastResponse()));
 }
 
+void FtpDriver::loginFailed(const QString& host, const QString& port) {
+    ensureProtocolKept();
+    const QString reason = m_client.timedOut()
+                               ? QStringLiteral("The server did not answer in time (timed out).")
+                               : m_client.lastResponse();
+    // Whatever the server meant, the dialogue is out of step: the next run starts afresh.
+    m_client.abort();
+    throw Error(UploadErrors::loginFailed(host, port, reason));
+}
+
+void FtpDriver::ensureProtocolKept() const {
+    if (!m_client.protocolViolation().isEmpty())
+        throw Error(UploadErrors::protocolViolation(m_client.hostName, m_client.port,
+                                                    m_client.protocolViolation()));
+}
+
 void FtpDriver::ensureConnected() const {
+    ensureProtocolKept();
     if (!m_client.connected())
         throw Error(UploadErrors::ConnectionLost);
 }

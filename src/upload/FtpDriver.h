@@ -3,12 +3,18 @@
 #include "upload/FtpClient.h"
 #include "upload/ProtocolDriver.h"
 
+#include <optional>
+
 namespace quaddle {
 
 // The driver for FTP servers, and with tls for FTPS (explicit TLS): the session's operations
 // as FTP commands, and the client's traffic in the session's log.
 class FtpDriver : public ProtocolDriver {
 public:
+    // What is remembered for a server whose certificate the system trusts, in place of a
+    // fingerprint: such certificates are renewed every few months, each renewal as trusted.
+    static inline const QString SystemTrusted = QStringLiteral("system");
+
     explicit FtpDriver(UploadSession& session, bool tls = false);
     ~FtpDriver() override;
 
@@ -27,17 +33,29 @@ public:
                                std::function<void(const QString&)> remember) override;
 
 private:
+    // Throws the error that says how the server broke the protocol, if it did.
+    void ensureProtocolKept() const;
     // Throws the lost-connection error when the connection is gone.
     void ensureConnected() const;
     void clientError(const QString& message);
     bool trustCertificate(const QSslCertificate& certificate, const QList<QSslError>& errors);
+    void rememberCertificate(const QString& trusted);
     // Throws the error that says why the connection was not made.
     [[noreturn]] void connectFailed(const QString& host, const QString& port);
+    // Throws the error that says why the login ended other than by a refused password.
+    [[noreturn]] void loginFailed(const QString& host, const QString& port);
+    // Whether the server finds the name in the working directory: nothing when it cannot
+    // tell.
+    std::optional<bool> lookUp();
+    std::optional<bool> lookUpInListing(const QString& name);
 
     FtpClient m_client;
     const bool m_tls;
     QString m_trustedCertificate;
     std::function<void(const QString&)> m_rememberCertificate;
+    // Learnt on this connection: MLST is not understood; in this directory: NLST is refused.
+    bool m_mlstUnknown = false;
+    bool m_listingRefused = false;
 };
 
 } // namespace quaddle

@@ -20,7 +20,22 @@ bool isCode(QStringView text) {
 
 std::optional<FtpReply>
 FtpReplyReader::next(const std::function<void(const QString& line)>& onLine) {
+    if (!m_violation.isEmpty())
+        return std::nullopt;
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+        if (end > MaxLine) {
+            violate(QStringLiteral("a reply line of more than %1 bytes").arg(MaxLine));
+            return std::nullopt;
+        }
+        m_replyBytes += end + 1;
+        if (++m_replyLines > MaxReplyLines) {
+            violate(QStringLiteral("a reply of more than %1 lines").arg(MaxReplyLines));
+            return std::nullopt;
+        }
+        if (m_replyBytes > MaxReplyBytes) {
+            violate(QStringLiteral("a reply of more than %1 bytes").arg(MaxReplyBytes));
+            return std::nullopt;
+        }
         QByteArray raw = m_pending.left(end);
         m_pending.remove(0, end + 1);
         while (raw.endsWith('\r'))
@@ -38,14 +53,42 @@ FtpReplyReader::next(const std::function<void(const QString& line)>& onLine) {
             m_multiLineCode = line.left(3);
             continue;
         }
+        m_replyLines = 0;
+        m_replyBytes = 0;
         return FtpReply{line.left(3).toInt(), line};
     }
+    if (m_pending.size() > MaxLine)
+        violate(QStringLiteral("a reply line of more than %1 bytes").arg(MaxLine));
     return std::nullopt;
+}
+
+void FtpReplyReader::violate(const QString& what) {
+    m_violation = QStringLiteral("The server sent %1.").arg(what);
+    m_pending.clear();
 }
 
 void FtpReplyReader::reset() {
     m_pending.clear();
     m_multiLineCode.clear();
+    m_replyLines = 0;
+    m_replyBytes = 0;
+    m_violation.clear();
+}
+
+bool nameListed(QByteArrayView listing, const QString& name) {
+    const QByteArray wanted = name.toUtf8();
+    for (qsizetype start = 0; start < listing.size();) {
+        qsizetype end = listing.indexOf('\n', start);
+        if (end < 0)
+            end = listing.size();
+        QByteArrayView line = listing.sliced(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line == wanted)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::optional<quint16> pasvPort(const QString& reply) {

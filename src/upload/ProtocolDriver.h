@@ -27,8 +27,8 @@ public:
     // A private key to log in with at the next connect(); empty for none. Only SFTP uses one.
     virtual void setKeyFile(const QString& path) { (void)path; }
     // The SHA-256 fingerprint (hex) of a server certificate the user trusts although it fails
-    // verification, empty for none, and where a certificate the user trusts anew is
-    // remembered. Only FTPS uses them.
+    // verification, or "system" for a server whose certificate the system trusted, empty for
+    // none; and where a certificate trusted anew is remembered. Only FTPS uses them.
     virtual void setTrustedCertificate(const QString& fingerprint,
                                        std::function<void(const QString&)> remember) {
         (void)fingerprint;

@@ -29,6 +29,16 @@ const QString CertificateRefused =
     QStringLiteral("The server's certificate was not trusted, so the connection was not made.");
 const QString HelperMissing =
     QStringLiteral("Some required files are missing. Please reinstall Quaddle.");
+const QString LoginFailed =
+    QStringLiteral("The server ended the login without accepting or refusing the user name and "
+                   "password. Please check your server settings.");
+const QString ProtocolViolation =
+    QStringLiteral("The server broke the FTP protocol, so the connection was closed.");
+
+// Where it happened and why, after an error's first line.
+inline QString atServer(const QString& host, const QString& port, const QString& reason) {
+    return QLatin1Char('\n') + QStringLiteral("%1, port %2: %3").arg(host, port, reason);
+}
 
 // The error for a file that is gone, naming it.
 inline QString fileMissing(const QString& path) {
@@ -36,8 +46,15 @@ inline QString fileMissing(const QString& path) {
 }
 // The error for a server that cannot be reached: where, and the system's reason.
 inline QString connectFailed(const QString& host, const QString& port, const QString& reason) {
-    return ConnectFailed + QLatin1Char('\n') +
-           QStringLiteral("%1, port %2: %3").arg(host, port, reason);
+    return ConnectFailed + atServer(host, port, reason);
+}
+// The error for a login that neither succeeded nor was refused.
+inline QString loginFailed(const QString& host, const QString& port, const QString& reason) {
+    return LoginFailed + atServer(host, port, reason);
+}
+// The error for a server that broke the protocol, saying how.
+inline QString protocolViolation(const QString& host, const QString& port, const QString& what) {
+    return ProtocolViolation + atServer(host, port, what);
 }
 } // namespace UploadErrors
 

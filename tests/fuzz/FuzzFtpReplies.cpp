@@ -31,7 +31,7 @@ void drain(FtpReplyReader& reader, PieceRead& read) {
         if (const std::optional<quint16> port = epsvPort(reply->line); port && *port == 0)
             std::abort();
     }
-    read.tooLong = read.tooLong || reader.lineTooLong();
+    read.tooLong = read.tooLong || !reader.violation().isEmpty();
 }
 
 } // namespace
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         piecewise.append(piece);
         drain(piecewise, inPieces);
     }
-    // A line over the limit ends the connection; where that happens depends on the pieces.
+    // A reply over the bounds ends the connection; where that happens depends on the pieces.
     if (atOnce.tooLong || inPieces.tooLong)
         return 0;
     if (atOnce.lines != inPieces.lines || atOnce.codes != inPieces.codes ||

@@ -19,16 +19,24 @@ namespace {
 
 const QString Python = QStringLiteral("/usr/bin/python3");
 
+// The arguments of "openssl req" that make a new P-256 key for the subject.
+QStringList newKeyRequest(const QString& subject, const QString& keyFile) {
+    return {"req",    "-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:prime256v1",
+            "-nodes", "-subj",   subject, "-keyout",  keyFile};
+}
+
 } // namespace
 
 FtpServer::FtpServer(Kind kind) {
     if (kind == Kind::PyftpdlibIpv6)
         m_host = "::1";
-    if ((kind == Kind::VsftpdTls || kind == Kind::PyftpdlibTls) && !makeCertificate())
+    const bool issued = kind == Kind::PyftpdlibTlsIssued;
+    if ((kind == Kind::VsftpdTls || kind == Kind::PyftpdlibTls || issued) &&
+        !makeCertificate(issued))
         return;
     if (kind == Kind::Vsftpd || kind == Kind::VsftpdTls)
         startVsftpd(kind == Kind::VsftpdTls);
-    else if (kind == Kind::PyftpdlibTls)
+    else if (kind == Kind::PyftpdlibTls || issued)
         startPython({QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/tls_ftpd.py"), m_host, m_root.path(),
                      m_user, m_password, m_root.filePath("cert.pem"), m_root.filePath("key.pem")});
     else
@@ -76,18 +84,43 @@ void FtpServer::startPython(const QStringList& arguments) {
     m_problem = "the FTP server did not start: " + output;
 }
 
-bool FtpServer::makeCertificate() {
+QString FtpServer::authorityCertificate() const {
+    return m_root.filePath("authority.pem");
+}
+
+bool FtpServer::issueCertificate(const QString& key, const QString& certificate) {
+    const QString authorityKey = m_root.filePath("authority-key.pem");
+    const QString request = m_root.filePath("request.pem");
+    return runOpenssl(newKeyRequest("/CN=Quaddle test authority", authorityKey) +
+                      QStringList{"-x509", "-days", "2", "-out", authorityCertificate()}) &&
+           runOpenssl(newKeyRequest("/CN=localhost", key) +
+                      QStringList{"-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-out",
+                                  request}) &&
+           runOpenssl({"x509", "-req", "-days", "2", "-in", request, "-CA", authorityCertificate(),
+                       "-CAkey", authorityKey, "-copy_extensions", "copy", "-out", certificate});
+}
+
+bool FtpServer::runOpenssl(const QStringList& arguments) {
     QProcess openssl;
-    openssl.start("openssl",
-                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                   "-nodes", "-days", "2", "-subj", "/CN=localhost", "-keyout",
-                   m_root.filePath("key.pem"), "-out", m_root.filePath("cert.pem")});
-    const QList<QSslCertificate> certificates =
-        openssl.waitForFinished() && openssl.exitCode() == 0
-            ? QSslCertificate::fromPath(m_root.filePath("cert.pem"))
-            : QList<QSslCertificate>();
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start("openssl", arguments);
+    if (openssl.waitForFinished() && openssl.exitCode() == 0)
+        return true;
+    m_problem = "openssl failed: " + QString::fromUtf8(openssl.readAll());
+    return false;
+}
+
+bool FtpServer::makeCertificate(bool issued) {
+    const QString key = m_root.filePath("key.pem");
+    const QString certificate = m_root.filePath("cert.pem");
+    const bool made = issued ? issueCertificate(key, certificate)
+                             : runOpenssl(newKeyRequest("/CN=localhost", key) +
+                                          QStringList{"-x509", "-days", "2", "-out", certificate});
+    if (!made)
+        return false;
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificate);
     if (certificates.isEmpty()) {
-        m_problem = "openssl made no certificate: " + QString::fromUtf8(openssl.readAll());
+        m_problem = "openssl made no certificate";
         return false;
     }
     m_fingerprint =

@@ -9,15 +9,25 @@ namespace quaddle::test {
 // Kinds: pyftpdlib as it comes; pyftpdlib misbehaving in one way (see faulty_ftpd.py);
 // vsftpd writing into the directory "upload" (needs root), anonymous; each of them demanding
 // TLS on both connections with a self-signed certificate for "localhost" made with openssl
-// (vsftpd then for the local logins of the test account); pyftpdlib on ::1 only.
+// (vsftpd then for the local logins of the test account); pyftpdlib demanding TLS with a
+// certificate for 127.0.0.1 that a certificate authority made for it issued; pyftpdlib on ::1
+// only.
 class FtpServer {
 public:
-    enum class Kind { Pyftpdlib, Vsftpd, PyftpdlibTls, VsftpdTls, PyftpdlibIpv6 };
+    enum class Kind {
+        Pyftpdlib,
+        Vsftpd,
+        PyftpdlibTls,
+        VsftpdTls,
+        PyftpdlibIpv6,
+        PyftpdlibTlsIssued
+    };
 
     explicit FtpServer(Kind kind = Kind::Pyftpdlib);
-    // A pyftpdlib server with a fault: nosize, stallcwd, closestor, storfull, multiline220,
-    // force125, user230, badpasv, silent, diskfull3, drop2, refusedata, storclosedata, escapes, and
-    // close:STEP, 421:STEP or stall:STEP for a step of the dialogue (see faulty_ftpd.py).
+    // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
+    // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
+    // storclosedata, escapes, and close:STEP, 421:STEP, stall:STEP, endless:STEP or
+    // hugeline:STEP for a step of the dialogue (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
@@ -36,11 +46,16 @@ public:
     QString host() const { return m_host; }
     // The SHA-256 fingerprint of its certificate, as 64 upper-case hex digits.
     QString certificateFingerprint() const { return m_fingerprint; }
+    // The file of the authority that issued its certificate, if one did.
+    QString authorityCertificate() const;
 
 private:
     void startPython(const QStringList& arguments);
     void startVsftpd(bool tls);
-    bool makeCertificate();
+    bool makeCertificate(bool issued);
+    // A certificate for 127.0.0.1 from a certificate authority made for it.
+    bool issueCertificate(const QString& key, const QString& certificate);
+    bool runOpenssl(const QStringList& arguments);
     QString logPath() const;
 
     QTemporaryDir m_root;

@@ -3,8 +3,9 @@
 Usage: faulty_ftpd.py MODE DIRECTORY USER PASSWORD
 Prints "listening on 127.0.0.1:PORT" on stderr once it accepts connections.
 Besides the modes below, "close:STEP" closes the control connection, "421:STEP" answers
-421 and closes it and "stall:STEP" never answers, where STEP is "greeting", a command (USER,
-PASS, TYPE, CWD, SIZE, EPSV, STOR, ...) or "226" (the reply ending a transfer).
+421 and closes it, "stall:STEP" never answers, "endless:STEP" answers with a multi-line reply
+that never ends and "hugeline:STEP" with a line of 10 MB, where STEP is "greeting", a command
+(USER, PASS, TYPE, CWD, SIZE, EPSV, STOR, ...) or "226" (the reply ending a transfer).
 """
 import logging
 import socket
@@ -17,7 +18,7 @@ from pyftpdlib.servers import FTPServer
 
 MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
 FAULT, _, STEP = MODE.partition(":")
-if FAULT not in ("close", "421", "stall"):
+if FAULT not in ("close", "421", "stall", "endless", "hugeline"):
     FAULT = STEP = ""
 
 
@@ -26,6 +27,13 @@ def unused_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+class EndlessReply:
+    """Continuation lines of a reply, as many as the client takes."""
+
+    def more(self):
+        return b"230-and on\r\n" * 1000
 
 
 class FaultyDTPHandler(DTPHandler):
@@ -49,6 +57,10 @@ class FaultyHandler(FTPHandler):
         if FAULT == "421":
             self.respond("421 Service not available, closing control connection.")
             self.close_when_done()
+        elif FAULT == "endless":
+            self.push_with_producer(EndlessReply())
+        elif FAULT == "hugeline":
+            self.push("230 " + "x" * (10 << 20) + "\r\n")
         else:
             self.close()
 
@@ -109,9 +121,23 @@ class FaultyHandler(FTPHandler):
         return FTPHandler.ftp_PASS(self, line)
 
     def ftp_SIZE(self, path):
-        if MODE == "nosize":
+        if MODE in ("nosize", "listonly"):
             return self.respond("502 Command not implemented.")
+        if MODE == "unlistable":
+            return self.respond("550 Permission denied.")
         return FTPHandler.ftp_SIZE(self, path)
+
+    def ftp_MLST(self, path):
+        # Servers that know neither: only a listing can tell what is there.
+        if MODE in ("listonly", "unlistable"):
+            return self.respond("500 Unknown command.")
+        return FTPHandler.ftp_MLST(self, path)
+
+    def ftp_NLST(self, path):
+        # A write-only folder: its names are kept from view.
+        if MODE == "unlistable":
+            return self.respond("550 Permission denied.")
+        return FTPHandler.ftp_NLST(self, path)
 
     def ftp_CWD(self, path):
         if MODE == "stallcwd":

@@ -42,8 +42,8 @@ private slots:
 
     void uploadsFilesByteForByte_data();
     void uploadsFilesByteForByte();
-    void emptyRemoteFileCountsAsAbsent_data();
-    void emptyRemoteFileCountsAsAbsent();
+    void existenceAsTheServerTellsIt_data();
+    void existenceAsTheServerTellsIt();
     void renamesAndMakesDirectories_data();
     void renamesAndMakesDirectories();
     void wholeRunThroughTheSession_data();
@@ -52,7 +52,10 @@ private slots:
     void passIsSentAfterUserLogsIn();
     void multiLineGreeting();
     void preliminary125InActiveMode();
-    void serverWithoutSizeOverwrites();
+    void existingFileIsNeverOverwrittenBlindly_data();
+    void existingFileIsNeverOverwrittenBlindly();
+    void brokenLoginIsNamedNotRefused_data();
+    void brokenLoginIsNamedNotRefused();
     void passwordLikeCommandsAreMasked();
     void lineBreakInNameIsNeverSent();
     void stalledReplyTimesOut();
@@ -170,21 +173,36 @@ void TestFtpDriver::uploadsFilesByteForByte() {
         passive ? 0 : 3);
 }
 
-void TestFtpDriver::emptyRemoteFileCountsAsAbsent_data() {
-    addServerRows("SIZE on");
+void TestFtpDriver::existenceAsTheServerTellsIt_data() {
+    QTest::addColumn<QString>("fault"); // empty: pyftpdlib as it comes; "vsftpd"
+    QTest::addColumn<bool>("passive");
+    QTest::addColumn<bool>("canTell"); // whether the server lets absent names be told apart
+    QTest::newRow("SIZE and MLST") << "" << true << true;
+    QTest::newRow("SIZE and NLST, active") << "vsftpd" << false << true;
+    QTest::newRow("MLST alone") << "nosize" << true << true;
+    QTest::newRow("NLST alone") << "listonly" << true << true;
+    QTest::newRow("names kept from view") << "unlistable" << true << false;
 }
 
-void TestFtpDriver::emptyRemoteFileCountsAsAbsent() {
-    QFETCH(int, kind);
+void TestFtpDriver::existenceAsTheServerTellsIt() {
+    QFETCH(QString, fault);
     QFETCH(bool, passive);
-    FtpServer server{FtpServer::Kind(kind)};
-    QUADDLE_REQUIRE_SERVER(server);
-    ProtocolDriver& driver = connected(server, passive).driver();
+    QFETCH(bool, canTell);
+    const std::unique_ptr<FtpServer> server =
+        fault.isEmpty()     ? std::make_unique<FtpServer>()
+        : fault == "vsftpd" ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                            : std::make_unique<FtpServer>(fault);
+    QUADDLE_REQUIRE_SERVER(*server);
+    ProtocolDriver& driver = connected(*server, passive).driver();
     QVERIFY(driver.putFile(localFile("empty.txt", 0)));
     QVERIFY(driver.putFile(localFile("five.txt", 5)));
-    QVERIFY(!driver.fileExists("empty.txt"));
-    QVERIFY(driver.fileExists("five.txt"));
-    QVERIFY(!driver.fileExists("missing.txt"));
+    QVERIFY(driver.makeDir("folder"));
+    // A folder of the name is in the way as much as a file.
+    for (const QString& present : QStringList{"empty.txt", "five.txt", "folder"})
+        QVERIFY2(driver.fileExists(present), qPrintable(present));
+    // A server that cannot tell has every name taken, so nothing is overwritten blindly.
+    for (const QString& absent : QStringList{"missing.txt", "five.tx", "ive.txt"})
+        QVERIFY2(driver.fileExists(absent) == !canTell, qPrintable(absent));
 }
 
 void TestFtpDriver::renamesAndMakesDirectories_data() {
@@ -292,13 +310,95 @@ void TestFtpDriver::preliminary125InActiveMode() {
     QCOMPARE(QFileInfo(server.localPath("x.txt")).size(), 5000);
 }
 
-void TestFtpDriver::serverWithoutSizeOverwrites() {
-    FtpServer server("nosize");
+void TestFtpDriver::existingFileIsNeverOverwrittenBlindly_data() {
+    QTest::addColumn<QString>("fault"); // empty: pyftpdlib as it comes
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<int>("policy");
+    QTest::addColumn<QByteArray>("kept");    // what "photo.jpg" holds afterwards
+    QTest::addColumn<QByteArray>("renamed"); // what "photo_001.jpg" holds; empty: none
+    QTest::newRow("empty file, skip")
+        << "" << QByteArray() << int(PolicySkip) << QByteArray() << QByteArray();
+    QTest::newRow("without SIZE, asked: skip")
+        << "nosize" << QByteArray("old") << int(PolicyAsk) << QByteArray("old") << QByteArray();
+    QTest::newRow("without SIZE, rename") << "nosize" << QByteArray("old") << int(PolicyRename)
+                                          << QByteArray("new") << QByteArray("old");
+    QTest::newRow("names kept from view, skip")
+        << "unlistable" << QByteArray("old") << int(PolicySkip) << QByteArray("old")
+        << QByteArray();
+}
+
+void TestFtpDriver::existingFileIsNeverOverwrittenBlindly() {
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, old);
+    QFETCH(int, policy);
+    QFETCH(QByteArray, kept);
+    QFETCH(QByteArray, renamed);
+    const std::unique_ptr<FtpServer> server =
+        fault.isEmpty() ? std::make_unique<FtpServer>() : std::make_unique<FtpServer>(fault);
+    QUADDLE_REQUIRE_SERVER(*server);
+    QFile remote(server->localPath("photo.jpg"));
+    QVERIFY(remote.open(QIODevice::WriteOnly) && remote.write(old) == old.size());
+    remote.close();
+    QFile local(m_local->filePath("photo.jpg"));
+    QVERIFY(local.open(QIODevice::WriteOnly) && local.write("new") == 3);
+    local.close();
+    if (policy == PolicyAsk)
+        m_dialogs->expectAskUser(AskMode::File, "photo.jpg", PolicySkip);
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, policy, true,
+                                                standardDrivers(QString()));
+    m_session->driver().setOption(ProtocolDriver::PassiveMode);
+    QVERIFY(m_session->login("127.0.0.1", QString::number(server->port()), server->user(),
+                             server->password()));
+    QVERIFY(m_session->enterDir(server->uploadDir(), false, false));
+    QCOMPARE(m_session->uploadFiles({{local.fileName(), QString()}}).size(), 1);
+    QVERIFY(remote.open(QIODevice::ReadOnly));
+    QCOMPARE(remote.readAll(), kept);
+    QFile renamedFile(server->localPath("photo_001.jpg"));
+    QCOMPARE(renamedFile.exists(), !renamed.isEmpty());
+    if (renamedFile.open(QIODevice::ReadOnly))
+        QCOMPARE(renamedFile.readAll(), renamed);
+}
+
+void TestFtpDriver::brokenLoginIsNamedNotRefused_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("error"); // the error's first line, then "host, port N: " and why
+    QTest::addColumn<QString>("reason");
+    const QString endless = UploadErrors::ProtocolViolation;
+    const QString login = UploadErrors::LoginFailed;
+    const QString manyLines = QStringLiteral("The server sent a reply of more than %1 lines.")
+                                  .arg(FtpReplyReader::MaxReplyLines);
+    QTest::newRow("endless greeting") << "endless:greeting" << endless << manyLines;
+    QTest::newRow("endless reply to USER") << "endless:USER" << endless << manyLines;
+    QTest::newRow("huge line to PASS")
+        << "hugeline:PASS" << endless
+        << QStringLiteral("The server sent a reply line of more than %1 bytes.")
+               .arg(FtpReplyReader::MaxLine);
+    QTest::newRow("421 to USER") << "421:USER" << login
+                                 << "421 Service not available, closing control connection.";
+    QTest::newRow("closed at PASS")
+        << "close:PASS" << login << "The remote host closed the connection";
+}
+
+void TestFtpDriver::brokenLoginIsNamedNotRefused() {
+    QFETCH(QString, fault);
+    QFETCH(QString, error);
+    QFETCH(QString, reason);
+    FtpServer server(fault);
     QUADDLE_REQUIRE_SERVER(server);
-    ProtocolDriver& driver = connected(server).driver();
-    QVERIFY(driver.putFile(localFile("a.txt", 10)));
-    QVERIFY(!driver.fileExists("a.txt"));
-    QVERIFY(driver.lastError().startsWith("502"));
+    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
+                                                [](const QString&, int) {}, 0, PolicyOverwrite,
+                                                true, standardDrivers(QString()));
+    const QString port = QString::number(server.port());
+    // No "Login incorrect": the scripted dialogs expect no message.
+    try {
+        m_session->login("127.0.0.1", port, server.user(), server.password());
+        QFAIL("the login went on");
+    } catch (const Error& failure) {
+        QCOMPARE(failure.message(), error + "\n127.0.0.1, port " + port + ": " + reason);
+    }
+    // The log keeps one bounded reply, not what the server went on sending.
+    QVERIFY(logLines().size() < FtpReplyReader::MaxReplyLines + 10);
 }
 
 void TestFtpDriver::passwordLikeCommandsAreMasked() {

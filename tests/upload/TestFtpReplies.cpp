@@ -12,7 +12,8 @@ private slots:
     void readsReplies_data();
     void readsReplies();
     void waitsForTheLineEnd();
-    void tooLongALine();
+    void boundsOneReply_data();
+    void boundsOneReply();
     void dataPort_data();
     void dataPort();
 };
@@ -87,16 +88,48 @@ void TestFtpReplies::waitsForTheLineEnd() {
     QCOMPARE(reader.next({})->code, 200);
 }
 
-void TestFtpReplies::tooLongALine() {
+void TestFtpReplies::boundsOneReply_data() {
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<QString>("violation"); // empty: none
+    const qsizetype maxLine = FtpReplyReader::MaxLine;
+    const int maxLines = FtpReplyReader::MaxReplyLines;
+    const QString longLine =
+        QStringLiteral("The server sent a reply line of more than %1 bytes.").arg(maxLine);
+    const QString manyLines =
+        QStringLiteral("The server sent a reply of more than %1 lines.").arg(maxLines);
+    QTest::newRow("line over the bound, unended") << QByteArray(maxLine + 1, 'x') << 0 << longLine;
+    QTest::newRow("line over the bound, ended") << QByteArray(maxLine + 1, 'x') + "\r\n200 OK\r\n"
+                                                << 0 << longLine;
+    QTest::newRow("lines at the bound")
+        << QByteArray("220-x\r\n").repeated(maxLines - 1) + "220 ok\r\n"
+        << 1 << QString();
+    QTest::newRow("one line more") << QByteArray("220-x\r\n").repeated(maxLines) + "220 ok\r\n"
+                                   << 0 << manyLines;
+    QTest::newRow("the bound holds per reply")
+        << (QByteArray("220-x\r\n").repeated(maxLines - 1) + "220 ok\r\n").repeated(3) << 3
+        << QString();
+    QTest::newRow("bytes over the bound")
+        << QByteArray("220-" + QByteArray(60000, 'x') + "\r\n").repeated(20) + "220 ok\r\n"
+        << 0
+        << QStringLiteral("The server sent a reply of more than %1 bytes.")
+               .arg(FtpReplyReader::MaxReplyBytes);
+}
+
+void TestFtpReplies::boundsOneReply() {
+    QFETCH(QByteArray, stream);
+    QFETCH(int, replies);
+    QFETCH(QString, violation);
     FtpReplyReader reader;
-    reader.append(QByteArray(FtpReplyReader::MaxLine, 'x'));
-    QVERIFY(!reader.lineTooLong());
-    reader.append("x");
-    QVERIFY(reader.lineTooLong());
-    // Once its end arrives, a long line is just a line.
-    reader.append("\r\n200 OK\r\n");
-    QCOMPARE(reader.next({})->line, QStringLiteral("200 OK"));
-    QVERIFY(!reader.lineTooLong());
+    int got = 0;
+    reader.append(stream);
+    while (reader.next({}))
+        ++got;
+    QCOMPARE(reader.violation(), violation);
+    QCOMPARE(got, replies);
+    // Nothing is read past a violation, not even a good reply after it.
+    reader.append("200 after\r\n");
+    QCOMPARE(bool(reader.next({})), violation.isEmpty());
 }
 
 void TestFtpReplies::dataPort_data() {

@@ -2,12 +2,14 @@
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "platform/Error.h"
+#include "upload/FtpDriver.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadErrors.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -48,6 +50,8 @@ private slots:
     void uploadsIntactAndTrustsOnce();
     void refusesToGoOnUnsafely_data();
     void refusesToGoOnUnsafely();
+    void systemTrustIsRemembered_data();
+    void systemTrustIsRemembered();
 
 private:
     UploadSession& session(int serverType, bool passive, const QString& trusted);
@@ -57,15 +61,18 @@ private:
     std::unique_ptr<IdentityDialogs> m_dialogs;
     std::unique_ptr<UploadSession> m_session;
     QStringList m_remembered;
+    QSslConfiguration m_systemTrust;
 };
 
 void TestFtpsDriver::init() {
     m_local = std::make_unique<QTemporaryDir>();
     m_dialogs = std::make_unique<IdentityDialogs>();
     m_remembered.clear();
+    m_systemTrust = QSslConfiguration::defaultConfiguration();
 }
 
 void TestFtpsDriver::cleanup() {
+    QSslConfiguration::setDefaultConfiguration(m_systemTrust);
     m_session.reset();
     QUADDLE_VERIFY_DIALOGS(*m_dialogs);
     m_dialogs.reset();
@@ -146,6 +153,9 @@ void TestFtpsDriver::uploadsIntactAndTrustsOnce() {
                          .size(),
                      1);
         }
+        // vsftpd knows no MLST: a name it does not size is looked up in its name list.
+        QVERIFY(run.driver().fileExists("file0.bin"));
+        QVERIFY(!run.driver().fileExists("file0.bi"));
     }
     QCOMPARE(m_remembered, tls ? QStringList{server.certificateFingerprint()} : QStringList());
     QCOMPARE(m_dialogs->questions.size(), tls ? 1 : 0);
@@ -203,6 +213,48 @@ void TestFtpsDriver::refusesToGoOnUnsafely() {
     QCOMPARE(m_dialogs->questions.size(), question.isEmpty() ? 0 : 1);
     if (!question.isEmpty())
         QCOMPARE(m_dialogs->questions.first().changed, !trusted.isEmpty());
+}
+
+void TestFtpsDriver::systemTrustIsRemembered_data() {
+    QTest::addColumn<bool>("renewed"); // the later certificate: system-trusted or self-signed
+    QTest::newRow("renewed certificate the system trusts") << true;
+    QTest::newRow("self-signed certificate, as an interceptor shows") << false;
+}
+
+void TestFtpsDriver::systemTrustIsRemembered() {
+    QFETCH(bool, renewed);
+    FtpServer first{FtpServer::Kind::PyftpdlibTlsIssued};
+    FtpServer later{renewed ? FtpServer::Kind::PyftpdlibTlsIssued : FtpServer::Kind::PyftpdlibTls};
+    QUADDLE_REQUIRE_SERVER(first);
+    QUADDLE_REQUIRE_SERVER(later);
+    // The authorities that issued the certificates count as the system's own.
+    QSslConfiguration trust = QSslConfiguration::defaultConfiguration();
+    trust.addCaCertificates(first.authorityCertificate());
+    if (renewed)
+        trust.addCaCertificates(later.authorityCertificate());
+    QSslConfiguration::setDefaultConfiguration(trust);
+
+    // Nothing to ask the first time, but the system's trust is remembered.
+    QVERIFY(
+        session(2, true, QString())
+            .login(first.host(), QString::number(first.port()), first.user(), first.password()));
+    QCOMPARE(m_remembered, QStringList{FtpDriver::SystemTrusted});
+
+    if (!renewed)
+        m_dialogs->expectMessageMatching("WARNING: the server's certificate has changed: the "
+                                         "system trusted the one it showed before.*",
+                                         MessageAnswer::No);
+    UploadSession& run = session(2, true, m_remembered.last());
+    const QString port = QString::number(later.port());
+    if (renewed)
+        QVERIFY(run.login(later.host(), port, later.user(), later.password()));
+    else
+        QVERIFY_THROWS_EXCEPTION(Error,
+                                 run.login(later.host(), port, later.user(), later.password()));
+    QCOMPARE(m_remembered, QStringList{FtpDriver::SystemTrusted});
+    QCOMPARE(m_dialogs->questions.size(), renewed ? 0 : 1);
+    if (!renewed)
+        QVERIFY(m_dialogs->questions.first().changed);
 }
 
 QTEST_GUILESS_MAIN(TestFtpsDriver)
