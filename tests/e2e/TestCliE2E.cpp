@@ -173,8 +173,8 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
                       "photo_thumb_001.jpg[/IMG][/URL]\n")
         << QByteArray("resizing") << "sub/photo_thumb.jpg" << QByteArray("real");
     QTest::newRow("thumbnail refused")
-        << Setup::Plain << QStringList{"--thumbnails", ":0/2", m_photo} << 1
-        << QByteArray("http://127.0.0.1/clash/photo.jpg\n")
+        << Setup::Plain << QStringList{"--on-exists=overwrite", "--thumbnails", ":0/2", m_photo}
+        << 1 << QByteArray("http://127.0.0.1/clash/photo.jpg\n")
         << ("The thumbnail of \"" + m_photo.toUtf8() + "\" was not uploaded.") << "clash/photo.jpg"
         << QByteArray("\xFF\xD8");
     QTest::newRow("no thumbnails unasked")
