@@ -12,12 +12,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -26,7 +28,6 @@ namespace quaddle {
 namespace {
 
 constexpr int TimeoutMs = 30000;
-constexpr int NoTimeout = -1;
 // How often a wait looks whether the session was cancelled by other means than abort().
 constexpr int CancelCheckMs = 100;
 constexpr int LoggedIn = 2;
@@ -533,7 +534,7 @@ int SftpDriver::waitForAnswer(int limitMs, Limit limit) {
     // tell, no limit is kept: a slow transfer must not be taken for a stalled one.
     const bool watchProgress = limit == Limit::WithoutProgress;
     qint64 work = watchProgress ? m_runner.ioBytes() : 0;
-    const bool limited = limitMs != NoTimeout && work >= 0;
+    const bool limited = work >= 0;
     QElapsedTimer quiet;
     quiet.start();
     // The reader thread quits this loop the moment the answer is recognised; the event loop

@@ -67,7 +67,7 @@ private:
     // What the limit of a wait counts: all of it, or the time without progress.
     enum class Limit { Total, WithoutProgress };
 
-    // limitMs: how long to wait without an answer, or -1 for as long as it takes.
+    // limitMs: how long to wait without an answer, or without progress.
     int waitForAnswer(int limitMs, Limit limit = Limit::Total);
     // False, with the reason as the error, when the command cannot be sent.
     bool sendable(const QByteArray& command);
