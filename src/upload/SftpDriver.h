@@ -50,7 +50,7 @@ public:
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
     // psftp renames refuse an existing target, and psftp has no atomic replace: the target
-    // is removed first.
+    // is removed first, and only a file, or nothing, may be in the way.
     bool replaceFile(const QString& oldName, const QString& newName) override;
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
@@ -78,6 +78,7 @@ private:
     int sendMarkedCommand(const QByteArray& command, int silentAnswer);
     // Ends psftp after a transfer that went on too long without progress.
     void giveUpStalled();
+    // rm's answer: Success, NothingThere or Failure.
     int remove(const QString& name);
     // Asks the user about the key psftp questions; throws when a changed key is refused.
     int answerHostKey(bool changed);
