@@ -69,4 +69,21 @@ bool makePrivateDir(const QString& path) {
     return ::mkdir(QFile::encodeName(dir).constData(), 0700) == 0 || QFileInfo(dir).isDir();
 }
 
+QString privateTempDir() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString dir = QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()
+                            ? runtime + QStringLiteral("/quaddle")
+                            : QDir::tempPath() + QStringLiteral("/quaddle-%1").arg(::geteuid());
+    const QByteArray name = QFile::encodeName(dir);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        throw Error(dir + QStringLiteral(": ") + systemMessage(errno));
+    // In a shared temporary folder someone else may have made it first, or put a link there.
+    struct stat status = {};
+    if (::lstat(name.constData(), &status) != 0)
+        throw Error(dir + QStringLiteral(": ") + systemMessage(errno));
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() || (status.st_mode & 077) != 0)
+        throw Error(dir + QStringLiteral(" is not a folder that only you may enter."));
+    return dir;
+}
+
 } // namespace quaddle

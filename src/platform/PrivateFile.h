@@ -16,4 +16,11 @@ void writePrivateFile(const QString& path, const QByteArray& contents);
 // needed. Returns false when it cannot be created.
 bool makePrivateDir(const QString& path);
 
+// The program's folder for files that live as long as a session, such as a converted key:
+// "quaddle" in the session's runtime folder ($XDG_RUNTIME_DIR), else "quaddle-UID" in the
+// temporary folder; only the user may enter it. Created when missing. Throws Error when it
+// cannot be made, or when what is there is no folder of the user's own that only they may
+// enter.
+QString privateTempDir();
+
 } // namespace quaddle

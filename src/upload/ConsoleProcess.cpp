@@ -30,7 +30,47 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
+// The number in the line "name: 123" of a /proc file; -1 when there is none.
+qint64 procField(const QByteArray& text, const QByteArray& name) {
+    const QByteArray start = name + ": ";
+    for (const QByteArray& line : text.split('\n')) {
+        if (!line.startsWith(start))
+            continue;
+        bool ok = false;
+        const qint64 value = line.mid(start.size()).toLongLong(&ok);
+        return ok ? value : -1;
+    }
+    return -1;
+}
+
 } // namespace
+
+SecretPipe::SecretPipe(const QByteArray& secret) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        throw Error(QStringLiteral("Cannot create a pipe"));
+    m_readEnd = ends[0];
+    // A secret larger than the pipe's buffer would block the writer for good.
+    fcntl(ends[1], F_SETFL, O_NONBLOCK);
+    const ssize_t written = write(ends[1], secret.constData(), size_t(secret.size()));
+    close(ends[1]);
+    if (written != secret.size()) {
+        closeFd(m_readEnd);
+        throw Error(QStringLiteral("Cannot hand a secret over through a pipe"));
+    }
+}
+
+SecretPipe::~SecretPipe() {
+    closeFd(m_readEnd);
+}
+
+QString SecretPipe::path() const {
+    return QStringLiteral("/dev/fd/%1").arg(m_readEnd);
+}
+
+void SecretPipe::keepOpenAcrossExec() const {
+    fcntl(m_readEnd, F_SETFD, 0);
+}
 
 void LineCutter::cut(QByteArrayView bytes, const LineEvent& onLine) {
     for (qsizetype i = 0; i < bytes.size(); ++i) {
@@ -95,6 +135,9 @@ void ConsoleProcess::startProcess() {
     posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+    // Onto itself, dup2 clears close-on-exec for the child alone.
+    for (const int fd : inheritedFds)
+        posix_spawn_file_actions_adddup2(&actions, fd, fd);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // A session of its own: no controlling terminal, so the child's questions come through
@@ -126,14 +169,30 @@ void ConsoleProcess::startProcess() {
     m_reader = std::thread([this] { readerLoop(); });
 }
 
-void ConsoleProcess::sendInput(const QString& text, bool appendLineEnd) {
+void ConsoleProcess::sendInput(const QByteArray& bytes, bool appendLineEnd) {
     if (!running())
         return;
     {
         const std::lock_guard lock(m_inputLock);
-        m_inputQueue.push_back(text.toLocal8Bit() + (appendLineEnd ? "\r\n" : ""));
+        m_inputQueue.push_back(bytes + (appendLineEnd ? "\r\n" : ""));
     }
     wakeReader();
+}
+
+qint64 ConsoleProcess::ioBytes() const {
+    if (!running())
+        return -1;
+    const int fd = open(QByteArray("/proc/" + QByteArray::number(m_child) + "/io").constData(),
+                        O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    char buffer[512];
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    close(fd);
+    const QByteArray text(buffer, got > 0 ? got : 0);
+    const qint64 read = procField(text, "rchar");
+    const qint64 written = procField(text, "wchar");
+    return read < 0 || written < 0 ? -1 : read + written;
 }
 
 void ConsoleProcess::stopProcess() {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sys/types.h>
 #include <thread>
+#include <vector>
 
 namespace quaddle {
 
@@ -39,6 +40,27 @@ private:
     QByteArray m_pending;
 };
 
+// A secret handed to a child program through a pipe the child inherits and opens by the name
+// path() ("/dev/fd/N"): nothing of it lands on disk, where a crash would leave it, nor on the
+// command line, which every local user can read.
+class SecretPipe {
+public:
+    // Throws Error when no pipe can be made or the secret does not fit in one.
+    explicit SecretPipe(const QByteArray& secret);
+    ~SecretPipe();
+    SecretPipe(const SecretPipe&) = delete;
+    SecretPipe& operator=(const SecretPipe&) = delete;
+
+    int fd() const { return m_readEnd; }
+    QString path() const;
+    // For a child started otherwise than by ConsoleProcess: run in the child before exec, it
+    // keeps the pipe open there under the same number.
+    void keepOpenAcrossExec() const;
+
+private:
+    int m_readEnd = -1;
+};
+
 // Runs a console program without a terminal, feeds lines to its standard input, and hands
 // every line it writes to standard output or standard error to onNewLine, on a reader thread
 // of its own. Input is written only while no output waits to be read, and the unfinished
@@ -58,13 +80,20 @@ public:
     LineEvent onNewLine;
     // Called on the reader thread once the child has ended and all its output is delivered.
     std::function<void()> onExit;
+    // Descriptors the child keeps open under their own numbers although they close on exec,
+    // such as a SecretPipe's.
+    std::vector<int> inheritedFds;
 
     // Throws ProcessStartError when the program cannot be started.
     void startProcess();
-    void sendInput(const QString& text, bool appendLineEnd);
+    // The bytes as they are: a command line may name files whose names are no valid text.
+    void sendInput(const QByteArray& bytes, bool appendLineEnd);
     // Terminates the child and waits for the reader to end. Not from inside onNewLine.
     void stopProcess();
     bool running() const { return m_reader.joinable(); }
+    // How much the child has read and written so far, from and to anything, as the system
+    // counts it: it grows while the child works. -1 when the system does not tell.
+    qint64 ioBytes() const;
 
 private:
     void readerLoop();

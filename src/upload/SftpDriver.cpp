@@ -2,26 +2,32 @@
 
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
+#include "platform/PrivateFile.h"
+#include "platform/Psftp.h"
 #include "upload/UploadErrors.h"
 #include "upload/UploadSession.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
 
 namespace quaddle {
 
 namespace {
 
 constexpr int TimeoutMs = 30000;
-constexpr int NoTimeout = -1;
 // How often a wait looks whether the session was cancelled by other means than abort().
 constexpr int CancelCheckMs = 100;
 constexpr int LoggedIn = 2;
@@ -34,22 +40,22 @@ const QRegularExpression
     RenameFailed(QStringLiteral("^psftp> mv (.+?): (failure|no such file or directory)$"));
 const QRegularExpression Renamed(QStringLiteral("^psftp> (.+?) -> (.+?)$"));
 const QRegularExpression PromptAlone(QStringLiteral("^psftp> $"));
-// A command without output puts the next prompt on the line of the one before it. The prompt
-// before alone is no answer: it may come only after the next command was given.
-const QRegularExpression NoOutput(QStringLiteral("^psftp> psftp> $"));
 const QRegularExpression Removed(QStringLiteral("^psftp> rm (.+): ([^:]+)$"));
 // chmod names the old and new modes, or says nothing when the mode was right already.
 const QRegularExpression ModeChanged(QStringLiteral("^psftp> .+: [0-7]{4} -> [0-7]{4}$"));
 const QRegularExpression ModeRefused(QStringLiteral("^psftp> (get|set) attrs for .+: (.+?)$"));
 const QRegularExpression ListingHeader(QStringLiteral("^psftp> Listing directory (.+?)$"));
+// The folder listed is ".", named so by the pattern "./...".
+const QRegularExpression
+    ListingFailed(QStringLiteral("^(psftp> )?(Unable to open|Reading directory) \\.: (.+)$"));
 const QRegularExpression MadeDir(QStringLiteral("^psftp> mkdir (.+?): (.+?)$"));
 const QRegularExpression Put(QStringLiteral("^psftp> local:(.+?) => remote:(.+?)$"));
 const QRegularExpression
     NoSuchDir(QStringLiteral("^psftp> Directory (.+?): no such file or directory$"));
-const QRegularExpression DirIsNow(QStringLiteral("^psftp> Remote directory is now (.+?)$"));
-const QRegularExpression WorkingDir(QStringLiteral("^Remote working directory is (.+?)$"));
+const QRegularExpression DirIsNow(QStringLiteral("^psftp> Remote directory is now (.+)$"));
+const QRegularExpression WorkingDir(QStringLiteral("^Remote working directory is (.+)$"));
 const QRegularExpression
-    WorkingDirAfterKey(QStringLiteral("^.+? Remote working directory is .+?$"));
+    WorkingDirAfterKey(QStringLiteral("^.+? Remote working directory is (.+)$"));
 // Older releases name only rsa2 keys; newer ones every key type. A key that differs from the
 // cached one is the "new" key.
 const QRegularExpression
@@ -91,34 +97,97 @@ bool isEncryptedOpenSshKey(const QByteArray& key) {
     return blob.startsWith(magic) && blob.mid(magic.size() + 4, 4) != "none";
 }
 
-bool hasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+bool hasLineBreak(const QByteArray& text) {
+    return text.contains('\r') || text.contains('\n');
 }
 
-// psftp splits its commands at blanks; a quoted argument, with its quotes doubled, is one.
-QString quoted(QString argument) {
-    argument.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + argument + QLatin1Char('"');
+// psftp splits its commands at blanks and tabs, outside double quotes; two double quotes in a
+// row, inside or outside, are one literal double quote. So any run of quotes is read pairwise,
+// and the quotes around a word must not meet the doubled ones of a name made only of quotes:
+// a word is put in quotes only when it holds a blank.
+QByteArray quoted(QByteArray word) {
+    const bool blank = word.contains(' ') || word.contains('\t');
+    word.replace('"', "\"\"");
+    return blank ? '"' + word + '"' : word;
 }
 
-// mv matches its source against wildcards, in which a backslash takes the next character as it
-// is; put, mkdir, cd and mv's destination take their names literally.
-QString wildcardEscaped(const QString& name) {
-    QString escaped;
+// mv, rm, chmod and dir take their names as wildcards, in which a backslash takes the next
+// character as it is; put, mkdir, cd and mv's destination take their names literally.
+QByteArray wildcardEscaped(const QByteArray& name) {
+    QByteArray escaped;
     escaped.reserve(name.size() * 2);
-    for (const QChar c : name) {
-        if (c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('*') ||
-            c == QLatin1Char('?') || c == QLatin1Char('\\'))
-            escaped += QLatin1Char('\\');
+    for (const char c : name) {
+        if (c == '[' || c == ']' || c == '*' || c == '?' || c == '\\')
+            escaped += '\\';
         escaped += c;
     }
     return escaped;
 }
 
+// A wildcard that matches the name alone: the brackets around its first byte make it a
+// pattern, which dir compares with the real names rather than listing a folder.
+QByteArray exactPattern(const QByteArray& name) {
+    return "[\\" + name.left(1) + ']' + wildcardEscaped(name.mid(1));
+}
+
+QString joinedPath(const QString& dir, const QString& name) {
+    return dir.endsWith(QLatin1Char('/')) ? QString(dir + name)
+                                          : QString(dir + QLatin1Char('/') + name);
+}
+
+// psftp drops from the paths it prints what its locale cannot show (control characters; in
+// the C locale all but ASCII). Printable ASCII always stays, so paths are compared on that.
+QString printableAscii(const QString& text) {
+    QString kept;
+    for (const QChar c : text)
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
+            kept += c;
+    return kept;
+}
+
+// psftp keeps one key per key type, and asks about a key of a type it has none of as about
+// a server it never saw.
+bool knownByAnotherKey(const QString& host, const QString& port) {
+    QFile cache(psftpHostKeyCache());
+    if (!cache.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray place = '@' + port.toLocal8Bit() + ':' + host.toLocal8Bit() + ' ';
+    while (!cache.atEnd()) {
+        const QByteArray line = cache.readLine();
+        const qsizetype at = line.indexOf('@');
+        if (at > 0 && line.mid(at, place.size()) == place)
+            return true;
+    }
+    return false;
+}
+
+const QString ConvertedKeyPrefix = QStringLiteral("quaddle-key-");
+
+// Keys converted by runs that ended without removing them (killed, crashed). Each run's carry
+// its process number, so those of runs still going stay.
+void removeLeftoverKeys() {
+    QString dir;
+    try {
+        dir = privateTempDir();
+    } catch (const Error&) {
+        // Nothing can have been left where nothing can be made; a conversion reports why.
+        return;
+    }
+    const QStringList keys =
+        QDir(dir).entryList({ConvertedKeyPrefix + QStringLiteral("*.ppk")}, QDir::Files);
+    for (const QString& key : keys) {
+        const pid_t owner =
+            key.mid(ConvertedKeyPrefix.size()).section(QLatin1Char('-'), 0, 0).toInt();
+        if (owner <= 0 || (::kill(owner, 0) != 0 && errno == ESRCH))
+            QFile::remove(dir + QLatin1Char('/') + key);
+    }
+}
+
 } // namespace
 
 SftpDriver::SftpDriver(UploadSession& session, QString psftp)
-    : ProtocolDriver(session), m_psftp(std::move(psftp)) {
+    : ProtocolDriver(session), m_psftp(std::move(psftp)), m_idleLimitMs(TimeoutMs) {
+    removeLeftoverKeys();
     m_runner.onNewLine = [this](const QString& line, OutputType type) { newLine(line, type); };
     // psftp gone without an answer (connection refused, crash): the wait ends at once.
     m_runner.onExit = [this] {
@@ -151,6 +220,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     m_fatalSeen = false;
     m_loginRefused = false;
     m_timedOut = false;
+    m_passphraseGiven = false;
     if (m_psftp.isEmpty())
         throw Error(UploadErrors::HelperMissing);
     QStringList credentials;
@@ -162,15 +232,10 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
         credentials << QStringLiteral("-i") << key;
     }
     // Without a password the agent or the key may log in; psftp asks only if they do not.
+    std::optional<SecretPipe> passwordPipe;
     if (!password.isEmpty()) {
-        // The password goes in a file only the user can read, never on the command line,
-        // which every local user can see in the process list.
-        m_passwordStore = std::make_unique<QTemporaryFile>();
-        if (!m_passwordStore->open() || m_passwordStore->write(password.toLocal8Bit() + '\n') < 0 ||
-            !m_passwordStore->flush())
-            throw Error(QStringLiteral("Cannot write a temporary file: ") +
-                        m_passwordStore->errorString());
-        credentials << QStringLiteral("-pwfile") << m_passwordStore->fileName();
+        passwordPipe.emplace(password.toLocal8Bit() + '\n');
+        credentials << QStringLiteral("-pwfile") << passwordPipe->path();
     }
     // Older settings hold the FTP default for every server.
     const QString sshPort =
@@ -183,14 +248,21 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     m_runner.commandLine =
         QStringList{m_psftp} + credentials +
         QStringList{QStringLiteral("-P"), sshPort, QStringLiteral("-l"), user, host};
+    if (passwordPipe)
+        m_runner.inheritedFds = {passwordPipe->fd()};
     try {
         m_runner.startProcess();
     } catch (const ProcessStartError&) {
-        m_passwordStore.reset();
+        m_runner.inheritedFds.clear();
         throw Error(UploadErrors::HelperMissing);
     }
+    // psftp has its own copy; the number may soon name something else.
+    m_runner.inheritedFds.clear();
+    passwordPipe.reset();
 
     int result = waitForAnswer(TimeoutMs);
+    if (result == UnknownHostKey && knownByAnotherKey(host, sshPort))
+        result = ChangedHostKey;
     // A host-key answer may bring a password question, which may follow a passphrase one.
     for (;;) {
         if (result == UnknownHostKey || result == ChangedHostKey)
@@ -200,7 +272,6 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
         else
             break;
     }
-    m_passwordStore.reset();
     // psftp gave up (or the wait did) before the credentials were judged: the server is the
     // problem. Judged before stopping psftp, whose end would look the same.
     const bool unreachable =
@@ -247,18 +318,23 @@ int SftpDriver::answerHostKey(bool changed) {
                                       MessageButtons::YesNoDefaultNo})) {
             // psftp must not connect, nor keep the new key, once the user said no.
             m_runner.stopProcess();
-            m_passwordStore.reset();
             throw Error(UploadErrors::HostKeyChanged);
         }
     }
     ++m_state;
-    return sendCommand(QStringLiteral("y"), TimeoutMs);
+    return sendCommand("y", TimeoutMs);
 }
 
 int SftpDriver::answerSecret(bool passphrase, const QString& user) {
     QString name = user;
     QString secret;
-    if (!dialogs().askLogin(name, secret)) {
+    // The converted key's passphrase, asked before converting, is not asked again.
+    const bool known =
+        passphrase && m_convertedKey && m_convertedFrom == m_keyFile && !m_passphraseGiven;
+    if (known) {
+        secret = m_convertedPassphrase;
+        m_passphraseGiven = true;
+    } else if (!dialogs().askLogin(name, secret)) {
         m_session.cancel();
         return Failure;
     }
@@ -266,10 +342,11 @@ int SftpDriver::answerSecret(bool passphrase, const QString& user) {
                                 : QStringLiteral("Password given"),
                      LogTraffic);
     // Never logged, never on a command line: only psftp's input sees it.
-    if (hasLineBreak(secret) || m_session.cancelled() || gone())
+    const QByteArray bytes = secret.toLocal8Bit();
+    if (hasLineBreak(bytes) || m_session.cancelled() || gone())
         return Failure;
     // psftp keeps a carriage return as part of the answer.
-    m_runner.sendInput(secret + QLatin1Char('\n'), false);
+    m_runner.sendInput(bytes + '\n', false);
     return waitForAnswer(TimeoutMs);
 }
 
@@ -289,40 +366,46 @@ QString SftpDriver::puttyKey(const QString& user) {
         throw Error(QStringLiteral("puttygen (package putty-tools) is needed to use the OpenSSH "
                                    "key ") +
                     m_keyFile);
-    // Only the user may read the passphrase, and only while puttygen runs.
-    QTemporaryFile passphraseFile;
-    if (!passphraseFile.open())
-        throw Error(QStringLiteral("Cannot write a temporary file: ") +
-                    passphraseFile.errorString());
+    QString passphrase;
     if (isEncryptedOpenSshKey(contents)) {
         QString name = user;
-        QString passphrase;
         if (!dialogs().askLogin(name, passphrase)) {
             m_session.cancel();
             return {};
         }
-        passphraseFile.write(passphrase.toLocal8Bit() + '\n');
-        passphraseFile.flush();
     }
-    // puttygen would keep the passphrase, and psftp ask for it again; an empty file means none.
-    QTemporaryFile noPassphrase;
-    if (!noPassphrase.open())
-        throw Error(QStringLiteral("Cannot write a temporary file: ") + noPassphrase.errorString());
-    // The decrypted key stays owner-only and goes with the session.
-    auto converted = std::make_unique<QTemporaryFile>(QDir::tempPath() +
-                                                      QStringLiteral("/quaddle-key-XXXXXX.ppk"));
+    // The copy keeps the passphrase, so it is no more readable than the key itself; psftp asks
+    // for it, and is answered from memory. puttygen reads it twice, from pipes of its own.
+    const QByteArray phrase = passphrase.isEmpty() ? QByteArray() : passphrase.toLocal8Bit() + '\n';
+    const SecretPipe oldPhrase(phrase);
+    const SecretPipe newPhrase(phrase);
+    QString folder;
+    try {
+        folder = privateTempDir();
+    } catch (const Error& error) {
+        throw Error(QStringLiteral("Cannot convert the key file ") + m_keyFile +
+                    QStringLiteral(": ") + error.message());
+    }
+    // Named by this run's process number, so that a later run may remove it if this one
+    // cannot.
+    auto converted = std::make_unique<QTemporaryFile>(
+        folder + QLatin1Char('/') + ConvertedKeyPrefix +
+        QStringLiteral("%1-XXXXXX.ppk").arg(QCoreApplication::applicationPid()));
     if (!converted->open())
         throw Error(QStringLiteral("Cannot write a temporary file: ") + converted->errorString());
     converted->close();
     QProcess convert;
     convert.setProcessChannelMode(QProcess::MergedChannels);
     convert.setStandardInputFile(QProcess::nullDevice());
-    convert.start(puttygen, {m_keyFile, QStringLiteral("-O"), QStringLiteral("private"),
-                             QStringLiteral("-o"), converted->fileName(),
-                             QStringLiteral("--old-passphrase"), passphraseFile.fileName(),
-                             QStringLiteral("--new-passphrase"), noPassphrase.fileName()});
+    convert.setChildProcessModifier([&oldPhrase, &newPhrase] {
+        oldPhrase.keepOpenAcrossExec();
+        newPhrase.keepOpenAcrossExec();
+    });
+    convert.start(puttygen,
+                  {m_keyFile, QStringLiteral("-O"), QStringLiteral("private"), QStringLiteral("-o"),
+                   converted->fileName(), QStringLiteral("--old-passphrase"), oldPhrase.path(),
+                   QStringLiteral("--new-passphrase"), newPhrase.path()});
     const bool finished = convert.waitForFinished(TimeoutMs);
-    passphraseFile.remove();
     if (!finished || convert.exitStatus() != QProcess::NormalExit || convert.exitCode() != 0) {
         convert.kill();
         throw Error(QStringLiteral("Cannot read the key file ") + m_keyFile + QStringLiteral(": ") +
@@ -330,12 +413,13 @@ QString SftpDriver::puttyKey(const QString& user) {
     }
     m_convertedKey = std::move(converted);
     m_convertedFrom = m_keyFile;
+    m_convertedPassphrase = passphrase;
     return m_convertedKey->fileName();
 }
 
 bool SftpDriver::changeDir(const QString& dir) {
     m_state = 35;
-    if (sendCommand(QStringLiteral("cd ") + quoted(dir), TimeoutMs) == Success)
+    if (sendCommand("cd " + quoted(dir.toLocal8Bit()), TimeoutMs) == Success)
         return true;
     // psftp ended during cd (the network went): no missing directory to offer to create.
     if (!m_session.cancelled() && gone())
@@ -348,65 +432,82 @@ bool SftpDriver::fileExists(const QString& name) {
     {
         const QMutexLocker lock(&m_shared);
         m_probeName = name;
-        if (!m_listing.isEmpty())
-            return listingHas(name);
     }
-    return sendCommand(QStringLiteral("dir"), TimeoutMs) == Success;
+    // Only what dir lists of this pattern is the file: a folder listing shows names as the
+    // server words its lines, and psftp drops control characters from them.
+    const int answer =
+        sendMarkedCommand("dir " + quoted("./" + exactPattern(name.toLocal8Bit())), Failure);
+    // Whether the file is there is not known: nothing may be overwritten, nor taken for it.
+    if (answer == Unlisted)
+        throw Error(lastError());
+    return answer == Success;
 }
 
 bool SftpDriver::makeDir(const QString& dir) {
     m_state = 30;
-    return sendCommand(QStringLiteral("mkdir ") + quoted(dir), TimeoutMs) == Success;
+    return sendCommand("mkdir " + quoted(dir.toLocal8Bit()), TimeoutMs) == Success;
 }
 
 bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) {
     m_state = 20;
-    const bool stored = sendCommand(QStringLiteral("put ") + quoted(localPath) + QLatin1Char(' ') +
-                                        quoted(remoteName),
-                                    NoTimeout) == Success;
-    if (stored) {
-        // The listing was taken before; it must know what this session added.
-        const QMutexLocker lock(&m_shared);
-        m_listing.append(QLatin1Char(' ') + remoteName);
-    }
-    return stored;
+    // A relative name beginning with "-" would be read as an option.
+    const QByteArray local = QFileInfo(localPath).absoluteFilePath().toLocal8Bit();
+    return sendCommand("put " + quoted(local) + ' ' + quoted(remoteName.toLocal8Bit()),
+                       m_idleLimitMs, Limit::WithoutProgress) == Success;
 }
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     m_state = 50;
-    const bool renamed = sendCommand(QStringLiteral("ren ") + quoted(wildcardEscaped(oldName)) +
-                                         QLatin1Char(' ') + quoted(newName),
-                                     TimeoutMs) == Success;
-    if (renamed) {
+    {
         const QMutexLocker lock(&m_shared);
-        m_listing.append(QLatin1Char(' ') + newName);
+        m_renameTarget = joinedPath(m_remoteDir, newName);
     }
-    return renamed;
+    const QByteArray source = oldName.toLocal8Bit();
+    const QByteArray target = newName.toLocal8Bit();
+    const int answer =
+        sendCommand("mv " + quoted(wildcardEscaped(source)) + ' ' + quoted(target), TimeoutMs);
+    if (answer != MovedIntoFolder)
+        return answer == Success;
+    // mv moves into a folder of the target's name; the file goes back to where it was.
+    m_state = 51;
+    sendCommand("mv " + quoted(wildcardEscaped(target + '/' + source)) + ' ' + quoted(source),
+                TimeoutMs);
+    setErrorText(QStringLiteral("A folder on the server has the name ") + newName +
+                 QLatin1Char('.'));
+    return false;
 }
 
 bool SftpDriver::replaceFile(const QString& oldName, const QString& newName) {
-    // Nothing may be there to remove; the rename tells whether the file took its place.
-    removeFile(newName);
+    const int removed = remove(newName);
+    if (removed != Success && removed != NothingThere) {
+        // A folder of that name, or a file that may not go: the new one must not end up
+        // elsewhere, nor the old one be half replaced.
+        QString reason;
+        {
+            const QMutexLocker lock(&m_shared);
+            reason = m_errorText;
+        }
+        setErrorText(QStringLiteral("Cannot replace %1 on the server. %2").arg(newName, reason));
+        return false;
+    }
     return renameFile(oldName, newName);
 }
 
 bool SftpDriver::removeFile(const QString& name) {
+    return remove(name) == Success;
+}
+
+int SftpDriver::remove(const QString& name) {
     m_state = 60;
-    const bool removed =
-        sendCommand(QStringLiteral("rm ") + quoted(wildcardEscaped(name)), TimeoutMs) == Success;
-    if (removed) {
-        const QMutexLocker lock(&m_shared);
-        const QString ending = QLatin1Char(' ') + name;
-        m_listing.removeIf([&](const QString& line) { return line.endsWith(ending); });
-    }
-    return removed;
+    return sendCommand("rm " + quoted(wildcardEscaped(name.toLocal8Bit())), TimeoutMs);
 }
 
 bool SftpDriver::setPermissions(const QString& name, const QString& mode) {
     m_state = 70;
-    return sendCommand(QStringLiteral("chmod ") + mode + QLatin1Char(' ') +
-                           quoted(wildcardEscaped(name)),
-                       TimeoutMs) == Success;
+    // chmod says nothing when the mode was right already.
+    return sendMarkedCommand("chmod " + mode.toLocal8Bit() + ' ' +
+                                 quoted(wildcardEscaped(name.toLocal8Bit())),
+                             Success) == Success;
 }
 
 QString SftpDriver::lastError() {
@@ -428,9 +529,14 @@ QString SftpDriver::connectFailure() const {
     return reason.isEmpty() ? QStringLiteral("psftp ended without saying why") : reason;
 }
 
-int SftpDriver::waitForAnswer(int limitMs) {
-    const QDeadlineTimer deadline =
-        limitMs == NoTimeout ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(limitMs);
+int SftpDriver::waitForAnswer(int limitMs, Limit limit) {
+    // Progress is psftp reading and writing, whatever from and to. Where the system does not
+    // tell, no limit is kept: a slow transfer must not be taken for a stalled one.
+    const bool watchProgress = limit == Limit::WithoutProgress;
+    qint64 work = watchProgress ? m_runner.ioBytes() : 0;
+    const bool limited = work >= 0;
+    QElapsedTimer quiet;
+    quiet.start();
     // The reader thread quits this loop the moment the answer is recognised; the event loop
     // keeps windows alive and Cancel working meanwhile.
     QEventLoop loop;
@@ -439,7 +545,17 @@ int SftpDriver::waitForAnswer(int limitMs) {
     check.start(CancelCheckMs);
     setWaitLoop(&loop);
     while (!m_answered.load(std::memory_order_acquire)) {
-        if (deadline.hasExpired()) {
+        if (watchProgress) {
+            const qint64 now = m_runner.ioBytes();
+            if (now != work)
+                quiet.restart();
+            work = now;
+        }
+        if (limited && quiet.hasExpired(limitMs)) {
+            if (watchProgress) {
+                giveUpStalled();
+                break;
+            }
             m_timedOut = true;
             m_session.addLog(QStringLiteral("Time-out, aborting..."), LogError);
             m_session.cancel();
@@ -470,20 +586,54 @@ void SftpDriver::finishWait() {
         QMetaObject::invokeMethod(m_waitLoop, &QEventLoop::quit, Qt::QueuedConnection);
 }
 
-int SftpDriver::sendCommand(const QString& text, int limitMs) {
+void SftpDriver::giveUpStalled() {
+    m_runner.stopProcess();
+    // After stopping: psftp's end would name its last line as the reason.
+    const QString reason = QStringLiteral("The transfer stalled: nothing moved for %1 seconds.")
+                               .arg(qMax(1, m_idleLimitMs / 1000));
+    m_session.addLog(reason, LogError);
+    setErrorText(reason);
+}
+
+bool SftpDriver::sendable(const QByteArray& command) {
     if (m_session.cancelled())
-        return -1;
+        return false;
     // A line break would end the command early and start another one.
-    if (hasLineBreak(text)) {
+    if (hasLineBreak(command)) {
         setErrorText(QStringLiteral("The name contains a line break, which cannot be sent to "
                                     "the server."));
-        return Failure;
+        return false;
     }
     // Without psftp every further command would fail, each asked about on its own.
     if (gone())
         throw Error(UploadErrors::ConnectionLost);
-    m_runner.sendInput(text, true);
-    return waitForAnswer(limitMs);
+    return true;
+}
+
+int SftpDriver::sendCommand(const QByteArray& command, int limitMs, Limit limit) {
+    if (!sendable(command))
+        return Failure;
+    m_runner.sendInput(command, true);
+    return waitForAnswer(limitMs, limit);
+}
+
+int SftpDriver::sendMarkedCommand(const QByteArray& command, int silentAnswer) {
+    if (!sendable(command))
+        return Failure;
+    // An unknown command, which psftp names in its answer; no server ever sees it.
+    const QByteArray word = "quaddle-" +
+                            QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
+                            QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    {
+        const QMutexLocker lock(&m_shared);
+        m_marker = QStringLiteral("psftp: unknown command \"%1\"").arg(QString::fromLatin1(word));
+    }
+    m_answer = silentAnswer;
+    m_runner.sendInput(command + "\r\n" + word, true);
+    const int answer = waitForAnswer(TimeoutMs);
+    const QMutexLocker lock(&m_shared);
+    m_marker.clear();
+    return answer;
 }
 
 void SftpDriver::newLine(const QString& line, OutputType type) {
@@ -523,11 +673,58 @@ void SftpDriver::setErrorText(const QString& text) {
     m_errorText = text;
 }
 
-bool SftpDriver::listingHas(const QString& name) const {
-    // Compared literally: a name may hold characters that mean something in a pattern.
-    const QString ending = QLatin1Char(' ') + name;
-    return std::any_of(m_listing.begin(), m_listing.end(),
-                       [&](const QString& line) { return line.endsWith(ending); });
+void SftpDriver::setRemoteDir(const QString& dir) {
+    const QMutexLocker lock(&m_shared);
+    m_remoteDir = dir;
+}
+
+void SftpDriver::handleRenamed(const QString& line) {
+    QString target;
+    {
+        const QMutexLocker lock(&m_shared);
+        target = m_renameTarget;
+    }
+    // Into a folder of the target's name, mv names the path inside it.
+    const bool inPlace =
+        printableAscii(line).endsWith(printableAscii(QStringLiteral(" -> ") + target));
+    giveAnswer(inPlace ? Success : MovedIntoFolder);
+}
+
+void SftpDriver::handleMarkedLine(const QString& line) {
+    QString marker;
+    {
+        const QMutexLocker lock(&m_shared);
+        marker = m_marker;
+    }
+    if (line.endsWith(marker)) {
+        finishWait();
+        return;
+    }
+    const int state = m_state;
+    if (Fatal.match(line).hasMatch()) {
+        // psftp ends now; its end gives the answer.
+        setErrorText(line);
+        m_fatalSeen = true;
+    } else if (state == 40 && ListingHeader.match(line).hasMatch()) {
+        m_state = 41;
+    } else if (const QRegularExpressionMatch failed = ListingFailed.match(line);
+               state == 41 && failed.hasMatch()) {
+        setErrorText(QStringLiteral("The folder on the server cannot be listed: ") +
+                     failed.captured(3) + QLatin1Char('.'));
+        m_answer = Unlisted;
+    } else if (state == 41) {
+        // The pattern matches the name alone: any entry is the file.
+        if (m_answer != Unlisted)
+            m_answer = Success;
+    } else if (const QRegularExpressionMatch refused = ModeRefused.match(line);
+               state == 70 && refused.hasMatch()) {
+        setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +
+                     QLatin1Char('.'));
+        m_answer = Failure;
+    } else if (state != 70 || !ModeChanged.match(line).hasMatch()) {
+        m_session.addLog(line, LogError);
+        m_answer = Unexpected;
+    }
 }
 
 void SftpDriver::handleLine(const QString& line, OutputType type) {
@@ -542,6 +739,17 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         m_inBanner = true;
         return;
     }
+    bool marked = false;
+    {
+        const QMutexLocker lock(&m_shared);
+        marked = !m_marker.isEmpty();
+    }
+    if (marked) {
+        // A piece of a line may still become the marker.
+        if (type == OutputType::EntireLine)
+            handleMarkedLine(line);
+        return;
+    }
     if (type == OutputType::EntireLine) {
         m_answeredPrompt.clear();
     } else if ((state == 1 || state == 7) && line != m_answeredPrompt) {
@@ -552,40 +760,21 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
             return;
         }
     }
-    if (state == 50 && RenameFailed.match(line).hasMatch()) {
+    if ((state == 50 || state == 51) && RenameFailed.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Renaming file failed."));
         giveAnswer(Failure);
     } else if (state == 50 && Renamed.match(line).hasMatch()) {
+        handleRenamed(line);
+    } else if (state == 51 && Renamed.match(line).hasMatch()) {
         giveAnswer(Success);
     } else if (const QRegularExpressionMatch removed = Removed.match(line);
                state == 60 && removed.hasMatch()) {
-        const bool done = removed.captured(2) == QLatin1String("OK");
-        if (!done)
-            setErrorText(QStringLiteral("Removing file failed: ") + removed.captured(2) +
-                         QLatin1Char('.'));
-        giveAnswer(done ? Success : Failure);
-    } else if (state == 70 &&
-               (ModeChanged.match(line).hasMatch() || NoOutput.match(line).hasMatch())) {
-        giveAnswer(Success);
-    } else if (const QRegularExpressionMatch refused = ModeRefused.match(line);
-               state == 70 && refused.hasMatch()) {
-        setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +
-                     QLatin1Char('.'));
-        giveAnswer(Failure);
-    } else if (state == 41) {
-        if (PromptAlone.match(line).hasMatch()) {
-            finishWait();
-            return;
-        }
-        // A piece of a line could end in the probed name and still name another file.
-        if (type != OutputType::EntireLine)
-            return;
-        const QMutexLocker lock(&m_shared);
-        m_listing.append(line);
-        if (line.endsWith(QLatin1Char(' ') + m_probeName))
-            m_answer = Success;
-    } else if (state == 40 && ListingHeader.match(line).hasMatch()) {
-        m_state = 41;
+        const QString result = removed.captured(2);
+        if (result != QLatin1String("OK"))
+            setErrorText(QStringLiteral("Removing file failed: ") + result + QLatin1Char('.'));
+        giveAnswer(result == QLatin1String("OK")                          ? Success
+                   : result == QLatin1String("no such file or directory") ? NothingThere
+                                                                          : Failure);
     } else if (const QRegularExpressionMatch made = MadeDir.match(line);
                state == 30 && made.hasMatch()) {
         giveAnswer(made.captured(2) == QLatin1String("OK") ? Success : Failure);
@@ -613,15 +802,21 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
         setErrorText(QStringLiteral("Directory does not exist."));
         m_state = 36;
         giveAnswer(Failure);
-    } else if ((state == LoggedIn || state == 35) && DirIsNow.match(line).hasMatch()) {
+    } else if (const QRegularExpressionMatch now = DirIsNow.match(line);
+               (state == LoggedIn || state == 35) && now.hasMatch()) {
         m_state = state + 1;
+        setRemoteDir(now.captured(1));
         giveAnswer(Success);
-    } else if ((state == 1 || state == 7) && WorkingDir.match(line).hasMatch()) {
+    } else if (const QRegularExpressionMatch home = WorkingDir.match(line);
+               (state == 1 || state == 7) && home.hasMatch()) {
         // After "y" newer releases print the working directory on a line of its own.
         m_state = state == 1 ? LoggedIn : 8;
+        setRemoteDir(home.captured(1));
         giveAnswer(Success);
-    } else if (state == 7 && WorkingDirAfterKey.match(line).hasMatch()) {
+    } else if (const QRegularExpressionMatch home = WorkingDirAfterKey.match(line);
+               state == 7 && home.hasMatch()) {
         m_state = 8;
+        setRemoteDir(home.captured(1));
         giveAnswer(Success);
     } else if ((state == 1 || state == 7) && line == QLatin1String("Access denied")) {
         // After a stored key a wrong password is no unexpected answer either.

@@ -5,7 +5,6 @@
 
 #include <QEventLoop>
 #include <QMutex>
-#include <QStringList>
 #include <QTemporaryFile>
 #include <atomic>
 #include <memory>
@@ -27,6 +26,12 @@ public:
         ChangedHostKey = 3,
         PasswordAsked = 4,
         PassphraseAsked = 5,
+        // rm found nothing of the name.
+        NothingThere = 6,
+        // mv put the file into a folder of the target's name.
+        MovedIntoFolder = 7,
+        // The folder could not be listed.
+        Unlisted = 8,
         Unexpected = 128
     };
 
@@ -44,21 +49,37 @@ public:
     bool makeDir(const QString& dir) override;
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
-    // SFTP renames refuse an existing target: it is removed first.
+    // psftp renames refuse an existing target, and psftp has no atomic replace: the target
+    // is removed first, and only a file, or nothing, may be in the way.
     bool replaceFile(const QString& oldName, const QString& newName) override;
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
 
     int state() const { return m_state; }
+    // How long a transfer may go on without progress before it is given up.
+    void setIdleLimit(int milliseconds) { m_idleLimitMs = milliseconds; }
 
 private:
     // The harness that feeds psftp output to the handler in any state, without a psftp.
     friend class SftpOutputFeed;
 
-    // limitMs: how long to wait without an answer, or -1 for as long as it takes.
-    int waitForAnswer(int limitMs);
-    int sendCommand(const QString& text, int limitMs);
+    // What the limit of a wait counts: all of it, or the time without progress.
+    enum class Limit { Total, WithoutProgress };
+
+    // limitMs: how long to wait without an answer, or without progress.
+    int waitForAnswer(int limitMs, Limit limit = Limit::Total);
+    // False, with the reason as the error, when the command cannot be sent.
+    bool sendable(const QByteArray& command);
+    int sendCommand(const QByteArray& command, int limitMs, Limit limit = Limit::Total);
+    // Sends the command followed by one whose answer holds a new random word, and takes the
+    // command's answer to be all before that: no output of the command can end it early.
+    // silentAnswer: the answer when the command printed nothing that gives another.
+    int sendMarkedCommand(const QByteArray& command, int silentAnswer);
+    // Ends psftp after a transfer that went on too long without progress.
+    void giveUpStalled();
+    // rm's answer: Success, NothingThere or Failure.
+    int remove(const QString& name);
     // Asks the user about the key psftp questions; throws when a changed key is refused.
     int answerHostKey(bool changed);
     // Asks the user for what psftp wants at login and gives it on psftp's input; cancels the
@@ -77,7 +98,10 @@ private:
     // Logs a line of psftp once: whole, or as far as a question waiting for input.
     void logLine(const QString& line, OutputType type);
     void setErrorText(const QString& text);
-    bool listingHas(const QString& name) const;
+    // The answers to a command sent with sendMarkedCommand.
+    void handleMarkedLine(const QString& line);
+    void handleRenamed(const QString& line);
+    void setRemoteDir(const QString& dir);
     // psftp has ended or is ending: the connection is gone.
     bool gone() const { return m_exited || m_fatalSeen; }
     // Why the login ended before any question, from psftp's last words.
@@ -103,7 +127,12 @@ private:
     QString m_hostKeyType;
     QString m_errorText;
     QString m_lastLine;
-    QStringList m_listing;
+    // psftp's remote working directory, as it prints it.
+    QString m_remoteDir;
+    // The target mv should name: the working directory and the new name.
+    QString m_renameTarget;
+    // The line that ends a command sent with sendMarkedCommand; empty when none is awaited.
+    QString m_marker;
     // The loop the waiting thread runs; the reader thread ends it when the answer comes.
     QMutex m_waitLock;
     QEventLoop* m_waitLoop = nullptr;
@@ -113,11 +142,15 @@ private:
     bool m_inBanner = false;
     // The prompt already answered before its line ended; the reader thread's alone.
     QString m_answeredPrompt;
-    std::unique_ptr<QTemporaryFile> m_passwordStore;
     QString m_keyFile;
-    // The OpenSSH key converted for psftp, kept for the session's later logins.
+    // The OpenSSH key converted for psftp, kept for the session's later logins, and the
+    // passphrase the copy keeps too, which psftp asks for.
     QString m_convertedFrom;
     std::unique_ptr<QTemporaryFile> m_convertedKey;
+    QString m_convertedPassphrase;
+    // The converted key's passphrase was given at this login already.
+    bool m_passphraseGiven = false;
+    int m_idleLimitMs;
 };
 
 } // namespace quaddle

@@ -21,6 +21,11 @@ public:
         m_sftp.m_answer = SftpDriver::Failure;
         const QMutexLocker lock(&m_sftp.m_shared);
         m_sftp.m_probeName = QStringLiteral("photo 1.jpg");
+        m_sftp.m_renameTarget = QStringLiteral("/home/u/photo 1.jpg");
+        // Listings and permission changes end at a marker.
+        const bool marked = state == 40 || state == 41 || state == 70;
+        m_sftp.m_marker =
+            marked ? QStringLiteral("psftp: unknown command \"quaddle-1\"") : QString();
     }
 
     void output(QByteArrayView piece) { m_lines.cut(piece, deliver()); }
@@ -48,11 +53,11 @@ using namespace quaddle;
 namespace {
 
 // Every state the waiting side sets and every one the handler moves on to.
-constexpr int States[] = {1, 2, 5, 6, 7, 8, 20, 21, 30, 35, 36, 40, 41, 50};
+constexpr int States[] = {1, 2, 5, 6, 7, 8, 20, 21, 30, 35, 36, 40, 41, 50, 51, 60, 70};
 
 bool knownAnswer(int answer) {
-    return answer == SftpDriver::Failure || answer == SftpDriver::Success ||
-           answer == SftpDriver::UnknownHostKey || answer == SftpDriver::Unexpected;
+    return (answer >= SftpDriver::Failure && answer <= SftpDriver::Unlisted) ||
+           answer == SftpDriver::Unexpected;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <csignal>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -29,6 +30,43 @@ SshServer::SshServer(KeyType key, const QString& banner) : m_keyType(key) {
 
 SshServer::~SshServer() {
     stop();
+}
+
+bool SshServer::replaceHostKey(KeyType type) {
+    m_keyType = type;
+    return replaceHostKey();
+}
+
+void SshServer::pauseSessions() {
+    signalSessions(SIGSTOP);
+}
+
+void SshServer::resumeSessions() {
+    signalSessions(SIGCONT);
+}
+
+void SshServer::signalSessions(int signal) {
+    // Each connection has an sshd of its own below the listening one, and that one a child
+    // for the logged-in user.
+    QList<qint64> family{m_process.processId()};
+    for (qsizetype known = 0; known != family.size();) {
+        known = family.size();
+        const QStringList entries = QDir("/proc").entryList(QDir::Dirs);
+        for (const QString& entry : entries) {
+            QFile stat("/proc/" + entry + "/stat");
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // "pid (name) state ppid ...": the name may hold blanks, not the rest.
+            const QByteArray fields = stat.readAll();
+            const qint64 parent =
+                fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+            const qint64 pid = entry.toLongLong();
+            if (family.contains(parent) && !family.contains(pid))
+                family.append(pid);
+        }
+    }
+    for (qsizetype i = 1; i < family.size(); ++i)
+        kill(pid_t(family[i]), signal);
 }
 
 bool SshServer::replaceHostKey() {
@@ -52,6 +90,8 @@ QString SshServer::fingerprint() const {
 void SshServer::stop() {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    // A paused connection would outlive the server.
+    resumeSessions();
     m_process.terminate();
     if (!m_process.waitForFinished(StopTimeoutMs)) {
         m_process.kill();

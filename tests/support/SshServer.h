@@ -30,9 +30,15 @@ public:
     // The host key's SHA256 fingerprint as OpenSSH and psftp print it ("SHA256:..."); empty
     // when it cannot be read.
     QString fingerprint() const;
-    // Gives the server a new host key of the same type and restarts it on the same port, as
-    // a reinstalled server (or one pretending to be it) would look; false when that failed.
+    // Gives the server a new host key, of the same type or another one, and restarts it on the
+    // same port, as a reinstalled server (or one pretending to be it) would look; false when
+    // that failed.
     bool replaceHostKey();
+    bool replaceHostKey(KeyType type);
+    // Stops every connection's server processes where they are, as a server that hangs, or
+    // lets them go on again.
+    void pauseSessions();
+    void resumeSessions();
     // Lets the test account log in with the key whose public half is in publicKeyFile;
     // false when that failed.
     bool authorizeKey(const QString& publicKeyFile);
@@ -45,6 +51,7 @@ private:
     bool makeHostKey();
     bool launch(quint16 port);
     void stop();
+    void signalSessions(int signal);
     bool fail(const QString& problem);
     bool lack(const QString& problem);
     QString readLog() const;

@@ -24,19 +24,14 @@ while true; do
     command=$(printf '%s' "$command" | tr -d '\r')
     printf 'command:%s\n' "$command" >>"$record"
     case "$command" in
-        'cd "missing"') echo "Directory /home/tester/missing: no such file or directory" ;;
-        'cd "locked"') echo "Directory /home/tester/locked: permission denied" ;;
-        'cd "stall"') sleep 100 ;;
-        'cd "weird"') echo "something strange" ;;
-        'cd "dies"') echo "FATAL ERROR: Network error: Connection reset by peer"; exit 1 ;;
-        'cd "quits"') exit 1 ;;
+        'cd missing') echo "Directory /home/tester/missing: no such file or directory" ;;
+        'cd locked') echo "Directory /home/tester/locked: permission denied" ;;
+        'cd stall') sleep 100 ;;
+        'cd weird') echo "something strange" ;;
+        'cd dies') echo "FATAL ERROR: Network error: Connection reset by peer"; exit 1 ;;
+        'cd quits') exit 1 ;;
         cd\ *) echo "Remote directory is now /home/tester/${command#cd }" ;;
-        dir)
-            echo "Listing directory /home/tester"
-            echo "-rw-r--r--    1 tester   tester          5 Dec  7 10:00 a(1).jpg"
-            echo "-rw-r--r--    1 tester   tester          5 Dec  7 10:00 x b.jpg"
-            ;;
-        'mkdir "taken"') echo "mkdir /home/tester/taken: failure" ;;
+        'mkdir taken') echo "mkdir /home/tester/taken: failure" ;;
         mkdir\ *) echo "mkdir /home/tester/${command#mkdir }: OK" ;;
         put\ *stall*) sleep 100 ;;
         put\ *unreadable*) echo "local: unable to open ${command#put }" ;;
@@ -46,8 +41,8 @@ while true; do
             echo "error while writing: connection reset"
             ;;
         put\ *) echo "local:${command#put } => remote:/home/tester/file" ;;
-        'ren "missing" "other"') echo "mv /home/tester/missing: failure" ;;
-        ren\ *) echo "/home/tester/a -> /home/tester/b" ;;
+        'mv missing other') echo "mv /home/tester/missing /home/tester/other: failure" ;;
+        'mv a b') echo "/home/tester/a -> /home/tester/b" ;;
         *) echo "psftp: unknown command \"$command\"" ;;
     esac
 done

@@ -4,12 +4,16 @@
 #include "upload/UploadDrivers.h"
 #include "upload/UploadErrors.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
@@ -30,9 +34,31 @@ QString runTool(const QString& program, const QStringList& arguments) {
     return {};
 }
 
-QStringList convertedKeys() {
-    return QDir::temp().entryList({"quaddle-key-*.ppk"}, QDir::Files);
+// The files under dir that hold secret.
+QStringList filesHolding(const QString& dir, const QByteArray& secret) {
+    QStringList holding;
+    QDirIterator files(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secret))
+            holding.append(file.fileName());
+    }
+    return holding;
 }
+
+// Scripted dialogs that run a check whenever a message is shown, while psftp waits for the
+// answer.
+class WatchingDialogs : public test::ScriptedDialogs {
+public:
+    std::function<void()> onMessage;
+
+    MessageAnswer showMessage(const QString& text, MessageKind kind,
+                              MessageButtons buttons) override {
+        if (onMessage)
+            onMessage();
+        return ScriptedDialogs::showMessage(text, kind, buttons);
+    }
+};
 
 const QString HostKeyQuestion =
     "Quaddle does not recognize the server's host key. If this is the first time you are "
@@ -59,6 +85,11 @@ private slots:
     void unknownHostRefused();
     void changedHostKey_data();
     void changedHostKey();
+    void existenceIsExact_data();
+    void existenceIsExact();
+    void folderInTheWay_data();
+    void folderInTheWay();
+    void stalledTransferFails();
     void bannerIsLogged_data();
     void bannerIsLogged();
     void wrongPassword();
@@ -81,37 +112,57 @@ private:
                                 server.password());
     }
     void acceptKey() { m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok); }
+    // Sets a variable for the running test; empty unsets it.
+    void setEnvironment(const char* name, const QString& value) {
+        m_savedEnvironment.append({name, qgetenv(name)});
+        setVariable(name, QFile::encodeName(value));
+    }
+    static void setVariable(const char* name, const QByteArray& value) {
+        if (value.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    // The converted keys in the program's own temporary folder.
+    QStringList convertedKeys() const {
+        return QDir(m_temp->filePath("runtime/quaddle")).entryList({"*.ppk"}, QDir::Files);
+    }
 
     std::unique_ptr<QTemporaryDir> m_temp;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
+    std::unique_ptr<WatchingDialogs> m_dialogs;
     std::unique_ptr<UploadSession> m_session;
-    QByteArray m_savedHome;
-    QByteArray m_savedAgent;
+    // The variables a test changes, as they were.
+    QList<QPair<const char*, QByteArray>> m_savedEnvironment;
+    QString m_savedCurrentDir;
     QProcess m_agent;
 };
 
 void TestSftpDriverServer::init() {
     m_temp = std::make_unique<QTemporaryDir>();
-    QDir(m_temp->path()).mkpath("home");
-    QDir(m_temp->path()).mkpath("program");
-    // A fresh home: psftp's host-key cache starts empty.
-    m_savedHome = qgetenv("HOME");
-    qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
+    // psftp's host-key cache in a fresh home starts empty; without a .putty folder there psftp
+    // would take the account's own.
+    for (const QString& dir : QStringList{"home/.putty", "program", "runtime", "tmp", "bin"})
+        QVERIFY(QDir(m_temp->path()).mkpath(dir));
+    QVERIFY(QFile::setPermissions(m_temp->filePath("runtime"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    setEnvironment("HOME", m_temp->filePath("home"));
+    setEnvironment("XDG_RUNTIME_DIR", m_temp->filePath("runtime"));
     // Only an agent a test starts may log in for it.
-    m_savedAgent = qgetenv("SSH_AUTH_SOCK");
-    qunsetenv("SSH_AUTH_SOCK");
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    setEnvironment("SSH_AUTH_SOCK", QString());
+    m_savedCurrentDir = QDir::currentPath();
+    m_dialogs = std::make_unique<WatchingDialogs>();
 }
 
 void TestSftpDriverServer::cleanup() {
     m_session.reset();
     QUADDLE_VERIFY_DIALOGS(*m_dialogs);
     m_dialogs.reset();
-    qputenv("HOME", m_savedHome);
-    if (m_savedAgent.isEmpty())
-        qunsetenv("SSH_AUTH_SOCK");
-    else
-        qputenv("SSH_AUTH_SOCK", m_savedAgent);
+    QDir::setCurrent(m_savedCurrentDir);
+    // Backwards: a variable set twice gets its first value back.
+    while (!m_savedEnvironment.isEmpty()) {
+        const auto [name, value] = m_savedEnvironment.takeLast();
+        setVariable(name, value);
+    }
     if (m_agent.state() != QProcess::NotRunning) {
         m_agent.kill();
         m_agent.waitForFinished();
@@ -152,9 +203,16 @@ void TestSftpDriverServer::unknownHostAcceptedThenKnown() {
     QUADDLE_REQUIRE_SSH(server);
     const QString fingerprint = server.fingerprint();
     QVERIFY(fingerprint.startsWith("SHA256:"));
+    // While psftp waits for the answer about the key, no file holds the password.
+    setEnvironment("TMPDIR", m_temp->filePath("tmp"));
+    QStringList holding{"(never looked)"};
+    m_dialogs->onMessage = [&] {
+        holding = filesHolding(m_temp->path(), server.password().toUtf8());
+    };
     session();
     acceptKey();
     QVERIFY(login(server));
+    QCOMPARE(holding, QStringList());
     QCOMPARE(driver().state(), 8);
     QCOMPARE(m_dialogs->asked().size(), 1);
     QVERIFY2(m_dialogs->asked()[0].text.endsWith("\nThe server's " + type +
@@ -188,17 +246,27 @@ void TestSftpDriverServer::unknownHostRefused() {
 }
 
 void TestSftpDriverServer::changedHostKey_data() {
+    // The key known, the key offered later and its type as psftp names it.
     QTest::addColumn<int>("key");
+    QTest::addColumn<int>("newKey");
     QTest::addColumn<QString>("type");
     QTest::addColumn<bool>("trusted");
-    QTest::newRow("rsa, refused") << int(SshServer::KeyType::Rsa) << "rsa2" << false;
-    QTest::newRow("rsa, trusted") << int(SshServer::KeyType::Rsa) << "rsa2" << true;
-    QTest::newRow("ed25519, refused") << int(SshServer::KeyType::Ed25519) << "ssh-ed25519" << false;
-    QTest::newRow("ed25519, trusted") << int(SshServer::KeyType::Ed25519) << "ssh-ed25519" << true;
+    const int rsa = int(SshServer::KeyType::Rsa);
+    const int ed25519 = int(SshServer::KeyType::Ed25519);
+    QTest::newRow("rsa, refused") << rsa << rsa << "rsa2" << false;
+    QTest::newRow("rsa, trusted") << rsa << rsa << "rsa2" << true;
+    QTest::newRow("ed25519, refused") << ed25519 << ed25519 << "ssh-ed25519" << false;
+    QTest::newRow("ed25519, trusted") << ed25519 << ed25519 << "ssh-ed25519" << true;
+    // psftp keeps a key per type and asks about one of another type as about a new server.
+    QTest::newRow("ed25519 known, rsa offered, refused") << ed25519 << rsa << "rsa2" << false;
+    QTest::newRow("ed25519 known, rsa offered, trusted") << ed25519 << rsa << "rsa2" << true;
+    QTest::newRow("rsa known, ed25519 offered, refused")
+        << rsa << ed25519 << "ssh-ed25519" << false;
 }
 
 void TestSftpDriverServer::changedHostKey() {
     QFETCH(int, key);
+    QFETCH(int, newKey);
     QFETCH(QString, type);
     QFETCH(bool, trusted);
     SshServer server{SshServer::KeyType(key)};
@@ -213,7 +281,7 @@ void TestSftpDriverServer::changedHostKey() {
     oldCache.close();
 
     const QString oldFingerprint = server.fingerprint();
-    QVERIFY2(server.replaceHostKey(), qPrintable(server.problem()));
+    QVERIFY2(server.replaceHostKey(SshServer::KeyType(newKey)), qPrintable(server.problem()));
     const QString newFingerprint = server.fingerprint();
     QVERIFY(newFingerprint.startsWith("SHA256:") && newFingerprint != oldFingerprint);
     session();
@@ -248,6 +316,110 @@ void TestSftpDriverServer::changedHostKey() {
         m_dialogs->expectMessageMatching(ChangedKeyWarning, MessageAnswer::Yes);
     QVERIFY(login(server));
     QCOMPARE(driver().state(), trusted ? 2 : 8);
+}
+
+void TestSftpDriverServer::existenceIsExact_data() {
+    // What the folder holds ("/" ends a folder's name), the name asked about, and whether it
+    // is there.
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("the name") << QStringList{"a.txt"} << "a.txt" << true;
+    QTest::newRow("another name ending in it") << QStringList{"my a.txt"} << "a.txt" << false;
+    QTest::newRow("a name listed like a link") << QStringList{"b -> a.txt"} << "a.txt" << false;
+    QTest::newRow("with a blank") << QStringList{"my a.txt"} << "my a.txt" << true;
+    QTest::newRow("a folder") << QStringList{"a.txt/"} << "a.txt" << true;
+    // psftp drops control characters from what it lists.
+    QTest::newRow("a tab the listing drops") << QStringList{"a\t.txt"} << "a.txt" << false;
+    QTest::newRow("with a tab") << QStringList{"a\t.txt"} << "a\t.txt" << true;
+    // Listed before "a.txt", the name looks like the end of the listing.
+    QTest::newRow("a line feed and a prompt in a name")
+        << QStringList{"0\npsftp> ", "a.txt"} << "a.txt" << true;
+    QTest::newRow("a quote, with two") << QStringList{"\"\""} << "\"" << false;
+    QTest::newRow("a quote") << QStringList{"\"", "\"\""} << "\"" << true;
+}
+
+void TestSftpDriverServer::existenceIsExact() {
+    QFETCH(QStringList, present);
+    QFETCH(QString, name);
+    QFETCH(bool, exists);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    for (const QString& entry : present) {
+        if (entry.endsWith('/')) {
+            QVERIFY(QDir(server.root()).mkdir(entry));
+        } else {
+            QFile file(server.root() + "/" + entry);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+    session(PolicySkip);
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QCOMPARE(driver().fileExists(name), exists);
+    // The answer ended where it should: the next one is this command's.
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+}
+
+void TestSftpDriverServer::folderInTheWay_data() {
+    QTest::addColumn<bool>("replace");
+    QTest::newRow("rename") << false;
+    QTest::newRow("replace") << true;
+}
+
+void TestSftpDriverServer::folderInTheWay() {
+    QFETCH(bool, replace);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    // The user's own folder, into which mv would move the file.
+    const QString folder = server.root() + "/a.jpg";
+    QVERIFY(QDir().mkdir(folder));
+    const QFileInfo owner(server.root());
+    QVERIFY(chown(QFile::encodeName(folder).constData(), owner.ownerId(), owner.groupId()) == 0);
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(driver().putFileAs(localFile("a.jpg", "new"), "a.jpg.part"));
+    QVERIFY(!(replace ? driver().replaceFile("a.jpg.part", "a.jpg")
+                      : driver().renameFile("a.jpg.part", "a.jpg")));
+    QVERIFY2(driver().lastError().contains("a.jpg"), qPrintable(driver().lastError()));
+    QVERIFY(QDir(folder).isEmpty());
+    QFile part(server.root() + "/a.jpg.part");
+    QVERIFY(part.open(QIODevice::ReadOnly));
+    QCOMPARE(part.readAll(), QByteArray("new"));
+}
+
+void TestSftpDriverServer::stalledTransferFails() {
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    // Large enough to be on its way when the server stops; sparse, so quick to make.
+    QFile big(m_temp->filePath("big.bin"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(1) << 30));
+    big.close();
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    driver().setIdleLimit(2000);
+    // The server hangs once the file has begun to arrive.
+    const QFileInfo arriving(server.root() + "/big.bin");
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QFileInfo(arriving.filePath()).size() > 0) {
+            server.pauseSessions();
+            watch.stop();
+        }
+    });
+    watch.start(5);
+    QVERIFY(!driver().putFile(big.fileName()));
+    server.resumeSessions();
+    QVERIFY2(driver().lastError().startsWith("The transfer stalled"),
+             qPrintable(driver().lastError()));
+    QVERIFY(QFileInfo(arriving.filePath()).size() < big.size());
+    // psftp is ended: the connection is gone for what follows.
+    QVERIFY_THROWS_EXCEPTION(Error, driver().fileExists("big.bin"));
 }
 
 void TestSftpDriverServer::bannerIsLogged_data() {
@@ -315,11 +487,14 @@ void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
     acceptKey();
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(server.root(), false, true));
+    // The mode the files arrive with: chmod says nothing, and what follows is not its answer.
+    m_session->setPermissions("644");
     const FileList files{{localFile("a(1).jpg", "first"), QString()},
                          {localFile("my notes.txt", "spaced"), QString()}};
     QCOMPARE(m_session->uploadFiles(files).size(), 2);
-    // The same names again: the listing taken once knows them, so they are renamed aside.
+    // The same names again: they are found, so they are renamed aside.
     QCOMPARE(m_session->uploadFiles(files).size(), 2);
+    QVERIFY(!m_session->cancelled());
     QCOMPARE(m_session->renamedFiles(),
              (RenamedFiles{{"a(1).jpg", "a(1)_001.jpg"}, {"my notes.txt", "my notes_001.txt"}}));
     QVERIFY(QFile::exists(server.root() + "/a(1)_001.jpg"));
@@ -354,6 +529,14 @@ void TestSftpDriverServer::namesTakenLiterally_data() {
                                   << "";
     QTest::newRow("all, with a blank") << "[*?] \\ \"'.jpg"
                                        << "X.jpg";
+    // Two quotes in a row are read as one, also where a quoted word begins.
+    QTest::newRow("a double quote alone") << "\""
+                                          << "\"\"";
+    QTest::newRow("two double quotes alone") << "\"\""
+                                             << "\"";
+    // Read as an option if psftp saw it as it is.
+    QTest::newRow("leading dash") << "-r.jpg"
+                                  << "";
 }
 
 void TestSftpDriverServer::namesTakenLiterally() {
@@ -369,7 +552,10 @@ void TestSftpDriverServer::namesTakenLiterally() {
         QFile file(server.root() + "/" + decoy);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("decoy") == 5);
     }
-    const QString path = localFile(name, "first");
+    localFile(name, "first");
+    // Given as the user gave it, relative to the working directory.
+    QVERIFY(QDir::setCurrent(m_temp->path()));
+    const QString path = name;
     session(PolicyRename);
     acceptKey();
     QVERIFY(login(server));
@@ -385,7 +571,7 @@ void TestSftpDriverServer::namesTakenLiterally() {
     QVERIFY(m_session->enterDir(server.root(), false, false));
     QVERIFY(driver().fileExists(name));
     QCOMPARE(m_session->uploadFiles({{path, QString()}}).size(), 1);
-    const qsizetype dot = name.lastIndexOf('.');
+    const qsizetype dot = name.contains('.') ? name.lastIndexOf('.') : name.size();
     const QString aside = name.left(dot) + "_001" + name.mid(dot);
     QCOMPARE(m_session->renamedFiles(), (RenamedFiles{{name, aside}}));
     QCOMPARE(remote(name), QByteArray("second"));
@@ -528,9 +714,32 @@ void TestSftpDriverServer::loginWithoutPassword() {
         problem = runTool("ssh-add", {key});
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
-    const QStringList keysBefore = convertedKeys();
+    // Keys earlier runs left: one whose process is gone (no process has that number), one
+    // whose process still runs (this one).
+    const QString keyDir = m_temp->filePath("runtime/quaddle");
+    QVERIFY(QDir().mkdir(keyDir) &&
+            QFile::setPermissions(keyDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString living =
+        QString("quaddle-key-%1-AbCdEf.ppk").arg(QCoreApplication::applicationPid());
+    for (const QString& left : {QString("quaddle-key-2147483647-AbCdEf.ppk"), living}) {
+        QFile file(keyDir + "/" + left);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    // puttygen as the program finds it, noting while it runs any file holding the passphrase.
+    setEnvironment("TMPDIR", m_temp->filePath("tmp"));
+    setEnvironment("PATH", m_temp->filePath("bin") + ":" + qEnvironmentVariable("PATH"));
+    const QString record = m_temp->filePath("holding");
+    QFile wrapper(m_temp->filePath("bin/puttygen"));
+    QVERIFY(wrapper.open(QIODevice::WriteOnly));
+    wrapper.write(QString("#!/bin/sh\n[ -z '%1' ] || grep -rlF -e '%1' '%2' >>'%3'\n"
+                          "exec /usr/bin/puttygen \"$@\"\n")
+                      .arg(passphrase, m_temp->filePath("tmp"), record)
+                      .toUtf8());
+    wrapper.close();
+    QVERIFY(wrapper.setPermissions(wrapper.permissions() | QFile::ExeOwner));
 
     session();
+    QCOMPARE(convertedKeys(), QStringList{living});
     // The one question asked, if any: the passphrase, before connecting when an OpenSSH key
     // is converted and when psftp reads a .ppk otherwise, or the password the server wants.
     if (method == "openssh" && !passphrase.isEmpty())
@@ -547,8 +756,16 @@ void TestSftpDriverServer::loginWithoutPassword() {
     const QString log = m_session->logLines().join('\n');
     QVERIFY(!log.contains(server.password()));
     QVERIFY(passphrase.isEmpty() || !log.contains(passphrase));
-    // A converted key lives as long as the session.
-    QCOMPARE(convertedKeys().size() > keysBefore.size(), method == "openssh");
+    QFile holding(record);
+    QVERIFY(!holding.open(QIODevice::ReadOnly) || holding.readAll().isEmpty());
+    // A converted key lives as long as the session, and keeps the passphrase of its original.
+    const QStringList converted = convertedKeys();
+    QCOMPARE(converted.size(), method == "openssh" ? 2 : 1);
+    if (method == "openssh") {
+        QFile copy(keyDir + "/" + (converted[0] == living ? converted[1] : converted[0]));
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll().contains("\nEncryption: none\n"), passphrase.isEmpty());
+    }
     m_session.reset();
-    QCOMPARE(convertedKeys(), keysBefore);
+    QCOMPARE(convertedKeys(), QStringList{living});
 }
