@@ -457,7 +457,11 @@ bool FtpClient::transfer(QFile& file) {
             m_data->disconnectFromHost();
         return true;
     }
-    // Stopped early: a reply from the server tells why; without one the connection broke.
+    // Stopped early: a reply from the server tells why; without one the connection broke. A
+    // server that cuts the data connection still answers the command, and its reply may come
+    // after the close: read before any other command, it cannot be taken for that one's.
+    if (m_dataClosed)
+        waitFor([this] { return !m_replies.isEmpty(); });
     if (!m_replies.isEmpty())
         return true;
     if (!m_broken && !m_readFailed)

@@ -395,6 +395,8 @@ void TestCliE2E::sftpHostKeysAndPasswords() {
         const TempProgramDir programDir;
         QProcessEnvironment environment = programDir.environment();
         environment.insert("HOME", home.path());
+        // Else psftp would take the account's own .putty.
+        QVERIFY(QDir(home.path()).mkpath(".putty"));
         ServerSetup setup;
         setup.type = "1";
         setup.port = server.port();

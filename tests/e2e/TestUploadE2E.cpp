@@ -91,6 +91,8 @@ void TestUploadE2E::uploadsBySftp() {
     const QTemporaryDir home;
     QProcessEnvironment environment = programDir.environment();
     environment.insert("HOME", home.path());
+    // Else psftp would take the account's own .putty.
+    QVERIFY(QDir(home.path()).mkpath(".putty"));
     {
         QFile password(home.filePath("pw"));
         QVERIFY(password.open(QIODevice::WriteOnly));

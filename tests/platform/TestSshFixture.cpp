@@ -31,6 +31,8 @@ public:
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HOME", m_home.path());
+        // Else psftp would take the account's own .putty.
+        QDir(m_home.path()).mkpath(".putty");
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start("/usr/bin/psftp", {"-P", QString::number(server.port()), "-pwfile",

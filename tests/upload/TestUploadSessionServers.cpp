@@ -60,8 +60,9 @@ private:
 
 void TestUploadSessionServers::init() {
     m_temp = std::make_unique<QTemporaryDir>();
-    QDir(m_temp->path()).mkpath("home");
-    // psftp's host-key cache starts empty.
+    // psftp's host-key cache starts empty; without a .putty folder in the home psftp would take
+    // the account's own.
+    QVERIFY(QDir(m_temp->path()).mkpath("home/.putty"));
     m_savedHome = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(m_temp->filePath("home")));
     m_dialogs = std::make_unique<test::ScriptedDialogs>();
