@@ -1,7 +1,7 @@
 #include "about/AboutDialog.h"
 
+#include "gui/WebPages.h"
 #include "platform/AppInfo.h"
-#include "platform/WebPages.h"
 
 #include <QLabel>
 #include <QListWidget>

@@ -1,8 +1,8 @@
 #include "app/AppDialogs.h"
 
-#include "config/MasterPasswordDialog.h"
-#include "upload/FileExistsDialog.h"
-#include "upload/LoginDialog.h"
+#include "gui/FileExistsDialog.h"
+#include "gui/LoginDialog.h"
+#include "gui/MasterPasswordDialog.h"
 
 namespace quaddle {
 

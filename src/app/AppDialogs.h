@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/QtDialogs.h"
+#include "gui/QtDialogs.h"
 
 #include <memory>
 

@@ -5,10 +5,10 @@
 #include "app/ProgressPanel.h"
 #include "config/CommandLine.h"
 #include "configwindow/ConfigWindow.h"
+#include "gui/WebPages.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
-#include "platform/WebPages.h"
 
 #include <QAbstractItemView>
 #include <QAction>

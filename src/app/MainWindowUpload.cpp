@@ -1,10 +1,10 @@
 // The upload run: what pressing Upload does, from the file list to the uploaded files.
 #include "app/MainWindow.h"
+#include "gui/SuccessWindow.h"
+#include "gui/ThumbnailWindow.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
-#include "results/SuccessWindow.h"
 #include "thumbs/Thumbnail.h"
-#include "thumbs/ThumbnailWindow.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadRun.h"
 

@@ -3,7 +3,7 @@
 #include "app/AppDialogs.h"
 #include "app/MainWindow.h"
 #include "configwindow/ConfigWindow.h"
-#include "results/SuccessWindow.h"
+#include "gui/SuccessWindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,7 @@
 #include "app/AppDialogs.h"
 #include "app/MainWindow.h"
+#include "cli/CliOptions.h"
+#include "cli/CliProgram.h"
 #include "cli/CliRun.h"
 #include "platform/AppInfo.h"
 #include "platform/ProcessProtection.h"
@@ -7,11 +9,9 @@
 #include "thumbs/Thumbnail.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -25,39 +25,12 @@ void printUsage(const char* program) {
     std::fputs(qPrintable(quaddle::usageText(QString::fromLocal8Bit(program))), stdout);
 }
 
-// The run without windows. Its words are taken before the application object sees them, as
-// Qt's own options ("-platform") would otherwise be taken out of the file names.
-int runWithoutWindows(int argc, char** argv) {
-    QStringList arguments;
-    for (int i = 2; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    // Qt's own notices (no XDG_RUNTIME_DIR under cron, say) mean nothing to a script: standard
-    // error carries the program's messages and real errors only.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    std::unique_ptr<QCoreApplication> application;
-    if (quaddle::wantsThumbnails(argc, argv)) {
-        // The thumbnails' size band is written in a font, and Qt loads fonts for a GUI
-        // application only; its offscreen platform needs no display.
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QGuiApplication>(argc, argv);
-    } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    QCoreApplication::setApplicationName(quaddle::AppName);
-    return quaddle::runCli(arguments);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // Only as the single argument, so "./--help" and any other word still name files.
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("%s %s\n", qPrintable(quaddle::AppName), qPrintable(quaddle::AppVersion));
+    if (quaddle::printedVersion(argc, argv))
         return EXIT_SUCCESS;
-    }
+    // Only as the single argument, so "./--help" and any other word still name files.
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         printUsage(argv[0]);
         return EXIT_SUCCESS;
@@ -66,7 +39,7 @@ int main(int argc, char** argv) {
     quaddle::keepSecretsOutOfCoreDumps();
     quaddle::catchTerminationSignals();
     if (quaddle::wantsCli(argc, argv))
-        return runWithoutWindows(argc, argv);
+        return quaddle::runWithoutWindows(argc, argv, 2);
     if (!hasDisplay()) {
         std::fprintf(stderr,
                      "Quaddle needs a graphical display and none was found; "

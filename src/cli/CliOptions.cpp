@@ -108,8 +108,8 @@ bool wantsCli(int argc, char** argv) {
     return argc >= 2 && std::strcmp(argv[1], "--cli") == 0;
 }
 
-bool wantsThumbnails(int argc, char** argv) {
-    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+bool wantsThumbnails(int argc, char** argv, int first) {
+    for (int i = first; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
         if (std::strcmp(argv[i], "--thumbnails") == 0)
             return true;
     return false;

@@ -32,7 +32,8 @@ std::optional<TagStyle> tagStyleNamed(const QString& name);
 
 // Whether the words after the program's path ask for a run without windows.
 bool wantsCli(int argc, char** argv);
-// Whether such a run makes thumbnails, which need fonts for their size band.
-bool wantsThumbnails(int argc, char** argv);
+// Whether such a run, of the words from argv[first] on, makes thumbnails, which need fonts for
+// their size band.
+bool wantsThumbnails(int argc, char** argv, int first);
 
 } // namespace quaddle

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <cstdio>
 
 namespace quaddle {
@@ -218,6 +219,7 @@ void CliRun::makeThumbnails(const Config& config, FileList& files) {
     options.maxHeight = config.intSetting(QStringLiteral("ThumbHeight"));
     options.info = config.boolSetting(QStringLiteral("ThumbInfo"));
     options.frame = config.boolSetting(QStringLiteral("ThumbRahmen"));
+    options.bandFont = QGuiApplication::font();
     const QStringList names = thumbnailNames(files);
     for (qsizetype index = 0; index < files.size(); ++index) {
         FileEntry& entry = files[index];

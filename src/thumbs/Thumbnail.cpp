@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMutex>
@@ -134,9 +133,8 @@ void drawScaled(const QImage& source, QImage& surface) {
 
 // A white band across the bottom with the text centred in it, 2 pixels of white above and
 // below. Text wider than the surface starts left of it and is cut off on both sides.
-void drawBand(QImage& surface, const QString& text) {
+void drawBand(QImage& surface, const QString& text, QFont font) {
     QPainter painter(&surface);
-    QFont font = QGuiApplication::font();
     font.setPointSize(BandFontPoints);
     painter.setFont(font);
     const QFontMetrics metrics = painter.fontMetrics();
@@ -284,8 +282,10 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     QImage surface = newSurface(scaledSize(image.width(), image.height(), options));
     drawScaled(image, surface);
     if (options.info)
-        drawBand(surface, QString::number(image.width()) + QLatin1Char('x') +
-                              QString::number(image.height()) + QLatin1String(" px"));
+        drawBand(surface,
+                 QString::number(image.width()) + QLatin1Char('x') +
+                     QString::number(image.height()) + QLatin1String(" px"),
+                 options.bandFont);
     image = QImage(); // the full-size picture is no longer needed
     if (options.frame)
         drawFrame(surface);

@@ -2,6 +2,7 @@
 
 #include "config/FileList.h"
 
+#include <QFont>
 #include <QStringList>
 
 namespace quaddle {
@@ -11,6 +12,8 @@ struct ThumbnailOptions {
     int maxHeight = 200;
     bool info = true;  // the band naming the source image's size
     bool frame = true; // the one-pixel black frame
+    // The band's typeface, which the face takes from the desktop; its size is the band's own.
+    QFont bandFont{};
 };
 
 // Whether the file is one the maker converts: lower-case extension ".jpg", ".jpeg" or ".bmp".
@@ -37,7 +40,7 @@ QStringList thumbnailNames(const FileList& files);
 // complete, so a failure leaves it as it was. The picture is scaled down to fit the limits (never
 // enlarged), optionally with the band and the frame, and saved in the source's format. Throws Error
 // on any failure: unreadable, corrupt or too large an image, or a thumbnail that cannot be written.
-// Needs a QGuiApplication for the band's font; may run on any thread.
+// Needs a QGuiApplication to draw the band's text; may run on any thread.
 QString makeThumbnail(const QString& source, const ThumbnailOptions& options,
                       const QString& name = QString());
 

@@ -4,7 +4,7 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
-#include "results/SuccessWindow.h"
+#include "gui/SuccessWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,11 +2,11 @@
 #include "TempProgramDir.h"
 #include "about/AboutDialog.h"
 #include "app/MainWindow.h"
-#include "config/MasterPasswordDialog.h"
 #include "configwindow/ConfigWindow.h"
-#include "results/SuccessWindow.h"
-#include "upload/FileExistsDialog.h"
-#include "upload/LoginDialog.h"
+#include "gui/FileExistsDialog.h"
+#include "gui/LoginDialog.h"
+#include "gui/MasterPasswordDialog.h"
+#include "gui/SuccessWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -34,9 +34,7 @@ QProcessEnvironment withoutDisplay(QProcessEnvironment environment) {
     return environment;
 }
 
-// Standard input is a pipe closed at once, so nothing can be typed.
-CliRun runCli(const QStringList& arguments, const QProcessEnvironment& environment) {
-    ProgramRun program(QStringList{"--cli"} + arguments, withoutDisplay(environment));
+CliRun finished(ProgramRun& program) {
     CliRun run;
     if (!program.waitForExit(60000) || program.exitStatus() != QProcess::NormalExit)
         return run;
@@ -44,6 +42,12 @@ CliRun runCli(const QStringList& arguments, const QProcessEnvironment& environme
     run.output = program.standardOutput();
     run.error = program.errorOutput();
     return run;
+}
+
+// Standard input is a pipe closed at once, so nothing can be typed.
+CliRun runCli(const QStringList& arguments, const QProcessEnvironment& environment) {
+    ProgramRun program(QStringList{"--cli"} + arguments, withoutDisplay(environment));
+    return finished(program);
 }
 
 QString writeFile(const QString& path, const QByteArray& contents) {
@@ -107,6 +111,9 @@ private slots:
     void sftpHostKeysAndPasswords();
     void ftpsCertificates();
     void interruptEndsBigUpload();
+    void standaloneProgramAnswersAlike_data();
+    void standaloneProgramAnswersAlike();
+    void standaloneProgramLinksNoWidgets();
 
 private:
     QTemporaryDir m_local;
@@ -442,6 +449,56 @@ void TestCliE2E::interruptEndsBigUpload() {
         QVERIFY(QFileInfo(arrived).size() < size);
         QVERIFY(programDir.readFile("log.txt").contains("CANCEL\t1\r\n"));
     }
+}
+
+// quaddle-cli is "quaddle --cli" without the windows' libraries.
+void TestCliE2E::standaloneProgramAnswersAlike_data() {
+    QTest::addColumn<QStringList>("windowed"); // the same run as quaddle's words
+    QTest::addColumn<QStringList>("standalone");
+    QTest::addColumn<int>("code");
+    QTest::newRow("version") << QStringList{"--version"} << QStringList{"--version"} << 0;
+    QTest::newRow("help") << QStringList{"--cli", "--help"} << QStringList{"--help"} << 0;
+    QTest::newRow("unknown option")
+        << QStringList{"--cli", "--fast", m_a} << QStringList{"--fast", m_a} << 2;
+    const QStringList upload = {"--thumbnails", "--tags=bbcode", ":0/0", m_photo, m_a};
+    QTest::newRow("upload with thumbnails") << QStringList{"--cli"} + upload << upload << 0;
+}
+
+void TestCliE2E::standaloneProgramAnswersAlike() {
+    QFETCH(QStringList, windowed);
+    QFETCH(QStringList, standalone);
+    QFETCH(int, code);
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup config = setupFor(server);
+    config.folders = {"/sub"};
+    config.host = server.host();
+    saveServerConfig(config);
+    const QProcessEnvironment environment = withoutDisplay(programDir.environment());
+
+    const QString uploaded = server.localPath("sub");
+    QVERIFY(QDir().mkpath(uploaded));
+    ProgramRun windowedProgram(windowed, environment);
+    const CliRun expected = finished(windowedProgram);
+    QVERIFY2(expected.code == code, expected.error.constData());
+    // What the first run uploaded must not count for the second.
+    QVERIFY(QDir(uploaded).removeRecursively() && QDir().mkpath(uploaded));
+    ProgramRun standaloneProgram(QUADDLE_CLI_PROGRAM, standalone, environment);
+    const CliRun run = finished(standaloneProgram);
+    QVERIFY2(run.code == code, run.error.constData());
+    QCOMPARE(run.output, expected.output);
+    QCOMPARE(run.error, expected.error);
+}
+
+void TestCliE2E::standaloneProgramLinksNoWidgets() {
+    QProcess ldd;
+    ldd.start("ldd", {QUADDLE_CLI_PROGRAM});
+    QVERIFY(ldd.waitForFinished(30000));
+    QCOMPARE(ldd.exitCode(), 0);
+    const QByteArray libraries = ldd.readAllStandardOutput();
+    QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
+    QVERIFY2(!libraries.contains("libQt6Widgets"), libraries.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliE2E)

@@ -105,7 +105,10 @@ void TestInstall::installsForTheUserAndUninstalls() {
                                    prefix + "/share/icons/hicolor/48x48/apps/quaddle.png",
                                    prefix + "/share/icons/hicolor/256x256/apps/quaddle.png",
                                    prefix + "/share/man/man1/quaddle.1",
-                                   prefix + "/share/bash-completion/completions/quaddle"};
+                                   prefix + "/share/bash-completion/completions/quaddle",
+                                   prefix + "/bin/quaddle-cli",
+                                   prefix + "/share/man/man1/quaddle-cli.1",
+                                   prefix + "/share/bash-completion/completions/quaddle-cli"};
     for (const QString& path : installed)
         QVERIFY2(QFile::exists(path), qPrintable(path));
     QImage small(prefix + "/share/icons/hicolor/48x48/apps/quaddle.png");

@@ -26,9 +26,13 @@ quint64 signalBit(int signalNumber) {
 
 } // namespace
 
-ProgramRun::ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment) {
+ProgramRun::ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment)
+    : ProgramRun(QStringLiteral(QUADDLE_PROGRAM), arguments, environment) {}
+
+ProgramRun::ProgramRun(const QString& program, const QStringList& arguments,
+                       const QProcessEnvironment& environment) {
     m_process.setProcessEnvironment(environment);
-    m_process.start(QStringLiteral(QUADDLE_PROGRAM), arguments);
+    m_process.start(program, arguments);
     m_process.waitForStarted();
 }
 

@@ -4,11 +4,13 @@
 
 namespace quaddle::test {
 
-// The built program, started with the given arguments and environment. Killed at destruction
-// if it is still running.
+// The built program (or another one), started with the given arguments and environment. Killed
+// at destruction if it is still running.
 class ProgramRun {
 public:
     ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment);
+    ProgramRun(const QString& program, const QStringList& arguments,
+               const QProcessEnvironment& environment);
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;

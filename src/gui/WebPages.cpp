@@ -1,4 +1,4 @@
-#include "platform/WebPages.h"
+#include "gui/WebPages.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -2,9 +2,9 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "config/Config.h"
+#include "gui/ThumbnailWindow.h"
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
-#include "thumbs/ThumbnailWindow.h"
 
 #include <QDir>
 #include <QFile>

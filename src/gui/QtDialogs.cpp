@@ -1,4 +1,4 @@
-#include "platform/QtDialogs.h"
+#include "gui/QtDialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,5 +1,5 @@
 #include "WidgetLookup.h"
-#include "results/SuccessWindow.h"
+#include "gui/SuccessWindow.h"
 
 #include <QApplication>
 #include <QClipboard>

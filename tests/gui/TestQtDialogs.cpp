@@ -1,4 +1,4 @@
-#include "platform/QtDialogs.h"
+#include "gui/QtDialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

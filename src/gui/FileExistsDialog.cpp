@@ -1,4 +1,4 @@
-#include "upload/FileExistsDialog.h"
+#include "gui/FileExistsDialog.h"
 
 #include "platform/AppInfo.h"
 #include "upload/UploadSession.h"

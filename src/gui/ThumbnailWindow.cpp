@@ -1,4 +1,4 @@
-#include "thumbs/ThumbnailWindow.h"
+#include "gui/ThumbnailWindow.h"
 
 #include "config/Config.h"
 #include "platform/Dialogs.h"
@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
@@ -93,6 +94,7 @@ void ThumbnailWindow::createThumbnails() {
         options.maxHeight = m_maxHeight;
         options.info = m_config.boolSetting(QStringLiteral("ThumbInfo"));
         options.frame = m_config.boolSetting(QStringLiteral("ThumbRahmen"));
+        options.bandFont = QGuiApplication::font();
         try {
             m_files[i].thumbnail = makeThumbnail(source, options, names[i]);
         } catch (const Error& error) {

@@ -1,4 +1,4 @@
-#include "upload/LoginDialog.h"
+#include "gui/LoginDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

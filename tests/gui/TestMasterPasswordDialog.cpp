@@ -1,6 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "WidgetLookup.h"
-#include "config/MasterPasswordDialog.h"
+#include "gui/MasterPasswordDialog.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "config/MasterPasswordDialog.h"
+#include "gui/MasterPasswordDialog.h"
 
 #include <QKeyEvent>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "results/SuccessWindow.h"
+#include "gui/SuccessWindow.h"
 
 #include <QApplication>
 #include <QBoxLayout>

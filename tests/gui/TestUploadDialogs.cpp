@@ -1,6 +1,6 @@
 #include "WidgetLookup.h"
-#include "upload/FileExistsDialog.h"
-#include "upload/LoginDialog.h"
+#include "gui/FileExistsDialog.h"
+#include "gui/LoginDialog.h"
 
 #include <QCheckBox>
 #include <QLabel>

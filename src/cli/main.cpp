@@ -1,0 +1,14 @@
+#include "cli/CliProgram.h"
+#include "platform/ProcessProtection.h"
+#include "platform/TerminationSignals.h"
+
+#include <cstdlib>
+
+// "quaddle-cli WORDS" is "quaddle --cli WORDS" without the windows' libraries.
+int main(int argc, char** argv) {
+    if (quaddle::printedVersion(argc, argv))
+        return EXIT_SUCCESS;
+    quaddle::keepSecretsOutOfCoreDumps();
+    quaddle::catchTerminationSignals();
+    return quaddle::runWithoutWindows(argc, argv, 1);
+}
