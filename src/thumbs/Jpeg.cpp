@@ -52,7 +52,7 @@ jpeg_error_mgr* installErrors(JpegErrors& errors) {
 // Runs one step of library calls, which may jump back here on an error. The step must hold
 // nothing that needs destroying, since a jump skips its destructors.
 template <typename Job> bool guarded(Job& job, void (*step)(Job&)) {
-    if (setjmp(job.Errors.jump) != 0)
+    if (setjmp(job.errors.jump) != 0)
         return false;
     step(job);
     return true;
@@ -60,18 +60,18 @@ template <typename Job> bool guarded(Job& job, void (*step)(Job&)) {
 
 template <typename Job> void run(Job& job, void (*step)(Job&)) {
     if (!guarded(job, step))
-        throw Error(QString::fromLatin1(job.Errors.message));
+        throw Error(QString::fromLatin1(job.errors.message));
 }
 
 struct Decoder {
     jpeg_decompress_struct info{};
-    JpegErrors Errors;
+    JpegErrors errors;
     const unsigned char* data = nullptr;
     unsigned long size = 0;
     uchar* pixels = nullptr;
     qsizetype stride = 0;
 
-    Decoder() { info.err = installErrors(Errors); }
+    Decoder() { info.err = installErrors(errors); }
     ~Decoder() { jpeg_destroy_decompress(&info); }
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -110,7 +110,7 @@ void cmykToRgb(QImage& image, bool inverted) {
 
 struct Encoder {
     jpeg_compress_struct info{};
-    JpegErrors Errors;
+    JpegErrors errors;
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     const uchar* pixels = nullptr;
@@ -123,7 +123,7 @@ struct Encoder {
     bool adobeMarker = false;
     int quality = 90;
 
-    Encoder() { info.err = installErrors(Errors); }
+    Encoder() { info.err = installErrors(errors); }
     ~Encoder() {
         jpeg_destroy_compress(&info);
         std::free(buffer);
