@@ -66,10 +66,10 @@ void MainWindow::startUpload() {
     if (m_uploadResults.isEmpty())
         return;
     // Before a close by "Autoclose", so the lines outlive the program (see README).
-    if (m_config->boolSetting(QStringLiteral("AutoCopy")))
+    if (m_config->autoCopy())
         copyLines(resultLines(storedTagStyle(*m_config)));
     // After an error the user sees which files made it before anything closes.
-    if (m_config->boolSetting(QStringLiteral("Autoclose")) && !failed)
+    if (m_config->autoClose() && !failed)
         close();
     else
         showResults();
@@ -87,9 +87,7 @@ void MainWindow::showResults() {
         host.closeMain = [this] { close(); };
         host.saveConfig = [this] { saveConfigReporting(); };
         host.storedStyle = [this] { return storedTagStyle(*m_config); };
-        host.storeStyle = [this](TagStyle style) {
-            m_config->setSetting(QStringLiteral("TagStyle"), SettingValue::integer(int(style)));
-        };
+        host.storeStyle = [this](TagStyle style) { m_config->setTagStyle(int(style)); };
         m_successWindow = new SuccessWindow(std::move(host), this);
     }
     m_successWindow->showResults(m_renamedFiles);
@@ -120,9 +118,8 @@ void MainWindow::offerThumbnails() {
                               MessageKind::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
     refreshServerDisplay(tr("Creating thumbnails"), QString());
-    ThumbnailWindow window(*m_config, m_runFiles,
-                           m_config->intSetting(QStringLiteral("ThumbWidth")),
-                           m_config->intSetting(QStringLiteral("ThumbHeight")), false, this);
+    ThumbnailWindow window(*m_config, m_runFiles, m_config->thumbWidth(), m_config->thumbHeight(),
+                           false, this);
     m_runFiles = window.run();
     // The list shown keeps the thumbnails, so the next run does not ask about them again.
     QHash<QString, QString> made;
@@ -156,8 +153,7 @@ void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir)
     m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64 size, qint64 sent) { uploadProgress(name, size, sent); },
         [this](const QString& text, int index) { uploadStatus(text, index); }, server[Type].toInt(),
-        m_config->intSetting(QStringLiteral("Overwrite")),
-        m_config->boolSetting(QStringLiteral("Log")), standardDrivers(m_config->programDir));
+        m_config->overwritePolicy(), m_config->logTraffic(), standardDrivers(m_config->programDir));
     configureSession(*m_session, *m_config);
 
     if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],

@@ -215,10 +215,10 @@ int CliRun::run() {
 
 void CliRun::makeThumbnails(const Config& config, FileList& files) {
     ThumbnailOptions options;
-    options.maxWidth = config.intSetting(QStringLiteral("ThumbWidth"));
-    options.maxHeight = config.intSetting(QStringLiteral("ThumbHeight"));
-    options.info = config.boolSetting(QStringLiteral("ThumbInfo"));
-    options.frame = config.boolSetting(QStringLiteral("ThumbRahmen"));
+    options.maxWidth = config.thumbWidth();
+    options.maxHeight = config.thumbHeight();
+    options.info = config.thumbInfo();
+    options.frame = config.thumbFrame();
     options.bandFont = QGuiApplication::font();
     const QStringList names = thumbnailNames(files);
     for (qsizetype index = 0; index < files.size(); ++index) {
@@ -244,8 +244,8 @@ int CliRun::upload(Config& config, const ServerRecord& server, const QString& re
     m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64 size, qint64 sent) { showProgress(name, size, sent); },
         [](const QString&, int) {}, server[Type].toInt(),
-        m_options.onExists.value_or(config.intSetting(QStringLiteral("Overwrite"))),
-        config.boolSetting(QStringLiteral("Log")), standardDrivers(config.programDir));
+        m_options.onExists.value_or(config.overwritePolicy()), config.logTraffic(),
+        standardDrivers(config.programDir));
     try {
         configureSession(*m_session, config);
     } catch (const Error& error) {

@@ -42,6 +42,13 @@ SettingValue SettingValue::byte(quint8 value) {
     return {SettingType::Byte, QString::number(value), false};
 }
 
+std::optional<ServerType> parseServerType(const QString& text) {
+    for (const ServerType type : {ServerType::Ftp, ServerType::Sftp, ServerType::Ftps})
+        if (text == QString::number(int(type)))
+            return type;
+    return std::nullopt;
+}
+
 bool isPermissionsText(const QString& text) {
     static const QRegularExpression Octal(QStringLiteral("^([0-7]{3,4})?$"));
     return Octal.match(text).hasMatch();
@@ -118,6 +125,54 @@ QStringList Config::settingNames() const {
     for (const auto& [name, value] : m_settingValues)
         names.append(name);
     return names;
+}
+
+bool Config::autoClose() const {
+    return boolSetting(QStringLiteral("Autoclose"));
+}
+
+bool Config::autoCopy() const {
+    return boolSetting(QStringLiteral("AutoCopy"));
+}
+
+bool Config::logTraffic() const {
+    return boolSetting(QStringLiteral("Log"));
+}
+
+qint32 Config::overwritePolicy() const {
+    return intSetting(QStringLiteral("Overwrite"));
+}
+
+bool Config::passiveMode() const {
+    return boolSetting(QStringLiteral("Passive"));
+}
+
+bool Config::tempNames() const {
+    return boolSetting(QStringLiteral("TempNames"));
+}
+
+qint32 Config::tagStyle() const {
+    return intSetting(QStringLiteral("TagStyle"));
+}
+
+void Config::setTagStyle(qint32 style) {
+    setSetting(QStringLiteral("TagStyle"), SettingValue::integer(style));
+}
+
+qint32 Config::thumbWidth() const {
+    return intSetting(QStringLiteral("ThumbWidth"));
+}
+
+qint32 Config::thumbHeight() const {
+    return intSetting(QStringLiteral("ThumbHeight"));
+}
+
+bool Config::thumbInfo() const {
+    return boolSetting(QStringLiteral("ThumbInfo"));
+}
+
+bool Config::thumbFrame() const {
+    return boolSetting(QStringLiteral("ThumbRahmen"));
 }
 
 ServerRecord Config::currentServerRecord() const {

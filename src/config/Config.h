@@ -37,6 +37,12 @@ enum ServerSlot {
 
 using ServerRecord = std::array<QString, ServerSlotCount>;
 
+// The kinds of server; a record's Type slot holds the number as text.
+enum class ServerType : int { Ftp = 0, Sftp = 1, Ftps = 2 };
+
+// The type a Type slot names; nothing for text that names none.
+std::optional<ServerType> parseServerType(const QString& text);
+
 // Whether text can stand in the Chmod slot: empty, or three or four octal digits.
 bool isPermissionsText(const QString& text);
 using ServerList = QList<ServerRecord>;
@@ -126,6 +132,20 @@ public:
     bool boolSetting(const QString& name) const;
     // Setting names in the order they are written.
     QStringList settingNames() const;
+
+    // The settings read outside the configuration, by their stored names.
+    bool autoClose() const;
+    bool autoCopy() const;
+    bool logTraffic() const;
+    qint32 overwritePolicy() const;
+    bool passiveMode() const;
+    bool tempNames() const;
+    qint32 tagStyle() const;
+    void setTagStyle(qint32 style);
+    qint32 thumbWidth() const;
+    qint32 thumbHeight() const;
+    bool thumbInfo() const;
+    bool thumbFrame() const;
 
     ServerRecord currentServerRecord() const;
     const QStringList& folders(qint32 server) const;

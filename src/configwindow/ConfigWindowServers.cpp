@@ -229,7 +229,7 @@ void ConfigWindow::editSelectedServer() {
                 setTextColour(withDefault, QPalette::Text, QPalette::Active);
             m_hostEdit->setText(record[Hostname]);
             // Older files hold the FTP default for SFTP servers too; it stands for 22 there.
-            const bool sftp = record[Type] == QLatin1String("1");
+            const bool sftp = parseServerType(record[Type]) == ServerType::Sftp;
             m_portEdit->setText(sftp && record[Port] == QLatin1String("21") ? QString()
                                                                             : record[Port]);
             m_userEdit->setText(record[Username]);
@@ -258,7 +258,8 @@ void ConfigWindow::editSelectedServer() {
 }
 
 QString ConfigWindow::defaultPort() const {
-    return m_typeBox->currentIndex() == 1 ? QStringLiteral("22") : QStringLiteral("21");
+    return m_typeBox->currentIndex() == int(ServerType::Sftp) ? QStringLiteral("22")
+                                                              : QStringLiteral("21");
 }
 
 void ConfigWindow::clearServerFields() {
@@ -442,7 +443,7 @@ void ConfigWindow::showTreeMenu(const QPoint& position) {
 }
 
 void ConfigWindow::applyServerType(int index) {
-    if (index == 1 && findPsftp(m_config.programDir).isEmpty()) {
+    if (index == int(ServerType::Sftp) && findPsftp(m_config.programDir).isEmpty()) {
         dialogs().showMessage(
             tr("psftp (package putty-tools) not found. Please install it for SFTP support."),
             MessageKind::Plain, MessageButtons::Ok);

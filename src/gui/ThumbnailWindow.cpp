@@ -92,8 +92,8 @@ void ThumbnailWindow::createThumbnails() {
         ThumbnailOptions options;
         options.maxWidth = m_maxWidth;
         options.maxHeight = m_maxHeight;
-        options.info = m_config.boolSetting(QStringLiteral("ThumbInfo"));
-        options.frame = m_config.boolSetting(QStringLiteral("ThumbRahmen"));
+        options.info = m_config.thumbInfo();
+        options.frame = m_config.thumbFrame();
         options.bandFont = QGuiApplication::font();
         try {
             m_files[i].thumbnail = makeThumbnail(source, options, names[i]);

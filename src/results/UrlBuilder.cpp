@@ -74,7 +74,7 @@ QString markdownLine(const QString& name, const QString& url, const QString& thu
 } // namespace
 
 TagStyle storedTagStyle(const Config& config) {
-    const qint32 stored = config.intSetting(QStringLiteral("TagStyle"));
+    const qint32 stored = config.tagStyle();
     return stored >= int(TagStyle::None) && stored <= int(TagStyle::Markdown) ? TagStyle(stored)
                                                                               : TagStyle::None;
 }

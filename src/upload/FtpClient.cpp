@@ -283,8 +283,8 @@ bool FtpClient::waitFor(const std::function<bool()>& done) {
     m_waitLoop = &loop;
     m_waitDone = &done;
     m_sinceActivity.start();
-    if (timeout > 0)
-        m_deadline.start(timeout * 1000);
+    if (timeoutMs > 0)
+        m_deadline.start(timeoutMs);
     // Quitting the application ends the wait like a time-out.
     const QMetaObject::Connection quitting = connect(
         QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
@@ -305,8 +305,8 @@ void FtpClient::deadlinePassed() {
     // Progress moves the deadline on; it is checked here rather than by restarting the timer
     // for every block sent.
     const qint64 quiet = m_sinceActivity.elapsed();
-    if (quiet < timeout * 1000) {
-        m_deadline.start(int(timeout * 1000 - quiet));
+    if (quiet < timeoutMs) {
+        m_deadline.start(int(timeoutMs - quiet));
         return;
     }
     closeData();

@@ -51,7 +51,7 @@ public:
     QString localFileName; // also the new name for Rename
     bool binary = true;
     bool passive = false;
-    int timeout = 15; // seconds without an answer or a sent block; 0 waits for ever
+    int timeoutMs = 15000; // without an answer or a sent block; 0 waits for ever
     // AUTH TLS after the greeting, then every data connection encrypted; never clear text.
     bool tls = false;
 

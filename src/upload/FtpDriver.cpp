@@ -10,7 +10,6 @@
 namespace quaddle {
 
 namespace {
-constexpr int TimeoutSeconds = 15;
 // The one reply that refuses a user name or password.
 constexpr int LoginRefused = 530;
 constexpr int FileUnavailable = 550;
@@ -72,7 +71,6 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
                         const QString& password) {
     m_client.binary = !(options() & TextMode);
     m_client.passive = options() & PassiveMode;
-    m_client.timeout = TimeoutSeconds;
     m_client.hostName = host;
     m_client.port = port;
     m_client.userName = user;

@@ -21,6 +21,7 @@ public:
     void abort() override;
     bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
+    void setAnswerTimeout(int milliseconds) override { m_client.timeoutMs = milliseconds; }
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
     bool makeDir(const QString& dir) override;

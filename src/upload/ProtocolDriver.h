@@ -34,6 +34,9 @@ public:
         (void)fingerprint;
         (void)remember;
     }
+    // How long an operation waits for the server's answer before it gives up; tests shorten
+    // it for servers that never answer.
+    virtual void setAnswerTimeout(int milliseconds) { (void)milliseconds; }
     // True when the driver asks the user for a missing password only once the server wants
     // one, so a login by key or agent asks nothing.
     virtual bool asksForPassword() const { return false; }

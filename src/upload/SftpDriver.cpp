@@ -30,9 +30,13 @@ namespace {
 constexpr int TimeoutMs = 30000;
 // How often a wait looks whether the session was cancelled by other means than abort().
 constexpr int CancelCheckMs = 100;
-constexpr int LoggedIn = 2;
 
 const QString Prompt = QStringLiteral("psftp> ");
+
+// Logging in, before or after a host-key question: the states that meet login prompts.
+bool atLogin(SftpDriver::State state) {
+    return state == SftpDriver::State::LoggingIn || state == SftpDriver::State::HostKeyAnswered;
+}
 
 // psftp's answers, as it prints them after its prompt.
 // Newer releases also say why a rename failed.
@@ -186,7 +190,8 @@ void removeLeftoverKeys() {
 } // namespace
 
 SftpDriver::SftpDriver(UploadSession& session, QString psftp)
-    : ProtocolDriver(session), m_psftp(std::move(psftp)), m_idleLimitMs(TimeoutMs) {
+    : ProtocolDriver(session), m_psftp(std::move(psftp)), m_timeoutMs(TimeoutMs),
+      m_idleLimitMs(TimeoutMs) {
     removeLeftoverKeys();
     m_runner.onNewLine = [this](const QString& line, OutputType type) { newLine(line, type); };
     // psftp gone without an answer (connection refused, crash): the wait ends at once.
@@ -213,7 +218,7 @@ void SftpDriver::abort() {
 
 bool SftpDriver::connect(const QString& host, const QString& port, const QString& user,
                          const QString& password) {
-    m_state = 1;
+    m_state = State::LoggingIn;
     m_answered = false;
     m_answer = Failure;
     m_exited = false;
@@ -260,7 +265,7 @@ bool SftpDriver::connect(const QString& host, const QString& port, const QString
     m_runner.inheritedFds.clear();
     passwordPipe.reset();
 
-    int result = waitForAnswer(TimeoutMs);
+    int result = waitForAnswer(m_timeoutMs);
     if (result == UnknownHostKey && knownByAnotherKey(host, sshPort))
         result = ChangedHostKey;
     // A host-key answer may bring a password question, which may follow a passphrase one.
@@ -321,8 +326,8 @@ int SftpDriver::answerHostKey(bool changed) {
             throw Error(UploadErrors::HostKeyChanged);
         }
     }
-    ++m_state;
-    return sendCommand("y", TimeoutMs);
+    m_state = State::HostKeyAnswered;
+    return sendCommand("y", m_timeoutMs);
 }
 
 int SftpDriver::answerSecret(bool passphrase, const QString& user) {
@@ -347,7 +352,7 @@ int SftpDriver::answerSecret(bool passphrase, const QString& user) {
         return Failure;
     // psftp keeps a carriage return as part of the answer.
     m_runner.sendInput(bytes + '\n', false);
-    return waitForAnswer(TimeoutMs);
+    return waitForAnswer(m_timeoutMs);
 }
 
 QString SftpDriver::puttyKey(const QString& user) {
@@ -418,8 +423,8 @@ QString SftpDriver::puttyKey(const QString& user) {
 }
 
 bool SftpDriver::changeDir(const QString& dir) {
-    m_state = 35;
-    if (sendCommand("cd " + quoted(dir.toLocal8Bit()), TimeoutMs) == Success)
+    m_state = State::ChangingDir;
+    if (sendCommand("cd " + quoted(dir.toLocal8Bit()), m_timeoutMs) == Success)
         return true;
     // psftp ended during cd (the network went): no missing directory to offer to create.
     if (!m_session.cancelled() && gone())
@@ -428,7 +433,7 @@ bool SftpDriver::changeDir(const QString& dir) {
 }
 
 bool SftpDriver::fileExists(const QString& name) {
-    m_state = 40;
+    m_state = State::CheckingFile;
     {
         const QMutexLocker lock(&m_shared);
         m_probeName = name;
@@ -444,12 +449,12 @@ bool SftpDriver::fileExists(const QString& name) {
 }
 
 bool SftpDriver::makeDir(const QString& dir) {
-    m_state = 30;
-    return sendCommand("mkdir " + quoted(dir.toLocal8Bit()), TimeoutMs) == Success;
+    m_state = State::MakingDir;
+    return sendCommand("mkdir " + quoted(dir.toLocal8Bit()), m_timeoutMs) == Success;
 }
 
 bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) {
-    m_state = 20;
+    m_state = State::Uploading;
     // A relative name beginning with "-" would be read as an option.
     const QByteArray local = QFileInfo(localPath).absoluteFilePath().toLocal8Bit();
     return sendCommand("put " + quoted(local) + ' ' + quoted(remoteName.toLocal8Bit()),
@@ -457,7 +462,7 @@ bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) 
 }
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
-    m_state = 50;
+    m_state = State::Renaming;
     {
         const QMutexLocker lock(&m_shared);
         m_renameTarget = joinedPath(m_remoteDir, newName);
@@ -465,13 +470,13 @@ bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     const QByteArray source = oldName.toLocal8Bit();
     const QByteArray target = newName.toLocal8Bit();
     const int answer =
-        sendCommand("mv " + quoted(wildcardEscaped(source)) + ' ' + quoted(target), TimeoutMs);
+        sendCommand("mv " + quoted(wildcardEscaped(source)) + ' ' + quoted(target), m_timeoutMs);
     if (answer != MovedIntoFolder)
         return answer == Success;
     // mv moves into a folder of the target's name; the file goes back to where it was.
-    m_state = 51;
+    m_state = State::RenamingBack;
     sendCommand("mv " + quoted(wildcardEscaped(target + '/' + source)) + ' ' + quoted(source),
-                TimeoutMs);
+                m_timeoutMs);
     setErrorText(QStringLiteral("A folder on the server has the name ") + newName +
                  QLatin1Char('.'));
     return false;
@@ -498,12 +503,12 @@ bool SftpDriver::removeFile(const QString& name) {
 }
 
 int SftpDriver::remove(const QString& name) {
-    m_state = 60;
-    return sendCommand("rm " + quoted(wildcardEscaped(name.toLocal8Bit())), TimeoutMs);
+    m_state = State::Removing;
+    return sendCommand("rm " + quoted(wildcardEscaped(name.toLocal8Bit())), m_timeoutMs);
 }
 
 bool SftpDriver::setPermissions(const QString& name, const QString& mode) {
-    m_state = 70;
+    m_state = State::ChangingMode;
     // chmod says nothing when the mode was right already.
     return sendMarkedCommand("chmod " + mode.toLocal8Bit() + ' ' +
                                  quoted(wildcardEscaped(name.toLocal8Bit())),
@@ -630,7 +635,7 @@ int SftpDriver::sendMarkedCommand(const QByteArray& command, int silentAnswer) {
     }
     m_answer = silentAnswer;
     m_runner.sendInput(command + "\r\n" + word, true);
-    const int answer = waitForAnswer(TimeoutMs);
+    const int answer = waitForAnswer(m_timeoutMs);
     const QMutexLocker lock(&m_shared);
     m_marker.clear();
     return answer;
@@ -660,7 +665,7 @@ void SftpDriver::logLine(const QString& line, OutputType type) {
         m_loggedPrompt = line;
     }
     if (!logged.isEmpty())
-        m_session.addLog(logged + QLatin1Char('|') + QString::number(m_state), LogTraffic);
+        m_session.addLog(logged + QLatin1Char('|') + QString::number(state()), LogTraffic);
 }
 
 void SftpDriver::giveAnswer(int answer) {
@@ -700,42 +705,42 @@ void SftpDriver::handleMarkedLine(const QString& line) {
         finishWait();
         return;
     }
-    const int state = m_state;
+    const State state = m_state;
     if (Fatal.match(line).hasMatch()) {
         // psftp ends now; its end gives the answer.
         setErrorText(line);
         m_fatalSeen = true;
-    } else if (state == 40 && ListingHeader.match(line).hasMatch()) {
-        m_state = 41;
+    } else if (state == State::CheckingFile && ListingHeader.match(line).hasMatch()) {
+        m_state = State::ListingFile;
     } else if (const QRegularExpressionMatch failed = ListingFailed.match(line);
-               state == 41 && failed.hasMatch()) {
+               state == State::ListingFile && failed.hasMatch()) {
         setErrorText(QStringLiteral("The folder on the server cannot be listed: ") +
                      failed.captured(3) + QLatin1Char('.'));
         m_answer = Unlisted;
-    } else if (state == 41) {
+    } else if (state == State::ListingFile) {
         // The pattern matches the name alone: any entry is the file.
         if (m_answer != Unlisted)
             m_answer = Success;
     } else if (const QRegularExpressionMatch refused = ModeRefused.match(line);
-               state == 70 && refused.hasMatch()) {
+               state == State::ChangingMode && refused.hasMatch()) {
         setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +
                      QLatin1Char('.'));
         m_answer = Failure;
-    } else if (state != 70 || !ModeChanged.match(line).hasMatch()) {
+    } else if (state != State::ChangingMode || !ModeChanged.match(line).hasMatch()) {
         m_session.addLog(line, LogError);
         m_answer = Unexpected;
     }
 }
 
 void SftpDriver::handleLine(const QString& line, OutputType type) {
-    const int state = m_state;
+    const State state = m_state;
     // The banner is the server's text, not an answer; it is only logged.
     if (m_inBanner) {
         if (type == OutputType::EntireLine && line == BannerEnd)
             m_inBanner = false;
         return;
     }
-    if ((state == 1 || state == 7) && type == OutputType::EntireLine && line == BannerStart) {
+    if (atLogin(state) && type == OutputType::EntireLine && line == BannerStart) {
         m_inBanner = true;
         return;
     }
@@ -752,7 +757,7 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
     }
     if (type == OutputType::EntireLine) {
         m_answeredPrompt.clear();
-    } else if ((state == 1 || state == 7) && line != m_answeredPrompt) {
+    } else if (atLogin(state) && line != m_answeredPrompt) {
         const bool passphrase = PassphrasePrompt.match(line).hasMatch();
         if (passphrase || PasswordPrompt.match(line).hasMatch()) {
             m_answeredPrompt = line;
@@ -760,15 +765,16 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
             return;
         }
     }
-    if ((state == 50 || state == 51) && RenameFailed.match(line).hasMatch()) {
+    if ((state == State::Renaming || state == State::RenamingBack) &&
+        RenameFailed.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Renaming file failed."));
         giveAnswer(Failure);
-    } else if (state == 50 && Renamed.match(line).hasMatch()) {
+    } else if (state == State::Renaming && Renamed.match(line).hasMatch()) {
         handleRenamed(line);
-    } else if (state == 51 && Renamed.match(line).hasMatch()) {
+    } else if (state == State::RenamingBack && Renamed.match(line).hasMatch()) {
         giveAnswer(Success);
     } else if (const QRegularExpressionMatch removed = Removed.match(line);
-               state == 60 && removed.hasMatch()) {
+               state == State::Removing && removed.hasMatch()) {
         const QString result = removed.captured(2);
         if (result != QLatin1String("OK"))
             setErrorText(QStringLiteral("Removing file failed: ") + result + QLatin1Char('.'));
@@ -776,67 +782,67 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
                    : result == QLatin1String("no such file or directory") ? NothingThere
                                                                           : Failure);
     } else if (const QRegularExpressionMatch made = MadeDir.match(line);
-               state == 30 && made.hasMatch()) {
+               state == State::MakingDir && made.hasMatch()) {
         giveAnswer(made.captured(2) == QLatin1String("OK") ? Success : Failure);
-    } else if (state == 20 && Put.match(line).hasMatch()) {
+    } else if (state == State::Uploading && Put.match(line).hasMatch()) {
         // psftp names the transfer before it runs; the next prompt says it is over.
-        m_state = 21;
-    } else if (state == 21 && PromptAlone.match(line).hasMatch()) {
+        m_state = State::Transferring;
+    } else if (state == State::Transferring && PromptAlone.match(line).hasMatch()) {
         giveAnswer(Success);
     } else if (const QRegularExpressionMatch broken = TransferFailed.match(line);
-               state == 21 && broken.hasMatch()) {
+               state == State::Transferring && broken.hasMatch()) {
         setErrorText(QStringLiteral("The transfer failed: ") + broken.captured(2) +
                      QLatin1Char('.'));
         giveAnswer(Failure);
-    } else if (state == 20 && LocalUnreadable.match(line).hasMatch()) {
+    } else if (state == State::Uploading && LocalUnreadable.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Cannot read the local file."));
         giveAnswer(Failure);
     } else if (const QRegularExpressionMatch refused = RemoteUnwritable.match(line);
-               state == 20 && refused.hasMatch()) {
+               state == State::Uploading && refused.hasMatch()) {
         setErrorText(refused.captured(2) == QLatin1String("permission denied")
                          ? QStringLiteral("Permission denied.")
                          : QStringLiteral("Cannot write the file on the server: ") +
                                refused.captured(2) + QLatin1Char('.'));
         giveAnswer(Failure);
-    } else if (state == 35 && NoSuchDir.match(line).hasMatch()) {
+    } else if (state == State::ChangingDir && NoSuchDir.match(line).hasMatch()) {
         setErrorText(QStringLiteral("Directory does not exist."));
-        m_state = 36;
+        m_state = State::DirChanged;
         giveAnswer(Failure);
     } else if (const QRegularExpressionMatch now = DirIsNow.match(line);
-               (state == LoggedIn || state == 35) && now.hasMatch()) {
-        m_state = state + 1;
+               (state == State::LoggedIn || state == State::ChangingDir) && now.hasMatch()) {
+        m_state = state == State::LoggedIn ? State::DirChangedAtLogin : State::DirChanged;
         setRemoteDir(now.captured(1));
         giveAnswer(Success);
     } else if (const QRegularExpressionMatch home = WorkingDir.match(line);
-               (state == 1 || state == 7) && home.hasMatch()) {
+               atLogin(state) && home.hasMatch()) {
         // After "y" newer releases print the working directory on a line of its own.
-        m_state = state == 1 ? LoggedIn : 8;
+        m_state = state == State::LoggingIn ? State::LoggedIn : State::LoggedInAfterHostKey;
         setRemoteDir(home.captured(1));
         giveAnswer(Success);
     } else if (const QRegularExpressionMatch home = WorkingDirAfterKey.match(line);
-               state == 7 && home.hasMatch()) {
-        m_state = 8;
+               state == State::HostKeyAnswered && home.hasMatch()) {
+        m_state = State::LoggedInAfterHostKey;
         setRemoteDir(home.captured(1));
         giveAnswer(Success);
-    } else if ((state == 1 || state == 7) && line == QLatin1String("Access denied")) {
+    } else if (atLogin(state) && line == QLatin1String("Access denied")) {
         // After a stored key a wrong password is no unexpected answer either.
         m_loginRefused = true;
         setErrorText(QStringLiteral("Login incorrect."));
         giveAnswer(Failure);
     } else if (const QRegularExpressionMatch header = Fingerprint.match(line);
-               state == 1 && header.hasMatch()) {
-        m_state = 5;
+               state == State::LoggingIn && header.hasMatch()) {
+        m_state = State::HostKeyHeader;
         const QMutexLocker lock(&m_shared);
         m_hostKeyType = header.captured(2);
-    } else if (state == 5) {
+    } else if (state == State::HostKeyHeader) {
         // psftp writes its questions unbuffered, so a line may come in pieces; the key is
         // the whole line after the header.
         if (type != OutputType::EntireLine || Fingerprint.match(line).hasMatch())
             return;
-        m_state = 6;
+        m_state = State::HostKeyRead;
         const QMutexLocker lock(&m_shared);
         m_hostKey = line;
-    } else if (state == 6) {
+    } else if (state == State::HostKeyRead) {
         if (StoreKey.match(line).hasMatch())
             giveAnswer(UnknownHostKey);
         else if (UpdateKey.match(line).hasMatch())
@@ -849,7 +855,8 @@ void SftpDriver::handleLine(const QString& line, OutputType type) {
             setErrorText(line);
         m_fatalSeen = true;
         giveAnswer(Failure);
-    } else if (state > 1 && state != 7 && line != Prompt && type == OutputType::EntireLine) {
+    } else if (state != State::Idle && !atLogin(state) && line != Prompt &&
+               type == OutputType::EntireLine) {
         // Lines of the login after a host key (the user name, the key or agent tried, an
         // answered question) are chatter, as before one.
         // Only a whole line can be judged unexpected: a piece may still become an answer.

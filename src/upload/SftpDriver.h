@@ -13,10 +13,51 @@ namespace quaddle {
 
 // The driver for SFTP servers. It drives PuTTY's psftp through its standard input and output:
 // each operation writes one command and waits for the answer that the output handler, on the
-// runner's reader thread, recognises in psftp's lines. The state number tells the handler
-// which answer is awaited.
+// runner's reader thread, recognises in psftp's lines. The state tells the handler which
+// answer is awaited.
 class SftpDriver : public ProtocolDriver {
 public:
+    // What the handler awaits. log.txt shows the number beside each line of psftp.
+    enum class State : int {
+        Idle = 0,
+        LoggingIn = 1,
+        LoggedIn = 2,
+        // psftp named a new working directory right after the login.
+        DirChangedAtLogin = 3,
+        // The host key's header came; the key follows.
+        HostKeyHeader = 5,
+        // The key came; the question follows.
+        HostKeyRead = 6,
+        // The question was answered; the login goes on.
+        HostKeyAnswered = 7,
+        LoggedInAfterHostKey = 8,
+        Uploading = 20,
+        // psftp named the transfer; the next prompt ends it.
+        Transferring = 21,
+        MakingDir = 30,
+        ChangingDir = 35,
+        // cd was answered, either way.
+        DirChanged = 36,
+        CheckingFile = 40,
+        // dir's listing began; each entry is the file.
+        ListingFile = 41,
+        Renaming = 50,
+        // mv put the file into a folder of the target's name and takes it back.
+        RenamingBack = 51,
+        Removing = 60,
+        ChangingMode = 70
+    };
+    // Every state, for the harness that feeds the handler output in each. It picks them by
+    // their place here, so new ones go at the end: the inputs it keeps stay in their states.
+    static constexpr State States[] = {
+        State::LoggingIn,   State::LoggedIn,        State::HostKeyHeader,
+        State::HostKeyRead, State::HostKeyAnswered, State::LoggedInAfterHostKey,
+        State::Uploading,   State::Transferring,    State::MakingDir,
+        State::ChangingDir, State::DirChanged,      State::CheckingFile,
+        State::ListingFile, State::Renaming,        State::RenamingBack,
+        State::Removing,    State::ChangingMode,    State::DirChangedAtLogin,
+        State::Idle};
+
     // Answers: success, failure, an unknown host key, a key that differs from the cached one,
     // and output that fits nothing.
     enum Answer {
@@ -34,6 +75,10 @@ public:
         Unlisted = 8,
         Unexpected = 128
     };
+    // Every answer, for the harness that checks the handler gives no other.
+    static constexpr Answer Answers[] = {
+        Failure,         Success,      UnknownHostKey,  ChangedHostKey, PasswordAsked,
+        PassphraseAsked, NothingThere, MovedIntoFolder, Unlisted,       Unexpected};
 
     // psftp: the client's path; empty when there is none.
     SftpDriver(UploadSession& session, QString psftp);
@@ -56,7 +101,9 @@ public:
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
 
-    int state() const { return m_state; }
+    // The state's number, as log.txt shows it.
+    int state() const { return int(m_state.load()); }
+    void setAnswerTimeout(int milliseconds) override { m_timeoutMs = milliseconds; }
     // How long a transfer may go on without progress before it is given up.
     void setIdleLimit(int milliseconds) { m_idleLimitMs = milliseconds; }
 
@@ -111,7 +158,7 @@ private:
     ConsoleProcess m_runner;
     std::atomic<bool> m_answered = false;
     std::atomic<int> m_answer = 0;
-    std::atomic<int> m_state = 0;
+    std::atomic<State> m_state = State::Idle;
     std::atomic<bool> m_exited = false;
     // psftp printed a fatal error; it ends right after.
     std::atomic<bool> m_fatalSeen = false;
@@ -150,6 +197,7 @@ private:
     QString m_convertedPassphrase;
     // The converted key's passphrase was given at this login already.
     bool m_passphraseGiven = false;
+    int m_timeoutMs;
     int m_idleLimitMs;
 };
 

@@ -1,20 +1,45 @@
 #include "upload/UploadDrivers.h"
 
+#include "config/Config.h"
 #include "platform/Psftp.h"
 #include "upload/FtpDriver.h"
 #include "upload/SftpDriver.h"
 
+#include <optional>
+
 namespace quaddle {
 
+namespace {
+
+std::unique_ptr<ProtocolDriver> driverFor(UploadSession& session, int serverType,
+                                          const QString& programDir) {
+    switch (ServerType{serverType}) {
+    case ServerType::Ftp:
+        return std::make_unique<FtpDriver>(session);
+    case ServerType::Ftps:
+        return std::make_unique<FtpDriver>(session, true);
+    case ServerType::Sftp:
+        return std::make_unique<SftpDriver>(session, findPsftp(programDir));
+    }
+    return nullptr;
+}
+
+// Tests that run the program against servers that never answer set this, so that none waits
+// out the real time-out.
+std::optional<int> answerTimeoutForTests() {
+    bool set = false;
+    const int milliseconds = qEnvironmentVariableIntValue("QUADDLE_TEST_ANSWER_TIMEOUT_MS", &set);
+    return set && milliseconds > 0 ? std::optional<int>(milliseconds) : std::nullopt;
+}
+
+} // namespace
+
 DriverFactory standardDrivers(const QString& programDir) {
-    return [programDir](UploadSession& session, int serverType) -> std::unique_ptr<ProtocolDriver> {
-        if (serverType == 0)
-            return std::make_unique<FtpDriver>(session);
-        if (serverType == 2)
-            return std::make_unique<FtpDriver>(session, true);
-        if (serverType == 1)
-            return std::make_unique<SftpDriver>(session, findPsftp(programDir));
-        return nullptr;
+    return [programDir](UploadSession& session, int serverType) {
+        std::unique_ptr<ProtocolDriver> driver = driverFor(session, serverType, programDir);
+        if (const std::optional<int> timeout = answerTimeoutForTests(); driver && timeout)
+            driver->setAnswerTimeout(*timeout);
+        return driver;
     };
 }
 

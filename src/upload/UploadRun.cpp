@@ -16,7 +16,7 @@ QString sessionRemoteDir(const ServerRecord& server, const QString& remoteDir) {
 
 QString serverTypeProblem(const Config& config) {
     const QString type = config.currentServerRecord()[Type];
-    if (type == QLatin1String("0") || type == QLatin1String("1") || type == QLatin1String("2"))
+    if (parseServerType(type))
         return QString();
     return QStringLiteral("The server \"%1\" has the unknown type \"%2\". Please choose FTP, "
                           "SFTP or FTPS for it in the server manager.")
@@ -26,10 +26,10 @@ QString serverTypeProblem(const Config& config) {
 void configureSession(UploadSession& session, Config& config) {
     const qint32 index = config.currentServer;
     const ServerRecord server = config.currentServerRecord();
-    if (config.boolSetting(QStringLiteral("Passive")))
+    if (config.passiveMode())
         session.driver().setOption(ProtocolDriver::PassiveMode);
     session.setPermissions(server[Chmod]);
-    session.setTempNames(config.boolSetting(QStringLiteral("TempNames")));
+    session.setTempNames(config.tempNames());
     session.driver().setTrustedCertificate(
         server[TrustedCert], [&config, index](const QString& fingerprint) {
             config.servers[index][TrustedCert] = fingerprint;

@@ -1,4 +1,5 @@
 #include "FileDrop.h"
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "UrlRecorder.h"
@@ -65,7 +66,7 @@ QMenu* menuNamed(const QWidget& form, const QString& caption) {
 
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -97,19 +98,14 @@ private slots:
     void failedSaveIsReportedAndWindowCloses();
 
 private:
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestMainWindow::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
 }
 
 void TestMainWindow::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
-    m_programDir.reset();
+    finishTest();
 }
 
 void TestMainWindow::controlsGrowWithTheWindow() {

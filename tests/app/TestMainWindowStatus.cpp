@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "UrlRecorder.h"
@@ -54,7 +55,7 @@ QColor panelPixel(const QWidget& form, int x, int y) {
 
 } // namespace
 
-class TestMainWindowStatus : public QObject {
+class TestMainWindowStatus : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -82,20 +83,15 @@ private:
     // and "/two"; "Two" has the folders "/two/a" and "/two/b".
     void saveThreeServers(qint32 current);
 
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     qint64 m_now = 10000;
 };
 
 void TestMainWindowStatus::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
 }
 
 void TestMainWindowStatus::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
-    m_programDir.reset();
+    finishTest();
 }
 
 void TestMainWindowStatus::saveThreeServers(qint32 current) {

@@ -1,5 +1,7 @@
 #include "FileDrop.h"
 #include "FtpServer.h"
+#include "LocalFiles.h"
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
@@ -65,7 +67,7 @@ bool idle(const QWidget& form) {
 
 } // namespace
 
-class TestMainWindowUpload : public QObject {
+class TestMainWindowUpload : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -95,39 +97,25 @@ private slots:
     void autocloseStaysOpenWhenNothingWasUploaded();
 
 private:
-    QString localFile(const QString& name, qint64 size);
     // Clicks Cancel once condition holds, checking every few milliseconds.
     void cancelWhen(MainWindow& form, std::function<bool()> condition);
     QByteArray logFile() const { return m_programDir->readFile("log.txt"); }
 
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<QTemporaryDir> m_local;
     QTimer m_watch;
 };
 
 void TestMainWindowUpload::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
     m_local = std::make_unique<QTemporaryDir>();
 }
 
 void TestMainWindowUpload::cleanup() {
     m_watch.stop();
     m_watch.disconnect();
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
+    finishTest();
     m_local.reset();
-    m_programDir.reset();
     removeMadeThumbnails();
-}
-
-QString TestMainWindowUpload::localFile(const QString& name, qint64 size) {
-    QFile file(m_local->filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    file.resize(size);
-    return file.fileName();
 }
 
 void TestMainWindowUpload::cancelWhen(MainWindow& form, std::function<bool()> condition) {
@@ -150,7 +138,8 @@ void TestMainWindowUpload::uploadsIntoRootAndRemoteDirectory() {
     setup.defaultDir = "/pics";
     test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
 
-    MainWindow form({localFile("a.png", 3000), localFile("b.png", 10)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 3000),
+                     test::sparseLocalFile(*m_local, "b.png", 10)});
     form.show();
     QCOMPARE(control<QComboBox>(form, "remoteDirBox")->currentText(), QStringLiteral("/pics"));
     form.startUpload();
@@ -176,7 +165,7 @@ void TestMainWindowUpload::missingDirectoryIsCreatedAfterAsking() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     control<QComboBox>(form, "remoteDirBox")->setEditText("gallery/2024");
     m_dialogs->expectAskUser(AskMode::Directory, "gallery/2024", 1);
     form.startUpload();
@@ -199,7 +188,7 @@ void TestMainWindowUpload::logIsEmptyWithoutLoggingAndErrors() {
     QVERIFY(QFile::setPermissions(m_programDir->filePath("log.txt"),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
                                       QFile::ReadOther));
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     form.startUpload();
     QCOMPARE(form.uploadResults().size(), 1);
     QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
@@ -214,7 +203,7 @@ void TestMainWindowUpload::wrongPasswordIsReportedAndRunEnds() {
     ServerSetup setup = test::setupFor(server);
     setup.password = "wrong";
     test::saveServerConfig(setup);
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
     m_dialogs->expectLogin(server.user(), "still wrong");
     m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
@@ -239,7 +228,7 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     setup.password = "p";
     closed.close();
     test::saveServerConfig(setup, {{"Log", SettingValue::boolean(true)}});
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     m_dialogs->expectMessage(
         FatalPrefix + "Could not connect to remote server. Please check your server settings.\n" +
         QString("127.0.0.1, port %1: Connection refused").arg(setup.port));
@@ -257,8 +246,8 @@ void TestMainWindowUpload::disappearedFileStopsTheRun() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
-    const QString gone = localFile("b.png", 100);
-    MainWindow form({localFile("a.png", 100), gone});
+    const QString gone = test::sparseLocalFile(*m_local, "b.png", 100);
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100), gone});
     QFile::remove(gone);
     m_dialogs->expectMessageMatching(
         QRegularExpression::escape(FatalPrefix + "A file you are trying to upload does not exist") +
@@ -273,7 +262,7 @@ void TestMainWindowUpload::disappearedFileStopsTheRun() {
 }
 
 void TestMainWindowUpload::noServerChosen() {
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     // With none at all, adding one is offered; with servers, one is to be chosen.
     m_dialogs->expectMessage("No server is set up yet. Add one now?", MessageAnswer::No);
     form.startUpload();
@@ -290,7 +279,7 @@ void TestMainWindowUpload::unknownServerType() {
     ServerSetup setup;
     setup.type = "7";
     test::saveServerConfig(setup);
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     m_dialogs->expectMessage("The server \"Test server\" has the unknown type \"7\". Please choose "
                              "FTP, SFTP or FTPS for it in the server manager.");
     form.startUpload();
@@ -310,7 +299,7 @@ void TestMainWindowUpload::ftpsCertificateIsTrustedOnce() {
     m_dialogs->expectMessageMatching("The server's certificate could not be verified\\..*",
                                      MessageAnswer::Yes);
     for (const QString& name : QStringList{"a.png", "b.png"}) {
-        MainWindow form({localFile(name, 70000)});
+        MainWindow form({test::sparseLocalFile(*m_local, name, 70000)});
         form.startUpload();
         QCOMPARE(form.uploadResults(), (UploadResults{{name, ""}}));
         QCOMPARE(QFileInfo(server.localPath(name)).size(), 70000);
@@ -328,7 +317,7 @@ void TestMainWindowUpload::unwritableLogIsReportedOnce() {
     m_programDir->setStoredProgramDir(m_programDir->filePath("gone"));
     QDir().mkpath(m_programDir->filePath("gone"));
     QFile::copy(m_programDir->filePath("config.xml"), m_programDir->filePath("gone/config.xml"));
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     QVERIFY(QDir(m_programDir->filePath("gone")).removeRecursively());
     m_dialogs->expectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
     // The success window saves the configuration there too.
@@ -342,7 +331,7 @@ void TestMainWindowUpload::cancelDuringTransfer() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
-    MainWindow form({localFile("big.bin", qint64(300) << 20)});
+    MainWindow form({test::sparseLocalFile(*m_local, "big.bin", qint64(300) << 20)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QString partial = server.localPath("big.bin");
@@ -358,7 +347,7 @@ void TestMainWindowUpload::cancelDuringTransfer() {
     QCOMPARE(panel.pixelColor(2, 2), panel.pixelColor(98, 2));
 
     // The session is gone; a new run works.
-    MainWindow again({localFile("small.txt", 10)});
+    MainWindow again({test::sparseLocalFile(*m_local, "small.txt", 10)});
     again.startUpload();
     QCOMPARE(again.uploadResults().size(), 1);
 }
@@ -372,7 +361,7 @@ void TestMainWindowUpload::cancelWhileConnecting() {
     setup.user = "u";
     setup.password = "p";
     test::saveServerConfig(setup);
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     cancelWhen(form, [&] { return silent.hasPendingConnections(); });
     form.startUpload();
     QVERIFY(idle(form));
@@ -385,7 +374,7 @@ void TestMainWindowUpload::cancelWhileChangingDirectory() {
     ServerSetup setup = test::setupFor(server);
     setup.rootDir = "/";
     test::saveServerConfig(setup);
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     cancelWhen(form, [&] { return statusText(form).endsWith("Logged in, changing directory"); });
     QElapsedTimer run;
     run.start();
@@ -399,13 +388,15 @@ void TestMainWindowUpload::dropDuringTransferWaitsForTheNextRun() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
-    MainWindow form({localFile("big.bin", qint64(300) << 20), localFile("z.bin", 30)});
+    MainWindow form({test::sparseLocalFile(*m_local, "big.bin", qint64(300) << 20),
+                     test::sparseLocalFile(*m_local, "z.bin", 30)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     // Sorted in before the files of the run, while the first is being sent.
     QStringList dropped;
     for (int i = 0; i < 20; ++i)
-        dropped.append(localFile(QStringLiteral("a%1.png").arg(i, 2, 10, QLatin1Char('0')), 10));
+        dropped.append(test::sparseLocalFile(
+            *m_local, QStringLiteral("a%1.png").arg(i, 2, 10, QLatin1Char('0')), 10));
     const QString partial = server.localPath("big.bin");
     bool droppedMidRun = false;
     bool settingsLocked = false;
@@ -448,7 +439,8 @@ void TestMainWindowUpload::successWindowListsTheUploadedFiles() {
     QFile existing(server.localPath("pics/my photo.png"));
     QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("older") == 5);
     existing.close();
-    MainWindow form({localFile("my photo.png", 500), localFile("notes.txt", 20)});
+    MainWindow form({test::sparseLocalFile(*m_local, "my photo.png", 500),
+                     test::sparseLocalFile(*m_local, "notes.txt", 20)});
     form.show();
     form.startUpload();
 
@@ -503,7 +495,8 @@ void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
-    MainWindow form({jpegFile(*m_local, "photo.JPG"), localFile("notes.txt", 20)});
+    MainWindow form(
+        {jpegFile(*m_local, "photo.JPG"), test::sparseLocalFile(*m_local, "notes.txt", 20)});
     form.show();
     m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::Yes);
     form.startUpload();
@@ -541,7 +534,7 @@ void TestMainWindowUpload::markdownLinesCopiedBeforeAutoclose() {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* copied = new QMimeData;
-    copied->setUrls({QUrl::fromLocalFile(localFile("notes [v2].txt", 20))});
+    copied->setUrls({QUrl::fromLocalFile(test::sparseLocalFile(*m_local, "notes [v2].txt", 20))});
     QApplication::clipboard()->setMimeData(copied);
     control<QAction>(form, "pasteAction")->trigger();
     QApplication::clipboard()->setImage(QImage(5, 5, QImage::Format_RGB32));
@@ -599,7 +592,7 @@ void TestMainWindowUpload::autocloseClosesAfterUpload() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server), {{"Autoclose", SettingValue::boolean(true)}});
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QFile::remove(m_programDir->filePath("config.xml"));
@@ -612,7 +605,7 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     FtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server), {{"Autoclose", SettingValue::boolean(true)}});
-    MainWindow form({localFile("a.png", 100)});
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     m_dialogs->expectMessageMatching("An error occurred: \n552 .*\nIgnore and continue\\?",

@@ -1,4 +1,5 @@
 #include "FtpServer.h"
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
@@ -30,7 +31,7 @@ int openDescriptors() {
 
 // Upload runs against servers that fail the way real servers do: each ends with a clear
 // message, the window idle, log.txt written, no descriptor left open, and the next run works.
-class TestUploadFaults : public QObject {
+class TestUploadFaults : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -41,22 +42,20 @@ private slots:
     void serverFailsDuringRun();
 
 private:
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<QTemporaryDir> m_local;
 };
 
 void TestUploadFaults::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
+    // The server that never greets is given up soon, not after the real 15 seconds.
+    qputenv("QUADDLE_TEST_ANSWER_TIMEOUT_MS", "2000");
     m_local = std::make_unique<QTemporaryDir>();
 }
 
 void TestUploadFaults::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
+    qunsetenv("QUADDLE_TEST_ANSWER_TIMEOUT_MS");
+    finishTest();
     m_local.reset();
-    m_programDir.reset();
 }
 
 void TestUploadFaults::serverFailsDuringRun_data() {

@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "about/AboutDialog.h"
@@ -76,7 +77,7 @@ void verifyShown(QWidget& window) {
 
 // Runs at twice the scale and with a larger font than the desktop's usual one, where fixed
 // sizes would cut texts off.
-class TestWindowLayouts : public QObject {
+class TestWindowLayouts : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -86,19 +87,14 @@ private slots:
     void nothingIsClipped();
 
 private:
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestWindowLayouts::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
 }
 
 void TestWindowLayouts::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
-    m_programDir.reset();
+    finishTest();
 }
 
 void TestWindowLayouts::nothingIsClipped_data() {

@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "config/Cipher.h"
@@ -106,7 +107,7 @@ extern "C" int chmod(const char* path, mode_t mode) noexcept {
     return real(path, mode);
 }
 
-class TestConfigFile : public QObject {
+class TestConfigFile : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -141,21 +142,16 @@ private:
     void writeConfig(const QByteArray& xml) { m_programDir->writeFile("config.xml", xml); }
     QByteArray savedConfig() const { return m_programDir->readFile("config.xml"); }
 
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<Config> m_config;
 };
 
 void TestConfigFile::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
 }
 
 void TestConfigFile::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
+    finishTest();
     m_config.reset();
-    m_dialogs.reset();
-    m_programDir.reset();
 }
 
 Config& TestConfigFile::loaded(bool force) {

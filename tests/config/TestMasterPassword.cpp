@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "config/Config.h"
@@ -28,7 +29,7 @@ const QString DisabledQuestion =
 
 } // namespace
 
-class TestMasterPassword : public QObject {
+class TestMasterPassword : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -48,20 +49,14 @@ private slots:
 private:
     // A configuration whose credentials are locked, as after declining the password.
     std::unique_ptr<Config> lockedCfg();
-
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
 };
 
 void TestMasterPassword::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
 }
 
 void TestMasterPassword::cleanup() {
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
-    m_programDir.reset();
+    finishTest();
 }
 
 std::unique_ptr<Config> TestMasterPassword::lockedCfg() {

@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
@@ -76,7 +77,7 @@ void typeInto(const QWidget& window, const char* edit, const QString& text) {
 
 } // namespace
 
-class TestConfigWindow : public QObject {
+class TestConfigWindow : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -114,8 +115,6 @@ private:
     ConfigWindow& openWindow();
     void saveServers();
 
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<Config> m_config;
     QPointer<ConfigWindow> m_form;
@@ -124,8 +123,7 @@ private:
 };
 
 void TestConfigWindow::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
     m_data = std::make_unique<QTemporaryDir>();
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
     m_refreshes = 0;
@@ -135,11 +133,9 @@ void TestConfigWindow::init() {
 void TestConfigWindow::cleanup() {
     delete m_form;
     m_config.reset();
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
+    finishTest();
     qunsetenv("XDG_DATA_HOME");
     m_data.reset();
-    m_programDir.reset();
 }
 
 ConfigWindow& TestConfigWindow::openWindow() {

@@ -5,6 +5,7 @@
 #include "upload/SftpDriver.h"
 #include "upload/UploadSession.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quaddle {
@@ -15,7 +16,7 @@ class SftpOutputFeed {
 public:
     explicit SftpOutputFeed(SftpDriver& sftp) : m_sftp(sftp) {}
 
-    void await(int state) {
+    void await(SftpDriver::State state) {
         m_sftp.m_state = state;
         m_sftp.m_answered = false;
         m_sftp.m_answer = SftpDriver::Failure;
@@ -23,7 +24,9 @@ public:
         m_sftp.m_probeName = QStringLiteral("photo 1.jpg");
         m_sftp.m_renameTarget = QStringLiteral("/home/u/photo 1.jpg");
         // Listings and permission changes end at a marker.
-        const bool marked = state == 40 || state == 41 || state == 70;
+        const bool marked = state == SftpDriver::State::CheckingFile ||
+                            state == SftpDriver::State::ListingFile ||
+                            state == SftpDriver::State::ChangingMode;
         m_sftp.m_marker =
             marked ? QStringLiteral("psftp: unknown command \"quaddle-1\"") : QString();
     }
@@ -52,12 +55,8 @@ using namespace quaddle;
 
 namespace {
 
-// Every state the waiting side sets and every one the handler moves on to.
-constexpr int States[] = {1, 2, 5, 6, 7, 8, 20, 21, 30, 35, 36, 40, 41, 50, 51, 60, 70};
-
 bool knownAnswer(int answer) {
-    return (answer >= SftpDriver::Failure && answer <= SftpDriver::Unlisted) ||
-           answer == SftpDriver::Unexpected;
+    return std::ranges::find(SftpDriver::Answers, answer) != std::end(SftpDriver::Answers);
 }
 
 } // namespace
@@ -70,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto& sftp = static_cast<SftpDriver&>(session.driver());
     SftpOutputFeed feed(sftp);
     for (size_t at = 0; at + 3 <= size;) {
-        feed.await(States[data[at] % std::size(States)]);
+        feed.await(SftpDriver::States[data[at] % std::size(SftpDriver::States)]);
         const uint8_t seed = data[at + 1];
         const size_t length = std::min<size_t>(data[at + 2], size - at - 3);
         at += 3;

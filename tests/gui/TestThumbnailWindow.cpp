@@ -1,3 +1,4 @@
+#include "ProgramFixture.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
@@ -19,7 +20,7 @@
 using namespace quaddle;
 using quaddle::test::control;
 
-class TestThumbnailWindow : public QObject {
+class TestThumbnailWindow : public QObject, test::ProgramFixture {
     Q_OBJECT
 
 private slots:
@@ -37,8 +38,6 @@ private:
     FileList run(const FileList& files, const std::function<void(ThumbnailWindow&)>& onShow = {});
 
     QTemporaryDir m_temporary;
-    std::unique_ptr<test::TempProgramDir> m_programDir;
-    std::unique_ptr<test::ScriptedDialogs> m_dialogs;
     std::unique_ptr<QTemporaryDir> m_local;
     QStringList m_captions;
 };
@@ -49,8 +48,7 @@ void TestThumbnailWindow::initTestCase() {
 }
 
 void TestThumbnailWindow::init() {
-    m_programDir = std::make_unique<test::TempProgramDir>();
-    m_dialogs = std::make_unique<test::ScriptedDialogs>();
+    startTest();
     m_local = std::make_unique<QTemporaryDir>();
     m_captions.clear();
 }
@@ -58,10 +56,8 @@ void TestThumbnailWindow::init() {
 void TestThumbnailWindow::cleanup() {
     removeMadeThumbnails();
     QVERIFY(!QFileInfo::exists(thumbnailDir()));
-    QUADDLE_VERIFY_DIALOGS(*m_dialogs);
-    m_dialogs.reset();
+    finishTest();
     m_local.reset();
-    m_programDir.reset();
 }
 
 QString TestThumbnailWindow::jpeg(const QString& name, int width, int height) {

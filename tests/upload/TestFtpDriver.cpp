@@ -1,4 +1,5 @@
 #include "FtpServer.h"
+#include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "platform/Error.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +21,9 @@ using namespace quaddle;
 using quaddle::test::FtpServer;
 
 namespace {
+
+// For the tests whose server never answers, in place of the real 15 seconds.
+constexpr int ShortTimeoutMs = 1000;
 
 // Whether this process has the file open, as /proc lists its descriptors.
 bool holdsOpen(const QString& path) {
@@ -77,7 +80,6 @@ private slots:
 private:
     // A session against server, logged in and in its upload folder.
     UploadSession& connected(FtpServer& server, bool passive = true);
-    QString localFile(const QString& name, qint64 size);
     QStringList logLines() const { return m_session->logLines(); }
 
     std::unique_ptr<QTemporaryDir> m_local;
@@ -117,19 +119,6 @@ UploadSession& TestFtpDriver::connected(FtpServer& server, bool passive) {
     return *m_session;
 }
 
-QString TestFtpDriver::localFile(const QString& name, qint64 size) {
-    QFile file(m_local->filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (qint64 left = size; left > 0; left -= block.size()) {
-        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
-                                              block.size() / 4);
-        file.write(block.constData(), std::min<qint64>(left, block.size()));
-    }
-    return file.fileName();
-}
-
 namespace {
 
 void addServerRows(const char* what) {
@@ -157,7 +146,7 @@ void TestFtpDriver::uploadsFilesByteForByte() {
 
     for (const qint64 size : {qint64(1000), qint64(0), qint64(50) << 20}) {
         const QString name = QStringLiteral("file%1.bin").arg(size);
-        const QString path = localFile(name, size);
+        const QString path = test::randomLocalFile(*m_local, name, size);
         m_progressBar.clear();
         QVERIFY2(driver.putFile(path), qPrintable(driver.lastError()));
         QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(path));
@@ -194,8 +183,8 @@ void TestFtpDriver::existenceAsTheServerTellsIt() {
                             : std::make_unique<FtpServer>(fault);
     QUADDLE_REQUIRE_SERVER(*server);
     ProtocolDriver& driver = connected(*server, passive).driver();
-    QVERIFY(driver.putFile(localFile("empty.txt", 0)));
-    QVERIFY(driver.putFile(localFile("five.txt", 5)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "empty.txt", 0)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "five.txt", 5)));
     QVERIFY(driver.makeDir("folder"));
     // A folder of the name is in the way as much as a file.
     for (const QString& present : QStringList{"empty.txt", "five.txt", "folder"})
@@ -215,7 +204,7 @@ void TestFtpDriver::renamesAndMakesDirectories() {
     FtpServer server{FtpServer::Kind(kind)};
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server, passive).driver();
-    QVERIFY(driver.putFile(localFile("photo.jpg", 300)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "photo.jpg", 300)));
     QVERIFY(driver.renameFile("photo.jpg", "photo_001.jpg"));
     QVERIFY(QFile::exists(server.localPath("photo_001.jpg")));
     QVERIFY(!QFile::exists(server.localPath("photo.jpg")));
@@ -225,7 +214,7 @@ void TestFtpDriver::renamesAndMakesDirectories() {
     QVERIFY(!driver.changeDir("gallery"));
     QVERIFY(driver.makeDir("gallery"));
     QVERIFY(driver.changeDir("gallery"));
-    QVERIFY(driver.putFile(localFile("inside.jpg", 10)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "inside.jpg", 10)));
     QVERIFY(QFile::exists(server.localPath("gallery/inside.jpg")));
 }
 
@@ -249,8 +238,9 @@ void TestFtpDriver::wholeRunThroughTheSession() {
     m_dialogs->expectAskUser(AskMode::Directory, "./gallery/2024", 1);
     QVERIFY(m_session->enterDir("./gallery/2024", false, true));
 
-    const FileList files{{localFile("a.jpg", 2000), localFile("a_thumb.jpg", 200)},
-                         {localFile("b.zip", 5000), QString()}};
+    const FileList files{{test::randomLocalFile(*m_local, "a.jpg", 2000),
+                          test::randomLocalFile(*m_local, "a_thumb.jpg", 200)},
+                         {test::randomLocalFile(*m_local, "b.zip", 5000), QString()}};
     QCOMPARE(m_session->uploadFiles(files).size(), 2);
     const UploadResults again = m_session->uploadFiles(files);
     QCOMPARE(again, (UploadResults{{"a.jpg", "a_thumb.jpg"}, {"b.zip", ""}}));
@@ -277,7 +267,7 @@ void TestFtpDriver::refusedLoginIsRetriedOnTheSameConnection() {
     QCOMPARE(logLines().filter("--> USER").size(), 2);
     // TYPE follows every login, also the refused one.
     QCOMPARE(logLines().filter("--> TYPE I").size(), 2);
-    QVERIFY(driver.putFile(localFile("after.txt", 3)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "after.txt", 3)));
 }
 
 void TestFtpDriver::passIsSentAfterUserLogsIn() {
@@ -299,13 +289,14 @@ void TestFtpDriver::multiLineGreeting() {
     QCOMPARE(log.at(0), QStringLiteral("220-Welcome to the\t0"));
     QCOMPARE(log.at(2), QStringLiteral(" indented continuation\t0"));
     QCOMPARE(log.at(3), QStringLiteral("220 Ready.\t0"));
-    QVERIFY(m_session->driver().putFile(localFile("x.txt", 10)));
+    QVERIFY(m_session->driver().putFile(test::randomLocalFile(*m_local, "x.txt", 10)));
 }
 
 void TestFtpDriver::preliminary125InActiveMode() {
     FtpServer server("force125");
     QUADDLE_REQUIRE_SERVER(server);
-    QVERIFY(connected(server, false).driver().putFile(localFile("x.txt", 5000)));
+    QVERIFY(
+        connected(server, false).driver().putFile(test::randomLocalFile(*m_local, "x.txt", 5000)));
     QVERIFY(!logLines().filter(QRegularExpression("^125 ")).isEmpty());
     QCOMPARE(QFileInfo(server.localPath("x.txt")).size(), 5000);
 }
@@ -404,7 +395,8 @@ void TestFtpDriver::brokenLoginIsNamedNotRefused() {
 void TestFtpDriver::passwordLikeCommandsAreMasked() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    QVERIFY(connected(server).driver().putFile(localFile("PASSPORT.jpg", 10)));
+    QVERIFY(
+        connected(server).driver().putFile(test::randomLocalFile(*m_local, "PASSPORT.jpg", 10)));
     QVERIFY(!logLines().join('\n').contains(server.password()));
     QCOMPARE(logLines().filter("--> (Password)").size(), 2);
     QVERIFY(logLines().filter("--> STOR").isEmpty());
@@ -414,13 +406,13 @@ void TestFtpDriver::lineBreakInNameIsNeverSent() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server).driver();
-    QVERIFY(!driver.putFile(localFile("evil\r\nDELE victim.txt", 10)));
+    QVERIFY(!driver.putFile(test::randomLocalFile(*m_local, "evil\r\nDELE victim.txt", 10)));
     QCOMPARE(driver.lastError(),
              QStringLiteral("The name contains a line break, which cannot be sent to the server."));
     QVERIFY(logLines().filter("DELE").isEmpty());
     QVERIFY(!driver.changeDir("a\nb"));
     // The session goes on: the connection is still usable.
-    QVERIFY(driver.putFile(localFile("fine.txt", 10)));
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "fine.txt", 10)));
 }
 
 void TestFtpDriver::stalledReplyTimesOut() {
@@ -430,6 +422,7 @@ void TestFtpDriver::stalledReplyTimesOut() {
                                                 [](const QString&, int) {}, 0, PolicyOverwrite,
                                                 true, standardDrivers(QString()));
     ProtocolDriver& driver = m_session->driver();
+    driver.setAnswerTimeout(ShortTimeoutMs);
     QVERIFY(driver.connect("127.0.0.1", QString::number(server.port()), server.user(),
                            server.password()));
     // The time-out closes the connection: no missing directory to offer to create.
@@ -446,7 +439,7 @@ void TestFtpDriver::stalledReplyTimesOut() {
 void TestFtpDriver::cancelDuringLargeUpload() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = localFile("large.bin", qint64(200) << 20);
+    const QString path = test::randomLocalFile(*m_local, "large.bin", qint64(200) << 20);
     UploadSession& upload = connected(server);
     // The Cancel button, pressed once the transfer is well under way.
     QElapsedTimer sinceCancel;
@@ -481,7 +474,7 @@ void TestFtpDriver::cancelAtTheLastBlock() {
     QFETCH(qint64, size);
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = localFile("last.bin", size);
+    const QString path = test::randomLocalFile(*m_local, "last.bin", size);
     UploadSession& upload = connected(server);
     // Cancel pressed when the whole file is queued but not yet sent, or while the server's
     // answer is awaited.
@@ -502,16 +495,17 @@ void TestFtpDriver::connectionClosedDuringStore() {
     FtpServer server("closestor");
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server).driver();
-    QVERIFY(!driver.putFile(localFile("big.bin", 20 << 20)));
+    QVERIFY(!driver.putFile(test::randomLocalFile(*m_local, "big.bin", 20 << 20)));
     QVERIFY(!driver.lastError().isEmpty());
-    QVERIFY_THROWS_EXCEPTION(Error, driver.putFile(localFile("next.bin", 10)));
+    QVERIFY_THROWS_EXCEPTION(Error,
+                             driver.putFile(test::randomLocalFile(*m_local, "next.bin", 10)));
 }
 
 void TestFtpDriver::refusedStore() {
     FtpServer server("storfull");
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server).driver();
-    QVERIFY(!driver.putFile(localFile("a.txt", 100)));
+    QVERIFY(!driver.putFile(test::randomLocalFile(*m_local, "a.txt", 100)));
     QVERIFY(driver.lastError().startsWith("552 "));
     QVERIFY(driver.changeDir("/"));
 }
@@ -523,7 +517,7 @@ void TestFtpDriver::brokenPassiveReplyIsAnError() {
     const QString message = "The server's PASV reply names no address: 227 Entering Passive Mode.";
     m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
                              MessageAnswer::No);
-    QVERIFY(!driver.putFile(localFile("a.txt", 100)));
+    QVERIFY(!driver.putFile(test::randomLocalFile(*m_local, "a.txt", 100)));
     QVERIFY(logLines().contains("FTP Error [227]: " + message + "\t2"));
     // No aborts the connection.
     QVERIFY_THROWS_EXCEPTION(Error, driver.changeDir("/"));
@@ -586,7 +580,7 @@ void TestFtpDriver::silentServerTimesOutWithReason() {
     FtpClient client;
     client.hostName = "127.0.0.1";
     client.port = QString::number(server.port());
-    client.timeout = 1;
+    client.timeoutMs = ShortTimeoutMs;
     QVERIFY(!client.open());
     QCOMPARE(client.lastResponse(), QStringLiteral("The server sent no greeting (timed out)"));
 }
@@ -656,7 +650,7 @@ void TestFtpDriver::activeDataConnectionOnlyFromTheServer() {
                                quint16(numbers[4].toUInt() * 256 + numbers[5].toUInt()));
         QVERIFY(stranger.waitForConnected());
     };
-    const QString path = localFile("a.bin", 300000);
+    const QString path = test::randomLocalFile(*m_local, "a.bin", 300000);
     QVERIFY(client.open() && client.user() && client.pass() && client.type());
     client.localFileName = path;
     client.hostFileName = "a.bin";
@@ -686,7 +680,7 @@ void TestFtpDriver::abortIsHarmlessAnyTime() {
 void TestFtpDriver::eventLoopRunsDuringUpload() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    const QString path = localFile("large.bin", qint64(50) << 20);
+    const QString path = test::randomLocalFile(*m_local, "large.bin", qint64(50) << 20);
     ProtocolDriver& driver = connected(server).driver();
     QElapsedTimer clock;
     clock.start();

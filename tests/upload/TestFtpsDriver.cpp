@@ -1,4 +1,5 @@
 #include "FtpServer.h"
+#include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "platform/Error.h"
@@ -7,7 +8,6 @@
 #include "upload/UploadErrors.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -55,7 +55,6 @@ private slots:
 
 private:
     UploadSession& session(int serverType, bool passive, const QString& trusted);
-    QString localFile(const QString& name, qint64 size);
 
     std::unique_ptr<QTemporaryDir> m_local;
     std::unique_ptr<IdentityDialogs> m_dialogs;
@@ -88,16 +87,6 @@ UploadSession& TestFtpsDriver::session(int serverType, bool passive, const QStri
     m_session->driver().setTrustedCertificate(
         trusted, [this](const QString& fingerprint) { m_remembered.append(fingerprint); });
     return *m_session;
-}
-
-QString TestFtpsDriver::localFile(const QString& name, qint64 size) {
-    QFile file(m_local->filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    file.write(bytes);
-    return file.fileName();
 }
 
 void TestFtpsDriver::uploadsIntactAndTrustsOnce_data() {
@@ -134,7 +123,7 @@ void TestFtpsDriver::uploadsIntactAndTrustsOnce() {
         // cut them.
         for (const qint64 size : {qint64(0), qint64(1000), qint64(300000), qint64(3) << 20}) {
             const QString name = QStringLiteral("file%1.bin").arg(size);
-            const QString path = localFile(name, size);
+            const QString path = test::randomLocalFile(*m_local, name, size);
             QVERIFY2(run.driver().putFile(path), qPrintable(run.driver().lastError()));
             QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(path));
         }

@@ -1,3 +1,4 @@
+#include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
 #include "upload/SftpDriver.h"
@@ -105,7 +106,6 @@ private slots:
 
 private:
     UploadSession& session(int overwrite = PolicyOverwrite);
-    QString localFile(const QString& name, const QByteArray& contents);
     SftpDriver& driver() { return static_cast<SftpDriver&>(m_session->driver()); }
     bool login(const SshServer& server) {
         return m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
@@ -175,13 +175,6 @@ UploadSession& TestSftpDriverServer::session(int overwrite) {
                                                 [](const QString&, int) {}, 1, overwrite, true,
                                                 standardDrivers(m_temp->filePath("program") + "/"));
     return *m_session;
-}
-
-QString TestSftpDriverServer::localFile(const QString& name, const QByteArray& contents) {
-    QFile file(m_temp->filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
 }
 
 void TestSftpDriverServer::unknownHostAcceptedThenKnown_data() {
@@ -381,7 +374,7 @@ void TestSftpDriverServer::folderInTheWay() {
     acceptKey();
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(server.root(), false, false));
-    QVERIFY(driver().putFileAs(localFile("a.jpg", "new"), "a.jpg.part"));
+    QVERIFY(driver().putFileAs(test::localFile(*m_temp, "a.jpg", "new"), "a.jpg.part"));
     QVERIFY(!(replace ? driver().replaceFile("a.jpg.part", "a.jpg")
                       : driver().renameFile("a.jpg.part", "a.jpg")));
     QVERIFY2(driver().lastError().contains("a.jpg"), qPrintable(driver().lastError()));
@@ -489,8 +482,8 @@ void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
     QVERIFY(m_session->enterDir(server.root(), false, true));
     // The mode the files arrive with: chmod says nothing, and what follows is not its answer.
     m_session->setPermissions("644");
-    const FileList files{{localFile("a(1).jpg", "first"), QString()},
-                         {localFile("my notes.txt", "spaced"), QString()}};
+    const FileList files{{test::localFile(*m_temp, "a(1).jpg", "first"), QString()},
+                         {test::localFile(*m_temp, "my notes.txt", "spaced"), QString()}};
     QCOMPARE(m_session->uploadFiles(files).size(), 2);
     // The same names again: they are found, so they are renamed aside.
     QCOMPARE(m_session->uploadFiles(files).size(), 2);
@@ -501,7 +494,7 @@ void TestSftpDriverServer::uploadsWithExistenceTestAndRename() {
     QVERIFY(QFile::exists(server.root() + "/my notes_001.txt"));
 
     // A local path with a double quote in it.
-    const QString quoted = localFile("say \"hi\".txt", "quoted");
+    const QString quoted = test::localFile(*m_temp, "say \"hi\".txt", "quoted");
     QVERIFY(driver().putFile(quoted));
     QFile uploaded(server.root() + "/say \"hi\".txt");
     QVERIFY(uploaded.open(QIODevice::ReadOnly));
@@ -552,7 +545,7 @@ void TestSftpDriverServer::namesTakenLiterally() {
         QFile file(server.root() + "/" + decoy);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("decoy") == 5);
     }
-    localFile(name, "first");
+    test::localFile(*m_temp, name, "first");
     // Given as the user gave it, relative to the working directory.
     QVERIFY(QDir::setCurrent(m_temp->path()));
     const QString path = name;
@@ -565,7 +558,7 @@ void TestSftpDriverServer::namesTakenLiterally() {
     QCOMPARE(remote(name), QByteArray("first"));
 
     // A new session lists the folder afresh, finds the file and renames it aside.
-    localFile(name, "second");
+    test::localFile(*m_temp, name, "second");
     session(PolicyRename);
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(server.root(), false, false));
@@ -598,7 +591,7 @@ void TestSftpDriverServer::permissionDenied() {
     acceptKey();
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(locked, false, false));
-    const QString path = localFile("x.jpg", "data");
+    const QString path = test::localFile(*m_temp, "x.jpg", "data");
     m_dialogs->expectMessage("An error occurred: \nPermission denied. (while uploading file "
                              "\"x.jpg\")\nIgnore and continue?",
                              MessageAnswer::No);
@@ -638,10 +631,11 @@ void TestSftpDriverServer::failedFileAsksAndGoesOn() {
     if (folder != "locked")
         QVERIFY(chown(QFile::encodeName(target).constData(), owner.ownerId(), owner.groupId()) ==
                 0);
-    const QString first = localFolder ? m_temp->filePath("a.jpg") : localFile("a.jpg", "first");
+    const QString first =
+        localFolder ? m_temp->filePath("a.jpg") : test::localFile(*m_temp, "a.jpg", "first");
     if (localFolder)
         QVERIFY(QDir().mkdir(first));
-    const QString second = localFile("b.jpg", "second");
+    const QString second = test::localFile(*m_temp, "b.jpg", "second");
     session();
     acceptKey();
     QVERIFY(login(server));
@@ -700,7 +694,7 @@ void TestSftpDriverServer::loginWithoutPassword() {
         keyFile = key;
     } else if (method == "ppk") {
         // The .ppk gets the OpenSSH key's passphrase, read from a file as puttygen allows.
-        const QString phraseFile = localFile("phrase", passphrase.toUtf8() + "\n");
+        const QString phraseFile = test::localFile(*m_temp, "phrase", passphrase.toUtf8() + "\n");
         keyFile = key + ".ppk";
         problem = runTool("puttygen", {key, "-O", "private", "-o", keyFile, "--old-passphrase",
                                        phraseFile, "--new-passphrase", phraseFile});

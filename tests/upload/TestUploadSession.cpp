@@ -1,3 +1,4 @@
+#include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "ScriptedDriver.h"
 #include "platform/Error.h"
@@ -87,7 +88,6 @@ private slots:
 
 private:
     UploadSession& session(int overwrite = PolicyAsk, bool log = true, int serverType = 0);
-    QString localFile(const QString& name, qint64 size = 100);
     FileList fileList(const QStringList& names);
 
     std::unique_ptr<QTemporaryDir> m_local;
@@ -125,17 +125,10 @@ UploadSession& TestUploadSession::session(int overwrite, bool log, int serverTyp
     return *m_session;
 }
 
-QString TestUploadSession::localFile(const QString& name, qint64 size) {
-    QFile file(m_local->filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'x')) != size)
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
-}
-
 FileList TestUploadSession::fileList(const QStringList& names) {
     FileList files;
     for (const QString& name : names)
-        files.append({localFile(name), QString()});
+        files.append({test::sparseLocalFile(*m_local, name, 100), QString()});
     return files;
 }
 
@@ -471,7 +464,7 @@ void TestUploadSession::failedThumbnailIsAnErrorOfItsFile() {
     QFETCH(bool, goOn);
     QFETCH(QStringList, results);
     FileList files = fileList({"a.jpg", "b.jpg"});
-    files[0].thumbnail = localFile("a_thumb.jpg", 10);
+    files[0].thumbnail = test::sparseLocalFile(*m_local, "a_thumb.jpg", 10);
     m_script.failingPuts = {"a_thumb.jpg"};
     m_dialogs->expectMessage(
         "An error occurred: \n550 a_thumb.jpg: Permission denied\nIgnore and continue?",
@@ -502,7 +495,7 @@ void TestUploadSession::logCountsEachOutcome() {
     QFETCH(QStringList, failingPuts);
     QFETCH(QStringList, counts);
     FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
-    files[2].thumbnail = localFile("c_thumb.jpg", 10);
+    files[2].thumbnail = test::sparseLocalFile(*m_local, "c_thumb.jpg", 10);
     m_script.remoteFiles = QSet<QString>(remote.begin(), remote.end());
     m_script.failingPuts = QSet<QString>(failingPuts.begin(), failingPuts.end());
     if (!failingPuts.isEmpty())
@@ -568,8 +561,9 @@ void TestUploadSession::cancelDuringExistenceTest() {
 }
 
 void TestUploadSession::eventsAndByteCounters() {
-    FileList files{{localFile("a.jpg", 1000), localFile("a_thumb.jpg", 30)},
-                   {localFile("b.png", 3000), QString()}};
+    FileList files{{test::sparseLocalFile(*m_local, "a.jpg", 1000),
+                    test::sparseLocalFile(*m_local, "a_thumb.jpg", 30)},
+                   {test::sparseLocalFile(*m_local, "b.png", 3000), QString()}};
     UploadSession& upload = session(PolicyOverwrite);
     upload.uploadFiles(files);
     QCOMPARE(m_statuses,
@@ -587,14 +581,15 @@ void TestUploadSession::unreadableFileAddsNothingToTotal() {
     const QString folder = m_local->filePath("folder.jpg");
     QCOMPARE(UploadSession::localFileSize(folder), -1);
     QCOMPARE(UploadSession::localFileSize(m_local->filePath("missing")), -1);
-    QCOMPARE(UploadSession::localFileSize(localFile("five", 5)), 5);
+    QCOMPARE(UploadSession::localFileSize(test::sparseLocalFile(*m_local, "five", 5)), 5);
 
     m_script.failingPuts = {"folder.jpg"};
     m_dialogs->expectMessage("An error occurred: \n550 folder.jpg: Permission denied\nIgnore and "
                              "continue?",
                              MessageAnswer::Yes);
     UploadSession& upload = session(PolicyOverwrite);
-    upload.uploadFiles({{folder, QString()}, {localFile("b.jpg", 200), QString()}});
+    upload.uploadFiles(
+        {{folder, QString()}, {test::sparseLocalFile(*m_local, "b.jpg", 200), QString()}});
     QCOMPARE(upload.bytesTotal(), 200);
     QCOMPARE(upload.bytesDone(), 200);
 }

@@ -1,4 +1,5 @@
 #include "FtpServer.h"
+#include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
 #include "upload/UploadDrivers.h"
@@ -46,7 +47,6 @@ private:
     // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd", "vsftpd-tls" or a fault
     // of the faulty pyftpdlib) and enters its upload folder; the folder on disk.
     QString connect(const QString& kind, bool tempNames);
-    QString localFile(const QString& name, const QByteArray& contents);
 
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<test::ScriptedDialogs> m_dialogs;
@@ -123,13 +123,6 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
     return sftp ? dir : QFileInfo(m_ftp->localPath("x")).path();
 }
 
-QString TestUploadSessionServers::localFile(const QString& name, const QByteArray& contents) {
-    QFile file(m_temp->filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
-}
-
 void TestUploadSessionServers::permissionsAfterUpload_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("tempNames");
@@ -152,8 +145,9 @@ void TestUploadSessionServers::permissionsAfterUpload() {
     const QString remote = connect(kind, tempNames);
     QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
     m_session->setPermissions("604");
-    const FileList files{{localFile("a b.jpg", "image"), localFile("a b_thumb.jpg", "thumb")},
-                         {localFile("notes [v2].txt", "text"), QString()}};
+    const FileList files{{test::localFile(*m_temp, "a b.jpg", "image"),
+                          test::localFile(*m_temp, "a b_thumb.jpg", "thumb")},
+                         {test::localFile(*m_temp, "notes [v2].txt", "text"), QString()}};
     const UploadResults results = m_session->uploadFiles(files);
     QCOMPARE(results.size(), 2);
     QCOMPARE(results[0].thumbnail, QStringLiteral("a b_thumb.jpg"));
@@ -212,8 +206,8 @@ void TestUploadSessionServers::tempNamesKeepCutFilesAway() {
     const bool cut = kind != "pyftpdlib" && kind != "vsftpd" && kind != "sshd";
     if (cut)
         m_dialogs->expectMessageMatching(IgnoreQuestion, MessageAnswer::No);
-    const UploadResults results =
-        m_session->uploadFiles({{localFile("page.html", QByteArray(4 << 20, 'n')), QString()}});
+    const UploadResults results = m_session->uploadFiles(
+        {{test::localFile(*m_temp, "page.html", QByteArray(4 << 20, 'n')), QString()}});
     QCOMPARE(results.size(), cut ? 0 : 1);
     QCOMPARE(contentsOf(remote + "/page.html"), realName);
     if (partRemoved)
