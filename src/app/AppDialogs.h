@@ -22,7 +22,6 @@ public:
 private:
     FileExistsDialog& fileExistsDialog();
 
-
     // Created on the first question and kept, so its "Remember" tick lasts.
     std::unique_ptr<FileExistsDialog> m_fileExistsDialog;
 };

@@ -157,8 +157,9 @@ bool QtDialogs::confirmLosingLockedLogins() {
 
 bool QtDialogs::confirmUnencryptedPassword(bool locked) {
     const QString reason =
-        locked ? QStringLiteral("You have disabled encryption by not entering your master password.")
-               : QStringLiteral("You have not set a master password yet.");
+        locked
+            ? QStringLiteral("You have disabled encryption by not entering your master password.")
+            : QStringLiteral("You have not set a master password yet.");
     return showMessage(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
                                                "obtained by anyone with access to your computer. "
                                                "Do you still want to save this password?"),
@@ -187,8 +188,8 @@ bool QtDialogs::continueAfterError(const QString& message) {
 }
 
 bool QtDialogs::offerThumbnails(ThumbnailImages images) {
-    const QString shown = images == ThumbnailImages::Jpeg ? QStringLiteral("JPEG images")
-                                                          : QStringLiteral("images");
+    const QString shown =
+        images == ThumbnailImages::Jpeg ? QStringLiteral("JPEG images") : QStringLiteral("images");
     return showMessage(QStringLiteral("Looks like you are uploading some %1. Do you want to "
                                       "create thumbnails for them?")
                            .arg(shown),

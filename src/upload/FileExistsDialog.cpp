@@ -56,10 +56,12 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     buttons->addStretch();
     for (QPushButton* answer : {m_renameButton, m_overwriteButton, m_skipButton})
         buttons->addWidget(answer);
-    connect(m_renameButton, &QPushButton::clicked, this, [this] { answerWith(FileExistsChoice::Rename); });
+    connect(m_renameButton, &QPushButton::clicked, this,
+            [this] { answerWith(FileExistsChoice::Rename); });
     connect(m_overwriteButton, &QPushButton::clicked, this,
             [this] { answerWith(FileExistsChoice::Overwrite); });
-    connect(m_skipButton, &QPushButton::clicked, this, [this] { answerWith(FileExistsChoice::Skip); });
+    connect(m_skipButton, &QPushButton::clicked, this,
+            [this] { answerWith(FileExistsChoice::Skip); });
 
     auto* nameRow = new QHBoxLayout;
     nameRow->addWidget(m_whatLabel);

@@ -46,6 +46,19 @@ QString imagesName(ThumbnailImages images) {
                                            : QStringLiteral("images");
 }
 
+AskedQuestion question(const QString& dialog, const QString& text,
+                       MessageKind kind = MessageKind::Plain,
+                       MessageButtons buttons = MessageButtons::OkCancel,
+                       const QString& given = QString()) {
+    AskedQuestion asked;
+    asked.dialog = dialog;
+    asked.text = text;
+    asked.kind = kind;
+    asked.buttons = buttons;
+    asked.given = given;
+    return asked;
+}
+
 } // namespace
 
 ScriptedDialogs::ScriptedDialogs() {
@@ -153,27 +166,29 @@ QVariant ScriptedDialogs::scriptedAnswer(const AskedQuestion& question) {
 }
 
 bool ScriptedDialogs::scriptedYes(const QString& dialog, const QString& text) {
-    return scriptedAnswer({dialog, text}).toBool();
+    return scriptedAnswer(question(dialog, text)).toBool();
 }
 
 MessageAnswer ScriptedDialogs::showMessage(const QString& text, MessageKind kind,
                                            MessageButtons buttons) {
-    const QVariant answer = scriptedAnswer({MessageDialog, text, kind});
+    const QVariant answer = scriptedAnswer(question(MessageDialog, text, kind, buttons));
     return answer.isValid() ? answer.value<MessageAnswer>() : closingAnswer(buttons);
 }
 
 void ScriptedDialogs::notify(MessageKind kind, const QString& text) {
-    scriptedAnswer({MessageDialog, text, kind});
+    scriptedAnswer(question(MessageDialog, text, kind, MessageButtons::Ok));
 }
 
 QStringList ScriptedDialogs::chooseFiles(const QString& title) {
-    return scriptedAnswer({FileDialog, title}).toStringList();
+    return scriptedAnswer(question(FileDialog, title)).toStringList();
 }
 
 MasterPasswordResult ScriptedDialogs::askMasterPassword(MasterPasswordMode mode,
                                                         QString& password) {
     const QVariantList answer =
-        scriptedAnswer({MasterPassDialog, modeName(mode), MessageKind::Plain, password}).toList();
+        scriptedAnswer(question(MasterPassDialog, modeName(mode), MessageKind::Plain,
+                                MessageButtons::OkCancel, password))
+            .toList();
     if (answer.size() != 2)
         return mode == MasterPasswordMode::Set ? MasterPasswordResult::Abort
                                                : MasterPasswordResult::Cancel;
@@ -190,8 +205,9 @@ bool ScriptedDialogs::confirmUnencryptedPassword(bool locked) {
 }
 
 bool ScriptedDialogs::askLogin(QString& user, QString& password) {
-    const QStringList answer =
-        scriptedAnswer({LoginPrompt, QString(), MessageKind::Plain, user}).toStringList();
+    const QStringList answer = scriptedAnswer(question(LoginPrompt, QString(), MessageKind::Plain,
+                                                       MessageButtons::OkCancel, user))
+                                   .toStringList();
     if (answer.size() != 2)
         return false;
     user = answer.at(0);
@@ -204,21 +220,22 @@ bool ScriptedDialogs::retryLogin() {
 }
 
 FileExistsAnswer ScriptedDialogs::askFileExists(const QString& name) {
-    const QVariantList answer = scriptedAnswer({FileExistsQuestion, name}).toList();
+    const QVariantList answer = scriptedAnswer(question(FileExistsQuestion, name)).toList();
     if (answer.size() != 2)
         return {};
     return {FileExistsChoice(answer.at(0).toInt()), answer.at(1).toBool()};
 }
 
 MissingDirAnswer ScriptedDialogs::askMissingDir(const QString& dir) {
-    const QVariant answer = scriptedAnswer({MissingDirQuestion, dir});
+    const QVariant answer = scriptedAnswer(question(MissingDirQuestion, dir));
     return answer.isValid() ? MissingDirAnswer(answer.toInt()) : MissingDirAnswer::Cancel;
 }
 
-bool ScriptedDialogs::trustIdentity(const IdentityQuestion& question) {
-    return scriptedAnswer({identityDialog(question.kind, question.changed), question.fingerprint,
-                           MessageKind::Plain, QString(), question})
-        .toBool();
+bool ScriptedDialogs::trustIdentity(const IdentityQuestion& identity) {
+    AskedQuestion asked =
+        question(identityDialog(identity.kind, identity.changed), identity.fingerprint);
+    asked.identity = identity;
+    return scriptedAnswer(asked).toBool();
 }
 
 bool ScriptedDialogs::continueAfterError(const QString& message) {

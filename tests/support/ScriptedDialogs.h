@@ -14,6 +14,7 @@ struct AskedQuestion {
     // The message, or what the question is about: a name, an error, a fingerprint.
     QString text;
     MessageKind kind = MessageKind::Plain;
+    MessageButtons buttons = MessageButtons::Ok;
     // What a dialog's field held when it was shown.
     QString given;
     // All there is to a server identity question.
