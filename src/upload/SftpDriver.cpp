@@ -1,6 +1,5 @@
 #include "upload/SftpDriver.h"
 
-#include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/PrivateFile.h"
 #include "platform/Psftp.h"
