@@ -27,12 +27,20 @@ bool AppDialogs::askLogin(QString& user, QString& password) {
     return dialog.ask(user, password);
 }
 
-int AppDialogs::askUser(AskMode mode, const QString& name) {
+FileExistsAnswer AppDialogs::askFileExists(const QString& name) {
+    return fileExistsDialog().askFileExists(name);
+}
+
+MissingDirAnswer AppDialogs::askMissingDir(const QString& dir) {
+    return fileExistsDialog().askMissingDir(dir);
+}
+
+FileExistsDialog& AppDialogs::fileExistsDialog() {
     if (!m_fileExistsDialog)
         m_fileExistsDialog = std::make_unique<FileExistsDialog>();
     // Kept without a parent, as it outlives the windows; it still shows over the one asking.
     m_fileExistsDialog->setCentredOver(askingWindow());
-    return m_fileExistsDialog->ask(mode, name);
+    return *m_fileExistsDialog;
 }
 
 } // namespace quaddle

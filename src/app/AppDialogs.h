@@ -16,9 +16,12 @@ public:
 
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
     bool askLogin(QString& user, QString& password) override;
-    int askUser(AskMode mode, const QString& name) override;
+    FileExistsAnswer askFileExists(const QString& name) override;
+    MissingDirAnswer askMissingDir(const QString& dir) override;
 
 private:
+    FileExistsDialog& fileExistsDialog();
+
     // Created on the first question and kept, so its "Remember" tick lasts.
     std::unique_ptr<FileExistsDialog> m_fileExistsDialog;
 };

@@ -99,23 +99,8 @@ QStringList MainWindow::resultLines(TagStyle style) const {
 }
 
 void MainWindow::offerThumbnails() {
-    bool jpeg = false;
-    bool bitmap = false;
-    for (const FileEntry& entry : std::as_const(m_runFiles)) {
-        if (!entry.thumbnail.isEmpty() || !isThumbnailSource(entry.path))
-            continue;
-        if (entry.path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
-            bitmap = true;
-        else
-            jpeg = true;
-    }
-    if (!jpeg && !bitmap)
-        return;
-    const QString images = jpeg && !bitmap ? tr("JPEG images") : tr("images");
-    if (dialogs().showMessage(tr("Looks like you are uploading some %1. Do you want to create "
-                                 "thumbnails for them?")
-                                  .arg(images),
-                              MessageKind::Question, MessageButtons::YesNo) != MessageAnswer::Yes)
+    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(m_runFiles);
+    if (!images || !dialogs().offerThumbnails(*images))
         return;
     refreshServerDisplay(tr("Creating thumbnails"), QString());
     ThumbnailWindow window(*m_config, m_runFiles, m_config->thumbWidth(), m_config->thumbHeight(),

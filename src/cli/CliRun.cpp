@@ -133,7 +133,8 @@ int runCli(const QStringList& arguments) {
 
 CliRun::CliRun(CliOptions options)
     : m_options(std::move(options)), m_terminal(m_options.quiet),
-      m_dialogs(m_terminal, {m_options.acceptNew, m_options.masterPasswordFile}) {}
+      m_dialogs(m_terminal,
+                {m_options.acceptNew, m_options.thumbnails, m_options.masterPasswordFile}) {}
 
 CliRun::~CliRun() = default;
 
@@ -203,7 +204,8 @@ int CliRun::run() {
         }
         files.append({path, QString()});
     }
-    if (m_options.thumbnails)
+    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(files);
+    if (images && dialogs().offerThumbnails(*images))
         makeThumbnails(config, files);
     if (interrupted())
         return ExitInterrupted;

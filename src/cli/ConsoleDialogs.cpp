@@ -1,7 +1,6 @@
 #include "cli/ConsoleDialogs.h"
 
 #include "cli/Terminal.h"
-#include "upload/UploadSession.h"
 
 #include <QFile>
 
@@ -23,41 +22,15 @@ ConsoleDialogs::ConsoleDialogs(Terminal& terminal, Choices choices)
 
 MessageAnswer ConsoleDialogs::showMessage(const QString& text, MessageKind kind,
                                           MessageButtons buttons) {
-    MessageAnswer answer = MessageAnswer::Ok;
-    QString said;
-    switch (buttons) {
-    case MessageButtons::Ok:
-        break;
-    case MessageButtons::OkAbort:
-        // Only a login is retried, by typing again. A server whose identity was refused did not
-        // refuse the login: the refusal said why already.
-        if (m_identityRefused)
-            return MessageAnswer::Abort;
-        answer =
-            m_terminal.interactive() && !m_terminal.interrupted() && ++m_loginRetries < MaxTries
-                ? MessageAnswer::Ok
-                : MessageAnswer::Abort;
-        break;
-    case MessageButtons::OkCancel:
-        answer = MessageAnswer::Cancel;
-        said = QStringLiteral(" Cancel");
-        break;
-    case MessageButtons::YesNo:
-        // The one error question: whether the other files go on after a failed one. They do,
-        // and the exit status tells of the failure.
-        answer = kind == MessageKind::Error ? MessageAnswer::Yes : MessageAnswer::No;
-        said = answer == MessageAnswer::Yes ? QStringLiteral(" Yes") : QStringLiteral(" No");
-        break;
-    case MessageButtons::YesNoDefaultNo:
-        answer = MessageAnswer::No;
-        said = QStringLiteral(" No");
-        break;
-    }
+    notify(kind, text);
+    return closingAnswer(buttons);
+}
+
+void ConsoleDialogs::notify(MessageKind kind, const QString& text) {
     if (kind == MessageKind::Error)
-        m_terminal.error(text + said);
+        m_terminal.error(text);
     else
-        m_terminal.notice(text + said);
-    return answer;
+        m_terminal.notice(text);
 }
 
 QStringList ConsoleDialogs::chooseFiles(const QString& title) {
@@ -124,17 +97,27 @@ bool ConsoleDialogs::askLogin(QString& user, QString& password) {
     return true;
 }
 
-int ConsoleDialogs::askUser(AskMode mode, const QString& name) {
-    if (mode == AskMode::Directory) {
-        m_terminal.notice(
-            QStringLiteral("The remote directory \"%1\" does not exist; creating it.").arg(name));
-        return PolicyOverwrite;
-    }
+bool ConsoleDialogs::retryLogin() {
+    // A server whose identity was refused did not refuse the login: the refusal said why
+    // already.
+    if (m_identityRefused)
+        return false;
+    m_terminal.error(QStringLiteral("Login incorrect. Please try again."));
+    return m_terminal.interactive() && !m_terminal.interrupted() && ++m_loginRetries < MaxTries;
+}
+
+MissingDirAnswer ConsoleDialogs::askMissingDir(const QString& dir) {
+    m_terminal.notice(
+        QStringLiteral("The remote directory \"%1\" does not exist; creating it.").arg(dir));
+    return MissingDirAnswer::Create;
+}
+
+FileExistsAnswer ConsoleDialogs::askFileExists(const QString& name) {
     if (!m_terminal.interactive()) {
         m_terminal.notice(QStringLiteral("\"%1\" exists on the server and there is no terminal to "
                                          "ask on; skipped.")
                               .arg(name));
-        return PolicySkip;
+        return {FileExistsChoice::Skip, false};
     }
     for (;;) {
         const std::optional<QString> typed = m_terminal.ask(
@@ -143,15 +126,15 @@ int ConsoleDialogs::askUser(AskMode mode, const QString& name) {
                 .arg(name),
             true);
         if (!typed)
-            return PolicySkip;
+            return {FileExistsChoice::Skip, false};
         const QString choice = typed->trimmed();
-        const int remember = choice == choice.toUpper() ? RememberBit : 0;
+        const bool remember = choice == choice.toUpper();
         if (choice.compare(QLatin1String("o"), Qt::CaseInsensitive) == 0)
-            return PolicyOverwrite | remember;
+            return {FileExistsChoice::Overwrite, remember};
         if (choice.compare(QLatin1String("r"), Qt::CaseInsensitive) == 0)
-            return PolicyRename | remember;
+            return {FileExistsChoice::Rename, remember};
         if (choice.compare(QLatin1String("s"), Qt::CaseInsensitive) == 0)
-            return PolicySkip | remember;
+            return {FileExistsChoice::Skip, remember};
     }
 }
 
@@ -177,6 +160,13 @@ bool ConsoleDialogs::trustIdentity(const IdentityQuestion& question) {
                                     "--accept-new.")
                          .arg(what));
     return false;
+}
+
+bool ConsoleDialogs::continueAfterError(const QString& message) {
+    // The exit status tells of the failure.
+    m_terminal.error(QStringLiteral("An error occurred: ") + LineBreak + message + LineBreak +
+                     QStringLiteral("Ignore and continue? Yes"));
+    return true;
 }
 
 } // namespace quaddle

@@ -82,9 +82,8 @@ void Config::loadConfig(bool force) {
             // Saving would replace every server and credential the file still holds with
             // defaults, so the file is kept aside first.
             m_keepDamagedFile = true;
-            dialogs().showMessage(
-                damagedFileMessage(QFileInfo(damagedCopyPath()).absoluteFilePath()),
-                MessageKind::Error, MessageButtons::Ok);
+            dialogs().notify(MessageKind::Error,
+                             damagedFileMessage(QFileInfo(damagedCopyPath()).absoluteFilePath()));
         }
     }
     currentServer = intSetting(QStringLiteral("DefaultServer"));

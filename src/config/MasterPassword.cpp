@@ -16,11 +16,6 @@ void setState(Config& config, bool locked, bool active) {
     config.masterPasswordActive = active;
 }
 
-bool confirm(const QString& question) {
-    return dialogs().showMessage(question, MessageKind::Confirmation, MessageButtons::YesNo) ==
-           MessageAnswer::Yes;
-}
-
 } // namespace
 
 void askForMasterPassword(Config& config) {
@@ -52,28 +47,24 @@ void setOrRemoveMasterPassword(Config& config) {
     const MasterPasswordResult result = dialogs().askMasterPassword(MasterPasswordMode::Set, typed);
     if (result == MasterPasswordResult::Abort)
         return;
-    if (config.credentialsLocked &&
-        !confirm(QStringLiteral(
-            "You did not enter your old master password yet. If you change your master "
-            "password now, you will lose all login information saved with the old master "
-            "password. Are you sure you want to change your master password?")))
+    if (config.credentialsLocked && !dialogs().confirmLosingLockedLogins())
         return;
 
     if (result == MasterPasswordResult::Ok) {
         config.masterPassword = typed;
         config.setSetting(VerifierSetting, SettingValue::text(config.hashPassword(typed)));
         setState(config, false, true);
-        dialogs().showMessage(QStringLiteral("The master password is set. It will be asked for "
-                                             "every time you start ") +
-                                  AppName + QLatin1Char('.'),
-                              MessageKind::Information, MessageButtons::Ok);
+        dialogs().notify(MessageKind::Information,
+                         QStringLiteral("The master password is set. It will be asked for every "
+                                        "time you start ") +
+                             AppName + QLatin1Char('.'));
     } else {
         config.masterPassword.clear();
         config.setSetting(VerifierSetting, SettingValue::text(QString()));
         setState(config, false, false);
-        dialogs().showMessage(QStringLiteral("The master password is removed. Passwords are "
-                                             "now saved without encryption."),
-                              MessageKind::Information, MessageButtons::Ok);
+        dialogs().notify(MessageKind::Information,
+                         QStringLiteral("The master password is removed. Passwords are now saved "
+                                        "without encryption."));
     }
 }
 
@@ -84,13 +75,7 @@ bool hasMasterPassword(const Config& config) {
 bool confirmStoringPassword(const Config& config, const QString& password) {
     if (password.isEmpty() || config.masterPasswordActive)
         return true;
-    const QString reason =
-        config.credentialsLocked
-            ? QStringLiteral("You have disabled encryption by not entering your master password.")
-            : QStringLiteral("You have not set a master password yet.");
-    return confirm(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
-                                           "obtained by anyone with access to your computer. "
-                                           "Do you still want to save this password?"));
+    return dialogs().confirmUnencryptedPassword(config.credentialsLocked);
 }
 
 } // namespace quaddle

@@ -1,7 +1,6 @@
 #include "gui/FileExistsDialog.h"
 
 #include "platform/AppInfo.h"
-#include "upload/UploadSession.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -57,10 +56,12 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     buttons->addStretch();
     for (QPushButton* answer : {m_renameButton, m_overwriteButton, m_skipButton})
         buttons->addWidget(answer);
-    connect(m_renameButton, &QPushButton::clicked, this, [this] { answerWith(PolicyRename); });
+    connect(m_renameButton, &QPushButton::clicked, this,
+            [this] { answerWith(FileExistsChoice::Rename); });
     connect(m_overwriteButton, &QPushButton::clicked, this,
-            [this] { answerWith(PolicyOverwrite); });
-    connect(m_skipButton, &QPushButton::clicked, this, [this] { answerWith(PolicySkip); });
+            [this] { answerWith(FileExistsChoice::Overwrite); });
+    connect(m_skipButton, &QPushButton::clicked, this,
+            [this] { answerWith(FileExistsChoice::Skip); });
 
     auto* nameRow = new QHBoxLayout;
     nameRow->addWidget(m_whatLabel);
@@ -77,14 +78,24 @@ void FileExistsDialog::setCentredOver(QWidget* window) {
     m_centreOver = window;
 }
 
-int FileExistsDialog::ask(AskMode mode, const QString& name) {
-    setMode(mode, name);
-    exec();
+FileExistsAnswer FileExistsDialog::askFileExists(const QString& name) {
+    ask(Mode::File, name);
     return m_answer;
 }
 
-void FileExistsDialog::setMode(AskMode mode, const QString& name) {
-    const bool file = mode == AskMode::File;
+MissingDirAnswer FileExistsDialog::askMissingDir(const QString& dir) {
+    ask(Mode::Directory, dir);
+    return m_answer.choice == FileExistsChoice::Overwrite ? MissingDirAnswer::Create
+                                                          : MissingDirAnswer::Cancel;
+}
+
+void FileExistsDialog::ask(Mode mode, const QString& name) {
+    setMode(mode, name);
+    exec();
+}
+
+void FileExistsDialog::setMode(Mode mode, const QString& name) {
+    const bool file = mode == Mode::File;
     setWindowTitle(file ? tr("File Exists") : tr("Directory Not Found"));
     m_whatLabel->setText(file ? tr("Filename:") : tr("Directory:"));
     m_nameEdit->setText(name);
@@ -111,7 +122,7 @@ void FileExistsDialog::setMode(AskMode mode, const QString& name) {
 }
 
 void FileExistsDialog::showEvent(QShowEvent* event) {
-    m_answer = PolicySkip;
+    m_answer = {};
     if (m_centreOver) {
         layout()->activate();
         move(m_centreOver->frameGeometry().center() - rect().center());
@@ -119,14 +130,14 @@ void FileExistsDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void FileExistsDialog::answerWith(int tag) {
-    m_answer = tag + (m_rememberBox->isVisible() && m_rememberBox->isChecked() ? RememberBit : 0);
-    done(m_answer);
+void FileExistsDialog::answerWith(FileExistsChoice choice) {
+    m_answer = {choice, m_rememberBox->isVisible() && m_rememberBox->isChecked()};
+    accept();
 }
 
 void FileExistsDialog::reject() {
     // Esc and the close box keep the answer the showing started with: skip, or cancel.
-    done(m_answer);
+    done(Rejected);
 }
 
 } // namespace quaddle

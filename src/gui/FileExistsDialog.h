@@ -22,8 +22,9 @@ class FileExistsDialog : public QDialog {
 public:
     explicit FileExistsDialog(QWidget* parent = nullptr);
 
-    // Shows the question modally; the answer as Dialogs::askUser describes it.
-    int ask(AskMode mode, const QString& name);
+    // Show the question modally.
+    FileExistsAnswer askFileExists(const QString& name);
+    MissingDirAnswer askMissingDir(const QString& dir);
 
     // The next showings appear centred over window; none leaves the placing to the system.
     void setCentredOver(QWidget* window);
@@ -34,10 +35,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void setMode(AskMode mode, const QString& name);
-    void answerWith(int tag);
+    enum class Mode { File, Directory };
 
-    int m_answer = 0;
+    void ask(Mode mode, const QString& name);
+    void setMode(Mode mode, const QString& name);
+    // The directory question's Create and Cancel are the file question's Overwrite and Skip.
+    void answerWith(FileExistsChoice choice);
+
+    FileExistsAnswer m_answer;
     QLabel* m_whatLabel = nullptr;
     QLineEdit* m_nameEdit = nullptr;
     QLabel* m_textLabel = nullptr;

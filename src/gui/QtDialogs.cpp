@@ -1,5 +1,7 @@
 #include "gui/QtDialogs.h"
 
+#include "platform/AppInfo.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -70,6 +72,47 @@ QMessageBox::StandardButton escapeOf(MessageButtons buttons) {
     return QMessageBox::Ok;
 }
 
+QString hostKeyQuestion(const IdentityQuestion& question) {
+    if (!question.changed)
+        return AppName + QStringLiteral(" does not recognize the server's host key.") +
+               QStringLiteral(" If this is the first time you are connecting to this server,") +
+               QStringLiteral(" you should click OK to save the key.") +
+               QStringLiteral(" If you think you server might be compromised, click Cancel to "
+                              "abort the upload.") +
+               LineBreak +
+               QStringLiteral("The server's %1 key fingerprint is:").arg(question.keyType) +
+               LineBreak + question.fingerprint;
+    return QStringLiteral("WARNING: the server's host key has changed since the last "
+                          "connection.") +
+           LineBreak +
+           QStringLiteral("Someone may be intercepting the connection to read your password and "
+                          "files, or the server was reinstalled or given a new key.") +
+           LineBreak +
+           QStringLiteral("The server's new %1 key fingerprint is:").arg(question.keyType) +
+           LineBreak + question.fingerprint + LineBreak +
+           QStringLiteral("Click Yes only if you know that the key was changed: the new key is "
+                          "then remembered. No ends the upload.");
+}
+
+QString certificateQuestion(const IdentityQuestion& question) {
+    if (!question.changed)
+        return QStringLiteral("The server's certificate could not be verified.") + LineBreak +
+               question.details + LineBreak +
+               QStringLiteral("Trust this certificate for this server? Yes connects and "
+                              "remembers it; No ends the upload.");
+    return (question.systemTrustedBefore
+                ? QStringLiteral("WARNING: the server's certificate has changed: the system "
+                                 "trusted the one it showed before, but not this one.")
+                : QStringLiteral("WARNING: the server's certificate has changed since you "
+                                 "trusted it.")) +
+           LineBreak +
+           QStringLiteral("Someone may be intercepting the connection to read your password "
+                          "and files, or the server got a new certificate.") +
+           LineBreak + question.details + LineBreak +
+           QStringLiteral("Trust the new certificate for this server? Click Yes only if you "
+                          "know that it was changed; No ends the upload.");
+}
+
 } // namespace
 
 QWidget* askingWindow() {
@@ -96,8 +139,61 @@ MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
     return answerOf(box.exec());
 }
 
+void QtDialogs::notify(MessageKind kind, const QString& text) {
+    showMessage(text, kind, MessageButtons::Ok);
+}
+
 QStringList QtDialogs::chooseFiles(const QString& title) {
     return QFileDialog::getOpenFileNames(askingWindow(), title);
+}
+
+bool QtDialogs::confirmLosingLockedLogins() {
+    return showMessage(QStringLiteral("You did not enter your old master password yet. If you "
+                                      "change your master password now, you will lose all login "
+                                      "information saved with the old master password. Are you "
+                                      "sure you want to change your master password?"),
+                       MessageKind::Confirmation, MessageButtons::YesNo) == MessageAnswer::Yes;
+}
+
+bool QtDialogs::confirmUnencryptedPassword(bool locked) {
+    const QString reason =
+        locked
+            ? QStringLiteral("You have disabled encryption by not entering your master password.")
+            : QStringLiteral("You have not set a master password yet.");
+    return showMessage(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
+                                               "obtained by anyone with access to your computer. "
+                                               "Do you still want to save this password?"),
+                       MessageKind::Confirmation, MessageButtons::YesNo) == MessageAnswer::Yes;
+}
+
+bool QtDialogs::retryLogin() {
+    return showMessage(QStringLiteral("Login incorrect. Please try again."), MessageKind::Error,
+                       MessageButtons::OkAbort) == MessageAnswer::Ok;
+}
+
+bool QtDialogs::trustIdentity(const IdentityQuestion& question) {
+    if (question.kind == IdentityKind::HostKey && !question.changed)
+        return showMessage(hostKeyQuestion(question), MessageKind::Confirmation,
+                           MessageButtons::OkCancel) == MessageAnswer::Ok;
+    const QString text = question.kind == IdentityKind::HostKey ? hostKeyQuestion(question)
+                                                                : certificateQuestion(question);
+    return showMessage(text, question.changed ? MessageKind::Error : MessageKind::Confirmation,
+                       MessageButtons::YesNoDefaultNo) == MessageAnswer::Yes;
+}
+
+bool QtDialogs::continueAfterError(const QString& message) {
+    return showMessage(QStringLiteral("An error occurred: ") + LineBreak + message + LineBreak +
+                           QStringLiteral("Ignore and continue?"),
+                       MessageKind::Error, MessageButtons::YesNo) == MessageAnswer::Yes;
+}
+
+bool QtDialogs::offerThumbnails(ThumbnailImages images) {
+    const QString shown =
+        images == ThumbnailImages::Jpeg ? QStringLiteral("JPEG images") : QStringLiteral("images");
+    return showMessage(QStringLiteral("Looks like you are uploading some %1. Do you want to "
+                                      "create thumbnails for them?")
+                           .arg(shown),
+                       MessageKind::Question, MessageButtons::YesNo) == MessageAnswer::Yes;
 }
 
 } // namespace quaddle

@@ -12,13 +12,20 @@ namespace quaddle {
 QWidget* askingWindow();
 
 // Shows the platform's message boxes and file dialog as real modal windows, parented to
-// the window that asks. The program's own dialogs are added by the
-// program's subclass.
+// the window that asks, and words as message boxes the questions that need no more. The
+// program's own dialogs are added by the program's subclass.
 class QtDialogs : public Dialogs {
 public:
     MessageAnswer showMessage(const QString& text, MessageKind kind,
                               MessageButtons buttons) override;
+    void notify(MessageKind kind, const QString& text) override;
     QStringList chooseFiles(const QString& title) override;
+    bool confirmLosingLockedLogins() override;
+    bool confirmUnencryptedPassword(bool locked) override;
+    bool retryLogin() override;
+    bool trustIdentity(const IdentityQuestion& question) override;
+    bool continueAfterError(const QString& message) override;
+    bool offerThumbnails(ThumbnailImages images) override;
 };
 
 } // namespace quaddle

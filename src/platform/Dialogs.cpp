@@ -9,9 +9,19 @@ namespace {
 Dialogs* installed = nullptr;
 }
 
-bool Dialogs::trustIdentity(const IdentityQuestion& question) {
-    const MessageAnswer answer = showMessage(question.text, question.icon, question.buttons);
-    return answer == MessageAnswer::Ok || answer == MessageAnswer::Yes;
+MessageAnswer closingAnswer(MessageButtons buttons) {
+    switch (buttons) {
+    case MessageButtons::YesNo:
+    case MessageButtons::YesNoDefaultNo:
+        return MessageAnswer::No;
+    case MessageButtons::OkCancel:
+        return MessageAnswer::Cancel;
+    case MessageButtons::OkAbort:
+        return MessageAnswer::Abort;
+    case MessageButtons::Ok:
+        break;
+    }
+    return MessageAnswer::Ok;
 }
 
 Dialogs& dialogs() {

@@ -19,55 +19,91 @@ enum class MessageAnswer { Ok, Cancel, Yes, No, Abort };
 enum class MasterPasswordMode { Enter, EnterAgain, Set };
 enum class MasterPasswordResult { Ok, Cancel, Abort };
 
-// The question about a remote clash: a file that exists already, or a directory that does not.
-enum class AskMode { File, Directory };
+// The answer to the question about a file that exists on the server already.
+enum class FileExistsChoice { Overwrite, Rename, Skip };
+struct FileExistsAnswer {
+    FileExistsChoice choice = FileExistsChoice::Skip;
+    // The user asked to give the same answer to every further clash of the session.
+    bool remember = false;
+
+    bool operator==(const FileExistsAnswer&) const = default;
+};
+
+// The answer to the question about a remote directory that does not exist.
+enum class MissingDirAnswer { Create, Cancel };
 
 // What a server shows to prove who it is: an SSH host key or a TLS certificate.
 enum class IdentityKind { HostKey, Certificate };
 
-// The question whether to trust a server's identity that is not remembered yet, or that
-// differs from the one remembered (changed). The text is the whole question; icon and buttons
-// are how a window shows it.
+// A server's identity that is not remembered yet, or that differs from the one remembered
+// (changed).
 struct IdentityQuestion {
     IdentityKind kind = IdentityKind::HostKey;
     bool changed = false;
-    QString text;
-    MessageKind icon = MessageKind::Confirmation;
-    MessageButtons buttons = MessageButtons::OkCancel;
+    // The certificate shown before was one the system trusted, not one the user accepted.
+    bool systemTrustedBefore = false;
+    // The host key's algorithm as the server names it ("ssh-ed25519"); empty for certificates.
+    QString keyType;
+    QString fingerprint;
+    // What a certificate says of itself and why it is not trusted.
+    QString details;
 };
+
+// The pictures of a run that could get thumbnails: JPEG images only, or others among them.
+enum class ThumbnailImages { Jpeg, Mixed };
 
 // Line breaks inside message texts.
 const QString LineBreak = QStringLiteral("\n");
 
 // Every message box and every question the program puts to the user goes through this
 // interface, so that logic code stays free of widgets and tests can answer from a script.
+// Each question is a call of its own with a typed answer; the face that shows it words it.
 // The program's own dialogs live in the libraries above this one; the program's
 // implementation of this interface brings them together.
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
+    // A message box of the windows' own; logic code tells through notify and asks through the
+    // questions below.
     virtual MessageAnswer showMessage(const QString& text, MessageKind kind,
                                       MessageButtons buttons) = 0;
+
+    // Tells the user something that needs no decision.
+    virtual void notify(MessageKind kind, const QString& text) = 0;
 
     // Lets the user pick existing files; an empty list means the choice was cancelled.
     virtual QStringList chooseFiles(const QString& title) = 0;
 
     // Shows the master-password dialog; password receives the typed text.
     virtual MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) = 0;
+    // True when a new master password may replace the one not entered, losing the logins
+    // stored under it.
+    virtual bool confirmLosingLockedLogins() = 0;
+    // True when a password may be stored without encryption: there is no master password, or
+    // it was not entered (locked).
+    virtual bool confirmUnencryptedPassword(bool locked) = 0;
 
     // The "Remote Login" prompt: user comes in and both go out; false when cancelled.
     virtual bool askLogin(QString& user, QString& password) = 0;
+    // True when the user wants to log in again after the server refused the login.
+    virtual bool retryLogin() = 0;
 
-    // The file-exists or directory-not-found question about name. The answer is 1 (overwrite
-    // or create), 2 (rename) or 128 (skip or cancel), plus 1024 when the user asked to
-    // remember it for the session.
-    virtual int askUser(AskMode mode, const QString& name) = 0;
+    virtual FileExistsAnswer askFileExists(const QString& name) = 0;
+    virtual MissingDirAnswer askMissingDir(const QString& dir) = 0;
 
-    // True when the user trusts the identity. Windows show the question as a message box; an
-    // implementation without windows may decide by its own rules, knowing what is asked.
-    virtual bool trustIdentity(const IdentityQuestion& question);
+    // True when the user trusts the identity.
+    virtual bool trustIdentity(const IdentityQuestion& question) = 0;
+
+    // True when the other files go on after one failed with message.
+    virtual bool continueAfterError(const QString& message) = 0;
+
+    // True when thumbnails are to be made of the pictures of a run.
+    virtual bool offerThumbnails(ThumbnailImages images) = 0;
 };
+
+// The answer of a message box closed without choosing: the cautious one.
+MessageAnswer closingAnswer(MessageButtons buttons);
 
 // The implementation in use. The program installs the one that shows real windows;
 // tests install a scripted one. Not owned. Installing returns the one installed before.

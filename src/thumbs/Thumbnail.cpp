@@ -253,6 +253,22 @@ bool isThumbnailSource(const QString& path) {
            extension == QLatin1String(".bmp");
 }
 
+std::optional<ThumbnailImages> imagesWithoutThumbnails(const FileList& files) {
+    bool jpeg = false;
+    bool bitmap = false;
+    for (const FileEntry& entry : files) {
+        if (!entry.thumbnail.isEmpty() || !isThumbnailSource(entry.path))
+            continue;
+        if (entry.path.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+            bitmap = true;
+        else
+            jpeg = true;
+    }
+    if (!jpeg && !bitmap)
+        return std::nullopt;
+    return jpeg && !bitmap ? ThumbnailImages::Jpeg : ThumbnailImages::Mixed;
+}
+
 QString thumbnailPath(const QString& source) {
     return QDir(thumbnailDir()).filePath(thumbnailName(source, 0));
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "config/FileList.h"
+#include "platform/Dialogs.h"
 
 #include <QFont>
 #include <QStringList>
+#include <optional>
 
 namespace quaddle {
 
@@ -18,6 +20,8 @@ struct ThumbnailOptions {
 
 // Whether the file is one the maker converts: lower-case extension ".jpg", ".jpeg" or ".bmp".
 bool isThumbnailSource(const QString& path);
+// What pictures among files could still get a thumbnail; nothing when none could.
+std::optional<ThumbnailImages> imagesWithoutThumbnails(const FileList& files);
 
 // The user's own folder for thumbnails: "quaddle-<user name>" in the temporary directory.
 QString thumbnailDir();

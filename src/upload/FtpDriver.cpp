@@ -210,28 +210,9 @@ bool FtpDriver::trustCertificate(const QSslCertificate& certificate,
         return true;
     // A server whose certificate the system trusted shows one it does not: changed too.
     const bool changed = !m_trustedCertificate.isEmpty();
-    const QString details = describeCertificate(certificate, errors);
-    QString text;
-    if (changed)
-        text = (m_trustedCertificate == SystemTrusted
-                    ? QStringLiteral("WARNING: the server's certificate has changed: the system "
-                                     "trusted the one it showed before, but not this one.")
-                    : QStringLiteral("WARNING: the server's certificate has changed since you "
-                                     "trusted it.")) +
-               LineBreak +
-               QStringLiteral("Someone may be intercepting the connection to read your password "
-                              "and files, or the server got a new certificate.") +
-               LineBreak + details + LineBreak +
-               QStringLiteral("Trust the new certificate for this server? Click Yes only if you "
-                              "know that it was changed; No ends the upload.");
-    else
-        text = QStringLiteral("The server's certificate could not be verified.") + LineBreak +
-               details + LineBreak +
-               QStringLiteral("Trust this certificate for this server? Yes connects and "
-                              "remembers it; No ends the upload.");
-    if (!dialogs().trustIdentity({IdentityKind::Certificate, changed, text,
-                                  changed ? MessageKind::Error : MessageKind::Confirmation,
-                                  MessageButtons::YesNoDefaultNo}))
+    if (!dialogs().trustIdentity({IdentityKind::Certificate, changed,
+                                  m_trustedCertificate == SystemTrusted, QString(), fingerprint,
+                                  describeCertificate(certificate, errors)}))
         return false;
     rememberCertificate(fingerprint);
     return true;

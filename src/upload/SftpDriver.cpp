@@ -1,6 +1,5 @@
 #include "upload/SftpDriver.h"
 
-#include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/PrivateFile.h"
 #include "platform/Psftp.h"
@@ -296,35 +295,12 @@ int SftpDriver::answerHostKey(bool changed) {
         type = m_hostKeyType;
         key = m_hostKey;
     }
-    if (!changed) {
-        const QString question =
-            AppName + QStringLiteral(" does not recognize the server's host key.") +
-            QStringLiteral(" If this is the first time you are connecting to this server,") +
-            QStringLiteral(" you should click OK to save the key.") +
-            QStringLiteral(" If you think you server might be compromised, click Cancel to "
-                           "abort the upload.") +
-            LineBreak + QStringLiteral("The server's %1 key fingerprint is:").arg(type) +
-            LineBreak + key;
-        if (!dialogs().trustIdentity({IdentityKind::HostKey, false, question,
-                                      MessageKind::Confirmation, MessageButtons::OkCancel}))
+    if (!dialogs().trustIdentity({IdentityKind::HostKey, changed, false, type, key, QString()})) {
+        if (!changed)
             return Failure;
-    } else {
-        const QString warning =
-            QStringLiteral("WARNING: the server's host key has changed since the last "
-                           "connection.") +
-            LineBreak +
-            QStringLiteral("Someone may be intercepting the connection to read your password and "
-                           "files, or the server was reinstalled or given a new key.") +
-            LineBreak + QStringLiteral("The server's new %1 key fingerprint is:").arg(type) +
-            LineBreak + key + LineBreak +
-            QStringLiteral("Click Yes only if you know that the key was changed: the new key is "
-                           "then remembered. No ends the upload.");
-        if (!dialogs().trustIdentity({IdentityKind::HostKey, true, warning, MessageKind::Error,
-                                      MessageButtons::YesNoDefaultNo})) {
-            // psftp must not connect, nor keep the new key, once the user said no.
-            m_runner.stopProcess();
-            throw Error(UploadErrors::HostKeyChanged);
-        }
+        // psftp must not connect, nor keep the new key, once the user said no.
+        m_runner.stopProcess();
+        throw Error(UploadErrors::HostKeyChanged);
     }
     m_state = State::HostKeyAnswered;
     return sendCommand("y", m_timeoutMs);

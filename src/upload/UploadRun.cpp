@@ -36,7 +36,7 @@ void configureSession(UploadSession& session, Config& config) {
             try {
                 config.saveConfig();
             } catch (const Error& error) {
-                dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
+                dialogs().notify(MessageKind::Error, error.message());
             }
         });
 }

@@ -52,10 +52,7 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
             addLog(QStringLiteral("Connected to ") + host, LogTraffic);
             return true;
         }
-        const MessageAnswer retry =
-            dialogs().showMessage(QStringLiteral("Login incorrect. Please try again."),
-                                  MessageKind::Error, MessageButtons::OkAbort);
-        if (retry != MessageAnswer::Ok || !dialogs().askLogin(user, password))
+        if (!dialogs().retryLogin() || !dialogs().askLogin(user, password))
             return false;
     }
 }
@@ -70,7 +67,7 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
         return false;
     if (!createIfMissing)
         throw Error(UploadErrors::ChangeDirFailed);
-    if (!createWithoutAsking && askUser(AskMode::Directory, dir) != PolicyOverwrite)
+    if (!createWithoutAsking && dialogs().askMissingDir(dir) != MissingDirAnswer::Create)
         return false;
     return createDirPath(dir);
 }
@@ -143,7 +140,7 @@ UploadSession::Outcome UploadSession::uploadFile(const QString& path) {
         throw Error(UploadErrors::fileMissing(path));
     const QString name = fileNameOf(path);
     if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
-        const int answer = m_overwrite == PolicyAsk ? askUser(AskMode::File, name) : m_overwrite;
+        const int answer = m_overwrite == PolicyAsk ? askFileExists(name) : m_overwrite;
         if (answer == PolicyRename && !renameExisting(name))
             return Outcome::Failed;
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
@@ -239,22 +236,21 @@ bool UploadSession::createDirPath(const QString& path) {
     return true;
 }
 
-int UploadSession::askUser(AskMode mode, const QString& name) {
-    const int answer = dialogs().askUser(mode, name);
-    const int withoutRemember = answer & ~RememberBit;
-    if (answer & RememberBit)
-        m_overwrite = withoutRemember;
-    return withoutRemember;
+int UploadSession::askFileExists(const QString& name) {
+    const FileExistsAnswer answer = dialogs().askFileExists(name);
+    const int policy = answer.choice == FileExistsChoice::Overwrite ? PolicyOverwrite
+                       : answer.choice == FileExistsChoice::Rename  ? PolicyRename
+                                                                    : PolicySkip;
+    if (answer.remember)
+        m_overwrite = policy;
+    return policy;
 }
 
 bool UploadSession::askIgnoreError(const QString& message) {
     addLog(message, LogError);
     if (m_cancelled)
         return false;
-    const QString question = QStringLiteral("An error occurred: ") + LineBreak + message +
-                             LineBreak + QStringLiteral("Ignore and continue?");
-    return dialogs().showMessage(question, MessageKind::Error, MessageButtons::YesNo) ==
-           MessageAnswer::Yes;
+    return dialogs().continueAfterError(message);
 }
 
 void UploadSession::cancel() {

@@ -14,16 +14,13 @@
 
 namespace quaddle {
 
-// What to do with a file that exists on the server already; also the answers of the
-// file-exists question.
+// What to do with a file that exists on the server already.
 enum OverwritePolicy : int {
     PolicyAsk = 0,
     PolicyOverwrite = 1,
     PolicyRename = 2,
     PolicySkip = 128
 };
-// Added to an answer when the user asked to remember it for the session.
-constexpr int RememberBit = 1024;
 
 // Log levels: protocol traffic and progress, the cancel notice, errors.
 enum LogLevel : int { LogTraffic = 0, LogCancel = 1, LogError = 2 };
@@ -123,7 +120,8 @@ private:
     QString takeFailure();
     bool renameExisting(const QString& name);
     bool createDirPath(const QString& path);
-    int askUser(AskMode mode, const QString& name);
+    // The policy for this clash; the one for the rest of the session too when so asked.
+    int askFileExists(const QString& name);
     std::optional<qint64> fileSizeOf(const QString& localPath) const;
 
     std::unique_ptr<ProtocolDriver> m_driver;

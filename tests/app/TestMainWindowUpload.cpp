@@ -167,12 +167,12 @@ void TestMainWindowUpload::missingDirectoryIsCreatedAfterAsking() {
     test::saveServerConfig(test::setupFor(server));
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     control<QComboBox>(form, "remoteDirBox")->setEditText("gallery/2024");
-    m_dialogs->expectAskUser(AskMode::Directory, "gallery/2024", 1);
+    m_dialogs->expectMissingDir("gallery/2024", MissingDirAnswer::Create);
     form.startUpload();
     QVERIFY(QFile::exists(server.localPath("gallery/2024/a.png")));
 
     control<QComboBox>(form, "remoteDirBox")->setEditText("declined");
-    m_dialogs->expectAskUser(AskMode::Directory, "declined", 128);
+    m_dialogs->expectMissingDir("declined", MissingDirAnswer::Cancel);
     form.startUpload();
     QVERIFY(form.uploadResults().isEmpty());
     QVERIFY(!QFile::exists(server.localPath("declined")));
@@ -204,16 +204,16 @@ void TestMainWindowUpload::wrongPasswordIsReportedAndRunEnds() {
     setup.password = "wrong";
     test::saveServerConfig(setup);
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
-    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+    m_dialogs->expectLoginRetry(true);
     m_dialogs->expectLogin(server.user(), "still wrong");
-    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    m_dialogs->expectLoginRetry(false);
     form.startUpload();
     QVERIFY(form.uploadResults().isEmpty());
     QVERIFY(idle(form));
     QVERIFY(QFile::exists(m_programDir->filePath("log.txt")));
 
     // The right password typed at the prompt gets the upload through.
-    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+    m_dialogs->expectLoginRetry(true);
     m_dialogs->expectLogin(server.user(), server.password());
     form.startUpload();
     QCOMPARE(form.uploadResults().size(), 1);
@@ -296,8 +296,8 @@ void TestMainWindowUpload::ftpsCertificateIsTrustedOnce() {
     const QString trusted = "TrustedCert=\"" + server.certificateFingerprint() + "\"";
 
     // The first run asks and keeps the answer in config.xml; the second asks nothing.
-    m_dialogs->expectMessageMatching("The server's certificate could not be verified\\..*",
-                                     MessageAnswer::Yes);
+    m_dialogs->expectIdentity(IdentityKind::Certificate, false, true,
+                              server.certificateFingerprint());
     for (const QString& name : QStringList{"a.png", "b.png"}) {
         MainWindow form({test::sparseLocalFile(*m_local, name, 70000)});
         form.startUpload();
@@ -475,11 +475,6 @@ void TestMainWindowUpload::successWindowListsTheUploadedFiles() {
 
 namespace {
 
-const QString ThumbnailQuestion = "Looks like you are uploading some JPEG images. Do you want to "
-                                  "create thumbnails for them?";
-const QString ImagesQuestion = "Looks like you are uploading some images. Do you want to create "
-                               "thumbnails for them?";
-
 QString jpegFile(const QTemporaryDir& dir, const QString& name) {
     QImage image(800, 600, QImage::Format_RGB32);
     image.fill(qRgb(200, 120, 40));
@@ -498,9 +493,8 @@ void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     MainWindow form(
         {jpegFile(*m_local, "photo.JPG"), test::sparseLocalFile(*m_local, "notes.txt", 20)});
     form.show();
-    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::Yes);
+    m_dialogs->expectThumbnailOffer(ThumbnailImages::Jpeg, true);
     form.startUpload();
-    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::YesNo);
     QCOMPARE(form.uploadResults(),
              (UploadResults{{"notes.txt", ""}, {"photo.JPG", "photo_thumb.jpg"}}));
     QCOMPARE(QImage(server.localPath("photo_thumb.jpg")).size(), QSize(267, 200));
@@ -542,7 +536,7 @@ void TestMainWindowUpload::markdownLinesCopiedBeforeAutoclose() {
     const QString pasted = QFileInfo(form.files().first().path).fileName();
     QVERIFY(pasted.startsWith("clipboard-"));
 
-    m_dialogs->expectMessage(ThumbnailQuestion, MessageAnswer::Yes);
+    m_dialogs->expectThumbnailOffer(ThumbnailImages::Jpeg, true);
     form.startUpload();
     QVERIFY(!form.isVisible());
     QCOMPARE(QApplication::clipboard()->text(),
@@ -562,16 +556,18 @@ void TestMainWindowUpload::markdownLinesCopiedBeforeAutoclose() {
 
 void TestMainWindowUpload::thumbnailsDeclined_data() {
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("question");
-    QTest::newRow("JPEG") << QStringList{"photo.jpg"} << ThumbnailQuestion;
-    QTest::newRow("JPEG and text") << QStringList{"notes.txt", "photo.jpeg"} << ThumbnailQuestion;
-    QTest::newRow("BMP") << QStringList{"photo.BMP"} << ImagesQuestion;
-    QTest::newRow("BMP and JPEG") << QStringList{"a.bmp", "b.JPG"} << ImagesQuestion;
+    QTest::addColumn<int>("images");
+    const int jpeg = int(ThumbnailImages::Jpeg);
+    const int mixed = int(ThumbnailImages::Mixed);
+    QTest::newRow("JPEG") << QStringList{"photo.jpg"} << jpeg;
+    QTest::newRow("JPEG and text") << QStringList{"notes.txt", "photo.jpeg"} << jpeg;
+    QTest::newRow("BMP") << QStringList{"photo.BMP"} << mixed;
+    QTest::newRow("BMP and JPEG") << QStringList{"a.bmp", "b.JPG"} << mixed;
 }
 
 void TestMainWindowUpload::thumbnailsDeclined() {
     QFETCH(QStringList, names);
-    QFETCH(QString, question);
+    QFETCH(int, images);
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     test::saveServerConfig(test::setupFor(server));
@@ -582,7 +578,7 @@ void TestMainWindowUpload::thumbnailsDeclined() {
         expected.append({name, ""});
     }
     MainWindow form(paths);
-    m_dialogs->expectMessage(question, MessageAnswer::No);
+    m_dialogs->expectThumbnailOffer(ThumbnailImages(images), false);
     form.startUpload();
     QCOMPARE(form.uploadResults(), expected);
     QVERIFY(QDir(server.localPath("")).entryList({"*_thumb*"}).isEmpty());
@@ -608,8 +604,7 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    m_dialogs->expectMessageMatching("An error occurred: \n552 .*\nIgnore and continue\\?",
-                                     MessageAnswer::No);
+    m_dialogs->expectErrorQuestionMatching("552 .*", false);
     form.startUpload();
     QVERIFY(form.isVisible());
     QVERIFY(idle(form));

@@ -21,6 +21,9 @@ using quaddle::test::FtpServer;
 
 namespace {
 
+// Stands for the question whether to go on after a file's error among the run's messages.
+const QString ErrorQuestion = QStringLiteral("go on after the error?");
+
 int openDescriptors() {
     // Sockets are released once control is back in the event loop.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -60,8 +63,8 @@ void TestUploadFaults::cleanup() {
 
 void TestUploadFaults::serverFailsDuringRun_data() {
     QTest::addColumn<QString>("fault");
-    // The run's messages, as patterns; an error question "Ignore and continue?" is answered
-    // Yes up to the one at noFrom, No from there on.
+    // The run's messages, as patterns, and its questions whether to go on after a file's error
+    // (ErrorQuestion), answered Yes up to the one at noFrom, No from there on.
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<int>("noFrom"); // -1: every question answered Yes
     QTest::addColumn<int>("uploaded");
@@ -70,7 +73,7 @@ void TestUploadFaults::serverFailsDuringRun_data() {
                           "server settings\\.\n127\\.0\\.0\\.1, port \\d+: .+";
     const QString lost = "A fatal error occurred: \nQuaddle lost connection to the server\\. "
                          "Please try again\\.";
-    const QString ignore = "An error occurred: \n.*\nIgnore and continue\\?";
+    const QString& ignore = ErrorQuestion;
     const QString noConnection = "A fatal error occurred: \nCould not connect to remote "
                                  "server\\. Please check your server settings\\.\n"
                                  "127\\.0\\.0\\.1, port \\d+: .+";
@@ -129,9 +132,13 @@ void TestUploadFaults::serverFailsDuringRun() {
     const int descriptorsBefore = openDescriptors();
     {
         MainWindow form(files);
-        for (int i = 0; i < messages.size(); ++i)
-            m_dialogs->expectMessageMatching(
-                messages[i], noFrom >= 0 && i >= noFrom ? MessageAnswer::No : MessageAnswer::Yes);
+        for (int i = 0; i < messages.size(); ++i) {
+            const bool goOn = noFrom < 0 || i < noFrom;
+            if (messages[i] == ErrorQuestion)
+                m_dialogs->expectErrorQuestionMatching(".*", goOn);
+            else
+                m_dialogs->expectMessageMatching(messages[i]);
+        }
         form.startUpload();
         QCOMPARE(form.uploadResults().size(), uploaded);
         const auto* results = form.findChild<SuccessWindow*>();

@@ -141,7 +141,7 @@ void TestWindowLayouts::nothingIsClipped() {
         verifyModal(dialog, [&] { dialog.exec(); });
     } else if (window == "file exists") {
         FileExistsDialog dialog;
-        verifyModal(dialog, [&] { dialog.ask(AskMode::File, "a.jpg"); });
+        verifyModal(dialog, [&] { dialog.askFileExists("a.jpg"); });
     } else if (window == "login") {
         LoginDialog dialog;
         QString user = "me";

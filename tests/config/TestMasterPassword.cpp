@@ -11,21 +11,10 @@ using namespace quaddle;
 
 namespace {
 
-const QString LosingLockedQuestion =
-    "You did not enter your old master password yet. If you change your master password now, "
-    "you will lose all login information saved with the old master password. Are you sure you "
-    "want to change your master password?";
-const QString NotSetQuestion =
-    "You have not set a master password yet. Passwords will not be encrypted and can easily be "
-    "obtained by anyone with access to your computer. Do you still want to save this password?";
 const QString SetNotice =
     "The master password is set. It will be asked for every time you start Quaddle.";
 const QString RemovedNotice =
     "The master password is removed. Passwords are now saved without encryption.";
-const QString DisabledQuestion =
-    "You have disabled encryption by not entering your master password. Passwords will not be "
-    "encrypted and can easily be obtained by anyone with access to your computer. Do you still "
-    "want to save this password?";
 
 } // namespace
 
@@ -133,13 +122,11 @@ void TestMasterPassword::changingWhileLockedAsksFirst() {
     const std::unique_ptr<Config> config = lockedCfg();
     const QString verifier = config->setting("PH");
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult(result), "n3w");
-    m_dialogs->expectMessage(LosingLockedQuestion,
-                             confirmed ? MessageAnswer::Yes : MessageAnswer::No);
+    m_dialogs->expectLosingLockedLogins(confirmed);
     if (confirmed)
         m_dialogs->expectMessage(
             MasterPasswordResult(result) == MasterPasswordResult::Ok ? SetNotice : RemovedNotice);
     setOrRemoveMasterPassword(*config);
-    QCOMPARE(m_dialogs->asked().at(1).buttons, MessageButtons::YesNo);
     QCOMPARE(config->credentialsLocked, !confirmed);
     const bool set = confirmed && MasterPasswordResult(result) == MasterPasswordResult::Ok;
     QCOMPARE(config->masterPasswordActive, set);
@@ -150,7 +137,7 @@ void TestMasterPassword::changingWhileLockedAsksFirst() {
 void TestMasterPassword::newPasswordFromLockedStateDropsHeldCredentials() {
     const std::unique_ptr<Config> config = lockedCfg();
     m_dialogs->expectMasterPassword(MasterPasswordMode::Set, MasterPasswordResult::Ok, "n3w");
-    m_dialogs->expectMessage(LosingLockedQuestion, MessageAnswer::Yes);
+    m_dialogs->expectLosingLockedLogins(true);
     m_dialogs->expectMessage(SetNotice);
     setOrRemoveMasterPassword(*config);
     config->saveConfig();
@@ -162,36 +149,34 @@ void TestMasterPassword::newPasswordFromLockedStateDropsHeldCredentials() {
 void TestMasterPassword::storingPlainPasswordIsConfirmed_data() {
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("state"); // none, locked, active
-    QTest::addColumn<QString>("question");
+    QTest::addColumn<bool>("asked");
     QTest::addColumn<bool>("answerYes");
     QTest::addColumn<bool>("stored");
     QTest::newRow("empty password") << ""
-                                    << "none"
-                                    << "" << false << true;
+                                    << "none" << false << false << true;
     QTest::newRow("master password active") << "pw"
-                                            << "active"
-                                            << "" << false << true;
+                                            << "active" << false << false << true;
     QTest::newRow("none set, yes") << "pw"
-                                   << "none" << NotSetQuestion << true << true;
+                                   << "none" << true << true << true;
     QTest::newRow("none set, no") << "pw"
-                                  << "none" << NotSetQuestion << false << false;
+                                  << "none" << true << false << false;
     QTest::newRow("locked, yes") << "pw"
-                                 << "locked" << DisabledQuestion << true << true;
+                                 << "locked" << true << true << true;
     QTest::newRow("locked, no") << "pw"
-                                << "locked" << DisabledQuestion << false << false;
+                                << "locked" << true << false << false;
 }
 
 void TestMasterPassword::storingPlainPasswordIsConfirmed() {
     QFETCH(QString, password);
     QFETCH(QString, state);
-    QFETCH(QString, question);
+    QFETCH(bool, asked);
     QFETCH(bool, answerYes);
     QFETCH(bool, stored);
     Config config;
     config.credentialsLocked = state == "locked";
     config.masterPasswordActive = state == "active";
-    if (!question.isEmpty())
-        m_dialogs->expectMessage(question, answerYes ? MessageAnswer::Yes : MessageAnswer::No);
+    if (asked)
+        m_dialogs->expectUnencryptedPassword(config.credentialsLocked, answerYes);
     QCOMPARE(confirmStoringPassword(config, password), stored);
 }
 

@@ -27,14 +27,6 @@ using quaddle::test::control;
 
 namespace {
 
-const QString PasswordNotSet =
-    "You have not set a master password yet. Passwords will not be encrypted and can easily be "
-    "obtained by anyone with access to your computer. Do you still want to save this password?";
-const QString PasswordLocked =
-    "You have disabled encryption by not entering your master password. Passwords will not be "
-    "encrypted and can easily be obtained by anyone with access to your computer. Do you still "
-    "want to save this password?";
-
 QStringList treeTexts(const QTreeWidgetItem* item, const QString& indent = QString()) {
     QStringList texts{indent + item->text(0)};
     for (int i = 0; i < item->childCount(); ++i)
@@ -538,14 +530,14 @@ void TestConfigWindow::passwordQuestions() {
     window.choosePage(ConfigWindow::ServerManagement);
     typeInto(window, "hostEdit", "h");
     typeInto(window, "passwordEdit", "secret");
-    m_dialogs->expectMessage(PasswordNotSet, MessageAnswer::No);
+    m_dialogs->expectUnencryptedPassword(false, false);
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.last()[Password], QString());
     QCOMPARE(text(window, "passwordEdit"), QString());
 
     typeInto(window, "passwordEdit", "secret");
     m_config->credentialsLocked = true;
-    m_dialogs->expectMessage(PasswordLocked, MessageAnswer::Yes);
+    m_dialogs->expectUnencryptedPassword(true, true);
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.last()[Password], QStringLiteral("secret"));
 

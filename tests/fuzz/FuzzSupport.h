@@ -12,18 +12,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace quaddle::fuzz {
 
-// Answers every question the quickest way out: OK to messages, cancel to everything else.
+// Answers every question the quickest way out: OK where a message box has it (to go on past a
+// new host key and a refused login), No or cancel to everything else.
 class QuietDialogs : public Dialogs {
 public:
     MessageAnswer showMessage(const QString&, MessageKind, MessageButtons) override {
         return MessageAnswer::Ok;
     }
+    void notify(MessageKind, const QString&) override {}
     QStringList chooseFiles(const QString&) override { return {}; }
     MasterPasswordResult askMasterPassword(MasterPasswordMode, QString&) override {
         return MasterPasswordResult::Abort;
     }
+    bool confirmLosingLockedLogins() override { return false; }
+    bool confirmUnencryptedPassword(bool) override { return false; }
     bool askLogin(QString&, QString&) override { return false; }
-    int askUser(AskMode, const QString&) override { return 128; }
+    bool retryLogin() override { return true; }
+    FileExistsAnswer askFileExists(const QString&) override { return {}; }
+    MissingDirAnswer askMissingDir(const QString&) override { return MissingDirAnswer::Cancel; }
+    bool trustIdentity(const IdentityQuestion& question) override {
+        return question.kind == IdentityKind::HostKey && !question.changed;
+    }
+    bool continueAfterError(const QString&) override { return false; }
+    bool offerThumbnails(ThumbnailImages) override { return false; }
 };
 
 // Creates the application object once, on Qt's offscreen platform, with a throw-away

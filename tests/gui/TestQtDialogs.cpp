@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 using namespace quaddle;
 
@@ -18,8 +19,67 @@ public:
         return MasterPasswordResult::Abort;
     }
     bool askLogin(QString&, QString&) override { return false; }
-    int askUser(AskMode, const QString&) override { return 128; }
+    FileExistsAnswer askFileExists(const QString&) override { return {}; }
+    MissingDirAnswer askMissingDir(const QString&) override { return MissingDirAnswer::Cancel; }
 };
+
+// Keeps the message box a question would show, and answers it as told.
+class RecordedBoxes : public MessageBoxesOnly {
+public:
+    MessageAnswer answer = MessageAnswer::Ok;
+    QString text;
+    MessageKind kind = MessageKind::Plain;
+    MessageButtons buttons = MessageButtons::Ok;
+
+    MessageAnswer showMessage(const QString& shown, MessageKind shownKind,
+                              MessageButtons shownButtons) override {
+        text = shown;
+        kind = shownKind;
+        buttons = shownButtons;
+        return answer;
+    }
+};
+
+const QString Details = "Why it is not trusted: self-signed\nSHA-256 fingerprint: AB:CD";
+
+// Each question as the engine asks it, by the name of its row.
+bool ask(Dialogs& dialogs, const QString& question) {
+    const QHash<QString, std::function<bool()>> questions{
+        {"new host key",
+         [&] {
+             return dialogs.trustIdentity({IdentityKind::HostKey, false, false, "ssh-ed25519",
+                                           "  ssh-ed25519 255 SHA256:k3y", QString()});
+         }},
+        {"changed host key",
+         [&] {
+             return dialogs.trustIdentity({IdentityKind::HostKey, true, false, "rsa2",
+                                           "  ssh-rsa 3072 SHA256:n3w", QString()});
+         }},
+        {"new certificate",
+         [&] {
+             return dialogs.trustIdentity(
+                 {IdentityKind::Certificate, false, false, QString(), "ABCD", Details});
+         }},
+        {"changed certificate",
+         [&] {
+             return dialogs.trustIdentity(
+                 {IdentityKind::Certificate, true, false, QString(), "ABCD", Details});
+         }},
+        {"certificate the system trusted before",
+         [&] {
+             return dialogs.trustIdentity(
+                 {IdentityKind::Certificate, true, true, QString(), "ABCD", Details});
+         }},
+        {"error", [&] { return dialogs.continueAfterError("550 <i>denied</i>"); }},
+        {"login refused", [&] { return dialogs.retryLogin(); }},
+        {"JPEG thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Jpeg); }},
+        {"other thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Mixed); }},
+        {"locked logins lost", [&] { return dialogs.confirmLosingLockedLogins(); }},
+        {"unencrypted, none set", [&] { return dialogs.confirmUnencryptedPassword(false); }},
+        {"unencrypted, locked", [&] { return dialogs.confirmUnencryptedPassword(true); }},
+    };
+    return questions.value(question)();
+}
 
 } // namespace
 
@@ -32,6 +92,8 @@ private slots:
     void enterTakesTheDefaultAnswer_data();
     void enterTakesTheDefaultAnswer();
     void boxBelongsToTheVisibleWindow();
+    void questionsAreWorded_data();
+    void questionsAreWorded();
 };
 
 void TestQtDialogs::namesShowAsTyped_data() {
@@ -113,6 +175,90 @@ void TestQtDialogs::boxBelongsToTheVisibleWindow() {
     MessageBoxesOnly dialogs;
     dialogs.showMessage("Upload failed.", MessageKind::Error, MessageButtons::Ok);
     QCOMPARE(parent, &asking);
+}
+
+void TestQtDialogs::questionsAreWorded_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("yes"); // the answer that says yes; closing the box says no
+    const int ok = int(MessageAnswer::Ok);
+    const int yes = int(MessageAnswer::Yes);
+    const int yesNo = int(MessageButtons::YesNo);
+    const int warning = int(MessageButtons::YesNoDefaultNo);
+    const int confirmation = int(MessageKind::Confirmation);
+    const int error = int(MessageKind::Error);
+    QTest::newRow("new host key")
+        << "Quaddle does not recognize the server's host key. If this is the first time you are "
+           "connecting to this server, you should click OK to save the key. If you think you "
+           "server might be compromised, click Cancel to abort the upload.\nThe server's "
+           "ssh-ed25519 key fingerprint is:\n  ssh-ed25519 255 SHA256:k3y"
+        << confirmation << int(MessageButtons::OkCancel) << ok;
+    QTest::newRow("changed host key")
+        << "WARNING: the server's host key has changed since the last connection.\nSomeone may "
+           "be intercepting the connection to read your password and files, or the server was "
+           "reinstalled or given a new key.\nThe server's new rsa2 key fingerprint is:\n  "
+           "ssh-rsa 3072 SHA256:n3w\nClick Yes only if you know that the key was changed: the "
+           "new key is then remembered. No ends the upload."
+        << error << warning << yes;
+    QTest::newRow("new certificate")
+        << "The server's certificate could not be verified.\n" + Details +
+               "\nTrust this certificate for this server? Yes connects and remembers it; No "
+               "ends the upload."
+        << confirmation << warning << yes;
+    const QString changedCertificate =
+        "\nSomeone may be intercepting the connection to read your password and files, or the "
+        "server got a new certificate.\n" +
+        Details +
+        "\nTrust the new certificate for this server? Click Yes only if you know that it was "
+        "changed; No ends the upload.";
+    QTest::newRow("changed certificate")
+        << "WARNING: the server's certificate has changed since you trusted it." +
+               changedCertificate
+        << error << warning << yes;
+    QTest::newRow("certificate the system trusted before")
+        << "WARNING: the server's certificate has changed: the system trusted the one it showed "
+           "before, but not this one." +
+               changedCertificate
+        << error << warning << yes;
+    QTest::newRow("error") << "An error occurred: \n550 <i>denied</i>\nIgnore and continue?"
+                           << error << yesNo << yes;
+    QTest::newRow("login refused")
+        << "Login incorrect. Please try again." << error << int(MessageButtons::OkAbort) << ok;
+    QTest::newRow("JPEG thumbnails") << "Looks like you are uploading some JPEG images. Do you "
+                                        "want to create thumbnails for them?"
+                                     << int(MessageKind::Question) << yesNo << yes;
+    QTest::newRow("other thumbnails") << "Looks like you are uploading some images. Do you want "
+                                         "to create thumbnails for them?"
+                                      << int(MessageKind::Question) << yesNo << yes;
+    QTest::newRow("locked logins lost")
+        << "You did not enter your old master password yet. If you change your master password "
+           "now, you will lose all login information saved with the old master password. Are "
+           "you sure you want to change your master password?"
+        << confirmation << yesNo << yes;
+    const QString unencrypted = " Passwords will not be encrypted and can easily be obtained by "
+                                "anyone with access to your computer. Do you still want to save "
+                                "this password?";
+    QTest::newRow("unencrypted, none set")
+        << "You have not set a master password yet." + unencrypted << confirmation << yesNo << yes;
+    QTest::newRow("unencrypted, locked")
+        << "You have disabled encryption by not entering your master password." + unencrypted
+        << confirmation << yesNo << yes;
+}
+
+void TestQtDialogs::questionsAreWorded() {
+    QFETCH(QString, text);
+    QFETCH(int, kind);
+    QFETCH(int, buttons);
+    QFETCH(int, yes);
+    RecordedBoxes boxes;
+    boxes.answer = MessageAnswer(yes);
+    QVERIFY(ask(boxes, QString::fromLatin1(QTest::currentDataTag())));
+    QCOMPARE(boxes.text, text);
+    QCOMPARE(int(boxes.kind), kind);
+    QCOMPARE(int(boxes.buttons), buttons);
+    boxes.answer = closingAnswer(boxes.buttons);
+    QVERIFY(!ask(boxes, QString::fromLatin1(QTest::currentDataTag())));
 }
 
 QTEST_MAIN(TestQtDialogs)

@@ -34,10 +34,16 @@ void whenShown(QDialog& dialog, const std::function<void()>& act) {
     });
 }
 
-int askAndAct(FileExistsDialog& dialog, AskMode mode, const QString& name,
-              const std::function<void()>& act) {
+FileExistsAnswer askFile(FileExistsDialog& dialog, const QString& name,
+                         const std::function<void()>& act) {
     whenShown(dialog, act);
-    return dialog.ask(mode, name);
+    return dialog.askFileExists(name);
+}
+
+MissingDirAnswer askDir(FileExistsDialog& dialog, const QString& dir,
+                        const std::function<void()>& act) {
+    whenShown(dialog, act);
+    return dialog.askMissingDir(dir);
 }
 
 void click(const QWidget& dialog, const char* button) {
@@ -67,7 +73,7 @@ private slots:
 void TestUploadDialogs::fileModeTextsAndButtons() {
     FileExistsDialog dialog;
     bool checked = false;
-    askAndAct(dialog, AskMode::File, "a.jpg", [&] {
+    askFile(dialog, "a.jpg", [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("File Exists"));
         QCOMPARE(control<QLabel>(dialog, "whatLabel")->text(), QStringLiteral("Filename:"));
         QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("a.jpg"));
@@ -97,9 +103,9 @@ void TestUploadDialogs::fileModeTextsAndButtons() {
 
 void TestUploadDialogs::directoryModeTextsAndButtons() {
     FileExistsDialog dialog;
-    askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, "skipButton"); });
+    askFile(dialog, "a.jpg", [&] { click(dialog, "skipButton"); });
     bool checked = false;
-    askAndAct(dialog, AskMode::Directory, "/htdocs/new", [&] {
+    askDir(dialog, "/htdocs/new", [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Directory Not Found"));
         QCOMPARE(control<QLabel>(dialog, "whatLabel")->text(), QStringLiteral("Directory:"));
         QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("/htdocs/new"));
@@ -113,7 +119,7 @@ void TestUploadDialogs::directoryModeTextsAndButtons() {
     });
     QVERIFY(checked);
     // Back in file mode, Rename and the checkbox return.
-    askAndAct(dialog, AskMode::File, "b.jpg", [&] {
+    askFile(dialog, "b.jpg", [&] {
         QVERIFY(control<QPushButton>(dialog, "renameButton")->isVisible());
         QVERIFY(control<QCheckBox>(dialog, "rememberBox")->isVisible());
         click(dialog, "skipButton");
@@ -123,54 +129,53 @@ void TestUploadDialogs::directoryModeTextsAndButtons() {
 void TestUploadDialogs::buttonsAnswerWithTheirTags_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("answer");
-    QTest::newRow("Skip") << "skipButton" << 128;
-    QTest::newRow("Overwrite") << "overwriteButton" << 1;
-    QTest::newRow("Rename") << "renameButton" << 2;
+    QTest::newRow("Skip") << "skipButton" << int(FileExistsChoice::Skip);
+    QTest::newRow("Overwrite") << "overwriteButton" << int(FileExistsChoice::Overwrite);
+    QTest::newRow("Rename") << "renameButton" << int(FileExistsChoice::Rename);
 }
 
 void TestUploadDialogs::buttonsAnswerWithTheirTags() {
     QFETCH(QString, button);
     QFETCH(int, answer);
     FileExistsDialog dialog;
-    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, qPrintable(button)); }),
-             answer);
+    QCOMPARE(askFile(dialog, "a.jpg", [&] { click(dialog, qPrintable(button)); }),
+             (FileExistsAnswer{FileExistsChoice(answer), false}));
 }
 
 void TestUploadDialogs::rememberCountsInFileModeOnly() {
     FileExistsDialog dialog;
-    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg",
-                       [&] {
-                           QTest::mouseClick(control<QCheckBox>(dialog, "rememberBox"),
-                                             Qt::LeftButton);
-                           click(dialog, "overwriteButton");
-                       }),
-             1025);
+    QCOMPARE(askFile(dialog, "a.jpg",
+                     [&] {
+                         QTest::mouseClick(control<QCheckBox>(dialog, "rememberBox"),
+                                           Qt::LeftButton);
+                         click(dialog, "overwriteButton");
+                     }),
+             (FileExistsAnswer{FileExistsChoice::Overwrite, true}));
     // The tick stays for the next showing.
-    QCOMPARE(askAndAct(dialog, AskMode::File, "b.jpg", [&] { click(dialog, "skipButton"); }),
-             128 + 1024);
-    QCOMPARE(askAndAct(dialog, AskMode::Directory, "/x", [&] { click(dialog, "overwriteButton"); }),
-             1);
+    QCOMPARE(askFile(dialog, "b.jpg", [&] { click(dialog, "skipButton"); }),
+             (FileExistsAnswer{FileExistsChoice::Skip, true}));
+    QCOMPARE(askDir(dialog, "/x", [&] { click(dialog, "overwriteButton"); }),
+             MissingDirAnswer::Create);
 }
 
 void TestUploadDialogs::closeBoxAndEscapeSkip() {
     FileExistsDialog dialog;
-    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { click(dialog, "overwriteButton"); }),
-             1);
-    QCOMPARE(askAndAct(dialog, AskMode::File, "a.jpg", [&] { dialog.close(); }), 128);
-    QCOMPARE(askAndAct(dialog, AskMode::Directory, "/x",
-                       [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
-             128);
+    QCOMPARE(askFile(dialog, "a.jpg", [&] { click(dialog, "overwriteButton"); }),
+             (FileExistsAnswer{FileExistsChoice::Overwrite, false}));
+    QCOMPARE(askFile(dialog, "a.jpg", [&] { dialog.close(); }), FileExistsAnswer());
+    QCOMPARE(askDir(dialog, "/x", [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }),
+             MissingDirAnswer::Cancel);
 }
 
 void TestUploadDialogs::longNameWrapsQuestionAndMovesButtons() {
     FileExistsDialog dialog;
     int shortBottom = 0;
-    askAndAct(dialog, AskMode::File, "a.jpg", [&] {
+    askFile(dialog, "a.jpg", [&] {
         shortBottom = control<QWidget>(dialog, "buttonPanel")->geometry().bottom();
         click(dialog, "skipButton");
     });
     const QString longName = QString(300, 'n') + ".jpg";
-    askAndAct(dialog, AskMode::File, longName, [&] {
+    askFile(dialog, longName, [&] {
         const QLabel* text = control<QLabel>(dialog, "textLabel");
         const QWidget* row = control<QWidget>(dialog, "buttonPanel");
         // Wrapped at least as wide as the buttons below, and whole.
@@ -193,13 +198,13 @@ void TestUploadDialogs::markupInNamesShowsAsTyped() {
         });
     };
     FileExistsDialog exists;
-    for (const AskMode mode : {AskMode::File, AskMode::Directory}) {
-        askAndAct(exists, mode, name, [&] {
-            QCOMPARE(control<QLineEdit>(exists, "nameEdit")->displayText(), name);
-            QVERIFY(allLabelsPlain(exists));
-            click(exists, "skipButton");
-        });
-    }
+    const auto checkShown = [&] {
+        QCOMPARE(control<QLineEdit>(exists, "nameEdit")->displayText(), name);
+        QVERIFY(allLabelsPlain(exists));
+        click(exists, "skipButton");
+    };
+    askFile(exists, name, checkShown);
+    askDir(exists, name, checkShown);
     LoginDialog login;
     QString user = name;
     QString password;

@@ -10,12 +10,14 @@ namespace {
 const QString MessageDialog = QStringLiteral("message");
 const QString FileDialog = QStringLiteral("files");
 const QString MasterPassDialog = QStringLiteral("master password");
+const QString LosingLoginsQuestion = QStringLiteral("losing locked logins");
+const QString UnencryptedQuestion = QStringLiteral("unencrypted password");
 const QString LoginPrompt = QStringLiteral("login");
-
-QString askDialog(AskMode mode) {
-    return mode == AskMode::File ? QStringLiteral("file exists")
-                                 : QStringLiteral("directory missing");
-}
+const QString LoginRetryQuestion = QStringLiteral("login again");
+const QString FileExistsQuestion = QStringLiteral("file exists");
+const QString MissingDirQuestion = QStringLiteral("directory missing");
+const QString ErrorQuestion = QStringLiteral("continue after error");
+const QString ThumbnailQuestion = QStringLiteral("thumbnails");
 
 QString modeName(MasterPasswordMode mode) {
     switch (mode) {
@@ -29,19 +31,32 @@ QString modeName(MasterPasswordMode mode) {
     return QStringLiteral("set");
 }
 
-MessageAnswer cautiousAnswer(MessageButtons buttons) {
-    switch (buttons) {
-    case MessageButtons::YesNo:
-    case MessageButtons::YesNoDefaultNo:
-        return MessageAnswer::No;
-    case MessageButtons::OkCancel:
-        return MessageAnswer::Cancel;
-    case MessageButtons::OkAbort:
-        return MessageAnswer::Abort;
-    case MessageButtons::Ok:
-        break;
-    }
-    return MessageAnswer::Ok;
+QString identityDialog(IdentityKind kind, bool changed) {
+    return (changed ? QStringLiteral("changed ") : QStringLiteral("new ")) +
+           (kind == IdentityKind::HostKey ? QStringLiteral("host key")
+                                          : QStringLiteral("certificate"));
+}
+
+QString lockedName(bool locked) {
+    return locked ? QStringLiteral("locked") : QStringLiteral("no master password");
+}
+
+QString imagesName(ThumbnailImages images) {
+    return images == ThumbnailImages::Jpeg ? QStringLiteral("JPEG images")
+                                           : QStringLiteral("images");
+}
+
+AskedQuestion question(const QString& dialog, const QString& text,
+                       MessageKind kind = MessageKind::Plain,
+                       MessageButtons buttons = MessageButtons::OkCancel,
+                       const QString& given = QString()) {
+    AskedQuestion asked;
+    asked.dialog = dialog;
+    asked.text = text;
+    asked.kind = kind;
+    asked.buttons = buttons;
+    asked.given = given;
+    return asked;
 }
 
 } // namespace
@@ -84,6 +99,14 @@ void ScriptedDialogs::expectMasterPassword(MasterPasswordMode mode, MasterPasswo
     m_script.append({MasterPassDialog, modeName(mode), QVariantList{int(result), typed}});
 }
 
+void ScriptedDialogs::expectLosingLockedLogins(bool confirmed) {
+    m_script.append({LosingLoginsQuestion, QString(), confirmed});
+}
+
+void ScriptedDialogs::expectUnencryptedPassword(bool locked, bool confirmed) {
+    m_script.append({UnencryptedQuestion, lockedName(locked), confirmed});
+}
+
 void ScriptedDialogs::expectLogin(const QString& user, const QString& password) {
     m_script.append({LoginPrompt, QString(), QStringList{user, password}});
 }
@@ -92,8 +115,33 @@ void ScriptedDialogs::expectLoginCancelled() {
     m_script.append({LoginPrompt, QString(), QStringList{}});
 }
 
-void ScriptedDialogs::expectAskUser(AskMode mode, const QString& name, int answer) {
-    m_script.append({askDialog(mode), name, answer});
+void ScriptedDialogs::expectLoginRetry(bool retry) {
+    m_script.append({LoginRetryQuestion, QString(), retry});
+}
+
+void ScriptedDialogs::expectFileExists(const QString& name, FileExistsAnswer answer) {
+    m_script.append({FileExistsQuestion, name, QVariantList{int(answer.choice), answer.remember}});
+}
+
+void ScriptedDialogs::expectMissingDir(const QString& dir, MissingDirAnswer answer) {
+    m_script.append({MissingDirQuestion, dir, int(answer)});
+}
+
+void ScriptedDialogs::expectIdentity(IdentityKind kind, bool changed, bool trusted,
+                                     const QString& fingerprintPattern) {
+    m_script.append({identityDialog(kind, changed), fingerprintPattern, trusted, true});
+}
+
+void ScriptedDialogs::expectErrorQuestion(const QString& message, bool goOn) {
+    m_script.append({ErrorQuestion, message, goOn});
+}
+
+void ScriptedDialogs::expectErrorQuestionMatching(const QString& pattern, bool goOn) {
+    m_script.append({ErrorQuestion, pattern, goOn, true});
+}
+
+void ScriptedDialogs::expectThumbnailOffer(ThumbnailImages images, bool accepted) {
+    m_script.append({ThumbnailQuestion, imagesName(images), accepted});
 }
 
 QString ScriptedDialogs::report() const {
@@ -117,27 +165,29 @@ QVariant ScriptedDialogs::scriptedAnswer(const AskedQuestion& question) {
     return {};
 }
 
+bool ScriptedDialogs::scriptedYes(const QString& dialog, const QString& text) {
+    return scriptedAnswer(question(dialog, text)).toBool();
+}
+
 MessageAnswer ScriptedDialogs::showMessage(const QString& text, MessageKind kind,
                                            MessageButtons buttons) {
-    const QVariant answer = scriptedAnswer({MessageDialog, text, kind, buttons, QString()});
-    return answer.isValid() ? answer.value<MessageAnswer>() : cautiousAnswer(buttons);
+    const QVariant answer = scriptedAnswer(question(MessageDialog, text, kind, buttons));
+    return answer.isValid() ? answer.value<MessageAnswer>() : closingAnswer(buttons);
+}
+
+void ScriptedDialogs::notify(MessageKind kind, const QString& text) {
+    scriptedAnswer(question(MessageDialog, text, kind, MessageButtons::Ok));
 }
 
 QStringList ScriptedDialogs::chooseFiles(const QString& title) {
-    return scriptedAnswer(
-               {FileDialog, title, MessageKind::Plain, MessageButtons::OkCancel, QString()})
-        .toStringList();
+    return scriptedAnswer(question(FileDialog, title)).toStringList();
 }
-
-} // namespace quaddle::test
-
-namespace quaddle::test {
 
 MasterPasswordResult ScriptedDialogs::askMasterPassword(MasterPasswordMode mode,
                                                         QString& password) {
     const QVariantList answer =
-        scriptedAnswer({MasterPassDialog, modeName(mode), MessageKind::Plain,
-                        MessageButtons::OkCancel, password})
+        scriptedAnswer(question(MasterPassDialog, modeName(mode), MessageKind::Plain,
+                                MessageButtons::OkCancel, password))
             .toList();
     if (answer.size() != 2)
         return mode == MasterPasswordMode::Set ? MasterPasswordResult::Abort
@@ -146,10 +196,18 @@ MasterPasswordResult ScriptedDialogs::askMasterPassword(MasterPasswordMode mode,
     return MasterPasswordResult(answer.at(0).toInt());
 }
 
+bool ScriptedDialogs::confirmLosingLockedLogins() {
+    return scriptedYes(LosingLoginsQuestion);
+}
+
+bool ScriptedDialogs::confirmUnencryptedPassword(bool locked) {
+    return scriptedYes(UnencryptedQuestion, lockedName(locked));
+}
+
 bool ScriptedDialogs::askLogin(QString& user, QString& password) {
-    const QStringList answer =
-        scriptedAnswer({LoginPrompt, QString(), MessageKind::Plain, MessageButtons::OkCancel, user})
-            .toStringList();
+    const QStringList answer = scriptedAnswer(question(LoginPrompt, QString(), MessageKind::Plain,
+                                                       MessageButtons::OkCancel, user))
+                                   .toStringList();
     if (answer.size() != 2)
         return false;
     user = answer.at(0);
@@ -157,10 +215,35 @@ bool ScriptedDialogs::askLogin(QString& user, QString& password) {
     return true;
 }
 
-int ScriptedDialogs::askUser(AskMode mode, const QString& name) {
-    const QVariant answer = scriptedAnswer(
-        {askDialog(mode), name, MessageKind::Plain, MessageButtons::OkCancel, QString()});
-    return answer.isValid() ? answer.toInt() : 128;
+bool ScriptedDialogs::retryLogin() {
+    return scriptedYes(LoginRetryQuestion);
+}
+
+FileExistsAnswer ScriptedDialogs::askFileExists(const QString& name) {
+    const QVariantList answer = scriptedAnswer(question(FileExistsQuestion, name)).toList();
+    if (answer.size() != 2)
+        return {};
+    return {FileExistsChoice(answer.at(0).toInt()), answer.at(1).toBool()};
+}
+
+MissingDirAnswer ScriptedDialogs::askMissingDir(const QString& dir) {
+    const QVariant answer = scriptedAnswer(question(MissingDirQuestion, dir));
+    return answer.isValid() ? MissingDirAnswer(answer.toInt()) : MissingDirAnswer::Cancel;
+}
+
+bool ScriptedDialogs::trustIdentity(const IdentityQuestion& identity) {
+    AskedQuestion asked =
+        question(identityDialog(identity.kind, identity.changed), identity.fingerprint);
+    asked.identity = identity;
+    return scriptedAnswer(asked).toBool();
+}
+
+bool ScriptedDialogs::continueAfterError(const QString& message) {
+    return scriptedYes(ErrorQuestion, message);
+}
+
+bool ScriptedDialogs::offerThumbnails(ThumbnailImages images) {
+    return scriptedYes(ThumbnailQuestion, imagesName(images));
 }
 
 } // namespace quaddle::test

@@ -4,22 +4,26 @@
 
 #include <QList>
 #include <QVariant>
+#include <optional>
 
 namespace quaddle::test {
 
 // A question the program asked, as the scripted dialogs saw it.
 struct AskedQuestion {
     QString dialog;
+    // The message, or what the question is about: a name, an error, a fingerprint.
     QString text;
     MessageKind kind = MessageKind::Plain;
     MessageButtons buttons = MessageButtons::Ok;
     // What a dialog's field held when it was shown.
     QString given;
+    // All there is to a server identity question.
+    std::optional<IdentityQuestion> identity;
 };
 
-// Answers the program's questions from a script, in order. A question that is not the next
-// one expected fails the running test and gets the cautious answer (No, Cancel, Abort or no
-// files). Installs itself for its lifetime.
+// Answers the program's questions from a script, in order, by kind of question. A question
+// that is not the next one expected fails the running test and gets the cautious answer (No,
+// Cancel, Skip, Abort or no files). Installs itself for its lifetime.
 class ScriptedDialogs : public Dialogs {
 public:
     ScriptedDialogs();
@@ -27,6 +31,7 @@ public:
     ScriptedDialogs(const ScriptedDialogs&) = delete;
     ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 
+    // A message box of the windows, or a notice.
     void expectMessage(const QString& text, MessageAnswer answer = MessageAnswer::Ok);
     // For messages that carry a system's error text: matched by a regular expression.
     void expectMessageMatching(const QString& pattern, MessageAnswer answer = MessageAnswer::Ok);
@@ -35,10 +40,20 @@ public:
     // The user leaves the master-password dialog with result, having typed typed.
     void expectMasterPassword(MasterPasswordMode mode, MasterPasswordResult result,
                               const QString& typed = QString());
+    void expectLosingLockedLogins(bool confirmed);
+    void expectUnencryptedPassword(bool locked, bool confirmed);
     // The login prompt, answered OK with the given credentials, or cancelled.
     void expectLogin(const QString& user, const QString& password);
     void expectLoginCancelled();
-    void expectAskUser(AskMode mode, const QString& name, int answer);
+    void expectLoginRetry(bool retry);
+    void expectFileExists(const QString& name, FileExistsAnswer answer);
+    void expectMissingDir(const QString& dir, MissingDirAnswer answer);
+    // The fingerprint shown is matched by a regular expression.
+    void expectIdentity(IdentityKind kind, bool changed, bool trusted,
+                        const QString& fingerprintPattern = QStringLiteral(".*"));
+    void expectErrorQuestion(const QString& message, bool goOn);
+    void expectErrorQuestionMatching(const QString& pattern, bool goOn);
+    void expectThumbnailOffer(ThumbnailImages images, bool accepted);
 
     // True when every expected question was asked and nothing unexpected was.
     bool done() const { return m_script.isEmpty() && m_unexpected.isEmpty(); }
@@ -48,10 +63,18 @@ public:
 
     MessageAnswer showMessage(const QString& text, MessageKind kind,
                               MessageButtons buttons) override;
+    void notify(MessageKind kind, const QString& text) override;
     QStringList chooseFiles(const QString& title) override;
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
+    bool confirmLosingLockedLogins() override;
+    bool confirmUnencryptedPassword(bool locked) override;
     bool askLogin(QString& user, QString& password) override;
-    int askUser(AskMode mode, const QString& name) override;
+    bool retryLogin() override;
+    FileExistsAnswer askFileExists(const QString& name) override;
+    MissingDirAnswer askMissingDir(const QString& dir) override;
+    bool trustIdentity(const IdentityQuestion& question) override;
+    bool continueAfterError(const QString& message) override;
+    bool offerThumbnails(ThumbnailImages images) override;
 
 private:
     struct Expectation {
@@ -65,6 +88,8 @@ private:
 
     // The scripted answer to this question, or an invalid value when it was not expected.
     QVariant scriptedAnswer(const AskedQuestion& question);
+    // The scripted yes or no to a question; no when it was not expected.
+    bool scriptedYes(const QString& dialog, const QString& text = QString());
 
     QList<Expectation> m_script;
     QList<AskedQuestion> m_askedSoFar;

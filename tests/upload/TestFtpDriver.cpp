@@ -235,7 +235,7 @@ void TestFtpDriver::wholeRunThroughTheSession() {
     QVERIFY(m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
                              server.password()));
     QVERIFY(m_session->enterDir(server.uploadDir(), false, true));
-    m_dialogs->expectAskUser(AskMode::Directory, "./gallery/2024", 1);
+    m_dialogs->expectMissingDir("./gallery/2024", MissingDirAnswer::Create);
     QVERIFY(m_session->enterDir("./gallery/2024", false, true));
 
     const FileList files{{test::randomLocalFile(*m_local, "a.jpg", 2000),
@@ -334,7 +334,7 @@ void TestFtpDriver::existingFileIsNeverOverwrittenBlindly() {
     QVERIFY(local.open(QIODevice::WriteOnly) && local.write("new") == 3);
     local.close();
     if (policy == PolicyAsk)
-        m_dialogs->expectAskUser(AskMode::File, "photo.jpg", PolicySkip);
+        m_dialogs->expectFileExists("photo.jpg", {FileExistsChoice::Skip, false});
     m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
                                                 [](const QString&, int) {}, 0, policy, true,
                                                 standardDrivers(QString()));
@@ -515,8 +515,7 @@ void TestFtpDriver::brokenPassiveReplyIsAnError() {
     QUADDLE_REQUIRE_SERVER(server);
     ProtocolDriver& driver = connected(server).driver();
     const QString message = "The server's PASV reply names no address: 227 Entering Passive Mode.";
-    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
-                             MessageAnswer::No);
+    m_dialogs->expectErrorQuestion(message, false);
     QVERIFY(!driver.putFile(test::randomLocalFile(*m_local, "a.txt", 100)));
     QVERIFY(logLines().contains("FTP Error [227]: " + message + "\t2"));
     // No aborts the connection.

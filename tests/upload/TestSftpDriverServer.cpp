@@ -47,28 +47,21 @@ QStringList filesHolding(const QString& dir, const QByteArray& secret) {
     return holding;
 }
 
-// Scripted dialogs that run a check whenever a message is shown, while psftp waits for the
-// answer.
+// Scripted dialogs that run a check whenever a server's identity is asked about, while psftp
+// waits for the answer.
 class WatchingDialogs : public test::ScriptedDialogs {
 public:
-    std::function<void()> onMessage;
+    std::function<void()> onIdentity;
 
-    MessageAnswer showMessage(const QString& text, MessageKind kind,
-                              MessageButtons buttons) override {
-        if (onMessage)
-            onMessage();
-        return ScriptedDialogs::showMessage(text, kind, buttons);
+    bool trustIdentity(const IdentityQuestion& question) override {
+        if (onIdentity)
+            onIdentity();
+        return ScriptedDialogs::trustIdentity(question);
     }
 };
 
-const QString HostKeyQuestion =
-    "Quaddle does not recognize the server's host key. If this is the first time you are "
-    "connecting to this server, you should click OK to save the key. If you think you server "
-    "might be compromised, click Cancel to abort the upload.\nThe server's (rsa2|ssh-ed25519) "
-    "key fingerprint is:\n  ssh-.*";
-const QString ChangedKeyWarning =
-    "WARNING: the server's host key has changed since the last connection.\nSomeone may be "
-    "intercepting the connection.*or the server was reinstalled.*";
+// psftp shows a key as its type, size and fingerprint.
+const QString ShownKey = "  ssh-.*";
 const QString Banner = "Welcome to the test server.\nAuthorised uploads only.\n";
 
 } // namespace
@@ -111,7 +104,7 @@ private:
         return m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
                                 server.password());
     }
-    void acceptKey() { m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok); }
+    void acceptKey() { m_dialogs->expectIdentity(IdentityKind::HostKey, false, true, ShownKey); }
     // Sets a variable for the running test; empty unsets it.
     void setEnvironment(const char* name, const QString& value) {
         m_savedEnvironment.append({name, qgetenv(name)});
@@ -199,7 +192,7 @@ void TestSftpDriverServer::unknownHostAcceptedThenKnown() {
     // While psftp waits for the answer about the key, no file holds the password.
     setEnvironment("TMPDIR", m_temp->filePath("tmp"));
     QStringList holding{"(never looked)"};
-    m_dialogs->onMessage = [&] {
+    m_dialogs->onIdentity = [&] {
         holding = filesHolding(m_temp->path(), server.password().toUtf8());
     };
     session();
@@ -208,9 +201,8 @@ void TestSftpDriverServer::unknownHostAcceptedThenKnown() {
     QCOMPARE(holding, QStringList());
     QCOMPARE(driver().state(), 8);
     QCOMPARE(m_dialogs->asked().size(), 1);
-    QVERIFY2(m_dialogs->asked()[0].text.endsWith("\nThe server's " + type +
-                                                 " key fingerprint is:\n" + keyLine + fingerprint),
-             qPrintable(m_dialogs->asked()[0].text));
+    QCOMPARE(m_dialogs->asked()[0].identity->keyType, type);
+    QCOMPARE(m_dialogs->asked()[0].identity->fingerprint, keyLine + fingerprint);
     // psftp writes its question a few bytes at a time; the log holds it, and every line, once.
     QStringList psftpLines;
     for (const QString& line : m_session->logLines())
@@ -232,8 +224,8 @@ void TestSftpDriverServer::unknownHostRefused() {
     SshServer server;
     QUADDLE_REQUIRE_SSH(server);
     session();
-    m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Cancel);
-    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    m_dialogs->expectIdentity(IdentityKind::HostKey, false, false);
+    m_dialogs->expectLoginRetry(false);
     QVERIFY(!login(server));
     QVERIFY(!QFile::exists(m_temp->filePath("home/.putty/sshhostkeys")));
 }
@@ -278,8 +270,7 @@ void TestSftpDriverServer::changedHostKey() {
     const QString newFingerprint = server.fingerprint();
     QVERIFY(newFingerprint.startsWith("SHA256:") && newFingerprint != oldFingerprint);
     session();
-    m_dialogs->expectMessageMatching(ChangedKeyWarning,
-                                     trusted ? MessageAnswer::Yes : MessageAnswer::No);
+    m_dialogs->expectIdentity(IdentityKind::HostKey, true, trusted, ShownKey);
     if (trusted) {
         QVERIFY(login(server));
         QCOMPARE(driver().state(), 8);
@@ -293,12 +284,9 @@ void TestSftpDriverServer::changedHostKey() {
         QCOMPARE(error, UploadErrors::HostKeyChanged);
         QVERIFY(!error.contains("Login incorrect"));
     }
-    const test::AskedQuestion& warning = m_dialogs->asked().last();
-    QCOMPARE(warning.kind, MessageKind::Error);
-    QCOMPARE(warning.buttons, MessageButtons::YesNoDefaultNo);
-    QVERIFY2(warning.text.contains("\nThe server's new " + type + " key fingerprint is:\n  ssh-") &&
-                 warning.text.contains(newFingerprint),
-             qPrintable(warning.text));
+    const IdentityQuestion& warning = *m_dialogs->asked().last().identity;
+    QCOMPARE(warning.keyType, type);
+    QVERIFY2(warning.fingerprint.contains(newFingerprint), qPrintable(warning.fingerprint));
     QFile newCache(cache);
     QVERIFY(newCache.open(QIODevice::ReadOnly));
     QCOMPARE(newCache.readAll() != cachedBefore, trusted);
@@ -306,7 +294,7 @@ void TestSftpDriverServer::changedHostKey() {
     // Trusted, the new key is known from now on; refused, it is still the stranger.
     session();
     if (!trusted)
-        m_dialogs->expectMessageMatching(ChangedKeyWarning, MessageAnswer::Yes);
+        m_dialogs->expectIdentity(IdentityKind::HostKey, true, true);
     QVERIFY(login(server));
     QCOMPARE(driver().state(), trusted ? 2 : 8);
 }
@@ -438,7 +426,7 @@ void TestSftpDriverServer::bannerIsLogged() {
     if (!knownKey)
         acceptKey();
     if (!rightPassword)
-        m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+        m_dialogs->expectLoginRetry(false);
     QCOMPARE(m_session->login("127.0.0.1", QString::number(server.port()), server.user(),
                               rightPassword ? server.password() : "wrong"),
              rightPassword);
@@ -454,7 +442,7 @@ void TestSftpDriverServer::wrongPassword() {
     QUADDLE_REQUIRE_SSH(server);
     session();
     acceptKey();
-    m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Abort);
+    m_dialogs->expectLoginRetry(false);
     QVERIFY(!m_session->login("127.0.0.1", QString::number(server.port()), server.user(), "wrong"));
     QVERIFY(driver().lastError().startsWith("Login incorrect."));
 }
@@ -466,7 +454,7 @@ void TestSftpDriverServer::missingDirectoryIsCreated() {
     acceptKey();
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(server.root(), false, true));
-    m_dialogs->expectAskUser(AskMode::Directory, "./gallery/2024", 1);
+    m_dialogs->expectMissingDir("./gallery/2024", MissingDirAnswer::Create);
     QVERIFY(m_session->enterDir("./gallery/2024", false, true));
     QVERIFY(QFileInfo(server.root() + "/gallery/2024").isDir());
     QVERIFY(m_session->logLines().filter("Directory does not exist").isEmpty());
@@ -592,9 +580,7 @@ void TestSftpDriverServer::permissionDenied() {
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(locked, false, false));
     const QString path = test::localFile(*m_temp, "x.jpg", "data");
-    m_dialogs->expectMessage("An error occurred: \nPermission denied. (while uploading file "
-                             "\"x.jpg\")\nIgnore and continue?",
-                             MessageAnswer::No);
+    m_dialogs->expectErrorQuestion("Permission denied. (while uploading file \"x.jpg\")", false);
     QVERIFY(m_session->uploadFiles({{path, QString()}}).isEmpty());
 }
 
@@ -642,10 +628,9 @@ void TestSftpDriverServer::failedFileAsksAndGoesOn() {
     QVERIFY(m_session->enterDir(target, false, false));
     if (folder == "gone")
         QVERIFY(QDir(target).removeRecursively());
-    const QString question = "An error occurred: \n" + error + "\nIgnore and continue?";
-    m_dialogs->expectMessage(question, MessageAnswer::Yes);
+    m_dialogs->expectErrorQuestion(error, true);
     if (uploaded.isEmpty())
-        m_dialogs->expectMessage(question, MessageAnswer::Yes);
+        m_dialogs->expectErrorQuestion(error, true);
     QStringList names;
     for (const UploadResult& result :
          m_session->uploadFiles({{first, QString()}, {second, QString()}}))

@@ -163,14 +163,12 @@ void TestUploadSession::loginPromptCancelled() {
 
 void TestUploadSession::refusedLoginIsRetriedAsOftenAsWanted() {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        m_dialogs->expectMessage("Login incorrect. Please try again.", MessageAnswer::Ok);
+        m_dialogs->expectLoginRetry(true);
         m_dialogs->expectLogin("user", attempt < 2 ? QString("wrong") : QString("password"));
     }
     QVERIFY(session().login("h", "2121", "user", "typo"));
     QCOMPARE(m_script.calls.size(), 4);
     QCOMPARE(m_script.calls.last(), QStringLiteral("Connect h 2121 user password"));
-    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::OkAbort);
-    QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
 }
 
 void TestUploadSession::refusedLoginAbandoned_data() {
@@ -181,8 +179,7 @@ void TestUploadSession::refusedLoginAbandoned_data() {
 
 void TestUploadSession::refusedLoginAbandoned() {
     QFETCH(bool, abort);
-    m_dialogs->expectMessage("Login incorrect. Please try again.",
-                             abort ? MessageAnswer::Abort : MessageAnswer::Ok);
+    m_dialogs->expectLoginRetry(!abort);
     if (!abort)
         m_dialogs->expectLoginCancelled();
     QVERIFY(!session().login("h", "21", "user", "typo"));
@@ -232,15 +229,14 @@ void TestUploadSession::emptyDirectoryIsEnteredAtOnce() {
 }
 
 void TestUploadSession::missingDirectoryIsCreatedWhenConfirmed() {
-    m_dialogs->expectAskUser(AskMode::Directory, "/htdocs", PolicyOverwrite);
+    m_dialogs->expectMissingDir("/htdocs", MissingDirAnswer::Create);
     QVERIFY(session().enterDir("/htdocs", false, true));
     QCOMPARE(m_script.calls, (QStringList{"ChangeDir /htdocs", "ChangeDir /htdocs",
                                           "MakeDir /htdocs", "ChangeDir /htdocs"}));
 }
 
 void TestUploadSession::missingDirectoryDeclined() {
-    // Remember is never part of a directory answer; anything but Create declines.
-    m_dialogs->expectAskUser(AskMode::Directory, "gallery", PolicySkip);
+    m_dialogs->expectMissingDir("gallery", MissingDirAnswer::Cancel);
     QVERIFY(!session().enterDir("gallery", false, true));
     QCOMPARE(m_script.calls, QStringList{"ChangeDir gallery"});
 
@@ -320,7 +316,7 @@ void TestUploadSession::cancelStopsCreatingDirectories() {
 
 void TestUploadSession::clashAnsweredSkip() {
     m_script.remoteFiles = {"a.jpg"};
-    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicySkip);
+    m_dialogs->expectFileExists("a.jpg", {FileExistsChoice::Skip, false});
     const FileList files = fileList({"a.jpg"});
     const UploadResults results = session().uploadFiles(files);
     QCOMPARE(names(results), QStringList{"a.jpg|"});
@@ -330,7 +326,7 @@ void TestUploadSession::clashAnsweredSkip() {
 
 void TestUploadSession::rememberedOverwriteLastsForTheSessionOnly() {
     m_script.remoteFiles = {"a.jpg", "b.jpg", "c.jpg"};
-    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicyOverwrite + RememberBit);
+    m_dialogs->expectFileExists("a.jpg", {FileExistsChoice::Overwrite, true});
     const FileList files = fileList({"a.jpg", "b.jpg", "c.jpg"});
     QCOMPARE(session().uploadFiles(files).size(), 3);
     QCOMPARE(m_script.uploaded.size(), 3);
@@ -340,13 +336,13 @@ void TestUploadSession::rememberedOverwriteLastsForTheSessionOnly() {
     // Once remembered, later clashes are not even looked for.
     QCOMPARE(m_script.calls.filter("FileExists").size(), 1);
 
-    m_dialogs->expectAskUser(AskMode::File, "a.jpg", PolicySkip);
+    m_dialogs->expectFileExists("a.jpg", {FileExistsChoice::Skip, false});
     QCOMPARE(session().uploadFiles(fileList({"a.jpg"})).size(), 1);
 }
 
 void TestUploadSession::renameMovesExistingFileAside() {
     m_script.remoteFiles = {"photo.jpg", "photo_001.jpg"};
-    m_dialogs->expectAskUser(AskMode::File, "photo.jpg", PolicyRename);
+    m_dialogs->expectFileExists("photo.jpg", {FileExistsChoice::Rename, false});
     const FileList files = fileList({"photo.jpg"});
     QCOMPARE(names(session().uploadFiles(files)), QStringList{"photo.jpg|"});
     QCOMPARE(m_script.calls.mid(1, 4),
@@ -395,7 +391,7 @@ void TestUploadSession::skipAndRenamePoliciesAskNothing() {
 void TestUploadSession::failedRenameCountsAsFailedFile() {
     m_script.remoteFiles = {"a.jpg"};
     m_script.failingRenames = {"a.jpg"};
-    m_dialogs->expectMessage("An error occurred: \n\nIgnore and continue?", MessageAnswer::No);
+    m_dialogs->expectErrorQuestion("", false);
     QVERIFY(session(PolicyRename).uploadFiles(fileList({"a.jpg"})).isEmpty());
     QVERIFY(m_script.uploaded.isEmpty());
     QVERIFY(m_session->renamedFiles().isEmpty());
@@ -412,9 +408,7 @@ void TestUploadSession::tempNamesAndPermissions() {
     upload.setPermissions("644");
     upload.setTempNames(true);
     // The question names why the transfer failed, not why its remains could not be removed.
-    m_dialogs->expectMessage(
-        "An error occurred: \n550 b.jpg.part: Permission denied\nIgnore and continue?",
-        MessageAnswer::Yes);
+    m_dialogs->expectErrorQuestion("550 b.jpg.part: Permission denied", true);
     QCOMPARE(names(upload.uploadFiles(files)), (QStringList{"a.jpg|", "c.jpg|"}));
     QCOMPARE(
         m_script.calls,
@@ -466,9 +460,7 @@ void TestUploadSession::failedThumbnailIsAnErrorOfItsFile() {
     FileList files = fileList({"a.jpg", "b.jpg"});
     files[0].thumbnail = test::sparseLocalFile(*m_local, "a_thumb.jpg", 10);
     m_script.failingPuts = {"a_thumb.jpg"};
-    m_dialogs->expectMessage(
-        "An error occurred: \n550 a_thumb.jpg: Permission denied\nIgnore and continue?",
-        goOn ? MessageAnswer::Yes : MessageAnswer::No);
+    m_dialogs->expectErrorQuestion("550 a_thumb.jpg: Permission denied", goOn);
     QCOMPARE(names(session(PolicyOverwrite).uploadFiles(files)), results);
     QVERIFY(m_session->logLines().contains("550 a_thumb.jpg: Permission denied\t2"));
 }
@@ -499,7 +491,7 @@ void TestUploadSession::logCountsEachOutcome() {
     m_script.remoteFiles = QSet<QString>(remote.begin(), remote.end());
     m_script.failingPuts = QSet<QString>(failingPuts.begin(), failingPuts.end());
     if (!failingPuts.isEmpty())
-        m_dialogs->expectMessageMatching("An error occurred: .*", MessageAnswer::Yes);
+        m_dialogs->expectErrorQuestionMatching(".*", true);
     session(policy).uploadFiles(files);
     const QStringList log = m_session->logLines();
     QCOMPARE(log.mid(log.size() - counts.size()), counts);
@@ -508,17 +500,14 @@ void TestUploadSession::logCountsEachOutcome() {
 void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
     m_script.failingPuts = {"b.jpg"};
     const QString message = "550 b.jpg: Permission denied";
-    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
-                             MessageAnswer::No);
+    m_dialogs->expectErrorQuestion(message, false);
     QCOMPARE(
         names(session(PolicyOverwrite, false).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
         QStringList{"a.jpg|"});
-    QCOMPARE(m_dialogs->asked().first().buttons, MessageButtons::YesNo);
     QCOMPARE(m_session->logLines(), QStringList{message + "\t2"});
 
     session(PolicyOverwrite, true);
-    m_dialogs->expectMessage("An error occurred: \n" + message + "\nIgnore and continue?",
-                             MessageAnswer::No);
+    m_dialogs->expectErrorQuestion(message, false);
     m_session->uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}));
     QCOMPARE(m_session->logLines().mid(m_session->logLines().size() - 2),
              (QStringList{"1 files uploaded.\t0", "1 files failed.\t0"}));
@@ -526,9 +515,7 @@ void TestUploadSession::failedFileAnsweredNoEndsTheLoop() {
 
 void TestUploadSession::failedFileAnsweredYesGoesOn() {
     m_script.failingPuts = {"b.jpg"};
-    m_dialogs->expectMessage(
-        "An error occurred: \n550 b.jpg: Permission denied\nIgnore and continue?",
-        MessageAnswer::Yes);
+    m_dialogs->expectErrorQuestion("550 b.jpg: Permission denied", true);
     QCOMPARE(names(session(PolicyOverwrite).uploadFiles(fileList({"a.jpg", "b.jpg", "c.jpg"}))),
              (QStringList{"a.jpg|", "c.jpg|"}));
 }
@@ -584,9 +571,7 @@ void TestUploadSession::unreadableFileAddsNothingToTotal() {
     QCOMPARE(UploadSession::localFileSize(test::sparseLocalFile(*m_local, "five", 5)), 5);
 
     m_script.failingPuts = {"folder.jpg"};
-    m_dialogs->expectMessage("An error occurred: \n550 folder.jpg: Permission denied\nIgnore and "
-                             "continue?",
-                             MessageAnswer::Yes);
+    m_dialogs->expectErrorQuestion("550 folder.jpg: Permission denied", true);
     UploadSession& upload = session(PolicyOverwrite);
     upload.uploadFiles(
         {{folder, QString()}, {test::sparseLocalFile(*m_local, "b.jpg", 200), QString()}});

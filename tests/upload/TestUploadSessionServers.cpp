@@ -19,9 +19,6 @@ using quaddle::test::SshServer;
 
 namespace {
 
-const QString HostKeyQuestion = "Quaddle does not recognize the server's host key.*";
-const QString IgnoreQuestion = "An error occurred: .*\nIgnore and continue\\?";
-
 QByteArray contentsOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
@@ -95,7 +92,7 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
         user = m_ssh->user();
         password = m_ssh->password();
         dir = m_ssh->root();
-        m_dialogs->expectMessageMatching(HostKeyQuestion, MessageAnswer::Ok);
+        m_dialogs->expectIdentity(IdentityKind::HostKey, false, true);
     } else {
         m_ftp = kind == "pyftpdlib"    ? std::make_unique<FtpServer>()
                 : kind == "vsftpd"     ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
@@ -205,7 +202,7 @@ void TestUploadSessionServers::tempNamesKeepCutFilesAway() {
                                QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup));
     const bool cut = kind != "pyftpdlib" && kind != "vsftpd" && kind != "sshd";
     if (cut)
-        m_dialogs->expectMessageMatching(IgnoreQuestion, MessageAnswer::No);
+        m_dialogs->expectErrorQuestionMatching(".*", false);
     const UploadResults results = m_session->uploadFiles(
         {{test::localFile(*m_temp, "page.html", QByteArray(4 << 20, 'n')), QString()}});
     QCOMPARE(results.size(), cut ? 0 : 1);
