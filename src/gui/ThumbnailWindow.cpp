@@ -2,7 +2,6 @@
 
 #include "config/Config.h"
 #include "platform/Dialogs.h"
-#include "platform/Error.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

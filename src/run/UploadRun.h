@@ -13,7 +13,8 @@ namespace quaddle {
 // The steps of an upload run, in their order.
 enum class RunStep { Thumbnails, Configure, Login, EnterDirs, Upload, Done };
 
-// How the face takes part in a run; each may be left empty but makeThumbnails and logsError.
+// How the face takes part in a run: progress, status and stepStarted do nothing unless set;
+// makeThumbnails and logsError must be set.
 struct UploadRunEvents {
     ProgressEvent progress = [](const QString&, qint64, qint64) {};
     StatusEvent status = [](const QString&, int) {};
