@@ -427,7 +427,7 @@ void MainWindow::uploadStatus(const QString& text, int index) {
     if (index < 0 && index != -2)
         setCaption(AppName + QLatin1Char(' ') + AppVersion);
     // A run counts in its own copy of the list; files dropped meanwhile shift the rows shown.
-    if (m_session && index >= 0 && index < m_runFiles.size()) {
+    if (runSession() && index >= 0 && index < m_runFiles.size()) {
         m_runIndex = index;
         showRunProgress();
         const QString& path = m_runFiles.at(index).path;
@@ -488,19 +488,21 @@ void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 positio
 }
 
 std::optional<double> MainWindow::overallProgress() const {
-    if (!m_session || m_session->bytesTotal() <= 0)
+    const UploadSession* const session = runSession();
+    if (!session || session->bytesTotal() <= 0)
         return std::nullopt;
-    return double(m_session->bytesDone()) / double(m_session->bytesTotal());
+    return double(session->bytesDone()) / double(session->bytesTotal());
 }
 
 void MainWindow::showRunProgress() {
-    if (!m_session || m_runIndex < 0)
+    const UploadSession* const session = runSession();
+    if (!session || m_runIndex < 0)
         return;
     std::optional<qint64> secondsLeft;
     if (m_runSpeed > 0)
-        secondsLeft = static_cast<qint64>(std::ceil(
-            double(std::max<qint64>(0, m_session->bytesTotal() - m_session->bytesDone())) /
-            m_runSpeed));
+        secondsLeft = static_cast<qint64>(
+            std::ceil(double(std::max<qint64>(0, session->bytesTotal() - session->bytesDone())) /
+                      m_runSpeed));
     m_runLabel->setText(runProgressText(m_runIndex, m_runFiles.size(), secondsLeft));
 }
 
@@ -680,7 +682,7 @@ void MainWindow::saveConfigReporting() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the window in the middle of an upload stops the upload.
-    if (m_session)
+    if (runSession())
         cancelUpload();
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.

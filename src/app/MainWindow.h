@@ -5,7 +5,7 @@
 #include "config/FileList.h"
 #include "platform/Clock.h"
 #include "results/UrlBuilder.h"
-#include "upload/UploadSession.h"
+#include "run/UploadRun.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -96,10 +96,12 @@ private:
     void chooseOrAddServer();
     // "file 3 of 10" and, once a speed is known, the time the run still takes.
     void showRunProgress();
-    void offerThumbnails();
-    void runUpload(const ServerRecord& server, const QString& remoteDir);
-    void endUpload();
-    void writeLog(const QStringList& lines);
+    UploadRunEvents runEvents();
+    void showStep(RunStep step);
+    FileList createThumbnails(const FileList& files);
+    void endUpload(const UploadRunResult& result);
+    // The session of the running upload; none while idle.
+    const UploadSession* runSession() const { return m_run ? m_run->session() : nullptr; }
     void showResults();
     // The URL lines of the last run, from the current server and remote directory.
     QStringList resultLines(TagStyle style) const;
@@ -130,8 +132,8 @@ private:
     std::optional<ServersMenuContents> m_serversMenuShown;
 
     std::unique_ptr<Config> m_config;
-    // The session of the running upload; none while idle.
-    std::unique_ptr<UploadSession> m_session;
+    // The running upload; none while idle.
+    UploadRun* m_run = nullptr;
     FileList m_files;
     PastedFiles m_pastedFiles;
     // What the running upload walks through: a copy of m_files taken at its start.

@@ -3,9 +3,6 @@
 #include "gui/SuccessWindow.h"
 #include "gui/ThumbnailWindow.h"
 #include "platform/Dialogs.h"
-#include "platform/Error.h"
-#include "thumbs/Thumbnail.h"
-#include "upload/UploadDrivers.h"
 #include "upload/UploadRun.h"
 
 #include <QComboBox>
@@ -28,30 +25,12 @@ void MainWindow::startUpload() {
     // The run walks through its own copy: files dropped meanwhile join the list shown and
     // wait for the next run.
     m_runFiles = m_files;
-    offerThumbnails();
-
-    refreshServerDisplay(tr("Connecting"), QString());
-    setControlsEnabled(false);
-    const QString remoteDir = sessionRemoteDir(server, m_remoteDirBox->currentText());
-
-    m_uploadResults.clear();
-    bool failed = false;
-    try {
-        runUpload(server, remoteDir);
-    } catch (const Error& error) {
-        failed = true;
-        // The files that went up before the error are on the server: their addresses count.
-        if (m_session)
-            m_uploadResults = m_session->uploadedFiles();
-        if (!m_userCancelled) {
-            // The log tells why the run stopped.
-            if (m_session)
-                m_session->addLog(error.message(), LogError);
-            dialogs().showMessage(tr("A fatal error occurred: ") + LineBreak + error.message(),
-                                  MessageKind::Error, MessageButtons::Ok);
-        }
-    }
-    endUpload();
+    UploadRun upload(*m_config, server, m_remoteDirBox->currentText(), m_config->overwritePolicy(),
+                     runEvents());
+    m_run = &upload;
+    const UploadRunResult& result = upload.run(m_runFiles);
+    m_run = nullptr;
+    endUpload(result);
     m_runFiles.clear();
     m_runIndex = -1;
     m_runSpeed = 0;
@@ -69,7 +48,7 @@ void MainWindow::startUpload() {
     if (m_config->autoCopy())
         copyLines(resultLines(storedTagStyle(*m_config)));
     // After an error the user sees which files made it before anything closes.
-    if (m_config->autoClose() && !failed)
+    if (m_config->autoClose() && !result.error)
         close();
     else
         showResults();
@@ -98,13 +77,42 @@ QStringList MainWindow::resultLines(TagStyle style) const {
                     style);
 }
 
-void MainWindow::offerThumbnails() {
-    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(m_runFiles);
-    if (!images || !dialogs().offerThumbnails(*images))
-        return;
+UploadRunEvents MainWindow::runEvents() {
+    UploadRunEvents events;
+    events.progress = [this](const QString& name, qint64 size, qint64 sent) {
+        uploadProgress(name, size, sent);
+    };
+    events.status = [this](const QString& text, int index) { uploadStatus(text, index); };
+    events.stepStarted = [this](RunStep step) { showStep(step); };
+    events.makeThumbnails = [this](const FileList& files) { return createThumbnails(files); };
+    // Cancel ends the run as the user wanted: no error of it goes into the log.
+    events.logsError = [this](RunStep) { return !m_userCancelled; };
+    return events;
+}
+
+void MainWindow::showStep(RunStep step) {
+    switch (step) {
+    case RunStep::Configure:
+        refreshServerDisplay(tr("Connecting"), QString());
+        setControlsEnabled(false);
+        break;
+    case RunStep::EnterDirs:
+        refreshServerDisplay(tr("Logged in, changing directory"), QString());
+        break;
+    case RunStep::Upload:
+        refreshServerDisplay(tr("Uploading files"), QString());
+        break;
+    case RunStep::Thumbnails:
+    case RunStep::Login:
+    case RunStep::Done:
+        break;
+    }
+}
+
+FileList MainWindow::createThumbnails(const FileList& files) {
     refreshServerDisplay(tr("Creating thumbnails"), QString());
-    ThumbnailWindow window(*m_config, m_runFiles, m_config->thumbWidth(), m_config->thumbHeight(),
-                           false, this);
+    ThumbnailWindow window(*m_config, files, m_config->thumbWidth(), m_config->thumbHeight(), false,
+                           this);
     m_runFiles = window.run();
     // The list shown keeps the thumbnails, so the next run does not ask about them again.
     QHash<QString, QString> made;
@@ -114,6 +122,7 @@ void MainWindow::offerThumbnails() {
     for (FileEntry& entry : m_files)
         if (entry.thumbnail.isEmpty())
             entry.thumbnail = made.value(entry.path);
+    return m_runFiles;
 }
 
 bool MainWindow::checkServerChosen() {
@@ -134,47 +143,20 @@ bool MainWindow::checkServerChosen() {
     return false;
 }
 
-void MainWindow::runUpload(const ServerRecord& server, const QString& remoteDir) {
-    m_session = std::make_unique<UploadSession>(
-        [this](const QString& name, qint64 size, qint64 sent) { uploadProgress(name, size, sent); },
-        [this](const QString& text, int index) { uploadStatus(text, index); }, server[Type].toInt(),
-        m_config->overwritePolicy(), m_config->logTraffic(), standardDrivers(m_config->programDir));
-    configureSession(*m_session, *m_config);
-
-    if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
-                          server[KeyFile]))
-        return;
-    refreshServerDisplay(tr("Logged in, changing directory"), QString());
-    if (!m_session->enterDir(server[RootDir], false, true) ||
-        !m_session->enterDir(remoteDir, false, true))
-        return;
-    refreshServerDisplay(tr("Uploading files"), QString());
-    // A list of the run's own, which nothing changes while the session walks through it.
-    const FileList files = m_runFiles;
-    m_uploadResults = m_session->uploadFiles(files);
-}
-
-void MainWindow::endUpload() {
-    if (!m_session)
-        return;
-    m_renamedFiles = m_session->renamedFiles();
-    const QStringList lines = m_session->logLines();
-    m_session.reset();
-    writeLog(lines);
-}
-
-void MainWindow::writeLog(const QStringList& lines) {
-    try {
-        writeUploadLog(m_config->programDir, lines);
-    } catch (const Error& error) {
-        dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
-    }
+void MainWindow::endUpload(const UploadRunResult& result) {
+    m_uploadResults = result.uploaded;
+    m_renamedFiles = result.renamed;
+    if (result.error && !m_userCancelled)
+        dialogs().showMessage(tr("A fatal error occurred: ") + LineBreak + *result.error,
+                              MessageKind::Error, MessageButtons::Ok);
+    if (result.logError)
+        dialogs().showMessage(*result.logError, MessageKind::Error, MessageButtons::Ok);
 }
 
 void MainWindow::cancelUpload() {
     m_userCancelled = true;
-    if (m_session)
-        m_session->cancel();
+    if (m_run)
+        m_run->cancel();
 }
 
 } // namespace quaddle

@@ -3,16 +3,12 @@
 #include "config/CommandLine.h"
 #include "platform/Error.h"
 #include "platform/TerminationSignals.h"
-#include "results/UrlBuilder.h"
 #include "thumbs/Thumbnail.h"
-#include "upload/UploadDrivers.h"
 #include "upload/UploadRun.h"
-#include "upload/UploadSession.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <cstdio>
 
 namespace quaddle {
@@ -151,8 +147,8 @@ int CliRun::exec() {
 
 void CliRun::interrupt() {
     m_terminal.interrupt();
-    if (m_session)
-        m_session->cancel();
+    if (m_run)
+        m_run->cancel();
 }
 
 int CliRun::run() {
@@ -204,123 +200,83 @@ int CliRun::run() {
         }
         files.append({path, QString()});
     }
-    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(files);
-    if (images && dialogs().offerThumbnails(*images))
-        makeThumbnails(config, files);
+    UploadRun upload(config, server, remoteDir,
+                     m_options.onExists.value_or(config.overwritePolicy()), runEvents(config));
+    m_run = &upload;
+    // A signal that came before the run stops it all the same.
     if (interrupted())
-        return ExitInterrupted;
-
-    const int status = upload(config, server, remoteDir, files);
-    endSession(config);
+        upload.cancel();
+    const UploadRunResult& result = upload.run(files);
+    m_run = nullptr;
+    const int status = present(upload, config, result);
+    if (result.logError)
+        m_terminal.error(*result.logError);
     return status;
 }
 
-void CliRun::makeThumbnails(const Config& config, FileList& files) {
-    ThumbnailOptions options;
-    options.maxWidth = config.thumbWidth();
-    options.maxHeight = config.thumbHeight();
-    options.info = config.thumbInfo();
-    options.frame = config.thumbFrame();
-    options.bandFont = QGuiApplication::font();
-    const QStringList names = thumbnailNames(files);
-    for (qsizetype index = 0; index < files.size(); ++index) {
-        FileEntry& entry = files[index];
+UploadRunEvents CliRun::runEvents(const Config& config) {
+    UploadRunEvents events;
+    events.progress = [this](const QString& name, qint64 size, qint64 sent) {
+        showProgress(name, size, sent);
+    };
+    events.makeThumbnails = [this, &config](FileList files) {
+        makeThumbnails(files, thumbnailOptions(config), thumbnailEvents());
+        return files;
+    };
+    // A configuration that cannot be used is the user's to mend, not the server's to log.
+    events.logsError = [](RunStep step) { return step != RunStep::Configure; };
+    return events;
+}
+
+ThumbnailEvents CliRun::thumbnailEvents() {
+    ThumbnailEvents events;
+    events.next = [this](qsizetype, qsizetype) {
         // Lets a termination signal through between pictures.
         QCoreApplication::processEvents();
-        if (interrupted())
-            return;
-        if (!isThumbnailSource(entry.path))
-            continue;
-        try {
-            entry.thumbnail = makeThumbnail(entry.path, options, names[index]);
-        } catch (const Error& error) {
-            // The picture itself still goes up, without a thumbnail.
-            m_terminal.error(QStringLiteral("An error occurred while resizing \"%1\": %2")
-                                 .arg(entry.path, error.message()));
-        }
-    }
+        return !interrupted();
+    };
+    events.failed = [this](const QString& path, const QString& message) {
+        m_terminal.error(
+            QStringLiteral("An error occurred while resizing \"%1\": %2").arg(path, message));
+    };
+    return events;
 }
 
-int CliRun::upload(Config& config, const ServerRecord& server, const QString& remoteDir,
-                   const FileList& files) {
-    m_session = std::make_unique<UploadSession>(
-        [this](const QString& name, qint64 size, qint64 sent) { showProgress(name, size, sent); },
-        [](const QString&, int) {}, server[Type].toInt(),
-        m_options.onExists.value_or(config.overwritePolicy()), config.logTraffic(),
-        standardDrivers(config.programDir));
-    try {
-        configureSession(*m_session, config);
-    } catch (const Error& error) {
-        m_terminal.error(error.message());
+int CliRun::present(const UploadRun& upload, const Config& config, const UploadRunResult& result) {
+    if (result.error && (result.stoppedAt == RunStep::Configure || !interrupted()))
+        m_terminal.error(*result.error);
+    switch (result.stoppedAt) {
+    case RunStep::Thumbnails:
+        return ExitInterrupted;
+    case RunStep::Configure:
         return ExitUsage;
-    }
-
-    try {
-        if (!m_session->login(server[Hostname], server[Port], server[Username], server[Password],
-                              server[KeyFile]))
-            return ExitNoLogin;
-    } catch (const Error& error) {
-        m_session->addLog(error.message(), LogError);
-        if (!interrupted())
-            m_terminal.error(error.message());
+    case RunStep::Login:
         return ExitNoLogin;
-    }
-
-    UploadResults results;
-    try {
-        if (!m_session->enterDir(server[RootDir], false, true) ||
-            !m_session->enterDir(sessionRemoteDir(server, remoteDir), false, true))
+    case RunStep::EnterDirs:
+        if (!result.error)
             return ExitSomeFailed;
-        results = m_session->uploadFiles(files);
-    } catch (const Error& error) {
-        m_session->addLog(error.message(), LogError);
-        if (!interrupted())
-            m_terminal.error(error.message());
-        // The files that went up before the error still get their lines.
-        results = m_session->uploadedFiles();
+        break;
+    case RunStep::Upload:
+    case RunStep::Done:
+        break;
     }
-    const bool allUploaded = reportMissing(files, results);
+    reportMissing(result.missing);
     m_terminal.clear();
-    for (const RenamedFile& renamed : m_session->renamedFiles())
+    for (const RenamedFile& renamed : result.renamed)
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
-    printLines(
-        urlLines(server, remoteDir, results, m_options.tags.value_or(storedTagStyle(config))));
-    return allUploaded ? ExitDone : ExitSomeFailed;
+    printLines(upload.urlLines(m_options.tags.value_or(storedTagStyle(config))));
+    return result.missing.isEmpty() ? ExitDone : ExitSomeFailed;
 }
 
-bool CliRun::reportMissing(const FileList& files, const UploadResults& results) {
-    // Results keep the order of the files, so the files missing from them are the failed ones.
-    qsizetype matched = 0;
-    bool allUploaded = true;
-    for (const FileEntry& entry : files) {
-        const bool sent =
-            matched < results.size() && results[matched].file == fileNameOf(entry.path);
-        const bool thumbnailSent =
-            entry.thumbnail.isEmpty() || (sent && !results[matched].thumbnail.isEmpty());
-        if (sent)
-            ++matched;
-        if (sent && thumbnailSent)
-            continue;
-        allUploaded = false;
-        if (!interrupted())
-            m_terminal.error((sent ? QStringLiteral("The thumbnail of \"%1\" was not uploaded.")
-                                   : QStringLiteral("\"%1\" was not uploaded."))
-                                 .arg(entry.path));
-    }
-    return allUploaded;
-}
-
-void CliRun::endSession(const Config& config) {
-    if (!m_session)
+void CliRun::reportMissing(const QList<MissingFile>& missing) {
+    if (interrupted())
         return;
-    const QStringList lines = m_session->logLines();
-    m_session.reset();
-    try {
-        writeUploadLog(config.programDir, lines);
-    } catch (const Error& error) {
-        m_terminal.error(error.message());
-    }
+    for (const MissingFile& file : missing)
+        m_terminal.error((file.thumbnailOnly
+                              ? QStringLiteral("The thumbnail of \"%1\" was not uploaded.")
+                              : QStringLiteral("\"%1\" was not uploaded."))
+                             .arg(file.path));
 }
 
 void CliRun::showProgress(const QString& name, qint64 size, qint64 sent) {

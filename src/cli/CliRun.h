@@ -4,13 +4,12 @@
 #include "cli/ConsoleDialogs.h"
 #include "cli/Terminal.h"
 #include "config/Config.h"
+#include "run/UploadRun.h"
+#include "thumbs/Thumbnail.h"
 
 #include <QElapsedTimer>
-#include <memory>
 
 namespace quaddle {
-
-class UploadSession;
 
 // How a run without windows ends, for scripts.
 enum ExitStatus : int {
@@ -44,20 +43,20 @@ public:
 
 private:
     int run();
-    int upload(Config& config, const ServerRecord& server, const QString& remoteDir,
-               const FileList& files);
-    void makeThumbnails(const Config& config, FileList& files);
-    // Names each file, or thumbnail, that did not go up; true when there is none.
-    bool reportMissing(const FileList& files, const UploadResults& results);
+    UploadRunEvents runEvents(const Config& config);
+    ThumbnailEvents thumbnailEvents();
+    // Tells how the run went, prints the lines of the uploaded files and returns the exit status.
+    int present(const UploadRun& upload, const Config& config, const UploadRunResult& result);
+    // Names each file, or thumbnail, that did not go up.
+    void reportMissing(const QList<MissingFile>& missing);
     void showProgress(const QString& name, qint64 size, qint64 sent);
     void interrupt();
-    void endSession(const Config& config);
     bool interrupted() const { return m_terminal.interrupted(); }
 
     const CliOptions m_options;
     Terminal m_terminal;
     ConsoleDialogs m_dialogs;
-    std::unique_ptr<UploadSession> m_session;
+    UploadRun* m_run = nullptr;
     QString m_progressName;
     QElapsedTimer m_fileClock;
     QElapsedTimer m_repaintClock;

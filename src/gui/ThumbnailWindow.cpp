@@ -2,13 +2,9 @@
 
 #include "config/Config.h"
 #include "platform/Dialogs.h"
-#include "platform/Error.h"
-#include "thumbs/Thumbnail.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,10 +12,21 @@
 
 namespace quaddle {
 
+namespace {
+
+ThumbnailOptions sizedOptions(const Config& config, int maxWidth, int maxHeight) {
+    ThumbnailOptions options = thumbnailOptions(config);
+    options.maxWidth = maxWidth;
+    options.maxHeight = maxHeight;
+    return options;
+}
+
+} // namespace
+
 ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWidth, int maxHeight,
                                  bool quiet, QWidget* parent)
-    : QDialog(parent), m_config(config), m_files(std::move(files)), m_maxWidth(maxWidth),
-      m_maxHeight(maxHeight), m_quiet(quiet) {
+    : QDialog(parent), m_options(sizedOptions(config, maxWidth, maxHeight)),
+      m_files(std::move(files)), m_quiet(quiet) {
     setWindowTitle(tr("Creating Thumbnails..."));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     m_progressBar = new QProgressBar(this);
@@ -78,35 +85,28 @@ void ThumbnailWindow::onWindowThread(const std::function<void()>& action) {
     QMetaObject::invokeMethod(this, action, Qt::BlockingQueuedConnection);
 }
 
+bool ThumbnailWindow::showNext(qsizetype index, qsizetype count) {
+    if (m_abortRequested)
+        return false;
+    onWindowThread([this, index, count] {
+        setWindowTitle(tr("Creating Thumbnail %1 of %2...").arg(index + 1).arg(count));
+        m_progressBar->setValue(m_progressBar->value() + 1);
+    });
+    return true;
+}
+
 void ThumbnailWindow::createThumbnails() {
-    const qsizetype count = m_files.size();
-    const QStringList names = thumbnailNames(m_files);
-    for (qsizetype i = 0; i < count && !m_abortRequested; ++i) {
-        onWindowThread([this, i, count] {
-            setWindowTitle(tr("Creating Thumbnail %1 of %2...").arg(i + 1).arg(count));
-            m_progressBar->setValue(m_progressBar->value() + 1);
-        });
-        const QString source = m_files[i].path;
-        if (!QFileInfo::exists(source) || !isThumbnailSource(source))
-            continue;
-        ThumbnailOptions options;
-        options.maxWidth = m_maxWidth;
-        options.maxHeight = m_maxHeight;
-        options.info = m_config.thumbInfo();
-        options.frame = m_config.thumbFrame();
-        options.bandFont = QGuiApplication::font();
-        try {
-            m_files[i].thumbnail = makeThumbnail(source, options, names[i]);
-        } catch (const Error& error) {
-            // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
-            if (!m_quiet)
-                onWindowThread([&] {
-                    dialogs().showMessage(tr("An error occurred while resizing \"") + source +
-                                              tr("\":") + LineBreak + error.message(),
-                                          MessageKind::Error, MessageButtons::Ok);
-                });
-        }
-    }
+    ThumbnailEvents events;
+    events.next = [this](qsizetype index, qsizetype count) { return showNext(index, count); };
+    events.failed = [this](const QString& source, const QString& message) {
+        if (!m_quiet)
+            onWindowThread([&] {
+                dialogs().showMessage(tr("An error occurred while resizing \"") + source +
+                                          tr("\":") + LineBreak + message,
+                                      MessageKind::Error, MessageButtons::Ok);
+            });
+    };
+    makeThumbnails(m_files, m_options, events);
     m_abortRequested = true;
     onWindowThread([this] { close(); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/FileList.h"
+#include "thumbs/Thumbnail.h"
 
 #include <QDialog>
 #include <atomic>
@@ -36,13 +37,13 @@ protected:
 private:
     void startThumbnailWorker();
     void createThumbnails();
+    // Shows the place of the next file; false once the user aborted.
+    bool showNext(qsizetype index, qsizetype count);
     // Runs on the window's thread and waits there: the worker's updates and questions.
     void onWindowThread(const std::function<void()>& action);
 
-    const Config& m_config;
+    const ThumbnailOptions m_options;
     FileList m_files;
-    const int m_maxWidth;
-    const int m_maxHeight;
     const bool m_quiet;
     std::atomic<bool> m_abortRequested = false;
     QProgressBar* m_progressBar = nullptr;

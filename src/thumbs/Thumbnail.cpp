@@ -1,5 +1,6 @@
 #include "thumbs/Thumbnail.h"
 
+#include "config/Config.h"
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
 #include "thumbs/Jpeg.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMutex>
@@ -247,6 +249,16 @@ void removeMadeThumbnails() {
         ::rmdir(QFile::encodeName(dir).constData());
 }
 
+ThumbnailOptions thumbnailOptions(const Config& config) {
+    ThumbnailOptions options;
+    options.maxWidth = config.thumbWidth();
+    options.maxHeight = config.thumbHeight();
+    options.info = config.thumbInfo();
+    options.frame = config.thumbFrame();
+    options.bandFont = QGuiApplication::font();
+    return options;
+}
+
 bool isThumbnailSource(const QString& path) {
     const QString extension = extensionOf(path).toLower();
     return extension == QLatin1String(".jpg") || extension == QLatin1String(".jpeg") ||
@@ -316,6 +328,24 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     }
     recordMade(target);
     return target;
+}
+
+void makeThumbnails(FileList& files, const ThumbnailOptions& options,
+                    const ThumbnailEvents& events) {
+    const QStringList names = thumbnailNames(files);
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        if (!events.next(index, files.size()))
+            return;
+        const QString source = files[index].path;
+        if (!QFileInfo::exists(source) || !isThumbnailSource(source))
+            continue;
+        try {
+            files[index].thumbnail = makeThumbnail(source, options, names[index]);
+        } catch (const Error& error) {
+            // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
+            events.failed(source, error.message());
+        }
+    }
 }
 
 } // namespace quaddle

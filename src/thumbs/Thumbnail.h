@@ -5,9 +5,12 @@
 
 #include <QFont>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace quaddle {
+
+class Config;
 
 struct ThumbnailOptions {
     int maxWidth = 300;
@@ -17,6 +20,9 @@ struct ThumbnailOptions {
     // The band's typeface, which the face takes from the desktop; its size is the band's own.
     QFont bandFont{};
 };
+
+// The options config.xml sets, with the desktop's font for the band.
+ThumbnailOptions thumbnailOptions(const Config& config);
 
 // Whether the file is one the maker converts: lower-case extension ".jpg", ".jpeg" or ".bmp".
 bool isThumbnailSource(const QString& path);
@@ -47,6 +53,19 @@ QStringList thumbnailNames(const FileList& files);
 // Needs a QGuiApplication to draw the band's text; may run on any thread.
 QString makeThumbnail(const QString& source, const ThumbnailOptions& options,
                       const QString& name = QString());
+
+// What a face does while a run's thumbnails are made.
+struct ThumbnailEvents {
+    // Before each file, with its place in the list and the list's length; false stops.
+    std::function<bool(qsizetype index, qsizetype count)> next;
+    // A picture whose thumbnail could not be made; it still goes up, without one.
+    std::function<void(const QString& path, const QString& message)> failed;
+};
+
+// Makes the thumbnail of each existing picture in files, under the name thumbnailNames gives
+// it, and sets it as the entry's thumbnail.
+void makeThumbnails(FileList& files, const ThumbnailOptions& options,
+                    const ThumbnailEvents& events);
 
 // Deletes the thumbnails makeThumbnail made in this process, and their folder once it is
 // empty. For the end of the program; safe to call more than once.

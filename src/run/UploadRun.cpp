@@ -1,0 +1,117 @@
+#include "run/UploadRun.h"
+
+#include "platform/Error.h"
+#include "thumbs/Thumbnail.h"
+#include "upload/UploadDrivers.h"
+#include "upload/UploadRun.h"
+
+namespace quaddle {
+
+namespace {
+
+// Results keep the order of the files, so the files missing from them are the failed ones.
+QList<MissingFile> missingFiles(const FileList& files, const UploadResults& results) {
+    QList<MissingFile> missing;
+    qsizetype matched = 0;
+    for (const FileEntry& entry : files) {
+        const bool sent =
+            matched < results.size() && results[matched].file == fileNameOf(entry.path);
+        const bool thumbnailSent =
+            entry.thumbnail.isEmpty() || (sent && !results[matched].thumbnail.isEmpty());
+        if (sent)
+            ++matched;
+        if (!sent || !thumbnailSent)
+            missing.append({entry.path, sent});
+    }
+    return missing;
+}
+
+} // namespace
+
+UploadRun::UploadRun(Config& config, ServerRecord server, QString remoteDir, int overwrite,
+                     UploadRunEvents events)
+    : m_config(config), m_server(std::move(server)), m_remoteDir(std::move(remoteDir)),
+      m_overwrite(overwrite), m_events(std::move(events)) {}
+
+UploadRun::~UploadRun() = default;
+
+const UploadRunResult& UploadRun::run(FileList files) {
+    m_result = {};
+    m_result.files = withThumbnails(files);
+    if (m_cancelled)
+        return m_result;
+    try {
+        connectAndUpload();
+    } catch (const Error& error) {
+        stop(error.message());
+    }
+    finish();
+    return m_result;
+}
+
+void UploadRun::cancel() {
+    m_cancelled = true;
+    if (m_session)
+        m_session->cancel();
+}
+
+QStringList UploadRun::urlLines(TagStyle style) const {
+    return quaddle::urlLines(m_server, m_remoteDir, m_result.uploaded, style);
+}
+
+FileList UploadRun::withThumbnails(const FileList& files) {
+    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(files);
+    if (!images || !dialogs().offerThumbnails(*images))
+        return files;
+    return m_events.makeThumbnails(files);
+}
+
+void UploadRun::enter(RunStep step) {
+    m_result.stoppedAt = step;
+    m_events.stepStarted(step);
+}
+
+void UploadRun::connectAndUpload() {
+    enter(RunStep::Configure);
+    m_session = std::make_unique<UploadSession>(
+        m_events.progress, m_events.status, m_server[Type].toInt(), m_overwrite,
+        m_config.logTraffic(), standardDrivers(m_config.programDir));
+    configureSession(*m_session, m_config);
+    enter(RunStep::Login);
+    if (!m_session->login(m_server[Hostname], m_server[Port], m_server[Username],
+                          m_server[Password], m_server[KeyFile]))
+        return;
+    enter(RunStep::EnterDirs);
+    if (!m_session->enterDir(m_server[RootDir], false, true) ||
+        !m_session->enterDir(sessionRemoteDir(m_server, m_remoteDir), false, true))
+        return;
+    enter(RunStep::Upload);
+    m_result.uploaded = m_session->uploadFiles(m_result.files);
+    enter(RunStep::Done);
+}
+
+void UploadRun::stop(const QString& message) {
+    m_result.error = message;
+    if (!m_session)
+        return;
+    // The files that went up before the error are on the server: their addresses count.
+    m_result.uploaded = m_session->uploadedFiles();
+    if (m_events.logsError(m_result.stoppedAt))
+        m_session->addLog(message, LogError);
+}
+
+void UploadRun::finish() {
+    m_result.missing = missingFiles(m_result.files, m_result.uploaded);
+    if (!m_session)
+        return;
+    m_result.renamed = m_session->renamedFiles();
+    const QStringList lines = m_session->logLines();
+    m_session.reset();
+    try {
+        writeUploadLog(m_config.programDir, lines);
+    } catch (const Error& error) {
+        m_result.logError = error.message();
+    }
+}
+
+} // namespace quaddle

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "config/Config.h"
+#include "results/UrlBuilder.h"
+#include "upload/UploadSession.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quaddle {
+
+// The steps of an upload run, in their order.
+enum class RunStep { Thumbnails, Configure, Login, EnterDirs, Upload, Done };
+
+// How the face takes part in a run: progress, status and stepStarted do nothing unless set;
+// makeThumbnails and logsError must be set.
+struct UploadRunEvents {
+    ProgressEvent progress = [](const QString&, qint64, qint64) {};
+    StatusEvent status = [](const QString&, int) {};
+    std::function<void(RunStep step)> stepStarted = [](RunStep) {};
+    // Makes the thumbnails the user asked for, and returns the files with them.
+    std::function<FileList(const FileList& files)> makeThumbnails;
+    // Whether log.txt tells of the fatal error that stopped the run in this step.
+    std::function<bool(RunStep step)> logsError;
+};
+
+// A file of the run that did not go up, or whose thumbnail did not.
+struct MissingFile {
+    QString path;
+    bool thumbnailOnly = false;
+};
+
+struct UploadRunResult {
+    FileList files;                          // as they went up, with the thumbnails made
+    RunStep stoppedAt = RunStep::Thumbnails; // Done when every step went through
+    std::optional<QString> error;            // the fatal error that stopped the run
+    std::optional<QString> logError;         // why log.txt could not be written
+    UploadResults uploaded;                  // also those that went up before a fatal error
+    QList<MissingFile> missing;
+    RenamedFiles renamed;
+};
+
+// One upload run, as both faces make it: thumbnails, the session from login to the last file,
+// and log.txt. The face shows its progress and presents the result.
+class UploadRun {
+public:
+    // remoteDir: as the user chose it, also below the server's root directory.
+    UploadRun(Config& config, ServerRecord server, QString remoteDir, int overwrite,
+              UploadRunEvents events);
+    ~UploadRun();
+    UploadRun(const UploadRun&) = delete;
+    UploadRun& operator=(const UploadRun&) = delete;
+
+    const UploadRunResult& run(FileList files);
+    // Stops the run: before the session it starts none, else the session stops.
+    void cancel();
+    // The session while it runs, for its byte counters.
+    const UploadSession* session() const { return m_session.get(); }
+    QStringList urlLines(TagStyle style) const;
+
+private:
+    FileList withThumbnails(const FileList& files);
+    void enter(RunStep step);
+    void connectAndUpload();
+    void stop(const QString& message);
+    void finish();
+
+    Config& m_config;
+    const ServerRecord m_server;
+    const QString m_remoteDir;
+    const int m_overwrite;
+    const UploadRunEvents m_events;
+    bool m_cancelled = false;
+    std::unique_ptr<UploadSession> m_session;
+    UploadRunResult m_result;
+};
+
+} // namespace quaddle
