@@ -3,7 +3,7 @@
 #include "gui/SuccessWindow.h"
 #include "gui/ThumbnailWindow.h"
 #include "platform/Dialogs.h"
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 #include <QComboBox>
 #include <QFile>

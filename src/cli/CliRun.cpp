@@ -4,7 +4,7 @@
 #include "platform/Error.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>

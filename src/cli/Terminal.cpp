@@ -1,6 +1,6 @@
 #include "cli/Terminal.h"
 
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 #include <QCoreApplication>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #include "platform/Error.h"
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadDrivers.h"
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 namespace quaddle {
 

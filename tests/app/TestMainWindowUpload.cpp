@@ -9,7 +9,7 @@
 #include "app/MainWindow.h"
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 #include <QApplication>
 #include <QClipboard>

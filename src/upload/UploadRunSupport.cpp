@@ -1,4 +1,4 @@
-#include "upload/UploadRun.h"
+#include "upload/UploadRunSupport.h"
 
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
