@@ -20,12 +20,6 @@ QString identityName(IdentityKind kind) {
 ConsoleDialogs::ConsoleDialogs(Terminal& terminal, Choices choices)
     : m_terminal(terminal), m_choices(std::move(choices)) {}
 
-MessageAnswer ConsoleDialogs::showMessage(const QString& text, MessageKind kind,
-                                          MessageButtons buttons) {
-    notify(kind, text);
-    return closingAnswer(buttons);
-}
-
 void ConsoleDialogs::notify(MessageKind kind, const QString& text) {
     if (kind == MessageKind::Error)
         m_terminal.error(text);

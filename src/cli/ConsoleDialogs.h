@@ -32,8 +32,6 @@ public:
 
     ConsoleDialogs(Terminal& terminal, Choices choices);
 
-    MessageAnswer showMessage(const QString& text, MessageKind kind,
-                              MessageButtons buttons) override;
     void notify(MessageKind kind, const QString& text) override;
     QStringList chooseFiles(const QString& title) override;
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;

@@ -24,6 +24,11 @@ MessageAnswer closingAnswer(MessageButtons buttons) {
     return MessageAnswer::Ok;
 }
 
+MessageAnswer Dialogs::showMessage(const QString& text, MessageKind kind, MessageButtons buttons) {
+    notify(kind, text);
+    return closingAnswer(buttons);
+}
+
 Dialogs& dialogs() {
     Q_ASSERT_X(installed, "Dialogs", "no dialogs implementation installed");
     return *installed;

@@ -65,9 +65,9 @@ public:
     virtual ~Dialogs() = default;
 
     // A message box of the windows' own; logic code tells through notify and asks through the
-    // questions below.
+    // questions below. A face without windows only tells it and takes the cautious answer.
     virtual MessageAnswer showMessage(const QString& text, MessageKind kind,
-                                      MessageButtons buttons) = 0;
+                                      MessageButtons buttons);
 
     // Tells the user something that needs no decision.
     virtual void notify(MessageKind kind, const QString& text) = 0;
