@@ -361,7 +361,7 @@ void MainWindow::refreshServerDisplay(const QString& status, const QString& deta
     for (const QString& folder : m_config->folders(current))
         if (!folder.isEmpty())
             m_remoteDirBox->addItem(folder);
-    m_remoteDirBox->setEditText(typed.isEmpty() ? m_config->currentServerRecord()[DefaultDir]
+    m_remoteDirBox->setEditText(typed.isEmpty() ? m_config->currentServerRecord().defaultDir
                                                 : typed);
 
     buildServersMenu();
@@ -414,7 +414,7 @@ void MainWindow::buildServersMenu() {
 }
 
 void MainWindow::chooseServer(QAction* entry) {
-    if (m_remoteDirBox->currentText() == m_config->currentServerRecord()[DefaultDir])
+    if (m_remoteDirBox->currentText() == m_config->currentServerRecord().defaultDir)
         m_remoteDirBox->setEditText(QString());
     if (entry) {
         entry->setChecked(true);

@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     host.lines = [](quaddle::TagStyle style) {
         const quaddle::ServerRecord server = [] {
             quaddle::ServerRecord record;
-            record[quaddle::Hostname] = QStringLiteral("www.example.org");
-            record[quaddle::URLMask] = quaddle::DefaultURLMask;
+            record.host = QStringLiteral("www.example.org");
+            record.urlMask = quaddle::DefaultURLMask;
             return record;
         }();
         return quaddle::urlLines(server, QStringLiteral("pictures"),

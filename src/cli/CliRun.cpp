@@ -189,7 +189,7 @@ int CliRun::run() {
         return ExitUsage;
     }
     if (remoteDir.isEmpty())
-        remoteDir = server[DefaultDir];
+        remoteDir = server.defaultDir;
 
     FileList files;
     for (const QString& path : m_options.files) {

@@ -76,7 +76,7 @@ Config::Config() {
 Config::~Config() {
     wipe(masterPassword);
     for (ServerRecord& server : servers)
-        wipe(server[Password]);
+        wipe(server.password);
 }
 
 QString Config::setting(const QString& name) const {
@@ -206,14 +206,14 @@ void Config::deleteFolder(qint32 folder, qint32 server) {
 }
 
 bool Config::serverExists(qint32 server) const {
-    return server >= 0 && server < servers.size() && !servers[server][Hostname].isEmpty();
+    return server >= 0 && server < servers.size() && !servers[server].host.isEmpty();
 }
 
 void Config::deleteServer(qint32 server) {
     if (server < 0 || server >= servers.size())
         return;
     ServerRecord deleted = servers[server];
-    deleted[Hostname].clear();
+    deleted.host.clear();
     guardHeldCredentials(server, deleted);
     servers[server] = deleted;
     if (server < serverNames.size())
@@ -228,15 +228,15 @@ qint32 Config::storeServer(const QString& hostname, const QString& port, const Q
         index = static_cast<qint32>(servers.size());
 
     ServerRecord record;
-    record[Hostname] = hostname;
-    record[Username] = username;
-    record[Password] = password;
-    record[RootDir] = rootDir;
-    record[DefaultDir] = defaultDir;
-    record[URLMask] = urlMask.isEmpty() || urlMask == OldDefaultURLMask ? DefaultURLMask : urlMask;
-    record[Port] = port.isEmpty() ? QStringLiteral("21") : port;
-    record[Type] = type.isEmpty() ? QStringLiteral("0") : type;
-    record[CredentialIndex] = QString::number(credentialIndex);
+    record.host = hostname;
+    record.user = username;
+    record.password = password;
+    record.rootDir = rootDir;
+    record.defaultDir = defaultDir;
+    record.urlMask = urlMask.isEmpty() || urlMask == OldDefaultURLMask ? DefaultURLMask : urlMask;
+    record.port = port.isEmpty() ? QStringLiteral("21") : port;
+    record.type = type.isEmpty() ? QStringLiteral("0") : type;
+    record.credentialIndex = credentialIndex;
 
     if (index < servers.size())
         guardHeldCredentials(index, record);
@@ -258,15 +258,15 @@ QString Config::hashPassword(const QString& text) const {
 }
 
 QStringList Config::heldCiphertextsWritten(const ServerRecord& record) const {
-    if (!credentialsLocked || record[Hostname].isEmpty())
+    if (!credentialsLocked || record.host.isEmpty())
         return {};
-    const qint32 index = parseInteger(record[CredentialIndex]).value_or(-1);
+    const qint32 index = record.credentialIndex;
     if (index < 0 || index >= lockedCredentials.size())
         return {};
     QStringList written;
-    if (record[Username].isEmpty() && !lockedCredentials[index].user.isEmpty())
+    if (record.user.isEmpty() && !lockedCredentials[index].user.isEmpty())
         written.append(lockedCredentials[index].user);
-    if (record[Password].isEmpty() && !lockedCredentials[index].password.isEmpty())
+    if (record.password.isEmpty() && !lockedCredentials[index].password.isEmpty())
         written.append(lockedCredentials[index].password);
     return written;
 }

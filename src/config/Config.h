@@ -4,7 +4,6 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
-#include <array>
 #include <optional>
 
 class QDomElement;
@@ -14,36 +13,39 @@ namespace quaddle {
 
 class Cipher;
 
-// The slots of a server record. An empty Hostname marks a deleted server.
-enum ServerSlot {
-    Hostname,
-    Username,
-    Password,
-    RootDir,
-    DefaultDir,
-    URLMask,
-    Port,
-    Type,
-    CredentialIndex,
+// One server's connection and upload details, as config.xml stores them. The server's name and
+// folders are kept beside it, under the same index.
+struct ServerRecord {
+    // Empty for a deleted server.
+    QString host;
+    QString user;
+    QString password;
+    QString rootDir;
+    QString defaultDir;
+    QString urlMask;
+    QString port;
+    // The number of a ServerType as text, kept as stored even when it names none.
+    QString type;
+    // Which of Config::lockedCredentials are this server's; -1 for none.
+    qint32 credentialIndex = -1;
     // A private key for SFTP logins; empty for none.
-    KeyFile,
+    QString keyFile;
     // Octal permissions given to each uploaded file, such as 644; empty to leave them alone.
-    Chmod,
+    QString chmod;
     // The SHA-256 fingerprint (64 hex digits) of an FTPS certificate the user trusts although
     // it fails verification; empty for none.
-    TrustedCert,
-    ServerSlotCount
+    QString trustedCert;
+
+    bool operator==(const ServerRecord&) const = default;
 };
 
-using ServerRecord = std::array<QString, ServerSlotCount>;
-
-// The kinds of server; a record's Type slot holds the number as text.
+// The kinds of server; a record's type holds the number as text.
 enum class ServerType : int { Ftp = 0, Sftp = 1, Ftps = 2 };
 
-// The type a Type slot names; nothing for text that names none.
+// The type a record's type names; nothing for text that names none.
 std::optional<ServerType> parseServerType(const QString& text);
 
-// Whether text can stand in the Chmod slot: empty, or three or four octal digits.
+// Whether text can stand in a record's chmod: empty, or three or four octal digits.
 bool isPermissionsText(const QString& text);
 using ServerList = QList<ServerRecord>;
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <array>
 
 namespace quaddle {
 
@@ -35,6 +36,28 @@ QString xmlSafe(const QString& text) {
     }
     return safe;
 }
+
+// The attributes that hold a server's fields as they are, in the order they are written. The
+// optional ones came later: they are written only when set, so that files of servers without
+// them read as they always did, and are read as they stand; the others get their defaults from
+// storeServer.
+struct PlainAttribute {
+    QLatin1String name;
+    QString ServerRecord::*field;
+    bool optional;
+};
+
+constexpr std::array<PlainAttribute, 9> PlainAttributes{{
+    {QLatin1String("Hostname"), &ServerRecord::host, false},
+    {QLatin1String("Type"), &ServerRecord::type, false},
+    {QLatin1String("Port"), &ServerRecord::port, false},
+    {QLatin1String("RootDir"), &ServerRecord::rootDir, false},
+    {QLatin1String("DefaultDir"), &ServerRecord::defaultDir, false},
+    {QLatin1String("URLMask"), &ServerRecord::urlMask, false},
+    {QLatin1String("KeyFile"), &ServerRecord::keyFile, true},
+    {QLatin1String("Chmod"), &ServerRecord::chmod, true},
+    {QLatin1String("TrustedCert"), &ServerRecord::trustedCert, true},
+}};
 
 QString damagedFileMessage(const QString& copyPath) {
     return QStringLiteral("The configuration file contains errors. Reverting back to defaults.") +
@@ -193,9 +216,9 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
                                      rootDir, server.attribute(QStringLiteral("DefaultDir")),
                                      server.attribute(QStringLiteral("URLMask")),
                                      server.attribute(QStringLiteral("Type")), -1, credentialIndex);
-    servers[index][KeyFile] = server.attribute(QStringLiteral("KeyFile"));
-    servers[index][Chmod] = server.attribute(QStringLiteral("Chmod"));
-    servers[index][TrustedCert] = server.attribute(QStringLiteral("TrustedCert"));
+    for (const PlainAttribute& plain : PlainAttributes)
+        if (plain.optional)
+            servers[index].*plain.field = server.attribute(plain.name);
 }
 
 void Config::saveConfig() {
@@ -273,33 +296,23 @@ void Config::writeServer(QXmlStreamWriter& xml, qint32 index, Cipher& cipher) co
     xml.writeStartElement(QStringLiteral("Server"));
     if (index < serverNames.size())
         attribute(QStringLiteral("Name"), serverNames[index]);
-    attribute(QStringLiteral("Hostname"), server[Hostname]);
-    attribute(QStringLiteral("Type"), server[Type]);
-    attribute(QStringLiteral("Port"), server[Port]);
-    attribute(QStringLiteral("RootDir"), server[RootDir]);
-    attribute(QStringLiteral("DefaultDir"), server[DefaultDir]);
-    attribute(QStringLiteral("URLMask"), server[URLMask]);
-    // Files of servers without a key read as they always did.
-    if (!server[KeyFile].isEmpty())
-        attribute(QStringLiteral("KeyFile"), server[KeyFile]);
-    if (!server[Chmod].isEmpty())
-        attribute(QStringLiteral("Chmod"), server[Chmod]);
-    if (!server[TrustedCert].isEmpty())
-        attribute(QStringLiteral("TrustedCert"), server[TrustedCert]);
+    for (const PlainAttribute& plain : PlainAttributes)
+        if (!plain.optional || !(server.*plain.field).isEmpty())
+            attribute(plain.name, server.*plain.field);
 
     if (!credentialsLocked) {
-        attribute(QStringLiteral("U"), cipher.encryptString(server[Username]));
-        attribute(QStringLiteral("P"), cipher.encryptString(server[Password]));
+        attribute(QStringLiteral("U"), cipher.encryptString(server.user));
+        attribute(QStringLiteral("P"), cipher.encryptString(server.password));
     } else {
         // Typed while locked: kept plain until the next unlocked save encrypts it.
-        const qint32 held = parseInteger(server[CredentialIndex]).value_or(-1);
+        const qint32 held = server.credentialIndex;
         const bool hasHeld = held >= 0 && held < lockedCredentials.size();
-        if (!server[Username].isEmpty())
-            attribute(QStringLiteral("Username"), server[Username]);
+        if (!server.user.isEmpty())
+            attribute(QStringLiteral("Username"), server.user);
         else if (hasHeld)
             attribute(QStringLiteral("U"), lockedCredentials[held].user);
-        if (!server[Password].isEmpty())
-            attribute(QStringLiteral("Password"), server[Password]);
+        if (!server.password.isEmpty())
+            attribute(QStringLiteral("Password"), server.password);
         else if (hasHeld)
             attribute(QStringLiteral("P"), lockedCredentials[held].password);
     }

@@ -227,20 +227,20 @@ void ConfigWindow::editSelectedServer() {
             const ServerRecord& record = m_config.servers[server];
             for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit})
                 setTextColour(withDefault, QPalette::Text, QPalette::Active);
-            m_hostEdit->setText(record[Hostname]);
+            m_hostEdit->setText(record.host);
             // Older files hold the FTP default for SFTP servers too; it stands for 22 there.
-            const bool sftp = parseServerType(record[Type]) == ServerType::Sftp;
-            m_portEdit->setText(sftp && record[Port] == QLatin1String("21") ? QString()
-                                                                            : record[Port]);
-            m_userEdit->setText(record[Username]);
-            m_passwordEdit->setText(record[Password]);
-            m_defaultDirEdit->setText(record[DefaultDir]);
-            m_rootDirEdit->setText(record[RootDir]);
-            m_urlMaskEdit->setText(record[URLMask]);
-            m_keyFileEdit->setText(record[KeyFile]);
-            m_permissionsEdit->setText(record[Chmod]);
+            const bool sftp = parseServerType(record.type) == ServerType::Sftp;
+            m_portEdit->setText(sftp && record.port == QLatin1String("21") ? QString()
+                                                                           : record.port);
+            m_userEdit->setText(record.user);
+            m_passwordEdit->setText(record.password);
+            m_defaultDirEdit->setText(record.defaultDir);
+            m_rootDirEdit->setText(record.rootDir);
+            m_urlMaskEdit->setText(record.urlMask);
+            m_keyFileEdit->setText(record.keyFile);
+            m_permissionsEdit->setText(record.chmod);
             // The list holds the types in the order of their numbers.
-            const int type = record[Type].toInt();
+            const int type = record.type.toInt();
             m_typeBox->setCurrentIndex(type >= 0 && type < m_typeBox->count() ? type : 0);
             setServerButtonsEnabled(true);
         } else {
@@ -360,17 +360,17 @@ void ConfigWindow::saveServer() {
         m_editedServer = -1;
     // A trusted certificate belongs to the host that showed it.
     const QString trustedCert =
-        m_editedServer >= 0 && m_config.servers[m_editedServer][Hostname] == m_hostEdit->text()
-            ? m_config.servers[m_editedServer][TrustedCert]
+        m_editedServer >= 0 && m_config.servers[m_editedServer].host == m_hostEdit->text()
+            ? m_config.servers[m_editedServer].trustedCert
             : QString();
     try {
         const qint32 index = m_config.storeServer(
             m_hostEdit->text(), editValue(m_portEdit), m_userEdit->text(), m_passwordEdit->text(),
             m_rootDirEdit->text(), m_defaultDirEdit->text(), editValue(m_urlMaskEdit),
             QString::number(m_typeBox->currentIndex()), m_editedServer, -1);
-        m_config.servers[index][KeyFile] = m_keyFileEdit->text();
-        m_config.servers[index][Chmod] = m_permissionsEdit->text();
-        m_config.servers[index][TrustedCert] = trustedCert;
+        m_config.servers[index].keyFile = m_keyFileEdit->text();
+        m_config.servers[index].chmod = m_permissionsEdit->text();
+        m_config.servers[index].trustedCert = trustedCert;
         if (m_editedServer == -1) {
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);

@@ -103,9 +103,9 @@ QString urlEncode(const QString& text, bool keepSlash) {
 }
 
 QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QString& fileName) {
-    QString url = server[URLMask];
-    url = replaceVariable(url, QStringLiteral("$host"), urlHost(server[Hostname]));
-    url = replaceVariable(url, QStringLiteral("$user"), urlEncode(server[Username], false));
+    QString url = server.urlMask;
+    url = replaceVariable(url, QStringLiteral("$host"), urlHost(server.host));
+    url = replaceVariable(url, QStringLiteral("$user"), urlEncode(server.user, false));
     url =
         replaceVariable(url, QStringLiteral("$dir"), QLatin1Char('/') + urlEncode(remoteDir, true));
     url = replaceVariable(url, QStringLiteral("$file"),

@@ -74,15 +74,15 @@ void UploadRun::enter(RunStep step) {
 void UploadRun::connectAndUpload() {
     enter(RunStep::Configure);
     m_session = std::make_unique<UploadSession>(
-        m_events.progress, m_events.status, m_server[Type].toInt(), m_overwrite,
+        m_events.progress, m_events.status, m_server.type.toInt(), m_overwrite,
         m_config.logTraffic(), standardDrivers(m_config.programDir));
     configureSession(*m_session, m_config);
     enter(RunStep::Login);
-    if (!m_session->login(m_server[Hostname], m_server[Port], m_server[Username],
-                          m_server[Password], m_server[KeyFile]))
+    if (!m_session->login(m_server.host, m_server.port, m_server.user, m_server.password,
+                          m_server.keyFile))
         return;
     enter(RunStep::EnterDirs);
-    if (!m_session->enterDir(m_server[RootDir], false, true) ||
+    if (!m_session->enterDir(m_server.rootDir, false, true) ||
         !m_session->enterDir(sessionRemoteDir(m_server, m_remoteDir), false, true))
         return;
     enter(RunStep::Upload);

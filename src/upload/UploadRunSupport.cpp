@@ -9,13 +9,13 @@
 namespace quaddle {
 
 QString sessionRemoteDir(const ServerRecord& server, const QString& remoteDir) {
-    if (!server[RootDir].isEmpty() && remoteDir.startsWith(QLatin1Char('/')))
+    if (!server.rootDir.isEmpty() && remoteDir.startsWith(QLatin1Char('/')))
         return QLatin1Char('.') + remoteDir;
     return remoteDir;
 }
 
 QString serverTypeProblem(const Config& config) {
-    const QString type = config.currentServerRecord()[Type];
+    const QString type = config.currentServerRecord().type;
     if (parseServerType(type))
         return QString();
     return QStringLiteral("The server \"%1\" has the unknown type \"%2\". Please choose FTP, "
@@ -28,11 +28,11 @@ void configureSession(UploadSession& session, Config& config) {
     const ServerRecord server = config.currentServerRecord();
     if (config.passiveMode())
         session.driver().setOption(ProtocolDriver::PassiveMode);
-    session.setPermissions(server[Chmod]);
+    session.setPermissions(server.chmod);
     session.setTempNames(config.tempNames());
     session.driver().setTrustedCertificate(
-        server[TrustedCert], [&config, index](const QString& fingerprint) {
-            config.servers[index][TrustedCert] = fingerprint;
+        server.trustedCert, [&config, index](const QString& fingerprint) {
+            config.servers[index].trustedCert = fingerprint;
             try {
                 config.saveConfig();
             } catch (const Error& error) {

@@ -477,7 +477,7 @@ void TestMainWindow::masterPasswordEntryShownWhileLocked() {
     auto* reload = control<QAction>(form, "reloadAction");
     QVERIFY(form.config().credentialsLocked);
     QVERIFY(reload->isVisible());
-    QCOMPARE(form.config().servers.at(0)[Username], QString());
+    QCOMPARE(form.config().servers.at(0).user, QString());
 
     const QString question = "This will reload all data from the configuration file, discarding "
                              "any changes you may have made. Are you sure?";
@@ -489,7 +489,7 @@ void TestMainWindow::masterPasswordEntryShownWhileLocked() {
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
     reload->trigger();
     QVERIFY(!reload->isVisible());
-    QCOMPARE(form.config().servers.at(0)[Username], QStringLiteral("user"));
+    QCOMPARE(form.config().servers.at(0).user, QStringLiteral("user"));
 }
 
 void TestMainWindow::quitAtThePasswordPromptEndsTheStart() {

@@ -200,24 +200,24 @@ void TestConfig::storeServerAppliesDefaults() {
     const qint32 index = config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
     QCOMPARE(index, 0);
     const ServerRecord& server = config.servers.at(0);
-    QCOMPARE(server[Hostname], QString());
-    QCOMPARE(server[Port], QStringLiteral("21"));
-    QCOMPARE(server[Type], QStringLiteral("0"));
-    QCOMPARE(server[URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(server[CredentialIndex], QStringLiteral("-1"));
+    QCOMPARE(server.host, QString());
+    QCOMPARE(server.port, QStringLiteral("21"));
+    QCOMPARE(server.type, QStringLiteral("0"));
+    QCOMPARE(server.urlMask, QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(server.credentialIndex, -1);
     QCOMPARE(config.serverNames, QStringList{"New Server"});
     QVERIFY(config.folders(0).isEmpty());
     QVERIFY(!config.serverExists(0));
 
     config.storeServer("h", "22", "u", "p", "/r", "/d", "http://%$dom%%$dir%%$file%", "1", -1, 3);
-    QCOMPARE(config.servers.at(1)[URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(config.servers.at(1)[Port], QStringLiteral("22"));
-    QCOMPARE(config.servers.at(1)[Type], QStringLiteral("1"));
-    QCOMPARE(config.servers.at(1)[CredentialIndex], QStringLiteral("3"));
+    QCOMPARE(config.servers.at(1).urlMask, QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(config.servers.at(1).port, QStringLiteral("22"));
+    QCOMPARE(config.servers.at(1).type, QStringLiteral("1"));
+    QCOMPARE(config.servers.at(1).credentialIndex, 3);
     QVERIFY(config.serverExists(1));
 
     config.storeServer("h", "", "", "", "", "", "ftp://$host/x$file", "", -1, -1);
-    QCOMPARE(config.servers.at(2)[URLMask], QStringLiteral("ftp://$host/x$file"));
+    QCOMPARE(config.servers.at(2).urlMask, QStringLiteral("ftp://$host/x$file"));
 }
 
 void TestConfig::storeServerGrowsParallelArrays() {
@@ -242,7 +242,7 @@ void TestConfig::storeServerKeepsNameAndFoldersOfReplacedServer() {
     config.setFolder(-1, 0, "/pics");
     QCOMPARE(config.storeServer("new", "2121", "", "", "", "", "", "", 0, -1), 0);
     QCOMPARE(config.servers.size(), 1);
-    QCOMPARE(config.servers.at(0)[Hostname], QStringLiteral("new"));
+    QCOMPARE(config.servers.at(0).host, QStringLiteral("new"));
     QCOMPARE(config.serverNames, QStringList{"My site"});
     QCOMPARE(config.folders(0), QStringList{"/pics"});
 }
@@ -258,8 +258,8 @@ void TestConfig::deleteServerBlanksWithoutShrinking() {
     QCOMPARE(config.servers.size(), 2);
     QCOMPARE(config.serverNames.size(), 2);
     QCOMPARE(config.serverNames.at(0), QString());
-    QCOMPARE(config.servers.at(0)[Username], QStringLiteral("user"));
-    QCOMPARE(config.servers.at(0)[RootDir], QStringLiteral("/root"));
+    QCOMPARE(config.servers.at(0).user, QStringLiteral("user"));
+    QCOMPARE(config.servers.at(0).rootDir, QStringLiteral("/root"));
     QCOMPARE(config.folders(0), QStringList{"/up"});
 
     config.deleteServer(5);
@@ -285,9 +285,9 @@ void TestConfig::currentServerOutsideRangeIsEmpty() {
     config.storeServer("b", "", "", "", "", "", "", "", -1, -1);
     config.currentServer = current;
     const ServerRecord server = config.currentServerRecord();
-    QCOMPARE(server[Hostname], hostname);
+    QCOMPARE(server.host, hostname);
     if (hostname.isEmpty())
-        QCOMPARE(server[Port], QString());
+        QCOMPARE(server.port, QString());
 }
 
 void TestConfig::foldersAreSetAppendedAndBlanked() {
@@ -334,7 +334,7 @@ void TestConfig::lockedCredentialsOfLaterServersAreProtected() {
 
     // Keeping the held ciphertexts in place is fine.
     config.storeServer("renamed", "2121", "", "", "/r", "", "", "", 0, 0);
-    QCOMPARE(config.servers.at(0)[Hostname], QStringLiteral("renamed"));
+    QCOMPARE(config.servers.at(0).host, QStringLiteral("renamed"));
     // A server without held ciphertexts changes freely.
     config.storeServer("host1", "", "user", "pw", "", "", "", "", 1, -1);
     config.deleteServer(1);

@@ -180,9 +180,9 @@ void TestConfigFile::roundTripKeepsTheModel() {
     saved.storeServer("ftp.example.org", "2121", "alice", "s3cr\"et", "/htdocs", "/pics",
                       "https://$host$dir$file", "0", -1, -1);
     saved.storeServer("sftp.example.org", "22", "bob", "", "", "", "", "1", -1, -1);
-    saved.servers[1][KeyFile] = "/home/bob/.ssh/id & key.ppk";
-    saved.servers[0][Chmod] = "604";
-    saved.servers[0][TrustedCert] = QString(64, QLatin1Char('F'));
+    saved.servers[1].keyFile = "/home/bob/.ssh/id & key.ppk";
+    saved.servers[0].chmod = "604";
+    saved.servers[0].trustedCert = QString(64, QLatin1Char('F'));
     saved.serverNames = QStringList{"My FTP", "Über SFTP"};
     saved.setFolder(-1, 0, "/pics");
     saved.setFolder(-1, 0, "/pics/2024 & more");
@@ -206,17 +206,14 @@ void TestConfigFile::roundTripKeepsTheModel() {
     QCOMPARE(config.serverNames, saved.serverNames);
     QCOMPARE(config.serverFolders, saved.serverFolders);
     QCOMPARE(config.servers.size(), 2);
-    for (int i = 0; i < 2; ++i)
-        for (int slot : {Hostname, Username, Password, RootDir, DefaultDir, URLMask, Port, Type,
-                         KeyFile, Chmod, TrustedCert})
-            QCOMPARE(config.servers[i][slot], saved.servers[i][slot]);
-    QCOMPARE(config.servers[0][CredentialIndex], QStringLiteral("-1"));
+    QCOMPARE(config.servers, saved.servers);
+    QCOMPARE(config.servers[0].credentialIndex, -1);
     // Only a server with a key file names one.
     QCOMPARE(attribute(savedConfig(), 0, "KeyFile"), QStringLiteral("<absent>"));
-    QCOMPARE(attribute(savedConfig(), 1, "KeyFile"), saved.servers[1][KeyFile]);
+    QCOMPARE(attribute(savedConfig(), 1, "KeyFile"), saved.servers[1].keyFile);
     QCOMPARE(attribute(savedConfig(), 0, "Chmod"), QStringLiteral("604"));
     QCOMPARE(attribute(savedConfig(), 1, "Chmod"), QStringLiteral("<absent>"));
-    QCOMPARE(attribute(savedConfig(), 0, "TrustedCert"), saved.servers[0][TrustedCert]);
+    QCOMPARE(attribute(savedConfig(), 0, "TrustedCert"), saved.servers[0].trustedCert);
     QCOMPARE(attribute(savedConfig(), 1, "TrustedCert"), QStringLiteral("<absent>"));
     QVERIFY(!config.masterPasswordActive);
     QVERIFY(!config.credentialsLocked);
@@ -262,7 +259,7 @@ void TestConfigFile::leavesDeletedServersAndFoldersOut() {
     QCOMPARE(serverAttributeOrder(savedConfig()).size(), 2);
     const Config& config = loaded();
     QCOMPARE(config.serverNames, (QStringList{"One", "Two"}));
-    QCOMPARE(config.servers[1][Hostname], QStringLiteral("two"));
+    QCOMPARE(config.servers[1].host, QStringLiteral("two"));
     QCOMPARE(config.folders(1), (QStringList{"/a", "/c"}));
     QVERIFY(config.serverExists(0) && config.serverExists(1));
 }
@@ -277,14 +274,14 @@ void TestConfigFile::readsOlderLayouts() {
     Config& config = loaded();
     QCOMPARE(config.serverNames, (QStringList{"Old", "New Server"}));
     const ServerRecord& old = config.servers[0];
-    QCOMPARE(old[RootDir], QStringLiteral("/web"));
-    QCOMPARE(old[Username], QStringLiteral("u"));
-    QCOMPARE(old[Password], QStringLiteral("p"));
-    QCOMPARE(old[URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(old[Port], QStringLiteral("21"));
-    QCOMPARE(old[Type], QStringLiteral("0"));
+    QCOMPARE(old.rootDir, QStringLiteral("/web"));
+    QCOMPARE(old.user, QStringLiteral("u"));
+    QCOMPARE(old.password, QStringLiteral("p"));
+    QCOMPARE(old.urlMask, QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(old.port, QStringLiteral("21"));
+    QCOMPARE(old.type, QStringLiteral("0"));
     QCOMPARE(config.folders(0), (QStringList{"/one", "", "/two"}));
-    QCOMPARE(config.servers[1][RootDir], QStringLiteral("/root"));
+    QCOMPARE(config.servers[1].rootDir, QStringLiteral("/root"));
 
     config.saveConfig();
     const QByteArray xml = savedConfig();
@@ -345,7 +342,7 @@ void TestConfigFile::keepsIndexesOfServersWithoutHostname() {
     QCOMPARE(config.serverNames, (QStringList{"Broken", "Good"}));
     QVERIFY(!config.serverExists(0));
     QVERIFY(config.serverExists(1));
-    QCOMPARE(config.servers[1][Hostname], QStringLiteral("g"));
+    QCOMPARE(config.servers[1].host, QStringLiteral("g"));
     QCOMPARE(config.folders(0), QStringList{"/x"});
     QCOMPARE(config.folders(1), QStringList{"/g"});
 }
@@ -488,9 +485,9 @@ void TestConfigFile::rightMasterPasswordUnlocks() {
     QVERIFY(config.masterPasswordActive);
     QVERIFY(!config.credentialsLocked);
     QCOMPARE(config.masterPassword, QStringLiteral("master"));
-    QCOMPARE(config.servers[0][Username], QStringLiteral("alice"));
-    QCOMPARE(config.servers[0][Password], QStringLiteral("wonderland"));
-    QCOMPARE(config.servers[1][Username], QStringLiteral("alice"));
+    QCOMPARE(config.servers[0].user, QStringLiteral("alice"));
+    QCOMPARE(config.servers[0].password, QStringLiteral("wonderland"));
+    QCOMPARE(config.servers[1].user, QStringLiteral("alice"));
 }
 
 void TestConfigFile::wrongMasterPasswordAsksAgain() {
@@ -508,7 +505,7 @@ void TestConfigFile::wrongMasterPasswordAsksAgain() {
     QCOMPARE(m_dialogs->asked().at(0).given, QString());
     QCOMPARE(m_dialogs->asked().at(1).given, QString());
     QVERIFY(config.masterPasswordActive);
-    QCOMPARE(config.servers[0][Password], QStringLiteral("pw"));
+    QCOMPARE(config.servers[0].password, QStringLiteral("pw"));
 }
 
 void TestConfigFile::verifierInLowerCaseNeverMatches() {
@@ -523,10 +520,10 @@ void TestConfigFile::verifierInLowerCaseNeverMatches() {
     QVERIFY(!config.quitRequested);
     QVERIFY(!config.masterPasswordActive);
     QCOMPARE(config.masterPassword, QString());
-    QCOMPARE(config.servers[0][Username], QString());
+    QCOMPARE(config.servers[0].user, QString());
     QCOMPARE(config.lockedCredentials.size(), 1);
     QCOMPARE(config.lockedCredentials[0].user, QStringLiteral("abcd"));
-    QCOMPARE(config.servers[0][CredentialIndex], QStringLiteral("0"));
+    QCOMPARE(config.servers[0].credentialIndex, 0);
 }
 
 void TestConfigFile::lockedSaveKeepsCiphertexts() {
@@ -548,8 +545,8 @@ void TestConfigFile::lockedSaveKeepsCiphertexts() {
 
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
     const Config& unlocked = loaded();
-    QCOMPARE(unlocked.servers[2][Username], QStringLiteral("carol"));
-    QCOMPARE(unlocked.servers[2][Password], QStringLiteral("three"));
+    QCOMPARE(unlocked.servers[2].user, QStringLiteral("carol"));
+    QCOMPARE(unlocked.servers[2].password, QStringLiteral("three"));
 }
 
 void TestConfigFile::credentialsTypedWhileLockedAreEncryptedLater() {
@@ -572,15 +569,15 @@ void TestConfigFile::credentialsTypedWhileLockedAreEncryptedLater() {
 
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
     Config& unlocked = loaded();
-    QCOMPARE(unlocked.servers[0][Password], QStringLiteral("one"));
-    QCOMPARE(unlocked.servers[1][Username], QStringLiteral("bob"));
+    QCOMPARE(unlocked.servers[0].password, QStringLiteral("one"));
+    QCOMPARE(unlocked.servers[1].user, QStringLiteral("bob"));
     unlocked.saveConfig();
     xml = savedConfig();
     QCOMPARE(attribute(xml, 1, "Username"), QStringLiteral("<absent>"));
     QVERIFY(!xml.contains("typed"));
 
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
-    QCOMPARE(loaded().servers[1][Password], QStringLiteral("typed"));
+    QCOMPARE(loaded().servers[1].password, QStringLiteral("typed"));
 }
 
 void TestConfigFile::withoutMasterPasswordCredentialsAreStillEncrypted() {
@@ -592,7 +589,7 @@ void TestConfigFile::withoutMasterPasswordCredentialsAreStillEncrypted() {
     Cipher cipher{QString()};
     QCOMPARE(attribute(xml, 0, "U"), cipher.encryptString("alice"));
     QCOMPARE(attribute(xml, 0, "P"), cipher.encryptString("secret"));
-    QCOMPARE(loaded().servers[0][Password], QStringLiteral("secret"));
+    QCOMPARE(loaded().servers[0].password, QStringLiteral("secret"));
 }
 
 void TestConfigFile::emptyMasterPasswordUnlocksWithEmptyText() {
@@ -605,7 +602,7 @@ void TestConfigFile::emptyMasterPasswordUnlocksWithEmptyText() {
     m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, QString());
     const Config& config = loaded();
     QVERIFY(config.masterPasswordActive);
-    QCOMPARE(config.servers[0][Username], QStringLiteral("alice"));
+    QCOMPARE(config.servers[0].user, QStringLiteral("alice"));
 }
 
 QTEST_GUILESS_MAIN(TestConfigFile)

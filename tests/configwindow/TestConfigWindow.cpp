@@ -146,7 +146,7 @@ void TestConfigWindow::saveServers() {
     m_config = std::make_unique<Config>();
     m_config->storeServer("beta.example.org", "2121", "bob", "", "/web", "/pics",
                           "https://$host$file", "0", -1, -1);
-    m_config->servers[0][KeyFile] = "/keys/old.key";
+    m_config->servers[0].keyFile = "/keys/old.key";
     m_config->storeServer("gone.example.org", "", "", "", "", "", "", "", -1, -1);
     m_config->storeServer("alpha.example.org", "", "", "", "", "", "", "", -1, -1);
     m_config->serverNames = QStringList{"Beta", "Gone", "Alpha"};
@@ -455,7 +455,7 @@ void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
 void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     saveServers();
     const QString trusted(64, QLatin1Char('A'));
-    m_config->servers[0][TrustedCert] = trusted;
+    m_config->servers[0].trustedCert = trusted;
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
     clickNode(window, node(window, "Beta"));
@@ -475,18 +475,18 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
         m_dialogs->expectMessage("Please enter the permissions as three or four octal digits, "
                                  "for example 644, or leave them empty.");
         control<QPushButton>(window, "saveServerButton")->click();
-        QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/old.key"));
+        QCOMPARE(m_config->servers[0].keyFile, QStringLiteral("/keys/old.key"));
     }
     typeInto(window, "permissionsEdit", "0604");
     control<QPushButton>(window, "saveServerButton")->click();
-    QCOMPARE(m_config->servers[0][Chmod], QStringLiteral("0604"));
-    QCOMPARE(m_config->servers[0][KeyFile], QStringLiteral("/keys/beta.ppk"));
-    QCOMPARE(m_config->servers[0][Type], QStringLiteral("2"));
-    QCOMPARE(m_config->servers[0][TrustedCert], trusted);
-    QCOMPARE(m_config->servers[0][URLMask], QStringLiteral("http://$host$dir$file"));
-    QCOMPARE(m_config->servers[0][Port], QStringLiteral("21"));
-    QCOMPARE(m_config->servers[0][RootDir], QStringLiteral(" /spaced "));
-    QCOMPARE(m_config->servers[0][CredentialIndex], QStringLiteral("-1"));
+    QCOMPARE(m_config->servers[0].chmod, QStringLiteral("0604"));
+    QCOMPARE(m_config->servers[0].keyFile, QStringLiteral("/keys/beta.ppk"));
+    QCOMPARE(m_config->servers[0].type, QStringLiteral("2"));
+    QCOMPARE(m_config->servers[0].trustedCert, trusted);
+    QCOMPARE(m_config->servers[0].urlMask, QStringLiteral("http://$host$dir$file"));
+    QCOMPARE(m_config->servers[0].port, QStringLiteral("21"));
+    QCOMPARE(m_config->servers[0].rootDir, QStringLiteral(" /spaced "));
+    QCOMPARE(m_config->servers[0].credentialIndex, -1);
     QCOMPARE(m_config->serverNames[0], QStringLiteral("Beta"));
     QCOMPARE(m_config->folders(0).size(), 2);
     QCOMPARE(m_refreshes, 1);
@@ -498,12 +498,12 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     typeInto(window, "portEdit", "");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 4);
-    QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("beta.example.org"));
-    QCOMPARE(m_config->servers[3][Port], QStringLiteral("21"));
-    QCOMPARE(m_config->servers[3][KeyFile], QStringLiteral("/keys/beta.ppk"));
+    QCOMPARE(m_config->servers[3].host, QStringLiteral("beta.example.org"));
+    QCOMPARE(m_config->servers[3].port, QStringLiteral("21"));
+    QCOMPARE(m_config->servers[3].keyFile, QStringLiteral("/keys/beta.ppk"));
     // A new server has shown no certificate yet.
-    QCOMPARE(m_config->servers[3][Type], QStringLiteral("2"));
-    QCOMPARE(m_config->servers[3][TrustedCert], QString());
+    QCOMPARE(m_config->servers[3].type, QStringLiteral("2"));
+    QCOMPARE(m_config->servers[3].trustedCert, QString());
     QCOMPARE(m_config->serverNames[3], QStringLiteral("New Server"));
     QVERIFY(node(window, "New Server"));
     control<QPushButton>(window, "saveServerButton")->click();
@@ -532,14 +532,14 @@ void TestConfigWindow::passwordQuestions() {
     typeInto(window, "passwordEdit", "secret");
     m_dialogs->expectUnencryptedPassword(false, false);
     control<QPushButton>(window, "saveServerButton")->click();
-    QCOMPARE(m_config->servers.last()[Password], QString());
+    QCOMPARE(m_config->servers.last().password, QString());
     QCOMPARE(text(window, "passwordEdit"), QString());
 
     typeInto(window, "passwordEdit", "secret");
     m_config->credentialsLocked = true;
     m_dialogs->expectUnencryptedPassword(true, true);
     control<QPushButton>(window, "saveServerButton")->click();
-    QCOMPARE(m_config->servers.last()[Password], QStringLiteral("secret"));
+    QCOMPARE(m_config->servers.last().password, QStringLiteral("secret"));
 
     m_config->credentialsLocked = false;
     m_config->masterPasswordActive = true;
@@ -620,8 +620,8 @@ void TestConfigWindow::newServerIsTheOneSaved() {
     typeInto(window, "userEdit", "me");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 1);
-    QCOMPARE(m_config->servers[0][Hostname], QStringLiteral("mine.example.org"));
-    QCOMPARE(m_config->servers[0][Username], QStringLiteral("me"));
+    QCOMPARE(m_config->servers[0].host, QStringLiteral("mine.example.org"));
+    QCOMPARE(m_config->servers[0].user, QStringLiteral("me"));
     QCOMPARE(m_config->serverNames, QStringList{"Mine"});
     QVERIFY(control<QPushButton>(window, "newFolderButton")->isEnabled());
 
@@ -632,7 +632,7 @@ void TestConfigWindow::newServerIsTheOneSaved() {
     typeInto(window, "hostEdit", "two.example.org");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 2);
-    QCOMPARE(m_config->servers[1][Hostname], QStringLiteral("two.example.org"));
+    QCOMPARE(m_config->servers[1].host, QStringLiteral("two.example.org"));
     QCOMPARE(m_config->serverNames, (QStringList{"Mine", "New Server"}));
 }
 
@@ -654,7 +654,7 @@ void TestConfigWindow::saveAfterDeleteNeedsAHostname() {
     control<QPushButton>(window, "saveServerButton")->click();
     QVERIFY(!m_config->serverExists(0));
     QCOMPARE(m_config->servers.size(), 4);
-    QCOMPARE(m_config->servers[3][Hostname], QStringLiteral("new.example.org"));
+    QCOMPARE(m_config->servers[3].host, QStringLiteral("new.example.org"));
 }
 
 void TestConfigWindow::reloadRebuildsTheTree() {
@@ -680,7 +680,7 @@ void TestConfigWindow::reloadRebuildsTheTree() {
     // The fields of a server the file no longer has are saved as a new server.
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 2);
-    QCOMPARE(m_config->servers[1][Hostname], QStringLiteral("alpha.example.org"));
+    QCOMPARE(m_config->servers[1].host, QStringLiteral("alpha.example.org"));
 
     window.reloadServers();
     QCOMPARE(treeTexts(tree->topLevelItem(0)),
@@ -744,15 +744,15 @@ void TestConfigWindow::sftpNeedsPsftp() {
     QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
     typeInto(window, "hostEdit", "sftp.example.org");
     control<QPushButton>(window, "saveServerButton")->click();
-    QCOMPARE(m_config->servers.last()[Type], QStringLiteral("1"));
-    QCOMPARE(m_config->servers.last()[Port], QStringLiteral("22"));
-    m_config->servers.last()[Port] = "21";
+    QCOMPARE(m_config->servers.last().type, QStringLiteral("1"));
+    QCOMPARE(m_config->servers.last().port, QStringLiteral("22"));
+    m_config->servers.last().port = "21";
     clickNode(window, node(window, "New Server"));
     QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
     type->setCurrentIndex(0);
     emit type->activated(0);
     control<QPushButton>(window, "saveServerButton")->click();
-    QCOMPARE(m_config->servers.last()[Port], QStringLiteral("21"));
+    QCOMPARE(m_config->servers.last().port, QStringLiteral("21"));
 }
 
 void TestConfigWindow::contextMenuSwitch() {

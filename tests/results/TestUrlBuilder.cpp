@@ -9,9 +9,9 @@ namespace {
 ServerRecord server(const QString& mask, const QString& host = "webhost",
                     const QString& user = "") {
     ServerRecord server;
-    server[URLMask] = mask;
-    server[Hostname] = host;
-    server[Username] = user;
+    server.urlMask = mask;
+    server.host = host;
+    server.user = user;
     return server;
 }
 

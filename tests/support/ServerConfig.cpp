@@ -28,8 +28,8 @@ void saveServerConfig(const ServerSetup& server,
         config.storeServer(server.host, QString::number(server.port), server.user, server.password,
                            server.rootDir, server.defaultDir, QString(), server.type, -1, -1);
     config.serverNames[index] = server.name;
-    config.servers[index][Chmod] = server.chmod;
-    config.servers[index][TrustedCert] = server.trustedCert;
+    config.servers[index].chmod = server.chmod;
+    config.servers[index].trustedCert = server.trustedCert;
     for (const QString& folder : server.folders)
         config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)
