@@ -1,0 +1,362 @@
+#include "upload/SftpClient.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+
+namespace quaddle {
+
+using namespace sftp;
+
+namespace {
+
+// What the connection program said last is what explains a failed login or a refused host.
+constexpr int KeptErrorLines = 20;
+
+QByteArray utf8(const QString& path) {
+    return path.toUtf8();
+}
+
+} // namespace
+
+SftpClient::SftpClient() {
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &SftpClient::deadlinePassed);
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &SftpClient::readOutput);
+    connect(&m_process, &QProcess::readyReadStandardError, this, &SftpClient::readErrors);
+    connect(&m_process, &QProcess::finished, this, &SftpClient::ended);
+    connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            ended();
+    });
+}
+
+SftpClient::~SftpClient() {
+    stop();
+}
+
+bool SftpClient::start(const QStringList& commandLine) {
+    if (commandLine.isEmpty())
+        return broken(QStringLiteral("No program to connect with."));
+    m_process.start(commandLine.first(), commandLine.mid(1));
+    if (!m_process.waitForStarted())
+        return broken(m_process.errorString());
+    m_process.write(initPacket());
+    if (!waitFor([this] { return m_version.has_value(); }))
+        return false;
+    const std::optional<VersionReply> version =
+        m_version->type == PacketType::Version ? parseVersion(m_version->payload) : std::nullopt;
+    if (!version)
+        return broken(QStringLiteral("The server did not answer as an SFTP server."));
+    if (version->version < ProtocolVersion)
+        return broken(QStringLiteral("The server speaks SFTP version %1, not %2.")
+                          .arg(version->version)
+                          .arg(ProtocolVersion));
+    for (const auto& [name, data] : version->extensions)
+        m_posixRename = m_posixRename || name == PosixRename;
+    return true;
+}
+
+void SftpClient::stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    broken(QStringLiteral("The connection is closed."));
+}
+
+std::optional<QString> SftpClient::realPath(const QString& path) {
+    const std::optional<Packet> packet =
+        reply(send([&](quint32 id) { return realPathPacket(id, utf8(path)); }));
+    if (!packet)
+        return std::nullopt;
+    if (packet->type == PacketType::Status) {
+        statusFailure(*packet, path);
+        return std::nullopt;
+    }
+    const std::optional<NameReply> name =
+        packet->type == PacketType::Name ? parseName(packet->payload) : std::nullopt;
+    if (!name || name->names.size() != 1) {
+        unexpected(*packet, path);
+        return std::nullopt;
+    }
+    return QString::fromUtf8(name->names.constFirst().name);
+}
+
+std::optional<bool> SftpClient::exists(const QString& path) {
+    const std::optional<Packet> packet =
+        reply(send([&](quint32 id) { return lstatPacket(id, utf8(path)); }));
+    if (!packet)
+        return std::nullopt;
+    if (packet->type == PacketType::Attrs && parseAttrs(packet->payload))
+        return true;
+    if (packet->type != PacketType::Status) {
+        unexpected(*packet, path);
+        return std::nullopt;
+    }
+    const std::optional<StatusReply> status = parseStatus(packet->payload);
+    if (status && status->code == NoSuchFile)
+        return false;
+    statusFailure(*packet, path);
+    return std::nullopt;
+}
+
+bool SftpClient::makeDir(const QString& path) {
+    return expectOk(send([&](quint32 id) { return mkdirPacket(id, utf8(path)); }), path);
+}
+
+bool SftpClient::upload(const QString& localPath, const QString& remotePath) {
+    QFile file(localPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("%1: %2").arg(localPath, file.errorString());
+        return false;
+    }
+    const std::optional<Packet> packet = reply(send([&](quint32 id) {
+        return openPacket(id, utf8(remotePath), OpenWrite | OpenCreate | OpenTruncate);
+    }));
+    if (!packet)
+        return false;
+    if (packet->type == PacketType::Status)
+        return statusFailure(*packet, remotePath);
+    const std::optional<HandleReply> handle =
+        packet->type == PacketType::Handle ? parseHandle(packet->payload) : std::nullopt;
+    if (!handle)
+        return unexpected(*packet, remotePath);
+    const bool written = writeFile(file, handle->handle, remotePath);
+    const QString writeError = m_error;
+    // The handle is closed even after a failed write; closing can report the failure too.
+    const bool closed =
+        expectOk(send([&](quint32 id) { return closePacket(id, handle->handle); }), remotePath);
+    if (!written)
+        m_error = writeError;
+    return written && closed;
+}
+
+bool SftpClient::writeFile(QFile& file, const QByteArray& handle, const QString& remotePath) {
+    QHash<quint32, qint64> inFlight; // request id, bytes
+    qint64 offset = 0;
+    qint64 confirmed = 0;
+    bool failed = false;
+    const auto answered = [&] {
+        for (auto it = inFlight.cbegin(); it != inFlight.cend(); ++it)
+            if (m_replies.contains(it.key()))
+                return true;
+        return false;
+    };
+    for (;;) {
+        while (!failed && inFlight.size() < WritesInFlight && !file.atEnd()) {
+            const QByteArray block = file.read(WriteBlock);
+            if (block.isEmpty()) {
+                m_error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+                failed = true;
+                break;
+            }
+            const quint32 id =
+                send([&](quint32 request) { return writePacket(request, handle, offset, block); });
+            inFlight.insert(id, block.size());
+            offset += block.size();
+        }
+        if (inFlight.isEmpty())
+            return !failed;
+        if (!waitFor(answered))
+            return false;
+        for (auto it = inFlight.begin(); it != inFlight.end();) {
+            const std::optional<Packet> packet = m_replies.contains(it.key())
+                                                     ? std::optional(m_replies.take(it.key()))
+                                                     : std::nullopt;
+            if (!packet) {
+                ++it;
+                continue;
+            }
+            const std::optional<StatusReply> status =
+                packet->type == PacketType::Status ? parseStatus(packet->payload) : std::nullopt;
+            if (status && status->code == Ok) {
+                confirmed += it.value();
+                if (onProgress)
+                    onProgress(confirmed);
+            } else if (!failed) {
+                // Only the first failure is told; the rest are its consequences.
+                failed = true;
+                status ? statusFailure(*packet, remotePath) : unexpected(*packet, remotePath);
+            }
+            it = inFlight.erase(it);
+        }
+    }
+}
+
+bool SftpClient::setPermissions(const QString& path, quint32 mode) {
+    FileAttributes attributes;
+    attributes.permissions = mode;
+    return expectOk(send([&](quint32 id) { return setstatPacket(id, utf8(path), attributes); }),
+                    path);
+}
+
+bool SftpClient::rename(const QString& from, const QString& to) {
+    return expectOk(send([&](quint32 id) { return renamePacket(id, utf8(from), utf8(to)); }),
+                    QStringLiteral("%1 (renaming to %2)").arg(from, to));
+}
+
+bool SftpClient::replace(const QString& from, const QString& to) {
+    if (!m_posixRename) {
+        m_error = QStringLiteral("%1 cannot replace %2 in one step: the server does not offer %3.")
+                      .arg(from, to, QString::fromLatin1(PosixRename));
+        return false;
+    }
+    return expectOk(send([&](quint32 id) { return posixRenamePacket(id, utf8(from), utf8(to)); }),
+                    QStringLiteral("%1 (replacing %2)").arg(from, to));
+}
+
+bool SftpClient::remove(const QString& path) {
+    return expectOk(send([&](quint32 id) { return removePacket(id, utf8(path)); }), path);
+}
+
+quint32 SftpClient::send(const std::function<QByteArray(quint32 id)>& request) {
+    const quint32 id = m_nextId++;
+    if (!m_broken)
+        m_process.write(request(id));
+    return id;
+}
+
+std::optional<Packet> SftpClient::reply(quint32 id) {
+    if (!waitFor([this, id] { return m_replies.contains(id); }))
+        return std::nullopt;
+    return m_replies.take(id);
+}
+
+bool SftpClient::expectOk(quint32 id, const QString& path) {
+    const std::optional<Packet> packet = reply(id);
+    if (!packet)
+        return false;
+    if (packet->type != PacketType::Status)
+        return unexpected(*packet, path);
+    const std::optional<StatusReply> status = parseStatus(packet->payload);
+    return (status && status->code == Ok) || statusFailure(*packet, path);
+}
+
+bool SftpClient::statusFailure(const Packet& packet, const QString& path) {
+    const std::optional<StatusReply> status = parseStatus(packet.payload);
+    if (!status)
+        return unexpected(packet, path);
+    const QString reason = statusText(status->code);
+    m_error = QStringLiteral("%1: %2").arg(path, reason);
+    // OpenSSH's messages mostly repeat the code's meaning; others add to it.
+    if (!status->message.isEmpty() && status->message != reason)
+        m_error += QStringLiteral(" (%1)").arg(status->message);
+    return false;
+}
+
+bool SftpClient::unexpected(const Packet& packet, const QString& path) {
+    return broken(QStringLiteral("The server answered a request about %1 with a packet it "
+                                 "should not send (type %2).")
+                      .arg(path)
+                      .arg(int(packet.type)));
+}
+
+bool SftpClient::waitFor(const std::function<bool()>& done) {
+    if (done())
+        return true;
+    if (m_broken)
+        return false;
+    QEventLoop loop;
+    QEventLoop* const outerLoop = m_waitLoop;
+    const std::function<bool()>* const outerDone = m_waitDone;
+    m_waitLoop = &loop;
+    m_waitDone = &done;
+    m_sinceReply.start();
+    if (timeoutMs > 0)
+        m_deadline.start(timeoutMs);
+    // Quitting the application ends the wait like a time-out.
+    const QMetaObject::Connection quitting = connect(
+        QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+    loop.exec();
+    disconnect(quitting);
+    m_deadline.stop();
+    m_waitLoop = outerLoop;
+    m_waitDone = outerDone;
+    if (done())
+        return true;
+    if (!m_broken)
+        broken(QStringLiteral("The program is closing."));
+    return false;
+}
+
+void SftpClient::wake() {
+    if (m_waitLoop && (m_broken || (*m_waitDone)()))
+        m_waitLoop->quit();
+}
+
+void SftpClient::readOutput() {
+    m_reader.append(m_process.readAllStandardOutput());
+    m_sinceReply.start();
+    while (std::optional<Packet> packet = m_reader.next()) {
+        if (packet->type == PacketType::Version) {
+            m_version = std::move(packet);
+            continue;
+        }
+        const std::optional<quint32> id = replyId(packet->payload);
+        if (!id) {
+            broken(QStringLiteral("The server sent a reply without a request number."));
+            return;
+        }
+        m_replies.insert(*id, std::move(*packet));
+    }
+    if (!m_reader.violation().isEmpty()) {
+        broken(m_reader.violation());
+        return;
+    }
+    wake();
+}
+
+void SftpClient::readErrors() {
+    m_partialErrorLine += m_process.readAllStandardError();
+    qsizetype end;
+    while ((end = m_partialErrorLine.indexOf('\n')) >= 0) {
+        const QString line = QString::fromLocal8Bit(m_partialErrorLine.left(end)).trimmed();
+        m_partialErrorLine.remove(0, end + 1);
+        if (!line.isEmpty())
+            m_errorLines.append(line);
+        if (m_errorLines.size() > KeptErrorLines)
+            m_errorLines.removeFirst();
+    }
+}
+
+void SftpClient::ended() {
+    readOutput();
+    readErrors();
+    if (!m_partialErrorLine.trimmed().isEmpty())
+        m_errorLines.append(QString::fromLocal8Bit(m_partialErrorLine).trimmed());
+    m_partialErrorLine.clear();
+    const QString how = m_process.error() == QProcess::FailedToStart
+                            ? QStringLiteral("%1 could not be started: %2")
+                                  .arg(m_process.program(), m_process.errorString())
+                            : QStringLiteral("The connection ended.");
+    broken(m_errorLines.isEmpty() ? how
+                                  : how + QLatin1Char(' ') + m_errorLines.join(QLatin1Char(' ')));
+}
+
+void SftpClient::deadlinePassed() {
+    // Replies move the deadline on; it is checked here rather than restarting the timer for
+    // every reply.
+    const qint64 quiet = m_sinceReply.elapsed();
+    if (quiet < timeoutMs) {
+        m_deadline.start(int(timeoutMs - quiet));
+        return;
+    }
+    broken(QStringLiteral("The server did not answer within %1 seconds.").arg(timeoutMs / 1000.0));
+}
+
+bool SftpClient::broken(const QString& reason) {
+    if (m_broken)
+        return false;
+    m_broken = true;
+    m_error = reason;
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(2000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    wake();
+    return false;
+}
+
+} // namespace quaddle

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "upload/SftpPackets.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class QEventLoop;
+class QFile;
+
+namespace quaddle {
+
+// An SFTP version 3 client that speaks over the standard input and output of a program which
+// makes the connection (OpenSSH's ssh with "-s host sftp"). Operations are synchronous: each
+// sends its requests and waits for the replies while the event loop keeps running. Paths are
+// sent as UTF-8. An operation that fails returns false or nothing and leaves the reason,
+// naming the file, in error().
+class SftpClient : public QObject {
+    Q_OBJECT
+
+public:
+    // An upload keeps this many WRITE requests of this size on the way, so the round trip
+    // time does not limit the speed.
+    static constexpr qint64 WriteBlock = 32 * 1024;
+    static constexpr int WritesInFlight = 64;
+
+    SftpClient();
+    ~SftpClient() override;
+
+    int timeoutMs = 15000; // without any reply; 0 waits for ever
+    // Bytes of the running upload the server has confirmed so far.
+    std::function<void(qint64 sent)> onProgress;
+
+    // Runs the program (its arguments after it) and agrees on the protocol version.
+    bool start(const QStringList& commandLine);
+    void stop();
+    QString error() const { return m_error; }
+    bool offersPosixRename() const { return m_posixRename; }
+
+    std::optional<QString> realPath(const QString& path);
+    // Whether anything by that name is there; nothing when the server could not tell.
+    std::optional<bool> exists(const QString& path);
+    bool makeDir(const QString& path);
+    bool upload(const QString& localPath, const QString& remotePath);
+    bool setPermissions(const QString& path, quint32 mode);
+    // Fails when the new name is taken.
+    bool rename(const QString& from, const QString& to);
+    // Puts from in the place of to in one step, whether or not to exists.
+    bool replace(const QString& from, const QString& to);
+    bool remove(const QString& path);
+
+private:
+    quint32 send(const std::function<QByteArray(quint32 id)>& request);
+    std::optional<sftp::Packet> reply(quint32 id);
+    // The status reply to a request that only succeeds or fails.
+    bool expectOk(quint32 id, const QString& path);
+    bool statusFailure(const sftp::Packet& packet, const QString& path);
+    bool unexpected(const sftp::Packet& packet, const QString& path);
+    bool writeFile(QFile& file, const QByteArray& handle, const QString& remotePath);
+    bool waitFor(const std::function<bool()>& done);
+    void readOutput();
+    void readErrors();
+    void ended();
+    void deadlinePassed();
+    bool broken(const QString& reason);
+    void wake();
+
+    QProcess m_process;
+    sftp::PacketReader m_reader;
+    std::optional<sftp::Packet> m_version;
+    QHash<quint32, sftp::Packet> m_replies;
+    quint32 m_nextId = 1;
+    QStringList m_errorLines;
+    QByteArray m_partialErrorLine;
+    bool m_posixRename = false;
+    bool m_broken = false;
+    QString m_error;
+    QTimer m_deadline;
+    QElapsedTimer m_sinceReply;
+    QEventLoop* m_waitLoop = nullptr;
+    const std::function<bool()>* m_waitDone = nullptr;
+};
+
+} // namespace quaddle
