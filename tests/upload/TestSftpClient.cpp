@@ -57,6 +57,7 @@ private slots:
     void exists();
     void upload_data();
     void upload();
+    void outOfOrderReplies();
     void changes();
     void refused_data();
     void refused();
@@ -180,7 +181,6 @@ void TestSftpClient::upload() {
     QFETCH(int, mode);
     const QByteArray content = randomBytes(size);
     const QString local = m_home.filePath("local");
-    writeFile(local, content);
     const QString target = remote("upload.bin");
     QFile::remove(target);
     const std::unique_ptr<SftpClient> client = connected();
@@ -189,8 +189,8 @@ void TestSftpClient::upload() {
     if (!before.isEmpty()) {
         writeFile(local, before);
         QVERIFY2(client->upload(local, target), qPrintable(client->error()));
-        writeFile(local, content);
     }
+    writeFile(local, content);
     QList<qint64> progress;
     client->onProgress = [&progress](qint64 sent) { progress.append(sent); };
 
@@ -201,6 +201,56 @@ void TestSftpClient::upload() {
     QCOMPARE(QFileInfo(target).permissions() & ModeBits, permissions(mode));
     QCOMPARE(progress.isEmpty() ? 0 : progress.constLast(), size);
     QCOMPARE(progress.size(), (size + SftpClient::WriteBlock - 1) / SftpClient::WriteBlock);
+}
+
+// A server that keeps its replies to WRITE back until it has eight, then sends them newest
+// first; the data goes to the file named by its argument.
+constexpr char ReversingServer[] = R"(
+import struct, sys
+i, o = sys.stdin.buffer, sys.stdout.buffer
+target = open(sys.argv[1], 'wb')
+held = []
+def send(kind, body):
+    o.write(struct.pack('>IB', len(body) + 1, kind) + body)
+    o.flush()
+def release():
+    for id in reversed(held):
+        send(101, struct.pack('>IIII', id, 0, 0, 0))
+    held.clear()
+while len(head := i.read(5)) == 5:
+    length, kind = struct.unpack('>IB', head)
+    body = i.read(length - 1)
+    id = struct.unpack('>I', body[:4])[0]
+    if kind == 1:
+        send(2, struct.pack('>I', 3))
+    elif kind == 3:
+        send(102, struct.pack('>II', id, 1) + b'h')
+    elif kind == 6:
+        offset, size = struct.unpack('>QI', body[9:21])
+        target.seek(offset)
+        target.write(body[21:21 + size])
+        held.append(id)
+        if len(held) == 8:
+            release()
+    elif kind == 4:
+        target.close()
+        send(101, struct.pack('>IIII', id, 0, 0, 0))
+)";
+
+void TestSftpClient::outOfOrderReplies() {
+    // Eight times four blocks, the last one short.
+    const QByteArray content = randomBytes(31 * SftpClient::WriteBlock + 100);
+    const QString local = m_home.filePath("local");
+    writeFile(local, content);
+    const QString received = m_home.filePath("received");
+    SftpClient client;
+    qint64 confirmed = 0;
+    client.onProgress = [&confirmed](qint64 sent) { confirmed = sent; };
+    QVERIFY2(client.start({"python3", "-c", ReversingServer, received}),
+             qPrintable(client.error()));
+    QVERIFY2(client.upload(local, "/upload.bin"), qPrintable(client.error()));
+    QCOMPARE(confirmed, content.size());
+    QCOMPARE(readFile(received), content);
 }
 
 void TestSftpClient::changes() {
