@@ -1,5 +1,4 @@
 // The SFTP client against a real OpenSSH server, reached through ssh as the program will.
-#include "LocalFiles.h"
 #include "SshServer.h"
 #include "upload/SftpClient.h"
 
