@@ -7,6 +7,7 @@
 #include "platform/ProcessProtection.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
+#include "upload/Askpass.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -28,6 +29,8 @@ void printUsage(const char* program) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const auto status = quaddle::runAskpassWhenAsked(argc, argv))
+        return *status;
     if (quaddle::printedVersion(argc, argv))
         return EXIT_SUCCESS;
     // Only as the single argument, so "./--help" and any other word still name files.
