@@ -38,6 +38,8 @@ SftpClient::~SftpClient() {
 bool SftpClient::start(const QStringList& commandLine) {
     if (commandLine.isEmpty())
         return broken(QStringLiteral("No program to connect with."));
+    if (!environment.isEmpty())
+        m_process.setProcessEnvironment(environment);
     m_process.start(commandLine.first(), commandLine.mid(1));
     if (!m_process.waitForStarted())
         return broken(m_process.errorString());
@@ -82,19 +84,38 @@ std::optional<QString> SftpClient::realPath(const QString& path) {
 }
 
 std::optional<bool> SftpClient::exists(const QString& path) {
+    const std::optional<std::optional<FileAttributes>> attributes = lstat(path);
+    if (!attributes)
+        return std::nullopt;
+    return attributes->has_value();
+}
+
+std::optional<bool> SftpClient::isDirectory(const QString& path) {
+    constexpr quint32 TypeBits = 0170000;
+    constexpr quint32 DirectoryType = 0040000;
+    const std::optional<std::optional<FileAttributes>> attributes = lstat(path);
+    if (!attributes)
+        return std::nullopt;
+    const std::optional<quint32> mode =
+        attributes->has_value() ? (*attributes)->permissions : std::nullopt;
+    return mode && (*mode & TypeBits) == DirectoryType;
+}
+
+std::optional<std::optional<FileAttributes>> SftpClient::lstat(const QString& path) {
     const std::optional<Packet> packet =
         reply(send([&](quint32 id) { return lstatPacket(id, utf8(path)); }));
     if (!packet)
         return std::nullopt;
-    if (packet->type == PacketType::Attrs && parseAttrs(packet->payload))
-        return true;
+    if (packet->type == PacketType::Attrs)
+        if (const std::optional<AttrsReply> attributes = parseAttrs(packet->payload))
+            return std::optional(attributes->attributes);
     if (packet->type != PacketType::Status) {
         unexpected(*packet, path);
         return std::nullopt;
     }
     const std::optional<StatusReply> status = parseStatus(packet->payload);
     if (status && status->code == NoSuchFile)
-        return false;
+        return std::optional<FileAttributes>();
     statusFailure(*packet, path);
     return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -36,6 +37,8 @@ public:
     int timeoutMs = 15000; // without any reply; 0 waits for ever
     // Bytes of the running upload the server has confirmed so far.
     std::function<void(qint64 sent)> onProgress;
+    // The program's environment; empty for the program's own.
+    QProcessEnvironment environment;
 
     // Runs the program (its arguments after it) and agrees on the protocol version.
     bool start(const QStringList& commandLine);
@@ -46,6 +49,8 @@ public:
     std::optional<QString> realPath(const QString& path);
     // Whether anything by that name is there; nothing when the server could not tell.
     std::optional<bool> exists(const QString& path);
+    // Whether path is a directory (not a link to one); nothing when the server could not tell.
+    std::optional<bool> isDirectory(const QString& path);
     bool makeDir(const QString& path);
     bool upload(const QString& localPath, const QString& remotePath);
     bool setPermissions(const QString& path, quint32 mode);
@@ -56,6 +61,9 @@ public:
     bool remove(const QString& path);
 
 private:
+    // The attributes of path itself, not of what a link points to: nothing inside when there is
+    // no such file, nothing at all when the server could not tell.
+    std::optional<std::optional<sftp::FileAttributes>> lstat(const QString& path);
     quint32 send(const std::function<QByteArray(quint32 id)>& request);
     std::optional<sftp::Packet> reply(quint32 id);
     // The status reply to a request that only succeeds or fails.

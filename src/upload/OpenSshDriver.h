@@ -1,0 +1,68 @@
+#pragma once
+
+#include "upload/ProtocolDriver.h"
+
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace quaddle {
+
+class AskpassServer;
+class SftpClient;
+
+// SFTP through the user's own OpenSSH client: ssh makes the connection with the user's keys,
+// agent and known hosts, and asks for passwords, passphrases and unknown host keys through the
+// program as its askpass helper, so the questions come up in the session's dialogs.
+class OpenSshDriver : public ProtocolDriver {
+public:
+    explicit OpenSshDriver(UploadSession& session);
+    ~OpenSshDriver() override;
+
+    // The ssh program and options put before the others, instead of ssh from PATH.
+    void setSshCommand(const QString& program, const QStringList& extraOptions);
+    // The askpass helper ssh runs, instead of this program.
+    void setAskpassProgram(const QString& program);
+
+    void setKeyFile(const QString& path) override { m_keyFile = path; }
+    void setAnswerTimeout(int milliseconds) override;
+    bool asksForPassword() const override { return true; }
+    void abort() override;
+    bool connect(const QString& host, const QString& port, const QString& user,
+                 const QString& password) override;
+    bool changeDir(const QString& dir) override;
+    bool fileExists(const QString& name) override;
+    bool makeDir(const QString& dir) override;
+    bool putFileAs(const QString& localPath, const QString& remoteName) override;
+    bool renameFile(const QString& oldName, const QString& newName) override;
+    bool replaceFile(const QString& oldName, const QString& newName) override;
+    bool removeFile(const QString& name) override;
+    bool setPermissions(const QString& name, const QString& mode) override;
+    QString lastError() override;
+
+private:
+    QStringList commandLine(const QString& host, const QString& port, const QString& user) const;
+    // What ssh is told for one of its prompts; nothing declines it.
+    std::optional<QString> answer(const QString& prompt);
+    std::optional<QString> answerSecret(bool passphrase);
+    bool answerHostKey(const QString& prompt);
+    // name inside the working directory, unless it is an absolute path.
+    QString remotePath(const QString& name) const;
+    bool connected() const;
+
+    QString m_sshProgram;
+    QStringList m_extraOptions;
+    QString m_askpassProgram;
+    QString m_keyFile;
+    int m_timeoutMs = 15000;
+    std::unique_ptr<SftpClient> m_client;
+    std::unique_ptr<AskpassServer> m_askpass;
+    QString m_user;
+    QString m_password;
+    bool m_passwordOffered = false;
+    // The user turned down a question; ssh's further prompts are declined without asking.
+    bool m_declined = false;
+    QString m_workingDir;
+};
+
+} // namespace quaddle
