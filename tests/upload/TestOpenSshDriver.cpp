@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -35,8 +36,11 @@ private slots:
     void cleanupTestCase();
     void login_data();
     void login();
+    void unreachableServer();
 
 private:
+    std::unique_ptr<UploadSession> makeSession(const QString& knownHosts);
+
     std::unique_ptr<SshServer> m_server;
     QTemporaryDir m_temp;
     QByteArray m_savedHome;
@@ -56,6 +60,20 @@ void TestOpenSshDriver::initTestCase() {
 
 void TestOpenSshDriver::cleanupTestCase() {
     qputenv("HOME", m_savedHome);
+}
+
+std::unique_ptr<UploadSession> TestOpenSshDriver::makeSession(const QString& knownHosts) {
+    return std::make_unique<UploadSession>(
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, PolicyOverwrite, true,
+        [knownHosts](UploadSession& owner, int) {
+            auto driver = std::make_unique<OpenSshDriver>(owner);
+            // ssh finds its home folder in the account database, not in HOME.
+            driver->setSshCommand(QStandardPaths::findExecutable("ssh"),
+                                  {"-F", "/dev/null", "-o", "UserKnownHostsFile=" + knownHosts,
+                                   "-o", "GlobalKnownHostsFile=/dev/null"});
+            driver->setAskpassProgram(QUADDLE_CLI_PROGRAM);
+            return driver;
+        });
 }
 
 void TestOpenSshDriver::login_data() {
@@ -81,17 +99,8 @@ void TestOpenSshDriver::login() {
                            QRegularExpression::escape(m_server->fingerprint()));
     if (loginAsked)
         dialogs.expectLoginCancelled();
-    UploadSession session(
-        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, PolicyOverwrite, true,
-        [&](UploadSession& owner, int) {
-            auto driver = std::make_unique<OpenSshDriver>(owner);
-            // ssh finds its home folder in the account database, not in HOME.
-            driver->setSshCommand(QStandardPaths::findExecutable("ssh"),
-                                  {"-F", "/dev/null", "-o", "UserKnownHostsFile=" + knownHosts,
-                                   "-o", "GlobalKnownHostsFile=/dev/null"});
-            driver->setAskpassProgram(QUADDLE_CLI_PROGRAM);
-            return driver;
-        });
+    const std::unique_ptr<UploadSession> made = makeSession(knownHosts);
+    UploadSession& session = *made;
     session.setTempNames(true);
     const QString password = rightPassword ? m_server->password() : "wrong-Pa55";
     QCOMPARE(
@@ -125,6 +134,21 @@ void TestOpenSshDriver::login() {
     }
     // A file of another name is not there.
     QVERIFY(!session.driver().changeDir("a.txt"));
+}
+
+void TestOpenSshDriver::unreachableServer() {
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(closed.serverPort());
+    closed.close();
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("home/.ssh/known_hosts"));
+    try {
+        session->login("127.0.0.1", port, m_server->user(), "x");
+        QFAIL("a server nobody runs was reached");
+    } catch (const Error& error) {
+        QVERIFY2(error.message().contains("Connection refused"), error.what());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestOpenSshDriver)
