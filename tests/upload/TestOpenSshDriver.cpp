@@ -141,6 +141,8 @@ void TestOpenSshDriver::unreachableServer() {
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const QString port = QString::number(closed.serverPort());
     closed.close();
+    // Nothing is asked of the user.
+    test::ScriptedDialogs dialogs;
     const std::unique_ptr<UploadSession> session =
         makeSession(m_temp.filePath("home/.ssh/known_hosts"));
     try {
