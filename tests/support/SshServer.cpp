@@ -104,6 +104,18 @@ void SshServer::stop() {
         QThread::msleep(20);
 }
 
+QStringList SshServer::sftpCommand(const QStringList& options) const {
+    return QStringList{"ssh",
+                       "-F",
+                       "/dev/null",
+                       "-o",
+                       "StrictHostKeyChecking=no",
+                       "-o",
+                       "UserKnownHostsFile=/dev/null"} +
+           options +
+           QStringList{"-p", QString::number(port()), "-l", user(), "-s", "127.0.0.1", "sftp"};
+}
+
 bool SshServer::authorizeKey(const QString& publicKeyFile) {
     QFile key(publicKeyFile);
     QFile authorized(m_keysDir.filePath("authorized_keys"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace quaddle::test {
@@ -42,6 +43,9 @@ public:
     // Lets the test account log in with the key whose public half is in publicKeyFile;
     // false when that failed.
     bool authorizeKey(const QString& publicKeyFile);
+    // OpenSSH's ssh running this server's SFTP subsystem for the test account, with no config
+    // file and no known hosts of the machine's; options go before the host.
+    QStringList sftpCommand(const QStringList& options) const;
     // A fresh directory owned by User(), mode 0755, removed at destruction; SFTP sees the
     // same absolute path.
     QString root() const { return m_rootDir.path(); }

@@ -81,24 +81,8 @@ void TestAskpass::initTestCase() {
 }
 
 QStringList TestAskpass::sshCommand() const {
-    return {"ssh",
-            "-F",
-            "/dev/null",
-            "-o",
-            "StrictHostKeyChecking=no",
-            "-o",
-            "UserKnownHostsFile=/dev/null",
-            "-o",
-            "PubkeyAuthentication=no",
-            "-o",
-            "PreferredAuthentications=password,keyboard-interactive",
-            "-p",
-            QString::number(m_server->port()),
-            "-l",
-            m_server->user(),
-            "-s",
-            "127.0.0.1",
-            "sftp"};
+    return m_server->sftpCommand({"-o", "PubkeyAuthentication=no", "-o",
+                                  "PreferredAuthentications=password,keyboard-interactive"});
 }
 
 void TestAskpass::login_data() {

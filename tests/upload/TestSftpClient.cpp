@@ -85,24 +85,7 @@ void TestSftpClient::initTestCase() {
 }
 
 QStringList TestSftpClient::sshCommand() const {
-    return {"ssh",
-            "-F",
-            "/dev/null",
-            "-o",
-            "BatchMode=yes",
-            "-o",
-            "StrictHostKeyChecking=no",
-            "-o",
-            "UserKnownHostsFile=/dev/null",
-            "-i",
-            m_key,
-            "-p",
-            QString::number(m_server->port()),
-            "-l",
-            m_server->user(),
-            "-s",
-            "127.0.0.1",
-            "sftp"};
+    return m_server->sftpCommand({"-o", "BatchMode=yes", "-i", m_key});
 }
 
 std::unique_ptr<SftpClient> TestSftpClient::connected() {
