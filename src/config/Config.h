@@ -35,12 +35,17 @@ struct ServerRecord {
     // The SHA-256 fingerprint (64 hex digits) of an FTPS certificate the user trusts although
     // it fails verification; empty for none.
     QString trustedCert;
+    // Which program makes SFTP connections: SshClientPsftp, or empty for OpenSSH's ssh.
+    QString sshClient;
 
     bool operator==(const ServerRecord&) const = default;
 };
 
 // The kinds of server; a record's type holds the number as text.
 enum class ServerType : int { Ftp = 0, Sftp = 1, Ftps = 2 };
+
+// The value of a record's sshClient for servers reached through PuTTY's psftp.
+inline const QString SshClientPsftp = QStringLiteral("psftp");
 
 // The type a record's type names; nothing for text that names none.
 std::optional<ServerType> parseServerType(const QString& text);

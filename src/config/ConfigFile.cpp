@@ -47,7 +47,7 @@ struct PlainAttribute {
     bool optional;
 };
 
-constexpr std::array<PlainAttribute, 9> PlainAttributes{{
+constexpr std::array<PlainAttribute, 10> PlainAttributes{{
     {QLatin1String("Hostname"), &ServerRecord::host, false},
     {QLatin1String("Type"), &ServerRecord::type, false},
     {QLatin1String("Port"), &ServerRecord::port, false},
@@ -57,6 +57,7 @@ constexpr std::array<PlainAttribute, 9> PlainAttributes{{
     {QLatin1String("KeyFile"), &ServerRecord::keyFile, true},
     {QLatin1String("Chmod"), &ServerRecord::chmod, true},
     {QLatin1String("TrustedCert"), &ServerRecord::trustedCert, true},
+    {QLatin1String("SshClient"), &ServerRecord::sshClient, true},
 }};
 
 QString damagedFileMessage(const QString& copyPath) {

@@ -88,6 +88,8 @@ private:
     void renameSelectedNode();
     void deleteSelectedNode();
     void applyServerType(int index);
+    // Warns when the chosen SSH program is not installed and falls back to what works.
+    void checkSshProgram();
     void markDefault(QLineEdit* edit, const QString& value);
     // The port "Default" stands for: 22 for SFTP, else 21.
     QString defaultPort() const;
@@ -121,6 +123,7 @@ private:
     QLineEdit* m_defaultDirEdit = nullptr;
     QLineEdit* m_rootDirEdit = nullptr;
     QComboBox* m_typeBox = nullptr;
+    QComboBox* m_sshClientBox = nullptr;
     QLineEdit* m_urlMaskEdit = nullptr;
     QLineEdit* m_keyFileEdit = nullptr;
     QLineEdit* m_permissionsEdit = nullptr;

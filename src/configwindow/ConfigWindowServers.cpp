@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTreeWidget>
 
@@ -118,6 +119,11 @@ void ConfigWindow::createServerPage() {
     m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)"), tr("FTPS (explicit TLS)")});
     advanced->addRow(tr("Server Type"), m_typeBox);
     connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
+    m_sshClientBox = new QComboBox(m_fieldPanel);
+    m_sshClientBox->setObjectName(QStringLiteral("sshClientBox"));
+    m_sshClientBox->addItems({tr("OpenSSH (ssh)"), tr("PuTTY (psftp)")});
+    advanced->addRow(tr("SSH program"), m_sshClientBox);
+    connect(m_sshClientBox, &QComboBox::activated, this, &ConfigWindow::checkSshProgram);
     m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"));
     m_keyFileEdit = new QLineEdit(m_fieldPanel);
     m_keyFileEdit->setObjectName(QStringLiteral("keyFileEdit"));
@@ -133,7 +139,10 @@ void ConfigWindow::createServerPage() {
 
     m_hostEdit->setToolTip(tr("Required value.") + LineBreak + LineBreak +
                            tr("Usually your domain name."));
-    m_portEdit->setToolTip(tr("Usually 21 for FTP. This value is ignored for SFTP servers"));
+    m_portEdit->setToolTip(tr("Usually 21 for FTP and 22 for SFTP. Left at the default, SFTP "
+                              "through OpenSSH takes the port of your SSH configuration."));
+    m_sshClientBox->setToolTip(tr("SFTP only: OpenSSH reads your ~/.ssh (configuration, keys, "
+                                  "agent, known hosts); PuTTY's psftp reads ~/.putty."));
     m_defaultDirEdit->setToolTip(tr("Default value for the 'Remote Directory' field"));
     m_rootDirEdit->setToolTip(
         tr("Set to the root directory of your webserver, e.g. /html or /srv/www"));
@@ -242,6 +251,7 @@ void ConfigWindow::editSelectedServer() {
             // The list holds the types in the order of their numbers.
             const int type = record.type.toInt();
             m_typeBox->setCurrentIndex(type >= 0 && type < m_typeBox->count() ? type : 0);
+            m_sshClientBox->setCurrentIndex(record.sshClient == SshClientPsftp ? 1 : 0);
             setServerButtonsEnabled(true);
         } else {
             clearServerFields();
@@ -257,6 +267,22 @@ void ConfigWindow::editSelectedServer() {
     markDefault(m_portEdit, defaultPort());
 }
 
+void ConfigWindow::checkSshProgram() {
+    const bool psftp = m_sshClientBox->currentIndex() == 1;
+    const bool found = psftp ? !findPsftp(m_config.programDir).isEmpty()
+                             : !QStandardPaths::findExecutable(QStringLiteral("ssh")).isEmpty();
+    if (found)
+        return;
+    dialogs().showMessage(
+        psftp ? tr("psftp (package putty-tools) not found. Please install it for SFTP support.")
+              : tr("ssh (package openssh-client) not found. Please install it for SFTP support."),
+        MessageKind::Plain, MessageButtons::Ok);
+    if (psftp)
+        m_sshClientBox->setCurrentIndex(0);
+    else
+        m_typeBox->setCurrentIndex(0);
+}
+
 QString ConfigWindow::defaultPort() const {
     return m_typeBox->currentIndex() == int(ServerType::Sftp) ? QStringLiteral("22")
                                                               : QStringLiteral("21");
@@ -267,6 +293,7 @@ void ConfigWindow::clearServerFields() {
                             m_rootDirEdit, m_urlMaskEdit, m_keyFileEdit, m_permissionsEdit})
         edit->clear();
     m_typeBox->setCurrentIndex(0);
+    m_sshClientBox->setCurrentIndex(0);
 }
 
 void ConfigWindow::chooseKeyFile() {
@@ -371,6 +398,9 @@ void ConfigWindow::saveServer() {
         m_config.servers[index].keyFile = m_keyFileEdit->text();
         m_config.servers[index].chmod = m_permissionsEdit->text();
         m_config.servers[index].trustedCert = trustedCert;
+        const bool psftp = m_typeBox->currentIndex() == int(ServerType::Sftp) &&
+                           m_sshClientBox->currentIndex() == 1;
+        m_config.servers[index].sshClient = psftp ? SshClientPsftp : QString();
         if (m_editedServer == -1) {
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);
@@ -443,12 +473,8 @@ void ConfigWindow::showTreeMenu(const QPoint& position) {
 }
 
 void ConfigWindow::applyServerType(int index) {
-    if (index == int(ServerType::Sftp) && findPsftp(m_config.programDir).isEmpty()) {
-        dialogs().showMessage(
-            tr("psftp (package putty-tools) not found. Please install it for SFTP support."),
-            MessageKind::Plain, MessageButtons::Ok);
-        m_typeBox->setCurrentIndex(0);
-    }
+    if (index == int(ServerType::Sftp))
+        checkSshProgram();
     // A port left at the other type's default follows the type.
     if (m_portEdit->text() == QLatin1String("21") || m_portEdit->text() == QLatin1String("22"))
         m_portEdit->clear();

@@ -75,7 +75,7 @@ void UploadRun::connectAndUpload() {
     enter(RunStep::Configure);
     m_session = std::make_unique<UploadSession>(
         m_events.progress, m_events.status, m_server.type.toInt(), m_overwrite,
-        m_config.logTraffic(), standardDrivers(m_config.programDir));
+        m_config.logTraffic(), standardDrivers(m_config.programDir, m_server.sshClient));
     configureSession(*m_session, m_config);
     enter(RunStep::Login);
     if (!m_session->login(m_server.host, m_server.port, m_server.user, m_server.password,

@@ -3,6 +3,7 @@
 #include "config/Config.h"
 #include "platform/Psftp.h"
 #include "upload/FtpDriver.h"
+#include "upload/OpenSshDriver.h"
 #include "upload/SftpDriver.h"
 
 #include <optional>
@@ -11,15 +12,22 @@ namespace quaddle {
 
 namespace {
 
+std::unique_ptr<ProtocolDriver> sftpDriver(UploadSession& session, const QString& programDir,
+                                           const QString& sshClient) {
+    if (sshClient == SshClientPsftp)
+        return std::make_unique<SftpDriver>(session, findPsftp(programDir));
+    return std::make_unique<OpenSshDriver>(session);
+}
+
 std::unique_ptr<ProtocolDriver> driverFor(UploadSession& session, int serverType,
-                                          const QString& programDir) {
+                                          const QString& programDir, const QString& sshClient) {
     switch (ServerType{serverType}) {
     case ServerType::Ftp:
         return std::make_unique<FtpDriver>(session);
     case ServerType::Ftps:
         return std::make_unique<FtpDriver>(session, true);
     case ServerType::Sftp:
-        return std::make_unique<SftpDriver>(session, findPsftp(programDir));
+        return sftpDriver(session, programDir, sshClient);
     }
     return nullptr;
 }
@@ -34,9 +42,10 @@ std::optional<int> answerTimeoutForTests() {
 
 } // namespace
 
-DriverFactory standardDrivers(const QString& programDir) {
-    return [programDir](UploadSession& session, int serverType) {
-        std::unique_ptr<ProtocolDriver> driver = driverFor(session, serverType, programDir);
+DriverFactory standardDrivers(const QString& programDir, const QString& sshClient) {
+    return [programDir, sshClient](UploadSession& session, int serverType) {
+        std::unique_ptr<ProtocolDriver> driver =
+            driverFor(session, serverType, programDir, sshClient);
         if (const std::optional<int> timeout = answerTimeoutForTests(); driver && timeout)
             driver->setAnswerTimeout(*timeout);
         return driver;

@@ -182,6 +182,7 @@ void TestConfigFile::roundTripKeepsTheModel() {
     saved.storeServer("sftp.example.org", "22", "bob", "", "", "", "", "1", -1, -1);
     saved.servers[1].keyFile = "/home/bob/.ssh/id & key.ppk";
     saved.servers[0].chmod = "604";
+    saved.servers[1].sshClient = SshClientPsftp;
     saved.servers[0].trustedCert = QString(64, QLatin1Char('F'));
     saved.serverNames = QStringList{"My FTP", "Über SFTP"};
     saved.setFolder(-1, 0, "/pics");
@@ -215,6 +216,8 @@ void TestConfigFile::roundTripKeepsTheModel() {
     QCOMPARE(attribute(savedConfig(), 1, "Chmod"), QStringLiteral("<absent>"));
     QCOMPARE(attribute(savedConfig(), 0, "TrustedCert"), saved.servers[0].trustedCert);
     QCOMPARE(attribute(savedConfig(), 1, "TrustedCert"), QStringLiteral("<absent>"));
+    QCOMPARE(attribute(savedConfig(), 0, "SshClient"), QStringLiteral("<absent>"));
+    QCOMPARE(attribute(savedConfig(), 1, "SshClient"), QStringLiteral("psftp"));
     QVERIFY(!config.masterPasswordActive);
     QVERIFY(!config.credentialsLocked);
 }

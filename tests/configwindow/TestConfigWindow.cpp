@@ -98,7 +98,7 @@ private slots:
     void saveAfterDeleteNeedsAHostname();
     void reloadRebuildsTheTree();
     void lockedWarningAndProtectedCredentials();
-    void sftpNeedsPsftp();
+    void sftpNeedsItsSshProgram();
 
     void contextMenuSwitch();
     void screenshots();
@@ -717,27 +717,42 @@ void TestConfigWindow::lockedWarningAndProtectedCredentials() {
     QVERIFY(node(window, "First"));
 }
 
-void TestConfigWindow::sftpNeedsPsftp() {
+void TestConfigWindow::sftpNeedsItsSshProgram() {
     const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", "");
+    const auto makeProgram = [](const QString& path) {
+        QFile program(path);
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.setPermissions(program.permissions() | QFile::ExeOwner);
+    };
+    const QTemporaryDir bin;
+    qputenv("PATH", bin.path().toUtf8());
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
     auto* type = control<QComboBox>(window, "typeBox");
+    auto* sshClient = control<QComboBox>(window, "sshClientBox");
+    QCOMPARE(sshClient->currentText(), QStringLiteral("OpenSSH (ssh)"));
     m_dialogs->expectMessage(
-        "psftp (package putty-tools) not found. Please install it for SFTP support.");
+        "ssh (package openssh-client) not found. Please install it for SFTP support.");
     type->setCurrentIndex(1);
     emit type->activated(1);
     QCOMPARE(type->currentIndex(), 0);
     QCOMPARE(m_dialogs->asked().last().kind, MessageKind::Plain);
 
-    // A psftp in the program directory is enough.
-    QFile psftp(m_programDir->filePath("psftp"));
-    QVERIFY(psftp.open(QIODevice::WriteOnly));
-    psftp.setPermissions(psftp.permissions() | QFile::ExeOwner);
-    psftp.close();
+    makeProgram(bin.filePath("ssh"));
     type->setCurrentIndex(1);
     emit type->activated(1);
     QCOMPARE(type->currentIndex(), 1);
+    m_dialogs->expectMessage(
+        "psftp (package putty-tools) not found. Please install it for SFTP support.");
+    sshClient->setCurrentIndex(1);
+    emit sshClient->activated(1);
+    QCOMPARE(sshClient->currentIndex(), 0);
+
+    // A psftp in the program directory is enough.
+    makeProgram(m_programDir->filePath("psftp"));
+    sshClient->setCurrentIndex(1);
+    emit sshClient->activated(1);
+    QCOMPARE(sshClient->currentIndex(), 1);
     qputenv("PATH", path);
 
     // SFTP's default port is 22, also for servers stored with FTP's 21 by older versions.
@@ -745,14 +760,18 @@ void TestConfigWindow::sftpNeedsPsftp() {
     typeInto(window, "hostEdit", "sftp.example.org");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.last().type, QStringLiteral("1"));
+    QCOMPARE(m_config->servers.last().sshClient, QStringLiteral("psftp"));
     QCOMPARE(m_config->servers.last().port, QStringLiteral("22"));
     m_config->servers.last().port = "21";
     clickNode(window, node(window, "New Server"));
     QCOMPARE(text(window, "portEdit"), QStringLiteral("Default"));
+    QCOMPARE(sshClient->currentIndex(), 1);
     type->setCurrentIndex(0);
     emit type->activated(0);
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.last().port, QStringLiteral("21"));
+    // Only SFTP servers keep the choice.
+    QCOMPARE(m_config->servers.last().sshClient, QString());
 }
 
 void TestConfigWindow::contextMenuSwitch() {

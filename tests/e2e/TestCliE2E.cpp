@@ -406,6 +406,7 @@ void TestCliE2E::sftpHostKeysAndPasswords() {
         QVERIFY(QDir(home.path()).mkpath(".putty"));
         ServerSetup setup;
         setup.type = "1";
+        setup.sshClient = SshClientPsftp;
         setup.port = server.port();
         setup.user = server.user();
         setup.password = row.rightPassword ? server.password() : QString("wrong");

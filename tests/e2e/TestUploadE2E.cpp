@@ -115,6 +115,7 @@ void TestUploadE2E::uploadsBySftp() {
 
     ServerSetup setup;
     setup.type = "1";
+    setup.sshClient = SshClientPsftp;
     // The program finds no psftp of its own and takes the one on PATH, on the stored port.
     setup.port = server.port();
     setup.user = server.user();

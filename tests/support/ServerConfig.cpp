@@ -30,6 +30,7 @@ void saveServerConfig(const ServerSetup& server,
     config.serverNames[index] = server.name;
     config.servers[index].chmod = server.chmod;
     config.servers[index].trustedCert = server.trustedCert;
+    config.servers[index].sshClient = server.sshClient;
     for (const QString& folder : server.folders)
         config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)

@@ -22,6 +22,7 @@ struct ServerSetup {
     QString type = QStringLiteral("0");
     QString chmod;
     QString trustedCert;
+    QString sshClient;
 };
 
 // A server entry that logs in to the test FTP server.

@@ -2,6 +2,7 @@
 #include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
+#include "config/Config.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadSession.h"
 
@@ -108,7 +109,7 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
     m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64, qint64) { m_shownNames.append(name); },
         [](const QString&, int) {}, sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), PolicyOverwrite,
-        true, standardDrivers(m_temp->path() + "/"));
+        true, standardDrivers(m_temp->path() + "/", SshClientPsftp));
     if (m_ftp)
         m_session->driver().setTrustedCertificate(m_ftp->certificateFingerprint(),
                                                   [](const QString&) {});
