@@ -59,4 +59,22 @@ double curlUpload(const test::FtpServer& server, const QStringList& paths,
     return timer.elapsed() / 1000.0;
 }
 
+DelayProxy::DelayProxy(quint16 targetPort, int delayMs) {
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(QUADDLE_DELAY_PROXY),
+                    {"--listen", "127.0.0.1:0", "--target",
+                     "127.0.0.1:" + QString::number(targetPort), "--delay-ms",
+                     QString::number(delayMs)});
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
+    }
+    m_port = m_process.readLine().trimmed().toUShort();
+    if (m_port == 0)
+        qFatal("the delay proxy did not start");
+}
+
+DelayProxy::~DelayProxy() {
+    m_process.terminate();
+    m_process.waitForFinished();
+}
+
 } // namespace quaddle::bench

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
@@ -28,5 +29,21 @@ double compareAlternating(const char* what, const char* peer, const std::functio
 // with further curl options.
 double curlUpload(const test::FtpServer& server, const QStringList& paths,
                   const QStringList& options = {});
+
+// The delay-proxy program forwarding a loopback port to 127.0.0.1:targetPort with delayMs each
+// way, as long as this object lives.
+class DelayProxy {
+public:
+    DelayProxy(quint16 targetPort, int delayMs);
+    ~DelayProxy();
+    DelayProxy(const DelayProxy&) = delete;
+    DelayProxy& operator=(const DelayProxy&) = delete;
+
+    quint16 port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
 
 } // namespace quaddle::bench
