@@ -26,20 +26,25 @@ double median(QList<double> values) {
     return values[values.size() / 2];
 }
 
+QList<double> medianSecondsInTurns(const QList<std::function<double()>>& tools, int rounds) {
+    QList<QList<double>> seconds(tools.size());
+    for (int round = 0; round < rounds; ++round)
+        for (qsizetype turn = 0; turn < tools.size(); ++turn) {
+            const qsizetype tool = (round + turn) % tools.size();
+            seconds[tool].append(tools[tool]());
+        }
+    QList<double> medians;
+    for (const QList<double>& toolSeconds : seconds)
+        medians.append(median(toolSeconds));
+    return medians;
+}
+
 double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
                           const std::function<double()>& theirs, int runs) {
-    QList<double> oursSeconds;
-    QList<double> theirsSeconds;
-    for (int run = 0; run < runs; ++run) {
-        if (run % 2 == 0)
-            oursSeconds.append(ours());
-        theirsSeconds.append(theirs());
-        if (run % 2 != 0)
-            oursSeconds.append(ours());
-    }
-    const double ratio = median(oursSeconds) / median(theirsSeconds);
-    std::printf("%-32s ours %8.3f s   %s %8.3f s   ratio %.2f\n", what, median(oursSeconds), peer,
-                median(theirsSeconds), ratio);
+    const QList<double> medians = medianSecondsInTurns({ours, theirs}, runs);
+    const double ratio = medians[0] / medians[1];
+    std::printf("%-32s ours %8.3f s   %s %8.3f s   ratio %.2f\n", what, medians[0], peer,
+                medians[1], ratio);
     std::fflush(stdout);
     return ratio;
 }
@@ -62,9 +67,8 @@ double curlUpload(const test::FtpServer& server, const QStringList& paths,
 DelayProxy::DelayProxy(quint16 targetPort, int delayMs) {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(QUADDLE_DELAY_PROXY),
-                    {"--listen", "127.0.0.1:0", "--target",
-                     "127.0.0.1:" + QString::number(targetPort), "--delay-ms",
-                     QString::number(delayMs)});
+                    {"--port", "0", "--target", "127.0.0.1:" + QString::number(targetPort),
+                     "--delay-ms", QString::number(delayMs)});
     while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
     }
     m_port = m_process.readLine().trimmed().toUShort();

@@ -1,10 +1,10 @@
-// Forwards every connection accepted on a loopback port to one target, holding each chunk for a
-// fixed time in both directions, so that a local server looks like a distant one. Bandwidth is
-// not limited: a chunk read at t is written at t + delay while reading goes on. Prints the
-// listening port on its first line. A side that half-closes ends the whole connection (Qt's
-// sockets cannot half-close), which SSH never relies on.
+// Forwards every connection accepted on a port of 127.0.0.1 to one target, holding each chunk
+// for a fixed time in both directions, so that a local server looks like a distant one.
+// Bandwidth is not limited: a chunk read at t is written at t + delay, in the order read, while
+// reading goes on. Prints the listening port on its first line. A side that half-closes ends
+// the whole connection (Qt's sockets cannot half-close), which SSH never relies on.
 //
-//   delay-proxy --listen 127.0.0.1:0 --target 127.0.0.1:PORT --delay-ms 25
+//   delay-proxy --port 0 --target 127.0.0.1:PORT --delay-ms 25
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -139,7 +139,8 @@ public:
         });
     }
 
-    bool listen(const Endpoint& at) { return m_server.listen(at.address, at.port); }
+    // Only on loopback: the proxy is for local benchmarks and lets anyone through.
+    bool listen(quint16 port) { return m_server.listen(QHostAddress::LocalHost, port); }
     quint16 port() const { return m_server.serverPort(); }
     QString problem() const { return m_server.errorString(); }
 
@@ -169,19 +170,20 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(
         "Forwards connections to one target, delaying every chunk in both directions.");
     parser.addHelpOption();
-    const QCommandLineOption listenOption("listen", "Address and port to listen on.", "host:port",
-                                          "127.0.0.1:0");
+    const QCommandLineOption portOption(
+        "port", "Port of 127.0.0.1 to listen on; 0 for any free one.", "port", "0");
     const QCommandLineOption targetOption("target", "Address and port to forward to.", "host:port");
     const QCommandLineOption delayOption("delay-ms", "Delay each way in milliseconds.", "ms", "25");
-    parser.addOptions({listenOption, targetOption, delayOption});
+    parser.addOptions({portOption, targetOption, delayOption});
     parser.process(application);
 
-    Endpoint listenAt;
+    bool portOk = false;
+    const quint16 port = parser.value(portOption).toUShort(&portOk);
     Endpoint target;
     bool delayOk = false;
     const int delayMs = parser.value(delayOption).toInt(&delayOk);
-    if (!parseEndpoint(parser.value(listenOption), listenAt))
-        return fail("--listen wants host:port, got \"" + parser.value(listenOption) + "\"");
+    if (!portOk)
+        return fail("--port wants a port number, got \"" + parser.value(portOption) + "\"");
     if (!parseEndpoint(parser.value(targetOption), target) || target.port == 0)
         return fail("--target wants host:port, got \"" + parser.value(targetOption) + "\"");
     if (!delayOk || delayMs < 0)
@@ -189,8 +191,8 @@ int main(int argc, char** argv) {
                     parser.value(delayOption) + "\"");
 
     DelayProxy proxy(target, delayMs);
-    if (!proxy.listen(listenAt))
-        return fail("cannot listen on " + parser.value(listenOption) + ": " + proxy.problem());
+    if (!proxy.listen(port))
+        return fail("cannot listen on port " + parser.value(portOption) + ": " + proxy.problem());
     std::printf("%u\n", unsigned(proxy.port()));
     std::fflush(stdout);
     return application.exec();

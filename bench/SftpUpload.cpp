@@ -1,175 +1,295 @@
-// Uploads to one local OpenSSH server (a) 100 files of 10 KiB and (b) one 128 MiB file,
-// through the program's SFTP driver and through "psftp -b" running the same commands (cd, one
-// put per file), alternating, and prints the median times and the ratio ours/psftp. Then does
-// the same through a proxy that delays everything 25 ms each way, as a distant server would,
-// and also next to OpenSSH's "sftp -b" (which logs in with a key, as batch mode must). All
-// include logging in. Needs root and the quaddle-test account.
+// Uploads to a local OpenSSH server (a) one 128 MiB file and (b) 100 files of 10 KiB, each
+// directly and through a proxy that holds everything 25 ms each way, as a distant server
+// would. Compares the program's SFTP engine over OpenSSH's ssh with OpenSSH's own "sftp -b"
+// running the same commands (cd, one put per file) with the same ssh options, and, for
+// reference, the program's psftp engine. Every round runs each tool once, another one going
+// first each round; prints the median seconds, the ratio to sftp -b and, through the proxy, the
+// round trips each small file cost. All include logging in (by key; psftp by password). Needs root
+// and the quaddle-test account.
+//
+//   bench_sftp_upload [--rounds N]
 #include "BenchSupport.h"
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
+#include "config/Config.h"
+#include "upload/OpenSshDriver.h"
 #include "upload/UploadDrivers.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 using namespace quaddle;
 
 namespace {
 
-constexpr int Runs = 5;
-constexpr int ToolTimeoutMs = 600000;
 constexpr int DelayMs = 25;
+constexpr double RoundTripSeconds = 2 * DelayMs / 1000.0;
+constexpr int ToolTimeoutMs = 600000;
+// What the program should reach: its time over sftp -b's.
+constexpr double BigFileGoal = 1.0;
+constexpr double SmallFilesDirectGoal = 1.0;
+constexpr double SmallFilesDistantGoal = 0.3;
+
+// Ends the benchmark through main, so that sshd and the proxy stop and the files go.
+[[noreturn]] void fail(const QString& message) {
+    throw std::runtime_error(message.toStdString());
+}
+
+// How the server is reached.
+struct Route {
+    const char* name;
+    quint16 port;
+    bool delayed;
+};
+
+struct Case {
+    const char* name;
+    FileList files;
+};
 
 class Bench {
 public:
-    explicit Bench(test::ScriptedDialogs& dialogs) : m_dialogs(dialogs) {
+    Bench(test::ScriptedDialogs& dialogs, int rounds) : m_dialogs(dialogs), m_rounds(rounds) {
         if (!m_server.started())
-            qFatal("%s", qPrintable(m_server.problem()));
-        // psftp keeps its host-key cache in HOME; a fresh one leaves the user's alone.
+            fail(m_server.problem());
+        // psftp keeps its host-key cache in HOME/.putty, and falls back to the account's own
+        // when that folder is missing.
+        if (!QDir(m_home.path()).mkpath(QStringLiteral(".putty")))
+            fail("cannot make a home for psftp");
         qputenv("HOME", QFile::encodeName(m_home.path()));
-        m_big = m_files.filePath("big.bin");
-        bench::writeRandomFile(m_big, qint64(128) << 20);
+        // Only the key made here logs in, and ssh's questions come from no desktop.
+        qunsetenv("SSH_AUTH_SOCK");
+        qunsetenv("DISPLAY");
+        qunsetenv("WAYLAND_DISPLAY");
+        makeFiles();
+        makeKey();
+        m_proxy = std::make_unique<bench::DelayProxy>(m_server.port(), DelayMs);
+        m_routes = {{"direct", m_server.port(), false}, {"proxy", m_proxy->port(), true}};
+        for (const Route& route : m_routes)
+            warmUp(route.port);
+    }
+
+    void run() {
+        std::printf("SFTP uploads to a local sshd: median of %d rounds; the proxy adds %d ms "
+                    "each way\n",
+                    m_rounds, DelayMs);
+        std::printf("%-24s %-7s %-20s %9s %12s %9s\n", "case", "route", "tool", "seconds",
+                    "x sftp -b", "RTT/file");
+        std::fflush(stdout);
+        QList<double> ratios;
+        for (const Case& each : m_cases)
+            for (const Route& route : m_routes)
+                ratios.append(measure(each, route));
+        std::printf("goals, the program over sftp -b: (a) direct %.2f, proxy %.2f (<= %.2f "
+                    "both); (b) direct %.2f (<= %.2f), proxy %.2f (<= %.2f)\n",
+                    ratios[0], ratios[1], BigFileGoal, ratios[2], SmallFilesDirectGoal, ratios[3],
+                    SmallFilesDistantGoal);
+    }
+
+private:
+    using Tool = double (Bench::*)(quint16 port, const FileList& files);
+    struct NamedTool {
+        const char* name;
+        Tool run;
+    };
+    // The program first, sftp -b second: ratios are taken of these two.
+    static QList<NamedTool> tools() {
+        return {{"program (ssh)", &Bench::runOpenSsh},
+                {"sftp -b", &Bench::runSftp},
+                {"program (psftp)", &Bench::runPsftp}};
+    }
+
+    void makeFiles() {
+        const QString big = m_files.filePath(QStringLiteral("big.bin"));
+        bench::writeRandomFile(big, qint64(128) << 20);
+        FileList small;
         for (int i = 0; i < 100; ++i) {
             const QString path =
                 m_files.filePath(QStringLiteral("small%1.bin").arg(i, 3, 10, QLatin1Char('0')));
             bench::writeRandomFile(path, 10 * 1024);
-            m_small.append({path, QString()});
+            small.append({path, QString()});
         }
-        QFile password(m_home.filePath("pw"));
-        if (!password.open(QIODevice::WriteOnly) ||
-            password.write(m_server.password().toUtf8()) < 0)
-            qFatal("cannot write the password file");
-        makeKey();
-        m_proxy = std::make_unique<bench::DelayProxy>(m_server.port(), DelayMs);
-        trustHostKey(m_server.port());
-        trustHostKey(m_proxy->port());
+        m_cases = {{"(a) one 128 MiB file", {{big, QString()}}},
+                   {"(b) 100 files of 10 KiB", small}};
     }
 
-    // The host-key cache is per port, so the first login through each port stores the key and
-    // every timed one finds it known.
-    void trustHostKey(quint16 port) {
-        m_dialogs.expectMessageMatching(QStringLiteral(".*host key.*"), MessageAnswer::Ok);
-        runOurs(port, {m_small.first()});
-        if (!m_dialogs.done())
-            qFatal("the host key was not asked about");
-    }
-
-    // OpenSSH's batch mode asks for no password, so sftp logs in with a key of its own.
+    // sftp's batch mode asks for no password, so ssh and sftp log in with a key.
     void makeKey() {
         QProcess keygen;
-        keygen.start(QStringLiteral("ssh-keygen"),
+        keygen.start(QStringLiteral("/usr/bin/ssh-keygen"),
                      {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
                       QStringLiteral("-N"), QString(), QStringLiteral("-f"), keyFile()});
         if (!keygen.waitForFinished() || keygen.exitCode() != 0 ||
             !m_server.authorizeKey(keyFile() + ".pub"))
-            qFatal("cannot make a key for sftp");
+            fail("cannot make a key for ssh");
     }
 
-    QString keyFile() const { return m_home.filePath("id_ed25519"); }
+    QString keyFile() const { return m_home.filePath(QStringLiteral("id_ed25519")); }
 
-    double runOurs(quint16 port, const FileList& files) {
-        QElapsedTimer timer;
-        timer.start();
-        UploadSession upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1,
-                             PolicyOverwrite, false, standardDrivers(QString()));
-        if (!upload.login(QStringLiteral("127.0.0.1"), QString::number(port), m_server.user(),
-                          m_server.password()) ||
-            !upload.enterDir(m_server.root(), false, false) ||
-            upload.uploadFiles(files).size() != files.size())
-            qFatal("upload through the program failed");
-        return timer.elapsed() / 1000.0;
+    // What both ssh and sftp get. ssh reads the account's own configuration and known hosts
+    // whatever HOME says, so both are set aside; the host-key cache is per port, and the
+    // first login through each stores the key.
+    QStringList sshOptions() const {
+        return {QStringLiteral("-F"),
+                QStringLiteral("/dev/null"),
+                QStringLiteral("-o"),
+                "UserKnownHostsFile=" + m_home.filePath(QStringLiteral("known_hosts")),
+                QStringLiteral("-o"),
+                QStringLiteral("GlobalKnownHostsFile=/dev/null"),
+                QStringLiteral("-o"),
+                QStringLiteral("StrictHostKeyChecking=accept-new"),
+                QStringLiteral("-o"),
+                QStringLiteral("IdentitiesOnly=yes"),
+                QStringLiteral("-i"),
+                keyFile()};
     }
 
-    // A batch of the same commands for psftp and sftp: cd, one put per file.
-    QString writeBatch(const FileList& files) {
-        QFile batch(m_home.filePath("batch"));
-        if (!batch.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qFatal("cannot write the batch file");
-        batch.write("cd \"" + m_server.root().toUtf8() + "\"\n");
-        for (const FileEntry& entry : files)
-            batch.write("put \"" + entry.path.toUtf8() + "\"\n");
-        return batch.fileName();
+    // One untimed upload per tool: ssh and sftp store the host key, psftp asks about it in the
+    // session's dialogs, and a tool that cannot upload at all stops the benchmark here.
+    void warmUp(quint16 port) {
+        const FileList one{m_cases.last().files.first()};
+        m_dialogs.expectIdentity(IdentityKind::HostKey, false, true);
+        for (const NamedTool& tool : tools())
+            timed(tool.run, port, one);
+        if (!m_dialogs.done())
+            fail("psftp's host-key question: " + m_dialogs.report());
     }
 
-    static double runTool(const QString& program, const QStringList& arguments) {
-        QElapsedTimer timer;
-        timer.start();
-        QProcess tool;
-        tool.setProcessChannelMode(QProcess::MergedChannels);
-        tool.start(program, arguments);
-        if (!tool.waitForFinished(ToolTimeoutMs) || tool.exitCode() != 0)
-            qFatal("%s failed: %s", qPrintable(program), tool.readAll().constData());
-        return timer.elapsed() / 1000.0;
+    // Every tool finds the upload folder empty, and must leave every file there whole.
+    double timed(Tool tool, quint16 port, const FileList& files) {
+        clearRemote();
+        const double seconds = (this->*tool)(port, files);
+        checkArrived(files);
+        return seconds;
     }
 
-    double runPsftp(quint16 port, const FileList& files) {
-        const QString batch = writeBatch(files);
-        return runTool(QStringLiteral("/usr/bin/psftp"),
-                       {QStringLiteral("-batch"), QStringLiteral("-P"), QString::number(port),
-                        QStringLiteral("-pwfile"), m_home.filePath("pw"), QStringLiteral("-l"),
-                        m_server.user(), QStringLiteral("-b"), batch, QStringLiteral("127.0.0.1")});
+    void clearRemote() {
+        QDir remote(m_server.root());
+        for (const QString& name : remote.entryList(QDir::Files | QDir::Hidden))
+            if (!remote.remove(name))
+                fail("cannot remove " + name + " from the server");
     }
 
-    // OpenSSH reads the account's own home, not HOME: its configuration and known hosts are
-    // set aside explicitly.
-    double runSftp(quint16 port, const FileList& files) {
-        const QString batch = writeBatch(files);
-        return runTool(
-            QStringLiteral("/usr/bin/sftp"),
-            {QStringLiteral("-F"), QStringLiteral("/dev/null"), QStringLiteral("-b"), batch,
-             QStringLiteral("-P"), QString::number(port), QStringLiteral("-i"), keyFile(),
-             QStringLiteral("-o"), QStringLiteral("IdentitiesOnly=yes"), QStringLiteral("-o"),
-             "UserKnownHostsFile=" + m_home.filePath("known_hosts"), QStringLiteral("-o"),
-             QStringLiteral("StrictHostKeyChecking=accept-new"), m_server.user() + "@127.0.0.1"});
-    }
-
-    using Tool = double (Bench::*)(quint16, const FileList&);
-
-    double compare(const char* what, const char* peer, Tool theirs, quint16 port,
-                   const FileList& files) {
-        return bench::compareAlternating(
-            what, peer, [&] { return runOurs(port, files); },
-            [&] { return (this->*theirs)(port, files); }, Runs);
-    }
-
-    void run() {
-        const FileList big{{m_big, QString()}};
-        const double small =
-            compare("(a) 100 files of 10 KiB", "psftp", &Bench::runPsftp, m_server.port(), m_small);
-        const double large =
-            compare("(b) one 128 MiB file", "psftp", &Bench::runPsftp, m_server.port(), big);
-        std::printf("ratios: 100 x 10 KiB %.2f (goal 2.0), 128 MiB %.2f (goal 1.2)\n", small,
-                    large);
-        std::printf("through a proxy delaying %d ms each way:\n", DelayMs);
-        for (const auto& [name, tool] :
-             {std::pair{"psftp", &Bench::runPsftp}, std::pair{"sftp", &Bench::runSftp}}) {
-            compare("(a) 100 files of 10 KiB", name, tool, m_proxy->port(), m_small);
-            compare("(b) one 128 MiB file", name, tool, m_proxy->port(), big);
+    void checkArrived(const FileList& files) const {
+        for (const FileEntry& entry : files) {
+            const QFileInfo local(entry.path);
+            if (QFileInfo(m_server.root() + '/' + local.fileName()).size() != local.size())
+                fail(local.fileName() + " did not arrive whole");
         }
     }
 
-private:
+    double measure(const Case& each, const Route& route) {
+        QList<std::function<double()>> runs;
+        for (const NamedTool& tool : tools())
+            runs.append([&, tool] { return timed(tool.run, route.port, each.files); });
+        const QList<double> seconds = bench::medianSecondsInTurns(runs, m_rounds);
+        for (qsizetype i = 0; i < seconds.size(); ++i) {
+            std::printf("%-24s %-7s %-20s %9.3f %12.2f", each.name, route.name, tools()[i].name,
+                        seconds[i], seconds[i] / seconds[1]);
+            if (route.delayed && each.files.size() > 1)
+                std::printf(" %9.2f", seconds[i] / RoundTripSeconds / double(each.files.size()));
+            std::printf("\n");
+        }
+        std::fflush(stdout);
+        return seconds[0] / seconds[1];
+    }
+
+    double runSession(const DriverFactory& drivers, quint16 port, const QString& password,
+                      const FileList& files) {
+        QElapsedTimer timer;
+        timer.start();
+        UploadSession upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
+                             int(ServerType::Sftp), PolicyOverwrite, false, drivers);
+        if (!upload.login(QStringLiteral("127.0.0.1"), QString::number(port), m_server.user(),
+                          password) ||
+            !upload.enterDir(m_server.root(), false, false) ||
+            upload.uploadFiles(files).size() != files.size())
+            fail("upload through the program failed:\n" + upload.logLines().join(u'\n'));
+        return timer.elapsed() / 1000.0;
+    }
+
+    // The program's engine over ssh, told the same options as sftp; no password, so only the
+    // key logs in.
+    double runOpenSsh(quint16 port, const FileList& files) {
+        const QStringList options = sshOptions();
+        const auto drivers = [options](UploadSession& session, int) {
+            auto driver = std::make_unique<OpenSshDriver>(session);
+            driver->setSshCommand(QStringLiteral("/usr/bin/ssh"), options);
+            driver->setAskpassProgram(QStringLiteral(QUADDLE_CLI_PROGRAM));
+            return std::unique_ptr<ProtocolDriver>(std::move(driver));
+        };
+        return runSession(drivers, port, QString(), files);
+    }
+
+    // psftp from PATH, as the program finds it when it has none of its own.
+    double runPsftp(quint16 port, const FileList& files) {
+        return runSession(standardDrivers(QString(), SshClientPsftp), port, m_server.password(),
+                          files);
+    }
+
+    double runSftp(quint16 port, const FileList& files) {
+        QFile batch(m_home.filePath(QStringLiteral("batch")));
+        if (!batch.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            fail("cannot write the batch file");
+        batch.write("cd \"" + QFile::encodeName(m_server.root()) + "\"\n");
+        for (const FileEntry& entry : files)
+            batch.write("put \"" + QFile::encodeName(entry.path) + "\"\n");
+        batch.close();
+        QElapsedTimer timer;
+        timer.start();
+        QProcess sftp;
+        sftp.setProcessChannelMode(QProcess::MergedChannels);
+        sftp.start(QStringLiteral("/usr/bin/sftp"),
+                   sshOptions() + QStringList{QStringLiteral("-q"), QStringLiteral("-P"),
+                                              QString::number(port), QStringLiteral("-b"),
+                                              batch.fileName(), m_server.user() + "@127.0.0.1"});
+        if (!sftp.waitForFinished(ToolTimeoutMs) || sftp.exitCode() != 0)
+            fail("sftp failed: " + QString::fromLocal8Bit(sftp.readAll()));
+        return timer.elapsed() / 1000.0;
+    }
+
     test::ScriptedDialogs& m_dialogs;
+    const int m_rounds;
     QTemporaryDir m_files;
     QTemporaryDir m_home;
-    test::SshServer m_server;
+    test::SshServer m_server{test::SshServer::KeyType::Ed25519};
     std::unique_ptr<bench::DelayProxy> m_proxy;
-    QString m_big;
-    FileList m_small;
+    QList<Route> m_routes;
+    QList<Case> m_cases;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption roundsOption(QStringLiteral("rounds"),
+                                          QStringLiteral("Rounds to take the median of."),
+                                          QStringLiteral("n"), QStringLiteral("3"));
+    parser.addOption(roundsOption);
+    parser.process(application);
+    const int rounds = parser.value(roundsOption).toInt();
+    if (rounds < 1) {
+        std::fprintf(stderr, "bench_sftp_upload: --rounds wants a whole number above 0\n");
+        return 2;
+    }
     test::ScriptedDialogs dialogs;
-    Bench bench(dialogs);
-    bench.run();
+    try {
+        Bench bench(dialogs, rounds);
+        bench.run();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_sftp_upload: %s\n", error.what());
+        return 1;
+    }
     return 0;
 }
