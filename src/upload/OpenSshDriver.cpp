@@ -28,10 +28,40 @@ bool isPassphrasePrompt(const QString& prompt) {
     return prompt.contains(QLatin1String("passphrase"), Qt::CaseInsensitive);
 }
 
+// OpenSSH asks about a new key although others are known for the host: the key the server
+// shows now replaces those.
+bool othersKnown(const QString& prompt) {
+    return prompt.contains(QLatin1String("keys of different type are already known"));
+}
+
+// OpenSSH's own advice names the known-hosts file and the host as it stores them.
+QString removeKeyCommand(const QStringList& sshErrors, const QString& host, const QString& port) {
+    static const QRegularExpression advice(QStringLiteral(R"(ssh-keygen\b.*-R\s+\S+)"));
+    for (const QString& line : sshErrors)
+        if (const QRegularExpressionMatch match = advice.match(line); match.hasMatch())
+            return match.captured(0);
+    return QStringLiteral("ssh-keygen -R ") +
+           (defaultPort(port) ? host : QStringLiteral("'[%1]:%2'").arg(host, port));
+}
+
+// Holds the connection's time-out while the user answers a question ssh passed on.
+class QuestionOpen {
+public:
+    explicit QuestionOpen(SftpClient& client) : m_client(client) { m_client.holdDeadline(true); }
+    ~QuestionOpen() { m_client.holdDeadline(false); }
+    QuestionOpen(const QuestionOpen&) = delete;
+    QuestionOpen& operator=(const QuestionOpen&) = delete;
+
+private:
+    SftpClient& m_client;
+};
+
 } // namespace
 
 OpenSshDriver::OpenSshDriver(UploadSession& session)
-    : ProtocolDriver(session), m_askpassProgram(QCoreApplication::applicationFilePath()) {}
+    : ProtocolDriver(session), m_askpassProgram(QCoreApplication::applicationFilePath()) {
+    ProgramKey::removeLeftovers();
+}
 
 OpenSshDriver::~OpenSshDriver() = default;
 
@@ -56,7 +86,7 @@ void OpenSshDriver::abort() {
 }
 
 QStringList OpenSshDriver::commandLine(const QString& host, const QString& port,
-                                       const QString& user) const {
+                                       const QString& user, const QString& keyFile) const {
     const QString program = m_sshProgram.isEmpty()
                                 ? QStandardPaths::findExecutable(QStringLiteral("ssh"))
                                 : m_sshProgram;
@@ -68,8 +98,8 @@ QStringList OpenSshDriver::commandLine(const QString& host, const QString& port,
         command += {QStringLiteral("-p"), port};
     if (!user.isEmpty())
         command += {QStringLiteral("-l"), user};
-    if (!m_keyFile.isEmpty())
-        command += {QStringLiteral("-i"), m_keyFile};
+    if (!keyFile.isEmpty())
+        command += {QStringLiteral("-i"), keyFile};
     for (const char* option :
          {"ForwardX11=no", "ForwardAgent=no", "ServerAliveInterval=15", "ServerAliveCountMax=4"})
         command += {QStringLiteral("-o"), QString::fromLatin1(option)};
@@ -80,12 +110,22 @@ QStringList OpenSshDriver::commandLine(const QString& host, const QString& port,
 bool OpenSshDriver::connect(const QString& host, const QString& port, const QString& user,
                             const QString& password) {
     abort();
-    const QStringList command = commandLine(host, port, user);
     m_user = user;
     m_password = password;
     m_passwordOffered = false;
     m_declined = false;
+    m_changedKeyRefused = false;
+    m_lossReported = false;
     m_workingDir.clear();
+    const QString keyFile = m_keyFile.isEmpty()
+                                ? QString()
+                                : m_key.pathFor(m_keyFile, [this] { return answerSecret(true); });
+    // The user declined to give the key's passphrase.
+    if (!m_keyFile.isEmpty() && keyFile.isEmpty()) {
+        m_session.cancel();
+        return false;
+    }
+    const QStringList command = commandLine(host, port, user, keyFile);
     m_askpass =
         std::make_unique<AskpassServer>([this](const QString& prompt) { return answer(prompt); });
     if (!m_askpass->listen())
@@ -93,20 +133,54 @@ bool OpenSshDriver::connect(const QString& host, const QString& port, const QStr
     m_client = std::make_unique<SftpClient>();
     m_client->timeoutMs = m_timeoutMs;
     m_client->environment = m_askpass->environment(m_askpassProgram);
+    m_client->onTraffic = [this](const QString& line) { m_session.addLog(line, LogTraffic); };
     if (m_client->start(command))
         return true;
+    logSshErrors();
+    if (m_changedKeyRefused)
+        throw Error(UploadErrors::HostKeyChanged);
     // Turning down a question ends the login as Cancel does: nothing to retry.
     if (m_declined)
         m_session.cancel();
     if (m_declined || m_session.cancelled() ||
         m_client->error().contains(QLatin1String("Permission denied")))
         return false;
-    throw Error(UploadErrors::connectFailed(host, port, m_client->error()));
+    throw loginError(host, port);
+}
+
+Error OpenSshDriver::loginError(const QString& host, const QString& port) const {
+    const QStringList said = m_client->errorLines();
+    if (said.join(QLatin1Char(' '))
+            .contains(QLatin1String("REMOTE HOST IDENTIFICATION HAS CHANGED")))
+        return Error(UploadErrors::HostKeyChanged + LineBreak +
+                     QStringLiteral("OpenSSH: \"REMOTE HOST IDENTIFICATION HAS CHANGED\". If the "
+                                    "new key is right, remove the old one with \"%1\" and "
+                                    "connect again.")
+                         .arg(removeKeyCommand(said, host, port)));
+    return Error(UploadErrors::connectFailed(host, port, m_client->error()));
+}
+
+void OpenSshDriver::logSshErrors() {
+    for (const QString& line : m_client->errorLines())
+        m_session.addLog(line, LogError);
+}
+
+bool OpenSshDriver::ensureConnected() {
+    if (!m_client || m_session.cancelled())
+        return false;
+    if (!m_client->isBroken())
+        return true;
+    if (!m_lossReported) {
+        m_lossReported = true;
+        logSshErrors();
+    }
+    throw Error(UploadErrors::ConnectionLost + LineBreak + m_client->error());
 }
 
 std::optional<QString> OpenSshDriver::answer(const QString& prompt) {
     if (m_declined || m_session.cancelled())
         return std::nullopt;
+    const QuestionOpen open(*m_client);
     if (isHostKeyPrompt(prompt))
         return answerHostKey(prompt) ? QStringLiteral("yes") : QStringLiteral("no");
     return answerSecret(isPassphrasePrompt(prompt));
@@ -118,6 +192,9 @@ std::optional<QString> OpenSshDriver::answerSecret(bool passphrase) {
         m_session.addLog(QStringLiteral("Password given"), LogTraffic);
         return m_password;
     }
+    // The passphrase a converted key was made with, asked before converting.
+    if (const std::optional<QString> known = passphrase ? m_key.takePassphrase() : std::nullopt)
+        return known;
     QString name = m_user;
     QString secret;
     if (!dialogs().askLogin(name, secret)) {
@@ -135,9 +212,11 @@ bool OpenSshDriver::answerHostKey(const QString& prompt) {
     static const QRegularExpression keyLine(
         QStringLiteral(R"((\S+) key fingerprint is (\S+?)\.?(\s|$))"));
     const QRegularExpressionMatch key = keyLine.match(prompt);
+    const bool changed = othersKnown(prompt);
     const bool trusted = dialogs().trustIdentity(
-        {IdentityKind::HostKey, false, false, key.captured(1), key.captured(2), QString()});
+        {IdentityKind::HostKey, changed, false, key.captured(1), key.captured(2), QString()});
     m_declined = !trusted;
+    m_changedKeyRefused = changed && !trusted;
     return trusted;
 }
 
@@ -149,12 +228,8 @@ QString OpenSshDriver::remotePath(const QString& name) const {
     return m_workingDir + separator + name;
 }
 
-bool OpenSshDriver::connected() const {
-    return m_client != nullptr;
-}
-
 bool OpenSshDriver::changeDir(const QString& dir) {
-    if (!connected())
+    if (!ensureConnected())
         return false;
     const std::optional<QString> real = m_client->realPath(remotePath(dir));
     if (!real || m_client->isDirectory(*real) != true)
@@ -164,15 +239,20 @@ bool OpenSshDriver::changeDir(const QString& dir) {
 }
 
 bool OpenSshDriver::fileExists(const QString& name) {
-    return connected() && m_client->exists(remotePath(name)).value_or(false);
+    if (!ensureConnected())
+        return false;
+    const std::optional<bool> found = m_client->exists(remotePath(name));
+    // A server that cannot tell gets no chance to have a file replaced: unknown counts as
+    // there, unless the connection is gone.
+    return found.value_or(ensureConnected());
 }
 
 bool OpenSshDriver::makeDir(const QString& dir) {
-    return connected() && m_client->makeDir(remotePath(dir));
+    return ensureConnected() && m_client->makeDir(remotePath(dir));
 }
 
 bool OpenSshDriver::putFileAs(const QString& localPath, const QString& remoteName) {
-    if (!connected())
+    if (!ensureConnected())
         return false;
     m_client->onProgress = [&](qint64 sent) {
         m_session.reportProgress(localPath, remoteName, sent);
@@ -183,20 +263,20 @@ bool OpenSshDriver::putFileAs(const QString& localPath, const QString& remoteNam
 }
 
 bool OpenSshDriver::renameFile(const QString& oldName, const QString& newName) {
-    return connected() && m_client->rename(remotePath(oldName), remotePath(newName));
+    return ensureConnected() && m_client->rename(remotePath(oldName), remotePath(newName));
 }
 
 bool OpenSshDriver::replaceFile(const QString& oldName, const QString& newName) {
-    return connected() && m_client->replace(remotePath(oldName), remotePath(newName));
+    return ensureConnected() && m_client->replace(remotePath(oldName), remotePath(newName));
 }
 
 bool OpenSshDriver::removeFile(const QString& name) {
-    return connected() && m_client->remove(remotePath(name));
+    return ensureConnected() && m_client->remove(remotePath(name));
 }
 
 bool OpenSshDriver::setPermissions(const QString& name, const QString& mode) {
     // The session has checked that mode holds octal digits.
-    return connected() && m_client->setPermissions(remotePath(name), mode.toUInt(nullptr, 8));
+    return ensureConnected() && m_client->setPermissions(remotePath(name), mode.toUInt(nullptr, 8));
 }
 
 QString OpenSshDriver::lastError() {

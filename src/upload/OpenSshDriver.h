@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upload/KeyConversion.h"
 #include "upload/ProtocolDriver.h"
 
 #include <QStringList>
@@ -9,6 +10,7 @@
 namespace quaddle {
 
 class AskpassServer;
+class Error;
 class SftpClient;
 
 // SFTP through the user's own OpenSSH client: ssh makes the connection with the user's keys,
@@ -41,14 +43,19 @@ public:
     QString lastError() override;
 
 private:
-    QStringList commandLine(const QString& host, const QString& port, const QString& user) const;
+    QStringList commandLine(const QString& host, const QString& port, const QString& user,
+                            const QString& keyFile) const;
+    // Why the login ended without being refused, as an error that ends the run.
+    Error loginError(const QString& host, const QString& port) const;
     // What ssh is told for one of its prompts; nothing declines it.
     std::optional<QString> answer(const QString& prompt);
     std::optional<QString> answerSecret(bool passphrase);
     bool answerHostKey(const QString& prompt);
+    // False after Cancel; throws when the connection is gone otherwise.
+    bool ensureConnected();
+    void logSshErrors();
     // name inside the working directory, unless it is an absolute path.
     QString remotePath(const QString& name) const;
-    bool connected() const;
 
     QString m_sshProgram;
     QStringList m_extraOptions;
@@ -62,6 +69,10 @@ private:
     bool m_passwordOffered = false;
     // The user turned down a question; ssh's further prompts are declined without asking.
     bool m_declined = false;
+    // The user refused a key that replaces known ones.
+    bool m_changedKeyRefused = false;
+    bool m_lossReported = false;
+    ProgramKey m_key{ProgramKey::Format::OpenSsh};
     QString m_workingDir;
 };
 

@@ -66,8 +66,8 @@ void SftpClient::stop() {
 }
 
 std::optional<QString> SftpClient::realPath(const QString& path) {
-    const std::optional<Packet> packet =
-        reply(send([&](quint32 id) { return realPathPacket(id, utf8(path)); }));
+    const std::optional<Packet> packet = reply(
+        send("REALPATH", path, [&](quint32 id) { return realPathPacket(id, utf8(path)); }), path);
     if (!packet)
         return std::nullopt;
     if (packet->type == PacketType::Status) {
@@ -103,7 +103,7 @@ std::optional<bool> SftpClient::isDirectory(const QString& path) {
 
 std::optional<std::optional<FileAttributes>> SftpClient::lstat(const QString& path) {
     const std::optional<Packet> packet =
-        reply(send([&](quint32 id) { return lstatPacket(id, utf8(path)); }));
+        reply(send("LSTAT", path, [&](quint32 id) { return lstatPacket(id, utf8(path)); }), path);
     if (!packet)
         return std::nullopt;
     if (packet->type == PacketType::Attrs)
@@ -121,7 +121,8 @@ std::optional<std::optional<FileAttributes>> SftpClient::lstat(const QString& pa
 }
 
 bool SftpClient::makeDir(const QString& path) {
-    return expectOk(send([&](quint32 id) { return mkdirPacket(id, utf8(path)); }), path);
+    return expectOk(send("MKDIR", path, [&](quint32 id) { return mkdirPacket(id, utf8(path)); }),
+                    path);
 }
 
 bool SftpClient::upload(const QString& localPath, const QString& remotePath) {
@@ -130,9 +131,12 @@ bool SftpClient::upload(const QString& localPath, const QString& remotePath) {
         m_error = QStringLiteral("%1: %2").arg(localPath, file.errorString());
         return false;
     }
-    const std::optional<Packet> packet = reply(send([&](quint32 id) {
-        return openPacket(id, utf8(remotePath), OpenWrite | OpenCreate | OpenTruncate);
-    }));
+    const std::optional<Packet> packet = reply(
+        send("OPEN", remotePath,
+             [&](quint32 id) {
+                 return openPacket(id, utf8(remotePath), OpenWrite | OpenCreate | OpenTruncate);
+             }),
+        remotePath);
     if (!packet)
         return false;
     if (packet->type == PacketType::Status)
@@ -141,11 +145,14 @@ bool SftpClient::upload(const QString& localPath, const QString& remotePath) {
         packet->type == PacketType::Handle ? parseHandle(packet->payload) : std::nullopt;
     if (!handle)
         return unexpected(*packet, remotePath);
+    if (onTraffic)
+        onTraffic(QStringLiteral("--> WRITE %1 (%2 bytes)").arg(remotePath).arg(file.size()));
     const bool written = writeFile(file, handle->handle, remotePath);
     const QString writeError = m_error;
     // The handle is closed even after a failed write; closing can report the failure too.
-    const bool closed =
-        expectOk(send([&](quint32 id) { return closePacket(id, handle->handle); }), remotePath);
+    const bool closed = expectOk(
+        send("CLOSE", remotePath, [&](quint32 id) { return closePacket(id, handle->handle); }),
+        remotePath);
     if (!written)
         m_error = writeError;
     return written && closed;
@@ -170,15 +177,18 @@ bool SftpClient::writeFile(QFile& file, const QByteArray& handle, const QString&
                 failed = true;
                 break;
             }
-            const quint32 id =
-                send([&](quint32 request) { return writePacket(request, handle, offset, block); });
+            const quint32 id = send(nullptr, remotePath, [&](quint32 request) {
+                return writePacket(request, handle, offset, block);
+            });
             inFlight.insert(id, block.size());
             offset += block.size();
         }
         if (inFlight.isEmpty())
             return !failed;
-        if (!waitFor(answered))
+        if (!waitFor(answered)) {
+            m_error = QStringLiteral("%1: %2").arg(remotePath, m_error);
             return false;
+        }
         for (auto it = inFlight.begin(); it != inFlight.end();) {
             const std::optional<Packet> packet = m_replies.contains(it.key())
                                                      ? std::optional(m_replies.take(it.key()))
@@ -206,12 +216,14 @@ bool SftpClient::writeFile(QFile& file, const QByteArray& handle, const QString&
 bool SftpClient::setPermissions(const QString& path, quint32 mode) {
     FileAttributes attributes;
     attributes.permissions = mode;
-    return expectOk(send([&](quint32 id) { return setstatPacket(id, utf8(path), attributes); }),
+    return expectOk(send("SETSTAT", QStringLiteral("%1 %2").arg(path).arg(mode, 0, 8),
+                         [&](quint32 id) { return setstatPacket(id, utf8(path), attributes); }),
                     path);
 }
 
 bool SftpClient::rename(const QString& from, const QString& to) {
-    return expectOk(send([&](quint32 id) { return renamePacket(id, utf8(from), utf8(to)); }),
+    return expectOk(send("RENAME", QStringLiteral("%1 %2").arg(from, to),
+                         [&](quint32 id) { return renamePacket(id, utf8(from), utf8(to)); }),
                     QStringLiteral("%1 (renaming to %2)").arg(from, to));
 }
 
@@ -221,29 +233,64 @@ bool SftpClient::replace(const QString& from, const QString& to) {
                       .arg(from, to, QString::fromLatin1(PosixRename));
         return false;
     }
-    return expectOk(send([&](quint32 id) { return posixRenamePacket(id, utf8(from), utf8(to)); }),
+    return expectOk(send("POSIX-RENAME", QStringLiteral("%1 %2").arg(from, to),
+                         [&](quint32 id) { return posixRenamePacket(id, utf8(from), utf8(to)); }),
                     QStringLiteral("%1 (replacing %2)").arg(from, to));
 }
 
 bool SftpClient::remove(const QString& path) {
-    return expectOk(send([&](quint32 id) { return removePacket(id, utf8(path)); }), path);
+    return expectOk(send("REMOVE", path, [&](quint32 id) { return removePacket(id, utf8(path)); }),
+                    path);
 }
 
-quint32 SftpClient::send(const std::function<QByteArray(quint32 id)>& request) {
+quint32 SftpClient::send(const char* what, const QString& subject,
+                         const std::function<QByteArray(quint32 id)>& request) {
     const quint32 id = m_nextId++;
-    if (!m_broken)
-        m_process.write(request(id));
+    if (m_broken)
+        return id;
+    if (what && onTraffic)
+        onTraffic(QStringLiteral("--> %1 %2").arg(QLatin1String(what), subject));
+    m_process.write(request(id));
     return id;
 }
 
-std::optional<Packet> SftpClient::reply(quint32 id) {
-    if (!waitFor([this, id] { return m_replies.contains(id); }))
+std::optional<Packet> SftpClient::reply(quint32 id, const QString& subject) {
+    if (!waitFor([this, id] { return m_replies.contains(id); })) {
+        m_error = QStringLiteral("%1: %2").arg(subject, m_error);
         return std::nullopt;
-    return m_replies.take(id);
+    }
+    Packet packet = m_replies.take(id);
+    logReply(packet);
+    return packet;
+}
+
+void SftpClient::logReply(const Packet& packet) {
+    if (!onTraffic)
+        return;
+    QString line = QStringLiteral("<-- ");
+    switch (packet.type) {
+    case PacketType::Status:
+        if (const std::optional<StatusReply> status = parseStatus(packet.payload))
+            line += status->code == Ok ? QStringLiteral("STATUS OK")
+                                       : QStringLiteral("STATUS ") + statusText(status->code);
+        break;
+    case PacketType::Handle:
+        line += QStringLiteral("HANDLE");
+        break;
+    case PacketType::Attrs:
+        line += QStringLiteral("ATTRS");
+        break;
+    case PacketType::Name:
+        line += QStringLiteral("NAME");
+        break;
+    default:
+        line += QString::number(int(packet.type));
+    }
+    onTraffic(line);
 }
 
 bool SftpClient::expectOk(quint32 id, const QString& path) {
-    const std::optional<Packet> packet = reply(id);
+    const std::optional<Packet> packet = reply(id, path);
     if (!packet)
         return false;
     if (packet->type != PacketType::Status)
@@ -297,6 +344,11 @@ bool SftpClient::waitFor(const std::function<bool()>& done) {
     if (!m_broken)
         broken(QStringLiteral("The program is closing."));
     return false;
+}
+
+void SftpClient::holdDeadline(bool held) {
+    m_deadlineHeld = held;
+    m_sinceReply.start();
 }
 
 void SftpClient::wake() {
@@ -356,7 +408,7 @@ void SftpClient::ended() {
 void SftpClient::deadlinePassed() {
     // Replies move the deadline on; it is checked here rather than restarting the timer for
     // every reply.
-    const qint64 quiet = m_sinceReply.elapsed();
+    const qint64 quiet = m_deadlineHeld ? 0 : m_sinceReply.elapsed();
     if (quiet < timeoutMs) {
         m_deadline.start(int(timeoutMs - quiet));
         return;

@@ -39,11 +39,21 @@ public:
     std::function<void(qint64 sent)> onProgress;
     // The program's environment; empty for the program's own.
     QProcessEnvironment environment;
+    // Each request and reply in one readable line ("--> OPEN /www/a.jpg"); WRITE requests and
+    // their replies only as a sum.
+    std::function<void(const QString& line)> onTraffic;
 
     // Runs the program (its arguments after it) and agrees on the protocol version.
     bool start(const QStringList& commandLine);
     void stop();
     QString error() const { return m_error; }
+    // The connection ended or was given up; every later operation fails.
+    bool isBroken() const { return m_broken; }
+    // What the connection program wrote to its standard error, last lines only.
+    QStringList errorLines() const { return m_errorLines; }
+    // While the user answers a question the connection program passed on, silence is no sign
+    // of a dead server.
+    void holdDeadline(bool held);
     bool offersPosixRename() const { return m_posixRename; }
 
     std::optional<QString> realPath(const QString& path);
@@ -64,8 +74,12 @@ private:
     // The attributes of path itself, not of what a link points to: nothing inside when there is
     // no such file, nothing at all when the server could not tell.
     std::optional<std::optional<sftp::FileAttributes>> lstat(const QString& path);
-    quint32 send(const std::function<QByteArray(quint32 id)>& request);
-    std::optional<sftp::Packet> reply(quint32 id);
+    // what and subject name the request in the traffic log; a null what logs nothing.
+    quint32 send(const char* what, const QString& subject,
+                 const std::function<QByteArray(quint32 id)>& request);
+    // The reply to request id; when none comes, the error names subject.
+    std::optional<sftp::Packet> reply(quint32 id, const QString& subject);
+    void logReply(const sftp::Packet& packet);
     // The status reply to a request that only succeeds or fails.
     bool expectOk(quint32 id, const QString& path);
     bool statusFailure(const sftp::Packet& packet, const QString& path);
@@ -88,6 +102,7 @@ private:
     QByteArray m_partialErrorLine;
     bool m_posixRename = false;
     bool m_broken = false;
+    bool m_deadlineHeld = false;
     QString m_error;
     QTimer m_deadline;
     QElapsedTimer m_sinceReply;

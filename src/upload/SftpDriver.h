@@ -1,11 +1,11 @@
 #pragma once
 
 #include "upload/ConsoleProcess.h"
+#include "upload/KeyConversion.h"
 #include "upload/ProtocolDriver.h"
 
 #include <QEventLoop>
 #include <QMutex>
-#include <QTemporaryFile>
 #include <atomic>
 #include <memory>
 
@@ -192,11 +192,7 @@ private:
     QString m_keyFile;
     // The OpenSSH key converted for psftp, kept for the session's later logins, and the
     // passphrase the copy keeps too, which psftp asks for.
-    QString m_convertedFrom;
-    std::unique_ptr<QTemporaryFile> m_convertedKey;
-    QString m_convertedPassphrase;
-    // The converted key's passphrase was given at this login already.
-    bool m_passphraseGiven = false;
+    ProgramKey m_key{ProgramKey::Format::Putty};
     int m_timeoutMs;
     int m_idleLimitMs;
 };

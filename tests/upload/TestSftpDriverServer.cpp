@@ -1,6 +1,7 @@
 #include "LocalFiles.h"
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
+#include "config/Config.h"
 #include "upload/SftpDriver.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadErrors.h"
@@ -164,9 +165,9 @@ void TestSftpDriverServer::cleanup() {
 }
 
 UploadSession& TestSftpDriverServer::session(int overwrite) {
-    m_session = std::make_unique<UploadSession>([](const QString&, qint64, qint64) {},
-                                                [](const QString&, int) {}, 1, overwrite, true,
-                                                standardDrivers(m_temp->filePath("program") + "/"));
+    m_session = std::make_unique<UploadSession>(
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, overwrite, true,
+        standardDrivers(m_temp->filePath("program") + "/", SshClientPsftp));
     return *m_session;
 }
 
