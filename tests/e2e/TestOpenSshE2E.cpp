@@ -49,7 +49,7 @@ struct Row {
     bool portStored = true;
     bool userStored = true;
     bool password = true;
-    QString keyFile{}; // %ENCRYPTED% is the key that needs Passphrase
+    QString keyFile{}; // %ENCRYPTED% and %PUTTY% are keys that need Passphrase
     QString chmod{};
     bool tempNames = false;
     bool agent = false;
@@ -238,6 +238,9 @@ private slots:
 
 private:
     QString fill(QString text) const;
+    QByteArray serverKey() const;
+    void writeSshHome(const Row& row, const QString& home, const QByteArray& knownHosts) const;
+    void saveServer(const Row& row, quint16 port) const;
     QStringList secrets() const { return {m_server->password(), Passphrase}; }
     QProcessEnvironment environment(const Row& row, const TempProgramDir& programDir,
                                     const QString& home, const QString& runtime) const;
@@ -248,6 +251,7 @@ private:
     QTemporaryDir m_local;
     QString m_key;
     QString m_encryptedKey;
+    QString m_puttyKey;
     QByteArray m_otherTypeKey;
     QProcess m_agent;
     QString m_agentSocket;
@@ -266,6 +270,17 @@ void TestOpenSshE2E::initTestCase() {
     makeKey(m_encryptedKey, Passphrase);
     QVERIFY(m_server->authorizeKey(m_key + ".pub"));
     QVERIFY(m_server->authorizeKey(m_encryptedKey + ".pub"));
+    m_puttyKey = m_local.filePath("putty.ppk");
+    const QString phrase = writeFile(m_local.filePath("phrase"), Passphrase.toUtf8() + '\n');
+    // Else puttygen would make the account's own .putty for its random seed.
+    QProcessEnvironment puttyUser = QProcessEnvironment::systemEnvironment();
+    puttyUser.insert("HOME", m_local.path());
+    runTool("/usr/bin/puttygen", {"-t", "ed25519", "-o", m_puttyKey, "--new-passphrase", phrase},
+            puttyUser);
+    writeFile(
+        m_puttyKey + ".pub",
+        runTool("/usr/bin/puttygen", {m_puttyKey, "-L", "--old-passphrase", phrase}, puttyUser));
+    QVERIFY(m_server->authorizeKey(m_puttyKey + ".pub"));
 
     m_agentSocket = m_local.filePath("agent");
     m_agent.start("/usr/bin/ssh-agent", {"-D", "-a", m_agentSocket});
@@ -300,6 +315,11 @@ void TestOpenSshE2E::uploadsThroughOpenSsh_data() {
                                              .arguments = {"--on-exists=ask"},
                                              .before = old,
                                              .typed = {Passphrase, "o"}};
+    QTest::newRow("PuTTY key") << Row{.password = false,
+                                      .keyFile = "%PUTTY%",
+                                      .arguments = {"--on-exists=ask"},
+                                      .before = old,
+                                      .typed = {Passphrase, "o"}};
     // ssh alone would look for the target on ::1, where nobody listens.
     QTest::newRow("ProxyJump") << Row{
         .sshConfig = "Host quaddle-jump\n" + identity +
@@ -324,7 +344,7 @@ void TestOpenSshE2E::uploadsThroughOpenSsh_data() {
         .knownHosts = KnownHosts::Replaced,
         .arguments = acceptNew,
         .code = 3,
-        .words = {"REMOTE HOST IDENTIFICATION HAS CHANGED", "ssh-keygen -R"},
+        .words = {"REMOTE HOST IDENTIFICATION HAS CHANGED", "ssh-keygen", "-R \"[127.0.0.1]:"},
         .after = ServerFiles()};
     QTest::newRow("skip sees no decoys")
         << Row{.arguments = {"--on-exists=skip"}, .before = decoys, .after = decoysAndUploaded};
@@ -356,7 +376,8 @@ QString TestOpenSshE2E::fill(QString text) const {
     return text.replace("%PORT%", QString::number(m_server->port()))
         .replace("%USER%", m_server->user())
         .replace("%KEY%", m_key)
-        .replace("%ENCRYPTED%", m_encryptedKey);
+        .replace("%ENCRYPTED%", m_encryptedKey)
+        .replace("%PUTTY%", m_puttyKey);
 }
 
 QProcessEnvironment TestOpenSshE2E::environment(const Row& row, const TempProgramDir& programDir,
@@ -404,41 +425,29 @@ Outcome TestOpenSshE2E::run(const Row& row, const QProcessEnvironment& environme
     return outcome;
 }
 
-void TestOpenSshE2E::uploadsThroughOpenSsh() {
-    QFETCH(Row, row);
-    const QTemporaryDir home;
-    const QTemporaryDir runtime;
-    const TempProgramDir programDir;
-    putServerFiles(m_server->root(), row.before, m_server->user());
-    const auto proxy = row.stalling ? std::make_unique<StallingProxy>(m_server->port()) : nullptr;
-    const quint16 port = proxy ? proxy->port() : m_server->port();
-
-    QVERIFY(QDir(home.path()).mkpath(".ssh") && QDir(home.path()).mkpath("bin"));
-    const QString knownHosts = home.filePath(".ssh/known_hosts");
-    writeFile(home.filePath(".ssh/config"),
-              fill(row.sshConfig).toUtf8() + "Host *\n  UserKnownHostsFile " + knownHosts.toUtf8() +
-                  "\n  GlobalKnownHostsFile /dev/null\n");
-    const QString wrapper =
-        writeFile(home.filePath("bin/ssh"), "#!/bin/sh\nexec /usr/bin/ssh -F "
-                                            "\"$TESTHOME/.ssh/config\" \"$@\"\n");
-    QVERIFY(QFile::setPermissions(wrapper, Mode0755));
+QByteArray TestOpenSshE2E::serverKey() const {
     // "[127.0.0.1]:PORT ssh-rsa AAAA..."
-    const QByteArray serverKey =
-        QString::fromUtf8(
-            runTool("/usr/bin/ssh-keyscan", {"-p", QString::number(m_server->port()), "127.0.0.1"}))
-            .section('\n', 0, 0)
-            .section(' ', 1, 2)
-            .toUtf8();
-    QVERIFY(!serverKey.isEmpty());
-    const QByteArray hosts = QStringLiteral("[127.0.0.1]:%1,[localhost]:%1 ").arg(port).toUtf8();
-    const QByteArray knownBefore =
-        row.knownHosts == KnownHosts::Empty
-            ? QByteArray()
-            : hosts + (row.knownHosts == KnownHosts::OtherType ? m_otherTypeKey : serverKey) + '\n';
-    writeFile(knownHosts, knownBefore);
-    if (row.knownHosts == KnownHosts::Replaced)
-        QVERIFY(m_server->replaceHostKey());
+    const QByteArray scanned =
+        runTool("/usr/bin/ssh-keyscan", {"-p", QString::number(m_server->port()), "127.0.0.1"});
+    return QString::fromUtf8(scanned).section('\n', 0, 0).section(' ', 1, 2).toUtf8();
+}
 
+// The test's ~/.ssh/config, with its known_hosts file, and an ssh first on PATH that reads it
+// (ssh would take ~ from the account, not from HOME).
+void TestOpenSshE2E::writeSshHome(const Row& row, const QString& home,
+                                  const QByteArray& knownHosts) const {
+    QDir().mkpath(home + "/.ssh");
+    QDir().mkpath(home + "/bin");
+    writeFile(home + "/.ssh/known_hosts", knownHosts);
+    writeFile(home + "/.ssh/config", fill(row.sshConfig).toUtf8() +
+                                         "Host *\n  UserKnownHostsFile " + QFile::encodeName(home) +
+                                         "/.ssh/known_hosts\n  GlobalKnownHostsFile /dev/null\n");
+    const QString wrapper = writeFile(
+        home + "/bin/ssh", "#!/bin/sh\nexec /usr/bin/ssh -F \"$TESTHOME/.ssh/config\" \"$@\"\n");
+    QFile::setPermissions(wrapper, Mode0755);
+}
+
+void TestOpenSshE2E::saveServer(const Row& row, quint16 port) const {
     ServerSetup setup;
     setup.type = "1";
     setup.host = row.host;
@@ -452,6 +461,27 @@ void TestOpenSshE2E::uploadsThroughOpenSsh() {
     setup.chmod = row.chmod;
     saveServerConfig(setup, {{"Log", SettingValue::boolean(true)},
                              {"TempNames", SettingValue::boolean(row.tempNames)}});
+}
+
+void TestOpenSshE2E::uploadsThroughOpenSsh() {
+    QFETCH(Row, row);
+    const QTemporaryDir home;
+    const QTemporaryDir runtime;
+    const TempProgramDir programDir;
+    putServerFiles(m_server->root(), row.before, m_server->user());
+    const auto proxy = row.stalling ? std::make_unique<StallingProxy>(m_server->port()) : nullptr;
+    const quint16 port = proxy ? proxy->port() : m_server->port();
+    const QByteArray key = serverKey();
+    QVERIFY(!key.isEmpty());
+    const QByteArray hosts = QStringLiteral("[127.0.0.1]:%1,[localhost]:%1 ").arg(port).toUtf8();
+    const QByteArray knownBefore =
+        row.knownHosts == KnownHosts::Empty
+            ? QByteArray()
+            : hosts + (row.knownHosts == KnownHosts::OtherType ? m_otherTypeKey : key) + '\n';
+    writeSshHome(row, home.path(), knownBefore);
+    if (row.knownHosts == KnownHosts::Replaced)
+        QVERIFY(m_server->replaceHostKey());
+    saveServer(row, port);
     const ino_t oldInode = fileStatus(m_server->root() + "/a.txt").st_ino;
 
     const QStringList watched{runtime.path(), programDir.path()};
@@ -474,9 +504,9 @@ void TestOpenSshE2E::uploadsThroughOpenSsh() {
     // Put in place by a rename, not written over.
     if (row.tempNames)
         QVERIFY(uploadedStatus.st_ino != oldInode);
-    const QByteArray knownAfter = readFile(knownHosts);
+    const QByteArray knownAfter = readFile(home.filePath(".ssh/known_hosts"));
     if (row.keyLearned)
-        QVERIFY2(knownAfter.contains(serverKey), knownAfter.constData());
+        QVERIFY2(knownAfter.contains(key), knownAfter.constData());
     else
         QCOMPARE(knownAfter, knownBefore);
 }
