@@ -154,10 +154,10 @@ Error OpenSshDriver::loginError(const QString& host, const QString& port) const 
     if (said.join(QLatin1Char(' '))
             .contains(QLatin1String("REMOTE HOST IDENTIFICATION HAS CHANGED")))
         return Error(UploadErrors::HostKeyChanged + LineBreak +
-                     QStringLiteral("OpenSSH: \"REMOTE HOST IDENTIFICATION HAS CHANGED\". If the "
-                                    "new key is right, remove the old one with \"%1\" and "
-                                    "connect again.")
-                         .arg(removeKeyCommand(said, host, port)));
+                     QStringLiteral("OpenSSH says: REMOTE HOST IDENTIFICATION HAS CHANGED. If the "
+                                    "new key is right, remove the old one with this command, "
+                                    "then connect again:") +
+                     LineBreak + removeKeyCommand(said, host, port));
     return Error(UploadErrors::connectFailed(host, port, m_client->error()));
 }
 

@@ -30,6 +30,7 @@ public:
     void setKeyFile(const QString& path) override { m_keyFile = path; }
     void setAnswerTimeout(int milliseconds) override;
     bool asksForPassword() const override { return true; }
+    bool needsUserName() const override { return false; }
     void abort() override;
     bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;

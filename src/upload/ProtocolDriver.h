@@ -69,6 +69,9 @@ public:
     // True when the driver asks the user for a missing password only once the server wants
     // one, so a login by key or agent asks nothing.
     virtual bool asksForPassword() const { return false; }
+    // False when a login without a user name is left to the connection program's own
+    // configuration.
+    virtual bool needsUserName() const { return true; }
     // Lets the driver learn in one go whether these names exist in the working directory;
     // fileExists then answers from that, once per name.
     virtual void prefetchExistence(const QStringList& names) { (void)names; }

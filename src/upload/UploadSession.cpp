@@ -40,7 +40,8 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
     m_driver->setKeyFile(keyFile);
     for (;;) {
         const bool needsPassword = password.isEmpty() && !m_driver->asksForPassword();
-        if ((user.isEmpty() || needsPassword) && !dialogs().askLogin(user, password))
+        const bool needsUser = user.isEmpty() && m_driver->needsUserName();
+        if ((needsUser || needsPassword) && !dialogs().askLogin(user, password))
             return false;
         if (m_cancelled)
             return false;
