@@ -329,6 +329,15 @@ void TestOpenSshE2E::uploadsThroughOpenSsh_data() {
         .host = "quaddle-behind",
         .portStored = false,
         .password = false};
+    // The run starts a master connection that outlives it; the login of the next is instant.
+    QTest::newRow("ControlMaster") << Row{.sshConfig = "Host quaddle-shared\n" + identity +
+                                                       "  ControlMaster auto\n"
+                                                       "  ControlPath %LOCAL%/cm-%C\n"
+                                                       "  ControlPersist 5\n",
+                                          .host = "quaddle-shared",
+                                          .portStored = false,
+                                          .userStored = false,
+                                          .password = false};
     QTest::newRow("unknown key refused") << Row{.knownHosts = KnownHosts::Empty,
                                                 .code = 3,
                                                 .words = {"run again with --accept-new"},
@@ -377,7 +386,8 @@ QString TestOpenSshE2E::fill(QString text) const {
         .replace("%USER%", m_server->user())
         .replace("%KEY%", m_key)
         .replace("%ENCRYPTED%", m_encryptedKey)
-        .replace("%PUTTY%", m_puttyKey);
+        .replace("%PUTTY%", m_puttyKey)
+        .replace("%LOCAL%", m_local.path());
 }
 
 QProcessEnvironment TestOpenSshE2E::environment(const Row& row, const TempProgramDir& programDir,
