@@ -117,6 +117,7 @@ bool OpenSshDriver::connect(const QString& host, const QString& port, const QStr
     m_changedKeyRefused = false;
     m_lossReported = false;
     m_workingDir.clear();
+    m_knownExistence.clear();
     const QString keyFile = m_keyFile.isEmpty()
                                 ? QString()
                                 : m_key.pathFor(m_keyFile, [this] { return answerSecret(true); });
@@ -153,10 +154,10 @@ Error OpenSshDriver::loginError(const QString& host, const QString& port) const 
     if (said.join(QLatin1Char(' '))
             .contains(QLatin1String("REMOTE HOST IDENTIFICATION HAS CHANGED")))
         return Error(UploadErrors::HostKeyChanged + LineBreak +
-                     QStringLiteral("OpenSSH: \"REMOTE HOST IDENTIFICATION HAS CHANGED\". If the "
-                                    "new key is right, remove the old one with \"%1\" and "
-                                    "connect again.")
-                         .arg(removeKeyCommand(said, host, port)));
+                     QStringLiteral("OpenSSH says: REMOTE HOST IDENTIFICATION HAS CHANGED. If the "
+                                    "new key is right, remove the old one with this command, "
+                                    "then connect again:") +
+                     LineBreak + removeKeyCommand(said, host, port));
     return Error(UploadErrors::connectFailed(host, port, m_client->error()));
 }
 
@@ -235,10 +236,29 @@ bool OpenSshDriver::changeDir(const QString& dir) {
     if (!real || m_client->isDirectory(*real) != true)
         return false;
     m_workingDir = *real;
+    m_knownExistence.clear();
     return true;
 }
 
+void OpenSshDriver::prefetchExistence(const QStringList& names) {
+    if (!ensureConnected())
+        return;
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(remotePath(name));
+    const QList<std::optional<bool>> found = m_client->existAll(paths);
+    for (qsizetype index = 0; index < names.size(); ++index)
+        if (found[index])
+            m_knownExistence.insert(names[index], *found[index]);
+    ensureConnected();
+}
+
 bool OpenSshDriver::fileExists(const QString& name) {
+    if (const auto known = m_knownExistence.constFind(name); known != m_knownExistence.cend()) {
+        const bool there = *known;
+        m_knownExistence.erase(known);
+        return there;
+    }
     if (!ensureConnected())
         return false;
     const std::optional<bool> found = m_client->exists(remotePath(name));
@@ -260,6 +280,20 @@ bool OpenSshDriver::putFileAs(const QString& localPath, const QString& remoteNam
     const bool uploaded = m_client->upload(localPath, remotePath(remoteName));
     m_client->onProgress = nullptr;
     return uploaded;
+}
+
+void OpenSshDriver::sendFiles(const QList<FileTransfer>& files, const TransferEvents& events) {
+    if (!ensureConnected())
+        return;
+    QList<SftpClient::BatchFile> batch;
+    for (const FileTransfer& file : files)
+        batch.append(
+            {file.localPath, remotePath(file.remoteName),
+             file.finalName.isEmpty() ? QString() : remotePath(file.finalName),
+             // The session has checked that mode holds octal digits.
+             file.mode.isEmpty() ? std::nullopt : std::optional(file.mode.toUInt(nullptr, 8))});
+    if (!m_client->uploadAll(batch, events))
+        ensureConnected();
 }
 
 bool OpenSshDriver::renameFile(const QString& oldName, const QString& newName) {

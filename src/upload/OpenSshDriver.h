@@ -3,6 +3,7 @@
 #include "upload/KeyConversion.h"
 #include "upload/ProtocolDriver.h"
 
+#include <QHash>
 #include <QStringList>
 #include <memory>
 #include <optional>
@@ -29,11 +30,14 @@ public:
     void setKeyFile(const QString& path) override { m_keyFile = path; }
     void setAnswerTimeout(int milliseconds) override;
     bool asksForPassword() const override { return true; }
+    bool needsUserName() const override { return false; }
     void abort() override;
     bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
+    void prefetchExistence(const QStringList& names) override;
+    void sendFiles(const QList<FileTransfer>& files, const TransferEvents& events) override;
     bool makeDir(const QString& dir) override;
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
@@ -74,6 +78,8 @@ private:
     bool m_lossReported = false;
     ProgramKey m_key{ProgramKey::Format::OpenSsh};
     QString m_workingDir;
+    // What prefetchExistence learnt, by name in the working directory, until asked.
+    QHash<QString, bool> m_knownExistence;
 };
 
 } // namespace quaddle

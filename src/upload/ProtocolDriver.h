@@ -9,6 +9,35 @@ namespace quaddle {
 
 class UploadSession;
 
+// One file for ProtocolDriver::sendFiles.
+struct FileTransfer {
+    QString localPath;
+    // What it goes up as, in the working directory.
+    QString remoteName;
+    // Where it then moves, replacing a file of that name; empty to stay as remoteName.
+    QString finalName;
+    // Octal permissions such as 644 it gets at the end; empty for none.
+    QString mode;
+};
+
+// How one FileTransfer ended.
+struct TransferResult {
+    bool sent = false;
+    // Why it was not sent, naming the file.
+    QString error;
+    // Why the permissions could not be set on a file that was sent.
+    QString modeError;
+};
+
+// What sendFiles reports, by index into its list.
+struct TransferEvents {
+    std::function<void(qsizetype index)> started;
+    std::function<void(qsizetype index, qint64 sent)> progress;
+    // Told in the order of the list, each once the file's fate is known. False starts no more
+    // files; those already on their way still end and are told.
+    std::function<bool(qsizetype index, const TransferResult& result)> finished;
+};
+
 // A protocol driver: how an upload session talks to one kind of server. Every operation
 // blocks until the server has answered but keeps the event loop running meanwhile, so the
 // session's cancel() can reach abort() in the middle of it.
@@ -40,6 +69,15 @@ public:
     // True when the driver asks the user for a missing password only once the server wants
     // one, so a login by key or agent asks nothing.
     virtual bool asksForPassword() const { return false; }
+    // False when a login without a user name is left to the connection program's own
+    // configuration.
+    virtual bool needsUserName() const { return true; }
+    // Lets the driver learn in one go whether these names exist in the working directory;
+    // fileExists then answers from that, once per name.
+    virtual void prefetchExistence(const QStringList& names) { (void)names; }
+    // Sends the files, several at a time where the driver can; one after another here, with
+    // the progress told through the session as for single files.
+    virtual void sendFiles(const QList<FileTransfer>& files, const TransferEvents& events);
     // Stops whatever the driver does and drops the connection; safe at any time, twice too.
     virtual void abort() = 0;
     // Connects and logs in; false when the login was refused. Throws Error when the server

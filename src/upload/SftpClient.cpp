@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <algorithm>
+#include <utility>
 
 namespace quaddle {
 
@@ -211,6 +213,257 @@ bool SftpClient::writeFile(QFile& file, const QByteArray& handle, const QString&
             it = inFlight.erase(it);
         }
     }
+}
+
+QList<std::optional<bool>> SftpClient::existAll(const QStringList& paths) {
+    QList<std::optional<bool>> found(paths.size());
+    QHash<quint32, qsizetype> asked; // request id, index
+    qsizetype next = 0;
+    while (next < paths.size() || !asked.isEmpty()) {
+        while (next < paths.size() && asked.size() < WritesInFlight) {
+            const QString& path = paths[next];
+            asked.insert(
+                send("LSTAT", path, [&](quint32 id) { return lstatPacket(id, utf8(path)); }),
+                next++);
+        }
+        if (!waitFor([&] {
+                return std::any_of(asked.keyBegin(), asked.keyEnd(),
+                                   [this](quint32 id) { return m_replies.contains(id); });
+            }))
+            return found;
+        for (auto it = asked.begin(); it != asked.end();) {
+            if (!m_replies.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            const Packet packet = m_replies.take(it.key());
+            logReply(packet);
+            const std::optional<StatusReply> status =
+                packet.type == PacketType::Status ? parseStatus(packet.payload) : std::nullopt;
+            if (packet.type == PacketType::Attrs)
+                found[it.value()] = true;
+            else if (status && status->code == NoSuchFile)
+                found[it.value()] = false;
+            it = asked.erase(it);
+        }
+    }
+    return found;
+}
+
+// Where one file of a batch stands.
+struct SftpClient::Transfer {
+    enum class Step { Opening, Writing, Closing, Renaming, SettingMode, Done };
+
+    qsizetype index = 0;
+    BatchFile job;
+    QFile file;
+    Step step = Step::Opening;
+    QByteArray handle;
+    // The OPEN, CLOSE, RENAME or SETSTAT waiting for its reply; 0 for none.
+    quint32 request = 0;
+    // The WRITEs waiting for their replies, with their sizes.
+    QHash<quint32, qint64> writes;
+    qint64 offset = 0;
+    qint64 confirmed = 0;
+    TransferResult result;
+
+    bool done() const { return step == Step::Done; }
+};
+
+bool SftpClient::uploadAll(const QList<BatchFile>& files, const TransferEvents& events) {
+    Transfers running;
+    qsizetype next = 0;
+    qsizetype told = 0;
+    bool starting = true;
+    int writesInFlight = 0;
+    const auto answered = [&] {
+        for (const auto& [index, transfer] : running) {
+            if (transfer->request && m_replies.contains(transfer->request))
+                return true;
+            for (auto it = transfer->writes.keyBegin(); it != transfer->writes.keyEnd(); ++it)
+                if (m_replies.contains(*it))
+                    return true;
+        }
+        return false;
+    };
+    while (told < files.size()) {
+        while (starting && next < files.size() && running.size() < FilesInFlight && !m_broken) {
+            startTransfer(running, next, files[next], events);
+            ++next;
+        }
+        for (auto& [index, transfer] : running)
+            sendWrites(*transfer, writesInFlight);
+        while (running.count(told) && running[told]->done()) {
+            const std::unique_ptr<Transfer> transfer = std::move(running.extract(told).mapped());
+            starting = events.finished(told++, transfer->result) && starting;
+        }
+        if (running.empty() && (!starting || next == files.size()))
+            return true;
+        if (!waitFor(answered)) {
+            // The connection is gone: the first file still on its way fails with the reason,
+            // and the next operation tells the rest.
+            const auto first = running.find(told);
+            if (first != running.end() && !first->second->done())
+                first->second->result.error =
+                    QStringLiteral("%1: %2").arg(first->second->job.remotePath, m_error);
+            if (first != running.end())
+                events.finished(told, first->second->result);
+            return false;
+        }
+        for (auto& [index, transfer] : running)
+            takeReplies(*transfer, writesInFlight, events);
+    }
+    return true;
+}
+
+void SftpClient::startTransfer(Transfers& running, qsizetype index, const BatchFile& file,
+                               const TransferEvents& events) {
+    auto transfer = std::make_unique<Transfer>();
+    transfer->index = index;
+    transfer->job = file;
+    transfer->file.setFileName(file.localPath);
+    events.started(index);
+    if (!transfer->file.open(QIODevice::ReadOnly)) {
+        transfer->result.error =
+            QStringLiteral("%1: %2").arg(file.localPath, transfer->file.errorString());
+        transfer->step = Transfer::Step::Done;
+    } else {
+        transfer->request = send("OPEN", file.remotePath, [&](quint32 id) {
+            return openPacket(id, utf8(file.remotePath), OpenWrite | OpenCreate | OpenTruncate);
+        });
+    }
+    running.emplace(index, std::move(transfer));
+}
+
+void SftpClient::sendWrites(Transfer& transfer, int& writesInFlight) {
+    if (transfer.step != Transfer::Step::Writing)
+        return;
+    const bool failed = !transfer.result.error.isEmpty();
+    while (!failed && writesInFlight < WritesInFlight && !transfer.file.atEnd()) {
+        const QByteArray block = transfer.file.read(WriteBlock);
+        if (block.isEmpty()) {
+            transfer.result.error =
+                QStringLiteral("%1: %2").arg(transfer.job.localPath, transfer.file.errorString());
+            break;
+        }
+        const quint32 id = send(nullptr, transfer.job.remotePath, [&](quint32 request) {
+            return writePacket(request, transfer.handle, transfer.offset, block);
+        });
+        transfer.writes.insert(id, block.size());
+        transfer.offset += block.size();
+        ++writesInFlight;
+    }
+    // The CLOSE follows the last WRITE at once: the server answers the writes first.
+    if (transfer.file.atEnd() || !transfer.result.error.isEmpty()) {
+        transfer.step = Transfer::Step::Closing;
+        transfer.request = send("CLOSE", transfer.job.remotePath,
+                                [&](quint32 id) { return closePacket(id, transfer.handle); });
+    }
+}
+
+void SftpClient::takeReplies(Transfer& transfer, int& writesInFlight,
+                             const TransferEvents& events) {
+    for (auto it = transfer.writes.begin(); it != transfer.writes.end();) {
+        if (!m_replies.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        const Packet packet = m_replies.take(it.key());
+        const std::optional<StatusReply> status =
+            packet.type == PacketType::Status ? parseStatus(packet.payload) : std::nullopt;
+        if (status && status->code == Ok) {
+            transfer.confirmed += it.value();
+            events.progress(transfer.index, transfer.confirmed);
+        } else if (transfer.result.error.isEmpty()) {
+            // Only the first failure is told; the rest are its consequences.
+            status ? statusFailure(packet, transfer.job.remotePath)
+                   : unexpected(packet, transfer.job.remotePath);
+            transfer.result.error = m_error;
+        }
+        it = transfer.writes.erase(it);
+        --writesInFlight;
+    }
+    if (!transfer.request || !m_replies.contains(transfer.request))
+        return;
+    // A CLOSE counts once the writes before it are answered too.
+    if (transfer.step == Transfer::Step::Closing && !transfer.writes.isEmpty())
+        return;
+    const Packet packet = m_replies.take(std::exchange(transfer.request, 0));
+    logReply(packet);
+    advance(transfer, packet);
+}
+
+void SftpClient::advance(Transfer& transfer, const Packet& reply) {
+    using Step = Transfer::Step;
+    const BatchFile& job = transfer.job;
+    if (transfer.step == Step::Opening) {
+        const std::optional<HandleReply> handle =
+            reply.type == PacketType::Handle ? parseHandle(reply.payload) : std::nullopt;
+        if (!handle) {
+            reply.type == PacketType::Status ? statusFailure(reply, job.remotePath)
+                                             : unexpected(reply, job.remotePath);
+            return failTransfer(transfer);
+        }
+        transfer.handle = handle->handle;
+        transfer.step = Step::Writing;
+        if (onTraffic)
+            onTraffic(QStringLiteral("--> WRITE %1 (%2 bytes)")
+                          .arg(job.remotePath)
+                          .arg(transfer.file.size()));
+        return;
+    }
+    const std::optional<StatusReply> status =
+        reply.type == PacketType::Status ? parseStatus(reply.payload) : std::nullopt;
+    const bool ok = status && status->code == Ok;
+    if (!ok && transfer.result.error.isEmpty()) {
+        status ? statusFailure(
+                     reply,
+                     transfer.step == Step::Renaming
+                         ? QStringLiteral("%1 (replacing %2)").arg(job.remotePath, job.finalPath)
+                         : job.remotePath)
+               : unexpected(reply, job.remotePath);
+        if (transfer.step == Step::SettingMode) {
+            transfer.result.modeError = m_error;
+            transfer.result.sent = true;
+            transfer.step = Step::Done;
+            return;
+        }
+        return failTransfer(transfer);
+    }
+    if (!transfer.result.error.isEmpty()) {
+        transfer.step = Step::Done;
+        return;
+    }
+    const QString placed = job.finalPath.isEmpty() ? job.remotePath : job.finalPath;
+    if (transfer.step == Step::Closing && !job.finalPath.isEmpty()) {
+        if (!m_posixRename) {
+            m_error =
+                QStringLiteral("%1 cannot replace %2 in one step: the server does not offer %3.")
+                    .arg(job.remotePath, job.finalPath, QString::fromLatin1(PosixRename));
+            return failTransfer(transfer);
+        }
+        transfer.step = Step::Renaming;
+        transfer.request =
+            send("POSIX-RENAME", QStringLiteral("%1 %2").arg(job.remotePath, job.finalPath),
+                 [&](quint32 id) {
+                     return posixRenamePacket(id, utf8(job.remotePath), utf8(job.finalPath));
+                 });
+    } else if (transfer.step != Step::SettingMode && job.mode) {
+        FileAttributes attributes;
+        attributes.permissions = *job.mode;
+        transfer.step = Step::SettingMode;
+        transfer.request =
+            send("SETSTAT", QStringLiteral("%1 %2").arg(placed).arg(*job.mode, 0, 8),
+                 [&](quint32 id) { return setstatPacket(id, utf8(placed), attributes); });
+    } else {
+        transfer.result.sent = true;
+        transfer.step = Step::Done;
+    }
+}
+
+void SftpClient::failTransfer(Transfer& transfer) {
+    transfer.result.error = m_error;
+    transfer.step = Transfer::Step::Done;
 }
 
 bool SftpClient::setPermissions(const QString& path, quint32 mode) {

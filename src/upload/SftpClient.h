@@ -1,5 +1,6 @@
 #pragma once
 
+#include "upload/ProtocolDriver.h"
 #include "upload/SftpPackets.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 class QEventLoop;
@@ -30,6 +33,18 @@ public:
     // time does not limit the speed.
     static constexpr qint64 WriteBlock = 32 * 1024;
     static constexpr int WritesInFlight = 64;
+    // A batch keeps this many files open at once, so that the round trips of one file's
+    // requests overlap with those of the others.
+    static constexpr int FilesInFlight = 32;
+
+    // One file of a batch: sent to remotePath, then moved to finalPath (replacing) when that
+    // is set, then given mode when set.
+    struct BatchFile {
+        QString localPath;
+        QString remotePath;
+        QString finalPath;
+        std::optional<quint32> mode;
+    };
 
     SftpClient();
     ~SftpClient() override;
@@ -61,7 +76,12 @@ public:
     std::optional<bool> exists(const QString& path);
     // Whether path is a directory (not a link to one); nothing when the server could not tell.
     std::optional<bool> isDirectory(const QString& path);
+    // Whether each path is there, all asked at once; nothing where the server could not tell.
+    QList<std::optional<bool>> existAll(const QStringList& paths);
     bool makeDir(const QString& path);
+    // Uploads the files with their requests in flight together, telling events by index.
+    // False when the connection broke with files left untold.
+    bool uploadAll(const QList<BatchFile>& files, const TransferEvents& events);
     bool upload(const QString& localPath, const QString& remotePath);
     bool setPermissions(const QString& path, quint32 mode);
     // Fails when the new name is taken.
@@ -85,6 +105,15 @@ private:
     bool statusFailure(const sftp::Packet& packet, const QString& path);
     bool unexpected(const sftp::Packet& packet, const QString& path);
     bool writeFile(QFile& file, const QByteArray& handle, const QString& remotePath);
+    struct Transfer;
+    using Transfers = std::map<qsizetype, std::unique_ptr<Transfer>>;
+    void startTransfer(Transfers& running, qsizetype index, const BatchFile& file,
+                       const TransferEvents& events);
+    void sendWrites(Transfer& transfer, int& writesInFlight);
+    void takeReplies(Transfer& transfer, int& writesInFlight, const TransferEvents& events);
+    void advance(Transfer& transfer, const sftp::Packet& reply);
+    // Ends the transfer as failed with the reason the last request gave.
+    void failTransfer(Transfer& transfer);
     bool waitFor(const std::function<bool()>& done);
     void readOutput();
     void readErrors();

@@ -40,7 +40,8 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
     m_driver->setKeyFile(keyFile);
     for (;;) {
         const bool needsPassword = password.isEmpty() && !m_driver->asksForPassword();
-        if ((user.isEmpty() || needsPassword) && !dialogs().askLogin(user, password))
+        const bool needsUser = user.isEmpty() && m_driver->needsUserName();
+        if ((needsUser || needsPassword) && !dialogs().askLogin(user, password))
             return false;
         if (m_cancelled)
             return false;
@@ -87,41 +88,125 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
     addLog(QStringLiteral("Uploading %1 files...").arg(files.size()), LogTraffic);
 
     Counts counts;
-    for (qsizetype index = 0; index < files.size(); ++index) {
-        const FileEntry& entry = files[index];
-        m_onStatus(fileNameOf(entry.path), static_cast<int>(index));
-        const Outcome outcome = uploadFile(entry.path);
-        if (outcome == Outcome::Failed) {
-            if (m_cancelled)
-                break;
-            ++counts.failed;
-            if (!askIgnoreError(takeFailure()))
-                break;
-            continue;
-        }
-        ++(outcome == Outcome::Sent ? counts.uploaded : counts.skipped);
-        m_uploaded.append({fileNameOf(entry.path), QString()});
-        m_bytesFinished += std::max<qint64>(0, fileSizeOf(entry.path).value_or(0));
-        if (m_cancelled ||
-            (!entry.thumbnail.isEmpty() && !uploadThumbnail(entry.thumbnail, counts)))
-            break;
-    }
+    const QList<PlannedFile> plan = planFiles(files, counts);
+    sendPlanned(plan, counts);
     logCounts(counts);
     m_onStatus(QString(), -1);
     return m_uploaded;
 }
 
-bool UploadSession::uploadThumbnail(const QString& path, Counts& counts) {
-    m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
-    if (uploadFile(path) != Outcome::Failed) {
-        m_uploaded.last().thumbnail = fileNameOf(path);
+QList<UploadSession::PlannedFile> UploadSession::planFiles(const FileList& files, Counts& counts) {
+    if (m_overwrite != PolicyOverwrite) {
+        QStringList names;
+        for (const FileEntry& entry : files)
+            for (const QString& path : {entry.path, entry.thumbnail})
+                if (!path.isEmpty())
+                    names.append(fileNameOf(path));
+        m_driver->prefetchExistence(names);
+    }
+    QList<PlannedFile> plan;
+    for (qsizetype index = 0; index < files.size() && !m_cancelled; ++index) {
+        const FileEntry& entry = files[index];
+        const Decision outcome = planFile(entry.path);
+        if (outcome == Decision::Fail) {
+            if (m_cancelled)
+                break;
+            ++counts.failed;
+            if (!askIgnoreError(m_driver->lastError()))
+                break;
+            continue;
+        }
+        plan.append({entry.path, index, false, outcome == Decision::Send});
+        if (entry.thumbnail.isEmpty())
+            continue;
+        const Decision thumbnail = planFile(entry.thumbnail);
+        if (thumbnail == Decision::Fail) {
+            if (m_cancelled)
+                break;
+            ++counts.failedThumbnails;
+            if (!askIgnoreError(m_driver->lastError()))
+                break;
+            continue;
+        }
+        plan.append({entry.thumbnail, index, true, thumbnail == Decision::Send});
+    }
+    return plan;
+}
+
+void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) {
+    QList<FileTransfer> transfers;
+    QList<qsizetype> planned; // the plan's index of each transfer
+    for (qsizetype index = 0; index < plan.size(); ++index) {
+        if (!plan[index].send)
+            continue;
+        const QString name = fileNameOf(plan[index].path);
+        // Visitors of the real name see the old file or the whole new one, never a cut one.
+        transfers.append({plan[index].path, m_tempNames ? name + PartSuffix : name,
+                          m_tempNames ? name : QString(), m_permissions});
+        planned.append(index);
+    }
+    qsizetype recorded = 0;
+    bool goOn = true;
+    // The files left as they were on the server, up to end, in their places among the others.
+    const auto recordSkipped = [&](qsizetype end) {
+        for (; recorded < end && goOn; ++recorded)
+            goOn = record(plan[recorded], TransferResult{}, counts);
+    };
+    TransferEvents events;
+    events.started = [&](qsizetype index) {
+        const PlannedFile& file = plan[planned[index]];
+        if (file.thumbnail)
+            m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
+        else
+            m_onStatus(fileNameOf(file.path), static_cast<int>(file.entry));
+    };
+    events.progress = [&](qsizetype index, qint64 sent) {
+        m_sentInFlight.insert(index, sent);
+        qint64 inFlight = 0;
+        for (const qint64 bytes : std::as_const(m_sentInFlight))
+            inFlight += bytes;
+        m_bytesDone = m_bytesFinished + inFlight;
+        m_onProgress(fileNameOf(transfers[index].localPath),
+                     fileSizeOf(transfers[index].localPath).value_or(0), sent);
+    };
+    events.finished = [&](qsizetype index, const TransferResult& result) {
+        m_sentInFlight.remove(index);
+        if (!result.sent && !transfers[index].finalName.isEmpty())
+            discardPart(transfers[index].remoteName);
+        if (!result.modeError.isEmpty())
+            addLog(
+                QStringLiteral("Could not set the permissions %1 of %2: %3")
+                    .arg(m_permissions, fileNameOf(transfers[index].localPath), result.modeError),
+                LogError);
+        recordSkipped(planned[index]);
+        if (goOn)
+            goOn = record(plan[recorded++], result, counts);
+        return goOn && !m_cancelled;
+    };
+    m_driver->sendFiles(transfers, events);
+    recordSkipped(goOn && !m_cancelled ? plan.size() : recorded);
+}
+
+bool UploadSession::record(const PlannedFile& file, const TransferResult& result, Counts& counts) {
+    const bool onServer = result.sent || !file.send;
+    if (!onServer) {
+        if (m_cancelled)
+            return false;
+        ++(file.thumbnail ? counts.failedThumbnails : counts.failed);
+        return askIgnoreError(result.error);
+    }
+    if (file.thumbnail) {
+        // A picture that failed has no line to show its thumbnail in.
+        if (!m_uploaded.isEmpty() && m_uploadedEntry == file.entry)
+            m_uploaded.last().thumbnail = fileNameOf(file.path);
         return true;
     }
-    if (m_cancelled)
-        return false;
-    // The picture is on the server, but the line that shows its thumbnail cannot be given.
-    ++counts.failedThumbnails;
-    return askIgnoreError(takeFailure());
+    ++(result.sent ? counts.uploaded : counts.skipped);
+    m_uploaded.append({fileNameOf(file.path), QString()});
+    m_uploadedEntry = file.entry;
+    m_bytesFinished += std::max<qint64>(0, fileSizeOf(file.path).value_or(0));
+    m_bytesDone = m_bytesFinished;
+    return true;
 }
 
 void UploadSession::logCounts(const Counts& counts) {
@@ -135,53 +220,30 @@ void UploadSession::logCounts(const Counts& counts) {
             addLog(QString::fromLatin1(text).arg(count), LogTraffic);
 }
 
-UploadSession::Outcome UploadSession::uploadFile(const QString& path) {
+UploadSession::Decision UploadSession::planFile(const QString& path) {
     if (!QFileInfo::exists(path))
         throw Error(UploadErrors::fileMissing(path));
     const QString name = fileNameOf(path);
     if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
         const int answer = m_overwrite == PolicyAsk ? askFileExists(name) : m_overwrite;
         if (answer == PolicyRename && !renameExisting(name))
-            return Outcome::Failed;
+            return Decision::Fail;
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
         if ((answer == PolicyOverwrite || answer == PolicyRename) && !m_cancelled) {
             addLog(QStringLiteral("Uploading file ") + path + decision, LogTraffic);
-            return sendFile(path) ? Outcome::Sent : Outcome::Failed;
+            return Decision::Send;
         }
         if (!m_cancelled) {
             // The file on the server stands for this one.
             addLog(QStringLiteral("Skipping ") + path + decision, LogTraffic);
-            return Outcome::Skipped;
+            return Decision::Skip;
         }
     } else if (!m_cancelled) {
         addLog(QStringLiteral("Uploading file ") + path, LogTraffic);
-        return sendFile(path) ? Outcome::Sent : Outcome::Failed;
+        return Decision::Send;
     }
     addLog(QStringLiteral("Skipping ") + path + QStringLiteral(" [cancel]"), LogTraffic);
-    return Outcome::Failed;
-}
-
-bool UploadSession::sendFile(const QString& path) {
-    m_failure.clear();
-    const QString name = fileNameOf(path);
-    if (!m_tempNames) {
-        if (!m_driver->putFile(path))
-            return false;
-    } else {
-        // Visitors of the real name see the old file or the whole new one, never a cut one.
-        const QString partName = name + PartSuffix;
-        if (!m_driver->putFileAs(path, partName) || m_cancelled ||
-            !m_driver->replaceFile(partName, name)) {
-            m_failure = m_driver->lastError();
-            discardPart(partName);
-            return false;
-        }
-    }
-    if (!m_permissions.isEmpty() && !m_cancelled && !m_driver->setPermissions(name, m_permissions))
-        addLog(QStringLiteral("Could not set the permissions %1 of %2: %3")
-                   .arg(m_permissions, name, m_driver->lastError()),
-               LogError);
-    return true;
+    return Decision::Fail;
 }
 
 void UploadSession::discardPart(const QString& partName) {
@@ -194,10 +256,6 @@ void UploadSession::discardPart(const QString& partName) {
     } catch (const Error&) {
         // The connection is gone; the next operation reports that.
     }
-}
-
-QString UploadSession::takeFailure() {
-    return m_failure.isEmpty() ? m_driver->lastError() : std::exchange(m_failure, QString());
 }
 
 bool UploadSession::renameExisting(const QString& name) {

@@ -94,8 +94,9 @@ public:
     static QString zeroPad(const QString& text, int width);
 
 private:
-    // How one file's upload ended: a file left as it was on the server counts as skipped.
-    enum class Outcome { Sent, Skipped, Failed };
+    // What becomes of a file: sent, left as it is on the server (it counts as skipped), or
+    // failed already (told through lastError).
+    enum class Decision { Send, Skip, Fail };
     struct Counts {
         int uploaded = 0;
         int skipped = 0;
@@ -108,16 +109,22 @@ private:
                    ? remoteName.chopped(PartSuffix.size())
                    : remoteName;
     }
-    Outcome uploadFile(const QString& path);
-    // False when the user stops the run after the thumbnail failed.
-    bool uploadThumbnail(const QString& path, Counts& counts);
+    // A file to send, or one the server has already, in the order they are given.
+    struct PlannedFile {
+        QString path;
+        qsizetype entry;
+        bool thumbnail;
+        bool send;
+    };
+
+    // Decides for each file, asking where the policy says so, what becomes of it.
+    QList<PlannedFile> planFiles(const FileList& files, Counts& counts);
+    Decision planFile(const QString& path);
+    void sendPlanned(const QList<PlannedFile>& plan, Counts& counts);
+    // Counts how a planned file ended and keeps its name; false when the run stops here.
+    bool record(const PlannedFile& file, const TransferResult& result, Counts& counts);
     void logCounts(const Counts& counts);
-    // The transfer itself, under a temporary name when asked, then the permissions.
-    bool sendFile(const QString& path);
     void discardPart(const QString& partName);
-    // Why the last file failed: the driver's own text, unless removing a partial upload
-    // replaced it since.
-    QString takeFailure();
     bool renameExisting(const QString& name);
     bool createDirPath(const QString& path);
     // The policy for this clash; the one for the rest of the session too when so asked.
@@ -128,7 +135,6 @@ private:
     int m_overwrite;
     QString m_permissions;
     bool m_tempNames = false;
-    QString m_failure;
     ProgressEvent m_onProgress;
     StatusEvent m_onStatus;
     RenamedFiles m_renamedFiles;
@@ -142,6 +148,10 @@ private:
     qint64 m_bytesFinished = 0;
     qint64 m_bytesTotal = 0;
     QHash<QString, qint64> m_fileSizes;
+    // Bytes sent so far of the files on their way, by their index in the batch.
+    QHash<qsizetype, qint64> m_sentInFlight;
+    // Which of the given files the last uploaded one is.
+    qsizetype m_uploadedEntry = -1;
     std::atomic<bool> m_cancelled = false;
 };
 

@@ -36,6 +36,54 @@ bool waitForLine(QProcess& process) {
     return true;
 }
 
+// A key cache that knows the server, as after a first upload answered with OK.
+void knowServerInPutty(const SshServer& server, const QTemporaryDir& home,
+                       const QProcessEnvironment& environment) {
+    // Else psftp would take the account's own .putty.
+    QVERIFY(QDir(home.path()).mkpath(".putty"));
+    {
+        QFile password(home.filePath("pw"));
+        QVERIFY(password.open(QIODevice::WriteOnly));
+        password.write(server.password().toUtf8());
+        password.close();
+        QProcess seed;
+        seed.setProcessEnvironment(environment);
+        seed.setProcessChannelMode(QProcess::MergedChannels);
+        seed.start("setsid", {"/usr/bin/psftp", "-P", QString::number(server.port()), "-pwfile",
+                              password.fileName(), "-l", server.user(), "127.0.0.1"});
+        QVERIFY(seed.waitForStarted());
+        seed.write("y\n");
+        QTRY_VERIFY_WITH_TIMEOUT(seed.readAll().contains("psftp> ") ||
+                                     QFile::exists(home.filePath(".putty/sshhostkeys")),
+                                 30000);
+        seed.write("quit\n");
+        QVERIFY(seed.waitForFinished(30000));
+    }
+    QVERIFY(QFile::exists(home.filePath(".putty/sshhostkeys")));
+}
+
+// The same for OpenSSH, whose ssh reads a test configuration instead of the account's own.
+void knowServerInOpenSsh(const SshServer& server, const QTemporaryDir& home,
+                         QProcessEnvironment& environment) {
+    QProcess scan;
+    scan.start("ssh-keyscan", {"-p", QString::number(server.port()), "127.0.0.1"});
+    QVERIFY(scan.waitForFinished(30000));
+    QFile knownHosts(home.filePath("known_hosts"));
+    QVERIFY(knownHosts.open(QIODevice::WriteOnly) &&
+            knownHosts.write(scan.readAllStandardOutput()) > 0);
+    knownHosts.close();
+    QVERIFY(QDir(home.path()).mkpath("bin"));
+    QFile wrapper(home.filePath("bin/ssh"));
+    QVERIFY(wrapper.open(QIODevice::WriteOnly));
+    wrapper.write(QString("#!/bin/sh\nexec /usr/bin/ssh -F /dev/null -o UserKnownHostsFile=%1 "
+                          "\"$@\"\n")
+                      .arg(knownHosts.fileName())
+                      .toUtf8());
+    wrapper.close();
+    QVERIFY(wrapper.setPermissions(wrapper.permissions() | QFile::ExeOwner));
+    environment.insert("PATH", home.filePath("bin") + ":" + environment.value("PATH"));
+}
+
 } // namespace
 
 class TestUploadE2E : public QObject {
@@ -43,6 +91,7 @@ class TestUploadE2E : public QObject {
 
 private slots:
     void uploadsFromSelectorAndClosesByItself();
+    void uploadsBySftp_data();
     void uploadsBySftp();
     void copiedLinesOutliveTheProgram();
 };
@@ -83,39 +132,31 @@ void TestUploadE2E::uploadsFromSelectorAndClosesByItself() {
     QVERIFY(programDir.readFile("config.xml").contains("Hostname=\"127.0.0.1\""));
 }
 
+void TestUploadE2E::uploadsBySftp_data() {
+    QTest::addColumn<QString>("sshClient");
+    QTest::newRow("OpenSSH") << QString();
+    QTest::newRow("psftp") << SshClientPsftp;
+}
+
 void TestUploadE2E::uploadsBySftp() {
+    QFETCH(QString, sshClient);
     SshServer server;
     QUADDLE_REQUIRE_SSH(server);
     const TempProgramDir programDir;
-    // A key cache that knows the server, as after a first upload answered with OK.
     const QTemporaryDir home;
     QProcessEnvironment environment = programDir.environment();
     environment.insert("HOME", home.path());
-    // Else psftp would take the account's own .putty.
-    QVERIFY(QDir(home.path()).mkpath(".putty"));
-    {
-        QFile password(home.filePath("pw"));
-        QVERIFY(password.open(QIODevice::WriteOnly));
-        password.write(server.password().toUtf8());
-        password.close();
-        QProcess seed;
-        seed.setProcessEnvironment(environment);
-        seed.setProcessChannelMode(QProcess::MergedChannels);
-        seed.start("setsid", {"/usr/bin/psftp", "-P", QString::number(server.port()), "-pwfile",
-                              password.fileName(), "-l", server.user(), "127.0.0.1"});
-        QVERIFY(seed.waitForStarted());
-        seed.write("y\n");
-        QTRY_VERIFY_WITH_TIMEOUT(seed.readAll().contains("psftp> ") ||
-                                     QFile::exists(home.filePath(".putty/sshhostkeys")),
-                                 30000);
-        seed.write("quit\n");
-        QVERIFY(seed.waitForFinished(30000));
-    }
-    QVERIFY(QFile::exists(home.filePath(".putty/sshhostkeys")));
+    environment.remove("SSH_AUTH_SOCK");
+    if (sshClient == SshClientPsftp)
+        knowServerInPutty(server, home, environment);
+    else
+        knowServerInOpenSsh(server, home, environment);
+    if (QTest::currentTestFailed())
+        return;
 
     ServerSetup setup;
     setup.type = "1";
-    setup.sshClient = SshClientPsftp;
+    setup.sshClient = sshClient;
     // The program finds no psftp of its own and takes the one on PATH, on the stored port.
     setup.port = server.port();
     setup.user = server.user();
@@ -133,6 +174,8 @@ void TestUploadE2E::uploadsBySftp() {
     const QByteArray log = programDir.readFile("log.txt");
     QVERIFY(log.contains("1 files uploaded.\t0\r\n"));
     QVERIFY(!log.contains(server.password().toUtf8()));
+    // Only Quaddle's own SFTP engine logs the requests.
+    QCOMPARE(log.contains("--> OPEN "), sshClient.isEmpty());
 }
 
 void TestUploadE2E::copiedLinesOutliveTheProgram() {

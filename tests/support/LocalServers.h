@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QList>
 #include <QString>
 
 class QProcess;
@@ -24,6 +25,9 @@ constexpr int StartTimeoutMs = 20000;
 // Waits until the started server process accepts connections on the port; false when it ends
 // or does not within StartTimeoutMs.
 bool waitUntilListening(QProcess& server, quint16 port);
+
+// The process and every process below it, found through the parent links in /proc.
+QList<qint64> processFamily(qint64 pid);
 
 // rwxr-xr-x: for folders a server process running as another user must enter.
 constexpr QFile::Permissions Mode0755 = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |

@@ -26,12 +26,15 @@ quint64 signalBit(int signalNumber) {
 
 } // namespace
 
-ProgramRun::ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment)
-    : ProgramRun(QStringLiteral(QUADDLE_PROGRAM), arguments, environment) {}
+ProgramRun::ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment,
+                       const QString& standardInput)
+    : ProgramRun(QStringLiteral(QUADDLE_PROGRAM), arguments, environment, standardInput) {}
 
 ProgramRun::ProgramRun(const QString& program, const QStringList& arguments,
-                       const QProcessEnvironment& environment) {
+                       const QProcessEnvironment& environment, const QString& standardInput) {
     m_process.setProcessEnvironment(environment);
+    if (!standardInput.isEmpty())
+        m_process.setStandardInputFile(standardInput);
     m_process.start(program, arguments);
     m_process.waitForStarted();
 }

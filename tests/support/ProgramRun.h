@@ -4,18 +4,21 @@
 
 namespace quaddle::test {
 
-// The built program (or another one), started with the given arguments and environment. Killed
-// at destruction if it is still running.
+// The built program (or another one), started with the given arguments and environment, and
+// standard input read from the file standardInput when one is named (a terminal, say). Killed at
+// destruction if it is still running.
 class ProgramRun {
 public:
-    ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment);
+    ProgramRun(const QStringList& arguments, const QProcessEnvironment& environment,
+               const QString& standardInput = QString());
     ProgramRun(const QString& program, const QStringList& arguments,
-               const QProcessEnvironment& environment);
+               const QProcessEnvironment& environment, const QString& standardInput = QString());
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
 
     bool started() const { return m_process.state() == QProcess::Running; }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
     // Waits until the program has installed its handlers for SIGTERM and SIGINT.
     bool waitUntilCatchingSignals(int timeoutMs);
     void sendSignal(int signalNumber);

@@ -31,6 +31,7 @@ void saveServerConfig(const ServerSetup& server,
     config.servers[index].chmod = server.chmod;
     config.servers[index].trustedCert = server.trustedCert;
     config.servers[index].sshClient = server.sshClient;
+    config.servers[index].keyFile = server.keyFile;
     for (const QString& folder : server.folders)
         config.setFolder(-1, index, folder);
     for (const auto& [name, value] : settings)

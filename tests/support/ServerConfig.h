@@ -23,6 +23,7 @@ struct ServerSetup {
     QString chmod;
     QString trustedCert;
     QString sshClient;
+    QString keyFile;
 };
 
 // A server entry that logs in to the test FTP server.

@@ -48,23 +48,7 @@ void SshServer::resumeSessions() {
 void SshServer::signalSessions(int signal) {
     // Each connection has an sshd of its own below the listening one, and that one a child
     // for the logged-in user.
-    QList<qint64> family{m_process.processId()};
-    for (qsizetype known = 0; known != family.size();) {
-        known = family.size();
-        const QStringList entries = QDir("/proc").entryList(QDir::Dirs);
-        for (const QString& entry : entries) {
-            QFile stat("/proc/" + entry + "/stat");
-            if (!stat.open(QIODevice::ReadOnly))
-                continue;
-            // "pid (name) state ppid ...": the name may hold blanks, not the rest.
-            const QByteArray fields = stat.readAll();
-            const qint64 parent =
-                fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-            const qint64 pid = entry.toLongLong();
-            if (family.contains(parent) && !family.contains(pid))
-                family.append(pid);
-        }
-    }
+    const QList<qint64> family = processFamily(m_process.processId());
     for (qsizetype i = 1; i < family.size(); ++i)
         kill(pid_t(family[i]), signal);
 }

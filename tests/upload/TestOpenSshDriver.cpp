@@ -5,11 +5,13 @@
 #include "SshServer.h"
 #include "platform/Error.h"
 #include "upload/OpenSshDriver.h"
+#include "upload/SftpClient.h"
 #include "upload/UploadErrors.h"
 #include "upload/UploadSession.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -41,9 +43,11 @@ private slots:
     void unreachableServer();
     void puttyKeyWithPassphrase();
     void stalledServerFailsTheFileThenTheRun();
+    void batchOfManyFiles();
 
 private:
-    std::unique_ptr<UploadSession> makeSession(const QString& knownHosts);
+    std::unique_ptr<UploadSession> makeSession(const QString& knownHosts,
+                                               int policy = PolicyOverwrite);
 
     std::unique_ptr<SshServer> m_server;
     QTemporaryDir m_temp;
@@ -69,9 +73,10 @@ void TestOpenSshDriver::cleanupTestCase() {
     qputenv("HOME", m_savedHome);
 }
 
-std::unique_ptr<UploadSession> TestOpenSshDriver::makeSession(const QString& knownHosts) {
+std::unique_ptr<UploadSession> TestOpenSshDriver::makeSession(const QString& knownHosts,
+                                                              int policy) {
     return std::make_unique<UploadSession>(
-        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, PolicyOverwrite, true,
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, policy, true,
         [knownHosts](UploadSession& owner, int) {
             auto driver = std::make_unique<OpenSshDriver>(owner);
             // ssh finds its home folder in the account database, not in HOME.
@@ -227,6 +232,64 @@ void TestOpenSshDriver::stalledServerFailsTheFileThenTheRun() {
     m_server->resumeSessions();
     QUADDLE_VERIFY_DIALOGS(dialogs);
     QVERIFY(session->uploadedFiles().isEmpty());
+}
+
+// More files than go at once, of many sizes, one of them refused: every other file arrives
+// whole under its name with its permissions, and the results keep the order of the list.
+void TestOpenSshDriver::batchOfManyFiles() {
+    const QString remote = m_server->root();
+    QVERIFY(QDir(remote).mkpath("batch"));
+    const QString folder = remote + "/batch";
+    QVERIFY(QFile::setPermissions(folder, QFile::Permissions(0x7777)));
+    const auto place = [&](const QString& name, const QByteArray& contents) {
+        QFile file(folder + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    };
+    place("f10.txt", "old");
+    place("my f11.txt", "decoy");
+    // Left by someone else, and not the test account's to write.
+    place("f07.txt.part", "locked");
+    QVERIFY(QFile::setPermissions(folder + "/f07.txt.part", QFile::ReadOwner | QFile::ReadOther));
+    QTemporaryDir local;
+    FileList files;
+    QStringList expected;
+    for (int index = 0; index < SftpClient::FilesInFlight + 8; ++index) {
+        const QString name = QString("f%1.txt").arg(index, 2, 10, QLatin1Char('0'));
+        const qint64 size = index == 5 ? qint64(3) << 20 : index * 997;
+        QByteArray contents(size, 'a' + index % 26);
+        files.append({test::localFile(local, name, contents), QString()});
+        if (index != 7)
+            expected.append(name);
+    }
+
+    test::ScriptedDialogs dialogs;
+    dialogs.expectIdentity(IdentityKind::HostKey, false, true);
+    dialogs.expectErrorQuestionMatching(".*f07.txt.part: Permission denied.*", true);
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("batch_known_hosts"), PolicySkip);
+    QVERIFY(session->login("127.0.0.1", QString::number(m_server->port()), m_server->user(),
+                           m_server->password()));
+    QVERIFY(session->enterDir(folder, false, false));
+    session->setTempNames(true);
+    session->setPermissions("640");
+    QStringList uploaded;
+    for (const UploadResult& result : session->uploadFiles(files))
+        uploaded.append(result.file);
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    QCOMPARE(uploaded, expected);
+    QCOMPARE(contentsOf(folder + "/f10.txt"), QByteArray("old"));
+    for (const FileEntry& file : files) {
+        const QString name = QFileInfo(file.path).fileName();
+        if (name == "f10.txt" || name == "f07.txt")
+            continue;
+        QVERIFY2(contentsOf(folder + "/" + name) == contentsOf(file.path), qPrintable(name));
+        QCOMPARE(QFile::permissions(folder + "/" + name) & QFile::Permissions(0x7077),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    }
+    QVERIFY(!QFile::exists(folder + "/f07.txt"));
+    QCOMPARE(QDir(folder).entryList({"*.part"}, QDir::Files), QStringList());
+    QVERIFY(session->logLines().join('\n').contains("--> POSIX-RENAME " + folder +
+                                                    "/f39.txt.part " + folder + "/f39.txt"));
 }
 
 QTEST_GUILESS_MAIN(TestOpenSshDriver)
