@@ -12,6 +12,7 @@
 #include "ScriptedDialogs.h"
 #include "SshServer.h"
 #include "config/Config.h"
+#include "platform/Error.h"
 #include "upload/OpenSshDriver.h"
 #include "upload/UploadDrivers.h"
 
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -34,6 +36,7 @@ namespace {
 constexpr int DelayMs = 25;
 constexpr double RoundTripSeconds = 2 * DelayMs / 1000.0;
 constexpr int ToolTimeoutMs = 600000;
+constexpr qsizetype LogLinesShown = 40;
 
 // Ends the benchmark through main, so that sshd and the proxy stop and the files go.
 [[noreturn]] void fail(const QString& message) {
@@ -90,13 +93,13 @@ public:
         for (const Case& each : m_cases) {
             if (!caseKey.isEmpty() && caseKey != each.key)
                 continue;
-            const double direct = measure(each, m_routes[0]);
-            const double delayed = measure(each, m_routes[1]);
+            const QString direct = measure(each, m_routes[0]);
+            const QString delayed = measure(each, m_routes[1]);
             goals.append(QStringLiteral("(%1) direct %2 (<= %3), proxy %4 (<= %5)")
                              .arg(each.key)
-                             .arg(direct, 0, 'f', 2)
+                             .arg(direct)
                              .arg(each.directGoal, 0, 'f', 2)
-                             .arg(delayed, 0, 'f', 2)
+                             .arg(delayed)
                              .arg(each.delayedGoal, 0, 'f', 2));
         }
         std::printf("the program over sftp -b, goals in brackets: %s\n",
@@ -195,33 +198,76 @@ private:
         }
     }
 
-    double measure(const Case& each, const Route& route) {
+    // Prints a row per tool; returns the program's time over sftp -b's, or why there is none.
+    QString measure(const Case& each, const Route& route) {
+        const QList<NamedTool> all = tools();
+        // A tool that failed once sits out the remaining rounds; the others go on.
+        QStringList failures(all.size());
         QList<std::function<double()>> runs;
-        for (const NamedTool& tool : tools())
-            runs.append([&, tool] { return timed(tool.run, route.port, each.files); });
+        for (qsizetype i = 0; i < all.size(); ++i)
+            runs.append([&, i] {
+                return failures[i].isEmpty() ? tryTimed(all[i], route, each.files, failures[i])
+                                             : 0.0;
+            });
         const QList<double> seconds = bench::medianSecondsInTurns(runs, m_rounds);
-        for (qsizetype i = 0; i < seconds.size(); ++i) {
-            std::printf("%-24s %-7s %-20s %9.3f %12.2f", each.name, route.name, tools()[i].name,
-                        seconds[i], seconds[i] / seconds[1]);
+        for (qsizetype i = 0; i < all.size(); ++i) {
+            std::printf("%-24s %-7s %-20s", each.name, route.name, all[i].name);
+            if (!failures[i].isEmpty()) {
+                std::printf(" failed: %s\n", qPrintable(failures[i].section(u'\n', 0, 0)));
+                continue;
+            }
+            std::printf(" %9.3f %12s", seconds[i],
+                        qPrintable(ratio(seconds[i], seconds[1], failures[1])));
             if (route.delayed && each.files.size() > 1)
                 std::printf(" %9.2f", seconds[i] / RoundTripSeconds / double(each.files.size()));
             std::printf("\n");
         }
         std::fflush(stdout);
-        return seconds[0] / seconds[1];
+        return failures[0].isEmpty() ? ratio(seconds[0], seconds[1], failures[1])
+                                     : QStringLiteral("failed");
+    }
+
+    static QString ratio(double seconds, double sftpSeconds, const QString& sftpFailure) {
+        return sftpFailure.isEmpty() ? QString::number(seconds / sftpSeconds, 'f', 2)
+                                     : QStringLiteral("-");
+    }
+
+    // The seconds of one timed run, or 0 with why it failed in failure; the whole story, with
+    // the end of the session's log, goes to the error output.
+    double tryTimed(const NamedTool& tool, const Route& route, const FileList& files,
+                    QString& failure) {
+        try {
+            return timed(tool.run, route.port, files);
+        } catch (const std::exception& error) {
+            failure = QString::fromUtf8(error.what());
+            std::fprintf(stderr, "%s through %s failed: %s\n", tool.name, route.name, error.what());
+            return 0.0;
+        }
     }
 
     double runSession(const DriverFactory& drivers, quint16 port, const QString& password,
                       const FileList& files) {
         QElapsedTimer timer;
         timer.start();
+        // The log keeps the traffic, as for users who have it on, so a failure shows where it
+        // stopped.
         UploadSession upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
-                             int(ServerType::Sftp), PolicyOverwrite, false, drivers);
-        if (!upload.login(QStringLiteral("127.0.0.1"), QString::number(port), m_server.user(),
-                          password) ||
-            !upload.enterDir(m_server.root(), false, false) ||
-            upload.uploadFiles(files).size() != files.size())
-            fail("upload through the program failed:\n" + upload.logLines().join(u'\n'));
+                             int(ServerType::Sftp), PolicyOverwrite, true, drivers);
+        bool uploaded = false;
+        QString error = QStringLiteral("upload through the program failed");
+        try {
+            uploaded = upload.login(QStringLiteral("127.0.0.1"), QString::number(port),
+                                    m_server.user(), password) &&
+                       upload.enterDir(m_server.root(), false, false) &&
+                       upload.uploadFiles(files).size() == files.size();
+        } catch (const Error& thrown) {
+            error = thrown.message();
+        }
+        if (!uploaded) {
+            const QStringList log = upload.logLines();
+            fail(error + '\n' +
+                 log.mid(std::max<qsizetype>(0, log.size() - LogLinesShown)).join(u'\n'));
+        }
         return timer.elapsed() / 1000.0;
     }
 
