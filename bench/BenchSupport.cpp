@@ -26,25 +26,24 @@ double median(QList<double> values) {
     return values[values.size() / 2];
 }
 
-QList<double> medianSecondsInTurns(const QList<std::function<double()>>& tools, int rounds) {
+QList<QList<double>> secondsInTurns(const QList<std::function<double()>>& tools, int rounds) {
     QList<QList<double>> seconds(tools.size());
     for (int round = 0; round < rounds; ++round)
         for (qsizetype turn = 0; turn < tools.size(); ++turn) {
             const qsizetype tool = (round + turn) % tools.size();
             seconds[tool].append(tools[tool]());
         }
-    QList<double> medians;
-    for (const QList<double>& toolSeconds : seconds)
-        medians.append(median(toolSeconds));
-    return medians;
+    return seconds;
 }
 
 double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
                           const std::function<double()>& theirs, int runs) {
-    const QList<double> medians = medianSecondsInTurns({ours, theirs}, runs);
-    const double ratio = medians[0] / medians[1];
-    std::printf("%-32s ours %8.3f s   %s %8.3f s   ratio %.2f\n", what, medians[0], peer,
-                medians[1], ratio);
+    const QList<QList<double>> seconds = secondsInTurns({ours, theirs}, runs);
+    const double oursMedian = median(seconds[0]);
+    const double theirsMedian = median(seconds[1]);
+    const double ratio = oursMedian / theirsMedian;
+    std::printf("%-32s ours %8.3f s   %s %8.3f s   ratio %.2f\n", what, oursMedian, peer,
+                theirsMedian, ratio);
     std::fflush(stdout);
     return ratio;
 }

@@ -20,8 +20,8 @@ void writeRandomFile(const QString& path, qint64 size,
 double median(QList<double> values);
 
 // Times each tool (each returns its seconds) rounds times, a different one going first in each
-// round so that caches warming up and drift favour none; returns each tool's median.
-QList<double> medianSecondsInTurns(const QList<std::function<double()>>& tools, int rounds);
+// round so that caches warming up and drift favour none; returns each tool's seconds.
+QList<QList<double>> secondsInTurns(const QList<std::function<double()>>& tools, int rounds);
 
 // Times ours and theirs (each returns its seconds) runs times each, alternating which goes first
 // so that caches warming up favour neither; prints what, both medians and their ratio, and

@@ -3,9 +3,9 @@
 // would. Compares the program's SFTP engine over OpenSSH's ssh with OpenSSH's own "sftp -b"
 // running the same commands (cd, one put per file) with the same ssh options, and, for
 // reference, the program's psftp engine. Every round runs each tool once, another one going
-// first each round; prints the median seconds, the ratio to sftp -b and, through the proxy, the
-// round trips each small file cost. All include logging in (by key; psftp by password). Needs root
-// and the quaddle-test account.
+// first each round; prints the median and slowest seconds, the ratio to sftp -b and, through
+// the proxy, the round trips each small file cost. All include logging in (by key; psftp by
+// password). Needs root and the quaddle-test account.
 //
 //   bench_sftp_upload [--rounds N] [--case a|b]
 #include "BenchSupport.h"
@@ -86,8 +86,8 @@ public:
         std::printf("SFTP uploads to a local sshd: median of %d rounds; the proxy adds %d ms "
                     "each way\n",
                     m_rounds, DelayMs);
-        std::printf("%-24s %-7s %-20s %9s %12s %9s\n", "case", "route", "tool", "seconds",
-                    "x sftp -b", "RTT/file");
+        std::printf("%-24s %-7s %-20s %9s %9s %10s %9s\n", "case", "route", "tool", "seconds",
+                    "slowest", "x sftp -b", "RTT/file");
         std::fflush(stdout);
         QStringList goals;
         for (const Case& each : m_cases) {
@@ -209,14 +209,19 @@ private:
                 return failures[i].isEmpty() ? tryTimed(all[i], route, each.files, failures[i])
                                              : 0.0;
             });
-        const QList<double> seconds = bench::medianSecondsInTurns(runs, m_rounds);
+        const QList<QList<double>> rounds = bench::secondsInTurns(runs, m_rounds);
+        QList<double> seconds;
+        for (const QList<double>& toolRounds : rounds)
+            seconds.append(bench::median(toolRounds));
         for (qsizetype i = 0; i < all.size(); ++i) {
             std::printf("%-24s %-7s %-20s", each.name, route.name, all[i].name);
             if (!failures[i].isEmpty()) {
                 std::printf(" failed: %s\n", qPrintable(failures[i].section(u'\n', 0, 0)));
                 continue;
             }
-            std::printf(" %9.3f %12s", seconds[i],
+            // The slowest round shows a stall that the median hides.
+            std::printf(" %9.3f %9.3f %10s", seconds[i],
+                        *std::max_element(rounds[i].begin(), rounds[i].end()),
                         qPrintable(ratio(seconds[i], seconds[1], failures[1])));
             if (route.delayed && each.files.size() > 1)
                 std::printf(" %9.2f", seconds[i] / RoundTripSeconds / double(each.files.size()));
