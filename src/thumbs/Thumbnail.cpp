@@ -6,6 +6,7 @@
 #include "thumbs/Jpeg.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,8 @@
 #include <QMutex>
 #include <QPainter>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -216,6 +219,78 @@ void recordMade(const QString& path) {
         madeThumbnails.append(path);
 }
 
+// How one job ended: the thumbnail's path, or why there is none.
+struct ThumbnailJobResult {
+    qsizetype index = 0;
+    QString thumbnail;
+    QString error;
+};
+
+// A worker per core at most, and never more than there are jobs.
+int workerCount(int threads, qsizetype jobs) {
+    const int cores = std::max(1, QThread::idealThreadCount());
+    const int wanted = threads > 0 ? std::min(threads, cores) : cores;
+    return int(std::clamp<qsizetype>(jobs, 1, wanted));
+}
+
+// Where in files the pictures are that get a thumbnail.
+QList<qsizetype> existingSources(const FileList& files) {
+    QList<qsizetype> sources;
+    for (qsizetype index = 0; index < files.size(); ++index)
+        if (isThumbnailSource(files[index].path) && QFileInfo::exists(files[index].path))
+            sources.append(index);
+    return sources;
+}
+
+// Makes thumbnails on worker threads and hands each result to the thread that created it, which
+// keeps its event loop running while it waits. Jobs are started by that thread only while a
+// worker is free, so no more full-size pictures are in memory than there are workers, and a job
+// not started is never begun.
+class ThumbnailPool {
+public:
+    explicit ThumbnailPool(int workers) { m_pool.setMaxThreadCount(workers); }
+    // Workers hand their results to members of this object: let them end first.
+    ~ThumbnailPool() { m_pool.waitForDone(); }
+    ThumbnailPool(const ThumbnailPool&) = delete;
+    ThumbnailPool& operator=(const ThumbnailPool&) = delete;
+
+    bool hasFreeWorker() const { return m_running < m_pool.maxThreadCount(); }
+    bool isIdle() const { return m_running == 0; }
+
+    // The options are copied here, on the calling thread: each job draws with a font of its own.
+    void start(qsizetype index, const QString& source, const ThumbnailOptions& options,
+               const QString& name) {
+        ++m_running;
+        m_pool.start([this, index, source, options, name] {
+            ThumbnailJobResult result;
+            result.index = index;
+            try {
+                result.thumbnail = makeThumbnail(source, options, name);
+            } catch (const Error& error) {
+                result.error = error.message();
+            }
+            QMetaObject::invokeMethod(
+                &m_receiver, [this, result] { m_finished.append(result); }, Qt::QueuedConnection);
+        });
+    }
+
+    // The next job to end, in the order they end.
+    ThumbnailJobResult takeFinished() {
+        // A modal question asked about a result runs the event loop too: results are only
+        // collected there, never acted upon, so none is handled twice.
+        while (m_finished.isEmpty())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        --m_running;
+        return m_finished.takeFirst();
+    }
+
+private:
+    QObject m_receiver; // lives on the calling thread, where the results are collected
+    QList<ThumbnailJobResult> m_finished;
+    int m_running = 0;
+    QThreadPool m_pool;
+};
+
 } // namespace
 
 QString thumbnailDir() {
@@ -330,21 +405,31 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     return target;
 }
 
-void makeThumbnails(FileList& files, const ThumbnailOptions& options,
-                    const ThumbnailEvents& events) {
+void makeThumbnails(FileList& files, const ThumbnailOptions& options, const ThumbnailEvents& events,
+                    int threads) {
+    // Named up front, in the list's order, so that no two jobs can pick the same name.
     const QStringList names = thumbnailNames(files);
-    for (qsizetype index = 0; index < files.size(); ++index) {
-        if (!events.next(index, files.size()))
-            return;
-        const QString source = files[index].path;
-        if (!QFileInfo::exists(source) || !isThumbnailSource(source))
-            continue;
-        try {
-            files[index].thumbnail = makeThumbnail(source, options, names[index]);
-        } catch (const Error& error) {
-            // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
-            events.failed(source, error.message());
+    const QList<qsizetype> pictures = existingSources(files);
+    const qsizetype count = pictures.size();
+    bool going = events.progress(0, count);
+    ThumbnailPool pool(workerCount(threads, count));
+    qsizetype started = 0;
+    const auto startWhileFree = [&] {
+        for (; going && started < count && pool.hasFreeWorker(); ++started) {
+            const qsizetype index = pictures[started];
+            pool.start(index, files[index].path, options, names[index]);
         }
+    };
+    startWhileFree();
+    for (qsizetype done = 1; !pool.isIdle(); ++done) {
+        const ThumbnailJobResult result = pool.takeFinished();
+        // A failed entry keeps its value: a thumbnail that was not written cannot be uploaded.
+        if (result.error.isEmpty())
+            files[result.index].thumbnail = result.thumbnail;
+        else
+            events.failed(files[result.index].path, result.error);
+        going = going && events.progress(done, count);
+        startWhileFree();
     }
 }
 
