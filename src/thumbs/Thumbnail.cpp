@@ -118,22 +118,66 @@ QImage newSurface(QSize size) {
 }
 
 // Each target pixel takes the source pixel under its centre: whole rows and columns are
-// dropped, nothing is blended.
-void drawScaled(const QImage& source, QImage& surface) {
-    const qint64 sourceWidth = source.width();
-    const qint64 sourceHeight = source.height();
-    const qint64 width = surface.width();
-    const qint64 height = surface.height();
-    std::vector<int> columns(static_cast<size_t>(width));
-    for (qint64 x = 0; x < width; ++x)
-        columns[size_t(x)] = int((2 * x + 1) * sourceWidth / (2 * width));
-    for (qint64 y = 0; y < height; ++y) {
-        const int sourceY = int((2 * y + 1) * sourceHeight / (2 * height));
-        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(sourceY));
-        auto* to = reinterpret_cast<QRgb*>(surface.scanLine(int(y)));
+// dropped, nothing is blended. The source comes row by row, top to bottom, so that it never has
+// to be in memory whole.
+class NearestSampler {
+public:
+    NearestSampler(QSize source, QImage& surface)
+        : m_surface(surface), m_sourceHeight(source.height()),
+          m_columns(static_cast<size_t>(surface.width())) {
+        const qint64 sourceWidth = source.width();
+        const qint64 width = surface.width();
         for (qint64 x = 0; x < width; ++x)
-            to[x] = from[columns[size_t(x)]];
+            m_columns[size_t(x)] = int((2 * x + 1) * sourceWidth / (2 * width));
     }
+
+    void takeRow(int sourceY, const QRgb* pixels) {
+        for (; m_nextY < m_surface.height() && sourceRowOf(m_nextY) == sourceY; ++m_nextY) {
+            auto* to = reinterpret_cast<QRgb*>(m_surface.scanLine(m_nextY));
+            for (size_t x = 0; x < m_columns.size(); ++x)
+                to[x] = pixels[m_columns[x]];
+        }
+    }
+
+private:
+    qint64 sourceRowOf(qint64 y) const {
+        return (2 * y + 1) * m_sourceHeight / (2 * qint64(m_surface.height()));
+    }
+
+    QImage& m_surface;
+    const qint64 m_sourceHeight;
+    std::vector<int> m_columns;
+    int m_nextY = 0;
+};
+
+// The picture scaled down, and the size it had.
+struct ScaledImage {
+    QImage surface;
+    QSize sourceSize;
+};
+
+ScaledImage scaledJpeg(const QString& source, const ThumbnailOptions& options) {
+    ScaledImage scaled;
+    std::optional<NearestSampler> sampler;
+    readJpegRows(
+        source,
+        [&](QSize size) {
+            scaled.sourceSize = size;
+            scaled.surface = newSurface(scaledSize(size.width(), size.height(), options));
+            sampler.emplace(size, scaled.surface);
+        },
+        [&](int y, const QRgb* pixels) { sampler->takeRow(y, pixels); });
+    return scaled;
+}
+
+ScaledImage scaledBitmap(const QString& source, const ThumbnailOptions& options) {
+    const QImage image = readBitmap(source);
+    ScaledImage scaled{newSurface(scaledSize(image.width(), image.height(), options)),
+                       image.size()};
+    NearestSampler sampler(image.size(), scaled.surface);
+    for (int y = 0; y < image.height(); ++y)
+        sampler.takeRow(y, reinterpret_cast<const QRgb*>(image.constScanLine(y)));
+    return scaled;
 }
 
 // A white band across the bottom with the text centred in it, 2 pixels of white above and
@@ -244,7 +288,7 @@ QList<qsizetype> existingSources(const FileList& files) {
 
 // Makes thumbnails on worker threads and hands each result to the thread that created it, which
 // keeps its event loop running while it waits. Jobs are started by that thread only while a
-// worker is free, so no more full-size pictures are in memory than there are workers, and a job
+// worker is free, so no more pictures are in memory than there are workers, and a job
 // not started is never begun.
 class ThumbnailPool {
 public:
@@ -381,15 +425,13 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     const QString target =
         name.isEmpty() ? thumbnailPath(source) : QDir(thumbnailDir()).filePath(name);
 
-    QImage image = bitmap ? readBitmap(source) : readJpeg(source);
-    QImage surface = newSurface(scaledSize(image.width(), image.height(), options));
-    drawScaled(image, surface);
+    ScaledImage scaled = bitmap ? scaledBitmap(source, options) : scaledJpeg(source, options);
+    QImage& surface = scaled.surface;
     if (options.info)
         drawBand(surface,
-                 QString::number(image.width()) + QLatin1Char('x') +
-                     QString::number(image.height()) + QLatin1String(" px"),
+                 QString::number(scaled.sourceSize.width()) + QLatin1Char('x') +
+                     QString::number(scaled.sourceSize.height()) + QLatin1String(" px"),
                  options.bandFont);
-    image = QImage(); // the full-size picture is no longer needed
     if (options.frame)
         drawFrame(surface);
 

@@ -66,8 +66,8 @@ struct ThumbnailEvents {
 
 // Makes the thumbnail of each existing picture in files, under the name thumbnailNames gives
 // it, and sets it as the entry's thumbnail. Several are made at once, on up to threads worker
-// threads (0: one per core; never more than the cores, as each holds a full-size picture in
-// memory); the calling thread keeps its event loop running meanwhile.
+// threads (0: one per core; never more than the cores, as each holds its file, or a whole bitmap,
+// in memory); the calling thread keeps its event loop running meanwhile.
 void makeThumbnails(FileList& files, const ThumbnailOptions& options, const ThumbnailEvents& events,
                     int threads = 0);
 

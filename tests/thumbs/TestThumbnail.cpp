@@ -347,6 +347,14 @@ void TestThumbnail::nearestPixelSampling() {
     }
     QCOMPARE(thumbnailOf(writeSource("copy.bmp", bitmapBytes(image)), {300, 200, false, false}),
              image);
+
+    // A JPEG, decoded row by row, is sampled alike: its thumbnail is the one its picture, as Qt's
+    // own reader decodes it, gets as a bitmap, coded as JPEG.
+    const QString jpeg = writeSource("coded.jpg", encodeJpeg(image, 90));
+    const QImage viaBitmap = thumbnailOf(
+        writeSource("decoded.bmp", bitmapBytes(QImage(jpeg).convertToFormat(QImage::Format_RGB32))),
+        {20, 20, false, false});
+    QCOMPARE(readFile(makeThumbnail(jpeg, {20, 20, false, false})), encodeJpeg(viaBitmap, 90));
 }
 
 void TestThumbnail::frameAndBand_data() {
