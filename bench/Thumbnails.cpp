@@ -24,7 +24,6 @@ namespace {
 
 constexpr int Photos = 40;
 constexpr int PhotosOneByOne = 20;
-constexpr int PoolRuns = 3;
 constexpr int Runs = 5;
 
 // Photographic detail: soft shapes and colour gradients with grain on top.
@@ -111,7 +110,7 @@ int main(int argc, char** argv) {
     std::printf("cores: %d\n", cores);
     bench::compareAlternating(
         "40 photos of 12 MP, every core", "one thread", [&] { return runPool(files, 0); },
-        [&] { return runPool(files, 1); }, PoolRuns);
+        [&] { return runPool(files, 1); }, Runs);
     const QStringList some = files.mid(0, PhotosOneByOne);
     bench::compareAlternating(
         "20 photos of 12 MP to 300x200", "ImageMagick", [&] { return runOurs(some); },
