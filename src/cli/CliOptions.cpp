@@ -2,6 +2,7 @@
 
 #include "config/CommandLine.h"
 #include "config/Config.h"
+#include "config/IntegerText.h"
 #include "platform/Error.h"
 #include "upload/UploadSession.h"
 
@@ -87,6 +88,15 @@ CliOptions parseCliOptions(const QStringList& arguments) {
                     options.onExists = policy;
             if (!options.onExists)
                 throw usageError(QStringLiteral("Unknown --on-exists choice \"%1\".").arg(name));
+        } else if (is("--connections")) {
+            const QString count = optionValue(word, QStringLiteral("--connections"), arguments, i);
+            options.connections = parseInteger(count);
+            if (!options.connections || *options.connections < 1 ||
+                *options.connections > Config::MaxConnections)
+                throw usageError(QStringLiteral("--connections takes a number from 1 to %1, not "
+                                                "\"%2\".")
+                                     .arg(Config::MaxConnections)
+                                     .arg(count));
         } else if (is("--master-password-file")) {
             options.masterPasswordFile =
                 optionValue(word, QStringLiteral("--master-password-file"), arguments, i);

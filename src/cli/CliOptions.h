@@ -17,6 +17,7 @@ struct CliOptions {
     // Unset: the remembered tag style and the "Overwrite" setting.
     std::optional<TagStyle> tags;
     std::optional<int> onExists;
+    std::optional<int> connections;
     bool thumbnails = false;
     bool acceptNew = false;
     bool quiet = false;

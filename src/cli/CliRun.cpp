@@ -76,6 +76,8 @@ QString usageText(const QString& program) {
                "  --thumbnails      make and upload thumbnails of JPEG and BMP files\n"
                "  --on-exists=WHAT  overwrite, rename, skip or ask (on the terminal; without\n"
                "                    one the file is skipped); default: the option set\n"
+               "  --connections=N   open up to N connections (1 to 10) for several files;\n"
+               "                    default: the option set\n"
                "  --accept-new      accept and remember a server's unknown host key or\n"
                "                    certificate (never a changed one)\n"
                "  --master-password-file=FILE\n"
@@ -201,6 +203,8 @@ int CliRun::run() {
     }
     UploadRun upload(config, server, remoteDir,
                      m_options.onExists.value_or(config.overwritePolicy()), runEvents(config));
+    if (m_options.connections)
+        upload.setConnections(*m_options.connections);
     m_run = &upload;
     // A signal that came before the run stops it all the same.
     if (interrupted())

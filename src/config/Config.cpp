@@ -68,6 +68,7 @@ Config::Config() {
     setSetting(QStringLiteral("TagStyle"), SettingValue::integer(0));
     setSetting(QStringLiteral("AutoCopy"), SettingValue::boolean(false));
     setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("Connections"), SettingValue::integer(DefaultConnections));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
@@ -145,6 +146,10 @@ qint32 Config::overwritePolicy() const {
 
 bool Config::passiveMode() const {
     return boolSetting(QStringLiteral("Passive"));
+}
+
+int Config::connections() const {
+    return std::clamp(intSetting(QStringLiteral("Connections")), 1, MaxConnections);
 }
 
 bool Config::tempNames() const {

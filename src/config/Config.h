@@ -147,6 +147,10 @@ public:
     qint32 overwritePolicy() const;
     bool passiveMode() const;
     bool tempNames() const;
+    // How many connections a run of several files may open, 1 to MaxConnections.
+    int connections() const;
+    static constexpr int DefaultConnections = 3;
+    static constexpr int MaxConnections = 10;
     qint32 tagStyle() const;
     void setTagStyle(qint32 style);
     qint32 thumbWidth() const;

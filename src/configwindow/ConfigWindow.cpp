@@ -134,6 +134,9 @@ void ConfigWindow::createOptionsPage() {
     uploading->addWidget(
         checkBox(QStringLiteral("TempNames"), tr("Upload under a temporary name, then rename")), 1,
         1);
+    uploading->addWidget(
+        labelled("PCFGConnections", tr("Simultaneous connections:"), QStringLiteral("Connections")),
+        1, 0);
 
     QGridLayout* thumbnails = group(page, tr("Thumbnails"));
     auto* sizes = new QHBoxLayout;

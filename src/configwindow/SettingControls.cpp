@@ -77,6 +77,8 @@ QPair<int, int> wholeNumberRange(const QString& name, SettingType type) {
     if (name.compare(QLatin1String("ThumbWidth"), Qt::CaseInsensitive) == 0 ||
         name.compare(QLatin1String("ThumbHeight"), Qt::CaseInsensitive) == 0)
         return {16, 4096};
+    if (name.compare(QLatin1String("Connections"), Qt::CaseInsensitive) == 0)
+        return {1, Config::MaxConnections};
     if (type == SettingType::Byte)
         return {0, 255};
     return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};

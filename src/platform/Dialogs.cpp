@@ -1,13 +1,79 @@
 #include "platform/Dialogs.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QtGlobal>
 #include <utility>
 
 namespace quaddle {
 
 namespace {
+
 Dialogs* installed = nullptr;
+
+// Runs question on the main thread, where the faces show their windows, and waits for it.
+template <typename Question> auto onMainThread(Question question) -> decltype(question()) {
+    decltype(question()) answer{};
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { answer = question(); }, Qt::BlockingQueuedConnection);
+    return answer;
 }
+
+// What other threads get from dialogs(): each question is put to the user by the installed
+// implementation on the main thread, while the asking thread waits.
+class MainThreadDialogs : public Dialogs {
+public:
+    MessageAnswer showMessage(const QString& text, MessageKind kind,
+                              MessageButtons buttons) override {
+        return onMainThread([&] { return installed->showMessage(text, kind, buttons); });
+    }
+    void notify(MessageKind kind, const QString& text) override {
+        onMainThread([&] {
+            installed->notify(kind, text);
+            return true;
+        });
+    }
+    QStringList chooseFiles(const QString& title) override {
+        return onMainThread([&] { return installed->chooseFiles(title); });
+    }
+    MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override {
+        return onMainThread([&] { return installed->askMasterPassword(mode, password); });
+    }
+    bool confirmLosingLockedLogins() override {
+        return onMainThread([&] { return installed->confirmLosingLockedLogins(); });
+    }
+    bool confirmUnencryptedPassword(bool locked) override {
+        return onMainThread([&] { return installed->confirmUnencryptedPassword(locked); });
+    }
+    bool askLogin(QString& user, QString& password) override {
+        return onMainThread([&] { return installed->askLogin(user, password); });
+    }
+    bool retryLogin() override {
+        return onMainThread([&] { return installed->retryLogin(); });
+    }
+    FileExistsAnswer askFileExists(const QString& name) override {
+        return onMainThread([&] { return installed->askFileExists(name); });
+    }
+    MissingDirAnswer askMissingDir(const QString& dir) override {
+        return onMainThread([&] { return installed->askMissingDir(dir); });
+    }
+    bool trustIdentity(const IdentityQuestion& question) override {
+        return onMainThread([&] { return installed->trustIdentity(question); });
+    }
+    bool continueAfterError(const QString& message) override {
+        return onMainThread([&] { return installed->continueAfterError(message); });
+    }
+    bool offerThumbnails(ThumbnailImages images) override {
+        return onMainThread([&] { return installed->offerThumbnails(images); });
+    }
+};
+
+bool onOtherThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && QThread::currentThread() != application->thread();
+}
+
+} // namespace
 
 MessageAnswer closingAnswer(MessageButtons buttons) {
     switch (buttons) {
@@ -31,7 +97,8 @@ MessageAnswer Dialogs::showMessage(const QString& text, MessageKind kind, Messag
 
 Dialogs& dialogs() {
     Q_ASSERT_X(installed, "Dialogs", "no dialogs implementation installed");
-    return *installed;
+    static MainThreadDialogs forwarder;
+    return onOtherThread() ? static_cast<Dialogs&>(forwarder) : *installed;
 }
 
 Dialogs* installDialogs(Dialogs* dialogs) {

@@ -107,6 +107,8 @@ MessageAnswer closingAnswer(MessageButtons buttons);
 
 // The implementation in use. The program installs the one that shows real windows;
 // tests install a scripted one. Not owned. Installing returns the one installed before.
+// Called on another thread, dialogs() puts the question on the main thread and waits for the
+// answer, so the main thread must keep its event loop running while such threads work.
 Dialogs& dialogs();
 Dialogs* installDialogs(Dialogs* dialogs);
 

@@ -77,6 +77,8 @@ void UploadRun::connectAndUpload() {
         m_events.progress, m_events.status, m_server.type.toInt(), m_overwrite,
         m_config.logTraffic(), standardDrivers(m_config.programDir, m_server.sshClient));
     configureSession(*m_session, m_config);
+    if (m_connections)
+        m_session->setConnections(*m_connections);
     enter(RunStep::Login);
     if (!m_session->login(m_server.host, m_server.port, m_server.user, m_server.password,
                           m_server.keyFile))

@@ -52,6 +52,8 @@ public:
     UploadRun(const UploadRun&) = delete;
     UploadRun& operator=(const UploadRun&) = delete;
 
+    // Instead of the setting Connections, for this run only.
+    void setConnections(int count) { m_connections = count; }
     const UploadRunResult& run(FileList files);
     // Stops the run: before the session it starts none, else the session stops.
     void cancel();
@@ -72,6 +74,7 @@ private:
     const int m_overwrite;
     const UploadRunEvents m_events;
     bool m_cancelled = false;
+    std::optional<int> m_connections;
     std::unique_ptr<UploadSession> m_session;
     UploadRunResult m_result;
 };

@@ -196,6 +196,11 @@ QString FtpDriver::lastError() {
     return m_client.lastResponse();
 }
 
+void FtpDriver::trustLike(const ProtocolDriver& other) {
+    // Extra connections are made only by the session that made other, with the same factory.
+    m_trustedCertificate = static_cast<const FtpDriver&>(other).m_trustedCertificate;
+}
+
 void FtpDriver::setTrustedCertificate(const QString& fingerprint,
                                       std::function<void(const QString&)> remember) {
     m_trustedCertificate = fingerprint;

@@ -30,6 +30,9 @@ public:
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
+    bool takesExtraConnections() const override { return true; }
+    void trustLike(const ProtocolDriver& other) override;
+    bool isConnected() const override { return m_client.connected(); }
     void setTrustedCertificate(const QString& fingerprint,
                                std::function<void(const QString&)> remember) override;
 

@@ -72,6 +72,13 @@ public:
     // False when a login without a user name is left to the connection program's own
     // configuration.
     virtual bool needsUserName() const { return true; }
+    // True when a batch may be spread over extra connections, each with a driver of its own
+    // made like this one; false for drivers that keep many files on the way in one.
+    virtual bool takesExtraConnections() const { return false; }
+    // Makes this driver, made for an extra connection, trust what other's user trusted.
+    virtual void trustLike(const ProtocolDriver& other) { (void)other; }
+    // False once the connection is gone.
+    virtual bool isConnected() const { return true; }
     // Lets the driver learn in one go whether these names exist in the working directory;
     // fileExists then answers from that, once per name.
     virtual void prefetchExistence(const QStringList& names) { (void)names; }

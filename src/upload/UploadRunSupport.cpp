@@ -30,6 +30,7 @@ void configureSession(UploadSession& session, Config& config) {
         session.driver().setOption(ProtocolDriver::PassiveMode);
     session.setPermissions(server.chmod);
     session.setTempNames(config.tempNames());
+    session.setConnections(config.connections());
     session.driver().setTrustedCertificate(
         server.trustedCert, [&config, index](const QString& fingerprint) {
             config.servers[index].trustedCert = fingerprint;

@@ -14,7 +14,7 @@ namespace quaddle {
 UploadSession::UploadSession(ProgressEvent onProgress, StatusEvent onStatus, int serverType,
                              int overwrite, bool logTraffic, const DriverFactory& makeDriver)
     : m_overwrite(overwrite), m_onProgress(std::move(onProgress)), m_onStatus(std::move(onStatus)),
-      m_keepTraffic(logTraffic) {
+      m_keepTraffic(logTraffic), m_makeDriver(makeDriver), m_serverType(serverType) {
     m_driver = makeDriver(*this, serverType);
     if (!m_driver)
         throw Error(QStringLiteral("The server's type %1 is unknown. Please choose FTP or SFTP "
@@ -51,6 +51,7 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
             return false;
         if (loggedIn) {
             addLog(QStringLiteral("Connected to ") + host, LogTraffic);
+            m_login = {host, port, user, password, keyFile};
             return true;
         }
         if (!dialogs().retryLogin() || !dialogs().askLogin(user, password))
@@ -61,8 +62,10 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
 bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing) {
     if (dir.isEmpty())
         return true;
-    if (m_driver->changeDir(dir))
+    if (m_driver->changeDir(dir)) {
+        m_enteredDirs.append(dir);
         return true;
+    }
     // After Cancel the directory is not missing, the connection is gone: nothing to ask.
     if (m_cancelled)
         return false;
@@ -70,7 +73,10 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
         throw Error(UploadErrors::ChangeDirFailed);
     if (!createWithoutAsking && dialogs().askMissingDir(dir) != MissingDirAnswer::Create)
         return false;
-    return createDirPath(dir);
+    if (!createDirPath(dir))
+        return false;
+    m_enteredDirs.append(dir);
+    return true;
 }
 
 UploadResults UploadSession::uploadFiles(const FileList& files) {
@@ -161,17 +167,13 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
             m_onStatus(fileNameOf(file.path), static_cast<int>(file.entry));
     };
     events.progress = [&](qsizetype index, qint64 sent) {
-        m_sentInFlight.insert(index, sent);
-        qint64 inFlight = 0;
-        for (const qint64 bytes : std::as_const(m_sentInFlight))
-            inFlight += bytes;
-        m_bytesDone = m_bytesFinished + inFlight;
+        noteSent(transfers[index].localPath, sent);
         m_onProgress(fileNameOf(transfers[index].localPath),
                      fileSizeOf(transfers[index].localPath).value_or(0), sent);
     };
     events.finished = [&](qsizetype index, const TransferResult& result) {
-        m_sentInFlight.remove(index);
-        if (!result.sent && !transfers[index].finalName.isEmpty())
+        m_sentInFlight.remove(transfers[index].localPath);
+        if (!result.sent && !transfers[index].finalName.isEmpty() && !m_parallel)
             discardPart(transfers[index].remoteName);
         if (!result.modeError.isEmpty())
             addLog(
@@ -183,7 +185,10 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
             goOn = record(plan[recorded++], result, counts);
         return goOn && !m_cancelled;
     };
-    m_driver->sendFiles(transfers, events);
+    if (m_connections > 1 && transfers.size() > 1 && m_driver->takesExtraConnections())
+        sendInParallel(transfers, events);
+    else
+        m_driver->sendFiles(transfers, events);
     recordSkipped(goOn && !m_cancelled ? plan.size() : recorded);
 }
 
@@ -315,9 +320,17 @@ void UploadSession::cancel() {
     addLog(QStringLiteral("CANCEL"), LogCancel);
     m_cancelled = true;
     m_driver->abort();
+    cancelExtraConnections();
 }
 
 void UploadSession::addLog(const QString& text, int level) {
+    if (m_logTarget)
+        m_logTarget->appendLog(m_logPrefix + text, level);
+    else
+        appendLog(m_logPrefix + text, level);
+}
+
+void UploadSession::appendLog(const QString& text, int level) {
     if (level <= LogCancel && !m_keepTraffic)
         return;
     const QMutexLocker locker(&m_logLock);
@@ -352,8 +365,16 @@ void UploadSession::reportProgress(const QString& localPath, const QString& remo
                                    qint64 sent) {
     const std::optional<qint64> size = fileSizeOf(localPath);
     if (size)
-        m_bytesDone = m_bytesFinished + sent;
+        noteSent(localPath, sent);
     m_onProgress(shownName(remoteName), size.value_or(0), sent);
+}
+
+void UploadSession::noteSent(const QString& localPath, qint64 sent) {
+    m_sentInFlight.insert(localPath, sent);
+    qint64 inFlight = 0;
+    for (const qint64 bytes : std::as_const(m_sentInFlight))
+        inFlight += bytes;
+    m_bytesDone = m_bytesFinished + inFlight;
 }
 
 qint64 UploadSession::localFileSize(const QString& path) {

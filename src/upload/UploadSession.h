@@ -53,6 +53,8 @@ public:
     // Octal permissions such as 644 for every uploaded file; empty leaves them as the server
     // makes them. Throws Error for anything but three or four octal digits.
     void setPermissions(const QString& mode);
+    // The most connections a batch of files may use, for drivers that take extra ones.
+    void setConnections(int count) { m_connections = std::max(1, count); }
     // Each file goes up as NAME.part and takes its real name only once complete.
     void setTempNames(bool on) { m_tempNames = on; }
     // What a file goes up as while temporary names are on: its name and this.
@@ -125,6 +127,26 @@ private:
     bool record(const PlannedFile& file, const TransferResult& result, Counts& counts);
     void logCounts(const Counts& counts);
     void discardPart(const QString& partName);
+    // Sends one file with this session's driver; discards its temporary name if it failed.
+    // dropped tells whether the connection is gone after it.
+    TransferResult sendOne(const FileTransfer& transfer, bool& dropped);
+    // Bytes of the file at localPath sent so far, for the overall progress.
+    void noteSent(const QString& localPath, qint64 sent);
+
+    // Spreads the batch over this connection and extra ones (ParallelUpload.cpp).
+    struct ParallelRun;
+    void sendInParallel(const QList<FileTransfer>& transfers, const TransferEvents& events);
+    // Sends the file at index over this connection; false once it dropped.
+    bool sendOwnShare(qsizetype index, ParallelRun& run);
+    // On a thread of its own: an extra connection that logs in like this session and sends
+    // files of the run until none are left.
+    void runExtraConnection(int number, ParallelRun& run);
+    // Makes this session, made for an extra connection of main, log in and work as main.
+    void followSession(const UploadSession& main, int number);
+    // Logs in and enters the folders as main did, without asking anything; false when refused.
+    bool connectLike(const UploadSession& main);
+    void cancelExtraConnections();
+    void appendLog(const QString& text, int level);
     bool renameExisting(const QString& name);
     bool createDirPath(const QString& path);
     // The policy for this clash; the one for the rest of the session too when so asked.
@@ -148,11 +170,29 @@ private:
     qint64 m_bytesFinished = 0;
     qint64 m_bytesTotal = 0;
     QHash<QString, qint64> m_fileSizes;
-    // Bytes sent so far of the files on their way, by their index in the batch.
-    QHash<qsizetype, qint64> m_sentInFlight;
+    // Bytes sent so far of the files on their way, by local path.
+    QHash<QString, qint64> m_sentInFlight;
     // Which of the given files the last uploaded one is.
     qsizetype m_uploadedEntry = -1;
     std::atomic<bool> m_cancelled = false;
+
+    // What extra connections need to do as this session did.
+    DriverFactory m_makeDriver;
+    int m_serverType;
+    int m_connections = 1;
+    struct Login {
+        QString host;
+        QString port;
+        QString user;
+        QString password;
+        QString keyFile;
+    } m_login;
+    QStringList m_enteredDirs;
+    // While a batch goes over several connections: the run, to cancel them all.
+    ParallelRun* m_parallel = nullptr;
+    // Where the log lines of an extra connection go, after its number.
+    UploadSession* m_logTarget = nullptr;
+    QString m_logPrefix;
 };
 
 } // namespace quaddle

@@ -387,7 +387,9 @@ void TestMainWindowUpload::cancelWhileChangingDirectory() {
 void TestMainWindowUpload::dropDuringTransferWaitsForTheNextRun() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    // One connection: z.bin goes only after big.bin, so after the drop.
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)},
+                                                    {"Connections", SettingValue::integer(1)}});
     MainWindow form({test::sparseLocalFile(*m_local, "big.bin", qint64(300) << 20),
                      test::sparseLocalFile(*m_local, "z.bin", 30)});
     form.show();

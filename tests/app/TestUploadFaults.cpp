@@ -120,7 +120,9 @@ void TestUploadFaults::serverFailsDuringRun() {
     // A root directory and the rename policy: the run changes directory and asks for sizes.
     test::ServerSetup setup = test::setupFor(server);
     setup.rootDir = "/";
-    test::saveServerConfig(setup, {{"Overwrite", SettingValue::integer(2)}});
+    // One connection, whose every step the faults script.
+    test::saveServerConfig(setup, {{"Overwrite", SettingValue::integer(2)},
+                                   {"Connections", SettingValue::integer(1)}});
     QStringList files;
     for (int i = 1; i <= 5; ++i) {
         QFile file(m_local->filePath(QStringLiteral("file%1.bin").arg(i)));

@@ -80,6 +80,8 @@ void TestConfig::defaults_data() {
                               << "False" << 11;
     QTest::newRow("TempNames") << "TempNames"
                                << "False" << 11;
+    QTest::newRow("Connections") << "Connections"
+                                 << "3" << 3;
 }
 
 void TestConfig::defaults() {
@@ -96,7 +98,7 @@ void TestConfig::defaultsAreWrittenInOrder() {
     QCOMPARE(config.settingNames(),
              (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
                           "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
-                          "TagStyle", "AutoCopy", "TempNames"}));
+                          "TagStyle", "AutoCopy", "TempNames", "Connections"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);

@@ -206,7 +206,7 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
                           << QByteArray("http://[::1]/a.txt\n") << QByteArray() << "a.txt"
                           << QByteArray("alpha");
     QTest::newRow("connection lost")
-        << Setup::Dropping << QStringList{":0", a, m_b, m_photo} << 1
+        << Setup::Dropping << QStringList{"--connections=1", ":0", a, m_b, m_photo} << 1
         << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray("photo.jpg\" was not uploaded")
         << "a.txt" << QByteArray("alpha");
     QTest::newRow("server reply escaped")

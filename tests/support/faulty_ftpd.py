@@ -178,6 +178,9 @@ def main():
     authorizer.add_user(USER, PASSWORD, DIRECTORY, perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), FaultyHandler)
+    if MODE == "maxcons2":
+        # Any more connections from the address get 421 at the greeting.
+        server.max_cons_per_ip = 2
     port = server.socket.getsockname()[1]
     sys.stderr.write("listening on 127.0.0.1:%d\n" % port)
     sys.stderr.flush()
