@@ -3,7 +3,6 @@
 #include "config/Config.h"
 #include "platform/Dialogs.h"
 
-#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
@@ -56,9 +55,9 @@ FileList ThumbnailWindow::run() {
     return m_files;
 }
 
-void ThumbnailWindow::closeEvent(QCloseEvent* event) {
+void ThumbnailWindow::reject() {
     m_abortRequested = true;
-    QDialog::closeEvent(event);
+    QDialog::reject();
 }
 
 bool ThumbnailWindow::showProgress(qsizetype done, qsizetype count) {

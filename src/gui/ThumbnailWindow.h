@@ -26,8 +26,8 @@ public:
     // last one under way has ended, also after Abort or closing the window.
     FileList run();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+    // Escape, closing the window and Abort all stop the thumbnails not yet begun.
+    void reject() override;
 
 private:
     // Shows how many thumbnails are done; false once the user aborted.

@@ -30,6 +30,7 @@ private slots:
 
     void makesThumbnailsForImagesOnly();
     void thumbnailKeepsClearOfTheRunsFiles();
+    void abortWhileWorkingFinishesThoseBegunOnly_data();
     void abortWhileWorkingFinishesThoseBegunOnly();
     void failedImageIsReportedAndKeepsItsValue();
 
@@ -124,18 +125,36 @@ void TestThumbnailWindow::thumbnailKeepsClearOfTheRunsFiles() {
     QCOMPARE(result[1].thumbnail, QDir(thumbnailDir()).filePath("b_thumb_thumb.jpg"));
 }
 
+void TestThumbnailWindow::abortWhileWorkingFinishesThoseBegunOnly_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Abort") << "abort";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("window closed") << "close";
+}
+
 void TestThumbnailWindow::abortWhileWorkingFinishesThoseBegunOnly() {
+    QFETCH(QString, how);
     // As many images as there are workers are begun at once; two more wait for a free one.
     const int workers = QThread::idealThreadCount();
     FileList files;
     for (int i = 0; i < workers + 2; ++i)
         files.append({jpeg(QStringLiteral("big%1.jpg").arg(i), 3000, 2000), QString()});
-    // Abort is pressed through the event loop as the work starts: a window that stays live while
+    // The user stops through the event loop as the work starts: a window that stays live while
     // the workers work sees it before any image is done, and no further one is begun.
-    const FileList result = run(files, [](ThumbnailWindow& window, const QString& title) {
-        if (title.startsWith("Creating Thumbnails... 0 of"))
-            QMetaObject::invokeMethod(control<QPushButton>(window, "abortButton"),
-                                      &QPushButton::click, Qt::QueuedConnection);
+    const FileList result = run(files, [&how](ThumbnailWindow& window, const QString& title) {
+        if (!title.startsWith("Creating Thumbnails... 0 of"))
+            return;
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, how] {
+                if (how == "abort")
+                    control<QPushButton>(window, "abortButton")->click();
+                else if (how == "escape")
+                    QTest::keyClick(&window, Qt::Key_Escape);
+                else
+                    window.close();
+            },
+            Qt::QueuedConnection);
     });
     for (qsizetype i = 0; i < files.size(); ++i) {
         const bool begun = i < workers;
