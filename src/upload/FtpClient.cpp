@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 #include <QSslCipher>
 #include <QSslConfiguration>
+#include <QSslEllipticCurve>
+#include <QSslKey>
 #include <cerrno>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -14,6 +16,17 @@
 namespace quaddle {
 
 namespace {
+
+// The curve of a server's ephemeral key; nothing for another kind of key exchange (X25519).
+std::optional<QSslEllipticCurve> curveOf(const QSslKey& key) {
+    if (key.isNull() || key.algorithm() != QSsl::Ec)
+        return std::nullopt;
+    const QSslEllipticCurve curve =
+        QSslEllipticCurve::fromShortName(key.length() == 256   ? QStringLiteral("prime256v1")
+                                         : key.length() == 384 ? QStringLiteral("secp384r1")
+                                                               : QStringLiteral("secp521r1"));
+    return curve.isValid() ? std::optional(curve) : std::nullopt;
+}
 
 quint16 portNumber(const QString& port) {
     bool numeric = false;
@@ -220,6 +233,9 @@ bool FtpClient::store() {
 bool FtpClient::dataCommand(const QString& line, const std::function<bool()>& moveData) {
     if (!openDataChannel())
         return false;
+    // A passive data connection is up already: its handshake overlaps the wait for the reply.
+    if (tls && m_data)
+        m_data->startClientEncryption();
     FtpReply reply;
     if (!send(line) || !waitReply(reply) || (reply.code != 150 && reply.code != 125)) {
         closeData();
@@ -561,7 +577,12 @@ void FtpClient::prepareDataSocket(QSslSocket* socket) {
     if (!tls)
         return;
     // The control connection's configuration carries the session to resume.
-    socket->setSslConfiguration(m_control.sslConfiguration());
+    QSslConfiguration configuration = m_control.sslConfiguration();
+    // Offering first the key exchange group the server chose for the control connection
+    // spares the round trip in which a server that takes no other asks for it again.
+    if (const std::optional<QSslEllipticCurve> agreed = curveOf(configuration.ephemeralServerKey()))
+        configuration.setEllipticCurves({*agreed});
+    socket->setSslConfiguration(configuration);
     socket->setPeerVerifyName(hostName);
     connect(socket, &QSslSocket::encrypted, this, &FtpClient::wake);
     // The certificate was judged on the control connection; that one passes here, no other.
@@ -574,7 +595,8 @@ void FtpClient::prepareDataSocket(QSslSocket* socket) {
 bool FtpClient::secureData() {
     if (!tls)
         return true;
-    m_data->startClientEncryption();
+    if (m_data->mode() == QSslSocket::UnencryptedMode)
+        m_data->startClientEncryption();
     // An abort (Cancel, time-out) takes the socket away; a reply (such as a refused session
     // reuse) ends the attempt.
     waitFor([this] {

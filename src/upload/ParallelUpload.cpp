@@ -172,9 +172,11 @@ bool UploadSession::sendOwnShare(qsizetype index, ParallelRun& run) {
         addLog(QStringLiteral("The connection dropped; %1 goes again over another one.")
                    .arg(run.transfers[index].localPath),
                LogError);
+        --m_openConnections;
         return false;
     }
     run.finish(index, result);
+    m_openConnections -= dropped ? 1 : 0;
     return !dropped;
 }
 
@@ -202,12 +204,11 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
     QObject inbox;
     std::optional<qsizetype> sending;
     UploadSession extra(
-        [this, &run, &sending](const QString& name, qint64 size, qint64 sent) {
+        [this, &run, &sending](const QString& name, qint64, qint64 sent) {
             if (!sending)
                 return;
-            run.tell([this, localPath = run.transfers[*sending].localPath, name, size, sent] {
-                noteSent(localPath, sent);
-                m_onProgress(name, size, sent);
+            run.tell([this, localPath = run.transfers[*sending].localPath, name, sent] {
+                showProgress(localPath, name, sent);
             });
         },
         [](const QString&, int) {}, m_serverType, PolicyOverwrite, m_keepTraffic, m_makeDriver);
@@ -222,7 +223,10 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
         const QMutexLocker locker(&run.lock);
         run.extras.append({&inbox, &extra});
     }
-    run.tell([&run, loggedIn] { run.opened += loggedIn ? 1 : 0; });
+    run.tell([this, &run, loggedIn] {
+        run.opened += loggedIn ? 1 : 0;
+        m_openConnections += loggedIn ? 1 : 0;
+    });
     while (loggedIn) {
         sending = run.take();
         if (!sending)
@@ -245,7 +249,10 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
         const QMutexLocker locker(&run.lock);
         run.extras.removeOne(std::pair<QObject*, UploadSession*>(&inbox, &extra));
     }
-    run.tell([&run] { ++run.ended; });
+    run.tell([this, &run, loggedIn] {
+        ++run.ended;
+        m_openConnections -= loggedIn ? 1 : 0;
+    });
 }
 
 void UploadSession::followSession(const UploadSession& main, int number) {

@@ -161,15 +161,16 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     TransferEvents events;
     events.started = [&](qsizetype index) {
         const PlannedFile& file = plan[planned[index]];
+        const QString connections = m_openConnections > 1
+                                        ? QStringLiteral(" (%1 connections)").arg(m_openConnections)
+                                        : QString();
         if (file.thumbnail)
-            m_onStatus(QStringLiteral("Uploading thumbnail..."), -2);
+            m_onStatus(QStringLiteral("Uploading thumbnail...") + connections, -2);
         else
-            m_onStatus(fileNameOf(file.path), static_cast<int>(file.entry));
+            m_onStatus(fileNameOf(file.path) + connections, static_cast<int>(file.entry));
     };
     events.progress = [&](qsizetype index, qint64 sent) {
-        noteSent(transfers[index].localPath, sent);
-        m_onProgress(fileNameOf(transfers[index].localPath),
-                     fileSizeOf(transfers[index].localPath).value_or(0), sent);
+        showProgress(transfers[index].localPath, fileNameOf(transfers[index].localPath), sent);
     };
     events.finished = [&](qsizetype index, const TransferResult& result) {
         m_sentInFlight.remove(transfers[index].localPath);
@@ -363,18 +364,27 @@ std::optional<qint64> UploadSession::fileSizeOf(const QString& localPath) const 
 
 void UploadSession::reportProgress(const QString& localPath, const QString& remoteName,
                                    qint64 sent) {
-    const std::optional<qint64> size = fileSizeOf(localPath);
-    if (size)
-        noteSent(localPath, sent);
-    m_onProgress(shownName(remoteName), size.value_or(0), sent);
+    showProgress(localPath, shownName(remoteName), sent);
 }
 
-void UploadSession::noteSent(const QString& localPath, qint64 sent) {
+void UploadSession::showProgress(const QString& localPath, const QString& shown, qint64 sent) {
+    const std::optional<qint64> size = fileSizeOf(localPath);
+    // Thumbnails are not among the run's bytes.
+    if (!size) {
+        m_onProgress(shown, 0, sent);
+        return;
+    }
     m_sentInFlight.insert(localPath, sent);
     qint64 inFlight = 0;
-    for (const qint64 bytes : std::as_const(m_sentInFlight))
-        inFlight += bytes;
+    bool largest = true;
+    for (auto file = m_sentInFlight.cbegin(); file != m_sentInFlight.cend(); ++file) {
+        inFlight += file.value();
+        largest = largest && fileSizeOf(file.key()).value_or(0) <= *size;
+    }
     m_bytesDone = m_bytesFinished + inFlight;
+    // With several files on their way, the file's bar follows the largest of them.
+    if (largest)
+        m_onProgress(shown, *size, sent);
 }
 
 qint64 UploadSession::localFileSize(const QString& path) {

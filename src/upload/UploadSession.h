@@ -130,8 +130,9 @@ private:
     // Sends one file with this session's driver; discards its temporary name if it failed.
     // dropped tells whether the connection is gone after it.
     TransferResult sendOne(const FileTransfer& transfer, bool& dropped);
-    // Bytes of the file at localPath sent so far, for the overall progress.
-    void noteSent(const QString& localPath, qint64 sent);
+    // Counts the bytes of the file at localPath sent so far and shows them under the name
+    // shown.
+    void showProgress(const QString& localPath, const QString& shown, qint64 sent);
 
     // Spreads the batch over this connection and extra ones (ParallelUpload.cpp).
     struct ParallelRun;
@@ -180,6 +181,7 @@ private:
     DriverFactory m_makeDriver;
     int m_serverType;
     int m_connections = 1;
+    int m_openConnections = 1;
     struct Login {
         QString host;
         QString port;

@@ -20,6 +20,8 @@ QString summary(const CliOptions& options) {
         parts << QStringLiteral("tags %1").arg(int(*options.tags));
     if (options.onExists)
         parts << QStringLiteral("exists %1").arg(*options.onExists);
+    if (options.connections)
+        parts << QStringLiteral("connections %1").arg(*options.connections);
     if (options.thumbnails)
         parts << "thumbnails";
     if (options.acceptNew)
@@ -59,8 +61,8 @@ void TestCliOptions::parsesWords_data() {
                        "a"}
         << "server :1/2, files a, tags 4, exists 1, thumbnails, accept, quiet, master /k";
     QTest::newRow("values as next words")
-        << QStringList{"--tags", "none", "--on-exists", "skip", "a"}
-        << "files a, tags 0, exists 128";
+        << QStringList{"--tags", "none", "--on-exists", "skip", "--connections", "10", "a"}
+        << "files a, tags 0, exists 128, connections 10";
     QTest::newRow("options between files")
         << QStringList{"a", "--tags=html", "b"} << "files a|b, tags 3";
     QTest::newRow("selector after a file is a file") << QStringList{"a", ":1"} << "files a|:1";
@@ -73,6 +75,10 @@ void TestCliOptions::parsesWords_data() {
         << QStringList{"--tags=HTML", "a"} << "Unknown tag style \"HTML\".";
     QTest::newRow("unknown policy")
         << QStringList{"--on-exists=keep", "a"} << "Unknown --on-exists choice \"keep\".";
+    for (const QString& count : QStringList{"0", "11", "three", ""})
+        QTest::addRow("connections \"%s\"", qPrintable(count))
+            << QStringList{"--connections=" + count, "a"}
+            << QString("--connections takes a number from 1 to 10, not \"%1\".").arg(count);
     QTest::newRow("value missing")
         << QStringList{"a", "--tags"} << "The option --tags needs a value.";
     QTest::newRow("empty password file")
