@@ -6,7 +6,6 @@
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadRunSupport.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
@@ -234,11 +233,8 @@ UploadRunEvents CliRun::runEvents(const Config& config) {
 
 ThumbnailEvents CliRun::thumbnailEvents() {
     ThumbnailEvents events;
-    events.next = [this](qsizetype, qsizetype) {
-        // Lets a termination signal through between pictures.
-        QCoreApplication::processEvents();
-        return !interrupted();
-    };
+    // A termination signal gets through while the thumbnails are made: no further one begins.
+    events.progress = [this](qsizetype, qsizetype) { return !interrupted(); };
     events.failed = [this](const QString& path, const QString& message) {
         m_terminal.error(
             QStringLiteral("An error occurred while resizing \"%1\": %2").arg(path, message));

@@ -3,12 +3,9 @@
 #include "config/Config.h"
 #include "platform/Dialogs.h"
 
-#include <QCloseEvent>
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 
 namespace quaddle {
 
@@ -43,72 +40,40 @@ ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWi
     setFixedHeight(sizeHint().height());
 }
 
-ThumbnailWindow::~ThumbnailWindow() {
-    m_abortRequested = true;
-    if (m_worker)
-        m_worker->wait();
-}
-
 FileList ThumbnailWindow::run() {
-    exec();
-    // The worker may still be finishing its image and asking this thread for help.
-    while (m_worker && !m_worker->wait(10))
-        QCoreApplication::processEvents();
+    m_abortRequested = false;
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    ThumbnailEvents events;
+    events.progress = [this](qsizetype done, qsizetype count) { return showProgress(done, count); };
+    events.failed = [this](const QString& source, const QString& message) {
+        showFailure(source, message);
+    };
+    // Returns once every thumbnail begun has ended; the window stays live meanwhile.
+    makeThumbnails(m_files, m_options, events);
+    close();
     return m_files;
 }
 
-void ThumbnailWindow::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (!m_worker)
-        startThumbnailWorker();
-}
-
-void ThumbnailWindow::closeEvent(QCloseEvent* event) {
+void ThumbnailWindow::reject() {
     m_abortRequested = true;
-    QDialog::closeEvent(event);
+    QDialog::reject();
 }
 
-void ThumbnailWindow::startThumbnailWorker() {
-    m_abortRequested = false;
-    m_progressBar->setRange(0, static_cast<int>(m_files.size()));
-    m_progressBar->setValue(0);
-    m_worker.reset(QThread::create([this] { createThumbnails(); }));
-    m_worker->start();
-    if (!m_worker->isRunning() && !m_worker->isFinished()) {
-        m_worker.reset();
-        dialogs().showMessage(tr("Fatal: Could not create thread!"), MessageKind::Plain,
-                              MessageButtons::Ok);
-    }
-}
-
-void ThumbnailWindow::onWindowThread(const std::function<void()>& action) {
-    QMetaObject::invokeMethod(this, action, Qt::BlockingQueuedConnection);
-}
-
-bool ThumbnailWindow::showNext(qsizetype index, qsizetype count) {
+bool ThumbnailWindow::showProgress(qsizetype done, qsizetype count) {
     if (m_abortRequested)
         return false;
-    onWindowThread([this, index, count] {
-        setWindowTitle(tr("Creating Thumbnail %1 of %2...").arg(index + 1).arg(count));
-        m_progressBar->setValue(m_progressBar->value() + 1);
-    });
+    m_progressBar->setRange(0, static_cast<int>(count));
+    m_progressBar->setValue(static_cast<int>(done));
+    setWindowTitle(tr("Creating Thumbnails... %1 of %2 done").arg(done).arg(count));
     return true;
 }
 
-void ThumbnailWindow::createThumbnails() {
-    ThumbnailEvents events;
-    events.next = [this](qsizetype index, qsizetype count) { return showNext(index, count); };
-    events.failed = [this](const QString& source, const QString& message) {
-        if (!m_quiet)
-            onWindowThread([&] {
-                dialogs().showMessage(tr("An error occurred while resizing \"") + source +
-                                          tr("\":") + LineBreak + message,
-                                      MessageKind::Error, MessageButtons::Ok);
-            });
-    };
-    makeThumbnails(m_files, m_options, events);
-    m_abortRequested = true;
-    onWindowThread([this] { close(); });
+void ThumbnailWindow::showFailure(const QString& source, const QString& message) {
+    if (!m_quiet)
+        dialogs().showMessage(tr("An error occurred while resizing \"") + source + tr("\":") +
+                                  LineBreak + message,
+                              MessageKind::Error, MessageButtons::Ok);
 }
 
 } // namespace quaddle

@@ -7,8 +7,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <jerror.h>
 #include <jpeglib.h>
+#include <vector>
 
 namespace quaddle {
 
@@ -68,8 +70,7 @@ struct Decoder {
     JpegErrors errors;
     const unsigned char* data = nullptr;
     unsigned long size = 0;
-    uchar* pixels = nullptr;
-    qsizetype stride = 0;
+    uchar* row = nullptr; // where the next scanline goes
 
     Decoder() { info.err = installErrors(errors); }
     ~Decoder() { jpeg_destroy_decompress(&info); }
@@ -82,29 +83,26 @@ struct Decoder {
         jpeg_read_header(&job.info, TRUE);
     }
 
-    static void readPixels(Decoder& job) {
-        jpeg_start_decompress(&job.info);
-        while (job.info.output_scanline < job.info.output_height) {
-            JSAMPROW row = job.pixels + job.stride * qsizetype(job.info.output_scanline);
-            jpeg_read_scanlines(&job.info, &row, 1);
-        }
-        jpeg_finish_decompress(&job.info);
+    static void start(Decoder& job) { jpeg_start_decompress(&job.info); }
+
+    static void readRow(Decoder& job) {
+        JSAMPROW row = job.row;
+        jpeg_read_scanlines(&job.info, &row, 1);
     }
+
+    static void finish(Decoder& job) { jpeg_finish_decompress(&job.info); }
 };
 
-// CMYK pixels decoded into the image's 32-bit cells become RGB. Photoshop's files, marked by
-// the Adobe segment, hold inverted ink values.
-void cmykToRgb(QImage& image, bool inverted) {
-    for (int y = 0; y < image.height(); ++y) {
-        auto* pixel = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const auto* ink = reinterpret_cast<const uchar*>(pixel + x);
-            int light[4];
-            for (int i = 0; i < 4; ++i)
-                light[i] = inverted ? ink[i] : 255 - ink[i];
-            const auto channel = [&](int i) { return (light[i] * light[3] + 127) / 255; };
-            pixel[x] = qRgb(channel(0), channel(1), channel(2));
-        }
+// CMYK pixels decoded into 32-bit cells become RGB. Photoshop's files, marked by the Adobe
+// segment, hold inverted ink values.
+void cmykToRgb(QRgb* pixels, int width, bool inverted) {
+    for (int x = 0; x < width; ++x) {
+        const auto* ink = reinterpret_cast<const uchar*>(pixels + x);
+        int light[4];
+        for (int i = 0; i < 4; ++i)
+            light[i] = inverted ? ink[i] : 255 - ink[i];
+        const auto channel = [&](int i) { return (light[i] * light[3] + 127) / 255; };
+        pixels[x] = qRgb(channel(0), channel(1), channel(2));
     }
 }
 
@@ -169,7 +167,7 @@ void checkImageSize(qint64 width, qint64 height, qint64 maxPixels) {
                 .arg(height));
 }
 
-QImage decodeJpeg(QByteArrayView data) {
+void decodeJpegRows(QByteArrayView data, const JpegSizeHandler& sized, const JpegRowHandler& row) {
     Decoder decoder;
     decoder.data = reinterpret_cast<const unsigned char*>(data.data());
     decoder.size = static_cast<unsigned long>(data.size());
@@ -179,26 +177,31 @@ QImage decodeJpeg(QByteArrayView data) {
     checkImageSize(info.image_width, info.image_height);
     info.dct_method = JDCT_ISLOW;
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    // Both fill the image's 32-bit cells: RGB with the filler byte 0xFF in QRgb's byte order,
-    // or the four inks, turned into RGB afterwards.
+    // Both fill 32-bit cells: RGB with the filler byte 0xFF in QRgb's byte order, or the four
+    // inks, turned into RGB afterwards.
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
 #else
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
 #endif
+    const int width = int(info.image_width);
+    sized(QSize(width, int(info.image_height)));
 
-    QImage image(int(info.image_width), int(info.image_height), QImage::Format_RGB32);
-    if (image.isNull())
-        throw Error(QStringLiteral("There is not enough memory to decode the image."));
-    decoder.pixels = image.bits();
-    decoder.stride = image.bytesPerLine();
-    run(decoder, Decoder::readPixels);
-    if (cmyk)
-        cmykToRgb(image, info.saw_Adobe_marker);
-    return image;
+    std::vector<QRgb> pixels(static_cast<size_t>(width));
+    decoder.row = reinterpret_cast<uchar*>(pixels.data());
+    run(decoder, Decoder::start);
+    // Row by row, so that the handler runs outside the library's error jumps.
+    while (info.output_scanline < info.output_height) {
+        const int y = int(info.output_scanline);
+        run(decoder, Decoder::readRow);
+        if (cmyk)
+            cmykToRgb(pixels.data(), width, info.saw_Adobe_marker);
+        row(y, pixels.data());
+    }
+    run(decoder, Decoder::finish);
 }
 
-QImage readJpeg(const QString& path) {
+void readJpegRows(const QString& path, const JpegSizeHandler& sized, const JpegRowHandler& row) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("The file could not be opened: ") + file.errorString());
@@ -207,7 +210,22 @@ QImage readJpeg(const QString& path) {
     const QByteArray contents = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Error(QStringLiteral("The file could not be read: ") + file.errorString());
-    return decodeJpeg(contents);
+    decodeJpegRows(contents, sized, row);
+}
+
+QImage decodeJpeg(QByteArrayView data) {
+    QImage image;
+    decodeJpegRows(
+        data,
+        [&](QSize size) {
+            image = QImage(size, QImage::Format_RGB32);
+            if (image.isNull())
+                throw Error(QStringLiteral("There is not enough memory to decode the image."));
+        },
+        [&](int y, const QRgb* pixels) {
+            std::memcpy(image.scanLine(y), pixels, size_t(image.width()) * sizeof(QRgb));
+        });
+    return image;
 }
 
 QByteArray encodeJpeg(const QImage& image, int quality) {

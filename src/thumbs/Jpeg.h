@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QImage>
 #include <QString>
+#include <functional>
 
 namespace quaddle {
 
@@ -24,13 +25,22 @@ inline constexpr qint64 MaxImageSide = 32768;
 // pixel bound a decoder imposes.
 void checkImageSize(qint64 width, qint64 height, qint64 maxPixels = MaxImagePixels);
 
-// Decodes JPEG data at full size with the accurate integer DCT into a Format_RGB32 image,
-// whatever the colour space stored (greyscale, YCbCr, RGB, CMYK or YCCK). Throws Error with
-// the library's message for data that is no complete JPEG image, and for images too large.
-QImage decodeJpeg(QByteArrayView data);
+// Told the image's size before the first row; may throw Error to refuse the image.
+using JpegSizeHandler = std::function<void(QSize size)>;
+// Given each row, top to bottom, as Format_RGB32 pixels that stay valid until the next row.
+using JpegRowHandler = std::function<void(int y, const QRgb* pixels)>;
 
-// decodeJpeg of a file's contents; Error also when the file cannot be read.
-QImage readJpeg(const QString& path);
+// Decodes JPEG data at full size with the accurate integer DCT, whatever the colour space stored
+// (greyscale, YCbCr, RGB, CMYK or YCCK), and hands the rows over one by one: only one row is in
+// memory at a time. Throws Error with the library's message for data that is no complete JPEG
+// image, and for images too large.
+void decodeJpegRows(QByteArrayView data, const JpegSizeHandler& sized, const JpegRowHandler& row);
+
+// decodeJpegRows of a file's contents; Error also when the file cannot be read.
+void readJpegRows(const QString& path, const JpegSizeHandler& sized, const JpegRowHandler& row);
+
+// decodeJpegRows into a Format_RGB32 image.
+QImage decodeJpeg(QByteArrayView data);
 
 // A baseline YCbCr JPEG of the image at the given quality (0-100).
 QByteArray encodeJpeg(const QImage& image, int quality);

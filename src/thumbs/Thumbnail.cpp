@@ -6,6 +6,7 @@
 #include "thumbs/Jpeg.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,8 @@
 #include <QMutex>
 #include <QPainter>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -115,22 +118,66 @@ QImage newSurface(QSize size) {
 }
 
 // Each target pixel takes the source pixel under its centre: whole rows and columns are
-// dropped, nothing is blended.
-void drawScaled(const QImage& source, QImage& surface) {
-    const qint64 sourceWidth = source.width();
-    const qint64 sourceHeight = source.height();
-    const qint64 width = surface.width();
-    const qint64 height = surface.height();
-    std::vector<int> columns(static_cast<size_t>(width));
-    for (qint64 x = 0; x < width; ++x)
-        columns[size_t(x)] = int((2 * x + 1) * sourceWidth / (2 * width));
-    for (qint64 y = 0; y < height; ++y) {
-        const int sourceY = int((2 * y + 1) * sourceHeight / (2 * height));
-        const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(sourceY));
-        auto* to = reinterpret_cast<QRgb*>(surface.scanLine(int(y)));
+// dropped, nothing is blended. The source comes row by row, top to bottom, so that it never has
+// to be in memory whole.
+class NearestSampler {
+public:
+    NearestSampler(QSize source, QImage& surface)
+        : m_surface(surface), m_sourceHeight(source.height()),
+          m_columns(static_cast<size_t>(surface.width())) {
+        const qint64 sourceWidth = source.width();
+        const qint64 width = surface.width();
         for (qint64 x = 0; x < width; ++x)
-            to[x] = from[columns[size_t(x)]];
+            m_columns[size_t(x)] = int((2 * x + 1) * sourceWidth / (2 * width));
     }
+
+    void takeRow(int sourceY, const QRgb* pixels) {
+        for (; m_nextY < m_surface.height() && sourceRowOf(m_nextY) == sourceY; ++m_nextY) {
+            auto* to = reinterpret_cast<QRgb*>(m_surface.scanLine(m_nextY));
+            for (size_t x = 0; x < m_columns.size(); ++x)
+                to[x] = pixels[m_columns[x]];
+        }
+    }
+
+private:
+    qint64 sourceRowOf(qint64 y) const {
+        return (2 * y + 1) * m_sourceHeight / (2 * qint64(m_surface.height()));
+    }
+
+    QImage& m_surface;
+    const qint64 m_sourceHeight;
+    std::vector<int> m_columns;
+    int m_nextY = 0;
+};
+
+// The picture scaled down, and the size it had.
+struct ScaledImage {
+    QImage surface;
+    QSize sourceSize;
+};
+
+ScaledImage scaledJpeg(const QString& source, const ThumbnailOptions& options) {
+    ScaledImage scaled;
+    std::optional<NearestSampler> sampler;
+    readJpegRows(
+        source,
+        [&](QSize size) {
+            scaled.sourceSize = size;
+            scaled.surface = newSurface(scaledSize(size.width(), size.height(), options));
+            sampler.emplace(size, scaled.surface);
+        },
+        [&](int y, const QRgb* pixels) { sampler->takeRow(y, pixels); });
+    return scaled;
+}
+
+ScaledImage scaledBitmap(const QString& source, const ThumbnailOptions& options) {
+    const QImage image = readBitmap(source);
+    ScaledImage scaled{newSurface(scaledSize(image.width(), image.height(), options)),
+                       image.size()};
+    NearestSampler sampler(image.size(), scaled.surface);
+    for (int y = 0; y < image.height(); ++y)
+        sampler.takeRow(y, reinterpret_cast<const QRgb*>(image.constScanLine(y)));
+    return scaled;
 }
 
 // A white band across the bottom with the text centred in it, 2 pixels of white above and
@@ -215,6 +262,78 @@ void recordMade(const QString& path) {
     if (!madeThumbnails.contains(path))
         madeThumbnails.append(path);
 }
+
+// How one job ended: the thumbnail's path, or why there is none.
+struct ThumbnailJobResult {
+    qsizetype index = 0;
+    QString thumbnail;
+    QString error;
+};
+
+// A worker per core at most, and never more than there are jobs.
+int workerCount(int threads, qsizetype jobs) {
+    const int cores = std::max(1, QThread::idealThreadCount());
+    const int wanted = threads > 0 ? std::min(threads, cores) : cores;
+    return int(std::clamp<qsizetype>(jobs, 1, wanted));
+}
+
+// Where in files the pictures are that get a thumbnail.
+QList<qsizetype> existingSources(const FileList& files) {
+    QList<qsizetype> sources;
+    for (qsizetype index = 0; index < files.size(); ++index)
+        if (isThumbnailSource(files[index].path) && QFileInfo::exists(files[index].path))
+            sources.append(index);
+    return sources;
+}
+
+// Makes thumbnails on worker threads and hands each result to the thread that created it, which
+// keeps its event loop running while it waits. Jobs are started by that thread only while a
+// worker is free, so no more pictures are in memory than there are workers, and a job
+// not started is never begun.
+class ThumbnailPool {
+public:
+    explicit ThumbnailPool(int workers) { m_pool.setMaxThreadCount(workers); }
+    // Workers hand their results to members of this object: let them end first.
+    ~ThumbnailPool() { m_pool.waitForDone(); }
+    ThumbnailPool(const ThumbnailPool&) = delete;
+    ThumbnailPool& operator=(const ThumbnailPool&) = delete;
+
+    bool hasFreeWorker() const { return m_running < m_pool.maxThreadCount(); }
+    bool isIdle() const { return m_running == 0; }
+
+    // The options are copied here, on the calling thread: each job draws with a font of its own.
+    void start(qsizetype index, const QString& source, const ThumbnailOptions& options,
+               const QString& name) {
+        ++m_running;
+        m_pool.start([this, index, source, options, name] {
+            ThumbnailJobResult result;
+            result.index = index;
+            try {
+                result.thumbnail = makeThumbnail(source, options, name);
+            } catch (const Error& error) {
+                result.error = error.message();
+            }
+            QMetaObject::invokeMethod(
+                &m_receiver, [this, result] { m_finished.append(result); }, Qt::QueuedConnection);
+        });
+    }
+
+    // The next job to end, in the order they end.
+    ThumbnailJobResult takeFinished() {
+        // A modal question asked about a result runs the event loop too: results are only
+        // collected there, never acted upon, so none is handled twice.
+        while (m_finished.isEmpty())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        --m_running;
+        return m_finished.takeFirst();
+    }
+
+private:
+    QObject m_receiver; // lives on the calling thread, where the results are collected
+    QList<ThumbnailJobResult> m_finished;
+    int m_running = 0;
+    QThreadPool m_pool;
+};
 
 } // namespace
 
@@ -306,15 +425,13 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     const QString target =
         name.isEmpty() ? thumbnailPath(source) : QDir(thumbnailDir()).filePath(name);
 
-    QImage image = bitmap ? readBitmap(source) : readJpeg(source);
-    QImage surface = newSurface(scaledSize(image.width(), image.height(), options));
-    drawScaled(image, surface);
+    ScaledImage scaled = bitmap ? scaledBitmap(source, options) : scaledJpeg(source, options);
+    QImage& surface = scaled.surface;
     if (options.info)
         drawBand(surface,
-                 QString::number(image.width()) + QLatin1Char('x') +
-                     QString::number(image.height()) + QLatin1String(" px"),
+                 QString::number(scaled.sourceSize.width()) + QLatin1Char('x') +
+                     QString::number(scaled.sourceSize.height()) + QLatin1String(" px"),
                  options.bandFont);
-    image = QImage(); // the full-size picture is no longer needed
     if (options.frame)
         drawFrame(surface);
 
@@ -330,21 +447,31 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     return target;
 }
 
-void makeThumbnails(FileList& files, const ThumbnailOptions& options,
-                    const ThumbnailEvents& events) {
+void makeThumbnails(FileList& files, const ThumbnailOptions& options, const ThumbnailEvents& events,
+                    int threads) {
+    // Named up front, in the list's order, so that no two jobs can pick the same name.
     const QStringList names = thumbnailNames(files);
-    for (qsizetype index = 0; index < files.size(); ++index) {
-        if (!events.next(index, files.size()))
-            return;
-        const QString source = files[index].path;
-        if (!QFileInfo::exists(source) || !isThumbnailSource(source))
-            continue;
-        try {
-            files[index].thumbnail = makeThumbnail(source, options, names[index]);
-        } catch (const Error& error) {
-            // The entry keeps its value: a thumbnail that was not written cannot be uploaded.
-            events.failed(source, error.message());
+    const QList<qsizetype> pictures = existingSources(files);
+    const qsizetype count = pictures.size();
+    bool going = events.progress(0, count);
+    ThumbnailPool pool(workerCount(threads, count));
+    qsizetype started = 0;
+    const auto startWhileFree = [&] {
+        for (; going && started < count && pool.hasFreeWorker(); ++started) {
+            const qsizetype index = pictures[started];
+            pool.start(index, files[index].path, options, names[index]);
         }
+    };
+    startWhileFree();
+    for (qsizetype done = 1; !pool.isIdle(); ++done) {
+        const ThumbnailJobResult result = pool.takeFinished();
+        // A failed entry keeps its value: a thumbnail that was not written cannot be uploaded.
+        if (result.error.isEmpty())
+            files[result.index].thumbnail = result.thumbnail;
+        else
+            events.failed(files[result.index].path, result.error);
+        going = going && events.progress(done, count);
+        startWhileFree();
     }
 }
 

@@ -54,18 +54,22 @@ QStringList thumbnailNames(const FileList& files);
 QString makeThumbnail(const QString& source, const ThumbnailOptions& options,
                       const QString& name = QString());
 
-// What a face does while a run's thumbnails are made.
+// What a face does while a run's thumbnails are made. Both are called on the thread that called
+// makeThumbnails, never on a worker.
 struct ThumbnailEvents {
-    // Before each file, with its place in the list and the list's length; false stops.
-    std::function<bool(qsizetype index, qsizetype count)> next;
+    // How many of the count thumbnails are done, made or failed: 0 before the first begins, then
+    // after each. false stops: no further one is begun, those under way are finished.
+    std::function<bool(qsizetype done, qsizetype count)> progress;
     // A picture whose thumbnail could not be made; it still goes up, without one.
     std::function<void(const QString& path, const QString& message)> failed;
 };
 
 // Makes the thumbnail of each existing picture in files, under the name thumbnailNames gives
-// it, and sets it as the entry's thumbnail.
-void makeThumbnails(FileList& files, const ThumbnailOptions& options,
-                    const ThumbnailEvents& events);
+// it, and sets it as the entry's thumbnail. Several are made at once, on up to threads worker
+// threads (0: one per core; never more than the cores, as each holds its file, or a whole bitmap,
+// in memory); the calling thread keeps its event loop running meanwhile.
+void makeThumbnails(FileList& files, const ThumbnailOptions& options, const ThumbnailEvents& events,
+                    int threads = 0);
 
 // Deletes the thumbnails makeThumbnail made in this process, and their folder once it is
 // empty. For the end of the program; safe to call more than once.

@@ -465,7 +465,11 @@ bool FtpClient::transfer(QFile& file) {
     pump(file);
     // An abort (Cancel, time-out, 421) takes the socket away while waiting.
     const auto drained = [this] { return m_sendFinished && m_data && queued() == 0; };
-    waitFor([&] { return m_dataClosed || !m_replies.isEmpty() || drained(); });
+    // Over TLS the bytes move between the socket's buffers in steps, and both queues can look
+    // empty for a moment: the wait goes on until the end is certain.
+    while (!waitFor([&] { return m_dataClosed || !m_replies.isEmpty() || drained(); }) &&
+           !m_broken && m_data) {
+    }
     if (!m_dataClosed && drained()) {
         if (tls)
             closeSecureData();

@@ -111,30 +111,27 @@ QList<UploadSession::PlannedFile> UploadSession::planFiles(const FileList& files
         m_driver->prefetchExistence(names);
     }
     QList<PlannedFile> plan;
+    // False when the run stops at a file that failed.
+    const auto planOne = [&](const QString& path, qsizetype index, bool thumbnail) {
+        const Decision decision = planFile(path);
+        if (decision != Decision::Fail) {
+            plan.append({path, index, thumbnail, decision == Decision::Send});
+            return true;
+        }
+        if (m_cancelled)
+            return false;
+        ++(thumbnail ? counts.failedThumbnails : counts.failed);
+        return askIgnoreError(m_driver->lastError());
+    };
     for (qsizetype index = 0; index < files.size() && !m_cancelled; ++index) {
         const FileEntry& entry = files[index];
-        const Decision outcome = planFile(entry.path);
-        if (outcome == Decision::Fail) {
-            if (m_cancelled)
-                break;
-            ++counts.failed;
-            if (!askIgnoreError(m_driver->lastError()))
-                break;
-            continue;
-        }
-        plan.append({entry.path, index, false, outcome == Decision::Send});
-        if (entry.thumbnail.isEmpty())
-            continue;
-        const Decision thumbnail = planFile(entry.thumbnail);
-        if (thumbnail == Decision::Fail) {
-            if (m_cancelled)
-                break;
-            ++counts.failedThumbnails;
-            if (!askIgnoreError(m_driver->lastError()))
-                break;
-            continue;
-        }
-        plan.append({entry.thumbnail, index, true, thumbnail == Decision::Send});
+        const qsizetype planned = plan.size();
+        if (!planOne(entry.path, index, false))
+            break;
+        // A file that failed takes no thumbnail.
+        if (plan.size() > planned && !entry.thumbnail.isEmpty() &&
+            !planOne(entry.thumbnail, index, true))
+            break;
     }
     return plan;
 }

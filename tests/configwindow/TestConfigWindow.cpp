@@ -169,6 +169,7 @@ void TestConfigWindow::optionsShowTheDefaults() {
              QStringLiteral("Use passive mode with FTP servers"));
     QCOMPARE(control<QLineEdit>(window, "settingThumbWidth")->text(), QStringLiteral("300"));
     QCOMPARE(control<QLineEdit>(window, "settingThumbHeight")->text(), QStringLiteral("200"));
+    QCOMPARE(control<QLineEdit>(window, "settingConnections")->text(), QStringLiteral("3"));
     QVERIFY(control<QCheckBox>(window, "settingThumbInfo")->isChecked());
     QVERIFY(control<QCheckBox>(window, "settingThumbRahmen")->isChecked());
     QVERIFY(!control<QCheckBox>(window, "settingLog")->isChecked());
@@ -270,6 +271,9 @@ void TestConfigWindow::wholeNumbersOnly_data() {
     row("no sign", "ThumbWidth", "-20", "20");
     row("no separators", "ThumbWidth", "1,024", "1024");
     row("no fraction", "ThumbWidth", "99.5", "995");
+    row("connections", "Connections", "8", "8");
+    row("connections above 10", "Connections", "12", "1");
+    row("no connections", "Connections", "0", "3");
     row("any integer", "Count", "-12345", "-12345");
     row("byte", "Small", "300", "30", SettingType::Byte);
     row("double", "Ratio", "2.5", "25", SettingType::Double);

@@ -1,4 +1,5 @@
 #include "FtpServer.h"
+#include "LocalFiles.h"
 #include "ProgramRun.h"
 #include "ServerConfig.h"
 #include "SshServer.h"
@@ -48,18 +49,6 @@ CliRun finished(ProgramRun& program) {
 CliRun runCli(const QStringList& arguments, const QProcessEnvironment& environment) {
     ProgramRun program(QStringList{"--cli"} + arguments, withoutDisplay(environment));
     return finished(program);
-}
-
-QString writeFile(const QString& path, const QByteArray& contents) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Whether text holds no control character (C0, DEL, C1) but those allowed: nothing in it can

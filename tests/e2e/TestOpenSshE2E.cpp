@@ -1,3 +1,4 @@
+#include "LocalFiles.h"
 #include "LocalServers.h"
 #include "ProgramRun.h"
 #include "ServerConfig.h"
@@ -69,18 +70,6 @@ struct Row {
     // known_hosts gains the server's key; else it stays as it was.
     bool keyLearned = false;
 };
-
-QString writeFile(const QString& path, const QByteArray& contents) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray
 runTool(const QString& program, const QStringList& arguments,

@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
+#include <QThread>
 #include <memory>
 
 using namespace quaddle;
@@ -30,12 +30,15 @@ private slots:
 
     void makesThumbnailsForImagesOnly();
     void thumbnailKeepsClearOfTheRunsFiles();
-    void abortFinishesTheCurrentImageOnly();
+    void abortWhileWorkingFinishesThoseBegunOnly_data();
+    void abortWhileWorkingFinishesThoseBegunOnly();
     void failedImageIsReportedAndKeepsItsValue();
 
 private:
     QString jpeg(const QString& name, int width, int height);
-    FileList run(const FileList& files, const std::function<void(ThumbnailWindow&)>& onShow = {});
+    // onTitle sees the window each time its title changes.
+    FileList run(const FileList& files,
+                 const std::function<void(ThumbnailWindow&, const QString&)>& onTitle = {});
 
     QTemporaryDir m_temporary;
     std::unique_ptr<QTemporaryDir> m_local;
@@ -71,14 +74,16 @@ QString TestThumbnailWindow::jpeg(const QString& name, int width, int height) {
     return file.fileName();
 }
 
-FileList TestThumbnailWindow::run(const FileList& files,
-                                  const std::function<void(ThumbnailWindow&)>& onShow) {
+FileList
+TestThumbnailWindow::run(const FileList& files,
+                         const std::function<void(ThumbnailWindow&, const QString&)>& onTitle) {
     const Config config;
     ThumbnailWindow window(config, files, 300, 200, false);
-    connect(&window, &QWidget::windowTitleChanged, this,
-            [this](const QString& title) { m_captions.append(title); });
-    if (onShow)
-        QTimer::singleShot(0, &window, [&] { onShow(window); });
+    connect(&window, &QWidget::windowTitleChanged, this, [&](const QString& title) {
+        m_captions.append(title);
+        if (onTitle)
+            onTitle(window, title);
+    });
     return window.run();
 }
 
@@ -89,23 +94,26 @@ void TestThumbnailWindow::makesThumbnailsForImagesOnly() {
     const FileList files{{jpeg("a.jpg", 600, 400), QString()},
                          {m_local->filePath("anim.gif"), "kept"},
                          {notes.fileName(), QString()},
-                         {m_local->filePath("missing.jpg"), QString()}};
-    int progressMaximum = 0;
-    const FileList result = run(files, [&](ThumbnailWindow& window) {
-        QCOMPARE(window.windowTitle().left(8), QStringLiteral("Creating"));
-        progressMaximum = control<QProgressBar>(window, "progressBar")->maximum();
+                         {m_local->filePath("missing.jpg"), QString()},
+                         {jpeg("b.jpg", 60, 40), QString()}};
+    QList<int> progress;
+    const FileList result = run(files, [&](ThumbnailWindow& window, const QString&) {
+        const auto* bar = control<QProgressBar>(window, "progressBar");
+        progress << bar->value() << bar->maximum();
+        QVERIFY(window.isVisible());
         QVERIFY(window.width() >= 394);
         QCOMPARE(window.minimumHeight(), window.maximumHeight());
     });
-    QCOMPARE(progressMaximum, 4);
+    QCOMPARE(progress, (QList<int>{0, 2, 1, 2, 2, 2}));
     QCOMPARE(result[0].thumbnail, thumbnailPath(files[0].path));
     QCOMPARE(QImage(result[0].thumbnail).size(), QSize(300, 200));
     QCOMPARE(result[1].thumbnail, QStringLiteral("kept"));
     QCOMPARE(result[2].thumbnail, QString());
     QCOMPARE(result[3].thumbnail, QString());
-    QCOMPARE(m_captions,
-             (QStringList{"Creating Thumbnail 1 of 4...", "Creating Thumbnail 2 of 4...",
-                          "Creating Thumbnail 3 of 4...", "Creating Thumbnail 4 of 4..."}));
+    QCOMPARE(result[4].thumbnail, thumbnailPath(files[4].path));
+    QCOMPARE(m_captions, (QStringList{"Creating Thumbnails... 0 of 2 done",
+                                      "Creating Thumbnails... 1 of 2 done",
+                                      "Creating Thumbnails... 2 of 2 done"}));
 }
 
 void TestThumbnailWindow::thumbnailKeepsClearOfTheRunsFiles() {
@@ -117,22 +125,44 @@ void TestThumbnailWindow::thumbnailKeepsClearOfTheRunsFiles() {
     QCOMPARE(result[1].thumbnail, QDir(thumbnailDir()).filePath("b_thumb_thumb.jpg"));
 }
 
-void TestThumbnailWindow::abortFinishesTheCurrentImageOnly() {
+void TestThumbnailWindow::abortWhileWorkingFinishesThoseBegunOnly_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Abort") << "abort";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("window closed") << "close";
+}
+
+void TestThumbnailWindow::abortWhileWorkingFinishesThoseBegunOnly() {
+    QFETCH(QString, how);
+    // As many images as there are workers are begun at once; two more wait for a free one.
+    const int workers = QThread::idealThreadCount();
     FileList files;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < workers + 2; ++i)
         files.append({jpeg(QStringLiteral("big%1.jpg").arg(i), 3000, 2000), QString()});
-    // Abort is pressed while the first image is being converted.
-    const FileList result = run(files, [](ThumbnailWindow& window) {
-        connect(&window, &QWidget::windowTitleChanged, &window, [&window](const QString& title) {
-            if (title == "Creating Thumbnail 1 of 5...")
-                control<QPushButton>(window, "abortButton")->click();
-        });
+    // The user stops through the event loop as the work starts: a window that stays live while
+    // the workers work sees it before any image is done, and no further one is begun.
+    const FileList result = run(files, [&how](ThumbnailWindow& window, const QString& title) {
+        if (!title.startsWith("Creating Thumbnails... 0 of"))
+            return;
+        QMetaObject::invokeMethod(
+            &window,
+            [&window, how] {
+                if (how == "abort")
+                    control<QPushButton>(window, "abortButton")->click();
+                else if (how == "escape")
+                    QTest::keyClick(&window, Qt::Key_Escape);
+                else
+                    window.close();
+            },
+            Qt::QueuedConnection);
     });
-    QVERIFY(!result[0].thumbnail.isEmpty());
-    QVERIFY(QFileInfo::exists(result[0].thumbnail));
-    for (int i = 1; i < 5; ++i)
-        QCOMPARE(result[i].thumbnail, QString());
-    QVERIFY(!m_captions.contains("Creating Thumbnail 2 of 5..."));
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const bool begun = i < workers;
+        QCOMPARE(result[i].thumbnail, begun ? thumbnailPath(files[i].path) : QString());
+        QCOMPARE(QFileInfo::exists(thumbnailPath(files[i].path)), begun);
+    }
+    QCOMPARE(m_captions,
+             QStringList{QStringLiteral("Creating Thumbnails... 0 of %1 done").arg(files.size())});
 }
 
 void TestThumbnailWindow::failedImageIsReportedAndKeepsItsValue() {

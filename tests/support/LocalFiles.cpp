@@ -22,9 +22,18 @@ void write(QFile& file, const char* data, qint64 size) {
 } // namespace
 
 QString localFile(const QTemporaryDir& dir, const QString& name, const QByteArray& contents) {
-    QFile file(dir.filePath(name));
+    return writeFile(dir.filePath(name), contents);
+}
+
+QString writeFile(const QString& path, const QByteArray& contents) {
+    QFile file(path);
     write(opened(file), contents.constData(), contents.size());
-    return file.fileName();
+    return path;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString sparseLocalFile(const QTemporaryDir& dir, const QString& name, qint64 size) {

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QtEndian>
 #include <atomic>
 #include <cstdio>
@@ -130,6 +131,15 @@ QByteArray bitmapClaiming(qint32 width, qint32 height) {
     return bitmap;
 }
 
+// Detail everywhere, so that a pixel taken from the wrong place changes the thumbnail.
+QImage patterned(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x % 251, y % 241, (x ^ y) % 256));
+    return image;
+}
+
 bool isDark(QRgb pixel) {
     return qGray(pixel) < 128;
 }
@@ -204,6 +214,8 @@ private slots:
     void thumbnailsArePrivateAndRemovedAtEnd();
     void folderMustBeTheUsersOwn_data();
     void folderMustBeTheUsersOwn();
+    void runMatchesOneByOne_data();
+    void runMatchesOneByOne();
 
 private:
     QString writeSource(const QString& name, const QByteArray& bytes);
@@ -335,6 +347,14 @@ void TestThumbnail::nearestPixelSampling() {
     }
     QCOMPARE(thumbnailOf(writeSource("copy.bmp", bitmapBytes(image)), {300, 200, false, false}),
              image);
+
+    // A JPEG, decoded row by row, is sampled alike: its thumbnail is the one its picture, as Qt's
+    // own reader decodes it, gets as a bitmap, coded as JPEG.
+    const QString jpeg = writeSource("coded.jpg", encodeJpeg(image, 90));
+    const QImage viaBitmap = thumbnailOf(
+        writeSource("decoded.bmp", bitmapBytes(QImage(jpeg).convertToFormat(QImage::Format_RGB32))),
+        {20, 20, false, false});
+    QCOMPARE(readFile(makeThumbnail(jpeg, {20, 20, false, false})), encodeJpeg(viaBitmap, 90));
 }
 
 void TestThumbnail::frameAndBand_data() {
@@ -576,6 +596,82 @@ void TestThumbnail::folderMustBeTheUsersOwn() {
         QCOMPARE(fileMode(dir), 0700);
     removeMadeThumbnails();
     clearThumbnailDir();
+}
+
+void TestThumbnail::runMatchesOneByOne_data() {
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<bool>("stopAtFirst");
+    QTest::newRow("one thread") << 1 << false;
+    QTest::newRow("every core") << 0 << false;
+    QTest::newRow("more threads than cores") << 64 << false;
+    QTest::newRow("stopped when the first is done") << 0 << true;
+}
+
+void TestThumbnail::runMatchesOneByOne() {
+    QFETCH(int, threads);
+    QFETCH(bool, stopAtFirst);
+    const FileList files{
+        {writeSource("run/broken.jpg", "\xFF\xD8\xFF\xE0 not really a picture"), "earlier"},
+        {writeSource("run/wide.jpg", encodeJpeg(patterned(1600, 1000), 90)), QString()},
+        {writeSource("run/notes.txt", "no picture"), QString()},
+        {writeSource("run/a/same.jpg", encodeJpeg(patterned(1200, 1600), 90)), QString()},
+        {writeSource("run/scan.bmp", bitmapBytes(patterned(900, 600))), QString()},
+        {m_root.filePath("run/gone.jpg"), QString()},
+        {writeSource("run/b/same.jpg", encodeJpeg(patterned(800, 600), 90)), QString()},
+        {writeSource("run/small.bmp", bitmapBytes(patterned(200, 150))), QString()}};
+    const QList<int> pictures{0, 1, 3, 4, 6, 7};
+    const QStringList names = thumbnailNames(files);
+    QCOMPARE(names[6], "same_thumb_001.jpg");
+
+    // One by one, each alone, as the reference.
+    QHash<int, QByteArray> alone;
+    QString brokenMessage;
+    for (const int index : pictures) {
+        try {
+            alone[index] = readFile(makeThumbnail(files[index].path, {}, names[index]));
+        } catch (const Error& error) {
+            brokenMessage = error.message();
+        }
+    }
+    QCOMPARE(alone.size(), pictures.size() - 1);
+    clearThumbnailDir();
+
+    QStringList progress;
+    QList<QStringList> failures;
+    bool offThread = false;
+    ThumbnailEvents events;
+    events.progress = [&](qsizetype done, qsizetype count) {
+        offThread |= QThread::currentThread() != thread();
+        progress.append(QString("%1/%2").arg(done).arg(count));
+        return !stopAtFirst || done == 0;
+    };
+    events.failed = [&](const QString& path, const QString& message) {
+        offThread |= QThread::currentThread() != thread();
+        failures.append({path, message});
+    };
+    FileList made = files;
+    makeThumbnails(made, {}, events, threads);
+
+    // Stopped, the run ends those begun before, which are the first as many as there are cores.
+    const qsizetype begun = stopAtFirst
+                                ? std::min<qsizetype>(QThread::idealThreadCount(), pictures.size())
+                                : pictures.size();
+    FileList expected = files;
+    for (qsizetype place = 1; place < begun; ++place) {
+        const int index = pictures[place];
+        expected[index].thumbnail = QDir(thumbnailDir()).filePath(names[index]);
+        QCOMPARE(readFile(expected[index].thumbnail), alone[index]);
+    }
+    for (qsizetype place = begun; place < pictures.size(); ++place)
+        QVERIFY(!QFileInfo::exists(QDir(thumbnailDir()).filePath(names[pictures[place]])));
+    QCOMPARE(made, expected);
+    QCOMPARE(failures, (QList<QStringList>{{files[0].path, brokenMessage}}));
+    QStringList expectedProgress;
+    for (qsizetype done = 0; done <= (stopAtFirst ? 1 : pictures.size()); ++done)
+        expectedProgress.append(QString("%1/%2").arg(done).arg(pictures.size()));
+    QCOMPARE(progress, expectedProgress);
+    QVERIFY(!offThread);
+    removeMadeThumbnails();
 }
 
 void TestThumbnail::clearThumbnailDir() const {
