@@ -299,6 +299,12 @@ bool SftpClient::uploadAll(const QList<BatchFile>& files, const TransferEvents& 
         }
         if (running.empty() && (!starting || next == files.size()))
             return true;
+        // Every file on its way may have ended in one pass: the next ones start first.
+        const bool awaited = std::any_of(running.begin(), running.end(), [](const auto& entry) {
+            return entry.second->request || !entry.second->writes.isEmpty();
+        });
+        if (!awaited)
+            continue;
         if (!waitFor(answered)) {
             // The connection is gone: the first file still on its way fails with the reason,
             // and the next operation tells the rest.
