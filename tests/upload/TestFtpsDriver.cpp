@@ -120,7 +120,8 @@ void TestFtpsDriver::uploadsIntactAndTrustsOnce() {
         for (const qint64 size : {qint64(0), qint64(1000), qint64(300000), qint64(3) << 20}) {
             const QString name = QStringLiteral("file%1.bin").arg(size);
             const QString path = test::randomLocalFile(*m_local, name, size);
-            QVERIFY2(run.driver().putFile(path), qPrintable(name + ": " + run.driver().lastError()));
+            QVERIFY2(run.driver().putFile(path),
+                     qPrintable(name + ": " + run.driver().lastError()));
             QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(path));
         }
         const QStringList log = run.logLines();
