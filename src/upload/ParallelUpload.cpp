@@ -280,9 +280,9 @@ void UploadSession::cancelExtraConnections() {
         return;
     m_parallel->stop();
     const QMutexLocker locker(&m_parallel->lock);
-    for (const auto& [inbox, session] : std::as_const(m_parallel->extras))
+    for (const std::pair<QObject*, UploadSession*>& extra : std::as_const(m_parallel->extras))
         QMetaObject::invokeMethod(
-            inbox, [session] { session->cancel(); }, Qt::QueuedConnection);
+            extra.first, [session = extra.second] { session->cancel(); }, Qt::QueuedConnection);
 }
 
 } // namespace quaddle
