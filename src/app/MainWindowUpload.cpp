@@ -84,7 +84,8 @@ UploadRunEvents MainWindow::runEvents() {
     };
     events.status = [this](const QString& text, int index) { uploadStatus(text, index); };
     events.stepStarted = [this](RunStep step) { showStep(step); };
-    events.makeThumbnails = [this](const FileList& files) { return createThumbnails(files); };
+    events.showThumbnails = [this] { return showThumbnails(); };
+    events.thumbnailsMade = [this](const FileList& files) { keepThumbnails(files); };
     // Cancel ends the run as the user wanted: no error of it goes into the log.
     events.logsError = [this](RunStep) { return !m_userCancelled; };
     return events;
@@ -109,20 +110,23 @@ void MainWindow::showStep(RunStep step) {
     }
 }
 
-FileList MainWindow::createThumbnails(const FileList& files) {
+ThumbnailEvents MainWindow::showThumbnails() {
     refreshServerDisplay(tr("Creating thumbnails"), QString());
-    ThumbnailWindow window(*m_config, files, m_config->thumbWidth(), m_config->thumbHeight(), false,
-                           this);
-    m_runFiles = window.run();
+    m_thumbnailWindow = std::make_unique<ThumbnailWindow>(false, this);
+    return m_thumbnailWindow->begin();
+}
+
+void MainWindow::keepThumbnails(const FileList& files) {
+    m_thumbnailWindow.reset();
+    m_runFiles = files;
     // The list shown keeps the thumbnails, so the next run does not ask about them again.
     QHash<QString, QString> made;
-    for (const FileEntry& entry : std::as_const(m_runFiles))
+    for (const FileEntry& entry : files)
         if (!entry.thumbnail.isEmpty())
             made.insert(entry.path, entry.thumbnail);
     for (FileEntry& entry : m_files)
         if (entry.thumbnail.isEmpty())
             entry.thumbnail = made.value(entry.path);
-    return m_runFiles;
 }
 
 bool MainWindow::checkServerChosen() {

@@ -64,7 +64,10 @@ public:
     bool login(const QString& host, const QString& port, QString user, QString password,
                const QString& keyFile = QString());
     bool enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing);
-    UploadResults uploadFiles(const FileList& files);
+    // thumbnailsMade: for thumbnails still being made when the run begins; it is called once
+    // every file has gone, waits for them, and returns the files with them, and they go last.
+    UploadResults uploadFiles(const FileList& files,
+                              const std::function<FileList()>& thumbnailsMade = {});
     // The files uploadFiles has put on the server so far: all of them after it returned, those
     // before the error after it threw.
     const UploadResults& uploadedFiles() const { return m_uploaded; }
@@ -104,6 +107,7 @@ private:
         int skipped = 0;
         int failed = 0;
         int failedThumbnails = 0;
+        bool stopped = false; // the user chose to stop at a file that failed
     };
 
     QString shownName(const QString& remoteName) const {
@@ -120,7 +124,9 @@ private:
     };
 
     // Decides for each file, asking where the policy says so, what becomes of it.
-    QList<PlannedFile> planFiles(const FileList& files, Counts& counts);
+    QList<PlannedFile> planFiles(const QList<PlannedFile>& candidates, Counts& counts);
+    // Sends the thumbnails made while the files went, of those pictures that went.
+    void sendThumbnailsMade(const FileList& files, const FileList& made, Counts& counts);
     Decision planFile(const QString& path);
     void sendPlanned(const QList<PlannedFile>& plan, Counts& counts);
     // Counts how a planned file ended and keeps its name; false when the run stops here.
@@ -173,8 +179,8 @@ private:
     QHash<QString, qint64> m_fileSizes;
     // Bytes sent so far of the files on their way, by local path.
     QHash<QString, qint64> m_sentInFlight;
-    // Which of the given files the last uploaded one is.
-    qsizetype m_uploadedEntry = -1;
+    // Which of the given files each uploaded one is.
+    QList<qsizetype> m_uploadedEntries;
     std::atomic<bool> m_cancelled = false;
 
     // What extra connections need to do as this session did.
