@@ -107,6 +107,8 @@ UploadResults UploadSession::uploadFiles(const FileList& files,
     if (thumbnailsMade && !counts.stopped && !m_cancelled)
         sendThumbnailsMade(files, thumbnailsMade(), counts);
     logCounts(counts);
+    if (m_cancelled)
+        removePartsLeft();
     m_onStatus(QString(), -1);
     return m_uploaded;
 }
@@ -177,6 +179,8 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     };
     TransferEvents events;
     events.started = [&](qsizetype index) {
+        if (!transfers[index].finalName.isEmpty())
+            m_partsOnTheirWay.append(transfers[index].remoteName);
         const PlannedFile& file = plan[planned[index]];
         const QString connections = m_openConnections > 1
                                         ? QStringLiteral(" (%1 connections)").arg(m_openConnections)
@@ -191,6 +195,9 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     };
     events.finished = [&](qsizetype index, const TransferResult& result) {
         m_sentInFlight.remove(transfers[index].localPath);
+        // One cut short by Cancel is left where it is, for removePartsLeft.
+        if (result.sent || !m_cancelled)
+            m_partsOnTheirWay.removeOne(transfers[index].remoteName);
         if (!result.sent && !transfers[index].finalName.isEmpty() && !m_parallel)
             discardPart(transfers[index].remoteName);
         if (!result.modeError.isEmpty())

@@ -148,8 +148,13 @@ private:
     // On a thread of its own: an extra connection that logs in like this session and sends
     // files of the run until none are left.
     void runExtraConnection(int number, ParallelRun& run);
-    // Makes this session, made for an extra connection of main, log in and work as main.
-    void followSession(const UploadSession& main, int number);
+    // Makes this session, made for another connection of main, log in and work as main, its log
+    // lines going to main's after logPrefix.
+    void followSession(const UploadSession& main, const QString& logPrefix);
+    // After Cancel: removes over a short connection of its own the temporary names that were on
+    // their way, where the driver can log in again without asking anything.
+    void removePartsLeft();
+    static constexpr int PartRemovalTimeoutMs = 5000;
     // Logs in and enters the folders as main did, without asking anything; false when refused.
     bool connectLike(const UploadSession& main);
     void cancelExtraConnections();
@@ -177,6 +182,8 @@ private:
     qint64 m_bytesFinished = 0;
     qint64 m_bytesTotal = 0;
     QHash<QString, qint64> m_fileSizes;
+    // The temporary names of the files on their way, to remove after Cancel.
+    QStringList m_partsOnTheirWay;
     // Bytes sent so far of the files on their way, by local path.
     QHash<QString, qint64> m_sentInFlight;
     // Which of the given files each uploaded one is.
