@@ -70,6 +70,7 @@ Config::Config() {
     setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Connections"), SettingValue::integer(DefaultConnections));
     setSetting(QStringLiteral("History"), SettingValue::boolean(true));
+    setSetting(QStringLiteral("Notify"), SettingValue::boolean(true));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
@@ -155,6 +156,10 @@ int Config::connections() const {
 
 bool Config::keepHistory() const {
     return boolSetting(QStringLiteral("History"));
+}
+
+bool Config::desktopNotifications() const {
+    return boolSetting(QStringLiteral("Notify"));
 }
 
 bool Config::tempNames() const {
