@@ -82,6 +82,8 @@ void TestConfig::defaults_data() {
                                << "False" << 11;
     QTest::newRow("Connections") << "Connections"
                                  << "3" << 3;
+    QTest::newRow("History") << "History"
+                             << "True" << 11;
 }
 
 void TestConfig::defaults() {
@@ -98,7 +100,7 @@ void TestConfig::defaultsAreWrittenInOrder() {
     QCOMPARE(config.settingNames(),
              (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
                           "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
-                          "TagStyle", "AutoCopy", "TempNames", "Connections"}));
+                          "TagStyle", "AutoCopy", "TempNames", "Connections", "History"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);
