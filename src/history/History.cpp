@@ -64,6 +64,11 @@ QVariant timeValue(const QDateTime& time) {
                           : QVariant(QMetaType::fromType<qint64>());
 }
 
+// Qt binds a null text as NULL; the columns hold empty texts instead.
+QVariant textValue(const QString& text) {
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
 QDateTime timeOf(const QVariant& value) {
     return value.isNull() ? QDateTime()
                           : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
@@ -110,6 +115,14 @@ QPair<QString, QVariantList> searchCondition(const QString& search) {
             {pattern, pattern, pattern}};
 }
 
+QString pathIn(const QString& folder, const QString& name) {
+    if (folder.isEmpty())
+        return name;
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
 QString nextConnectionName() {
     static QAtomicInteger<int> opened = 0;
     return QStringLiteral("quaddle-history-%1").arg(opened.fetchAndAddRelaxed(1));
@@ -129,6 +142,12 @@ QSqlQuery run(const QString& connection, const QString& sql, const QVariantList&
     return query;
 }
 
+// The version of the tables in the file; 0 for a new one.
+int storedVersion(const QString& connection) {
+    QSqlQuery version = run(connection, QStringLiteral("PRAGMA user_version"));
+    return version.next() ? version.value(0).toInt() : 0;
+}
+
 // Runs change in one transaction, undone when it throws.
 template <typename Change> void inTransaction(const QString& connection, Change change) {
     run(connection, QStringLiteral("BEGIN IMMEDIATE"));
@@ -144,11 +163,11 @@ template <typename Change> void inTransaction(const QString& connection, Change 
 } // namespace
 
 QString HistoryEntry::remotePath() const {
-    if (folder.isEmpty())
-        return name;
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
+    return pathIn(folder, name);
+}
+
+QString HistoryEntry::thumbnailPath() const {
+    return thumbnailName.isEmpty() ? QString() : pathIn(folder, thumbnailName);
 }
 
 History::History(const QString& programDir)
@@ -193,8 +212,7 @@ bool History::openTables() {
     if (!database.open())
         throw StoreError(path, database.lastError());
     try {
-        QSqlQuery version = run(m_connection, QStringLiteral("PRAGMA user_version"));
-        const int stored = version.next() ? version.value(0).toInt() : 0;
+        const int stored = storedVersion(m_connection);
         if (stored > SchemaVersion)
             throw Error(QStringLiteral("The upload history \"%1\" was written by a newer version "
                                        "of the program; it is left as it is.")
@@ -241,9 +259,11 @@ void History::add(HistoryEntries& entries) {
                 QStringLiteral("INSERT INTO uploads(time, server, host, protocol, folder, name, "
                                "thumbnail, url, thumbnail_url, size, sha256, deleted_time) "
                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {timeValue(entry.time), entry.serverName, entry.host, entry.protocol, entry.folder,
-                 entry.name, entry.thumbnailName, entry.url, entry.thumbnailUrl, entry.size,
-                 entry.sha256, timeValue(entry.deletedTime)});
+                {timeValue(entry.time), textValue(entry.serverName), textValue(entry.host),
+                 textValue(entry.protocol), textValue(entry.folder), textValue(entry.name),
+                 textValue(entry.thumbnailName), textValue(entry.url),
+                 textValue(entry.thumbnailUrl), entry.size, textValue(entry.sha256),
+                 timeValue(entry.deletedTime)});
             entry.id = query.lastInsertId().toLongLong();
         }
     });

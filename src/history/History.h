@@ -34,6 +34,8 @@ struct HistoryEntry {
     bool deleted() const { return deletedTime.isValid(); }
     // The file's path on the server, for showing.
     QString remotePath() const;
+    // Its thumbnail's; empty when there is none.
+    QString thumbnailPath() const;
     friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
 };
 using HistoryEntries = QList<HistoryEntry>;
