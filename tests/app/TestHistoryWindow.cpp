@@ -90,7 +90,7 @@ void TestHistoryWindow::uploadsAreFoundCopiedDeletedAndRemoved() {
                      "[/URL]"));
 
     // Answered No, nothing goes; answered Yes, the file and its thumbnail go.
-    const QString question = "Delete from the server \"[^\"]+\" \\(127.0.0.1\\):\n/photo.jpg and "
+    const QString question = "Delete from the server \"[^\"]+\" \\(127.0.0.1\\):\nphoto\\.jpg and "
                              "its thumbnail\n\nDeleted files cannot be brought back.";
     m_dialogs->expectMessageMatching(question, MessageAnswer::No);
     control<QPushButton>(*window, "deleteButton")->click();
