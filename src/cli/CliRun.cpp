@@ -43,15 +43,14 @@ void printOut(const QString& text) {
     std::fflush(stdout);
 }
 
-// One line per file, whatever its name holds.
+} // namespace
+
 void printLines(const QStringList& lines) {
     QString out;
     for (const QString& line : lines)
         out += printableText(line) + QLatin1Char('\n');
     printOut(out);
 }
-
-} // namespace
 
 QString usageText(const QString& program) {
     return QStringLiteral(
@@ -85,8 +84,16 @@ QString usageText(const QString& program) {
                "  -q, --quiet       print nothing on standard error but errors\n"
                "  --                every word after it is a file\n"
                "\n"
+               "       %1 --cli --history[=N] [--json]\n"
+               "       %1 --cli --delete [options] URL...\n"
+               "\n"
+               "  --history[=N]     list the last N uploads (default 20), newest first: time,\n"
+               "                    server and address; with --json one JSON object per line\n"
+               "  --delete URL...   delete those uploads of the history, with their\n"
+               "                    thumbnails, from their servers and mark them deleted\n"
+               "\n"
                "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
-               "files uploaded or skipped, 1 some failed, 2 wrong usage or unreadable\n"
+               "files uploaded, skipped or deleted, 1 some failed, 2 wrong usage or unreadable\n"
                "configuration, 3 server not reached or login refused, 130 interrupted.\n")
         .arg(program);
 }
@@ -150,9 +157,13 @@ void CliRun::interrupt() {
     m_terminal.interrupt();
     if (m_run)
         m_run->cancel();
+    if (m_deleteRun)
+        m_deleteRun->cancel();
 }
 
 int CliRun::run() {
+    if (m_options.history)
+        return listHistory();
     if (!m_options.masterPasswordFile.isEmpty()) {
         QFile file(m_options.masterPasswordFile);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -165,6 +176,8 @@ int CliRun::run() {
     config.loadConfig(false);
     if (config.loadFailed() || interrupted())
         return ExitUsage;
+    if (m_options.deleteUploads)
+        return deleteUploads(config);
 
     QString remoteDir;
     if (m_options.selector) {
