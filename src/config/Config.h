@@ -147,6 +147,7 @@ public:
     qint32 overwritePolicy() const;
     bool passiveMode() const;
     bool tempNames() const;
+    bool desktopNotifications() const;
     // Whether each upload is kept in the history.
     bool keepHistory() const;
     // How many connections a run of several files may open, 1 to MaxConnections.

@@ -97,10 +97,11 @@ void TestConfig::defaults() {
 
 void TestConfig::defaultsAreWrittenInOrder() {
     const Config config;
-    QCOMPARE(config.settingNames(),
-             (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
-                          "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
-                          "TagStyle", "AutoCopy", "TempNames", "Connections", "History"}));
+    QCOMPARE(
+        config.settingNames(),
+        (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth", "ThumbHeight",
+                     "ThumbInfo", "ThumbRahmen", "Autoclose", "Context", "TagStyle", "AutoCopy",
+                     "TempNames", "Connections", "Notify", "History"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);
