@@ -227,8 +227,8 @@ void TestMainWindow::noServerOffersToAddOne() {
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
     QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"&Add File(s)...", "Paste", "-", "Enter Master &Password", "&Options...",
-                          "-", "&Quit"}));
+             (QStringList{"&Add File(s)...", "Paste", "-", "Enter Master &Password", "History...",
+                          "&Options...", "-", "&Quit"}));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
     QCOMPARE(entryTexts(menuNamed(form, "&Help")),
              (QStringList{"&Look For Updates...", "&Support Forums...", "Quaddle &Website...", "-",

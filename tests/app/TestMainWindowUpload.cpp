@@ -319,6 +319,8 @@ void TestMainWindowUpload::unwritableLogIsReportedOnce() {
     QFile::copy(m_programDir->filePath("config.xml"), m_programDir->filePath("gone/config.xml"));
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     QVERIFY(QDir(m_programDir->filePath("gone")).removeRecursively());
+    m_dialogs->expectMessageMatching(
+        "The upload history \".*/gone/history.sqlite\" could not be created: .+");
     m_dialogs->expectMessageMatching("The log file \".*/gone/log.txt\" could not be written: .+");
     // The success window saves the configuration there too.
     m_dialogs->expectMessageMatching("The configuration could not be saved to .*");
