@@ -1,6 +1,7 @@
 #include "gui/HistoryModel.h"
 
 #include "platform/Error.h"
+#include "thumbs/Jpeg.h"
 
 #include <QApplication>
 #include <QFont>
@@ -48,6 +49,19 @@ const HistoryEntries& HistoryModel::page(int row) const {
     return *m_pages.object(number);
 }
 
+QPixmap HistoryModel::preview(const HistoryEntry& entry) const {
+    if (const QPixmap* cached = m_previews.object(entry.id))
+        return *cached;
+    QPixmap pixmap;
+    try {
+        pixmap = QPixmap::fromImage(decodeJpeg(entry.preview));
+    } catch (const Error&) {
+        // A preview that cannot be read shows none.
+    }
+    m_previews.insert(entry.id, new QPixmap(pixmap));
+    return pixmap;
+}
+
 int HistoryModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_count;
 }
@@ -73,6 +87,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         case ColumnCount:
             break;
         }
+    } else if (role == Qt::DecorationRole && index.column() == FileColumn &&
+               !entry.preview.isEmpty()) {
+        return preview(entry);
     } else if (role == Qt::ToolTipRole) {
         return entry.remotePath();
     } else if (role == Qt::FontRole && entry.deleted()) {

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QCache>
+#include <QPixmap>
 
 namespace quaddle {
 
@@ -33,13 +34,18 @@ public:
     // Pages kept; more are read again when the view comes back to them.
     static constexpr int CachedPages = 50;
 
+    // Previews decoded and kept for the rows shown.
+    static constexpr int CachedPreviews = 500;
+
 private:
     const HistoryEntries& page(int row) const;
+    QPixmap preview(const HistoryEntry& entry) const;
 
     History& m_history;
     QString m_search;
     int m_count = 0;
     mutable QCache<int, HistoryEntries> m_pages{CachedPages};
+    mutable QCache<qint64, QPixmap> m_previews{CachedPreviews};
 };
 
 } // namespace quaddle

@@ -26,6 +26,8 @@ namespace {
 
 // A confirmation lists this many files at most.
 constexpr qsizetype ListedFiles = 20;
+// The previews of thumbnails the history keeps are as large.
+constexpr int PreviewSize = 48;
 
 QString fileLine(const HistoryEntry& entry) {
     return entry.thumbnailName.isEmpty()
@@ -81,6 +83,8 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     m_view->verticalHeader()->hide();
     // Fixed heights let the view place a row without reading the rows above it.
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_view->verticalHeader()->setDefaultSectionSize(PreviewSize + 4);
+    m_view->setIconSize(QSize(PreviewSize, PreviewSize));
     m_view->horizontalHeader()->setStretchLastSection(true);
     m_view->setColumnWidth(HistoryModel::TimeColumn, 140);
     m_view->setColumnWidth(HistoryModel::FileColumn, 200);

@@ -23,13 +23,13 @@ constexpr int SqliteNotADatabase = 26;
 constexpr qsizetype IndexedSearchLength = 3;
 
 const QString Columns = QStringLiteral("id, time, server, host, protocol, folder, name, thumbnail, "
-                                       "url, thumbnail_url, size, sha256, deleted_time");
+                                       "url, thumbnail_url, size, sha256, deleted_time, preview");
 
 const char* const CreateTables[] = {
     "CREATE TABLE uploads(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, server TEXT NOT NULL, "
     "host TEXT NOT NULL, protocol TEXT NOT NULL, folder TEXT NOT NULL, name TEXT NOT NULL, "
     "thumbnail TEXT NOT NULL, url TEXT NOT NULL, thumbnail_url TEXT NOT NULL, "
-    "size INTEGER NOT NULL, sha256 TEXT NOT NULL, deleted_time INTEGER)",
+    "size INTEGER NOT NULL, sha256 TEXT NOT NULL, deleted_time INTEGER, preview BLOB)",
     "CREATE INDEX uploads_url ON uploads(url)",
     // Rows are never updated in the searched columns, so inserts and deletes keep it right.
     "CREATE VIRTUAL TABLE uploads_search USING fts5(name, url, server, content='uploads', "
@@ -89,6 +89,7 @@ HistoryEntry entryOf(const QSqlQuery& row) {
     entry.size = row.value(10).toLongLong();
     entry.sha256 = row.value(11).toString();
     entry.deletedTime = timeOf(row.value(12));
+    entry.preview = row.value(13).toByteArray();
     return entry;
 }
 
@@ -257,13 +258,15 @@ void History::add(HistoryEntries& entries) {
             const QSqlQuery query = run(
                 m_connection,
                 QStringLiteral("INSERT INTO uploads(time, server, host, protocol, folder, name, "
-                               "thumbnail, url, thumbnail_url, size, sha256, deleted_time) "
-                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                               "thumbnail, url, thumbnail_url, size, sha256, deleted_time, "
+                               "preview) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                 {timeValue(entry.time), textValue(entry.serverName), textValue(entry.host),
                  textValue(entry.protocol), textValue(entry.folder), textValue(entry.name),
                  textValue(entry.thumbnailName), textValue(entry.url),
                  textValue(entry.thumbnailUrl), entry.size, textValue(entry.sha256),
-                 timeValue(entry.deletedTime)});
+                 timeValue(entry.deletedTime),
+                 entry.preview.isEmpty() ? QVariant(QMetaType::fromType<QByteArray>())
+                                         : QVariant(entry.preview)});
             entry.id = query.lastInsertId().toLongLong();
         }
     });

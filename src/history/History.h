@@ -30,6 +30,8 @@ struct HistoryEntry {
     QString sha256;
     // When it was deleted from the server; invalid while it is there.
     QDateTime deletedTime;
+    // A small JPEG of its thumbnail, for lists; empty when it went without one.
+    QByteArray preview;
 
     bool deleted() const { return deletedTime.isValid(); }
     // The file's path on the server, for showing.

@@ -6,15 +6,20 @@
 #include "platform/PrivateFile.h"
 #include "platform/ProgramDir.h"
 #include "results/UrlBuilder.h"
+#include "thumbs/Jpeg.h"
 #include "upload/UploadRunSupport.h"
 #include "upload/UploadSession.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QImage>
 
 namespace quaddle {
 
 namespace {
+
+constexpr int PreviewSize = 48;
+constexpr int PreviewQuality = 85;
 
 // Empty when the file cannot be read any more.
 QString sha256Of(const QString& path) {
@@ -23,6 +28,28 @@ QString sha256Of(const QString& path) {
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
+}
+
+// The thumbnail made small enough for a list's line, as JPEG; empty when it cannot be read.
+QByteArray previewOf(const QString& thumbnailPath) {
+    if (thumbnailPath.isEmpty())
+        return {};
+    QFile file(thumbnailPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    try {
+        const QImage image = thumbnailPath.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive)
+                                 ? QImage::fromData(bytes, "BMP")
+                                 : decodeJpeg(bytes);
+        if (image.isNull())
+            return {};
+        return encodeJpeg(
+            image.scaled(PreviewSize, PreviewSize, Qt::KeepAspectRatio, Qt::SmoothTransformation),
+            PreviewQuality);
+    } catch (const Error&) {
+        return {};
+    }
 }
 
 // The folder a new login enters to reach the files: the root directory, then the upload folder
@@ -56,6 +83,7 @@ HistoryEntries entriesOf(const Config& config, const ServerRecord& server, const
             entry.thumbnailUrl = buildUrl(server, remoteDir, file.result.thumbnail);
         entry.size = UploadSession::localFileSize(file.path);
         entry.sha256 = sha256Of(file.path);
+        entry.preview = previewOf(file.thumbnailPath);
         entries.append(entry);
     }
     return entries;

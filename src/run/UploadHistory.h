@@ -9,6 +9,8 @@ namespace quaddle {
 struct SentFile {
     QString path;
     UploadResult result;
+    // Its thumbnail's, when one went up with it.
+    QString thumbnailPath;
 };
 
 // "FTP", "SFTP" or "FTPS" for a server record's type; the stored text for one that names none.

@@ -41,7 +41,9 @@ QList<SentFile> sentFiles(const FileList& files, const UploadResults& results,
     QList<SentFile> sent;
     for (qsizetype line = 0; line < sources.size(); ++line)
         if (!skipped.contains(line))
-            sent.append({files[sources[line]].path, results[line]});
+            sent.append(
+                {files[sources[line]].path, results[line],
+                 results[line].thumbnail.isEmpty() ? QString() : files[sources[line]].thumbnail});
     return sent;
 }
 

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -79,6 +80,13 @@ void TestHistoryWindow::uploadsAreFoundCopiedDeletedAndRemoved() {
     QVERIFY(window && window->isVisible());
     QCOMPARE(shownFiles(*window), (QStringList{"photo.jpg", "b.txt", "a.txt"}));
     QCOMPARE(control<QLabel>(*window, "countLabel")->text(), QString("3 uploads"));
+    // The thumbnail shows small beside its picture; other files have none.
+    const QAbstractItemModel* rows = control<QTableView>(*window, "historyView")->model();
+    const auto preview = [rows](int row) {
+        return rows->index(row, 1).data(Qt::DecorationRole).value<QPixmap>();
+    };
+    QCOMPARE(preview(0).width(), 48);
+    QVERIFY(preview(1).isNull());
     control<QLineEdit>(*window, "searchEdit")->setText("PHOTO");
     QCOMPARE(shownFiles(*window), QStringList{"photo.jpg"});
 

@@ -126,7 +126,7 @@ void TestHistory::opensFilesOfEachVersion_data() {
                        "server TEXT NOT NULL, host TEXT NOT NULL, protocol TEXT NOT NULL, "
                        "folder TEXT NOT NULL, name TEXT NOT NULL, thumbnail TEXT NOT NULL, "
                        "url TEXT NOT NULL, thumbnail_url TEXT NOT NULL, size INTEGER NOT NULL, "
-                       "sha256 TEXT NOT NULL, deleted_time INTEGER)",
+                       "sha256 TEXT NOT NULL, deleted_time INTEGER, preview BLOB)",
                        "CREATE VIRTUAL TABLE uploads_search USING fts5(name, url, server, "
                        "content='uploads', content_rowid='id', tokenize='trigram')",
                        "PRAGMA user_version=1"}
