@@ -76,6 +76,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.thumbnails = true;
         } else if (word == QLatin1String("--accept-new")) {
             options.acceptNew = true;
+        } else if (word == QLatin1String("--copy")) {
+            options.copy = true;
         } else if (is("--tags")) {
             const QString name = optionValue(word, QStringLiteral("--tags"), arguments, i);
             options.tags = tagStyleNamed(name);
