@@ -102,6 +102,8 @@ private:
     ThumbnailEvents showThumbnails();
     void keepThumbnails(const FileList& files);
     void endUpload(const UploadRunResult& result);
+    // A desktop notification of how the run ended.
+    void notifyRunEnd(const UploadRunResult& result);
     // The session of the running upload; none while idle.
     const UploadSession* runSession() const { return m_run ? m_run->session() : nullptr; }
     void showResults();
