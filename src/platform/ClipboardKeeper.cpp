@@ -18,7 +18,8 @@ namespace {
 // variable keeps a file of that name from being taken for it.
 constexpr char KeeperWord[] = "--keep-clipboard";
 constexpr char KeeperVariable[] = "QUADDLE_KEEP_CLIPBOARD";
-// The keeper answers once it owns the clipboard, wl-copy once it has forked: both at once.
+// The keeper's first process ends once the keeper owns the clipboard, wl-copy's once it has
+// forked, both at once: the bound is for one that hangs.
 constexpr int AnswerMs = 20000;
 
 // Starts program with text on its standard input and waits until it ends; its complaint, if it
