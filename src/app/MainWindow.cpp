@@ -5,6 +5,7 @@
 #include "app/ProgressPanel.h"
 #include "config/CommandLine.h"
 #include "configwindow/ConfigWindow.h"
+#include "gui/HistoryWindow.h"
 #include "gui/WebPages.h"
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
@@ -192,6 +193,10 @@ void MainWindow::createMenus() {
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
+    QAction* history = file->addAction(tr("History..."));
+    history->setObjectName(QStringLiteral("historyAction"));
+    history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(history, &QAction::triggered, this, &MainWindow::openHistory);
     QAction* options = file->addAction(tr("&Options..."));
     options->setObjectName(QStringLiteral("optionsAction"));
     connect(options, &QAction::triggered, this, &MainWindow::openOptions);
@@ -591,6 +596,21 @@ void MainWindow::openOptions() {
     m_configWindow->show();
     m_configWindow->raise();
     m_configWindow->activateWindow();
+}
+
+void MainWindow::openHistory() {
+    if (!m_historyWindow) {
+        try {
+            m_historyWindow = new HistoryWindow(*m_config, this);
+        } catch (const Error& error) {
+            dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
+            return;
+        }
+        m_historyWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 
 void MainWindow::openServerManager() {

@@ -24,6 +24,7 @@ class QWidget;
 namespace quaddle {
 
 class ConfigWindow;
+class HistoryWindow;
 class SuccessWindow;
 
 // The program's one main window: the file list, the server and remote directory to upload to,
@@ -63,6 +64,9 @@ public:
     const RenamedFiles& renamedFiles() const { return m_renamedFiles; }
     void reloadConfig();
     void openOptions();
+    // The history of uploads; its window, deleted when closed, is made anew when opened again, so
+    // it shows the latest runs.
+    void openHistory();
     void openServerManager();
     void showAbout();
 
@@ -163,6 +167,7 @@ private:
     SuccessWindow* m_successWindow = nullptr;
     // Discarded when closed, created anew at the next opening.
     QPointer<ConfigWindow> m_configWindow;
+    QPointer<HistoryWindow> m_historyWindow;
 };
 
 } // namespace quaddle

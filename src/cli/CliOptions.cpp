@@ -45,6 +45,25 @@ QString optionValue(const QString& word, const QString& option, const QStringLis
     return arguments[++index];
 }
 
+// Listing and deleting uploads take none of an upload's options, and only deleting takes words.
+void checkHistoryOptions(const CliOptions& options, const QStringList& words) {
+    if (options.json && !options.history)
+        throw usageError(QStringLiteral("--json goes with --history."));
+    if (!options.history && !options.deleteUploads)
+        return;
+    if (options.history && options.deleteUploads)
+        throw usageError(QStringLiteral("--history and --delete cannot be combined."));
+    const QString mode = options.history ? QStringLiteral("--history") : QStringLiteral("--delete");
+    if (options.thumbnails || options.tags || options.onExists || options.connections ||
+        options.copy)
+        throw usageError(
+            QStringLiteral("%1 cannot be combined with the options of an upload.").arg(mode));
+    if (options.history && !words.isEmpty())
+        throw usageError(QStringLiteral("--history takes no files."));
+    if (options.deleteUploads && words.isEmpty())
+        throw usageError(QStringLiteral("No addresses of uploads to delete."));
+}
+
 } // namespace
 
 std::optional<TagStyle> tagStyleNamed(const QString& name) {
@@ -99,6 +118,18 @@ CliOptions parseCliOptions(const QStringList& arguments) {
                                                 "\"%2\".")
                                      .arg(Config::MaxConnections)
                                      .arg(count));
+        } else if (word == QLatin1String("--history")) {
+            options.history = DefaultHistoryLines;
+        } else if (word.startsWith(QLatin1String("--history="))) {
+            const QString count = word.mid(word.indexOf(QLatin1Char('=')) + 1);
+            options.history = parseInteger(count);
+            if (!options.history || *options.history < 1)
+                throw usageError(
+                    QStringLiteral("--history takes a number of uploads, not \"%1\".").arg(count));
+        } else if (word == QLatin1String("--json")) {
+            options.json = true;
+        } else if (word == QLatin1String("--delete")) {
+            options.deleteUploads = true;
         } else if (is("--master-password-file")) {
             options.masterPasswordFile =
                 optionValue(word, QStringLiteral("--master-password-file"), arguments, i);
@@ -108,10 +139,15 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             throw usageError(QStringLiteral("Unknown option \"%1\".").arg(word));
         }
     }
+    checkHistoryOptions(options, words);
+    if (options.deleteUploads) {
+        options.files = words;
+        return options;
+    }
     CommandLine commandLine = parseCommandLine(words);
     options.selector = std::move(commandLine.selector);
     options.files = std::move(commandLine.files);
-    if (!options.help && options.files.isEmpty())
+    if (!options.help && !options.history && options.files.isEmpty())
         throw usageError(QStringLiteral("No files to upload."));
     return options;
 }

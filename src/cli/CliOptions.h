@@ -24,7 +24,15 @@ struct CliOptions {
     // Puts the printed lines on the clipboard too.
     bool copy = false;
     QString masterPasswordFile;
+    // --history: list this many of the last uploads instead of uploading; --json: as JSON.
+    std::optional<int> history;
+    bool json = false;
+    // --delete: the words are the addresses of uploads to delete from their servers.
+    bool deleteUploads = false;
 };
+
+// How many uploads --history lists without a number.
+constexpr int DefaultHistoryLines = 20;
 
 // Reads the words after "--cli". Options come before "--", after which every word is a file.
 // Throws Error with a message for the user on an unknown option or a bad value.

@@ -44,7 +44,7 @@ void printOut(const QString& text) {
     std::fflush(stdout);
 }
 
-// One line per file, whatever its name holds.
+// The lines as printed: one per file, whatever its name holds.
 QStringList printableLines(const QStringList& lines) {
     QStringList printable;
     for (const QString& line : lines)
@@ -52,14 +52,14 @@ QStringList printableLines(const QStringList& lines) {
     return printable;
 }
 
+} // namespace
+
 void printLines(const QStringList& lines) {
     QString out;
-    for (const QString& line : lines)
+    for (const QString& line : printableLines(lines))
         out += line + QLatin1Char('\n');
     printOut(out);
 }
-
-} // namespace
 
 QString usageText(const QString& program) {
     return QStringLiteral(
@@ -95,8 +95,16 @@ QString usageText(const QString& program) {
                "  -q, --quiet       print nothing on standard error but errors\n"
                "  --                every word after it is a file\n"
                "\n"
+               "       %1 --cli --history[=N] [--json]\n"
+               "       %1 --cli --delete [options] URL...\n"
+               "\n"
+               "  --history[=N]     list the last N uploads (default 20), newest first: time,\n"
+               "                    server and address; with --json one JSON object per line\n"
+               "  --delete URL...   delete those uploads of the history, with their\n"
+               "                    thumbnails, from their servers and mark them deleted\n"
+               "\n"
                "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
-               "files uploaded or skipped, 1 some failed, 2 wrong usage or unreadable\n"
+               "files uploaded, skipped or deleted, 1 some failed, 2 wrong usage or unreadable\n"
                "configuration, 3 server not reached or login refused, 130 interrupted.\n")
         .arg(program);
 }
@@ -160,9 +168,13 @@ void CliRun::interrupt() {
     m_terminal.interrupt();
     if (m_run)
         m_run->cancel();
+    if (m_deleteRun)
+        m_deleteRun->cancel();
 }
 
 int CliRun::run() {
+    if (m_options.history)
+        return listHistory();
     if (!m_options.masterPasswordFile.isEmpty()) {
         QFile file(m_options.masterPasswordFile);
         if (!file.open(QIODevice::ReadOnly)) {
@@ -175,6 +187,8 @@ int CliRun::run() {
     config.loadConfig(false);
     if (config.loadFailed() || interrupted())
         return ExitUsage;
+    if (m_options.deleteUploads)
+        return deleteUploads(config);
 
     QString remoteDir;
     if (m_options.selector) {
@@ -272,13 +286,12 @@ int CliRun::present(const UploadRun& upload, const Config& config, const UploadR
     for (const RenamedFile& renamed : result.renamed)
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
-    const QStringList lines =
-        printableLines(upload.urlLines(m_options.tags.value_or(storedTagStyle(config))));
+    const QStringList lines = upload.urlLines(m_options.tags.value_or(storedTagStyle(config)));
     printLines(lines);
     // With CR LF between them, as the window copies them.
     if (m_options.copy && !lines.isEmpty())
-        if (const std::optional<QString> problem =
-                keepOnClipboard(lines.join(QLatin1String("\r\n")), sessionClipboard()))
+        if (const std::optional<QString> problem = keepOnClipboard(
+                printableLines(lines).join(QLatin1String("\r\n")), sessionClipboard()))
             m_terminal.error(*problem);
     return result.missing.isEmpty() ? ExitDone : ExitSomeFailed;
 }

@@ -4,6 +4,7 @@
 #include "cli/ConsoleDialogs.h"
 #include "cli/Terminal.h"
 #include "config/Config.h"
+#include "run/DeleteRun.h"
 #include "run/UploadRun.h"
 #include "thumbs/Thumbnail.h"
 
@@ -30,6 +31,9 @@ QString progressLine(const QString& name, qint64 size, qint64 sent, qint64 elaps
 // the exit status. Prints the lines of the uploaded files on standard output.
 int runCli(const QStringList& arguments);
 
+// Prints the lines on standard output, one each, made printable.
+void printLines(const QStringList& lines);
+
 // One run without windows: the same session, drivers and configuration as a window's, with
 // the questions answered on the terminal.
 class CliRun {
@@ -43,6 +47,13 @@ public:
 
 private:
     int run();
+    // Prints the last uploads of the history (CliHistory.cpp).
+    int listHistory();
+    // Deletes the uploads the words name from their servers and marks them in the history.
+    int deleteUploads(Config& config);
+    // The newest entry still on its server of each address the words name; reports those that
+    // name none and returns nothing then.
+    std::optional<HistoryEntries> uploadsNamed(const History& history);
     UploadRunEvents runEvents();
     ThumbnailEvents thumbnailEvents();
     // Tells how the run went, prints the lines of the uploaded files and returns the exit status.
@@ -57,6 +68,7 @@ private:
     Terminal m_terminal;
     ConsoleDialogs m_dialogs;
     UploadRun* m_run = nullptr;
+    DeleteRun* m_deleteRun = nullptr;
     QString m_progressName;
     QElapsedTimer m_fileClock;
     QElapsedTimer m_repaintClock;

@@ -69,6 +69,7 @@ Config::Config() {
     setSetting(QStringLiteral("AutoCopy"), SettingValue::boolean(false));
     setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Connections"), SettingValue::integer(DefaultConnections));
+    setSetting(QStringLiteral("History"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Notify"), SettingValue::boolean(true));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
@@ -151,6 +152,10 @@ bool Config::passiveMode() const {
 
 int Config::connections() const {
     return std::clamp(intSetting(QStringLiteral("Connections")), 1, MaxConnections);
+}
+
+bool Config::keepHistory() const {
+    return boolSetting(QStringLiteral("History"));
 }
 
 bool Config::desktopNotifications() const {

@@ -147,6 +147,8 @@ public:
     qint32 overwritePolicy() const;
     bool passiveMode() const;
     bool tempNames() const;
+    // Whether each upload is kept in the history.
+    bool keepHistory() const;
     bool desktopNotifications() const;
     // How many connections a run of several files may open, 1 to MaxConnections.
     int connections() const;

@@ -140,6 +140,8 @@ void ConfigWindow::createOptionsPage() {
     uploading->addWidget(
         labelled("PCFGConnections", tr("Simultaneous connections:"), QStringLiteral("Connections")),
         1, 0);
+    uploading->addWidget(checkBox(QStringLiteral("History"), tr("Keep a history of uploads")), 2,
+                         1);
 
     QGridLayout* thumbnails = group(page, tr("Thumbnails"));
     auto* sizes = new QHBoxLayout;

@@ -113,40 +113,39 @@ QString buildUrl(const ServerRecord& server, const QString& remoteDir, const QSt
     return collapseSlashes(url);
 }
 
+QString tagLine(const QString& name, const QString& url, const QString& thumbnailUrl,
+                TagStyle style) {
+    const bool hasThumb = !thumbnailUrl.isEmpty();
+    switch (style) {
+    case TagStyle::None:
+        break;
+    case TagStyle::Url:
+        return hasThumb ? QStringLiteral("[URL=%1][IMG]%2[/IMG][/URL]").arg(url, thumbnailUrl)
+                        : QStringLiteral("[URL=%1]%2[/URL]").arg(url, bbcodeText(name));
+    case TagStyle::Img:
+        return QStringLiteral("[IMG]%1[/IMG]").arg(url);
+    case TagStyle::Link:
+        // A mask may hold "&" or a quote: attributes are escaped like text.
+        return hasThumb ? QStringLiteral("<a href=\"%1\"><img src=\"%2\" /></a>")
+                              .arg(url.toHtmlEscaped(), thumbnailUrl.toHtmlEscaped())
+                        : QStringLiteral("<a href=\"%1\">%2</a>")
+                              .arg(url.toHtmlEscaped(), name.toHtmlEscaped());
+    case TagStyle::Image:
+        return QStringLiteral("<img src=\"%1\" />").arg(url.toHtmlEscaped());
+    case TagStyle::Markdown:
+        return markdownLine(name, url, thumbnailUrl);
+    }
+    return url;
+}
+
 QStringList urlLines(const ServerRecord& server, const QString& remoteDir,
                      const UploadResults& results, TagStyle style) {
     QStringList lines;
-    for (const UploadResult& result : results) {
-        const QString url = buildUrl(server, remoteDir, result.file);
-        const bool hasThumb = !result.thumbnail.isEmpty();
-        const QString thumb = hasThumb ? buildUrl(server, remoteDir, result.thumbnail) : QString();
-        switch (style) {
-        case TagStyle::None:
-            lines.append(url);
-            break;
-        case TagStyle::Url:
-            lines.append(
-                hasThumb ? QStringLiteral("[URL=%1][IMG]%2[/IMG][/URL]").arg(url, thumb)
-                         : QStringLiteral("[URL=%1]%2[/URL]").arg(url, bbcodeText(result.file)));
-            break;
-        case TagStyle::Img:
-            lines.append(QStringLiteral("[IMG]%1[/IMG]").arg(url));
-            break;
-        case TagStyle::Link:
-            // A mask may hold "&" or a quote: attributes are escaped like text.
-            lines.append(hasThumb ? QStringLiteral("<a href=\"%1\"><img src=\"%2\" /></a>")
-                                        .arg(url.toHtmlEscaped(), thumb.toHtmlEscaped())
-                                  : QStringLiteral("<a href=\"%1\">%2</a>")
-                                        .arg(url.toHtmlEscaped(), result.file.toHtmlEscaped()));
-            break;
-        case TagStyle::Image:
-            lines.append(QStringLiteral("<img src=\"%1\" />").arg(url.toHtmlEscaped()));
-            break;
-        case TagStyle::Markdown:
-            lines.append(markdownLine(result.file, url, thumb));
-            break;
-        }
-    }
+    for (const UploadResult& result : results)
+        lines.append(tagLine(
+            result.file, buildUrl(server, remoteDir, result.file),
+            result.thumbnail.isEmpty() ? QString() : buildUrl(server, remoteDir, result.thumbnail),
+            style));
     return lines;
 }
 

@@ -25,6 +25,10 @@ TagStyle storedTagStyle(const Config& config);
 // Whether a Markdown line shows the file as a picture, by its extension.
 bool isWebImage(const QString& fileName);
 
+// The line of one uploaded file in the given style; thumbnailUrl empty for none.
+QString tagLine(const QString& name, const QString& url, const QString& thumbnailUrl,
+                TagStyle style);
+
 // One line per uploaded file in the given style; thumbnails link to their images where the
 // style allows it. A file name shown as link text is escaped for the style, so no name adds
 // markup of its own to the page the line is pasted into.

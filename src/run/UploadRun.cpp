@@ -1,6 +1,7 @@
 #include "run/UploadRun.h"
 
 #include "platform/Error.h"
+#include "run/UploadHistory.h"
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadRunSupport.h"
@@ -9,21 +10,39 @@ namespace quaddle {
 
 namespace {
 
-// Results keep the order of the files, so the files missing from them are the failed ones.
+// Results keep the order of the files: the place in files of each result.
+QList<qsizetype> sourcesOf(const FileList& files, const UploadResults& results) {
+    QList<qsizetype> sources;
+    for (qsizetype index = 0; index < files.size() && sources.size() < results.size(); ++index)
+        if (results[sources.size()].file == fileNameOf(files[index].path))
+            sources.append(index);
+    return sources;
+}
+
+// The files missing from the results are the failed ones.
 QList<MissingFile> missingFiles(const FileList& files, const UploadResults& results) {
+    const QList<qsizetype> sources = sourcesOf(files, results);
     QList<MissingFile> missing;
-    qsizetype matched = 0;
-    for (const FileEntry& entry : files) {
-        const bool sent =
-            matched < results.size() && results[matched].file == fileNameOf(entry.path);
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        const qsizetype line = sources.indexOf(index);
+        const bool sent = line >= 0;
         const bool thumbnailSent =
-            entry.thumbnail.isEmpty() || (sent && !results[matched].thumbnail.isEmpty());
-        if (sent)
-            ++matched;
+            files[index].thumbnail.isEmpty() || (sent && !results[line].thumbnail.isEmpty());
         if (!sent || !thumbnailSent)
-            missing.append({entry.path, sent});
+            missing.append({files[index].path, sent});
     }
     return missing;
+}
+
+// The files that went up, without those left as they were on the server.
+QList<SentFile> sentFiles(const FileList& files, const UploadResults& results,
+                          const QList<qsizetype>& skipped) {
+    const QList<qsizetype> sources = sourcesOf(files, results);
+    QList<SentFile> sent;
+    for (qsizetype line = 0; line < sources.size(); ++line)
+        if (!skipped.contains(line))
+            sent.append({files[sources[line]].path, results[line]});
+    return sent;
 }
 
 } // namespace
@@ -130,6 +149,8 @@ void UploadRun::finish() {
     if (!m_session)
         return;
     m_result.renamed = m_session->renamedFiles();
+    recordUploads(m_config, m_server, m_remoteDir,
+                  sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles()));
     const QStringList lines = m_session->logLines();
     m_session.reset();
     try {

@@ -193,8 +193,16 @@ bool FtpClient::describe() {
 }
 
 bool FtpClient::listNames(QByteArray& listing) {
+    return list(QStringLiteral("NLST"), listing);
+}
+
+bool FtpClient::listFacts(QByteArray& listing) {
+    return list(QStringLiteral("MLSD"), listing);
+}
+
+bool FtpClient::list(const QString& listCommand, QByteArray& listing) {
     listing.clear();
-    if (!dataCommand(QStringLiteral("NLST"), [this, &listing] { return receive(listing); }))
+    if (!dataCommand(listCommand, [this, &listing] { return receive(listing); }))
         return false;
     if (listing.size() <= MaxListing)
         return true;

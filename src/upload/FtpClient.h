@@ -95,6 +95,8 @@ public:
     bool describe();
     // NLST of the working directory into listing, one name a line.
     bool listNames(QByteArray& listing);
+    // MLSD of the working directory into listing: facts and name, one entry a line.
+    bool listFacts(QByteArray& listing);
     bool makeDir();
     bool store();
     bool rename();
@@ -140,6 +142,8 @@ private:
     // Reads the data connection to its end; true when done or when the server's reply is to
     // decide.
     bool receive(QByteArray& into);
+    // A listing command of the working directory (NLST, MLSD) into listing, within MaxListing.
+    bool list(const QString& listCommand, QByteArray& listing);
     bool acceptActive();
     void pump(QFile& file);
     void closeData();

@@ -84,6 +84,7 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
             connectFailed(host, port);
         }
         m_mlstUnknown = false;
+        m_mlsdUnknown = false;
         m_listingRefused = false;
         if (m_client.certificateVerified() && m_trustedCertificate != SystemTrusted)
             rememberCertificate(SystemTrusted);
@@ -106,6 +107,7 @@ bool FtpDriver::connect(const QString& host, const QString& port, const QString&
 bool FtpDriver::changeDir(const QString& dir) {
     ensureConnected();
     m_listingRefused = false;
+    m_prefetched.clear();
     m_client.hostDirName = dir;
     if (m_client.changeDir())
         return true;
@@ -116,7 +118,46 @@ bool FtpDriver::changeDir(const QString& dir) {
     return false;
 }
 
+void FtpDriver::prefetchExistence(const QStringList& names) {
+    m_prefetched.clear();
+    // A listing costs a data connection: for a few names, asking for each is as quick.
+    if (names.size() < MinNamesForListing)
+        return;
+    ensureConnected();
+    bool complete = false;
+    const std::optional<QSet<QString>> listed = listing(complete);
+    if (!listed)
+        return;
+    for (const QString& name : names) {
+        const bool found = listed->contains(name);
+        // A name list may leave out hidden names: only a name in it is certain there.
+        if (found || complete || !name.startsWith(QLatin1Char('.')))
+            m_prefetched.insert(name, found);
+    }
+}
+
+std::optional<QSet<QString>> FtpDriver::listing(bool& complete) {
+    QByteArray text;
+    if (!m_mlsdUnknown && m_client.listFacts(text)) {
+        complete = true;
+        return listedNames(text, true);
+    }
+    ensureConnected();
+    m_mlsdUnknown = true;
+    if (m_listingRefused)
+        return std::nullopt;
+    if (m_client.listNames(text)) {
+        complete = false;
+        return listedNames(text, false);
+    }
+    ensureConnected();
+    m_listingRefused = true;
+    return std::nullopt;
+}
+
 bool FtpDriver::fileExists(const QString& name) {
+    if (const auto prefetched = m_prefetched.constFind(name); prefetched != m_prefetched.cend())
+        return m_prefetched.take(name);
     ensureConnected();
     m_client.hostFileName = name;
     std::optional<bool> found = lookUp();

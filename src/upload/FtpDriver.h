@@ -3,6 +3,8 @@
 #include "upload/FtpClient.h"
 #include "upload/ProtocolDriver.h"
 
+#include <QHash>
+#include <QSet>
 #include <optional>
 
 namespace quaddle {
@@ -23,6 +25,7 @@ public:
                  const QString& password) override;
     void setAnswerTimeout(int milliseconds) override { m_client.timeoutMs = milliseconds; }
     bool changeDir(const QString& dir) override;
+    void prefetchExistence(const QStringList& names) override;
     bool fileExists(const QString& name) override;
     bool makeDir(const QString& dir) override;
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
@@ -52,6 +55,9 @@ private:
     // tell.
     std::optional<bool> lookUp();
     std::optional<bool> lookUpInListing(const QString& name);
+    // The names in the working directory, from MLSD, else NLST (hidden names may be missing
+    // from that); nothing when the server lists neither.
+    std::optional<QSet<QString>> listing(bool& complete);
 
     FtpClient m_client;
     const bool m_tls;
@@ -59,7 +65,11 @@ private:
     std::function<void(const QString&)> m_rememberCertificate;
     // Learnt on this connection: MLST is not understood; in this directory: NLST is refused.
     bool m_mlstUnknown = false;
+    bool m_mlsdUnknown = false;
     bool m_listingRefused = false;
+    static constexpr qsizetype MinNamesForListing = 6;
+    // What one listing told of the names of a batch, each answered once.
+    QHash<QString, bool> m_prefetched;
 };
 
 } // namespace quaddle

@@ -75,8 +75,11 @@ void FtpReplyReader::reset() {
     m_violation.clear();
 }
 
-bool nameListed(QByteArrayView listing, const QString& name) {
-    const QByteArray wanted = name.toUtf8();
+namespace {
+
+// Calls take with each line of the listing, without its line end, until it returns true;
+// whether one did.
+bool anyLine(QByteArrayView listing, const std::function<bool(QByteArrayView line)>& take) {
     for (qsizetype start = 0; start < listing.size();) {
         qsizetype end = listing.indexOf('\n', start);
         if (end < 0)
@@ -84,11 +87,36 @@ bool nameListed(QByteArrayView listing, const QString& name) {
         QByteArrayView line = listing.sliced(start, end - start);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line == wanted)
+        if (take(line))
             return true;
         start = end + 1;
     }
     return false;
+}
+
+} // namespace
+
+bool nameListed(QByteArrayView listing, const QString& name) {
+    const QByteArray wanted = name.toUtf8();
+    return anyLine(listing, [&wanted](QByteArrayView line) { return line == wanted; });
+}
+
+QSet<QString> listedNames(QByteArrayView listing, bool facts) {
+    QSet<QString> names;
+    anyLine(listing, [&names, facts](QByteArrayView line) {
+        if (facts) {
+            const qsizetype space = line.indexOf(' ');
+            const QByteArray types = line.first(std::max<qsizetype>(space, 0)).toByteArray();
+            if (space < 0 || types.toLower().contains("type=cdir;") ||
+                types.toLower().contains("type=pdir;"))
+                return false;
+            line = line.sliced(space + 1);
+        }
+        if (!line.isEmpty())
+            names.insert(QString::fromUtf8(line));
+        return false;
+    });
+    return names;
 }
 
 std::optional<quint16> pasvPort(const QString& reply) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -50,6 +51,9 @@ private:
 
 // Whether a name list (NLST: one name a line) holds exactly this name.
 bool nameListed(QByteArrayView listing, const QString& name);
+// The names of a listing: an NLST one (one name a line), or an MLSD one (facts, a space, the
+// name; without the entries of the folder itself and its parent).
+QSet<QString> listedNames(QByteArrayView listing, bool facts);
 
 // The data port a 227 reply names ("h1,h2,h3,h4,p1,p2"); nothing when the reply names no
 // valid address.

@@ -83,6 +83,7 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
 UploadResults UploadSession::uploadFiles(const FileList& files,
                                          const std::function<FileList()>& thumbnailsMade) {
     m_uploaded.clear();
+    m_skipped.clear();
     m_uploadedEntries.clear();
     addLog(QStringLiteral("Preparing files..."), LogTraffic);
     for (const FileEntry& entry : files) {
@@ -234,6 +235,8 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
         return true;
     }
     ++(result.sent ? counts.uploaded : counts.skipped);
+    if (!result.sent)
+        m_skipped.append(m_uploaded.size());
     m_uploaded.append({fileNameOf(file.path), QString()});
     m_uploadedEntries.append(file.entry);
     m_bytesFinished += std::max<qint64>(0, fileSizeOf(file.path).value_or(0));

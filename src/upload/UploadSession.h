@@ -71,6 +71,8 @@ public:
     // The files uploadFiles has put on the server so far: all of them after it returned, those
     // before the error after it threw.
     const UploadResults& uploadedFiles() const { return m_uploaded; }
+    // The places in uploadedFiles() of the files left as they were on the server.
+    const QList<qsizetype>& skippedFiles() const { return m_skipped; }
     void cancel();
     bool cancelled() const { return m_cancelled; }
 
@@ -173,6 +175,7 @@ private:
     StatusEvent m_onStatus;
     RenamedFiles m_renamedFiles;
     UploadResults m_uploaded;
+    QList<qsizetype> m_skipped;
     mutable QMutex m_logLock;
     QStringList m_logLines;
     qsizetype m_logSize = 0;

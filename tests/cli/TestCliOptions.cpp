@@ -32,6 +32,12 @@ QString summary(const CliOptions& options) {
         parts << "copy";
     if (!options.masterPasswordFile.isEmpty())
         parts << "master " + options.masterPasswordFile;
+    if (options.history)
+        parts << QStringLiteral("history %1").arg(*options.history);
+    if (options.json)
+        parts << "json";
+    if (options.deleteUploads)
+        parts << "delete";
     return parts.join(", ");
 }
 
@@ -87,6 +93,27 @@ void TestCliOptions::parsesWords_data() {
     QTest::newRow("empty password file")
         << QStringList{"--master-password-file=", "a"} << "The master password file has no name.";
     QTest::newRow("no files") << QStringList{":0", "-q"} << "No files to upload.";
+    QTest::newRow("history") << QStringList{"--history"} << "files , history 20";
+    QTest::newRow("history as JSON")
+        << QStringList{"--json", "--history=5"} << "files , history 5, json";
+    QTest::newRow("delete takes addresses as they are")
+        << QStringList{"--delete", "-q", ":0", "http://h/a b"}
+        << "files :0|http://h/a b, quiet, delete";
+    QTest::newRow("history of none")
+        << QStringList{"--history=0"} << "--history takes a number of uploads, not \"0\".";
+    QTest::newRow("history number as next word")
+        << QStringList{"--history", "5"} << "--history takes no files.";
+    QTest::newRow("JSON alone") << QStringList{"--json", "a"} << "--json goes with --history.";
+    QTest::newRow("history and delete") << QStringList{"--history", "--delete", "u"}
+                                        << "--history and --delete cannot be combined.";
+    QTest::newRow("delete with upload options")
+        << QStringList{"--delete", "--tags=html", "u"}
+        << "--delete cannot be combined with the options of an upload.";
+    QTest::newRow("history with copy")
+        << QStringList{"--history", "--copy"}
+        << "--history cannot be combined with the options of an upload.";
+    QTest::newRow("delete nothing")
+        << QStringList{"--delete"} << "No addresses of uploads to delete.";
 }
 
 void TestCliOptions::parsesWords() {

@@ -82,6 +82,8 @@ void TestConfig::defaults_data() {
                                << "False" << 11;
     QTest::newRow("Connections") << "Connections"
                                  << "3" << 3;
+    QTest::newRow("History") << "History"
+                             << "True" << 11;
 }
 
 void TestConfig::defaults() {
@@ -95,10 +97,11 @@ void TestConfig::defaults() {
 
 void TestConfig::defaultsAreWrittenInOrder() {
     const Config config;
-    QCOMPARE(config.settingNames(),
-             (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
-                          "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
-                          "TagStyle", "AutoCopy", "TempNames", "Connections", "Notify"}));
+    QCOMPARE(
+        config.settingNames(),
+        (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth", "ThumbHeight",
+                     "ThumbInfo", "ThumbRahmen", "Autoclose", "Context", "TagStyle", "AutoCopy",
+                     "TempNames", "Connections", "History", "Notify"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);

@@ -178,6 +178,9 @@ void TestConfigWindow::optionsShowTheDefaults() {
              QStringLiteral("Copy the URLs to the clipboard after each upload"));
     QCOMPARE(control<QCheckBox>(window, "settingTempNames")->text(),
              QStringLiteral("Upload under a temporary name, then rename"));
+    QVERIFY(control<QCheckBox>(window, "settingHistory")->isChecked());
+    QCOMPARE(control<QCheckBox>(window, "settingHistory")->text(),
+             QStringLiteral("Keep a history of uploads"));
     QVERIFY(!control<QCheckBox>(window, "contextEntryBox")->isChecked());
     QVERIFY(control<QLabel>(window, "masterPasswordLabel")
                 ->text()

@@ -139,6 +139,13 @@ class FaultyHandler(FTPHandler):
             return self.respond("550 Permission denied.")
         return FTPHandler.ftp_NLST(self, path)
 
+    def ftp_MLSD(self, path):
+        if MODE == "unlistable":
+            return self.respond("550 Permission denied.")
+        if MODE == "listonly":
+            return self.respond("500 Unknown command.")
+        return FTPHandler.ftp_MLSD(self, path)
+
     def ftp_CWD(self, path):
         if MODE == "stallcwd":
             time.sleep(20)

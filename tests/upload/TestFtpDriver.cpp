@@ -166,17 +166,24 @@ void TestFtpDriver::existenceAsTheServerTellsIt_data() {
     QTest::addColumn<QString>("fault"); // empty: pyftpdlib as it comes; "vsftpd"
     QTest::addColumn<bool>("passive");
     QTest::addColumn<bool>("canTell"); // whether the server lets absent names be told apart
-    QTest::newRow("SIZE and MLST") << "" << true << true;
-    QTest::newRow("SIZE and NLST, active") << "vsftpd" << false << true;
-    QTest::newRow("MLST alone") << "nosize" << true << true;
-    QTest::newRow("NLST alone") << "listonly" << true << true;
-    QTest::newRow("names kept from view") << "unlistable" << true << false;
+    // Asked in one batch, the names are looked up in one listing (MLSD, else NLST) where the
+    // server gives one.
+    QTest::addColumn<bool>("batch");
+    for (const bool batch : {false, true}) {
+        const char* asked = batch ? "batch" : "one by one";
+        QTest::addRow("SIZE and MLST, %s", asked) << "" << true << true << batch;
+        QTest::addRow("SIZE and NLST, active, %s", asked) << "vsftpd" << false << true << batch;
+        QTest::addRow("MLST alone, %s", asked) << "nosize" << true << true << batch;
+        QTest::addRow("NLST alone, %s", asked) << "listonly" << true << true << batch;
+        QTest::addRow("names kept from view, %s", asked) << "unlistable" << true << false << batch;
+    }
 }
 
 void TestFtpDriver::existenceAsTheServerTellsIt() {
     QFETCH(QString, fault);
     QFETCH(bool, passive);
     QFETCH(bool, canTell);
+    QFETCH(bool, batch);
     const std::unique_ptr<FtpServer> server =
         fault.isEmpty()     ? std::make_unique<FtpServer>()
         : fault == "vsftpd" ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
@@ -185,13 +192,25 @@ void TestFtpDriver::existenceAsTheServerTellsIt() {
     ProtocolDriver& driver = connected(*server, passive).driver();
     QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "empty.txt", 0)));
     QVERIFY(driver.putFile(test::randomLocalFile(*m_local, "five.txt", 5)));
+    // Name lists may leave hidden names out.
+    QVERIFY(driver.putFile(test::randomLocalFile(*m_local, ".hidden", 5)));
     QVERIFY(driver.makeDir("folder"));
     // A folder of the name is in the way as much as a file.
-    for (const QString& present : QStringList{"empty.txt", "five.txt", "folder"})
-        QVERIFY2(driver.fileExists(present), qPrintable(present));
+    const QStringList present{"empty.txt", "five.txt", ".hidden", "folder"};
+    const QStringList absent{"missing.txt", "five.tx", "ive.txt", ".gone"};
+    const qsizetype linesBefore = logLines().size();
+    if (batch)
+        driver.prefetchExistence(present + absent);
+    for (const QString& name : present)
+        QVERIFY2(driver.fileExists(name), qPrintable(name));
     // A server that cannot tell has every name taken, so nothing is overwritten blindly.
-    for (const QString& absent : QStringList{"missing.txt", "five.tx", "ive.txt"})
-        QVERIFY2(driver.fileExists(absent) == !canTell, qPrintable(absent));
+    for (const QString& name : absent)
+        QVERIFY2(driver.fileExists(name) == !canTell, qPrintable(name));
+    // From a listing, only hidden names missing from a name list are asked for one by one.
+    const QStringList asked =
+        logLines().mid(linesBefore).filter(QRegularExpression("^--> SIZE [^.]"));
+    if (batch && canTell)
+        QVERIFY2(asked.isEmpty(), qPrintable(asked.join(", ")));
 }
 
 void TestFtpDriver::renamesAndMakesDirectories_data() {

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace quaddle {
+
+// One uploaded file as the history keeps it.
+struct HistoryEntry {
+    // Given by the store; 0 for an entry not stored yet.
+    qint64 id = 0;
+    // When it went up, in UTC.
+    QDateTime time;
+    // The server as config.xml named it then, and its host.
+    QString serverName;
+    QString host;
+    // "FTP", "FTPS" or "SFTP".
+    QString protocol;
+    // The folder a new login enters to reach the file (the server's root directory and the
+    // upload folder joined; empty for the login's own folder), the file's remote name and its
+    // thumbnail's (empty when there is none).
+    QString folder;
+    QString name;
+    QString thumbnailName;
+    QString url;
+    QString thumbnailUrl;
+    qint64 size = 0;
+    // SHA-256 of the bytes sent, as lower-case hex.
+    QString sha256;
+    // When it was deleted from the server; invalid while it is there.
+    QDateTime deletedTime;
+
+    bool deleted() const { return deletedTime.isValid(); }
+    // The file's path on the server, for showing.
+    QString remotePath() const;
+    // Its thumbnail's; empty when there is none.
+    QString thumbnailPath() const;
+    friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
+};
+using HistoryEntries = QList<HistoryEntry>;
+
+// The history of uploads: history.sqlite in the program directory, created owner-only. Rows
+// come newest first (in the order they were added), so a list view can ask for the number of
+// rows matching its search and then fetch the rows it shows by offset and limit.
+//
+// A file that is no database, or a damaged one, is moved aside as history.sqlite.damaged
+// (replacing an older one), the user is told through dialogs().notify, and a new one starts.
+// Every method throws Error with a message for the user when the file cannot be read or
+// written (a read-only folder, say).
+class History {
+public:
+    // The version of the tables this program writes, kept in the file's user_version.
+    static constexpr int SchemaVersion = 1;
+
+    // Opens the store in programDir (ending with "/"), creating it when missing.
+    explicit History(const QString& programDir);
+    ~History();
+    History(const History&) = delete;
+    History& operator=(const History&) = delete;
+
+    static QString filePath(const QString& programDir);
+    static QString damagedPath(const QString& programDir) {
+        return filePath(programDir) + QStringLiteral(".damaged");
+    }
+
+    // Stores the entries in one transaction, in their order (the last is the newest); they
+    // receive their ids.
+    void add(HistoryEntries& entries);
+
+    // Rows whose file name, URL or server name contain search (letter case ignored); every row
+    // for an empty search.
+    qint64 count(const QString& search = QString()) const;
+    // At most limit rows of those, newest first, from offset on.
+    HistoryEntries entries(qint64 offset, qint64 limit, const QString& search = QString()) const;
+    // The rows whose URL is url, newest first.
+    HistoryEntries withUrl(const QString& url) const;
+
+    void markDeleted(const QList<qint64>& ids, const QDateTime& when);
+    void remove(const QList<qint64>& ids);
+
+private:
+    void open();
+    // Opens the file and brings its tables to SchemaVersion; false when it is damaged.
+    bool openTables();
+    void setAside();
+    void close();
+
+    const QString m_programDir;
+    const QString m_connection;
+};
+
+} // namespace quaddle

@@ -1,0 +1,137 @@
+#include "run/DeleteRun.h"
+
+#include "platform/Error.h"
+#include "upload/UploadDrivers.h"
+#include "upload/UploadRunSupport.h"
+#include "upload/UploadSession.h"
+
+#include <QMap>
+
+namespace quaddle {
+
+namespace {
+
+void tellAll(const QList<qsizetype>& rows, const QString& reason, QList<DeleteOutcome>& outcomes) {
+    for (const qsizetype row : rows)
+        if (outcomes[row].reason.isEmpty() && !outcomes[row].done)
+            outcomes[row].reason = reason;
+}
+
+} // namespace
+
+DeleteRun::~DeleteRun() = default;
+
+QList<DeleteOutcome> DeleteRun::run(const HistoryEntries& entries) {
+    QList<DeleteOutcome> outcomes;
+    QMap<qint32, QList<qsizetype>> byServer;
+    for (qsizetype row = 0; row < entries.size(); ++row) {
+        const HistoryEntry& entry = entries[row];
+        outcomes.append({entry.id, false, QString()});
+        const qint32 server = serverOf(entry);
+        if (server < 0)
+            outcomes[row].reason =
+                QStringLiteral("\"%1\" cannot be deleted: the server \"%2\" (%3) is no longer "
+                               "configured.")
+                    .arg(entry.remotePath(), entry.serverName, entry.host);
+        else
+            byServer[server].append(row);
+    }
+    const qint32 current = m_config.currentServer;
+    for (auto server = byServer.cbegin(); server != byServer.cend(); ++server) {
+        try {
+            deleteOnServer(server.key(), entries, server.value(), outcomes);
+        } catch (const Error& error) {
+            tellAll(server.value(), error.message(), outcomes);
+        }
+        m_session.reset();
+    }
+    m_config.currentServer = current;
+    return outcomes;
+}
+
+void DeleteRun::cancel() {
+    m_cancelled = true;
+    if (m_session)
+        m_session->cancel();
+}
+
+qint32 DeleteRun::serverOf(const HistoryEntry& entry) const {
+    for (qint32 index = 0; index < m_config.servers.size(); ++index)
+        if (m_config.serverExists(index) && m_config.serverNames.value(index) == entry.serverName &&
+            m_config.servers[index].host == entry.host)
+            return index;
+    return -1;
+}
+
+void DeleteRun::deleteOnServer(qint32 server, const HistoryEntries& entries,
+                               const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes) {
+    QMap<QString, QList<qsizetype>> byFolder;
+    for (const qsizetype row : rows)
+        byFolder[entries[row].folder].append(row);
+    bool moved = false;
+    for (auto folder = byFolder.cbegin(); folder != byFolder.cend() && !m_cancelled; ++folder) {
+        // A relative folder is found from the login's own folder only.
+        if (!m_session || (moved && !folder.key().startsWith(QLatin1Char('/'))))
+            logIn(server);
+        moved = !folder.key().isEmpty();
+        deleteInFolder(folder.key(), entries, folder.value(), outcomes);
+    }
+    if (m_cancelled)
+        tellAll(rows, QStringLiteral("Cancelled."), outcomes);
+}
+
+void DeleteRun::deleteInFolder(const QString& folder, const HistoryEntries& entries,
+                               const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes) {
+    if (!folder.isEmpty() && !m_session->driver().changeDir(folder)) {
+        tellAll(rows,
+                QStringLiteral("The folder \"%1\" on \"%2\" cannot be entered: %3")
+                    .arg(folder, entries[rows.first()].serverName, m_session->driver().lastError()),
+                outcomes);
+        return;
+    }
+    for (const qsizetype row : rows) {
+        if (m_cancelled)
+            return;
+        try {
+            outcomes[row] = deleteEntry(entries[row]);
+        } catch (const Error& error) {
+            outcomes[row].reason = error.message();
+        }
+    }
+}
+
+DeleteOutcome DeleteRun::deleteEntry(const HistoryEntry& entry) {
+    ProtocolDriver& driver = m_session->driver();
+    if (!driver.fileExists(entry.name))
+        return {entry.id, false,
+                QStringLiteral("\"%1\" is not on the server \"%2\" (any more).")
+                    .arg(entry.remotePath(), entry.serverName)};
+    if (!driver.removeFile(entry.name))
+        return {entry.id, false,
+                QStringLiteral("\"%1\" could not be deleted: %2")
+                    .arg(entry.remotePath(), driver.lastError())};
+    // A thumbnail gone already is no loss: the file it showed is gone too.
+    const QString& thumbnail = entry.thumbnailName;
+    if (!thumbnail.isEmpty() && driver.fileExists(thumbnail) && !driver.removeFile(thumbnail))
+        return {entry.id, true,
+                QStringLiteral("The thumbnail \"%1\" of \"%2\" could not be deleted: %3")
+                    .arg(thumbnail, entry.remotePath(), driver.lastError())};
+    return {entry.id, true, QString()};
+}
+
+void DeleteRun::logIn(qint32 server) {
+    m_session.reset();
+    m_config.currentServer = server;
+    const ServerRecord record = m_config.currentServerRecord();
+    if (const QString problem = serverTypeProblem(m_config); !problem.isEmpty())
+        throw Error(problem);
+    m_session = std::make_unique<UploadSession>(
+        [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, record.type.toInt(),
+        PolicySkip, m_config.logTraffic(), standardDrivers(m_config.programDir, record.sshClient));
+    configureSession(*m_session, m_config);
+    if (!m_session->login(record.host, record.port, record.user, record.password, record.keyFile))
+        throw Error(QStringLiteral("The login to \"%1\" was refused or cancelled.")
+                        .arg(m_config.serverNames.value(server)));
+}
+
+} // namespace quaddle

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "config/Config.h"
+#include "config/FileList.h"
+
+namespace quaddle {
+
+// A file a run sent to the server: its local path and how it went up.
+struct SentFile {
+    QString path;
+    UploadResult result;
+};
+
+// "FTP", "SFTP" or "FTPS" for a server record's type; the stored text for one that names none.
+QString protocolName(const QString& serverType);
+
+// Adds the files sent to the history in the program directory, when the setting History is
+// on: with the addresses the run prints and the SHA-256 of each local file. A history that
+// cannot be written is told through dialogs().notify and fails nothing.
+void recordUploads(const Config& config, const ServerRecord& server, const QString& remoteDir,
+                   const QList<SentFile>& files);
+
+} // namespace quaddle
