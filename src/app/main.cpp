@@ -3,7 +3,9 @@
 #include "cli/CliOptions.h"
 #include "cli/CliProgram.h"
 #include "cli/CliRun.h"
+#include "gui/SuccessWindow.h"
 #include "platform/AppInfo.h"
+#include "platform/ClipboardKeeper.h"
 #include "platform/ProcessProtection.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
@@ -30,6 +32,8 @@ void printUsage(const char* program) {
 
 int main(int argc, char** argv) {
     if (const auto status = quaddle::runAskpassWhenAsked(argc, argv))
+        return *status;
+    if (const auto status = quaddle::serveClipboardWhenAsked(argc, argv))
         return *status;
     if (quaddle::printedVersion(argc, argv))
         return EXIT_SUCCESS;
@@ -76,6 +80,7 @@ int main(int argc, char** argv) {
     window = &formMain;
     formMain.show();
     const int status = QApplication::exec();
+    quaddle::keepCopiedText();
     // Thumbnails are private photos in small: none outlives the program.
     quaddle::removeMadeThumbnails();
     return status;

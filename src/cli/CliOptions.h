@@ -21,6 +21,8 @@ struct CliOptions {
     bool thumbnails = false;
     bool acceptNew = false;
     bool quiet = false;
+    // Puts the printed lines on the clipboard too.
+    bool copy = false;
     QString masterPasswordFile;
     // --history: list this many of the last uploads instead of uploading; --json: as JSON.
     std::optional<int> history;

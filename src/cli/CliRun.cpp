@@ -1,6 +1,7 @@
 #include "cli/CliRun.h"
 
 #include "config/CommandLine.h"
+#include "platform/ClipboardKeeper.h"
 #include "platform/Error.h"
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
@@ -43,12 +44,20 @@ void printOut(const QString& text) {
     std::fflush(stdout);
 }
 
+// The lines as printed: one per file, whatever its name holds.
+QStringList printableLines(const QStringList& lines) {
+    QStringList printable;
+    for (const QString& line : lines)
+        printable.append(printableText(line));
+    return printable;
+}
+
 } // namespace
 
 void printLines(const QStringList& lines) {
     QString out;
-    for (const QString& line : lines)
-        out += printableText(line) + QLatin1Char('\n');
+    for (const QString& line : printableLines(lines))
+        out += line + QLatin1Char('\n');
     printOut(out);
 }
 
@@ -79,6 +88,8 @@ QString usageText(const QString& program) {
                "                    default: the option set\n"
                "  --accept-new      accept and remember a server's unknown host key or\n"
                "                    certificate (never a changed one)\n"
+               "  --copy            also put the printed lines on the clipboard, where they\n"
+               "                    stay after the program ends\n"
                "  --master-password-file=FILE\n"
                "                    read the master password from the first line of FILE\n"
                "  -q, --quiet       print nothing on standard error but errors\n"
@@ -275,7 +286,13 @@ int CliRun::present(const UploadRun& upload, const Config& config, const UploadR
     for (const RenamedFile& renamed : result.renamed)
         m_terminal.notice(QStringLiteral("The file \"%1\" on the server was renamed to \"%2\".")
                               .arg(renamed.oldName, renamed.newName));
-    printLines(upload.urlLines(m_options.tags.value_or(storedTagStyle(config))));
+    const QStringList lines = upload.urlLines(m_options.tags.value_or(storedTagStyle(config)));
+    printLines(lines);
+    // With CR LF between them, as the window copies them.
+    if (m_options.copy && !lines.isEmpty())
+        if (const std::optional<QString> problem = keepOnClipboard(
+                printableLines(lines).join(QLatin1String("\r\n")), sessionClipboard()))
+            m_terminal.error(*problem);
     return result.missing.isEmpty() ? ExitDone : ExitSomeFailed;
 }
 

@@ -1,4 +1,5 @@
 #include "cli/CliProgram.h"
+#include "platform/ClipboardKeeper.h"
 #include "platform/ProcessProtection.h"
 #include "platform/TerminationSignals.h"
 #include "upload/Askpass.h"
@@ -8,6 +9,8 @@
 // "quaddle-cli WORDS" is "quaddle --cli WORDS" without the windows' libraries.
 int main(int argc, char** argv) {
     if (const auto status = quaddle::runAskpassWhenAsked(argc, argv))
+        return *status;
+    if (const auto status = quaddle::serveClipboardWhenAsked(argc, argv))
         return *status;
     if (quaddle::printedVersion(argc, argv))
         return EXIT_SUCCESS;

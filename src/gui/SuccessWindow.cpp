@@ -1,5 +1,7 @@
 #include "gui/SuccessWindow.h"
 
+#include "platform/ClipboardKeeper.h"
+
 #include <QApplication>
 #include <QBoxLayout>
 #include <QClipboard>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextDocumentFragment>
+#include <cstdio>
 
 namespace quaddle {
 
@@ -23,6 +26,20 @@ QString withCrLf(QString text) {
 
 void copyLines(const QStringList& lines) {
     QApplication::clipboard()->setText(lines.join(QLatin1String("\r\n")));
+}
+
+void keepCopiedText() {
+    const QString platform = QGuiApplication::platformName();
+    // Other platforms (offscreen) share no clipboard with other programs.
+    const ClipboardSystem system = platform == QLatin1String("xcb") ? ClipboardSystem::X11
+                                   : platform.startsWith(QLatin1String("wayland"))
+                                       ? ClipboardSystem::Wayland
+                                       : ClipboardSystem::None;
+    QClipboard* const clipboard = QApplication::clipboard();
+    if (system == ClipboardSystem::None || !clipboard->ownsClipboard())
+        return;
+    if (const std::optional<QString> problem = keepOnClipboard(clipboard->text(), system))
+        std::fprintf(stderr, "quaddle: %s\n", qPrintable(*problem));
 }
 
 QMimeData* UrlTextEdit::createMimeDataFromSelection() const {

@@ -27,6 +27,8 @@ protected:
 
 // Puts the lines on the clipboard with CR LF between them, as the text box hands them out.
 void copyLines(const QStringList& lines);
+// Called as the program ends: what it put on the desktop's clipboard stays there after it.
+void keepCopiedText();
 
 // What the success window needs from the main window.
 struct SuccessWindowHost {

@@ -28,6 +28,8 @@ QString summary(const CliOptions& options) {
         parts << "accept";
     if (options.quiet)
         parts << "quiet";
+    if (options.copy)
+        parts << "copy";
     if (!options.masterPasswordFile.isEmpty())
         parts << "master " + options.masterPasswordFile;
     if (options.history)
@@ -62,10 +64,11 @@ void TestCliOptions::parsesWords_data() {
                        "--thumbnails",
                        "--accept-new",
                        "-q",
+                       "--copy",
                        "--master-password-file=/k",
                        ":1/2",
                        "a"}
-        << "server :1/2, files a, tags 4, exists 1, thumbnails, accept, quiet, master /k";
+        << "server :1/2, files a, tags 4, exists 1, thumbnails, accept, quiet, copy, master /k";
     QTest::newRow("values as next words")
         << QStringList{"--tags", "none", "--on-exists", "skip", "--connections", "10", "a"}
         << "files a, tags 0, exists 128, connections 10";
@@ -106,6 +109,9 @@ void TestCliOptions::parsesWords_data() {
     QTest::newRow("delete with upload options")
         << QStringList{"--delete", "--tags=html", "u"}
         << "--delete cannot be combined with the options of an upload.";
+    QTest::newRow("history with copy")
+        << QStringList{"--history", "--copy"}
+        << "--history cannot be combined with the options of an upload.";
     QTest::newRow("delete nothing")
         << QStringList{"--delete"} << "No addresses of uploads to delete.";
 }

@@ -226,6 +226,11 @@ void TestCliE2E::uploadsAndExitsAsTold_data() {
         << Setup::Locked << QStringList{"--master-password-file=" + m_local.filePath("master"), a}
         << 0 << QByteArray("http://127.0.0.1/a.txt\n") << QByteArray() << "a.txt"
         << QByteArray("alpha");
+    QTest::newRow("copy without a display")
+        << Setup::Plain << QStringList{"--copy", ":0", a} << 0
+        << QByteArray("http://127.0.0.1/a.txt\n")
+        << QByteArray("quaddle: There is no clipboard without a display") << QString()
+        << QByteArray();
     QTest::newRow("unknown option")
         << Setup::Plain << QStringList{"--fast", ":0", a} << 2 << QByteArray()
         << QByteArray("Unknown option \"--fast\"") << QString() << QByteArray();

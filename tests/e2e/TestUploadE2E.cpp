@@ -36,6 +36,28 @@ bool waitForLine(QProcess& process) {
     return true;
 }
 
+QByteArray pasted(const QString& xclip, const QProcessEnvironment& x11) {
+    QProcess paste;
+    paste.setProcessEnvironment(x11);
+    paste.start(xclip, {"-selection", "clipboard", "-o"});
+    paste.waitForFinished(20000);
+    return paste.readAllStandardOutput();
+}
+
+// The processes that keep the clipboard of a display, by their command line and environment.
+QList<qint64> keepersOn(const QString& display) {
+    QList<qint64> keepers;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile command("/proc/" + pid + "/cmdline");
+        QFile environment("/proc/" + pid + "/environ");
+        if (command.open(QIODevice::ReadOnly) && environment.open(QIODevice::ReadOnly) &&
+            command.readAll().split('\0').contains("--keep-clipboard") &&
+            environment.readAll().split('\0').contains("DISPLAY=" + display.toUtf8()))
+            keepers.append(pid.toLongLong());
+    }
+    return keepers;
+}
+
 // A key cache that knows the server, as after a first upload answered with OK.
 void knowServerInPutty(const SshServer& server, const QTemporaryDir& home,
                        const QProcessEnvironment& environment) {
@@ -93,6 +115,7 @@ private slots:
     void uploadsFromSelectorAndClosesByItself();
     void uploadsBySftp_data();
     void uploadsBySftp();
+    void copiedLinesOutliveTheProgram_data();
     void copiedLinesOutliveTheProgram();
 };
 
@@ -178,7 +201,19 @@ void TestUploadE2E::uploadsBySftp() {
     QCOMPARE(log.contains("--> OPEN "), sshClient.isEmpty());
 }
 
+void TestUploadE2E::copiedLinesOutliveTheProgram_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("managed");
+    for (const bool managed : {true, false}) {
+        const char* manager = managed ? "clipboard manager" : "no clipboard manager";
+        QTest::addRow("window, %s", manager) << QStringList() << managed;
+        QTest::addRow("console, %s", manager) << QStringList{"--cli", "--copy"} << managed;
+    }
+}
+
 void TestUploadE2E::copiedLinesOutliveTheProgram() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, managed);
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     const QString xclip = QStandardPaths::findExecutable("xclip");
     if (xvfb.isEmpty() || xclip.isEmpty())
@@ -191,10 +226,12 @@ void TestUploadE2E::copiedLinesOutliveTheProgram() {
     QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
     x11.insert("DISPLAY", name);
     QProcess manager;
-    manager.setProcessEnvironment(x11);
-    manager.start("/usr/bin/python3", {QUADDLE_TEST_SUPPORT_DIR "/clipboard_manager.py"});
-    QVERIFY(waitForLine(manager));
-    QCOMPARE(manager.readLine(), QByteArray("ready\n"));
+    if (managed) {
+        manager.setProcessEnvironment(x11);
+        manager.start("/usr/bin/python3", {QUADDLE_TEST_SUPPORT_DIR "/clipboard_manager.py"});
+        QVERIFY(waitForLine(manager));
+        QCOMPARE(manager.readLine(), QByteArray("ready\n"));
+    }
 
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
@@ -211,20 +248,29 @@ void TestUploadE2E::copiedLinesOutliveTheProgram() {
     environment.insert("ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") +
                                            ":strict_string_checks=0:detect_leaks=0");
     {
-        ProgramRun program(
-            {":0", randomFile(local, "shot.png", 100), randomFile(local, "a.txt", 10)},
-            environment);
+        // In the window's order, so both faces print the same lines.
+        ProgramRun program(options + QStringList{":0", randomFile(local, "a.txt", 10),
+                                                 randomFile(local, "shot.png", 100)},
+                           environment);
         QVERIFY(program.started());
         QVERIFY(program.waitForExit(60000));
         QCOMPARE(program.exitCode(), 0);
     }
-    QProcess paste;
-    paste.setProcessEnvironment(x11);
-    paste.start(xclip, {"-selection", "clipboard", "-o"});
-    QVERIFY(paste.waitForFinished(20000));
     QCOMPARE(
-        paste.readAllStandardOutput(),
+        pasted(xclip, x11),
         QByteArray("[a.txt](http://127.0.0.1/a.txt)\r\n![shot.png](http://127.0.0.1/shot.png)"));
+    // The manager keeps the lines now; without one the keeper does until another program copies.
+    if (!managed) {
+        QVERIFY(!keepersOn(name).isEmpty());
+        QProcess copy;
+        copy.setProcessEnvironment(x11);
+        copy.start(xclip, {"-i", "-selection", "clipboard"});
+        copy.write("other");
+        copy.closeWriteChannel();
+        QVERIFY(copy.waitForFinished(20000));
+        QCOMPARE(pasted(xclip, x11), QByteArray("other"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(keepersOn(name).isEmpty(), 20000);
     for (QProcess* process : {&manager, &display}) {
         process->kill();
         process->waitForFinished();
