@@ -3,6 +3,7 @@
 #include "app/PastedFiles.h"
 #include "config/Config.h"
 #include "config/FileList.h"
+#include "gui/ThumbnailWindow.h"
 #include "platform/Clock.h"
 #include "results/UrlBuilder.h"
 #include "run/UploadRun.h"
@@ -98,8 +99,11 @@ private:
     void showRunProgress();
     UploadRunEvents runEvents();
     void showStep(RunStep step);
-    FileList createThumbnails(const FileList& files);
+    ThumbnailEvents showThumbnails();
+    void keepThumbnails(const FileList& files);
     void endUpload(const UploadRunResult& result);
+    // A desktop notification of how the run ended.
+    void notifyRunEnd(const UploadRunResult& result);
     // The session of the running upload; none while idle.
     const UploadSession* runSession() const { return m_run ? m_run->session() : nullptr; }
     void showResults();
@@ -138,6 +142,8 @@ private:
     PastedFiles m_pastedFiles;
     // What the running upload walks through: a copy of m_files taken at its start.
     FileList m_runFiles;
+    // Shown while the run's thumbnails are made.
+    std::unique_ptr<ThumbnailWindow> m_thumbnailWindow;
     bool m_autoUpload = false;
     bool m_userCancelled = false;
     UploadResults m_uploadResults;

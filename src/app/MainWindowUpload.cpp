@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "gui/SuccessWindow.h"
 #include "gui/ThumbnailWindow.h"
+#include "platform/DesktopNotification.h"
 #include "platform/Dialogs.h"
 #include "upload/UploadRunSupport.h"
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLabel>
+#include <algorithm>
 
 namespace quaddle {
 
@@ -42,13 +44,17 @@ void MainWindow::startUpload() {
     } else {
         refreshServerDisplay(QString(), QStringLiteral(" "));
     }
+    const bool closing = m_config->autoClose() && !result.error && !m_uploadResults.isEmpty();
+    // The user learns of a run that ended while they were elsewhere, or whose window closes.
+    if (!m_userCancelled && (closing || !isActiveWindow()) && m_config->desktopNotifications())
+        notifyRunEnd(result);
     if (m_uploadResults.isEmpty())
         return;
     // Before a close by "Autoclose", so the lines outlive the program (see README).
     if (m_config->autoCopy())
         copyLines(resultLines(storedTagStyle(*m_config)));
     // After an error the user sees which files made it before anything closes.
-    if (m_config->autoClose() && !result.error)
+    if (closing)
         close();
     else
         showResults();
@@ -84,7 +90,8 @@ UploadRunEvents MainWindow::runEvents() {
     };
     events.status = [this](const QString& text, int index) { uploadStatus(text, index); };
     events.stepStarted = [this](RunStep step) { showStep(step); };
-    events.makeThumbnails = [this](const FileList& files) { return createThumbnails(files); };
+    events.showThumbnails = [this] { return showThumbnails(); };
+    events.thumbnailsMade = [this](const FileList& files) { keepThumbnails(files); };
     // Cancel ends the run as the user wanted: no error of it goes into the log.
     events.logsError = [this](RunStep) { return !m_userCancelled; };
     return events;
@@ -109,20 +116,23 @@ void MainWindow::showStep(RunStep step) {
     }
 }
 
-FileList MainWindow::createThumbnails(const FileList& files) {
+ThumbnailEvents MainWindow::showThumbnails() {
     refreshServerDisplay(tr("Creating thumbnails"), QString());
-    ThumbnailWindow window(*m_config, files, m_config->thumbWidth(), m_config->thumbHeight(), false,
-                           this);
-    m_runFiles = window.run();
+    m_thumbnailWindow = std::make_unique<ThumbnailWindow>(false, this);
+    return m_thumbnailWindow->begin();
+}
+
+void MainWindow::keepThumbnails(const FileList& files) {
+    m_thumbnailWindow.reset();
+    m_runFiles = files;
     // The list shown keeps the thumbnails, so the next run does not ask about them again.
     QHash<QString, QString> made;
-    for (const FileEntry& entry : std::as_const(m_runFiles))
+    for (const FileEntry& entry : files)
         if (!entry.thumbnail.isEmpty())
             made.insert(entry.path, entry.thumbnail);
     for (FileEntry& entry : m_files)
         if (entry.thumbnail.isEmpty())
             entry.thumbnail = made.value(entry.path);
-    return m_runFiles;
 }
 
 bool MainWindow::checkServerChosen() {
@@ -151,6 +161,23 @@ void MainWindow::endUpload(const UploadRunResult& result) {
                               MessageKind::Error, MessageButtons::Ok);
     if (result.logError)
         dialogs().showMessage(*result.logError, MessageKind::Error, MessageButtons::Ok);
+}
+
+void MainWindow::notifyRunEnd(const UploadRunResult& result) {
+    const qsizetype uploaded = result.uploaded.size();
+    const auto failed = std::count_if(result.missing.cbegin(), result.missing.cend(),
+                                      [](const MissingFile& file) { return !file.thumbnailOnly; });
+    const QString summary = uploaded == 0 && result.error ? tr("The upload failed")
+                            : uploaded == 1               ? tr("1 file uploaded")
+                                                          : tr("%1 files uploaded").arg(uploaded);
+    QStringList body;
+    if (uploaded > 0 && m_config->autoCopy())
+        body.append(tr("The addresses are on the clipboard."));
+    if (failed > 0)
+        body.append(failed == 1 ? tr("1 file failed.") : tr("%1 files failed.").arg(failed));
+    if (result.error)
+        body.append(*result.error);
+    showDesktopNotification(summary, body.join(QLatin1Char('\n')));
 }
 
 void MainWindow::cancelUpload() {

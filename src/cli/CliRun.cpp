@@ -202,7 +202,7 @@ int CliRun::run() {
         files.append({path, QString()});
     }
     UploadRun upload(config, server, remoteDir,
-                     m_options.onExists.value_or(config.overwritePolicy()), runEvents(config));
+                     m_options.onExists.value_or(config.overwritePolicy()), runEvents());
     if (m_options.connections)
         upload.setConnections(*m_options.connections);
     m_run = &upload;
@@ -217,15 +217,12 @@ int CliRun::run() {
     return status;
 }
 
-UploadRunEvents CliRun::runEvents(const Config& config) {
+UploadRunEvents CliRun::runEvents() {
     UploadRunEvents events;
     events.progress = [this](const QString& name, qint64 size, qint64 sent) {
         showProgress(name, size, sent);
     };
-    events.makeThumbnails = [this, &config](FileList files) {
-        makeThumbnails(files, thumbnailOptions(config), thumbnailEvents());
-        return files;
-    };
+    events.showThumbnails = [this] { return thumbnailEvents(); };
     // A configuration that cannot be used is the user's to mend, not the server's to log.
     events.logsError = [](RunStep step) { return step != RunStep::Configure; };
     return events;

@@ -43,7 +43,7 @@ public:
 
 private:
     int run();
-    UploadRunEvents runEvents(const Config& config);
+    UploadRunEvents runEvents();
     ThumbnailEvents thumbnailEvents();
     // Tells how the run went, prints the lines of the uploaded files and returns the exit status.
     int present(const UploadRun& upload, const Config& config, const UploadRunResult& result);

@@ -69,6 +69,7 @@ Config::Config() {
     setSetting(QStringLiteral("AutoCopy"), SettingValue::boolean(false));
     setSetting(QStringLiteral("TempNames"), SettingValue::boolean(false));
     setSetting(QStringLiteral("Connections"), SettingValue::integer(DefaultConnections));
+    setSetting(QStringLiteral("Notify"), SettingValue::boolean(true));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
@@ -150,6 +151,10 @@ bool Config::passiveMode() const {
 
 int Config::connections() const {
     return std::clamp(intSetting(QStringLiteral("Connections")), 1, MaxConnections);
+}
+
+bool Config::desktopNotifications() const {
+    return boolSetting(QStringLiteral("Notify"));
 }
 
 bool Config::tempNames() const {

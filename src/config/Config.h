@@ -147,6 +147,7 @@ public:
     qint32 overwritePolicy() const;
     bool passiveMode() const;
     bool tempNames() const;
+    bool desktopNotifications() const;
     // How many connections a run of several files may open, 1 to MaxConnections.
     int connections() const;
     static constexpr int DefaultConnections = 3;

@@ -124,6 +124,9 @@ void ConfigWindow::createOptionsPage() {
     general->addWidget(checkBox(QStringLiteral("AutoCopy"),
                                 tr("Copy the URLs to the clipboard after each upload")),
                        0, 1, Qt::AlignBottom);
+    general->addWidget(
+        checkBox(QStringLiteral("Notify"), tr("Show a desktop notification when an upload ends")),
+        1, 1);
 
     QGridLayout* uploading = group(page, tr("Uploading"));
     uploading->addWidget(

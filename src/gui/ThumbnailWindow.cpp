@@ -1,6 +1,5 @@
 #include "gui/ThumbnailWindow.h"
 
-#include "config/Config.h"
 #include "platform/Dialogs.h"
 
 #include <QHBoxLayout>
@@ -9,21 +8,7 @@
 
 namespace quaddle {
 
-namespace {
-
-ThumbnailOptions sizedOptions(const Config& config, int maxWidth, int maxHeight) {
-    ThumbnailOptions options = thumbnailOptions(config);
-    options.maxWidth = maxWidth;
-    options.maxHeight = maxHeight;
-    return options;
-}
-
-} // namespace
-
-ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWidth, int maxHeight,
-                                 bool quiet, QWidget* parent)
-    : QDialog(parent), m_options(sizedOptions(config, maxWidth, maxHeight)),
-      m_files(std::move(files)), m_quiet(quiet) {
+ThumbnailWindow::ThumbnailWindow(bool quiet, QWidget* parent) : QDialog(parent), m_quiet(quiet) {
     setWindowTitle(tr("Creating Thumbnails..."));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     m_progressBar = new QProgressBar(this);
@@ -40,19 +25,15 @@ ThumbnailWindow::ThumbnailWindow(const Config& config, FileList files, int maxWi
     setFixedHeight(sizeHint().height());
 }
 
-FileList ThumbnailWindow::run() {
+ThumbnailEvents ThumbnailWindow::begin() {
     m_abortRequested = false;
-    setWindowModality(Qt::ApplicationModal);
     show();
     ThumbnailEvents events;
     events.progress = [this](qsizetype done, qsizetype count) { return showProgress(done, count); };
     events.failed = [this](const QString& source, const QString& message) {
         showFailure(source, message);
     };
-    // Returns once every thumbnail begun has ended; the window stays live meanwhile.
-    makeThumbnails(m_files, m_options, events);
-    close();
-    return m_files;
+    return events;
 }
 
 void ThumbnailWindow::reject() {

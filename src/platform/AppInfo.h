@@ -5,6 +5,8 @@
 namespace quaddle {
 
 const QString AppName = QStringLiteral("Quaddle");
+// The icon's name in the desktop's icon theme, as the desktop entry names it.
+const QString AppIconName = QStringLiteral("quaddle");
 const QString AppVersion = QStringLiteral(QUADDLE_VERSION);
 // The terms the program is given under, as the about box states them.
 const QString AppLicence =

@@ -37,20 +37,29 @@ UploadRun::~UploadRun() = default;
 
 const UploadRunResult& UploadRun::run(FileList files) {
     m_result = {};
-    m_result.files = withThumbnails(files);
-    if (m_cancelled)
-        return m_result;
-    try {
-        connectAndUpload();
-    } catch (const Error& error) {
-        stop(error.message());
+    m_result.files = std::move(files);
+    startThumbnails();
+    if (!m_cancelled) {
+        try {
+            connectAndUpload();
+        } catch (const Error& error) {
+            stop(error.message());
+        }
     }
-    finish();
+    // Still there when the files did not all go: none is worth beginning.
+    if (m_thumbnails)
+        m_thumbnails->stop();
+    endThumbnails();
+    // Cancelled before connecting: nothing went, nothing is missing.
+    if (!m_cancelled || m_session)
+        finish();
     return m_result;
 }
 
 void UploadRun::cancel() {
     m_cancelled = true;
+    if (m_thumbnails)
+        m_thumbnails->stop();
     if (m_session)
         m_session->cancel();
 }
@@ -59,11 +68,21 @@ QStringList UploadRun::urlLines(TagStyle style) const {
     return quaddle::urlLines(m_server, m_remoteDir, m_result.uploaded, style);
 }
 
-FileList UploadRun::withThumbnails(const FileList& files) {
-    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(files);
+void UploadRun::startThumbnails() {
+    const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(m_result.files);
     if (!images || !dialogs().offerThumbnails(*images))
-        return files;
-    return m_events.makeThumbnails(files);
+        return;
+    m_thumbnails = std::make_unique<ThumbnailRun>(m_result.files, thumbnailOptions(m_config),
+                                                  m_events.showThumbnails());
+}
+
+FileList UploadRun::endThumbnails() {
+    if (!m_thumbnails)
+        return m_result.files;
+    m_result.files = m_thumbnails->finish();
+    m_thumbnails.reset();
+    m_events.thumbnailsMade(m_result.files);
+    return m_result.files;
 }
 
 void UploadRun::enter(RunStep step) {
@@ -88,7 +107,11 @@ void UploadRun::connectAndUpload() {
         !m_session->enterDir(sessionRemoteDir(m_server, m_remoteDir), false, true))
         return;
     enter(RunStep::Upload);
-    m_result.uploaded = m_session->uploadFiles(m_result.files);
+    // The files go while their thumbnails are made; the thumbnails follow them.
+    const FileList files = m_result.files;
+    m_result.uploaded = m_thumbnails
+                            ? m_session->uploadFiles(files, [this] { return endThumbnails(); })
+                            : m_session->uploadFiles(files);
     enter(RunStep::Done);
 }
 

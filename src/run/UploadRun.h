@@ -2,6 +2,7 @@
 
 #include "config/Config.h"
 #include "results/UrlBuilder.h"
+#include "thumbs/Thumbnail.h"
 #include "upload/UploadSession.h"
 
 #include <functional>
@@ -13,14 +14,17 @@ namespace quaddle {
 // The steps of an upload run, in their order.
 enum class RunStep { Thumbnails, Configure, Login, EnterDirs, Upload, Done };
 
-// How the face takes part in a run: progress, status and stepStarted do nothing unless set;
-// makeThumbnails and logsError must be set.
+// How the face takes part in a run: progress, status, stepStarted and thumbnailsMade do nothing
+// unless set; showThumbnails and logsError must be set.
 struct UploadRunEvents {
     ProgressEvent progress = [](const QString&, qint64, qint64) {};
     StatusEvent status = [](const QString&, int) {};
     std::function<void(RunStep step)> stepStarted = [](RunStep) {};
-    // Makes the thumbnails the user asked for, and returns the files with them.
-    std::function<FileList(const FileList& files)> makeThumbnails;
+    // Shows that the thumbnails the user asked for are being made (while the run goes on), and
+    // returns what tells the face of their progress.
+    std::function<ThumbnailEvents()> showThumbnails;
+    // They are made, or stopped: the files with those made.
+    std::function<void(const FileList& files)> thumbnailsMade = [](const FileList&) {};
     // Whether log.txt tells of the fatal error that stopped the run in this step.
     std::function<bool(RunStep step)> logsError;
 };
@@ -62,7 +66,10 @@ public:
     QStringList urlLines(TagStyle style) const;
 
 private:
-    FileList withThumbnails(const FileList& files);
+    // Begins the thumbnails the user asks for, if any.
+    void startThumbnails();
+    // Waits for those begun; the files with them.
+    FileList endThumbnails();
     void enter(RunStep step);
     void connectAndUpload();
     void stop(const QString& message);
@@ -75,6 +82,7 @@ private:
     const UploadRunEvents m_events;
     bool m_cancelled = false;
     std::optional<int> m_connections;
+    std::unique_ptr<ThumbnailRun> m_thumbnails;
     std::unique_ptr<UploadSession> m_session;
     UploadRunResult m_result;
 };

@@ -286,55 +286,6 @@ QList<qsizetype> existingSources(const FileList& files) {
     return sources;
 }
 
-// Makes thumbnails on worker threads and hands each result to the thread that created it, which
-// keeps its event loop running while it waits. Jobs are started by that thread only while a
-// worker is free, so no more pictures are in memory than there are workers, and a job
-// not started is never begun.
-class ThumbnailPool {
-public:
-    explicit ThumbnailPool(int workers) { m_pool.setMaxThreadCount(workers); }
-    // Workers hand their results to members of this object: let them end first.
-    ~ThumbnailPool() { m_pool.waitForDone(); }
-    ThumbnailPool(const ThumbnailPool&) = delete;
-    ThumbnailPool& operator=(const ThumbnailPool&) = delete;
-
-    bool hasFreeWorker() const { return m_running < m_pool.maxThreadCount(); }
-    bool isIdle() const { return m_running == 0; }
-
-    // The options are copied here, on the calling thread: each job draws with a font of its own.
-    void start(qsizetype index, const QString& source, const ThumbnailOptions& options,
-               const QString& name) {
-        ++m_running;
-        m_pool.start([this, index, source, options, name] {
-            ThumbnailJobResult result;
-            result.index = index;
-            try {
-                result.thumbnail = makeThumbnail(source, options, name);
-            } catch (const Error& error) {
-                result.error = error.message();
-            }
-            QMetaObject::invokeMethod(
-                &m_receiver, [this, result] { m_finished.append(result); }, Qt::QueuedConnection);
-        });
-    }
-
-    // The next job to end, in the order they end.
-    ThumbnailJobResult takeFinished() {
-        // A modal question asked about a result runs the event loop too: results are only
-        // collected there, never acted upon, so none is handled twice.
-        while (m_finished.isEmpty())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        --m_running;
-        return m_finished.takeFirst();
-    }
-
-private:
-    QObject m_receiver; // lives on the calling thread, where the results are collected
-    QList<ThumbnailJobResult> m_finished;
-    int m_running = 0;
-    QThreadPool m_pool;
-};
-
 } // namespace
 
 QString thumbnailDir() {
@@ -447,32 +398,101 @@ QString makeThumbnail(const QString& source, const ThumbnailOptions& options, co
     return target;
 }
 
+// Jobs are begun only while a worker is free, so no more pictures are in memory than there are
+// workers, and a job not begun never is once the run stops. Each result is handed to the thread
+// that made the run, which collects it whenever its event loop runs.
+struct ThumbnailRun::Work {
+    Work(FileList list, const ThumbnailOptions& thumbnailOptions, ThumbnailEvents told)
+        : files(std::move(list)), options(thumbnailOptions), events(std::move(told)),
+          // Named up front, in the list's order, so that no two jobs can pick the same name.
+          names(thumbnailNames(files)), pictures(existingSources(files)) {}
+
+    void beginWhileFree() {
+        for (; going && begun < pictures.size() && running < pool.maxThreadCount(); ++begun) {
+            const qsizetype index = pictures[begun];
+            ++running;
+            // The options are copied for each job: each draws with a font of its own.
+            pool.start(
+                [this, index, source = files[index].path, options = options, name = names[index]] {
+                    ThumbnailJobResult result;
+                    result.index = index;
+                    try {
+                        result.thumbnail = makeThumbnail(source, options, name);
+                    } catch (const Error& error) {
+                        result.error = error.message();
+                    }
+                    QMetaObject::invokeMethod(
+                        &receiver, [this, result] { collect(result); }, Qt::QueuedConnection);
+                });
+        }
+    }
+
+    void collect(const ThumbnailJobResult& result) {
+        finished.append(result);
+        // A modal question asked about a result runs the event loop too: the results that
+        // arrive meanwhile wait for the loop below, so none is handled twice or out of turn.
+        if (handling)
+            return;
+        handling = true;
+        while (!finished.isEmpty()) {
+            const ThumbnailJobResult next = finished.takeFirst();
+            --running;
+            ++done;
+            // A failed entry keeps its value: a thumbnail that was not written cannot be sent.
+            if (next.error.isEmpty())
+                files[next.index].thumbnail = next.thumbnail;
+            else
+                events.failed(files[next.index].path, next.error);
+            going = going && events.progress(done, pictures.size());
+            beginWhileFree();
+        }
+        handling = false;
+    }
+
+    FileList files;
+    const ThumbnailOptions options;
+    const ThumbnailEvents events;
+    const QStringList names;
+    const QList<qsizetype> pictures;
+    qsizetype begun = 0;
+    qsizetype done = 0;
+    int running = 0;
+    bool going = true;
+    bool handling = false;
+    QList<ThumbnailJobResult> finished;
+    QObject receiver; // lives on the run's thread, where the results are collected
+    // Last, so that it is destroyed first: its workers hand results to the members above.
+    QThreadPool pool;
+};
+
+ThumbnailRun::ThumbnailRun(FileList files, const ThumbnailOptions& options, ThumbnailEvents events,
+                           int threads)
+    : m_work(std::make_unique<Work>(std::move(files), options, std::move(events))) {
+    m_work->pool.setMaxThreadCount(workerCount(threads, m_work->pictures.size()));
+    m_work->going = m_work->events.progress(0, m_work->pictures.size());
+    m_work->beginWhileFree();
+}
+
+ThumbnailRun::~ThumbnailRun() = default;
+
+bool ThumbnailRun::makes(qsizetype index) const {
+    return m_work->pictures.contains(index);
+}
+
+void ThumbnailRun::stop() {
+    m_work->going = false;
+}
+
+const FileList& ThumbnailRun::finish() {
+    while (m_work->running > 0)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return m_work->files;
+}
+
 void makeThumbnails(FileList& files, const ThumbnailOptions& options, const ThumbnailEvents& events,
                     int threads) {
-    // Named up front, in the list's order, so that no two jobs can pick the same name.
-    const QStringList names = thumbnailNames(files);
-    const QList<qsizetype> pictures = existingSources(files);
-    const qsizetype count = pictures.size();
-    bool going = events.progress(0, count);
-    ThumbnailPool pool(workerCount(threads, count));
-    qsizetype started = 0;
-    const auto startWhileFree = [&] {
-        for (; going && started < count && pool.hasFreeWorker(); ++started) {
-            const qsizetype index = pictures[started];
-            pool.start(index, files[index].path, options, names[index]);
-        }
-    };
-    startWhileFree();
-    for (qsizetype done = 1; !pool.isIdle(); ++done) {
-        const ThumbnailJobResult result = pool.takeFinished();
-        // A failed entry keeps its value: a thumbnail that was not written cannot be uploaded.
-        if (result.error.isEmpty())
-            files[result.index].thumbnail = result.thumbnail;
-        else
-            events.failed(files[result.index].path, result.error);
-        going = going && events.progress(done, count);
-        startWhileFree();
-    }
+    ThumbnailRun run(files, options, events, threads);
+    files = run.finish();
 }
 
 } // namespace quaddle

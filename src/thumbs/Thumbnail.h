@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quaddle {
@@ -62,6 +63,32 @@ struct ThumbnailEvents {
     std::function<bool(qsizetype done, qsizetype count)> progress;
     // A picture whose thumbnail could not be made; it still goes up, without one.
     std::function<void(const QString& path, const QString& message)> failed;
+};
+
+// Makes the thumbnails of a run's pictures on worker threads while the thread that made it goes on
+// with other work, such as sending the files that need none; its events come on that thread
+// whenever its event loop runs. Destroyed, it begins no further thumbnail and waits for those
+// under way.
+class ThumbnailRun {
+public:
+    // As makeThumbnails does with files.
+    ThumbnailRun(FileList files, const ThumbnailOptions& options, ThumbnailEvents events,
+                 int threads = 0);
+    ~ThumbnailRun();
+    ThumbnailRun(const ThumbnailRun&) = delete;
+    ThumbnailRun& operator=(const ThumbnailRun&) = delete;
+
+    // Whether the file at index is a picture whose thumbnail this run makes.
+    bool makes(qsizetype index) const;
+    // Begins no further thumbnail.
+    void stop();
+    // Keeps the event loop running until every thumbnail begun has ended; the files, each
+    // picture with the thumbnail made of it.
+    const FileList& finish();
+
+private:
+    struct Work;
+    std::unique_ptr<Work> m_work;
 };
 
 // Makes the thumbnail of each existing picture in files, under the name thumbnailNames gives

@@ -212,7 +212,7 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
             });
         },
         [](const QString&, int) {}, m_serverType, PolicyOverwrite, m_keepTraffic, m_makeDriver);
-    extra.followSession(*this, number);
+    extra.followSession(*this, QStringLiteral("[%1] ").arg(number));
     bool loggedIn = false;
     try {
         loggedIn = extra.connectLike(*this);
@@ -255,9 +255,9 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
     });
 }
 
-void UploadSession::followSession(const UploadSession& main, int number) {
+void UploadSession::followSession(const UploadSession& main, const QString& logPrefix) {
     m_logTarget = const_cast<UploadSession*>(&main);
-    m_logPrefix = QStringLiteral("[%1] ").arg(number);
+    m_logPrefix = logPrefix;
     for (const int option : {ProtocolDriver::PassiveMode, ProtocolDriver::TextMode})
         if (main.m_driver->options() & option)
             m_driver->setOption(option);
@@ -273,6 +273,26 @@ bool UploadSession::connectLike(const UploadSession& main) {
         if (!m_driver->changeDir(dir))
             return false;
     return true;
+}
+
+void UploadSession::removePartsLeft() {
+    if (m_partsOnTheirWay.isEmpty() || !m_driver->takesExtraConnections())
+        return;
+    UploadSession cleaner([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
+                          m_serverType, PolicyOverwrite, m_keepTraffic, m_makeDriver);
+    cleaner.followSession(*this, QString());
+    // Cancel asks for a quick end: a server slow to answer keeps its parts.
+    cleaner.m_driver->setAnswerTimeout(PartRemovalTimeoutMs);
+    try {
+        if (!cleaner.connectLike(*this))
+            return;
+        for (const QString& part : std::as_const(m_partsOnTheirWay))
+            if (cleaner.m_driver->removeFile(part))
+                cleaner.addLog(QStringLiteral("Removed ") + part, LogTraffic);
+    } catch (const Error& error) {
+        cleaner.addLog(error.message(), LogError);
+    }
+    m_partsOnTheirWay.clear();
 }
 
 void UploadSession::cancelExtraConnections() {

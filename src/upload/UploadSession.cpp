@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QSet>
 #include <utility>
 
 namespace quaddle {
@@ -79,8 +80,10 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
     return true;
 }
 
-UploadResults UploadSession::uploadFiles(const FileList& files) {
+UploadResults UploadSession::uploadFiles(const FileList& files,
+                                         const std::function<FileList()>& thumbnailsMade) {
     m_uploaded.clear();
+    m_uploadedEntries.clear();
     addLog(QStringLiteral("Preparing files..."), LogTraffic);
     for (const FileEntry& entry : files) {
         if (!QFileInfo::exists(entry.path))
@@ -94,44 +97,63 @@ UploadResults UploadSession::uploadFiles(const FileList& files) {
     addLog(QStringLiteral("Uploading %1 files...").arg(files.size()), LogTraffic);
 
     Counts counts;
-    const QList<PlannedFile> plan = planFiles(files, counts);
-    sendPlanned(plan, counts);
+    QList<PlannedFile> candidates;
+    for (qsizetype index = 0; index < files.size(); ++index) {
+        candidates.append({files[index].path, index, false, true});
+        if (!files[index].thumbnail.isEmpty())
+            candidates.append({files[index].thumbnail, index, true, true});
+    }
+    sendPlanned(planFiles(candidates, counts), counts);
+    if (thumbnailsMade && !counts.stopped && !m_cancelled)
+        sendThumbnailsMade(files, thumbnailsMade(), counts);
     logCounts(counts);
+    if (m_cancelled)
+        removePartsLeft();
     m_onStatus(QString(), -1);
     return m_uploaded;
 }
 
-QList<UploadSession::PlannedFile> UploadSession::planFiles(const FileList& files, Counts& counts) {
+void UploadSession::sendThumbnailsMade(const FileList& files, const FileList& made,
+                                       Counts& counts) {
+    QList<PlannedFile> candidates;
+    for (qsizetype index = 0; index < files.size() && index < made.size(); ++index)
+        // A picture that did not go up has no line to show its thumbnail in.
+        if (files[index].thumbnail.isEmpty() && !made[index].thumbnail.isEmpty() &&
+            m_uploadedEntries.contains(index))
+            candidates.append({made[index].thumbnail, index, true, true});
+    sendPlanned(planFiles(candidates, counts), counts);
+}
+
+QList<UploadSession::PlannedFile> UploadSession::planFiles(const QList<PlannedFile>& candidates,
+                                                           Counts& counts) {
     if (m_overwrite != PolicyOverwrite) {
         QStringList names;
-        for (const FileEntry& entry : files)
-            for (const QString& path : {entry.path, entry.thumbnail})
-                if (!path.isEmpty())
-                    names.append(fileNameOf(path));
+        for (const PlannedFile& candidate : candidates)
+            names.append(fileNameOf(candidate.path));
         m_driver->prefetchExistence(names);
     }
     QList<PlannedFile> plan;
-    // False when the run stops at a file that failed.
-    const auto planOne = [&](const QString& path, qsizetype index, bool thumbnail) {
-        const Decision decision = planFile(path);
-        if (decision != Decision::Fail) {
-            plan.append({path, index, thumbnail, decision == Decision::Send});
-            return true;
-        }
+    QSet<qsizetype> failedEntries;
+    for (const PlannedFile& candidate : candidates) {
         if (m_cancelled)
-            return false;
-        ++(thumbnail ? counts.failedThumbnails : counts.failed);
-        return askIgnoreError(m_driver->lastError());
-    };
-    for (qsizetype index = 0; index < files.size() && !m_cancelled; ++index) {
-        const FileEntry& entry = files[index];
-        const qsizetype planned = plan.size();
-        if (!planOne(entry.path, index, false))
             break;
         // A file that failed takes no thumbnail.
-        if (plan.size() > planned && !entry.thumbnail.isEmpty() &&
-            !planOne(entry.thumbnail, index, true))
+        if (failedEntries.contains(candidate.entry))
+            continue;
+        const Decision decision = planFile(candidate.path);
+        if (decision != Decision::Fail) {
+            plan.append(
+                {candidate.path, candidate.entry, candidate.thumbnail, decision == Decision::Send});
+            continue;
+        }
+        if (m_cancelled)
             break;
+        failedEntries.insert(candidate.entry);
+        ++(candidate.thumbnail ? counts.failedThumbnails : counts.failed);
+        if (!askIgnoreError(m_driver->lastError())) {
+            counts.stopped = true;
+            break;
+        }
     }
     return plan;
 }
@@ -157,6 +179,8 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     };
     TransferEvents events;
     events.started = [&](qsizetype index) {
+        if (!transfers[index].finalName.isEmpty())
+            m_partsOnTheirWay.append(transfers[index].remoteName);
         const PlannedFile& file = plan[planned[index]];
         const QString connections = m_openConnections > 1
                                         ? QStringLiteral(" (%1 connections)").arg(m_openConnections)
@@ -171,6 +195,9 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     };
     events.finished = [&](qsizetype index, const TransferResult& result) {
         m_sentInFlight.remove(transfers[index].localPath);
+        // One cut short by Cancel is left where it is, for removePartsLeft.
+        if (result.sent || !m_cancelled)
+            m_partsOnTheirWay.removeOne(transfers[index].remoteName);
         if (!result.sent && !transfers[index].finalName.isEmpty() && !m_parallel)
             discardPart(transfers[index].remoteName);
         if (!result.modeError.isEmpty())
@@ -188,6 +215,7 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     else
         m_driver->sendFiles(transfers, events);
     recordSkipped(goOn && !m_cancelled ? plan.size() : recorded);
+    counts.stopped = counts.stopped || !goOn;
 }
 
 bool UploadSession::record(const PlannedFile& file, const TransferResult& result, Counts& counts) {
@@ -200,13 +228,14 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
     }
     if (file.thumbnail) {
         // A picture that failed has no line to show its thumbnail in.
-        if (!m_uploaded.isEmpty() && m_uploadedEntry == file.entry)
-            m_uploaded.last().thumbnail = fileNameOf(file.path);
+        const qsizetype line = m_uploadedEntries.indexOf(file.entry);
+        if (line >= 0)
+            m_uploaded[line].thumbnail = fileNameOf(file.path);
         return true;
     }
     ++(result.sent ? counts.uploaded : counts.skipped);
     m_uploaded.append({fileNameOf(file.path), QString()});
-    m_uploadedEntry = file.entry;
+    m_uploadedEntries.append(file.entry);
     m_bytesFinished += std::max<qint64>(0, fileSizeOf(file.path).value_or(0));
     m_bytesDone = m_bytesFinished;
     return true;

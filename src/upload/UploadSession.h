@@ -64,7 +64,10 @@ public:
     bool login(const QString& host, const QString& port, QString user, QString password,
                const QString& keyFile = QString());
     bool enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing);
-    UploadResults uploadFiles(const FileList& files);
+    // thumbnailsMade: for thumbnails still being made when the run begins; it is called once
+    // every file has gone, waits for them, and returns the files with them, and they go last.
+    UploadResults uploadFiles(const FileList& files,
+                              const std::function<FileList()>& thumbnailsMade = {});
     // The files uploadFiles has put on the server so far: all of them after it returned, those
     // before the error after it threw.
     const UploadResults& uploadedFiles() const { return m_uploaded; }
@@ -104,6 +107,7 @@ private:
         int skipped = 0;
         int failed = 0;
         int failedThumbnails = 0;
+        bool stopped = false; // the user chose to stop at a file that failed
     };
 
     QString shownName(const QString& remoteName) const {
@@ -120,7 +124,9 @@ private:
     };
 
     // Decides for each file, asking where the policy says so, what becomes of it.
-    QList<PlannedFile> planFiles(const FileList& files, Counts& counts);
+    QList<PlannedFile> planFiles(const QList<PlannedFile>& candidates, Counts& counts);
+    // Sends the thumbnails made while the files went, of those pictures that went.
+    void sendThumbnailsMade(const FileList& files, const FileList& made, Counts& counts);
     Decision planFile(const QString& path);
     void sendPlanned(const QList<PlannedFile>& plan, Counts& counts);
     // Counts how a planned file ended and keeps its name; false when the run stops here.
@@ -142,8 +148,13 @@ private:
     // On a thread of its own: an extra connection that logs in like this session and sends
     // files of the run until none are left.
     void runExtraConnection(int number, ParallelRun& run);
-    // Makes this session, made for an extra connection of main, log in and work as main.
-    void followSession(const UploadSession& main, int number);
+    // Makes this session, made for another connection of main, log in and work as main, its log
+    // lines going to main's after logPrefix.
+    void followSession(const UploadSession& main, const QString& logPrefix);
+    // After Cancel: removes over a short connection of its own the temporary names that were on
+    // their way, where the driver can log in again without asking anything.
+    void removePartsLeft();
+    static constexpr int PartRemovalTimeoutMs = 5000;
     // Logs in and enters the folders as main did, without asking anything; false when refused.
     bool connectLike(const UploadSession& main);
     void cancelExtraConnections();
@@ -171,10 +182,12 @@ private:
     qint64 m_bytesFinished = 0;
     qint64 m_bytesTotal = 0;
     QHash<QString, qint64> m_fileSizes;
+    // The temporary names of the files on their way, to remove after Cancel.
+    QStringList m_partsOnTheirWay;
     // Bytes sent so far of the files on their way, by local path.
     QHash<QString, qint64> m_sentInFlight;
-    // Which of the given files the last uploaded one is.
-    qsizetype m_uploadedEntry = -1;
+    // Which of the given files each uploaded one is.
+    QList<qsizetype> m_uploadedEntries;
     std::atomic<bool> m_cancelled = false;
 
     // What extra connections need to do as this session did.

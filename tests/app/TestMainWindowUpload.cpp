@@ -491,15 +491,25 @@ QString jpegFile(const QTemporaryDir& dir, const QString& name) {
 void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
-    MainWindow form(
-        {jpegFile(*m_local, "photo.JPG"), test::sparseLocalFile(*m_local, "notes.txt", 20)});
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)},
+                                                    {"Connections", SettingValue::integer(1)}});
+    MainWindow form({jpegFile(*m_local, "photo.JPG"), jpegFile(*m_local, "zebra.jpg"),
+                     test::sparseLocalFile(*m_local, "notes.txt", 20)});
     form.show();
     m_dialogs->expectThumbnailOffer(ThumbnailImages::Jpeg, true);
     form.startUpload();
-    QCOMPARE(form.uploadResults(),
-             (UploadResults{{"notes.txt", ""}, {"photo.JPG", "photo_thumb.jpg"}}));
+    QCOMPARE(form.uploadResults(), (UploadResults{{"notes.txt", ""},
+                                                  {"photo.JPG", "photo_thumb.jpg"},
+                                                  {"zebra.jpg", "zebra_thumb.jpg"}}));
     QCOMPARE(QImage(server.localPath("photo_thumb.jpg")).size(), QSize(267, 200));
+    // The files go while their thumbnails are made; the thumbnails follow them.
+    QStringList stored;
+    for (const QString& line : QString::fromUtf8(test::readFile(server.localPath("server.log")))
+                                   .split('\n', Qt::SkipEmptyParts))
+        if (line.contains(" STOR ") && line.contains("completed=1"))
+            stored.append(line.section(" STOR ", 1).section(' ', 0, 0).section('/', -1));
+    QCOMPARE(stored, (QStringList{"notes.txt", "photo.JPG", "zebra.jpg", "photo_thumb.jpg",
+                                  "zebra_thumb.jpg"}));
     QVERIFY(QFile::exists(server.localPath("photo.JPG")));
     QCOMPARE(form.files().last().thumbnail, thumbnailPath(form.files().last().path));
 
@@ -507,7 +517,7 @@ void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     QVERIFY(tags);
     tags->setCurrentIndex(1);
     emit tags->activated(1);
-    QCOMPARE(form.findChild<QPlainTextEdit*>("urlEdit")->toPlainText().split('\n').last(),
+    QCOMPARE(form.findChild<QPlainTextEdit*>("urlEdit")->toPlainText().split('\n').at(1),
              QStringLiteral("[URL=http://127.0.0.1/photo.JPG][IMG]http://127.0.0.1/"
                             "photo_thumb.jpg[/IMG][/URL]"));
 

@@ -98,7 +98,7 @@ void TestConfig::defaultsAreWrittenInOrder() {
     QCOMPARE(config.settingNames(),
              (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
                           "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
-                          "TagStyle", "AutoCopy", "TempNames", "Connections"}));
+                          "TagStyle", "AutoCopy", "TempNames", "Connections", "Notify"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);

@@ -77,14 +77,14 @@ QString TestThumbnailWindow::jpeg(const QString& name, int width, int height) {
 FileList
 TestThumbnailWindow::run(const FileList& files,
                          const std::function<void(ThumbnailWindow&, const QString&)>& onTitle) {
-    const Config config;
-    ThumbnailWindow window(config, files, 300, 200, false);
+    ThumbnailWindow window(false);
     connect(&window, &QWidget::windowTitleChanged, this, [&](const QString& title) {
         m_captions.append(title);
         if (onTitle)
             onTitle(window, title);
     });
-    return window.run();
+    ThumbnailRun thumbnails(files, ThumbnailOptions{}, window.begin());
+    return thumbnails.finish();
 }
 
 void TestThumbnailWindow::makesThumbnailsForImagesOnly() {

@@ -27,8 +27,9 @@ QByteArray contentsOf(const QString& path) {
 
 } // namespace
 
-// What a whole upload leaves on real FTP and SFTP servers: the permissions given to each file
-// and the temporary names that keep cut transfers away from the real ones.
+// What a whole upload leaves on real FTP and SFTP servers: the permissions given to each file,
+// the temporary names that keep cut transfers away from the real ones, and the answer to a
+// clash that holds for every connection of the run.
 class TestUploadSessionServers : public QObject {
     Q_OBJECT
 
@@ -40,11 +41,13 @@ private slots:
     void permissionsAfterUpload();
     void tempNamesKeepCutFilesAway_data();
     void tempNamesKeepCutFilesAway();
+    void rememberedAnswerHoldsOnEveryConnection_data();
+    void rememberedAnswerHoldsOnEveryConnection();
 
 private:
     // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd", "vsftpd-tls" or a fault
     // of the faulty pyftpdlib) and enters its upload folder; the folder on disk.
-    QString connect(const QString& kind, bool tempNames);
+    QString connect(const QString& kind, bool tempNames, int policy = PolicyOverwrite);
 
     std::unique_ptr<QTemporaryDir> m_temp;
     std::unique_ptr<test::ScriptedDialogs> m_dialogs;
@@ -77,7 +80,7 @@ void TestUploadSessionServers::cleanup() {
     m_temp.reset();
 }
 
-QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
+QString TestUploadSessionServers::connect(const QString& kind, bool tempNames, int policy) {
     const bool sftp = kind == "sshd";
     QString port;
     QString user;
@@ -108,8 +111,8 @@ QString TestUploadSessionServers::connect(const QString& kind, bool tempNames) {
     }
     m_session = std::make_unique<UploadSession>(
         [this](const QString& name, qint64, qint64) { m_shownNames.append(name); },
-        [](const QString&, int) {}, sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), PolicyOverwrite,
-        true, standardDrivers(m_temp->path() + "/", SshClientPsftp));
+        [](const QString&, int) {}, sftp ? 1 : (kind == "vsftpd-tls" ? 2 : 0), policy, true,
+        standardDrivers(m_temp->path() + "/", SshClientPsftp));
     if (m_ftp)
         m_session->driver().setTrustedCertificate(m_ftp->certificateFingerprint(),
                                                   [](const QString&) {});
@@ -210,6 +213,32 @@ void TestUploadSessionServers::tempNamesKeepCutFilesAway() {
     QCOMPARE(contentsOf(remote + "/page.html"), realName);
     if (partRemoved)
         QVERIFY(!QFile::exists(remote + "/page.html.part"));
+}
+
+void TestUploadSessionServers::rememberedAnswerHoldsOnEveryConnection_data() {
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QByteArray>("left");
+    QTest::newRow("overwrite all") << int(FileExistsChoice::Overwrite) << QByteArray("new");
+    QTest::newRow("skip all") << int(FileExistsChoice::Skip) << QByteArray("old");
+}
+
+void TestUploadSessionServers::rememberedAnswerHoldsOnEveryConnection() {
+    QFETCH(int, choice);
+    QFETCH(QByteArray, left);
+    const QString remote = connect("pyftpdlib", false, PolicyAsk);
+    QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
+    m_session->setConnections(4);
+    FileList files;
+    for (int index = 0; index < 8; ++index) {
+        const QString name = QStringLiteral("f%1.txt").arg(index);
+        test::writeFile(remote + "/" + name, "old");
+        files.append({test::localFile(*m_temp, name, "new"), QString()});
+    }
+    // The one question asked; its answer is remembered for all files.
+    m_dialogs->expectFileExists("f0.txt", {FileExistsChoice(choice), true});
+    QCOMPARE(m_session->uploadFiles(files).size(), files.size());
+    for (const FileEntry& entry : std::as_const(files))
+        QCOMPARE(contentsOf(remote + "/" + QFileInfo(entry.path).fileName()), left);
 }
 
 QTEST_GUILESS_MAIN(TestUploadSessionServers)
