@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 namespace quaddle::bench {
 
@@ -48,31 +49,68 @@ double compareAlternating(const char* what, const char* peer, const std::functio
     return ratio;
 }
 
+void limitToTls12(const QTemporaryDir& dir) {
+    const QString path = dir.filePath("openssl.cnf");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("openssl_conf = default_conf\n[default_conf]\nssl_conf = ssl_sect\n"
+                   "[ssl_sect]\nsystem_default = tls12\n[tls12]\nMaxProtocol = TLSv1.2\n") < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    qputenv("OPENSSL_CONF", QFile::encodeName(path));
+}
+
 double curlUpload(const test::FtpServer& server, const QStringList& paths,
-                  const QStringList& options) {
+                  const QStringList& options, const QString& hostPort) {
     QElapsedTimer timer;
     timer.start();
     const QString url =
-        QStringLiteral("ftp://127.0.0.1:%1%2/").arg(server.port()).arg(server.uploadDir());
+        QStringLiteral("ftp://%1%2/")
+            .arg(hostPort.isEmpty() ? "127.0.0.1:" + QString::number(server.port()) : hostPort,
+                 server.uploadDir());
     QProcess curl;
     curl.start("curl",
                options + QStringList{"-sS", "--user", server.user() + ":" + server.password(), "-T",
                                      "{" + paths.join(',') + "}", url});
     if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
-        qFatal("curl failed: %s", curl.readAllStandardError().constData());
+        throw std::runtime_error("curl failed: " + curl.readAllStandardError().toStdString());
     return timer.elapsed() / 1000.0;
 }
 
 DelayProxy::DelayProxy(quint16 targetPort, int delayMs) {
+    start({"--port", "0", "--target", "127.0.0.1:" + QString::number(targetPort), "--delay-ms",
+           QString::number(delayMs)});
+}
+
+DelayProxy::DelayProxy(const QString& listenHost, const QList<Forward>& forwards, int delayMs) {
+    QStringList arguments{"--listen-host", listenHost, "--delay-ms", QString::number(delayMs)};
+    for (const Forward& forward : forwards)
+        arguments
+            << "--forward"
+            << QStringLiteral("%1:127.0.0.1:%2").arg(forward.listenPort).arg(forward.targetPort);
+    start(arguments);
+}
+
+void DelayProxy::start(const QStringList& arguments) {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(QUADDLE_DELAY_PROXY),
-                    {"--port", "0", "--target", "127.0.0.1:" + QString::number(targetPort),
-                     "--delay-ms", QString::number(delayMs)});
+    m_process.start(QStringLiteral(QUADDLE_DELAY_PROXY), arguments);
     while (!m_process.canReadLine() && m_process.waitForReadyRead(10000)) {
     }
-    m_port = m_process.readLine().trimmed().toUShort();
-    if (m_port == 0)
+    for (const QByteArray& port : m_process.readLine().simplified().split(' '))
+        m_ports.append(port.toUShort());
+    if (m_ports.contains(0))
         qFatal("the delay proxy did not start");
+}
+
+QList<quint16> DelayProxy::takeAccepted() {
+    while (m_process.waitForReadyRead(0)) {
+    }
+    QList<quint16> ports;
+    while (m_process.canReadLine()) {
+        const QByteArray line = m_process.readLine().trimmed();
+        if (line.startsWith("accepted "))
+            ports.append(line.mid(9).toUShort());
+    }
+    return ports;
 }
 
 DelayProxy::~DelayProxy() {

@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
 
 namespace quaddle::test {
@@ -29,25 +30,47 @@ QList<QList<double>> secondsInTurns(const QList<std::function<double()>>& tools,
 double compareAlternating(const char* what, const char* peer, const std::function<double()>& ours,
                           const std::function<double()>& theirs, int runs = 5);
 
-// Seconds curl takes to upload the files to the server's upload folder in one invocation,
-// with further curl options.
-double curlUpload(const test::FtpServer& server, const QStringList& paths,
-                  const QStringList& options = {});
+// OpenSSL's configuration for this process and its children (vsftpd, curl, the program): TLS
+// 1.2 at most, so that all speak the same version, and vsftpd's demand that data connections
+// resume the control connection's session works with every client. Written into dir; read when
+// OpenSSL starts, so call it before.
+void limitToTls12(const QTemporaryDir& dir);
 
-// The delay-proxy program forwarding a loopback port to 127.0.0.1:targetPort with delayMs each
-// way, as long as this object lives.
+// Seconds curl takes to upload the files to the server's upload folder in one invocation,
+// with further curl options; through host:port (a proxy's) when given. Throws
+// std::runtime_error when curl fails.
+double curlUpload(const test::FtpServer& server, const QStringList& paths,
+                  const QStringList& options = {}, const QString& hostPort = {});
+
+// The delay-proxy program, forwarding with delayMs each way as long as this object lives.
 class DelayProxy {
 public:
+    // A listening port (0: any free one) and the port of 127.0.0.1 it forwards to.
+    struct Forward {
+        quint16 listenPort;
+        quint16 targetPort;
+    };
+
+    // A free port of 127.0.0.1 forwarded to 127.0.0.1:targetPort.
     DelayProxy(quint16 targetPort, int delayMs);
+    // Each forward listening on listenHost, a loopback address.
+    DelayProxy(const QString& listenHost, const QList<Forward>& forwards, int delayMs);
     ~DelayProxy();
     DelayProxy(const DelayProxy&) = delete;
     DelayProxy& operator=(const DelayProxy&) = delete;
 
-    quint16 port() const { return m_port; }
+    // The first forward's listening port.
+    quint16 port() const { return m_ports.first(); }
+    // The listening ports of the connections accepted since the last call. The proxy tells
+    // them through a pipe, which a caller that forwards many connections must empty now and
+    // then.
+    QList<quint16> takeAccepted();
 
 private:
+    void start(const QStringList& arguments);
+
     QProcess m_process;
-    quint16 m_port = 0;
+    QList<quint16> m_ports;
 };
 
 } // namespace quaddle::bench

@@ -1,10 +1,15 @@
-// Forwards every connection accepted on a port of 127.0.0.1 to one target, holding each chunk
-// for a fixed time in both directions, so that a local server looks like a distant one.
-// Bandwidth is not limited: a chunk read at t is written at t + delay, in the order read, while
-// reading goes on. Prints the listening port on its first line. A side that half-closes ends
-// the whole connection (Qt's sockets cannot half-close), which SSH never relies on.
+// Forwards every connection accepted on a loopback port to a target, holding each chunk for a
+// fixed time in both directions, so that a local server looks like a distant one. Several
+// ports may be forwarded at once, each to its own target: FTP's data connections then take
+// the same delay as its control connection. Bandwidth is not limited: a chunk read at t is
+// written at t + delay, in the order read, while reading goes on. TCP's own handshake is not
+// delayed, so a new connection costs a round trip less than over a real network. Prints the
+// listening ports, in the order given, on its first line, then for every connection accepted
+// a line "accepted PORT" naming the port it came in on. A side that half-closes ends the whole
+// connection (Qt's sockets cannot half-close), which neither SSH nor FTP relies on.
 //
 //   delay-proxy --port 0 --target 127.0.0.1:PORT --delay-ms 25
+//   delay-proxy --listen-host 127.0.0.2 --forward 0:127.0.0.1:21 --forward 30000:127.0.0.1:30000
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -15,6 +20,8 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -130,31 +137,67 @@ private:
     int m_openPipes = 0;
 };
 
+// A listening port and where its connections go.
+struct Forward {
+    quint16 listenPort = 0;
+    Endpoint target;
+};
+
 class DelayProxy : public QObject {
 public:
-    DelayProxy(const Endpoint& target, int delayMs) : m_target(target), m_delayMs(delayMs) {
-        connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, [this] {
-            while (QTcpSocket* client = m_server.nextPendingConnection())
-                new Link(client, m_target, m_delayMs, this);
-        });
-    }
+    explicit DelayProxy(int delayMs) : m_delayMs(delayMs) {}
 
     // Only on loopback: the proxy is for local benchmarks and lets anyone through.
-    bool listen(quint16 port) { return m_server.listen(QHostAddress::LocalHost, port); }
-    quint16 port() const { return m_server.serverPort(); }
-    QString problem() const { return m_server.errorString(); }
+    bool listen(const QHostAddress& host, const Forward& forward) {
+        auto server = std::make_unique<QTcpServer>();
+        if (!server->listen(host, forward.listenPort)) {
+            m_problem = QStringLiteral("cannot listen on %1 port %2: %3")
+                            .arg(host.toString())
+                            .arg(forward.listenPort)
+                            .arg(server->errorString());
+            return false;
+        }
+        QTcpServer* accepting = server.get();
+        connect(accepting, &QTcpServer::pendingConnectionAvailable, this,
+                [this, accepting, target = forward.target] {
+                    while (QTcpSocket* client = accepting->nextPendingConnection()) {
+                        std::printf("accepted %u\n", unsigned(accepting->serverPort()));
+                        std::fflush(stdout);
+                        new Link(client, target, m_delayMs, this);
+                    }
+                });
+        m_servers.push_back(std::move(server));
+        return true;
+    }
+
+    QString ports() const {
+        QStringList ports;
+        for (const auto& server : m_servers)
+            ports.append(QString::number(server->serverPort()));
+        return ports.join(u' ');
+    }
+    QString problem() const { return m_problem; }
 
 private:
-    QTcpServer m_server;
-    Endpoint m_target;
+    std::vector<std::unique_ptr<QTcpServer>> m_servers;
     int m_delayMs;
+    QString m_problem;
 };
 
 bool parseEndpoint(const QString& text, Endpoint& endpoint) {
     const qsizetype colon = text.lastIndexOf(u':');
     bool portOk = false;
     endpoint.port = text.mid(colon + 1).toUShort(&portOk);
-    return colon > 0 && portOk && endpoint.address.setAddress(text.left(colon));
+    return colon > 0 && portOk && endpoint.port != 0 &&
+           endpoint.address.setAddress(text.left(colon));
+}
+
+// LISTENPORT:HOST:PORT
+bool parseForward(const QString& text, Forward& forward) {
+    const qsizetype colon = text.indexOf(u':');
+    bool portOk = false;
+    forward.listenPort = text.left(colon).toUShort(&portOk);
+    return colon > 0 && portOk && parseEndpoint(text.mid(colon + 1), forward.target);
 }
 
 int fail(const QString& message) {
@@ -168,32 +211,56 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Forwards connections to one target, delaying every chunk in both directions.");
+        "Forwards connections to targets, delaying every chunk in both directions.");
     parser.addHelpOption();
+    const QCommandLineOption hostOption("listen-host", "Loopback address to listen on.", "address",
+                                        "127.0.0.1");
     const QCommandLineOption portOption(
-        "port", "Port of 127.0.0.1 to listen on; 0 for any free one.", "port", "0");
+        "port", "Port to listen on for --target; 0 for any free one.", "port", "0");
     const QCommandLineOption targetOption("target", "Address and port to forward to.", "host:port");
+    const QCommandLineOption forwardOption(
+        "forward",
+        "A further port to listen on (0 for any free one) and where it forwards to; "
+        "may be repeated.",
+        "port:host:port");
     const QCommandLineOption delayOption("delay-ms", "Delay each way in milliseconds.", "ms", "25");
-    parser.addOptions({portOption, targetOption, delayOption});
+    parser.addOptions({hostOption, portOption, targetOption, forwardOption, delayOption});
     parser.process(application);
 
-    bool portOk = false;
-    const quint16 port = parser.value(portOption).toUShort(&portOk);
-    Endpoint target;
+    const QHostAddress host(parser.value(hostOption));
+    if (!host.isLoopback())
+        return fail("--listen-host wants a loopback address, got \"" + parser.value(hostOption) +
+                    "\"");
+    QList<Forward> forwards;
+    if (parser.isSet(targetOption)) {
+        Forward forward;
+        bool portOk = false;
+        forward.listenPort = parser.value(portOption).toUShort(&portOk);
+        if (!portOk)
+            return fail("--port wants a port number, got \"" + parser.value(portOption) + "\"");
+        if (!parseEndpoint(parser.value(targetOption), forward.target))
+            return fail("--target wants host:port, got \"" + parser.value(targetOption) + "\"");
+        forwards.append(forward);
+    }
+    for (const QString& text : parser.values(forwardOption)) {
+        Forward forward;
+        if (!parseForward(text, forward))
+            return fail("--forward wants port:host:port, got \"" + text + "\"");
+        forwards.append(forward);
+    }
+    if (forwards.isEmpty())
+        return fail("nothing to forward: give --target or --forward");
     bool delayOk = false;
     const int delayMs = parser.value(delayOption).toInt(&delayOk);
-    if (!portOk)
-        return fail("--port wants a port number, got \"" + parser.value(portOption) + "\"");
-    if (!parseEndpoint(parser.value(targetOption), target) || target.port == 0)
-        return fail("--target wants host:port, got \"" + parser.value(targetOption) + "\"");
     if (!delayOk || delayMs < 0)
         return fail("--delay-ms wants a whole number of milliseconds, got \"" +
                     parser.value(delayOption) + "\"");
 
-    DelayProxy proxy(target, delayMs);
-    if (!proxy.listen(port))
-        return fail("cannot listen on port " + parser.value(portOption) + ": " + proxy.problem());
-    std::printf("%u\n", unsigned(proxy.port()));
+    DelayProxy proxy(delayMs);
+    for (const Forward& forward : forwards)
+        if (!proxy.listen(host, forward))
+            return fail(proxy.problem());
+    std::printf("%s\n", qPrintable(proxy.ports()));
     std::fflush(stdout);
     return application.exec();
 }

@@ -18,18 +18,6 @@ namespace {
 
 constexpr int Runs = 5;
 
-// OpenSSL's configuration for this process and its children (vsftpd, curl): TLS 1.2 at most,
-// so that all three speak the same version. Read when OpenSSL starts, so set before.
-void limitToTls12(const QTemporaryDir& dir) {
-    const QString path = dir.filePath("openssl.cnf");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write("openssl_conf = default_conf\n[default_conf]\nssl_conf = ssl_sect\n"
-                   "[ssl_sect]\nsystem_default = tls12\n[tls12]\nMaxProtocol = TLSv1.2\n") < 0)
-        qFatal("cannot write %s", qPrintable(path));
-    qputenv("OPENSSL_CONF", QFile::encodeName(path));
-}
-
 double runOurs(const test::FtpServer& server, const QString& path) {
     QElapsedTimer timer;
     timer.start();
@@ -52,7 +40,7 @@ double runOurs(const test::FtpServer& server, const QString& path) {
 
 int main(int argc, char** argv) {
     const QTemporaryDir files;
-    limitToTls12(files);
+    bench::limitToTls12(files);
     QCoreApplication application(argc, argv);
     test::ScriptedDialogs noQuestions;
     const test::FtpServer server(test::FtpServer::Kind::VsftpdTls);

@@ -27,7 +27,9 @@ QStringList newKeyRequest(const QString& subject, const QString& keyFile) {
 
 } // namespace
 
-FtpServer::FtpServer(Kind kind) {
+FtpServer::FtpServer(Kind kind) : FtpServer(kind, PassivePorts{}) {}
+
+FtpServer::FtpServer(Kind kind, PassivePorts passivePorts) : m_passivePorts(passivePorts) {
     if (kind == Kind::PyftpdlibIpv6)
         m_host = "::1";
     const bool issued = kind == Kind::PyftpdlibTlsIssued;
@@ -191,6 +193,11 @@ void FtpServer::startVsftpd(bool tls) {
                                     "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
                                     "rsa_cert_file=%2\nrsa_private_key_file=%3\n")
                          .arg(root, m_root.filePath("cert.pem"), m_root.filePath("key.pem"))
+                         .toUtf8());
+    if (m_passivePorts.first != 0)
+        config.write(QStringLiteral("pasv_min_port=%1\npasv_max_port=%2\n")
+                         .arg(m_passivePorts.first)
+                         .arg(m_passivePorts.last)
                          .toUtf8());
     config.close();
 

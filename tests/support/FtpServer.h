@@ -23,7 +23,16 @@ public:
         PyftpdlibTlsIssued
     };
 
+    // The ports vsftpd may open for passive data connections; none set: any free one.
+    struct PassivePorts {
+        quint16 first = 0;
+        quint16 last = 0;
+    };
+
     explicit FtpServer(Kind kind = Kind::Pyftpdlib);
+    // A vsftpd kind opening data connections only on the given ports, so that a proxy can
+    // stand in front of them.
+    FtpServer(Kind kind, PassivePorts passivePorts);
     // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
     // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
     // storclosedata, escapes, maxcons2 (two connections per address), and close:STEP, 421:STEP,
@@ -67,6 +76,7 @@ private:
     QString m_uploadDir = QStringLiteral("/");
     QString m_host = QStringLiteral("127.0.0.1");
     QString m_fingerprint;
+    PassivePorts m_passivePorts;
 };
 
 } // namespace quaddle::test
