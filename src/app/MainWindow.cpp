@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -42,6 +43,7 @@ namespace {
 // The smallest and first size of the window, as at the design's font.
 const QSize DesignSize(394, 194);
 const QString GeometryKey = QStringLiteral("MainWindow/Geometry");
+constexpr int HideForScreenshotMs = 300;
 
 const QString UpdateURL =
     WebsiteURL + QStringLiteral("index.php/check=") + AppVersion + QStringLiteral("/download.html");
@@ -190,6 +192,10 @@ void MainWindow::createMenus() {
     paste->setObjectName(QStringLiteral("pasteAction"));
     paste->setShortcut(QKeySequence::Paste);
     connect(paste, &QAction::triggered, this, &MainWindow::pasteFiles);
+    m_screenshotAction = file->addAction(tr("Take Screenshot..."));
+    m_screenshotAction->setObjectName(QStringLiteral("screenshotAction"));
+    m_screenshotAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    connect(m_screenshotAction, &QAction::triggered, this, &MainWindow::takeScreenshot);
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
@@ -259,12 +265,13 @@ void MainWindow::createStatusBar() {
 void MainWindow::setUpWindow(const QStringList& arguments) {
     m_autoUpload = false;
     uploadStatus(QString(), -3);
-    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Paste"));
+    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Take Screenshot..."));
     insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
     insertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
     setAcceptDrops(true);
 
     const CommandLine commandLine = parseCommandLine(arguments);
+    m_screenshotAtStart = commandLine.screenshot;
     for (const QString& path : commandLine.files)
         m_files.append({path, QString()});
 
@@ -525,6 +532,7 @@ void MainWindow::setControlsEnabled(bool on) {
     m_uploadButton->setEnabled(on);
     m_uploadButton->setVisible(on);
     m_addFilesButton->setEnabled(on);
+    m_screenshotAction->setEnabled(on);
     m_removeFileButton->setEnabled(on);
     // The URLs of a run are built from the current server and remote directory.
     m_remoteDirBox->setEnabled(on);
@@ -556,6 +564,36 @@ void MainWindow::pasteFiles() {
     for (const QString& path : std::as_const(pasted))
         m_files.append({path, QString()});
     refreshFiles();
+}
+
+void MainWindow::takeScreenshot() {
+    if (addScreenshot() == ScreenshotStatus::Taken)
+        startUpload();
+}
+
+ScreenshotStatus MainWindow::addScreenshot() {
+    const bool shown = isVisible();
+    if (shown) {
+        hide();
+        // The windows below need a moment to be drawn again where this one was.
+        QEventLoop settle;
+        QTimer::singleShot(HideForScreenshotMs, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
+    ScreenshotTaker taker(m_pastedFiles.images());
+    const ScreenshotResult shot = taker.take();
+    if (shown)
+        show();
+    if (shot.status == ScreenshotStatus::Failed)
+        dialogs().showMessage(shot.problem, MessageKind::Error, MessageButtons::Ok);
+    if (shot.status != ScreenshotStatus::Taken) {
+        // Nothing new to upload, whatever the command line asked.
+        m_autoUpload = false;
+        return shot.status;
+    }
+    m_files.append({shot.path, QString()});
+    refreshFiles();
+    return shot.status;
 }
 
 void MainWindow::removeSelectedFile() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/PastedFiles.h"
+#include "capture/Screenshot.h"
 #include "config/Config.h"
 #include "config/FileList.h"
 #include "gui/ThumbnailWindow.h"
@@ -42,6 +43,8 @@ public:
     bool autoUpload() const { return m_autoUpload; }
     // The user chose to quit at the master-password prompt of the start.
     bool quitAtStart() const { return m_config->quitRequested; }
+    // The command line asks for a screenshot before the window shows.
+    bool screenshotAtStart() const { return m_screenshotAtStart; }
 
     void refreshFiles();
     void refreshServerDisplay(const QString& status, const QString& detail);
@@ -57,6 +60,11 @@ public:
     void addFiles();
     // Adds the files of a file list copied in a file manager, or a copied image saved as PNG.
     void pasteFiles();
+    // Takes a screenshot, adds it to the list and uploads the list.
+    void takeScreenshot();
+    // Takes a screenshot, the window hidden meanwhile, and adds it to the list; a failure is
+    // told to the user.
+    ScreenshotStatus addScreenshot();
     void removeSelectedFile();
     void startUpload();
     void cancelUpload();
@@ -130,6 +138,7 @@ private:
     QLabel* m_runLabel = nullptr;
     QLabel* m_emptyHint = nullptr;
     QAction* m_reloadAction = nullptr;
+    QAction* m_screenshotAction = nullptr;
     // What the Servers menu lists: each server's index and name, and the current server.
     struct ServersMenuContents {
         bool noServers = true; // not even deleted ones
@@ -149,6 +158,7 @@ private:
     // Shown while the run's thumbnails are made.
     std::unique_ptr<ThumbnailWindow> m_thumbnailWindow;
     bool m_autoUpload = false;
+    bool m_screenshotAtStart = false;
     bool m_userCancelled = false;
     UploadResults m_uploadResults;
     RenamedFiles m_renamedFiles;

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "capture/ImageFolder.h"
+
 #include <QDateTime>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <memory>
 
-class QImage;
 class QMimeData;
 
 namespace quaddle {
@@ -18,13 +17,11 @@ public:
     // The files the data names or holds; none when it holds neither. Throws Error when an
     // image cannot be saved.
     QStringList filesOf(const QMimeData& data, const QDateTime& now = QDateTime::currentDateTime());
-    // The folder the images are saved in; empty before the first.
-    QString folder() const { return m_folder ? m_folder->path() : QString(); }
+    // The folder the images are saved in, screenshots too.
+    ImageFolder& images() { return m_images; }
 
 private:
-    QString saveImage(const QImage& image, const QDateTime& now);
-
-    std::unique_ptr<QTemporaryDir> m_folder;
+    ImageFolder m_images;
 };
 
 // The local files a file list names; addresses of other places are left out.

@@ -77,6 +77,10 @@ int main(int argc, char** argv) {
     quaddle::MainWindow formMain(arguments);
     if (formMain.quitAtStart())
         return EXIT_SUCCESS;
+    // Cancelling the screenshot the program was started for cancels the start as well.
+    if (formMain.screenshotAtStart() &&
+        formMain.addScreenshot() == quaddle::ScreenshotStatus::Cancelled)
+        return EXIT_SUCCESS;
     window = &formMain;
     formMain.show();
     const int status = QApplication::exec();

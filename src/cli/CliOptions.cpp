@@ -55,13 +55,21 @@ void checkHistoryOptions(const CliOptions& options, const QStringList& words) {
         throw usageError(QStringLiteral("--history and --delete cannot be combined."));
     const QString mode = options.history ? QStringLiteral("--history") : QStringLiteral("--delete");
     if (options.thumbnails || options.tags || options.onExists || options.connections ||
-        options.copy)
+        options.copy || options.screenshot)
         throw usageError(
             QStringLiteral("%1 cannot be combined with the options of an upload.").arg(mode));
     if (options.history && !words.isEmpty())
         throw usageError(QStringLiteral("--history takes no files."));
     if (options.deleteUploads && words.isEmpty())
         throw usageError(QStringLiteral("No addresses of uploads to delete."));
+}
+
+// Whether the option is among the words from argv[first] on, before any "--".
+bool hasOption(int argc, char** argv, int first, const char* option) {
+    for (int i = first; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -97,6 +105,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.acceptNew = true;
         } else if (word == QLatin1String("--copy")) {
             options.copy = true;
+        } else if (word == QLatin1String("--screenshot")) {
+            options.screenshot = true;
         } else if (is("--tags")) {
             const QString name = optionValue(word, QStringLiteral("--tags"), arguments, i);
             options.tags = tagStyleNamed(name);
@@ -147,7 +157,7 @@ CliOptions parseCliOptions(const QStringList& arguments) {
     CommandLine commandLine = parseCommandLine(words);
     options.selector = std::move(commandLine.selector);
     options.files = std::move(commandLine.files);
-    if (!options.help && !options.history && options.files.isEmpty())
+    if (!options.help && !options.history && !options.screenshot && options.files.isEmpty())
         throw usageError(QStringLiteral("No files to upload."));
     return options;
 }
@@ -157,10 +167,11 @@ bool wantsCli(int argc, char** argv) {
 }
 
 bool wantsThumbnails(int argc, char** argv, int first) {
-    for (int i = first; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
-        if (std::strcmp(argv[i], "--thumbnails") == 0)
-            return true;
-    return false;
+    return hasOption(argc, argv, first, "--thumbnails");
+}
+
+bool wantsScreenshot(int argc, char** argv, int first) {
+    return hasOption(argc, argv, first, "--screenshot");
 }
 
 } // namespace quaddle

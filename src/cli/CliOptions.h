@@ -23,6 +23,8 @@ struct CliOptions {
     bool quiet = false;
     // Puts the printed lines on the clipboard too.
     bool copy = false;
+    // Takes a screenshot and uploads it after the files.
+    bool screenshot = false;
     QString masterPasswordFile;
     // --history: list this many of the last uploads instead of uploading; --json: as JSON.
     std::optional<int> history;
@@ -46,5 +48,7 @@ bool wantsCli(int argc, char** argv);
 // Whether such a run, of the words from argv[first] on, makes thumbnails, which need fonts for
 // their size band.
 bool wantsThumbnails(int argc, char** argv, int first);
+// Whether such a run takes a screenshot, which needs the display for the program's own picker.
+bool wantsScreenshot(int argc, char** argv, int first);
 
 } // namespace quaddle

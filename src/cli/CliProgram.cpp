@@ -11,6 +11,15 @@
 
 namespace quaddle {
 
+namespace {
+
+bool x11Session() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
 bool printedVersion(int argc, char** argv) {
     // Only as the single argument, so "./--version" and any other word still name files.
     if (argc != 2 || std::strcmp(argv[1], "--version") != 0)
@@ -32,7 +41,12 @@ int runWithoutWindows(int argc, char** argv, int first) {
             std::fprintf(stderr, "%s\n", qPrintable(message));
     });
     std::unique_ptr<QCoreApplication> application;
-    if (wantsThumbnails(argc, argv, first)) {
+    if (wantsScreenshot(argc, argv, first) && x11Session()) {
+        // The program's own area picker is a window on the display; should the display not
+        // answer, the offscreen platform leaves the screenshot to the portal.
+        qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else if (wantsThumbnails(argc, argv, first)) {
         // The thumbnails' size band is written in a font, and Qt loads fonts for a GUI
         // application only; its offscreen platform needs no display.
         qputenv("QT_QPA_PLATFORM", "offscreen");

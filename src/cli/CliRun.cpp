@@ -1,5 +1,6 @@
 #include "cli/CliRun.h"
 
+#include "capture/Screenshot.h"
 #include "config/CommandLine.h"
 #include "platform/ClipboardKeeper.h"
 #include "platform/Error.h"
@@ -64,6 +65,7 @@ void printLines(const QStringList& lines) {
 QString usageText(const QString& program) {
     return QStringLiteral(
                "Usage: %1 [:server[/folder]] [files...]\n"
+               "       %1 --screenshot [:server[/folder]]\n"
                "       %1 --cli [options] [:server[/folder]] files...\n"
                "\n"
                "Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
@@ -72,6 +74,10 @@ QString usageText(const QString& program) {
                "                    counted from 0 (\":2/1\"), and upload the files at once\n"
                "  files...          the files to upload; name a file called \"--help\" or\n"
                "                    \"--version\" as \"./--help\"\n"
+               "  --screenshot      (first) take a screenshot and upload it: the desktop's\n"
+               "                    screenshot portal asks for the area, or, on X11 without\n"
+               "                    one, drag a rectangle, click for the whole screen, Esc\n"
+               "                    cancels\n"
                "  --help            show this text\n"
                "  --version         show the program's version\n"
                "\n"
@@ -90,6 +96,8 @@ QString usageText(const QString& program) {
                "                    certificate (never a changed one)\n"
                "  --copy            also put the printed lines on the clipboard, where they\n"
                "                    stay after the program ends\n"
+               "  --screenshot      take a screenshot and upload it after the files (which\n"
+               "                    may then be left out)\n"
                "  --master-password-file=FILE\n"
                "                    read the master password from the first line of FILE\n"
                "  -q, --quiet       print nothing on standard error but errors\n"
@@ -104,8 +112,9 @@ QString usageText(const QString& program) {
                "                    thumbnails, from their servers and mark them deleted\n"
                "\n"
                "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
-               "files uploaded, skipped or deleted, 1 some failed, 2 wrong usage or unreadable\n"
-               "configuration, 3 server not reached or login refused, 130 interrupted.\n")
+               "files uploaded, skipped or deleted, 1 some failed or no screenshot could be\n"
+               "taken, 2 wrong usage or unreadable configuration, 3 server not reached or login\n"
+               "refused, 130 interrupted or screenshot cancelled.\n")
         .arg(program);
 }
 
@@ -170,6 +179,8 @@ void CliRun::interrupt() {
         m_run->cancel();
     if (m_deleteRun)
         m_deleteRun->cancel();
+    if (m_screenshot)
+        m_screenshot->cancel();
 }
 
 int CliRun::run() {
@@ -225,6 +236,9 @@ int CliRun::run() {
         }
         files.append({path, QString()});
     }
+    if (m_options.screenshot)
+        if (const std::optional<int> status = addScreenshot(files))
+            return *status;
     UploadRun upload(config, server, remoteDir,
                      m_options.onExists.value_or(config.overwritePolicy()), runEvents());
     if (m_options.connections)
@@ -239,6 +253,28 @@ int CliRun::run() {
     if (result.logError)
         m_terminal.error(*result.logError);
     return status;
+}
+
+std::optional<int> CliRun::addScreenshot(FileList& files) {
+    ScreenshotTaker taker(m_images);
+    m_screenshot = &taker;
+    // A signal that came before stops it all the same.
+    if (interrupted())
+        taker.cancel();
+    const ScreenshotResult shot = taker.take();
+    m_screenshot = nullptr;
+    switch (shot.status) {
+    case ScreenshotStatus::Taken:
+        files.append({shot.path, QString()});
+        return std::nullopt;
+    case ScreenshotStatus::Cancelled:
+        m_terminal.notice(QStringLiteral("Screenshot cancelled."));
+        return ExitInterrupted;
+    case ScreenshotStatus::Failed:
+        break;
+    }
+    m_terminal.error(shot.problem);
+    return ExitSomeFailed;
 }
 
 UploadRunEvents CliRun::runEvents() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/ImageFolder.h"
 #include "cli/CliOptions.h"
 #include "cli/ConsoleDialogs.h"
 #include "cli/Terminal.h"
@@ -11,6 +12,8 @@
 #include <QElapsedTimer>
 
 namespace quaddle {
+
+class ScreenshotTaker;
 
 // How a run without windows ends, for scripts.
 enum ExitStatus : int {
@@ -54,6 +57,8 @@ private:
     // The newest entry still on its server of each address the words name; reports those that
     // name none and returns nothing then.
     std::optional<HistoryEntries> uploadsNamed(const History& history);
+    // Takes the screenshot and adds it to the files; the exit status when none was taken.
+    std::optional<int> addScreenshot(FileList& files);
     UploadRunEvents runEvents();
     ThumbnailEvents thumbnailEvents();
     // Tells how the run went, prints the lines of the uploaded files and returns the exit status.
@@ -69,6 +74,9 @@ private:
     ConsoleDialogs m_dialogs;
     UploadRun* m_run = nullptr;
     DeleteRun* m_deleteRun = nullptr;
+    ScreenshotTaker* m_screenshot = nullptr;
+    // The screenshot, until the run is over.
+    ImageFolder m_images;
     QString m_progressName;
     QElapsedTimer m_fileClock;
     QElapsedTimer m_repaintClock;

@@ -7,7 +7,9 @@ namespace quaddle {
 
 CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine result;
-    for (const QString& argument : arguments) {
+    // Only in first place, so that a file of that name may follow as any other.
+    result.screenshot = !arguments.isEmpty() && arguments.first() == QLatin1String("--screenshot");
+    for (const QString& argument : arguments.mid(result.screenshot ? 1 : 0)) {
         if (argument.isEmpty())
             continue;
         if (result.files.isEmpty() && !result.selector && argument.startsWith(QLatin1Char(':')))

@@ -8,9 +8,10 @@ namespace quaddle {
 
 class Config;
 
-// The program's arguments: an optional server selector (":" server ["/" folder]) in first
-// place, then the files to upload.
+// The program's arguments: "--screenshot" in first place when a screenshot is to be taken, an
+// optional server selector (":" server ["/" folder]) next, then the files to upload.
 struct CommandLine {
+    bool screenshot = false;
     std::optional<QString> selector;
     QStringList files;
 };

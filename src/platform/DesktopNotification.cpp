@@ -1,11 +1,11 @@
 #include "platform/DesktopNotification.h"
 
 #include "platform/AppInfo.h"
+#include "platform/SessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -16,14 +16,6 @@ namespace {
 const QString NotificationService = QStringLiteral("org.freedesktop.Notifications");
 // A service that takes longer is hung: the program that ends must not wait for it.
 constexpr int NotifyTimeoutMs = 2000;
-
-// Where libdbus looks for the session bus. Without one, Qt's bus thread is not even started.
-bool sessionBusNamed() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/bus"));
-}
 
 } // namespace
 
