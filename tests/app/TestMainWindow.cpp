@@ -227,9 +227,11 @@ void TestMainWindow::noServerOffersToAddOne() {
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
     QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"&Add File(s)...", "Paste", "-", "Enter Master &Password", "History...",
-                          "&Options...", "-", "&Quit"}));
+             (QStringList{"&Add File(s)...", "Paste", "Take Screenshot...", "-",
+                          "Enter Master &Password", "History...", "&Options...", "-", "&Quit"}));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
+    QCOMPARE(control<QAction>(form, "screenshotAction")->shortcut(),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     QCOMPARE(entryTexts(menuNamed(form, "&Help")),
              (QStringList{"&Look For Updates...", "&Support Forums...", "Quaddle &Website...", "-",
                           "&About Quaddle"}));

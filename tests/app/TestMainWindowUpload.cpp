@@ -2,6 +2,7 @@
 #include "FtpServer.h"
 #include "LocalFiles.h"
 #include "ProgramFixture.h"
+#include "ScreenshotPortal.h"
 #include "ScriptedDialogs.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
@@ -95,6 +96,7 @@ private slots:
     void thumbnailsDeclined();
     void autocloseClosesAfterUpload();
     void autocloseStaysOpenWhenNothingWasUploaded();
+    void screenshotIsAddedAndUploaded();
 
 private:
     // Clicks Cancel once condition holds, checking every few milliseconds.
@@ -622,6 +624,32 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     form.startUpload();
     QVERIFY(form.isVisible());
     QVERIFY(idle(form));
+}
+
+void TestMainWindowUpload::screenshotIsAddedAndUploaded() {
+    const test::PrivateBus bus;
+    QVERIFY2(!bus.address().isEmpty(), "dbus-daemon is needed (package dbus-daemon)");
+    // Named before the window's first use of the session bus.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+    test::ScreenshotPortal portal(bus.address(), 0);
+    QVERIFY(portal.registered());
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server));
+    MainWindow form({});
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    QTest::keySequence(&form, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QCOMPARE(portal.requests().size(), 1);
+    QCOMPARE(form.files().size(), 1);
+    const QString name = QFileInfo(form.files()[0].path).fileName();
+    QVERIFY2(QRegularExpression("^screenshot-\\d{8}-\\d{6}\\.png$").match(name).hasMatch(),
+             qPrintable(name));
+    QCOMPARE(form.uploadResults(), (UploadResults{{name, ""}}));
+    QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(portal.pngPath()));
 }
 
 QTEST_MAIN(TestMainWindowUpload)
