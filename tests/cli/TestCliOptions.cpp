@@ -30,6 +30,8 @@ QString summary(const CliOptions& options) {
         parts << "quiet";
     if (options.copy)
         parts << "copy";
+    if (options.screenshot)
+        parts << "screenshot";
     if (!options.masterPasswordFile.isEmpty())
         parts << "master " + options.masterPasswordFile;
     if (options.history)
@@ -93,6 +95,11 @@ void TestCliOptions::parsesWords_data() {
     QTest::newRow("empty password file")
         << QStringList{"--master-password-file=", "a"} << "The master password file has no name.";
     QTest::newRow("no files") << QStringList{":0", "-q"} << "No files to upload.";
+    QTest::newRow("screenshot needs no files")
+        << QStringList{"--screenshot", ":0"} << "server :0, files , screenshot";
+    QTest::newRow("history with screenshot")
+        << QStringList{"--history", "--screenshot"}
+        << "--history cannot be combined with the options of an upload.";
     QTest::newRow("history") << QStringList{"--history"} << "files , history 20";
     QTest::newRow("history as JSON")
         << QStringList{"--json", "--history=5"} << "files , history 5, json";

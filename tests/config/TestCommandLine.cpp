@@ -20,28 +20,37 @@ void TestCommandLine::splitsSelectorFromFiles_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("selector");
     QTest::addColumn<QStringList>("files");
-    QTest::newRow("nothing") << QStringList{} << QString() << QStringList{};
+    QTest::addColumn<bool>("screenshot");
+    QTest::newRow("nothing") << QStringList{} << QString() << QStringList{} << false;
     QTest::newRow("files only") << QStringList{"/p/a.jpg", "/p/b.png"} << QString()
-                                << QStringList{"/p/a.jpg", "/p/b.png"};
+                                << QStringList{"/p/a.jpg", "/p/b.png"} << false;
     QTest::newRow("selector and file")
-        << QStringList{":2/1", "/p/a.jpg"} << ":2/1" << QStringList{"/p/a.jpg"};
-    QTest::newRow("selector alone") << QStringList{":2"} << ":2" << QStringList{};
-    QTest::newRow("lone colon is a selector") << QStringList{":", "/a"} << ":" << QStringList{"/a"};
+        << QStringList{":2/1", "/p/a.jpg"} << ":2/1" << QStringList{"/p/a.jpg"} << false;
+    QTest::newRow("selector alone") << QStringList{":2"} << ":2" << QStringList{} << false;
+    QTest::newRow("lone colon is a selector")
+        << QStringList{":", "/a"} << ":" << QStringList{"/a"} << false;
     QTest::newRow("colon later in a path")
-        << QStringList{"/x:y", ":1"} << QString() << QStringList{"/x:y", ":1"};
+        << QStringList{"/x:y", ":1"} << QString() << QStringList{"/x:y", ":1"} << false;
     QTest::newRow("empty words skipped")
-        << QStringList{"", ":1", "", "/a"} << ":1" << QStringList{"/a"};
+        << QStringList{"", ":1", "", "/a"} << ":1" << QStringList{"/a"} << false;
     QTest::newRow("only the first word selects")
-        << QStringList{":1", ":2"} << ":1" << QStringList{":2"};
+        << QStringList{":1", ":2"} << ":1" << QStringList{":2"} << false;
     QTest::newRow("blanks belong to the path")
-        << QStringList{"/my pics/a b.jpg"} << QString() << QStringList{"/my pics/a b.jpg"};
+        << QStringList{"/my pics/a b.jpg"} << QString() << QStringList{"/my pics/a b.jpg"} << false;
+    QTest::newRow("screenshot and selector")
+        << QStringList{"--screenshot", ":1", "/a"} << ":1" << QStringList{"/a"} << true;
+    QTest::newRow("screenshot only in first place")
+        << QStringList{"/a", "--screenshot"} << QString() << QStringList{"/a", "--screenshot"}
+        << false;
 }
 
 void TestCommandLine::splitsSelectorFromFiles() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, selector);
     QFETCH(QStringList, files);
+    QFETCH(bool, screenshot);
     const CommandLine parsed = parseCommandLine(arguments);
+    QCOMPARE(parsed.screenshot, screenshot);
     QCOMPARE(parsed.selector.value_or(QString()), selector);
     QCOMPARE(parsed.selector.has_value(), !selector.isEmpty());
     QCOMPARE(parsed.files, files);
