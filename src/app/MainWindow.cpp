@@ -572,8 +572,8 @@ void MainWindow::takeScreenshot() {
 }
 
 ScreenshotStatus MainWindow::addScreenshot() {
-    const bool shown = isVisible();
-    if (shown) {
+    m_showAfterScreenshot = isVisible();
+    if (m_showAfterScreenshot) {
         hide();
         // The windows below need a moment to be drawn again where this one was.
         QEventLoop settle;
@@ -581,8 +581,10 @@ ScreenshotStatus MainWindow::addScreenshot() {
         settle.exec();
     }
     ScreenshotTaker taker(m_pastedFiles.images());
+    m_screenshot = &taker;
     const ScreenshotResult shot = taker.take();
-    if (shown)
+    m_screenshot = nullptr;
+    if (m_showAfterScreenshot)
         show();
     if (shot.status == ScreenshotStatus::Failed)
         dialogs().showMessage(shot.problem, MessageKind::Error, MessageButtons::Ok);
@@ -742,6 +744,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Closing the window in the middle of an upload stops the upload.
     if (runSession())
         cancelUpload();
+    // A termination signal may close the window while it is hidden for a screenshot.
+    m_showAfterScreenshot = false;
+    if (m_screenshot)
+        m_screenshot->cancel();
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
     saveConfigReporting();

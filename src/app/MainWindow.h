@@ -159,6 +159,9 @@ private:
     std::unique_ptr<ThumbnailWindow> m_thumbnailWindow;
     bool m_autoUpload = false;
     bool m_screenshotAtStart = false;
+    // The screenshot being taken, and whether the window shows again after it.
+    ScreenshotTaker* m_screenshot = nullptr;
+    bool m_showAfterScreenshot = false;
     bool m_userCancelled = false;
     UploadResults m_uploadResults;
     RenamedFiles m_renamedFiles;

@@ -107,15 +107,14 @@ std::optional<ScreenshotResult> ScreenshotTaker::takeThroughPortal(const QDateTi
          << QVariantMap{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("interactive"), true}};
     QDBusPendingCallWatcher watcher(bus.asyncCall(call));
-    std::optional<ScreenshotResult> result = awaitPortal(watcher, m_requestPath);
+    std::optional<ScreenshotResult> result = awaitPortal(watcher, m_requestPath, now);
     listenTo(QString());
-    if (result && result->status == ScreenshotStatus::Taken)
-        return savedPortalFile(m_response->second, now);
     return result;
 }
 
 std::optional<ScreenshotResult> ScreenshotTaker::awaitPortal(QDBusPendingCallWatcher& call,
-                                                             const QString& requestPath) {
+                                                             const QString& requestPath,
+                                                             const QDateTime& now) {
     QEventLoop loop;
     bool refused = false;
     connect(&call, &QDBusPendingCallWatcher::finished, &loop, [&] {
@@ -146,7 +145,7 @@ std::optional<ScreenshotResult> ScreenshotTaker::awaitPortal(QDBusPendingCallWat
         return failed(QStringLiteral("The desktop's screenshot portal ended without an answer."));
     switch (m_response->first) {
     case ResponseSuccess:
-        return taken(QString());
+        return savedPortalFile(m_response->second, now);
     case ResponseCancelled:
         return cancelled();
     default:

@@ -51,7 +51,7 @@ private:
     ScreenshotResult takeWithPicker(const QDateTime& now);
     // The portal's answer, once the call is accepted; nothing when the portal refused the call.
     std::optional<ScreenshotResult> awaitPortal(QDBusPendingCallWatcher& call,
-                                                const QString& requestPath);
+                                                const QString& requestPath, const QDateTime& now);
     ScreenshotResult savedPortalFile(const QVariantMap& results, const QDateTime& now);
     void listenTo(const QString& requestPath);
     void closeRequest();
