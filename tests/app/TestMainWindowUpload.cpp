@@ -1,6 +1,7 @@
 #include "FileDrop.h"
 #include "FtpServer.h"
 #include "LocalFiles.h"
+#include "PrivateBus.h"
 #include "ProgramFixture.h"
 #include "ScreenshotPortal.h"
 #include "ScriptedDialogs.h"

@@ -2,6 +2,7 @@
 // bus on which this test serves the notification service itself.
 #include "FtpServer.h"
 #include "LocalFiles.h"
+#include "PrivateBus.h"
 #include "ProgramRun.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
@@ -48,26 +49,16 @@ class TestNotificationE2E : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void runEndIsNotified_data();
     void runEndIsNotified();
 
 private:
-    QProcess m_bus;
-    QString m_busAddress;
+    PrivateBus m_bus;
+    QString m_busAddress = m_bus.address();
 };
 
 void TestNotificationE2E::initTestCase() {
-    m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is needed (package dbus)");
-    while (!m_bus.canReadLine())
-        QVERIFY(m_bus.waitForReadyRead(10000));
-    m_busAddress = QString::fromUtf8(m_bus.readLine().trimmed());
-}
-
-void TestNotificationE2E::cleanupTestCase() {
-    m_bus.terminate();
-    m_bus.waitForFinished();
+    QVERIFY2(!m_busAddress.isEmpty(), "dbus-daemon is needed (package dbus-daemon)");
 }
 
 void TestNotificationE2E::runEndIsNotified_data() {

@@ -2,6 +2,7 @@
 // serves on a private session bus, or, without one, with the program's own area picker on an
 // X virtual frame buffer, answered through XTest.
 #include "FtpServer.h"
+#include "PrivateBus.h"
 #include "ProgramRun.h"
 #include "ScreenshotPortal.h"
 #include "ServerConfig.h"

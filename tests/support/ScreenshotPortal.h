@@ -4,29 +4,10 @@
 #include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QVariantMap>
 
 namespace quaddle::test {
-
-// A session bus of the test's own, with no services but those the test registers, stopped at
-// destruction.
-class PrivateBus {
-public:
-    PrivateBus();
-    ~PrivateBus();
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
-
-    // Empty when dbus-daemon did not start.
-    QString address() const { return m_address; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-};
 
 // The desktop's screenshot portal as far as the program uses it, served on a bus by this
 // process: every request is answered with the response it is given, and response 0 with the
