@@ -26,6 +26,7 @@ public:
     const QList<QVariantMap>& requests() const { return m_requests; }
 
 public slots:
+    // Named as on the bus. NOLINTNEXTLINE(readability-identifier-naming)
     QDBusObjectPath Screenshot(const QString& parentWindow, const QVariantMap& options);
 
 private:
