@@ -54,6 +54,8 @@ void TestScreenshotE2E::screenshotIsUploaded_data() {
         << cli << Source::Picker << "click 320 240" << 0 << QSize(640, 480) << "";
     QTest::newRow("picker, drag") << cliProgram << Source::Picker << "drag 100 50 300 200" << 0
                                   << QSize(200, 150) << "";
+    QTest::newRow("picker, window") << QStringList{"--screenshot"} << Source::Picker
+                                    << "click 320 240" << 0 << QSize(640, 480) << "";
     QTest::newRow("picker, Escape")
         << cli << Source::Picker << "key Escape" << 130 << QSize() << "Screenshot cancelled.";
     QTest::newRow("portal") << cliProgram << Source::Portal << "" << 0 << QSize(32, 24) << "";
