@@ -100,15 +100,16 @@ void TestInstall::installsForTheUserAndUninstalls() {
     const QString prefix = home.prefix();
     const QString program = prefix + "/bin/quaddle";
     const QStringList installed = {program,
-                                   prefix + "/share/applications/quaddle.desktop",
+                                   prefix + "/share/applications/org.example.quaddle.desktop",
                                    prefix + "/share/icons/hicolor/scalable/apps/quaddle.svg",
                                    prefix + "/share/icons/hicolor/48x48/apps/quaddle.png",
                                    prefix + "/share/icons/hicolor/256x256/apps/quaddle.png",
-                                   prefix + "/share/man/man1/quaddle.1",
+                                   prefix + "/share/man/man1/quaddle.1.gz",
                                    prefix + "/share/bash-completion/completions/quaddle",
                                    prefix + "/bin/quaddle-cli",
-                                   prefix + "/share/man/man1/quaddle-cli.1",
-                                   prefix + "/share/bash-completion/completions/quaddle-cli"};
+                                   prefix + "/share/man/man1/quaddle-cli.1.gz",
+                                   prefix + "/share/bash-completion/completions/quaddle-cli",
+                                   prefix + "/share/metainfo/org.example.quaddle.metainfo.xml"};
     for (const QString& path : installed)
         QVERIFY2(QFile::exists(path), qPrintable(path));
     QImage small(prefix + "/share/icons/hicolor/48x48/apps/quaddle.png");
@@ -128,7 +129,8 @@ void TestInstall::installsForTheUserAndUninstalls() {
     contextFile.close();
     QVERIFY2(entry.contains("\nExec=\"" + program.toUtf8() + "\" %F\n"), entry.constData());
     QVERIFY(entry.contains("\nNoDisplay=true\n"));
-    for (const QString& desktopEntry : {prefix + "/share/applications/quaddle.desktop", context}) {
+    for (const QString& desktopEntry :
+         {prefix + "/share/applications/org.example.quaddle.desktop", context}) {
         const CommandRun validate = runCommand("desktop-file-validate", {desktopEntry});
         QVERIFY2(validate.exitCode == 0 && validate.output.isEmpty(),
                  qPrintable(desktopEntry + ": " + QString::fromUtf8(validate.output)));
@@ -214,7 +216,7 @@ void TestInstall::onlyTheSwitchOffersQuaddleForFiles() {
     for (const QString& type : types) {
         const QByteArray offered = offeredFor(home, type);
         QVERIFY2(offered.contains("Registered applications:\n\tquaddle-context.desktop\n") &&
-                     !offered.contains("\tquaddle.desktop"),
+                     !offered.contains("\torg.example.quaddle.desktop"),
                  qPrintable(type + ": " + QString::fromUtf8(offered)));
     }
     QVERIFY(QFile::remove(link));
