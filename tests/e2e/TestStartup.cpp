@@ -1,11 +1,37 @@
 #include "ProgramRun.h"
 #include "TempProgramDir.h"
+#include "VirtualDisplay.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <signal.h>
 
 using namespace quaddle::test;
+
+namespace {
+
+QByteArray output(const QString& program, const QStringList& arguments,
+                  const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.waitForFinished(20000);
+    return process.readAllStandardOutput();
+}
+
+// The id of the display's window with that title, as xwininfo lists them; empty when none.
+QByteArray windowTitled(const VirtualDisplay& display, const QString& title) {
+    const QRegularExpression line("^\\s*(0x[0-9a-f]+) \"" + QRegularExpression::escape(title) +
+                                      "\":",
+                                  QRegularExpression::MultilineOption);
+    const QString tree =
+        QString::fromUtf8(output("xwininfo", {"-root", "-tree"}, display.environment()));
+    return line.match(tree).captured(1).toLatin1();
+}
+
+} // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -16,6 +42,7 @@ private slots:
     void endsOnSignalWhileStartupQuestionWaits();
     void saysHowToStartWithoutDisplay();
     void writesNoCoreDump();
+    void historyOptionOpensTheHistory();
 };
 
 void TestStartup::closesNormallyOnSignal_data() {
@@ -75,6 +102,30 @@ void TestStartup::writesNoCoreDump() {
             coreLimits = line.simplified();
     // Soft and hard limit.
     QCOMPARE(coreLimits.split(' ').mid(4, 2), QList<QByteArray>({"0", "0"}));
+}
+
+void TestStartup::historyOptionOpensTheHistory() {
+    const VirtualDisplay display;
+    if (display.name().isEmpty() || QStandardPaths::findExecutable("xwininfo").isEmpty())
+        QSKIP("Xvfb and xwininfo are needed (scripts/install-deps --test)");
+    const TempProgramDir programDir;
+    QProcessEnvironment environment = programDir.environment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("DISPLAY", display.name());
+    // libxkbcommon-x11 hands strndup buffers without a final NUL: not the program's fault.
+    environment.insert("ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") +
+                                           ":strict_string_checks=0:detect_leaks=0");
+    ProgramRun program({"--history"}, environment);
+    QVERIFY(program.waitUntilCatchingSignals(30000));
+    QByteArray history;
+    QTRY_VERIFY_WITH_TIMEOUT(!(history = windowTitled(display, "History")).isEmpty(), 30000);
+    QVERIFY(!windowTitled(display, "Quaddle").isEmpty());
+    // The desktop finds the program's entry, and its icon, by this name.
+    QCOMPARE(output("xprop", {"-id", history, "_GTK_APPLICATION_ID"}, display.environment()),
+             QByteArray("_GTK_APPLICATION_ID(UTF8_STRING) = \"org.example.quaddle\"\n"));
+    program.sendSignal(SIGTERM);
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
