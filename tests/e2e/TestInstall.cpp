@@ -75,14 +75,14 @@ QByteArray offeredFor(const UserHome& home, const QString& type) {
 // What an install puts below its prefix.
 QStringList installedFiles(const QString& prefix) {
     QStringList files;
-    for (const char* file :
-         {"bin/quaddle", "bin/quaddle-cli", "share/applications/org.example.quaddle.desktop",
-          "share/metainfo/org.example.quaddle.metainfo.xml",
-          "share/icons/hicolor/scalable/apps/quaddle.svg",
-          "share/icons/hicolor/48x48/apps/quaddle.png",
-          "share/icons/hicolor/256x256/apps/quaddle.png", "share/man/man1/quaddle.1.gz",
-          "share/man/man1/quaddle-cli.1.gz", "share/bash-completion/completions/quaddle",
-          "share/bash-completion/completions/quaddle-cli", "share/doc/quaddle/copyright"})
+    for (const QString& file : QStringList{
+             "bin/quaddle", "bin/quaddle-cli", "share/applications/org.example.quaddle.desktop",
+             "share/metainfo/org.example.quaddle.metainfo.xml",
+             "share/icons/hicolor/scalable/apps/quaddle.svg",
+             "share/icons/hicolor/48x48/apps/quaddle.png",
+             "share/icons/hicolor/256x256/apps/quaddle.png", "share/man/man1/quaddle.1.gz",
+             "share/man/man1/quaddle-cli.1.gz", "share/bash-completion/completions/quaddle",
+             "share/bash-completion/completions/quaddle-cli", "share/doc/quaddle/copyright"})
         files.append(prefix + "/" + file);
     return files;
 }
@@ -231,7 +231,7 @@ void TestInstall::onlyTheSwitchOffersQuaddleForFiles() {
 }
 
 void TestInstall::packageCarriesTheProgramAndWhatItLoads() {
-    for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps", "appstreamcli"})
+    for (const QString& tool : QStringList{"dpkg-deb", "dpkg-shlibdeps", "appstreamcli"})
         if (QStandardPaths::findExecutable(tool).isEmpty())
             QSKIP("dpkg-dev and appstream are needed (scripts/install-deps --test)");
     const QTemporaryDir output;
@@ -253,8 +253,8 @@ void TestInstall::packageCarriesTheProgramAndWhatItLoads() {
     QStringList depends;
     for (const QByteArray& dependency : field("Depends").split(','))
         depends.append(QString::fromUtf8(dependency.trimmed().split(' ').first()));
-    for (const char* needed : {"libqt6sql6-sqlite", "openssh-client", "libqt6gui6"})
-        QVERIFY2(depends.contains(needed), qPrintable(needed + (": " + depends.join(", "))));
+    for (const QString& needed : QStringList{"libqt6sql6-sqlite", "openssh-client", "libqt6gui6"})
+        QVERIFY2(depends.contains(needed), qPrintable(needed + ": " + depends.join(", ")));
 
     const QTemporaryDir root;
     QCOMPARE(runCommand("dpkg-deb", {"-x", package, root.path()}).exitCode, 0);

@@ -21,10 +21,11 @@ QByteArray output(const QString& program, const QStringList& arguments,
     return process.readAllStandardOutput();
 }
 
-// The id of the display's window with that title, as xwininfo lists them; empty when none.
+// The id of the display's window whose title starts with that text, as xwininfo lists them;
+// empty when there is none.
 QByteArray windowTitled(const VirtualDisplay& display, const QString& title) {
     const QRegularExpression line("^\\s*(0x[0-9a-f]+) \"" + QRegularExpression::escape(title) +
-                                      "\":",
+                                      "[^\"]*\": \\(\"quaddle\"",
                                   QRegularExpression::MultilineOption);
     const QString tree =
         QString::fromUtf8(output("xwininfo", {"-root", "-tree"}, display.environment()));
@@ -117,12 +118,8 @@ void TestStartup::historyOptionOpensTheHistory() {
                                            ":strict_string_checks=0:detect_leaks=0");
     ProgramRun program({"--history"}, environment);
     QVERIFY(program.waitUntilCatchingSignals(30000));
-    QByteArray history;
-    QTRY_VERIFY_WITH_TIMEOUT(!(history = windowTitled(display, "History")).isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!windowTitled(display, "History").isEmpty(), 30000);
     QVERIFY(!windowTitled(display, "Quaddle").isEmpty());
-    // The desktop finds the program's entry, and its icon, by this name.
-    QCOMPARE(output("xprop", {"-id", history, "_GTK_APPLICATION_ID"}, display.environment()),
-             QByteArray("_GTK_APPLICATION_ID(UTF8_STRING) = \"org.example.quaddle\"\n"));
     program.sendSignal(SIGTERM);
     QVERIFY(program.waitForExit(30000));
     QCOMPARE(program.exitCode(), 0);
