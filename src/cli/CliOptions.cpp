@@ -54,8 +54,8 @@ void checkHistoryOptions(const CliOptions& options, const QStringList& words) {
     if (options.history && options.deleteUploads)
         throw usageError(QStringLiteral("--history and --delete cannot be combined."));
     const QString mode = options.history ? QStringLiteral("--history") : QStringLiteral("--delete");
-    if (options.thumbnails || options.tags || options.onExists || options.connections ||
-        options.copy || options.screenshot)
+    if (options.thumbnails || options.stripMetadata || options.tags || options.onExists ||
+        options.connections || options.copy || options.screenshot)
         throw usageError(
             QStringLiteral("%1 cannot be combined with the options of an upload.").arg(mode));
     if (options.history && !words.isEmpty())
@@ -101,6 +101,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.quiet = true;
         } else if (word == QLatin1String("--thumbnails")) {
             options.thumbnails = true;
+        } else if (word == QLatin1String("--strip-metadata")) {
+            options.stripMetadata = true;
         } else if (word == QLatin1String("--accept-new")) {
             options.acceptNew = true;
         } else if (word == QLatin1String("--copy")) {

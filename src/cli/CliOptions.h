@@ -19,6 +19,7 @@ struct CliOptions {
     std::optional<int> onExists;
     std::optional<int> connections;
     bool thumbnails = false;
+    bool stripMetadata = false;
     bool acceptNew = false;
     bool quiet = false;
     // Puts the printed lines on the clipboard too.

@@ -80,6 +80,7 @@ QString usageText(const QString& program) {
                "                    cancels\n"
                "  --help            show this text\n"
                "  --version         show the program's version\n"
+               "  --history         open the window with the history of uploads over it\n"
                "\n"
                "With --cli (first), no window opens and no display is needed: the files go to\n"
                "the server the selector picks (else the current one and its default\n"
@@ -88,6 +89,8 @@ QString usageText(const QString& program) {
                "  --tags=STYLE      none, bbcode, bbcode-img, html, html-img or markdown;\n"
                "                    default: the tag style chosen last in the window\n"
                "  --thumbnails      make and upload thumbnails of JPEG and BMP files\n"
+               "  --strip-metadata  upload JPEG photos without their location and camera\n"
+               "                    data (EXIF, XMP); the files themselves stay as they are\n"
                "  --on-exists=WHAT  overwrite, rename, skip or ask (on the terminal; without\n"
                "                    one the file is skipped); default: the option set\n"
                "  --connections=N   open up to N connections (1 to 10) for several files;\n"
@@ -243,6 +246,8 @@ int CliRun::run() {
                      m_options.onExists.value_or(config.overwritePolicy()), runEvents());
     if (m_options.connections)
         upload.setConnections(*m_options.connections);
+    if (m_options.stripMetadata)
+        upload.setStripMetadata(true);
     m_run = &upload;
     // A signal that came before the run stops it all the same.
     if (interrupted())

@@ -71,6 +71,7 @@ Config::Config() {
     setSetting(QStringLiteral("Connections"), SettingValue::integer(DefaultConnections));
     setSetting(QStringLiteral("History"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Notify"), SettingValue::boolean(true));
+    setSetting(QStringLiteral("StripMetadata"), SettingValue::boolean(false));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
@@ -156,6 +157,10 @@ int Config::connections() const {
 
 bool Config::keepHistory() const {
     return boolSetting(QStringLiteral("History"));
+}
+
+bool Config::stripMetadata() const {
+    return boolSetting(QStringLiteral("StripMetadata"));
 }
 
 bool Config::desktopNotifications() const {

@@ -150,6 +150,7 @@ public:
     // Whether each upload is kept in the history.
     bool keepHistory() const;
     bool desktopNotifications() const;
+    bool stripMetadata() const;
     // How many connections a run of several files may open, 1 to MaxConnections.
     int connections() const;
     static constexpr int DefaultConnections = 3;

@@ -140,6 +140,10 @@ void ConfigWindow::createOptionsPage() {
     uploading->addWidget(
         labelled("PCFGConnections", tr("Simultaneous connections:"), QStringLiteral("Connections")),
         1, 0);
+    uploading->addWidget(checkBox(QStringLiteral("StripMetadata"),
+                                  tr("Remove location and camera data from photos before "
+                                     "uploading")),
+                         2, 1);
     uploading->addWidget(checkBox(QStringLiteral("History"), tr("Keep a history of uploads")), 2,
                          1);
 

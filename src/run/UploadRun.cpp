@@ -59,6 +59,7 @@ UploadRun::~UploadRun() = default;
 const UploadRunResult& UploadRun::run(FileList files) {
     m_result = {};
     m_result.files = std::move(files);
+    stripPhotos();
     startThumbnails();
     if (!m_cancelled) {
         try {
@@ -74,7 +75,27 @@ const UploadRunResult& UploadRun::run(FileList files) {
     // Cancelled before connecting: nothing went, nothing is missing.
     if (!m_cancelled || m_session)
         finish();
+    restorePhotoPaths();
     return m_result;
+}
+
+void UploadRun::stripPhotos() {
+    if (!m_stripMetadata.value_or(m_config.stripMetadata()))
+        return;
+    m_photos.strip(m_result.files);
+    for (const StrippedPhotos::Failure& failure : m_photos.failures())
+        dialogs().notify(MessageKind::Error,
+                         QStringLiteral("The location and camera data of \"%1\" could not be "
+                                        "removed, so it was not uploaded. %2")
+                             .arg(failure.path, failure.reason));
+}
+
+void UploadRun::restorePhotoPaths() {
+    m_result.files = m_photos.restored(m_result.files);
+    for (MissingFile& file : m_result.missing)
+        file.path = m_photos.originalOf(file.path);
+    for (const StrippedPhotos::Failure& failure : m_photos.failures())
+        m_result.missing.append({failure.path, false});
 }
 
 void UploadRun::cancel() {
@@ -102,7 +123,7 @@ FileList UploadRun::endThumbnails() {
         return m_result.files;
     m_result.files = m_thumbnails->finish();
     m_thumbnails.reset();
-    m_events.thumbnailsMade(m_result.files);
+    m_events.thumbnailsMade(m_photos.restored(m_result.files));
     return m_result.files;
 }
 

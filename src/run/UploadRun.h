@@ -2,6 +2,7 @@
 
 #include "config/Config.h"
 #include "results/UrlBuilder.h"
+#include "run/StrippedPhotos.h"
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadSession.h"
 
@@ -58,6 +59,8 @@ public:
 
     // Instead of the setting Connections, for this run only.
     void setConnections(int count) { m_connections = count; }
+    // Instead of the setting StripMetadata, for this run only.
+    void setStripMetadata(bool on) { m_stripMetadata = on; }
     const UploadRunResult& run(FileList files);
     // Stops the run: before the session it starts none, else the session stops.
     void cancel();
@@ -66,6 +69,10 @@ public:
     QStringList urlLines(TagStyle style) const;
 
 private:
+    // Puts the photos' copies without metadata in their place, when the run is to strip them.
+    void stripPhotos();
+    // The user's own paths back in the result, and the photos that could not be stripped.
+    void restorePhotoPaths();
     // Begins the thumbnails the user asks for, if any.
     void startThumbnails();
     // Waits for those begun; the files with them.
@@ -82,6 +89,8 @@ private:
     const UploadRunEvents m_events;
     bool m_cancelled = false;
     std::optional<int> m_connections;
+    std::optional<bool> m_stripMetadata;
+    StrippedPhotos m_photos;
     std::unique_ptr<ThumbnailRun> m_thumbnails;
     std::unique_ptr<UploadSession> m_session;
     UploadRunResult m_result;

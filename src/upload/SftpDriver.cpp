@@ -342,6 +342,10 @@ bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) 
 }
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
+    return rename(oldName, newName) == Success;
+}
+
+int SftpDriver::rename(const QString& oldName, const QString& newName) {
     m_state = State::Renaming;
     {
         const QMutexLocker lock(&m_shared);
@@ -352,17 +356,22 @@ bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {
     const int answer =
         sendCommand("mv " + quoted(wildcardEscaped(source)) + ' ' + quoted(target), m_timeoutMs);
     if (answer != MovedIntoFolder)
-        return answer == Success;
+        return answer;
     // mv moves into a folder of the target's name; the file goes back to where it was.
     m_state = State::RenamingBack;
     sendCommand("mv " + quoted(wildcardEscaped(target + '/' + source)) + ' ' + quoted(source),
                 m_timeoutMs);
     setErrorText(QStringLiteral("A folder on the server has the name ") + newName +
                  QLatin1Char('.'));
-    return false;
+    return MovedIntoFolder;
 }
 
 bool SftpDriver::replaceFile(const QString& oldName, const QString& newName) {
+    // Most names are free: the rename alone does, and only a name taken costs the removal
+    // (the server refuses to rename onto an existing file).
+    const int renamed = rename(oldName, newName);
+    if (renamed == Success || renamed == MovedIntoFolder)
+        return renamed == Success;
     const int removed = remove(newName);
     if (removed != Success && removed != NothingThere) {
         // A folder of that name, or a file that may not go: the new one must not end up

@@ -127,6 +127,8 @@ private:
     void giveUpStalled();
     // rm's answer: Success, NothingThere or Failure.
     int remove(const QString& name);
+    // mv, with psftp's answer; a file moved into a folder of the new name is put back.
+    int rename(const QString& oldName, const QString& newName);
     // Asks the user about the key psftp questions; throws when a changed key is refused.
     int answerHostKey(bool changed);
     // Asks the user for what psftp wants at login and gives it on psftp's input; cancels the

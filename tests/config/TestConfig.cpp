@@ -101,7 +101,7 @@ void TestConfig::defaultsAreWrittenInOrder() {
         config.settingNames(),
         (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth", "ThumbHeight",
                      "ThumbInfo", "ThumbRahmen", "Autoclose", "Context", "TagStyle", "AutoCopy",
-                     "TempNames", "Connections", "History", "Notify"}));
+                     "TempNames", "Connections", "History", "Notify", "StripMetadata"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);

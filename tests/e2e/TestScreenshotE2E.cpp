@@ -7,12 +7,12 @@
 #include "ScreenshotPortal.h"
 #include "ServerConfig.h"
 #include "TempProgramDir.h"
+#include "VirtualDisplay.h"
 
 #include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,14 +22,6 @@ using namespace quaddle::test;
 namespace {
 
 enum class Source { Picker, Portal, CancellingPortal, Nothing };
-
-// Waits until the process has written a whole line; false when it ends or does not in time.
-bool waitForLine(QProcess& process) {
-    while (!process.canReadLine())
-        if (!process.waitForReadyRead(20000))
-            return false;
-    return true;
-}
 
 } // namespace
 
@@ -98,14 +90,12 @@ void TestScreenshotE2E::screenshotIsUploaded() {
     // without a final NUL, and D-Bus, which keeps memory to the end: not the program's faults.
     environment.insert("ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") +
                                            ":strict_string_checks=0:detect_leaks=0");
-    QProcess display;
+    std::optional<VirtualDisplay> display;
     if (source == Source::Picker) {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty())
+        display.emplace();
+        if (display->name().isEmpty())
             QSKIP("Xvfb is needed (scripts/install-deps --test)");
-        display.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-        QVERIFY(waitForLine(display));
-        environment.insert("DISPLAY", ":" + QString::fromLatin1(display.readLine().trimmed()));
+        environment.insert("DISPLAY", display->name());
         environment.remove("QT_QPA_PLATFORM");
     }
 
@@ -124,8 +114,6 @@ void TestScreenshotE2E::screenshotIsUploaded() {
     }
     // The portal answers through this event loop while the program runs.
     QTRY_VERIFY_WITH_TIMEOUT(!run.running(), 60000);
-    display.kill();
-    display.waitForFinished();
     const QByteArray errors = run.errorOutput();
     QVERIFY2(run.exitCode() == exitCode, errors.constData());
     QVERIFY2(errors.contains(message.toUtf8()), errors.constData());

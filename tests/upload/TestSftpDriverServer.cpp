@@ -84,6 +84,8 @@ private slots:
     void existenceIsExact();
     void folderInTheWay_data();
     void folderInTheWay();
+    void replaceRemovesOnlyATakenName_data();
+    void replaceRemovesOnlyATakenName();
     void stalledTransferFails();
     void bannerIsLogged_data();
     void bannerIsLogged();
@@ -371,6 +373,31 @@ void TestSftpDriverServer::folderInTheWay() {
     QFile part(server.root() + "/a.jpg.part");
     QVERIFY(part.open(QIODevice::ReadOnly));
     QCOMPARE(part.readAll(), QByteArray("new"));
+}
+
+void TestSftpDriverServer::replaceRemovesOnlyATakenName_data() {
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("free name") << false;
+    QTest::newRow("name taken") << true;
+}
+
+// A free name costs the rename alone; a taken one the removal of the old file too.
+void TestSftpDriverServer::replaceRemovesOnlyATakenName() {
+    QFETCH(bool, taken);
+    SshServer server;
+    QUADDLE_REQUIRE_SSH(server);
+    const QString real = server.root() + "/a.jpg";
+    if (taken)
+        test::writeFile(real, "old");
+    session();
+    acceptKey();
+    QVERIFY(login(server));
+    QVERIFY(m_session->enterDir(server.root(), false, false));
+    QVERIFY(driver().putFileAs(test::localFile(*m_temp, "a.jpg", "new"), "a.jpg.part"));
+    QVERIFY2(driver().replaceFile("a.jpg.part", "a.jpg"), qPrintable(driver().lastError()));
+    QCOMPARE(test::readFile(real), QByteArray("new"));
+    QVERIFY(!QFile::exists(real + ".part"));
+    QCOMPARE(m_session->logLines().filter(QRegularExpression("^psftp> rm ")).size(), taken ? 1 : 0);
 }
 
 void TestSftpDriverServer::stalledTransferFails() {
