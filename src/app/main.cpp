@@ -24,6 +24,12 @@ bool hasDisplay() {
            qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
 }
 
+// The desktop entry's "Upload History" action: the main window with the history over it. Only as
+// the single argument, as --help.
+bool wantsHistory(int argc, char** argv) {
+    return argc == 2 && std::strcmp(argv[1], "--history") == 0;
+}
+
 void printUsage(const char* program) {
     std::fputs(qPrintable(quaddle::usageText(QString::fromLocal8Bit(program))), stdout);
 }
@@ -58,12 +64,17 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(quaddle::AppName);
     QApplication::setApplicationDisplayName(quaddle::AppName);
+    // Desktops find the entry, and with it the icon, of a running window by this name.
+    QGuiApplication::setDesktopFileName(quaddle::AppId);
 
     quaddle::AppDialogs dialogs;
     quaddle::installDialogs(&dialogs);
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
+    const bool showHistory = wantsHistory(argc, argv);
+    if (showHistory)
+        arguments.clear();
     // A signal while a question of the start-up waits (a damaged configuration, the master
     // password) ends the program at once: nothing has changed yet that closing would save. One
     // that arrives while no question waits is kept until the window exists.
@@ -79,6 +90,8 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     window = &formMain;
     formMain.show();
+    if (showHistory)
+        formMain.openHistory();
     const int status = QApplication::exec();
     quaddle::keepCopiedText();
     // Thumbnails are private photos in small: none outlives the program.

@@ -74,6 +74,7 @@ QString usageText(const QString& program) {
                "                    \"--version\" as \"./--help\"\n"
                "  --help            show this text\n"
                "  --version         show the program's version\n"
+               "  --history         open the window with the history of uploads over it\n"
                "\n"
                "With --cli (first), no window opens and no display is needed: the files go to\n"
                "the server the selector picks (else the current one and its default\n"

@@ -41,8 +41,8 @@ bool showDesktopNotification(const QString& summary, const QString& body) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         NotificationService, QStringLiteral("/org/freedesktop/Notifications"), NotificationService,
         QStringLiteral("Notify"));
-    call << AppName << uint(0) << AppIconName << summary << body << QStringList() << QVariantMap()
-         << int(-1);
+    call << AppName << uint(0) << AppIconName << summary << body << QStringList()
+         << QVariantMap{{QStringLiteral("desktop-entry"), AppId}} << int(-1);
     return bus.call(call, QDBus::Block, NotifyTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }
 

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -71,6 +72,21 @@ QByteArray offeredFor(const UserHome& home, const QString& type) {
     return run.exitCode == 0 ? run.output : "gio failed: " + run.output;
 }
 
+// What an install puts below its prefix.
+QStringList installedFiles(const QString& prefix) {
+    QStringList files;
+    for (const QString& file : QStringList{
+             "bin/quaddle", "bin/quaddle-cli", "share/applications/org.example.quaddle.desktop",
+             "share/metainfo/org.example.quaddle.metainfo.xml",
+             "share/icons/hicolor/scalable/apps/quaddle.svg",
+             "share/icons/hicolor/48x48/apps/quaddle.png",
+             "share/icons/hicolor/256x256/apps/quaddle.png", "share/man/man1/quaddle.1.gz",
+             "share/man/man1/quaddle-cli.1.gz", "share/bash-completion/completions/quaddle",
+             "share/bash-completion/completions/quaddle-cli", "share/doc/quaddle/copyright"})
+        files.append(prefix + "/" + file);
+    return files;
+}
+
 bool postInstall(const UserHome& home) {
     const CommandRun run =
         runCommand(script("post-install"), {home.prefix() + "/bin/quaddle"}, home.environment());
@@ -88,6 +104,7 @@ private slots:
     void installsForTheUserAndUninstalls();
     void keepsTheProgramDirTheUserHas();
     void onlyTheSwitchOffersQuaddleForFiles();
+    void packageCarriesTheProgramAndWhatItLoads();
 };
 
 void TestInstall::installsForTheUserAndUninstalls() {
@@ -99,16 +116,7 @@ void TestInstall::installsForTheUserAndUninstalls() {
 
     const QString prefix = home.prefix();
     const QString program = prefix + "/bin/quaddle";
-    const QStringList installed = {program,
-                                   prefix + "/share/applications/quaddle.desktop",
-                                   prefix + "/share/icons/hicolor/scalable/apps/quaddle.svg",
-                                   prefix + "/share/icons/hicolor/48x48/apps/quaddle.png",
-                                   prefix + "/share/icons/hicolor/256x256/apps/quaddle.png",
-                                   prefix + "/share/man/man1/quaddle.1",
-                                   prefix + "/share/bash-completion/completions/quaddle",
-                                   prefix + "/bin/quaddle-cli",
-                                   prefix + "/share/man/man1/quaddle-cli.1",
-                                   prefix + "/share/bash-completion/completions/quaddle-cli"};
+    const QStringList installed = installedFiles(prefix);
     for (const QString& path : installed)
         QVERIFY2(QFile::exists(path), qPrintable(path));
     QImage small(prefix + "/share/icons/hicolor/48x48/apps/quaddle.png");
@@ -128,7 +136,8 @@ void TestInstall::installsForTheUserAndUninstalls() {
     contextFile.close();
     QVERIFY2(entry.contains("\nExec=\"" + program.toUtf8() + "\" %F\n"), entry.constData());
     QVERIFY(entry.contains("\nNoDisplay=true\n"));
-    for (const QString& desktopEntry : {prefix + "/share/applications/quaddle.desktop", context}) {
+    for (const QString& desktopEntry :
+         {prefix + "/share/applications/org.example.quaddle.desktop", context}) {
         const CommandRun validate = runCommand("desktop-file-validate", {desktopEntry});
         QVERIFY2(validate.exitCode == 0 && validate.output.isEmpty(),
                  qPrintable(desktopEntry + ": " + QString::fromUtf8(validate.output)));
@@ -214,11 +223,47 @@ void TestInstall::onlyTheSwitchOffersQuaddleForFiles() {
     for (const QString& type : types) {
         const QByteArray offered = offeredFor(home, type);
         QVERIFY2(offered.contains("Registered applications:\n\tquaddle-context.desktop\n") &&
-                     !offered.contains("\tquaddle.desktop"),
+                     !offered.contains("\torg.example.quaddle.desktop"),
                  qPrintable(type + ": " + QString::fromUtf8(offered)));
     }
     QVERIFY(QFile::remove(link));
     QVERIFY(!offeredFor(home, "image/png").contains("quaddle"));
+}
+
+void TestInstall::packageCarriesTheProgramAndWhatItLoads() {
+    for (const QString& tool : QStringList{"dpkg-deb", "dpkg-shlibdeps", "appstreamcli"})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP("dpkg-dev and appstream are needed (scripts/install-deps --test)");
+    const QTemporaryDir output;
+    const CommandRun pack =
+        runCommand(QUADDLE_CPACK, {"-G", "DEB", "--config", QUADDLE_BUILD_DIR "/CPackConfig.cmake",
+                                   "-B", output.path()});
+    QVERIFY2(pack.exitCode == 0, pack.output.constData());
+    const QStringList packages = QDir(output.path()).entryList({"*.deb"});
+    QCOMPARE(packages.size(), 1);
+    const QString package = output.filePath(packages.first());
+    const auto field = [&package](const QString& name) {
+        return runCommand("dpkg-deb", {"--field", package, name}).output.trimmed();
+    };
+    const QString architecture = QString::fromUtf8(field("Architecture"));
+    QCOMPARE(packages.first(), "quaddle_0.7.1_" + architecture + ".deb");
+
+    // The history's SQLite driver and the SFTP engine are not linked, so only named here;
+    // libqt6gui6 comes from the libraries the programs link.
+    QStringList depends;
+    for (const QByteArray& dependency : field("Depends").split(','))
+        depends.append(QString::fromUtf8(dependency.trimmed().split(' ').first()));
+    for (const QString& needed : QStringList{"libqt6sql6-sqlite", "openssh-client", "libqt6gui6"})
+        QVERIFY2(depends.contains(needed), qPrintable(needed + ": " + depends.join(", ")));
+
+    const QTemporaryDir root;
+    QCOMPARE(runCommand("dpkg-deb", {"-x", package, root.path()}).exitCode, 0);
+    for (const QString& path : installedFiles(root.filePath("usr")))
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+    // The catalogue data, its desktop entry and icon, as software centres read them.
+    const CommandRun validate =
+        runCommand("appstreamcli", {"validate-tree", "--no-net", root.path()});
+    QVERIFY2(validate.exitCode == 0, validate.output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

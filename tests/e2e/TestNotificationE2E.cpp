@@ -30,13 +30,14 @@ public:
         QString icon;
         QString summary;
         QString body;
+        QString desktopEntry;
     };
     QList<Shown> shown;
 
 public slots:
     uint Notify(const QString& application, uint, const QString& icon, const QString& summary,
-                const QString& body, const QStringList&, const QVariantMap&, int) {
-        shown.append({application, icon, summary, body});
+                const QString& body, const QStringList&, const QVariantMap& hints, int) {
+        shown.append({application, icon, summary, body, hints.value("desktop-entry").toString()});
         return uint(shown.size());
     }
 };
@@ -128,6 +129,7 @@ void TestNotificationE2E::runEndIsNotified() {
         QCOMPARE(service.shown[0].icon, QString("quaddle"));
         QCOMPARE(service.shown[0].summary, summary);
         QCOMPARE(service.shown[0].body, body);
+        QCOMPARE(service.shown[0].desktopEntry, QString("org.example.quaddle"));
     }
     bus.unregisterService("org.freedesktop.Notifications");
     QDBusConnection::disconnectFromBus(connectionName);

@@ -1,11 +1,38 @@
 #include "ProgramRun.h"
 #include "TempProgramDir.h"
+#include "VirtualDisplay.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <signal.h>
 
 using namespace quaddle::test;
+
+namespace {
+
+QByteArray output(const QString& program, const QStringList& arguments,
+                  const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.waitForFinished(20000);
+    return process.readAllStandardOutput();
+}
+
+// The id of the display's window whose title starts with that text, as xwininfo lists them;
+// empty when there is none.
+QByteArray windowTitled(const VirtualDisplay& display, const QString& title) {
+    const QRegularExpression line("^\\s*(0x[0-9a-f]+) \"" + QRegularExpression::escape(title) +
+                                      "[^\"]*\": \\(\"quaddle\"",
+                                  QRegularExpression::MultilineOption);
+    const QString tree =
+        QString::fromUtf8(output("xwininfo", {"-root", "-tree"}, display.environment()));
+    return line.match(tree).captured(1).toLatin1();
+}
+
+} // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -16,6 +43,7 @@ private slots:
     void endsOnSignalWhileStartupQuestionWaits();
     void saysHowToStartWithoutDisplay();
     void writesNoCoreDump();
+    void historyOptionOpensTheHistory();
 };
 
 void TestStartup::closesNormallyOnSignal_data() {
@@ -75,6 +103,26 @@ void TestStartup::writesNoCoreDump() {
             coreLimits = line.simplified();
     // Soft and hard limit.
     QCOMPARE(coreLimits.split(' ').mid(4, 2), QList<QByteArray>({"0", "0"}));
+}
+
+void TestStartup::historyOptionOpensTheHistory() {
+    const VirtualDisplay display;
+    if (display.name().isEmpty() || QStandardPaths::findExecutable("xwininfo").isEmpty())
+        QSKIP("Xvfb and xwininfo are needed (scripts/install-deps --test)");
+    const TempProgramDir programDir;
+    QProcessEnvironment environment = programDir.environment();
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("DISPLAY", display.name());
+    // libxkbcommon-x11 hands strndup buffers without a final NUL: not the program's fault.
+    environment.insert("ASAN_OPTIONS", qEnvironmentVariable("ASAN_OPTIONS") +
+                                           ":strict_string_checks=0:detect_leaks=0");
+    ProgramRun program({"--history"}, environment);
+    QVERIFY(program.waitUntilCatchingSignals(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(!windowTitled(display, "History").isEmpty(), 30000);
+    QVERIFY(!windowTitled(display, "Quaddle").isEmpty());
+    program.sendSignal(SIGTERM);
+    QVERIFY(program.waitForExit(30000));
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

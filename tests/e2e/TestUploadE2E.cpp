@@ -3,6 +3,7 @@
 #include "ServerConfig.h"
 #include "SshServer.h"
 #include "TempProgramDir.h"
+#include "VirtualDisplay.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -214,17 +215,12 @@ void TestUploadE2E::copiedLinesOutliveTheProgram_data() {
 void TestUploadE2E::copiedLinesOutliveTheProgram() {
     QFETCH(QStringList, options);
     QFETCH(bool, managed);
-    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    const VirtualDisplay display;
     const QString xclip = QStandardPaths::findExecutable("xclip");
-    if (xvfb.isEmpty() || xclip.isEmpty())
+    if (display.name().isEmpty() || xclip.isEmpty())
         QSKIP("Xvfb and xclip are needed (scripts/install-deps --test)");
-    // A display of its own, which picks a free number and names it on its output.
-    QProcess display;
-    display.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-    QVERIFY(waitForLine(display));
-    const QString name = ":" + QString::fromLatin1(display.readLine().trimmed());
-    QProcessEnvironment x11 = QProcessEnvironment::systemEnvironment();
-    x11.insert("DISPLAY", name);
+    const QString name = display.name();
+    const QProcessEnvironment x11 = display.environment();
     QProcess manager;
     if (managed) {
         manager.setProcessEnvironment(x11);
@@ -271,10 +267,8 @@ void TestUploadE2E::copiedLinesOutliveTheProgram() {
         QCOMPARE(pasted(xclip, x11), QByteArray("other"));
     }
     QTRY_VERIFY_WITH_TIMEOUT(keepersOn(name).isEmpty(), 20000);
-    for (QProcess* process : {&manager, &display}) {
-        process->kill();
-        process->waitForFinished();
-    }
+    manager.kill();
+    manager.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestUploadE2E)

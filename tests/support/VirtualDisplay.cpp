@@ -1,0 +1,30 @@
+#include "VirtualDisplay.h"
+
+#include <QStandardPaths>
+
+namespace quaddle::test {
+
+VirtualDisplay::VirtualDisplay() {
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    if (xvfb.isEmpty())
+        return;
+    // Xvfb picks a free number itself and names it on its output.
+    m_server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    while (!m_server.canReadLine())
+        if (!m_server.waitForReadyRead(20000))
+            return;
+    m_name = ":" + QString::fromLatin1(m_server.readLine().trimmed());
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    m_server.kill();
+    m_server.waitForFinished();
+}
+
+QProcessEnvironment VirtualDisplay::environment() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", m_name);
+    return environment;
+}
+
+} // namespace quaddle::test
