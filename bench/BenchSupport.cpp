@@ -27,6 +27,16 @@ double median(QList<double> values) {
     return values[values.size() / 2];
 }
 
+double roundTripsPerFile(double seconds, qsizetype files) {
+    return seconds / (2 * ProxyDelayMs / 1000.0) / double(files);
+}
+
+QString goalVerdict(double ratio, double goal) {
+    return QStringLiteral("(<= %1: goal %2)")
+        .arg(goal, 0, 'f', 2)
+        .arg(QLatin1String(ratio <= goal ? "met" : "missed"));
+}
+
 QList<QList<double>> secondsInTurns(const QList<std::function<double()>>& tools, int rounds) {
     QList<QList<double>> seconds(tools.size());
     for (int round = 0; round < rounds; ++round)

@@ -13,6 +13,16 @@ class FtpServer;
 
 namespace quaddle::bench {
 
+// What the delay proxy holds everything each way in the benchmarks that make a server look
+// distant.
+constexpr int ProxyDelayMs = 25;
+
+// The round trips through that proxy each of files cost, seconds in all.
+double roundTripsPerFile(double seconds, qsizetype files);
+
+// Beside a ratio that should be at most goal: "(<= goal: goal met)", or missed.
+QString goalVerdict(double ratio, double goal);
+
 // A file of size random bytes.
 void writeRandomFile(const QString& path, qint64 size,
                      QRandomGenerator& random = *QRandomGenerator::global());

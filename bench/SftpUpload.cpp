@@ -2,10 +2,11 @@
 // directly and through a proxy that holds everything 25 ms each way, as a distant server
 // would. Compares the program's SFTP engine over OpenSSH's ssh with OpenSSH's own "sftp -b"
 // running the same commands (cd, one put per file) with the same ssh options, and, for
-// reference, the program's psftp engine. Every round runs each tool once, another one going
-// first each round; prints the median and slowest seconds, the ratio to sftp -b and, through
-// the proxy, the round trips each small file cost. All include logging in (by key; psftp by
-// password). Needs root and the quaddle-test account.
+// reference, the program's psftp engine, plain and with temporary names and permissions 644
+// (what those cost beside it). Every round runs each tool once, another one going first each
+// round; prints the median and slowest seconds, the ratio to sftp -b and, through the proxy,
+// the round trips each small file cost. All include logging in (by key; psftp by password).
+// Needs root and the quaddle-test account.
 //
 //   bench_sftp_upload [--rounds N] [--case a|b]
 #include "BenchSupport.h"
@@ -27,14 +28,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 using namespace quaddle;
 
 namespace {
 
-constexpr int DelayMs = 25;
-constexpr double RoundTripSeconds = 2 * DelayMs / 1000.0;
 constexpr int ToolTimeoutMs = 600000;
 constexpr qsizetype LogLinesShown = 40;
 
@@ -59,6 +59,10 @@ struct Case {
     double delayedGoal;
 };
 
+// Through the proxy, what temporary names and permissions may cost psftp's many small files:
+// a rename and a chmod beside each put.
+constexpr double CarefulPsftpGoal = 2.0;
+
 class Bench {
 public:
     Bench(test::ScriptedDialogs& dialogs, int rounds) : m_dialogs(dialogs), m_rounds(rounds) {
@@ -75,7 +79,7 @@ public:
         qunsetenv("WAYLAND_DISPLAY");
         makeFiles();
         makeKey();
-        m_proxy = std::make_unique<bench::DelayProxy>(m_server.port(), DelayMs);
+        m_proxy = std::make_unique<bench::DelayProxy>(m_server.port(), bench::ProxyDelayMs);
         m_routes = {{"direct", m_server.port(), false}, {"proxy", m_proxy->port(), true}};
         for (const Route& route : m_routes)
             warmUp(route.port);
@@ -85,25 +89,28 @@ public:
     void run(const QString& caseKey) {
         std::printf("SFTP uploads to a local sshd: median of %d rounds; the proxy adds %d ms "
                     "each way\n",
-                    m_rounds, DelayMs);
-        std::printf("%-24s %-7s %-20s %9s %9s %10s %9s\n", "case", "route", "tool", "seconds",
+                    m_rounds, bench::ProxyDelayMs);
+        std::printf("%-24s %-7s %-26s %9s %9s %10s %9s\n", "case", "route", "tool", "seconds",
                     "slowest", "x sftp -b", "RTT/file");
         std::fflush(stdout);
         QStringList goals;
         for (const Case& each : m_cases) {
             if (!caseKey.isEmpty() && caseKey != each.key)
                 continue;
-            const QString direct = measure(each, m_routes[0]);
-            const QString delayed = measure(each, m_routes[1]);
-            goals.append(QStringLiteral("(%1) direct %2 (<= %3), proxy %4 (<= %5)")
-                             .arg(each.key)
-                             .arg(direct)
-                             .arg(each.directGoal, 0, 'f', 2)
-                             .arg(delayed)
-                             .arg(each.delayedGoal, 0, 'f', 2));
+            for (const Route& route : m_routes) {
+                const QList<std::optional<double>> medians = measure(each, route);
+                const QString where =
+                    QStringLiteral("(%1) %2: ").arg(each.key, QLatin1String(route.name));
+                goals.append(where + ratio("program/sftp -b", medians[ProgramSsh], medians[Sftp],
+                                           route.delayed ? each.delayedGoal : each.directGoal));
+                goals.append(where + ratio("psftp .part+644/psftp", medians[PsftpCareful],
+                                           medians[Psftp],
+                                           route.delayed && each.files.size() > 1
+                                               ? std::optional(CarefulPsftpGoal)
+                                               : std::nullopt));
+            }
         }
-        std::printf("the program over sftp -b, goals in brackets: %s\n",
-                    qPrintable(goals.join(QStringLiteral("; "))));
+        std::printf("\nratios:\n  %s\n", qPrintable(goals.join(QStringLiteral("\n  "))));
     }
 
 private:
@@ -112,11 +119,13 @@ private:
         const char* name;
         Tool run;
     };
-    // The program first, sftp -b second: ratios are taken of these two.
+    // In the order of tools().
+    enum ToolIndex { ProgramSsh, Sftp, Psftp, PsftpCareful };
     static QList<NamedTool> tools() {
         return {{"program (ssh)", &Bench::runOpenSsh},
                 {"sftp -b", &Bench::runSftp},
-                {"program (psftp)", &Bench::runPsftp}};
+                {"program (psftp)", &Bench::runPsftp},
+                {"program (psftp, .part+644)", &Bench::runCarefulPsftp}};
     }
 
     void makeFiles() {
@@ -198,8 +207,8 @@ private:
         }
     }
 
-    // Prints a row per tool; returns the program's time over sftp -b's, or why there is none.
-    QString measure(const Case& each, const Route& route) {
+    // Prints a row per tool; returns the median seconds of each, none for a tool that failed.
+    QList<std::optional<double>> measure(const Case& each, const Route& route) {
         const QList<NamedTool> all = tools();
         // A tool that failed once sits out the remaining rounds; the others go on.
         QStringList failures(all.size());
@@ -210,31 +219,40 @@ private:
                                              : 0.0;
             });
         const QList<QList<double>> rounds = bench::secondsInTurns(runs, m_rounds);
-        QList<double> seconds;
-        for (const QList<double>& toolRounds : rounds)
-            seconds.append(bench::median(toolRounds));
+        QList<std::optional<double>> medians;
+        for (qsizetype i = 0; i < all.size(); ++i)
+            medians.append(failures[i].isEmpty() ? std::optional(bench::median(rounds[i]))
+                                                 : std::nullopt);
         for (qsizetype i = 0; i < all.size(); ++i) {
-            std::printf("%-24s %-7s %-20s", each.name, route.name, all[i].name);
-            if (!failures[i].isEmpty()) {
+            std::printf("%-24s %-7s %-26s", each.name, route.name, all[i].name);
+            if (!medians[i]) {
                 std::printf(" failed: %s\n", qPrintable(failures[i].section(u'\n', 0, 0)));
                 continue;
             }
             // The slowest round shows a stall that the median hides.
-            std::printf(" %9.3f %9.3f %10s", seconds[i],
+            std::printf(" %9.3f %9.3f %10s", *medians[i],
                         *std::max_element(rounds[i].begin(), rounds[i].end()),
-                        qPrintable(ratio(seconds[i], seconds[1], failures[1])));
+                        medians[Sftp]
+                            ? qPrintable(QString::number(*medians[i] / *medians[Sftp], 'f', 2))
+                            : "-");
             if (route.delayed && each.files.size() > 1)
-                std::printf(" %9.2f", seconds[i] / RoundTripSeconds / double(each.files.size()));
+                std::printf(" %9.2f", bench::roundTripsPerFile(*medians[i], each.files.size()));
             std::printf("\n");
         }
         std::fflush(stdout);
-        return failures[0].isEmpty() ? ratio(seconds[0], seconds[1], failures[1])
-                                     : QStringLiteral("failed");
+        return medians;
     }
 
-    static QString ratio(double seconds, double sftpSeconds, const QString& sftpFailure) {
-        return sftpFailure.isEmpty() ? QString::number(seconds / sftpSeconds, 'f', 2)
-                                     : QStringLiteral("-");
+    // "name value", with the goal's verdict when there is one; "name -" when a side failed.
+    static QString ratio(const char* name, std::optional<double> over, std::optional<double> under,
+                         std::optional<double> goal) {
+        if (!over || !under)
+            return QLatin1String(name) + QStringLiteral(" -");
+        const double value = *over / *under;
+        QString text = QStringLiteral("%1 %2").arg(QLatin1String(name)).arg(value, 0, 'f', 2);
+        if (goal)
+            text += ' ' + bench::goalVerdict(value, *goal);
+        return text;
     }
 
     // The seconds of one timed run, or 0 with why it failed in failure; the whole story, with
@@ -250,14 +268,18 @@ private:
         }
     }
 
+    // careful: each file under a temporary name first, and given permissions 644.
     double runSession(const DriverFactory& drivers, quint16 port, const QString& password,
-                      const FileList& files) {
+                      const FileList& files, bool careful = false) {
         QElapsedTimer timer;
         timer.start();
         // The log keeps the traffic, as for users who have it on, so a failure shows where it
         // stopped.
         UploadSession upload([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
                              int(ServerType::Sftp), PolicyOverwrite, true, drivers);
+        upload.setTempNames(careful);
+        if (careful)
+            upload.setPermissions(QStringLiteral("644"));
         bool uploaded = false;
         QString error = QStringLiteral("upload through the program failed");
         try {
@@ -293,6 +315,11 @@ private:
     double runPsftp(quint16 port, const FileList& files) {
         return runSession(standardDrivers(QString(), SshClientPsftp), port, m_server.password(),
                           files);
+    }
+
+    double runCarefulPsftp(quint16 port, const FileList& files) {
+        return runSession(standardDrivers(QString(), SshClientPsftp), port, m_server.password(),
+                          files, true);
     }
 
     double runSftp(quint16 port, const FileList& files) {
