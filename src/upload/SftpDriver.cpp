@@ -149,6 +149,26 @@ bool knownByAnotherKey(const QString& host, const QString& port) {
     return false;
 }
 
+// A mode as octal digits without leading zeros ("644"), to compare modes however written.
+QString octalMode(const QString& text) {
+    bool numeric = false;
+    const int mode = text.toInt(&numeric, 8);
+    return numeric ? QString::number(mode, 8) : text;
+}
+
+QString octalMode(QFileDevice::Permissions permissions) {
+    const std::pair<QFileDevice::Permission, int> bits[] = {
+        {QFileDevice::ReadOwner, 0400}, {QFileDevice::WriteOwner, 0200},
+        {QFileDevice::ExeOwner, 0100},  {QFileDevice::ReadGroup, 040},
+        {QFileDevice::WriteGroup, 020}, {QFileDevice::ExeGroup, 010},
+        {QFileDevice::ReadOther, 04},   {QFileDevice::WriteOther, 02},
+        {QFileDevice::ExeOther, 01}};
+    int mode = 0;
+    for (const auto& [permission, bit] : bits)
+        mode |= permissions.testFlag(permission) ? bit : 0;
+    return QString::number(mode, 8);
+}
+
 } // namespace
 
 SftpDriver::SftpDriver(UploadSession& session, QString psftp)
@@ -335,6 +355,8 @@ bool SftpDriver::makeDir(const QString& dir) {
 
 bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) {
     m_state = State::Uploading;
+    m_putLocalMode = octalMode(QFileInfo(localPath).permissions());
+    m_putFresh = false;
     // A relative name beginning with "-" would be read as an option.
     const QByteArray local = QFileInfo(localPath).absoluteFilePath().toLocal8Bit();
     return sendCommand("put " + quoted(local) + ' ' + quoted(remoteName.toLocal8Bit()),
@@ -370,6 +392,7 @@ bool SftpDriver::replaceFile(const QString& oldName, const QString& newName) {
     // Most names are free: the rename alone does, and only a name taken costs the removal
     // (the server refuses to rename onto an existing file).
     const int renamed = rename(oldName, newName);
+    m_putFresh = renamed == Success;
     if (renamed == Success || renamed == MovedIntoFolder)
         return renamed == Success;
     const int removed = remove(newName);
@@ -397,11 +420,19 @@ int SftpDriver::remove(const QString& name) {
 }
 
 bool SftpDriver::setPermissions(const QString& name, const QString& mode) {
+    // psftp makes a new file with the local file's mode; where the server kept that mode once,
+    // its umask keeps it for every new file of the session, and chmod's round trips are saved.
+    const bool asLocal = m_putFresh && octalMode(mode) == m_putLocalMode;
+    if (asLocal && m_keptModes.contains(m_putLocalMode))
+        return true;
     m_state = State::ChangingMode;
     // chmod says nothing when the mode was right already.
-    return sendMarkedCommand("chmod " + mode.toLocal8Bit() + ' ' +
-                                 quoted(wildcardEscaped(name.toLocal8Bit())),
-                             Success) == Success;
+    const int answer = sendMarkedCommand("chmod " + mode.toLocal8Bit() + ' ' +
+                                             quoted(wildcardEscaped(name.toLocal8Bit())),
+                                         ModeKept);
+    if (answer == ModeKept && asLocal)
+        m_keptModes.insert(m_putLocalMode);
+    return answer == Success || answer == ModeKept;
 }
 
 QString SftpDriver::lastError() {
@@ -615,7 +646,9 @@ void SftpDriver::handleMarkedLine(const QString& line) {
         setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +
                      QLatin1Char('.'));
         m_answer = Failure;
-    } else if (state != State::ChangingMode || !ModeChanged.match(line).hasMatch()) {
+    } else if (state == State::ChangingMode && ModeChanged.match(line).hasMatch()) {
+        m_answer = Success;
+    } else {
         m_session.addLog(line, LogError);
         m_answer = Unexpected;
     }

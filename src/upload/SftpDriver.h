@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QMutex>
+#include <QSet>
 #include <atomic>
 #include <memory>
 
@@ -73,12 +74,15 @@ public:
         MovedIntoFolder = 7,
         // The folder could not be listed.
         Unlisted = 8,
+        // chmod found the mode right already.
+        ModeKept = 9,
         Unexpected = 128
     };
     // Every answer, for the harness that checks the handler gives no other.
-    static constexpr Answer Answers[] = {
-        Failure,         Success,      UnknownHostKey,  ChangedHostKey, PasswordAsked,
-        PassphraseAsked, NothingThere, MovedIntoFolder, Unlisted,       Unexpected};
+    static constexpr Answer Answers[] = {Failure,        Success,         UnknownHostKey,
+                                         ChangedHostKey, PasswordAsked,   PassphraseAsked,
+                                         NothingThere,   MovedIntoFolder, Unlisted,
+                                         ModeKept,       Unexpected};
 
     // psftp: the client's path; empty when there is none.
     SftpDriver(UploadSession& session, QString psftp);
@@ -197,6 +201,12 @@ private:
     ProgramKey m_key{ProgramKey::Format::Putty};
     int m_timeoutMs;
     int m_idleLimitMs;
+    // The mode of the local file last put, as octal digits, and whether the put made a new
+    // file: one under a temporary name that then took the real one.
+    QString m_putLocalMode;
+    bool m_putFresh = false;
+    // The local modes the server was seen to keep for new files, which then need no chmod.
+    QSet<QString> m_keptModes;
 };
 
 } // namespace quaddle

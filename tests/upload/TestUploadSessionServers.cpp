@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace quaddle;
 using quaddle::test::FtpServer;
@@ -41,6 +42,8 @@ private slots:
     void permissionsAfterUpload();
     void tempNamesKeepCutFilesAway_data();
     void tempNamesKeepCutFilesAway();
+    void psftpChangesOnlyModesTheServerMadeOtherwise_data();
+    void psftpChangesOnlyModesTheServerMadeOtherwise();
     void rememberedAnswerHoldsOnEveryConnection_data();
     void rememberedAnswerHoldsOnEveryConnection();
 
@@ -213,6 +216,42 @@ void TestUploadSessionServers::tempNamesKeepCutFilesAway() {
     QCOMPARE(contentsOf(remote + "/page.html"), realName);
     if (partRemoved)
         QVERIFY(!QFile::exists(remote + "/page.html.part"));
+}
+
+void TestUploadSessionServers::psftpChangesOnlyModesTheServerMadeOtherwise_data() {
+    QTest::addColumn<bool>("tempNames");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("chmods"); // for three new files of mode 644
+    // Once the server kept the local mode of a new file, it keeps it for every new one.
+    QTest::newRow("new files, local mode") << true << "644" << 1;
+    QTest::newRow("new files, another mode") << true << "604" << 3;
+    // A file written under its real name may have been there with another mode.
+    QTest::newRow("real names, local mode") << false << "0644" << 3;
+}
+
+void TestUploadSessionServers::psftpChangesOnlyModesTheServerMadeOtherwise() {
+    QFETCH(bool, tempNames);
+    QFETCH(QString, mode);
+    QFETCH(int, chmods);
+    const QString remote = connect("sshd", tempNames);
+    QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
+    m_session->setPermissions(mode);
+    FileList files;
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        const QString path = test::localFile(*m_temp, QString::fromLatin1(name), "text");
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther));
+        files.append({path, QString()});
+    }
+    QCOMPARE(m_session->uploadFiles(files).size(), files.size());
+    for (const FileEntry& entry : std::as_const(files)) {
+        struct stat arrived {};
+        const QString path = remote + "/" + QFileInfo(entry.path).fileName();
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &arrived), 0);
+        QCOMPARE(int(arrived.st_mode & 07777), mode.toInt(nullptr, 8));
+    }
+    // Each chmod ends at the mark that follows it; nothing else is marked here.
+    QCOMPARE(m_session->logLines().filter("psftp: unknown command \"quaddle-").size(), chmods);
 }
 
 void TestUploadSessionServers::rememberedAnswerHoldsOnEveryConnection_data() {
