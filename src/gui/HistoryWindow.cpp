@@ -6,7 +6,6 @@
 #include "platform/Error.h"
 #include "results/UrlBuilder.h"
 #include "run/DeleteRun.h"
-#include "upload/UploadSession.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
@@ -99,11 +98,7 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     m_countLabel = new QLabel(this);
     m_countLabel->setObjectName(QStringLiteral("countLabel"));
     auto* tagStyleLabel = new QLabel(tr("Add Tags:"), this);
-    m_tagStyleBox = new QComboBox(this);
-    m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
-    m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
-                             QStringLiteral("[IMG]"), QStringLiteral("<a>"),
-                             QStringLiteral("<img>"), QStringLiteral("Markdown")});
+    m_tagStyleBox = makeTagStyleBox(this);
     m_tagStyleBox->setCurrentIndex(int(storedTagStyle(config)));
     tagStyleLabel->setBuddy(m_tagStyleBox);
 

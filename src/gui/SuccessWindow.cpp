@@ -42,6 +42,14 @@ void keepCopiedText() {
         std::fprintf(stderr, "quaddle: %s\n", qPrintable(*problem));
 }
 
+QComboBox* makeTagStyleBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(QStringLiteral("tagStyleBox"));
+    box->addItems({QStringLiteral("None"), QStringLiteral("[URL]"), QStringLiteral("[IMG]"),
+                   QStringLiteral("<a>"), QStringLiteral("<img>"), QStringLiteral("Markdown")});
+    return box;
+}
+
 QMimeData* UrlTextEdit::createMimeDataFromSelection() const {
     auto* data = new QMimeData;
     data->setText(withCrLf(textCursor().selection().toPlainText()));
@@ -76,11 +84,7 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_tagStyleLabel = new QLabel(tr("Add Tags:"), this);
     m_tagStyleLabel->setObjectName(QStringLiteral("tagStyleLabel"));
     m_tagStyleLabel->setTextFormat(Qt::PlainText);
-    m_tagStyleBox = new QComboBox(this);
-    m_tagStyleBox->setObjectName(QStringLiteral("tagStyleBox"));
-    m_tagStyleBox->addItems({QStringLiteral("None"), QStringLiteral("[URL]"),
-                             QStringLiteral("[IMG]"), QStringLiteral("<a>"),
-                             QStringLiteral("<img>"), QStringLiteral("Markdown")});
+    m_tagStyleBox = makeTagStyleBox(this);
     m_tagStyleLabel->setBuddy(m_tagStyleBox);
     connect(m_tagStyleBox, &QComboBox::activated, this, [this](int index) {
         m_host.storeStyle(TagStyle(index));

@@ -27,6 +27,8 @@ protected:
 
 // Puts the lines on the clipboard with CR LF between them, as the text box hands them out.
 void copyLines(const QStringList& lines);
+// A box offering the tag styles in TagStyle's order, named "tagStyleBox".
+QComboBox* makeTagStyleBox(QWidget* parent);
 // Called as the program ends: what it put on the desktop's clipboard stays there after it.
 void keepCopiedText();
 

@@ -19,6 +19,8 @@ void tellAll(const QList<qsizetype>& rows, const QString& reason, QList<DeleteOu
 
 } // namespace
 
+DeleteRun::DeleteRun(Config& config) : m_config(config) {}
+
 DeleteRun::~DeleteRun() = default;
 
 QList<DeleteOutcome> DeleteRun::run(const HistoryEntries& entries) {

@@ -27,7 +27,7 @@ struct DeleteOutcome {
 // keeps telling the user where it went. The history itself is left for the caller to mark.
 class DeleteRun {
 public:
-    explicit DeleteRun(Config& config) : m_config(config) {}
+    explicit DeleteRun(Config& config);
     ~DeleteRun();
     DeleteRun(const DeleteRun&) = delete;
     DeleteRun& operator=(const DeleteRun&) = delete;
