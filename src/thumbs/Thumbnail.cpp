@@ -301,7 +301,10 @@ QString thumbnailDir() {
     QString temporary = QDir::tempPath();
     if (!QDir::isAbsolutePath(temporary))
         temporary = QStringLiteral("/tmp");
-    return QDir(temporary).filePath(QStringLiteral("quaddle-") + user);
+    // One for each running program: two that make a thumbnail of the same name at once must
+    // neither overwrite nor, as they end, remove the other's before it went up.
+    return QDir(temporary).filePath(
+        QStringLiteral("quaddle-%1-%2").arg(user).arg(QCoreApplication::applicationPid()));
 }
 
 void removeMadeThumbnails() {

@@ -30,12 +30,13 @@ bool isThumbnailSource(const QString& path);
 // What pictures among files could still get a thumbnail; nothing when none could.
 std::optional<ThumbnailImages> imagesWithoutThumbnails(const FileList& files);
 
-// The user's own folder for thumbnails: "quaddle-<user name>" in the temporary directory.
+// The user's own folder for this running program's thumbnails: "quaddle-<user name>-<process
+// id>" in the temporary directory.
 QString thumbnailDir();
 
 // Where the thumbnail of a source goes: thumbnailDir(), the source's name without its
 // extension, "_thumb", and the source's extension in lower case
-// (PIC.JPEG -> <tmp>/quaddle-<user>/PIC_thumb.jpeg). Same-named sources share one path.
+// (PIC.JPEG -> <tmp>/quaddle-<user>-<pid>/PIC_thumb.jpeg). Same-named sources share one path.
 QString thumbnailPath(const QString& source);
 
 // The names the thumbnails of a run's files go up as, one per entry, empty for a file that is no

@@ -267,9 +267,9 @@ void TestThumbnail::namesAndSources() {
     QFETCH(bool, source);
     QFETCH(QString, thumbnail);
     QCOMPARE(isThumbnailSource(path), source);
-    QCOMPARE(thumbnailPath(path), QDir::tempPath() + "/quaddle-" +
-                                      QString::fromLocal8Bit(getpwuid(geteuid())->pw_name) + "/" +
-                                      thumbnail);
+    QCOMPARE(thumbnailPath(path),
+             QDir::tempPath() + "/quaddle-" + QString::fromLocal8Bit(getpwuid(geteuid())->pw_name) +
+                 "-" + QString::number(QCoreApplication::applicationPid()) + "/" + thumbnail);
 }
 
 void TestThumbnail::namesKeepClearOfTheRunsFiles_data() {
