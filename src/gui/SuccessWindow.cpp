@@ -6,11 +6,11 @@
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTextDocumentFragment>
 #include <cstdio>
 
@@ -98,7 +98,6 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
     connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
-    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     // The URL box takes all the room the window gets; the controls stay in one row below it.
     auto* controls = new QHBoxLayout;
@@ -154,6 +153,15 @@ void SuccessWindow::copyAllLines() {
 void SuccessWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     m_host.closeMain();
+}
+
+void SuccessWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc reaches the window only when no control, such as an open popup, takes it first.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SuccessWindow::mouseDoubleClickEvent(QMouseEvent* event) {
