@@ -140,12 +140,13 @@ void ConfigWindow::createOptionsPage() {
     uploading->addWidget(
         labelled("PCFGConnections", tr("Simultaneous connections:"), QStringLiteral("Connections")),
         1, 0);
+    uploading->addWidget(checkBox(QStringLiteral("History"), tr("Keep a history of uploads")), 2,
+                         1);
+    // Its caption is too long for one column.
     uploading->addWidget(checkBox(QStringLiteral("StripMetadata"),
                                   tr("Remove location and camera data from photos before "
                                      "uploading")),
-                         2, 1);
-    uploading->addWidget(checkBox(QStringLiteral("History"), tr("Keep a history of uploads")), 2,
-                         1);
+                         3, 0, 1, 2);
 
     QGridLayout* thumbnails = group(page, tr("Thumbnails"));
     auto* sizes = new QHBoxLayout;
