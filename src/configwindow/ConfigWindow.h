@@ -84,6 +84,8 @@ private:
     void addServer();
     void addFolder();
     void saveServer();
+    // Says beside the port and the URL mask what is wrong with them; true when nothing is.
+    bool checkServerFields();
     void chooseKeyFile();
     void renameSelectedNode();
     void deleteSelectedNode();
@@ -118,6 +120,7 @@ private:
     QPushButton* m_saveServerButton = nullptr;
     QLineEdit* m_hostEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
+    QLabel* m_portProblemLabel = nullptr;
     QLineEdit* m_userEdit = nullptr;
     QLineEdit* m_passwordEdit = nullptr;
     QLineEdit* m_defaultDirEdit = nullptr;
@@ -125,6 +128,7 @@ private:
     QComboBox* m_typeBox = nullptr;
     QComboBox* m_sshClientBox = nullptr;
     QLineEdit* m_urlMaskEdit = nullptr;
+    QLabel* m_urlMaskProblemLabel = nullptr;
     QLineEdit* m_keyFileEdit = nullptr;
     QLineEdit* m_permissionsEdit = nullptr;
     QPushButton* m_keyFileButton = nullptr;

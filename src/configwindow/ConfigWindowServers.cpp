@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStyle>
@@ -38,6 +39,35 @@ void setTextColour(QWidget* widget, QPalette::ColorRole role, QPalette::ColorGro
     QPalette palette = widget->palette();
     palette.setColor(role, QApplication::palette().color(group, role));
     widget->setPalette(palette);
+}
+
+// Red text that wraps: what is wrong, shown where it is wrong.
+QLabel* problemLabel(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setWordWrap(true);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(red);
+    return label;
+}
+
+// Shown under its field while there is something to say.
+QLabel* fieldProblemLabel(QFormLayout* form, const char* name) {
+    QLabel* label = problemLabel(QString(), name, form->parentWidget());
+    label->hide();
+    form->addRow(QString(), label);
+    return label;
+}
+
+void showProblem(QLabel* label, const QString& problem) {
+    label->setText(problem);
+    label->setVisible(!problem.isEmpty());
+}
+
+bool isPortNumber(const QString& text) {
+    static const QRegularExpression Digits(QStringLiteral("^[0-9]{1,5}$"));
+    return Digits.match(text).hasMatch() && text.toInt() >= 1 && text.toInt() <= 65535;
 }
 
 int treeLevel(const QTreeWidgetItem* item) {
@@ -71,15 +101,10 @@ void ConfigWindow::createServerPage() {
     m_serverPage->setObjectName(QStringLiteral("serverPage"));
     m_serverPage->hide();
 
-    m_warningLabel = new QLabel(
-        tr("Since you did not enter a master password, Quaddle was unable to load usernames and "
-           "passwords from your configuration file."),
-        m_serverPage);
-    m_warningLabel->setObjectName(QStringLiteral("warningLabel"));
-    m_warningLabel->setWordWrap(true);
-    QPalette red = m_warningLabel->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    m_warningLabel->setPalette(red);
+    m_warningLabel =
+        problemLabel(tr("Since you did not enter a master password, Quaddle was unable to load "
+                        "usernames and passwords from your configuration file."),
+                     "warningLabel", m_serverPage);
 
     m_serverTree = new QTreeWidget(m_serverPage);
     m_serverTree->setObjectName(QStringLiteral("serverTree"));
@@ -107,6 +132,7 @@ void ConfigWindow::createServerPage() {
     QFormLayout* connection = fieldGroup(tr("Connection"));
     m_hostEdit = field(connection, "hostEdit", tr("Hostname"));
     m_portEdit = field(connection, "portEdit", tr("Port"));
+    m_portProblemLabel = fieldProblemLabel(connection, "portProblemLabel");
     m_userEdit = field(connection, "userEdit", tr("Username"));
     m_passwordEdit = field(connection, "passwordEdit", tr("Password"));
     m_passwordEdit->setEchoMode(QLineEdit::Password);
@@ -125,6 +151,7 @@ void ConfigWindow::createServerPage() {
     advanced->addRow(tr("SSH program"), m_sshClientBox);
     connect(m_sshClientBox, &QComboBox::activated, this, &ConfigWindow::checkSshProgram);
     m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"));
+    m_urlMaskProblemLabel = fieldProblemLabel(advanced, "urlMaskProblemLabel");
     m_keyFileEdit = new QLineEdit(m_fieldPanel);
     m_keyFileEdit->setObjectName(QStringLiteral("keyFileEdit"));
     m_keyFileButton = new QPushButton(QStringLiteral("..."), m_fieldPanel);
@@ -265,6 +292,24 @@ void ConfigWindow::editSelectedServer() {
     }
     markDefault(m_urlMaskEdit, DefaultURLMask);
     markDefault(m_portEdit, defaultPort());
+    // What was wrong with the fields shown before is no news for these.
+    showProblem(m_portProblemLabel, QString());
+    showProblem(m_urlMaskProblemLabel, QString());
+}
+
+bool ConfigWindow::checkServerFields() {
+    const bool portRight = isPortNumber(editValue(m_portEdit));
+    const bool urlMaskRight = editValue(m_urlMaskEdit).contains(QLatin1String("$file"));
+    showProblem(m_portProblemLabel,
+                portRight ? QString() : tr("The port must be a number from 1 to 65535."));
+    showProblem(m_urlMaskProblemLabel,
+                urlMaskRight ? QString()
+                             : tr("The URL mask must contain $file, where the file name goes."));
+    if (!portRight)
+        m_portEdit->setFocus();
+    else if (!urlMaskRight)
+        m_urlMaskEdit->setFocus();
+    return portRight && urlMaskRight;
 }
 
 void ConfigWindow::checkSshProgram() {
@@ -380,6 +425,8 @@ void ConfigWindow::saveServer() {
         m_permissionsEdit->setFocus();
         return;
     }
+    if (!checkServerFields())
+        return;
     if (!confirmStoringPassword(m_config, m_passwordEdit->text()))
         m_passwordEdit->clear();
     // A server no longer in the list is no place to store into.

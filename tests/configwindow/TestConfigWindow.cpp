@@ -91,6 +91,8 @@ private slots:
     void clickFillsFieldsButArrowsDoNot();
     void savingStoresDefaultsAndAddsFromRoot();
     void hostnameIsRequired();
+    void wrongPortOrUrlMaskIsNotSaved_data();
+    void wrongPortOrUrlMaskIsNotSaved();
     void passwordQuestions();
     void foldersAreAddedRenamedAndDeleted();
     void serversAreRenamedAndDeleted();
@@ -530,6 +532,100 @@ void TestConfigWindow::hostnameIsRequired() {
     save->click();
     QVERIFY(m_config->servers.isEmpty());
     QCOMPARE(window.focusWidget(), control<QLineEdit>(window, "hostEdit"));
+}
+
+void TestConfigWindow::wrongPortOrUrlMaskIsNotSaved_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("urlMask");
+    QTest::addColumn<QString>("wrongField"); // none: the server is saved
+    QTest::newRow("port too high") << "99999"
+                                   << "Default"
+                                   << "portEdit";
+    QTest::newRow("port just too high") << "65536"
+                                        << "Default"
+                                        << "portEdit";
+    QTest::newRow("port 0") << "0"
+                            << "Default"
+                            << "portEdit";
+    QTest::newRow("port negative") << "-21"
+                                   << "Default"
+                                   << "portEdit";
+    QTest::newRow("port not a number") << "2l"
+                                       << "Default"
+                                       << "portEdit";
+    QTest::newRow("port with a space") << "21 "
+                                       << "Default"
+                                       << "portEdit";
+    QTest::newRow("mask without the file") << "Default"
+                                           << "http://$host$dir/"
+                                           << "urlMaskEdit";
+    QTest::newRow("mask with $dir only") << "22"
+                                         << "https://$host/$dir"
+                                         << "urlMaskEdit";
+    QTest::newRow("both wrong") << "100000"
+                                << "http://$host"
+                                << "portEdit urlMaskEdit";
+    QTest::newRow("highest port") << "65535"
+                                  << "https://$host/$file"
+                                  << "";
+    QTest::newRow("lowest port") << "1"
+                                 << "Default"
+                                 << "";
+}
+
+void TestConfigWindow::wrongPortOrUrlMaskIsNotSaved() {
+    QFETCH(QString, port);
+    QFETCH(QString, urlMask);
+    QFETCH(QString, wrongField);
+    const QHash<QString, QString> problems{
+        {"portEdit", "The port must be a number from 1 to 65535."},
+        {"urlMaskEdit", "The URL mask must contain $file, where the file name goes."}};
+    const QHash<QString, const char*> labels{{"portEdit", "portProblemLabel"},
+                                             {"urlMaskEdit", "urlMaskProblemLabel"}};
+    saveServers();
+    const ServerRecord before = m_config->servers[0];
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    // Once for the chosen server, once for a new one from the root.
+    for (const QString& chosen : {QStringLiteral("Beta"), QStringLiteral("Quaddle Servers")}) {
+        clickNode(window, node(window, chosen));
+        typeInto(window, "hostEdit", "beta.example.org");
+        typeInto(window, "portEdit", port);
+        typeInto(window, "urlMaskEdit", urlMask);
+        const qsizetype servers = m_config->servers.size();
+        control<QPushButton>(window, "saveServerButton")->click();
+        for (const QString& field : problems.keys()) {
+            auto* label = control<QLabel>(window, labels.value(field));
+            const bool wrong = wrongField.split(' ').contains(field);
+            QCOMPARE(label->isVisible(), wrong);
+            if (!wrong)
+                continue;
+            QCOMPARE(label->text(), problems.value(field));
+            // Right under its field, in the field's own column.
+            const QLineEdit* edit = control<QLineEdit>(window, field.toLatin1().constData());
+            const QPoint editCorner = edit->mapTo(&window, QPoint(0, edit->height()));
+            const QPoint labelCorner = label->mapTo(&window, QPoint(0, 0));
+            QCOMPARE(labelCorner.x(), editCorner.x());
+            QVERIFY(labelCorner.y() >= editCorner.y());
+            QVERIFY(labelCorner.y() - editCorner.y() < edit->height());
+        }
+        if (wrongField.isEmpty()) {
+            const ServerRecord& saved =
+                chosen == "Beta" ? m_config->servers[0] : m_config->servers.last();
+            QCOMPARE(saved.port, port == "Default" ? QStringLiteral("21") : port);
+            QCOMPARE(saved.urlMask, urlMask == "Default" ? DefaultURLMask : urlMask);
+            continue;
+        }
+        QCOMPARE(window.focusWidget(),
+                 control<QLineEdit>(window, wrongField.section(' ', 0, 0).toLatin1().constData()));
+        QCOMPARE(m_config->servers.size(), servers);
+        QCOMPARE(m_config->servers[0].port, before.port);
+        QCOMPARE(m_config->servers[0].urlMask, before.urlMask);
+    }
+    // Another server chosen, the messages about these fields go.
+    clickNode(window, node(window, "Alpha"));
+    QVERIFY(!control<QLabel>(window, "portProblemLabel")->isVisible());
+    QVERIFY(!control<QLabel>(window, "urlMaskProblemLabel")->isVisible());
 }
 
 void TestConfigWindow::passwordQuestions() {
