@@ -47,6 +47,9 @@ bool ThumbnailWindow::showProgress(qsizetype done, qsizetype count) {
     m_progressBar->setRange(0, static_cast<int>(count));
     m_progressBar->setValue(static_cast<int>(done));
     setWindowTitle(tr("Creating Thumbnails... %1 of %2 done").arg(done).arg(count));
+    // The upload goes on without it; Abort has nothing left to stop.
+    if (done == count)
+        hide();
     return true;
 }
 

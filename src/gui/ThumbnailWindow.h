@@ -9,7 +9,7 @@ class QProgressBar;
 namespace quaddle {
 
 // "Creating Thumbnails...": shows how many of a run's thumbnails are done while they are made
-// (ThumbnailRun), with Abort.
+// (ThumbnailRun), with Abort; it goes once all are done.
 class ThumbnailWindow : public QDialog {
     Q_OBJECT
 

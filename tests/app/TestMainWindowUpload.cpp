@@ -9,6 +9,7 @@
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
 #include "app/MainWindow.h"
+#include "gui/ThumbnailWindow.h"
 #include "thumbs/Jpeg.h"
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadRunSupport.h"
@@ -92,6 +93,7 @@ private slots:
     void cancelWhileChangingDirectory();
     void successWindowListsTheUploadedFiles();
     void thumbnailsAreMadeAndLinked();
+    void thumbnailWindowGoesOnceThumbnailsAreMade();
     void markdownLinesCopiedBeforeAutoclose();
     void thumbnailsDeclined_data();
     void thumbnailsDeclined();
@@ -491,7 +493,51 @@ QString jpegFile(const QTemporaryDir& dir, const QString& name) {
     return file.fileName();
 }
 
+// Answers from the script; before it answers whether a file may be overwritten, the test
+// looks at the windows while the run waits.
+class PausingDialogs : public test::ScriptedDialogs {
+public:
+    std::function<void()> beforeFileExists;
+
+    FileExistsAnswer askFileExists(const QString& name) override {
+        beforeFileExists();
+        return ScriptedDialogs::askFileExists(name);
+    }
+};
+
 } // namespace
+
+void TestMainWindowUpload::thumbnailWindowGoesOnceThumbnailsAreMade() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(0)},
+                                                    {"Connections", SettingValue::integer(1)}});
+    // Already on the server: the run stops to ask about it before the thumbnails go up.
+    test::writeFile(server.localPath("later.txt"), "older");
+    MainWindow form({jpegFile(*m_local, "first.jpg"), jpegFile(*m_local, "second.jpg"),
+                     test::sparseLocalFile(*m_local, "later.txt", 20)});
+    form.show();
+    PausingDialogs dialogs;
+    dialogs.expectThumbnailOffer(ThumbnailImages::Jpeg, true);
+    dialogs.expectFileExists("later.txt", {FileExistsChoice::Overwrite, false});
+    QString titleWhenGone;
+    dialogs.beforeFileExists = [&] {
+        const auto* thumbnails = form.findChild<ThumbnailWindow*>();
+        QVERIFY(thumbnails);
+        // The thumbnails are made while the run waits here; then nothing is left to abort.
+        QTRY_VERIFY(!thumbnails->isVisible());
+        titleWhenGone = thumbnails->windowTitle();
+    };
+    form.startUpload();
+    QCOMPARE(titleWhenGone, QStringLiteral("Creating Thumbnails... 2 of 2 done"));
+    QCOMPARE(form.uploadResults(), (UploadResults{{"first.jpg", "first_thumb.jpg"},
+                                                  {"later.txt", ""},
+                                                  {"second.jpg", "second_thumb.jpg"}}));
+    QCOMPARE(QImage(server.localPath("second_thumb.jpg")).size(), QSize(267, 200));
+    QCOMPARE(QFileInfo(server.localPath("later.txt")).size(), 20);
+    QVERIFY(!form.findChild<ThumbnailWindow*>());
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+}
 
 void TestMainWindowUpload::thumbnailsAreMadeAndLinked() {
     FtpServer server;
