@@ -13,6 +13,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QEventLoop>
 #include <QFile>
@@ -46,13 +47,19 @@ ScreenshotResult failed(const QString& problem) {
     return {ScreenshotStatus::Failed, QString(), problem};
 }
 
-// Portals start on demand, so one that is only installed counts as well.
-bool portalOnBus(const QDBusConnection& bus) {
-    const QDBusConnectionInterface* daemon = bus.interface();
+// The portal's unique name on the bus: only that connection may answer for it. Portals start
+// on demand, so one that is only installed is started. Empty when there is none.
+QString portalOwner(const QDBusConnection& bus) {
+    QDBusConnectionInterface* daemon = bus.interface();
     if (!daemon)
-        return false;
-    return daemon->isServiceRegistered(PortalService).value() ||
-           daemon->activatableServiceNames().value().contains(PortalService);
+        return QString();
+    if (!daemon->isServiceRegistered(PortalService).value()) {
+        if (!daemon->activatableServiceNames().value().contains(PortalService))
+            return QString();
+        daemon->startService(PortalService);
+    }
+    const QDBusReply<QString> owner = daemon->serviceOwner(PortalService);
+    return owner.isValid() ? owner.value() : QString();
 }
 
 // Where the portal puts the request of a call with this token, known before the call so that
@@ -97,7 +104,8 @@ std::optional<ScreenshotResult> ScreenshotTaker::takeThroughPortal(const QDateTi
     if (!sessionBusNamed())
         return std::nullopt;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !portalOnBus(bus))
+    m_portalOwner = bus.isConnected() ? portalOwner(bus) : QString();
+    if (m_portalOwner.isEmpty())
         return std::nullopt;
     const QString token = QStringLiteral("quaddle%1").arg(QRandomGenerator::global()->generate());
     listenTo(requestPathFor(bus, token));
@@ -154,7 +162,11 @@ std::optional<ScreenshotResult> ScreenshotTaker::awaitPortal(QDBusPendingCallWat
     }
 }
 
-void ScreenshotTaker::portalResponded(uint response, const QVariantMap& results) {
+void ScreenshotTaker::portalResponded(uint response, const QVariantMap& results,
+                                      const QDBusMessage& message) {
+    // Any program of the session may send a signal on the request's path, naming any file.
+    if (message.service() != m_portalOwner)
+        return;
     m_response = std::make_pair(response, results);
     if (m_loop)
         m_loop->quit();
@@ -162,14 +174,14 @@ void ScreenshotTaker::portalResponded(uint response, const QVariantMap& results)
 
 void ScreenshotTaker::listenTo(const QString& requestPath) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const char* const slot = SLOT(portalResponded(uint, QVariantMap));
+    const char* const slot = SLOT(portalResponded(uint, QVariantMap, QDBusMessage));
     if (!m_requestPath.isEmpty())
-        bus.disconnect(QString(), m_requestPath, RequestInterface, QStringLiteral("Response"), this,
-                       slot);
+        bus.disconnect(m_portalOwner, m_requestPath, RequestInterface, QStringLiteral("Response"),
+                       this, slot);
     m_requestPath = requestPath;
     if (!m_requestPath.isEmpty())
-        bus.connect(QString(), m_requestPath, RequestInterface, QStringLiteral("Response"), this,
-                    slot);
+        bus.connect(m_portalOwner, m_requestPath, RequestInterface, QStringLiteral("Response"),
+                    this, slot);
 }
 
 void ScreenshotTaker::closeRequest() {

@@ -7,6 +7,7 @@
 #include <QVariantMap>
 #include <optional>
 
+class QDBusMessage;
 class QDBusPendingCallWatcher;
 class QEventLoop;
 
@@ -31,6 +32,8 @@ struct ScreenshotResult {
 // AreaPicker over the frozen screen.
 class ScreenshotTaker : public QObject {
     Q_OBJECT
+    // Only the library itself speaks D-Bus; its users need not see it.
+    Q_MOC_INCLUDE(<QDBusMessage>)
 
 public:
     explicit ScreenshotTaker(ImageFolder& folder);
@@ -43,7 +46,7 @@ public:
 
 private slots:
     // The portal's org.freedesktop.portal.Request.Response signal.
-    void portalResponded(uint response, const QVariantMap& results);
+    void portalResponded(uint response, const QVariantMap& results, const QDBusMessage& message);
 
 private:
     // Nothing when there is no portal to ask.
@@ -61,6 +64,8 @@ private:
     QEventLoop* m_loop = nullptr;
     AreaPicker* m_picker = nullptr;
     QString m_requestPath;
+    // The unique bus name of the portal asked.
+    QString m_portalOwner;
     std::optional<std::pair<uint, QVariantMap>> m_response;
 };
 

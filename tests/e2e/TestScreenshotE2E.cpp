@@ -21,7 +21,8 @@ using namespace quaddle::test;
 
 namespace {
 
-enum class Source { Picker, Portal, CancellingPortal, Nothing };
+// A forger answers on the portal's behalf first: to every listener, or to the program alone.
+enum class Source { Picker, Portal, CancellingPortal, ForgedPortal, DirectlyForgedPortal, Nothing };
 
 } // namespace
 
@@ -53,6 +54,10 @@ void TestScreenshotE2E::screenshotIsUploaded_data() {
     QTest::newRow("portal") << cliProgram << Source::Portal << "" << 0 << QSize(32, 24) << "";
     QTest::newRow("portal, window")
         << QStringList{"--screenshot"} << Source::Portal << "" << 0 << QSize(32, 24) << "";
+    QTest::newRow("portal, forged answer first")
+        << cliProgram << Source::ForgedPortal << "" << 0 << QSize(32, 24) << "";
+    QTest::newRow("portal, forged answer to the program first")
+        << cliProgram << Source::DirectlyForgedPortal << "" << 0 << QSize(32, 24) << "";
     QTest::newRow("portal cancels")
         << cli << Source::CancellingPortal << "" << 130 << QSize() << "Screenshot cancelled.";
     QTest::newRow("neither") << cli << Source::Nothing << "" << 1 << QSize()
@@ -69,9 +74,18 @@ void TestScreenshotE2E::screenshotIsUploaded() {
     const PrivateBus bus;
     QVERIFY2(!bus.address().isEmpty(), "dbus-daemon is needed (package dbus-daemon)");
     std::optional<ScreenshotPortal> portal;
-    if (source == Source::Portal || source == Source::CancellingPortal) {
-        portal.emplace(bus.address(), source == Source::Portal ? 0 : 1);
+    const QTemporaryDir forgedDir;
+    const QString forgedFile = forgedDir.filePath("other.png");
+    if (source != Source::Picker && source != Source::Nothing) {
+        portal.emplace(bus.address(), source == Source::CancellingPortal ? 1 : 0);
         QVERIFY(portal->registered());
+    }
+    if (source == Source::ForgedPortal || source == Source::DirectlyForgedPortal) {
+        // Another file of the user's, which must not go up.
+        QImage other(48, 48, QImage::Format_RGB32);
+        other.fill(Qt::red);
+        QVERIFY(other.save(forgedFile, "png"));
+        portal->forgeAnswers(forgedFile, source == Source::DirectlyForgedPortal);
     }
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
@@ -132,7 +146,7 @@ void TestScreenshotE2E::screenshotIsUploaded() {
     QVERIFY2(QRegularExpression("^screenshot-\\d{8}-\\d{6}\\.png$").match(uploaded[0]).hasMatch(),
              qPrintable(uploaded[0]));
     QCOMPARE(QImage(server.localPath(uploaded[0]), "png").size(), size);
-    if (source == Source::Portal)
+    if (portal)
         QCOMPARE(fileChecksum(server.localPath(uploaded[0])), fileChecksum(portal->pngPath()));
     if (!window)
         QCOMPARE(run.standardOutput(), "http://127.0.0.1/" + uploaded[0].toUtf8() + "\n");
