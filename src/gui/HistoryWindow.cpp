@@ -61,6 +61,11 @@ QString deleteQuestion(const HistoryEntries& entries) {
 
 } // namespace
 
+void HistoryWindow::keyPressEvent(QKeyEvent* event) {
+    if (!closeOnEscape(*this, *event))
+        QWidget::keyPressEvent(event);
+}
+
 HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     : QWidget(parent, Qt::Window), m_config(config),
       m_history(std::make_unique<History>(config.programDir)) {
@@ -93,7 +98,6 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     connect(m_view, &QTableView::doubleClicked, this, &HistoryWindow::openSelected);
     new QShortcut(QKeySequence::Copy, m_view, this, &HistoryWindow::copySelected);
     new QShortcut(QKeySequence::Delete, m_view, this, &HistoryWindow::removeSelected);
-    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 
     m_countLabel = new QLabel(this);
     m_countLabel->setObjectName(QStringLiteral("countLabel"));

@@ -31,6 +31,9 @@ public:
     void deleteSelected();
     void removeSelected();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void search(const QString& text);
     HistoryEntries selectedEntries() const;

@@ -42,6 +42,13 @@ void keepCopiedText() {
         std::fprintf(stderr, "quaddle: %s\n", qPrintable(*problem));
 }
 
+bool closeOnEscape(QWidget& window, const QKeyEvent& event) {
+    if (event.key() != Qt::Key_Escape || event.modifiers() != Qt::NoModifier)
+        return false;
+    window.close();
+    return true;
+}
+
 QComboBox* makeTagStyleBox(QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setObjectName(QStringLiteral("tagStyleBox"));
@@ -156,12 +163,8 @@ void SuccessWindow::closeEvent(QCloseEvent* event) {
 }
 
 void SuccessWindow::keyPressEvent(QKeyEvent* event) {
-    // Esc reaches the window only when no control, such as an open popup, takes it first.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        close();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!closeOnEscape(*this, *event))
+        QWidget::keyPressEvent(event);
 }
 
 void SuccessWindow::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -29,6 +30,9 @@ protected:
 void copyLines(const QStringList& lines);
 // A box offering the tag styles in TagStyle's order, named "tagStyleBox".
 QComboBox* makeTagStyleBox(QWidget* parent);
+// For a window's keyPressEvent: an Esc that no control of it took first (an open popup closes
+// on its own) closes the window. False for any other key, which the window handles on.
+bool closeOnEscape(QWidget& window, const QKeyEvent& event);
 // Called as the program ends: what it put on the desktop's clipboard stays there after it.
 void keepCopiedText();
 

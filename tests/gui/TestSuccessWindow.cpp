@@ -1,7 +1,6 @@
 #include "WidgetLookup.h"
 #include "gui/SuccessWindow.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -34,7 +33,6 @@ private slots:
     void doubleClickBringsMainWindowBack();
     void closingEndsTheProgram_data();
     void closingEndsTheProgram();
-    void escapeClosesAnOpenPopupFirst();
 
 private:
     SuccessWindowHost host();
@@ -208,25 +206,6 @@ void TestSuccessWindow::closingEndsTheProgram() {
         QTest::keyClick(urlEdit(), Qt::Key_Escape);
     else
         QTest::mouseClick(control<QPushButton>(*m_window, "exitButton"), Qt::LeftButton);
-    QVERIFY(!m_window->isVisible());
-    QCOMPARE(m_events.last(), QStringLiteral("close main"));
-}
-
-void TestSuccessWindow::escapeClosesAnOpenPopupFirst() {
-    m_window->showResults({});
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    auto* box = control<QComboBox>(*m_window, "tagStyleBox");
-    box->showPopup();
-    QTRY_VERIFY(QApplication::activePopupWidget());
-    QWidget* popup = QApplication::activePopupWidget();
-    QTest::keyClick(popup->focusWidget() ? popup->focusWidget() : popup, Qt::Key_Escape);
-    QTRY_VERIFY(!box->view()->isVisible());
-    QVERIFY(m_window->isVisible());
-    QVERIFY(!m_events.contains("close main"));
-    QCOMPARE(box->currentIndex(), int(TagStyle::None));
-
-    // With nothing open, Esc closes the window as before.
-    QTest::keyClick(urlEdit(), Qt::Key_Escape);
     QVERIFY(!m_window->isVisible());
     QCOMPARE(m_events.last(), QStringLiteral("close main"));
 }
