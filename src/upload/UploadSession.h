@@ -134,10 +134,15 @@ private:
     // Counts how a planned file ended and keeps its name; false when the run stops here.
     bool record(const PlannedFile& file, const TransferResult& result, Counts& counts);
     void logCounts(const Counts& counts);
-    void discardPart(const QString& partName);
+    // Removes a temporary name over this session's connection; false when the connection is
+    // gone, so the name may be left on the server.
+    bool discardPart(const QString& partName);
     // Sends one file with this session's driver; discards its temporary name if it failed.
     // dropped tells whether the connection is gone after it.
     TransferResult sendOne(const FileTransfer& transfer, bool& dropped);
+    // Whether a file that sendOne sent may have left its temporary name on the server.
+    static bool partLeftBy(const FileTransfer& transfer, const TransferResult& result,
+                           bool dropped);
     // Counts the bytes of the file at localPath sent so far and shows them under the name
     // shown.
     void showProgress(const QString& localPath, const QString& shown, qint64 sent);
@@ -153,8 +158,9 @@ private:
     // Makes this session, made for another connection of main, log in and work as main, its log
     // lines going to main's after logPrefix.
     void followSession(const UploadSession& main, const QString& logPrefix);
-    // After Cancel: removes over a short connection of its own the temporary names that were on
-    // their way, where the driver can log in again without asking anything.
+    // After Cancel or a lost connection: removes over a short connection of its own the
+    // temporary names that were on their way, where the driver can log in again without
+    // asking anything.
     void removePartsLeft();
     static constexpr int PartRemovalTimeoutMs = 5000;
     // Logs in and enters the folders as main did, without asking anything; false when refused.

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sys/stat.h>
 
@@ -46,6 +47,8 @@ private slots:
     void psftpChangesOnlyModesTheServerMadeOtherwise();
     void rememberedAnswerHoldsOnEveryConnection_data();
     void rememberedAnswerHoldsOnEveryConnection();
+    void filesThatArrivedCountWhateverEndsTheRun_data();
+    void filesThatArrivedCountWhateverEndsTheRun();
 
 private:
     // Logs in to the server named by kind ("sshd", "pyftpdlib", "vsftpd", "vsftpd-tls" or a fault
@@ -184,7 +187,7 @@ void TestUploadSessionServers::tempNamesKeepCutFilesAway_data() {
     QTest::addColumn<bool>("partRemoved");
     const QByteArray big(4 << 20, 'n');
     QTest::newRow("control connection closed in the transfer")
-        << "closestor" << true << QByteArray("old") << false;
+        << "closestor" << true << QByteArray("old") << true;
     QTest::newRow("data connection closed, 426")
         << "storclosedata" << true << QByteArray("old") << true;
     QTest::newRow("without temporary names the cut file replaces the old")
@@ -278,6 +281,56 @@ void TestUploadSessionServers::rememberedAnswerHoldsOnEveryConnection() {
     QCOMPARE(m_session->uploadFiles(files).size(), files.size());
     for (const FileEntry& entry : std::as_const(files))
         QCOMPARE(contentsOf(remote + "/" + QFileInfo(entry.path).fileName()), left);
+}
+
+void TestUploadSessionServers::filesThatArrivedCountWhateverEndsTheRun_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("cancel");
+    // The server keeps the second file and the last two waiting, so that each of the three
+    // connections waits on one once every other file has arrived.
+    QTest::newRow("cancelled") << "hold" << true;
+    QTest::newRow("stopped at the second file's error") << "hold:3" << false;
+}
+
+void TestUploadSessionServers::filesThatArrivedCountWhateverEndsTheRun() {
+    QFETCH(QString, fault);
+    QFETCH(bool, cancel);
+    const QString remote = connect(fault, true);
+    QVERIFY2(!remote.isEmpty(), "cannot reach the test server");
+    m_session->setConnections(3);
+    FileList files;
+    for (int index = 0; index < 12; ++index) {
+        const bool held = index == 1 || index >= 10;
+        const QString name = QStringLiteral("%1%2.txt")
+                                 .arg(held ? QStringLiteral("hold") : QStringLiteral("f"))
+                                 .arg(index);
+        files.append({test::localFile(*m_temp, name, name.toUtf8()), QString()});
+    }
+    QTimer cancelOnceAllWait;
+    if (cancel) {
+        QObject::connect(&cancelOnceAllWait, &QTimer::timeout, [this, &cancelOnceAllWait] {
+            if (m_ftp->log().count("held ") < 3)
+                return;
+            cancelOnceAllWait.stop();
+            m_session->cancel();
+        });
+        cancelOnceAllWait.start(20);
+    } else {
+        m_dialogs->expectErrorQuestionMatching(".*Exceeded storage allocation.*", false);
+    }
+    QStringList told;
+    for (const UploadResult& result : m_session->uploadFiles(files))
+        told.append(result.file);
+    QStringList arrived;
+    for (const FileEntry& entry : std::as_const(files)) {
+        const QString name = QFileInfo(entry.path).fileName();
+        if (QFile::exists(remote + "/" + name))
+            arrived.append(name);
+    }
+    QCOMPARE(arrived.size(), 9);
+    QCOMPARE(told, arrived);
+    QVERIFY(m_session->logLines().contains("9 files uploaded.\t0"));
+    QCOMPARE(QDir(remote).entryList({"*.part"}), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestUploadSessionServers)
