@@ -181,7 +181,7 @@ void TestParallelE2E::interruptTellsEveryFileThatArrived() {
     // connections waits on one, every other file has arrived.
     const QStringList paths = makeFiles(local, 14, 20000, {1, 12, 13});
     QProcessEnvironment environment = programDir.environment();
-    environment.insert("QUADDLE_TEST_ANSWER_TIMEOUT_MS", "600000");
+    environment.insert("QUADDLE_TEST_ANSWER_TIMEOUT_MS", "120000");
     ProgramRun program(QStringList{"--cli", "--connections=3"} + paths, environment);
     QVERIFY(program.waitUntilCatchingSignals(30000));
     QTRY_VERIFY_WITH_TIMEOUT(ftp.log().count("held ") == 3, 60000);
