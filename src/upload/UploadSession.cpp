@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSet>
 #include <utility>
 
@@ -363,8 +364,16 @@ bool UploadSession::askIgnoreError(const QString& message) {
 void UploadSession::cancel() {
     addLog(QStringLiteral("CANCEL"), LogCancel);
     m_cancelled = true;
-    m_driver->abort();
+    // A file moving to its real name ends the move; the connection ends with the session.
+    if (!m_inLastStep)
+        m_driver->abort();
     cancelExtraConnections();
+}
+
+bool UploadSession::lastStep(const std::function<bool()>& step) {
+    m_inLastStep = true;
+    const auto after = qScopeGuard([this] { m_inLastStep = false; });
+    return step();
 }
 
 void UploadSession::addLog(const QString& text, int level) {

@@ -75,6 +75,9 @@ public:
     const QList<qsizetype>& skippedFiles() const { return m_skipped; }
     void cancel();
     bool cancelled() const { return m_cancelled; }
+    // For drivers: runs a file's last, short step, its move to its real name. Cancel meanwhile
+    // lets it end, so that a file that reached its real name is told as sent.
+    bool lastStep(const std::function<bool()>& step);
 
     // Safe to call from any thread. Past LogBudget (characters, LogLineCost more for each line)
     // the log keeps no more lines, and says once that it was cut.
@@ -198,6 +201,8 @@ private:
     // Which of the given files each uploaded one is.
     QList<qsizetype> m_uploadedEntries;
     std::atomic<bool> m_cancelled = false;
+    // Set on the session's own thread, where its cancel() runs too.
+    bool m_inLastStep = false;
 
     // What extra connections need to do as this session did.
     DriverFactory m_makeDriver;
