@@ -68,8 +68,8 @@ public:
     // every file has gone, waits for them, and returns the files with them, and they go last.
     UploadResults uploadFiles(const FileList& files,
                               const std::function<FileList()>& thumbnailsMade = {});
-    // The files uploadFiles has put on the server so far: all of them after it returned, those
-    // before the error after it threw.
+    // The files uploadFiles has put on the server so far, in their order: all that arrived,
+    // also when it threw or the run was cancelled or stopped.
     const UploadResults& uploadedFiles() const { return m_uploaded; }
     // The places in uploadedFiles() of the files left as they were on the server.
     const QList<qsizetype>& skippedFiles() const { return m_skipped; }
