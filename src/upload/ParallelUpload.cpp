@@ -12,6 +12,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QThread>
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -51,9 +52,12 @@ struct UploadSession::ParallelRun {
         stopping = true;
         queue.clear();
     }
-    // On the main thread: a file's end, to be told in its turn.
-    void finish(qsizetype index, const TransferResult& result) {
+    // On the main thread: a file's end, to be told in its turn. partLeft: its temporary name
+    // may still be on the server, its connection having dropped before removing it.
+    void finish(qsizetype index, const TransferResult& result, bool partLeft) {
         results.insert(index, result);
+        if (partLeft)
+            partsLeft.insert(index);
         const QMutexLocker locker(&lock);
         --onTheirWay;
     }
@@ -84,6 +88,7 @@ struct UploadSession::ParallelRun {
     QEventLoop* waiting = nullptr;
     // Main thread only.
     QHash<qsizetype, TransferResult> results;
+    QSet<qsizetype> partsLeft;
     int opened = 1;
     int ended = 0;
 
@@ -125,17 +130,20 @@ void UploadSession::sendInParallel(const QList<FileTransfer>& transfers,
 
     qsizetype told = 0;
     bool goOn = true;
+    const auto tell = [&](qsizetype index) {
+        const TransferResult result = run.results.take(index);
+        // Its sender removed the temporary name of a file that failed, unless it dropped first.
+        if (!result.sent && !run.partsLeft.contains(index))
+            m_partsOnTheirWay.removeOne(transfers[index].remoteName);
+        if (!events.finished(index, result) && goOn) {
+            goOn = false;
+            run.stop();
+        }
+    };
     bool ownConnection = true;
     while (told < transfers.size()) {
-        for (auto found = run.results.find(told); found != run.results.end();
-             found = run.results.find(told)) {
-            const TransferResult result = *found;
-            run.results.erase(found);
-            if (!events.finished(told++, result) && goOn) {
-                goOn = false;
-                run.stop();
-            }
-        }
+        for (; run.results.contains(told); ++told)
+            tell(told);
         if (told == transfers.size())
             break;
         if (ownConnection && goOn && !m_cancelled) {
@@ -144,19 +152,24 @@ void UploadSession::sendInParallel(const QList<FileTransfer>& transfers,
                 continue;
             }
         }
-        const bool extrasWorking = run.ended < extra || run.filesOnTheirWay();
-        if (!extrasWorking) {
-            // Stopped, or no connection is left for the files still waiting.
-            if (goOn && !m_cancelled && run.filesLeft())
-                throw Error(UploadErrors::ConnectionLost);
+        // Stopped, or no connection is left for the files still waiting.
+        if (run.ended == extra && !run.filesOnTheirWay())
             break;
-        }
         QEventLoop loop;
         run.waiting = &loop;
         loop.exec();
         run.waiting = nullptr;
     }
+    const bool connectionLost = goOn && !m_cancelled && run.filesLeft();
+    // A file that never went again after its connection dropped leaves a gap: those after it
+    // that arrived are told all the same, in their order.
+    QList<qsizetype> rest = run.results.keys();
+    std::sort(rest.begin(), rest.end());
+    for (const qsizetype index : std::as_const(rest))
+        tell(index);
     allTold = told == transfers.size();
+    if (connectionLost)
+        throw Error(UploadErrors::ConnectionLost);
     if (run.opened < extra + 1)
         addLog(QStringLiteral("The server allowed %1 of %2 connections; the run went on with %1.")
                    .arg(run.opened)
@@ -175,7 +188,7 @@ bool UploadSession::sendOwnShare(qsizetype index, ParallelRun& run) {
         --m_openConnections;
         return false;
     }
-    run.finish(index, result);
+    run.finish(index, result, partLeftBy(run.transfers[index], result, dropped));
     m_openConnections -= dropped ? 1 : 0;
     return !dropped;
 }
@@ -196,8 +209,13 @@ TransferResult UploadSession::sendOne(const FileTransfer& transfer, bool& droppe
     }
     dropped = !m_driver->isConnected();
     if (!result.sent && !transfer.finalName.isEmpty() && !dropped)
-        discardPart(transfer.remoteName);
+        dropped = !discardPart(transfer.remoteName);
     return result;
+}
+
+bool UploadSession::partLeftBy(const FileTransfer& transfer, const TransferResult& result,
+                               bool dropped) {
+    return !result.sent && !transfer.finalName.isEmpty() && dropped;
 }
 
 void UploadSession::runExtraConnection(int number, ParallelRun& run) {
@@ -241,7 +259,10 @@ void UploadSession::runExtraConnection(int number, ParallelRun& run) {
                              .arg(run.transfers[index].localPath),
                          LogError);
         else
-            run.tell([&run, index, result] { run.finish(index, result); });
+            run.tell(
+                [&run, index, result, left = partLeftBy(run.transfers[index], result, dropped)] {
+                    run.finish(index, result, left);
+                });
         if (dropped)
             break;
     }

@@ -1,5 +1,7 @@
 #include "upload/ProtocolDriver.h"
 
+#include "upload/UploadSession.h"
+
 namespace quaddle {
 
 void ProtocolDriver::sendFiles(const QList<FileTransfer>& files, const TransferEvents& events) {
@@ -9,7 +11,9 @@ void ProtocolDriver::sendFiles(const QList<FileTransfer>& files, const TransferE
         events.started(index);
         TransferResult result;
         result.sent = putFileAs(file.localPath, file.remoteName) &&
-                      (file.finalName.isEmpty() || replaceFile(file.remoteName, file.finalName));
+                      (file.finalName.isEmpty() || m_session.lastStep([&] {
+                          return replaceFile(file.remoteName, file.finalName);
+                      }));
         if (!result.sent)
             result.error = lastError();
         else if (!file.mode.isEmpty() &&

@@ -33,8 +33,9 @@ struct TransferResult {
 struct TransferEvents {
     std::function<void(qsizetype index)> started;
     std::function<void(qsizetype index, qint64 sent)> progress;
-    // Told in the order of the list, each once the file's fate is known. False starts no more
-    // files; those already on their way still end and are told.
+    // Told in the order of the list, each once the file's fate is known; one that never went
+    // (the run ended before it) is not told. False starts no more files; those already on
+    // their way still end and are told.
     std::function<bool(qsizetype index, const TransferResult& result)> finished;
 };
 

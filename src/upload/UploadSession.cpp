@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QScopeGuard>
 #include <QSet>
 #include <utility>
 
@@ -104,12 +105,17 @@ UploadResults UploadSession::uploadFiles(const FileList& files,
         if (!files[index].thumbnail.isEmpty())
             candidates.append({files[index].thumbnail, index, true, true});
     }
-    sendPlanned(planFiles(candidates, counts), counts);
-    if (thumbnailsMade && !counts.stopped && !m_cancelled)
-        sendThumbnailsMade(files, thumbnailsMade(), counts);
-    logCounts(counts);
-    if (m_cancelled)
+    try {
+        sendPlanned(planFiles(candidates, counts), counts);
+        if (thumbnailsMade && !counts.stopped && !m_cancelled)
+            sendThumbnailsMade(files, thumbnailsMade(), counts);
+    } catch (const Error&) {
+        // A lost connection leaves its file's temporary name behind, as Cancel does.
         removePartsLeft();
+        throw;
+    }
+    logCounts(counts);
+    removePartsLeft();
     m_onStatus(QString(), -1);
     return m_uploaded;
 }
@@ -175,12 +181,16 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     bool goOn = true;
     // The files left as they were on the server, up to end, in their places among the others.
     const auto recordSkipped = [&](qsizetype end) {
-        for (; recorded < end && goOn; ++recorded)
-            goOn = record(plan[recorded], TransferResult{}, counts);
+        for (; recorded < end; ++recorded)
+            // One to send that was never told of did not go: it is missing.
+            if (!plan[recorded].send)
+                record(plan[recorded], TransferResult{}, counts);
     };
     TransferEvents events;
     events.started = [&](qsizetype index) {
-        if (!transfers[index].finalName.isEmpty())
+        // A file sent again after its connection dropped is on its way under the same name.
+        if (!transfers[index].finalName.isEmpty() &&
+            !m_partsOnTheirWay.contains(transfers[index].remoteName))
             m_partsOnTheirWay.append(transfers[index].remoteName);
         const PlannedFile& file = plan[planned[index]];
         const QString connections = m_openConnections > 1
@@ -196,19 +206,23 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
     };
     events.finished = [&](qsizetype index, const TransferResult& result) {
         m_sentInFlight.remove(transfers[index].localPath);
-        // One cut short by Cancel is left where it is, for removePartsLeft.
-        if (result.sent || !m_cancelled)
+        // A temporary name stays listed for removePartsLeft until it is known to be gone:
+        // renamed, or removed over a connection that outlived the failure. Over several
+        // connections the one that sent it has removed it already.
+        if (result.sent || (!m_parallel && (transfers[index].finalName.isEmpty() ||
+                                            discardPart(transfers[index].remoteName))))
             m_partsOnTheirWay.removeOne(transfers[index].remoteName);
-        if (!result.sent && !transfers[index].finalName.isEmpty() && !m_parallel)
-            discardPart(transfers[index].remoteName);
         if (!result.modeError.isEmpty())
             addLog(
                 QStringLiteral("Could not set the permissions %1 of %2: %3")
                     .arg(m_permissions, fileNameOf(transfers[index].localPath), result.modeError),
                 LogError);
         recordSkipped(planned[index]);
-        if (goOn)
-            goOn = record(plan[recorded++], result, counts);
+        // Once the run stops, the files still on their way end all the same: each that
+        // arrived is counted in its place, one that did not is merely missing.
+        const PlannedFile& file = plan[recorded++];
+        if (goOn || result.sent)
+            goOn = record(file, result, counts) && goOn;
         return goOn && !m_cancelled;
     };
     if (m_connections > 1 && transfers.size() > 1 && m_driver->takesExtraConnections())
@@ -281,16 +295,17 @@ UploadSession::Decision UploadSession::planFile(const QString& path) {
     return Decision::Fail;
 }
 
-void UploadSession::discardPart(const QString& partName) {
+bool UploadSession::discardPart(const QString& partName) {
     // Cancel has dropped the connection already.
-    if (m_cancelled)
-        return;
+    if (m_cancelled || !m_driver->isConnected())
+        return false;
     try {
         if (m_driver->removeFile(partName))
             addLog(QStringLiteral("Removed ") + partName, LogTraffic);
     } catch (const Error&) {
         // The connection is gone; the next operation reports that.
     }
+    return m_driver->isConnected();
 }
 
 bool UploadSession::renameExisting(const QString& name) {
@@ -349,8 +364,16 @@ bool UploadSession::askIgnoreError(const QString& message) {
 void UploadSession::cancel() {
     addLog(QStringLiteral("CANCEL"), LogCancel);
     m_cancelled = true;
-    m_driver->abort();
+    // A file moving to its real name ends the move; the connection ends with the session.
+    if (!m_inLastStep)
+        m_driver->abort();
     cancelExtraConnections();
+}
+
+bool UploadSession::lastStep(const std::function<bool()>& step) {
+    m_inLastStep = true;
+    const auto after = qScopeGuard([this] { m_inLastStep = false; });
+    return step();
 }
 
 void UploadSession::addLog(const QString& text, int level) {

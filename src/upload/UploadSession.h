@@ -68,13 +68,16 @@ public:
     // every file has gone, waits for them, and returns the files with them, and they go last.
     UploadResults uploadFiles(const FileList& files,
                               const std::function<FileList()>& thumbnailsMade = {});
-    // The files uploadFiles has put on the server so far: all of them after it returned, those
-    // before the error after it threw.
+    // The files uploadFiles has put on the server so far, in their order: all that arrived,
+    // also when it threw or the run was cancelled or stopped.
     const UploadResults& uploadedFiles() const { return m_uploaded; }
     // The places in uploadedFiles() of the files left as they were on the server.
     const QList<qsizetype>& skippedFiles() const { return m_skipped; }
     void cancel();
     bool cancelled() const { return m_cancelled; }
+    // For drivers: runs a file's last, short step, its move to its real name. Cancel meanwhile
+    // lets it end, so that a file that reached its real name is told as sent.
+    bool lastStep(const std::function<bool()>& step);
 
     // Safe to call from any thread. Past LogBudget (characters, LogLineCost more for each line)
     // the log keeps no more lines, and says once that it was cut.
@@ -134,10 +137,15 @@ private:
     // Counts how a planned file ended and keeps its name; false when the run stops here.
     bool record(const PlannedFile& file, const TransferResult& result, Counts& counts);
     void logCounts(const Counts& counts);
-    void discardPart(const QString& partName);
+    // Removes a temporary name over this session's connection; false when the connection is
+    // gone, so the name may be left on the server.
+    bool discardPart(const QString& partName);
     // Sends one file with this session's driver; discards its temporary name if it failed.
     // dropped tells whether the connection is gone after it.
     TransferResult sendOne(const FileTransfer& transfer, bool& dropped);
+    // Whether a file that sendOne sent may have left its temporary name on the server.
+    static bool partLeftBy(const FileTransfer& transfer, const TransferResult& result,
+                           bool dropped);
     // Counts the bytes of the file at localPath sent so far and shows them under the name
     // shown.
     void showProgress(const QString& localPath, const QString& shown, qint64 sent);
@@ -153,8 +161,9 @@ private:
     // Makes this session, made for another connection of main, log in and work as main, its log
     // lines going to main's after logPrefix.
     void followSession(const UploadSession& main, const QString& logPrefix);
-    // After Cancel: removes over a short connection of its own the temporary names that were on
-    // their way, where the driver can log in again without asking anything.
+    // After Cancel or a lost connection: removes over a short connection of its own the
+    // temporary names that were on their way, where the driver can log in again without
+    // asking anything.
     void removePartsLeft();
     static constexpr int PartRemovalTimeoutMs = 5000;
     // Logs in and enters the folders as main did, without asking anything; false when refused.
@@ -192,6 +201,8 @@ private:
     // Which of the given files each uploaded one is.
     QList<qsizetype> m_uploadedEntries;
     std::atomic<bool> m_cancelled = false;
+    // Set on the session's own thread, where its cancel() runs too.
+    bool m_inLastStep = false;
 
     // What extra connections need to do as this session did.
     DriverFactory m_makeDriver;

@@ -73,9 +73,7 @@ void FtpServer::startPython(const QStringList& arguments) {
     const QDeadlineTimer deadline(StartTimeoutMs);
     QString output;
     while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
-        QFile log(logFile);
-        if (log.open(QIODevice::ReadOnly))
-            output = QString::fromUtf8(log.readAll());
+        output = log();
         const QRegularExpressionMatch match = listening.match(output);
         if (match.hasMatch()) {
             m_port = quint16(match.captured(1).toUInt());
@@ -84,6 +82,11 @@ void FtpServer::startPython(const QStringList& arguments) {
         m_process.waitForFinished(50);
     }
     m_problem = "the FTP server did not start: " + output;
+}
+
+QString FtpServer::log() const {
+    QFile file(logPath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 QString FtpServer::authorityCertificate() const {

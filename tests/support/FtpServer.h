@@ -35,8 +35,9 @@ public:
     FtpServer(Kind kind, PassivePorts passivePorts);
     // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
     // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
-    // storclosedata, escapes, maxcons2 (two connections per address), and close:STEP, 421:STEP,
-    // stall:STEP, endless:STEP or hugeline:STEP for a step of the dialogue (see faulty_ftpd.py).
+    // storclosedata, escapes, maxcons2 (two connections per address), hold and hold:COUNT (the
+    // uploads of files named hold* kept waiting), and close:STEP, 421:STEP, stall:STEP,
+    // endless:STEP or hugeline:STEP for a step of the dialogue (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
@@ -53,6 +54,8 @@ public:
     QString localPath(const QString& name) const;
     // The address it listens on.
     QString host() const { return m_host; }
+    // What a pyftpdlib server has logged so far.
+    QString log() const;
     // The SHA-256 fingerprint of its certificate, as 64 upper-case hex digits.
     QString certificateFingerprint() const { return m_fingerprint; }
     // The file of the authority that issued its certificate, if one did.

@@ -6,8 +6,13 @@ Besides the modes below, "close:STEP" closes the control connection, "421:STEP" 
 421 and closes it, "stall:STEP" never answers, "endless:STEP" answers with a multi-line reply
 that never ends and "hugeline:STEP" with a line of 10 MB, where STEP is "greeting", a command
 (USER, PASS, TYPE, CWD, SIZE, EPSV, STOR, ...) or "226" (the reply ending a transfer).
+"hold" never answers the STOR of a file whose name begins with "hold", and logs "held NAME"
+for each; "hold:COUNT" does so until COUNT are held at once, then refuses them all, as a full
+disk would. "holdrename" moves a file onto a name beginning with "hold" at once, but answers
+only once a file named "release" is in DIRECTORY, and logs "held NAME" for each.
 """
 import logging
+import os
 import socket
 import sys
 import time
@@ -20,6 +25,9 @@ MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
 FAULT, _, STEP = MODE.partition(":")
 if FAULT not in ("close", "421", "stall", "endless", "hugeline"):
     FAULT = STEP = ""
+HOLDING = MODE.partition(":")[0] == "hold"
+RELEASE = os.path.join(DIRECTORY, "release")
+HOLD_COUNT = int(MODE.partition(":")[2] or 0) if HOLDING else 0
 
 
 def unused_port():
@@ -103,6 +111,9 @@ class FaultyHandler(FTPHandler):
             FTPHandler.handle(self)
 
     def respond(self, resp, logfun=logging.debug):
+        if self.held_reply == []:
+            self.held_reply = [resp, logfun]
+            return self.answer_once_released()
         if STEP == "226" and resp.startswith("226 "):
             return None if FAULT == "stall" else self.fail()
         if MODE == "force125" and resp.startswith("150 "):
@@ -167,8 +178,36 @@ class FaultyHandler(FTPHandler):
         return FTPHandler.ftp_PASV(self, line)
 
     stores = 0
+    held = []
+
+    def hold(self, file):
+        """Leaves the STOR unanswered; refuses all held ones once HOLD_COUNT are."""
+        sys.stderr.write("held %s\n" % os.path.basename(file))
+        sys.stderr.flush()
+        FaultyHandler.held.append(self)
+        if len(FaultyHandler.held) == HOLD_COUNT:
+            for handler in FaultyHandler.held:
+                handler.respond("552 Requested file action aborted. Exceeded storage allocation.")
+            FaultyHandler.held = []
+
+    held_reply = None
+
+    def ftp_RNTO(self, path):
+        if MODE == "holdrename" and os.path.basename(path).startswith("hold"):
+            sys.stderr.write("held %s\n" % os.path.basename(path))
+            sys.stderr.flush()
+            self.held_reply = []
+        return FTPHandler.ftp_RNTO(self, path)
+
+    def answer_once_released(self):
+        if not os.path.exists(RELEASE):
+            return self.ioloop.call_later(0.02, self.answer_once_released)
+        reply, self.held_reply = self.held_reply, None
+        FTPHandler.respond(self, *reply)
 
     def ftp_STOR(self, file, mode="w"):
+        if HOLDING and os.path.basename(file).startswith("hold"):
+            return self.hold(file)
         FaultyHandler.stores += 1
         if MODE == "storfull" or (MODE == "diskfull3" and FaultyHandler.stores == 3):
             return self.respond("552 Requested file action aborted. Exceeded storage allocation.")
