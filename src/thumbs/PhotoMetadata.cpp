@@ -190,7 +190,8 @@ bool keptInJpeg(const JpegPiece& piece) {
         return false;
     if (piece.marker < App0 || piece.marker > App15)
         return true;
-    return piece.marker == App0 ||
+    return (piece.marker == App0 && (piece.body.startsWith(exactly("JFIF\0")) ||
+                                     piece.body.startsWith(exactly("JFXX\0")))) ||
            (piece.marker == App2 && piece.body.startsWith(exactly("ICC_PROFILE\0"))) ||
            (piece.marker == App14 && piece.body.startsWith("Adobe"));
 }
@@ -336,15 +337,16 @@ PhotoKind photoKindOf(QByteArrayView head) {
         return PhotoKind::WebP;
     if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
         return PhotoKind::Gif;
-    // TIFF and the raw formats built on it, the ISO boxes of HEIF, AVIF, JPEG XL, JPEG 2000,
-    // raw formats and phones' videos, and the other raw and layered formats: all may hold EXIF.
+    // TIFF and the raw formats built on it, the boxes of HEIF, AVIF, JPEG XL, JPEG 2000, raw
+    // formats and phones' videos, and the other raw and layered formats: all may hold EXIF.
     static const QList<QByteArrayView> tiffLike = {
-        exactly("MM\0*"), exactly("II*\0"), "IIRO", "IIRS", exactly("IIU\0"), exactly("II\x1A\0"),
-        "FUJIFILM",       exactly("\0MRM"), "FOVb", "8BPS", "\xFF\x0A"};
+        exactly("MM\0*"), exactly("II*\0"), exactly("MM\0+"),    exactly("II+\0"), "IIRO",
+        "IIRS",           exactly("IIU\0"), exactly("II\x1A\0"), "FUJIFILM",       exactly("\0MRM"),
+        "FOVb",           "8BPS",           "\xFF\x0A"};
     for (const QByteArrayView start : tiffLike)
         if (head.startsWith(start))
             return PhotoKind::Unstrippable;
-    for (const QByteArrayView box : {"ftyp", "jP  ", "JXL "})
+    for (const QByteArrayView box : {"ftyp", "moov", "mdat", "wide", "jP  ", "JXL "})
         if (beginsWith(head, 4, box))
             return PhotoKind::Unstrippable;
     return PhotoKind::Plain;
@@ -378,7 +380,8 @@ QByteArray jpegWithoutMetadata(QByteArrayView jpeg) {
     qsizetype next = 0;
     // The EXIF segment goes where it is expected: right after the JFIF one, if any.
     for (; next < pieces.size() && pieces[next].marker == App0; ++next)
-        kept.append(pieces[next].bytes);
+        if (keptInJpeg(pieces[next]))
+            kept.append(pieces[next].bytes);
     if (orientation != 0)
         kept.append(jpegSegment(App1, exactly("Exif\0\0").toByteArray() +
                                           tiffWithOnlyOrientation(orientation)));

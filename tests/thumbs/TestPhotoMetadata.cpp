@@ -31,7 +31,8 @@ QByteArray segment(uchar marker, const QByteArray& body) {
 const QByteArray Start("\xFF\xD8", 2);
 const QByteArray Scan =
     segment(0xDA, "scan header") + QByteArray("\x12\xFF\x00\x34\xFF\xD0\x56\xFF\xD9", 9);
-const QByteArray Jfif = segment(0xE0, "JFIF");
+const QByteArray Jfif = segment(0xE0, QByteArray("JFIF\0\x01\x02", 7));
+const QByteArray Ciff = segment(0xE0, "CIFF camera");
 const QByteArray Exif = segment(0xE1, QByteArray("Exif\0\0GPS 48.8584 N", 19));
 const QByteArray Xmp = segment(0xE1, "http://ns.adobe.com/xap/1.0/ creator");
 const QByteArray Icc = segment(0xE2, QByteArray("ICC_PROFILE\0\x01\x01", 14));
@@ -97,14 +98,14 @@ void TestPhotoMetadata::jpegKeepsOnlyThePicture_data() {
     const QByteArray picture = Tables + Huffman + Scan;
     const QByteArray upright = segment(0xE1, QByteArray("Exif\0\0", 6) + onlyOrientation(6));
     QTest::newRow("IPTC, comments, makers' data and the picture index go")
-        << Start + Jfif + Iptc + Note + Maker + Mpf + Icc + Adobe + picture
+        << Start + Jfif + Ciff + Iptc + Note + Maker + Mpf + Icc + Adobe + picture
         << Start + Jfif + Icc + Adobe + picture;
     QTest::newRow("a second picture after the first goes")
         << Start + Mpf + picture + Start + Exif + picture << Start + picture;
     QTest::newRow("orientation stays, big-endian")
         << Start + Jfif + exifSegment(true, 6) + picture << Start + Jfif + upright + picture;
     QTest::newRow("orientation stays, little-endian, no JFIF")
-        << Start + Xmp + exifSegment(false, 6) + picture << Start + upright + picture;
+        << Start + Ciff + Xmp + exifSegment(false, 6) + picture << Start + upright + picture;
     QTest::newRow("an orientation out of range goes")
         << Start + exifSegment(true, 9) + picture << Start + picture;
     QTest::newRow("a comment between the scans goes, the scans stay")
@@ -263,6 +264,8 @@ void TestPhotoMetadata::kindIsToldByContent_data() {
                           << PhotoKind::Unstrippable;
     QTest::newRow("TIFF, DNG, NEF") << QByteArray("II*\0\x08\0\0\0", 8) << PhotoKind::Unstrippable;
     QTest::newRow("TIFF big-endian") << QByteArray("MM\0*\0\0\0\x08", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("BigTIFF") << QByteArray("II+\0\x08\0\0\0", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("QuickTime") << QByteArray("\0\0\0\x08wide", 8) << PhotoKind::Unstrippable;
     QTest::newRow("RAF") << QByteArray("FUJIFILMCCD-RAW ") << PhotoKind::Unstrippable;
     QTest::newRow("JPEG XL") << QByteArray("\0\0\0\x0CJXL \r\n", 10) << PhotoKind::Unstrippable;
     QTest::newRow("MM text") << QByteArray("MM is a name") << PhotoKind::Plain;
