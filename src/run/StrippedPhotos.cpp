@@ -2,13 +2,24 @@
 
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
-#include "thumbs/PhotoMetadata.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace quaddle {
+
+namespace {
+
+// A file that cannot be read counts as plain: it goes to the upload, which tells why it
+// cannot go.
+PhotoKind photoKindOfFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? photoKindOf(file.peek(PhotoHeadSize))
+                                          : PhotoKind::Plain;
+}
+
+} // namespace
 
 StrippedPhotos::StrippedPhotos() = default;
 
@@ -17,14 +28,24 @@ StrippedPhotos::~StrippedPhotos() = default;
 void StrippedPhotos::strip(FileList& files) {
     FileList kept;
     for (FileEntry entry : std::as_const(files)) {
+        const PhotoKind kind = photoKindOfFile(entry.path);
+        if (kind == PhotoKind::Unstrippable) {
+            m_failures.append({entry.path, QStringLiteral("\"%1\": its location data could not be "
+                                                          "removed, so it was not uploaded.")
+                                               .arg(entry.path)});
+            continue;
+        }
         try {
-            if (const std::optional<QString> copy = copyWithoutMetadata(entry.path)) {
+            if (const std::optional<QString> copy = copyWithoutMetadata(entry.path, kind)) {
                 m_originals.insert(*copy, entry.path);
                 entry.path = *copy;
             }
             kept.append(entry);
         } catch (const Error& error) {
-            m_failures.append({entry.path, error.message()});
+            m_failures.append(
+                {entry.path, QStringLiteral("The location and camera data of \"%1\" could not be "
+                                            "removed, so it was not uploaded. %2")
+                                 .arg(entry.path, error.message())});
         }
     }
     files = kept;
@@ -36,12 +57,17 @@ FileList StrippedPhotos::restored(FileList files) const {
     return files;
 }
 
-std::optional<QString> StrippedPhotos::copyWithoutMetadata(const QString& path) {
-    QFile file(path);
-    // A file that cannot be read goes to the upload as it is, which tells why it cannot go.
-    if (!file.open(QIODevice::ReadOnly) || !isJpegData(file.peek(3)))
+std::optional<QString> StrippedPhotos::copyWithoutMetadata(const QString& path, PhotoKind kind) {
+    if (kind == PhotoKind::Plain)
         return std::nullopt;
-    const QByteArray stripped = jpegWithoutMetadata(file.readAll());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray original = file.readAll();
+    const QByteArray stripped = photoWithoutMetadata(kind, original);
+    // Nothing to take out: the file itself goes.
+    if (stripped == original)
+        return std::nullopt;
     if (!m_dir) {
         m_dir =
             std::make_unique<QTemporaryDir>(privateTempDir() + QStringLiteral("/photos-XXXXXX"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/FileList.h"
+#include "thumbs/PhotoMetadata.h"
 
 #include <QHash>
 #include <QTemporaryDir>
@@ -15,7 +16,7 @@ class StrippedPhotos {
 public:
     struct Failure {
         QString path;
-        QString reason;
+        QString message; // for the user, naming the file and why
     };
 
     StrippedPhotos();
@@ -23,7 +24,7 @@ public:
     StrippedPhotos(const StrippedPhotos&) = delete;
     StrippedPhotos& operator=(const StrippedPhotos&) = delete;
 
-    // Puts in each JPEG's place in files a copy without its metadata. A photo whose metadata
+    // Puts in each photo's place in files a copy without its metadata. A photo whose metadata
     // cannot be removed is taken out of files, so it cannot go up with it, and kept in failures.
     void strip(FileList& files);
     const QList<Failure>& failures() const { return m_failures; }
@@ -32,8 +33,8 @@ public:
     QString originalOf(const QString& path) const { return m_originals.value(path, path); }
 
 private:
-    // The copy of the photo, or nothing when the file is no JPEG.
-    std::optional<QString> copyWithoutMetadata(const QString& path);
+    // The copy of the photo, or nothing when there is nothing to take out.
+    std::optional<QString> copyWithoutMetadata(const QString& path, PhotoKind kind);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QHash<QString, QString> m_originals;

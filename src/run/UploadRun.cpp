@@ -84,10 +84,7 @@ void UploadRun::stripPhotos() {
         return;
     m_photos.strip(m_result.files);
     for (const StrippedPhotos::Failure& failure : m_photos.failures())
-        dialogs().notify(MessageKind::Error,
-                         QStringLiteral("The location and camera data of \"%1\" could not be "
-                                        "removed, so it was not uploaded. %2")
-                             .arg(failure.path, failure.reason));
+        dialogs().notify(MessageKind::Error, failure.message);
 }
 
 void UploadRun::restorePhotoPaths() {
