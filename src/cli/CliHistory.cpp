@@ -95,23 +95,17 @@ int CliRun::deleteUploads(Config& config) {
             deleting.cancel();
         const QList<DeleteOutcome> outcomes = deleting.run(*uploads);
         m_deleteRun = nullptr;
-        QList<qint64> gone;
         QStringList lines;
         bool failed = false;
         for (qsizetype index = 0; index < outcomes.size(); ++index) {
-            if (outcomes[index].done) {
-                // Earlier uploads to the same address were the same file.
-                for (const HistoryEntry& entry : history.withUrl(uploads->at(index).url))
-                    if (!entry.deleted())
-                        gone.append(entry.id);
+            if (outcomes[index].done)
                 lines.append(uploads->at(index).url);
-            }
             if (!outcomes[index].reason.isEmpty() && !interrupted())
                 m_terminal.error(outcomes[index].reason);
             failed = failed || !outcomes[index].reason.isEmpty();
         }
         printLines(lines);
-        history.markDeleted(gone, QDateTime::currentDateTimeUtc());
+        markDeleted(history, *uploads, outcomes);
         return failed ? ExitSomeFailed : ExitDone;
     } catch (const Error& error) {
         m_terminal.error(error.message());

@@ -24,7 +24,10 @@ struct DeleteOutcome {
 // and logged in to as an upload does (the stored login, the master password, the configured
 // options, questions through dialogs()), once per server: again only to reach a relative folder
 // after another one. A file that is not there any more is not counted as deleted, so its entry
-// keeps telling the user where it went. The history itself is left for the caller to mark.
+// keeps telling the user where it went. Only a file that is the one uploaded goes: the server
+// entry must still log in as the upload did (user, port, protocol), and the file on the server
+// must have the size uploaded; an entry kept before the history recorded the login is never
+// taken for sure. The history itself is left for the caller to mark, with markDeleted.
 class DeleteRun {
 public:
     explicit DeleteRun(Config& config);
@@ -42,6 +45,8 @@ private:
     qint32 serverOf(const HistoryEntry& entry) const;
     void deleteOnServer(qint32 server, const HistoryEntries& entries, const QList<qsizetype>& rows,
                         QList<DeleteOutcome>& outcomes);
+    // Why the server entry no longer reaches the entry's file as uploaded; empty when it does.
+    QString loginMismatch(qint32 server, const HistoryEntry& entry) const;
     // Deletes the rows of one folder over the session.
     void deleteInFolder(const QString& folder, const HistoryEntries& entries,
                         const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes);
@@ -52,5 +57,10 @@ private:
     std::unique_ptr<UploadSession> m_session;
     bool m_cancelled = false;
 };
+
+// Marks in history the entries whose files the outcomes of entries tell as deleted, and the
+// older entries of the same remote files.
+void markDeleted(History& history, const HistoryEntries& entries,
+                 const QList<DeleteOutcome>& outcomes);
 
 } // namespace quaddle

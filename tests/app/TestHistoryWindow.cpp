@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace quaddle;
 using quaddle::test::control;
@@ -37,6 +38,7 @@ private slots:
         removeMadeThumbnails();
     }
     void uploadsAreFoundCopiedDeletedAndRemoved();
+    void opensBeforeTheFirstUpload();
 
 private:
     // The rows the window shows, top to bottom, by file column.
@@ -124,6 +126,32 @@ void TestHistoryWindow::uploadsAreFoundCopiedDeletedAndRemoved() {
     control<QPushButton>(*window, "removeButton")->click();
     QCOMPARE(shownFiles(*window), (QStringList{"photo.jpg (deleted)", "a.txt"}));
     QVERIFY(QFile::exists(server.localPath("b.txt")));
+}
+
+void TestHistoryWindow::opensBeforeTheFirstUpload() {
+    // A fresh install: no program folder yet in the user's data folder.
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    m_programDir->setStoredProgramDir(std::nullopt);
+    const QString programDir = dataHome.path() + "/Quaddle";
+    QVERIFY(!QFileInfo::exists(programDir));
+    {
+        MainWindow form({});
+        control<QAction>(form, "historyAction")->trigger();
+        auto* window = form.findChild<HistoryWindow*>();
+        QVERIFY(window && window->isVisible());
+        QVERIFY(shownFiles(*window).isEmpty());
+        QCOMPARE(control<QLabel>(*window, "countLabel")->text(),
+                 QString("No uploads yet. Files you upload will appear here."));
+        // A search that finds nothing counts, rather than promising uploads.
+        control<QLineEdit>(*window, "searchEdit")->setText("nothing");
+        QCOMPARE(control<QLabel>(*window, "countLabel")->text(), QString("0 uploads"));
+    }
+    qunsetenv("XDG_DATA_HOME");
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(programDir).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0700));
+    QVERIFY(QFileInfo(programDir + "/history.sqlite").isFile());
 }
 
 QTEST_MAIN(TestHistoryWindow)

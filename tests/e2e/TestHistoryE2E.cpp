@@ -132,6 +132,30 @@ QList<QStringList> storedRows(const QString& path, const QString& columns) {
     return rows;
 }
 
+// Runs a statement on the history file, as another program would.
+bool changeHistory(const QString& path, const QString& statement) {
+    bool done = false;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "change");
+        database.setDatabaseName(path);
+        done = database.open() && QSqlQuery(database).exec(statement);
+    }
+    QSqlDatabase::removeDatabase("change");
+    return done;
+}
+
+// config.xml with these server entries, in their order.
+void saveServers(const QList<ServerSetup>& servers) {
+    Config config;
+    for (const ServerSetup& server : servers) {
+        const qint32 index = config.storeServer(server.host, QString::number(server.port),
+                                                server.user, server.password, server.rootDir,
+                                                QString(), QString(), server.type, -1, -1);
+        config.serverNames[index] = server.name;
+    }
+    config.saveConfig();
+}
+
 QString sha256Of(const QString& path) {
     return QString::fromLatin1(
         QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
@@ -150,6 +174,10 @@ private slots:
     void recordsUploads();
     void deletesFromServers_data();
     void deletesFromServers();
+    void renamedFileKeepsItsEntry();
+    void deletesOnlyTheFileUploaded_data();
+    void deletesOnlyTheFileUploaded();
+    void mirrorEntriesAreDeletedApart();
 
 private:
     QTemporaryDir m_local;
@@ -293,6 +321,136 @@ void TestHistoryE2E::deletesFromServers() {
     const QList<QStringList> rows =
         storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL");
     QCOMPARE(rows, (QList<QStringList>{{"a.txt", "0"}, {"photo.jpg", done ? "1" : "0"}}));
+}
+
+void TestHistoryE2E::renamedFileKeepsItsEntry() {
+    const Target server("pyftpdlib");
+    QVERIFY2(server.problem().isEmpty(), qPrintable(server.problem()));
+    const TempProgramDir programDir;
+    saveServerConfig(server.setup());
+    const QProcessEnvironment environment = programDir.environment();
+    const QTemporaryDir later;
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    const QString second = later.filePath("photo.jpg");
+    QVERIFY(picture.save(second, "JPEG"));
+    const QString first = m_local.filePath("photo.jpg");
+    QVERIFY(runCli({"--thumbnails", first}, environment).code == 0);
+    const Outcome again = runCli({"--thumbnails", "--on-exists=rename", second}, environment);
+    QVERIFY2(again.code == 0, again.error.constData());
+    // The first upload moved aside, thumbnail and all.
+    QCOMPARE(readFile(server.onDisk("photo_001.jpg")), readFile(first));
+    QVERIFY(QFile::exists(server.onDisk("photo_thumb_001.jpg")));
+    const QString path = programDir.filePath("history.sqlite");
+    QCOMPARE(storedRows(path, "url, thumbnail, thumbnail_url"),
+             (QList<QStringList>{{"photo.jpg", "http://127.0.0.1/photo.jpg", "photo_thumb.jpg",
+                                  "http://127.0.0.1/photo_thumb.jpg"},
+                                 {"photo_001.jpg", "http://127.0.0.1/photo_001.jpg",
+                                  "photo_thumb_001.jpg", "http://127.0.0.1/photo_thumb_001.jpg"}}));
+
+    // Deleting the first upload deletes it, not the second.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/photo_001.jpg"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.onDisk("photo_001.jpg")));
+    QVERIFY(!QFile::exists(server.onDisk("photo_thumb_001.jpg")));
+    QCOMPARE(readFile(server.onDisk("photo.jpg")), readFile(second));
+    QVERIFY(QFile::exists(server.onDisk("photo_thumb.jpg")));
+}
+
+void TestHistoryE2E::deletesOnlyTheFileUploaded_data() {
+    // How the server entry or the server changed between upload and delete.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("another user") << "user"
+                                  << "uploaded as the user \"tester\"";
+    QTest::newRow("another port") << "port"
+                                  << "uploaded through port";
+    QTest::newRow("another file of the same name")
+        << "size"
+        << "it is not the file uploaded (14 bytes there, 8 bytes uploaded)";
+    QTest::newRow("login not recorded") << "unrecorded"
+                                        << "does not know which login";
+    QTest::newRow("size not told") << "nosize"
+                                   << "does not tell its size";
+}
+
+void TestHistoryE2E::deletesOnlyTheFileUploaded() {
+    QFETCH(QString, change);
+    QFETCH(QString, said);
+    FtpServer server(change == "nosize" ? QString("nosize") : QString("seconduser"));
+    const FtpServer other;
+    QUADDLE_REQUIRE_SERVER(server);
+    QUADDLE_REQUIRE_SERVER(other);
+    const TempProgramDir programDir;
+    ServerSetup setup = setupFor(server);
+    saveServerConfig(setup);
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = writeFile(m_local.filePath("report.txt"), "report-1");
+    const Outcome upload = runCli({report}, environment);
+    QVERIFY2(upload.code == 0, upload.error.constData());
+
+    // The file that a delete must leave: another one of the same name, or the one uploaded.
+    QString kept = server.localPath("report.txt");
+    if (change == "user") {
+        kept = server.localPath("bob/report.txt");
+        writeFile(kept, "bobs-own");
+        setup.user = "bob";
+    } else if (change == "port") {
+        kept = other.localPath("report.txt");
+        writeFile(kept, "others-1");
+        setup.port = other.port();
+    } else if (change == "size") {
+        writeFile(kept, "someone else's");
+    } else if (change == "unrecorded") {
+        QVERIFY(changeHistory(programDir.filePath("history.sqlite"),
+                              "UPDATE uploads SET user = NULL, port = NULL"));
+    }
+    saveServerConfig(setup);
+    const QByteArray before = readFile(kept);
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report.txt"}, environment);
+    QVERIFY2(deleted.code == 1, deleted.error.constData());
+    QVERIFY2(
+        deleted.error.contains("\"report.txt\" on the server \"Test server\" was not deleted") &&
+            deleted.error.contains(said.toUtf8()),
+        deleted.error.constData());
+    QCOMPARE(deleted.output, QByteArray());
+    QCOMPARE(readFile(kept), before);
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "0"}}));
+}
+
+void TestHistoryE2E::mirrorEntriesAreDeletedApart() {
+    const FtpServer main;
+    const FtpServer mirror;
+    QUADDLE_REQUIRE_SERVER(main);
+    QUADDLE_REQUIRE_SERVER(mirror);
+    const TempProgramDir programDir;
+    ServerSetup mainSetup = setupFor(main);
+    mainSetup.name = "Main";
+    ServerSetup mirrorSetup = setupFor(mirror);
+    mirrorSetup.name = "Mirror";
+    saveServers({mainSetup, mirrorSetup});
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = writeFile(m_local.filePath("report.txt"), "report-1");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        const Outcome upload = runCli({selector, report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+
+    // Each delete reaches one of the two files, and marks that one's entry only.
+    const QString url = "http://127.0.0.1/report.txt";
+    const Outcome first = runCli({"--delete", url}, environment);
+    QVERIFY2(first.code == 0, first.error.constData());
+    QVERIFY(!QFile::exists(mirror.localPath("report.txt")));
+    QVERIFY(QFile::exists(main.localPath("report.txt")));
+    const QString path = programDir.filePath("history.sqlite");
+    QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "0"}}));
+    const Outcome second = runCli({"--delete", url}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+    QVERIFY(!QFile::exists(main.localPath("report.txt")));
+    QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "1"}}));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryE2E)

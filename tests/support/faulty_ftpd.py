@@ -6,8 +6,11 @@ Besides the modes below, "close:STEP" closes the control connection, "421:STEP" 
 421 and closes it, "stall:STEP" never answers, "endless:STEP" answers with a multi-line reply
 that never ends and "hugeline:STEP" with a line of 10 MB, where STEP is "greeting", a command
 (USER, PASS, TYPE, CWD, SIZE, EPSV, STOR, ...) or "226" (the reply ending a transfer).
+"seconduser" misbehaves in nothing; it also lets "bob", with the same password, log in to
+the folder "bob" of DIRECTORY.
 """
 import logging
+import os
 import socket
 import sys
 import time
@@ -183,6 +186,9 @@ class FaultyHandler(FTPHandler):
 def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, DIRECTORY, perm="elradfmwMT")
+    if MODE == "seconduser":
+        os.makedirs(os.path.join(DIRECTORY, "bob"), exist_ok=True)
+        authorizer.add_user("bob", PASSWORD, os.path.join(DIRECTORY, "bob"), perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), FaultyHandler)
     if MODE == "maxcons2":
