@@ -39,6 +39,7 @@ private slots:
     }
     void uploadsAreFoundCopiedDeletedAndRemoved();
     void opensBeforeTheFirstUpload();
+    void keepsAFileThatIsNotTheUpload();
 
 private:
     // The rows the window shows, top to bottom, by file column.
@@ -152,6 +153,29 @@ void TestHistoryWindow::opensBeforeTheFirstUpload() {
     QCOMPARE(stat(QFile::encodeName(programDir).constData(), &status), 0);
     QCOMPARE(status.st_mode & 0777, mode_t(0700));
     QVERIFY(QFileInfo(programDir + "/history.sqlite").isFile());
+}
+
+void TestHistoryWindow::keepsAFileThatIsNotTheUpload() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server));
+    const QTemporaryDir local;
+    MainWindow form({test::localFile(local, "a.txt", "alpha")});
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 1);
+    // Someone put another file of that name in its place.
+    test::writeFile(server.localPath("a.txt"), "another one");
+
+    control<QAction>(form, "historyAction")->trigger();
+    auto* window = form.findChild<HistoryWindow*>();
+    QVERIFY(window);
+    select(*window, "a.txt");
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    m_dialogs->expectMessage("\"a.txt\" on the server \"Test server\" was not deleted: it is not "
+                             "the file uploaded (11 bytes there, 5 bytes uploaded).");
+    control<QPushButton>(*window, "deleteButton")->click();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("another one"));
+    QCOMPARE(shownFiles(*window), QStringList{"a.txt"});
 }
 
 QTEST_MAIN(TestHistoryWindow)

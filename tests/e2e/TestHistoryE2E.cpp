@@ -48,9 +48,11 @@ struct UploadRow {
 class Target {
 public:
     explicit Target(const QString& kind) {
-        if (kind == "sshd") {
+        if (kind == "sshd" || kind == "psftp") {
             m_ssh = std::make_unique<SshServer>();
             m_setup.type = "1";
+            if (kind == "psftp")
+                m_setup.sshClient = SshClientPsftp;
             m_setup.port = m_ssh->port();
             m_setup.user = m_ssh->user();
             m_setup.password = m_ssh->password();
@@ -82,6 +84,8 @@ public:
         if (!m_ssh)
             return environment;
         const QString home = m_home.path();
+        // Else psftp would take the account's own .putty.
+        QDir().mkpath(home + "/.putty");
         QDir().mkpath(home + "/bin");
         writeFile(home + "/config", "Host *\n  UserKnownHostsFile " + QFile::encodeName(home) +
                                         "/known_hosts\n  GlobalKnownHostsFile /dev/null\n");
@@ -274,21 +278,28 @@ void TestHistoryE2E::deletesFromServers_data() {
     QTest::addColumn<QString>("kind");
     // Removed from the server before --delete.
     QTest::addColumn<bool>("goneBefore");
+    // Replaced on the server by a file of another size before --delete.
+    QTest::addColumn<bool>("replaced");
     QTest::addColumn<bool>("unknownToo");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("said");
-    QTest::newRow("pyftpdlib") << "pyftpdlib" << false << false << 0 << "";
-    QTest::newRow("vsftpd with TLS") << "vsftpd-tls" << false << false << 0 << "";
-    QTest::newRow("OpenSSH") << "sshd" << false << false << 0 << "";
+    QTest::newRow("pyftpdlib") << "pyftpdlib" << false << false << false << 0 << "";
+    QTest::newRow("vsftpd with TLS") << "vsftpd-tls" << false << false << false << 0 << "";
+    QTest::newRow("OpenSSH") << "sshd" << false << false << false << 0 << "";
+    QTest::newRow("psftp") << "psftp" << false << false << false << 0 << "";
     QTest::newRow("file gone already")
-        << "pyftpdlib" << true << false << 1 << "\"/photo.jpg\" is not on the server";
+        << "pyftpdlib" << true << false << false << 1 << "\"/photo.jpg\" is not on the server";
+    const QString replaced = "it is not the file uploaded (5 bytes there,";
+    QTest::newRow("file replaced, OpenSSH") << "sshd" << false << true << false << 1 << replaced;
+    QTest::newRow("file replaced, psftp") << "psftp" << false << true << false << 1 << replaced;
     QTest::newRow("address not in the history")
-        << "pyftpdlib" << false << true << 2 << "\"http://127.0.0.1/z.txt\" is no upload";
+        << "pyftpdlib" << false << false << true << 2 << "\"http://127.0.0.1/z.txt\" is no upload";
 }
 
 void TestHistoryE2E::deletesFromServers() {
     QFETCH(QString, kind);
     QFETCH(bool, goneBefore);
+    QFETCH(bool, replaced);
     QFETCH(bool, unknownToo);
     QFETCH(int, code);
     QFETCH(QString, said);
@@ -305,6 +316,8 @@ void TestHistoryE2E::deletesFromServers() {
     QVERIFY(QFile::exists(server.onDisk("photo_thumb.jpg")));
     if (goneBefore)
         QVERIFY(QFile::remove(server.onDisk("photo.jpg")));
+    if (replaced)
+        writeFile(server.onDisk("photo.jpg"), "other");
 
     const QString url = "http://127.0.0.1/photo.jpg";
     QStringList urls{url};
