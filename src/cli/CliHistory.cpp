@@ -89,7 +89,7 @@ int CliRun::deleteUploads(Config& config) {
         const std::optional<HistoryEntries> uploads = uploadsNamed(history);
         if (!uploads)
             return ExitUsage;
-        DeleteRun deleting(config);
+        DeleteRun deleting(config, history);
         m_deleteRun = &deleting;
         if (interrupted())
             deleting.cancel();

@@ -196,7 +196,7 @@ void HistoryWindow::deleteSelected() {
     setEnabled(false);
     QStringList reasons;
     try {
-        DeleteRun run(m_config);
+        DeleteRun run(m_config, *m_history);
         const QList<DeleteOutcome> outcomes = run.run(entries);
         for (const DeleteOutcome& outcome : outcomes)
             if (!outcome.reason.isEmpty())

@@ -20,7 +20,8 @@ void tellAll(const QList<qsizetype>& rows, const QString& reason, QList<DeleteOu
 
 } // namespace
 
-DeleteRun::DeleteRun(Config& config) : m_config(config) {}
+DeleteRun::DeleteRun(Config& config, const History& history)
+    : m_config(config), m_history(history) {}
 
 DeleteRun::~DeleteRun() = default;
 
@@ -66,7 +67,7 @@ qint32 DeleteRun::serverOf(const HistoryEntry& entry) const {
     return -1;
 }
 
-QString DeleteRun::loginMismatch(qint32 server, const HistoryEntry& entry) const {
+QString DeleteRun::knownMismatch(qint32 server, const HistoryEntry& entry) const {
     const ServerRecord& record = m_config.servers[server];
     const QString notDeleted = QStringLiteral("\"%1\" on the server \"%2\" was not deleted: ")
                                    .arg(entry.remotePath(), entry.serverName);
@@ -85,6 +86,9 @@ QString DeleteRun::loginMismatch(qint32 server, const HistoryEntry& entry) const
         return notDeleted + QStringLiteral("it was uploaded by %1, and the server entry now uses "
                                            "%2.")
                                 .arg(entry.protocol, protocolName(record.type));
+    // sameFile lists the newest first.
+    if (m_history.sameFile(entry).value(0, entry).id > entry.id)
+        return notDeleted + QStringLiteral("a later upload of the history replaced it there.");
     return QString();
 }
 
@@ -92,7 +96,7 @@ void DeleteRun::deleteOnServer(qint32 server, const HistoryEntries& entries,
                                const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes) {
     QMap<QString, QList<qsizetype>> byFolder;
     for (const qsizetype row : rows) {
-        outcomes[row].reason = loginMismatch(server, entries[row]);
+        outcomes[row].reason = knownMismatch(server, entries[row]);
         if (outcomes[row].reason.isEmpty())
             byFolder[entries[row].folder].append(row);
     }

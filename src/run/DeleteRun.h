@@ -27,10 +27,11 @@ struct DeleteOutcome {
 // keeps telling the user where it went. Only a file that is the one uploaded goes: the server
 // entry must still log in as the upload did (user, port, protocol), and the file on the server
 // must have the size uploaded; an entry kept before the history recorded the login is never
-// taken for sure. The history itself is left for the caller to mark, with markDeleted.
+// taken for sure, nor one whose file a later upload of history replaced. The history itself is left
+// for the caller to mark, with markDeleted.
 class DeleteRun {
 public:
-    explicit DeleteRun(Config& config);
+    DeleteRun(Config& config, const History& history);
     ~DeleteRun();
     DeleteRun(const DeleteRun&) = delete;
     DeleteRun& operator=(const DeleteRun&) = delete;
@@ -45,15 +46,18 @@ private:
     qint32 serverOf(const HistoryEntry& entry) const;
     void deleteOnServer(qint32 server, const HistoryEntries& entries, const QList<qsizetype>& rows,
                         QList<DeleteOutcome>& outcomes);
-    // Why the server entry no longer reaches the entry's file as uploaded; empty when it does.
-    QString loginMismatch(qint32 server, const HistoryEntry& entry) const;
     // Deletes the rows of one folder over the session.
     void deleteInFolder(const QString& folder, const HistoryEntries& entries,
                         const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes);
     DeleteOutcome deleteEntry(const HistoryEntry& entry);
     void logIn(qint32 server);
 
+    // Why the entry's file is not what its server holds now, before asking the server; empty
+    // when that may be it.
+    QString knownMismatch(qint32 server, const HistoryEntry& entry) const;
+
     Config& m_config;
+    const History& m_history;
     std::unique_ptr<UploadSession> m_session;
     bool m_cancelled = false;
 };

@@ -40,6 +40,7 @@ private slots:
     void uploadsAreFoundCopiedDeletedAndRemoved();
     void opensBeforeTheFirstUpload();
     void keepsAFileThatIsNotTheUpload();
+    void anOverwrittenUploadKeepsTheLaterOne();
 
 private:
     // The rows the window shows, top to bottom, by file column.
@@ -176,6 +177,38 @@ void TestHistoryWindow::keepsAFileThatIsNotTheUpload() {
     control<QPushButton>(*window, "deleteButton")->click();
     QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("another one"));
     QCOMPARE(shownFiles(*window), QStringList{"a.txt"});
+}
+
+void TestHistoryWindow::anOverwrittenUploadKeepsTheLaterOne() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    const QTemporaryDir first;
+    const QTemporaryDir second;
+    MainWindow form({test::localFile(first, "a.txt", "alpha")});
+    form.startUpload();
+    MainWindow later({test::localFile(second, "a.txt", "bravo")});
+    later.startUpload();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("bravo"));
+
+    control<QAction>(form, "historyAction")->trigger();
+    auto* window = form.findChild<HistoryWindow*>();
+    QVERIFY(window);
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt", "a.txt"}));
+    // The first upload's file is the later one's now: deleting the first leaves it.
+    control<QTableView>(*window, "historyView")->selectRow(1);
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    m_dialogs->expectMessage("\"a.txt\" on the server \"Test server\" was not deleted: a later "
+                             "upload of the history replaced it there.");
+    control<QPushButton>(*window, "deleteButton")->click();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("bravo"));
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt", "a.txt"}));
+    // Deleting the later one deletes the file both named.
+    control<QTableView>(*window, "historyView")->selectRow(0);
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    control<QPushButton>(*window, "deleteButton")->click();
+    QVERIFY(!QFile::exists(server.localPath("a.txt")));
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt (deleted)", "a.txt (deleted)"}));
 }
 
 QTEST_MAIN(TestHistoryWindow)
