@@ -15,12 +15,19 @@ QJsonValue timeText(const QDateTime& time) {
     return time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue();
 }
 
+// null for entries kept before the login was.
+QJsonValue loginPart(const HistoryEntry& entry, QString HistoryLogin::*part) {
+    return entry.login ? QJsonValue((*entry.login).*part) : QJsonValue();
+}
+
 QString jsonLine(const HistoryEntry& entry) {
     const QJsonObject object{{QStringLiteral("id"), entry.id},
                              {QStringLiteral("time"), timeText(entry.time)},
                              {QStringLiteral("server"), entry.serverName},
                              {QStringLiteral("host"), entry.host},
                              {QStringLiteral("protocol"), entry.protocol},
+                             {QStringLiteral("user"), loginPart(entry, &HistoryLogin::user)},
+                             {QStringLiteral("port"), loginPart(entry, &HistoryLogin::port)},
                              {QStringLiteral("remotePath"), entry.remotePath()},
                              {QStringLiteral("thumbnailPath"), entry.thumbnailPath()},
                              {QStringLiteral("url"), entry.url},

@@ -265,6 +265,8 @@ void TestHistoryE2E::recordsUploads() {
                       object["thumbnailUrl"].toString(),
                       QString::number(object["size"].toInteger()), object["sha256"].toString(),
                       object["server"].toString(), object["protocol"].toString()});
+        QCOMPARE(object["user"].toString(), QString("tester"));
+        QCOMPARE(object["port"].toString(), QString::number(server.setup().port));
         QVERIFY(QDateTime::fromString(object["time"].toString(), Qt::ISODateWithMs).isValid());
     }
     QCOMPARE(shown, expected);
