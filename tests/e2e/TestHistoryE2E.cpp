@@ -178,6 +178,7 @@ private slots:
     void recordsUploads();
     void deletesFromServers_data();
     void deletesFromServers();
+    void renamedFileKeepsItsEntry_data();
     void renamedFileKeepsItsEntry();
     void deletesOnlyTheFileUploaded_data();
     void deletesOnlyTheFileUploaded();
@@ -338,7 +339,15 @@ void TestHistoryE2E::deletesFromServers() {
     QCOMPARE(rows, (QList<QStringList>{{"a.txt", "0"}, {"photo.jpg", done ? "1" : "0"}}));
 }
 
+void TestHistoryE2E::renamedFileKeepsItsEntry_data() {
+    // Whether the second upload, the one that renames, is recorded.
+    QTest::addColumn<bool>("recorded");
+    QTest::newRow("history on") << true;
+    QTest::newRow("history off for the second upload") << false;
+}
+
 void TestHistoryE2E::renamedFileKeepsItsEntry() {
+    QFETCH(bool, recorded);
     const Target server("pyftpdlib");
     QVERIFY2(server.problem().isEmpty(), qPrintable(server.problem()));
     const TempProgramDir programDir;
@@ -351,17 +360,19 @@ void TestHistoryE2E::renamedFileKeepsItsEntry() {
     QVERIFY(picture.save(second, "JPEG"));
     const QString first = m_local.filePath("photo.jpg");
     QVERIFY(runCli({"--thumbnails", first}, environment).code == 0);
+    saveServerConfig(server.setup(), {{"History", SettingValue::boolean(recorded)}});
     const Outcome again = runCli({"--thumbnails", "--on-exists=rename", second}, environment);
     QVERIFY2(again.code == 0, again.error.constData());
     // The first upload moved aside, thumbnail and all.
     QCOMPARE(readFile(server.onDisk("photo_001.jpg")), readFile(first));
     QVERIFY(QFile::exists(server.onDisk("photo_thumb_001.jpg")));
     const QString path = programDir.filePath("history.sqlite");
-    QCOMPARE(storedRows(path, "url, thumbnail, thumbnail_url"),
-             (QList<QStringList>{{"photo.jpg", "http://127.0.0.1/photo.jpg", "photo_thumb.jpg",
-                                  "http://127.0.0.1/photo_thumb.jpg"},
-                                 {"photo_001.jpg", "http://127.0.0.1/photo_001.jpg",
-                                  "photo_thumb_001.jpg", "http://127.0.0.1/photo_thumb_001.jpg"}}));
+    QList<QStringList> rows{{"photo_001.jpg", "http://127.0.0.1/photo_001.jpg",
+                             "photo_thumb_001.jpg", "http://127.0.0.1/photo_thumb_001.jpg"}};
+    if (recorded)
+        rows.prepend({"photo.jpg", "http://127.0.0.1/photo.jpg", "photo_thumb.jpg",
+                      "http://127.0.0.1/photo_thumb.jpg"});
+    QCOMPARE(storedRows(path, "url, thumbnail, thumbnail_url"), rows);
 
     // Deleting the first upload deletes it, not the second.
     const Outcome deleted = runCli({"--delete", "http://127.0.0.1/photo_001.jpg"}, environment);
