@@ -50,6 +50,9 @@ const char* const RenamedTrigger =
     "old.name, old.url, old.server); INSERT INTO uploads_search(rowid, name, url, server) "
     "VALUES (new.id, new.name, new.url, new.server); END";
 
+// Finds the rows of one remote file without reading them all.
+const char* const NameIndex = "CREATE INDEX uploads_name ON uploads(name)";
+
 // The login columns are NULL in rows kept before they were.
 const char* const CreateTables[] = {
     "CREATE TABLE uploads(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, server TEXT NOT NULL, "
@@ -58,6 +61,7 @@ const char* const CreateTables[] = {
     "size INTEGER NOT NULL, sha256 TEXT NOT NULL, deleted_time INTEGER, preview BLOB, "
     "user TEXT, port TEXT)",
     "CREATE INDEX uploads_url ON uploads(url)",
+    NameIndex,
     "CREATE VIRTUAL TABLE uploads_search USING fts5(name, url, server, content='uploads', "
     "content_rowid='id', tokenize='trigram')",
     "CREATE TRIGGER uploads_added AFTER INSERT ON uploads BEGIN INSERT INTO uploads_search(rowid, "
@@ -72,6 +76,7 @@ const char* const CreateTables[] = {
 const char* const AddLogin[] = {
     "ALTER TABLE uploads ADD COLUMN user TEXT",
     "ALTER TABLE uploads ADD COLUMN port TEXT",
+    NameIndex,
     RenamedTrigger,
 };
 
