@@ -15,12 +15,19 @@ QJsonValue timeText(const QDateTime& time) {
     return time.isValid() ? QJsonValue(time.toString(Qt::ISODateWithMs)) : QJsonValue();
 }
 
+// null for entries kept before the login was.
+QJsonValue loginPart(const HistoryEntry& entry, QString HistoryLogin::*part) {
+    return entry.login ? QJsonValue((*entry.login).*part) : QJsonValue();
+}
+
 QString jsonLine(const HistoryEntry& entry) {
     const QJsonObject object{{QStringLiteral("id"), entry.id},
                              {QStringLiteral("time"), timeText(entry.time)},
                              {QStringLiteral("server"), entry.serverName},
                              {QStringLiteral("host"), entry.host},
                              {QStringLiteral("protocol"), entry.protocol},
+                             {QStringLiteral("user"), loginPart(entry, &HistoryLogin::user)},
+                             {QStringLiteral("port"), loginPart(entry, &HistoryLogin::port)},
                              {QStringLiteral("remotePath"), entry.remotePath()},
                              {QStringLiteral("thumbnailPath"), entry.thumbnailPath()},
                              {QStringLiteral("url"), entry.url},
@@ -89,29 +96,23 @@ int CliRun::deleteUploads(Config& config) {
         const std::optional<HistoryEntries> uploads = uploadsNamed(history);
         if (!uploads)
             return ExitUsage;
-        DeleteRun deleting(config);
+        DeleteRun deleting(config, history);
         m_deleteRun = &deleting;
         if (interrupted())
             deleting.cancel();
         const QList<DeleteOutcome> outcomes = deleting.run(*uploads);
         m_deleteRun = nullptr;
-        QList<qint64> gone;
         QStringList lines;
         bool failed = false;
         for (qsizetype index = 0; index < outcomes.size(); ++index) {
-            if (outcomes[index].done) {
-                // Earlier uploads to the same address were the same file.
-                for (const HistoryEntry& entry : history.withUrl(uploads->at(index).url))
-                    if (!entry.deleted())
-                        gone.append(entry.id);
+            if (outcomes[index].done)
                 lines.append(uploads->at(index).url);
-            }
             if (!outcomes[index].reason.isEmpty() && !interrupted())
                 m_terminal.error(outcomes[index].reason);
             failed = failed || !outcomes[index].reason.isEmpty();
         }
         printLines(lines);
-        history.markDeleted(gone, QDateTime::currentDateTimeUtc());
+        markDeleted(history, *uploads, outcomes);
         return failed ? ExitSomeFailed : ExitDone;
     } catch (const Error& error) {
         m_terminal.error(error.message());

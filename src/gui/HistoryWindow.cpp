@@ -160,7 +160,10 @@ HistoryEntries HistoryWindow::selectedEntries() const {
 
 void HistoryWindow::showCount() {
     const int count = m_model->rowCount();
-    m_countLabel->setText(count == 1 ? tr("1 upload") : tr("%1 uploads").arg(count));
+    if (count == 0 && m_searchEdit->text().isEmpty())
+        m_countLabel->setText(tr("No uploads yet. Files you upload will appear here."));
+    else
+        m_countLabel->setText(count == 1 ? tr("1 upload") : tr("%1 uploads").arg(count));
 }
 
 void HistoryWindow::updateButtons() {
@@ -195,17 +198,14 @@ void HistoryWindow::deleteSelected() {
                               MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
         return;
     setEnabled(false);
-    QList<qint64> deleted;
     QStringList reasons;
     try {
-        DeleteRun run(m_config);
-        for (const DeleteOutcome& outcome : run.run(entries)) {
-            if (outcome.done)
-                deleted.append(outcome.id);
+        DeleteRun run(m_config, *m_history);
+        const QList<DeleteOutcome> outcomes = run.run(entries);
+        for (const DeleteOutcome& outcome : outcomes)
             if (!outcome.reason.isEmpty())
                 reasons.append(outcome.reason);
-        }
-        m_history->markDeleted(deleted, QDateTime::currentDateTimeUtc());
+        markDeleted(*m_history, entries, outcomes);
     } catch (const Error& error) {
         reasons.append(error.message());
     }

@@ -2,6 +2,8 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/PrivateFile.h"
+#include "platform/ProgramDir.h"
 
 #include <QAtomicInteger>
 #include <QFile>
@@ -9,6 +11,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quaddle {
 
@@ -17,21 +23,45 @@ namespace {
 // SQLite's result codes for a file that is no database or a damaged one.
 constexpr int SqliteCorrupt = 11;
 constexpr int SqliteNotADatabase = 26;
+// ... and for one another connection holds.
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+
+// How long a connection waits for others writing the file at the same time.
+constexpr int BusyTimeoutMs = 30000;
 
 // The trigram index finds any part of a text of three or more characters; shorter searches
 // read every row, which they match plenty of anyway.
 constexpr qsizetype IndexedSearchLength = 3;
 
-const QString Columns = QStringLiteral("id, time, server, host, protocol, folder, name, thumbnail, "
-                                       "url, thumbnail_url, size, sha256, deleted_time, preview");
+const QString Columns =
+    QStringLiteral("id, time, server, host, protocol, folder, name, thumbnail, "
+                   "url, thumbnail_url, size, sha256, deleted_time, preview, user, port");
 
+// The rows of the same remote file: server, login, protocol and folder, still there.
+const QString SamePlace = QStringLiteral(
+    "server = ? AND host = ? AND protocol = ? AND folder = ? AND user IS ? AND port IS ? AND "
+    "deleted_time IS NULL");
+
+// A renamed file's rows change their name and URL; the search index follows.
+const char* const RenamedTrigger =
+    "CREATE TRIGGER uploads_renamed AFTER UPDATE OF name, url ON uploads BEGIN INSERT INTO "
+    "uploads_search(uploads_search, rowid, name, url, server) VALUES ('delete', old.id, "
+    "old.name, old.url, old.server); INSERT INTO uploads_search(rowid, name, url, server) "
+    "VALUES (new.id, new.name, new.url, new.server); END";
+
+// Finds the rows of one remote file without reading them all.
+const char* const NameIndex = "CREATE INDEX uploads_name ON uploads(name)";
+
+// The login columns are NULL in rows kept before they were.
 const char* const CreateTables[] = {
     "CREATE TABLE uploads(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, server TEXT NOT NULL, "
     "host TEXT NOT NULL, protocol TEXT NOT NULL, folder TEXT NOT NULL, name TEXT NOT NULL, "
     "thumbnail TEXT NOT NULL, url TEXT NOT NULL, thumbnail_url TEXT NOT NULL, "
-    "size INTEGER NOT NULL, sha256 TEXT NOT NULL, deleted_time INTEGER, preview BLOB)",
+    "size INTEGER NOT NULL, sha256 TEXT NOT NULL, deleted_time INTEGER, preview BLOB, "
+    "user TEXT, port TEXT)",
     "CREATE INDEX uploads_url ON uploads(url)",
-    // Rows are never updated in the searched columns, so inserts and deletes keep it right.
+    NameIndex,
     "CREATE VIRTUAL TABLE uploads_search USING fts5(name, url, server, content='uploads', "
     "content_rowid='id', tokenize='trigram')",
     "CREATE TRIGGER uploads_added AFTER INSERT ON uploads BEGIN INSERT INTO uploads_search(rowid, "
@@ -39,6 +69,15 @@ const char* const CreateTables[] = {
     "CREATE TRIGGER uploads_removed AFTER DELETE ON uploads BEGIN INSERT INTO "
     "uploads_search(uploads_search, rowid, name, url, server) VALUES ('delete', old.id, "
     "old.name, old.url, old.server); END",
+    RenamedTrigger,
+};
+
+// From the first version of the tables to this one.
+const char* const AddLogin[] = {
+    "ALTER TABLE uploads ADD COLUMN user TEXT",
+    "ALTER TABLE uploads ADD COLUMN port TEXT",
+    NameIndex,
+    RenamedTrigger,
 };
 
 // A statement that failed; damaged when the file is no database or a broken one.
@@ -47,16 +86,21 @@ public:
     StoreError(const QString& path, const QSqlError& error)
         : Error(QStringLiteral("The upload history \"%1\" could not be used: %2")
                     .arg(path, error.text())),
-          m_damaged(isDamage(error)) {}
+          m_damaged(isDamage(error)), m_busy(isBusy(error)) {}
     bool damaged() const { return m_damaged; }
+    bool busy() const { return m_busy; }
 
 private:
+    static int codeOf(const QSqlError& error) { return error.nativeErrorCode().toInt() & 0xFF; }
     static bool isDamage(const QSqlError& error) {
-        const int code = error.nativeErrorCode().toInt() & 0xFF;
-        return code == SqliteCorrupt || code == SqliteNotADatabase;
+        return codeOf(error) == SqliteCorrupt || codeOf(error) == SqliteNotADatabase;
+    }
+    static bool isBusy(const QSqlError& error) {
+        return codeOf(error) == SqliteBusy || codeOf(error) == SqliteLocked;
     }
 
     bool m_damaged;
+    bool m_busy;
 };
 
 QVariant timeValue(const QDateTime& time) {
@@ -67,6 +111,19 @@ QVariant timeValue(const QDateTime& time) {
 // Qt binds a null text as NULL; the columns hold empty texts instead.
 QVariant textValue(const QString& text) {
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+QVariantList loginValues(const std::optional<HistoryLogin>& login) {
+    if (!login)
+        return {QVariant(QMetaType::fromType<QString>()), QVariant(QMetaType::fromType<QString>())};
+    return {textValue(login->user), textValue(login->port)};
+}
+
+// The values of SamePlace for the remote file of entry.
+QVariantList placeValues(const HistoryEntry& entry) {
+    return QVariantList{textValue(entry.serverName), textValue(entry.host),
+                        textValue(entry.protocol), textValue(entry.folder)} +
+           loginValues(entry.login);
 }
 
 QDateTime timeOf(const QVariant& value) {
@@ -90,6 +147,8 @@ HistoryEntry entryOf(const QSqlQuery& row) {
     entry.sha256 = row.value(11).toString();
     entry.deletedTime = timeOf(row.value(12));
     entry.preview = row.value(13).toByteArray();
+    if (!row.value(14).isNull())
+        entry.login = HistoryLogin{row.value(14).toString(), row.value(15).toString()};
     return entry;
 }
 
@@ -149,6 +208,35 @@ int storedVersion(const QString& connection) {
     return version.next() ? version.value(0).toInt() : 0;
 }
 
+QString journalMode(const QString& connection) {
+    QSqlQuery mode = run(connection, QStringLiteral("PRAGMA journal_mode"));
+    return mode.next() ? mode.value(0).toString() : QString();
+}
+
+// Write-ahead logging lets the window read while an upload writes. Another program switching
+// at the same moment holds the file; it then switches it for both.
+void useWriteAheadLog(const QString& connection) {
+    if (journalMode(connection) == QLatin1String("wal"))
+        return;
+    try {
+        run(connection, QStringLiteral("PRAGMA journal_mode=WAL"));
+    } catch (const StoreError& error) {
+        if (!error.busy())
+            throw;
+    }
+}
+
+// Creates the file owner-only when it is missing, before SQLite sees it, without replacing
+// one another program creates at the same moment; its journal files take its permissions.
+void createOwnerOnly(const QString& path) {
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        throw Error(QStringLiteral("The upload history \"%1\" could not be opened: %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    ::close(descriptor);
+}
+
 // Runs change in one transaction, undone when it throws.
 template <typename Change> void inTransaction(const QString& connection, Change change) {
     run(connection, QStringLiteral("BEGIN IMMEDIATE"));
@@ -201,36 +289,45 @@ void History::open() {
 
 bool History::openTables() {
     const QString path = filePath(m_programDir);
-    // Made owner-only before SQLite sees it; its journal files take the same permissions.
-    QFile file(path);
-    if (!file.exists() &&
-        !file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner))
-        throw Error(QStringLiteral("The upload history \"%1\" could not be created: %2")
-                        .arg(path, file.errorString()));
-    file.close();
+    // The default folder does not exist before the first save; a chosen one must exist.
+    if (m_programDir == defaultProgramDir())
+        makePrivateDir(m_programDir);
+    createOwnerOnly(path);
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     database.setDatabaseName(path);
+    database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
     if (!database.open())
         throw StoreError(path, database.lastError());
     try {
-        const int stored = storedVersion(m_connection);
-        if (stored > SchemaVersion)
-            throw Error(QStringLiteral("The upload history \"%1\" was written by a newer version "
-                                       "of the program; it is left as it is.")
-                            .arg(path));
-        run(m_connection, QStringLiteral("PRAGMA journal_mode=WAL"));
-        if (stored < SchemaVersion)
-            inTransaction(m_connection, [this] {
-                for (const char* statement : CreateTables)
-                    run(m_connection, QLatin1String(statement));
-                run(m_connection, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
-            });
+        upgradeTables();
+        useWriteAheadLog(m_connection);
     } catch (const StoreError& error) {
         if (!error.damaged())
             throw;
         return false;
     }
     return true;
+}
+
+void History::upgradeTables() {
+    // Read and changed in one transaction, so two programs starting on a new file create the
+    // tables once.
+    inTransaction(m_connection, [this] {
+        const int stored = storedVersion(m_connection);
+        if (stored > SchemaVersion)
+            throw Error(QStringLiteral("The upload history \"%1\" was written by a newer version "
+                                       "of the program; it is left as it is.")
+                            .arg(filePath(m_programDir)));
+        if (stored == SchemaVersion)
+            return;
+        if (stored == 0)
+            for (const char* statement : CreateTables)
+                run(m_connection, QLatin1String(statement));
+        else
+            for (const char* statement : AddLogin)
+                run(m_connection, QLatin1String(statement));
+        run(m_connection, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion));
+    });
 }
 
 void History::setAside() {
@@ -259,14 +356,17 @@ void History::add(HistoryEntries& entries) {
                 m_connection,
                 QStringLiteral("INSERT INTO uploads(time, server, host, protocol, folder, name, "
                                "thumbnail, url, thumbnail_url, size, sha256, deleted_time, "
-                               "preview) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {timeValue(entry.time), textValue(entry.serverName), textValue(entry.host),
-                 textValue(entry.protocol), textValue(entry.folder), textValue(entry.name),
-                 textValue(entry.thumbnailName), textValue(entry.url),
-                 textValue(entry.thumbnailUrl), entry.size, textValue(entry.sha256),
-                 timeValue(entry.deletedTime),
-                 entry.preview.isEmpty() ? QVariant(QMetaType::fromType<QByteArray>())
-                                         : QVariant(entry.preview)});
+                               "preview, user, port) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                               "?, ?, ?)"),
+                QVariantList{timeValue(entry.time), textValue(entry.serverName),
+                             textValue(entry.host), textValue(entry.protocol),
+                             textValue(entry.folder), textValue(entry.name),
+                             textValue(entry.thumbnailName), textValue(entry.url),
+                             textValue(entry.thumbnailUrl), entry.size, textValue(entry.sha256),
+                             timeValue(entry.deletedTime),
+                             entry.preview.isEmpty() ? QVariant(QMetaType::fromType<QByteArray>())
+                                                     : QVariant(entry.preview)} +
+                    loginValues(entry.login));
             entry.id = query.lastInsertId().toLongLong();
         }
     });
@@ -301,6 +401,34 @@ HistoryEntries History::withUrl(const QString& url) const {
     while (query.next())
         found.append(entryOf(query));
     return found;
+}
+
+HistoryEntries History::sameFile(const HistoryEntry& entry) const {
+    QSqlQuery query =
+        run(m_connection,
+            QStringLiteral("SELECT ") + Columns + QStringLiteral(" FROM uploads WHERE ") +
+                SamePlace + QStringLiteral(" AND name = ? ORDER BY id DESC"),
+            placeValues(entry) << textValue(entry.name));
+    HistoryEntries found;
+    while (query.next())
+        found.append(entryOf(query));
+    return found;
+}
+
+void History::followRename(const HistoryEntry& where, const QString& name, const QString& newName,
+                           const QString& newUrl) {
+    inTransaction(m_connection, [&] {
+        run(m_connection,
+            QStringLiteral("UPDATE uploads SET name = ?, url = ? WHERE ") + SamePlace +
+                QStringLiteral(" AND name = ?"),
+            QVariantList{textValue(newName), textValue(newUrl)} + placeValues(where) +
+                QVariantList{textValue(name)});
+        run(m_connection,
+            QStringLiteral("UPDATE uploads SET thumbnail = ?, thumbnail_url = ? WHERE ") +
+                SamePlace + QStringLiteral(" AND thumbnail = ?"),
+            QVariantList{textValue(newName), textValue(newUrl)} + placeValues(where) +
+                QVariantList{textValue(name)});
+    });
 }
 
 void History::markDeleted(const QList<qint64>& ids, const QDateTime& when) {

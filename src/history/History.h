@@ -3,8 +3,16 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <optional>
 
 namespace quaddle {
+
+// Who logged in where for an upload: the server entry's user and port as they were then.
+struct HistoryLogin {
+    QString user;
+    QString port;
+    friend bool operator==(const HistoryLogin&, const HistoryLogin&) = default;
+};
 
 // One uploaded file as the history keeps it.
 struct HistoryEntry {
@@ -17,6 +25,8 @@ struct HistoryEntry {
     QString host;
     // "FTP", "FTPS" or "SFTP".
     QString protocol;
+    // Nothing for uploads recorded before the history kept the login.
+    std::optional<HistoryLogin> login;
     // The folder a new login enters to reach the file (the server's root directory and the
     // upload folder joined; empty for the login's own folder), the file's remote name and its
     // thumbnail's (empty when there is none).
@@ -53,9 +63,10 @@ using HistoryEntries = QList<HistoryEntry>;
 class History {
 public:
     // The version of the tables this program writes, kept in the file's user_version.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
-    // Opens the store in programDir (ending with "/"), creating it when missing.
+    // Opens the store in programDir (ending with "/"), creating it when missing, and the
+    // default program directory too. Any number of programs may open and write it at once.
     explicit History(const QString& programDir);
     ~History();
     History(const History&) = delete;
@@ -77,6 +88,14 @@ public:
     HistoryEntries entries(qint64 offset, qint64 limit, const QString& search = QString()) const;
     // The rows whose URL is url, newest first.
     HistoryEntries withUrl(const QString& url) const;
+    // The rows not marked deleted whose file is the remote file of entry: the same server,
+    // login, protocol, folder and name; newest first.
+    HistoryEntries sameFile(const HistoryEntry& entry) const;
+    // After the file name in folder of the server of entry (login, protocol) was renamed on the
+    // server to newName, at newUrl: the rows not marked deleted that name it, as file or as
+    // thumbnail, name the new one.
+    void followRename(const HistoryEntry& where, const QString& name, const QString& newName,
+                      const QString& newUrl);
 
     void markDeleted(const QList<qint64>& ids, const QDateTime& when);
     void remove(const QList<qint64>& ids);
@@ -85,6 +104,8 @@ private:
     void open();
     // Opens the file and brings its tables to SchemaVersion; false when it is damaged.
     bool openTables();
+    // Creates the tables of a new file, or brings older ones up to date.
+    void upgradeTables();
     void setAside();
     void close();
 

@@ -1,6 +1,7 @@
 #include "run/DeleteRun.h"
 
 #include "platform/Error.h"
+#include "run/UploadHistory.h"
 #include "upload/UploadDrivers.h"
 #include "upload/UploadRunSupport.h"
 #include "upload/UploadSession.h"
@@ -19,7 +20,8 @@ void tellAll(const QList<qsizetype>& rows, const QString& reason, QList<DeleteOu
 
 } // namespace
 
-DeleteRun::DeleteRun(Config& config) : m_config(config) {}
+DeleteRun::DeleteRun(Config& config, const History& history)
+    : m_config(config), m_history(history) {}
 
 DeleteRun::~DeleteRun() = default;
 
@@ -65,11 +67,39 @@ qint32 DeleteRun::serverOf(const HistoryEntry& entry) const {
     return -1;
 }
 
+QString DeleteRun::knownMismatch(qint32 server, const HistoryEntry& entry) const {
+    const ServerRecord& record = m_config.servers[server];
+    const QString notDeleted = QStringLiteral("\"%1\" on the server \"%2\" was not deleted: ")
+                                   .arg(entry.remotePath(), entry.serverName);
+    if (!entry.login)
+        return notDeleted + QStringLiteral("the history does not know which login uploaded it, so "
+                                           "it cannot tell that file from another one.");
+    if (entry.login->user != record.user)
+        return notDeleted + QStringLiteral("it was uploaded as the user \"%1\", and the server "
+                                           "entry now logs in as \"%2\".")
+                                .arg(entry.login->user, record.user);
+    if (entry.login->port != record.port)
+        return notDeleted + QStringLiteral("it was uploaded through port %1, and the server entry "
+                                           "now uses port %2.")
+                                .arg(entry.login->port, record.port);
+    if (entry.protocol != protocolName(record.type))
+        return notDeleted + QStringLiteral("it was uploaded by %1, and the server entry now uses "
+                                           "%2.")
+                                .arg(entry.protocol, protocolName(record.type));
+    // sameFile lists the newest first.
+    if (m_history.sameFile(entry).value(0, entry).id > entry.id)
+        return notDeleted + QStringLiteral("a later upload of the history replaced it there.");
+    return QString();
+}
+
 void DeleteRun::deleteOnServer(qint32 server, const HistoryEntries& entries,
                                const QList<qsizetype>& rows, QList<DeleteOutcome>& outcomes) {
     QMap<QString, QList<qsizetype>> byFolder;
-    for (const qsizetype row : rows)
-        byFolder[entries[row].folder].append(row);
+    for (const qsizetype row : rows) {
+        outcomes[row].reason = knownMismatch(server, entries[row]);
+        if (outcomes[row].reason.isEmpty())
+            byFolder[entries[row].folder].append(row);
+    }
     bool moved = false;
     for (auto folder = byFolder.cbegin(); folder != byFolder.cend() && !m_cancelled; ++folder) {
         // A relative folder is found from the login's own folder only.
@@ -108,6 +138,19 @@ DeleteOutcome DeleteRun::deleteEntry(const HistoryEntry& entry) {
         return {entry.id, false,
                 QStringLiteral("\"%1\" is not on the server \"%2\" (any more).")
                     .arg(entry.remotePath(), entry.serverName)};
+    const std::optional<qint64> size = driver.remoteFileSize(entry.name);
+    if (!size)
+        return {entry.id, false,
+                QStringLiteral("\"%1\" on the server \"%2\" was not deleted: the server does not "
+                               "tell its size, so it cannot be told from another file.")
+                    .arg(entry.remotePath(), entry.serverName)};
+    if (*size != entry.size)
+        return {entry.id, false,
+                QStringLiteral("\"%1\" on the server \"%2\" was not deleted: it is not the file "
+                               "uploaded (%3 bytes there, %4 bytes uploaded).")
+                    .arg(entry.remotePath(), entry.serverName)
+                    .arg(*size)
+                    .arg(entry.size)};
     if (!driver.removeFile(entry.name))
         return {entry.id, false,
                 QStringLiteral("\"%1\" could not be deleted: %2")
@@ -119,6 +162,17 @@ DeleteOutcome DeleteRun::deleteEntry(const HistoryEntry& entry) {
                 QStringLiteral("The thumbnail \"%1\" of \"%2\" could not be deleted: %3")
                     .arg(thumbnail, entry.remotePath(), driver.lastError())};
     return {entry.id, true, QString()};
+}
+
+void markDeleted(History& history, const HistoryEntries& entries,
+                 const QList<DeleteOutcome>& outcomes) {
+    QList<qint64> gone;
+    for (qsizetype index = 0; index < outcomes.size(); ++index)
+        if (outcomes[index].done)
+            for (const HistoryEntry& entry : history.sameFile(entries[index]))
+                if (!gone.contains(entry.id))
+                    gone.append(entry.id);
+    history.markDeleted(gone, QDateTime::currentDateTimeUtc());
 }
 
 void DeleteRun::logIn(qint32 server) {

@@ -24,10 +24,14 @@ struct DeleteOutcome {
 // and logged in to as an upload does (the stored login, the master password, the configured
 // options, questions through dialogs()), once per server: again only to reach a relative folder
 // after another one. A file that is not there any more is not counted as deleted, so its entry
-// keeps telling the user where it went. The history itself is left for the caller to mark.
+// keeps telling the user where it went. Only a file that is the one uploaded goes: the server
+// entry must still log in as the upload did (user, port, protocol), and the file on the server
+// must have the size uploaded; an entry kept before the history recorded the login is never
+// taken for sure, nor one whose file a later upload of history replaced. The history itself is left
+// for the caller to mark, with markDeleted.
 class DeleteRun {
 public:
-    explicit DeleteRun(Config& config);
+    DeleteRun(Config& config, const History& history);
     ~DeleteRun();
     DeleteRun(const DeleteRun&) = delete;
     DeleteRun& operator=(const DeleteRun&) = delete;
@@ -48,9 +52,19 @@ private:
     DeleteOutcome deleteEntry(const HistoryEntry& entry);
     void logIn(qint32 server);
 
+    // Why the entry's file is not what its server holds now, before asking the server; empty
+    // when that may be it.
+    QString knownMismatch(qint32 server, const HistoryEntry& entry) const;
+
     Config& m_config;
+    const History& m_history;
     std::unique_ptr<UploadSession> m_session;
     bool m_cancelled = false;
 };
+
+// Marks in history the entries whose files the outcomes of entries tell as deleted, and the
+// older entries of the same remote files.
+void markDeleted(History& history, const HistoryEntries& entries,
+                 const QList<DeleteOutcome>& outcomes);
 
 } // namespace quaddle

@@ -3,8 +3,6 @@
 #include "history/History.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
-#include "platform/PrivateFile.h"
-#include "platform/ProgramDir.h"
 #include "results/UrlBuilder.h"
 #include "thumbs/Jpeg.h"
 #include "upload/UploadRunSupport.h"
@@ -65,17 +63,24 @@ QString remoteFolder(const ServerRecord& server, const QString& remoteDir) {
     return server.rootDir + QLatin1Char('/') + dir;
 }
 
+// Where the run's files went: the server, login and folder of an entry.
+HistoryEntry placeOf(const Config& config, const ServerRecord& server, const QString& remoteDir) {
+    HistoryEntry entry;
+    entry.serverName = config.serverNames.value(config.currentServer);
+    entry.host = server.host;
+    entry.protocol = protocolName(server.type);
+    entry.login = HistoryLogin{server.user, server.port};
+    entry.folder = remoteFolder(server, remoteDir);
+    return entry;
+}
+
 HistoryEntries entriesOf(const Config& config, const ServerRecord& server, const QString& remoteDir,
                          const QList<SentFile>& files) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     HistoryEntries entries;
     for (const SentFile& file : files) {
-        HistoryEntry entry;
+        HistoryEntry entry = placeOf(config, server, remoteDir);
         entry.time = now;
-        entry.serverName = config.serverNames.value(config.currentServer);
-        entry.host = server.host;
-        entry.protocol = protocolName(server.type);
-        entry.folder = remoteFolder(server, remoteDir);
         entry.name = file.result.file;
         entry.thumbnailName = file.result.thumbnail;
         entry.url = buildUrl(server, remoteDir, file.result.file);
@@ -104,14 +109,23 @@ QString protocolName(const QString& serverType) {
 }
 
 void recordUploads(const Config& config, const ServerRecord& server, const QString& remoteDir,
-                   const QList<SentFile>& files) {
-    if (!config.keepHistory() || files.isEmpty())
+                   const QList<SentFile>& files, const RenamedFiles& renamed) {
+    const bool adding = config.keepHistory() && !files.isEmpty();
+    // Entries kept while the history was on still follow a file the run moved aside.
+    const bool following =
+        !renamed.isEmpty() && QFile::exists(History::filePath(config.programDir));
+    if (!adding && !following)
         return;
-    HistoryEntries entries = entriesOf(config, server, remoteDir, files);
+    HistoryEntries entries =
+        adding ? entriesOf(config, server, remoteDir, files) : HistoryEntries();
     try {
-        if (config.programDir == defaultProgramDir())
-            makePrivateDir(config.programDir);
-        History(config.programDir).add(entries);
+        History history(config.programDir);
+        const HistoryEntry where = placeOf(config, server, remoteDir);
+        // Before the new entries go in: they have the old names now.
+        for (const RenamedFile& file : renamed)
+            history.followRename(where, file.oldName, file.newName,
+                                 buildUrl(server, remoteDir, file.newName));
+        history.add(entries);
     } catch (const Error& error) {
         dialogs().notify(MessageKind::Error, error.message());
     }

@@ -17,9 +17,10 @@ struct SentFile {
 QString protocolName(const QString& serverType);
 
 // Adds the files sent to the history in the program directory, when the setting History is
-// on: with the addresses the run prints and the SHA-256 of each local file. A history that
-// cannot be written is told through dialogs().notify and fails nothing.
+// on: with the addresses the run prints and the SHA-256 of each local file. The entries of
+// files the run renamed on the server to make room follow them to their new names. A history
+// that cannot be written is told through dialogs().notify and fails nothing.
 void recordUploads(const Config& config, const ServerRecord& server, const QString& remoteDir,
-                   const QList<SentFile>& files);
+                   const QList<SentFile>& files, const RenamedFiles& renamed);
 
 } // namespace quaddle

@@ -170,7 +170,8 @@ void UploadRun::finish() {
         return;
     m_result.renamed = m_session->renamedFiles();
     recordUploads(m_config, m_server, m_remoteDir,
-                  sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles()));
+                  sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles()),
+                  m_result.renamed);
     const QStringList lines = m_session->logLines();
     m_session.reset();
     try {

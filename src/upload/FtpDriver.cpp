@@ -168,6 +168,19 @@ bool FtpDriver::fileExists(const QString& name) {
     return found.value_or(true);
 }
 
+std::optional<qint64> FtpDriver::remoteFileSize(const QString& name) {
+    ensureConnected();
+    m_client.hostFileName = name;
+    if (!m_client.size()) {
+        ensureConnected();
+        return std::nullopt;
+    }
+    // "213 SIZE"
+    bool number = false;
+    const qint64 size = m_client.lastResponse().mid(4).trimmed().toLongLong(&number);
+    return number ? std::optional(size) : std::nullopt;
+}
+
 std::optional<bool> FtpDriver::lookUp() {
     // SIZE finds a file of any size, an empty one too. A folder, a file kept from view and a
     // missing file all get 550, so MLST, which describes folders too, confirms a 550.

@@ -27,6 +27,7 @@ public:
     bool changeDir(const QString& dir) override;
     void prefetchExistence(const QStringList& names) override;
     bool fileExists(const QString& name) override;
+    std::optional<qint64> remoteFileSize(const QString& name) override;
     bool makeDir(const QString& dir) override;
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;

@@ -267,6 +267,12 @@ bool OpenSshDriver::fileExists(const QString& name) {
     return found.value_or(ensureConnected());
 }
 
+std::optional<qint64> OpenSshDriver::remoteFileSize(const QString& name) {
+    if (!ensureConnected())
+        return std::nullopt;
+    return m_client->fileSize(remotePath(name));
+}
+
 bool OpenSshDriver::makeDir(const QString& dir) {
     return ensureConnected() && m_client->makeDir(remotePath(dir));
 }

@@ -36,6 +36,7 @@ public:
                  const QString& password) override;
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
+    std::optional<qint64> remoteFileSize(const QString& name) override;
     void prefetchExistence(const QStringList& names) override;
     void sendFiles(const QList<FileTransfer>& files, const TransferEvents& events) override;
     bool makeDir(const QString& dir) override;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace quaddle {
 
@@ -94,6 +95,12 @@ public:
                          const QString& password) = 0;
     virtual bool changeDir(const QString& dir) = 0;
     virtual bool fileExists(const QString& name) = 0;
+    // The size of the file name in the working directory; nothing when it is not there or the
+    // server cannot tell.
+    virtual std::optional<qint64> remoteFileSize(const QString& name) {
+        (void)name;
+        return std::nullopt;
+    }
     virtual bool makeDir(const QString& dir) = 0;
     // Uploads the local file under remoteName into the working directory, replacing a remote
     // file of that name.

@@ -92,6 +92,13 @@ std::optional<bool> SftpClient::exists(const QString& path) {
     return attributes->has_value();
 }
 
+std::optional<qint64> SftpClient::fileSize(const QString& path) {
+    const std::optional<std::optional<FileAttributes>> attributes = lstat(path);
+    if (!attributes || !attributes->has_value() || !(*attributes)->size)
+        return std::nullopt;
+    return qint64(*(*attributes)->size);
+}
+
 std::optional<bool> SftpClient::isDirectory(const QString& path) {
     constexpr quint32 TypeBits = 0170000;
     constexpr quint32 DirectoryType = 0040000;

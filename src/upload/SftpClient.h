@@ -74,6 +74,8 @@ public:
     std::optional<QString> realPath(const QString& path);
     // Whether anything by that name is there; nothing when the server could not tell.
     std::optional<bool> exists(const QString& path);
+    // The size of the file at path; nothing when it is not there or the server could not tell.
+    std::optional<qint64> fileSize(const QString& path);
     // Whether path is a directory (not a link to one); nothing when the server could not tell.
     std::optional<bool> isDirectory(const QString& path);
     // Whether each path is there, all asked at once; nothing where the server could not tell.

@@ -348,6 +348,26 @@ bool SftpDriver::fileExists(const QString& name) {
     return answer == Success;
 }
 
+std::optional<qint64> SftpDriver::remoteFileSize(const QString& name) {
+    {
+        const QMutexLocker lock(&m_shared);
+        m_listedLine.clear();
+    }
+    if (!fileExists(name))
+        return std::nullopt;
+    QString line;
+    {
+        const QMutexLocker lock(&m_shared);
+        line = m_listedLine;
+    }
+    // psftp lists a file as "ls -l" does: mode, links, owner, group, size, time, name.
+    constexpr qsizetype SizeField = 4;
+    bool number = false;
+    const qint64 size =
+        line.split(QLatin1Char(' '), Qt::SkipEmptyParts).value(SizeField).toLongLong(&number);
+    return number ? std::optional(size) : std::nullopt;
+}
+
 bool SftpDriver::makeDir(const QString& dir) {
     m_state = State::MakingDir;
     return sendCommand("mkdir " + quoted(dir.toLocal8Bit()), m_timeoutMs) == Success;
@@ -639,8 +659,11 @@ void SftpDriver::handleMarkedLine(const QString& line) {
         m_answer = Unlisted;
     } else if (state == State::ListingFile) {
         // The pattern matches the name alone: any entry is the file.
-        if (m_answer != Unlisted)
+        if (m_answer != Unlisted) {
             m_answer = Success;
+            const QMutexLocker lock(&m_shared);
+            m_listedLine = line;
+        }
     } else if (const QRegularExpressionMatch refused = ModeRefused.match(line);
                state == State::ChangingMode && refused.hasMatch()) {
         setErrorText(QStringLiteral("Changing the permissions failed: ") + refused.captured(2) +

@@ -95,6 +95,7 @@ public:
                  const QString& password) override;
     bool changeDir(const QString& dir) override;
     bool fileExists(const QString& name) override;
+    std::optional<qint64> remoteFileSize(const QString& name) override;
     bool makeDir(const QString& dir) override;
     bool putFileAs(const QString& localPath, const QString& remoteName) override;
     bool renameFile(const QString& oldName, const QString& newName) override;
@@ -175,6 +176,8 @@ private:
     // Written by the reader thread, read by the waiting one.
     mutable QMutex m_shared;
     QString m_probeName;
+    // The line the last file check listed the file with.
+    QString m_listedLine;
     QString m_hostKey;
     // As psftp names it: rsa2, ssh-ed25519, ...
     QString m_hostKeyType;

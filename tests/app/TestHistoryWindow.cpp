@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace quaddle;
 using quaddle::test::control;
@@ -37,6 +38,9 @@ private slots:
         removeMadeThumbnails();
     }
     void uploadsAreFoundCopiedDeletedAndRemoved();
+    void opensBeforeTheFirstUpload();
+    void keepsAFileThatIsNotTheUpload();
+    void anOverwrittenUploadKeepsTheLaterOne();
 
 private:
     // The rows the window shows, top to bottom, by file column.
@@ -124,6 +128,87 @@ void TestHistoryWindow::uploadsAreFoundCopiedDeletedAndRemoved() {
     control<QPushButton>(*window, "removeButton")->click();
     QCOMPARE(shownFiles(*window), (QStringList{"photo.jpg (deleted)", "a.txt"}));
     QVERIFY(QFile::exists(server.localPath("b.txt")));
+}
+
+void TestHistoryWindow::opensBeforeTheFirstUpload() {
+    // A fresh install: no program folder yet in the user's data folder.
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    m_programDir->setStoredProgramDir(std::nullopt);
+    const QString programDir = dataHome.path() + "/Quaddle";
+    QVERIFY(!QFileInfo::exists(programDir));
+    {
+        MainWindow form({});
+        control<QAction>(form, "historyAction")->trigger();
+        auto* window = form.findChild<HistoryWindow*>();
+        QVERIFY(window && window->isVisible());
+        QVERIFY(shownFiles(*window).isEmpty());
+        QCOMPARE(control<QLabel>(*window, "countLabel")->text(),
+                 QString("No uploads yet. Files you upload will appear here."));
+        // A search that finds nothing counts, rather than promising uploads.
+        control<QLineEdit>(*window, "searchEdit")->setText("nothing");
+        QCOMPARE(control<QLabel>(*window, "countLabel")->text(), QString("0 uploads"));
+    }
+    qunsetenv("XDG_DATA_HOME");
+    struct stat status = {};
+    QCOMPARE(stat(QFile::encodeName(programDir).constData(), &status), 0);
+    QCOMPARE(status.st_mode & 0777, mode_t(0700));
+    QVERIFY(QFileInfo(programDir + "/history.sqlite").isFile());
+}
+
+void TestHistoryWindow::keepsAFileThatIsNotTheUpload() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server));
+    const QTemporaryDir local;
+    MainWindow form({test::localFile(local, "a.txt", "alpha")});
+    form.startUpload();
+    QCOMPARE(form.uploadResults().size(), 1);
+    // Someone put another file of that name in its place.
+    test::writeFile(server.localPath("a.txt"), "another one");
+
+    control<QAction>(form, "historyAction")->trigger();
+    auto* window = form.findChild<HistoryWindow*>();
+    QVERIFY(window);
+    select(*window, "a.txt");
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    m_dialogs->expectMessage("\"a.txt\" on the server \"Test server\" was not deleted: it is not "
+                             "the file uploaded (11 bytes there, 5 bytes uploaded).");
+    control<QPushButton>(*window, "deleteButton")->click();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("another one"));
+    QCOMPARE(shownFiles(*window), QStringList{"a.txt"});
+}
+
+void TestHistoryWindow::anOverwrittenUploadKeepsTheLaterOne() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    const QTemporaryDir first;
+    const QTemporaryDir second;
+    MainWindow form({test::localFile(first, "a.txt", "alpha")});
+    form.startUpload();
+    MainWindow later({test::localFile(second, "a.txt", "bravo")});
+    later.startUpload();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("bravo"));
+
+    control<QAction>(form, "historyAction")->trigger();
+    auto* window = form.findChild<HistoryWindow*>();
+    QVERIFY(window);
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt", "a.txt"}));
+    // The first upload's file is the later one's now: deleting the first leaves it.
+    control<QTableView>(*window, "historyView")->selectRow(1);
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    m_dialogs->expectMessage("\"a.txt\" on the server \"Test server\" was not deleted: a later "
+                             "upload of the history replaced it there.");
+    control<QPushButton>(*window, "deleteButton")->click();
+    QCOMPARE(test::readFile(server.localPath("a.txt")), QByteArray("bravo"));
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt", "a.txt"}));
+    // Deleting the later one deletes the file both named.
+    control<QTableView>(*window, "historyView")->selectRow(0);
+    m_dialogs->expectMessageMatching("Delete from the server .*", MessageAnswer::Yes);
+    control<QPushButton>(*window, "deleteButton")->click();
+    QVERIFY(!QFile::exists(server.localPath("a.txt")));
+    QCOMPARE(shownFiles(*window), (QStringList{"a.txt (deleted)", "a.txt (deleted)"}));
 }
 
 QTEST_MAIN(TestHistoryWindow)

@@ -48,9 +48,11 @@ struct UploadRow {
 class Target {
 public:
     explicit Target(const QString& kind) {
-        if (kind == "sshd") {
+        if (kind == "sshd" || kind == "psftp") {
             m_ssh = std::make_unique<SshServer>();
             m_setup.type = "1";
+            if (kind == "psftp")
+                m_setup.sshClient = SshClientPsftp;
             m_setup.port = m_ssh->port();
             m_setup.user = m_ssh->user();
             m_setup.password = m_ssh->password();
@@ -82,6 +84,8 @@ public:
         if (!m_ssh)
             return environment;
         const QString home = m_home.path();
+        // Else psftp would take the account's own .putty.
+        QDir().mkpath(home + "/.putty");
         QDir().mkpath(home + "/bin");
         writeFile(home + "/config", "Host *\n  UserKnownHostsFile " + QFile::encodeName(home) +
                                         "/known_hosts\n  GlobalKnownHostsFile /dev/null\n");
@@ -132,6 +136,30 @@ QList<QStringList> storedRows(const QString& path, const QString& columns) {
     return rows;
 }
 
+// Runs a statement on the history file, as another program would.
+bool changeHistory(const QString& path, const QString& statement) {
+    bool done = false;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "change");
+        database.setDatabaseName(path);
+        done = database.open() && QSqlQuery(database).exec(statement);
+    }
+    QSqlDatabase::removeDatabase("change");
+    return done;
+}
+
+// config.xml with these server entries, in their order.
+void saveServers(const QList<ServerSetup>& servers) {
+    Config config;
+    for (const ServerSetup& server : servers) {
+        const qint32 index = config.storeServer(server.host, QString::number(server.port),
+                                                server.user, server.password, server.rootDir,
+                                                QString(), QString(), server.type, -1, -1);
+        config.serverNames[index] = server.name;
+    }
+    config.saveConfig();
+}
+
 QString sha256Of(const QString& path) {
     return QString::fromLatin1(
         QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256).toHex());
@@ -150,6 +178,11 @@ private slots:
     void recordsUploads();
     void deletesFromServers_data();
     void deletesFromServers();
+    void renamedFileKeepsItsEntry_data();
+    void renamedFileKeepsItsEntry();
+    void deletesOnlyTheFileUploaded_data();
+    void deletesOnlyTheFileUploaded();
+    void mirrorEntriesAreDeletedApart();
 
 private:
     QTemporaryDir m_local;
@@ -233,6 +266,8 @@ void TestHistoryE2E::recordsUploads() {
                       object["thumbnailUrl"].toString(),
                       QString::number(object["size"].toInteger()), object["sha256"].toString(),
                       object["server"].toString(), object["protocol"].toString()});
+        QCOMPARE(object["user"].toString(), QString("tester"));
+        QCOMPARE(object["port"].toString(), QString::number(server.setup().port));
         QVERIFY(QDateTime::fromString(object["time"].toString(), Qt::ISODateWithMs).isValid());
     }
     QCOMPARE(shown, expected);
@@ -246,21 +281,28 @@ void TestHistoryE2E::deletesFromServers_data() {
     QTest::addColumn<QString>("kind");
     // Removed from the server before --delete.
     QTest::addColumn<bool>("goneBefore");
+    // Replaced on the server by a file of another size before --delete.
+    QTest::addColumn<bool>("replaced");
     QTest::addColumn<bool>("unknownToo");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("said");
-    QTest::newRow("pyftpdlib") << "pyftpdlib" << false << false << 0 << "";
-    QTest::newRow("vsftpd with TLS") << "vsftpd-tls" << false << false << 0 << "";
-    QTest::newRow("OpenSSH") << "sshd" << false << false << 0 << "";
+    QTest::newRow("pyftpdlib") << "pyftpdlib" << false << false << false << 0 << "";
+    QTest::newRow("vsftpd with TLS") << "vsftpd-tls" << false << false << false << 0 << "";
+    QTest::newRow("OpenSSH") << "sshd" << false << false << false << 0 << "";
+    QTest::newRow("psftp") << "psftp" << false << false << false << 0 << "";
     QTest::newRow("file gone already")
-        << "pyftpdlib" << true << false << 1 << "\"/photo.jpg\" is not on the server";
+        << "pyftpdlib" << true << false << false << 1 << "\"/photo.jpg\" is not on the server";
+    const QString replaced = "it is not the file uploaded (5 bytes there,";
+    QTest::newRow("file replaced, OpenSSH") << "sshd" << false << true << false << 1 << replaced;
+    QTest::newRow("file replaced, psftp") << "psftp" << false << true << false << 1 << replaced;
     QTest::newRow("address not in the history")
-        << "pyftpdlib" << false << true << 2 << "\"http://127.0.0.1/z.txt\" is no upload";
+        << "pyftpdlib" << false << false << true << 2 << "\"http://127.0.0.1/z.txt\" is no upload";
 }
 
 void TestHistoryE2E::deletesFromServers() {
     QFETCH(QString, kind);
     QFETCH(bool, goneBefore);
+    QFETCH(bool, replaced);
     QFETCH(bool, unknownToo);
     QFETCH(int, code);
     QFETCH(QString, said);
@@ -277,6 +319,8 @@ void TestHistoryE2E::deletesFromServers() {
     QVERIFY(QFile::exists(server.onDisk("photo_thumb.jpg")));
     if (goneBefore)
         QVERIFY(QFile::remove(server.onDisk("photo.jpg")));
+    if (replaced)
+        writeFile(server.onDisk("photo.jpg"), "other");
 
     const QString url = "http://127.0.0.1/photo.jpg";
     QStringList urls{url};
@@ -293,6 +337,146 @@ void TestHistoryE2E::deletesFromServers() {
     const QList<QStringList> rows =
         storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL");
     QCOMPARE(rows, (QList<QStringList>{{"a.txt", "0"}, {"photo.jpg", done ? "1" : "0"}}));
+}
+
+void TestHistoryE2E::renamedFileKeepsItsEntry_data() {
+    // Whether the second upload, the one that renames, is recorded.
+    QTest::addColumn<bool>("recorded");
+    QTest::newRow("history on") << true;
+    QTest::newRow("history off for the second upload") << false;
+}
+
+void TestHistoryE2E::renamedFileKeepsItsEntry() {
+    QFETCH(bool, recorded);
+    const Target server("pyftpdlib");
+    QVERIFY2(server.problem().isEmpty(), qPrintable(server.problem()));
+    const TempProgramDir programDir;
+    saveServerConfig(server.setup());
+    const QProcessEnvironment environment = programDir.environment();
+    const QTemporaryDir later;
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    const QString second = later.filePath("photo.jpg");
+    QVERIFY(picture.save(second, "JPEG"));
+    const QString first = m_local.filePath("photo.jpg");
+    QVERIFY(runCli({"--thumbnails", first}, environment).code == 0);
+    saveServerConfig(server.setup(), {{"History", SettingValue::boolean(recorded)}});
+    const Outcome again = runCli({"--thumbnails", "--on-exists=rename", second}, environment);
+    QVERIFY2(again.code == 0, again.error.constData());
+    // The first upload moved aside, thumbnail and all.
+    QCOMPARE(readFile(server.onDisk("photo_001.jpg")), readFile(first));
+    QVERIFY(QFile::exists(server.onDisk("photo_thumb_001.jpg")));
+    const QString path = programDir.filePath("history.sqlite");
+    QList<QStringList> rows{{"photo_001.jpg", "http://127.0.0.1/photo_001.jpg",
+                             "photo_thumb_001.jpg", "http://127.0.0.1/photo_thumb_001.jpg"}};
+    if (recorded)
+        rows.prepend({"photo.jpg", "http://127.0.0.1/photo.jpg", "photo_thumb.jpg",
+                      "http://127.0.0.1/photo_thumb.jpg"});
+    QCOMPARE(storedRows(path, "url, thumbnail, thumbnail_url"), rows);
+
+    // Deleting the first upload deletes it, not the second.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/photo_001.jpg"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.onDisk("photo_001.jpg")));
+    QVERIFY(!QFile::exists(server.onDisk("photo_thumb_001.jpg")));
+    QCOMPARE(readFile(server.onDisk("photo.jpg")), readFile(second));
+    QVERIFY(QFile::exists(server.onDisk("photo_thumb.jpg")));
+}
+
+void TestHistoryE2E::deletesOnlyTheFileUploaded_data() {
+    // How the server entry or the server changed between upload and delete.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("another user") << "user"
+                                  << "uploaded as the user \"tester\"";
+    QTest::newRow("another port") << "port"
+                                  << "uploaded through port";
+    QTest::newRow("another file of the same name")
+        << "size"
+        << "it is not the file uploaded (14 bytes there, 8 bytes uploaded)";
+    QTest::newRow("login not recorded") << "unrecorded"
+                                        << "does not know which login";
+    QTest::newRow("size not told") << "nosize"
+                                   << "does not tell its size";
+}
+
+void TestHistoryE2E::deletesOnlyTheFileUploaded() {
+    QFETCH(QString, change);
+    QFETCH(QString, said);
+    FtpServer server(change == "nosize" ? QString("nosize") : QString("seconduser"));
+    const FtpServer other;
+    QUADDLE_REQUIRE_SERVER(server);
+    QUADDLE_REQUIRE_SERVER(other);
+    const TempProgramDir programDir;
+    ServerSetup setup = setupFor(server);
+    saveServerConfig(setup);
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = writeFile(m_local.filePath("report.txt"), "report-1");
+    const Outcome upload = runCli({report}, environment);
+    QVERIFY2(upload.code == 0, upload.error.constData());
+
+    // The file that a delete must leave: another one of the same name, or the one uploaded.
+    QString kept = server.localPath("report.txt");
+    if (change == "user") {
+        kept = server.localPath("bob/report.txt");
+        writeFile(kept, "bobs-own");
+        setup.user = "bob";
+    } else if (change == "port") {
+        kept = other.localPath("report.txt");
+        writeFile(kept, "others-1");
+        setup.port = other.port();
+    } else if (change == "size") {
+        writeFile(kept, "someone else's");
+    } else if (change == "unrecorded") {
+        QVERIFY(changeHistory(programDir.filePath("history.sqlite"),
+                              "UPDATE uploads SET user = NULL, port = NULL"));
+    }
+    saveServerConfig(setup);
+    const QByteArray before = readFile(kept);
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report.txt"}, environment);
+    QVERIFY2(deleted.code == 1, deleted.error.constData());
+    QVERIFY2(
+        deleted.error.contains("\"report.txt\" on the server \"Test server\" was not deleted") &&
+            deleted.error.contains(said.toUtf8()),
+        deleted.error.constData());
+    QCOMPARE(deleted.output, QByteArray());
+    QCOMPARE(readFile(kept), before);
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "0"}}));
+}
+
+void TestHistoryE2E::mirrorEntriesAreDeletedApart() {
+    const FtpServer main;
+    const FtpServer mirror;
+    QUADDLE_REQUIRE_SERVER(main);
+    QUADDLE_REQUIRE_SERVER(mirror);
+    const TempProgramDir programDir;
+    ServerSetup mainSetup = setupFor(main);
+    mainSetup.name = "Main";
+    ServerSetup mirrorSetup = setupFor(mirror);
+    mirrorSetup.name = "Mirror";
+    saveServers({mainSetup, mirrorSetup});
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = writeFile(m_local.filePath("report.txt"), "report-1");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        const Outcome upload = runCli({selector, report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+
+    // Each delete reaches one of the two files, and marks that one's entry only.
+    const QString url = "http://127.0.0.1/report.txt";
+    const Outcome first = runCli({"--delete", url}, environment);
+    QVERIFY2(first.code == 0, first.error.constData());
+    QVERIFY(!QFile::exists(mirror.localPath("report.txt")));
+    QVERIFY(QFile::exists(main.localPath("report.txt")));
+    const QString path = programDir.filePath("history.sqlite");
+    QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "0"}}));
+    const Outcome second = runCli({"--delete", url}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+    QVERIFY(!QFile::exists(main.localPath("report.txt")));
+    QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "1"}}));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryE2E)

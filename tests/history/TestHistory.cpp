@@ -4,6 +4,7 @@
 #include "history/History.h"
 #include "platform/Error.h"
 
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@ HistoryEntry entryNumber(int i) {
     entry.serverName = i % 2 ? QStringLiteral("beta") : QStringLiteral("alpha");
     entry.host = QStringLiteral("example.org");
     entry.protocol = QStringLiteral("FTP");
+    entry.login = HistoryLogin{QStringLiteral("alice"), QStringLiteral("21")};
     entry.folder = QStringLiteral("/www");
     entry.name = QStringLiteral("file-%1.txt").arg(i);
     entry.url = QStringLiteral("http://example.org/up/") + entry.name;
@@ -58,6 +60,8 @@ private slots:
     void marksAndRemoves();
     void opensFilesOfEachVersion_data();
     void opensFilesOfEachVersion();
+    void followsRenamesOfItsOwnFile();
+    void programsWritingAtOnceLoseNothing();
 };
 
 void TestHistory::pagesAndSearches_data() {
@@ -121,7 +125,7 @@ void TestHistory::opensFilesOfEachVersion_data() {
     // Left untouched with this message; empty when it opens.
     QTest::addColumn<QString>("refused");
     QTest::newRow("empty file") << QStringList{} << "";
-    QTest::newRow("this version")
+    QTest::newRow("first version")
         << QStringList{"CREATE TABLE uploads(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
                        "server TEXT NOT NULL, host TEXT NOT NULL, protocol TEXT NOT NULL, "
                        "folder TEXT NOT NULL, name TEXT NOT NULL, thumbnail TEXT NOT NULL, "
@@ -131,7 +135,7 @@ void TestHistory::opensFilesOfEachVersion_data() {
                        "content='uploads', content_rowid='id', tokenize='trigram')",
                        "PRAGMA user_version=1"}
         << "";
-    QTest::newRow("newer version") << QStringList{"CREATE TABLE later(x)", "PRAGMA user_version=2"}
+    QTest::newRow("newer version") << QStringList{"CREATE TABLE later(x)", "PRAGMA user_version=3"}
                                    << "was written by a newer version";
 }
 
@@ -154,6 +158,69 @@ void TestHistory::opensFilesOfEachVersion() {
     }
     QVERIFY(dialogs.done());
     QVERIFY(!QFile::exists(History::damagedPath(programDir)));
+}
+
+void TestHistory::followsRenamesOfItsOwnFile() {
+    const QTemporaryDir dir;
+    History history(dir.path() + '/');
+    HistoryEntry picture = entryNumber(0);
+    picture.name = "holiday.jpg";
+    picture.thumbnailName = "holiday_thumb.jpg";
+    // The same name through another server entry, another login, another folder, and an
+    // entry whose file was deleted: none of them is the file renamed.
+    HistoryEntry mirror = picture;
+    mirror.serverName = "mirror";
+    HistoryEntry otherUser = picture;
+    otherUser.login->user = "bob";
+    HistoryEntry otherFolder = picture;
+    otherFolder.folder = "/www/old";
+    HistoryEntry unknownLogin = picture;
+    unknownLogin.login.reset();
+    HistoryEntry deleted = picture;
+    deleted.deletedTime = QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC);
+    HistoryEntries entries{deleted, picture, mirror, otherUser, otherFolder, unknownLogin};
+    history.add(entries);
+
+    history.followRename(picture, "holiday.jpg", "holiday_001.jpg", "http://x/holiday_001.jpg");
+    history.followRename(picture, "holiday_thumb.jpg", "holiday_thumb_001.jpg",
+                         "http://x/holiday_thumb_001.jpg");
+    entries[1].name = "holiday_001.jpg";
+    entries[1].url = "http://x/holiday_001.jpg";
+    entries[1].thumbnailName = "holiday_thumb_001.jpg";
+    entries[1].thumbnailUrl = "http://x/holiday_thumb_001.jpg";
+    QCOMPARE(history.entries(0, 9), (HistoryEntries{entries[5], entries[4], entries[3], entries[2],
+                                                    entries[1], entries[0]}));
+    // The search finds the entry by its new name, and no more by the old one.
+    QCOMPARE(history.entries(0, 9, "day_001"), HistoryEntries{entries[1]});
+    QCOMPARE(history.count("holiday.jpg"), 5);
+
+    QCOMPARE(history.sameFile(entries[1]), HistoryEntries{entries[1]});
+    QCOMPARE(history.sameFile(entries[3]), HistoryEntries{entries[3]});
+}
+
+void TestHistory::programsWritingAtOnceLoseNothing() {
+    constexpr int Programs = 10;
+    // A race shows in some rounds only; each round starts from an empty folder.
+    for (int round = 0; round < 4; ++round) {
+        const QTemporaryDir dir;
+        const QString programDir = dir.path() + '/';
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int number = 0; number < Programs; ++number) {
+            writers.push_back(std::make_unique<QProcess>());
+            writers.back()->start(QUADDLE_HISTORY_WRITER,
+                                  {programDir, QString("file-%1.txt").arg(number)});
+        }
+        for (const auto& writer : writers)
+            QVERIFY(writer->waitForReadyRead(30000) && writer->readAll() == "ready\n");
+        // Written straight away: QProcess would send them only while it waits for one.
+        for (const auto& writer : writers)
+            QVERIFY(writer->write("go\n") == 3 && writer->waitForBytesWritten(5000));
+        for (const auto& writer : writers) {
+            QVERIFY(writer->waitForFinished(60000));
+            QVERIFY2(writer->exitCode() == 0, writer->readAllStandardError().constData());
+        }
+        QCOMPARE(History(programDir).count(), qint64(Programs));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

@@ -10,6 +10,8 @@ that never ends and "hugeline:STEP" with a line of 10 MB, where STEP is "greetin
 for each; "hold:COUNT" does so until COUNT are held at once, then refuses them all, as a full
 disk would. "holdrename" moves a file onto a name beginning with "hold" at once, but answers
 only once a file named "release" is in DIRECTORY, and logs "held NAME" for each.
+"seconduser" misbehaves in nothing; it also lets "bob", with the same password, log in to
+the folder "bob" of DIRECTORY.
 """
 import logging
 import os
@@ -222,6 +224,9 @@ class FaultyHandler(FTPHandler):
 def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, DIRECTORY, perm="elradfmwMT")
+    if MODE == "seconduser":
+        os.makedirs(os.path.join(DIRECTORY, "bob"), exist_ok=True)
+        authorizer.add_user("bob", PASSWORD, os.path.join(DIRECTORY, "bob"), perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), FaultyHandler)
     if MODE == "maxcons2":
