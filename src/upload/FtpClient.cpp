@@ -8,7 +8,9 @@
 #include <QSslEllipticCurve>
 #include <QSslKey>
 #include <cerrno>
+#include <linux/sockios.h>
 #include <netdb.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -78,6 +80,8 @@ FtpClient::FtpClient() {
         wake();
     });
     connect(&m_listener, &QTcpServer::newConnection, this, &FtpClient::wake);
+    m_progressTick.setInterval(ProgressTickMs);
+    connect(&m_progressTick, &QTimer::timeout, this, &FtpClient::reportTaken);
 }
 
 FtpClient::~FtpClient() {
@@ -234,8 +238,18 @@ bool FtpClient::store() {
         fail(QStringLiteral("Cannot read \"%1\": %2").arg(localFileName, file.errorString()));
         return false;
     }
-    return dataCommand(QStringLiteral("STOR ") + hostFileName,
-                       [this, &file] { return transfer(file); });
+    m_sentDigest.clear();
+    m_digest.emplace();
+    const bool stored = dataCommand(QStringLiteral("STOR ") + hostFileName,
+                                    [this, &file] { return transfer(file); });
+    m_progressTick.stop();
+    if (stored) {
+        m_sentDigest = m_digest->finish();
+        // The server confirmed the file: all of it has arrived.
+        report(m_sent);
+    }
+    m_digest.reset();
+    return stored;
 }
 
 bool FtpClient::dataCommand(const QString& line, const std::function<bool()>& moveData) {
@@ -468,8 +482,13 @@ bool FtpClient::transfer(QFile& file) {
     connect(m_data, &QSslSocket::encryptedBytesWritten, this, [this, &file] { pump(file); });
 
     m_sent = 0;
+    m_reported = 0;
     m_sendFinished = false;
     m_readFailed = false;
+    if (onProgress)
+        onProgress(0);
+    // The system sends and the server acknowledges without a signal to tell of it.
+    m_progressTick.start();
     pump(file);
     // An abort (Cancel, time-out, 421) takes the socket away while waiting.
     const auto drained = [this] { return m_sendFinished && m_data && queued() == 0; };
@@ -552,37 +571,57 @@ bool FtpClient::acceptActive() {
 }
 
 void FtpClient::pump(QFile& file) {
-    // Blocks are reported one by one but handed to the socket in batches, which saves a
-    // system call per block; the batch and the socket's queue bound the memory used.
+    // The socket is handed a bounded batch at a time: what it holds unsent is memory, and
+    // progress must not count it as arrived.
     while (!m_sendFinished && !m_dataClosed && m_data && queued() < SendWindow) {
         QByteArray batch(SendWindow, Qt::Uninitialized);
-        qint64 filled = 0;
-        while (filled + BlockSize <= SendWindow) {
-            m_sinceActivity.start();
-            if (onProgress)
-                onProgress(m_sent);
-            if (m_broken || !m_data)
-                return;
-            const qint64 read = file.read(batch.data() + filled, BlockSize);
-            if (read < 0) {
-                localFailure(QStringLiteral("Cannot read \"%1\": %2")
-                                 .arg(file.fileName(), file.errorString()));
-                m_readFailed = true;
-                m_dataClosed = true;
-                break;
-            }
-            if (read == 0) {
-                m_sendFinished = true;
-                break;
-            }
-            filled += read;
-            m_sent += read;
+        const qint64 read = file.read(batch.data(), SendWindow);
+        if (read < 0) {
+            localFailure(
+                QStringLiteral("Cannot read \"%1\": %2").arg(file.fileName(), file.errorString()));
+            m_readFailed = true;
+            m_dataClosed = true;
+            break;
         }
-        batch.truncate(filled);
-        if (!batch.isEmpty() && m_data)
-            m_data->write(batch);
+        if (read == 0) {
+            m_sendFinished = true;
+            break;
+        }
+        batch.truncate(read);
+        m_sent += read;
+        m_digest->add(batch);
+        m_data->write(batch);
+        m_sinceActivity.start();
     }
+    reportTaken();
     wake();
+}
+
+qint64 FtpClient::taken() const {
+    if (!m_data)
+        return m_reported;
+    // Over TLS the queues hold encrypted bytes, a little more than the plain ones they carry:
+    // the count errs on the side of too little.
+    // A closed socket no longer tells: the server's reply will.
+    int unacknowledged = 0;
+    const qintptr descriptor = m_data->socketDescriptor();
+    if (descriptor < 0 || ::ioctl(int(descriptor), SIOCOUTQ, &unacknowledged) != 0)
+        return m_reported;
+    return std::max<qint64>(0, m_sent - queued() - unacknowledged);
+}
+
+void FtpClient::reportTaken() {
+    report(taken());
+}
+
+void FtpClient::report(qint64 arrived) {
+    if (arrived <= m_reported)
+        return;
+    m_reported = arrived;
+    // The server taking bytes is the activity the time-out waits for.
+    m_sinceActivity.start();
+    if (onProgress)
+        onProgress(arrived);
 }
 
 void FtpClient::prepareDataSocket(QSslSocket* socket) {
