@@ -243,6 +243,7 @@ bool FtpClient::store() {
     const bool stored = dataCommand(QStringLiteral("STOR ") + hostFileName,
                                     [this, &file] { return transfer(file); });
     m_progressTick.stop();
+    releaseHeldData();
     if (stored) {
         m_sentDigest = m_digest->finish();
         // The server confirmed the file: all of it has arrived.
@@ -498,10 +499,18 @@ bool FtpClient::transfer(QFile& file) {
            !m_broken && m_data) {
     }
     if (!m_dataClosed && drained()) {
-        if (tls)
+        // Much of the file may still be in the system's hands, on its way: the socket is held
+        // open past Qt's close to watch it go until the server's reply (see taken()).
+        const qintptr descriptor = m_data->socketDescriptor();
+        m_heldData = descriptor >= 0 ? ::dup(int(descriptor)) : -1;
+        if (tls) {
             closeSecureData();
-        else
+        } else {
             m_data->disconnectFromHost();
+            // Held open, the socket would not end the data without this.
+            if (m_heldData >= 0)
+                ::shutdown(m_heldData, SHUT_WR);
+        }
         return true;
     }
     // Stopped early: a reply from the server tells why; without one the connection broke. A
@@ -598,16 +607,15 @@ void FtpClient::pump(QFile& file) {
 }
 
 qint64 FtpClient::taken() const {
-    if (!m_data)
-        return m_reported;
     // Over TLS the queues hold encrypted bytes, a little more than the plain ones they carry:
-    // the count errs on the side of too little.
-    // A closed socket no longer tells: the server's reply will.
+    // the count errs on the side of too little. A socket no longer there tells nothing: the
+    // server's reply will.
+    const qintptr open = m_data ? m_data->socketDescriptor() : -1;
+    const int descriptor = open >= 0 ? int(open) : m_heldData;
     int unacknowledged = 0;
-    const qintptr descriptor = m_data->socketDescriptor();
-    if (descriptor < 0 || ::ioctl(int(descriptor), SIOCOUTQ, &unacknowledged) != 0)
+    if (descriptor < 0 || ::ioctl(descriptor, SIOCOUTQ, &unacknowledged) != 0)
         return m_reported;
-    return std::max<qint64>(0, m_sent - queued() - unacknowledged);
+    return std::max<qint64>(0, m_sent - (m_data ? queued() : 0) - unacknowledged);
 }
 
 void FtpClient::reportTaken() {
@@ -665,22 +673,21 @@ void FtpClient::closeSecureData() {
     // Closing a socket over bytes not yet read makes the system reset the connection, and a
     // reset makes the server's system drop what the server has not read yet: the end of the
     // file. Over TLS 1.3 the server sends a session ticket after the handshake, which may
-    // still be unread. So the socket is held open past Qt's close: after close_notify the
-    // sending side is shut, and everything the server sends is read until it closes.
-    const int held = m_data->socketDescriptor() >= 0 ? ::dup(int(m_data->socketDescriptor())) : -1;
+    // still be unread. So the socket, held open past Qt's close, has its sending side shut
+    // after close_notify, and everything the server sends is read until it closes.
     m_data->disconnectFromHost();
-    if (held < 0)
+    if (m_heldData < 0)
         return;
     waitFor([this] {
         return !m_data || m_data->state() == QAbstractSocket::UnconnectedState ||
                !m_replies.isEmpty();
     });
-    ::shutdown(held, SHUT_WR);
+    ::shutdown(m_heldData, SHUT_WR);
     bool ended = false;
-    QSocketNotifier notifier(held, QSocketNotifier::Read);
-    connect(&notifier, &QSocketNotifier::activated, this, [this, held, &ended, &notifier] {
+    QSocketNotifier notifier(m_heldData, QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, this, [this, &ended, &notifier] {
         char discarded[4096];
-        const ssize_t got = ::read(held, discarded, sizeof discarded);
+        const ssize_t got = ::read(m_heldData, discarded, sizeof discarded);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
             ended = true;
             notifier.setEnabled(false);
@@ -689,7 +696,11 @@ void FtpClient::closeSecureData() {
     });
     waitFor([this, &ended] { return ended || !m_replies.isEmpty(); });
     notifier.setEnabled(false);
-    ::close(held);
+}
+
+void FtpClient::releaseHeldData() {
+    if (m_heldData >= 0)
+        ::close(std::exchange(m_heldData, -1));
 }
 
 qint64 FtpClient::queued() const {

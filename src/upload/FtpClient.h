@@ -128,6 +128,8 @@ private:
     bool secureData();
     // Closes an encrypted data connection in order: see the definition.
     void closeSecureData();
+    // Closes the data connection's socket held open after Qt closed it.
+    void releaseHeldData();
     void prepareDataSocket(QSslSocket* socket);
     // Bytes given to the data connection and not yet handed to the system.
     qint64 queued() const;
@@ -164,6 +166,7 @@ private:
     DataListener m_listener;
     QSslSocket* m_data = nullptr;
     std::unique_ptr<QSslSocket> m_retiredData;
+    int m_heldData = -1; // the data socket, duplicated to outlive Qt's close; -1 for none
     QTimer m_deadline;
     QElapsedTimer m_sinceActivity; // since the wait began or the last block was sent
     QEventLoop* m_waitLoop = nullptr;

@@ -36,7 +36,7 @@ public:
     // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
     // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
     // storclosedata, escapes, maxcons2 (two connections per address), slowstor (uploads taken
-    // at 1 MiB/s), and close:STEP, 421:STEP, stall:STEP, endless:STEP or hugeline:STEP for a
+    // at about 3 MB/s), and close:STEP, 421:STEP, stall:STEP, endless:STEP or hugeline:STEP for a
     // step of the dialogue (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();

@@ -13,7 +13,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 MODE, DIRECTORY, USER, PASSWORD = sys.argv[1:5]
@@ -36,17 +36,21 @@ class EndlessReply:
         return b"230-and on\r\n" * 1000
 
 
-class FaultyDTPHandler(ThrottledDTPHandler):
-    # "slowstor" takes uploads at 1 MiB/s, as a server at the end of a slow line.
-    read_limit = (1 << 20) if MODE == "slowstor" else 0
+class FaultyDTPHandler(DTPHandler):
+    # "slowstor" takes uploads in small pieces with a pause after each, as a server at the end
+    # of a slow line: about 3 MB/s for all connections together.
+    if MODE == "slowstor":
+        ac_in_buffer_size = 16384
 
     def handle_read_event(self):
-        ThrottledDTPHandler.handle_read_event(self)
+        DTPHandler.handle_read_event(self)
+        if MODE == "slowstor":
+            time.sleep(0.005)
         if MODE == "closestor" and self.tot_bytes_received > 0:
             self.cmd_channel.close()
 
     def enable_receiving(self, type, cmd):
-        ThrottledDTPHandler.enable_receiving(self, type, cmd)
+        DTPHandler.enable_receiving(self, type, cmd)
         if MODE == "storclosedata":
             # What a server does when its disk or a filter refuses the data at once.
             self._resp = ("426 Connection closed; transfer aborted.", logging.debug)
