@@ -406,9 +406,12 @@ void UploadSession::showProgress(const QString& localPath, const QString& shown,
         return;
     }
     m_sentInFlight.insert(localPath, sent);
+    // Files of one size take turns by name, so the bar follows one of them to its end.
     bool largest = true;
-    for (auto file = m_sentInFlight.cbegin(); file != m_sentInFlight.cend(); ++file)
-        largest = largest && fileSizeOf(file.key()).value_or(0) <= *size;
+    for (auto file = m_sentInFlight.cbegin(); file != m_sentInFlight.cend(); ++file) {
+        const qint64 other = fileSizeOf(file.key()).value_or(0);
+        largest = largest && (other < *size || (other == *size && file.key() >= localPath));
+    }
     countBytesDone();
     // With several files on their way, the file's bar follows the largest of them.
     if (largest)
