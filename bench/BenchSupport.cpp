@@ -1,12 +1,17 @@
 #include "BenchSupport.h"
 
 #include "FtpServer.h"
+#include "ProgramRun.h"
+#include "ServerConfig.h"
+#include "TempProgramDir.h"
+#include "upload/UploadSession.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 namespace quaddle::bench {
@@ -84,6 +89,54 @@ double curlUpload(const test::FtpServer& server, const QStringList& paths,
     if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
         throw std::runtime_error("curl failed: " + curl.readAllStandardError().toStdString());
     return timer.elapsed() / 1000.0;
+}
+
+namespace {
+
+std::unique_ptr<test::TempProgramDir> programDirFor(const test::FtpServer& server, bool tls,
+                                                    bool history) {
+    auto dir = std::make_unique<test::TempProgramDir>();
+    test::ServerSetup setup = test::setupFor(server);
+    setup.rootDir = server.uploadDir();
+    if (tls) {
+        setup.type = QStringLiteral("2");
+        setup.trustedCert = server.certificateFingerprint();
+    }
+    test::saveServerConfig(setup,
+                           {{QStringLiteral("Overwrite"), SettingValue::integer(PolicyOverwrite)},
+                            {QStringLiteral("Passive"), SettingValue::boolean(true)},
+                            {QStringLiteral("History"), SettingValue::boolean(history)}});
+    return dir;
+}
+
+double programUpload(const QString& program, const QString& path, const test::TempProgramDir& dir) {
+    QElapsedTimer timer;
+    timer.start();
+    test::ProgramRun run(program, {path}, dir.environment());
+    if (!run.waitForExit(-1) || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0)
+        throw std::runtime_error("quaddle-cli failed: " + run.errorOutput().toStdString());
+    return timer.elapsed() / 1000.0;
+}
+
+} // namespace
+
+void compareHistoryCost(const char* what, const QString& program, const test::FtpServer& server,
+                        bool tls, const QString& path, const QStringList& curlOptions, int rounds) {
+    const std::unique_ptr<test::TempProgramDir> withHistory = programDirFor(server, tls, true);
+    const std::unique_ptr<test::TempProgramDir> without = programDirFor(server, tls, false);
+    const QList<QList<double>> seconds =
+        secondsInTurns({[&] { return programUpload(program, path, *withHistory); },
+                        [&] { return programUpload(program, path, *without); },
+                        [&] { return curlUpload(server, {path}, curlOptions); }},
+                       rounds);
+    const double on = median(seconds[0]);
+    const double off = median(seconds[1]);
+    const double curl = median(seconds[2]);
+    std::printf("%s through quaddle-cli: history on %.3f s, off %.3f s, curl %.3f s\n"
+                "  history on/off %.2f %s   history on/curl %.2f %s\n",
+                what, on, off, curl, on / off, qPrintable(goalVerdict(on / off, 1.05)), on / curl,
+                qPrintable(goalVerdict(on / curl, 1.0)));
+    std::fflush(stdout);
 }
 
 DelayProxy::DelayProxy(quint16 targetPort, int delayMs) {

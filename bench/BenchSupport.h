@@ -52,6 +52,14 @@ void limitToTls12(const QTemporaryDir& dir);
 double curlUpload(const test::FtpServer& server, const QStringList& paths,
                   const QStringList& options = {}, const QString& hostPort = {});
 
+// Uploads the file at path to the server through the built console program (program), once with
+// the setting History on and once with it off, and through curl with curlOptions (FTPS with
+// tls), alternating, rounds times; prints the medians, the program's time with the history over
+// its time without (goal 1.05) and over curl's (goal 1.00).
+void compareHistoryCost(const char* what, const QString& program, const test::FtpServer& server,
+                        bool tls, const QString& path, const QStringList& curlOptions,
+                        int rounds = 5);
+
 // The delay-proxy program, forwarding with delayMs each way as long as this object lives.
 class DelayProxy {
 public:

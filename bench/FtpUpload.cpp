@@ -1,6 +1,7 @@
 // Uploads to one local vsftpd (a) one 256 MiB file and (b) 500 files of 10 KiB, through the
 // program's FTP driver and through curl, alternating, and prints the median times, the ratio
-// ours/curl, and the program's peak memory while sending a small and a large file.
+// ours/curl, and the program's peak memory while sending a small and a large file; then one
+// 512 MiB file through the built quaddle-cli with its history on and off, beside curl.
 #include "BenchSupport.h"
 #include "FtpServer.h"
 #include "ScriptedDialogs.h"
@@ -90,6 +91,11 @@ public:
 
     void run() {
         compare("(a) one 256 MiB file", {{m_big, QString()}});
+        const QString huge = m_files.filePath("huge.bin");
+        bench::writeRandomFile(huge, qint64(512) << 20);
+        bench::compareHistoryCost("one 512 MiB file over FTP", QStringLiteral(QUADDLE_CLI_PROGRAM),
+                                  m_server, false, huge, {});
+        QFile::remove(huge);
         compare("(b) 500 files of 10 KiB", m_small);
         memory();
     }

@@ -464,20 +464,32 @@ void MainWindow::setCaption(const QString& caption) {
 
 void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 position) {
     const qint64 now = m_clock();
+    // During a run the speed counts the bytes of every connection, which a new file does not
+    // start over; outside one, the file's own.
+    const UploadSession* const session = runSession();
     if (size <= 0) {
-        m_speedBytes = 0;
+        if (!session) {
+            m_speedBytes = 0;
+            m_speedTime = now;
+        }
         m_fileProgress = 0;
-        m_speedTime = now;
         m_progressPanel->update();
         return;
     }
     const double fraction = double(position) / double(size);
+    // Another file's progress starts the file's bar over: with several connections a file
+    // can begin without a report of its start.
+    if (name != m_fileName) {
+        m_fileName = name;
+        m_fileProgress = 0;
+    }
 
     const qint64 speedAge = now - m_speedTime;
     if (speedAge > 1000) {
         m_speedTime = now;
-        const double speed = double(position - m_speedBytes) / (double(speedAge) / 1000) / 1024;
-        m_speedBytes = position;
+        const qint64 done = session ? session->bytesDone() : position;
+        const double speed = double(done - m_speedBytes) / (double(speedAge) / 1000) / 1024;
+        m_speedBytes = done;
         refreshServerDisplay(name, formatSpeed(speed));
         m_runSpeed = speed * 1024;
         showRunProgress();

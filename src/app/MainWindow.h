@@ -168,6 +168,7 @@ private:
     // Progress display: fraction of the current file last shown, and the last speed sample
     // and display update, in milliseconds of Clock.
     double m_fileProgress = 0;
+    QString m_fileName; // whose progress the file's bar shows
     // The file of the running upload, counted in its own list; -1 before the first.
     int m_runIndex = -1;
     // The last speed measured in the running upload, in bytes per second.

@@ -27,6 +27,8 @@ void MainWindow::startUpload() {
     // The run walks through its own copy: files dropped meanwhile join the list shown and
     // wait for the next run.
     m_runFiles = m_files;
+    m_speedBytes = 0;
+    m_speedTime = m_clock();
     UploadRun upload(*m_config, server, m_remoteDirBox->currentText(), m_config->overwritePolicy(),
                      runEvents());
     m_run = &upload;

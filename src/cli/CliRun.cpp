@@ -7,6 +7,7 @@
 #include "platform/TerminationSignals.h"
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadRunSupport.h"
+#include "upload/UploadSession.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -122,17 +123,19 @@ QString usageText(const QString& program) {
         .arg(program);
 }
 
-QString progressLine(const QString& name, qint64 size, qint64 sent, qint64 elapsedMs, int width) {
+QString progressLine(const QString& name, qint64 size, qint64 sent, const RunBytes& run,
+                     int width) {
     const double share = size > 0 ? std::clamp(double(sent) / double(size), 0.0, 1.0) : 0.0;
     const int filled = int(share * BarWidth);
     QString tail = QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
                    QString(BarWidth - filled, QLatin1Char('-')) +
                    QStringLiteral("] %1%").arg(int(share * 100), 3);
-    if (elapsedMs > 0 && sent > 0) {
-        const double perSecond = double(sent) * 1000.0 / double(elapsedMs);
+    if (run.elapsedMs > 0 && run.done > 0) {
+        const double perSecond = double(run.done) * 1000.0 / double(run.elapsedMs);
         tail += QStringLiteral("  ") + byteCount(perSecond) + QStringLiteral("/s");
-        if (size > sent)
-            tail += QStringLiteral("  ") + duration(qint64(double(size - sent) / perSecond + 0.5)) +
+        if (run.total > run.done)
+            tail += QStringLiteral("  ") +
+                    duration(qint64(double(run.total - run.done) / perSecond + 0.5)) +
                     QStringLiteral(" left");
     }
     // The line must not wrap, or the next one would not replace it: the name gives way.
@@ -351,16 +354,22 @@ void CliRun::reportMissing(const QList<MissingFile>& missing) {
 void CliRun::showProgress(const QString& name, qint64 size, qint64 sent) {
     if (!m_terminal.showsProgress())
         return;
-    if (name != m_progressName || !m_fileClock.isValid()) {
+    if (!m_runClock.isValid())
+        m_runClock.start();
+    if (name != m_progressName) {
         m_progressName = name;
-        m_fileClock.start();
     } else if (m_repaintClock.isValid() && m_repaintClock.elapsed() < RepaintMs && sent < size) {
         return;
     }
     m_repaintClock.start();
+    // Several connections send at once: the speed is that of all of them together. Thumbnails
+    // are not among the run's bytes, and a file sent outside a run is the run.
+    const UploadSession* const session = m_run ? m_run->session() : nullptr;
+    const bool counted = session && session->bytesTotal() > 0;
+    const RunBytes run{counted ? session->bytesDone() : sent,
+                       counted ? session->bytesTotal() : size, m_runClock.elapsed()};
     // Escaped before it is cut to the width, so the line still fits.
-    m_terminal.progress(
-        progressLine(printableText(name), size, sent, m_fileClock.elapsed(), m_terminal.width()));
+    m_terminal.progress(progressLine(printableText(name), size, sent, run, m_terminal.width()));
 }
 
 } // namespace quaddle

@@ -27,8 +27,17 @@ enum ExitStatus : int {
 // The help text of both modes; program is the name the program was started by.
 QString usageText(const QString& program);
 
-// The progress line of a file: name, bar, percent, speed and time left, cut to width.
-QString progressLine(const QString& name, qint64 size, qint64 sent, qint64 elapsedMs, int width);
+// The bytes of a whole run so far: what the server has taken over every connection, of how
+// many, in how long.
+struct RunBytes {
+    qint64 done = 0;
+    qint64 total = 0;
+    qint64 elapsedMs = 0;
+};
+
+// The progress line of a file: name, bar and percent of the file, then the run's speed and time
+// left, cut to width.
+QString progressLine(const QString& name, qint64 size, qint64 sent, const RunBytes& run, int width);
 
 // Uploads as the words after "--cli" say, on the application object already made, and returns
 // the exit status. Prints the lines of the uploaded files on standard output.
@@ -78,7 +87,7 @@ private:
     // The screenshot, until the run is over.
     ImageFolder m_images;
     QString m_progressName;
-    QElapsedTimer m_fileClock;
+    QElapsedTimer m_runClock;
     QElapsedTimer m_repaintClock;
 };
 

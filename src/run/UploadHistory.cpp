@@ -8,7 +8,6 @@
 #include "upload/UploadRunSupport.h"
 #include "upload/UploadSession.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QImage>
 
@@ -18,15 +17,6 @@ namespace {
 
 constexpr int PreviewSize = 48;
 constexpr int PreviewQuality = 85;
-
-// Empty when the file cannot be read any more.
-QString sha256Of(const QString& path) {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
-}
 
 // The thumbnail made small enough for a list's line, as JPEG; empty when it cannot be read.
 QByteArray previewOf(const QString& thumbnailPath) {
@@ -87,7 +77,7 @@ HistoryEntries entriesOf(const Config& config, const ServerRecord& server, const
         if (!file.result.thumbnail.isEmpty())
             entry.thumbnailUrl = buildUrl(server, remoteDir, file.result.thumbnail);
         entry.size = UploadSession::localFileSize(file.path);
-        entry.sha256 = sha256Of(file.path);
+        entry.sha256 = file.sha256;
         entry.preview = previewOf(file.thumbnailPath);
         entries.append(entry);
     }

@@ -36,14 +36,15 @@ QList<MissingFile> missingFiles(const FileList& files, const UploadResults& resu
 
 // The files that went up, without those left as they were on the server.
 QList<SentFile> sentFiles(const FileList& files, const UploadResults& results,
-                          const QList<qsizetype>& skipped) {
+                          const QList<qsizetype>& skipped, const QStringList& digests) {
     const QList<qsizetype> sources = sourcesOf(files, results);
     QList<SentFile> sent;
     for (qsizetype line = 0; line < sources.size(); ++line)
         if (!skipped.contains(line))
             sent.append(
                 {files[sources[line]].path, results[line],
-                 results[line].thumbnail.isEmpty() ? QString() : files[sources[line]].thumbnail});
+                 results[line].thumbnail.isEmpty() ? QString() : files[sources[line]].thumbnail,
+                 digests.value(line)});
     return sent;
 }
 
@@ -170,7 +171,8 @@ void UploadRun::finish() {
         return;
     m_result.renamed = m_session->renamedFiles();
     recordUploads(m_config, m_server, m_remoteDir,
-                  sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles()),
+                  sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles(),
+                            m_session->sentDigests()),
                   m_result.renamed);
     const QStringList lines = m_session->logLines();
     m_session.reset();

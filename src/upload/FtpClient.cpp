@@ -8,7 +8,9 @@
 #include <QSslEllipticCurve>
 #include <QSslKey>
 #include <cerrno>
+#include <linux/sockios.h>
 #include <netdb.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -78,6 +80,8 @@ FtpClient::FtpClient() {
         wake();
     });
     connect(&m_listener, &QTcpServer::newConnection, this, &FtpClient::wake);
+    m_progressTick.setInterval(ProgressTickMs);
+    connect(&m_progressTick, &QTimer::timeout, this, &FtpClient::reportTaken);
 }
 
 FtpClient::~FtpClient() {
@@ -234,8 +238,19 @@ bool FtpClient::store() {
         fail(QStringLiteral("Cannot read \"%1\": %2").arg(localFileName, file.errorString()));
         return false;
     }
-    return dataCommand(QStringLiteral("STOR ") + hostFileName,
-                       [this, &file] { return transfer(file); });
+    m_sentDigest.clear();
+    m_digest.emplace();
+    const bool stored = dataCommand(QStringLiteral("STOR ") + hostFileName,
+                                    [this, &file] { return transfer(file); });
+    m_progressTick.stop();
+    releaseHeldData();
+    if (stored) {
+        m_sentDigest = m_digest->finish();
+        // The server confirmed the file: all of it has arrived.
+        report(m_sent);
+    }
+    m_digest.reset();
+    return stored;
 }
 
 bool FtpClient::dataCommand(const QString& line, const std::function<bool()>& moveData) {
@@ -468,8 +483,13 @@ bool FtpClient::transfer(QFile& file) {
     connect(m_data, &QSslSocket::encryptedBytesWritten, this, [this, &file] { pump(file); });
 
     m_sent = 0;
+    m_reported = 0;
     m_sendFinished = false;
     m_readFailed = false;
+    if (onProgress)
+        onProgress(0);
+    // The system sends and the server acknowledges without a signal to tell of it.
+    m_progressTick.start();
     pump(file);
     // An abort (Cancel, time-out, 421) takes the socket away while waiting.
     const auto drained = [this] { return m_sendFinished && m_data && queued() == 0; };
@@ -479,10 +499,18 @@ bool FtpClient::transfer(QFile& file) {
            !m_broken && m_data) {
     }
     if (!m_dataClosed && drained()) {
-        if (tls)
+        // Much of the file may still be in the system's hands, on its way: the socket is held
+        // open past Qt's close to watch it go until the server's reply (see taken()).
+        const qintptr descriptor = m_data->socketDescriptor();
+        m_heldData = descriptor >= 0 ? ::dup(int(descriptor)) : -1;
+        if (tls) {
             closeSecureData();
-        else
+        } else {
             m_data->disconnectFromHost();
+            // Held open, the socket would not end the data without this.
+            if (m_heldData >= 0)
+                ::shutdown(m_heldData, SHUT_WR);
+        }
         return true;
     }
     // Stopped early: a reply from the server tells why; without one the connection broke. A
@@ -552,37 +580,56 @@ bool FtpClient::acceptActive() {
 }
 
 void FtpClient::pump(QFile& file) {
-    // Blocks are reported one by one but handed to the socket in batches, which saves a
-    // system call per block; the batch and the socket's queue bound the memory used.
+    // The socket is handed a bounded batch at a time: what it holds unsent is memory, and
+    // progress must not count it as arrived.
     while (!m_sendFinished && !m_dataClosed && m_data && queued() < SendWindow) {
         QByteArray batch(SendWindow, Qt::Uninitialized);
-        qint64 filled = 0;
-        while (filled + BlockSize <= SendWindow) {
-            m_sinceActivity.start();
-            if (onProgress)
-                onProgress(m_sent);
-            if (m_broken || !m_data)
-                return;
-            const qint64 read = file.read(batch.data() + filled, BlockSize);
-            if (read < 0) {
-                localFailure(QStringLiteral("Cannot read \"%1\": %2")
-                                 .arg(file.fileName(), file.errorString()));
-                m_readFailed = true;
-                m_dataClosed = true;
-                break;
-            }
-            if (read == 0) {
-                m_sendFinished = true;
-                break;
-            }
-            filled += read;
-            m_sent += read;
+        const qint64 read = file.read(batch.data(), SendWindow);
+        if (read < 0) {
+            localFailure(
+                QStringLiteral("Cannot read \"%1\": %2").arg(file.fileName(), file.errorString()));
+            m_readFailed = true;
+            m_dataClosed = true;
+            break;
         }
-        batch.truncate(filled);
-        if (!batch.isEmpty() && m_data)
-            m_data->write(batch);
+        if (read == 0) {
+            m_sendFinished = true;
+            break;
+        }
+        batch.truncate(read);
+        m_sent += read;
+        m_digest->add(batch);
+        m_data->write(batch);
+        m_sinceActivity.start();
     }
+    reportTaken();
     wake();
+}
+
+qint64 FtpClient::taken() const {
+    // Over TLS the queues hold encrypted bytes, a little more than the plain ones they carry:
+    // the count errs on the side of too little. A socket no longer there tells nothing: the
+    // server's reply will.
+    const qintptr open = m_data ? m_data->socketDescriptor() : -1;
+    const int descriptor = open >= 0 ? int(open) : m_heldData;
+    int unacknowledged = 0;
+    if (descriptor < 0 || ::ioctl(descriptor, SIOCOUTQ, &unacknowledged) != 0)
+        return m_reported;
+    return std::max<qint64>(0, m_sent - (m_data ? queued() : 0) - unacknowledged);
+}
+
+void FtpClient::reportTaken() {
+    report(taken());
+}
+
+void FtpClient::report(qint64 arrived) {
+    if (arrived <= m_reported)
+        return;
+    m_reported = arrived;
+    // The server taking bytes is the activity the time-out waits for.
+    m_sinceActivity.start();
+    if (onProgress)
+        onProgress(arrived);
 }
 
 void FtpClient::prepareDataSocket(QSslSocket* socket) {
@@ -626,22 +673,21 @@ void FtpClient::closeSecureData() {
     // Closing a socket over bytes not yet read makes the system reset the connection, and a
     // reset makes the server's system drop what the server has not read yet: the end of the
     // file. Over TLS 1.3 the server sends a session ticket after the handshake, which may
-    // still be unread. So the socket is held open past Qt's close: after close_notify the
-    // sending side is shut, and everything the server sends is read until it closes.
-    const int held = m_data->socketDescriptor() >= 0 ? ::dup(int(m_data->socketDescriptor())) : -1;
+    // still be unread. So the socket, held open past Qt's close, has its sending side shut
+    // after close_notify, and everything the server sends is read until it closes.
     m_data->disconnectFromHost();
-    if (held < 0)
+    if (m_heldData < 0)
         return;
     waitFor([this] {
         return !m_data || m_data->state() == QAbstractSocket::UnconnectedState ||
                !m_replies.isEmpty();
     });
-    ::shutdown(held, SHUT_WR);
+    ::shutdown(m_heldData, SHUT_WR);
     bool ended = false;
-    QSocketNotifier notifier(held, QSocketNotifier::Read);
-    connect(&notifier, &QSocketNotifier::activated, this, [this, held, &ended, &notifier] {
+    QSocketNotifier notifier(m_heldData, QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, this, [this, &ended, &notifier] {
         char discarded[4096];
-        const ssize_t got = ::read(held, discarded, sizeof discarded);
+        const ssize_t got = ::read(m_heldData, discarded, sizeof discarded);
         if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
             ended = true;
             notifier.setEnabled(false);
@@ -650,7 +696,11 @@ void FtpClient::closeSecureData() {
     });
     waitFor([this, &ended] { return ended || !m_replies.isEmpty(); });
     notifier.setEnabled(false);
-    ::close(held);
+}
+
+void FtpClient::releaseHeldData() {
+    if (m_heldData >= 0)
+        ::close(std::exchange(m_heldData, -1));
 }
 
 qint64 FtpClient::queued() const {

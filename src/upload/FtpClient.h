@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload/FtpReplies.h"
+#include "upload/SendDigest.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 
@@ -69,8 +71,11 @@ public:
     // Whether the connection ended because the server kept silent too long.
     bool timedOut() const { return m_timedOut; }
 
-    // Events: bytes of the current transfer so far; a failure the client detected itself;
-    // each command line before it is sent; each reply line as received.
+    // The SHA-256 of the bytes the last store() sent, as lower-case hex; empty when it failed.
+    QString sentDigest() const { return m_sentDigest; }
+
+    // Events: bytes of the current transfer the server has taken so far; a failure the client
+    // detected itself; each command line before it is sent; each reply line as received.
     std::function<void(qint64 sent)> onProgress;
     std::function<void(const QString& message)> onError;
     std::function<void(const QString& line)> onCommand;
@@ -108,7 +113,8 @@ public:
 
     // Bytes kept queued on the data connection while sending; bounds memory per transfer.
     static constexpr qint64 SendWindow = 64 * 1024;
-    static constexpr qint64 BlockSize = 1460;
+    // How often the progress looks at what the server has taken while the system sends.
+    static constexpr int ProgressTickMs = 100;
     // A name list longer than this is no folder a person uploads to (a million long names).
     static constexpr qsizetype MaxListing = 64 * 1024 * 1024;
 
@@ -122,6 +128,8 @@ private:
     bool secureData();
     // Closes an encrypted data connection in order: see the definition.
     void closeSecureData();
+    // Closes the data connection's socket held open after Qt closed it.
+    void releaseHeldData();
     void prepareDataSocket(QSslSocket* socket);
     // Bytes given to the data connection and not yet handed to the system.
     qint64 queued() const;
@@ -146,12 +154,19 @@ private:
     bool list(const QString& listCommand, QByteArray& listing);
     bool acceptActive();
     void pump(QFile& file);
+    // Bytes of the file the server's system has acknowledged: those given to the data
+    // connection less those still in its queues and in the system's unacknowledged ones.
+    qint64 taken() const;
+    void reportTaken();
+    // Tells of arrived bytes when more than told so far.
+    void report(qint64 arrived);
     void closeData();
 
     QSslSocket m_control;
     DataListener m_listener;
     QSslSocket* m_data = nullptr;
     std::unique_ptr<QSslSocket> m_retiredData;
+    int m_heldData = -1; // the data socket, duplicated to outlive Qt's close; -1 for none
     QTimer m_deadline;
     QElapsedTimer m_sinceActivity; // since the wait began or the last block was sent
     QEventLoop* m_waitLoop = nullptr;
@@ -167,7 +182,11 @@ private:
     QList<QSslError> m_certificateErrors; // of a handshake waiting for the verdict
     TlsFailure m_tlsFailure = TlsFailure::None;
     bool m_certificateVerified = false;
-    qint64 m_sent = 0;
+    qint64 m_sent = 0; // read from the file and given to the data connection
+    qint64 m_reported = 0;
+    QTimer m_progressTick;
+    std::optional<SendDigest> m_digest;
+    QString m_sentDigest;
     int m_status = 0;
     QString m_response;
 };

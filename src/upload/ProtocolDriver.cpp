@@ -14,12 +14,15 @@ void ProtocolDriver::sendFiles(const QList<FileTransfer>& files, const TransferE
                       (file.finalName.isEmpty() || m_session.lastStep([&] {
                           return replaceFile(file.remoteName, file.finalName);
                       }));
-        if (!result.sent)
+        if (!result.sent) {
             result.error = lastError();
-        else if (!file.mode.isEmpty() &&
-                 !setPermissions(file.finalName.isEmpty() ? file.remoteName : file.finalName,
-                                 file.mode))
-            result.modeError = lastError();
+        } else {
+            result.sha256 = sentDigest();
+            if (!file.mode.isEmpty() &&
+                !setPermissions(file.finalName.isEmpty() ? file.remoteName : file.finalName,
+                                file.mode))
+                result.modeError = lastError();
+        }
         goOn = events.finished(index, result);
     }
 }

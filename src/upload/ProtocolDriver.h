@@ -28,6 +28,8 @@ struct TransferResult {
     QString error;
     // Why the permissions could not be set on a file that was sent.
     QString modeError;
+    // The SHA-256 of the bytes sent, as lower-case hex; empty when not known.
+    QString sha256;
 };
 
 // What sendFiles reports, by index into its list.
@@ -116,6 +118,9 @@ public:
     virtual bool setPermissions(const QString& name, const QString& mode) = 0;
     // What went wrong last, for the user.
     virtual QString lastError() = 0;
+    // The SHA-256 of the bytes the last putFileAs sent, as lower-case hex; empty when the
+    // driver does not know it.
+    virtual QString sentDigest() { return QString(); }
 
     int options() const { return m_options; }
 

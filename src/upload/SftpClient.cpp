@@ -1,5 +1,7 @@
 #include "upload/SftpClient.h"
 
+#include "upload/SendDigest.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -272,6 +274,7 @@ struct SftpClient::Transfer {
     QHash<quint32, qint64> writes;
     qint64 offset = 0;
     qint64 confirmed = 0;
+    SendDigest digest;
     TransferResult result;
 
     bool done() const { return step == Step::Done; }
@@ -359,6 +362,7 @@ void SftpClient::sendWrites(Transfer& transfer, int& writesInFlight) {
                 QStringLiteral("%1: %2").arg(transfer.job.localPath, transfer.file.errorString());
             break;
         }
+        transfer.digest.add(block);
         const quint32 id = send(nullptr, transfer.job.remotePath, [&](quint32 request) {
             return writePacket(request, transfer.handle, transfer.offset, block);
         });
@@ -447,6 +451,9 @@ void SftpClient::advance(Transfer& transfer, const Packet& reply) {
         transfer.step = Step::Done;
         return;
     }
+    // Closed without error: every WRITE was confirmed.
+    if (transfer.step == Step::Closing)
+        transfer.result.sha256 = transfer.digest.finish();
     const QString placed = job.finalPath.isEmpty() ? job.remotePath : job.finalPath;
     if (transfer.step == Step::Closing && !job.finalPath.isEmpty()) {
         if (!m_posixRename) {

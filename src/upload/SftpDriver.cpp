@@ -4,6 +4,7 @@
 #include "platform/PrivateFile.h"
 #include "platform/Psftp.h"
 #include "upload/KeyConversion.h"
+#include "upload/SendDigest.h"
 #include "upload/UploadErrors.h"
 #include "upload/UploadSession.h"
 
@@ -379,8 +380,18 @@ bool SftpDriver::putFileAs(const QString& localPath, const QString& remoteName) 
     m_putFresh = false;
     // A relative name beginning with "-" would be read as an option.
     const QByteArray local = QFileInfo(localPath).absoluteFilePath().toLocal8Bit();
-    return sendCommand("put " + quoted(local) + ' ' + quoted(remoteName.toLocal8Bit()),
-                       m_idleLimitMs, Limit::WithoutProgress) == Success;
+    // psftp reads the file itself; it is hashed beside it, and counts only when the file stayed
+    // as it was while psftp sent it.
+    const QFileInfo before(localPath);
+    std::future<QString> digest = digestOfFile(localPath);
+    m_sentDigest.clear();
+    const bool sent = sendCommand("put " + quoted(local) + ' ' + quoted(remoteName.toLocal8Bit()),
+                                  m_idleLimitMs, Limit::WithoutProgress) == Success;
+    const QFileInfo after(localPath);
+    const QString hex = digest.get();
+    if (sent && after.size() == before.size() && after.lastModified() == before.lastModified())
+        m_sentDigest = hex;
+    return sent;
 }
 
 bool SftpDriver::renameFile(const QString& oldName, const QString& newName) {

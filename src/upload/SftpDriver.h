@@ -105,6 +105,7 @@ public:
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
+    QString sentDigest() override { return m_sentDigest; }
 
     // The state's number, as log.txt shows it.
     int state() const { return int(m_state.load()); }
@@ -208,6 +209,7 @@ private:
     // file: one under a temporary name that then took the real one.
     QString m_putLocalMode;
     bool m_putFresh = false;
+    QString m_sentDigest; // of the last file put, when it stayed as it was meanwhile
     // The local modes the server was seen to keep for new files, which then need no chmod.
     QSet<QString> m_keptModes;
 };

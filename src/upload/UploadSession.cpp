@@ -84,6 +84,7 @@ bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool 
 UploadResults UploadSession::uploadFiles(const FileList& files,
                                          const std::function<FileList()>& thumbnailsMade) {
     m_uploaded.clear();
+    m_sentDigests.clear();
     m_skipped.clear();
     m_uploadedEntries.clear();
     addLog(QStringLiteral("Preparing files..."), LogTraffic);
@@ -252,9 +253,10 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
     if (!result.sent)
         m_skipped.append(m_uploaded.size());
     m_uploaded.append({fileNameOf(file.path), QString()});
+    m_sentDigests.append(result.sha256);
     m_uploadedEntries.append(file.entry);
     m_bytesFinished += std::max<qint64>(0, fileSizeOf(file.path).value_or(0));
-    m_bytesDone = m_bytesFinished;
+    countBytesDone();
     return true;
 }
 
@@ -427,16 +429,24 @@ void UploadSession::showProgress(const QString& localPath, const QString& shown,
         return;
     }
     m_sentInFlight.insert(localPath, sent);
-    qint64 inFlight = 0;
+    // Files of one size take turns by name, so the bar follows one of them to its end.
     bool largest = true;
     for (auto file = m_sentInFlight.cbegin(); file != m_sentInFlight.cend(); ++file) {
-        inFlight += file.value();
-        largest = largest && fileSizeOf(file.key()).value_or(0) <= *size;
+        const qint64 other = fileSizeOf(file.key()).value_or(0);
+        largest = largest && (other < *size || (other == *size && file.key() >= localPath));
     }
-    m_bytesDone = m_bytesFinished + inFlight;
+    countBytesDone();
     // With several files on their way, the file's bar follows the largest of them.
     if (largest)
         m_onProgress(shown, *size, sent);
+}
+
+void UploadSession::countBytesDone() {
+    // The files still on their way over other connections count too.
+    qint64 inFlight = 0;
+    for (const qint64 sent : std::as_const(m_sentInFlight))
+        inFlight += sent;
+    m_bytesDone = m_bytesFinished + inFlight;
 }
 
 qint64 UploadSession::localFileSize(const QString& path) {

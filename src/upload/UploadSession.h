@@ -73,6 +73,9 @@ public:
     const UploadResults& uploadedFiles() const { return m_uploaded; }
     // The places in uploadedFiles() of the files left as they were on the server.
     const QList<qsizetype>& skippedFiles() const { return m_skipped; }
+    // The SHA-256 of what was sent of each of uploadedFiles(), as lower-case hex; empty for a
+    // file left as it was and where the driver could not tell.
+    const QStringList& sentDigests() const { return m_sentDigests; }
     void cancel();
     bool cancelled() const { return m_cancelled; }
     // For drivers: runs a file's last, short step, its move to its real name. Cancel meanwhile
@@ -149,6 +152,7 @@ private:
     // Counts the bytes of the file at localPath sent so far and shows them under the name
     // shown.
     void showProgress(const QString& localPath, const QString& shown, qint64 sent);
+    void countBytesDone();
 
     // Spreads the batch over this connection and extra ones (ParallelUpload.cpp).
     struct ParallelRun;
@@ -185,6 +189,7 @@ private:
     RenamedFiles m_renamedFiles;
     UploadResults m_uploaded;
     QList<qsizetype> m_skipped;
+    QStringList m_sentDigests;
     mutable QMutex m_logLock;
     QStringList m_logLines;
     qsizetype m_logSize = 0;

@@ -29,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -46,6 +47,9 @@ using quaddle::test::FtpServer;
 using quaddle::test::ServerSetup;
 
 namespace {
+
+// What the server's system and pyftpdlib may hold of a file before it is on disk.
+constexpr qint64 MaxAheadOfServer = qint64(1) << 20;
 
 const QString FatalPrefix = "A fatal error occurred: \n";
 
@@ -88,6 +92,7 @@ private slots:
     void ftpsCertificateIsTrustedOnce();
     void unwritableLogIsReportedOnce();
     void cancelDuringTransfer();
+    void overallProgressFollowsTheServer();
     void dropDuringTransferWaitsForTheNextRun();
     void cancelWhileConnecting();
     void cancelWhileChangingDirectory();
@@ -357,6 +362,51 @@ void TestMainWindowUpload::cancelDuringTransfer() {
     MainWindow again({test::sparseLocalFile(*m_local, "small.txt", 10)});
     again.startUpload();
     QCOMPARE(again.uploadResults().size(), 1);
+}
+
+void TestMainWindowUpload::overallProgressFollowsTheServer() {
+    // Three connections to a server that takes each at 1 MiB/s.
+    FtpServer server("slowstor");
+    QUADDLE_REQUIRE_SERVER(server);
+    test::saveServerConfig(test::setupFor(server), {{"Connections", SettingValue::integer(3)}});
+    const qint64 size = qint64(3) << 20;
+    QStringList paths;
+    for (int i = 0; i < 6; ++i)
+        paths.append(test::randomLocalFile(*m_local, QStringLiteral("part%1.bin").arg(i), size));
+    MainWindow form(paths);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The overall share the caption shows, beside what is on the server's disk meanwhile. The
+    // caption changes only when the file's bar does.
+    static const QRegularExpression overallShown(R"(\| (\d+)% \)$)");
+    QList<std::pair<int, qint64>> samples;
+    connect(&m_watch, &QTimer::timeout, this, [&] {
+        const QRegularExpressionMatch shown = overallShown.match(form.windowTitle());
+        qint64 arrived = 0;
+        for (const QString& path : std::as_const(paths))
+            arrived += QFileInfo(server.localPath(QFileInfo(path).fileName())).size();
+        if (shown.hasMatch())
+            samples.append({shown.captured(1).toInt(), arrived});
+    });
+    m_watch.start(5);
+    form.startUpload();
+    m_watch.stop();
+
+    QCOMPARE(form.uploadResults().size(), paths.size());
+    // The bars moved on as the files went.
+    QSet<int> shares;
+    for (const auto& [percent, arrived] : std::as_const(samples))
+        shares.insert(percent);
+    QVERIFY2(shares.size() >= 5, qPrintable(QString::number(shares.size())));
+    const qint64 total = size * paths.size();
+    for (qsizetype i = 0; i < samples.size(); ++i) {
+        const auto [percent, arrived] = samples[i];
+        // Each connection's share never more than the server's own buffers ahead of its disk.
+        QVERIFY2(percent * total / 100 - arrived <= 3 * MaxAheadOfServer,
+                 qPrintable(
+                     QStringLiteral("%1% with %2 bytes on the server").arg(percent).arg(arrived)));
+        QVERIFY(i == 0 || percent >= samples[i - 1].first);
+    }
 }
 
 void TestMainWindowUpload::cancelWhileConnecting() {

@@ -140,34 +140,43 @@ void TestCliOptions::drawsProgressLine_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<qint64>("size");
     QTest::addColumn<qint64>("sent");
+    // The run's bytes: done of total in elapsedMs.
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("elapsedMs");
     QTest::addColumn<int>("width");
     QTest::addColumn<QString>("line");
-    QTest::newRow("start") << "a.txt" << qint64(0) << qint64(0) << qint64(0) << 80
-                           << "a.txt [--------------------]   0%";
+    QTest::newRow("start") << "a.txt" << qint64(0) << qint64(0) << qint64(0) << qint64(0)
+                           << qint64(0) << 80 << "a.txt [--------------------]   0%";
     QTest::newRow("half at 1 MiB/s")
-        << "a.txt" << qint64(4 << 20) << qint64(2 << 20) << qint64(2000) << 80
-        << "a.txt [##########----------]  50%  1.0 MiB/s  0:02 left";
-    QTest::newRow("done") << "a.txt" << qint64(1000) << qint64(1000) << qint64(500) << 80
-                          << "a.txt [####################] 100%  2.0 KiB/s";
+        << "a.txt" << qint64(4 << 20) << qint64(2 << 20) << qint64(2 << 20) << qint64(4 << 20)
+        << qint64(2000) << 80 << "a.txt [##########----------]  50%  1.0 MiB/s  0:02 left";
+    QTest::newRow("done") << "a.txt" << qint64(1000) << qint64(1000) << qint64(1000) << qint64(1000)
+                          << qint64(500) << 80 << "a.txt [####################] 100%  2.0 KiB/s";
     QTest::newRow("hours left") << "big.iso" << (qint64(1) << 30) << qint64(1 << 20)
-                                << qint64(10000) << 80
+                                << qint64(1 << 20) << (qint64(1) << 30) << qint64(10000) << 80
                                 << "big.iso [--------------------]   0%  102.4 KiB/s  2:50:30 left";
+    // Other files go up over other connections meanwhile: speed and time left are the run's.
+    QTest::newRow("several connections")
+        << "b.bin" << qint64(4 << 20) << qint64(2 << 20) << qint64(4 << 20) << qint64(16 << 20)
+        << qint64(2000) << 80 << "b.bin [##########----------]  50%  2.0 MiB/s  0:06 left";
     QTest::newRow("long name gives way")
-        << "a-very-long-file-name.jpg" << qint64(100) << qint64(25) << qint64(0) << 40
-        << "...name.jpg [#####---------------]  25%";
-    QTest::newRow("narrow terminal")
-        << "a.txt" << qint64(100) << qint64(25) << qint64(0) << 20 << " [#####------------";
+        << "a-very-long-file-name.jpg" << qint64(100) << qint64(25) << qint64(25) << qint64(100)
+        << qint64(0) << 40 << "...name.jpg [#####---------------]  25%";
+    QTest::newRow("narrow terminal") << "a.txt" << qint64(100) << qint64(25) << qint64(25)
+                                     << qint64(100) << qint64(0) << 20 << " [#####------------";
 }
 
 void TestCliOptions::drawsProgressLine() {
     QFETCH(QString, name);
     QFETCH(qint64, size);
     QFETCH(qint64, sent);
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
     QFETCH(qint64, elapsedMs);
     QFETCH(int, width);
     QFETCH(QString, line);
-    QCOMPARE(progressLine(name, size, sent, elapsedMs, width), line);
+    QCOMPARE(progressLine(name, size, sent, RunBytes{done, total, elapsedMs}, width), line);
     QVERIFY(line.size() < width);
 }
 

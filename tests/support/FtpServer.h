@@ -36,8 +36,9 @@ public:
     // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
     // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
     // storclosedata, escapes, maxcons2 (two connections per address), hold and hold:COUNT (the
-    // uploads of files named hold* kept waiting), and close:STEP, 421:STEP, stall:STEP,
-    // endless:STEP or hugeline:STEP for a step of the dialogue (see faulty_ftpd.py).
+    // uploads of files named hold* kept waiting), slowstor (uploads taken at about 3 MB/s), and
+    // close:STEP, 421:STEP, stall:STEP, endless:STEP or hugeline:STEP for a step of the dialogue
+    // (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;
