@@ -91,6 +91,23 @@ bool ConsoleDialogs::askLogin(QString& user, QString& password) {
     return true;
 }
 
+bool ConsoleDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {
+    if (!m_terminal.interactive()) {
+        m_terminal.error(
+            QStringLiteral("ssh asks \"%1\" and there is no terminal to answer on.").arg(prompt));
+        return false;
+    }
+    const bool confirming = kind == SshPromptKind::Confirmation;
+    const std::optional<QString> typed = m_terminal.ask(
+        prompt + (confirming ? QStringLiteral(" [y/n] ") : QStringLiteral(" ")), confirming);
+    if (!typed)
+        return false;
+    if (confirming)
+        return typed->trimmed().startsWith(QLatin1Char('y'), Qt::CaseInsensitive);
+    answer = *typed;
+    return true;
+}
+
 bool ConsoleDialogs::retryLogin() {
     // A server whose identity was refused did not refuse the login: the refusal said why
     // already.

@@ -13,6 +13,8 @@ class Terminal;
 // - a missing remote directory: created;
 // - the login and the master password: typed on the terminal, three tries at most; the master
 //   password may come from a file instead; none is set or changed here;
+// - another of ssh's prompts (a ProxyJump host's password, a security key's PIN): typed on the
+//   terminal, its confirmations answered y or n; without a terminal it is declined;
 // - a login the server refused: typed again while there is a terminal, unless the server's
 //   identity was refused, which says why already;
 // - a server's identity: a new one only with --accept-new, a changed one never;
@@ -39,6 +41,7 @@ public:
     bool confirmUnencryptedPassword(bool) override { return false; }
     bool askLogin(QString& user, QString& password) override;
     bool retryLogin() override;
+    bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;

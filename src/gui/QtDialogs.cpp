@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace quaddle {
@@ -179,6 +181,16 @@ bool QtDialogs::trustIdentity(const IdentityQuestion& question) {
                                                                 : certificateQuestion(question);
     return showMessage(text, question.changed ? MessageKind::Error : MessageKind::Confirmation,
                        MessageButtons::YesNoDefaultNo) == MessageAnswer::Yes;
+}
+
+bool QtDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {
+    if (kind == SshPromptKind::Confirmation)
+        return showMessage(prompt, MessageKind::Question, MessageButtons::YesNo) ==
+               MessageAnswer::Yes;
+    bool given = false;
+    answer = QInputDialog::getText(askingWindow(), AppName, prompt, QLineEdit::Password, QString(),
+                                   &given);
+    return given;
 }
 
 bool QtDialogs::continueAfterError(const QString& message) {

@@ -23,6 +23,7 @@ public:
     bool confirmLosingLockedLogins() override;
     bool confirmUnencryptedPassword(bool locked) override;
     bool retryLogin() override;
+    bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     bool trustIdentity(const IdentityQuestion& question) override;
     bool continueAfterError(const QString& message) override;
     bool offerThumbnails(ThumbnailImages images) override;

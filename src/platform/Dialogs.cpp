@@ -51,6 +51,9 @@ public:
     bool retryLogin() override {
         return onMainThread([&] { return installed->retryLogin(); });
     }
+    bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override {
+        return onMainThread([&] { return installed->answerSshPrompt(prompt, kind, answer); });
+    }
     FileExistsAnswer askFileExists(const QString& name) override {
         return onMainThread([&] { return installed->askFileExists(name); });
     }
@@ -93,6 +96,13 @@ MessageAnswer closingAnswer(MessageButtons buttons) {
 MessageAnswer Dialogs::showMessage(const QString& text, MessageKind kind, MessageButtons buttons) {
     notify(kind, text);
     return closingAnswer(buttons);
+}
+
+bool Dialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {
+    (void)prompt;
+    (void)kind;
+    (void)answer;
+    return false;
 }
 
 Dialogs& dialogs() {

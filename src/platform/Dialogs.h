@@ -49,6 +49,9 @@ struct IdentityQuestion {
     QString details;
 };
 
+// What ssh wants for a prompt the program does not answer itself: a typed secret, or yes or no.
+enum class SshPromptKind { Secret, Confirmation };
+
 // The pictures of a run that could get thumbnails: JPEG images only, or others among them.
 enum class ThumbnailImages { Jpeg, Mixed };
 
@@ -88,6 +91,10 @@ public:
     virtual bool askLogin(QString& user, QString& password) = 0;
     // True when the user wants to log in again after the server refused the login.
     virtual bool retryLogin() = 0;
+    // A prompt of ssh's in its own words, which name who asks (a ProxyJump host, a security
+    // key's PIN): answer receives the typed secret; false when cancelled or, confirming, no. A
+    // face that cannot ask declines.
+    virtual bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer);
 
     virtual FileExistsAnswer askFileExists(const QString& name) = 0;
     virtual MissingDirAnswer askMissingDir(const QString& dir) = 0;

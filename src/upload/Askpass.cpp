@@ -17,9 +17,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// Over the socket the helper sends the prompt, the session one byte: Accepted followed by the
-// answer, or Declined. Texts go as UTF-8 after their length in four bytes, most significant
-// first.
+// Over the socket the helper sends the prompt and ssh's hint for it, the session one byte:
+// Accepted followed by the answer, or Declined. Texts go as UTF-8 after their length in four
+// bytes, most significant first.
 
 namespace quaddle {
 
@@ -30,11 +30,41 @@ constexpr char Declined = 'N';
 // Prompts and answers are a line or a few; anything longer is broken.
 constexpr quint32 MaxText = 64 * 1024;
 constexpr qsizetype LengthSize = 4;
+// Deeper than any chain of ssh, ProxyJump and helper; the walk up ends there.
+constexpr int MaxGenerations = 32;
 
 QByteArray lengthOf(qsizetype size) {
     QByteArray bytes(LengthSize, Qt::Uninitialized);
     qToBigEndian(quint32(size), bytes.data());
     return bytes;
+}
+
+QByteArray withLength(const QByteArray& text) {
+    return lengthOf(text.size()) + text;
+}
+
+// The text at offset of data, moving offset past it; nothing while it is incomplete or when it
+// is too long, which sets tooLong.
+std::optional<QByteArray> takeText(const QByteArray& data, qsizetype& offset, bool& tooLong) {
+    if (data.size() - offset < LengthSize)
+        return std::nullopt;
+    const quint32 size = qFromBigEndian<quint32>(data.constData() + offset);
+    tooLong = size > MaxText;
+    if (tooLong || data.size() - offset - LengthSize < qsizetype(size))
+        return std::nullopt;
+    offset += LengthSize + size;
+    return data.mid(offset - size, size);
+}
+
+// The parent of a process, from /proc/PID/stat ("PID (NAME) STATE PPID ..."; the name may hold
+// spaces and parentheses); 0 when it is gone.
+qint64 parentOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() : 0;
 }
 
 QString randomName() {
@@ -89,9 +119,8 @@ int connectTo(const QString& socketPath) {
 }
 
 // The answer, newline-terminated, or nothing when declined or the line broke.
-std::optional<QByteArray> askSession(int fd, const QString& prompt) {
-    const QByteArray text = prompt.toUtf8();
-    const QByteArray request = lengthOf(text.size()) + text;
+std::optional<QByteArray> askSession(int fd, const QString& prompt, const QString& hint) {
+    const QByteArray request = withLength(prompt.toUtf8()) + withLength(hint.toUtf8());
     char verdict = Declined;
     if (!writeAll(fd, request.constData(), size_t(request.size())) || !readAll(fd, &verdict, 1) ||
         verdict != Accepted)
@@ -109,8 +138,9 @@ std::optional<QByteArray> askSession(int fd, const QString& prompt) {
 
 } // namespace
 
-AskpassServer::AskpassServer(Answer answer)
-    : m_answer(std::move(answer)), m_server(new QLocalServer(this)) {
+AskpassServer::AskpassServer(Answer answer, ConnectionProgram connectionProgram)
+    : m_answer(std::move(answer)), m_connectionProgram(std::move(connectionProgram)),
+      m_server(new QLocalServer(this)) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &AskpassServer::accept);
 }
@@ -132,6 +162,10 @@ QString AskpassServer::socketPath() const {
     return m_server->fullServerName();
 }
 
+void AskpassServer::close() {
+    m_server->close();
+}
+
 QProcessEnvironment AskpassServer::environment(const QString& program,
                                                QProcessEnvironment base) const {
     base.insert(QStringLiteral("SSH_ASKPASS"), program);
@@ -149,25 +183,29 @@ void AskpassServer::accept() {
 }
 
 void AskpassServer::answer(QLocalSocket* socket) {
-    char length[LengthSize];
-    if (socket->peek(length, LengthSize) < LengthSize)
-        return;
-    const quint32 size = qFromBigEndian<quint32>(length);
-    if (size > MaxText) {
+    const QByteArray request = socket->peek(socket->bytesAvailable());
+    qsizetype offset = 0;
+    bool tooLong = false;
+    const std::optional<QByteArray> prompt = takeText(request, offset, tooLong);
+    const std::optional<QByteArray> hint =
+        prompt ? takeText(request, offset, tooLong) : std::nullopt;
+    if (tooLong) {
         socket->abort();
         return;
     }
-    if (socket->bytesAvailable() < LengthSize + qint64(size))
+    if (!hint)
         return;
-    socket->skip(LengthSize);
+    socket->skip(offset);
     // Once asked, the socket has nothing more to say; a second prompt is not read.
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
-    const QString prompt = QString::fromUtf8(socket->read(size));
-    std::optional<QString> reply = m_answer(prompt);
+    const std::optional<int> generation = generationOf(*socket);
+    std::optional<QString> reply;
+    if (generation)
+        reply = m_answer({QString::fromUtf8(*prompt), QString::fromUtf8(*hint), *generation == 1});
     QByteArray message(1, Declined);
     if (reply) {
         QByteArray text = reply->toUtf8();
-        message = QByteArray(1, Accepted) + lengthOf(text.size()) + text;
+        message = QByteArray(1, Accepted) + withLength(text);
         wipe(text);
         wipe(*reply);
     }
@@ -176,14 +214,30 @@ void AskpassServer::answer(QLocalSocket* socket) {
     socket->disconnectFromServer();
 }
 
-int runAskpass(const QString& prompt, const QString& socketPath) {
+std::optional<int> AskpassServer::generationOf(const QLocalSocket& socket) const {
+    const qint64 root = m_connectionProgram ? m_connectionProgram() : 0;
+    ucred peer = {};
+    socklen_t size = sizeof(peer);
+    if (root <= 0 ||
+        ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return std::nullopt;
+    qint64 pid = peer.pid;
+    for (int generation = 1; generation <= MaxGenerations && pid > 1; ++generation) {
+        pid = parentOf(pid);
+        if (pid == root)
+            return generation;
+    }
+    return std::nullopt;
+}
+
+int runAskpass(const QString& prompt, const QString& hint, const QString& socketPath) {
     const int fd = connectTo(socketPath);
     if (fd < 0) {
         std::fprintf(stderr, "Cannot reach the program's session at %s: %s\n",
                      qPrintable(socketPath), std::strerror(errno));
         return EXIT_FAILURE;
     }
-    std::optional<QByteArray> answer = askSession(fd, prompt);
+    std::optional<QByteArray> answer = askSession(fd, prompt, hint);
     ::close(fd);
     if (!answer)
         return EXIT_FAILURE;
@@ -197,7 +251,9 @@ std::optional<int> runAskpassWhenAsked(int argc, char** argv) {
     if (argc != 2 || socketPath == nullptr || *socketPath == '\0')
         return std::nullopt;
     keepSecretsOutOfCoreDumps();
-    return runAskpass(QString::fromLocal8Bit(argv[1]), QFile::decodeName(socketPath));
+    return runAskpass(QString::fromLocal8Bit(argv[1]),
+                      QString::fromLocal8Bit(qgetenv("SSH_ASKPASS_PROMPT")),
+                      QFile::decodeName(socketPath));
 }
 
 } // namespace quaddle

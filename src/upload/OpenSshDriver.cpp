@@ -8,6 +8,7 @@
 #include "upload/UploadSession.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -85,26 +86,51 @@ void OpenSshDriver::abort() {
         m_client->stop();
 }
 
-QStringList OpenSshDriver::commandLine(const QString& host, const QString& port,
-                                       const QString& user, const QString& keyFile) const {
+QString OpenSshDriver::sshProgram() const {
     const QString program = m_sshProgram.isEmpty()
                                 ? QStandardPaths::findExecutable(QStringLiteral("ssh"))
                                 : m_sshProgram;
     if (program.isEmpty())
         throw Error(QStringLiteral("OpenSSH's ssh (package openssh-client) is needed for SFTP."));
-    QStringList command{program};
-    command += m_extraOptions;
+    return program;
+}
+
+QStringList OpenSshDriver::options(const QString& port, const QString& user,
+                                   const QString& keyFile) const {
+    QStringList options = m_extraOptions;
     if (!defaultPort(port))
-        command += {QStringLiteral("-p"), port};
+        options += {QStringLiteral("-p"), port};
     if (!user.isEmpty())
-        command += {QStringLiteral("-l"), user};
+        options += {QStringLiteral("-l"), user};
     if (!keyFile.isEmpty())
-        command += {QStringLiteral("-i"), keyFile};
+        options += {QStringLiteral("-i"), keyFile};
+    // As OpenSSH's own sftp starts ssh: a LocalCommand would print into the SFTP stream, and a
+    // forwarding of the user's configuration could keep the connection from coming up.
     for (const char* option :
-         {"ForwardX11=no", "ForwardAgent=no", "ServerAliveInterval=15", "ServerAliveCountMax=4"})
-        command += {QStringLiteral("-o"), QString::fromLatin1(option)};
-    command += {QStringLiteral("-T"), QStringLiteral("-s"), host, QStringLiteral("sftp")};
-    return command;
+         {"ForwardX11=no", "ForwardAgent=no", "PermitLocalCommand=no", "ClearAllForwardings=yes",
+          "ServerAliveInterval=15", "ServerAliveCountMax=4"})
+        options += {QStringLiteral("-o"), QString::fromLatin1(option)};
+    return options;
+}
+
+QStringList OpenSshDriver::commandLine(const QString& host, const QStringList& options) const {
+    return QStringList{sshProgram()} + options +
+           QStringList{QStringLiteral("-T"), QStringLiteral("-s"), host, QStringLiteral("sftp")};
+}
+
+QString OpenSshDriver::loginOf(const QString& host, const QStringList& options) const {
+    // "ssh -G" prints the settings that apply without connecting, one "name value" a line.
+    QProcess settings;
+    settings.start(sshProgram(), options + QStringList{QStringLiteral("-G"), host});
+    QHash<QString, QString> value;
+    if (settings.waitForFinished() && settings.exitCode() == 0)
+        for (const QString& line :
+             QString::fromUtf8(settings.readAllStandardOutput()).split(QLatin1Char('\n')))
+            value.insert(line.section(QLatin1Char(' '), 0, 0),
+                         line.section(QLatin1Char(' '), 1).trimmed());
+    const QString shownHost =
+        value.value(QStringLiteral("hostkeyalias"), value.value(QStringLiteral("hostname"), host));
+    return value.value(QStringLiteral("user"), m_user) + QLatin1Char('@') + shownHost;
 }
 
 bool OpenSshDriver::connect(const QString& host, const QString& port, const QString& user,
@@ -126,16 +152,21 @@ bool OpenSshDriver::connect(const QString& host, const QString& port, const QStr
         m_session.cancel();
         return false;
     }
-    const QStringList command = commandLine(host, port, user, keyFile);
-    m_askpass =
-        std::make_unique<AskpassServer>([this](const QString& prompt) { return answer(prompt); });
+    const QStringList sshOptions = options(port, user, keyFile);
+    m_login = loginOf(host, sshOptions);
+    m_askpass = std::make_unique<AskpassServer>(
+        [this](const AskpassPrompt& prompt) { return answer(prompt); },
+        [this] { return m_client ? m_client->processId() : 0; });
     if (!m_askpass->listen())
         throw Error(UploadErrors::connectFailed(host, port, m_askpass->error()));
     m_client = std::make_unique<SftpClient>();
     m_client->timeoutMs = m_timeoutMs;
     m_client->environment = m_askpass->environment(m_askpassProgram);
     m_client->onTraffic = [this](const QString& line) { m_session.addLog(line, LogTraffic); };
-    if (m_client->start(command))
+    const bool started = m_client->start(commandLine(host, sshOptions));
+    // Once SFTP runs, ssh asks nothing more: nobody is answered from then on.
+    m_askpass->close();
+    if (started)
         return true;
     logSshErrors();
     if (m_changedKeyRefused)
@@ -178,13 +209,50 @@ bool OpenSshDriver::ensureConnected() {
     throw Error(UploadErrors::ConnectionLost + LineBreak + m_client->error());
 }
 
-std::optional<QString> OpenSshDriver::answer(const QString& prompt) {
+std::optional<QString> OpenSshDriver::answer(const AskpassPrompt& prompt) {
     if (m_declined || m_session.cancelled())
         return std::nullopt;
     const QuestionOpen open(*m_client);
-    if (isHostKeyPrompt(prompt))
-        return answerHostKey(prompt) ? QStringLiteral("yes") : QStringLiteral("no");
-    return answerSecret(isPassphrasePrompt(prompt));
+    // ssh shows such a notice (touch the security key) while it waits, and ends it itself.
+    if (prompt.hint == QLatin1String("none")) {
+        m_session.addLog(prompt.text, LogTraffic);
+        dialogs().notify(MessageKind::Information, prompt.text);
+        return std::nullopt;
+    }
+    if (prompt.hint == QLatin1String("confirm"))
+        return askUser(prompt);
+    if (isHostKeyPrompt(prompt.text))
+        return answerHostKey(prompt.text) ? QStringLiteral("yes") : QStringLiteral("no");
+    if (isPassphrasePrompt(prompt.text))
+        return answerSecret(true);
+    if (asksStoredPassword(prompt))
+        return answerSecret(false);
+    return askUser(prompt);
+}
+
+bool OpenSshDriver::asksStoredPassword(const AskpassPrompt& prompt) const {
+    // Another program's prompt (the ssh of a ProxyJump) may name the same user and host.
+    if (!prompt.fromConnectionProgram)
+        return false;
+    const QString text = prompt.text.trimmed();
+    return text == m_login + QLatin1String("'s password:") ||
+           text == QStringLiteral("(%1) Password:").arg(m_login);
+}
+
+std::optional<QString> OpenSshDriver::askUser(const AskpassPrompt& prompt) {
+    const bool confirming = prompt.hint == QLatin1String("confirm");
+    QString typed;
+    if (!dialogs().answerSshPrompt(prompt.text.trimmed(),
+                                   confirming ? SshPromptKind::Confirmation : SshPromptKind::Secret,
+                                   typed)) {
+        // No to a confirmation is an answer; a typed answer refused ends the login.
+        m_declined = !confirming;
+        return std::nullopt;
+    }
+    m_session.addLog(confirming ? QStringLiteral("Confirmed: %1").arg(prompt.text.trimmed())
+                                : QStringLiteral("Answered: %1").arg(prompt.text.trimmed()),
+                     LogTraffic);
+    return confirming ? QStringLiteral("yes") : typed;
 }
 
 std::optional<QString> OpenSshDriver::answerSecret(bool passphrase) {

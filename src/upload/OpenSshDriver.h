@@ -11,6 +11,7 @@
 namespace quaddle {
 
 class AskpassServer;
+struct AskpassPrompt;
 class Error;
 class SftpClient;
 
@@ -48,12 +49,22 @@ public:
     QString lastError() override;
 
 private:
-    QStringList commandLine(const QString& host, const QString& port, const QString& user,
-                            const QString& keyFile) const;
+    QString sshProgram() const;
+    // What ssh is given before the host, for the connection and for showing its settings.
+    QStringList options(const QString& port, const QString& user, const QString& keyFile) const;
+    QStringList commandLine(const QString& host, const QStringList& options) const;
+    // The user and host ssh names in its password prompts for this server, as its
+    // configuration makes them (a Host alias's HostName, a HostKeyAlias).
+    QString loginOf(const QString& host, const QStringList& options) const;
     // Why the login ended without being refused, as an error that ends the run.
     Error loginError(const QString& host, const QString& port) const;
     // What ssh is told for one of its prompts; nothing declines it.
-    std::optional<QString> answer(const QString& prompt);
+    std::optional<QString> answer(const AskpassPrompt& prompt);
+    // Whether the prompt asks for the password of this server's user at this host, which is
+    // the only one the stored password is for.
+    bool asksStoredPassword(const AskpassPrompt& prompt) const;
+    // Any other prompt, put to the user in ssh's words, which name who asks.
+    std::optional<QString> askUser(const AskpassPrompt& prompt);
     std::optional<QString> answerSecret(bool passphrase);
     bool answerHostKey(const QString& prompt);
     // False after Cancel; throws when the connection is gone otherwise.
@@ -70,6 +81,8 @@ private:
     std::unique_ptr<SftpClient> m_client;
     std::unique_ptr<AskpassServer> m_askpass;
     QString m_user;
+    // "USER@HOST" as ssh's password prompts name this server.
+    QString m_login;
     QString m_password;
     bool m_passwordOffered = false;
     // The user turned down a question; ssh's further prompts are declined without asking.

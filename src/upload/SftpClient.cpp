@@ -17,8 +17,25 @@ namespace {
 // What the connection program said last is what explains a failed login or a refused host.
 constexpr int KeptErrorLines = 20;
 
+// Enough of what was printed to recognise it.
+constexpr qsizetype ShownText = 200;
+
 QByteArray utf8(const QString& path) {
     return path.toUtf8();
+}
+
+// What came where the SFTP server's first packet belonged, for the user: the text up to the
+// binary that may follow it.
+QString printedText(QByteArrayView bytes) {
+    QString text = QString::fromUtf8(bytes.first(std::min(bytes.size(), ShownText)));
+    const auto binary = std::find_if(text.cbegin(), text.cend(), [](QChar character) {
+        return !character.isPrint() && !character.isSpace();
+    });
+    text.truncate(binary - text.cbegin());
+    return QStringLiteral("The SSH connection printed text instead of starting SFTP: \"%1\". "
+                          "A LocalCommand of the SSH configuration or a start-up file of the "
+                          "server account prints it.")
+        .arg(text.simplified());
 }
 
 } // namespace
@@ -521,6 +538,7 @@ quint32 SftpClient::send(const char* what, const QString& subject,
     const quint32 id = m_nextId++;
     if (m_broken)
         return id;
+    m_outstanding.insert(id);
     if (what && onTraffic)
         onTraffic(QStringLiteral("--> %1 %2").arg(QLatin1String(what), subject));
     m_process.write(request(id));
@@ -631,24 +649,32 @@ void SftpClient::wake() {
 
 void SftpClient::readOutput() {
     m_reader.append(m_process.readAllStandardOutput());
-    m_sinceReply.start();
+    if (!m_version && !canStartVersion(m_reader.unread())) {
+        broken(printedText(m_reader.unread()));
+        return;
+    }
+    if (takePackets())
+        wake();
+}
+
+bool SftpClient::takePackets() {
     while (std::optional<Packet> packet = m_reader.next()) {
+        // Only a whole packet shows the server is alive: one trickled byte by byte is not.
+        m_sinceReply.start();
         if (packet->type == PacketType::Version) {
             m_version = std::move(packet);
             continue;
         }
         const std::optional<quint32> id = replyId(packet->payload);
-        if (!id) {
-            broken(QStringLiteral("The server sent a reply without a request number."));
-            return;
-        }
+        if (!id)
+            return broken(QStringLiteral("The server sent a reply without a request number."));
+        if (!m_outstanding.remove(*id))
+            return broken(QStringLiteral("The server sent a reply to request %1, which was not "
+                                         "asked or was answered already.")
+                              .arg(*id));
         m_replies.insert(*id, std::move(*packet));
     }
-    if (!m_reader.violation().isEmpty()) {
-        broken(m_reader.violation());
-        return;
-    }
-    wake();
+    return m_reader.violation().isEmpty() || broken(m_reader.violation());
 }
 
 void SftpClient::readErrors() {

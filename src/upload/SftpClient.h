@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -62,6 +63,8 @@ public:
     bool start(const QStringList& commandLine);
     void stop();
     QString error() const { return m_error; }
+    // The connection program's process id; 0 while it does not run.
+    qint64 processId() const { return m_process.processId(); }
     // The connection ended or was given up; every later operation fails.
     bool isBroken() const { return m_broken; }
     // What the connection program wrote to its standard error, last lines only.
@@ -118,6 +121,8 @@ private:
     void failTransfer(Transfer& transfer);
     bool waitFor(const std::function<bool()>& done);
     void readOutput();
+    // Takes the packets read so far; false when the server broke the protocol.
+    bool takePackets();
     void readErrors();
     void ended();
     void deadlinePassed();
@@ -128,6 +133,8 @@ private:
     sftp::PacketReader m_reader;
     std::optional<sftp::Packet> m_version;
     QHash<quint32, sftp::Packet> m_replies;
+    // Requests sent and not answered yet; a reply to any other is a protocol violation.
+    QSet<quint32> m_outstanding;
     quint32 m_nextId = 1;
     QStringList m_errorLines;
     QByteArray m_partialErrorLine;

@@ -1,6 +1,7 @@
 #include "upload/SftpPackets.h"
 
 #include <QtEndian>
+#include <algorithm>
 
 namespace quaddle::sftp {
 
@@ -92,6 +93,15 @@ std::optional<Packet> PacketReader::next() {
         m_start = 0;
     }
     return packet;
+}
+
+bool canStartVersion(QByteArrayView bytes) {
+    constexpr qsizetype LengthSize = 4;
+    QByteArray length(LengthSize, '\0');
+    std::copy_n(bytes.begin(), std::min(bytes.size(), LengthSize), length.begin());
+    return qFromBigEndian<quint32>(length.constData()) <= PacketReader::MaxPacket &&
+           (bytes.size() <= LengthSize ||
+            PacketType(quint8(bytes[LengthSize])) == PacketType::Version);
 }
 
 std::optional<QByteArrayView> PayloadReader::take(qsizetype count) {

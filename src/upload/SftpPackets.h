@@ -96,12 +96,18 @@ public:
     std::optional<Packet> next();
     // How the stream broke the protocol, for the user; empty while it keeps to it.
     QString violation() const { return m_violation; }
+    // The bytes not yet taken as packets.
+    QByteArrayView unread() const { return QByteArrayView(m_pending).sliced(m_start); }
 
 private:
     QByteArray m_pending;
     qsizetype m_start = 0;
     QString m_violation;
 };
+
+// Whether bytes, the first of a stream, can begin a VERSION packet. Text cannot: its first byte
+// alone would make a length of many megabytes.
+bool canStartVersion(QByteArrayView bytes);
 
 // Reads the fields of one payload in order; once a read runs past the end, it and every later
 // one yield nothing.

@@ -26,6 +26,16 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
         {"error", [&] { return yesNo(dialogs.continueAfterError("550 denied")); }},
         {"login refused", [&] { return yesNo(dialogs.retryLogin()); }},
         {"login", [&] { return yesNo(dialogs.askLogin(user, password)); }},
+        {"ssh prompt",
+         [&] {
+             return yesNo(dialogs.answerSshPrompt(
+                 "Enter PIN for ED25519-SK key /k: ", SshPromptKind::Secret, password));
+         }},
+        {"ssh confirmation",
+         [&] {
+             return yesNo(dialogs.answerSshPrompt("Allow use of key /k?",
+                                                  SshPromptKind::Confirmation, password));
+         }},
         {"file exists",
          [&] {
              const FileExistsAnswer exists = dialogs.askFileExists("a.jpg");
@@ -96,6 +106,8 @@ void TestConsoleDialogs::answersByKindOfQuestion_data() {
     row("error", "yes");
     row("login refused", "no");
     row("login", "no");
+    row("ssh prompt", "no");
+    row("ssh confirmation", "no");
     row("file exists", "yes skip");
     row("missing directory", "yes");
     row("master password", "no ");

@@ -327,6 +327,12 @@ void TestOpenSshE2E::uploadsThroughOpenSsh_data() {
                                           .portStored = false,
                                           .userStored = false,
                                           .password = false};
+    // The server's own port is taken, so the forwarding would fail and end ssh.
+    QTest::newRow("LocalCommand and LocalForward of the user's configuration")
+        << Row{.sshConfig = "Host 127.0.0.1\n  PermitLocalCommand yes\n"
+                            "  LocalCommand echo Hello from LocalCommand\n"
+                            "  ExitOnForwardFailure yes\n"
+                            "  LocalForward 127.0.0.1:%PORT% 127.0.0.1:%PORT%\n"};
     QTest::newRow("unknown key refused") << Row{.knownHosts = KnownHosts::Empty,
                                                 .code = 3,
                                                 .words = {"run again with --accept-new"},

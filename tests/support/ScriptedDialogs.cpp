@@ -14,6 +14,8 @@ const QString LosingLoginsQuestion = QStringLiteral("losing locked logins");
 const QString UnencryptedQuestion = QStringLiteral("unencrypted password");
 const QString LoginPrompt = QStringLiteral("login");
 const QString LoginRetryQuestion = QStringLiteral("login again");
+const QString SshSecretPrompt = QStringLiteral("ssh secret");
+const QString SshConfirmation = QStringLiteral("ssh confirmation");
 const QString FileExistsQuestion = QStringLiteral("file exists");
 const QString MissingDirQuestion = QStringLiteral("directory missing");
 const QString ErrorQuestion = QStringLiteral("continue after error");
@@ -35,6 +37,10 @@ QString identityDialog(IdentityKind kind, bool changed) {
     return (changed ? QStringLiteral("changed ") : QStringLiteral("new ")) +
            (kind == IdentityKind::HostKey ? QStringLiteral("host key")
                                           : QStringLiteral("certificate"));
+}
+
+QString sshDialog(SshPromptKind kind) {
+    return kind == SshPromptKind::Secret ? SshSecretPrompt : SshConfirmation;
 }
 
 QString lockedName(bool locked) {
@@ -117,6 +123,12 @@ void ScriptedDialogs::expectLoginCancelled() {
 
 void ScriptedDialogs::expectLoginRetry(bool retry) {
     m_script.append({LoginRetryQuestion, QString(), retry});
+}
+
+void ScriptedDialogs::expectSshPrompt(SshPromptKind kind, const QString& promptPattern,
+                                      const std::optional<QString>& answer) {
+    m_script.append(
+        {sshDialog(kind), promptPattern, answer ? QVariant(*answer) : QVariant(), true});
 }
 
 void ScriptedDialogs::expectFileExists(const QString& name, FileExistsAnswer answer) {
@@ -217,6 +229,12 @@ bool ScriptedDialogs::askLogin(QString& user, QString& password) {
 
 bool ScriptedDialogs::retryLogin() {
     return scriptedYes(LoginRetryQuestion);
+}
+
+bool ScriptedDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {
+    const QVariant scripted = scriptedAnswer(question(sshDialog(kind), prompt));
+    answer = scripted.toString();
+    return scripted.isValid();
 }
 
 FileExistsAnswer ScriptedDialogs::askFileExists(const QString& name) {

@@ -46,6 +46,10 @@ public:
     void expectLogin(const QString& user, const QString& password);
     void expectLoginCancelled();
     void expectLoginRetry(bool retry);
+    // One of ssh's own prompts, matched by a regular expression; answered with answer (yes
+    // when confirming), or cancelled (no) without one.
+    void expectSshPrompt(SshPromptKind kind, const QString& promptPattern,
+                         const std::optional<QString>& answer);
     void expectFileExists(const QString& name, FileExistsAnswer answer);
     void expectMissingDir(const QString& dir, MissingDirAnswer answer);
     // The fingerprint shown is matched by a regular expression.
@@ -70,6 +74,7 @@ public:
     bool confirmUnencryptedPassword(bool locked) override;
     bool askLogin(QString& user, QString& password) override;
     bool retryLogin() override;
+    bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;

@@ -24,8 +24,14 @@ constexpr int StopTimeoutMs = 5000;
 
 } // namespace
 
-SshServer::SshServer(KeyType key, const QString& banner) : m_keyType(key) {
-    start(banner);
+SshServer::SshServer(KeyType key, const QString& banner, const QString& subsystem)
+    : m_keyType(key) {
+    start(banner, subsystem);
+}
+
+QString SshServer::hostileSubsystem(const QString& fault) {
+    return QStringLiteral("/usr/bin/python3 " QUADDLE_TEST_SUPPORT_DIR "/hostile_sftpd.py ") +
+           fault;
 }
 
 SshServer::~SshServer() {
@@ -126,7 +132,7 @@ bool SshServer::lack(const QString& problem) {
     return fail(problem);
 }
 
-QString SshServer::readLog() const {
+QString SshServer::log() const {
     QFile log(m_work.filePath("sshd.log"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
@@ -161,10 +167,10 @@ bool SshServer::launch(quint16 port) {
         m_port = port;
         return true;
     }
-    return fail("sshd did not start: " + m_process.errorString() + "\n" + readLog());
+    return fail("sshd did not start: " + m_process.errorString() + "\n" + log());
 }
 
-void SshServer::start(const QString& banner) {
+void SshServer::start(const QString& banner, const QString& subsystem) {
     if (geteuid() != 0) {
         lack("the SSH server needs root");
         return;
@@ -226,18 +232,18 @@ void SshServer::start(const QString& banner) {
         fail("cannot write the sshd configuration");
         return;
     }
-    config.write(
-        QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
-                       "UsePAM no\nPasswordAuthentication yes\n"
-                       "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
-                       "PermitRootLogin no\nAllowUsers %4\n"
-                       "Subsystem sftp internal-sftp\nStrictModes no\n"
-                       "AuthorizedKeysFile %5\nPrintMotd no\nUseDNS no\n"
-                       "LogLevel INFO\n")
-            .arg(port)
-            .arg(hostKey, m_work.filePath("sshd.pid"), TestAccount, authorizedKeys.fileName())
-            .toUtf8() +
-        bannerLine.toUtf8());
+    config.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile %3\n"
+                                "UsePAM no\nPasswordAuthentication yes\n"
+                                "KbdInteractiveAuthentication no\nPubkeyAuthentication yes\n"
+                                "PermitRootLogin no\nAllowUsers %4\n"
+                                "Subsystem sftp %6\nStrictModes no\n"
+                                "AuthorizedKeysFile %5\nPrintMotd no\nUseDNS no\n"
+                                "LogLevel INFO\n")
+                     .arg(port)
+                     .arg(hostKey, m_work.filePath("sshd.pid"), TestAccount,
+                          authorizedKeys.fileName(), subsystem)
+                     .toUtf8() +
+                 bannerLine.toUtf8());
     config.close();
 
     launch(port);

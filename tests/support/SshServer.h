@@ -13,10 +13,16 @@ public:
     enum class KeyType { Rsa, Ed25519 };
 
     // banner: the text sshd shows before login (its Banner file); none when empty.
-    explicit SshServer(KeyType key = KeyType::Rsa, const QString& banner = QString());
+    // subsystem: the command sshd runs for SFTP.
+    explicit SshServer(KeyType key = KeyType::Rsa, const QString& banner = QString(),
+                       const QString& subsystem = QStringLiteral("internal-sftp"));
     ~SshServer();
     SshServer(const SshServer&) = delete;
     SshServer& operator=(const SshServer&) = delete;
+
+    // The subsystem command of an SFTP server that breaks the protocol in the way fault names
+    // (see hostile_sftpd.py).
+    static QString hostileSubsystem(const QString& fault);
 
     // True once sshd accepts connections on Port().
     bool started() const { return m_port != 0; }
@@ -28,6 +34,8 @@ public:
     quint16 port() const { return m_port; }
     QString user() const;
     QString password() const;
+    // What sshd logged so far ("Accepted password for ...").
+    QString log() const;
     // The host key's SHA256 fingerprint as OpenSSH and psftp print it ("SHA256:..."); empty
     // when it cannot be read.
     QString fingerprint() const;
@@ -51,14 +59,13 @@ public:
     QString root() const { return m_rootDir.path(); }
 
 private:
-    void start(const QString& banner);
+    void start(const QString& banner, const QString& subsystem);
     bool makeHostKey();
     bool launch(quint16 port);
     void stop();
     void signalSessions(int signal);
     bool fail(const QString& problem);
     bool lack(const QString& problem);
-    QString readLog() const;
 
     QTemporaryDir m_work;
     QTemporaryDir m_rootDir;

@@ -62,6 +62,8 @@ private slots:
     void initTestCase();
     void login_data();
     void login();
+    void answersOnlyTheConnectionProgram_data();
+    void answersOnlyTheConnectionProgram();
 
 private:
     QStringList sshCommand() const;
@@ -101,20 +103,24 @@ void TestAskpass::login() {
     answers.replaceInStrings("RIGHT", m_server->password());
     QStringList prompts;
     QStringList leaks;
-    AskpassServer askpass([&](const QString& prompt) -> std::optional<QString> {
-        for (const QString& given : answers.mid(0, prompts.size()))
-            leaks += placesHolding(given.toUtf8());
-        prompts.append(prompt);
-        if (prompts.size() > answers.size())
-            return std::nullopt;
-        return answers[prompts.size() - 1];
-    });
+    SftpClient client;
+    AskpassServer askpass(
+        [&](const AskpassPrompt& prompt) -> std::optional<QString> {
+            for (const QString& given : answers.mid(0, prompts.size()))
+                leaks += placesHolding(given.toUtf8());
+            prompts.append(prompt.text);
+            // ssh itself asks, and wants the answer typed.
+            if (!prompt.fromConnectionProgram || !prompt.hint.isEmpty() ||
+                prompts.size() > answers.size())
+                return std::nullopt;
+            return answers[prompts.size() - 1];
+        },
+        [&] { return client.processId(); });
     QVERIFY2(askpass.listen(), qPrintable(askpass.error()));
     const QProcessEnvironment added = askpass.environment(QUADDLE_CLI_PROGRAM, {});
     for (const QString& name : added.keys())
         qputenv(qPrintable(name), QFile::encodeName(added.value(name)));
 
-    SftpClient client;
     QCOMPARE(client.start(sshCommand()), loggedIn);
     if (loggedIn) {
         QVERIFY(client.realPath(".").has_value());
@@ -130,6 +136,72 @@ void TestAskpass::login() {
     QVERIFY2(prompts[0].contains("password", Qt::CaseInsensitive), qPrintable(prompts[0]));
     QCOMPARE(leaks, QStringList());
     client.stop();
+}
+
+void TestAskpass::answersOnlyTheConnectionProgram_data() {
+    // How the helper is started: by the stand-in for ssh ("$HELPER" runs it), or by the test
+    // itself, outside the stand-in's processes.
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<bool>("byTest");
+    QTest::addColumn<QString>("hint");
+    // The socket is closed, as once SFTP runs.
+    QTest::addColumn<bool>("closed");
+    // What the session was asked; empty when it was not.
+    QTest::addColumn<QString>("asked");
+    const QString byStandIn = R"("$HELPER" "$PROMPT"; true)";
+    QTest::newRow("its child") << byStandIn << false << "" << false << "child hint=";
+    QTest::newRow("its child, confirming")
+        << byStandIn << false << "confirm" << false << "child hint=confirm";
+    QTest::newRow("a program it started, as a ProxyJump's ssh")
+        << R"(sh -c '"$HELPER" "$PROMPT"; true'; true)" << false << "" << false
+        << "descendant hint=";
+    QTest::newRow("another program of the user") << "sleep 30" << true << "" << false << "";
+    QTest::newRow("its child, once closed") << byStandIn << false << "" << true << "";
+}
+
+// The session answers the helpers that ssh and the programs below it start, and nobody else:
+// another program of the same user that finds the socket learns nothing and asks nothing.
+void TestAskpass::answersOnlyTheConnectionProgram() {
+    QFETCH(QString, script);
+    QFETCH(bool, byTest);
+    QFETCH(QString, hint);
+    QFETCH(bool, closed);
+    QFETCH(QString, asked);
+    const QString secret = "Se-cret 9";
+    QProcess standIn;
+    QStringList prompts;
+    AskpassServer askpass(
+        [&](const AskpassPrompt& prompt) -> std::optional<QString> {
+            prompts.append(
+                QString("%1 hint=%2")
+                    .arg(prompt.fromConnectionProgram ? QString("child") : QString("descendant"),
+                         prompt.hint));
+            return secret;
+        },
+        [&] { return standIn.processId(); });
+    QVERIFY2(askpass.listen(), qPrintable(askpass.error()));
+    QProcessEnvironment environment = askpass.environment(QUADDLE_CLI_PROGRAM);
+    environment.insert("HELPER", QUADDLE_CLI_PROGRAM);
+    environment.insert("PROMPT", "someone@somewhere's password: ");
+    if (!hint.isEmpty())
+        environment.insert("SSH_ASKPASS_PROMPT", hint);
+    if (closed)
+        askpass.close();
+    standIn.setProcessEnvironment(environment);
+    standIn.start("/bin/sh", {"-c", script});
+    QVERIFY(standIn.waitForStarted());
+    QProcess probe;
+    QProcess& helper = byTest ? probe : standIn;
+    if (byTest) {
+        probe.setProcessEnvironment(environment);
+        probe.start(QUADDLE_CLI_PROGRAM, {environment.value("PROMPT")});
+    }
+    QVERIFY(QTest::qWaitFor([&] { return helper.state() == QProcess::NotRunning; }));
+    standIn.kill();
+    standIn.waitForFinished();
+    const QByteArray printed = helper.readAllStandardOutput();
+    QCOMPARE(prompts, asked.isEmpty() ? QStringList() : QStringList{asked});
+    QCOMPARE(printed, asked.isEmpty() ? QByteArray() : secret.toUtf8() + '\n');
 }
 
 QTEST_GUILESS_MAIN(TestAskpass)

@@ -9,6 +9,7 @@
 #include "upload/UploadErrors.h"
 #include "upload/UploadSession.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,6 +31,34 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// Where the askpass socket of the ssh this test runs is, from that ssh's environment.
+QString askpassSocketOfSsh() {
+    const QByteArray parent = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        const QByteArray stat = contentsOf("/proc/" + pid + "/stat");
+        // "PID (NAME) STATE PPID ..."
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (!stat.contains(" (ssh) ") || fields.size() < 2 || fields[1] != parent)
+            continue;
+        for (const QByteArray& variable : contentsOf("/proc/" + pid + "/environ").split('\0'))
+            if (variable.startsWith("QUADDLE_ASKPASS_SOCKET="))
+                return QFile::decodeName(variable.mid(variable.indexOf('=') + 1));
+    }
+    return {};
+}
+
+// Runs the askpass helper as any program of the user could, outside ssh; what it printed.
+QByteArray probeAskpass(const QString& socket, const QString& prompt) {
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QUADDLE_ASKPASS_SOCKET", socket);
+    probe.setProcessEnvironment(environment);
+    probe.start(QUADDLE_CLI_PROGRAM, {prompt});
+    if (!QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }))
+        probe.kill();
+    return probe.readAllStandardOutput() + "exit " + QByteArray::number(probe.exitCode());
+}
+
 } // namespace
 
 class TestOpenSshDriver : public QObject {
@@ -44,10 +73,23 @@ private slots:
     void puttyKeyWithPassphrase();
     void stalledServerFailsTheFileThenTheRun();
     void batchOfManyFiles();
+    void storedPasswordOnlyForTheTarget_data();
+    void storedPasswordOnlyForTheTarget();
+    void askpassClosedOnceConnected();
+    void promptsOfOtherKinds_data();
+    void promptsOfOtherKinds();
+    void printingSshConfiguration_data();
+    void printingSshConfiguration();
 
 private:
     std::unique_ptr<UploadSession> makeSession(const QString& knownHosts,
-                                               int policy = PolicyOverwrite);
+                                               int policy = PolicyOverwrite,
+                                               const QString& configFile = "/dev/null",
+                                               const QString& sshProgram = "/usr/bin/ssh");
+    // An ssh configuration file holding text, with %PORT%, %USER%, %KEY% and %BUSY% filled in.
+    QString sshConfig(const QString& name, QString text) const;
+    QString m_key;
+    QTcpServer m_busy;
 
     std::unique_ptr<SshServer> m_server;
     QTemporaryDir m_temp;
@@ -67,22 +109,45 @@ void TestOpenSshDriver::initTestCase() {
     // Where converted keys go.
     QVERIFY(QDir(m_temp.path()).mkpath("runtime"));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_temp.filePath("runtime")));
+    m_key = m_temp.filePath("id_test");
+    QProcess keygen;
+    keygen.start("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", m_key});
+    QVERIFY(keygen.waitForFinished() && keygen.exitCode() == 0);
+    QVERIFY(m_server->authorizeKey(m_key + ".pub"));
+    // A port a forwarding cannot have.
+    QVERIFY(m_busy.listen(QHostAddress::LocalHost));
+}
+
+QString TestOpenSshDriver::sshConfig(const QString& name, QString text) const {
+    const QString path = m_temp.filePath(name);
+    QFile file(path);
+    text.replace("%PORT%", QString::number(m_server->port()))
+        .replace("%USER%", m_server->user())
+        .replace("%KEY%", m_key)
+        .replace("%BUSY%", QString::number(m_busy.serverPort()));
+    // The ssh of a ProxyJump reads the same file but none of the options.
+    text += "Host *\n  StrictHostKeyChecking no\n  UserKnownHostsFile /dev/null\n"
+            "  GlobalKnownHostsFile /dev/null\n";
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
 }
 
 void TestOpenSshDriver::cleanupTestCase() {
     qputenv("HOME", m_savedHome);
 }
 
-std::unique_ptr<UploadSession> TestOpenSshDriver::makeSession(const QString& knownHosts,
-                                                              int policy) {
+std::unique_ptr<UploadSession> TestOpenSshDriver::makeSession(const QString& knownHosts, int policy,
+                                                              const QString& configFile,
+                                                              const QString& sshProgram) {
     return std::make_unique<UploadSession>(
         [](const QString&, qint64, qint64) {}, [](const QString&, int) {}, 1, policy, true,
-        [knownHosts](UploadSession& owner, int) {
+        [knownHosts, configFile, sshProgram](UploadSession& owner, int) {
             auto driver = std::make_unique<OpenSshDriver>(owner);
             // ssh finds its home folder in the account database, not in HOME.
-            driver->setSshCommand(QStandardPaths::findExecutable("ssh"),
-                                  {"-F", "/dev/null", "-o", "UserKnownHostsFile=" + knownHosts,
-                                   "-o", "GlobalKnownHostsFile=/dev/null"});
+            driver->setSshCommand(sshProgram,
+                                  {"-F", configFile, "-o", "UserKnownHostsFile=" + knownHosts, "-o",
+                                   "GlobalKnownHostsFile=/dev/null"});
             driver->setAskpassProgram(QUADDLE_CLI_PROGRAM);
             return driver;
         });
@@ -290,6 +355,173 @@ void TestOpenSshDriver::batchOfManyFiles() {
     QCOMPARE(QDir(folder).entryList({"*.part"}, QDir::Files), QStringList());
     QVERIFY(session->logLines().join('\n').contains("--> POSIX-RENAME " + folder +
                                                     "/f39.txt.part " + folder + "/f39.txt"));
+}
+
+void TestOpenSshDriver::storedPasswordOnlyForTheTarget_data() {
+    // The server's ssh configuration; the server is reached as host.
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QString>("host");
+    // The jump host's password prompt, put to the user, who cancels it; empty: not asked.
+    QTest::addColumn<QString>("jumpPrompt");
+    QTest::addColumn<bool>("loggedIn");
+    const QString target = "  HostName 127.0.0.1\n  Port %PORT%\n  User %USER%\n"
+                           "  PubkeyAuthentication no\n";
+    const QString jump = "Host quaddle-jump\n  HostName 127.0.0.1\n  Port %JUMP%\n"
+                         "  User %USER%\n";
+    QTest::newRow("Host alias, shown by its HostName")
+        << "Host quaddle-alias\n" + target << "quaddle-alias"
+        << "" << true;
+    QTest::newRow("ProxyJump, jump host by key")
+        << jump +
+               "  IdentityFile %KEY%\n  PreferredAuthentications publickey\n"
+               "Host quaddle-behind\n" +
+               target + "  ProxyJump quaddle-jump\n"
+        << "quaddle-behind"
+        << "" << true;
+    // The jump host's prompt names the same user and host as the target's would.
+    QTest::newRow("ProxyJump, jump host by password")
+        << jump + "  PubkeyAuthentication no\nHost quaddle-behind\n" + target +
+               "  ProxyJump quaddle-jump\n"
+        << "quaddle-behind"
+        << "quaddle-test@127\\.0\\.0\\.1's password:" << false;
+}
+
+// The stored password goes to the prompt for this server's user at this host alone, as ssh
+// shows the host; a jump host asking with the same words gets nothing of it.
+void TestOpenSshDriver::storedPasswordOnlyForTheTarget() {
+    QFETCH(QString, config);
+    QFETCH(QString, host);
+    QFETCH(QString, jumpPrompt);
+    QFETCH(bool, loggedIn);
+    SshServer jumpHost(SshServer::KeyType::Ed25519);
+    QUADDLE_REQUIRE_SSH(jumpHost);
+    QVERIFY(jumpHost.authorizeKey(m_key + ".pub"));
+    const QString jumpPort = QString::number(jumpHost.port());
+    const QString targetLog = m_server->log();
+    test::ScriptedDialogs dialogs;
+    if (!jumpPrompt.isEmpty())
+        dialogs.expectSshPrompt(SshPromptKind::Secret, jumpPrompt, std::nullopt);
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("jump_known_hosts"), PolicyOverwrite,
+                    sshConfig("jump_config", config.replace("%JUMP%", jumpPort)));
+    QCOMPARE(session->login(host, QString(), QString(), m_server->password()), loggedIn);
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    const QString jumpLog = jumpHost.log();
+    QVERIFY2(!jumpLog.contains("Accepted password"), qPrintable(jumpLog));
+    const QString targetLogins = m_server->log().mid(targetLog.size());
+    QCOMPARE(targetLogins.contains("Accepted password for " + m_server->user()), loggedIn);
+    if (loggedIn)
+        QVERIFY(session->enterDir(m_server->root(), false, false));
+}
+
+// A program of the user that finds the askpass socket gets no password from it, not even one
+// ssh never asked for in a key login, and not once SFTP runs.
+void TestOpenSshDriver::askpassClosedOnceConnected() {
+    test::ScriptedDialogs dialogs;
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("probe_known_hosts"), PolicyOverwrite,
+                    sshConfig("probe_config", "Host 127.0.0.1\n  IdentityFile %KEY%\n"));
+    QVERIFY(session->login("127.0.0.1", QString::number(m_server->port()), m_server->user(),
+                           m_server->password()));
+    const QString socket = askpassSocketOfSsh();
+    QVERIFY(!socket.isEmpty());
+    const QByteArray probed = probeAskpass(socket, m_server->user() + "@127.0.0.1's password: ");
+    QVERIFY2(!probed.contains(m_server->password().toUtf8()), probed.constData());
+    QVERIFY2(probed.endsWith("exit 1"), probed.constData());
+    QVERIFY(session->enterDir(m_server->root(), false, false));
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+}
+
+void TestOpenSshDriver::promptsOfOtherKinds_data() {
+    QTest::addColumn<QString>("hint"); // SSH_ASKPASS_PROMPT
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<bool>("confirming");
+    // What the user answers; cancelled (or no) when not answered.
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("typed");
+    // What ssh got from its askpass helper.
+    QTest::addColumn<QByteArray>("given");
+    const QString pin = "Enter PIN for ED25519-SK key /home/u/.ssh/id_ed25519_sk: ";
+    QTest::newRow("security key PIN")
+        << "" << pin << false << true << "4711" << QByteArray("4711\n");
+    QTest::newRow("security key PIN cancelled")
+        << "" << pin << false << false << "" << QByteArray();
+    QTest::newRow("confirmation") << "confirm"
+                                  << "Allow use of key /k?" << true << true << ""
+                                  << QByteArray("yes\n");
+    QTest::newRow("confirmation refused")
+        << "confirm"
+        << "Allow use of key /k?" << true << false << "" << QByteArray();
+    QTest::newRow("notice") << "none"
+                            << "Confirm user presence for key ED25519-SK SHA256:x" << false << false
+                            << "" << QByteArray();
+}
+
+// ssh's other prompts go to the user in ssh's words, a notice is only shown; none of them gets
+// the stored password, which the password prompt still gets after them.
+void TestOpenSshDriver::promptsOfOtherKinds() {
+    QFETCH(QString, hint);
+    QFETCH(QString, prompt);
+    QFETCH(bool, confirming);
+    QFETCH(bool, answered);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, given);
+    // An ssh that asks first, as it does for a security key, then goes on as ssh.
+    const QString wrapper = test::writeFile(
+        m_temp.filePath("asking-ssh"),
+        "#!/bin/sh\ncase \" $* \" in *\" -G \"*) exec /usr/bin/ssh \"$@\";; esac\n"
+        "SSH_ASKPASS_PROMPT=\"$TEST_HINT\" \"$SSH_ASKPASS\" \"$TEST_PROMPT\" >\"$TEST_GIVEN\"\n"
+        "exec /usr/bin/ssh \"$@\"\n");
+    QVERIFY(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString givenFile = m_temp.filePath("given");
+    qputenv("TEST_HINT", hint.toUtf8());
+    qputenv("TEST_PROMPT", prompt.toUtf8());
+    qputenv("TEST_GIVEN", QFile::encodeName(givenFile));
+    test::ScriptedDialogs dialogs;
+    if (hint == "none")
+        dialogs.expectMessage(prompt);
+    else
+        dialogs.expectSshPrompt(confirming ? SshPromptKind::Confirmation : SshPromptKind::Secret,
+                                QRegularExpression::escape(prompt.trimmed()),
+                                answered ? std::optional(typed) : std::nullopt);
+    const std::unique_ptr<UploadSession> session = makeSession(
+        m_temp.filePath("asking_known_hosts"), PolicyOverwrite,
+        sshConfig("asking_config", "Host 127.0.0.1\n  PubkeyAuthentication no\n"), wrapper);
+    const bool loggedIn = session->login("127.0.0.1", QString::number(m_server->port()),
+                                         m_server->user(), m_server->password());
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    QCOMPARE(contentsOf(givenFile), given);
+    // A cancelled question ends the login as Cancel does.
+    QCOMPARE(loggedIn, confirming || hint == "none" || answered);
+}
+
+void TestOpenSshDriver::printingSshConfiguration_data() {
+    QTest::addColumn<QString>("config");
+    QTest::newRow("LocalCommand")
+        << "Host *\n  PermitLocalCommand yes\n  LocalCommand echo Hello from LocalCommand\n";
+    QTest::newRow("LocalForward on a taken port")
+        << "Host *\n  ExitOnForwardFailure yes\n  LocalForward 127.0.0.1:%BUSY% 127.0.0.1:%PORT%\n";
+    QTest::newRow("RemoteForward and DynamicForward")
+        << "Host *\n  ExitOnForwardFailure yes\n  DynamicForward 127.0.0.1:%BUSY%\n"
+           "  RemoteForward 127.0.0.1:%PORT% 127.0.0.1:%PORT%\n";
+}
+
+// What the user's ssh configuration runs or forwards for a shell does not stand in the way of
+// an upload.
+void TestOpenSshDriver::printingSshConfiguration() {
+    QFETCH(QString, config);
+    test::ScriptedDialogs dialogs;
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("printing_known_hosts"), PolicyOverwrite,
+                    sshConfig("printing_config", config));
+    QVERIFY(session->login("127.0.0.1", QString::number(m_server->port()), m_server->user(),
+                           m_server->password()));
+    QVERIFY(session->enterDir(m_server->root(), false, false));
+    const UploadResults results = session->uploadFiles(
+        {{test::localFile(m_temp, "configured.txt", QTest::currentDataTag()), QString()}});
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(contentsOf(m_server->root() + "/configured.txt"), QByteArray(QTest::currentDataTag()));
+    QUADDLE_VERIFY_DIALOGS(dialogs);
 }
 
 QTEST_GUILESS_MAIN(TestOpenSshDriver)

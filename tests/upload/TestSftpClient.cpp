@@ -60,6 +60,8 @@ private slots:
     void changes();
     void refused_data();
     void refused();
+    void hostileServer_data();
+    void hostileServer();
 
 private:
     QStringList sshCommand() const;
@@ -106,7 +108,8 @@ void TestSftpClient::start_data() {
         << QStringList{"sh", "-c", "echo 'Permission denied (publickey).' >&2; exit 255"}
         << "Permission denied (publickey).";
     QTest::newRow("no SFTP server")
-        << QStringList{"sh", "-c", "echo 'Welcome to the shell'; sleep 5"} << "no SFTP packet";
+        << QStringList{"sh", "-c", "echo 'Welcome to the shell'; sleep 5"}
+        << "printed text instead of starting SFTP: \"Welcome to the shell\"";
     QTest::newRow("silent") << QStringList{"sleep", "30"} << "did not answer";
 }
 
@@ -299,6 +302,39 @@ void TestSftpClient::refused() {
     QVERIFY(!done);
     QCOMPARE(client->error(), path + ": " + error);
     QVERIFY(!QFileInfo::exists(path));
+}
+
+void TestSftpClient::hostileServer_data() {
+    QTest::addColumn<QString>("fault"); // see hostile_sftpd.py
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("text before SFTP")
+        << "greeting" << false
+        << "The SSH connection printed text instead of starting SFTP: \"Welcome to the server!\"";
+    QTest::newRow("replies to requests never sent")
+        << "stray" << true
+        << "The server sent a reply to request 1879048193, which was not "
+           "asked or was answered already.";
+    QTest::newRow("a reply trickled byte by byte")
+        << "trickle" << true << "The server did not answer within 1 seconds.";
+}
+
+// A server that breaks the protocol ends the connection with a message that says how, however
+// slowly or plentifully it sends.
+void TestSftpClient::hostileServer() {
+    QFETCH(QString, fault);
+    QFETCH(bool, started);
+    QFETCH(QString, error);
+    SshServer server(SshServer::KeyType::Ed25519, QString(), SshServer::hostileSubsystem(fault));
+    QUADDLE_REQUIRE_SSH(server);
+    QVERIFY(server.authorizeKey(m_key + ".pub"));
+    SftpClient client;
+    QCOMPARE(client.start(server.sftpCommand({"-o", "BatchMode=yes", "-i", m_key})), started);
+    client.timeoutMs = 1000;
+    if (started)
+        QVERIFY(!client.realPath(".").has_value());
+    QVERIFY2(client.error().contains(error), qPrintable(client.error()));
+    QVERIFY(client.isBroken());
 }
 
 QTEST_GUILESS_MAIN(TestSftpClient)
