@@ -412,6 +412,7 @@ void ConfigWindow::saveServer() {
         reportError(error.message());
     }
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
@@ -426,6 +427,7 @@ void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
     else
         return;
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::renameSelectedNode() {
@@ -459,6 +461,7 @@ void ConfigWindow::deleteSelectedNode() {
         return;
     }
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::showTreeMenu(const QPoint& position) {
