@@ -12,6 +12,7 @@
 #include "config/Config.h"
 #include "configwindow/ConfigWindow.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,11 +63,18 @@ private slots:
     void cleanup() { finishTest(); }
 
     void serverSavedInTheWindowServesTheCommandLineAtOnce();
-    void windowKeepsWhatOtherProgramsSaved();
+    void optionChangedInTheWindowServesTheCommandLineAtOnce();
+    void closingWindowKeepsWhatOtherProgramsSaved();
+    void windowSavesOntoWhatOtherProgramsSaved();
 
 private:
     // Fills the server manager's fields with the server's login and saves them.
     void saveServerInManager(const ConfigWindow& manager, const FtpServer& server);
+    // "Secure", logging in to the FTPS server, its certificate not yet trusted.
+    void saveSecureServer(const FtpServer& tls);
+    // A command-line run trusts the FTPS server's certificate as it uploads, and another
+    // program adds the server "Other". Says what went wrong, if anything.
+    QString othersSaveWhileWindowIsOpen(const FtpServer& tls);
 
     QTemporaryDir m_local;
 };
@@ -78,6 +86,13 @@ void TestConfigSharing::saveServerInManager(const ConfigWindow& manager, const F
     typeInto(manager, "passwordEdit", server.password());
     m_dialogs->expectUnencryptedPassword(false, true);
     control<QPushButton>(manager, "saveServerButton")->click();
+}
+
+void TestConfigSharing::saveSecureServer(const FtpServer& tls) {
+    ServerSetup setup = setupFor(tls);
+    setup.name = "Secure";
+    setup.type = QString::number(int(ServerType::Ftps));
+    saveServerConfig(setup);
 }
 
 void TestConfigSharing::serverSavedInTheWindowServesTheCommandLineAtOnce() {
@@ -101,45 +116,80 @@ void TestConfigSharing::serverSavedInTheWindowServesTheCommandLineAtOnce() {
     form.close();
 }
 
-void TestConfigSharing::windowKeepsWhatOtherProgramsSaved() {
+void TestConfigSharing::optionChangedInTheWindowServesTheCommandLineAtOnce() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    saveServerConfig(setupFor(server));
+    const QString file = localFile(m_local, "logged.txt", "with its traffic logged");
+    MainWindow form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.openOptions();
+    auto* options = form.findChild<ConfigWindow*>();
+    QVERIFY(options);
+    QTest::mouseClick(control<QCheckBox>(*options, "settingLog"), Qt::LeftButton);
+
+    // The window is still open; the run logs the server's traffic as the option asks.
+    QByteArray error;
+    QVERIFY2(runCli({":0", file}, *m_programDir, error) == 0, error.constData());
+    QCOMPARE(readFile(server.localPath("logged.txt")), QByteArray("with its traffic logged"));
+    QVERIFY(m_programDir->readFile("log.txt").contains("--> USER " + server.user().toUtf8()));
+    options->close();
+    form.close();
+}
+
+QString TestConfigSharing::othersSaveWhileWindowIsOpen(const FtpServer& tls) {
+    const QString file = localFile(m_local, "secure.txt", "over TLS");
+    QByteArray error;
+    if (runCli({"--accept-new", ":0", file}, *m_programDir, error) != 0)
+        return QString::fromUtf8(error);
+    if (readFile(tls.localPath("secure.txt")) != "over TLS")
+        return QStringLiteral("the file did not arrive");
+    Config other;
+    other.loadConfig(true);
+    const qint32 index = other.storeServer("other.example", "", "", "", "", "", "", "", -1, -1);
+    other.serverNames[index] = "Other";
+    other.saveConfig();
+    return QString();
+}
+
+void TestConfigSharing::closingWindowKeepsWhatOtherProgramsSaved() {
+    FtpServer tls(FtpServer::Kind::PyftpdlibTls);
+    QUADDLE_REQUIRE_SERVER(tls);
+    saveSecureServer(tls);
+    MainWindow form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString problem = othersSaveWhileWindowIsOpen(tls);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QStringList saved{"Secure " + tls.certificateFingerprint(), "Other"};
+    QCOMPARE(storedServers(), saved);
+
+    form.close();
+    QCOMPARE(storedServers(), saved);
+}
+
+void TestConfigSharing::windowSavesOntoWhatOtherProgramsSaved() {
     FtpServer tls(FtpServer::Kind::PyftpdlibTls);
     QUADDLE_REQUIRE_SERVER(tls);
     FtpServer plain;
     QUADDLE_REQUIRE_SERVER(plain);
-    ServerSetup setup = setupFor(tls);
-    setup.name = "Secure";
-    setup.type = QString::number(int(ServerType::Ftps));
-    saveServerConfig(setup);
-    const QString file = localFile(m_local, "secure.txt", "over TLS");
-
+    saveSecureServer(tls);
     MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QString problem = othersSaveWhileWindowIsOpen(tls);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
-    // While the window is open, a command-line run trusts the server's certificate, and
-    // another program adds a server.
-    QByteArray error;
-    QVERIFY2(runCli({"--accept-new", ":0", file}, *m_programDir, error) == 0, error.constData());
-    QCOMPARE(readFile(tls.localPath("secure.txt")), QByteArray("over TLS"));
-    const QString certificate = "Secure " + tls.certificateFingerprint();
-    QCOMPARE(storedServers(), QStringList{certificate});
-    {
-        Config other;
-        other.loadConfig(true);
-        const qint32 index = other.storeServer("other.example", "", "", "", "", "", "", "", -1, -1);
-        other.serverNames[index] = "Other";
-        other.saveConfig();
-    }
-
-    // The window saves a server of its own, then closes.
     form.openServerManager();
     auto* manager = form.findChild<ConfigWindow*>();
     QVERIFY(manager);
     control<QPushButton>(*manager, "newServerButton")->click();
     saveServerInManager(*manager, plain);
-    const QStringList all{certificate, "New Server", "Other"};
+    const QStringList all{"Secure " + tls.certificateFingerprint(), "New Server", "Other"};
     QCOMPARE(storedServers(), all);
-    QCOMPARE(form.config().serverNames.size(), 3);
+    // The window shows what the others saved.
+    QVERIFY(form.config().serverNames.contains("Other"));
     manager->close();
     form.close();
     QCOMPARE(storedServers(), all);
