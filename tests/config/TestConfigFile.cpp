@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QTest>
 #include <atomic>
@@ -168,6 +169,7 @@ private slots:
     void mergedCredentialsStayEncryptedWithOneKey();
     void credentialsThatCannotBeMergedKeepTheFile_data();
     void credentialsThatCannotBeMergedKeepTheFile();
+    void saveWaitsForAnotherProgramsSave();
 
 private:
     Config& loaded(bool force = false);
@@ -837,4 +839,26 @@ void TestConfigFile::credentialsThatCannotBeMergedKeepTheFile() {
         QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
     }
     QCOMPARE(savedConfig(), newer);
+}
+
+void TestConfigFile::saveWaitsForAnotherProgramsSave() {
+    Config().saveConfig();
+    Config config;
+    config.loadConfig(true);
+    config.setTagStyle(2);
+    const QByteArray before = savedConfig();
+    QLockFile otherProgramSaving(m_programDir->filePath("config.xml.lock"));
+    QVERIFY(otherProgramSaving.lock());
+    try {
+        config.saveConfig();
+        QFAIL("saved while another program was saving");
+    } catch (const Error& error) {
+        QVERIFY2(error.message().contains("another program has been saving it for too long"),
+                 qPrintable(error.message()));
+    }
+    QCOMPARE(savedConfig(), before);
+
+    otherProgramSaving.unlock();
+    config.saveConfig();
+    QCOMPARE(loaded(true).tagStyle(), 2);
 }
