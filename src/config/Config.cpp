@@ -97,10 +97,10 @@ ServerEntries Config::serverEntries() const {
 }
 
 void Config::putServerEntry(qint32 index, const ServerEntry& entry) {
-    if (index >= servers.size()) {
+    if (index >= servers.size())
         servers.resize(index + 1);
+    if (index >= serverFolders.size())
         serverFolders.resize(index + 1);
-    }
     while (serverNames.size() <= index)
         serverNames.append(QString());
     servers[index] = entry.record;
