@@ -643,6 +643,7 @@ void MainWindow::openOptions() {
         ConfigWindowHost host;
         host.refreshServerDisplay = [this] { refreshServerDisplay(QString(), QString()); };
         host.showMain = [this] { show(); };
+        host.saveConfig = [this] { saveConfigReporting(); };
         m_configWindow = new ConfigWindow(*m_config, std::move(host), this);
     }
     m_configWindow->show();
@@ -746,7 +747,15 @@ bool MainWindow::isPasteOfFiles(QEvent* event) {
 
 void MainWindow::saveConfigReporting() {
     try {
-        m_config->saveConfig();
+        if (!m_config->saveConfig())
+            return;
+        // Servers another program saved meanwhile were taken in. The server manager shows them
+        // once the change that saved is done with its own nodes.
+        refreshServerDisplay(QString(), QString());
+        if (m_configWindow)
+            QMetaObject::invokeMethod(
+                m_configWindow, [window = m_configWindow] { window->reloadServers(); },
+                Qt::QueuedConnection);
     } catch (const Error& error) {
         dialogs().showMessage(error.message(), MessageKind::Error, MessageButtons::Ok);
     }

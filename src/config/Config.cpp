@@ -2,6 +2,7 @@
 
 #include "config/Cipher.h"
 #include "config/IntegerText.h"
+#include "config/NamedList.h"
 #include "platform/ContextRegistration.h"
 #include "platform/Error.h"
 #include "platform/ProcessProtection.h"
@@ -13,14 +14,6 @@
 namespace quaddle {
 
 namespace {
-
-template <typename Value>
-qsizetype indexOfName(const QList<QPair<QString, Value>>& list, const QString& name) {
-    const auto found = std::find_if(list.begin(), list.end(), [&](const auto& entry) {
-        return entry.first.compare(name, Qt::CaseInsensitive) == 0;
-    });
-    return found == list.end() ? -1 : found - list.begin();
-}
 
 const QStringList NoFolders;
 
@@ -81,6 +74,64 @@ Config::~Config() {
     wipe(masterPassword);
     for (ServerRecord& server : servers)
         wipe(server.password);
+    wipe(m_snapshot.masterPassword);
+    for (ServerEntry& entry : m_snapshot.servers)
+        wipe(entry.record.password);
+}
+
+bool ServerEntry::operator==(const ServerEntry& other) const {
+    if (!exists() || !other.exists())
+        return exists() == other.exists();
+    return name == other.name && record == other.record && folders == other.folders;
+}
+
+ServerEntries Config::serverEntries() const {
+    ServerEntries entries;
+    entries.reserve(servers.size());
+    for (qint32 index = 0; index < servers.size(); ++index) {
+        QStringList kept = folders(index);
+        kept.removeAll(QString());
+        entries.append({serverNames.value(index), servers[index], kept});
+    }
+    return entries;
+}
+
+void Config::putServerEntry(qint32 index, const ServerEntry& entry) {
+    if (index >= servers.size())
+        servers.resize(index + 1);
+    if (index >= serverFolders.size())
+        serverFolders.resize(index + 1);
+    while (serverNames.size() <= index)
+        serverNames.append(QString());
+    servers[index] = entry.record;
+    serverNames[index] = entry.exists() ? entry.name : QString();
+    serverFolders[index] = entry.folders;
+}
+
+void Config::takeSnapshot(const QByteArray& file) {
+    wipe(m_snapshot.masterPassword);
+    for (ServerEntry& entry : m_snapshot.servers)
+        wipe(entry.record.password);
+    m_snapshot = {m_settingValues, m_settingTypes, serverEntries(), file, masterPassword, true};
+}
+
+bool Config::changedSinceSnapshot() const {
+    const auto sameSettings = [](const auto& now, const auto& before) {
+        return now.size() == before.size() &&
+               std::all_of(now.begin(), now.end(), [&before](const auto& setting) {
+                   const qsizetype index = indexOfName(before, setting.first);
+                   return index >= 0 && before[index].second == setting.second;
+               });
+    };
+    if (!sameSettings(m_settingValues, m_snapshot.settingValues) ||
+        !sameSettings(m_settingTypes, m_snapshot.settingTypes) ||
+        masterPassword != m_snapshot.masterPassword)
+        return true;
+    const ServerEntries now = serverEntries();
+    for (qint32 index = 0; index < now.size(); ++index)
+        if (!(now[index] == m_snapshot.servers.value(index)))
+            return true;
+    return false;
 }
 
 QString Config::setting(const QString& name) const {

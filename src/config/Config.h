@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QDomElement;
@@ -56,6 +57,19 @@ using ServerList = QList<ServerRecord>;
 
 // Remote folders per server index; a blank entry is a deleted folder.
 using FolderLists = QList<QStringList>;
+
+// One server with its name and folders (deleted folders left out), as saving compares it with
+// what config.xml held.
+struct ServerEntry {
+    QString name;
+    ServerRecord record;
+    QStringList folders;
+
+    bool exists() const { return !record.host.isEmpty(); }
+    // Deleted servers are alike whatever their leftovers.
+    bool operator==(const ServerEntry& other) const;
+};
+using ServerEntries = QList<ServerEntry>;
 
 // The stored ciphertexts of one server whose credentials could not be decrypted.
 struct StoredCredentials {
@@ -180,9 +194,12 @@ public:
     void loadConfig(bool force);
     // Writes the whole configuration to config.xml, owner-only, replacing the old file in one
     // step; a missing program directory is created owner-only. A file that failed to load is first
-    // copied to damagedCopyPath(). Throws Error when either cannot be written; the old file then
-    // stays as it was.
-    void saveConfig();
+    // copied to damagedCopyPath(). When another program wrote the file since this one last read
+    // or wrote it, what this program changed since is applied onto that newer file instead (see
+    // ConfigMerge.cpp), and nothing is written when it changed nothing. Throws Error when the file
+    // cannot be written or merged; the old file then stays as it was. Returns whether the
+    // configuration in memory took in changes made elsewhere, so that what shows it is redrawn.
+    bool saveConfig();
     // Whether config.xml was there but could not be read (reported once while loading).
     bool loadFailed() const { return m_keepDamagedFile; }
     QString configPath() const { return programDir + QStringLiteral("config.xml"); }
@@ -191,7 +208,40 @@ public:
     QString hashPassword(const QString& text) const;
 
 private:
+    // The configuration as config.xml held it when this program last read or wrote it: what it
+    // differs in now is what this program changed.
+    struct Snapshot {
+        QList<QPair<QString, QString>> settingValues;
+        QList<QPair<QString, SettingType>> settingTypes;
+        ServerEntries servers;
+        // The file's contents; null when there was none.
+        QByteArray file;
+        // The master password its credentials were encrypted with.
+        QString masterPassword;
+        // Whether this program has read or written the file at all; one that has not replaces
+        // it whole, as a fresh configuration is meant to.
+        bool taken = false;
+    };
+
+    void takeSnapshot(const QByteArray& file);
+    bool changedSinceSnapshot() const;
+    ServerEntries serverEntries() const;
+    void putServerEntry(qint32 index, const ServerEntry& entry);
+    // Applies this program's changes onto newer, another program's config.xml, and keeps the
+    // result in memory. Returns false when there is nothing to write.
+    bool mergeNewerFile(const QByteArray& newer, const QString& path);
+    QStringList mergeServers(const ServerEntries& theirs);
+    // The master password the newer file's credentials were encrypted with, when this program
+    // knows it.
+    std::optional<QString> keyOf(const Config& theirs) const;
+    // Whether key is the master password this configuration's verifier names (the empty text
+    // for none).
+    bool keyFits(const QString& key) const;
+
     void readConfig(const QString& path);
+    // Reads the file's contents; unlock decides how its credentials are decrypted once the
+    // settings are read.
+    void readContents(const QByteArray& xml, const std::function<void(Config&)>& unlock);
     void readSettings(const QDomElement& settings);
     void readServers(const QDomElement& servers);
     void readServer(const QDomElement& server, Cipher& cipher);
@@ -207,6 +257,7 @@ private:
 
     // Whether the file on disk failed to load and has not been kept aside yet.
     bool m_keepDamagedFile = false;
+    Snapshot m_snapshot;
     QList<QPair<QString, QString>> m_settingValues;
     // The values the constructor sets, for stored values that are no number.
     QList<QPair<QString, QString>> m_defaultValues;

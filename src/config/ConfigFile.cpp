@@ -11,6 +11,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <array>
@@ -87,6 +88,21 @@ void checkNesting(const QByteArray& xml) {
     }
 }
 
+// How long a save waits for another program's save to end.
+constexpr int LockWaitMs = 10000;
+
+// The file's contents; nothing when it does not exist or cannot be read, which leaves the
+// write to report.
+std::optional<QByteArray> fileContents(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return contents;
+}
+
 } // namespace
 
 void Config::loadConfig(bool force) {
@@ -97,6 +113,8 @@ void Config::loadConfig(bool force) {
 
     const QFileInfo file(configPath());
     const qint64 age = file.exists() ? file.lastModified().toMSecsSinceEpoch() : 0;
+    if (!file.exists())
+        m_snapshot.file.clear();
     if (file.exists() && (force || age > configAge)) {
         configAge = age;
         try {
@@ -111,6 +129,7 @@ void Config::loadConfig(bool force) {
         }
     }
     currentServer = intSetting(QStringLiteral("DefaultServer"));
+    takeSnapshot(m_snapshot.file);
 }
 
 void Config::readConfig(const QString& path) {
@@ -118,6 +137,12 @@ void Config::readConfig(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         throw Error(file.errorString());
     const QByteArray xml = file.readAll();
+    // Even a damaged file is what a later save compares the file on disk with.
+    m_snapshot.file = xml;
+    readContents(xml, askForMasterPassword);
+}
+
+void Config::readContents(const QByteArray& xml, const std::function<void(Config&)>& unlock) {
     checkNesting(xml);
     QDomDocument document;
     QString parseError;
@@ -128,7 +153,7 @@ void Config::readConfig(const QString& path) {
         throw Error(QStringLiteral("No config node found."));
 
     readSettings(root.firstChildElement(QStringLiteral("Settings")));
-    askForMasterPassword(*this);
+    unlock(*this);
     readServers(root.firstChildElement(QStringLiteral("Servers")));
 }
 
@@ -222,8 +247,7 @@ void Config::readServer(const QDomElement& server, Cipher& cipher) {
             servers[index].*plain.field = server.attribute(plain.name);
 }
 
-void Config::saveConfig() {
-    const QByteArray contents = writeConfig();
+bool Config::saveConfig() {
     QString path = QFileInfo(configPath()).absoluteFilePath();
     // A configuration kept elsewhere through a link stays there.
     if (const QFileInfo link(path); link.isSymLink())
@@ -232,6 +256,25 @@ void Config::saveConfig() {
     // The default folder does not exist before the first save; a chosen one must exist.
     if (programDir == defaultProgramDir() && !makePrivateDir(programDir))
         throw Error(failure.arg(path, QStringLiteral("its folder could not be created.")));
+    // Another program saving at the same moment could otherwise write between the read and the
+    // write below, and its change would be lost. Where no lock can be made at all, the write
+    // says why it fails.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(LockWaitMs) && lock.error() == QLockFile::LockFailedError)
+        throw Error(failure.arg(
+            path, QStringLiteral("another program has been saving it for too long; please try "
+                                 "again.")));
+    bool tookChanges = false;
+    if (const std::optional<QByteArray> onDisk = fileContents(path);
+        m_snapshot.taken && onDisk && *onDisk != m_snapshot.file) {
+        try {
+            if (!mergeNewerFile(*onDisk, path))
+                return false;
+        } catch (const Error& error) {
+            throw Error(failure.arg(path, error.message()));
+        }
+        tookChanges = true;
+    }
     if (m_keepDamagedFile && QFileInfo::exists(path)) {
         const QString copy = QFileInfo(damagedCopyPath()).absoluteFilePath();
         const QString notKept =
@@ -249,12 +292,15 @@ void Config::saveConfig() {
         }
     }
     m_keepDamagedFile = false;
+    const QByteArray contents = writeConfig();
     try {
         // The file holds the credentials; only its owner may read it.
         writePrivateFile(path, contents);
     } catch (const Error& error) {
         throw Error(failure.arg(path, error.message()));
     }
+    takeSnapshot(contents);
+    return tookChanges;
 }
 
 QByteArray Config::writeConfig() const {

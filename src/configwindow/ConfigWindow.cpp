@@ -97,7 +97,8 @@ QWidget* ConfigWindow::labelled(const char* name, const QString& label, const QS
     } else if (setting == QLatin1String("Overwrite")) {
         values = OverwritePolicies;
     }
-    QWidget* control = createSettingControl(m_config, setting, panel, QString(), values);
+    QWidget* control =
+        createSettingControl(m_config, setting, panel, QString(), values, [this] { saveConfig(); });
     caption->setBuddy(control);
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -108,7 +109,8 @@ QWidget* ConfigWindow::labelled(const char* name, const QString& label, const QS
 }
 
 QWidget* ConfigWindow::checkBox(const QString& setting, const QString& caption) {
-    return createSettingControl(m_config, setting, m_optionsPage, caption);
+    return createSettingControl(m_config, setting, m_optionsPage, caption, std::nullopt,
+                                [this] { saveConfig(); });
 }
 
 void ConfigWindow::createOptionsPage() {
@@ -172,6 +174,7 @@ void ConfigWindow::createOptionsPage() {
         setOrRemoveMasterPassword(m_config);
         showMasterPasswordState();
         showWarning();
+        saveConfig();
     });
     showMasterPasswordState();
     security->addWidget(explain, 0, 0);
@@ -243,6 +246,7 @@ void ConfigWindow::showEvent(QShowEvent* event) {
 
 void ConfigWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
+    saveConfig();
     m_host.showMain();
 }
 
@@ -257,6 +261,11 @@ void ConfigWindow::keyPressEvent(QKeyEvent* event) {
 
 void ConfigWindow::reportError(const QString& message) {
     dialogs().showMessage(message, MessageKind::Error, MessageButtons::Ok);
+}
+
+void ConfigWindow::saveConfig() {
+    if (m_host.saveConfig)
+        m_host.saveConfig();
 }
 
 } // namespace quaddle

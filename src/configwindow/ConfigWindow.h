@@ -26,11 +26,15 @@ class Config;
 struct ConfigWindowHost {
     std::function<void()> refreshServerDisplay;
     std::function<void()> showMain;
+    // Writes the configuration to its file; none: the file is left to the caller.
+    std::function<void()> saveConfig;
 };
 
 // "Configuration": the general options, generated from the settings, and the server manager
 // with its tree of servers and folders; "Close" and Esc close it. Every change goes straight into
-// the configuration in memory; the file is written when the program ends or after an upload.
+// the configuration in memory, and is written to the file when an option changes, a server is
+// saved, renamed or deleted, and when the window closes, so that other programs (the command
+// line, the file manager's entry) see it at once.
 // Deletes itself when closed.
 class ConfigWindow : public QWidget {
     Q_OBJECT
@@ -101,6 +105,7 @@ private:
     void showWarning();
     int serverOf(QTreeWidgetItem* item) const;
     void reportError(const QString& message);
+    void saveConfig();
 
     Config& m_config;
     ConfigWindowHost m_host;

@@ -459,6 +459,7 @@ void ConfigWindow::saveServer() {
         reportError(error.message());
     }
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
@@ -473,6 +474,7 @@ void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
     else
         return;
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::renameSelectedNode() {
@@ -506,6 +508,7 @@ void ConfigWindow::deleteSelectedNode() {
         return;
     }
     m_host.refreshServerDisplay();
+    saveConfig();
 }
 
 void ConfigWindow::showTreeMenu(const QPoint& position) {

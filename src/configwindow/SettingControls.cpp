@@ -106,10 +106,22 @@ QWidget* wholeNumberEdit(Config& config, const QString& name, SettingType type, 
     return edit;
 }
 
+// Connected after the control's own storing, so stored runs once the value is in the
+// configuration; an edit reports when its editing ends rather than at every key.
+void reportStored(QWidget* control, const std::function<void()>& stored) {
+    if (auto* box = qobject_cast<QCheckBox*>(control))
+        QObject::connect(box, &QCheckBox::clicked, box, stored);
+    else if (auto* list = qobject_cast<QComboBox*>(control))
+        QObject::connect(list, &QComboBox::activated, list, stored);
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        QObject::connect(edit, &QLineEdit::editingFinished, edit, stored);
+}
+
 } // namespace
 
 QWidget* createSettingControl(Config& config, const QString& name, QWidget* parent,
-                              const QString& caption, const std::optional<ValueList>& valueList) {
+                              const QString& caption, const std::optional<ValueList>& valueList,
+                              const std::function<void()>& stored) {
     // Controls remember the setting's name, not its place in the list: emptying an edit
     // removes the value, which moves the settings after it.
     QWidget* control = nullptr;
@@ -130,6 +142,8 @@ QWidget* createSettingControl(Config& config, const QString& name, QWidget* pare
     else
         control = redFlag(QStringLiteral("!! Unknown Type: ") + QString::number(code), parent);
     control->setObjectName(QStringLiteral("setting") + name);
+    if (stored)
+        reportStored(control, stored);
     return control;
 }
 

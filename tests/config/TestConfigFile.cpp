@@ -8,11 +8,13 @@
 #include <QDir>
 #include <QDomDocument>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QTest>
 #include <atomic>
 #include <cerrno>
 #include <dlfcn.h>
+#include <functional>
 #include <memory>
 #include <signal.h>
 #include <sys/resource.h>
@@ -87,7 +89,31 @@ int fileMode(const QString& path) {
     return int(info.st_mode & 07777);
 }
 
+// A change one program makes to its configuration in memory.
+using ConfigChange = std::function<void(Config&)>;
+
+// Each server the file holds: name, host, port, certificate and folders.
+QStringList serverSummary(const Config& config) {
+    QStringList summary;
+    for (qint32 index = 0; index < config.servers.size(); ++index)
+        if (config.serverExists(index)) {
+            const ServerRecord& server = config.servers[index];
+            summary.append(QStringList{config.serverNames.value(index), server.host, server.port,
+                                       server.trustedCert, config.folders(index).join(',')}
+                               .join(' ')
+                               .trimmed());
+        }
+    return summary;
+}
+
+void addServer(Config& config, const QString& name, const QString& host) {
+    const qint32 index = config.storeServer(host, "", "", "", "", "", "", "", -1, -1);
+    config.serverNames[index] = name;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ConfigChange)
 
 extern "C" int fchmod(int fd, mode_t mode) noexcept {
     if (refuseChmod) {
@@ -136,6 +162,14 @@ private slots:
     void credentialsTypedWhileLockedAreEncryptedLater();
     void withoutMasterPasswordCredentialsAreStillEncrypted();
     void emptyMasterPasswordUnlocksWithEmptyText();
+
+    void savingKeepsAnotherProgramsChanges_data();
+    void savingKeepsAnotherProgramsChanges();
+    void unchangedProgramLeavesNewerFileAlone();
+    void mergedCredentialsStayEncryptedWithOneKey();
+    void credentialsThatCannotBeMergedKeepTheFile_data();
+    void credentialsThatCannotBeMergedKeepTheFile();
+    void saveWaitsForAnotherProgramsSave();
 
 private:
     Config& loaded(bool force = false);
@@ -610,3 +644,221 @@ void TestConfigFile::emptyMasterPasswordUnlocksWithEmptyText() {
 
 QTEST_GUILESS_MAIN(TestConfigFile)
 #include "TestConfigFile.moc"
+
+void TestConfigFile::savingKeepsAnotherProgramsChanges_data() {
+    QTest::addColumn<ConfigChange>("there");
+    QTest::addColumn<ConfigChange>("here");
+    QTest::addColumn<QStringList>("servers");
+    QTest::addColumn<QString>("tagStyle");
+    QTest::addColumn<QString>("notice");
+    const ConfigChange none = [](Config&) {};
+    const ConfigChange tagStyle2 = [](Config& config) { config.setTagStyle(2); };
+    const ConfigChange tagStyle3 = [](Config& config) { config.setTagStyle(3); };
+    const QString one = "One one.example 21  /a";
+    const QString two = "Two two.example 22";
+    const QString cert(64, QLatin1Char('C'));
+
+    QTest::newRow("server added there, setting changed here")
+        << ConfigChange([](Config& config) { addServer(config, "Three", "three.example"); })
+        << tagStyle2 << QStringList{one, two, "Three three.example 21"} << "2" << QString();
+    QTest::newRow("servers added on both sides")
+        << ConfigChange([](Config& config) { addServer(config, "There", "there.example"); })
+        << ConfigChange([](Config& config) { addServer(config, "Here", "here.example"); })
+        << QStringList{one, two, "Here here.example 21", "There there.example 21"} << "0"
+        << QString();
+    QTest::newRow("certificate stored there, folder added here")
+        << ConfigChange([cert](Config& config) { config.servers[1].trustedCert = cert; })
+        << ConfigChange([](Config& config) { config.setFolder(-1, 0, "/b"); })
+        << QStringList{"One one.example 21  /a,/b", "Two two.example 22 " + cert} << "0"
+        << QString();
+    QTest::newRow("one server, other fields on each side")
+        << ConfigChange([cert](Config& config) { config.servers[0].trustedCert = cert; })
+        << ConfigChange([](Config& config) {
+               config.servers[0].port = "2121";
+               config.deleteFolder(0, 0);
+           })
+        << QStringList{"One one.example 2121 " + cert, two} << "0" << QString();
+    QTest::newRow("one field changed on both sides")
+        << ConfigChange([](Config& config) { config.servers[1].port = "2200"; })
+        << ConfigChange([](Config& config) { config.servers[1].port = "2300"; })
+        << QStringList{one, "Two two.example 2200", "Two two.example 2300"} << "0"
+        << "The server \"Two\" was changed here and by another program at the same time; both "
+           "versions are kept, the one changed here as the last server.";
+    QTest::newRow("deleted here, changed there")
+        << ConfigChange([](Config& config) { config.setFolder(-1, 1, "/t"); })
+        << ConfigChange([](Config& config) { config.deleteServer(1); })
+        << QStringList{one, two + "  /t"} << "0"
+        << "The server \"Two\" was deleted here, but another program changed it meanwhile; it is "
+           "kept with those changes.";
+    QTest::newRow("changed here, deleted there")
+        << ConfigChange([](Config& config) { config.deleteServer(0); })
+        << ConfigChange([](Config& config) { config.serverNames[0] = "Uno"; })
+        << QStringList{"Uno one.example 21  /a", two} << "0"
+        << "The server \"Uno\" was changed here, but another program deleted it meanwhile; it is "
+           "kept with the changes made here.";
+    QTest::newRow("deleted and renamed there, setting changed here")
+        << ConfigChange([](Config& config) {
+               config.deleteServer(0);
+               config.serverNames[1] = "Dos";
+           })
+        << tagStyle2 << QStringList{"Dos two.example 22"} << "2" << QString();
+    QTest::newRow("deleted on both sides")
+        << ConfigChange([](Config& config) { config.deleteServer(1); })
+        << ConfigChange([](Config& config) { config.deleteServer(1); }) << QStringList{one} << "0"
+        << QString();
+    QTest::newRow("one setting on both sides: the later choice")
+        << tagStyle3 << tagStyle2 << QStringList{one, two} << "2" << QString();
+    QTest::newRow("setting changed there, server renamed here")
+        << tagStyle3 << ConfigChange([](Config& config) { config.serverNames[1] = "Dos"; })
+        << QStringList{one, "Dos two.example 22"} << "3" << QString();
+    QTest::newRow("nothing changed here")
+        << tagStyle3 << none << QStringList{one, two} << "3" << QString();
+}
+
+// Two programs read one config.xml; the other one saves its change first.
+void TestConfigFile::savingKeepsAnotherProgramsChanges() {
+    QFETCH(ConfigChange, there);
+    QFETCH(ConfigChange, here);
+    QFETCH(QStringList, servers);
+    QFETCH(QString, tagStyle);
+    QFETCH(QString, notice);
+    {
+        Config first;
+        addServer(first, "One", "one.example");
+        first.setFolder(-1, 0, "/a");
+        addServer(first, "Two", "two.example");
+        first.servers[1].port = "22";
+        first.saveConfig();
+    }
+    Config thisProgram;
+    thisProgram.loadConfig(true);
+    Config otherProgram;
+    otherProgram.loadConfig(true);
+    there(otherProgram);
+    otherProgram.saveConfig();
+
+    here(thisProgram);
+    if (!notice.isEmpty())
+        m_dialogs->expectMessage(notice);
+    thisProgram.saveConfig();
+    QCOMPARE(serverSummary(loaded(true)), servers);
+    QCOMPARE(m_config->setting("TagStyle"), tagStyle);
+    // What shows this program's configuration shows the merged one.
+    QCOMPARE(serverSummary(thisProgram), servers);
+
+    // Saved again, nothing is added twice.
+    thisProgram.saveConfig();
+    QCOMPARE(serverSummary(loaded(true)), servers);
+}
+
+void TestConfigFile::unchangedProgramLeavesNewerFileAlone() {
+    Config().saveConfig();
+    Config reader;
+    reader.loadConfig(true);
+    Config writer;
+    writer.loadConfig(true);
+    addServer(writer, "New", "new.example");
+    writer.saveConfig();
+    const QByteArray newer = savedConfig();
+
+    reader.saveConfig();
+    QCOMPARE(savedConfig(), newer);
+}
+
+void TestConfigFile::mergedCredentialsStayEncryptedWithOneKey() {
+    {
+        Config first;
+        first.masterPassword = "master";
+        first.setSetting("PH", SettingValue::text(first.hashPassword("master")));
+        first.storeServer("a", "", "alice", "one", "", "", "", "", -1, -1);
+        first.saveConfig();
+    }
+    const auto unlocked = [this] {
+        m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok,
+                                        "master");
+        auto config = std::make_unique<Config>();
+        config->loadConfig(true);
+        return config;
+    };
+    const std::unique_ptr<Config> thisProgram = unlocked();
+    const std::unique_ptr<Config> otherProgram = unlocked();
+    otherProgram->storeServer("b", "", "bob", "two", "", "", "", "", -1, -1);
+    otherProgram->saveConfig();
+    thisProgram->storeServer("c", "", "carol", "three", "", "", "", "", -1, -1);
+    thisProgram->saveConfig();
+    QVERIFY(!savedConfig().contains("two") && !savedConfig().contains("three"));
+
+    QStringList logins;
+    const std::unique_ptr<Config> merged = unlocked();
+    for (const ServerRecord& server : merged->servers)
+        logins.append(server.host + ' ' + server.user + ' ' + server.password);
+    QCOMPARE(logins, (QStringList{"a alice one", "c carol three", "b bob two"}));
+}
+
+void TestConfigFile::credentialsThatCannotBeMergedKeepTheFile_data() {
+    QTest::addColumn<bool>("lockedHere");
+    QTest::addColumn<QString>("otherMasterPassword");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another master password there") << false << "other"
+                                                   << "protected it with another master password";
+    QTest::newRow("credentials locked here") << true << "master"
+                                             << "after you enter your master password";
+}
+
+void TestConfigFile::credentialsThatCannotBeMergedKeepTheFile() {
+    QFETCH(bool, lockedHere);
+    QFETCH(QString, otherMasterPassword);
+    QFETCH(QString, reason);
+    {
+        Config first;
+        first.masterPassword = "master";
+        first.setSetting("PH", SettingValue::text(first.hashPassword("master")));
+        first.storeServer("a", "", "alice", "one", "", "", "", "", -1, -1);
+        first.saveConfig();
+    }
+    m_dialogs->expectMasterPassword(
+        MasterPasswordMode::Enter,
+        lockedHere ? MasterPasswordResult::Cancel : MasterPasswordResult::Ok, "master");
+    Config thisProgram;
+    thisProgram.loadConfig(true);
+    m_dialogs->expectMasterPassword(MasterPasswordMode::Enter, MasterPasswordResult::Ok, "master");
+    Config otherProgram;
+    otherProgram.loadConfig(true);
+    otherProgram.masterPassword = otherMasterPassword;
+    otherProgram.setSetting("PH",
+                            SettingValue::text(otherProgram.hashPassword(otherMasterPassword)));
+    otherProgram.storeServer("b", "", "bob", "two", "", "", "", "", -1, -1);
+    otherProgram.saveConfig();
+    const QByteArray newer = savedConfig();
+
+    thisProgram.setTagStyle(2);
+    try {
+        thisProgram.saveConfig();
+        QFAIL("saved over a file it could not merge with");
+    } catch (const Error& error) {
+        QVERIFY2(error.message().contains(reason), qPrintable(error.message()));
+    }
+    QCOMPARE(savedConfig(), newer);
+}
+
+void TestConfigFile::saveWaitsForAnotherProgramsSave() {
+    Config().saveConfig();
+    Config config;
+    config.loadConfig(true);
+    config.setTagStyle(2);
+    const QByteArray before = savedConfig();
+    QLockFile otherProgramSaving(m_programDir->filePath("config.xml.lock"));
+    QVERIFY(otherProgramSaving.lock());
+    try {
+        config.saveConfig();
+        QFAIL("saved while another program was saving");
+    } catch (const Error& error) {
+        QVERIFY2(error.message().contains("another program has been saving it for too long"),
+                 qPrintable(error.message()));
+    }
+    QCOMPARE(savedConfig(), before);
+
+    otherProgramSaving.unlock();
+    config.saveConfig();
+    QCOMPARE(loaded(true).tagStyle(), 2);
+}
