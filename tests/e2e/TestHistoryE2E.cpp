@@ -501,52 +501,53 @@ void TestHistoryE2E::mirrorEntriesAreDeletedApart() {
     QVERIFY(!QFile::exists(main.localPath("report.txt")));
     QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
              (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "1"}}));
-    void TestHistoryE2E::recordsWhatWasSent_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<qint64>("size");
-        // Every byte of the local file changed while it goes.
-        QTest::addColumn<bool>("rewritten");
-        QTest::newRow("FTP, rewritten while it goes") << "slowstor" << (qint64(8) << 20) << true;
-        QTest::newRow("SFTP, rewritten while it goes") << "sshd" << (qint64(64) << 20) << true;
-        QTest::newRow("FTPS") << "vsftpd-tls" << (qint64(8) << 20) << false;
-    }
+}
 
-    void TestHistoryE2E::recordsWhatWasSent() {
-        QFETCH(QString, kind);
-        QFETCH(qint64, size);
-        QFETCH(bool, rewritten);
-        Target server(kind);
-        if (server.unavailable())
-            QSKIP(qPrintable(server.problem()));
-        QVERIFY2(server.problem().isEmpty(), qPrintable(server.problem()));
-        const TempProgramDir programDir;
-        saveServerConfig(server.setup());
-        const QTemporaryDir local;
-        const QString path = randomLocalFile(local, "big.bin", size);
-        const QString original = sha256Of(path);
-        const QString arrived = server.onDisk("big.bin");
-        ProgramRun program(QStringList{"--cli", "--accept-new", path},
-                           server.environment(programDir));
-        if (rewritten) {
-            while (program.running() && QFileInfo(arrived).size() == 0)
-                QTest::qWait(2);
-            server.holdSessions(true);
-            const qint64 partial = QFileInfo(arrived).size();
-            const bool changed = invertBytes(path);
-            server.holdSessions(false);
-            QVERIFY(changed);
-            QVERIFY2(partial > 0 && partial < size, qPrintable(QString::number(partial)));
-        }
-        QVERIFY(program.waitForExit(90000));
-        QVERIFY2(program.exitCode() == 0, program.errorOutput().constData());
-        const QString sent = sha256Of(arrived);
-        QCOMPARE(QFileInfo(arrived).size(), size);
-        QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "sha256"),
-                 (QList<QStringList>{{"big.bin", sent}}));
-        // The server got some of each: the file changed in the middle of sending.
-        if (rewritten)
-            QVERIFY(sent != original && sent != sha256Of(path));
-    }
+void TestHistoryE2E::recordsWhatWasSent_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qint64>("size");
+    // Every byte of the local file changed while it goes.
+    QTest::addColumn<bool>("rewritten");
+    QTest::newRow("FTP, rewritten while it goes") << "slowstor" << (qint64(8) << 20) << true;
+    QTest::newRow("SFTP, rewritten while it goes") << "sshd" << (qint64(64) << 20) << true;
+    QTest::newRow("FTPS") << "vsftpd-tls" << (qint64(8) << 20) << false;
+}
 
-    QTEST_GUILESS_MAIN(TestHistoryE2E)
+void TestHistoryE2E::recordsWhatWasSent() {
+    QFETCH(QString, kind);
+    QFETCH(qint64, size);
+    QFETCH(bool, rewritten);
+    Target server(kind);
+    if (server.unavailable())
+        QSKIP(qPrintable(server.problem()));
+    QVERIFY2(server.problem().isEmpty(), qPrintable(server.problem()));
+    const TempProgramDir programDir;
+    saveServerConfig(server.setup());
+    const QTemporaryDir local;
+    const QString path = randomLocalFile(local, "big.bin", size);
+    const QString original = sha256Of(path);
+    const QString arrived = server.onDisk("big.bin");
+    ProgramRun program(QStringList{"--cli", "--accept-new", path}, server.environment(programDir));
+    if (rewritten) {
+        while (program.running() && QFileInfo(arrived).size() == 0)
+            QTest::qWait(2);
+        server.holdSessions(true);
+        const qint64 partial = QFileInfo(arrived).size();
+        const bool changed = invertBytes(path);
+        server.holdSessions(false);
+        QVERIFY(changed);
+        QVERIFY2(partial > 0 && partial < size, qPrintable(QString::number(partial)));
+    }
+    QVERIFY(program.waitForExit(90000));
+    QVERIFY2(program.exitCode() == 0, program.errorOutput().constData());
+    const QString sent = sha256Of(arrived);
+    QCOMPARE(QFileInfo(arrived).size(), size);
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "sha256"),
+             (QList<QStringList>{{"big.bin", sent}}));
+    // The server got some of each: the file changed in the middle of sending.
+    if (rewritten)
+        QVERIFY(sent != original && sent != sha256Of(path));
+}
+
+QTEST_GUILESS_MAIN(TestHistoryE2E)
 #include "TestHistoryE2E.moc"
