@@ -232,7 +232,7 @@ void createOwnerOnly(const QString& path) {
     const int descriptor =
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (descriptor < 0)
-        throw Error(QStringLiteral("The upload history \"%1\" could not be opened: %2")
+        throw Error(QStringLiteral("The upload history \"%1\" could not be created: %2")
                         .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     ::close(descriptor);
 }
