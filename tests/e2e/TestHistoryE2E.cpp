@@ -205,6 +205,7 @@ private slots:
     void deletesOnlyTheFileUploaded_data();
     void deletesOnlyTheFileUploaded();
     void mirrorEntriesAreDeletedApart();
+    void renameFollowedByTwinEntries();
     void recordsWhatWasSent_data();
     void recordsWhatWasSent();
 
@@ -501,6 +502,35 @@ void TestHistoryE2E::mirrorEntriesAreDeletedApart() {
     QVERIFY(!QFile::exists(main.localPath("report.txt")));
     QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
              (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "1"}}));
+}
+
+void TestHistoryE2E::renameFollowedByTwinEntries() {
+    // Two entries of one login and folder: the second renames what the first uploaded.
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup first = setupFor(server);
+    first.name = "Home";
+    ServerSetup twin = setupFor(server);
+    twin.name = "Home again";
+    saveServers({first, twin});
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = m_local.filePath("report.txt");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        writeFile(report, selector == ":0" ? "report-1" : "report-2");
+        const Outcome upload = runCli({selector, "--on-exists=rename", report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+    QCOMPARE(readFile(server.localPath("report_001.txt")), QByteArray("report-1"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "server, url"),
+             (QList<QStringList>{{"report.txt", "Home again", "http://127.0.0.1/report.txt"},
+                                 {"report_001.txt", "Home", "http://127.0.0.1/report_001.txt"}}));
+
+    // Deleting the first upload deletes it, not the second one of the same size.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report_001.txt"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("report_001.txt")));
+    QCOMPARE(readFile(server.localPath("report.txt")), QByteArray("report-2"));
 }
 
 void TestHistoryE2E::recordsWhatWasSent_data() {
