@@ -206,6 +206,7 @@ private slots:
     void deletesOnlyTheFileUploaded();
     void mirrorEntriesAreDeletedApart();
     void renameFollowedByTwinEntries();
+    void overwriteSeenThroughTwinEntries();
     void recordsWhatWasSent_data();
     void recordsWhatWasSent();
 
@@ -531,6 +532,44 @@ void TestHistoryE2E::renameFollowedByTwinEntries() {
     QVERIFY2(deleted.code == 0, deleted.error.constData());
     QVERIFY(!QFile::exists(server.localPath("report_001.txt")));
     QCOMPARE(readFile(server.localPath("report.txt")), QByteArray("report-2"));
+}
+
+void TestHistoryE2E::overwriteSeenThroughTwinEntries() {
+    // Two entries of one login and folder, with their own addresses: the second overwrites what
+    // the first uploaded with a file of the same size.
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup first = setupFor(server);
+    first.name = "Home";
+    ServerSetup twin = setupFor(server);
+    twin.name = "Home again";
+    saveServers({first, twin});
+    {
+        Config config;
+        config.loadConfig(true);
+        config.servers[1].urlMask = "http://localhost/$file";
+        config.saveConfig();
+    }
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = m_local.filePath("report.txt");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        writeFile(report, selector == ":0" ? "report-1" : "report-2");
+        const Outcome upload = runCli({selector, "--on-exists=overwrite", report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+
+    // Deleting the first upload leaves the second, which took its place.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report.txt"}, environment);
+    QVERIFY2(deleted.code == 1, deleted.error.constData());
+    QVERIFY2(deleted.error.contains("a later upload of the history replaced it there"),
+             deleted.error.constData());
+    QCOMPARE(readFile(server.localPath("report.txt")), QByteArray("report-2"));
+    const Outcome second = runCli({"--delete", "http://localhost/report.txt"}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("report.txt")));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Home again", "1"}, {"report.txt", "Home", "1"}}));
 }
 
 void TestHistoryE2E::recordsWhatWasSent_data() {
