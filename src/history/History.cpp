@@ -423,6 +423,14 @@ HistoryEntries History::sameFile(const HistoryEntry& entry) const {
     return found;
 }
 
+bool History::laterUploadHolds(const HistoryEntry& entry, const QString& name) const {
+    return run(m_connection,
+               QStringLiteral("SELECT 1 FROM uploads WHERE ") + SameFolder +
+                   QStringLiteral(" AND id > ? AND (name = ? OR thumbnail = ?) LIMIT 1"),
+               folderValues(entry) << entry.id << textValue(name) << textValue(name))
+        .next();
+}
+
 void History::followRename(const HistoryEntry& where, const QString& name, const QString& newName,
                            const QString& newUrl) {
     inTransaction(m_connection, [&] {

@@ -207,6 +207,7 @@ private slots:
     void mirrorEntriesAreDeletedApart();
     void renameFollowedByTwinEntries();
     void overwriteSeenThroughTwinEntries();
+    void keepsThumbnailALaterUploadReplaced();
     void recordsWhatWasSent_data();
     void recordsWhatWasSent();
 
@@ -570,6 +571,31 @@ void TestHistoryE2E::overwriteSeenThroughTwinEntries() {
     QVERIFY(!QFile::exists(server.localPath("report.txt")));
     QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "server, deleted_time IS NOT NULL"),
              (QList<QStringList>{{"report.txt", "Home again", "1"}, {"report.txt", "Home", "1"}}));
+}
+
+void TestHistoryE2E::keepsThumbnailALaterUploadReplaced() {
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server));
+    const QProcessEnvironment environment = programDir.environment();
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    const QString photo = m_local.filePath("photo.jpg");
+    QVERIFY(picture.save(photo, "JPEG"));
+    const QString own = writeFile(m_local.filePath("photo_thumb.jpg"), "my own file");
+    const Outcome first = runCli({"--thumbnails", photo}, environment);
+    QVERIFY2(first.code == 0, first.error.constData());
+    const Outcome second = runCli({"--on-exists=overwrite", own}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+
+    // The photo goes; the file uploaded in its thumbnail's place stays, with its entry.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/photo.jpg"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("photo.jpg")));
+    QCOMPARE(readFile(server.localPath("photo_thumb.jpg")), QByteArray("my own file"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"photo_thumb.jpg", "0"}, {"photo.jpg", "1"}}));
 }
 
 void TestHistoryE2E::recordsWhatWasSent_data() {
