@@ -208,6 +208,8 @@ private slots:
     void renameFollowedByTwinEntries();
     void overwriteSeenThroughTwinEntries();
     void keepsThumbnailALaterUploadReplaced();
+    void sameNameTwiceInOneUpload_data();
+    void sameNameTwiceInOneUpload();
     void recordsWhatWasSent_data();
     void recordsWhatWasSent();
 
@@ -596,6 +598,43 @@ void TestHistoryE2E::keepsThumbnailALaterUploadReplaced() {
     QCOMPARE(readFile(server.localPath("photo_thumb.jpg")), QByteArray("my own file"));
     QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL"),
              (QList<QStringList>{{"photo_thumb.jpg", "0"}, {"photo.jpg", "1"}}));
+}
+
+void TestHistoryE2E::sameNameTwiceInOneUpload_data() {
+    QTest::addColumn<QString>("connections");
+    QTest::addColumn<QString>("onExists");
+    QTest::newRow("one connection, rename") << "1"
+                                            << "rename";
+    QTest::newRow("three connections, overwrite") << "3"
+                                                  << "overwrite";
+}
+
+void TestHistoryE2E::sameNameTwiceInOneUpload() {
+    QFETCH(QString, connections);
+    QFETCH(QString, onExists);
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server));
+    const QProcessEnvironment environment = programDir.environment();
+    const QTemporaryDir other;
+    const QString first = writeFile(m_local.filePath("same.txt"), "first");
+    const QString second = writeFile(other.filePath("same.txt"), "later");
+    const Outcome upload = runCli(
+        {"--connections=" + connections, "--on-exists=" + onExists, first, second}, environment);
+
+    // The first goes up and keeps its address; the second, which would replace it, stays home.
+    QVERIFY2(upload.code == 1, upload.error.constData());
+    QVERIFY2(upload.error.contains(("\"" + second +
+                                    "\" was not uploaded: another file of this upload goes to "
+                                    "the server as \"same.txt\".")
+                                       .toUtf8()),
+             upload.error.constData());
+    QCOMPARE(upload.output, QByteArray("http://127.0.0.1/same.txt\n"));
+    QCOMPARE(QDir(server.localPath("")).entryList({"same*"}, QDir::Files), QStringList{"same.txt"});
+    QCOMPARE(readFile(server.localPath("same.txt")), QByteArray("first"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "size"),
+             (QList<QStringList>{{"same.txt", "5"}}));
 }
 
 void TestHistoryE2E::recordsWhatWasSent_data() {
