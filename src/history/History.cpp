@@ -38,10 +38,14 @@ const QString Columns =
     QStringLiteral("id, time, server, host, protocol, folder, name, thumbnail, "
                    "url, thumbnail_url, size, sha256, deleted_time, preview, user, port");
 
-// The rows of the same remote file: server, login, protocol and folder, still there.
-const QString SamePlace = QStringLiteral(
-    "server = ? AND host = ? AND protocol = ? AND folder = ? AND user IS ? AND port IS ? AND "
-    "deleted_time IS NULL");
+// The rows of the same remote file, whichever server entry uploaded it: login, protocol and
+// folder, still there.
+const QString SameFolder =
+    QStringLiteral("host = ? AND protocol = ? AND folder = ? AND user IS ? AND port IS ? AND "
+                   "deleted_time IS NULL");
+
+// The rows of one server entry in the same folder; their addresses follow its pattern.
+const QString SamePlace = QStringLiteral("server = ? AND ") + SameFolder;
 
 // A renamed file's rows change their name and URL; the search index follows.
 const char* const RenamedTrigger =
@@ -119,11 +123,15 @@ QVariantList loginValues(const std::optional<HistoryLogin>& login) {
     return {textValue(login->user), textValue(login->port)};
 }
 
+// The values of SameFolder for the remote file of entry.
+QVariantList folderValues(const HistoryEntry& entry) {
+    return QVariantList{textValue(entry.host), textValue(entry.protocol), textValue(entry.folder)} +
+           loginValues(entry.login);
+}
+
 // The values of SamePlace for the remote file of entry.
 QVariantList placeValues(const HistoryEntry& entry) {
-    return QVariantList{textValue(entry.serverName), textValue(entry.host),
-                        textValue(entry.protocol), textValue(entry.folder)} +
-           loginValues(entry.login);
+    return QVariantList{textValue(entry.serverName)} + folderValues(entry);
 }
 
 QDateTime timeOf(const QVariant& value) {
@@ -407,12 +415,20 @@ HistoryEntries History::sameFile(const HistoryEntry& entry) const {
     QSqlQuery query =
         run(m_connection,
             QStringLiteral("SELECT ") + Columns + QStringLiteral(" FROM uploads WHERE ") +
-                SamePlace + QStringLiteral(" AND name = ? ORDER BY id DESC"),
-            placeValues(entry) << textValue(entry.name));
+                SameFolder + QStringLiteral(" AND name = ? ORDER BY id DESC"),
+            folderValues(entry) << textValue(entry.name));
     HistoryEntries found;
     while (query.next())
         found.append(entryOf(query));
     return found;
+}
+
+bool History::laterUploadHolds(const HistoryEntry& entry, const QString& name) const {
+    return run(m_connection,
+               QStringLiteral("SELECT 1 FROM uploads WHERE ") + SameFolder +
+                   QStringLiteral(" AND id > ? AND (name = ? OR thumbnail = ?) LIMIT 1"),
+               folderValues(entry) << entry.id << textValue(name) << textValue(name))
+        .next();
 }
 
 void History::followRename(const HistoryEntry& where, const QString& name, const QString& newName,

@@ -88,9 +88,12 @@ public:
     HistoryEntries entries(qint64 offset, qint64 limit, const QString& search = QString()) const;
     // The rows whose URL is url, newest first.
     HistoryEntries withUrl(const QString& url) const;
-    // The rows not marked deleted whose file is the remote file of entry: the same server,
-    // login, protocol, folder and name; newest first.
+    // The rows not marked deleted whose file is the remote file of entry: the same login,
+    // protocol, folder and name, through any server entry; newest first.
     HistoryEntries sameFile(const HistoryEntry& entry) const;
+    // Whether an upload recorded after entry, in its folder, put a file or a thumbnail named
+    // name there: that upload's file took the place of entry's file of that name.
+    bool laterUploadHolds(const HistoryEntry& entry, const QString& name) const;
     // After the file name in folder of the server of entry (login, protocol) was renamed on the
     // server to newName, at newUrl: the rows not marked deleted that name it, as file or as
     // thumbnail, name the new one.

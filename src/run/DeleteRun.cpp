@@ -86,8 +86,7 @@ QString DeleteRun::knownMismatch(qint32 server, const HistoryEntry& entry) const
         return notDeleted + QStringLiteral("it was uploaded by %1, and the server entry now uses "
                                            "%2.")
                                 .arg(entry.protocol, protocolName(record.type));
-    // sameFile lists the newest first.
-    if (m_history.sameFile(entry).value(0, entry).id > entry.id)
+    if (m_history.laterUploadHolds(entry, entry.name))
         return notDeleted + QStringLiteral("a later upload of the history replaced it there.");
     return QString();
 }
@@ -155,9 +154,11 @@ DeleteOutcome DeleteRun::deleteEntry(const HistoryEntry& entry) {
         return {entry.id, false,
                 QStringLiteral("\"%1\" could not be deleted: %2")
                     .arg(entry.remotePath(), driver.lastError())};
-    // A thumbnail gone already is no loss: the file it showed is gone too.
+    // A thumbnail gone already is no loss: the file it showed is gone too. One that a later
+    // upload replaced is that upload's file now.
     const QString& thumbnail = entry.thumbnailName;
-    if (!thumbnail.isEmpty() && driver.fileExists(thumbnail) && !driver.removeFile(thumbnail))
+    if (!thumbnail.isEmpty() && !m_history.laterUploadHolds(entry, thumbnail) &&
+        driver.fileExists(thumbnail) && !driver.removeFile(thumbnail))
         return {entry.id, true,
                 QStringLiteral("The thumbnail \"%1\" of \"%2\" could not be deleted: %3")
                     .arg(thumbnail, entry.remotePath(), driver.lastError())};

@@ -53,10 +53,12 @@ QString remoteFolder(const ServerRecord& server, const QString& remoteDir) {
     return server.rootDir + QLatin1Char('/') + dir;
 }
 
-// Where the run's files went: the server, login and folder of an entry.
-HistoryEntry placeOf(const Config& config, const ServerRecord& server, const QString& remoteDir) {
+// Where the files of a run through the server entry named serverName went: the server, login
+// and folder of an entry.
+HistoryEntry placeOf(const QString& serverName, const ServerRecord& server,
+                     const QString& remoteDir) {
     HistoryEntry entry;
-    entry.serverName = config.serverNames.value(config.currentServer);
+    entry.serverName = serverName;
     entry.host = server.host;
     entry.protocol = protocolName(server.type);
     entry.login = HistoryLogin{server.user, server.port};
@@ -69,7 +71,8 @@ HistoryEntries entriesOf(const Config& config, const ServerRecord& server, const
     const QDateTime now = QDateTime::currentDateTimeUtc();
     HistoryEntries entries;
     for (const SentFile& file : files) {
-        HistoryEntry entry = placeOf(config, server, remoteDir);
+        HistoryEntry entry =
+            placeOf(config.serverNames.value(config.currentServer), server, remoteDir);
         entry.time = now;
         entry.name = file.result.file;
         entry.thumbnailName = file.result.thumbnail;
@@ -82,6 +85,31 @@ HistoryEntries entriesOf(const Config& config, const ServerRecord& server, const
         entries.append(entry);
     }
     return entries;
+}
+
+// The entries kept of a file the run moved aside follow it, also those uploaded through another
+// server entry that logs in to the same folder: else deleting one would delete the new file.
+void followRenames(History& history, const Config& config, const ServerRecord& server,
+                   const QString& remoteDir, const RenamedFiles& renamed) {
+    const HistoryEntry where =
+        placeOf(config.serverNames.value(config.currentServer), server, remoteDir);
+    for (qint32 index = 0; index < config.servers.size(); ++index) {
+        const ServerRecord& other = config.servers[index];
+        const bool twin = index != config.currentServer && config.serverExists(index) &&
+                          other.host == server.host && other.user == server.user &&
+                          other.port == server.port &&
+                          protocolName(other.type) == protocolName(server.type) &&
+                          remoteFolder(other, remoteDir) == where.folder;
+        if (!twin)
+            continue;
+        const HistoryEntry otherWhere = placeOf(config.serverNames.value(index), other, remoteDir);
+        for (const RenamedFile& file : renamed)
+            history.followRename(otherWhere, file.oldName, file.newName,
+                                 buildUrl(other, remoteDir, file.newName));
+    }
+    for (const RenamedFile& file : renamed)
+        history.followRename(where, file.oldName, file.newName,
+                             buildUrl(server, remoteDir, file.newName));
 }
 
 } // namespace
@@ -110,11 +138,8 @@ void recordUploads(const Config& config, const ServerRecord& server, const QStri
         adding ? entriesOf(config, server, remoteDir, files) : HistoryEntries();
     try {
         History history(config.programDir);
-        const HistoryEntry where = placeOf(config, server, remoteDir);
         // Before the new entries go in: they have the old names now.
-        for (const RenamedFile& file : renamed)
-            history.followRename(where, file.oldName, file.newName,
-                                 buildUrl(server, remoteDir, file.newName));
+        followRenames(history, config, server, remoteDir, renamed);
         history.add(entries);
     } catch (const Error& error) {
         dialogs().notify(MessageKind::Error, error.message());

@@ -44,6 +44,13 @@ inline QString atServer(const QString& host, const QString& port, const QString&
 inline QString fileMissing(const QString& path) {
     return FileMissing + QLatin1Char('\n') + path;
 }
+// The error for a second file of one upload going to the same name, which would replace the
+// first one on the server while both addresses are handed out.
+inline QString sameNameTwice(const QString& path, const QString& name) {
+    return QStringLiteral("\"%1\" was not uploaded: another file of this upload goes to the "
+                          "server as \"%2\".")
+        .arg(path, name);
+}
 // The error for a server that cannot be reached: where, and the system's reason.
 inline QString connectFailed(const QString& host, const QString& port, const QString& reason) {
     return ConnectFailed + atServer(host, port, reason);

@@ -142,14 +142,19 @@ QList<UploadSession::PlannedFile> UploadSession::planFiles(const QList<PlannedFi
     }
     QList<PlannedFile> plan;
     QSet<qsizetype> failedEntries;
+    QSet<QString> sending;
     for (const PlannedFile& candidate : candidates) {
         if (m_cancelled)
             break;
         // A file that failed takes no thumbnail.
         if (failedEntries.contains(candidate.entry))
             continue;
-        const Decision decision = planFile(candidate.path);
+        const QString name = fileNameOf(candidate.path);
+        const bool twice = sending.contains(name);
+        const Decision decision = twice ? Decision::Fail : planFile(candidate.path);
         if (decision != Decision::Fail) {
+            if (decision == Decision::Send)
+                sending.insert(name);
             plan.append(
                 {candidate.path, candidate.entry, candidate.thumbnail, decision == Decision::Send});
             continue;
@@ -158,7 +163,8 @@ QList<UploadSession::PlannedFile> UploadSession::planFiles(const QList<PlannedFi
             break;
         failedEntries.insert(candidate.entry);
         ++(candidate.thumbnail ? counts.failedThumbnails : counts.failed);
-        if (!askIgnoreError(m_driver->lastError())) {
+        if (!askIgnoreError(twice ? UploadErrors::sameNameTwice(candidate.path, name)
+                                  : m_driver->lastError())) {
             counts.stopped = true;
             break;
         }

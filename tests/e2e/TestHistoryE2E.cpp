@@ -205,6 +205,11 @@ private slots:
     void deletesOnlyTheFileUploaded_data();
     void deletesOnlyTheFileUploaded();
     void mirrorEntriesAreDeletedApart();
+    void renameFollowedByTwinEntries();
+    void overwriteSeenThroughTwinEntries();
+    void keepsThumbnailALaterUploadReplaced();
+    void sameNameTwiceInOneUpload_data();
+    void sameNameTwiceInOneUpload();
     void recordsWhatWasSent_data();
     void recordsWhatWasSent();
 
@@ -501,6 +506,135 @@ void TestHistoryE2E::mirrorEntriesAreDeletedApart() {
     QVERIFY(!QFile::exists(main.localPath("report.txt")));
     QCOMPARE(storedRows(path, "server, deleted_time IS NOT NULL"),
              (QList<QStringList>{{"report.txt", "Mirror", "1"}, {"report.txt", "Main", "1"}}));
+}
+
+void TestHistoryE2E::renameFollowedByTwinEntries() {
+    // Two entries of one login and folder: the second renames what the first uploaded.
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup first = setupFor(server);
+    first.name = "Home";
+    ServerSetup twin = setupFor(server);
+    twin.name = "Home again";
+    saveServers({first, twin});
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = m_local.filePath("report.txt");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        writeFile(report, selector == ":0" ? "report-1" : "report-2");
+        const Outcome upload = runCli({selector, "--on-exists=rename", report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+    QCOMPARE(readFile(server.localPath("report_001.txt")), QByteArray("report-1"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "server, url"),
+             (QList<QStringList>{{"report.txt", "Home again", "http://127.0.0.1/report.txt"},
+                                 {"report_001.txt", "Home", "http://127.0.0.1/report_001.txt"}}));
+
+    // Deleting the first upload deletes it, not the second one of the same size.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report_001.txt"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("report_001.txt")));
+    QCOMPARE(readFile(server.localPath("report.txt")), QByteArray("report-2"));
+}
+
+void TestHistoryE2E::overwriteSeenThroughTwinEntries() {
+    // Two entries of one login and folder, with their own addresses: the second overwrites what
+    // the first uploaded with a file of the same size.
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    ServerSetup first = setupFor(server);
+    first.name = "Home";
+    ServerSetup twin = setupFor(server);
+    twin.name = "Home again";
+    saveServers({first, twin});
+    {
+        Config config;
+        config.loadConfig(true);
+        config.servers[1].urlMask = "http://localhost/$file";
+        config.saveConfig();
+    }
+    const QProcessEnvironment environment = programDir.environment();
+    const QString report = m_local.filePath("report.txt");
+    for (const QString& selector : QStringList{":0", ":1"}) {
+        writeFile(report, selector == ":0" ? "report-1" : "report-2");
+        const Outcome upload = runCli({selector, "--on-exists=overwrite", report}, environment);
+        QVERIFY2(upload.code == 0, upload.error.constData());
+    }
+
+    // Deleting the first upload leaves the second, which took its place.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/report.txt"}, environment);
+    QVERIFY2(deleted.code == 1, deleted.error.constData());
+    QVERIFY2(deleted.error.contains("a later upload of the history replaced it there"),
+             deleted.error.constData());
+    QCOMPARE(readFile(server.localPath("report.txt")), QByteArray("report-2"));
+    const Outcome second = runCli({"--delete", "http://localhost/report.txt"}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("report.txt")));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "server, deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"report.txt", "Home again", "1"}, {"report.txt", "Home", "1"}}));
+}
+
+void TestHistoryE2E::keepsThumbnailALaterUploadReplaced() {
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server));
+    const QProcessEnvironment environment = programDir.environment();
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    const QString photo = m_local.filePath("photo.jpg");
+    QVERIFY(picture.save(photo, "JPEG"));
+    const QString own = writeFile(m_local.filePath("photo_thumb.jpg"), "my own file");
+    const Outcome first = runCli({"--thumbnails", photo}, environment);
+    QVERIFY2(first.code == 0, first.error.constData());
+    const Outcome second = runCli({"--on-exists=overwrite", own}, environment);
+    QVERIFY2(second.code == 0, second.error.constData());
+
+    // The photo goes; the file uploaded in its thumbnail's place stays, with its entry.
+    const Outcome deleted = runCli({"--delete", "http://127.0.0.1/photo.jpg"}, environment);
+    QVERIFY2(deleted.code == 0, deleted.error.constData());
+    QVERIFY(!QFile::exists(server.localPath("photo.jpg")));
+    QCOMPARE(readFile(server.localPath("photo_thumb.jpg")), QByteArray("my own file"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "deleted_time IS NOT NULL"),
+             (QList<QStringList>{{"photo_thumb.jpg", "0"}, {"photo.jpg", "1"}}));
+}
+
+void TestHistoryE2E::sameNameTwiceInOneUpload_data() {
+    QTest::addColumn<QString>("connections");
+    QTest::addColumn<QString>("onExists");
+    QTest::newRow("one connection, rename") << "1"
+                                            << "rename";
+    QTest::newRow("three connections, overwrite") << "3"
+                                                  << "overwrite";
+}
+
+void TestHistoryE2E::sameNameTwiceInOneUpload() {
+    QFETCH(QString, connections);
+    QFETCH(QString, onExists);
+    const FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const TempProgramDir programDir;
+    saveServerConfig(setupFor(server));
+    const QProcessEnvironment environment = programDir.environment();
+    const QTemporaryDir other;
+    const QString first = writeFile(m_local.filePath("same.txt"), "first");
+    const QString second = writeFile(other.filePath("same.txt"), "later");
+    const Outcome upload = runCli(
+        {"--connections=" + connections, "--on-exists=" + onExists, first, second}, environment);
+
+    // The first goes up and keeps its address; the second, which would replace it, stays home.
+    QVERIFY2(upload.code == 1, upload.error.constData());
+    QVERIFY2(upload.error.contains(("\"" + second +
+                                    "\" was not uploaded: another file of this upload goes to "
+                                    "the server as \"same.txt\".")
+                                       .toUtf8()),
+             upload.error.constData());
+    QCOMPARE(upload.output, QByteArray("http://127.0.0.1/same.txt\n"));
+    QCOMPARE(QDir(server.localPath("")).entryList({"same*"}, QDir::Files), QStringList{"same.txt"});
+    QCOMPARE(readFile(server.localPath("same.txt")), QByteArray("first"));
+    QCOMPARE(storedRows(programDir.filePath("history.sqlite"), "size"),
+             (QList<QStringList>{{"same.txt", "5"}}));
 }
 
 void TestHistoryE2E::recordsWhatWasSent_data() {
