@@ -183,15 +183,15 @@ QList<JpegPiece> jpegPieces(QByteArrayView jpeg) {
     }
 }
 
-// Application segments hold EXIF, XMP, IPTC, the index of appended pictures and makers' own
-// data; only those the picture's look depends on stay.
+// Application segments hold EXIF, XMP, IPTC, the index of appended pictures, makers' own data
+// and previews (a JFXX extension may be a whole JPEG with its own EXIF); only those the
+// picture's look depends on stay.
 bool keptInJpeg(const JpegPiece& piece) {
     if (piece.marker == Comment)
         return false;
     if (piece.marker < App0 || piece.marker > App15)
         return true;
-    return (piece.marker == App0 && (piece.body.startsWith(exactly("JFIF\0")) ||
-                                     piece.body.startsWith(exactly("JFXX\0")))) ||
+    return (piece.marker == App0 && piece.body.startsWith(exactly("JFIF\0"))) ||
            (piece.marker == App2 && piece.body.startsWith(exactly("ICC_PROFILE\0"))) ||
            (piece.marker == App14 && piece.body.startsWith("Adobe"));
 }

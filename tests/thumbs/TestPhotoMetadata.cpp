@@ -100,6 +100,9 @@ void TestPhotoMetadata::jpegKeepsOnlyThePicture_data() {
     QTest::newRow("IPTC, comments, makers' data and the picture index go")
         << Start + Jfif + Ciff + Iptc + Note + Maker + Mpf + Icc + Adobe + picture
         << Start + Jfif + Icc + Adobe + picture;
+    QTest::newRow("a preview in the header goes, with the EXIF inside it")
+        << Start + Jfif + segment(0xE0, QByteArray("JFXX\0\x10", 6) + Start + Exif + End) + picture
+        << Start + Jfif + picture;
     QTest::newRow("a second picture after the first goes")
         << Start + Mpf + picture + Start + Exif + picture << Start + picture;
     QTest::newRow("orientation stays, big-endian")
