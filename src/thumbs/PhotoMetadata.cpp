@@ -337,12 +337,14 @@ PhotoKind photoKindOf(QByteArrayView head) {
         return PhotoKind::WebP;
     if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
         return PhotoKind::Gif;
-    // TIFF and the raw formats built on it, the boxes of HEIF, AVIF, JPEG XL, JPEG 2000, raw
-    // formats and phones' videos, and the other raw and layered formats: all may hold EXIF.
+    // TIFF and the raw formats built on it, JPEG XR, the boxes of HEIF, AVIF, JPEG XL, JPEG
+    // 2000, raw formats and phones' videos, the other raw and layered formats, and the PNG-like
+    // JNG and MNG, whose chunks differ from PNG's: all may hold EXIF.
     static const QList<QByteArrayView> tiffLike = {
-        exactly("MM\0*"), exactly("II*\0"), exactly("MM\0+"),    exactly("II+\0"), "IIRO",
-        "IIRS",           exactly("IIU\0"), exactly("II\x1A\0"), "FUJIFILM",       exactly("\0MRM"),
-        "FOVb",           "8BPS",           "\xFF\x0A"};
+        exactly("MM\0*"), exactly("II*\0"), exactly("MM\0+"), exactly("II+\0"), "IIRO",
+        "IIRS",           "MMOR",           exactly("IIU\0"), "II\xBC",         exactly("II\x1A\0"),
+        "FUJIFILM",       exactly("\0MRM"), "FOVb",           "8BPS",           "\xFF\x0A",
+        "\x8BJNG\r\n",    "\x8AMNG\r\n"};
     for (const QByteArrayView start : tiffLike)
         if (head.startsWith(start))
             return PhotoKind::Unstrippable;

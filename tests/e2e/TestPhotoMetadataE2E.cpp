@@ -402,18 +402,35 @@ void TestPhotoMetadataE2E::unstrippableFormatsStayHome() {
                                               "\0\0\0\0"
                                               "\x10\x20\x30\x40\x50\x60\x70\x80",
                                               94));
-    writeTags(tiff, Location);
-    QVERIFY(run("exiftool", {"-s", tiff}).contains("GPSLatitude"));
+    // A JNG header of 8x8 pixels, and a JPEG XR directory with its pixel format.
+    const QString jng =
+        localFile(local, "animation.jng",
+                  QByteArray("\x8BJNG\r\n\x1A\n"
+                             "\0\0\0\x10JHDR\0\0\0\x08\0\0\0\x08\x0A\x08\x08\0\0\0\0\0"
+                             "\xA9\x38\0\x97"
+                             "\0\0\0\0IEND\xAE\x42\x60\x82",
+                             48));
+    const QString jxr = localFile(local, "screen.jxr",
+                                  QByteArray("II\xBC\x01\x08\0\0\0\x01\0"
+                                             "\x01\xBC\x01\0\x10\0\0\0\x1A\0\0\0"
+                                             "\0\0\0\0"
+                                             "\x24\xC3\xDD\x6F\x03\x4E\xFE\x4B"
+                                             "\xB1\x85\x3D\x77\x76\x8D\xC9\x0C",
+                                             42));
+    for (const QString& path : {tiff, jng, jxr}) {
+        writeTags(path, Location);
+        QVERIFY(run("exiftool", {"-s", path}).contains("GPSLatitude"));
+    }
     QImage bitmap = pattern(8, 8);
     const QString bmp = local.filePath("drawing.bmp");
     QVERIFY(bitmap.save(bmp, "BMP"));
     const QString notes = localFile(local, "notes.txt", "Text: ftyp is only a word here");
-    ProgramRun program({"--cli", "--strip-metadata", ":0", heic, tiff, bmp, notes},
+    ProgramRun program({"--cli", "--strip-metadata", ":0", heic, tiff, jng, jxr, bmp, notes},
                        programDir.environment());
     QVERIFY(program.waitForExit(60000));
     QCOMPARE(program.exitCode(), 1);
     const QByteArray errors = program.errorOutput();
-    for (const QString& kept : {heic, tiff}) {
+    for (const QString& kept : {heic, tiff, jng, jxr}) {
         QVERIFY2(errors.contains("\"" + kept.toUtf8() +
                                  "\": its location data could not be removed, so it was not "
                                  "uploaded."),

@@ -269,6 +269,10 @@ void TestPhotoMetadata::kindIsToldByContent_data() {
     QTest::newRow("TIFF big-endian") << QByteArray("MM\0*\0\0\0\x08", 8) << PhotoKind::Unstrippable;
     QTest::newRow("BigTIFF") << QByteArray("II+\0\x08\0\0\0", 8) << PhotoKind::Unstrippable;
     QTest::newRow("QuickTime") << QByteArray("\0\0\0\x08wide", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("ORF big-endian") << QByteArray("MMOR\0\0\0\x08") << PhotoKind::Unstrippable;
+    QTest::newRow("JPEG XR") << QByteArray("II\xBC\x01\x08\0\0\0", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("JNG") << QByteArray("\x8BJNG\r\n\x1A\n", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("MNG") << QByteArray("\x8AMNG\r\n\x1A\n", 8) << PhotoKind::Unstrippable;
     QTest::newRow("RAF") << QByteArray("FUJIFILMCCD-RAW ") << PhotoKind::Unstrippable;
     QTest::newRow("JPEG XL") << QByteArray("\0\0\0\x0CJXL \r\n", 10) << PhotoKind::Unstrippable;
     QTest::newRow("MM text") << QByteArray("MM is a name") << PhotoKind::Plain;
