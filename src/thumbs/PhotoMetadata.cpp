@@ -183,15 +183,15 @@ QList<JpegPiece> jpegPieces(QByteArrayView jpeg) {
     }
 }
 
-// Application segments hold EXIF, XMP, IPTC, the index of appended pictures and makers' own
-// data; only those the picture's look depends on stay.
+// Application segments hold EXIF, XMP, IPTC, the index of appended pictures, makers' own data
+// and previews (a JFXX extension may be a whole JPEG with its own EXIF); only those the
+// picture's look depends on stay.
 bool keptInJpeg(const JpegPiece& piece) {
     if (piece.marker == Comment)
         return false;
     if (piece.marker < App0 || piece.marker > App15)
         return true;
-    return (piece.marker == App0 && (piece.body.startsWith(exactly("JFIF\0")) ||
-                                     piece.body.startsWith(exactly("JFXX\0")))) ||
+    return (piece.marker == App0 && piece.body.startsWith(exactly("JFIF\0"))) ||
            (piece.marker == App2 && piece.body.startsWith(exactly("ICC_PROFILE\0"))) ||
            (piece.marker == App14 && piece.body.startsWith("Adobe"));
 }
@@ -337,12 +337,14 @@ PhotoKind photoKindOf(QByteArrayView head) {
         return PhotoKind::WebP;
     if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
         return PhotoKind::Gif;
-    // TIFF and the raw formats built on it, the boxes of HEIF, AVIF, JPEG XL, JPEG 2000, raw
-    // formats and phones' videos, and the other raw and layered formats: all may hold EXIF.
+    // TIFF and the raw formats built on it, JPEG XR, the boxes of HEIF, AVIF, JPEG XL, JPEG
+    // 2000, raw formats and phones' videos, the other raw and layered formats, and the PNG-like
+    // JNG and MNG, whose chunks differ from PNG's: all may hold EXIF.
     static const QList<QByteArrayView> tiffLike = {
-        exactly("MM\0*"), exactly("II*\0"), exactly("MM\0+"),    exactly("II+\0"), "IIRO",
-        "IIRS",           exactly("IIU\0"), exactly("II\x1A\0"), "FUJIFILM",       exactly("\0MRM"),
-        "FOVb",           "8BPS",           "\xFF\x0A"};
+        exactly("MM\0*"), exactly("II*\0"), exactly("MM\0+"), exactly("II+\0"), "IIRO",
+        "IIRS",           "MMOR",           exactly("IIU\0"), "II\xBC",         exactly("II\x1A\0"),
+        "FUJIFILM",       exactly("\0MRM"), "FOVb",           "8BPS",           "\xFF\x0A",
+        "\x8BJNG\r\n",    "\x8AMNG\r\n"};
     for (const QByteArrayView start : tiffLike)
         if (head.startsWith(start))
             return PhotoKind::Unstrippable;

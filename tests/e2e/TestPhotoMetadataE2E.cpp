@@ -207,16 +207,32 @@ QByteArray pictureIndex(quint32 firstSize, quint32 secondSize) {
     return index;
 }
 
-// The JPEG with a second picture after it, as cameras append previews, with its own place and
-// camera, and the index that tells where it is.
-void appendSecondPicture(const QTemporaryDir& dir, const QString& path) {
+// A small picture with a place and a camera of its own, as cameras add for previews.
+QByteArray secondPicture(const QTemporaryDir& dir) {
     const QString second = localFile(dir, "second.jpg", encodeJpeg(pattern(64, 48), 80));
     writeTags(second, Location + QStringList{"-Make=Second Maker"});
+    return readFile(second);
+}
+
+// The JPEG with a second picture after it and the index that tells where it is.
+void appendSecondPicture(const QTemporaryDir& dir, const QString& path) {
     const QByteArray tail = readFile(path).sliced(2);
-    const QByteArray secondBytes = readFile(second);
+    const QByteArray secondBytes = secondPicture(dir);
     const QByteArray index =
         pictureIndex(quint32(2 + 90 + tail.size()), quint32(secondBytes.size()));
     localFile(dir, QFileInfo(path).fileName(), "\xFF\xD8" + index + tail + secondBytes);
+}
+
+// The JPEG with a second picture inside a JFXX extension, right after its JFIF segment.
+void insertHeaderPreview(const QTemporaryDir& dir, const QString& path) {
+    const QByteArray jpeg = readFile(path);
+    QVERIFY(jpeg.startsWith("\xFF\xD8\xFF\xE0"));
+    const qsizetype jfifEnd = 4 + qFromBigEndian<quint16>(jpeg.constData() + 4);
+    const QByteArray body = QByteArray("JFXX\0\x10", 6) + secondPicture(dir);
+    QByteArray preview("\xFF\xE0\0\0", 4);
+    qToBigEndian<quint16>(quint16(body.size() + 2), preview.data() + 2);
+    localFile(dir, QFileInfo(path).fileName(),
+              jpeg.first(jfifEnd) + preview + body + jpeg.sliced(jfifEnd));
 }
 
 const QByteArray TinyGif("GIF89a\x01\0\x01\0\x80\0\0\xFF\xFF\xFF\0\0\0!\xF9\x04\x01\0\0\0\0,"
@@ -295,29 +311,32 @@ void TestPhotoMetadataE2E::everyFormatLosesItsLocation_data() {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QStringList>("tags");
     QTest::addColumn<bool>("second");
+    QTest::addColumn<bool>("preview");
     QTest::addColumn<bool>("turned");
     const QStringList camera = {"-Make=Maker", "-Model=Phone 12", "-XMP-dc:Creator=Someone"};
     const QStringList turned = camera + QStringList{"-Orientation#=6"};
-    QTest::newRow("JPEG with a second picture") << "jpg" << camera << true << false;
+    QTest::newRow("JPEG with a second picture") << "jpg" << camera << true << false << false;
+    QTest::newRow("JPEG with a preview in its header") << "jpg" << camera << false << true << false;
     QTest::newRow("JPEG with IPTC and a comment")
         << "jpg"
         << QStringList{"-IPTC:City=Lyon", "-IPTC:Sub-location=Old Town",
                        "-IPTC:Country-PrimaryLocationName=France", "-IPTC:By-line=Someone",
                        "-Comment=Taken at home"}
-        << false << false;
-    QTest::newRow("JPEG turned") << "jpg" << turned << false << true;
+        << false << false << false;
+    QTest::newRow("JPEG turned") << "jpg" << turned << false << false << true;
     QTest::newRow("PNG with EXIF, XMP and texts, turned")
-        << "png" << turned + QStringList{"-PNG:Comment=Taken at home"} << false << true;
-    QTest::newRow("WebP with EXIF and XMP, turned") << "webp" << turned << false << true;
+        << "png" << turned + QStringList{"-PNG:Comment=Taken at home"} << false << false << true;
+    QTest::newRow("WebP with EXIF and XMP, turned") << "webp" << turned << false << false << true;
     QTest::newRow("GIF with XMP and a comment")
         << "gif" << QStringList{"-XMP-dc:Creator=Someone", "-Comment=Taken at home"} << false
-        << false;
+        << false << false;
 }
 
 void TestPhotoMetadataE2E::everyFormatLosesItsLocation() {
     QFETCH(QString, format);
     QFETCH(QStringList, tags);
     QFETCH(bool, second);
+    QFETCH(bool, preview);
     QFETCH(bool, turned);
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
@@ -325,9 +344,14 @@ void TestPhotoMetadataE2E::everyFormatLosesItsLocation() {
     saveServerConfig(setupFor(server));
     const QTemporaryDir local;
     const QString photo = photoWith(local, format, tags);
+    // Taken before a preview goes in front of it.
+    const QByteArray picture = compressedPicture(format, readFile(photo));
     if (second)
         appendSecondPicture(local, photo);
+    if (preview)
+        insertHeaderPreview(local, photo);
     const QByteArray before = readFile(photo);
+    QCOMPARE(before.contains("Second Maker"), second || preview);
     const QByteArray tagsBefore = run("exiftool", {"-a", "-G1", "-s", "-ee", "-u", photo});
     QVERIFY(tagsBefore.contains("GPSLatitude"));
     QCOMPARE(tagsBefore.contains("Second Maker"), second);
@@ -348,7 +372,7 @@ void TestPhotoMetadataE2E::everyFormatLosesItsLocation() {
     const QByteArray exif = run("exiftool", {"-a", "-G1", "-s", "-EXIF:all", arrived}).simplified();
     QCOMPARE(exif, turned ? QByteArray("[IFD0] Orientation : Rotate 90 CW") : QByteArray());
     QVERIFY(!compressedPicture(format, sent).isEmpty());
-    QCOMPARE(compressedPicture(format, sent), compressedPicture(format, before));
+    QCOMPARE(compressedPicture(format, sent), picture);
     QCOMPARE(pixelsOf(arrived), pixelsOf(photo));
     if (format == "png")
         QCOMPARE(badPngChecksums(arrived), QByteArray());
@@ -378,18 +402,35 @@ void TestPhotoMetadataE2E::unstrippableFormatsStayHome() {
                                               "\0\0\0\0"
                                               "\x10\x20\x30\x40\x50\x60\x70\x80",
                                               94));
-    writeTags(tiff, Location);
-    QVERIFY(run("exiftool", {"-s", tiff}).contains("GPSLatitude"));
+    // A JNG header of 8x8 pixels, and a JPEG XR directory with its pixel format.
+    const QString jng =
+        localFile(local, "animation.jng",
+                  QByteArray("\x8BJNG\r\n\x1A\n"
+                             "\0\0\0\x10JHDR\0\0\0\x08\0\0\0\x08\x0A\x08\x08\0\0\0\0\0"
+                             "\xA9\x38\0\x97"
+                             "\0\0\0\0IEND\xAE\x42\x60\x82",
+                             48));
+    const QString jxr = localFile(local, "screen.jxr",
+                                  QByteArray("II\xBC\x01\x08\0\0\0\x01\0"
+                                             "\x01\xBC\x01\0\x10\0\0\0\x1A\0\0\0"
+                                             "\0\0\0\0"
+                                             "\x24\xC3\xDD\x6F\x03\x4E\xFE\x4B"
+                                             "\xB1\x85\x3D\x77\x76\x8D\xC9\x0C",
+                                             42));
+    for (const QString& path : {tiff, jng, jxr}) {
+        writeTags(path, Location);
+        QVERIFY(run("exiftool", {"-s", path}).contains("GPSLatitude"));
+    }
     QImage bitmap = pattern(8, 8);
     const QString bmp = local.filePath("drawing.bmp");
     QVERIFY(bitmap.save(bmp, "BMP"));
     const QString notes = localFile(local, "notes.txt", "Text: ftyp is only a word here");
-    ProgramRun program({"--cli", "--strip-metadata", ":0", heic, tiff, bmp, notes},
+    ProgramRun program({"--cli", "--strip-metadata", ":0", heic, tiff, jng, jxr, bmp, notes},
                        programDir.environment());
     QVERIFY(program.waitForExit(60000));
     QCOMPARE(program.exitCode(), 1);
     const QByteArray errors = program.errorOutput();
-    for (const QString& kept : {heic, tiff}) {
+    for (const QString& kept : {heic, tiff, jng, jxr}) {
         QVERIFY2(errors.contains("\"" + kept.toUtf8() +
                                  "\": its location data could not be removed, so it was not "
                                  "uploaded."),

@@ -100,6 +100,9 @@ void TestPhotoMetadata::jpegKeepsOnlyThePicture_data() {
     QTest::newRow("IPTC, comments, makers' data and the picture index go")
         << Start + Jfif + Ciff + Iptc + Note + Maker + Mpf + Icc + Adobe + picture
         << Start + Jfif + Icc + Adobe + picture;
+    QTest::newRow("a preview in the header goes, with the EXIF inside it")
+        << Start + Jfif + segment(0xE0, QByteArray("JFXX\0\x10", 6) + Start + Exif + End) + picture
+        << Start + Jfif + picture;
     QTest::newRow("a second picture after the first goes")
         << Start + Mpf + picture + Start + Exif + picture << Start + picture;
     QTest::newRow("orientation stays, big-endian")
@@ -266,6 +269,10 @@ void TestPhotoMetadata::kindIsToldByContent_data() {
     QTest::newRow("TIFF big-endian") << QByteArray("MM\0*\0\0\0\x08", 8) << PhotoKind::Unstrippable;
     QTest::newRow("BigTIFF") << QByteArray("II+\0\x08\0\0\0", 8) << PhotoKind::Unstrippable;
     QTest::newRow("QuickTime") << QByteArray("\0\0\0\x08wide", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("ORF big-endian") << QByteArray("MMOR\0\0\0\x08") << PhotoKind::Unstrippable;
+    QTest::newRow("JPEG XR") << QByteArray("II\xBC\x01\x08\0\0\0", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("JNG") << QByteArray("\x8BJNG\r\n\x1A\n", 8) << PhotoKind::Unstrippable;
+    QTest::newRow("MNG") << QByteArray("\x8AMNG\r\n\x1A\n", 8) << PhotoKind::Unstrippable;
     QTest::newRow("RAF") << QByteArray("FUJIFILMCCD-RAW ") << PhotoKind::Unstrippable;
     QTest::newRow("JPEG XL") << QByteArray("\0\0\0\x0CJXL \r\n", 10) << PhotoKind::Unstrippable;
     QTest::newRow("MM text") << QByteArray("MM is a name") << PhotoKind::Plain;
