@@ -25,8 +25,12 @@ bool isHostKeyPrompt(const QString& prompt) {
     return prompt.contains(QLatin1String("continue connecting"));
 }
 
-bool isPassphrasePrompt(const QString& prompt) {
-    return prompt.contains(QLatin1String("passphrase"), Qt::CaseInsensitive);
+// ssh's own question for the key it was given. A server's keyboard-interactive prompt, which
+// ssh shows as "(USER@HOST) ...", may speak of a passphrase too: that one goes to the user in
+// its own words, never gets the key's passphrase.
+bool isPassphrasePrompt(const AskpassPrompt& prompt) {
+    return prompt.fromConnectionProgram &&
+           prompt.text.startsWith(QLatin1String("Enter passphrase for key '"));
 }
 
 // OpenSSH asks about a new key although others are known for the host: the key the server
@@ -223,7 +227,7 @@ std::optional<QString> OpenSshDriver::answer(const AskpassPrompt& prompt) {
         return askUser(prompt);
     if (isHostKeyPrompt(prompt.text))
         return answerHostKey(prompt.text) ? QStringLiteral("yes") : QStringLiteral("no");
-    if (isPassphrasePrompt(prompt.text))
+    if (isPassphrasePrompt(prompt))
         return answerSecret(true);
     if (asksStoredPassword(prompt))
         return answerSecret(false);

@@ -446,6 +446,11 @@ void TestOpenSshDriver::promptsOfOtherKinds_data() {
         << "" << pin << false << true << "4711" << QByteArray("4711\n");
     QTest::newRow("security key PIN cancelled")
         << "" << pin << false << false << "" << QByteArray();
+    // As ssh shows a server's (or a jump host's) keyboard-interactive question.
+    QTest::newRow("a server's question about a passphrase")
+        << ""
+        << "(quaddle-test@127.0.0.1) Enter passphrase for key '/home/u/.ssh/id_ed25519': " << false
+        << true << "typed" << QByteArray("typed\n");
     QTest::newRow("confirmation") << "confirm"
                                   << "Allow use of key /k?" << true << true << ""
                                   << QByteArray("yes\n");
