@@ -17,8 +17,10 @@ import sys
 import time
 
 SSH_FXP_INIT, SSH_FXP_VERSION, SSH_FXP_OPEN, SSH_FXP_CLOSE = 1, 2, 3, 4
-SSH_FXP_WRITE, SSH_FXP_REALPATH, SSH_FXP_EXTENDED = 6, 16, 200
-SSH_FXP_STATUS, SSH_FXP_HANDLE, SSH_FXP_NAME = 101, 102, 104
+SSH_FXP_WRITE, SSH_FXP_LSTAT, SSH_FXP_REALPATH, SSH_FXP_STAT = 6, 7, 16, 17
+SSH_FXP_EXTENDED = 200
+SSH_FXP_STATUS, SSH_FXP_HANDLE, SSH_FXP_NAME, SSH_FXP_ATTRS = 101, 102, 104, 105
+SSH_FX_NO_SUCH_FILE = 2
 STRAY_REPLIES = 1000
 TRICKLE_PAUSE = 0.15
 
@@ -64,6 +66,16 @@ def strings(body, count):
     return found, body
 
 
+def attributes(request, path):
+    """The size and mode of path, or that there is no such file."""
+    try:
+        found = os.lstat(path)
+    except OSError:
+        return status(request, SSH_FX_NO_SUCH_FILE)
+    return packet(SSH_FXP_ATTRS,
+                  struct.pack('>IIQI', request, 5, found.st_size, found.st_mode))
+
+
 def serve_files():
     """Writes each opened file but the first; ends once a file is renamed."""
     send(packet(SSH_FXP_VERSION, struct.pack('>I', 3) + string(b'posix-rename@openssh.com') +
@@ -81,6 +93,13 @@ def serve_files():
             send(packet(SSH_FXP_HANDLE, struct.pack('>I', request) + string(handle)))
             continue
         (handle,), rest = strings(body, 1)
+        if kind == SSH_FXP_REALPATH:
+            send(packet(SSH_FXP_NAME, struct.pack('>II', request, 1) + string(handle) +
+                        string(handle) + struct.pack('>I', 0)))
+            continue
+        if kind in (SSH_FXP_LSTAT, SSH_FXP_STAT):
+            send(attributes(request, handle))
+            continue
         if files.get(handle, 1) is None:
             continue  # about the first file: never answered
         if kind == SSH_FXP_WRITE:

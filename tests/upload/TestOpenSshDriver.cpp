@@ -73,6 +73,7 @@ private slots:
     void puttyKeyWithPassphrase();
     void stalledServerFailsTheFileThenTheRun();
     void batchOfManyFiles();
+    void lostConnectionKeepsFilesInPlace();
     void storedPasswordOnlyForTheTarget_data();
     void storedPasswordOnlyForTheTarget();
     void askpassClosedOnceConnected();
@@ -355,6 +356,37 @@ void TestOpenSshDriver::batchOfManyFiles() {
     QCOMPARE(QDir(folder).entryList({"*.part"}, QDir::Files), QStringList());
     QVERIFY(session->logLines().join('\n').contains("--> POSIX-RENAME " + folder +
                                                     "/f39.txt.part " + folder + "/f39.txt"));
+}
+
+// The server drops the connection while the first file is still on its way and the second
+// already has its real name: the second is among the files uploaded, the first is not.
+void TestOpenSshDriver::lostConnectionKeepsFilesInPlace() {
+    SshServer server(SshServer::KeyType::Ed25519, QString(), SshServer::hostileSubsystem("drop"));
+    QUADDLE_REQUIRE_SSH(server);
+    QTemporaryDir local;
+    const FileList files = {{test::localFile(local, "held.txt", "held"), QString()},
+                            {test::localFile(local, "placed.txt", "placed"), QString()}};
+    test::ScriptedDialogs dialogs;
+    dialogs.expectIdentity(IdentityKind::HostKey, false, true);
+    dialogs.expectErrorQuestionMatching(".*held.txt.part: The connection ended.*", false);
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("dropping_known_hosts"));
+    QVERIFY(session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                           server.password()));
+    QVERIFY(session->enterDir(server.root(), false, false));
+    session->setTempNames(true);
+    try {
+        session->uploadFiles(files);
+    } catch (const Error&) {
+        // The lost connection ends the run; what arrived before stays told.
+    }
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    QStringList uploaded;
+    for (const UploadResult& result : session->uploadedFiles())
+        uploaded.append(result.file);
+    QStringList onServer = QDir(server.root()).entryList({"*.txt"}, QDir::Files);
+    QCOMPARE(onServer, QStringList{"placed.txt"});
+    QCOMPARE(uploaded, onServer);
 }
 
 void TestOpenSshDriver::storedPasswordOnlyForTheTarget_data() {
