@@ -85,6 +85,10 @@ void OpenSshDriver::setAnswerTimeout(int milliseconds) {
         m_client->timeoutMs = milliseconds;
 }
 
+bool OpenSshDriver::isConnected() const {
+    return m_client && !m_client->isBroken();
+}
+
 void OpenSshDriver::abort() {
     if (m_client)
         m_client->stop();

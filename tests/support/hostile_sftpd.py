@@ -7,8 +7,9 @@ Usage: hostile_sftpd.py FAULT
   stray     answers every request, after replies to request numbers the client never used
   trickle   sends the reply to the first request a byte at a time, far slower than the
             client's answer time-out, and completes it only in the end
-  drop      writes files where they are opened, but never answers about the first file opened,
-            and drops the connection once another file has been renamed to its place
+  drop      writes files where they are opened, but never answers about the first file opened
+            (which stays there empty), and drops the connection once another file has been
+            renamed to its place; removes files when asked
 Any other request is answered with a plain success; REALPATH with "/".
 """
 import os
@@ -18,7 +19,7 @@ import time
 
 SSH_FXP_INIT, SSH_FXP_VERSION, SSH_FXP_OPEN, SSH_FXP_CLOSE = 1, 2, 3, 4
 SSH_FXP_WRITE, SSH_FXP_LSTAT, SSH_FXP_REALPATH, SSH_FXP_STAT = 6, 7, 16, 17
-SSH_FXP_EXTENDED = 200
+SSH_FXP_REMOVE, SSH_FXP_EXTENDED = 13, 200
 SSH_FXP_STATUS, SSH_FXP_HANDLE, SSH_FXP_NAME, SSH_FXP_ATTRS = 101, 102, 104, 105
 SSH_FX_NO_SUCH_FILE = 2
 STRAY_REPLIES = 1000
@@ -81,6 +82,7 @@ def serve_files():
     send(packet(SSH_FXP_VERSION, struct.pack('>I', 3) + string(b'posix-rename@openssh.com') +
                 string(b'1')))
     files = {}
+    held = None
     while True:
         length, kind = struct.unpack('>IB', read_exact(5))
         body = read_exact(length - 1)
@@ -89,7 +91,9 @@ def serve_files():
         if kind == SSH_FXP_OPEN:
             (path,), _ = strings(body, 1)
             handle = b'%d' % len(files)
-            files[handle] = open(path, 'wb') if files else None
+            files[handle] = open(path, 'wb')
+            if len(files) == 1:
+                held = handle
             send(packet(SSH_FXP_HANDLE, struct.pack('>I', request) + string(handle)))
             continue
         (handle,), rest = strings(body, 1)
@@ -100,7 +104,11 @@ def serve_files():
         if kind in (SSH_FXP_LSTAT, SSH_FXP_STAT):
             send(attributes(request, handle))
             continue
-        if files.get(handle, 1) is None:
+        if kind == SSH_FXP_REMOVE:
+            os.remove(handle)
+            send(status(request))
+            continue
+        if handle == held:
             continue  # about the first file: never answered
         if kind == SSH_FXP_WRITE:
             offset, = struct.unpack('>Q', rest[:8])
