@@ -112,11 +112,12 @@ QStringList OpenSshDriver::options(const QString& port, const QString& user,
         options += {QStringLiteral("-l"), user};
     if (!keyFile.isEmpty())
         options += {QStringLiteral("-i"), keyFile};
-    // As OpenSSH's own sftp starts ssh: a LocalCommand would print into the SFTP stream, and a
-    // forwarding of the user's configuration could keep the connection from coming up.
+    // As OpenSSH's own sftp starts ssh: a LocalCommand would print into the SFTP stream, a
+    // forwarding of the user's configuration could keep the connection from coming up, and ssh
+    // refuses a RemoteCommand beside the SFTP subsystem.
     for (const char* option :
          {"ForwardX11=no", "ForwardAgent=no", "PermitLocalCommand=no", "ClearAllForwardings=yes",
-          "ServerAliveInterval=15", "ServerAliveCountMax=4"})
+          "RemoteCommand=none", "ServerAliveInterval=15", "ServerAliveCountMax=4"})
         options += {QStringLiteral("-o"), QString::fromLatin1(option)};
     return options;
 }

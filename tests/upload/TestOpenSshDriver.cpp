@@ -542,6 +542,9 @@ void TestOpenSshDriver::printingSshConfiguration_data() {
     QTest::newRow("RemoteForward and DynamicForward")
         << "Host *\n  ExitOnForwardFailure yes\n  DynamicForward 127.0.0.1:%BUSY%\n"
            "  RemoteForward 127.0.0.1:%PORT% 127.0.0.1:%PORT%\n";
+    QTest::newRow("RemoteCommand") << "Host *\n  RemoteCommand echo Hello from RemoteCommand\n";
+    QTest::newRow("RequestTTY force and LogLevel DEBUG3")
+        << "Host *\n  RequestTTY force\n  LogLevel DEBUG3\n";
 }
 
 // What the user's ssh configuration runs or forwards for a shell does not stand in the way of
