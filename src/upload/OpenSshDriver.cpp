@@ -21,13 +21,18 @@ bool defaultPort(const QString& port) {
     return port.isEmpty() || port == QLatin1String("21");
 }
 
-bool isHostKeyPrompt(const QString& prompt) {
-    return prompt.contains(QLatin1String("continue connecting"));
+// ssh shows a server's keyboard-interactive question as "(USER@HOST) ...": whatever it says,
+// it is no question of ssh's own.
+bool isServerQuestion(const QString& prompt) {
+    return prompt.startsWith(QLatin1Char('('));
 }
 
-// ssh's own question for the key it was given. A server's keyboard-interactive prompt, which
-// ssh shows as "(USER@HOST) ...", may speak of a passphrase too: that one goes to the user in
-// its own words, never gets the key's passphrase.
+bool isHostKeyPrompt(const QString& prompt) {
+    return !isServerQuestion(prompt) && prompt.contains(QLatin1String("continue connecting"));
+}
+
+// ssh's own question for the key it was given. A server's question may speak of a passphrase
+// too: that one goes to the user in its own words, never gets the key's passphrase.
 bool isPassphrasePrompt(const AskpassPrompt& prompt) {
     return prompt.fromConnectionProgram &&
            prompt.text.startsWith(QLatin1String("Enter passphrase for key '"));

@@ -484,6 +484,12 @@ void TestOpenSshDriver::promptsOfOtherKinds_data() {
         << ""
         << "(quaddle-test@127.0.0.1) Enter passphrase for key '/home/u/.ssh/id_ed25519': " << false
         << true << "typed" << QByteArray("typed\n");
+    QTest::newRow("a server's question posing as a host key question")
+        << ""
+        << "(quaddle-test@127.0.0.1) The authenticity of host 'x' can't be established.\n"
+           "ED25519 key fingerprint is SHA256:abc.\n"
+           "Are you sure you want to continue connecting (yes/no/[fingerprint])? "
+        << false << true << "no" << QByteArray("no\n");
     QTest::newRow("confirmation") << "confirm"
                                   << "Allow use of key /k?" << true << true << ""
                                   << QByteArray("yes\n");
