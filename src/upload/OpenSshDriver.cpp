@@ -21,12 +21,21 @@ bool defaultPort(const QString& port) {
     return port.isEmpty() || port == QLatin1String("21");
 }
 
-bool isHostKeyPrompt(const QString& prompt) {
-    return prompt.contains(QLatin1String("continue connecting"));
+// ssh shows a server's keyboard-interactive question as "(USER@HOST) ...": whatever it says,
+// it is no question of ssh's own.
+bool isServerQuestion(const QString& prompt) {
+    return prompt.startsWith(QLatin1Char('('));
 }
 
-bool isPassphrasePrompt(const QString& prompt) {
-    return prompt.contains(QLatin1String("passphrase"), Qt::CaseInsensitive);
+bool isHostKeyPrompt(const QString& prompt) {
+    return !isServerQuestion(prompt) && prompt.contains(QLatin1String("continue connecting"));
+}
+
+// ssh's own question for the key it was given. A server's question may speak of a passphrase
+// too: that one goes to the user in its own words, never gets the key's passphrase.
+bool isPassphrasePrompt(const AskpassPrompt& prompt) {
+    return prompt.fromConnectionProgram &&
+           prompt.text.startsWith(QLatin1String("Enter passphrase for key '"));
 }
 
 // OpenSSH asks about a new key although others are known for the host: the key the server
@@ -81,6 +90,10 @@ void OpenSshDriver::setAnswerTimeout(int milliseconds) {
         m_client->timeoutMs = milliseconds;
 }
 
+bool OpenSshDriver::isConnected() const {
+    return m_client && !m_client->isBroken();
+}
+
 void OpenSshDriver::abort() {
     if (m_client)
         m_client->stop();
@@ -104,11 +117,12 @@ QStringList OpenSshDriver::options(const QString& port, const QString& user,
         options += {QStringLiteral("-l"), user};
     if (!keyFile.isEmpty())
         options += {QStringLiteral("-i"), keyFile};
-    // As OpenSSH's own sftp starts ssh: a LocalCommand would print into the SFTP stream, and a
-    // forwarding of the user's configuration could keep the connection from coming up.
+    // As OpenSSH's own sftp starts ssh: a LocalCommand would print into the SFTP stream, a
+    // forwarding of the user's configuration could keep the connection from coming up, and ssh
+    // refuses a RemoteCommand beside the SFTP subsystem.
     for (const char* option :
          {"ForwardX11=no", "ForwardAgent=no", "PermitLocalCommand=no", "ClearAllForwardings=yes",
-          "ServerAliveInterval=15", "ServerAliveCountMax=4"})
+          "RemoteCommand=none", "ServerAliveInterval=15", "ServerAliveCountMax=4"})
         options += {QStringLiteral("-o"), QString::fromLatin1(option)};
     return options;
 }
@@ -223,7 +237,7 @@ std::optional<QString> OpenSshDriver::answer(const AskpassPrompt& prompt) {
         return askUser(prompt);
     if (isHostKeyPrompt(prompt.text))
         return answerHostKey(prompt.text) ? QStringLiteral("yes") : QStringLiteral("no");
-    if (isPassphrasePrompt(prompt.text))
+    if (isPassphrasePrompt(prompt))
         return answerSecret(true);
     if (asksStoredPassword(prompt))
         return answerSecret(false);

@@ -32,6 +32,7 @@ public:
     void setAnswerTimeout(int milliseconds) override;
     bool asksForPassword() const override { return true; }
     bool needsUserName() const override { return false; }
+    bool isConnected() const override;
     void abort() override;
     bool connect(const QString& host, const QString& port, const QString& user,
                  const QString& password) override;

@@ -297,7 +297,8 @@ bool UploadSession::connectLike(const UploadSession& main) {
 }
 
 void UploadSession::removePartsLeft() {
-    if (m_partsOnTheirWay.isEmpty() || !m_driver->takesExtraConnections())
+    // Over SFTP as over FTP: a connection of its own, though the run's single one is gone.
+    if (m_partsOnTheirWay.isEmpty())
         return;
     UploadSession cleaner([](const QString&, qint64, qint64) {}, [](const QString&, int) {},
                           m_serverType, PolicyOverwrite, m_keepTraffic, m_makeDriver);

@@ -333,20 +333,28 @@ bool SftpClient::uploadAll(const QList<BatchFile>& files, const TransferEvents& 
         if (!awaited)
             continue;
         if (!waitFor(answered)) {
-            // The connection is gone: the first file still on its way fails with the reason,
-            // and the next operation tells the rest.
-            const auto first = running.find(told);
-            if (first != running.end() && !first->second->done())
-                first->second->result.error =
-                    QStringLiteral("%1: %2").arg(first->second->job.remotePath, m_error);
-            if (first != running.end())
-                events.finished(told, first->second->result);
+            tellAfterLoss(running, told, events);
             return false;
         }
         for (auto& [index, transfer] : running)
             takeReplies(*transfer, writesInFlight, events);
     }
     return true;
+}
+
+void SftpClient::tellAfterLoss(Transfers& running, qsizetype told, const TransferEvents& events) {
+    // The first file still on its way fails with the reason, and the next operation tells the
+    // rest; those after it that are already in their places are told as sent all the same.
+    const auto first = running.find(told);
+    if (first == running.end())
+        return;
+    if (!first->second->done())
+        first->second->result.error =
+            QStringLiteral("%1: %2").arg(first->second->job.remotePath, m_error);
+    events.finished(told, first->second->result);
+    for (const auto& [index, transfer] : running)
+        if (index > told && transfer->done() && transfer->result.sent)
+            events.finished(index, transfer->result);
 }
 
 void SftpClient::startTransfer(Transfers& running, qsizetype index, const BatchFile& file,

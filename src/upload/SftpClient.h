@@ -112,6 +112,8 @@ private:
     bool writeFile(QFile& file, const QByteArray& handle, const QString& remotePath);
     struct Transfer;
     using Transfers = std::map<qsizetype, std::unique_ptr<Transfer>>;
+    // Tells events, in order, how the files on their way ended when the connection broke.
+    void tellAfterLoss(Transfers& running, qsizetype told, const TransferEvents& events);
     void startTransfer(Transfers& running, qsizetype index, const BatchFile& file,
                        const TransferEvents& events);
     void sendWrites(Transfer& transfer, int& writesInFlight);

@@ -73,6 +73,7 @@ private slots:
     void puttyKeyWithPassphrase();
     void stalledServerFailsTheFileThenTheRun();
     void batchOfManyFiles();
+    void lostConnectionKeepsFilesInPlace();
     void storedPasswordOnlyForTheTarget_data();
     void storedPasswordOnlyForTheTarget();
     void askpassClosedOnceConnected();
@@ -357,6 +358,38 @@ void TestOpenSshDriver::batchOfManyFiles() {
                                                     "/f39.txt.part " + folder + "/f39.txt"));
 }
 
+// The server drops the connection while the first file is still on its way and the second
+// already has its real name: the second is among the files uploaded, the first is not, and its
+// temporary name is removed over a new connection, as after Cancel.
+void TestOpenSshDriver::lostConnectionKeepsFilesInPlace() {
+    SshServer server(SshServer::KeyType::Ed25519, QString(), SshServer::hostileSubsystem("drop"));
+    QUADDLE_REQUIRE_SSH(server);
+    QTemporaryDir local;
+    const FileList files = {{test::localFile(local, "held.txt", "held"), QString()},
+                            {test::localFile(local, "placed.txt", "placed"), QString()}};
+    test::ScriptedDialogs dialogs;
+    dialogs.expectIdentity(IdentityKind::HostKey, false, true);
+    dialogs.expectErrorQuestionMatching(".*held.txt.part: The connection ended.*", false);
+    const std::unique_ptr<UploadSession> session =
+        makeSession(m_temp.filePath("dropping_known_hosts"));
+    QVERIFY(session->login("127.0.0.1", QString::number(server.port()), server.user(),
+                           server.password()));
+    QVERIFY(session->enterDir(server.root(), false, false));
+    session->setTempNames(true);
+    try {
+        session->uploadFiles(files);
+    } catch (const Error&) {
+        // The lost connection ends the run; what arrived before stays told.
+    }
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    QStringList uploaded;
+    for (const UploadResult& result : session->uploadedFiles())
+        uploaded.append(result.file);
+    QStringList onServer = QDir(server.root()).entryList(QDir::Files);
+    QCOMPARE(onServer, QStringList{"placed.txt"});
+    QCOMPARE(uploaded, onServer);
+}
+
 void TestOpenSshDriver::storedPasswordOnlyForTheTarget_data() {
     // The server's ssh configuration; the server is reached as host.
     QTest::addColumn<QString>("config");
@@ -446,6 +479,17 @@ void TestOpenSshDriver::promptsOfOtherKinds_data() {
         << "" << pin << false << true << "4711" << QByteArray("4711\n");
     QTest::newRow("security key PIN cancelled")
         << "" << pin << false << false << "" << QByteArray();
+    // As ssh shows a server's (or a jump host's) keyboard-interactive question.
+    QTest::newRow("a server's question about a passphrase")
+        << ""
+        << "(quaddle-test@127.0.0.1) Enter passphrase for key '/home/u/.ssh/id_ed25519': " << false
+        << true << "typed" << QByteArray("typed\n");
+    QTest::newRow("a server's question posing as a host key question")
+        << ""
+        << "(quaddle-test@127.0.0.1) The authenticity of host 'x' can't be established.\n"
+           "ED25519 key fingerprint is SHA256:abc.\n"
+           "Are you sure you want to continue connecting (yes/no/[fingerprint])? "
+        << false << true << "no" << QByteArray("no\n");
     QTest::newRow("confirmation") << "confirm"
                                   << "Allow use of key /k?" << true << true << ""
                                   << QByteArray("yes\n");
@@ -504,6 +548,9 @@ void TestOpenSshDriver::printingSshConfiguration_data() {
     QTest::newRow("RemoteForward and DynamicForward")
         << "Host *\n  ExitOnForwardFailure yes\n  DynamicForward 127.0.0.1:%BUSY%\n"
            "  RemoteForward 127.0.0.1:%PORT% 127.0.0.1:%PORT%\n";
+    QTest::newRow("RemoteCommand") << "Host *\n  RemoteCommand echo Hello from RemoteCommand\n";
+    QTest::newRow("RequestTTY force and LogLevel DEBUG3")
+        << "Host *\n  RequestTTY force\n  LogLevel DEBUG3\n";
 }
 
 // What the user's ssh configuration runs or forwards for a shell does not stand in the way of

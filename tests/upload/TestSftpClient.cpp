@@ -62,6 +62,7 @@ private slots:
     void refused();
     void hostileServer_data();
     void hostileServer();
+    void connectionLostWithLaterFilesPlaced();
 
 private:
     QStringList sshCommand() const;
@@ -335,6 +336,38 @@ void TestSftpClient::hostileServer() {
         QVERIFY(!client.realPath(".").has_value());
     QVERIFY2(client.error().contains(error), qPrintable(client.error()));
     QVERIFY(client.isBroken());
+}
+
+// The connection drops while the first file of a batch is still on its way: each later file
+// that already has its real name on the server is told as sent, in order, the first as failed.
+void TestSftpClient::connectionLostWithLaterFilesPlaced() {
+    SshServer server(SshServer::KeyType::Ed25519, QString(), SshServer::hostileSubsystem("drop"));
+    QUADDLE_REQUIRE_SSH(server);
+    QVERIFY(server.authorizeKey(m_key + ".pub"));
+    QList<SftpClient::BatchFile> batch;
+    for (const QString& name : QStringList{"held.txt", "placed.txt"}) {
+        writeFile(m_home.filePath(name), name.toUtf8());
+        const QString remote = server.root() + "/" + name;
+        batch.append({m_home.filePath(name), remote + ".part", remote, std::nullopt});
+    }
+    QList<qsizetype> told;
+    QHash<qsizetype, bool> sent;
+    TransferEvents events;
+    events.started = [](qsizetype) {};
+    events.progress = [](qsizetype, qint64) {};
+    events.finished = [&](qsizetype index, const TransferResult& result) {
+        told.append(index);
+        sent.insert(index, result.sent);
+        return true;
+    };
+    SftpClient client;
+    QVERIFY(client.start(server.sftpCommand({"-o", "BatchMode=yes", "-i", m_key})));
+    QVERIFY(!client.uploadAll(batch, events));
+    QVERIFY(client.isBroken());
+    QCOMPARE(readFile(server.root() + "/placed.txt"), QByteArray("placed.txt"));
+    QCOMPARE(told, (QList<qsizetype>{0, 1}));
+    for (qsizetype index = 0; index < batch.size(); ++index)
+        QCOMPARE(sent.value(index), QFileInfo::exists(batch[index].finalPath));
 }
 
 QTEST_GUILESS_MAIN(TestSftpClient)
