@@ -21,6 +21,8 @@ namespace {
 const QString Sshd = QStringLiteral("/usr/sbin/sshd");
 const QString Keygen = QStringLiteral("/usr/bin/ssh-keygen");
 constexpr int StopTimeoutMs = 5000;
+// Stands for the hostile server's script in a subsystem command, until start() knows its copy.
+const QString HostileScript = QStringLiteral("<hostile_sftpd.py>");
 
 } // namespace
 
@@ -30,8 +32,7 @@ SshServer::SshServer(KeyType key, const QString& banner, const QString& subsyste
 }
 
 QString SshServer::hostileSubsystem(const QString& fault) {
-    return QStringLiteral("/usr/bin/python3 " QUADDLE_TEST_SUPPORT_DIR "/hostile_sftpd.py ") +
-           fault;
+    return QStringLiteral("/usr/bin/python3 ") + HostileScript + QLatin1Char(' ') + fault;
 }
 
 SshServer::~SshServer() {
@@ -212,6 +213,15 @@ void SshServer::start(const QString& banner, const QString& subsystem) {
         return;
     }
     authorizedKeys.close();
+    // The test account runs the hostile server from a copy it can reach: the checkout may lie in
+    // a folder only root may enter.
+    const QString hostileCopy = m_keysDir.filePath("hostile_sftpd.py");
+    if (subsystem.contains(HostileScript) &&
+        (!QFile::copy(QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/hostile_sftpd.py"), hostileCopy) ||
+         !QFile::setPermissions(hostileCopy, Mode0755))) {
+        fail("cannot copy the hostile SFTP server to " + hostileCopy);
+        return;
+    }
 
     if (!makeHostKey())
         return;
@@ -241,7 +251,8 @@ void SshServer::start(const QString& banner, const QString& subsystem) {
                                 "LogLevel INFO\n")
                      .arg(port)
                      .arg(hostKey, m_work.filePath("sshd.pid"), TestAccount,
-                          authorizedKeys.fileName(), subsystem)
+                          authorizedKeys.fileName(),
+                          QString(subsystem).replace(HostileScript, hostileCopy))
                      .toUtf8() +
                  bannerLine.toUtf8());
     config.close();
