@@ -187,6 +187,15 @@ bool invertBytes(const QString& path) {
     return true;
 }
 
+// Two server entries, "Home" and "Home again", of one login and folder.
+void saveTwinEntries(const FtpServer& server) {
+    ServerSetup first = setupFor(server);
+    first.name = "Home";
+    ServerSetup twin = setupFor(server);
+    twin.name = "Home again";
+    saveServers({first, twin});
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(UploadRow)
@@ -513,11 +522,7 @@ void TestHistoryE2E::renameFollowedByTwinEntries() {
     const FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     const TempProgramDir programDir;
-    ServerSetup first = setupFor(server);
-    first.name = "Home";
-    ServerSetup twin = setupFor(server);
-    twin.name = "Home again";
-    saveServers({first, twin});
+    saveTwinEntries(server);
     const QProcessEnvironment environment = programDir.environment();
     const QString report = m_local.filePath("report.txt");
     for (const QString& selector : QStringList{":0", ":1"}) {
@@ -543,11 +548,7 @@ void TestHistoryE2E::overwriteSeenThroughTwinEntries() {
     const FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
     const TempProgramDir programDir;
-    ServerSetup first = setupFor(server);
-    first.name = "Home";
-    ServerSetup twin = setupFor(server);
-    twin.name = "Home again";
-    saveServers({first, twin});
+    saveTwinEntries(server);
     {
         Config config;
         config.loadConfig(true);
