@@ -55,6 +55,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
                              "creditLabel", this);
 
     auto* donators = new QListWidget(this);
+    donators->setAccessibleName(tr("Donators"));
     donators->setObjectName(QStringLiteral("donatorList"));
     donators->addItems(Donators);
     donators->setSelectionMode(QAbstractItemView::NoSelection);

@@ -95,6 +95,7 @@ void MainWindow::createControls() {
     m_fileTable->setShowGrid(false);
     m_fileTable->setWordWrap(false);
     m_fileTable->setTextElideMode(Qt::ElideMiddle);
+    m_fileTable->setAccessibleName(tr("Files to upload"));
     m_emptyHint = named(new QLabel(tr("Drop files here or use Add File(s)")), "emptyHint");
     m_emptyHint->setAlignment(Qt::AlignCenter);
     m_emptyHint->setWordWrap(true);
@@ -136,6 +137,8 @@ void MainWindow::createControls() {
     m_remoteDirBox->setInsertPolicy(QComboBox::NoInsert);
     m_remoteDirBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_remoteDirBox->setToolTip(tr("Directory to upload to. Usually, you can leave this blank."));
+    m_remoteDirBox->setAccessibleName(tr("Remote Directory"));
+    m_remoteDirBox->lineEdit()->setAccessibleName(tr("Remote Directory"));
     // Files dropped on the field belong in the file list, not in the directory text.
     m_remoteDirBox->lineEdit()->setAcceptDrops(false);
     m_remoteDirBox->lineEdit()->installEventFilter(this);
@@ -234,7 +237,11 @@ void MainWindow::createStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("Status"));
     m_progressPanel = new ProgressPanel(
-        [this](QPainter& painter, const QRect& rect) { drawProgressPanel(painter, rect); }, bar);
+        [this](QPainter& painter, const QRect& rect) { drawProgressPanel(painter, rect); },
+        [this] {
+            return ProgressFractions{m_fileProgress, overallProgress()};
+        },
+        bar);
     m_progressPanel->setObjectName(QStringLiteral("progressPanel"));
     m_progressPanel->setToolTip(tr("Current file | all files"));
     m_progressPanel->setFixedWidth(

@@ -7,20 +7,32 @@
 
 namespace quaddle {
 
+// How far the current file and all files are, from 0 to 1; no overall value outside a run.
+struct ProgressFractions {
+    double file = 0;
+    std::optional<double> overall;
+};
+
 // The status bar's first panel. It has no text; its owner paints the progress bars in it.
+// Assistive technology sees the two bars it shows as progress bars, "Current file" and
+// "All files", with their percentages as values.
 class ProgressPanel : public QWidget {
     Q_OBJECT
 
 public:
     using DrawFunction = std::function<void(QPainter&, const QRect&)>;
+    using FractionsFunction = std::function<ProgressFractions()>;
 
-    ProgressPanel(DrawFunction draw, QWidget* parent);
+    ProgressPanel(DrawFunction draw, FractionsFunction fractions, QWidget* parent);
+
+    ProgressFractions fractions() const { return m_fractions(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     DrawFunction m_draw;
+    FractionsFunction m_fractions;
 };
 
 // The colour of the bar that shows the progress of all files.

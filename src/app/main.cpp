@@ -4,6 +4,7 @@
 #include "cli/CliProgram.h"
 #include "cli/CliRun.h"
 #include "gui/SuccessWindow.h"
+#include "gui/WindowSupport.h"
 #include "platform/AppInfo.h"
 #include "platform/ClipboardKeeper.h"
 #include "platform/ProcessProtection.h"
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(quaddle::AppName);
     // Desktops find the entry, and with it the icon, of a running window by this name.
     QGuiApplication::setDesktopFileName(quaddle::AppId);
+    quaddle::installWindowSupport(application);
 
     quaddle::AppDialogs dialogs;
     quaddle::installDialogs(&dialogs);

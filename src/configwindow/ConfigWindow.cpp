@@ -16,6 +16,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <QStyle>
 
@@ -31,6 +33,17 @@ const ValueList OverwritePolicies{{0, QStringLiteral("Ask")},
                                   {2, QStringLiteral("Auto-rename existing file")},
                                   {128, QStringLiteral("Skip this file")}};
 
+// Asks for all the room its page needs, so that the page scrolls only where the screen is
+// smaller than that.
+class PageArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+
+    QSize sizeHint() const override {
+        return widget()->sizeHint() + QSize(verticalScrollBar()->sizeHint().width(), 0);
+    }
+};
+
 } // namespace
 
 ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* parent)
@@ -40,6 +53,7 @@ ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* paren
 
     m_pageBox = new QComboBox(this);
     m_pageBox->setObjectName(QStringLiteral("pageBox"));
+    m_pageBox->setAccessibleName(tr("Page"));
     m_pageBox->addItem(style()->standardIcon(QStyle::SP_FileDialogDetailedView),
                        tr("General Options"));
     m_pageBox->addItem(style()->standardIcon(QStyle::SP_DriveNetIcon), tr("Server Management"));
@@ -113,10 +127,27 @@ QWidget* ConfigWindow::checkBox(const QString& setting, const QString& caption) 
                                 [this] { saveConfig(); });
 }
 
+QScrollArea* ConfigWindow::scrollable(QWidget* content, const char* name) {
+    auto* area = new PageArea(this);
+    area->setObjectName(QLatin1String(name));
+    area->setFrameShape(QFrame::NoFrame);
+    // The keyboard goes to the controls on the page; the area scrolls the one with the focus
+    // into view.
+    area->setFocusPolicy(Qt::NoFocus);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    content->show();
+    area->setWidget(content);
+    area->setMinimumWidth(content->minimumSizeHint().expandedTo(content->minimumSize()).width() +
+                          area->verticalScrollBar()->sizeHint().width());
+    area->hide();
+    return area;
+}
+
 void ConfigWindow::createOptionsPage() {
     m_optionsPage = new QWidget(this);
-    m_optionsPage->setObjectName(QStringLiteral("optionsPage"));
-    m_optionsPage->hide();
+    m_optionsPage->setObjectName(QStringLiteral("optionsContent"));
     auto* page = new QVBoxLayout(m_optionsPage);
     page->setContentsMargins(0, 0, 0, 0);
 
@@ -196,6 +227,7 @@ void ConfigWindow::createOptionsPage() {
         checkBox(QStringLiteral("Autoclose"), tr("Don't show URLs, just close when done")), 1, 0, 1,
         2);
     page->addStretch();
+    m_optionsPage = scrollable(m_optionsPage, "optionsPage");
 }
 
 void ConfigWindow::showMasterPasswordState() {

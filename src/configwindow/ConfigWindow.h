@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QScrollArea;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -69,6 +70,9 @@ private:
     QWidget* labelled(const char* name, const QString& label, const QString& setting);
     QWidget* checkBox(const QString& setting, const QString& caption);
     void showMasterPasswordState();
+    // content in a scroll area of the given name, which scrolls up and down only: on a small
+    // screen the page scrolls rather than squeezing its controls.
+    QScrollArea* scrollable(QWidget* content, const char* name);
     void showPage(int index);
     void toggleContextEntry();
 

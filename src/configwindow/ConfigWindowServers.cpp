@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStyle>
@@ -108,6 +109,7 @@ void ConfigWindow::createServerPage() {
 
     m_serverTree = new QTreeWidget(m_serverPage);
     m_serverTree->setObjectName(QStringLiteral("serverTree"));
+    m_serverTree->setAccessibleName(tr("Servers"));
     m_serverTree->header()->hide();
     m_serverTree->setIndentation(19);
     m_serverTree->setSortingEnabled(true);
@@ -154,8 +156,10 @@ void ConfigWindow::createServerPage() {
     m_urlMaskProblemLabel = fieldProblemLabel(advanced, "urlMaskProblemLabel");
     m_keyFileEdit = new QLineEdit(m_fieldPanel);
     m_keyFileEdit->setObjectName(QStringLiteral("keyFileEdit"));
+    m_keyFileEdit->setAccessibleName(tr("Key file"));
     m_keyFileButton = new QPushButton(QStringLiteral("..."), m_fieldPanel);
     m_keyFileButton->setObjectName(QStringLiteral("keyFileButton"));
+    m_keyFileButton->setAccessibleName(tr("Choose key file…"));
     m_keyFileButton->setToolTip(tr("Choose a key file"));
     auto* keyFile = new QHBoxLayout;
     keyFile->addWidget(m_keyFileEdit, 1);
@@ -183,15 +187,13 @@ void ConfigWindow::createServerPage() {
                               LineBreak + tr("Variables: $host, $user, $dir, $file"));
     for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit}) {
         withDefault->installEventFilter(this);
-        // What the user types is a value, shown in the normal colour.
-        connect(withDefault, &QLineEdit::textEdited, withDefault,
-                [withDefault] { setTextColour(withDefault, QPalette::Text, QPalette::Active); });
+        // Shown while the field is empty; it is no value of its own.
+        withDefault->setPlaceholderText(DefaultText);
     }
 
     m_saveServerButton = new QPushButton(tr("Add New Server"), m_fieldPanel);
     m_saveServerButton->setObjectName(QStringLiteral("saveServerButton"));
     fields->addStretch();
-    fields->addWidget(m_saveServerButton);
     connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
 
     // The tree takes the room the window gets; the fields keep their width.
@@ -203,7 +205,12 @@ void ConfigWindow::createServerPage() {
     auto* page = new QHBoxLayout(m_serverPage);
     page->setContentsMargins(0, 0, 0, 0);
     page->addLayout(treeSide, 1);
-    page->addWidget(m_fieldPanel);
+    auto* formSide = new QVBoxLayout;
+    QScrollArea* fieldScroller = scrollable(m_fieldPanel, "fieldScroller");
+    fieldScroller->show();
+    formSide->addWidget(fieldScroller, 1);
+    formSide->addWidget(m_saveServerButton);
+    page->addLayout(formSide);
 
     m_treeMenu = new QMenu(this);
     m_treeMenu->setObjectName(QStringLiteral("treeMenu"));
@@ -261,8 +268,6 @@ void ConfigWindow::editSelectedServer() {
         m_editedServer = server;
         if (m_config.serverExists(server)) {
             const ServerRecord& record = m_config.servers[server];
-            for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit})
-                setTextColour(withDefault, QPalette::Text, QPalette::Active);
             m_hostEdit->setText(record.host);
             // Older files hold the FTP default for SFTP servers too; it stands for 22 there.
             const bool sftp = parseServerType(record.type) == ServerType::Sftp;
@@ -535,14 +540,12 @@ void ConfigWindow::markDefault(QLineEdit* edit, const QString& value) {
     if (edit->text() != value && !edit->text().isEmpty() && edit->text() != DefaultText)
         return;
     m_defaultValues.insert(edit, value);
-    setTextColour(edit, QPalette::Text, QPalette::Disabled);
-    edit->setText(DefaultText);
+    edit->clear();
 }
 
 void ConfigWindow::revealDefault(QLineEdit* edit) {
     if ((edit->text() != DefaultText && !edit->text().isEmpty()) || !m_defaultValues.contains(edit))
         return;
-    setTextColour(edit, QPalette::Text, QPalette::Active);
     edit->setText(m_defaultValues.value(edit));
 }
 

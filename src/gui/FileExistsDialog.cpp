@@ -1,5 +1,6 @@
 #include "gui/FileExistsDialog.h"
 
+#include "gui/WindowSupport.h"
 #include "platform/AppInfo.h"
 
 #include <QCheckBox>
@@ -34,6 +35,8 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
     m_nameEdit->setReadOnly(true);
+    // The label says whether it is a file's or a folder's name.
+    m_whatLabel->setBuddy(m_nameEdit);
     QPalette grey = m_nameEdit->palette();
     grey.setColor(QPalette::Base, grey.color(QPalette::Window));
     m_nameEdit->setPalette(grey);
@@ -126,6 +129,7 @@ void FileExistsDialog::showEvent(QShowEvent* event) {
     if (m_centreOver) {
         layout()->activate();
         move(m_centreOver->frameGeometry().center() - rect().center());
+        placeOnScreen(*this);
     }
     QDialog::showEvent(event);
 }

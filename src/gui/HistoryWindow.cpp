@@ -75,12 +75,14 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     m_searchEdit->setObjectName(QStringLiteral("searchEdit"));
     m_searchEdit->setPlaceholderText(tr("Search names, addresses and servers"));
     m_searchEdit->setClearButtonEnabled(true);
+    m_searchEdit->setAccessibleName(tr("Search the history"));
     connect(m_searchEdit, &QLineEdit::textChanged, this, &HistoryWindow::search);
 
     m_model = new HistoryModel(*m_history, this);
     m_view = new QTableView(this);
     m_view->setObjectName(QStringLiteral("historyView"));
     m_view->setModel(m_model);
+    m_view->setAccessibleName(tr("Uploads"));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_view->setWordWrap(false);

@@ -87,6 +87,7 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_urlEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_urlEdit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_urlEdit->setPlainText(tr("<No URLs>"));
+    m_urlEdit->setAccessibleName(tr("Uploaded addresses"));
 
     m_tagStyleLabel = new QLabel(tr("Add Tags:"), this);
     m_tagStyleLabel->setObjectName(QStringLiteral("tagStyleLabel"));

@@ -4,12 +4,13 @@
 
 namespace quaddle::test {
 
-VirtualDisplay::VirtualDisplay() {
+VirtualDisplay::VirtualDisplay(QSize screen) {
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     if (xvfb.isEmpty())
         return;
     // Xvfb picks a free number itself and names it on its output.
-    m_server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    const QString size = QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height());
+    m_server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", size});
     while (!m_server.canReadLine())
         if (!m_server.waitForReadyRead(20000))
             return;

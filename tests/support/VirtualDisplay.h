@@ -2,13 +2,15 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 
 namespace quaddle::test {
 
-// An X server of its own (Xvfb) on a free display number, stopped at destruction.
+// An X server of its own (Xvfb) with one screen of the given size, on a free display number,
+// stopped at destruction.
 class VirtualDisplay {
 public:
-    VirtualDisplay();
+    explicit VirtualDisplay(QSize screen = QSize(640, 480));
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
