@@ -480,7 +480,7 @@ void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 positio
             m_speedTime = now;
         }
         m_fileProgress = 0;
-        m_progressPanel->update();
+        m_progressPanel->showProgress();
         return;
     }
     const double fraction = double(position) / double(size);
@@ -506,7 +506,7 @@ void MainWindow::uploadProgress(const QString& name, qint64 size, qint64 positio
         m_displayTime = now;
         if (fraction - m_fileProgress > 0.01) {
             m_fileProgress = fraction;
-            m_progressPanel->update();
+            m_progressPanel->showProgress();
             const int filePercent = static_cast<int>(std::floor(fraction * 100));
             const int overallPercent =
                 static_cast<int>(std::floor(overallProgress().value_or(0) * 100));

@@ -26,6 +26,7 @@ namespace quaddle {
 
 class ConfigWindow;
 class HistoryWindow;
+class ProgressPanel;
 class SuccessWindow;
 
 // The program's one main window: the file list, the server and remote directory to upload to,
@@ -132,7 +133,7 @@ private:
     QComboBox* m_remoteDirBox = nullptr;
     QPushButton* m_uploadButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
-    QWidget* m_progressPanel = nullptr;
+    ProgressPanel* m_progressPanel = nullptr;
     QLabel* m_serverLabel = nullptr;
     QLabel* m_detailLabel = nullptr;
     QLabel* m_runLabel = nullptr;

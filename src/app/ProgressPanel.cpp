@@ -135,6 +135,18 @@ ProgressPanel::ProgressPanel(DrawFunction draw, FractionsFunction fractions, QWi
     Q_UNUSED(factoryInstalled);
 }
 
+void ProgressPanel::showProgress() {
+    update();
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(this);
+    for (int index = 0; panel && index < panel->childCount(); ++index) {
+        QAccessibleInterface* bar = panel->child(index);
+        QAccessibleValueChangeEvent changed(bar, bar->valueInterface()->currentValue());
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
 void ProgressPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     m_draw(painter, rect());

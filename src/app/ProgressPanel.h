@@ -26,6 +26,8 @@ public:
     ProgressPanel(DrawFunction draw, FractionsFunction fractions, QWidget* parent);
 
     ProgressFractions fractions() const { return m_fractions(); }
+    // Shows the fractions anew, to the eye and to assistive technology.
+    void showProgress();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

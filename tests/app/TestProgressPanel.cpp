@@ -1,5 +1,7 @@
 #include "app/ProgressPanel.h"
 
+#include <QAccessible>
+#include <QAccessibleInterface>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -34,7 +36,45 @@ private slots:
     void percentagesAndRunProgress_data();
     void percentagesAndRunProgress();
     void percentagesAreWrittenOverTheBars();
+    void barsAreProgressBarsToAssistiveTechnology_data();
+    void barsAreProgressBarsToAssistiveTechnology();
 };
+
+void TestProgressPanel::barsAreProgressBarsToAssistiveTechnology_data() {
+    QTest::addColumn<double>("file");
+    QTest::addColumn<std::optional<double>>("overall");
+    QTest::addColumn<int>("filePercent");
+    QTest::addColumn<int>("overallPercent");
+    QTest::newRow("idle") << 0.0 << std::optional<double>() << 0 << 0;
+    QTest::newRow("under way") << 0.4 << std::optional<double>(0.12) << 40 << 12;
+    QTest::newRow("cut, not rounded") << 0.999 << std::optional<double>(0.5) << 99 << 50;
+    QTest::newRow("done") << 1.0 << std::optional<double>(1.0) << 100 << 100;
+}
+
+void TestProgressPanel::barsAreProgressBarsToAssistiveTechnology() {
+    QFETCH(double, file);
+    QFETCH(std::optional<double>, overall);
+    QFETCH(int, filePercent);
+    QFETCH(int, overallPercent);
+    ProgressFractions fractions;
+    ProgressPanel panel([](QPainter&, const QRect&) {}, [&fractions] { return fractions; },
+                        nullptr);
+    fractions = {file, overall};
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&panel);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->childCount(), 2);
+    const QList<std::pair<QString, int>> expected{{"Current file", filePercent},
+                                                  {"All files", overallPercent}};
+    for (int index = 0; index < 2; ++index) {
+        QAccessibleInterface* bar = accessible->child(index);
+        QCOMPARE(bar->role(), QAccessible::ProgressBar);
+        QCOMPARE(bar->text(QAccessible::Name), expected[index].first);
+        QCOMPARE(bar->parent(), accessible);
+        QCOMPARE(accessible->indexOfChild(bar), index);
+        QCOMPARE(bar->valueInterface()->currentValue().toInt(), expected[index].second);
+        QCOMPARE(bar->valueInterface()->maximumValue().toInt(), 100);
+    }
+}
 
 void TestProgressPanel::formatsSpeed_data() {
     QTest::addColumn<double>("speed");

@@ -2,7 +2,8 @@
 """What assistive technology sees of a running program, read over the AT-SPI bus.
 
     atspi_tree.py APP tree WINDOW      every object of the open window named WINDOW
-    atspi_tree.py APP progress          the progress bars once the current file is under way
+    atspi_tree.py APP progress          the progress bars once the current file is under way,
+                                        and a change of its value told
     atspi_tree.py APP press NAME        does the first action of the object named NAME
 
 Each object is printed as one JSON line: role, name, states, value (progress bars and the
@@ -15,6 +16,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 PATIENCE_SECONDS = 30
 
@@ -111,17 +113,43 @@ def tree(app_name, title):
 
 
 def progress(app_name):
+    """The bars once the current file is under way and its value was told as it changed."""
+    told = []
+
+    def on_change(event):
+        if event.source is not None and event.source.name == "Current file":
+            value = value_of(event.source)
+            if value:
+                told.append(value)
+
     def under_way():
-        bars = [entry for entry in objects(app_name) if entry["role"] == "progress bar"]
+        try:
+            bars = [entry for entry in objects(app_name) if entry["role"] == "progress bar"]
+        except Exception:  # the program's objects come and go while it starts
+            return None
         current = [bar for bar in bars if bar["name"] == "Current file"]
         if current and 0 < (current[0]["value"] or 0) < 100:
             return bars
         return None
 
-    bars = wait_for(under_way)
-    if bars is None:
+    found = []
+    deadline = time.monotonic() + PATIENCE_SECONDS
+
+    def poll():
+        bars = under_way()
+        if (bars and told) or time.monotonic() > deadline:
+            found.extend(bars or [])
+            pyatspi.Registry.stop()
+            return False
+        return True
+
+    pyatspi.Registry.registerEventListener(on_change, "object:property-change:accessible-value")
+    GLib.timeout_add(200, poll)
+    pyatspi.Registry.start()
+    if not found or not told:
         return 1
-    print_all(bars)
+    print_all(found)
+    print(json.dumps({"role": "told", "name": "Current file", "value": told[0]}))
     return 0
 
 
