@@ -35,6 +35,8 @@ constexpr qsizetype ListedFiles = 20;
 constexpr int PreviewSize = 48;
 
 const QString GeometryKey = QStringLiteral("HistoryWindow/Geometry");
+// How often the window looks whether another program changed the history.
+constexpr int ChangeCheckMs = 1000;
 
 // A table whose rows are as high as what they show, one line of text or a preview. Rows are
 // measured as they come into view, so a long history still opens without reading every row.
@@ -182,10 +184,13 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     // reading the rows above it.
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_view->verticalHeader()->setMinimumSectionSize(1);
-    m_view->verticalHeader()->setDefaultSectionSize(view->textCellSize(widestTime(*view)).height());
+    const QSize timeCell = view->textCellSize(widestTime(*view));
+    m_view->verticalHeader()->setDefaultSectionSize(timeCell.height());
     m_view->setIconSize(QSize(PreviewSize, PreviewSize));
     m_view->horizontalHeader()->setStretchLastSection(true);
-    fitTimeColumn();
+    m_view->setColumnWidth(HistoryModel::TimeColumn,
+                           std::max(timeCell.width(), m_view->horizontalHeader()->sectionSizeHint(
+                                                          HistoryModel::TimeColumn)));
     m_view->setColumnWidth(HistoryModel::FileColumn, 200);
     m_view->setColumnWidth(HistoryModel::ServerColumn, 120);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -278,14 +283,6 @@ void HistoryWindow::hideEvent(QHideEvent* event) {
     m_changeCheck->stop();
     rememberPlace();
     QWidget::hideEvent(event);
-}
-
-void HistoryWindow::fitTimeColumn() {
-    const auto* view = static_cast<const HistoryView*>(m_view);
-    m_view->setColumnWidth(
-        HistoryModel::TimeColumn,
-        std::max(view->textCellSize(widestTime(*view)).width(),
-                 m_view->horizontalHeader()->sectionSizeHint(HistoryModel::TimeColumn)));
 }
 
 void HistoryWindow::search(const QString& text) {

@@ -33,9 +33,6 @@ public:
     void deleteSelected();
     void removeSelected();
 
-    // How often the window looks whether another program changed the history.
-    static constexpr int ChangeCheckMs = 1000;
-
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -51,7 +48,6 @@ private:
     bool selectionHasUndeleted() const;
     void showCount();
     void updateButtons();
-    void fitTimeColumn();
     // Where and how large the window was left, on a screen that shows it.
     void restorePlace();
     void fitOnScreen();
