@@ -262,7 +262,9 @@ void HistoryWindow::fitOnScreen() {
     place.setSize(place.size().boundedTo(available.size()));
     place.moveTo(std::clamp(place.left(), available.left(), available.right() - place.width() + 1),
                  std::clamp(place.top(), available.top(), available.bottom() - place.height() + 1));
-    setGeometry(place.marginsRemoved(frame));
+    // A window not placed yet is left to the window manager.
+    if (place != frameGeometry())
+        setGeometry(place.marginsRemoved(frame));
 }
 
 void HistoryWindow::rememberPlace() {
