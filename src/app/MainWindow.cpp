@@ -10,6 +10,7 @@
 #include "platform/AppInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/ProgramDir.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -56,11 +57,6 @@ QString withoutAccelerator(QString caption) {
 template <typename Widget> Widget* named(Widget* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
-}
-
-// Where the window was and how large, kept per user between runs.
-QSettings windowSettings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, AppName, AppName);
 }
 
 } // namespace
@@ -175,7 +171,7 @@ void MainWindow::createControls() {
 }
 
 void MainWindow::restoreWindowGeometry() {
-    if (restoreGeometry(windowSettings().value(GeometryKey).toByteArray()))
+    if (restoreGeometry(userSettings().value(GeometryKey).toByteArray()))
         return;
     // The first start: the design's size, or what the desktop's font needs, on the middle of
     // the screen.
@@ -779,7 +775,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The window closes even when saving fails: the user has been told, and a logout must
     // not be held up.
     saveConfigReporting();
-    windowSettings().setValue(GeometryKey, saveGeometry());
+    userSettings().setValue(GeometryKey, saveGeometry());
     QMainWindow::closeEvent(event);
     QCoreApplication::quit();
 }

@@ -11,6 +11,15 @@
 
 namespace quaddle {
 
+namespace {
+
+// Past what a view can scroll through, the newest rows are what anyone looks for.
+int shownRows(qint64 count) {
+    return int(std::min<qint64>(count, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
 HistoryModel::HistoryModel(History& history, QObject* parent)
     : QAbstractTableModel(parent), m_history(history) {
     reload();
@@ -18,15 +27,46 @@ HistoryModel::HistoryModel(History& history, QObject* parent)
 
 void HistoryModel::setSearch(const QString& search) {
     m_search = search;
-    reload();
+    countRows();
 }
 
 void HistoryModel::reload() {
+    m_total = m_history.count();
+    countRows();
+}
+
+void HistoryModel::countRows() {
     beginResetModel();
     m_pages.clear();
-    // Past what a view can scroll through, the newest rows are what anyone looks for.
-    m_count = int(std::min<qint64>(m_history.count(m_search), std::numeric_limits<int>::max()));
+    m_count = shownRows(m_search.isEmpty() ? m_total : m_history.count(m_search));
     endResetModel();
+}
+
+void HistoryModel::refresh() {
+    const qint64 newest = m_count > 0 ? entryAt(0).id : 0;
+    const qint64 total = m_history.count();
+    const qint64 count = m_search.isEmpty() ? total : m_history.count(m_search);
+    const qint64 added = m_history.count(m_search, newest);
+    if (count - added != m_count) {
+        // Rows went, or changed what matches: the rows shown are not those any more.
+        m_total = total;
+        countRows();
+        return;
+    }
+    m_total = total;
+    m_pages.clear();
+    if (added > 0) {
+        beginInsertRows(QModelIndex(), 0, shownRows(added) - 1);
+        m_count = shownRows(count);
+        endInsertRows();
+    }
+    // Rows shown before may have been marked deleted meanwhile.
+    if (m_count > 0)
+        emit dataChanged(index(0, 0), index(m_count - 1, ColumnCount - 1));
+}
+
+QString HistoryModel::timeText(const QDateTime& time) {
+    return QLocale().toString(time.toLocalTime(), QLocale::ShortFormat);
 }
 
 HistoryEntry HistoryModel::entryAt(int row) const {
@@ -77,7 +117,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) {
         switch (Column(index.column())) {
         case TimeColumn:
-            return QLocale().toString(entry.time.toLocalTime(), QLocale::ShortFormat);
+            return timeText(entry.time);
         case FileColumn:
             return entry.deleted() ? tr("%1 (deleted)").arg(entry.name) : entry.name;
         case ServerColumn:

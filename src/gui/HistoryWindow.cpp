@@ -4,19 +4,25 @@
 #include "gui/WebPages.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
+#include "platform/ProgramDir.h"
 #include "results/UrlBuilder.h"
 #include "run/DeleteRun.h"
 
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 
 namespace quaddle {
@@ -27,6 +33,64 @@ namespace {
 constexpr qsizetype ListedFiles = 20;
 // The previews of thumbnails the history keeps are as large.
 constexpr int PreviewSize = 48;
+
+const QString GeometryKey = QStringLiteral("HistoryWindow/Geometry");
+// How often the window looks whether another program changed the history.
+constexpr int ChangeCheckMs = 1000;
+
+// A table whose rows are as high as what they show, one line of text or a preview. Rows are
+// measured as they come into view, so a long history still opens without reading every row.
+class HistoryView : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    // What a cell needs to show text on one line, grid line included.
+    QSize textCellSize(const QString& text) const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.features |= QStyleOptionViewItem::HasDisplay;
+        option.text = text;
+        const int grid = showGrid() ? 1 : 0;
+        return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this) +
+               QSize(grid, grid);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        fitRowsInView();
+        QTableView::paintEvent(event);
+    }
+
+private:
+    void fitRowsInView() {
+        const int rows = model()->rowCount();
+        const int bottom = viewport()->height();
+        for (int row = std::max(rowAt(0), 0); row < rows && rowViewportPosition(row) < bottom;
+             ++row) {
+            const int height = sizeHintForRow(row);
+            if (rowHeight(row) != height)
+                setRowHeight(row, height);
+        }
+    }
+};
+
+// The longest text the time column shows in this locale.
+QString widestTime(const HistoryView& view) {
+    QString widest;
+    int widestWidth = 0;
+    // Two-digit days and hours, in the morning and the afternoon, in every month.
+    for (int month = 1; month <= 12; ++month)
+        for (const int hour : {10, 22}) {
+            const QString text =
+                HistoryModel::timeText(QDateTime(QDate(2000, month, 28), QTime(hour, 58)).toUTC());
+            const int width = view.textCellSize(text).width();
+            if (width > widestWidth) {
+                widest = text;
+                widestWidth = width;
+            }
+        }
+    return widest;
+}
 
 QString fileLine(const HistoryEntry& entry) {
     return entry.thumbnailName.isEmpty()
@@ -59,6 +123,36 @@ QString deleteQuestion(const HistoryEntries& entries) {
                                                                "back.");
 }
 
+// Says what becomes of the files on the servers, which of them are gone already.
+QString removeQuestion(const HistoryEntries& entries) {
+    const qsizetype count = entries.size();
+    const auto deleted = std::count_if(entries.cbegin(), entries.cend(),
+                                       [](const HistoryEntry& entry) { return entry.deleted(); });
+    const auto text = [](const char* source) {
+        return QCoreApplication::translate("HistoryWindow", source);
+    };
+    if (count == 1)
+        return deleted ? text("Remove this upload from the history? Its file was already "
+                              "deleted from the server.")
+                       : text("Remove this upload from the history? The file stays on its "
+                              "server.");
+    if (deleted == 0)
+        return text("Remove these %1 uploads from the history? The files stay on their servers.")
+            .arg(count);
+    if (deleted == count)
+        return text("Remove these %1 uploads from the history? Their files were already deleted "
+                    "from their servers.")
+            .arg(count);
+    if (deleted == 1)
+        return text("Remove these %1 uploads from the history? 1 of the files was already "
+                    "deleted from its server; the others stay there.")
+            .arg(count);
+    return text("Remove these %1 uploads from the history? %2 of the files were already deleted "
+                "from their servers; the others stay there.")
+        .arg(count)
+        .arg(deleted);
+}
+
 } // namespace
 
 void HistoryWindow::keyPressEvent(QKeyEvent* event) {
@@ -79,7 +173,8 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     connect(m_searchEdit, &QLineEdit::textChanged, this, &HistoryWindow::search);
 
     m_model = new HistoryModel(*m_history, this);
-    m_view = new QTableView(this);
+    auto* view = new HistoryView(this);
+    m_view = view;
     m_view->setObjectName(QStringLiteral("historyView"));
     m_view->setModel(m_model);
     m_view->setAccessibleName(tr("Uploads"));
@@ -87,12 +182,17 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_view->setWordWrap(false);
     m_view->verticalHeader()->hide();
-    // Fixed heights let the view place a row without reading the rows above it.
+    // Rows not measured yet take a text line's height, so the view places a row without
+    // reading the rows above it.
     m_view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_view->verticalHeader()->setDefaultSectionSize(PreviewSize + 4);
+    m_view->verticalHeader()->setMinimumSectionSize(1);
+    const QSize timeCell = view->textCellSize(widestTime(*view));
+    m_view->verticalHeader()->setDefaultSectionSize(timeCell.height());
     m_view->setIconSize(QSize(PreviewSize, PreviewSize));
     m_view->horizontalHeader()->setStretchLastSection(true);
-    m_view->setColumnWidth(HistoryModel::TimeColumn, 140);
+    m_view->setColumnWidth(HistoryModel::TimeColumn,
+                           std::max(timeCell.width(), m_view->horizontalHeader()->sectionSizeHint(
+                                                          HistoryModel::TimeColumn)));
     m_view->setColumnWidth(HistoryModel::FileColumn, 200);
     m_view->setColumnWidth(HistoryModel::ServerColumn, 120);
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -134,12 +234,60 @@ HistoryWindow::HistoryWindow(Config& config, QWidget* parent)
     layout->addWidget(m_view, 1);
     layout->addWidget(m_countLabel);
     layout->addLayout(buttons);
-    resize(760, 480);
-    showCount();
+    restorePlace();
+    m_changeCheck = new QTimer(this);
+    m_changeCheck->setInterval(ChangeCheckMs);
+    connect(m_changeCheck, &QTimer::timeout, this, &HistoryWindow::showChanges);
     updateButtons();
 }
 
-HistoryWindow::~HistoryWindow() = default;
+HistoryWindow::~HistoryWindow() {
+    // Closing the program takes the window down without hiding it.
+    if (isVisible())
+        rememberPlace();
+}
+
+void HistoryWindow::restorePlace() {
+    if (!restoreGeometry(userSettings().value(GeometryKey).toByteArray()))
+        resize(760, 480);
+}
+
+void HistoryWindow::fitOnScreen() {
+    const QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = this->screen();
+    const QRect available = screen->availableGeometry();
+    const QRect inner = geometry();
+    QRect place = frameGeometry();
+    const QMargins frame(inner.left() - place.left(), inner.top() - place.top(),
+                         place.right() - inner.right(), place.bottom() - inner.bottom());
+    place.setSize(place.size().boundedTo(available.size()));
+    place.moveTo(std::clamp(place.left(), available.left(), available.right() - place.width() + 1),
+                 std::clamp(place.top(), available.top(), available.bottom() - place.height() + 1));
+    // A window not placed yet is left to the window manager.
+    if (place != frameGeometry())
+        setGeometry(place.marginsRemoved(frame));
+}
+
+void HistoryWindow::rememberPlace() {
+    userSettings().setValue(GeometryKey, saveGeometry());
+}
+
+void HistoryWindow::showEvent(QShowEvent* event) {
+    // The screen may have become smaller since the window was last placed, or gone; its frame
+    // is known once shown.
+    fitOnScreen();
+    // What came while the window was hidden shows at once.
+    showChanges();
+    m_changeCheck->start();
+    QWidget::showEvent(event);
+}
+
+void HistoryWindow::hideEvent(QHideEvent* event) {
+    m_changeCheck->stop();
+    rememberPlace();
+    QWidget::hideEvent(event);
+}
 
 void HistoryWindow::search(const QString& text) {
     try {
@@ -147,31 +295,83 @@ void HistoryWindow::search(const QString& text) {
     } catch (const Error& error) {
         showError(error.message());
     }
-    showCount();
     updateButtons();
 }
 
+void HistoryWindow::showChanges() {
+    try {
+        if (!m_history->changedElsewhere())
+            return;
+        m_model->refresh();
+    } catch (const Error&) {
+        // A history that fails while it is shown keeps what it shows; the next search tells why.
+        return;
+    }
+    updateButtons();
+}
+
+QList<std::pair<int, int>> HistoryWindow::selectedRanges() const {
+    QList<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange& range : m_view->selectionModel()->selection())
+        ranges.append({range.top(), range.bottom()});
+    std::sort(ranges.begin(), ranges.end());
+    // Selections made by dragging and with Shift may cover rows more than once.
+    QList<std::pair<int, int>> merged;
+    for (const auto& range : std::as_const(ranges))
+        if (!merged.isEmpty() && range.first <= merged.last().second + 1)
+            merged.last().second = std::max(merged.last().second, range.second);
+        else
+            merged.append(range);
+    return merged;
+}
+
 HistoryEntries HistoryWindow::selectedEntries() const {
-    QModelIndexList rows = m_view->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end());
     HistoryEntries entries;
-    for (const QModelIndex& row : std::as_const(rows))
-        entries.append(m_model->entryAt(row.row()));
+    for (const auto& [first, last] : selectedRanges())
+        for (int row = first; row <= last; ++row)
+            entries.append(m_model->entryAt(row));
     return entries;
+}
+
+bool HistoryWindow::selectionHasUndeleted() const {
+    // The first one found decides, so a large selection reads few rows.
+    for (const auto& [first, last] : selectedRanges())
+        for (int row = first; row <= last; ++row)
+            if (!m_model->entryAt(row).deleted())
+                return true;
+    return false;
 }
 
 void HistoryWindow::showCount() {
     const int count = m_model->rowCount();
-    if (count == 0 && m_searchEdit->text().isEmpty())
-        m_countLabel->setText(tr("No uploads yet. Files you upload will appear here."));
-    else
-        m_countLabel->setText(count == 1 ? tr("1 upload") : tr("%1 uploads").arg(count));
+    const qint64 total = m_model->total();
+    QString text;
+    if (m_searchEdit->text().isEmpty()) {
+        if (count == 0) {
+            m_countLabel->setText(tr("No uploads yet. Files you upload will appear here."));
+            return;
+        }
+        text = count == 1 ? tr("1 upload") : tr("%1 uploads").arg(count);
+    } else if (total == 0) {
+        text = tr("0 uploads");
+    } else {
+        text = total == 1 ? tr("%1 of 1 upload").arg(count)
+                          : tr("%1 of %2 uploads").arg(count).arg(total);
+    }
+    qsizetype selected = 0;
+    for (const auto& [first, last] : selectedRanges())
+        selected += last - first + 1;
+    if (selected > 0)
+        text += tr(", %1 selected").arg(selected);
+    m_countLabel->setText(text);
 }
 
 void HistoryWindow::updateButtons() {
     const bool selected = m_view->selectionModel()->hasSelection();
-    for (QPushButton* button : {m_copyButton, m_openButton, m_deleteButton, m_removeButton})
+    for (QPushButton* button : {m_copyButton, m_openButton, m_removeButton})
         button->setEnabled(selected);
+    m_deleteButton->setEnabled(selected && selectionHasUndeleted());
+    showCount();
 }
 
 void HistoryWindow::showError(const QString& message) {
@@ -196,8 +396,9 @@ void HistoryWindow::deleteSelected() {
     HistoryEntries entries = selectedEntries();
     entries.removeIf([](const HistoryEntry& entry) { return entry.deleted(); });
     if (entries.isEmpty() ||
-        dialogs().showMessage(deleteQuestion(entries), MessageKind::Confirmation,
-                              MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes)
+        !dialogs().confirmAction(deleteQuestion(entries),
+                                 entries.size() == 1 ? tr("Delete File")
+                                                     : tr("Delete %1 Files").arg(entries.size())))
         return;
     setEnabled(false);
     QStringList reasons;
@@ -213,7 +414,7 @@ void HistoryWindow::deleteSelected() {
     }
     setEnabled(true);
     m_model->reload();
-    showCount();
+    updateButtons();
     if (!reasons.isEmpty())
         showError(reasons.join(LineBreak));
 }
@@ -221,13 +422,9 @@ void HistoryWindow::deleteSelected() {
 void HistoryWindow::removeSelected() {
     const HistoryEntries entries = selectedEntries();
     if (entries.isEmpty() ||
-        dialogs().showMessage(
-            entries.size() == 1
-                ? tr("Remove this upload from the history? The file stays on its server.")
-                : tr("Remove these %1 uploads from the history? The files stay on their "
-                     "servers.")
-                      .arg(entries.size()),
-            MessageKind::Confirmation, MessageButtons::YesNo) != MessageAnswer::Yes)
+        !dialogs().confirmAction(removeQuestion(entries),
+                                 entries.size() == 1 ? tr("Remove Entry")
+                                                     : tr("Remove %1 Entries").arg(entries.size())))
         return;
     QList<qint64> ids;
     for (const HistoryEntry& entry : entries)
@@ -238,7 +435,7 @@ void HistoryWindow::removeSelected() {
         showError(error.message());
     }
     m_model->reload();
-    showCount();
+    updateButtons();
 }
 
 } // namespace quaddle

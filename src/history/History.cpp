@@ -178,8 +178,8 @@ QPair<QString, QVariantList> searchCondition(const QString& search) {
         .replace(QLatin1Char('%'), QLatin1String("\\%"))
         .replace(QLatin1Char('_'), QLatin1String("\\_"));
     pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
-    return {QStringLiteral(" WHERE name LIKE ? ESCAPE '\\' OR url LIKE ? ESCAPE '\\' OR "
-                           "server LIKE ? ESCAPE '\\'"),
+    return {QStringLiteral(" WHERE (name LIKE ? ESCAPE '\\' OR url LIKE ? ESCAPE '\\' OR "
+                           "server LIKE ? ESCAPE '\\')"),
             {pattern, pattern, pattern}};
 }
 
@@ -282,13 +282,16 @@ QString History::filePath(const QString& programDir) {
 
 void History::open() {
     const QString path = filePath(m_programDir);
-    if (openTables())
+    if (openTables()) {
+        m_dataVersion = dataVersion();
         return;
+    }
     close();
     setAside();
     if (!openTables())
         throw Error(
             QStringLiteral("The upload history \"%1\" could not be started anew.").arg(path));
+    m_dataVersion = dataVersion();
     dialogs().notify(MessageKind::Error,
                      QStringLiteral("The upload history \"%1\" was damaged. It was set aside as "
                                     "\"%2\", and a new one was started.")
@@ -380,8 +383,13 @@ void History::add(HistoryEntries& entries) {
     });
 }
 
-qint64 History::count(const QString& search) const {
-    const auto [condition, values] = searchCondition(search);
+qint64 History::count(const QString& search, qint64 newerThan) const {
+    auto [condition, values] = searchCondition(search);
+    if (newerThan > 0) {
+        condition +=
+            condition.isEmpty() ? QStringLiteral(" WHERE id > ?") : QStringLiteral(" AND id > ?");
+        values << newerThan;
+    }
     QSqlQuery query =
         run(m_connection, QStringLiteral("SELECT count(*) FROM uploads") + condition, values);
     return query.next() ? query.value(0).toLongLong() : 0;
@@ -445,6 +453,18 @@ void History::followRename(const HistoryEntry& where, const QString& name, const
             QVariantList{textValue(newName), textValue(newUrl)} + placeValues(where) +
                 QVariantList{textValue(name)});
     });
+}
+
+qint64 History::dataVersion() const {
+    QSqlQuery version = run(m_connection, QStringLiteral("PRAGMA data_version"));
+    return version.next() ? version.value(0).toLongLong() : 0;
+}
+
+bool History::changedElsewhere() {
+    const qint64 version = dataVersion();
+    const bool changed = version != m_dataVersion;
+    m_dataVersion = version;
+    return changed;
 }
 
 void History::markDeleted(const QList<qint64>& ids, const QDateTime& when) {

@@ -82,8 +82,8 @@ public:
     void add(HistoryEntries& entries);
 
     // Rows whose file name, URL or server name contain search (letter case ignored); every row
-    // for an empty search.
-    qint64 count(const QString& search = QString()) const;
+    // for an empty search. With newerThan, only those added after the row of that id.
+    qint64 count(const QString& search = QString(), qint64 newerThan = 0) const;
     // At most limit rows of those, newest first, from offset on.
     HistoryEntries entries(qint64 offset, qint64 limit, const QString& search = QString()) const;
     // The rows whose URL is url, newest first.
@@ -100,6 +100,10 @@ public:
     void followRename(const HistoryEntry& where, const QString& name, const QString& newName,
                       const QString& newUrl);
 
+    // Whether another program wrote to the history since the last call, or since it was
+    // opened. Cheap enough to ask every second.
+    bool changedElsewhere();
+
     void markDeleted(const QList<qint64>& ids, const QDateTime& when);
     void remove(const QList<qint64>& ids);
 
@@ -111,9 +115,12 @@ private:
     void upgradeTables();
     void setAside();
     void close();
+    // Changes whenever another connection commits to the file.
+    qint64 dataVersion() const;
 
     const QString m_programDir;
     const QString m_connection;
+    qint64 m_dataVersion = 0;
 };
 
 } // namespace quaddle

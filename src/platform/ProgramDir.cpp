@@ -1,7 +1,6 @@
 #include "platform/ProgramDir.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace quaddle {
@@ -11,9 +10,13 @@ QString defaultProgramDir() {
            QStringLiteral("/Quaddle/");
 }
 
+QSettings userSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
+                     QStringLiteral("Quaddle"));
+}
+
 QString findProgramDir() {
-    const QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quaddle"),
-                          QStringLiteral("Quaddle"));
+    const QSettings store = userSettings();
     const QVariant stored = store.value(QStringLiteral("ProgramDir"));
     // Without a value, the user's own data folder, so that where the program is started from
     // does not matter.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
 
 namespace quaddle {
@@ -14,6 +15,10 @@ namespace quaddle {
 // - otherwise the stored folder.
 // The result always ends with "/".
 QString findProgramDir();
+
+// The per-user settings store (organisation and application "Quaddle"): where the program
+// directory is, and where the windows were and how large.
+QSettings userSettings();
 
 // "Quaddle/" in the user's data folder.
 QString defaultProgramDir();

@@ -62,6 +62,9 @@ private slots:
     void opensFilesOfEachVersion();
     void followsRenamesOfItsOwnFile();
     void programsWritingAtOnceLoseNothing();
+    void countsRowsAddedAfterOne_data();
+    void countsRowsAddedAfterOne();
+    void tellsWhatOtherProgramsWrote();
 };
 
 void TestHistory::pagesAndSearches_data() {
@@ -221,6 +224,47 @@ void TestHistory::programsWritingAtOnceLoseNothing() {
         }
         QCOMPARE(History(programDir).count(), qint64(Programs));
     }
+}
+
+void TestHistory::countsRowsAddedAfterOne_data() {
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<qint64>("count");
+    QTest::newRow("every row") << "" << qint64(3);
+    QTest::newRow("by server") << "BETA" << qint64(2);
+    QTest::newRow("part of a name") << "le-1" << qint64(2);
+    QTest::newRow("short search") << "1." << qint64(1);
+    QTest::newRow("none") << "file-2." << qint64(0);
+}
+
+void TestHistory::countsRowsAddedAfterOne() {
+    QFETCH(QString, search);
+    QFETCH(qint64, count);
+    const QTemporaryDir dir;
+    History history(dir.path() + '/');
+    HistoryEntries entries;
+    for (int i = 0; i < 12; ++i)
+        entries.append(entryNumber(i));
+    history.add(entries);
+    QCOMPARE(history.count(search, entries[8].id), count);
+}
+
+void TestHistory::tellsWhatOtherProgramsWrote() {
+    const QTemporaryDir dir;
+    const QString programDir = dir.path() + '/';
+    History history(programDir);
+    QVERIFY(!history.changedElsewhere());
+    HistoryEntries own{entryNumber(1)};
+    history.add(own);
+    QVERIFY(!history.changedElsewhere());
+    QProcess writer;
+    writer.start(QUADDLE_HISTORY_WRITER, {programDir, "other.txt"});
+    QVERIFY(writer.waitForReadyRead(30000));
+    QVERIFY(writer.write("go\n") == 3 && writer.waitForBytesWritten(5000));
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+    QVERIFY(history.changedElsewhere());
+    QVERIFY(!history.changedElsewhere());
+    QCOMPARE(namesOf(history.entries(0, 9)), (QStringList{"other.txt", "file-1.txt"}));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)
