@@ -2,6 +2,7 @@
 
 #include "gui/SuccessWindow.h"
 #include "gui/WebPages.h"
+#include "gui/WindowSupport.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/ProgramDir.h"
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
@@ -252,23 +252,6 @@ void HistoryWindow::restorePlace() {
         resize(760, 480);
 }
 
-void HistoryWindow::fitOnScreen() {
-    const QScreen* screen = QGuiApplication::screenAt(geometry().center());
-    if (!screen)
-        screen = this->screen();
-    const QRect available = screen->availableGeometry();
-    const QRect inner = geometry();
-    QRect place = frameGeometry();
-    const QMargins frame(inner.left() - place.left(), inner.top() - place.top(),
-                         place.right() - inner.right(), place.bottom() - inner.bottom());
-    place.setSize(place.size().boundedTo(available.size()));
-    place.moveTo(std::clamp(place.left(), available.left(), available.right() - place.width() + 1),
-                 std::clamp(place.top(), available.top(), available.bottom() - place.height() + 1));
-    // A window not placed yet is left to the window manager.
-    if (place != frameGeometry())
-        setGeometry(place.marginsRemoved(frame));
-}
-
 void HistoryWindow::rememberPlace() {
     userSettings().setValue(GeometryKey, saveGeometry());
 }
@@ -276,7 +259,7 @@ void HistoryWindow::rememberPlace() {
 void HistoryWindow::showEvent(QShowEvent* event) {
     // The screen may have become smaller since the window was last placed, or gone; its frame
     // is known once shown.
-    fitOnScreen();
+    placeOnScreen(*this);
     // What came while the window was hidden shows at once.
     showChanges();
     m_changeCheck->start();

@@ -50,7 +50,6 @@ private:
     void updateButtons();
     // Where and how large the window was left, on a screen that shows it.
     void restorePlace();
-    void fitOnScreen();
     void rememberPlace();
     // Tells the user why the history failed them.
     void showError(const QString& message);
