@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace quaddle {
 
@@ -139,6 +140,17 @@ MessageAnswer QtDialogs::showMessage(const QString& text, MessageKind kind,
     if (buttons == MessageButtons::YesNoDefaultNo)
         box.setDefaultButton(QMessageBox::No);
     return answerOf(box.exec());
+}
+
+bool QtDialogs::confirmAction(const QString& question, const QString& action) {
+    QMessageBox box(iconOf(MessageKind::Confirmation), QApplication::applicationDisplayName(),
+                    question, QMessageBox::Cancel, askingWindow());
+    box.setTextFormat(Qt::PlainText);
+    const QAbstractButton* act = box.addButton(action, QMessageBox::DestructiveRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == act;
 }
 
 void QtDialogs::notify(MessageKind kind, const QString& text) {

@@ -18,6 +18,7 @@ class QtDialogs : public Dialogs {
 public:
     MessageAnswer showMessage(const QString& text, MessageKind kind,
                               MessageButtons buttons) override;
+    bool confirmAction(const QString& question, const QString& action) override;
     void notify(MessageKind kind, const QString& text) override;
     QStringList chooseFiles(const QString& title) override;
     bool confirmLosingLockedLogins() override;

@@ -27,6 +27,9 @@ public:
                               MessageButtons buttons) override {
         return onMainThread([&] { return installed->showMessage(text, kind, buttons); });
     }
+    bool confirmAction(const QString& question, const QString& action) override {
+        return onMainThread([&] { return installed->confirmAction(question, action); });
+    }
     void notify(MessageKind kind, const QString& text) override {
         onMainThread([&] {
             installed->notify(kind, text);
@@ -96,6 +99,12 @@ MessageAnswer closingAnswer(MessageButtons buttons) {
 MessageAnswer Dialogs::showMessage(const QString& text, MessageKind kind, MessageButtons buttons) {
     notify(kind, text);
     return closingAnswer(buttons);
+}
+
+bool Dialogs::confirmAction(const QString& question, const QString& action) {
+    (void)action;
+    return showMessage(question, MessageKind::Confirmation, MessageButtons::YesNoDefaultNo) ==
+           MessageAnswer::Yes;
 }
 
 bool Dialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {

@@ -72,6 +72,11 @@ public:
     virtual MessageAnswer showMessage(const QString& text, MessageKind kind,
                                       MessageButtons buttons);
 
+    // A question whose yes is the action named on its button ("Delete Server"), so the answer
+    // reads without the question; the other button, also Enter's and Esc's, keeps things as they
+    // are. True when the action was chosen. A face without windows takes the keeping answer.
+    virtual bool confirmAction(const QString& question, const QString& action);
+
     // Tells the user something that needs no decision.
     virtual void notify(MessageKind kind, const QString& text) = 0;
 

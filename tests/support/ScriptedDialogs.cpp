@@ -8,6 +8,7 @@ namespace quaddle::test {
 namespace {
 
 const QString MessageDialog = QStringLiteral("message");
+const QString ActionQuestion = QStringLiteral("action");
 const QString FileDialog = QStringLiteral("files");
 const QString MasterPassDialog = QStringLiteral("master password");
 const QString LosingLoginsQuestion = QStringLiteral("losing locked logins");
@@ -94,6 +95,10 @@ bool ScriptedDialogs::Expectation::matches(const AskedQuestion& question) const 
     const QRegularExpression expression(QRegularExpression::anchoredPattern(text),
                                         QRegularExpression::DotMatchesEverythingOption);
     return expression.match(question.text).hasMatch();
+}
+
+void ScriptedDialogs::expectActionConfirmation(const QString& question, bool confirmed) {
+    m_script.append({ActionQuestion, question, confirmed});
 }
 
 void ScriptedDialogs::expectFileChoice(const QString& title, const QStringList& files) {
@@ -185,6 +190,12 @@ MessageAnswer ScriptedDialogs::showMessage(const QString& text, MessageKind kind
                                            MessageButtons buttons) {
     const QVariant answer = scriptedAnswer(question(MessageDialog, text, kind, buttons));
     return answer.isValid() ? answer.value<MessageAnswer>() : closingAnswer(buttons);
+}
+
+bool ScriptedDialogs::confirmAction(const QString& text, const QString& action) {
+    return scriptedAnswer(question(ActionQuestion, text, MessageKind::Confirmation,
+                                   MessageButtons::YesNoDefaultNo, action))
+        .toBool();
 }
 
 void ScriptedDialogs::notify(MessageKind kind, const QString& text) {

@@ -35,6 +35,8 @@ public:
     void expectMessage(const QString& text, MessageAnswer answer = MessageAnswer::Ok);
     // For messages that carry a system's error text: matched by a regular expression.
     void expectMessageMatching(const QString& pattern, MessageAnswer answer = MessageAnswer::Ok);
+    // A question naming its action on a button; the action is kept as the question's given.
+    void expectActionConfirmation(const QString& question, bool confirmed);
     // An empty list answers as if the user cancelled the file dialog.
     void expectFileChoice(const QString& title, const QStringList& files);
     // The user leaves the master-password dialog with result, having typed typed.
@@ -67,6 +69,7 @@ public:
 
     MessageAnswer showMessage(const QString& text, MessageKind kind,
                               MessageButtons buttons) override;
+    bool confirmAction(const QString& text, const QString& action) override;
     void notify(MessageKind kind, const QString& text) override;
     QStringList chooseFiles(const QString& title) override;
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
