@@ -81,6 +81,9 @@ private:
     QLineEdit* field(QFormLayout* form, const char* name, const QString& label);
     void fillServerTree();
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, int image, int data);
+    // Shows beside each node the selector that picks it on the command line.
+    void showSelectors();
+    void showSelector(QTreeWidgetItem* node, const QString& selector);
     void editSelectedServer();
     void storeEditedName(QTreeWidgetItem* item);
     void showTreeMenu(const QPoint& position);

@@ -1,5 +1,6 @@
 // The configuration window's server manager: a tree of servers and folders, and the fields
 // of one server.
+#include "config/CommandLine.h"
 #include "config/Config.h"
 #include "config/MasterPassword.h"
 #include "configwindow/ConfigWindow.h"
@@ -283,19 +284,29 @@ QTreeWidgetItem* ConfigWindow::addNode(QTreeWidgetItem* parent, const QString& t
     item->setText(0, text);
     item->setIcon(0, style()->standardIcon(icons[image]));
     item->setData(0, Qt::UserRole, data);
-    const QString selector =
-        image == ServerImage ? QStringLiteral(":%1").arg(data)
-        : image == FolderImage
-            ? QStringLiteral(":%1/%2").arg(parent->data(0, Qt::UserRole).toInt()).arg(data)
-            : QString();
-    item->setText(1, selector);
-    if (!selector.isEmpty())
-        item->setToolTip(
-            1,
-            tr("Selects this on the command line: %1 %2 FILE...").arg(AppName.toLower(), selector));
     if (image != RootImage)
         item->setFlags(item->flags() | Qt::ItemIsEditable);
     return item;
+}
+
+void ConfigWindow::showSelector(QTreeWidgetItem* node, const QString& selector) {
+    // Numbering is no edit by the user.
+    const QSignalBlocker quiet(m_serverTree);
+    node->setText(1, selector);
+    node->setToolTip(
+        1, tr("Selects this on the command line: %1 %2 FILE...").arg(AppName.toLower(), selector));
+}
+
+void ConfigWindow::showSelectors() {
+    for (int i = 0; i < m_root->childCount(); ++i) {
+        QTreeWidgetItem* server = m_root->child(i);
+        const int index = server->data(0, Qt::UserRole).toInt();
+        showSelector(server, selectorFor(m_config, index));
+        for (int j = 0; j < server->childCount(); ++j)
+            showSelector(
+                server->child(j),
+                selectorFor(m_config, index, server->child(j)->data(0, Qt::UserRole).toInt()));
+    }
 }
 
 void ConfigWindow::fillServerTree() {
@@ -311,6 +322,7 @@ void ConfigWindow::fillServerTree() {
                 addNode(node, folders[folder], FolderImage, folder);
     }
     m_serverTree->expandAll();
+    showSelectors();
 }
 
 int ConfigWindow::serverOf(QTreeWidgetItem* item) const {
@@ -497,6 +509,7 @@ void ConfigWindow::addServer() {
     try {
         const qint32 index = m_config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
         QTreeWidgetItem* node = addNode(m_root, tr("New Server"), ServerImage, index);
+        showSelectors();
         m_root->setExpanded(true);
         m_serverTree->setFocus();
         m_serverTree->setCurrentItem(node);
@@ -529,6 +542,7 @@ void ConfigWindow::addFolder() {
     m_config.setFolder(-1, server, QString());
     const int folder = static_cast<int>(m_config.folders(server).size() - 1);
     QTreeWidgetItem* node = addNode(serverNode, QString(), FolderImage, folder);
+    showSelectors();
     serverNode->setExpanded(true);
     m_serverTree->setFocus();
     m_serverTree->setCurrentItem(node);
@@ -574,6 +588,7 @@ void ConfigWindow::saveServer() {
                 m_config.serverNames[index] = m_nameEdit->text();
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);
+            showSelectors();
         } else {
             m_config.serverNames[index] = m_nameEdit->text();
             if (QTreeWidgetItem* node = serverNode(index)) {
@@ -638,6 +653,7 @@ void ConfigWindow::deleteServerNode(QTreeWidgetItem* node) {
         return;
     }
     delete node;
+    showSelectors();
     // Nothing is chosen any more, so that Save cannot bring the server back.
     chooseNoServer();
     m_host.refreshServerDisplay();
@@ -652,6 +668,7 @@ void ConfigWindow::deleteSelectedNode() {
     } else if (level == 2) {
         m_config.deleteFolder(item->data(0, Qt::UserRole).toInt(), serverOf(item));
         delete item;
+        showSelectors();
         m_host.refreshServerDisplay();
         saveConfig();
     }
