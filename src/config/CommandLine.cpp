@@ -3,6 +3,8 @@
 #include "config/Config.h"
 #include "config/IntegerText.h"
 
+#include <algorithm>
+
 namespace quaddle {
 
 CommandLine parseCommandLine(const QStringList& arguments) {
@@ -18,6 +20,22 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             result.files.append(argument);
     }
     return result;
+}
+
+QString selectorFor(const Config& config, qint32 server, std::optional<qint32> folder) {
+    qint32 savedServer = 0;
+    for (qint32 before = 0; before < server; ++before)
+        savedServer += config.serverExists(before) ? 1 : 0;
+    QString selector = QStringLiteral(":%1").arg(savedServer);
+    if (folder) {
+        const QStringList& folders = config.folders(server);
+        const auto end =
+            folders.begin() + std::clamp(qsizetype(*folder), qsizetype(0), folders.size());
+        const auto savedFolder = std::count_if(folders.begin(), end,
+                                               [](const QString& kept) { return !kept.isEmpty(); });
+        selector += QStringLiteral("/%1").arg(savedFolder);
+    }
+    return selector;
 }
 
 std::optional<ServerSelection> resolveSelector(const QString& selector, const Config& config) {

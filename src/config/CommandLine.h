@@ -26,6 +26,11 @@ struct ServerSelection {
     std::optional<qint32> folder;
 };
 
+// The selector that picks the server, and the folder if given, from config.xml once the
+// configuration is saved: deleted servers and folders are not written, so those after them
+// move up.
+QString selectorFor(const Config& config, qint32 server, std::optional<qint32> folder = {});
+
 // Resolves a selector against the configuration; nothing when it names no existing server.
 std::optional<ServerSelection> resolveSelector(const QString& selector, const Config& config);
 

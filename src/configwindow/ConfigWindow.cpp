@@ -273,7 +273,7 @@ void ConfigWindow::showEvent(QShowEvent* event) {
     choosePage(GeneralOptions);
     m_typeBox->setCurrentIndex(0);
     markDefault(m_urlMaskEdit, DefaultURLMask);
-    markDefault(m_portEdit, defaultPort());
+    markDefaultPort();
 }
 
 void ConfigWindow::closeEvent(QCloseEvent* event) {

@@ -11,6 +11,7 @@ class QGridLayout;
 class QKeyEvent;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -22,6 +23,7 @@ class QTreeWidgetItem;
 namespace quaddle {
 
 class Config;
+struct ServerRecord;
 
 // What the configuration window needs from the main window.
 struct ConfigWindowHost {
@@ -83,6 +85,9 @@ private:
     QLineEdit* field(QFormLayout* form, const char* name, const QString& label);
     void fillServerTree();
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& text, int image, int data);
+    // Shows beside each node the selector that picks it on the command line.
+    void showSelectors();
+    void showSelector(QTreeWidgetItem* node, const QString& selector);
     void editSelectedServer();
     void storeEditedName(QTreeWidgetItem* item);
     void showTreeMenu(const QPoint& position);
@@ -97,11 +102,23 @@ private:
     void chooseKeyFile();
     void renameSelectedNode();
     void deleteSelectedNode();
+    void deleteServerNode(QTreeWidgetItem* node);
+    void deleteEditedServer();
+    QTreeWidgetItem* serverNode(int server) const;
+    // The server as the fields describe it now, saved or not.
+    ServerRecord typedServer() const;
+    // Where a file would go with the typed fields, and whether the address pattern doubles a
+    // slash.
+    void showUrlPreview();
+    // Fields the type does not use are disabled.
+    void showTypeFields(int type);
     void applyServerType(int index);
+    // Marks the port's default for the type shown, and remembers that type.
+    void markDefaultPort();
     // Warns when the chosen SSH program is not installed and falls back to what works.
     void checkSshProgram();
     void markDefault(QLineEdit* edit, const QString& value);
-    // The port "Default" stands for: 22 for SFTP, else 21.
+    // The port "Default" stands for with the type shown: 22 for SFTP, else 21.
     QString defaultPort() const;
     void revealDefault(QLineEdit* edit);
     QString editValue(QLineEdit* edit) const;
@@ -127,6 +144,10 @@ private:
     QPushButton* m_newFolderButton = nullptr;
     QWidget* m_fieldPanel = nullptr;
     QPushButton* m_saveServerButton = nullptr;
+    QPushButton* m_deleteServerButton = nullptr;
+    // The buttons acting on the server in the fields.
+    QHBoxLayout* m_serverButtonRow = nullptr;
+    QLineEdit* m_nameEdit = nullptr;
     QLineEdit* m_hostEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
     QLabel* m_portProblemLabel = nullptr;
@@ -138,11 +159,15 @@ private:
     QComboBox* m_sshClientBox = nullptr;
     QLineEdit* m_urlMaskEdit = nullptr;
     QLabel* m_urlMaskProblemLabel = nullptr;
+    QLabel* m_urlPreviewLabel = nullptr;
+    QLabel* m_doubleSlashLabel = nullptr;
     QLineEdit* m_keyFileEdit = nullptr;
     QLineEdit* m_permissionsEdit = nullptr;
     QPushButton* m_keyFileButton = nullptr;
     QMenu* m_treeMenu = nullptr;
     int m_editedServer = -1;
+    // The type whose default port the port field was last given.
+    int m_portType = 0;
     // Edits that stand for a default value while they read "Default" or are empty.
     QHash<QLineEdit*, QString> m_defaultValues;
 };

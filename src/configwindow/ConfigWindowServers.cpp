@@ -1,5 +1,6 @@
 // The configuration window's server manager: a tree of servers and folders, and the fields
 // of one server.
+#include "config/CommandLine.h"
 #include "config/Config.h"
 #include "config/MasterPassword.h"
 #include "configwindow/ConfigWindow.h"
@@ -7,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/Psftp.h"
+#include "results/UrlBuilder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,6 +37,9 @@ constexpr int RootImage = 0;
 constexpr int ServerImage = 1;
 constexpr int FolderImage = 2;
 const QString DefaultText = QStringLiteral("Default");
+// The file the address preview places.
+const QString PreviewFile = QStringLiteral("photo.jpg");
+const QString PreviewDir = QStringLiteral("/2024");
 
 void setTextColour(QWidget* widget, QPalette::ColorRole role, QPalette::ColorGroup group) {
     QPalette palette = widget->palette();
@@ -69,6 +74,22 @@ void showProblem(QLabel* label, const QString& problem) {
 bool isPortNumber(const QString& text) {
     static const QRegularExpression Digits(QStringLiteral("^[0-9]{1,5}$"));
     return Digits.match(text).hasMatch() && text.toInt() >= 1 && text.toInt() <= 65535;
+}
+
+QString defaultPortOf(int type) {
+    return type == int(ServerType::Sftp) ? QStringLiteral("22") : QStringLiteral("21");
+}
+
+// A doubled slash behind the scheme's: a path the web server may not know.
+bool doublesASlash(const QString& url) {
+    const qsizetype scheme = url.indexOf(QLatin1String("://"));
+    return url.indexOf(QLatin1String("//"), scheme < 0 ? 0 : scheme + 3) >= 0;
+}
+
+// $dir and $file begin with their own slash; one written before them is one too many.
+QString withoutSlashesBeforeVariables(QString mask) {
+    return mask.replace(QLatin1String("/$dir"), QLatin1String("$dir"))
+        .replace(QLatin1String("/$file"), QLatin1String("$file"));
 }
 
 int treeLevel(const QTreeWidgetItem* item) {
@@ -111,6 +132,11 @@ void ConfigWindow::createServerPage() {
     m_serverTree->setObjectName(QStringLiteral("serverTree"));
     m_serverTree->setAccessibleName(tr("Servers"));
     m_serverTree->header()->hide();
+    // The second column holds the number that selects the server on the command line.
+    m_serverTree->setColumnCount(2);
+    m_serverTree->header()->setStretchLastSection(false);
+    m_serverTree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_serverTree->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_serverTree->setIndentation(19);
     m_serverTree->setSortingEnabled(true);
     m_serverTree->sortByColumn(0, Qt::AscendingOrder);
@@ -119,7 +145,8 @@ void ConfigWindow::createServerPage() {
     m_serverTree->installEventFilter(this);
     connect(m_serverTree, &QTreeWidget::itemChanged, this, &ConfigWindow::storeEditedName);
 
-    m_newServerButton = new QPushButton(tr("New Server"), m_serverPage);
+    m_newServerButton = new QPushButton(tr("Add"), m_serverPage);
+    m_newServerButton->setAccessibleName(tr("Add a server"));
     m_newServerButton->setObjectName(QStringLiteral("newServerButton"));
     m_newFolderButton = new QPushButton(tr("New Folder"), m_serverPage);
     m_newFolderButton->setObjectName(QStringLiteral("newFolderButton"));
@@ -131,6 +158,14 @@ void ConfigWindow::createServerPage() {
     m_fieldPanel->setMinimumWidth(FieldPanelWidth);
     auto* fields = new QVBoxLayout(m_fieldPanel);
     fields->setContentsMargins(0, 0, 0, 0);
+    QFormLayout* server = fieldGroup(tr("Server"));
+    m_nameEdit = field(server, "nameEdit", tr("Name"));
+    m_nameEdit->setAccessibleName(tr("Name"));
+    m_typeBox = new QComboBox(m_fieldPanel);
+    m_typeBox->setObjectName(QStringLiteral("typeBox"));
+    m_typeBox->addItems({tr("FTP"), tr("SFTP"), tr("FTPS (explicit TLS)")});
+    server->addRow(tr("Server Type"), m_typeBox);
+    connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
     QFormLayout* connection = fieldGroup(tr("Connection"));
     m_hostEdit = field(connection, "hostEdit", tr("Hostname"));
     m_portEdit = field(connection, "portEdit", tr("Port"));
@@ -142,11 +177,6 @@ void ConfigWindow::createServerPage() {
     m_defaultDirEdit = field(directories, "defaultDirEdit", tr("Default Directory"));
     m_rootDirEdit = field(directories, "rootDirEdit", tr("Root Directory"));
     QFormLayout* advanced = fieldGroup(tr("Advanced"));
-    m_typeBox = new QComboBox(m_fieldPanel);
-    m_typeBox->setObjectName(QStringLiteral("typeBox"));
-    m_typeBox->addItems({tr("FTP"), tr("SFTP (EXPERIMENTAL)"), tr("FTPS (explicit TLS)")});
-    advanced->addRow(tr("Server Type"), m_typeBox);
-    connect(m_typeBox, &QComboBox::activated, this, &ConfigWindow::applyServerType);
     m_sshClientBox = new QComboBox(m_fieldPanel);
     m_sshClientBox->setObjectName(QStringLiteral("sshClientBox"));
     m_sshClientBox->addItems({tr("OpenSSH (ssh)"), tr("PuTTY (psftp)")});
@@ -154,6 +184,20 @@ void ConfigWindow::createServerPage() {
     connect(m_sshClientBox, &QComboBox::activated, this, &ConfigWindow::checkSshProgram);
     m_urlMaskEdit = field(advanced, "urlMaskEdit", tr("URL Mask"));
     m_urlMaskProblemLabel = fieldProblemLabel(advanced, "urlMaskProblemLabel");
+    const QString variables = tr("Variables: $host, $user, $dir, $file");
+    auto* variablesLabel = new QLabel(
+        variables + LineBreak + tr("$dir and $file begin with their own slash."), m_fieldPanel);
+    variablesLabel->setObjectName(QStringLiteral("urlVariablesLabel"));
+    variablesLabel->setWordWrap(true);
+    advanced->addRow(QString(), variablesLabel);
+    m_urlPreviewLabel = new QLabel(m_fieldPanel);
+    m_urlPreviewLabel->setObjectName(QStringLiteral("urlPreviewLabel"));
+    m_urlPreviewLabel->setWordWrap(true);
+    m_urlPreviewLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long address is cut at the edge rather than widening the fields.
+    m_urlPreviewLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    advanced->addRow(QString(), m_urlPreviewLabel);
+    m_doubleSlashLabel = fieldProblemLabel(advanced, "doubleSlashLabel");
     m_keyFileEdit = new QLineEdit(m_fieldPanel);
     m_keyFileEdit->setObjectName(QStringLiteral("keyFileEdit"));
     m_keyFileEdit->setAccessibleName(tr("Key file"));
@@ -184,17 +228,28 @@ void ConfigWindow::createServerPage() {
                                      "makes them."));
     m_urlMaskEdit->setToolTip(tr("If the URLs generated by ") + AppName +
                               tr(" are incorrect, you can define the proper mask here.") +
-                              LineBreak + tr("Variables: $host, $user, $dir, $file"));
+                              LineBreak + variables);
     for (QLineEdit* withDefault : {m_urlMaskEdit, m_portEdit}) {
         withDefault->installEventFilter(this);
         // Shown while the field is empty; it is no value of its own.
         withDefault->setPlaceholderText(DefaultText);
     }
 
-    m_saveServerButton = new QPushButton(tr("Add New Server"), m_fieldPanel);
+    for (QLineEdit* shaping : {m_hostEdit, m_userEdit, m_urlMaskEdit})
+        connect(shaping, &QLineEdit::textChanged, this, &ConfigWindow::showUrlPreview);
+
+    m_saveServerButton = new QPushButton(tr("Save"), m_fieldPanel);
     m_saveServerButton->setObjectName(QStringLiteral("saveServerButton"));
+    m_saveServerButton->setAccessibleName(tr("Save the server"));
+    m_deleteServerButton = new QPushButton(tr("Delete"), m_fieldPanel);
+    m_deleteServerButton->setObjectName(QStringLiteral("deleteServerButton"));
+    m_deleteServerButton->setAccessibleName(tr("Delete the server"));
+    m_serverButtonRow = new QHBoxLayout;
+    m_serverButtonRow->addWidget(m_saveServerButton);
+    m_serverButtonRow->addWidget(m_deleteServerButton);
     fields->addStretch();
     connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
+    connect(m_deleteServerButton, &QPushButton::clicked, this, &ConfigWindow::deleteEditedServer);
 
     // The tree takes the room the window gets; the fields keep their width.
     auto* treeSide = new QVBoxLayout;
@@ -209,7 +264,8 @@ void ConfigWindow::createServerPage() {
     QScrollArea* fieldScroller = scrollable(m_fieldPanel, "fieldScroller");
     fieldScroller->show();
     formSide->addWidget(fieldScroller, 1);
-    formSide->addWidget(m_saveServerButton);
+    // The buttons stay in view below the scrolled fields.
+    formSide->addLayout(m_serverButtonRow);
     page->addLayout(formSide);
 
     m_treeMenu = new QMenu(this);
@@ -219,6 +275,10 @@ void ConfigWindow::createServerPage() {
     m_treeMenu->addAction(tr("Delete"), this, &ConfigWindow::deleteSelectedNode);
 
     setServerButtonsEnabled(false);
+    m_deleteServerButton->setEnabled(false);
+    connect(m_typeBox, &QComboBox::currentIndexChanged, this, &ConfigWindow::showTypeFields);
+    showTypeFields(m_typeBox->currentIndex());
+    showUrlPreview();
     fillServerTree();
 }
 
@@ -237,6 +297,26 @@ QTreeWidgetItem* ConfigWindow::addNode(QTreeWidgetItem* parent, const QString& t
     return item;
 }
 
+void ConfigWindow::showSelector(QTreeWidgetItem* node, const QString& selector) {
+    // Numbering is no edit by the user.
+    const QSignalBlocker quiet(m_serverTree);
+    node->setText(1, selector);
+    node->setToolTip(
+        1, tr("Selects this on the command line: %1 %2 FILE...").arg(AppName.toLower(), selector));
+}
+
+void ConfigWindow::showSelectors() {
+    for (int i = 0; i < m_root->childCount(); ++i) {
+        QTreeWidgetItem* server = m_root->child(i);
+        const int index = server->data(0, Qt::UserRole).toInt();
+        showSelector(server, selectorFor(m_config, index));
+        for (int j = 0; j < server->childCount(); ++j)
+            showSelector(
+                server->child(j),
+                selectorFor(m_config, index, server->child(j)->data(0, Qt::UserRole).toInt()));
+    }
+}
+
 void ConfigWindow::fillServerTree() {
     m_serverTree->clear();
     m_root = addNode(nullptr, AppName + tr(" Servers"), RootImage, -1);
@@ -250,6 +330,7 @@ void ConfigWindow::fillServerTree() {
                 addNode(node, folders[folder], FolderImage, folder);
     }
     m_serverTree->expandAll();
+    showSelectors();
 }
 
 int ConfigWindow::serverOf(QTreeWidgetItem* item) const {
@@ -268,6 +349,7 @@ void ConfigWindow::editSelectedServer() {
         m_editedServer = server;
         if (m_config.serverExists(server)) {
             const ServerRecord& record = m_config.servers[server];
+            m_nameEdit->setText(m_config.serverNames.value(server));
             m_hostEdit->setText(record.host);
             // Older files hold the FTP default for SFTP servers too; it stands for 22 there.
             const bool sftp = parseServerType(record.type) == ServerType::Sftp;
@@ -287,16 +369,18 @@ void ConfigWindow::editSelectedServer() {
             setServerButtonsEnabled(true);
         } else {
             clearServerFields();
+            m_nameEdit->setText(m_config.serverNames.value(server));
             setServerButtonsEnabled(false);
         }
-        m_saveServerButton->setText(tr("Save Server"));
     } else {
+        // The fields stay for a new server, but the name is the other server's.
         m_editedServer = -1;
-        m_saveServerButton->setText(tr("Add New Server"));
+        m_nameEdit->clear();
         setServerButtonsEnabled(false);
     }
+    m_deleteServerButton->setEnabled(m_editedServer >= 0);
     markDefault(m_urlMaskEdit, DefaultURLMask);
-    markDefault(m_portEdit, defaultPort());
+    markDefaultPort();
     // What was wrong with the fields shown before is no news for these.
     showProblem(m_portProblemLabel, QString());
     showProblem(m_urlMaskProblemLabel, QString());
@@ -334,13 +418,63 @@ void ConfigWindow::checkSshProgram() {
 }
 
 QString ConfigWindow::defaultPort() const {
-    return m_typeBox->currentIndex() == int(ServerType::Sftp) ? QStringLiteral("22")
-                                                              : QStringLiteral("21");
+    return defaultPortOf(m_typeBox->currentIndex());
+}
+
+void ConfigWindow::markDefaultPort() {
+    markDefault(m_portEdit, defaultPort());
+    m_portType = m_typeBox->currentIndex();
+}
+
+ServerRecord ConfigWindow::typedServer() const {
+    ServerRecord server;
+    // What the fields do not show stays as saved.
+    if (m_editedServer >= 0 && m_editedServer < m_config.servers.size())
+        server = m_config.servers[m_editedServer];
+    server.host = m_hostEdit->text();
+    server.port = editValue(m_portEdit);
+    server.user = m_userEdit->text();
+    server.password = m_passwordEdit->text();
+    server.rootDir = m_rootDirEdit->text();
+    server.defaultDir = m_defaultDirEdit->text();
+    server.urlMask = editValue(m_urlMaskEdit);
+    server.type = QString::number(m_typeBox->currentIndex());
+    server.keyFile = m_keyFileEdit->text();
+    server.chmod = m_permissionsEdit->text();
+    const bool psftp =
+        m_typeBox->currentIndex() == int(ServerType::Sftp) && m_sshClientBox->currentIndex() == 1;
+    server.sshClient = psftp ? SshClientPsftp : QString();
+    return server;
+}
+
+void ConfigWindow::showUrlPreview() {
+    ServerRecord server = typedServer();
+    const QString url = buildUrl(server, PreviewDir, PreviewFile);
+    m_urlPreviewLabel->setText(
+        tr("A file %1 in %2 will be at: %3").arg(PreviewFile, PreviewDir, url));
+    QString problem;
+    if (doublesASlash(url)) {
+        problem = tr("The address has \"//\" after the host, which web servers may not find.");
+        server.urlMask = withoutSlashesBeforeVariables(server.urlMask);
+        if (!doublesASlash(buildUrl(server, PreviewDir, PreviewFile)))
+            problem += QLatin1Char(' ') +
+                       tr("$dir and $file bring their own slash: write $dir$file, as in %1")
+                           .arg(server.urlMask);
+    }
+    showProblem(m_doubleSlashLabel, problem);
+}
+
+void ConfigWindow::showTypeFields(int type) {
+    const bool sftp = type == int(ServerType::Sftp);
+    m_sshClientBox->setEnabled(sftp);
+    m_keyFileEdit->setEnabled(sftp);
+    m_keyFileButton->setEnabled(sftp);
 }
 
 void ConfigWindow::clearServerFields() {
-    for (QLineEdit* edit : {m_hostEdit, m_portEdit, m_userEdit, m_passwordEdit, m_defaultDirEdit,
-                            m_rootDirEdit, m_urlMaskEdit, m_keyFileEdit, m_permissionsEdit})
+    for (QLineEdit* edit :
+         {m_nameEdit, m_hostEdit, m_portEdit, m_userEdit, m_passwordEdit, m_defaultDirEdit,
+          m_rootDirEdit, m_urlMaskEdit, m_keyFileEdit, m_permissionsEdit})
         edit->clear();
     m_typeBox->setCurrentIndex(0);
     m_sshClientBox->setCurrentIndex(0);
@@ -381,6 +515,7 @@ void ConfigWindow::addServer() {
     try {
         const qint32 index = m_config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
         QTreeWidgetItem* node = addNode(m_root, tr("New Server"), ServerImage, index);
+        showSelectors();
         m_root->setExpanded(true);
         m_serverTree->setFocus();
         m_serverTree->setCurrentItem(node);
@@ -388,7 +523,8 @@ void ConfigWindow::addServer() {
         // What was typed with no server chosen is kept for it; another server's values are not.
         if (m_editedServer < 0) {
             m_editedServer = index;
-            m_saveServerButton->setText(tr("Save Server"));
+            m_nameEdit->setText(m_config.serverNames.value(index));
+            m_deleteServerButton->setEnabled(true);
         } else {
             editSelectedServer();
         }
@@ -412,6 +548,7 @@ void ConfigWindow::addFolder() {
     m_config.setFolder(-1, server, QString());
     const int folder = static_cast<int>(m_config.folders(server).size() - 1);
     QTreeWidgetItem* node = addNode(serverNode, QString(), FolderImage, folder);
+    showSelectors();
     serverNode->setExpanded(true);
     m_serverTree->setFocus();
     m_serverTree->setCurrentItem(node);
@@ -442,21 +579,29 @@ void ConfigWindow::saveServer() {
         m_editedServer >= 0 && m_config.servers[m_editedServer].host == m_hostEdit->text()
             ? m_config.servers[m_editedServer].trustedCert
             : QString();
+    const ServerRecord typed = typedServer();
     try {
-        const qint32 index = m_config.storeServer(
-            m_hostEdit->text(), editValue(m_portEdit), m_userEdit->text(), m_passwordEdit->text(),
-            m_rootDirEdit->text(), m_defaultDirEdit->text(), editValue(m_urlMaskEdit),
-            QString::number(m_typeBox->currentIndex()), m_editedServer, -1);
-        m_config.servers[index].keyFile = m_keyFileEdit->text();
-        m_config.servers[index].chmod = m_permissionsEdit->text();
+        const qint32 index =
+            m_config.storeServer(typed.host, typed.port, typed.user, typed.password, typed.rootDir,
+                                 typed.defaultDir, typed.urlMask, typed.type, m_editedServer, -1);
+        m_config.servers[index].keyFile = typed.keyFile;
+        m_config.servers[index].chmod = typed.chmod;
         m_config.servers[index].trustedCert = trustedCert;
-        const bool psftp = m_typeBox->currentIndex() == int(ServerType::Sftp) &&
-                           m_sshClientBox->currentIndex() == 1;
-        m_config.servers[index].sshClient = psftp ? SshClientPsftp : QString();
+        m_config.servers[index].sshClient = typed.sshClient;
         if (m_editedServer == -1) {
+            // Added with no name typed, it keeps the name new servers get.
+            if (!m_nameEdit->text().isEmpty())
+                m_config.serverNames[index] = m_nameEdit->text();
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);
+            showSelectors();
         } else {
+            m_config.serverNames[index] = m_nameEdit->text();
+            if (QTreeWidgetItem* node = serverNode(index)) {
+                // The name is stored here, not as an edit of the node.
+                const QSignalBlocker quiet(m_serverTree);
+                node->setText(0, m_nameEdit->text());
+            }
             // A new server, saved, can take folders now.
             setServerButtonsEnabled(true);
         }
@@ -472,9 +617,11 @@ void ConfigWindow::storeEditedName(QTreeWidgetItem* item) {
     const int server = serverOf(item);
     const int folder = item->data(0, Qt::UserRole).toInt();
     // A node the lists no longer hold renames nothing.
-    if (level == 1 && server >= 0 && server < m_config.serverNames.size())
+    if (level == 1 && server >= 0 && server < m_config.serverNames.size()) {
         m_config.serverNames[server] = item->text(0);
-    else if (level == 2 && folder >= 0 && folder < m_config.folders(server).size())
+        if (server == m_editedServer)
+            m_nameEdit->setText(item->text(0));
+    } else if (level == 2 && folder >= 0 && folder < m_config.folders(server).size())
         m_config.setFolder(folder, server, item->text(0));
     else
         return;
@@ -488,32 +635,49 @@ void ConfigWindow::renameSelectedNode() {
         m_serverTree->editItem(item);
 }
 
+QTreeWidgetItem* ConfigWindow::serverNode(int server) const {
+    for (int i = 0; i < m_root->childCount(); ++i)
+        if (m_root->child(i)->data(0, Qt::UserRole).toInt() == server)
+            return m_root->child(i);
+    return nullptr;
+}
+
+void ConfigWindow::deleteEditedServer() {
+    if (QTreeWidgetItem* node = serverNode(m_editedServer))
+        deleteServerNode(node);
+}
+
+void ConfigWindow::deleteServerNode(QTreeWidgetItem* node) {
+    if (!dialogs().confirmAction(QStringLiteral("Delete server \"") + node->text(0) +
+                                     QStringLiteral("\"?"),
+                                 tr("Delete Server")))
+        return;
+    try {
+        m_config.deleteServer(serverOf(node));
+    } catch (const Error& error) {
+        reportError(error.message());
+        return;
+    }
+    delete node;
+    showSelectors();
+    // Nothing is chosen any more, so that Save cannot bring the server back.
+    chooseNoServer();
+    m_host.refreshServerDisplay();
+    saveConfig();
+}
+
 void ConfigWindow::deleteSelectedNode() {
     QTreeWidgetItem* item = m_serverTree->currentItem();
     const int level = treeLevel(item);
     if (level == 1) {
-        const MessageAnswer answer = dialogs().showMessage(
-            QStringLiteral("Delete server \"") + item->text(0) + QStringLiteral("\"?"),
-            MessageKind::Confirmation, MessageButtons::YesNo);
-        if (answer != MessageAnswer::Yes)
-            return;
-        try {
-            m_config.deleteServer(serverOf(item));
-        } catch (const Error& error) {
-            reportError(error.message());
-            return;
-        }
-        delete item;
-        // Nothing is chosen any more, so that Save cannot bring the server back.
-        chooseNoServer();
+        deleteServerNode(item);
     } else if (level == 2) {
         m_config.deleteFolder(item->data(0, Qt::UserRole).toInt(), serverOf(item));
         delete item;
-    } else {
-        return;
+        showSelectors();
+        m_host.refreshServerDisplay();
+        saveConfig();
     }
-    m_host.refreshServerDisplay();
-    saveConfig();
 }
 
 void ConfigWindow::showTreeMenu(const QPoint& position) {
@@ -530,10 +694,10 @@ void ConfigWindow::showTreeMenu(const QPoint& position) {
 void ConfigWindow::applyServerType(int index) {
     if (index == int(ServerType::Sftp))
         checkSshProgram();
-    // A port left at the other type's default follows the type.
-    if (m_portEdit->text() == QLatin1String("21") || m_portEdit->text() == QLatin1String("22"))
+    // A port left at the old type's default follows the type; one chosen for the server stays.
+    if (m_typeBox->currentIndex() != m_portType && m_portEdit->text() == defaultPortOf(m_portType))
         m_portEdit->clear();
-    markDefault(m_portEdit, defaultPort());
+    markDefaultPort();
 }
 
 void ConfigWindow::markDefault(QLineEdit* edit, const QString& value) {

@@ -14,6 +14,8 @@ private slots:
     void splitsSelectorFromFiles();
     void resolvesSelector_data();
     void resolvesSelector();
+    void selectorsCountWhatIsSaved_data();
+    void selectorsCountWhatIsSaved();
 };
 
 void TestCommandLine::splitsSelectorFromFiles_data() {
@@ -103,6 +105,47 @@ void TestCommandLine::resolvesSelector() {
         return;
     QCOMPARE(selection->server, server);
     QCOMPARE(selection->folder.value_or(-1), folder);
+}
+
+void TestCommandLine::selectorsCountWhatIsSaved_data() {
+    QTest::addColumn<qint32>("server");
+    QTest::addColumn<qint32>("folder"); // -1: none
+    QTest::addColumn<QString>("selector");
+    QTest::newRow("first server") << 0 << -1 << ":0";
+    QTest::newRow("after a deleted server") << 2 << -1 << ":1";
+    QTest::newRow("first folder") << 2 << 0 << ":1/0";
+    QTest::newRow("after a deleted folder") << 2 << 2 << ":1/1";
+    QTest::newRow("last server") << 3 << -1 << ":2";
+}
+
+void TestCommandLine::selectorsCountWhatIsSaved() {
+    QFETCH(qint32, server);
+    QFETCH(qint32, folder);
+    QFETCH(QString, selector);
+
+    const test::TempProgramDir programDir;
+    Config config;
+    for (const char* host : {"zero", "one", "two", "three"})
+        config.storeServer(QString::fromLatin1(host), "", "", "", "", "", "", "", -1, -1);
+    config.deleteServer(1);
+    for (const char* path : {"/a", "/b", "/c"})
+        config.setFolder(-1, 2, QString::fromLatin1(path));
+    config.deleteFolder(1, 2);
+    const std::optional<qint32> chosenFolder =
+        folder < 0 ? std::nullopt : std::optional<qint32>(folder);
+    QCOMPARE(selectorFor(config, server, chosenFolder), selector);
+
+    // Read back from the file, as the command line reads it, the selector picks the same.
+    config.saveConfig();
+    Config saved;
+    saved.loadConfig(true);
+    const std::optional<ServerSelection> selection = resolveSelector(selector, saved);
+    QVERIFY(selection);
+    QCOMPARE(saved.servers[selection->server].host, config.servers[server].host);
+    QCOMPARE(selection->folder.has_value(), chosenFolder.has_value());
+    if (chosenFolder)
+        QCOMPARE(saved.folders(selection->server).value(*selection->folder),
+                 config.folders(server).value(folder));
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

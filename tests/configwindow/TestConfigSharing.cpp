@@ -13,11 +13,14 @@
 #include "configwindow/ConfigWindow.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace quaddle;
 using namespace quaddle::test;
@@ -66,6 +69,7 @@ private slots:
     void optionChangedInTheWindowServesTheCommandLineAtOnce();
     void closingWindowKeepsWhatOtherProgramsSaved();
     void windowSavesOntoWhatOtherProgramsSaved();
+    void numbersBesideTheServersAreWhatTheCommandLineSelects();
 
 private:
     // Fills the server manager's fields with the server's login and saves them.
@@ -193,6 +197,51 @@ void TestConfigSharing::windowSavesOntoWhatOtherProgramsSaved() {
     manager->close();
     form.close();
     QCOMPARE(storedServers(), all);
+}
+
+// Servers "Zulu" (0), a deleted one, and "Alpha" with a folder behind a deleted one, each
+// uploading into a folder of its own on one FTP server.
+void TestConfigSharing::numbersBesideTheServersAreWhatTheCommandLineSelects() {
+    FtpServer server;
+    QUADDLE_REQUIRE_SERVER(server);
+    const auto remote = [&server](const QString& dir) {
+        // Made here, so the upload asks nothing; a folder missing fails the upload.
+        QDir().mkpath(server.localPath(dir));
+        return QDir::cleanPath(server.uploadDir() + '/' + dir);
+    };
+    Config config;
+    for (const QString& dir : QStringList{"zulu", "gone", "alpha"})
+        config.storeServer(server.host(), QString::number(server.port()), server.user(),
+                           server.password(), QString(), remote(dir), QString(), "0", -1, -1);
+    config.serverNames = QStringList{"Zulu", "Gone", "Alpha"};
+    config.setFolder(-1, 2, remote("alpha/old"));
+    config.setFolder(-1, 2, remote("alpha/sub"));
+    config.deleteFolder(0, 2);
+    config.deleteServer(1);
+    config.saveConfig();
+
+    ConfigWindowHost host;
+    host.refreshServerDisplay = [] {};
+    host.showMain = [] {};
+    ConfigWindow manager(config, host);
+    manager.show();
+    manager.choosePage(ConfigWindow::ServerManagement);
+    auto* tree = control<QTreeWidget>(manager, "serverTree");
+    // Where the file sent with each node's number must land.
+    const QList<std::pair<QString, QString>> nodes{
+        {"Zulu", "zulu"}, {"Alpha", "alpha"}, {remote("alpha/sub"), "alpha/sub"}};
+    for (const auto& [name, dir] : nodes) {
+        const QList<QTreeWidgetItem*> found =
+            tree->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
+        QVERIFY2(found.size() == 1, qPrintable(name));
+        const QString selector = found.first()->text(1);
+        const QString fileName = QString(name).remove('/') + ".txt";
+        const QString file = localFile(m_local, fileName, name.toUtf8());
+        QByteArray error;
+        QVERIFY2(runCli({selector, file}, *m_programDir, error) == 0, error.constData());
+        QVERIFY2(QFileInfo::exists(server.localPath(dir + '/' + fileName)),
+                 qPrintable(name + " as " + selector));
+    }
 }
 
 QTEST_MAIN(TestConfigSharing)

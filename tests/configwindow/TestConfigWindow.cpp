@@ -2,7 +2,9 @@
 #include "ScriptedDialogs.h"
 #include "TempProgramDir.h"
 #include "WidgetLookup.h"
+#include "app/AppDialogs.h"
 #include "app/MainWindow.h"
+#include "config/CommandLine.h"
 #include "config/Config.h"
 #include "configwindow/ConfigWindow.h"
 #include "configwindow/SettingControls.h"
@@ -17,8 +19,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <memory>
 
@@ -67,6 +71,32 @@ void typeInto(const QWidget& window, const char* edit, const QString& text) {
     QTest::keyClicks(field, text);
 }
 
+// The servers config.xml holds, as a program that starts now reads them.
+std::unique_ptr<Config> savedConfig() {
+    auto saved = std::make_unique<Config>();
+    saved->loadConfig(true);
+    return saved;
+}
+
+// Does act to the next message box once it shows, as a user would; gives up after a while so
+// that a box that never comes fails the test instead of hanging it.
+void whenMessageBoxShows(const std::function<void(QMessageBox&)>& act, int triesLeft = 500) {
+    QTimer::singleShot(10, qApp, [act, triesLeft] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            act(*box);
+        else if (triesLeft > 0)
+            whenMessageBoxShows(act, triesLeft - 1);
+    });
+}
+
+QStringList buttonTexts(const QMessageBox& box) {
+    QStringList texts;
+    for (const QAbstractButton* button : box.buttons())
+        texts.append(button->text());
+    texts.sort();
+    return texts;
+}
+
 } // namespace
 
 class TestConfigWindow : public QObject, test::ProgramFixture {
@@ -101,12 +131,21 @@ private slots:
     void reloadRebuildsTheTree();
     void lockedWarningAndProtectedCredentials();
     void sftpNeedsItsSshProgram();
+    void addressPreviewFollowsTyping_data();
+    void addressPreviewFollowsTyping();
+    void previewShowsTheChosenServer();
+    void typeSwitchDisablesFieldsAndMovesThePort_data();
+    void typeSwitchDisablesFieldsAndMovesThePort();
+    void nameAndTypeAtTheTopFollowTheTree();
+    void deleteButtonNamesTheServerAndKeepsItByDefault();
+    void serversShowTheirSelectors();
 
     void contextMenuSwitch();
     void screenshots();
 
 private:
-    ConfigWindow& openWindow();
+    // savingToFile: every save of the window writes config.xml, as the program's does.
+    ConfigWindow& openWindow(bool savingToFile = false);
     void saveServers();
 
     std::unique_ptr<QTemporaryDir> m_data;
@@ -132,12 +171,14 @@ void TestConfigWindow::cleanup() {
     m_data.reset();
 }
 
-ConfigWindow& TestConfigWindow::openWindow() {
+ConfigWindow& TestConfigWindow::openWindow(bool savingToFile) {
     if (!m_config)
         m_config = std::make_unique<Config>();
     ConfigWindowHost host;
     host.refreshServerDisplay = [this] { ++m_refreshes; };
     host.showMain = [this] { ++m_mainShown; };
+    if (savingToFile)
+        host.saveConfig = [this] { m_config->saveConfig(); };
     m_form = new ConfigWindow(*m_config, host);
     m_form->show();
     return *m_form;
@@ -436,8 +477,7 @@ void TestConfigWindow::clickFillsFieldsButArrowsDoNot() {
     QCOMPARE(text(window, "defaultDirEdit"), QStringLiteral("/pics"));
     QCOMPARE(text(window, "urlMaskEdit"), QStringLiteral("https://$host$file"));
     QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/old.key"));
-    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
-             QStringLiteral("Save Server"));
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(), QStringLiteral("Save"));
     QVERIFY(control<QPushButton>(window, "newFolderButton")->isEnabled());
 
     auto* tree = control<QTreeWidget>(window, "serverTree");
@@ -469,15 +509,18 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
     clickNode(window, node(window, "Beta"));
     auto* type = control<QComboBox>(window, "typeBox");
     QCOMPARE(type->itemText(2), QStringLiteral("FTPS (explicit TLS)"));
+    // A key file chosen for SFTP stays in its field, unused, when the type changes.
+    type->setCurrentIndex(1);
+    emit type->activated(1);
+    m_dialogs->expectFileChoice("Select the private key file", {"/keys/beta.ppk"});
+    control<QPushButton>(window, "keyFileButton")->click();
+    QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/beta.ppk"));
     type->setCurrentIndex(2);
     emit type->activated(2);
     // Emptied, the fields stand for their defaults, which are stored as values.
     typeInto(window, "urlMaskEdit", "");
     typeInto(window, "portEdit", "");
     typeInto(window, "rootDirEdit", " /spaced ");
-    m_dialogs->expectFileChoice("Select the private key file", {"/keys/beta.ppk"});
-    control<QPushButton>(window, "keyFileButton")->click();
-    QCOMPARE(text(window, "keyFileEdit"), QStringLiteral("/keys/beta.ppk"));
     // Permissions are octal digits or nothing; anything else is refused before saving.
     for (const QString& wrong : QStringList{"648", "64", "0o644", "u+r"}) {
         typeInto(window, "permissionsEdit", wrong);
@@ -502,8 +545,6 @@ void TestConfigWindow::savingStoresDefaultsAndAddsFromRoot() {
 
     // The root chosen, Save adds a second server with these values.
     clickNode(window, node(window, "Quaddle Servers"));
-    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
-             QStringLiteral("Add New Server"));
     typeInto(window, "portEdit", "");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 4);
@@ -695,10 +736,10 @@ void TestConfigWindow::serversAreRenamedAndDeleted() {
     QVERIFY(m_config->serverExists(2));
 
     tree->setCurrentItem(node(window, "Beta"));
-    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::No);
+    m_dialogs->expectActionConfirmation("Delete server \"Beta\"?", false);
     QTest::keyClick(tree, Qt::Key_Delete);
     QVERIFY(m_config->serverExists(0));
-    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::Yes);
+    m_dialogs->expectActionConfirmation("Delete server \"Beta\"?", true);
     QTest::keyClick(tree, Qt::Key_Delete);
     QVERIFY(!m_config->serverExists(0));
     QVERIFY(!node(window, "Beta") && !node(window, "/b1"));
@@ -718,8 +759,6 @@ void TestConfigWindow::newServerIsTheOneSaved() {
     QTest::keyClicks(nodeEditor(window), "Mine");
     QTest::keyClick(nodeEditor(window), Qt::Key_Return);
     QTRY_COMPARE(m_config->serverNames, QStringList{"Mine"});
-    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
-             QStringLiteral("Save Server"));
     typeInto(window, "userEdit", "me");
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 1);
@@ -744,11 +783,9 @@ void TestConfigWindow::saveAfterDeleteNeedsAHostname() {
     ConfigWindow& window = openWindow();
     window.choosePage(ConfigWindow::ServerManagement);
     clickNode(window, node(window, "Beta"));
-    m_dialogs->expectMessage("Delete server \"Beta\"?", MessageAnswer::Yes);
+    m_dialogs->expectActionConfirmation("Delete server \"Beta\"?", true);
     QTest::keyClick(control<QTreeWidget>(window, "serverTree"), Qt::Key_Delete);
     QCOMPARE(text(window, "userEdit"), QString());
-    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
-             QStringLiteral("Add New Server"));
 
     m_dialogs->expectMessage("Please enter a hostname.");
     control<QPushButton>(window, "saveServerButton")->click();
@@ -780,16 +817,14 @@ void TestConfigWindow::reloadRebuildsTheTree() {
     node(window, "/b1")->setText(0, "/renamed");
     QCOMPARE(m_config->serverNames, QStringList{"Only"});
     QCOMPARE(m_config->folders(0), QStringList());
-    // The fields of a server the file no longer has are saved as a new server.
+    // The fields of a server the file no longer has, its name too, are saved as a new server.
     control<QPushButton>(window, "saveServerButton")->click();
     QCOMPARE(m_config->servers.size(), 2);
     QCOMPARE(m_config->servers[1].host, QStringLiteral("alpha.example.org"));
 
     window.reloadServers();
     QCOMPARE(treeTexts(tree->topLevelItem(0)),
-             (QStringList{"Quaddle Servers", "  New Server", "  Only"}));
-    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(),
-             QStringLiteral("Add New Server"));
+             (QStringList{"Quaddle Servers", "  Alpha", "  Only"}));
     clickNode(window, node(window, "Only"));
     QCOMPARE(text(window, "hostEdit"), QStringLiteral("only.example.org"));
 }
@@ -813,7 +848,7 @@ void TestConfigWindow::lockedWarningAndProtectedCredentials() {
 
     auto* tree = control<QTreeWidget>(window, "serverTree");
     tree->setCurrentItem(node(window, "First"));
-    m_dialogs->expectMessage("Delete server \"First\"?", MessageAnswer::Yes);
+    m_dialogs->expectActionConfirmation("Delete server \"First\"?", true);
     m_dialogs->expectMessageMatching("Your master password has not been entered.*");
     QTest::keyClick(tree, Qt::Key_Delete);
     QVERIFY(m_config->serverExists(0));
@@ -875,6 +910,291 @@ void TestConfigWindow::sftpNeedsItsSshProgram() {
     QCOMPARE(m_config->servers.last().port, QStringLiteral("21"));
     // Only SFTP servers keep the choice.
     QCOMPARE(m_config->servers.last().sshClient, QString());
+}
+
+void TestConfigWindow::addressPreviewFollowsTyping_data() {
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("urlMask");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("slashProblem"); // empty: none shown
+    const QString doubled = "The address has \"//\" after the host, which web servers may not "
+                            "find.";
+    const QString fix = " $dir and $file bring their own slash: write $dir$file, as in ";
+    QTest::newRow("default") << "example.org"
+                             << ""
+                             << "Default"
+                             << "http://example.org/2024/photo.jpg"
+                             << "";
+    QTest::newRow("user and folder in the path") << "example.org"
+                                                 << "me"
+                                                 << "https://$host/~$user$dir$file"
+                                                 << "https://example.org/~me/2024/photo.jpg"
+                                                 << "";
+    QTest::newRow("user with a space") << "example.org"
+                                       << "a b"
+                                       << "http://$host/$user$file"
+                                       << "http://example.org/a%20b/photo.jpg"
+                                       << "";
+    QTest::newRow("other host") << "example.org"
+                                << ""
+                                << "http://www.example.com/pics$dir$file"
+                                << "http://www.example.com/pics/2024/photo.jpg"
+                                << "";
+    QTest::newRow("IPv6 address") << "::1"
+                                  << ""
+                                  << "Default"
+                                  << "http://[::1]/2024/photo.jpg"
+                                  << "";
+    QTest::newRow("slashes before $dir and $file")
+        << "example.org"
+        << ""
+        << "http://$host/$dir/$file"
+        << "http://example.org//2024/photo.jpg" << doubled + fix + "http://$host$dir$file";
+    QTest::newRow("slash before $dir") << "example.org"
+                                       << ""
+                                       << "https://$host/web/$dir$file"
+                                       << "https://example.org/web//2024/photo.jpg"
+                                       << doubled + fix + "https://$host/web$dir$file";
+    QTest::newRow("slashes of its own") << "example.org"
+                                        << ""
+                                        << "http://$host///pics$file"
+                                        << "http://example.org//pics/photo.jpg" << doubled;
+}
+
+void TestConfigWindow::addressPreviewFollowsTyping() {
+    QFETCH(QString, host);
+    QFETCH(QString, user);
+    QFETCH(QString, urlMask);
+    QFETCH(QString, address);
+    QFETCH(QString, slashProblem);
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    const QLabel* variables = control<QLabel>(window, "urlVariablesLabel");
+    QVERIFY(variables->isVisible());
+    for (const QString& variable : QStringList{"$host", "$user", "$dir", "$file"})
+        QVERIFY2(variables->text().contains(variable), qPrintable(variable));
+    const QLabel* preview = control<QLabel>(window, "urlPreviewLabel");
+    const QLabel* problem = control<QLabel>(window, "doubleSlashLabel");
+    typeInto(window, "hostEdit", host);
+    typeInto(window, "userEdit", user);
+    typeInto(window, "urlMaskEdit", urlMask);
+    QVERIFY(preview->isVisible());
+    QCOMPARE(preview->text(), "A file photo.jpg in /2024 will be at: " + address);
+    QCOMPARE(problem->isVisible(), !slashProblem.isEmpty());
+    if (!slashProblem.isEmpty())
+        QCOMPARE(problem->text(), slashProblem);
+    // Mended as suggested, the warning goes and the address follows.
+    typeInto(window, "urlMaskEdit", "http://$host$dir$file");
+    QVERIFY(!problem->isVisible());
+    QCOMPARE(preview->text(), "A file photo.jpg in /2024 will be at: http://" +
+                                  (host.contains(':') ? '[' + host + ']' : host) +
+                                  "/2024/photo.jpg");
+}
+
+void TestConfigWindow::previewShowsTheChosenServer() {
+    saveServers();
+    m_config->servers[2].urlMask = "http://$host/$dir/$file";
+    ConfigWindow& window = openWindow();
+    window.choosePage(ConfigWindow::ServerManagement);
+    const QLabel* preview = control<QLabel>(window, "urlPreviewLabel");
+    clickNode(window, node(window, "Beta"));
+    QCOMPARE(
+        preview->text(),
+        QStringLiteral("A file photo.jpg in /2024 will be at: https://beta.example.org/photo.jpg"));
+    QVERIFY(!control<QLabel>(window, "doubleSlashLabel")->isVisible());
+    clickNode(window, node(window, "Alpha"));
+    QCOMPARE(preview->text(), QStringLiteral("A file photo.jpg in /2024 will be at: "
+                                             "http://alpha.example.org//2024/photo.jpg"));
+    QVERIFY(control<QLabel>(window, "doubleSlashLabel")->isVisible());
+}
+
+void TestConfigWindow::typeSwitchDisablesFieldsAndMovesThePort_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("port"); // typed with the first type
+    QTest::addColumn<int>("to");
+    QTest::addColumn<QString>("savedPort");
+    const int ftp = int(ServerType::Ftp);
+    const int sftp = int(ServerType::Sftp);
+    const int ftps = int(ServerType::Ftps);
+    QTest::newRow("FTP default to SFTP") << ftp << "Default" << sftp << "22";
+    QTest::newRow("FTP 21 to SFTP") << ftp << "21" << sftp << "22";
+    QTest::newRow("FTP 2121 to SFTP") << ftp << "2121" << sftp << "2121";
+    QTest::newRow("FTP 22 to FTPS") << ftp << "22" << ftps << "22";
+    QTest::newRow("SFTP 22 to FTP") << sftp << "22" << ftp << "21";
+    QTest::newRow("SFTP default to FTPS") << sftp << "Default" << ftps << "21";
+    QTest::newRow("SFTP 21 to FTPS") << sftp << "21" << ftps << "21";
+    QTest::newRow("SFTP 2222 to FTP") << sftp << "2222" << ftp << "2222";
+    QTest::newRow("FTPS 21 to FTP") << ftps << "21" << ftp << "21";
+}
+
+void TestConfigWindow::typeSwitchDisablesFieldsAndMovesThePort() {
+    QFETCH(int, from);
+    QFETCH(QString, port);
+    QFETCH(int, to);
+    QFETCH(QString, savedPort);
+    ConfigWindow& window = openWindow(true);
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* type = control<QComboBox>(window, "typeBox");
+    QCOMPARE(type->itemText(int(ServerType::Sftp)), QStringLiteral("SFTP"));
+    const auto choose = [type](int index) {
+        type->setCurrentIndex(index);
+        emit type->activated(index);
+    };
+    const auto sftpFieldsEnabled = [&window](bool sftp) {
+        for (const char* sftpOnly : {"sshClientBox", "keyFileEdit", "keyFileButton"})
+            QVERIFY2(control<QWidget>(window, sftpOnly)->isEnabled() == sftp, sftpOnly);
+    };
+    choose(from);
+    sftpFieldsEnabled(from == int(ServerType::Sftp));
+    typeInto(window, "hostEdit", "switch.example.org");
+    typeInto(window, "portEdit", port);
+    choose(to);
+    sftpFieldsEnabled(to == int(ServerType::Sftp));
+    control<QPushButton>(window, "saveServerButton")->click();
+    const std::unique_ptr<Config> saved = savedConfig();
+    QCOMPARE(saved->servers.size(), 1);
+    QCOMPARE(saved->servers[0].type, QString::number(to));
+    QCOMPARE(saved->servers[0].port, savedPort);
+    // Chosen again, the server shows its type's fields.
+    clickNode(window, node(window, "New Server"));
+    sftpFieldsEnabled(to == int(ServerType::Sftp));
+}
+
+void TestConfigWindow::nameAndTypeAtTheTopFollowTheTree() {
+    saveServers();
+    ConfigWindow& window = openWindow(true);
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* name = control<QLineEdit>(window, "nameEdit");
+    // Above every other field of the form.
+    const int typeTop = control<QWidget>(window, "typeBox")->mapTo(&window, QPoint()).y();
+    QVERIFY(name->mapTo(&window, QPoint()).y() < typeTop);
+    for (const char* below : {"hostEdit", "portEdit", "defaultDirEdit", "urlMaskEdit"})
+        QVERIFY2(control<QWidget>(window, below)->mapTo(&window, QPoint()).y() > typeTop, below);
+    QCOMPARE(control<QPushButton>(window, "newServerButton")->text(), QStringLiteral("Add"));
+    QCOMPARE(control<QPushButton>(window, "saveServerButton")->text(), QStringLiteral("Save"));
+
+    clickNode(window, node(window, "Beta"));
+    QCOMPARE(name->text(), QStringLiteral("Beta"));
+    typeInto(window, "nameEdit", "Beta renamed");
+    control<QPushButton>(window, "saveServerButton")->click();
+    QCOMPARE(savedConfig()->serverNames[0], QStringLiteral("Beta renamed"));
+    QVERIFY(node(window, "Beta renamed"));
+    QCOMPARE(savedConfig()->folders(0), (QStringList{"/b2", "/b1"}));
+
+    // Renamed in the tree, the field follows.
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    tree->setCurrentItem(node(window, "Beta renamed"));
+    QTest::keyClick(tree, Qt::Key_F2);
+    nodeEditor(window)->clear();
+    QTest::keyClicks(nodeEditor(window), "Gamma");
+    QTest::keyClick(nodeEditor(window), Qt::Key_Return);
+    QTRY_COMPARE(name->text(), QStringLiteral("Gamma"));
+    QCOMPARE(savedConfig()->serverNames[0], QStringLiteral("Gamma"));
+    // Another server renamed leaves the field alone.
+    tree->setCurrentItem(node(window, "Alpha"));
+    QTest::keyClick(tree, Qt::Key_F2);
+    QTest::keyClick(nodeEditor(window), Qt::Key_End);
+    QTest::keyClicks(nodeEditor(window), "2");
+    QTest::keyClick(nodeEditor(window), Qt::Key_Return);
+    QTRY_VERIFY(node(window, "Alpha2"));
+    QCOMPARE(name->text(), QStringLiteral("Gamma"));
+
+    // Add makes the entry; its name is typed at the top and saved with the fields.
+    control<QPushButton>(window, "newServerButton")->click();
+    QTest::keyClick(nodeEditor(window), Qt::Key_Escape);
+    QCOMPARE(name->text(), QStringLiteral("New Server"));
+    typeInto(window, "nameEdit", "Delta");
+    typeInto(window, "hostEdit", "delta.example.org");
+    control<QPushButton>(window, "saveServerButton")->click();
+    const std::unique_ptr<Config> saved = savedConfig();
+    QCOMPARE(saved->serverNames, (QStringList{"Gamma", "Alpha2", "Delta"}));
+    QCOMPARE(saved->servers.value(2).host, QStringLiteral("delta.example.org"));
+    QVERIFY(node(window, "Delta"));
+    QVERIFY(!node(window, "New Server"));
+}
+
+void TestConfigWindow::deleteButtonNamesTheServerAndKeepsItByDefault() {
+    saveServers();
+    m_config->saveConfig();
+    ConfigWindow& window = openWindow(true);
+    window.choosePage(ConfigWindow::ServerManagement);
+    auto* deleteButton = control<QPushButton>(window, "deleteServerButton");
+    QVERIFY(!deleteButton->isEnabled());
+    clickNode(window, node(window, "/b1"));
+    QVERIFY(deleteButton->isEnabled());
+
+    // The real question, as the program shows it.
+    AppDialogs boxes;
+    Dialogs* const scripted = installDialogs(&boxes);
+    QString asked;
+    QStringList buttons;
+    QString byDefault;
+    whenMessageBoxShows([&](QMessageBox& box) {
+        asked = box.text();
+        buttons = buttonTexts(box);
+        byDefault = box.defaultButton() ? box.defaultButton()->text() : QString();
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    deleteButton->click();
+    QCOMPARE(asked, QStringLiteral("Delete server \"Beta\"?"));
+    QCOMPARE(buttons, (QStringList{"Cancel", "Delete Server"}));
+    QCOMPARE(byDefault, QStringLiteral("Cancel"));
+    QCOMPARE(savedConfig()->serverNames, (QStringList{"Beta", "Alpha"}));
+    QVERIFY(node(window, "Beta"));
+
+    whenMessageBoxShows([](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); });
+    deleteButton->click();
+    QCOMPARE(savedConfig()->serverNames, (QStringList{"Beta", "Alpha"}));
+
+    whenMessageBoxShows([](QMessageBox& box) {
+        for (QAbstractButton* button : box.buttons())
+            if (button->text() == "Delete Server")
+                button->click();
+    });
+    deleteButton->click();
+    installDialogs(scripted);
+    QCOMPARE(savedConfig()->serverNames, QStringList{"Alpha"});
+    QVERIFY(!node(window, "Beta"));
+    QVERIFY(!deleteButton->isEnabled());
+}
+
+void TestConfigWindow::serversShowTheirSelectors() {
+    saveServers();
+    m_config->saveConfig();
+    ConfigWindow& window = openWindow(true);
+    window.choosePage(ConfigWindow::ServerManagement);
+    // Each node's number picks, from the file as the command line reads it, what clicking the
+    // node shows.
+    const auto checkSelectors = [&window](const QStringList& names) {
+        const std::unique_ptr<Config> saved = savedConfig();
+        for (const QString& name : names) {
+            QTreeWidgetItem* item = node(window, name);
+            const std::optional<ServerSelection> selected = resolveSelector(item->text(1), *saved);
+            QVERIFY2(selected, qPrintable(name + ' ' + item->text(1)));
+            clickNode(window, item);
+            QCOMPARE(saved->servers[selected->server].host, text(window, "hostEdit"));
+            QCOMPARE(selected->folder.has_value(), name.startsWith('/'));
+            if (selected->folder)
+                QCOMPARE(saved->folders(selected->server).value(*selected->folder), name);
+        }
+    };
+    checkSelectors({"Alpha", "Beta", "/b1", "/b2"});
+    // The deleted server before it is not counted.
+    QCOMPARE(node(window, "Alpha")->text(1), QStringLiteral(":1"));
+    QCOMPARE(node(window, "/b1")->text(1), QStringLiteral(":0/1"));
+
+    // What follows a deleted folder or server moves up.
+    auto* tree = control<QTreeWidget>(window, "serverTree");
+    tree->setCurrentItem(node(window, "/b2"));
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QCOMPARE(node(window, "/b1")->text(1), QStringLiteral(":0/0"));
+    checkSelectors({"Alpha", "Beta", "/b1"});
+    tree->setCurrentItem(node(window, "Beta"));
+    m_dialogs->expectActionConfirmation("Delete server \"Beta\"?", true);
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QCOMPARE(node(window, "Alpha")->text(1), QStringLiteral(":0"));
+    checkSelectors({"Alpha"});
 }
 
 void TestConfigWindow::contextMenuSwitch() {
