@@ -674,6 +674,11 @@ void MainWindow::openServerManager() {
     m_configWindow->choosePage(ConfigWindow::ServerManagement);
 }
 
+void MainWindow::openServerManagerOn(qint32 server) {
+    openServerManager();
+    m_configWindow->chooseServer(server);
+}
+
 void MainWindow::showAbout() {
     if (!m_aboutDialog)
         m_aboutDialog = new AboutDialog(this);

@@ -77,6 +77,8 @@ public:
     // it shows the latest runs.
     void openHistory();
     void openServerManager();
+    // The server manager with the settings of that server shown, to mend them.
+    void openServerManagerOn(qint32 server);
     void showAbout();
 
 protected:

@@ -46,10 +46,13 @@ void MainWindow::startUpload() {
     } else {
         refreshServerDisplay(QString(), QStringLiteral(" "));
     }
-    const bool closing = m_config->autoClose() && !result.error && !m_uploadResults.isEmpty();
+    const bool closing = m_config->autoClose() && !result.error && !result.serverEditWanted &&
+                         !m_uploadResults.isEmpty();
     // The user learns of a run that ended while they were elsewhere, or whose window closes.
     if (!m_userCancelled && (closing || !isActiveWindow()) && m_config->desktopNotifications())
         notifyRunEnd(result);
+    if (result.serverEditWanted)
+        openServerManagerOn(m_config->currentServer);
     if (m_uploadResults.isEmpty())
         return;
     // Before a close by "Autoclose", so the lines outlive the program (see README).

@@ -32,7 +32,7 @@ bool wantsHistory(int argc, char** argv) {
 }
 
 void printUsage(const char* program) {
-    std::fputs(qPrintable(quaddle::usageText(QString::fromLocal8Bit(program))), stdout);
+    std::fputs(qPrintable(quaddle::usageText(quaddle::programNamed(program, false))), stdout);
 }
 
 } // namespace

@@ -20,8 +20,9 @@ struct NamedStyle {
 
 // The tag styles by their names on the command line.
 const NamedStyle TagStyleNames[] = {
-    {"none", TagStyle::None}, {"bbcode", TagStyle::Url},     {"bbcode-img", TagStyle::Img},
-    {"html", TagStyle::Link}, {"html-img", TagStyle::Image}, {"markdown", TagStyle::Markdown},
+    {"url", TagStyle::None},          {"none", TagStyle::None}, {"bbcode", TagStyle::Url},
+    {"bbcode-img", TagStyle::Img},    {"html", TagStyle::Link}, {"html-img", TagStyle::Image},
+    {"markdown", TagStyle::Markdown},
 };
 
 const std::pair<const char*, int> OnExistsNames[] = {
@@ -32,7 +33,7 @@ const std::pair<const char*, int> OnExistsNames[] = {
 };
 
 Error usageError(const QString& text) {
-    return Error(text + QStringLiteral("\nTry \"quaddle --help\" for more information."));
+    return Error(text);
 }
 
 // The option's value: after "=" in the same word, or the next word.
@@ -47,8 +48,8 @@ QString optionValue(const QString& word, const QString& option, const QStringLis
 
 // Listing and deleting uploads take none of an upload's options, and only deleting takes words.
 void checkHistoryOptions(const CliOptions& options, const QStringList& words) {
-    if (options.json && !options.history)
-        throw usageError(QStringLiteral("--json goes with --history."));
+    if (options.json && !options.history && !options.servers)
+        throw usageError(QStringLiteral("--json goes with --history or --servers."));
     if (!options.history && !options.deleteUploads)
         return;
     if (options.history && options.deleteUploads)
@@ -62,6 +63,21 @@ void checkHistoryOptions(const CliOptions& options, const QStringList& words) {
         throw usageError(QStringLiteral("--history takes no files."));
     if (options.deleteUploads && words.isEmpty())
         throw usageError(QStringLiteral("No addresses of uploads to delete."));
+}
+
+// Listing servers takes no other option but --json, and at most a server whose folders to list.
+void checkServersOptions(CliOptions& options, const QStringList& words) {
+    const bool otherOption = options.thumbnails || options.stripMetadata || options.tags ||
+                             options.onExists || options.connections || options.copy ||
+                             options.screenshot || options.history || options.deleteUploads ||
+                             options.acceptNew || !options.masterPasswordFile.isEmpty();
+    if (otherOption || words.size() > 1 ||
+        (words.size() == 1 && !words.front().startsWith(QLatin1Char(':'))))
+        throw usageError(
+            QStringLiteral("--servers takes no other option but --json, and at most a server "
+                           "(\":N\") whose folders to list."));
+    if (!words.isEmpty())
+        options.selector = words.front();
 }
 
 // Whether the option is among the words from argv[first] on, before any "--".
@@ -142,6 +158,8 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.json = true;
         } else if (word == QLatin1String("--delete")) {
             options.deleteUploads = true;
+        } else if (word == QLatin1String("--servers")) {
+            options.servers = true;
         } else if (is("--master-password-file")) {
             options.masterPasswordFile =
                 optionValue(word, QStringLiteral("--master-password-file"), arguments, i);
@@ -150,6 +168,10 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         } else {
             throw usageError(QStringLiteral("Unknown option \"%1\".").arg(word));
         }
+    }
+    if (options.servers) {
+        checkServersOptions(options, words);
+        return options;
     }
     checkHistoryOptions(options, words);
     if (options.deleteUploads) {

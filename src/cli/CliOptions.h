@@ -32,13 +32,16 @@ struct CliOptions {
     bool json = false;
     // --delete: the words are the addresses of uploads to delete from their servers.
     bool deleteUploads = false;
+    // --servers: list the configured servers instead of uploading.
+    bool servers = false;
 };
 
 // How many uploads --history lists without a number.
 constexpr int DefaultHistoryLines = 20;
 
 // Reads the words after "--cli". Options come before "--", after which every word is a file.
-// Throws Error with a message for the user on an unknown option or a bad value.
+// Throws Error with a message for the user on an unknown option or a bad value; the face adds
+// where to find help.
 CliOptions parseCliOptions(const QStringList& arguments);
 
 // The style named on the command line; nothing for an unknown name.

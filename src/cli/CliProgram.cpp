@@ -55,7 +55,8 @@ int runWithoutWindows(int argc, char** argv, int first) {
         application = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(AppName);
-    return runCli(arguments);
+    // Only the program without windows takes its words right after its name, without "--cli".
+    return runCli(arguments, programNamed(argv[0], first == 1));
 }
 
 } // namespace quaddle

@@ -63,64 +63,99 @@ void printLines(const QStringList& lines) {
     printOut(out);
 }
 
-QString usageText(const QString& program) {
-    return QStringLiteral(
-               "Usage: %1 [:server[/folder]] [files...]\n"
-               "       %1 --screenshot [:server[/folder]]\n"
-               "       %1 --cli [options] [:server[/folder]] files...\n"
-               "\n"
-               "Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
-               "\n"
-               "  :server[/folder]  pick a configured server and one of its folders, both\n"
-               "                    counted from 0 (\":2/1\"), and upload the files at once\n"
-               "  files...          the files to upload; name a file called \"--help\" or\n"
-               "                    \"--version\" as \"./--help\"\n"
-               "  --screenshot      (first) take a screenshot and upload it: the desktop's\n"
-               "                    screenshot portal asks for the area, or, on X11 without\n"
-               "                    one, drag a rectangle, click for the whole screen, Esc\n"
-               "                    cancels\n"
-               "  --help            show this text\n"
-               "  --version         show the program's version\n"
-               "  --history         open the window with the history of uploads over it\n"
-               "\n"
-               "With --cli (first), no window opens and no display is needed: the files go to\n"
-               "the server the selector picks (else the current one and its default\n"
-               "directory), and one line per uploaded file is printed on standard output.\n"
-               "\n"
-               "  --tags=STYLE      none, bbcode, bbcode-img, html, html-img or markdown;\n"
-               "                    default: the tag style chosen last in the window\n"
-               "  --thumbnails      make and upload thumbnails of JPEG and BMP files\n"
-               "  --strip-metadata  upload photos without their location and camera data\n"
-               "                    (all but the orientation); formats it cannot be taken\n"
-               "                    out of stay home; the files themselves stay as they are\n"
-               "  --on-exists=WHAT  overwrite, rename, skip or ask (on the terminal; without\n"
-               "                    one the file is skipped); default: the option set\n"
-               "  --connections=N   open up to N connections (1 to 10) for several files;\n"
-               "                    default: the option set\n"
-               "  --accept-new      accept and remember a server's unknown host key or\n"
-               "                    certificate (never a changed one)\n"
-               "  --copy            also put the printed lines on the clipboard, where they\n"
-               "                    stay after the program ends\n"
-               "  --screenshot      take a screenshot and upload it after the files (which\n"
-               "                    may then be left out)\n"
-               "  --master-password-file=FILE\n"
-               "                    read the master password from the first line of FILE\n"
-               "  -q, --quiet       print nothing on standard error but errors\n"
-               "  --                every word after it is a file\n"
-               "\n"
-               "       %1 --cli --history[=N] [--json]\n"
-               "       %1 --cli --delete [options] URL...\n"
-               "\n"
-               "  --history[=N]     list the last N uploads (default 20), newest first: time,\n"
-               "                    server and address; with --json one JSON object per line\n"
-               "  --delete URL...   delete those uploads of the history, with their\n"
-               "                    thumbnails, from their servers and mark them deleted\n"
-               "\n"
-               "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
-               "files uploaded, skipped or deleted, 1 some failed or no screenshot could be\n"
-               "taken, 2 wrong usage or unreadable configuration, 3 server not reached or login\n"
-               "refused, 130 interrupted or screenshot cancelled.\n")
-        .arg(program);
+ProgramName programNamed(const char* argv0, bool standalone) {
+    const QString name = QFileInfo(QString::fromLocal8Bit(argv0)).fileName();
+    return {name.isEmpty()
+                ? (standalone ? QStringLiteral("quaddle-cli") : QStringLiteral("quaddle"))
+                : name,
+            standalone};
+}
+
+namespace {
+
+// The forms of a run without windows; command: how the program is started for one.
+QString cliForms(const QString& command) {
+    return QStringLiteral("%1 [options] [:server[/folder]] files...\n"
+                          "       %1 --servers [:server] [--json]\n"
+                          "       %1 --history[=N] [--json]\n"
+                          "       %1 --delete [options] URL...\n")
+        .arg(command);
+}
+
+const QString WindowHelp =
+    QStringLiteral("Uploads files to your web server by FTP or SFTP and shows their addresses.\n"
+                   "\n"
+                   "  :server[/folder]  pick a configured server and one of its folders, both\n"
+                   "                    counted from 0 (\":2/1\"), and upload the files at once\n"
+                   "  files...          the files to upload; name a file called \"--help\" or\n"
+                   "                    \"--version\" as \"./--help\"\n"
+                   "  --screenshot      (first) take a screenshot and upload it: the desktop's\n"
+                   "                    screenshot portal asks for the area, or, on X11 without\n"
+                   "                    one, drag a rectangle, click for the whole screen, Esc\n"
+                   "                    cancels\n"
+                   "  --help            show this text\n"
+                   "  --version         show the program's version\n"
+                   "  --history         open the window with the history of uploads over it\n"
+                   "\n"
+                   "With --cli (first), no window opens and no display is needed: the files go to\n"
+                   "the server the selector picks (else the current one and its default\n"
+                   "directory), and one line per uploaded file is printed on standard output.\n");
+
+const QString StandaloneHelp = QStringLiteral(
+    "Uploads files to your web server by FTP or SFTP and prints their addresses, one\n"
+    "line per uploaded file, without a window or a display: the files go to the\n"
+    "server the selector picks (\":2/1\": server 2 and its folder 1, both counted\n"
+    "from 0; else the current one and its default directory).\n");
+
+const QString CliHelp = QStringLiteral(
+    "\n"
+    "  --tags=STYLE      url (the addresses only), bbcode, bbcode-img, html,\n"
+    "                    html-img or markdown; default: the tag style chosen last\n"
+    "                    in the window's list of results\n"
+    "  --thumbnails      make and upload thumbnails of JPEG and BMP files\n"
+    "  --strip-metadata  upload photos without their location and camera data\n"
+    "                    (all but the orientation); formats it cannot be taken\n"
+    "                    out of stay home; the files themselves stay as they are\n"
+    "  --on-exists=WHAT  overwrite, rename, skip or ask (on the terminal; without\n"
+    "                    one the file is skipped); default: the option set\n"
+    "  --connections=N   open up to N connections (1 to 10) for several files;\n"
+    "                    default: the option set\n"
+    "  --accept-new      accept and remember a server's unknown host key or\n"
+    "                    certificate (never a changed one)\n"
+    "  --copy            also put the printed lines on the clipboard, where they\n"
+    "                    stay after the program ends\n"
+    "  --screenshot      take a screenshot and upload it after the files (which\n"
+    "                    may then be left out)\n"
+    "  --master-password-file=FILE\n"
+    "                    read the master password from the first line of FILE\n"
+    "  -q, --quiet       print nothing on standard error but errors\n"
+    "  --                every word after it is a file\n"
+    "\n"
+    "  --servers         list the configured servers, one per line: the number that\n"
+    "                    selects it, its name and where it is; with \":N\" the\n"
+    "                    folders of server N; with --json as a JSON array\n"
+    "  --history[=N]     list the last N uploads (default 20), newest first: time,\n"
+    "                    server and address; with --json one JSON object per line\n"
+    "  --delete URL...   delete those uploads of the history, with their\n"
+    "                    thumbnails, from their servers and mark them deleted\n"
+    "\n"
+    "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
+    "files uploaded, skipped or deleted, 1 some failed or no screenshot could be\n"
+    "taken, 2 wrong usage or unreadable configuration, 3 server not reached or login\n"
+    "refused, 130 interrupted or screenshot cancelled.\n");
+
+} // namespace
+
+QString usageText(const ProgramName& program) {
+    if (program.standalone)
+        return QStringLiteral("Usage: ") + cliForms(program.name) + QLatin1Char('\n') +
+               StandaloneHelp + CliHelp;
+    return QStringLiteral("Usage: %1 [:server[/folder]] [files...]\n"
+                          "       %1 --screenshot [:server[/folder]]\n"
+                          "       ")
+               .arg(program.name) +
+           cliForms(program.name + QStringLiteral(" --cli")) + QLatin1Char('\n') + WindowHelp +
+           CliHelp;
 }
 
 QString progressLine(const QString& name, qint64 size, qint64 sent, const RunBytes& run,
@@ -146,24 +181,26 @@ QString progressLine(const QString& name, qint64 size, qint64 sent, const RunByt
     return QString(shown + tail).left(std::max(width - 1, 0));
 }
 
-int runCli(const QStringList& arguments) {
+int runCli(const QStringList& arguments, const ProgramName& program) {
     CliOptions options;
     try {
         options = parseCliOptions(arguments);
     } catch (const Error& error) {
-        std::fprintf(stderr, "quaddle: %s\n", error.what());
+        const QByteArray name = program.name.toLocal8Bit();
+        std::fprintf(stderr, "%s: %s\nTry \"%s --help\" for more information.\n", name.constData(),
+                     error.what(), name.constData());
         return ExitUsage;
     }
     if (options.help) {
-        printOut(usageText(QStringLiteral("quaddle")));
+        printOut(usageText(program));
         return ExitDone;
     }
-    CliRun run(std::move(options));
+    CliRun run(std::move(options), program);
     return run.exec();
 }
 
-CliRun::CliRun(CliOptions options)
-    : m_options(std::move(options)), m_terminal(m_options.quiet),
+CliRun::CliRun(CliOptions options, const ProgramName& program)
+    : m_options(std::move(options)), m_terminal(program.name, m_options.quiet),
       m_dialogs(m_terminal,
                 {m_options.acceptNew, m_options.thumbnails, m_options.masterPasswordFile}) {}
 
@@ -205,6 +242,8 @@ int CliRun::run() {
     config.loadConfig(false);
     if (config.loadFailed() || interrupted())
         return ExitUsage;
+    if (m_options.servers)
+        return listServers(config);
     if (m_options.deleteUploads)
         return deleteUploads(config);
 

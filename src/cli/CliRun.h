@@ -24,8 +24,20 @@ enum ExitStatus : int {
     ExitInterrupted = 130
 };
 
-// The help text of both modes; program is the name the program was started by.
-QString usageText(const QString& program);
+// How the program was started, which its help and messages name.
+struct ProgramName {
+    // The file name it was started by: "quaddle-cli", "quaddle".
+    QString name;
+    // Its words need no "--cli": the program without windows.
+    bool standalone = false;
+};
+
+// The name argv0 starts the program by; standalone for the program without windows.
+ProgramName programNamed(const char* argv0, bool standalone);
+
+// The help text: of both modes for the window's program, of the run without windows for the
+// standalone one.
+QString usageText(const ProgramName& program);
 
 // The bytes of a whole run so far: what the server has taken over every connection, of how
 // many, in how long.
@@ -41,7 +53,7 @@ QString progressLine(const QString& name, qint64 size, qint64 sent, const RunByt
 
 // Uploads as the words after "--cli" say, on the application object already made, and returns
 // the exit status. Prints the lines of the uploaded files on standard output.
-int runCli(const QStringList& arguments);
+int runCli(const QStringList& arguments, const ProgramName& program);
 
 // Prints the lines on standard output, one each, made printable.
 void printLines(const QStringList& lines);
@@ -50,7 +62,7 @@ void printLines(const QStringList& lines);
 // the questions answered on the terminal.
 class CliRun {
 public:
-    explicit CliRun(CliOptions options);
+    CliRun(CliOptions options, const ProgramName& program);
     ~CliRun();
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
@@ -61,6 +73,9 @@ private:
     int run();
     // Prints the last uploads of the history (CliHistory.cpp).
     int listHistory();
+    // Prints the configured servers, or the folders of the one selected (CliServers.cpp).
+    int listServers(const Config& config);
+    int listFolders(const Config& config);
     // Deletes the uploads the words name from their servers and marks them in the history.
     int deleteUploads(Config& config);
     // The newest entry still on its server of each address the words name; reports those that

@@ -173,11 +173,11 @@ bool ConsoleDialogs::trustIdentity(const IdentityQuestion& question) {
     return false;
 }
 
-bool ConsoleDialogs::continueAfterError(const QString& message) {
+ErrorAnswer ConsoleDialogs::continueAfterError(const QString& message) {
     // The exit status tells of the failure.
     m_terminal.error(QStringLiteral("An error occurred: ") + LineBreak + message + LineBreak +
                      QStringLiteral("Ignore and continue? Yes"));
-    return true;
+    return ErrorAnswer::Continue;
 }
 
 } // namespace quaddle

@@ -45,7 +45,7 @@ public:
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;
-    bool continueAfterError(const QString& message) override;
+    ErrorAnswer continueAfterError(const QString& message) override;
     bool offerThumbnails(ThumbnailImages) override { return m_choices.thumbnails; }
 
     // Whether a server's identity was refused, so its login failed for that.

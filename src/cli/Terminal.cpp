@@ -49,8 +49,8 @@ QString printableMessage(const QString& text) {
 
 } // namespace
 
-Terminal::Terminal(bool quiet)
-    : m_quiet(quiet), m_interactive(isatty(STDIN_FILENO) == 1),
+Terminal::Terminal(QString program, bool quiet)
+    : m_program(std::move(program)), m_quiet(quiet), m_interactive(isatty(STDIN_FILENO) == 1),
       m_progressShown(!quiet && isatty(STDERR_FILENO) == 1) {}
 
 Terminal::~Terminal() {
@@ -80,14 +80,14 @@ void Terminal::write(const QString& text) {
 
 void Terminal::error(const QString& text) {
     clear();
-    write(QStringLiteral("quaddle: ") + printableMessage(text) + QLatin1Char('\n'));
+    write(m_program + QStringLiteral(": ") + printableMessage(text) + QLatin1Char('\n'));
 }
 
 void Terminal::notice(const QString& text) {
     if (m_quiet)
         return;
     clear();
-    write(QStringLiteral("quaddle: ") + printableMessage(text) + QLatin1Char('\n'));
+    write(m_program + QStringLiteral(": ") + printableMessage(text) + QLatin1Char('\n'));
 }
 
 void Terminal::progress(const QString& line) {

@@ -12,7 +12,8 @@ namespace quaddle {
 // signal ends them.
 class Terminal {
 public:
-    explicit Terminal(bool quiet);
+    // program: the name messages begin with.
+    Terminal(QString program, bool quiet);
     ~Terminal();
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
@@ -39,6 +40,7 @@ private:
     void write(const QString& text);
     std::optional<QByteArray> readLine();
 
+    const QString m_program;
     const bool m_quiet;
     const bool m_interactive;
     const bool m_progressShown;

@@ -749,4 +749,13 @@ bool ConfigWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void ConfigWindow::chooseServer(qint32 server) {
+    choosePage(ServerManagement);
+    for (int child = 0; child < m_root->childCount(); ++child)
+        if (serverOf(m_root->child(child)) == server) {
+            m_serverTree->setCurrentItem(m_root->child(child));
+            editSelectedServer();
+        }
+}
+
 } // namespace quaddle

@@ -205,10 +205,22 @@ bool QtDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QStri
     return given;
 }
 
-bool QtDialogs::continueAfterError(const QString& message) {
-    return showMessage(QStringLiteral("An error occurred: ") + LineBreak + message + LineBreak +
-                           QStringLiteral("Ignore and continue?"),
-                       MessageKind::Error, MessageButtons::YesNo) == MessageAnswer::Yes;
+ErrorAnswer QtDialogs::continueAfterError(const QString& message) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(),
+                    QStringLiteral("An error occurred: ") + LineBreak + message + LineBreak +
+                        QStringLiteral("Ignore and continue?"),
+                    QMessageBox::Yes | QMessageBox::No, askingWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.setEscapeButton(QMessageBox::No);
+    // The way to mend what most such errors come from: the server's folder or login settings.
+    QPushButton* const editServer =
+        box.addButton(QStringLiteral("&Edit Server\u2026"), QMessageBox::ActionRole);
+    editServer->setObjectName(QStringLiteral("editServerButton"));
+    box.exec();
+    if (box.clickedButton() == editServer)
+        return ErrorAnswer::EditServer;
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? ErrorAnswer::Continue
+                                                               : ErrorAnswer::Stop;
 }
 
 bool QtDialogs::offerThumbnails(ThumbnailImages images) {

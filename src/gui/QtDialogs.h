@@ -26,7 +26,7 @@ public:
     bool retryLogin() override;
     bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     bool trustIdentity(const IdentityQuestion& question) override;
-    bool continueAfterError(const QString& message) override;
+    ErrorAnswer continueAfterError(const QString& message) override;
     bool offerThumbnails(ThumbnailImages images) override;
 };
 

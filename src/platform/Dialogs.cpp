@@ -66,7 +66,7 @@ public:
     bool trustIdentity(const IdentityQuestion& question) override {
         return onMainThread([&] { return installed->trustIdentity(question); });
     }
-    bool continueAfterError(const QString& message) override {
+    ErrorAnswer continueAfterError(const QString& message) override {
         return onMainThread([&] { return installed->continueAfterError(message); });
     }
     bool offerThumbnails(ThumbnailImages images) override {

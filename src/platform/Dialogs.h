@@ -32,6 +32,10 @@ struct FileExistsAnswer {
 // The answer to the question about a remote directory that does not exist.
 enum class MissingDirAnswer { Create, Cancel };
 
+// The answer to the question whether to go on after a file failed: go on, stop, or stop and
+// open the server's settings to mend them.
+enum class ErrorAnswer { Continue, Stop, EditServer };
+
 // What a server shows to prove who it is: an SSH host key or a TLS certificate.
 enum class IdentityKind { HostKey, Certificate };
 
@@ -107,8 +111,8 @@ public:
     // True when the user trusts the identity.
     virtual bool trustIdentity(const IdentityQuestion& question) = 0;
 
-    // True when the other files go on after one failed with message.
-    virtual bool continueAfterError(const QString& message) = 0;
+    // Whether the other files go on after one failed with message.
+    virtual ErrorAnswer continueAfterError(const QString& message) = 0;
 
     // True when thumbnails are to be made of the pictures of a run.
     virtual bool offerThumbnails(ThumbnailImages images) = 0;

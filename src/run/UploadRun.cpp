@@ -170,6 +170,7 @@ void UploadRun::finish() {
     if (!m_session)
         return;
     m_result.renamed = m_session->renamedFiles();
+    m_result.serverEditWanted = m_session->serverEditWanted();
     recordUploads(m_config, m_server, m_remoteDir,
                   sentFiles(m_result.files, m_result.uploaded, m_session->skippedFiles(),
                             m_session->sentDigests()),

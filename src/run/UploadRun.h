@@ -44,6 +44,8 @@ struct UploadRunResult {
     UploadResults uploaded;                  // also those that went up before a fatal error
     QList<MissingFile> missing;
     RenamedFiles renamed;
+    // The user stopped at an error to mend the server's settings.
+    bool serverEditWanted = false;
 };
 
 // One upload run, as both faces make it: thumbnails, the session from login to the last file,

@@ -13,6 +13,8 @@ namespace {
 // The one reply that refuses a user name or password.
 constexpr int LoginRefused = 530;
 constexpr int FileUnavailable = 550;
+// Replies that refuse to write a file: no access, or a name the server does not allow.
+constexpr int WriteRefused[] = {FileUnavailable, 553};
 constexpr int NotUnderstood[] = {500, 502, 504};
 
 QString fingerprintOf(const QSslCertificate& certificate) {
@@ -248,6 +250,11 @@ bool FtpDriver::setPermissions(const QString& name, const QString& mode) {
 
 QString FtpDriver::lastError() {
     return m_client.lastResponse();
+}
+
+bool FtpDriver::lastFailureRefused() const {
+    return std::find(std::begin(WriteRefused), std::end(WriteRefused), m_client.statusCode()) !=
+           std::end(WriteRefused);
 }
 
 void FtpDriver::trustLike(const ProtocolDriver& other) {

@@ -34,6 +34,7 @@ public:
     bool removeFile(const QString& name) override;
     bool setPermissions(const QString& name, const QString& mode) override;
     QString lastError() override;
+    bool lastFailureRefused() const override;
     QString sentDigest() override { return m_client.sentDigest(); }
     bool takesExtraConnections() const override { return true; }
     void trustLike(const ProtocolDriver& other) override;

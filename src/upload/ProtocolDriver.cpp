@@ -16,6 +16,7 @@ void ProtocolDriver::sendFiles(const QList<FileTransfer>& files, const TransferE
                       }));
         if (!result.sent) {
             result.error = lastError();
+            result.refused = lastFailureRefused();
         } else {
             result.sha256 = sentDigest();
             if (!file.mode.isEmpty() &&

@@ -26,6 +26,8 @@ struct TransferResult {
     bool sent = false;
     // Why it was not sent, naming the file.
     QString error;
+    // The server refused the file (no permission to write it there), rather than failing it.
+    bool refused = false;
     // Why the permissions could not be set on a file that was sent.
     QString modeError;
     // The SHA-256 of the bytes sent, as lower-case hex; empty when not known.
@@ -118,6 +120,9 @@ public:
     virtual bool setPermissions(const QString& name, const QString& mode) = 0;
     // What went wrong last, for the user.
     virtual QString lastError() = 0;
+    // Whether what went wrong last was the server refusing to write the file where it was
+    // asked to.
+    virtual bool lastFailureRefused() const { return false; }
     // The SHA-256 of the bytes the last putFileAs sent, as lower-case hex; empty when the
     // driver does not know it.
     virtual QString sentDigest() { return QString(); }

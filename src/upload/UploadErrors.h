@@ -35,6 +35,13 @@ const QString LoginFailed =
 const QString ProtocolViolation =
     QStringLiteral("The server broke the FTP protocol, so the connection was closed.");
 
+// What to check, after an error's reason.
+const QString CheckFolder =
+    QStringLiteral("Check that the folder is writable, or the root folder in the server manager.");
+const QString CheckServerRunning = QStringLiteral("Is the server running, and is the port right?");
+const QString CheckHostName =
+    QStringLiteral("Is the host name right? No server of that name could be found.");
+
 // Where it happened and why, after an error's first line.
 inline QString atServer(const QString& host, const QString& port, const QString& reason) {
     return QLatin1Char('\n') + QStringLiteral("%1, port %2: %3").arg(host, port, reason);
@@ -51,9 +58,33 @@ inline QString sameNameTwice(const QString& path, const QString& name) {
                           "server as \"%2\".")
         .arg(path, name);
 }
-// The error for a server that cannot be reached: where, and the system's reason.
+// Whether the system's reason for a failed connection says that the host name is unknown, in
+// the words of Qt, OpenSSH or psftp.
+inline bool hostNameUnknown(const QString& reason) {
+    for (const char* words :
+         {"Host not found", "Could not resolve hostname", "Host does not exist"})
+        if (reason.contains(QLatin1String(words), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+// The error for a server that cannot be reached: where, the system's reason, and what to check.
 inline QString connectFailed(const QString& host, const QString& port, const QString& reason) {
-    return ConnectFailed + atServer(host, port, reason);
+    return ConnectFailed + atServer(host, port, reason) + QLatin1Char('\n') +
+           (hostNameUnknown(reason) ? CheckHostName : CheckServerRunning);
+}
+// The error for a file the server did not take: which file, into which folder of which server,
+// and why; when the server refused it, what to check.
+inline QString uploadFailed(const QString& name, const QString& folder, const QString& host,
+                            const QString& port, const QString& reason, bool refused) {
+    const QString failed = QStringLiteral("\"%1\" could not be uploaded to the folder \"%2\" on "
+                                          "%3, port %4:\n%5")
+                               .arg(name, folder, host, port, reason);
+    return refused ? failed + QLatin1Char('\n') + CheckFolder : failed;
+}
+// The error for a folder that could not be made: which, where, and the server's reply.
+inline QString makeDirFailed(const QString& dir, const QString& host, const QString& port,
+                             const QString& reason) {
+    return MakeDirFailed + atServer(host, port, QStringLiteral("\"%1\": %2").arg(dir, reason));
 }
 // The error for a login that neither succeeded nor was refused.
 inline QString loginFailed(const QString& host, const QString& port, const QString& reason) {

@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "upload/UploadErrors.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -246,7 +247,9 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
         if (m_cancelled)
             return false;
         ++(file.thumbnail ? counts.failedThumbnails : counts.failed);
-        return askIgnoreError(result.error);
+        return askIgnoreError(UploadErrors::uploadFailed(fileNameOf(file.path), workingDirShown(),
+                                                         m_login.host, m_login.port, result.error,
+                                                         result.refused));
     }
     if (file.thumbnail) {
         // A picture that failed has no line to show its thumbnail in.
@@ -346,7 +349,8 @@ bool UploadSession::createDirPath(const QString& path) {
         // An empty segment, from a doubled "/", names no directory of its own.
         if (!segment.isEmpty() && segment != QLatin1String("/") && !m_driver->changeDir(segment) &&
             (!m_driver->makeDir(segment) || !m_driver->changeDir(segment)))
-            throw Error(UploadErrors::MakeDirFailed);
+            throw Error(UploadErrors::makeDirFailed(segment, m_login.host, m_login.port,
+                                                    m_driver->lastError()));
         start = end + 1;
     }
     return true;
@@ -366,7 +370,16 @@ bool UploadSession::askIgnoreError(const QString& message) {
     addLog(message, LogError);
     if (m_cancelled)
         return false;
-    return dialogs().continueAfterError(message);
+    const ErrorAnswer answer = dialogs().continueAfterError(message);
+    m_serverEditWanted = m_serverEditWanted || answer == ErrorAnswer::EditServer;
+    return answer == ErrorAnswer::Continue;
+}
+
+QString UploadSession::workingDirShown() const {
+    QString shown;
+    for (const QString& dir : m_enteredDirs)
+        shown = shown.isEmpty() || dir.startsWith(QLatin1Char('/')) ? dir : shown + u'/' + dir;
+    return shown.isEmpty() ? QStringLiteral("(where the login starts)") : QDir::cleanPath(shown);
 }
 
 void UploadSession::cancel() {

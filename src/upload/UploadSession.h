@@ -99,8 +99,11 @@ public:
     qint64 bytesDone() const { return m_bytesDone; }
     qint64 bytesTotal() const { return m_bytesTotal; }
 
-    // Logs message as an error and asks whether to go on; false when cancelled.
+    // Logs message as an error and asks whether to go on; false when cancelled, or when the
+    // user stops to edit the server.
     bool askIgnoreError(const QString& message);
+    // Whether the user stopped at an error to mend the server's settings.
+    bool serverEditWanted() const { return m_serverEditWanted; }
 
     // The size of a local file, -1 when it cannot be opened for reading.
     static qint64 localFileSize(const QString& path);
@@ -179,6 +182,8 @@ private:
     // The policy for this clash; the one for the rest of the session too when so asked.
     int askFileExists(const QString& name);
     std::optional<qint64> fileSizeOf(const QString& localPath) const;
+    // The folder the files go to, as the user set it, for messages.
+    QString workingDirShown() const;
 
     std::unique_ptr<ProtocolDriver> m_driver;
     int m_overwrite;
@@ -222,6 +227,7 @@ private:
         QString keyFile;
     } m_login;
     QStringList m_enteredDirs;
+    bool m_serverEditWanted = false;
     // While a batch goes over several connections: the run, to cancel them all.
     ParallelRun* m_parallel = nullptr;
     // Where the log lines of an extra connection go, after its number.

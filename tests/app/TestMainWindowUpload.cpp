@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -36,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -104,6 +106,7 @@ private slots:
     void thumbnailsDeclined();
     void autocloseClosesAfterUpload();
     void autocloseStaysOpenWhenNothingWasUploaded();
+    void errorLeadsToTheServerSettings();
     void screenshotIsAddedAndUploaded();
 
 private:
@@ -241,7 +244,8 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     m_dialogs->expectMessage(
         FatalPrefix + "Could not connect to remote server. Please check your server settings.\n" +
-        QString("127.0.0.1, port %1: Connection refused").arg(setup.port));
+        QString("127.0.0.1, port %1: Connection refused\n").arg(setup.port) +
+        "Is the server running, and is the port right?");
     form.startUpload();
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
     QVERIFY(idle(form));
@@ -717,10 +721,39 @@ void TestMainWindowUpload::autocloseStaysOpenWhenNothingWasUploaded() {
     MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100)});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    m_dialogs->expectErrorQuestionMatching("552 .*", false);
+    m_dialogs->expectErrorQuestionMatching("\"a.png\" could not be uploaded .*\n552 .*", false);
     form.startUpload();
     QVERIFY(form.isVisible());
     QVERIFY(idle(form));
+}
+
+// "Edit Server…" at a failed file stops the run and shows the server's settings to mend them.
+void TestMainWindowUpload::errorLeadsToTheServerSettings() {
+    FtpServer server("storfull");
+    QUADDLE_REQUIRE_SERVER(server);
+    Config config;
+    for (const QString& name : QStringList{"Other server", "Failing server"}) {
+        const qint32 index =
+            config.storeServer(server.host(), QString::number(server.port()), server.user(),
+                               server.password(), QString(), QString(), QString(), "0", -1, -1);
+        config.serverNames[index] = name;
+    }
+    config.saveConfig();
+    MainWindow form({test::sparseLocalFile(*m_local, "a.png", 100),
+                     test::sparseLocalFile(*m_local, "b.png", 100)});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.config().currentServer = 1;
+    m_dialogs->expectErrorQuestionEditingServer("\"a.png\" could not be uploaded .*\n552 .*");
+    form.startUpload();
+    QVERIFY2(m_dialogs->done(), qPrintable(m_dialogs->report()));
+    QVERIFY(idle(form));
+    // Nothing more went after the answer.
+    QVERIFY(!QFile::exists(server.localPath("b.png")));
+    auto* tree = form.findChild<QTreeWidget*>("serverTree");
+    QVERIFY(tree && tree->isVisible());
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("Failing server"));
+    QCOMPARE(form.findChild<QLineEdit*>("hostEdit")->text(), server.host());
 }
 
 void TestMainWindowUpload::screenshotIsAddedAndUploaded() {

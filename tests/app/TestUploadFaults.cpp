@@ -76,7 +76,8 @@ void TestUploadFaults::serverFailsDuringRun_data() {
     const QString& ignore = ErrorQuestion;
     const QString noConnection = "A fatal error occurred: \nCould not connect to remote "
                                  "server\\. Please check your server settings\\.\n"
-                                 "127\\.0\\.0\\.1, port \\d+: .+";
+                                 "127\\.0\\.0\\.1, port \\d+: .+\n"
+                                 "Is the server running, and is the port right\\?";
     QTest::newRow("never greets") << "silent" << QStringList{noConnection} << -1 << 0;
     for (const char* fault : {"close", "421"}) {
         const QString closing = QString::fromLatin1(fault);

@@ -23,7 +23,8 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
         {"changed host key", [&] { return trust(IdentityKind::HostKey, true); }},
         {"new certificate", [&] { return trust(IdentityKind::Certificate, false); }},
         {"changed certificate", [&] { return trust(IdentityKind::Certificate, true); }},
-        {"error", [&] { return yesNo(dialogs.continueAfterError("550 denied")); }},
+        {"error",
+         [&] { return yesNo(dialogs.continueAfterError("550 denied") == ErrorAnswer::Continue); }},
         {"login refused", [&] { return yesNo(dialogs.retryLogin()); }},
         {"login", [&] { return yesNo(dialogs.askLogin(user, password)); }},
         {"ssh prompt",
@@ -127,7 +128,7 @@ void TestConsoleDialogs::answersByKindOfQuestion() {
     QFETCH(bool, identityRefused);
     QTemporaryFile file;
     QVERIFY(file.open() && file.write("s3cret\n") == 7 && file.flush());
-    Terminal terminal(true);
+    Terminal terminal("quaddle", true);
     QVERIFY(!terminal.interactive());
     ConsoleDialogs dialogs(terminal,
                            {acceptNew, thumbnails, passwordFile ? file.fileName() : QString()});

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -103,8 +104,19 @@ private slots:
     void standaloneProgramAnswersAlike_data();
     void standaloneProgramAnswersAlike();
     void standaloneProgramLinksNoWidgets();
+    void errorsSayWhatToCheck_data();
+    void errorsSayWhatToCheck();
+    void helpNamesTheProgramStarted_data();
+    void helpNamesTheProgramStarted();
+    void listsServersAndFolders_data();
+    void listsServersAndFolders();
+    void bashCompletesSelectors_data();
+    void bashCompletesSelectors();
 
 private:
+    // A folder holding the programs under the names given, as links to the ones built.
+    QString programsNamed(const QStringList& names);
+
     QTemporaryDir m_local;
     QString m_a;
     QString m_b;
@@ -460,6 +472,7 @@ void TestCliE2E::standaloneProgramAnswersAlike_data() {
 }
 
 void TestCliE2E::standaloneProgramAnswersAlike() {
+    // Both answer alike but for the name each says it was started by.
     QFETCH(QStringList, windowed);
     QFETCH(QStringList, standalone);
     QFETCH(int, code);
@@ -482,8 +495,15 @@ void TestCliE2E::standaloneProgramAnswersAlike() {
     ProgramRun standaloneProgram(QUADDLE_CLI_PROGRAM, standalone, environment);
     const CliRun run = finished(standaloneProgram);
     QVERIFY2(run.code == code, run.error.constData());
-    QCOMPARE(run.output, expected.output);
-    QCOMPARE(run.error, expected.error);
+    const auto named = [](QByteArray text) {
+        return text.replace("quaddle-cli", "quaddle").replace("quaddle --cli", "quaddle");
+    };
+    // The standalone program's help leaves out the window's part.
+    const auto options = [&named](const QByteArray& text) {
+        return named(text.mid(text.indexOf("  --tags=STYLE")));
+    };
+    QCOMPARE(options(run.output), options(expected.output));
+    QCOMPARE(named(run.error), named(expected.error));
 }
 
 void TestCliE2E::standaloneProgramLinksNoWidgets() {
@@ -494,6 +514,271 @@ void TestCliE2E::standaloneProgramLinksNoWidgets() {
     const QByteArray libraries = ldd.readAllStandardOutput();
     QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
     QVERIFY2(!libraries.contains("libQt6Widgets"), libraries.constData());
+}
+
+QString TestCliE2E::programsNamed(const QStringList& names) {
+    const QString folder = m_local.filePath("programs");
+    QDir().mkpath(folder);
+    for (const QString& name : names) {
+        const QString built = name.endsWith("-cli") ? QStringLiteral(QUADDLE_CLI_PROGRAM)
+                                                    : QStringLiteral(QUADDLE_PROGRAM);
+        QFile::remove(folder + '/' + name);
+        QFile::link(built, folder + '/' + name);
+    }
+    return folder;
+}
+
+// What a user reads after a failure tells the file, the folder and the server, and what to
+// check; log.txt keeps it too.
+void TestCliE2E::errorsSayWhatToCheck_data() {
+    QTest::addColumn<QString>("fault"); // locked on pyftpdlib or vsftpd, refused, unknown host
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("error"); // %1: the server's port
+    const QString check = "Check that the folder is writable, or the root folder in the server "
+                          "manager.\n";
+    QTest::newRow("550 on pyftpdlib")
+        << "pyftpdlib" << 1
+        << "\"a.txt\" could not be uploaded to the folder \"/locked\" on 127.0.0.1, port %1:\n"
+           "550 Not enough privileges.\n" +
+               check;
+    QTest::newRow("553 on vsftpd")
+        << "vsftpd" << 1
+        << "\"a.txt\" could not be uploaded to the folder \"/upload/locked\" on 127.0.0.1, port "
+           "%1:\n553 Could not create file.\n" +
+               check;
+    QTest::newRow("connection refused")
+        << "refused" << 3
+        << "Could not connect to remote server. Please check your server settings.\n127.0.0.1, "
+           "port %1: Connection refused\nIs the server running, and is the port right?\n";
+    QTest::newRow("host name unknown")
+        << "unknown host" << 3
+        << "Could not connect to remote server. Please check your server settings.\n"
+           "quaddle-test.invalid, port %1: Host not found\nIs the host name right? No server of "
+           "that name could be found.\n";
+}
+
+void TestCliE2E::errorsSayWhatToCheck() {
+    QFETCH(QString, fault);
+    QFETCH(int, code);
+    QFETCH(QString, error);
+    std::unique_ptr<FtpServer> server;
+    const TempProgramDir programDir;
+    ServerSetup config;
+    if (fault == "pyftpdlib" || fault == "vsftpd") {
+        server = fault == "vsftpd" ? std::make_unique<FtpServer>(FtpServer::Kind::Vsftpd)
+                                   : std::make_unique<FtpServer>(QString("lockedfolder"));
+        QUADDLE_REQUIRE_SERVER(*server);
+        // Made by root: vsftpd's account may enter it, not write into it.
+        QDir().mkpath(server->localPath("locked"));
+        config = setupFor(*server);
+        config.folders = {QDir::cleanPath(server->uploadDir() + "/locked")};
+    } else if (fault == "refused") {
+        config.user = "u";
+        config.password = "p";
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        config.port = closed.serverPort();
+    } else {
+        // Under .invalid no name resolves, and the resolver knows it without asking anyone.
+        config.host = "quaddle-test.invalid";
+        config.user = "u";
+        config.password = "p";
+    }
+    saveServerConfig(config, {{"Log", SettingValue::boolean(true)}});
+
+    const CliRun run = runCli({":0/0", m_a}, programDir.environment());
+    QVERIFY2(run.code == code, run.error.constData());
+    // Standard error indents a message's further lines.
+    QString expected = (code == 1 ? QStringLiteral("quaddle: An error occurred: \n")
+                                  : QStringLiteral("quaddle: ")) +
+                       error.arg(config.port);
+    expected.replace("\n", "\n  ");
+    expected.chop(2);
+    const QString shown = QString::fromUtf8(run.error);
+    QVERIFY2(shown.contains(expected), qPrintable(shown));
+    if (server)
+        QVERIFY(!QFile::exists(server->localPath("locked/a.txt")));
+    // The log keeps the whole message, each line break escaped.
+    const QByteArray log = programDir.readFile("log.txt");
+    const QString lastLine = error.arg(config.port).trimmed().section('\n', -1);
+    QVERIFY2(log.contains(lastLine.toUtf8()), log.constData());
+}
+
+// The help and every message name the program as it was started.
+void TestCliE2E::helpNamesTheProgramStarted_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("words"); // before --help or a wrong option
+    QTest::addColumn<QString>("usage");
+    QTest::newRow("quaddle-cli") << "quaddle-cli" << QStringList{}
+                                 << "Usage: quaddle-cli [options] [:server[/folder]] files...\n";
+    QTest::newRow("quaddle-cli as quaddle")
+        << "quaddle-cli:quaddle" << QStringList{}
+        << "Usage: quaddle [options] [:server[/folder]] files...\n";
+    QTest::newRow("quaddle --cli")
+        << "quaddle" << QStringList{"--cli"} << "Usage: quaddle [:server[/folder]] [files...]\n";
+    QTest::newRow("quaddle as qd")
+        << "quaddle:qd" << QStringList{"--cli"} << "Usage: qd [:server[/folder]] [files...]\n";
+}
+
+void TestCliE2E::helpNamesTheProgramStarted() {
+    QFETCH(QString, name);
+    QFETCH(QStringList, words);
+    QFETCH(QString, usage);
+    // "built:shown": the program built, started under another name.
+    const QString built = name.section(':', 0, 0);
+    const QString shown = name.section(':', -1);
+    const QString folder = m_local.filePath("named-" + shown);
+    QDir().mkpath(folder);
+    QFile::remove(folder + '/' + shown);
+    QVERIFY(QFile::copy(built == "quaddle" ? QStringLiteral(QUADDLE_PROGRAM)
+                                           : QStringLiteral(QUADDLE_CLI_PROGRAM),
+                        folder + '/' + shown));
+    const TempProgramDir programDir;
+    const QProcessEnvironment environment = withoutDisplay(programDir.environment());
+
+    ProgramRun help(folder + '/' + shown, words + QStringList{"--help"}, environment);
+    const CliRun helped = finished(help);
+    QCOMPARE(helped.code, 0);
+    const QString text = QString::fromUtf8(helped.output);
+    QVERIFY2(text.startsWith(usage), qPrintable(text));
+    if (built != shown)
+        QVERIFY2(!text.contains(built + ' '), qPrintable(text));
+    // Without a window the tag style is the one the window chose last; url gives addresses.
+    QVERIFY2(text.contains("--tags=STYLE      url (the addresses only), bbcode, bbcode-img, "
+                           "html,\n                    html-img or markdown; default: the tag "
+                           "style chosen last\n                    in the window's list of "
+                           "results\n"),
+             qPrintable(text));
+    QVERIFY2(text.contains("  --servers "), qPrintable(text));
+
+    ProgramRun wrong(folder + '/' + shown, words + QStringList{"--fast", m_a}, environment);
+    const CliRun refused = finished(wrong);
+    QCOMPARE(refused.code, 2);
+    QCOMPARE(QString::fromUtf8(refused.error), shown + ": Unknown option \"--fast\".\nTry \"" +
+                                                   shown + " --help\" for more information.\n");
+}
+
+namespace {
+
+// Three servers, one of each type, after one deleted; folders after one deleted. What is
+// deleted is left out of the file, so the numbers close up.
+void saveSeveralServers() {
+    Config config;
+    const auto add = [&config](const QString& name, const QString& host, const QString& port,
+                               const QString& type) {
+        const qint32 index = config.storeServer(host, port, "u", QString(), QString(), QString(),
+                                                QString(), type, -1, -1);
+        config.serverNames[index] = name;
+        return index;
+    };
+    const qint32 local = add("Local FTP", "127.0.0.1", "2177", "0");
+    config.setFolder(-1, local, "/pictures");
+    config.setFolder(-1, local, "/old");
+    config.setFolder(-1, local, "/2024 photos");
+    config.deleteFolder(1, local);
+    config.deleteServer(add("Gone", "gone.example", "21", "0"));
+    add("Web space", "::1", "22", "1");
+    add("Secure", "ftp.example.org", "990", "2");
+    config.saveConfig();
+}
+
+} // namespace
+
+void TestCliE2E::listsServersAndFolders_data() {
+    QTest::addColumn<QStringList>("words");
+    QTest::addColumn<QByteArray>("output");
+    QTest::newRow("servers") << QStringList{"--servers"}
+                             << QByteArray("0 Local FTP (ftp://127.0.0.1:2177)\n"
+                                           "1 Web space (sftp://[::1]:22)\n"
+                                           "2 Secure (ftps://ftp.example.org:990)\n");
+    QTest::newRow("folders") << QStringList{"--servers", ":0"}
+                             << QByteArray("0/0 /pictures\n0/1 /2024 photos\n");
+    QTest::newRow("no folders") << QStringList{"--servers", ":2"} << QByteArray();
+    QTest::newRow("servers as JSON")
+        << QStringList{"--servers", "--json"}
+        << QByteArray(
+               R"([{"address":"ftp://127.0.0.1:2177","folders":[{"folder":0,"path":"/pictures",)"
+               R"("selector":":0/0"},{"folder":1,"path":"/2024 photos","selector":":0/1"}],)"
+               R"("name":"Local FTP","selector":":0","server":0},{"address":"sftp://[::1]:22",)"
+               R"("folders":[],"name":"Web space","selector":":1","server":1},{"address":)"
+               R"("ftps://ftp.example.org:990","folders":[],"name":"Secure","selector":":2",)"
+               R"("server":2}])"
+               "\n");
+    QTest::newRow("folders as JSON")
+        << QStringList{"--json", "--servers", ":0"}
+        << QByteArray(R"([{"folder":0,"path":"/pictures","selector":":0/0"},)"
+                      R"({"folder":1,"path":"/2024 photos","selector":":0/1"}])"
+                      "\n");
+}
+
+void TestCliE2E::listsServersAndFolders() {
+    QFETCH(QStringList, words);
+    QFETCH(QByteArray, output);
+    const TempProgramDir programDir;
+    saveSeveralServers();
+    const QProcessEnvironment environment = withoutDisplay(programDir.environment());
+    for (const bool standalone : {true, false}) {
+        const auto program =
+            standalone ? std::make_unique<ProgramRun>(QUADDLE_CLI_PROGRAM, words, environment)
+                       : std::make_unique<ProgramRun>(QStringList{"--cli"} + words, environment);
+        const CliRun run = finished(*program);
+        QVERIFY2(run.code == 0, run.error.constData());
+        QCOMPARE(run.output, output);
+        QCOMPARE(run.error, QByteArray());
+    }
+    // A server that is not there is an error of its own.
+    const CliRun deleted = runCli({"--servers", ":3"}, environment);
+    QCOMPARE(deleted.code, 2);
+    QCOMPARE(deleted.error, QByteArray("quaddle: \":3\" names no configured server.\n"));
+}
+
+// bash's completion of a selector, as bash calls it: the words split at ":" as bash splits them.
+void TestCliE2E::bashCompletesSelectors_data() {
+    QTest::addColumn<QString>("line"); // up to the cursor
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QString>("offered");
+    for (const QString& program : QStringList{"quaddle-cli", "quaddle --cli"}) {
+        QTest::addRow("%s servers", qPrintable(program)) << program + " :" << program + " :"
+                                                         << "0 1 2";
+        QTest::addRow("%s a server", qPrintable(program))
+            << program + " -q :2" << program + " -q : 2"
+            << "2";
+        QTest::addRow("%s folders", qPrintable(program)) << program + " :0/" << program + " : 0/"
+                                                         << "0/0 0/1";
+        QTest::addRow("%s a folder", qPrintable(program)) << program + " :0/1" << program + " : 0/1"
+                                                          << "0/1";
+        QTest::addRow("%s tags", qPrintable(program))
+            << program + " --tags=u" << program + " --tags = u"
+            << "url";
+    }
+}
+
+void TestCliE2E::bashCompletesSelectors() {
+    QFETCH(QString, line);
+    QFETCH(QString, words);
+    QFETCH(QString, offered);
+    const TempProgramDir programDir;
+    saveSeveralServers();
+    QProcessEnvironment environment = withoutDisplay(programDir.environment());
+    environment.insert("PATH",
+                       programsNamed({"quaddle", "quaddle-cli"}) + ":" + environment.value("PATH"));
+    environment.insert("COMPLETION_LINE", line);
+    environment.insert("COMPLETION_WORDS", words);
+    const QString script = "source /usr/share/bash-completion/bash_completion\n"
+                           "source '" QUADDLE_SOURCE_DIR "/data/quaddle.bash-completion'\n"
+                           "complete -p quaddle quaddle-cli\n"
+                           "read -r -a COMP_WORDS <<<\"$COMPLETION_WORDS\"\n"
+                           "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$COMPLETION_LINE "
+                           "COMP_POINT=${#COMPLETION_LINE}\n"
+                           "_quaddle \"${COMP_WORDS[0]}\" \"${COMP_WORDS[COMP_CWORD]}\"\n"
+                           "echo \"${COMPREPLY[*]}\"\n";
+    QProcess bash;
+    bash.setProcessEnvironment(environment);
+    bash.start("bash", {"-c", script});
+    QVERIFY(bash.waitForFinished(30000));
+    QCOMPARE(bash.readAllStandardError(), QByteArray());
+    QCOMPARE(QString::fromUtf8(bash.readAllStandardOutput()),
+             "complete -F _quaddle quaddle\ncomplete -F _quaddle quaddle-cli\n" + offered + "\n");
 }
 
 QTEST_GUILESS_MAIN(TestCliE2E)

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -105,6 +106,7 @@ private slots:
     void keepsTheProgramDirTheUserHas();
     void onlyTheSwitchOffersQuaddleForFiles();
     void packageCarriesTheProgramAndWhatItLoads();
+    void buildShowsItsProgress();
 };
 
 void TestInstall::installsForTheUserAndUninstalls() {
@@ -264,6 +266,51 @@ void TestInstall::packageCarriesTheProgramAndWhatItLoads() {
     const CommandRun validate =
         runCommand("appstreamcli", {"validate-tree", "--no-net", root.path()});
     QVERIFY2(validate.exitCode == 0, validate.output.constData());
+}
+
+// A build of minutes says what it is and moves on the screen: scripts/run passes the build
+// through scripts/build-progress, here fed by a real Ninja build of 21 steps.
+void TestInstall::buildShowsItsProgress() {
+    QFile run(script("run"));
+    QVERIFY(run.open(QIODevice::ReadOnly));
+    const QByteArray runText = run.readAll();
+    QVERIFY(runText.contains("echo \"Building Quaddle (a few minutes)\xE2\x80\xA6\" >&2\n"));
+    QVERIFY(runText.contains("|\n    scripts/build-progress >&2\n"));
+
+    QTemporaryDir project;
+    QFile lists(project.filePath("CMakeLists.txt"));
+    QVERIFY(lists.open(QIODevice::WriteOnly));
+    lists.write("cmake_minimum_required(VERSION 3.16)\nproject(steps NONE)\n"
+                "foreach(i RANGE 1 20)\n"
+                "  add_custom_command(OUTPUT f${i} COMMAND ${CMAKE_COMMAND} -E touch f${i})\n"
+                "  list(APPEND files f${i})\n"
+                "endforeach()\n"
+                "add_custom_command(OUTPUT said COMMAND ${CMAKE_COMMAND} -E echo "
+                "\"warning: a compiler says so\" COMMAND ${CMAKE_COMMAND} -E touch said)\n"
+                "add_custom_target(steps ALL DEPENDS ${files} said)\n");
+    lists.close();
+    const QString build = project.filePath("build");
+    QCOMPARE(runCommand(QUADDLE_CMAKE, {"-S", project.path(), "-B", build, "-G", "Ninja"}).exitCode,
+             0);
+    const CommandRun shown = runCommand("bash", {"-c", "\"$0\" --build \"$1\" | \"$2\"",
+                                                 QUADDLE_CMAKE, build, script("build-progress")});
+    QCOMPARE(shown.exitCode, 0);
+    const QStringList lines = QString::fromUtf8(shown.output).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.contains("warning: a compiler says so"), shown.output.constData());
+    // Not a terminal: a line at each tenth of the steps, the last one at the end.
+    const QRegularExpression step("^  (\\d+) of 21 steps \\((\\d+)%\\)$");
+    int tenth = -1;
+    QString last;
+    for (const QString& line : lines) {
+        if (line.startsWith("warning:"))
+            continue;
+        const QRegularExpressionMatch match = step.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        QVERIFY(match.captured(2).toInt() / 10 > tenth);
+        tenth = match.captured(2).toInt() / 10;
+        last = line;
+    }
+    QCOMPARE(last, "  21 of 21 steps (100%)");
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

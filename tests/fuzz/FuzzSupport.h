@@ -33,7 +33,7 @@ public:
     bool trustIdentity(const IdentityQuestion& question) override {
         return question.kind == IdentityKind::HostKey && !question.changed;
     }
-    bool continueAfterError(const QString&) override { return false; }
+    ErrorAnswer continueAfterError(const QString&) override { return ErrorAnswer::Stop; }
     bool offerThumbnails(ThumbnailImages) override { return false; }
 };
 

@@ -70,7 +70,6 @@ bool ask(Dialogs& dialogs, const QString& question) {
              return dialogs.trustIdentity(
                  {IdentityKind::Certificate, true, true, QString(), "ABCD", Details});
          }},
-        {"error", [&] { return dialogs.continueAfterError("550 <i>denied</i>"); }},
         {"login refused", [&] { return dialogs.retryLogin(); }},
         {"JPEG thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Jpeg); }},
         {"other thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Mixed); }},
@@ -94,6 +93,8 @@ private slots:
     void boxBelongsToTheVisibleWindow();
     void questionsAreWorded_data();
     void questionsAreWorded();
+    void errorQuestionOffersServerEdit_data();
+    void errorQuestionOffersServerEdit();
 };
 
 void TestQtDialogs::namesShowAsTyped_data() {
@@ -221,8 +222,6 @@ void TestQtDialogs::questionsAreWorded_data() {
            "before, but not this one." +
                changedCertificate
         << error << warning << yes;
-    QTest::newRow("error") << "An error occurred: \n550 <i>denied</i>\nIgnore and continue?"
-                           << error << yesNo << yes;
     QTest::newRow("login refused")
         << "Login incorrect. Please try again." << error << int(MessageButtons::OkAbort) << ok;
     QTest::newRow("JPEG thumbnails") << "Looks like you are uploading some JPEG images. Do you "
@@ -259,6 +258,45 @@ void TestQtDialogs::questionsAreWorded() {
     QCOMPARE(int(boxes.buttons), buttons);
     boxes.answer = closingAnswer(boxes.buttons);
     QVERIFY(!ask(boxes, QString::fromLatin1(QTest::currentDataTag())));
+}
+
+void TestQtDialogs::errorQuestionOffersServerEdit_data() {
+    QTest::addColumn<QString>("button"); // the button's text, or empty for Escape
+    QTest::addColumn<ErrorAnswer>("answer");
+    QTest::newRow("yes") << "&Yes" << ErrorAnswer::Continue;
+    QTest::newRow("no") << "&No" << ErrorAnswer::Stop;
+    QTest::newRow("edit server") << "&Edit Server\u2026" << ErrorAnswer::EditServer;
+    QTest::newRow("escape") << QString() << ErrorAnswer::Stop;
+}
+
+void TestQtDialogs::errorQuestionOffersServerEdit() {
+    QFETCH(QString, button);
+    QFETCH(ErrorAnswer, answer);
+    QString shown;
+    QStringList buttons;
+    QTimer::singleShot(0, this, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            if (!box || !box->isVisible())
+                continue;
+            shown = box->text();
+            QAbstractButton* chosen = nullptr;
+            for (QAbstractButton* offered : box->buttons()) {
+                buttons.append(offered->text());
+                if (offered->text() == button)
+                    chosen = offered;
+            }
+            if (chosen)
+                chosen->click();
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
+    MessageBoxesOnly dialogs;
+    QCOMPARE(dialogs.continueAfterError("550 <i>denied</i>"), answer);
+    QCOMPARE(shown, "An error occurred: \n550 <i>denied</i>\nIgnore and continue?");
+    buttons.sort();
+    QCOMPARE(buttons, QStringList({"&Edit Server\u2026", "&No", "&Yes"}));
 }
 
 QTEST_MAIN(TestQtDialogs)

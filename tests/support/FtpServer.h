@@ -34,11 +34,11 @@ public:
     // stand in front of them.
     FtpServer(Kind kind, PassivePorts passivePorts);
     // A pyftpdlib server with a fault: nosize, listonly, unlistable, stallcwd, closestor,
-    // storfull, multiline220, force125, user230, badpasv, silent, diskfull3, drop2, refusedata,
-    // storclosedata, escapes, maxcons2 (two connections per address), hold and hold:COUNT (the
-    // uploads of files named hold* kept waiting), slowstor (uploads taken at about 3 MB/s), and
-    // close:STEP, 421:STEP, stall:STEP, endless:STEP or hugeline:STEP for a step of the dialogue
-    // (see faulty_ftpd.py).
+    // storfull, lockedfolder (the folder "locked" not writable for the account), multiline220,
+    // force125, user230, badpasv, silent, diskfull3, drop2, refusedata, storclosedata, escapes,
+    // maxcons2 (two connections per address), hold and hold:COUNT (the uploads of files named hold*
+    // kept waiting), slowstor (uploads taken at about 3 MB/s), and close:STEP, 421:STEP,
+    // stall:STEP, endless:STEP or hugeline:STEP for a step of the dialogue (see faulty_ftpd.py).
     explicit FtpServer(const QString& fault);
     ~FtpServer();
     FtpServer(const FtpServer&) = delete;

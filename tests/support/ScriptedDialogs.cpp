@@ -157,6 +157,18 @@ void ScriptedDialogs::expectErrorQuestionMatching(const QString& pattern, bool g
     m_script.append({ErrorQuestion, pattern, goOn, true});
 }
 
+void ScriptedDialogs::expectFileError(const QString& name, const QString& reply, bool goOn) {
+    expectErrorQuestionMatching(
+        QRegularExpression::escape("\"" + name + "\"") +
+            " could not be uploaded to the folder \".*\" on .*, port .*:\n" +
+            QRegularExpression::escape(reply) + "(\n.*)?",
+        goOn);
+}
+
+void ScriptedDialogs::expectErrorQuestionEditingServer(const QString& pattern) {
+    m_script.append({ErrorQuestion, pattern, QVariant::fromValue(ErrorAnswer::EditServer), true});
+}
+
 void ScriptedDialogs::expectThumbnailOffer(ThumbnailImages images, bool accepted) {
     m_script.append({ThumbnailQuestion, imagesName(images), accepted});
 }
@@ -267,8 +279,11 @@ bool ScriptedDialogs::trustIdentity(const IdentityQuestion& identity) {
     return scriptedAnswer(asked).toBool();
 }
 
-bool ScriptedDialogs::continueAfterError(const QString& message) {
-    return scriptedYes(ErrorQuestion, message);
+ErrorAnswer ScriptedDialogs::continueAfterError(const QString& message) {
+    const QVariant answer = scriptedAnswer(question(ErrorQuestion, message));
+    if (answer.typeId() == QMetaType::Bool)
+        return answer.toBool() ? ErrorAnswer::Continue : ErrorAnswer::Stop;
+    return answer.isValid() ? answer.value<ErrorAnswer>() : ErrorAnswer::Stop;
 }
 
 bool ScriptedDialogs::offerThumbnails(ThumbnailImages images) {

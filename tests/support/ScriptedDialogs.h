@@ -59,6 +59,11 @@ public:
                         const QString& fingerprintPattern = QStringLiteral(".*"));
     void expectErrorQuestion(const QString& message, bool goOn);
     void expectErrorQuestionMatching(const QString& pattern, bool goOn);
+    // The error question about a file that failed with the reply, whatever the folder and
+    // server it names.
+    void expectFileError(const QString& name, const QString& reply, bool goOn);
+    // The error question, left with "Edit Server…".
+    void expectErrorQuestionEditingServer(const QString& pattern);
     void expectThumbnailOffer(ThumbnailImages images, bool accepted);
 
     // True when every expected question was asked and nothing unexpected was.
@@ -81,7 +86,7 @@ public:
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;
-    bool continueAfterError(const QString& message) override;
+    ErrorAnswer continueAfterError(const QString& message) override;
     bool offerThumbnails(ThumbnailImages images) override;
 
 private:

@@ -11,7 +11,8 @@ for each; "hold:COUNT" does so until COUNT are held at once, then refuses them a
 disk would. "holdrename" moves a file onto a name beginning with "hold" at once, but answers
 only once a file named "release" is in DIRECTORY, and logs "held NAME" for each.
 "seconduser" misbehaves in nothing; it also lets "bob", with the same password, log in to
-the folder "bob" of DIRECTORY.
+the folder "bob" of DIRECTORY. "lockedfolder" misbehaves in nothing; its account may enter
+the folder "locked" of DIRECTORY but not write into it, as the server's permissions say.
 """
 import logging
 import os
@@ -231,6 +232,11 @@ class FaultyHandler(FTPHandler):
 def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(USER, PASSWORD, DIRECTORY, perm="elradfmwMT")
+    if MODE == "lockedfolder":
+        # The account may enter and list the folder "locked", not write into it.
+        os.makedirs(os.path.join(DIRECTORY, "locked"), exist_ok=True)
+        authorizer.override_perm(USER, os.path.join(DIRECTORY, "locked"), perm="elr",
+                                 recursive=True)
     if MODE == "seconduser":
         os.makedirs(os.path.join(DIRECTORY, "bob"), exist_ok=True)
         authorizer.add_user("bob", PASSWORD, os.path.join(DIRECTORY, "bob"), perm="elradfmwMT")

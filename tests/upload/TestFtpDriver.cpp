@@ -614,9 +614,14 @@ void TestFtpDriver::unreachableServer() {
         m_session->driver().connect(host, port, "u", "p");
         QFAIL("no error");
     } catch (const Error& error) {
+        // A name that is not found is no server that is down.
+        const QString check =
+            host == "bad host"
+                ? QStringLiteral("Is the host name right? No server of that name could be found.")
+                : QStringLiteral("Is the server running, and is the port right?");
         QCOMPARE(error.message(), "Could not connect to remote server. Please check your server "
                                   "settings.\n" +
-                                      host + ", port " + port + ": " + reason);
+                                      host + ", port " + port + ": " + reason + "\n" + check);
     }
 }
 

@@ -165,7 +165,7 @@ void TestSftpDriver::refusedAndFailedLogins() {
     } catch (const Error& thrown) {
         QCOMPARE(thrown.message(), "Could not connect to remote server. Please check your server "
                                    "settings.\nsftp.example.org, port 2222: " +
-                                       error);
+                                       error + "\nIs the server running, and is the port right?");
     }
 }
 

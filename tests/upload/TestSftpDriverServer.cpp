@@ -608,7 +608,8 @@ void TestSftpDriverServer::permissionDenied() {
     QVERIFY(login(server));
     QVERIFY(m_session->enterDir(locked, false, false));
     const QString path = test::localFile(*m_temp, "x.jpg", "data");
-    m_dialogs->expectErrorQuestion("Permission denied. (while uploading file \"x.jpg\")", false);
+    m_dialogs->expectFileError("x.jpg", "Permission denied. (while uploading file \"x.jpg\")",
+                               false);
     QVERIFY(m_session->uploadFiles({{path, QString()}}).isEmpty());
 }
 
@@ -656,9 +657,9 @@ void TestSftpDriverServer::failedFileAsksAndGoesOn() {
     QVERIFY(m_session->enterDir(target, false, false));
     if (folder == "gone")
         QVERIFY(QDir(target).removeRecursively());
-    m_dialogs->expectErrorQuestion(error, true);
+    m_dialogs->expectFileError("a.jpg", error, true);
     if (uploaded.isEmpty())
-        m_dialogs->expectErrorQuestion(error, true);
+        m_dialogs->expectFileError("b.jpg", error, true);
     QStringList names;
     for (const UploadResult& result :
          m_session->uploadFiles({{first, QString()}, {second, QString()}}))
