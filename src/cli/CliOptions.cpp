@@ -142,6 +142,12 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.json = true;
         } else if (word == QLatin1String("--delete")) {
             options.deleteUploads = true;
+        } else if (is("--test-server")) {
+            options.testServer = optionValue(word, QStringLiteral("--test-server"), arguments, i);
+            if (!options.testServer->startsWith(QLatin1Char(':')))
+                throw usageError(QStringLiteral("--test-server takes a server such as :0, not "
+                                                "\"%1\".")
+                                     .arg(*options.testServer));
         } else if (is("--master-password-file")) {
             options.masterPasswordFile =
                 optionValue(word, QStringLiteral("--master-password-file"), arguments, i);
@@ -152,6 +158,11 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         }
     }
     checkHistoryOptions(options, words);
+    if (options.testServer) {
+        if (!words.isEmpty())
+            throw usageError(QStringLiteral("--test-server takes no files."));
+        return options;
+    }
     if (options.deleteUploads) {
         options.files = words;
         return options;

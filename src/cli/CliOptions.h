@@ -32,6 +32,8 @@ struct CliOptions {
     bool json = false;
     // --delete: the words are the addresses of uploads to delete from their servers.
     bool deleteUploads = false;
+    // --test-server: the selector of the server to test instead of uploading.
+    std::optional<QString> testServer;
 };
 
 // How many uploads --history lists without a number.

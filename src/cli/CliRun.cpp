@@ -116,6 +116,12 @@ QString usageText(const QString& program) {
                "  --delete URL...   delete those uploads of the history, with their\n"
                "                    thumbnails, from their servers and mark them deleted\n"
                "\n"
+               "       %1 --cli --test-server :server [options]\n"
+               "\n"
+               "  --test-server :N  log in to server N, put a small test file into its default\n"
+               "                    folder, fetch it from its address, delete it, and print\n"
+               "                    each step; exit status 0 only when every step passed\n"
+               "\n"
                "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
                "files uploaded, skipped or deleted, 1 some failed or no screenshot could be\n"
                "taken, 2 wrong usage or unreadable configuration, 3 server not reached or login\n"
@@ -186,6 +192,8 @@ void CliRun::interrupt() {
         m_run->cancel();
     if (m_deleteRun)
         m_deleteRun->cancel();
+    if (m_probe)
+        m_probe->cancel();
     if (m_screenshot)
         m_screenshot->cancel();
 }
@@ -207,6 +215,8 @@ int CliRun::run() {
         return ExitUsage;
     if (m_options.deleteUploads)
         return deleteUploads(config);
+    if (m_options.testServer)
+        return testServer(config);
 
     QString remoteDir;
     if (m_options.selector) {

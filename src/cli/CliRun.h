@@ -6,6 +6,7 @@
 #include "cli/Terminal.h"
 #include "config/Config.h"
 #include "run/DeleteRun.h"
+#include "run/ServerProbe.h"
 #include "run/UploadRun.h"
 #include "thumbs/Thumbnail.h"
 
@@ -61,6 +62,8 @@ private:
     int run();
     // Prints the last uploads of the history (CliHistory.cpp).
     int listHistory();
+    // Tests the server --test-server names and prints each step (CliServerTest.cpp).
+    int testServer(Config& config);
     // Deletes the uploads the words name from their servers and marks them in the history.
     int deleteUploads(Config& config);
     // The newest entry still on its server of each address the words name; reports those that
@@ -83,6 +86,7 @@ private:
     ConsoleDialogs m_dialogs;
     UploadRun* m_run = nullptr;
     DeleteRun* m_deleteRun = nullptr;
+    ServerProbe* m_probe = nullptr;
     ScreenshotTaker* m_screenshot = nullptr;
     // The screenshot, until the run is over.
     ImageFolder m_images;

@@ -21,6 +21,7 @@ class QTreeWidgetItem;
 namespace quaddle {
 
 class Config;
+struct ServerRecord;
 
 // What the configuration window needs from the main window.
 struct ConfigWindowHost {
@@ -91,6 +92,10 @@ private:
     // Says beside the port and the URL mask what is wrong with them; true when nothing is.
     bool checkServerFields();
     void chooseKeyFile();
+    // The "Test" button, which tests the server as its fields stand (ConfigWindowServerTest.cpp).
+    QPushButton* makeTestServerButton(QWidget* parent);
+    void testTypedServer();
+    ServerRecord typedServer() const;
     void renameSelectedNode();
     void deleteSelectedNode();
     void applyServerType(int index);
@@ -123,6 +128,7 @@ private:
     QPushButton* m_newFolderButton = nullptr;
     QWidget* m_fieldPanel = nullptr;
     QPushButton* m_saveServerButton = nullptr;
+    QPushButton* m_testServerButton = nullptr;
     QLineEdit* m_hostEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
     QLabel* m_portProblemLabel = nullptr;

@@ -192,6 +192,7 @@ void ConfigWindow::createServerPage() {
     m_saveServerButton->setObjectName(QStringLiteral("saveServerButton"));
     fields->addStretch();
     fields->addWidget(m_saveServerButton);
+    fields->addWidget(makeTestServerButton(m_fieldPanel));
     connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
 
     // The tree takes the room the window gets; the fields keep their width.
