@@ -18,11 +18,18 @@ QString outcomeMark(ProbeOutcome outcome) {
     return QStringLiteral("[ -- ]");
 }
 
-QString stepLine(const ProbeStepResult& step) {
-    QString line = outcomeMark(step.outcome) + QLatin1Char(' ') + probeStepName(step.step);
+// The step's line; a detail of several lines goes on below it, indented.
+QStringList stepLines(const ProbeStepResult& step) {
+    const QString line = outcomeMark(step.outcome) + QLatin1Char(' ') + probeStepName(step.step);
     if (step.outcome == ProbeOutcome::NotTried)
-        return line + QStringLiteral(": not tried");
-    return step.detail.isEmpty() ? line : line + QStringLiteral(": ") + step.detail;
+        return {line + QStringLiteral(": not tried")};
+    if (step.detail.isEmpty())
+        return {line};
+    QStringList lines = step.detail.split(QLatin1Char('\n'));
+    lines.first().prepend(line + QStringLiteral(": "));
+    for (qsizetype index = 1; index < lines.size(); ++index)
+        lines[index].prepend(QStringLiteral("       "));
+    return lines;
 }
 
 } // namespace
@@ -39,12 +46,12 @@ int CliRun::testServer(Config& config) {
     if (interrupted())
         probe.cancel();
     const ProbeReport report =
-        probe.run([](const ProbeStepResult& step) { printLines({stepLine(step)}); });
+        probe.run([](const ProbeStepResult& step) { printLines(stepLines(step)); });
     m_probe = nullptr;
     QStringList rest;
     for (const ProbeStepResult& step : report.steps)
         if (step.outcome == ProbeOutcome::NotTried)
-            rest.append(stepLine(step));
+            rest.append(stepLines(step));
     if (!report.advice.isEmpty())
         rest.append(report.advice);
     printLines(rest);

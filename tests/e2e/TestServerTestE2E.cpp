@@ -61,6 +61,8 @@ class TestServerTestE2E : public QObject {
 private slots:
     void reportsEachStepAndCleansUp_data();
     void reportsEachStepAndCleansUp();
+    void stopsAtTheStepThatFailed_data();
+    void stopsAtTheStepThatFailed();
     void unknownServerIsUsageError();
 };
 
@@ -176,6 +178,56 @@ void TestServerTestE2E::reportsEachStepAndCleansUp() {
     QCOMPARE(output.contains(QStringLiteral("The server has a folder \"%1\"").arg(rightRoot)),
              setup == Setup::WrongRoot);
     QCOMPARE(output.contains("\"Permissions\""), setup == Setup::Refused);
+}
+
+// Where the probe is not even sent, or is refused.
+enum class Fault { ClosedPort, WrongPassword, UnwritableFolder };
+
+void TestServerTestE2E::stopsAtTheStepThatFailed_data() {
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("closed port") << Fault::ClosedPort << 3
+                                 << "[FAIL] Reached the server\n[ -- ] Logged in: not tried\n"
+                                    "[ -- ] Can write: not tried\n"
+                                    "[ -- ] The address serves the file: not tried";
+    QTest::newRow("wrong password") << Fault::WrongPassword << 3
+                                    << "[ OK ] Reached the server\n[FAIL] Logged in\n"
+                                       "[ -- ] Can write: not tried\n"
+                                       "[ -- ] The address serves the file: not tried";
+    QTest::newRow("unwritable folder") << Fault::UnwritableFolder << 1
+                                       << "[ OK ] Reached the server\n[ OK ] Logged in\n"
+                                          "[FAIL] Can write\n"
+                                          "[ -- ] The address serves the file: not tried";
+}
+
+void TestServerTestE2E::stopsAtTheStepThatFailed() {
+    QFETCH(Fault, fault);
+    QFETCH(int, code);
+    QFETCH(QString, lines);
+    // vsftpd's anonymous users may not write into the folder they log in to.
+    FtpServer ftp(fault == Fault::UnwritableFolder ? FtpServer::Kind::Vsftpd
+                                                   : FtpServer::Kind::Pyftpdlib);
+    QUADDLE_REQUIRE_SERVER(ftp);
+    ServerSetup entry = setupFor(ftp);
+    if (fault == Fault::WrongPassword)
+        entry.password = "wrong";
+    if (fault == Fault::ClosedPort)
+        entry.port = freePort();
+    const TempProgramDir programDir;
+    saveServerConfig(entry);
+    ProgramRun program(QUADDLE_CLI_PROGRAM, {"--test-server", ":0"}, programDir.environment());
+    QVERIFY(program.waitForExit(60000));
+    const QString output = QString::fromUtf8(program.standardOutput());
+    QVERIFY2(program.exitCode() == code,
+             qPrintable(output + QString::fromUtf8(program.errorOutput())));
+    QStringList shown;
+    for (const QString& line : output.split('\n'))
+        shown.append(line.endsWith(": not tried") ? line : line.section(':', 0, 0));
+    QVERIFY2(shown.join('\n').startsWith(lines), qPrintable(output));
+    const QString loginFolder = QFileInfo(ftp.localPath("x")).path() + "/..";
+    QCOMPARE(probesIn(QFileInfo(ftp.localPath("x")).path()), QStringList());
+    QCOMPARE(probesIn(loginFolder), QStringList());
 }
 
 void TestServerTestE2E::unknownServerIsUsageError() {
