@@ -63,6 +63,8 @@ private slots:
     void reportsEachStepAndCleansUp();
     void stopsAtTheStepThatFailed_data();
     void stopsAtTheStepThatFailed();
+    void explainsWhatKeptTheAddressFromServing_data();
+    void explainsWhatKeptTheAddressFromServing();
     void unknownServerIsUsageError();
 };
 
@@ -228,6 +230,43 @@ void TestServerTestE2E::stopsAtTheStepThatFailed() {
     const QString loginFolder = QFileInfo(ftp.localPath("x")).path() + "/..";
     QCOMPARE(probesIn(QFileInfo(ftp.localPath("x")).path()), QStringList());
     QCOMPARE(probesIn(loginFolder), QStringList());
+}
+
+void TestServerTestE2E::explainsWhatKeptTheAddressFromServing_data() {
+    QTest::addColumn<bool>("webServerUp");
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("no web server") << false
+                                   << "is the web server running, and are the host and port in "
+                                      "the address pattern right?";
+    QTest::newRow("self-signed certificate")
+        << true << "The address's host \"127.0.0.1\" could not prove itself over HTTPS";
+}
+
+void TestServerTestE2E::explainsWhatKeptTheAddressFromServing() {
+    QFETCH(bool, webServerUp);
+    QFETCH(QString, advice);
+    FtpServer ftp;
+    QUADDLE_REQUIRE_SERVER(ftp);
+    const QString folder = QFileInfo(ftp.localPath("x")).path();
+    std::unique_ptr<WebServer> web;
+    QString address = QStringLiteral("http://127.0.0.1:%1").arg(freePort());
+    if (webServerUp) {
+        web = std::make_unique<WebServer>(folder, WebServer::Scheme::SelfSigned);
+        QUADDLE_REQUIRE_WEB_SERVER(*web);
+        address = web->address();
+    }
+    ServerSetup entry = setupFor(ftp);
+    entry.urlMask = address + "$dir$file";
+    const TempProgramDir programDir;
+    saveServerConfig(entry);
+    ProgramRun program(QUADDLE_CLI_PROGRAM, {"--test-server", ":0"}, programDir.environment());
+    QVERIFY(program.waitForExit(60000));
+    const QString output = QString::fromUtf8(program.standardOutput());
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY2(output.contains("[ OK ] Can write"), qPrintable(output));
+    QVERIFY2(output.contains("[FAIL] The address serves the file"), qPrintable(output));
+    QVERIFY2(output.contains(advice), qPrintable(output));
+    QCOMPARE(probesIn(folder), QStringList());
 }
 
 void TestServerTestE2E::unknownServerIsUsageError() {

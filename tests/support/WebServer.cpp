@@ -25,8 +25,14 @@ void openWayTo(const QString& folder) {
 
 } // namespace
 
-WebServer::WebServer(const QString& folder) {
+WebServer::WebServer(const QString& folder, Scheme scheme) : m_scheme(scheme) {
     openWayTo(QFileInfo(folder).path());
+    QStringList tls;
+    if (scheme == Scheme::SelfSigned) {
+        if (!makeCertificate())
+            return;
+        tls = QStringList{m_work.filePath("cert.pem"), m_work.filePath("key.pem")};
+    }
     QFile script(QStringLiteral(QUADDLE_TEST_SUPPORT_DIR "/web_server.py"));
     if (!script.open(QIODevice::ReadOnly)) {
         m_problem = "cannot read web_server.py";
@@ -38,9 +44,14 @@ WebServer::WebServer(const QString& folder) {
     m_process.setWorkingDirectory(QStringLiteral("/"));
     m_process.setStandardOutputFile(log);
     m_process.setStandardErrorFile(m_work.filePath("errors.log"));
-    m_process.start("/usr/bin/setpriv",
-                    {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
-                     QString::fromUtf8(script.readAll()), folder});
+    const QStringList command{"--reuid=65534",
+                              "--regid=65534",
+                              "--clear-groups",
+                              "/usr/bin/python3",
+                              "-c",
+                              QString::fromUtf8(script.readAll()),
+                              folder};
+    m_process.start("/usr/bin/setpriv", command + tls);
     const QRegularExpression listening("listening on 127\\.0\\.0\\.1:(\\d+)");
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
@@ -67,8 +78,28 @@ WebServer::~WebServer() {
     }
 }
 
+bool WebServer::makeCertificate() {
+    QProcess openssl;
+    openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-subj", "/CN=localhost", "-days", "2", "-keyout",
+                   m_work.filePath("key.pem"), "-out", m_work.filePath("cert.pem")});
+    if (!openssl.waitForFinished(StartTimeoutMs) || openssl.exitCode() != 0) {
+        m_problem = "openssl could not make a certificate: " +
+                    QString::fromUtf8(openssl.readAllStandardError());
+        return false;
+    }
+    // The server reads them as "nobody"; the key protects nothing but this test.
+    for (const QString& name : QStringList{"cert.pem", "key.pem"})
+        QFile::setPermissions(m_work.filePath(name), Mode0755);
+    QFile::setPermissions(m_work.path(), Mode0755);
+    return true;
+}
+
 QString WebServer::address() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(QLatin1String(m_scheme == Scheme::SelfSigned ? "https" : "http"))
+        .arg(m_port);
 }
 
 QStringList WebServer::requests() const {

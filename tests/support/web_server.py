@@ -1,14 +1,16 @@
 """A small web server over a folder, as a server test meets one on a host.
 
-Usage: web_server.py FOLDER
+Usage: web_server.py FOLDER [CERTIFICATE KEY]
 
 Serves FOLDER on 127.0.0.1 at a free port, which it prints first ("listening on 127.0.0.1:PORT").
 Each request is logged on standard output as "METHOD PATH STATUS". A file the server may not
 read, or that lies in a folder it may not enter, is answered with 403, as common web servers
-do; addresses under /moved/ are redirected (301) to the same address without that part.
+do; addresses under /moved/ are redirected (301) to the same address without that part. With
+a certificate and its key it serves HTTPS.
 """
 import http.server
 import os
+import ssl
 import sys
 
 FOLDER = sys.argv[1]
@@ -44,5 +46,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+if len(sys.argv) == 4:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[2], sys.argv[3])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
 print(f"listening on 127.0.0.1:{server.server_address[1]}", flush=True)
 server.serve_forever()
