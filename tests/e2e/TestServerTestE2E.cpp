@@ -28,7 +28,8 @@ enum class Setup {
     WrongRoot,    // the root folder is the one above the web server's
     WrongPattern, // the address pattern has a folder the web server does not know
     Refused,      // the web server may not read the folder
-    Redirected    // the address is redirected to the right one
+    Redirected,   // the address is redirected to the right one
+    Parked        // the address pattern leads to a page the web server gives for every address
 };
 
 const QString WebRoot = QStringLiteral("public_html");
@@ -89,7 +90,8 @@ void TestServerTestE2E::reportsEachStepAndCleansUp_data() {
                   {"wrong root", Setup::WrongRoot, 1, {404}},
                   {"wrong pattern", Setup::WrongPattern, 1, {404}},
                   {"refused", Setup::Refused, 1, {403}},
-                  {"redirected", Setup::Redirected, 0, {301, 200}}};
+                  {"redirected", Setup::Redirected, 0, {301, 200}},
+                  {"parked", Setup::Parked, 1, {200}}};
     for (const auto& kind : kinds)
         for (const auto& setup : setups)
             QTest::addRow("%s, %s", kind.name, setup.name)
@@ -139,6 +141,7 @@ void TestServerTestE2E::reportsEachStepAndCleansUp() {
     entry.rootDir = setup == Setup::WrongRoot ? site.serverFolder : rightRoot;
     const QLatin1String prefix(setup == Setup::WrongPattern ? "/files"
                                : setup == Setup::Redirected ? "/moved"
+                               : setup == Setup::Parked     ? "/parked"
                                                             : "");
     entry.urlMask = web.address() + prefix + "$dir$file";
     const TempProgramDir programDir;
@@ -180,6 +183,8 @@ void TestServerTestE2E::reportsEachStepAndCleansUp() {
     QCOMPARE(output.contains(QStringLiteral("The server has a folder \"%1\"").arg(rightRoot)),
              setup == Setup::WrongRoot);
     QCOMPARE(output.contains("\"Permissions\""), setup == Setup::Refused);
+    QCOMPARE(output.contains("The address leads to another file than the one sent to \"" + sentTo),
+             setup == Setup::Parked);
 }
 
 // Where the probe is not even sent, or is refused.

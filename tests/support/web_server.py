@@ -5,10 +5,13 @@ Usage: web_server.py FOLDER [CERTIFICATE KEY]
 Serves FOLDER on 127.0.0.1 at a free port, which it prints first ("listening on 127.0.0.1:PORT").
 Each request is logged on standard output as "METHOD PATH STATUS". A file the server may not
 read, or that lies in a folder it may not enter, is answered with 403, as common web servers
-do; addresses under /moved/ are redirected (301) to the same address without that part. With
+do; addresses under /moved/ are redirected (301) to the same address without that part, and
+every address under /parked/ gets one page of its own (200), as parked domains and web
+applications that answer every path do. With
 a certificate and its key it serves HTTPS.
 """
 import http.server
+import io
 import os
 import ssl
 import sys
@@ -27,6 +30,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return None
+        if self.path.startswith("/parked/"):
+            page = b"<html><body>This domain is parked.</body></html>"
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(page)))
+            self.end_headers()
+            return io.BytesIO(page)
         path = self.translate_path(self.path)
         try:
             with open(path, "rb"):
