@@ -95,6 +95,8 @@ private:
     // The "Test" button, which tests the server as its fields stand (ConfigWindowServerTest.cpp).
     QPushButton* makeTestServerButton(QWidget* parent);
     void testTypedServer();
+    // The server as its fields stand, with the edited server's trusted certificate while the
+    // host is the same; what Save stores and Test tests.
     ServerRecord typedServer() const;
     void renameSelectedNode();
     void deleteSelectedNode();

@@ -1,4 +1,4 @@
-// The server manager's test of the server as its fields stand, saved or not.
+// The server manager's server as its fields stand, and its test, saved or not.
 #include "config/Config.h"
 #include "configwindow/ConfigWindow.h"
 #include "configwindow/ServerTestDialog.h"
@@ -34,6 +34,10 @@ ServerRecord ConfigWindow::typedServer() const {
     const bool psftp =
         m_typeBox->currentIndex() == int(ServerType::Sftp) && m_sshClientBox->currentIndex() == 1;
     record.sshClient = psftp ? SshClientPsftp : QString();
+    // A trusted certificate belongs to the host that showed it.
+    const bool saved = m_editedServer >= 0 && m_editedServer < m_config.servers.size();
+    if (saved && m_config.servers[m_editedServer].host == record.host)
+        record.trustedCert = m_config.servers[m_editedServer].trustedCert;
     return record;
 }
 
@@ -54,10 +58,7 @@ void ConfigWindow::testTypedServer() {
         trial.serverNames.append(tr("New Server"));
         trial.serverFolders.append(QStringList());
     }
-    ServerRecord record = typedServer();
-    // A trusted certificate belongs to the host that showed it.
-    if (saved && trial.servers[index].host == record.host)
-        record.trustedCert = trial.servers[index].trustedCert;
+    const ServerRecord record = typedServer();
     trial.servers[index] = record;
     ServerTestDialog test(trial, index, this);
     test.exec();

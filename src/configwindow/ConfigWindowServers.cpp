@@ -433,22 +433,15 @@ void ConfigWindow::saveServer() {
     // A server no longer in the list is no place to store into.
     if (m_editedServer >= m_config.servers.size())
         m_editedServer = -1;
-    // A trusted certificate belongs to the host that showed it.
-    const QString trustedCert =
-        m_editedServer >= 0 && m_config.servers[m_editedServer].host == m_hostEdit->text()
-            ? m_config.servers[m_editedServer].trustedCert
-            : QString();
+    const ServerRecord typed = typedServer();
     try {
-        const qint32 index = m_config.storeServer(
-            m_hostEdit->text(), editValue(m_portEdit), m_userEdit->text(), m_passwordEdit->text(),
-            m_rootDirEdit->text(), m_defaultDirEdit->text(), editValue(m_urlMaskEdit),
-            QString::number(m_typeBox->currentIndex()), m_editedServer, -1);
-        m_config.servers[index].keyFile = m_keyFileEdit->text();
-        m_config.servers[index].chmod = m_permissionsEdit->text();
-        m_config.servers[index].trustedCert = trustedCert;
-        const bool psftp = m_typeBox->currentIndex() == int(ServerType::Sftp) &&
-                           m_sshClientBox->currentIndex() == 1;
-        m_config.servers[index].sshClient = psftp ? SshClientPsftp : QString();
+        const qint32 index =
+            m_config.storeServer(typed.host, typed.port, typed.user, typed.password, typed.rootDir,
+                                 typed.defaultDir, typed.urlMask, typed.type, m_editedServer, -1);
+        m_config.servers[index].keyFile = typed.keyFile;
+        m_config.servers[index].chmod = typed.chmod;
+        m_config.servers[index].trustedCert = typed.trustedCert;
+        m_config.servers[index].sshClient = typed.sshClient;
         if (m_editedServer == -1) {
             addNode(m_root, m_config.serverNames.value(index), ServerImage, index);
             m_root->setExpanded(true);
