@@ -1,6 +1,5 @@
 #include "cli/CliRun.h"
 #include "config/CommandLine.h"
-#include "platform/Error.h"
 
 namespace quaddle {
 
