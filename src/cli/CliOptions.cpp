@@ -160,6 +160,12 @@ CliOptions parseCliOptions(const QStringList& arguments) {
             options.deleteUploads = true;
         } else if (word == QLatin1String("--servers")) {
             options.servers = true;
+        } else if (is("--test-server")) {
+            options.testServer = optionValue(word, QStringLiteral("--test-server"), arguments, i);
+            if (!options.testServer->startsWith(QLatin1Char(':')))
+                throw usageError(QStringLiteral("--test-server takes a server such as :0, not "
+                                                "\"%1\".")
+                                     .arg(*options.testServer));
         } else if (is("--master-password-file")) {
             options.masterPasswordFile =
                 optionValue(word, QStringLiteral("--master-password-file"), arguments, i);
@@ -174,6 +180,11 @@ CliOptions parseCliOptions(const QStringList& arguments) {
         return options;
     }
     checkHistoryOptions(options, words);
+    if (options.testServer) {
+        if (!words.isEmpty())
+            throw usageError(QStringLiteral("--test-server takes no files."));
+        return options;
+    }
     if (options.deleteUploads) {
         options.files = words;
         return options;

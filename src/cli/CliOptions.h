@@ -34,6 +34,8 @@ struct CliOptions {
     bool deleteUploads = false;
     // --servers: list the configured servers instead of uploading.
     bool servers = false;
+    // --test-server: the selector of the server to test instead of uploading.
+    std::optional<QString> testServer;
 };
 
 // How many uploads --history lists without a number.

@@ -78,7 +78,8 @@ QString cliForms(const QString& command) {
     return QStringLiteral("%1 [options] [:server[/folder]] files...\n"
                           "       %1 --servers [:server] [--json]\n"
                           "       %1 --history[=N] [--json]\n"
-                          "       %1 --delete [options] URL...\n")
+                          "       %1 --delete [options] URL...\n"
+                          "       %1 --test-server :server [options]\n")
         .arg(command);
 }
 
@@ -138,6 +139,9 @@ const QString CliHelp = QStringLiteral(
     "                    server and address; with --json one JSON object per line\n"
     "  --delete URL...   delete those uploads of the history, with their\n"
     "                    thumbnails, from their servers and mark them deleted\n"
+    "  --test-server :N  log in to server N, put a small test file into its default\n"
+    "                    folder, fetch it from its address, delete it, and print\n"
+    "                    each step; exit status 0 only when every step passed\n"
     "\n"
     "Passwords that are not stored are asked on the terminal. Exit status: 0 all\n"
     "files uploaded, skipped or deleted, 1 some failed or no screenshot could be\n"
@@ -223,6 +227,8 @@ void CliRun::interrupt() {
         m_run->cancel();
     if (m_deleteRun)
         m_deleteRun->cancel();
+    if (m_probe)
+        m_probe->cancel();
     if (m_screenshot)
         m_screenshot->cancel();
 }
@@ -246,6 +252,8 @@ int CliRun::run() {
         return listServers(config);
     if (m_options.deleteUploads)
         return deleteUploads(config);
+    if (m_options.testServer)
+        return testServer(config);
 
     QString remoteDir;
     if (m_options.selector) {

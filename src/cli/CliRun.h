@@ -6,6 +6,7 @@
 #include "cli/Terminal.h"
 #include "config/Config.h"
 #include "run/DeleteRun.h"
+#include "run/ServerProbe.h"
 #include "run/UploadRun.h"
 #include "thumbs/Thumbnail.h"
 
@@ -76,6 +77,8 @@ private:
     // Prints the configured servers, or the folders of the one selected (CliServers.cpp).
     int listServers(const Config& config);
     int listFolders(const Config& config);
+    // Tests the server --test-server names and prints each step (CliServerTest.cpp).
+    int testServer(Config& config);
     // Deletes the uploads the words name from their servers and marks them in the history.
     int deleteUploads(Config& config);
     // The newest entry still on its server of each address the words name; reports those that
@@ -98,6 +101,7 @@ private:
     ConsoleDialogs m_dialogs;
     UploadRun* m_run = nullptr;
     DeleteRun* m_deleteRun = nullptr;
+    ServerProbe* m_probe = nullptr;
     ScreenshotTaker* m_screenshot = nullptr;
     // The screenshot, until the run is over.
     ImageFolder m_images;

@@ -102,12 +102,16 @@ private:
     // Says beside the port and the URL mask what is wrong with them; true when nothing is.
     bool checkServerFields();
     void chooseKeyFile();
+    // The "Test" button, which tests the server as its fields stand (ConfigWindowServerTest.cpp).
+    QPushButton* makeTestServerButton(QWidget* parent);
+    void testTypedServer();
     void renameSelectedNode();
     void deleteSelectedNode();
     void deleteServerNode(QTreeWidgetItem* node);
     void deleteEditedServer();
     QTreeWidgetItem* serverNode(int server) const;
-    // The server as the fields describe it now, saved or not.
+    // The server as the fields describe it now, saved or not, with the edited server's trusted
+    // certificate while the host is the same: what Save stores and Test tests.
     ServerRecord typedServer() const;
     // Where a file would go with the typed fields, and whether the address pattern doubles a
     // slash.
@@ -150,6 +154,7 @@ private:
     // The buttons acting on the server in the fields.
     QHBoxLayout* m_serverButtonRow = nullptr;
     QLineEdit* m_nameEdit = nullptr;
+    QPushButton* m_testServerButton = nullptr;
     QLineEdit* m_hostEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
     QLabel* m_portProblemLabel = nullptr;

@@ -247,6 +247,7 @@ void ConfigWindow::createServerPage() {
     m_serverButtonRow = new QHBoxLayout;
     m_serverButtonRow->addWidget(m_saveServerButton);
     m_serverButtonRow->addWidget(m_deleteServerButton);
+    m_serverButtonRow->addWidget(makeTestServerButton(m_fieldPanel));
     fields->addStretch();
     connect(m_saveServerButton, &QPushButton::clicked, this, &ConfigWindow::saveServer);
     connect(m_deleteServerButton, &QPushButton::clicked, this, &ConfigWindow::deleteEditedServer);
@@ -444,6 +445,10 @@ ServerRecord ConfigWindow::typedServer() const {
     const bool psftp =
         m_typeBox->currentIndex() == int(ServerType::Sftp) && m_sshClientBox->currentIndex() == 1;
     server.sshClient = psftp ? SshClientPsftp : QString();
+    // A trusted certificate belongs to the host that showed it.
+    if (m_editedServer >= 0 && m_editedServer < m_config.servers.size() &&
+        m_config.servers[m_editedServer].host != server.host)
+        server.trustedCert.clear();
     return server;
 }
 
@@ -574,11 +579,6 @@ void ConfigWindow::saveServer() {
     // A server no longer in the list is no place to store into.
     if (m_editedServer >= m_config.servers.size())
         m_editedServer = -1;
-    // A trusted certificate belongs to the host that showed it.
-    const QString trustedCert =
-        m_editedServer >= 0 && m_config.servers[m_editedServer].host == m_hostEdit->text()
-            ? m_config.servers[m_editedServer].trustedCert
-            : QString();
     const ServerRecord typed = typedServer();
     try {
         const qint32 index =
@@ -586,7 +586,7 @@ void ConfigWindow::saveServer() {
                                  typed.defaultDir, typed.urlMask, typed.type, m_editedServer, -1);
         m_config.servers[index].keyFile = typed.keyFile;
         m_config.servers[index].chmod = typed.chmod;
-        m_config.servers[index].trustedCert = trustedCert;
+        m_config.servers[index].trustedCert = typed.trustedCert;
         m_config.servers[index].sshClient = typed.sshClient;
         if (m_editedServer == -1) {
             // Added with no name typed, it keeps the name new servers get.

@@ -40,19 +40,6 @@ QByteArray previewOf(const QString& thumbnailPath) {
     }
 }
 
-// The folder a new login enters to reach the files: the root directory, then the upload folder
-// from there, as the run entered them.
-QString remoteFolder(const ServerRecord& server, const QString& remoteDir) {
-    const QString dir = sessionRemoteDir(server, remoteDir);
-    if (server.rootDir.isEmpty() || dir.startsWith(QLatin1Char('/')))
-        return dir;
-    if (dir.isEmpty())
-        return server.rootDir;
-    if (server.rootDir.endsWith(QLatin1Char('/')))
-        return server.rootDir + dir;
-    return server.rootDir + QLatin1Char('/') + dir;
-}
-
 // Where the files of a run through the server entry named serverName went: the server, login
 // and folder of an entry.
 HistoryEntry placeOf(const QString& serverName, const ServerRecord& server,
@@ -113,6 +100,17 @@ void followRenames(History& history, const Config& config, const ServerRecord& s
 }
 
 } // namespace
+
+QString remoteFolder(const ServerRecord& server, const QString& remoteDir) {
+    const QString dir = sessionRemoteDir(server, remoteDir);
+    if (server.rootDir.isEmpty() || dir.startsWith(QLatin1Char('/')))
+        return dir;
+    if (dir.isEmpty())
+        return server.rootDir;
+    if (server.rootDir.endsWith(QLatin1Char('/')))
+        return server.rootDir + dir;
+    return server.rootDir + QLatin1Char('/') + dir;
+}
 
 QString protocolName(const QString& serverType) {
     switch (parseServerType(serverType).value_or(ServerType(-1))) {

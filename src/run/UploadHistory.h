@@ -18,6 +18,10 @@ struct SentFile {
 // "FTP", "SFTP" or "FTPS" for a server record's type; the stored text for one that names none.
 QString protocolName(const QString& serverType);
 
+// The folder a new login enters to reach the files: the root directory, then the upload folder
+// from there, as a run enters them.
+QString remoteFolder(const ServerRecord& server, const QString& remoteDir);
+
 // Adds the files sent to the history in the program directory, when the setting History is
 // on: with the addresses the run prints and the SHA-256 of what was sent of each. The entries
 // of files the run renamed on the server to make room follow them to their new names. A history

@@ -26,7 +26,7 @@ void saveServerConfig(const ServerSetup& server,
     Config config;
     const qint32 index =
         config.storeServer(server.host, QString::number(server.port), server.user, server.password,
-                           server.rootDir, server.defaultDir, QString(), server.type, -1, -1);
+                           server.rootDir, server.defaultDir, server.urlMask, server.type, -1, -1);
     config.serverNames[index] = server.name;
     config.servers[index].chmod = server.chmod;
     config.servers[index].trustedCert = server.trustedCert;

@@ -24,6 +24,8 @@ struct ServerSetup {
     QString trustedCert;
     QString sshClient;
     QString keyFile;
+    // Empty for the default.
+    QString urlMask;
 };
 
 // A server entry that logs in to the test FTP server.
