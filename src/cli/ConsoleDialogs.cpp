@@ -72,13 +72,17 @@ MasterPasswordResult ConsoleDialogs::askMasterPassword(MasterPasswordMode mode, 
 }
 
 bool ConsoleDialogs::askLogin(const LoginTarget& target, LoginAnswer& login) {
+    const QString whose =
+        login.user.isEmpty()
+            ? QStringLiteral("Login to %1.").arg(serverName(target))
+            : QStringLiteral("Login to %1 as \"%2\".").arg(serverName(target), login.user);
     if (!m_terminal.interactive()) {
-        m_terminal.error(QStringLiteral("The server %1 wants a password and there is no terminal "
-                                        "to type it on.")
-                             .arg(serverName(target)));
+        m_terminal.error(QStringLiteral("The server wants a password and there is no terminal "
+                                        "to type it on.") +
+                         LineBreak + whose);
         return false;
     }
-    m_terminal.notice(QStringLiteral("Login to %1").arg(serverName(target)));
+    m_terminal.notice(whose);
     if (login.user.isEmpty()) {
         const std::optional<QString> name = m_terminal.ask(QStringLiteral("User name: "), true);
         if (!name)

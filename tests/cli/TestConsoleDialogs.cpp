@@ -165,8 +165,9 @@ void TestConsoleDialogs::answersByKindOfQuestion() {
             "The server \"Local FTP\" (127.0.0.1) refused the login of the user \"alice\".\n"));
     }
     if (question == "login")
-        QVERIFY(written.contains("The server \"Local FTP\" (127.0.0.1) wants a password and "
-                                 "there is no terminal to type it on.\n"));
+        QVERIFY(written.contains("The server wants a password and there is no terminal to type "
+                                 "it on.\n") &&
+                written.contains("Login to \"Local FTP\" (127.0.0.1) as \"user\".\n"));
 }
 
 QTEST_GUILESS_MAIN(TestConsoleDialogs)
