@@ -129,11 +129,7 @@ bool UploadRun::thumbnailsWanted(ThumbnailImages images) {
     if (answer.neverAsk) {
         m_config.setThumbnailPolicy(answer.make ? Config::ThumbnailPolicy::Always
                                                 : Config::ThumbnailPolicy::Never);
-        try {
-            m_config.saveConfig();
-        } catch (const Error& error) {
-            dialogs().notify(MessageKind::Error, error.message());
-        }
+        saveConfigDuringRun(m_config);
     }
     return answer.make;
 }

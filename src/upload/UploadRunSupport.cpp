@@ -24,17 +24,13 @@ QString serverTypeProblem(const Config& config) {
         .arg(config.serverNames.value(config.currentServer), type);
 }
 
-namespace {
-
-void saveReporting(Config& config) {
+void saveConfigDuringRun(Config& config) {
     try {
         config.saveConfig();
     } catch (const Error& error) {
         dialogs().notify(MessageKind::Error, error.message());
     }
 }
-
-} // namespace
 
 void configureSession(UploadSession& session, Config& config) {
     const qint32 index = config.currentServer;
@@ -47,7 +43,7 @@ void configureSession(UploadSession& session, Config& config) {
     session.driver().setTrustedCertificate(server.trustedCert,
                                            [&config, index](const QString& fingerprint) {
                                                config.servers[index].trustedCert = fingerprint;
-                                               saveReporting(config);
+                                               saveConfigDuringRun(config);
                                            });
     session.setServerName(config.serverNames.value(index));
     session.setRememberLogin([&config, index](const QString& user, const QString& password) {
@@ -57,7 +53,7 @@ void configureSession(UploadSession& session, Config& config) {
             return;
         config.servers[index].user = user;
         config.servers[index].password = password;
-        saveReporting(config);
+        saveConfigDuringRun(config);
     });
 }
 
