@@ -199,9 +199,8 @@ void TestWindowLayouts::nothingIsClipped() {
         verifyModal(dialog, [&] { dialog.askFileExists("a.jpg"); });
     } else if (window == "login") {
         LoginDialog dialog;
-        QString user = "me";
-        QString password;
-        verifyModal(dialog, [&] { dialog.ask(user, password); });
+        LoginAnswer login{"me", QString(), false};
+        verifyModal(dialog, [&] { dialog.ask({"Local FTP", "127.0.0.1", true}, login); });
     }
 }
 
