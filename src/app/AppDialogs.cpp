@@ -22,9 +22,9 @@ MasterPasswordResult AppDialogs::askMasterPassword(MasterPasswordMode mode, QStr
     return dialog.outcome();
 }
 
-bool AppDialogs::askLogin(QString& user, QString& password) {
+bool AppDialogs::askLogin(const LoginTarget& target, LoginAnswer& login) {
     LoginDialog dialog(askingWindow());
-    return dialog.ask(user, password);
+    return dialog.ask(target, login);
 }
 
 FileExistsAnswer AppDialogs::askFileExists(const QString& name) {

@@ -15,7 +15,7 @@ public:
     ~AppDialogs() override;
 
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
-    bool askLogin(QString& user, QString& password) override;
+    bool askLogin(const LoginTarget& target, LoginAnswer& login) override;
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
 

@@ -73,6 +73,13 @@ void MainWindow::showResults() {
             show();
             raise();
         };
+        host.uploadMore = [this] {
+            m_files.clear();
+            refreshFiles();
+            show();
+            raise();
+            activateWindow();
+        };
         host.hideMain = [this] { hide(); };
         host.closeMain = [this] { close(); };
         host.saveConfig = [this] { saveConfigReporting(); };

@@ -299,6 +299,9 @@ int CliRun::run() {
         upload.setConnections(*m_options.connections);
     if (m_options.stripMetadata)
         upload.setStripMetadata(true);
+    // Thumbnails on the command line are --thumbnails' alone, whatever the window's setting.
+    upload.setThumbnailPolicy(m_options.thumbnails ? Config::ThumbnailPolicy::Always
+                                                   : Config::ThumbnailPolicy::Never);
     m_run = &upload;
     // A signal that came before the run stops it all the same.
     if (interrupted())

@@ -71,23 +71,29 @@ MasterPasswordResult ConsoleDialogs::askMasterPassword(MasterPasswordMode mode, 
     return MasterPasswordResult::Ok;
 }
 
-bool ConsoleDialogs::askLogin(QString& user, QString& password) {
+bool ConsoleDialogs::askLogin(const LoginTarget& target, LoginAnswer& login) {
+    const QString whose =
+        login.user.isEmpty()
+            ? QStringLiteral("Login to %1.").arg(serverName(target))
+            : QStringLiteral("Login to %1 as \"%2\".").arg(serverName(target), login.user);
     if (!m_terminal.interactive()) {
         m_terminal.error(QStringLiteral("The server wants a password and there is no terminal "
-                                        "to type it on."));
+                                        "to type it on.") +
+                         LineBreak + whose);
         return false;
     }
-    if (user.isEmpty()) {
+    m_terminal.notice(whose);
+    if (login.user.isEmpty()) {
         const std::optional<QString> name = m_terminal.ask(QStringLiteral("User name: "), true);
         if (!name)
             return false;
-        user = *name;
+        login.user = *name;
     }
     const std::optional<QString> typed =
-        m_terminal.ask(QStringLiteral("Password for %1: ").arg(user), false);
+        m_terminal.ask(QStringLiteral("Password for %1: ").arg(login.user), false);
     if (!typed)
         return false;
-    password = *typed;
+    login.password = *typed;
     return true;
 }
 
@@ -108,12 +114,13 @@ bool ConsoleDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, 
     return true;
 }
 
-bool ConsoleDialogs::retryLogin() {
+bool ConsoleDialogs::retryLogin(const LoginTarget& target, const QString& user) {
     // A server whose identity was refused did not refuse the login: the refusal said why
     // already.
     if (m_identityRefused)
         return false;
-    m_terminal.error(QStringLiteral("Login incorrect. Please try again."));
+    m_terminal.error(QStringLiteral("Login incorrect. Please try again.") + LineBreak +
+                     refusedLogin(target, user));
     return m_terminal.interactive() && !m_terminal.interrupted() && ++m_loginRetries < MaxTries;
 }
 

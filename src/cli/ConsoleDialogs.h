@@ -39,14 +39,16 @@ public:
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
     bool confirmLosingLockedLogins() override { return false; }
     bool confirmUnencryptedPassword(bool) override { return false; }
-    bool askLogin(QString& user, QString& password) override;
-    bool retryLogin() override;
+    bool askLogin(const LoginTarget& target, LoginAnswer& login) override;
+    bool retryLogin(const LoginTarget& target, const QString& user) override;
     bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;
     ErrorAnswer continueAfterError(const QString& message) override;
-    bool offerThumbnails(ThumbnailImages) override { return m_choices.thumbnails; }
+    ThumbnailAnswer offerThumbnails(ThumbnailImages) override {
+        return {m_choices.thumbnails, false};
+    }
 
     // Whether a server's identity was refused, so its login failed for that.
     bool identityRefused() const { return m_identityRefused; }

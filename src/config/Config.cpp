@@ -65,6 +65,7 @@ Config::Config() {
     setSetting(QStringLiteral("History"), SettingValue::boolean(true));
     setSetting(QStringLiteral("Notify"), SettingValue::boolean(true));
     setSetting(QStringLiteral("StripMetadata"), SettingValue::boolean(false));
+    setSetting(QStringLiteral("MakeThumbnails"), SettingValue::integer(0));
     m_defaultValues = m_settingValues;
     programDir = findProgramDir();
     contextRegistered = isContextRegistered(programDir);
@@ -212,6 +213,18 @@ bool Config::keepHistory() const {
 
 bool Config::stripMetadata() const {
     return boolSetting(QStringLiteral("StripMetadata"));
+}
+
+Config::ThumbnailPolicy Config::thumbnailPolicy() const {
+    const qint32 stored = intSetting(QStringLiteral("MakeThumbnails"));
+    // A number that names no policy asks, as the program did before the setting.
+    return stored == qint32(ThumbnailPolicy::Always)  ? ThumbnailPolicy::Always
+           : stored == qint32(ThumbnailPolicy::Never) ? ThumbnailPolicy::Never
+                                                      : ThumbnailPolicy::Ask;
+}
+
+void Config::setThumbnailPolicy(ThumbnailPolicy policy) {
+    setSetting(QStringLiteral("MakeThumbnails"), SettingValue::integer(qint32(policy)));
 }
 
 bool Config::desktopNotifications() const {

@@ -165,6 +165,10 @@ public:
     bool keepHistory() const;
     bool desktopNotifications() const;
     bool stripMetadata() const;
+    // Whether a run with pictures asks for thumbnails, or makes them or not without asking.
+    enum class ThumbnailPolicy : qint32 { Ask = 0, Always = 1, Never = 2 };
+    ThumbnailPolicy thumbnailPolicy() const;
+    void setThumbnailPolicy(ThumbnailPolicy policy);
     // How many connections a run of several files may open, 1 to MaxConnections.
     int connections() const;
     static constexpr int DefaultConnections = 3;

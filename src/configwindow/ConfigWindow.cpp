@@ -44,6 +44,21 @@ public:
     }
 };
 
+const ValueList ThumbnailPolicies{
+    {qint32(Config::ThumbnailPolicy::Ask), QStringLiteral("Ask")},
+    {qint32(Config::ThumbnailPolicy::Always), QStringLiteral("Always")},
+    {qint32(Config::ThumbnailPolicy::Never), QStringLiteral("Never")}};
+
+// The first control of page that Tab reaches, if any.
+QWidget* firstControl(QWidget& page) {
+    for (QWidget* widget = page.nextInFocusChain(); widget != &page;
+         widget = widget->nextInFocusChain())
+        if (page.isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) &&
+            widget->isEnabled() && widget->isVisibleTo(&page))
+            return widget;
+    return nullptr;
+}
+
 } // namespace
 
 ConfigWindow::ConfigWindow(Config& config, ConfigWindowHost host, QWidget* parent)
@@ -110,6 +125,8 @@ QWidget* ConfigWindow::labelled(const char* name, const QString& label, const QS
             values->append({i, m_config.serverNames[i]});
     } else if (setting == QLatin1String("Overwrite")) {
         values = OverwritePolicies;
+    } else if (setting == QLatin1String("MakeThumbnails")) {
+        values = ThumbnailPolicies;
     }
     QWidget* control =
         createSettingControl(m_config, setting, panel, QString(), values, [this] { saveConfig(); });
@@ -189,6 +206,9 @@ void ConfigWindow::createOptionsPage() {
     thumbnails->addWidget(
         checkBox(QStringLiteral("ThumbInfo"), tr("Show image dimensions in thumbnail")), 0, 1);
     thumbnails->addWidget(checkBox(QStringLiteral("ThumbRahmen"), tr("Frame thumbnail")), 1, 1);
+    thumbnails->addWidget(labelled("PCFGMakeThumbnails", tr("Make thumbnails of images:"),
+                                   QStringLiteral("MakeThumbnails")),
+                          2, 0);
 
     QGridLayout* security = group(page, tr("Security"));
     auto* explain = new QLabel(
@@ -263,7 +283,9 @@ void ConfigWindow::showPage(int index) {
     if (index == ServerManagement)
         showWarning();
     m_currentPage->show();
-    m_currentPage->setFocus();
+    // The keyboard starts at the first option, not on the page around it.
+    QWidget* first = index == GeneralOptions ? firstControl(*m_optionsPage) : nullptr;
+    (first ? first : m_currentPage)->setFocus();
 }
 
 void ConfigWindow::showEvent(QShowEvent* event) {

@@ -48,11 +48,13 @@ FileExistsDialog::FileExistsDialog(QWidget* parent) : QDialog(parent) {
 
     m_buttonPanel = new QWidget(this);
     m_buttonPanel->setObjectName(QStringLiteral("buttonPanel"));
-    m_rememberBox = new QCheckBox(tr("Remember for this session"), m_buttonPanel);
+    m_rememberBox = new QCheckBox(tr("Re&member for this session"), m_buttonPanel);
     m_rememberBox->setObjectName(QStringLiteral("rememberBox"));
     m_renameButton = button("renameButton", m_buttonPanel);
     m_overwriteButton = button("overwriteButton", m_buttonPanel);
     m_skipButton = button("skipButton", m_buttonPanel);
+    // Enter keeps the file on the server as it is: the answer that loses nothing.
+    m_skipButton->setDefault(true);
     auto* buttons = new QHBoxLayout(m_buttonPanel);
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addWidget(m_rememberBox);
@@ -113,9 +115,9 @@ void FileExistsDialog::setMode(Mode mode, const QString& name) {
                    tr(" can try to create this directory for you, but this may fail for various "
                       "reasons. If you would rather create the folder yourself or choose another "
                       "one, you can cancel the upload here."));
-    m_skipButton->setText(file ? tr("Skip") : tr("Cancel"));
-    m_overwriteButton->setText(file ? tr("Overwrite") : tr("Create"));
-    m_renameButton->setText(tr("Rename"));
+    m_skipButton->setText(file ? tr("&Skip") : tr("C&ancel"));
+    m_overwriteButton->setText(file ? tr("&Overwrite") : tr("&Create"));
+    m_renameButton->setText(tr("&Rename"));
     m_renameButton->setVisible(file);
     m_rememberBox->setVisible(file);
     // As wide as the buttons below it, at least, and as tall as the text needs there: the

@@ -1,5 +1,6 @@
 #include "gui/LoginDialog.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -27,6 +28,12 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
     m_userEdit = field("userEdit", this);
     m_passwordEdit = field("passwordEdit", this);
     m_passwordEdit->setEchoMode(QLineEdit::Password);
+    m_targetLabel = new QLabel(this);
+    m_targetLabel->setObjectName(QStringLiteral("targetLabel"));
+    m_rememberBox = new QCheckBox(tr("&Remember password"), this);
+    m_rememberBox->setObjectName(QStringLiteral("rememberBox"));
+    m_rememberBox->setToolTip(tr("Store the password with the server, as the server manager "
+                                 "does, so the next upload logs in without asking."));
 
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(tr("&OK"), QDialogButtonBox::AcceptRole);
@@ -43,21 +50,26 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent) {
     auto* passwordLabel = new QLabel(tr("&Password:"), this);
     passwordLabel->setBuddy(m_passwordEdit);
     // No text here is markup; plain text keeps whatever ends up in it from being read as such.
-    for (QLabel* label : {userLabel, passwordLabel})
+    for (QLabel* label : {m_targetLabel, userLabel, passwordLabel})
         label->setTextFormat(Qt::PlainText);
+    layout->addRow(m_targetLabel);
     layout->addRow(userLabel, m_userEdit);
     layout->addRow(passwordLabel, m_passwordEdit);
+    layout->addRow(m_rememberBox);
     layout->addRow(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-bool LoginDialog::ask(QString& user, QString& password) {
-    m_userEdit->setText(user);
+bool LoginDialog::ask(const LoginTarget& target, LoginAnswer& login) {
+    m_targetLabel->setText(tr("Log in to %1").arg(serverName(target)));
+    m_userEdit->setText(login.user);
     m_passwordEdit->clear();
+    m_rememberBox->setChecked(false);
+    m_rememberBox->setVisible(target.offerRemember);
     if (exec() != Accepted)
         return false;
-    user = m_userEdit->text();
-    password = m_passwordEdit->text();
+    login = {m_userEdit->text(), m_passwordEdit->text(),
+             target.offerRemember && m_rememberBox->isChecked()};
     return true;
 }
 

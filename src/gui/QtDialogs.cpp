@@ -3,6 +3,7 @@
 #include "platform/AppInfo.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -74,6 +75,11 @@ QMessageBox::StandardButton escapeOf(MessageButtons buttons) {
     }
     return QMessageBox::Ok;
 }
+
+// Where the warnings about unencrypted passwords send the user.
+const QString MasterPasswordPlace =
+    QStringLiteral("A master password is set in File > Options..., under \"Security\": \"Set "
+                   "Master Password\".");
 
 QString hostKeyQuestion(const IdentityQuestion& question) {
     if (!question.changed)
@@ -174,15 +180,18 @@ bool QtDialogs::confirmUnencryptedPassword(bool locked) {
         locked
             ? QStringLiteral("You have disabled encryption by not entering your master password.")
             : QStringLiteral("You have not set a master password yet.");
-    return showMessage(reason + QStringLiteral(" Passwords will not be encrypted and can easily be "
-                                               "obtained by anyone with access to your computer. "
-                                               "Do you still want to save this password?"),
+    return showMessage(reason +
+                           QStringLiteral(" Passwords will not be encrypted and can easily be "
+                                          "obtained by anyone with access to your computer. "
+                                          "Do you still want to save this password?") +
+                           LineBreak + MasterPasswordPlace,
                        MessageKind::Confirmation, MessageButtons::YesNo) == MessageAnswer::Yes;
 }
 
-bool QtDialogs::retryLogin() {
-    return showMessage(QStringLiteral("Login incorrect. Please try again."), MessageKind::Error,
-                       MessageButtons::OkAbort) == MessageAnswer::Ok;
+bool QtDialogs::retryLogin(const LoginTarget& target, const QString& user) {
+    return showMessage(QStringLiteral("Login incorrect. Please try again.") + LineBreak +
+                           refusedLogin(target, user),
+                       MessageKind::Error, MessageButtons::OkAbort) == MessageAnswer::Ok;
 }
 
 bool QtDialogs::trustIdentity(const IdentityQuestion& question) {
@@ -223,13 +232,22 @@ ErrorAnswer QtDialogs::continueAfterError(const QString& message) {
                                                                : ErrorAnswer::Stop;
 }
 
-bool QtDialogs::offerThumbnails(ThumbnailImages images) {
+ThumbnailAnswer QtDialogs::offerThumbnails(ThumbnailImages images) {
     const QString shown =
         images == ThumbnailImages::Jpeg ? QStringLiteral("JPEG images") : QStringLiteral("images");
-    return showMessage(QStringLiteral("Looks like you are uploading some %1. Do you want to "
-                                      "create thumbnails for them?")
-                           .arg(shown),
-                       MessageKind::Question, MessageButtons::YesNo) == MessageAnswer::Yes;
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                    QStringLiteral("Looks like you are uploading some %1. Do you want to create "
+                                   "thumbnails for them?")
+                        .arg(shown),
+                    QMessageBox::Yes | QMessageBox::No, askingWindow());
+    box.setEscapeButton(QMessageBox::No);
+    auto* neverAsk = new QCheckBox(QStringLiteral("&Don't ask again"), &box);
+    neverAsk->setObjectName(QStringLiteral("neverAskBox"));
+    neverAsk->setToolTip(QStringLiteral("Keep this answer for every upload; the setting \"Make "
+                                        "thumbnails of images\" in the options changes it."));
+    box.setCheckBox(neverAsk);
+    const bool make = box.exec() == QMessageBox::Yes;
+    return {make, neverAsk->isChecked()};
 }
 
 } // namespace quaddle

@@ -23,11 +23,11 @@ public:
     QStringList chooseFiles(const QString& title) override;
     bool confirmLosingLockedLogins() override;
     bool confirmUnencryptedPassword(bool locked) override;
-    bool retryLogin() override;
+    bool retryLogin(const LoginTarget& target, const QString& user) override;
     bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     bool trustIdentity(const IdentityQuestion& question) override;
     ErrorAnswer continueAfterError(const QString& message) override;
-    bool offerThumbnails(ThumbnailImages images) override;
+    ThumbnailAnswer offerThumbnails(ThumbnailImages images) override;
 };
 
 } // namespace quaddle

@@ -52,8 +52,10 @@ bool closeOnEscape(QWidget& window, const QKeyEvent& event) {
 QComboBox* makeTagStyleBox(QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setObjectName(QStringLiteral("tagStyleBox"));
-    box->addItems({QStringLiteral("None"), QStringLiteral("[URL]"), QStringLiteral("[IMG]"),
-                   QStringLiteral("<a>"), QStringLiteral("<img>"), QStringLiteral("Markdown")});
+    // In TagStyle's order; the stored value is the place, so the words can say what each is.
+    box->addItems({QStringLiteral("None"), QStringLiteral("[URL] — forum link"),
+                   QStringLiteral("[IMG] — forum image"), QStringLiteral("<a> — web link"),
+                   QStringLiteral("<img> — web image"), QStringLiteral("Markdown")});
     return box;
 }
 
@@ -72,10 +74,9 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     // It lists remote file names, which must show as typed.
     m_infoLabel->setTextFormat(Qt::PlainText);
     m_infoLabel->setAutoFillBackground(true);
-    QPalette yellow = m_infoLabel->palette();
-    yellow.setColor(QPalette::Window, QColor(255, 255, 128));
-    yellow.setColor(QPalette::WindowText, Qt::black);
-    m_infoLabel->setPalette(yellow);
+    // A notice in the desktop's own notice colours, readable on light and dark themes alike.
+    m_infoLabel->setBackgroundRole(QPalette::ToolTipBase);
+    m_infoLabel->setForegroundRole(QPalette::ToolTipText);
     m_infoLabel->setContentsMargins(0, 0, 0, 0);
     m_infoLabel->setFixedHeight(0);
 
@@ -103,6 +104,16 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     m_copyButton->setObjectName(QStringLiteral("copyButton"));
     connect(m_copyButton, &QPushButton::clicked, this, &SuccessWindow::copyAllLines);
 
+    m_copiedLabel = new QLabel(this);
+    m_copiedLabel->setObjectName(QStringLiteral("copiedLabel"));
+    m_copiedLabel->setTextFormat(Qt::PlainText);
+
+    m_uploadMoreButton = new QPushButton(tr("Upload More"), this);
+    m_uploadMoreButton->setObjectName(QStringLiteral("uploadMoreButton"));
+    // The next upload is the likelier wish than leaving: Enter takes it.
+    m_uploadMoreButton->setDefault(true);
+    connect(m_uploadMoreButton, &QPushButton::clicked, this, &SuccessWindow::uploadMore);
+
     m_exitButton = new QPushButton(tr("Exit Quaddle"), this);
     m_exitButton->setObjectName(QStringLiteral("exitButton"));
     connect(m_exitButton, &QPushButton::clicked, this, &QWidget::close);
@@ -112,7 +123,9 @@ SuccessWindow::SuccessWindow(SuccessWindowHost host, QWidget* parent)
     controls->addWidget(m_tagStyleLabel);
     controls->addWidget(m_tagStyleBox);
     controls->addWidget(m_copyButton);
+    controls->addWidget(m_copiedLabel);
     controls->addStretch();
+    controls->addWidget(m_uploadMoreButton);
     controls->addWidget(m_exitButton);
     auto* body = new QVBoxLayout;
     body->setContentsMargins(8, 8, 8, 8);
@@ -138,6 +151,7 @@ void SuccessWindow::showResults(const RenamedFiles& renamed) {
     // The band comes on top of the text box, which keeps its height.
     resize(width(), height() + m_infoLabel->height());
 
+    m_copiedLabel->clear();
     const TagStyle style = m_host.storedStyle();
     m_tagStyleBox->setCurrentIndex(int(style));
     m_host.hideMain();
@@ -155,7 +169,16 @@ void SuccessWindow::fillUrlList(TagStyle style) {
 }
 
 void SuccessWindow::copyAllLines() {
-    copyLines(m_host.lines(TagStyle(m_tagStyleBox->currentIndex())));
+    const QStringList lines = m_host.lines(TagStyle(m_tagStyleBox->currentIndex()));
+    copyLines(lines);
+    m_copiedLabel->setText(lines.size() == 1 ? tr("1 line copied")
+                                             : tr("%1 lines copied").arg(lines.size()));
+}
+
+void SuccessWindow::uploadMore() {
+    // Hidden, not closed: closing ends the program.
+    hide();
+    m_host.uploadMore();
 }
 
 void SuccessWindow::closeEvent(QCloseEvent* event) {
@@ -164,7 +187,13 @@ void SuccessWindow::closeEvent(QCloseEvent* event) {
 }
 
 void SuccessWindow::keyPressEvent(QKeyEvent* event) {
-    if (!closeOnEscape(*this, *event))
+    if (closeOnEscape(*this, *event))
+        return;
+    // A window is no dialog: its default button needs Enter passed to it.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier)
+        m_uploadMoreButton->click();
+    else
         QWidget::keyPressEvent(event);
 }
 

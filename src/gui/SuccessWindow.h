@@ -41,6 +41,8 @@ struct SuccessWindowHost {
     // The URL lines in a style, built from the current server and directory.
     std::function<QStringList(TagStyle)> lines;
     std::function<void()> showMain;
+    // "Upload More": the main window comes back with an empty list, for the next files.
+    std::function<void()> uploadMore;
     std::function<void()> hideMain;
     std::function<void()> closeMain;
     std::function<void()> saveConfig;
@@ -60,6 +62,7 @@ public:
     void showResults(const RenamedFiles& renamed);
     void fillUrlList(TagStyle style);
     void copyAllLines();
+    void uploadMore();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,6 +76,8 @@ private:
     QLabel* m_tagStyleLabel = nullptr;
     QComboBox* m_tagStyleBox = nullptr;
     QPushButton* m_copyButton = nullptr;
+    QLabel* m_copiedLabel = nullptr;
+    QPushButton* m_uploadMoreButton = nullptr;
     QPushButton* m_exitButton = nullptr;
 };
 

@@ -48,11 +48,11 @@ public:
     bool confirmUnencryptedPassword(bool locked) override {
         return onMainThread([&] { return installed->confirmUnencryptedPassword(locked); });
     }
-    bool askLogin(QString& user, QString& password) override {
-        return onMainThread([&] { return installed->askLogin(user, password); });
+    bool askLogin(const LoginTarget& target, LoginAnswer& login) override {
+        return onMainThread([&] { return installed->askLogin(target, login); });
     }
-    bool retryLogin() override {
-        return onMainThread([&] { return installed->retryLogin(); });
+    bool retryLogin(const LoginTarget& target, const QString& user) override {
+        return onMainThread([&] { return installed->retryLogin(target, user); });
     }
     bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override {
         return onMainThread([&] { return installed->answerSshPrompt(prompt, kind, answer); });
@@ -69,7 +69,7 @@ public:
     ErrorAnswer continueAfterError(const QString& message) override {
         return onMainThread([&] { return installed->continueAfterError(message); });
     }
-    bool offerThumbnails(ThumbnailImages images) override {
+    ThumbnailAnswer offerThumbnails(ThumbnailImages images) override {
         return onMainThread([&] { return installed->offerThumbnails(images); });
     }
 };
@@ -80,6 +80,19 @@ bool onOtherThread() {
 }
 
 } // namespace
+
+QString serverName(const LoginTarget& target) {
+    if (target.server.isEmpty())
+        return target.host;
+    return QStringLiteral("\"%1\" (%2)").arg(target.server, target.host);
+}
+
+QString refusedLogin(const LoginTarget& target, const QString& user) {
+    if (user.isEmpty())
+        return QStringLiteral("The server %1 refused the login.").arg(serverName(target));
+    return QStringLiteral("The server %1 refused the login of the user \"%2\".")
+        .arg(serverName(target), user);
+}
 
 MessageAnswer closingAnswer(MessageButtons buttons) {
     switch (buttons) {

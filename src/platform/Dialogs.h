@@ -59,6 +59,30 @@ enum class SshPromptKind { Secret, Confirmation };
 // The pictures of a run that could get thumbnails: JPEG images only, or others among them.
 enum class ThumbnailImages { Jpeg, Mixed };
 
+// The answer to the offer of thumbnails; neverAsk: the user wants the answer kept for every
+// later run, instead of being asked.
+struct ThumbnailAnswer {
+    bool make = false;
+    bool neverAsk = false;
+
+    bool operator==(const ThumbnailAnswer&) const = default;
+};
+
+// For which server the "Remote Login" prompt asks: its name and host. offerRemember: the
+// password typed may be stored with the server (a key's passphrase never is).
+struct LoginTarget {
+    QString server;
+    QString host;
+    bool offerRemember = false;
+};
+
+// What the "Remote Login" prompt hands back; remember: store the password with the server.
+struct LoginAnswer {
+    QString user;
+    QString password;
+    bool remember = false;
+};
+
 // Line breaks inside message texts.
 const QString LineBreak = QStringLiteral("\n");
 
@@ -96,10 +120,11 @@ public:
     // it was not entered (locked).
     virtual bool confirmUnencryptedPassword(bool locked) = 0;
 
-    // The "Remote Login" prompt: user comes in and both go out; false when cancelled.
-    virtual bool askLogin(QString& user, QString& password) = 0;
-    // True when the user wants to log in again after the server refused the login.
-    virtual bool retryLogin() = 0;
+    // The "Remote Login" prompt: login's user comes in and all of it goes out; false when
+    // cancelled.
+    virtual bool askLogin(const LoginTarget& target, LoginAnswer& login) = 0;
+    // True when the user wants to log in again after the server refused user's login.
+    virtual bool retryLogin(const LoginTarget& target, const QString& user) = 0;
     // A prompt of ssh's in its own words, which name who asks (a ProxyJump host, a security
     // key's PIN): answer receives the typed secret; false when cancelled or, confirming, no. A
     // face that cannot ask declines.
@@ -114,9 +139,14 @@ public:
     // Whether the other files go on after one failed with message.
     virtual ErrorAnswer continueAfterError(const QString& message) = 0;
 
-    // True when thumbnails are to be made of the pictures of a run.
-    virtual bool offerThumbnails(ThumbnailImages images) = 0;
+    // Whether thumbnails are to be made of the pictures of a run.
+    virtual ThumbnailAnswer offerThumbnails(ThumbnailImages images) = 0;
 };
+
+// The server a login question is about, as both faces name it: "Local FTP" (127.0.0.1).
+QString serverName(const LoginTarget& target);
+// What the faces tell beside "Login incorrect. Please try again.": whose login was refused.
+QString refusedLogin(const LoginTarget& target, const QString& user);
 
 // The answer of a message box closed without choosing: the cautious one.
 MessageAnswer closingAnswer(MessageButtons buttons);

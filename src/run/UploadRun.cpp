@@ -110,10 +110,28 @@ QStringList UploadRun::urlLines(TagStyle style) const {
 
 void UploadRun::startThumbnails() {
     const std::optional<ThumbnailImages> images = imagesWithoutThumbnails(m_result.files);
-    if (!images || !dialogs().offerThumbnails(*images))
+    if (!images || !thumbnailsWanted(*images))
         return;
     m_thumbnails = std::make_unique<ThumbnailRun>(m_result.files, thumbnailOptions(m_config),
                                                   m_events.showThumbnails());
+}
+
+bool UploadRun::thumbnailsWanted(ThumbnailImages images) {
+    switch (m_thumbnailPolicy.value_or(m_config.thumbnailPolicy())) {
+    case Config::ThumbnailPolicy::Always:
+        return true;
+    case Config::ThumbnailPolicy::Never:
+        return false;
+    case Config::ThumbnailPolicy::Ask:
+        break;
+    }
+    const ThumbnailAnswer answer = dialogs().offerThumbnails(images);
+    if (answer.neverAsk) {
+        m_config.setThumbnailPolicy(answer.make ? Config::ThumbnailPolicy::Always
+                                                : Config::ThumbnailPolicy::Never);
+        saveConfigDuringRun(m_config);
+    }
+    return answer.make;
 }
 
 FileList UploadRun::endThumbnails() {

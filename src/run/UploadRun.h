@@ -63,6 +63,8 @@ public:
     void setConnections(int count) { m_connections = count; }
     // Instead of the setting StripMetadata, for this run only.
     void setStripMetadata(bool on) { m_stripMetadata = on; }
+    // Instead of the setting MakeThumbnails, for this run only.
+    void setThumbnailPolicy(Config::ThumbnailPolicy policy) { m_thumbnailPolicy = policy; }
     const UploadRunResult& run(FileList files);
     // Stops the run: before the session it starts none, else the session stops.
     void cancel();
@@ -77,6 +79,8 @@ private:
     void restorePhotoPaths();
     // Begins the thumbnails the user asks for, if any.
     void startThumbnails();
+    // Whether the setting or, when it asks, the user wants thumbnails of images.
+    bool thumbnailsWanted(ThumbnailImages images);
     // Waits for those begun; the files with them.
     FileList endThumbnails();
     void enter(RunStep step);
@@ -92,6 +96,7 @@ private:
     bool m_cancelled = false;
     std::optional<int> m_connections;
     std::optional<bool> m_stripMetadata;
+    std::optional<Config::ThumbnailPolicy> m_thumbnailPolicy;
     StrippedPhotos m_photos;
     std::unique_ptr<ThumbnailRun> m_thumbnails;
     std::unique_ptr<UploadSession> m_session;

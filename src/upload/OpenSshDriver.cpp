@@ -278,16 +278,17 @@ std::optional<QString> OpenSshDriver::answerSecret(bool passphrase) {
     // The passphrase a converted key was made with, asked before converting.
     if (const std::optional<QString> known = passphrase ? m_key.takePassphrase() : std::nullopt)
         return known;
-    QString name = m_user;
-    QString secret;
-    if (!dialogs().askLogin(name, secret)) {
+    LoginAnswer typed{m_user, QString(), false};
+    if (!dialogs().askLogin(m_session.loginTarget(!passphrase), typed)) {
         m_declined = true;
         return std::nullopt;
     }
+    if (!passphrase)
+        m_session.typedLogin(typed);
     m_session.addLog(passphrase ? QStringLiteral("Passphrase given")
                                 : QStringLiteral("Password given"),
                      LogTraffic);
-    return secret;
+    return typed.password;
 }
 
 bool OpenSshDriver::answerHostKey(const QString& prompt) {

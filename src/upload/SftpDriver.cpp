@@ -290,16 +290,18 @@ int SftpDriver::answerHostKey(bool changed) {
 }
 
 int SftpDriver::answerSecret(bool passphrase, const QString& user) {
-    QString name = user;
-    QString secret;
+    LoginAnswer typed{user, QString(), false};
     // The converted key's passphrase, asked before converting, is not asked again.
     const std::optional<QString> known = passphrase ? m_key.takePassphrase() : std::nullopt;
     if (known) {
-        secret = *known;
-    } else if (!dialogs().askLogin(name, secret)) {
+        typed.password = *known;
+    } else if (!dialogs().askLogin(m_session.loginTarget(!passphrase), typed)) {
         m_session.cancel();
         return Failure;
+    } else if (!passphrase) {
+        m_session.typedLogin(typed);
     }
+    const QString& secret = typed.password;
     m_session.addLog(passphrase ? QStringLiteral("Passphrase given")
                                 : QStringLiteral("Password given"),
                      LogTraffic);
@@ -314,10 +316,9 @@ int SftpDriver::answerSecret(bool passphrase, const QString& user) {
 
 QString SftpDriver::puttyKey(const QString& user) {
     return m_key.pathFor(m_keyFile, [this, &user]() -> std::optional<QString> {
-        QString name = user;
-        QString passphrase;
-        if (dialogs().askLogin(name, passphrase))
-            return passphrase;
+        LoginAnswer typed{user, QString(), false};
+        if (dialogs().askLogin(m_session.loginTarget(false), typed))
+            return typed.password;
         m_session.cancel();
         return std::nullopt;
     });

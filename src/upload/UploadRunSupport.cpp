@@ -1,5 +1,6 @@
 #include "upload/UploadRunSupport.h"
 
+#include "config/MasterPassword.h"
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/PrivateFile.h"
@@ -23,6 +24,14 @@ QString serverTypeProblem(const Config& config) {
         .arg(config.serverNames.value(config.currentServer), type);
 }
 
+void saveConfigDuringRun(Config& config) {
+    try {
+        config.saveConfig();
+    } catch (const Error& error) {
+        dialogs().notify(MessageKind::Error, error.message());
+    }
+}
+
 void configureSession(UploadSession& session, Config& config) {
     const qint32 index = config.currentServer;
     const ServerRecord server = config.currentServerRecord();
@@ -31,15 +40,21 @@ void configureSession(UploadSession& session, Config& config) {
     session.setPermissions(server.chmod);
     session.setTempNames(config.tempNames());
     session.setConnections(config.connections());
-    session.driver().setTrustedCertificate(
-        server.trustedCert, [&config, index](const QString& fingerprint) {
-            config.servers[index].trustedCert = fingerprint;
-            try {
-                config.saveConfig();
-            } catch (const Error& error) {
-                dialogs().notify(MessageKind::Error, error.message());
-            }
-        });
+    session.driver().setTrustedCertificate(server.trustedCert,
+                                           [&config, index](const QString& fingerprint) {
+                                               config.servers[index].trustedCert = fingerprint;
+                                               saveConfigDuringRun(config);
+                                           });
+    session.setServerName(config.serverNames.value(index));
+    session.setRememberLogin([&config, index](const QString& user, const QString& password) {
+        // Kept as the server manager keeps a typed password: encrypted by the master password,
+        // or, without one, only when the user accepts that.
+        if (!confirmStoringPassword(config, password))
+            return;
+        config.servers[index].user = user;
+        config.servers[index].password = password;
+        saveConfigDuringRun(config);
+    });
 }
 
 QString printableText(const QString& text) {

@@ -41,10 +41,21 @@ void UploadSession::setPermissions(const QString& mode) {
 bool UploadSession::login(const QString& host, const QString& port, QString user, QString password,
                           const QString& keyFile) {
     m_driver->setKeyFile(keyFile);
+    m_login.host = host;
+    const bool asksItself = m_driver->asksForPassword();
+    const auto ask = [&] {
+        LoginAnswer typed{user, password, false};
+        if (!dialogs().askLogin(loginTarget(!asksItself), typed))
+            return false;
+        user = typed.user;
+        password = typed.password;
+        m_typedLogin = typed;
+        return true;
+    };
     for (;;) {
-        const bool needsPassword = password.isEmpty() && !m_driver->asksForPassword();
+        const bool needsPassword = password.isEmpty() && !asksItself;
         const bool needsUser = user.isEmpty() && m_driver->needsUserName();
-        if ((needsUser || needsPassword) && !dialogs().askLogin(user, password))
+        if ((needsUser || needsPassword) && !ask())
             return false;
         if (m_cancelled)
             return false;
@@ -55,11 +66,18 @@ bool UploadSession::login(const QString& host, const QString& port, QString user
         if (loggedIn) {
             addLog(QStringLiteral("Connected to ") + host, LogTraffic);
             m_login = {host, port, user, password, keyFile};
+            rememberTypedLogin();
             return true;
         }
-        if (!dialogs().retryLogin() || !dialogs().askLogin(user, password))
+        if (!dialogs().retryLogin(loginTarget(false), user) || !ask())
             return false;
     }
+}
+
+void UploadSession::rememberTypedLogin() {
+    if (m_typedLogin.remember && m_rememberLogin)
+        m_rememberLogin(m_typedLogin.user, m_typedLogin.password);
+    m_typedLogin = {};
 }
 
 bool UploadSession::enterDir(const QString& dir, bool createWithoutAsking, bool createIfMissing) {
@@ -152,7 +170,7 @@ QList<UploadSession::PlannedFile> UploadSession::planFiles(const QList<PlannedFi
             continue;
         const QString name = fileNameOf(candidate.path);
         const bool twice = sending.contains(name);
-        const Decision decision = twice ? Decision::Fail : planFile(candidate.path);
+        const Decision decision = twice ? Decision::Fail : planFile(candidate);
         if (decision != Decision::Fail) {
             if (decision == Decision::Send)
                 sending.insert(name);
@@ -280,12 +298,13 @@ void UploadSession::logCounts(const Counts& counts) {
             addLog(QString::fromLatin1(text).arg(count), LogTraffic);
 }
 
-UploadSession::Decision UploadSession::planFile(const QString& path) {
+UploadSession::Decision UploadSession::planFile(const PlannedFile& candidate) {
+    const QString& path = candidate.path;
     if (!QFileInfo::exists(path))
         throw Error(UploadErrors::fileMissing(path));
     const QString name = fileNameOf(path);
     if (m_overwrite != PolicyOverwrite && m_driver->fileExists(name)) {
-        const int answer = m_overwrite == PolicyAsk ? askFileExists(name) : m_overwrite;
+        const int answer = fileExistsPolicy(path, candidate.entry, candidate.thumbnail);
         if (answer == PolicyRename && !renameExisting(name))
             return Decision::Fail;
         const QString decision = QStringLiteral(" [overwrite = %1]").arg(answer);
@@ -354,6 +373,17 @@ bool UploadSession::createDirPath(const QString& path) {
         start = end + 1;
     }
     return true;
+}
+
+int UploadSession::fileExistsPolicy(const QString& path, qsizetype entry, bool thumbnail) {
+    if (m_overwrite != PolicyAsk)
+        return m_overwrite;
+    if (thumbnail && m_entryAnswers.contains(entry))
+        return m_entryAnswers.value(entry);
+    const int answer = askFileExists(fileNameOf(path));
+    if (!thumbnail)
+        m_entryAnswers.insert(entry, answer);
+    return answer;
 }
 
 int UploadSession::askFileExists(const QString& name) {

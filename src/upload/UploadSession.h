@@ -60,6 +60,21 @@ public:
     // What a file goes up as while temporary names are on: its name and this.
     static inline const QString PartSuffix = QStringLiteral(".part");
 
+    // The server's name, which the login prompt shows beside the host.
+    void setServerName(const QString& name) { m_serverName = name; }
+    // Called once a login succeeded with a password the user asked to have remembered.
+    void setRememberLogin(std::function<void(const QString& user, const QString& password)> store) {
+        m_rememberLogin = std::move(store);
+    }
+    // For the login prompt: this session's server; offerRemember for a password (not a
+    // passphrase) that may be stored with it.
+    LoginTarget loginTarget(bool offerRemember) const {
+        return {m_serverName, m_login.host, offerRemember};
+    }
+    // For drivers that ask for the password themselves: what the user typed, to be remembered
+    // once the login succeeds when so asked.
+    void typedLogin(const LoginAnswer& login) { m_typedLogin = login; }
+
     // keyFile: a private key for the drivers that use one; empty for none.
     bool login(const QString& host, const QString& port, QString user, QString password,
                const QString& keyFile = QString());
@@ -138,7 +153,7 @@ private:
     QList<PlannedFile> planFiles(const QList<PlannedFile>& candidates, Counts& counts);
     // Sends the thumbnails made while the files went, of those pictures that went.
     void sendThumbnailsMade(const FileList& files, const FileList& made, Counts& counts);
-    Decision planFile(const QString& path);
+    Decision planFile(const PlannedFile& candidate);
     void sendPlanned(const QList<PlannedFile>& plan, Counts& counts);
     // Counts how a planned file ended and keeps its name; false when the run stops here.
     bool record(const PlannedFile& file, const TransferResult& result, Counts& counts);
@@ -179,8 +194,13 @@ private:
     void appendLog(const QString& text, int level);
     bool renameExisting(const QString& name);
     bool createDirPath(const QString& path);
+    // Hands a password the user asked to have remembered to whoever stores it.
+    void rememberTypedLogin();
     // The policy for this clash; the one for the rest of the session too when so asked.
     int askFileExists(const QString& name);
+    // The policy for path of entry: a thumbnail takes its picture's answer, asked only when
+    // the picture was not asked about.
+    int fileExistsPolicy(const QString& path, qsizetype entry, bool thumbnail);
     std::optional<qint64> fileSizeOf(const QString& localPath) const;
     // The folder the files go to, as the user set it, for messages.
     QString workingDirShown() const;
@@ -226,6 +246,11 @@ private:
         QString password;
         QString keyFile;
     } m_login;
+    QString m_serverName;
+    LoginAnswer m_typedLogin;
+    std::function<void(const QString& user, const QString& password)> m_rememberLogin;
+    // The answer each given file got to the file-exists question, by its place in the files.
+    QHash<qsizetype, int> m_entryAnswers;
     QStringList m_enteredDirs;
     bool m_serverEditWanted = false;
     // While a batch goes over several connections: the run, to cancel them all.

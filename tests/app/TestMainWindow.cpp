@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
@@ -78,6 +79,8 @@ private slots:
     void keyboardShortcuts();
     void noServerOffersToAddOne();
     void menusHaveTheirEntriesAndSeparators();
+    void everyMenuEntryHasItsOwnMnemonic();
+    void optionsOpenFromTheKeyboardOnTheFirstControl();
     void commandLineFilesAreListedSorted();
     void emptyListShowsAHint();
     void droppedFilesAreAddedSorted();
@@ -226,8 +229,8 @@ void TestMainWindow::noServerOffersToAddOne() {
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
     QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"&Add File(s)...", "Paste", "Take Screenshot...", "-",
-                          "Enter Master &Password", "History...", "&Options...", "-", "&Quit"}));
+             (QStringList{"&Add File(s)...", "Pa&ste", "&Take Screenshot...", "-",
+                          "Enter Master &Password", "&History...", "&Options...", "-", "&Quit"}));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
     QCOMPARE(control<QAction>(form, "screenshotAction")->shortcut(),
              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
@@ -237,6 +240,47 @@ void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const QMenu* servers = menuNamed(form, "&Servers");
     QCOMPARE(entryTexts(servers), (QStringList{"&Manage Servers...", "-", "No servers found"}));
     QVERIFY(!servers->actions().last()->isEnabled());
+}
+
+void TestMainWindow::everyMenuEntryHasItsOwnMnemonic() {
+    const MainWindow form({});
+    QList<QChar> menuLetters;
+    for (const QAction* menuEntry : control<QMenuBar>(form, "mainMenu")->actions()) {
+        menuLetters.append(QChar(QKeySequence::mnemonic(menuEntry->text())[0].key()));
+        QList<QChar> letters;
+        for (const QAction* action : menuEntry->menu()->actions()) {
+            // A disabled notice ("No servers found") is nothing to choose.
+            if (action->isSeparator() || !action->isEnabled())
+                continue;
+            const QKeySequence mnemonic = QKeySequence::mnemonic(action->text());
+            QVERIFY2(!mnemonic.isEmpty(), qPrintable(action->text()));
+            letters.append(QChar(mnemonic[0].key()));
+        }
+        QVERIFY(!letters.isEmpty());
+        QCOMPARE(QSet<QChar>(letters.begin(), letters.end()).size(), letters.size());
+    }
+    QCOMPARE(menuLetters.size(), 3);
+    QCOMPARE(QSet<QChar>(menuLetters.begin(), menuLetters.end()).size(), 3);
+    QCOMPARE(control<QAction>(form, "optionsAction")->shortcut(),
+             QKeySequence(Qt::CTRL | Qt::Key_Comma));
+}
+
+void TestMainWindow::optionsOpenFromTheKeyboardOnTheFirstControl() {
+    MainWindow form({});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_Comma, Qt::ControlModifier);
+    auto* options = form.findChild<ConfigWindow*>();
+    QVERIFY(options && options->isVisible());
+    QVERIFY(control<QWidget>(*options, "optionsPage")->isVisible());
+    // The first option takes the keys once the window is active, and Tab goes on to the next.
+    auto* first = control<QComboBox>(*options, "settingDefaultServer");
+    QCOMPARE(options->focusWidget(), first);
+    QApplication::setActiveWindow(options);
+    QCOMPARE(QApplication::focusWidget(), first);
+    QTest::keyClick(first, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QWidget>(*options, "settingAutoCopy"));
+    options->close();
 }
 
 void TestMainWindow::commandLineFilesAreListedSorted() {

@@ -188,10 +188,13 @@ void checkWindow(const QString& window, const QString& programDir, const WindowC
             dialog, [&] { dialog.askFileExists("a.jpg"); }, check);
     } else if (window == "login") {
         LoginDialog dialog;
-        QString user = "me";
-        QString password;
+        LoginAnswer login{"me", QString(), false};
         checkModal(
-            dialog, [&] { dialog.ask(user, password); }, check);
+            dialog,
+            [&] {
+                dialog.ask({"Local FTP", "127.0.0.1", true}, login);
+            },
+            check);
     } else if (window == "history") {
         Config config;
         config.programDir = programDir;

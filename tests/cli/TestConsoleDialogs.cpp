@@ -5,6 +5,7 @@
 #include <QTest>
 #include <cstdio>
 #include <functional>
+#include <unistd.h>
 
 using namespace quaddle;
 
@@ -16,7 +17,8 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
     const auto trust = [&](IdentityKind kind, bool changed) {
         return yesNo(dialogs.trustIdentity({kind, changed, false, "ssh-ed25519", "SHA256:k", ""}));
     };
-    QString user = "user";
+    const LoginTarget target{"Local FTP", "127.0.0.1", true};
+    LoginAnswer login{"user", QString(), false};
     QString password;
     const QHash<QString, std::function<QString()>> questions{
         {"new host key", [&] { return trust(IdentityKind::HostKey, false); }},
@@ -25,8 +27,8 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
         {"changed certificate", [&] { return trust(IdentityKind::Certificate, true); }},
         {"error",
          [&] { return yesNo(dialogs.continueAfterError("550 denied") == ErrorAnswer::Continue); }},
-        {"login refused", [&] { return yesNo(dialogs.retryLogin()); }},
-        {"login", [&] { return yesNo(dialogs.askLogin(user, password)); }},
+        {"login refused", [&] { return yesNo(dialogs.retryLogin(target, "alice")); }},
+        {"login", [&] { return yesNo(dialogs.askLogin(target, login)); }},
         {"ssh prompt",
          [&] {
              return yesNo(dialogs.answerSshPrompt(
@@ -44,7 +46,12 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
          }},
         {"missing directory",
          [&] { return yesNo(dialogs.askMissingDir("gallery") == MissingDirAnswer::Create); }},
-        {"thumbnails", [&] { return yesNo(dialogs.offerThumbnails(ThumbnailImages::Jpeg)); }},
+        {"thumbnails",
+         [&] {
+             const ThumbnailAnswer offered = dialogs.offerThumbnails(ThumbnailImages::Jpeg);
+             // The console never keeps an answer for later runs.
+             return yesNo(offered.make) + (offered.neverAsk ? QString(" kept") : QString());
+         }},
         {"master password",
          [&] {
              const MasterPasswordResult result =
@@ -61,6 +68,22 @@ QString answer(ConsoleDialogs& dialogs, const QString& question) {
         {"unencrypted password", [&] { return yesNo(dialogs.confirmUnencryptedPassword(false)); }},
     };
     return questions.value(question)();
+}
+
+// What act writes to standard error.
+QByteArray standardErrorOf(const std::function<void()>& act) {
+    QTemporaryFile file;
+    if (!file.open())
+        qFatal("no temporary file");
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(file.handle(), STDERR_FILENO);
+    act();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
 }
 
 } // namespace
@@ -132,8 +155,20 @@ void TestConsoleDialogs::answersByKindOfQuestion() {
     QVERIFY(!terminal.interactive());
     ConsoleDialogs dialogs(terminal,
                            {acceptNew, thumbnails, passwordFile ? file.fileName() : QString()});
-    QCOMPARE(::answer(dialogs, question), answer);
+    QString said;
+    const QByteArray written = standardErrorOf([&] { said = ::answer(dialogs, question); });
+    QCOMPARE(said, answer);
     QCOMPARE(dialogs.identityRefused(), identityRefused);
+    // The login questions name the server, its host and the user, as the window's do.
+    if (question == "login refused") {
+        QVERIFY(written.contains("Login incorrect. Please try again.\n"));
+        QVERIFY(written.contains(
+            "The server \"Local FTP\" (127.0.0.1) refused the login of the user \"alice\".\n"));
+    }
+    if (question == "login")
+        QVERIFY(written.contains("The server wants a password and there is no terminal to type "
+                                 "it on.\n") &&
+                written.contains("Login to \"Local FTP\" (127.0.0.1) as \"user\".\n"));
 }
 
 QTEST_GUILESS_MAIN(TestConsoleDialogs)

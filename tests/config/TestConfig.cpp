@@ -97,11 +97,11 @@ void TestConfig::defaults() {
 
 void TestConfig::defaultsAreWrittenInOrder() {
     const Config config;
-    QCOMPARE(
-        config.settingNames(),
-        (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth", "ThumbHeight",
-                     "ThumbInfo", "ThumbRahmen", "Autoclose", "Context", "TagStyle", "AutoCopy",
-                     "TempNames", "Connections", "History", "Notify", "StripMetadata"}));
+    QCOMPARE(config.settingNames(),
+             (QStringList{"DefaultServer", "Overwrite", "Passive", "Log", "ThumbWidth",
+                          "ThumbHeight", "ThumbInfo", "ThumbRahmen", "Autoclose", "Context",
+                          "TagStyle", "AutoCopy", "TempNames", "Connections", "History", "Notify",
+                          "StripMetadata", "MakeThumbnails"}));
     QCOMPARE(config.setting("PH"), QString());
     QVERIFY(!config.settingType("PH").has_value());
     QCOMPARE(config.currentServer, 0);

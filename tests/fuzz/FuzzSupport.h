@@ -26,15 +26,15 @@ public:
     }
     bool confirmLosingLockedLogins() override { return false; }
     bool confirmUnencryptedPassword(bool) override { return false; }
-    bool askLogin(QString&, QString&) override { return false; }
-    bool retryLogin() override { return true; }
+    bool askLogin(const LoginTarget&, LoginAnswer&) override { return false; }
+    bool retryLogin(const LoginTarget&, const QString&) override { return true; }
     FileExistsAnswer askFileExists(const QString&) override { return {}; }
     MissingDirAnswer askMissingDir(const QString&) override { return MissingDirAnswer::Cancel; }
     bool trustIdentity(const IdentityQuestion& question) override {
         return question.kind == IdentityKind::HostKey && !question.changed;
     }
     ErrorAnswer continueAfterError(const QString&) override { return ErrorAnswer::Stop; }
-    bool offerThumbnails(ThumbnailImages) override { return false; }
+    ThumbnailAnswer offerThumbnails(ThumbnailImages) override { return {}; }
 };
 
 // Creates the application object once, on Qt's offscreen platform, with a throw-away

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTest>
@@ -18,7 +19,7 @@ public:
     MasterPasswordResult askMasterPassword(MasterPasswordMode, QString&) override {
         return MasterPasswordResult::Abort;
     }
-    bool askLogin(QString&, QString&) override { return false; }
+    bool askLogin(const LoginTarget&, LoginAnswer&) override { return false; }
     FileExistsAnswer askFileExists(const QString&) override { return {}; }
     MissingDirAnswer askMissingDir(const QString&) override { return MissingDirAnswer::Cancel; }
 };
@@ -70,9 +71,14 @@ bool ask(Dialogs& dialogs, const QString& question) {
              return dialogs.trustIdentity(
                  {IdentityKind::Certificate, true, true, QString(), "ABCD", Details});
          }},
-        {"login refused", [&] { return dialogs.retryLogin(); }},
-        {"JPEG thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Jpeg); }},
-        {"other thumbnails", [&] { return dialogs.offerThumbnails(ThumbnailImages::Mixed); }},
+        {"login refused",
+         [&] {
+             return dialogs.retryLogin({"Local FTP", "127.0.0.1", false}, "alice");
+         }},
+        {"login refused, no user",
+         [&] {
+             return dialogs.retryLogin({QString(), "::1", false}, QString());
+         }},
         {"locked logins lost", [&] { return dialogs.confirmLosingLockedLogins(); }},
         {"unencrypted, none set", [&] { return dialogs.confirmUnencryptedPassword(false); }},
         {"unencrypted, locked", [&] { return dialogs.confirmUnencryptedPassword(true); }},
@@ -95,6 +101,8 @@ private slots:
     void questionsAreWorded();
     void errorQuestionOffersServerEdit_data();
     void errorQuestionOffersServerEdit();
+    void thumbnailOfferKeepsItsAnswerWhenAsked_data();
+    void thumbnailOfferKeepsItsAnswerWhenAsked();
 };
 
 void TestQtDialogs::namesShowAsTyped_data() {
@@ -222,14 +230,13 @@ void TestQtDialogs::questionsAreWorded_data() {
            "before, but not this one." +
                changedCertificate
         << error << warning << yes;
-    QTest::newRow("login refused")
-        << "Login incorrect. Please try again." << error << int(MessageButtons::OkAbort) << ok;
-    QTest::newRow("JPEG thumbnails") << "Looks like you are uploading some JPEG images. Do you "
-                                        "want to create thumbnails for them?"
-                                     << int(MessageKind::Question) << yesNo << yes;
-    QTest::newRow("other thumbnails") << "Looks like you are uploading some images. Do you want "
-                                         "to create thumbnails for them?"
-                                      << int(MessageKind::Question) << yesNo << yes;
+    // The design's words first, then whom the server refused.
+    QTest::newRow("login refused") << "Login incorrect. Please try again.\nThe server \"Local "
+                                      "FTP\" (127.0.0.1) refused the login of the user \"alice\"."
+                                   << error << int(MessageButtons::OkAbort) << ok;
+    QTest::newRow("login refused, no user")
+        << "Login incorrect. Please try again.\nThe server ::1 refused the login." << error
+        << int(MessageButtons::OkAbort) << ok;
     QTest::newRow("locked logins lost")
         << "You did not enter your old master password yet. If you change your master password "
            "now, you will lose all login information saved with the old master password. Are "
@@ -237,7 +244,8 @@ void TestQtDialogs::questionsAreWorded_data() {
         << confirmation << yesNo << yes;
     const QString unencrypted = " Passwords will not be encrypted and can easily be obtained by "
                                 "anyone with access to your computer. Do you still want to save "
-                                "this password?";
+                                "this password?\nA master password is set in File > Options..., "
+                                "under \"Security\": \"Set Master Password\".";
     QTest::newRow("unencrypted, none set")
         << "You have not set a master password yet." + unencrypted << confirmation << yesNo << yes;
     QTest::newRow("unencrypted, locked")
@@ -297,6 +305,58 @@ void TestQtDialogs::errorQuestionOffersServerEdit() {
     QCOMPARE(shown, "An error occurred: \n550 <i>denied</i>\nIgnore and continue?");
     buttons.sort();
     QCOMPARE(buttons, QStringList({"&Edit Server\u2026", "&No", "&Yes"}));
+}
+
+void TestQtDialogs::thumbnailOfferKeepsItsAnswerWhenAsked_data() {
+    QTest::addColumn<int>("images");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("tick");
+    QTest::addColumn<int>("key"); // what the user presses: Y, N, or Esc
+    QTest::addColumn<bool>("make");
+    const QString jpeg = "Looks like you are uploading some JPEG images. Do you want to create "
+                         "thumbnails for them?";
+    const QString other = "Looks like you are uploading some images. Do you want to create "
+                          "thumbnails for them?";
+    const int jpegs = int(ThumbnailImages::Jpeg);
+    QTest::newRow("JPEG, yes") << jpegs << jpeg << false << int(Qt::Key_Y) << true;
+    QTest::newRow("JPEG, no") << jpegs << jpeg << false << int(Qt::Key_N) << false;
+    QTest::newRow("others, yes, never ask")
+        << int(ThumbnailImages::Mixed) << other << true << int(Qt::Key_Y) << true;
+    QTest::newRow("JPEG, no, never ask") << jpegs << jpeg << true << int(Qt::Key_N) << false;
+    QTest::newRow("Esc, never ask") << jpegs << jpeg << true << int(Qt::Key_Escape) << false;
+}
+
+void TestQtDialogs::thumbnailOfferKeepsItsAnswerWhenAsked() {
+    QFETCH(int, images);
+    QFETCH(QString, text);
+    QFETCH(bool, tick);
+    QFETCH(int, key);
+    QFETCH(bool, make);
+    QString shown;
+    QString boxCaption;
+    QTimer::singleShot(0, this, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            if (!box || !box->isVisible())
+                continue;
+            shown = box->text();
+            auto* neverAsk = box->findChild<QCheckBox*>("neverAskBox");
+            if (!neverAsk) {
+                box->reject();
+                return;
+            }
+            boxCaption = neverAsk->text();
+            if (tick)
+                QTest::mouseClick(neverAsk, Qt::LeftButton);
+            QCOMPARE(neverAsk->isChecked(), tick);
+            QTest::keyClick(box, Qt::Key(key));
+        }
+    });
+    MessageBoxesOnly dialogs;
+    const ThumbnailAnswer answer = dialogs.offerThumbnails(ThumbnailImages(images));
+    QCOMPARE(shown, text);
+    QCOMPARE(boxCaption, QStringLiteral("&Don't ask again"));
+    QCOMPARE(answer, (ThumbnailAnswer{make, tick}));
 }
 
 QTEST_MAIN(TestQtDialogs)

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -14,6 +15,17 @@
 
 using namespace quaddle;
 using quaddle::test::control;
+
+namespace {
+
+QStringList itemTexts(const QComboBox& box) {
+    QStringList texts;
+    for (int index = 0; index < box.count(); ++index)
+        texts.append(box.itemText(index));
+    return texts;
+}
+
+} // namespace
 
 class TestSuccessWindow : public QObject {
     Q_OBJECT
@@ -24,10 +36,16 @@ private slots:
 
     void showsLinesSelectedWithoutBand();
     void renamedFilesFillTheBand();
+    void bandTakesTheNoticeColoursOfThePalette_data();
+    void bandTakesTheNoticeColoursOfThePalette();
     void bandIsEmptiedByTheNextRun();
     void namesInTheBandShowAsTyped();
     void styleChangeRebuildsAndSelectsAll();
     void copyPutsAllLinesOnTheClipboard();
+    void copyCountsTheLines_data();
+    void copyCountsTheLines();
+    void uploadMoreGoesBackToTheMainWindow_data();
+    void uploadMoreGoesBackToTheMainWindow();
     void layoutFollowsTheWindowSize();
     void windowCannotShrinkBelowMinimum();
     void doubleClickBringsMainWindowBack();
@@ -64,6 +82,7 @@ SuccessWindowHost TestSuccessWindow::host() {
         return QStringList{"http://h/a.jpg#" + tag, "http://h/b.jpg#" + tag};
     };
     host.showMain = [this] { m_events.append("show main"); };
+    host.uploadMore = [this] { m_events.append("upload more"); };
     host.hideMain = [this] { m_events.append("hide main"); };
     host.closeMain = [this] { m_events.append("close main"); };
     host.saveConfig = [this] { m_events.append("save"); };
@@ -99,7 +118,34 @@ void TestSuccessWindow::renamedFilesFillTheBand() {
     QCOMPARE(m_window->height(), plainHeight + band()->height());
     QCOMPARE(urlEdit()->y(), band()->height() + 8);
     QCOMPARE(band()->width(), m_window->width());
-    QCOMPARE(band()->palette().color(QPalette::Window), QColor(255, 255, 128));
+}
+
+void TestSuccessWindow::bandTakesTheNoticeColoursOfThePalette_data() {
+    QTest::addColumn<QColor>("base");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light desktop") << QColor(255, 255, 220) << QColor(Qt::black);
+    QTest::newRow("dark desktop") << QColor(40, 40, 48) << QColor(230, 230, 230);
+}
+
+void TestSuccessWindow::bandTakesTheNoticeColoursOfThePalette() {
+    QFETCH(QColor, base);
+    QFETCH(QColor, text);
+    const QPalette before = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(before); });
+    QPalette desktop = before;
+    desktop.setColor(QPalette::ToolTipBase, base);
+    desktop.setColor(QPalette::ToolTipText, text);
+    QApplication::setPalette(desktop);
+    m_window->showResults({{"a.jpg", "a_001.jpg"}});
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // What shows on the screen: the band's own pixels, and its text in the notice colour.
+    const QImage shown = band()->grab().toImage();
+    QCOMPARE(shown.pixelColor(shown.width() - 2, 1), base);
+    bool textInColour = false;
+    for (int y = 0; y < shown.height() && !textInColour; ++y)
+        for (int x = 0; x < shown.width() / 2 && !textInColour; ++x)
+            textInColour = shown.pixelColor(x, y) == text;
+    QVERIFY(textInColour);
 }
 
 void TestSuccessWindow::namesInTheBandShowAsTyped() {
@@ -123,9 +169,9 @@ void TestSuccessWindow::styleChangeRebuildsAndSelectsAll() {
     m_window->showResults({});
     auto* tags = control<QComboBox>(*m_window, "tagStyleBox");
     QCOMPARE(tags->count(), 6);
-    QCOMPARE(tags->itemText(1), QStringLiteral("[URL]"));
-    QCOMPARE(tags->itemText(4), QStringLiteral("<img>"));
-    QCOMPARE(tags->itemText(5), QStringLiteral("Markdown"));
+    // Each tag with what it is for; the places, which are what is stored, stay.
+    QCOMPARE(itemTexts(*tags), (QStringList{"None", "[URL] — forum link", "[IMG] — forum image",
+                                            "<a> — web link", "<img> — web image", "Markdown"}));
     tags->setCurrentIndex(5);
     emit tags->activated(5);
     QCOMPARE(m_requested.last(), TagStyle::Markdown);
@@ -154,9 +200,72 @@ void TestSuccessWindow::copyPutsAllLinesOnTheClipboard() {
     QCOMPARE(copy->text(), QStringLiteral("Copy"));
     // Beside the tag list, in the row below the URL box.
     QCOMPARE(copy->y(), control<QComboBox>(*m_window, "tagStyleBox")->y());
+    auto* copied = control<QLabel>(*m_window, "copiedLabel");
+    QCOMPARE(copied->text(), QString());
     QTest::mouseClick(copy, Qt::LeftButton);
     QCOMPARE(QApplication::clipboard()->text(),
              QStringLiteral("http://h/a.jpg#0\r\nhttp://h/b.jpg#0"));
+    // It says so, beside the button.
+    QCOMPARE(copied->text(), QStringLiteral("2 lines copied"));
+    QVERIFY(copied->isVisible());
+    QVERIFY(copied->x() > copy->geometry().right());
+    // The next run's window starts without the note.
+    m_window->hide();
+    m_window->showResults({});
+    QCOMPARE(copied->text(), QString());
+}
+
+void TestSuccessWindow::copyCountsTheLines_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("one") << 1 << "1 line copied";
+    QTest::newRow("three") << 3 << "3 lines copied";
+}
+
+void TestSuccessWindow::copyCountsTheLines() {
+    QFETCH(int, count);
+    QFETCH(QString, said);
+    SuccessWindowHost counted = host();
+    counted.lines = [count](TagStyle) {
+        QStringList lines;
+        for (int n = 0; n < count; ++n)
+            lines.append(QStringLiteral("http://h/%1.jpg").arg(n));
+        return lines;
+    };
+    SuccessWindow window(counted);
+    window.showResults({});
+    QTest::mouseClick(control<QPushButton>(window, "copyButton"), Qt::LeftButton);
+    QCOMPARE(QApplication::clipboard()->text().count("\r\n") + 1, count);
+    QCOMPARE(control<QLabel>(window, "copiedLabel")->text(), said);
+}
+
+void TestSuccessWindow::uploadMoreGoesBackToTheMainWindow_data() {
+    QTest::addColumn<int>("key"); // 0: the button is clicked
+    QTest::newRow("click") << 0;
+    QTest::newRow("Enter") << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+}
+
+void TestSuccessWindow::uploadMoreGoesBackToTheMainWindow() {
+    QFETCH(int, key);
+    m_window->showResults({});
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto* more = control<QPushButton>(*m_window, "uploadMoreButton");
+    auto* exit = control<QPushButton>(*m_window, "exitButton");
+    QCOMPARE(more->text(), QStringLiteral("Upload More"));
+    QVERIFY(more->isDefault());
+    // Beside the exit button, left of it.
+    QCOMPARE(more->y(), exit->y());
+    QVERIFY(more->geometry().right() < exit->x());
+    m_events.clear();
+    if (key == 0)
+        QTest::mouseClick(more, Qt::LeftButton);
+    else
+        QTest::keyClick(urlEdit(), Qt::Key(key),
+                        key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    QVERIFY(!m_window->isVisible());
+    // The program goes on: the main window comes back, nothing closes it.
+    QCOMPARE(m_events, QStringList{"upload more"});
 }
 
 void TestSuccessWindow::layoutFollowsTheWindowSize() {

@@ -2,10 +2,12 @@
 #include "gui/FileExistsDialog.h"
 #include "gui/LoginDialog.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -68,6 +70,10 @@ private slots:
     void loginPromptFillsUserAndFocus();
     void loginPromptLimitsAndMasks();
     void loginCancelledChangesNothing();
+    void loginPromptNamesServerAndOffersRemembering_data();
+    void loginPromptNamesServerAndOffersRemembering();
+    void fileExistsKeysAndDefault_data();
+    void fileExistsKeysAndDefault();
 };
 
 void TestUploadDialogs::fileModeTextsAndButtons() {
@@ -79,14 +85,14 @@ void TestUploadDialogs::fileModeTextsAndButtons() {
         QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("a.jpg"));
         QVERIFY(control<QLineEdit>(dialog, "nameEdit")->isReadOnly());
         QCOMPARE(control<QLabel>(dialog, "textLabel")->text(), FileQuestion);
-        QCOMPARE(control<QPushButton>(dialog, "renameButton")->text(), QStringLiteral("Rename"));
+        QCOMPARE(control<QPushButton>(dialog, "renameButton")->text(), QStringLiteral("&Rename"));
         QCOMPARE(control<QPushButton>(dialog, "overwriteButton")->text(),
-                 QStringLiteral("Overwrite"));
-        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("Skip"));
+                 QStringLiteral("&Overwrite"));
+        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("&Skip"));
         QVERIFY(control<QPushButton>(dialog, "renameButton")->isVisible());
         QVERIFY(control<QCheckBox>(dialog, "rememberBox")->isVisible());
         QCOMPARE(control<QCheckBox>(dialog, "rememberBox")->text(),
-                 QStringLiteral("Remember for this session"));
+                 QStringLiteral("Re&member for this session"));
         // Left to right: the checkbox, Rename, Overwrite, Skip.
         QVERIFY(control<QCheckBox>(dialog, "rememberBox")->x() <
                 control<QPushButton>(dialog, "renameButton")->x());
@@ -110,8 +116,9 @@ void TestUploadDialogs::directoryModeTextsAndButtons() {
         QCOMPARE(control<QLabel>(dialog, "whatLabel")->text(), QStringLiteral("Directory:"));
         QCOMPARE(control<QLineEdit>(dialog, "nameEdit")->text(), QStringLiteral("/htdocs/new"));
         QCOMPARE(control<QLabel>(dialog, "textLabel")->text(), DirectoryQuestion);
-        QCOMPARE(control<QPushButton>(dialog, "overwriteButton")->text(), QStringLiteral("Create"));
-        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("Cancel"));
+        QCOMPARE(control<QPushButton>(dialog, "overwriteButton")->text(),
+                 QStringLiteral("&Create"));
+        QCOMPARE(control<QPushButton>(dialog, "skipButton")->text(), QStringLiteral("C&ancel"));
         QVERIFY(!control<QPushButton>(dialog, "renameButton")->isVisible());
         QVERIFY(!control<QCheckBox>(dialog, "rememberBox")->isVisible());
         checked = true;
@@ -206,20 +213,20 @@ void TestUploadDialogs::markupInNamesShowsAsTyped() {
     askFile(exists, name, checkShown);
     askDir(exists, name, checkShown);
     LoginDialog login;
-    QString user = name;
-    QString password;
+    LoginAnswer typed{name, QString(), false};
     whenShown(login, [&] {
         QCOMPARE(control<QLineEdit>(login, "userEdit")->displayText(), name);
+        QCOMPARE(control<QLabel>(login, "targetLabel")->text(),
+                 "Log in to \"" + name + "\" (" + name + ")");
         QVERIFY(allLabelsPlain(login));
         control<QPushButton>(login, "cancelButton")->click();
     });
-    QVERIFY(!login.ask(user, password));
+    QVERIFY(!login.ask({name, name, true}, typed));
 }
 
 void TestUploadDialogs::loginPromptFillsUserAndFocus() {
     LoginDialog dialog;
-    QString user = "alice";
-    QString password = "stale";
+    LoginAnswer login{"alice", "stale", false};
     whenShown(dialog, [&] {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Remote Login"));
         QCOMPARE(control<QLineEdit>(dialog, "userEdit")->text(), QStringLiteral("alice"));
@@ -228,25 +235,25 @@ void TestUploadDialogs::loginPromptFillsUserAndFocus() {
         QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), "s3cret");
         QTest::keyClick(control<QLineEdit>(dialog, "passwordEdit"), Qt::Key_Return);
     });
-    QVERIFY(dialog.ask(user, password));
-    QCOMPARE(user, QStringLiteral("alice"));
-    QCOMPARE(password, QStringLiteral("s3cret"));
+    QVERIFY(dialog.ask({"Local FTP", "127.0.0.1", true}, login));
+    QCOMPARE(login.user, QStringLiteral("alice"));
+    QCOMPARE(login.password, QStringLiteral("s3cret"));
+    QVERIFY(!login.remember);
 
-    QString nobody;
+    LoginAnswer nobody;
     whenShown(dialog, [&] {
         QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "userEdit"));
         QTest::keyClicks(control<QLineEdit>(dialog, "userEdit"), "bob");
         control<QPushButton>(dialog, "okButton")->click();
     });
-    QVERIFY(dialog.ask(nobody, password));
-    QCOMPARE(nobody, QStringLiteral("bob"));
-    QCOMPARE(password, QString());
+    QVERIFY(dialog.ask({"Local FTP", "127.0.0.1", true}, nobody));
+    QCOMPARE(nobody.user, QStringLiteral("bob"));
+    QCOMPARE(nobody.password, QString());
 }
 
 void TestUploadDialogs::loginPromptLimitsAndMasks() {
     LoginDialog dialog;
-    QString user;
-    QString password;
+    LoginAnswer login;
     whenShown(dialog, [&] {
         QCOMPARE(control<QLineEdit>(dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
         QTest::keyClicks(control<QLineEdit>(dialog, "userEdit"), QString(40, 'u'));
@@ -255,22 +262,116 @@ void TestUploadDialogs::loginPromptLimitsAndMasks() {
         QVERIFY(control<QPushButton>(dialog, "okButton")->isDefault());
         control<QPushButton>(dialog, "okButton")->click();
     });
-    QVERIFY(dialog.ask(user, password));
-    QCOMPARE(user, QString(31, 'u'));
-    QCOMPARE(password, QString(31, 'p'));
+    QVERIFY(dialog.ask({"Local FTP", "127.0.0.1", false}, login));
+    QCOMPARE(login.user, QString(31, 'u'));
+    QCOMPARE(login.password, QString(31, 'p'));
 }
 
 void TestUploadDialogs::loginCancelledChangesNothing() {
     LoginDialog dialog;
-    QString user = "alice";
-    QString password = "kept";
+    LoginAnswer login{"alice", "kept", false};
     whenShown(dialog, [&] {
         QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), "typed");
+        QTest::mouseClick(control<QCheckBox>(dialog, "rememberBox"), Qt::LeftButton);
         control<QPushButton>(dialog, "cancelButton")->click();
     });
-    QVERIFY(!dialog.ask(user, password));
-    QCOMPARE(user, QStringLiteral("alice"));
-    QCOMPARE(password, QStringLiteral("kept"));
+    QVERIFY(!dialog.ask({"Local FTP", "127.0.0.1", true}, login));
+    QCOMPARE(login.user, QStringLiteral("alice"));
+    QCOMPARE(login.password, QStringLiteral("kept"));
+    QVERIFY(!login.remember);
+}
+
+void TestUploadDialogs::loginPromptNamesServerAndOffersRemembering_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<bool>("tick");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("password, remembered")
+        << "Local FTP"
+        << "127.0.0.1" << true << true << "Log in to \"Local FTP\" (127.0.0.1)";
+    QTest::newRow("password, not remembered")
+        << "Web"
+        << "::1" << true << false << "Log in to \"Web\" (::1)";
+    // A key's passphrase is never stored: no box to tick.
+    QTest::newRow("passphrase") << "Local SFTP"
+                                << "localhost" << false << false
+                                << "Log in to \"Local SFTP\" (localhost)";
+    QTest::newRow("server without a name")
+        << QString() << "ftp.example.org" << true << false << "Log in to ftp.example.org";
+}
+
+void TestUploadDialogs::loginPromptNamesServerAndOffersRemembering() {
+    QFETCH(QString, server);
+    QFETCH(QString, host);
+    QFETCH(bool, offered);
+    QFETCH(bool, tick);
+    QFETCH(QString, named);
+    LoginDialog dialog;
+    // The same dialog asks twice: the second showing starts unticked again.
+    for (int showing = 0; showing < 2; ++showing) {
+        LoginAnswer login{"alice", QString(), false};
+        const bool ticking = tick && showing == 0;
+        whenShown(dialog, [&] {
+            QCOMPARE(control<QLabel>(dialog, "targetLabel")->text(), named);
+            auto* remember = control<QCheckBox>(dialog, "rememberBox");
+            QCOMPARE(remember->isVisible(), offered);
+            QVERIFY(!remember->isChecked());
+            QCOMPARE(remember->text(), QStringLiteral("&Remember password"));
+            // Below the password field, above the buttons.
+            if (offered)
+                QVERIFY(remember->y() > control<QLineEdit>(dialog, "passwordEdit")->y());
+            QTest::keyClicks(control<QLineEdit>(dialog, "passwordEdit"), "pw");
+            if (ticking)
+                QTest::mouseClick(remember, Qt::LeftButton);
+            control<QPushButton>(dialog, "okButton")->click();
+        });
+        QVERIFY(dialog.ask({server, host, offered}, login));
+        QCOMPARE(login.password, QStringLiteral("pw"));
+        QCOMPARE(login.remember, ticking);
+    }
+}
+
+void TestUploadDialogs::fileExistsKeysAndDefault_data() {
+    QTest::addColumn<bool>("file");
+    QTest::addColumn<QStringList>("texts"); // Rename, Overwrite, Skip, Remember
+    QTest::newRow("file exists") << true
+                                 << QStringList{"&Rename", "&Overwrite", "&Skip",
+                                                "Re&member for this session"};
+    QTest::newRow("directory missing") << false << QStringList{"&Rename", "&Create", "C&ancel"};
+}
+
+void TestUploadDialogs::fileExistsKeysAndDefault() {
+    QFETCH(bool, file);
+    QFETCH(QStringList, texts);
+    FileExistsDialog dialog;
+    QStringList shown;
+    QList<QChar> letters;
+    bool checked = false;
+    const auto look = [&] {
+        for (const char* name : {"renameButton", "overwriteButton", "skipButton", "rememberBox"}) {
+            auto* button = dialog.findChild<QAbstractButton*>(QLatin1String(name));
+            if (!button->isVisible())
+                continue;
+            shown.append(button->text());
+            const qsizetype mark = button->text().indexOf('&');
+            QVERIFY(mark >= 0);
+            letters.append(button->text().at(mark + 1).toLower());
+        }
+        QVERIFY(control<QPushButton>(dialog, "skipButton")->isDefault());
+        QVERIFY(!control<QPushButton>(dialog, "overwriteButton")->isDefault());
+        checked = true;
+        // Enter, wherever the focus is, takes the default: the file stays, nothing is created.
+        QTest::keyClick(control<QLineEdit>(dialog, "nameEdit"), Qt::Key_Return);
+    };
+    if (file)
+        QCOMPARE(askFile(dialog, "a.jpg", look), (FileExistsAnswer{FileExistsChoice::Skip, false}));
+    else
+        QCOMPARE(askDir(dialog, "/x", look), MissingDirAnswer::Cancel);
+    QVERIFY(checked);
+    QCOMPARE(shown, file ? texts : texts.mid(1));
+    // No two controls share a letter.
+    QCOMPARE(QSet<QChar>(letters.begin(), letters.end()).size(), letters.size());
 }
 
 QTEST_MAIN(TestUploadDialogs)

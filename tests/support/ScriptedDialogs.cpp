@@ -118,12 +118,12 @@ void ScriptedDialogs::expectUnencryptedPassword(bool locked, bool confirmed) {
     m_script.append({UnencryptedQuestion, lockedName(locked), confirmed});
 }
 
-void ScriptedDialogs::expectLogin(const QString& user, const QString& password) {
-    m_script.append({LoginPrompt, QString(), QStringList{user, password}});
+void ScriptedDialogs::expectLogin(const QString& user, const QString& password, bool remember) {
+    m_script.append({LoginPrompt, QString(), QVariantList{user, password, remember}});
 }
 
 void ScriptedDialogs::expectLoginCancelled() {
-    m_script.append({LoginPrompt, QString(), QStringList{}});
+    m_script.append({LoginPrompt, QString(), QVariantList{}});
 }
 
 void ScriptedDialogs::expectLoginRetry(bool retry) {
@@ -169,8 +169,8 @@ void ScriptedDialogs::expectErrorQuestionEditingServer(const QString& pattern) {
     m_script.append({ErrorQuestion, pattern, QVariant::fromValue(ErrorAnswer::EditServer), true});
 }
 
-void ScriptedDialogs::expectThumbnailOffer(ThumbnailImages images, bool accepted) {
-    m_script.append({ThumbnailQuestion, imagesName(images), accepted});
+void ScriptedDialogs::expectThumbnailOffer(ThumbnailImages images, bool accepted, bool neverAsk) {
+    m_script.append({ThumbnailQuestion, imagesName(images), QVariantList{accepted, neverAsk}});
 }
 
 QString ScriptedDialogs::report() const {
@@ -239,19 +239,22 @@ bool ScriptedDialogs::confirmUnencryptedPassword(bool locked) {
     return scriptedYes(UnencryptedQuestion, lockedName(locked));
 }
 
-bool ScriptedDialogs::askLogin(QString& user, QString& password) {
-    const QStringList answer = scriptedAnswer(question(LoginPrompt, QString(), MessageKind::Plain,
-                                                       MessageButtons::OkCancel, user))
-                                   .toStringList();
-    if (answer.size() != 2)
+bool ScriptedDialogs::askLogin(const LoginTarget& target, LoginAnswer& login) {
+    AskedQuestion asked =
+        question(LoginPrompt, QString(), MessageKind::Plain, MessageButtons::OkCancel, login.user);
+    asked.login = target;
+    const QVariantList answer = scriptedAnswer(asked).toList();
+    if (answer.size() != 3)
         return false;
-    user = answer.at(0);
-    password = answer.at(1);
+    login = {answer.at(0).toString(), answer.at(1).toString(), answer.at(2).toBool()};
     return true;
 }
 
-bool ScriptedDialogs::retryLogin() {
-    return scriptedYes(LoginRetryQuestion);
+bool ScriptedDialogs::retryLogin(const LoginTarget& target, const QString& user) {
+    AskedQuestion asked = question(LoginRetryQuestion, QString());
+    asked.login = target;
+    asked.given = user;
+    return scriptedAnswer(asked).toBool();
 }
 
 bool ScriptedDialogs::answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) {
@@ -286,8 +289,12 @@ ErrorAnswer ScriptedDialogs::continueAfterError(const QString& message) {
     return answer.isValid() ? answer.value<ErrorAnswer>() : ErrorAnswer::Stop;
 }
 
-bool ScriptedDialogs::offerThumbnails(ThumbnailImages images) {
-    return scriptedYes(ThumbnailQuestion, imagesName(images));
+ThumbnailAnswer ScriptedDialogs::offerThumbnails(ThumbnailImages images) {
+    const QVariantList answer =
+        scriptedAnswer(question(ThumbnailQuestion, imagesName(images))).toList();
+    if (answer.size() != 2)
+        return {};
+    return {answer.at(0).toBool(), answer.at(1).toBool()};
 }
 
 } // namespace quaddle::test

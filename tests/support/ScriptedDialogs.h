@@ -19,6 +19,8 @@ struct AskedQuestion {
     QString given;
     // All there is to a server identity question.
     std::optional<IdentityQuestion> identity;
+    // For whom a login prompt or a refused login asked.
+    std::optional<LoginTarget> login;
 };
 
 // Answers the program's questions from a script, in order, by kind of question. A question
@@ -44,8 +46,9 @@ public:
                               const QString& typed = QString());
     void expectLosingLockedLogins(bool confirmed);
     void expectUnencryptedPassword(bool locked, bool confirmed);
-    // The login prompt, answered OK with the given credentials, or cancelled.
-    void expectLogin(const QString& user, const QString& password);
+    // The login prompt, answered OK with the given credentials (and "Remember password" when
+    // remember), or cancelled.
+    void expectLogin(const QString& user, const QString& password, bool remember = false);
     void expectLoginCancelled();
     void expectLoginRetry(bool retry);
     // One of ssh's own prompts, matched by a regular expression; answered with answer (yes
@@ -64,7 +67,7 @@ public:
     void expectFileError(const QString& name, const QString& reply, bool goOn);
     // The error question, left with "Edit Server…".
     void expectErrorQuestionEditingServer(const QString& pattern);
-    void expectThumbnailOffer(ThumbnailImages images, bool accepted);
+    void expectThumbnailOffer(ThumbnailImages images, bool accepted, bool neverAsk = false);
 
     // True when every expected question was asked and nothing unexpected was.
     bool done() const { return m_script.isEmpty() && m_unexpected.isEmpty(); }
@@ -80,14 +83,14 @@ public:
     MasterPasswordResult askMasterPassword(MasterPasswordMode mode, QString& password) override;
     bool confirmLosingLockedLogins() override;
     bool confirmUnencryptedPassword(bool locked) override;
-    bool askLogin(QString& user, QString& password) override;
-    bool retryLogin() override;
+    bool askLogin(const LoginTarget& target, LoginAnswer& login) override;
+    bool retryLogin(const LoginTarget& target, const QString& user) override;
     bool answerSshPrompt(const QString& prompt, SshPromptKind kind, QString& answer) override;
     FileExistsAnswer askFileExists(const QString& name) override;
     MissingDirAnswer askMissingDir(const QString& dir) override;
     bool trustIdentity(const IdentityQuestion& question) override;
     ErrorAnswer continueAfterError(const QString& message) override;
-    bool offerThumbnails(ThumbnailImages images) override;
+    ThumbnailAnswer offerThumbnails(ThumbnailImages images) override;
 
 private:
     struct Expectation {

@@ -69,6 +69,8 @@ private slots:
     void cleanupTestCase();
     void login_data();
     void login();
+    void typedPasswordRememberedOnceLoggedIn_data();
+    void typedPasswordRememberedOnceLoggedIn();
     void unreachableServer();
     void puttyKeyWithPassphrase();
     void stalledServerFailsTheFileThenTheRun();
@@ -229,6 +231,47 @@ void TestOpenSshDriver::unreachableServer() {
     } catch (const Error& error) {
         QVERIFY2(error.message().contains("Connection refused"), error.what());
     }
+}
+
+void TestOpenSshDriver::typedPasswordRememberedOnceLoggedIn_data() {
+    QTest::addColumn<bool>("rightPassword");
+    QTest::addColumn<bool>("remember");
+    QTest::newRow("right, remembered") << true << true;
+    QTest::newRow("right, not remembered") << true << false;
+    QTest::newRow("wrong, remembered") << false << true;
+}
+
+// ssh's password prompt is put to the user as the "Remote Login" prompt of this server, with
+// "Remember password"; what was typed is handed on for storing only once sshd accepted it.
+void TestOpenSshDriver::typedPasswordRememberedOnceLoggedIn() {
+    QFETCH(bool, rightPassword);
+    QFETCH(bool, remember);
+    const QString knownHosts = m_temp.filePath("remember_known_hosts");
+    QFile::remove(knownHosts);
+    test::ScriptedDialogs dialogs;
+    dialogs.expectIdentity(IdentityKind::HostKey, false, true);
+    const QString typed = rightPassword ? m_server->password() : "wrong-Pa55";
+    dialogs.expectLogin(m_server->user(), typed, remember);
+    if (!rightPassword)
+        dialogs.expectLoginCancelled();
+    const std::unique_ptr<UploadSession> session = makeSession(knownHosts);
+    session->setServerName("Local SFTP");
+    QStringList stored;
+    session->setRememberLogin(
+        [&stored](const QString& user, const QString& password) { stored << user << password; });
+    QCOMPARE(
+        session->login("127.0.0.1", QString::number(m_server->port()), m_server->user(), QString()),
+        rightPassword);
+    QUADDLE_VERIFY_DIALOGS(dialogs);
+    const auto login = std::find_if(dialogs.asked().begin(), dialogs.asked().end(),
+                                    [](const auto& asked) { return asked.dialog == "login"; });
+    QVERIFY(login != dialogs.asked().end() && login->login);
+    QCOMPARE(login->login->server, QStringLiteral("Local SFTP"));
+    QCOMPARE(login->login->host, QStringLiteral("127.0.0.1"));
+    QVERIFY(login->login->offerRemember);
+    const QStringList expected =
+        rightPassword && remember ? QStringList{m_server->user(), typed} : QStringList();
+    QCOMPARE(stored, expected);
 }
 
 // A PuTTY key goes to ssh as an OpenSSH copy that keeps its passphrase, asked once, and
