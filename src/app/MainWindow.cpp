@@ -22,6 +22,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,6 +30,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
@@ -77,9 +79,12 @@ void MainWindow::createControls() {
     setCentralWidget(client);
 
     auto* files = named(new QGroupBox(tr("Files"), client), "GroupBox1");
-    m_fileTable = named(new QTableWidget(0, 1, files), "fileTable");
+    // The file's name, and beside it how it fared in the last run.
+    m_fileTable = named(new QTableWidget(0, 2, files), "fileTable");
     m_fileTable->horizontalHeader()->hide();
-    m_fileTable->horizontalHeader()->setStretchLastSection(true);
+    m_fileTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_fileTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_fileTable->setColumnHidden(1, true);
     m_fileTable->verticalHeader()->hide();
     // Rows as tall as a line of text, as in a list, not as a spreadsheet's cells.
     m_fileTable->verticalHeader()->setDefaultSectionSize(m_fileTable->fontMetrics().height() + 4);
@@ -161,6 +166,21 @@ void MainWindow::createControls() {
     bottomRow->addWidget(m_uploadButton);
     bottomRow->addWidget(m_cancelButton);
     auto* clientLayout = new QVBoxLayout(client);
+    auto* addServer = named(new QPushButton(tr("Add a server\u2026")), "addServerButton");
+    connect(addServer, &QPushButton::clicked, this, [this] {
+        m_choosingAddedServer = true;
+        openServerManager();
+        m_configWindow->startNewServer();
+    });
+    m_noServerBar = createNotice(client, "noServerBar", tr("No server is set up yet."), addServer);
+    // After errors, the way to the settings they may be about.
+    auto* editButton = named(new QPushButton(tr("Edit Server\u2026")), "editServerButton");
+    editButton->setToolTip(tr("Check the settings of the server the upload went to"));
+    connect(editButton, &QPushButton::clicked, this, [this] { editServer(m_runServer); });
+    m_runErrorBar =
+        createNotice(client, "runErrorBar", tr("Not every file was uploaded."), editButton);
+    clientLayout->addWidget(m_noServerBar);
+    clientLayout->addWidget(m_runErrorBar);
     clientLayout->addWidget(files, 1);
     clientLayout->addLayout(bottomRow);
 
@@ -168,6 +188,21 @@ void MainWindow::createControls() {
     setTabOrder(m_fileTable, m_addFilesButton);
     setTabOrder(m_addFilesButton, m_removeFileButton);
     setTabOrder(m_removeFileButton, m_remoteDirBox);
+}
+
+QWidget* MainWindow::createNotice(QWidget* parent, const char* name, const QString& text,
+                                  QPushButton* button) {
+    auto* bar = named(new QFrame(parent), name);
+    bar->setFrameShape(QFrame::StyledPanel);
+    auto* label = new QLabel(text, bar);
+    label->setObjectName(QLatin1String(name) + QStringLiteral("Label"));
+    label->setWordWrap(true);
+    button->setParent(bar);
+    auto* layout = new QHBoxLayout(bar);
+    layout->addWidget(label, 1);
+    layout->addWidget(button);
+    bar->hide();
+    return bar;
 }
 
 void MainWindow::restoreWindowGeometry() {
@@ -195,6 +230,11 @@ void MainWindow::createMenus() {
     m_screenshotAction->setObjectName(QStringLiteral("screenshotAction"));
     m_screenshotAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     connect(m_screenshotAction, &QAction::triggered, this, &MainWindow::takeScreenshot);
+    // A screenshot goes alone unless the user asks for it to go with the listed files.
+    m_screenshotWithFilesAction = file->addAction(tr("Screenshot and &Files..."));
+    m_screenshotWithFilesAction->setObjectName(QStringLiteral("screenshotWithFilesAction"));
+    connect(m_screenshotWithFilesAction, &QAction::triggered, this,
+            &MainWindow::takeScreenshotWithFiles);
     m_reloadAction = file->addAction(tr("Enter Master &Password"));
     m_reloadAction->setObjectName(QStringLiteral("reloadAction"));
     connect(m_reloadAction, &QAction::triggered, this, &MainWindow::reloadConfig);
@@ -246,8 +286,7 @@ void MainWindow::createStatusBar() {
     m_serverLabel = new QLabel(bar);
     m_serverLabel->setObjectName(QStringLiteral("serverLabel"));
     // Long statuses are cut off rather than widening the window; this one always shows whole.
-    m_serverLabel->setMinimumWidth(
-        m_serverLabel->fontMetrics().horizontalAdvance(QStringLiteral("<Select Server>")) + 8);
+    setServerLabelYields(false);
     // Server and file names come from outside; they show as typed, never as markup.
     m_serverLabel->setTextFormat(Qt::PlainText);
     // While no server is chosen, a click on it helps choosing or adding one.
@@ -269,7 +308,7 @@ void MainWindow::createStatusBar() {
 void MainWindow::setUpWindow(const QStringList& arguments) {
     m_autoUpload = false;
     uploadStatus(QString(), -3);
-    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Take Screenshot..."));
+    insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Screenshot and Files..."));
     insertSeparatorAfter(QStringLiteral("File"), QStringLiteral("Options..."));
     insertSeparatorAfter(QStringLiteral("Help"), QStringLiteral("Quaddle Website..."));
     setAcceptDrops(true);
@@ -343,12 +382,21 @@ void MainWindow::refreshFiles() {
     m_fileTable->clearContents();
     const int rows = static_cast<int>(m_files.size());
     m_fileTable->setRowCount(rows);
+    m_fileRows.clear();
     for (int row = 0; row < rows; ++row) {
-        auto* item = new QTableWidgetItem(fileNameOf(m_files[row].path));
+        const QString& path = m_files[row].path;
+        auto* item = new QTableWidgetItem(fileNameOf(path));
         // A long name is cut off in the list; the tip shows it whole, with its folder.
-        item->setToolTip(m_files[row].path);
+        item->setToolTip(path);
         m_fileTable->setItem(row, 0, item);
+        m_fileRows.insert(path, row);
+        const FileState state = m_fileStates.value(path);
+        auto* stateItem = new QTableWidgetItem(state.text);
+        stateItem->setToolTip(state.reason);
+        m_fileTable->setItem(row, 1, stateItem);
     }
+    fitStateColumn();
+    enableUpload();
     m_emptyHint->setVisible(rows == 0);
     // Like a grid's cursor, the selection stays on its row or the last one, so pressing
     // Remove again removes the next file.
@@ -356,21 +404,38 @@ void MainWindow::refreshFiles() {
         m_fileTable->selectRow(std::min(cursor, rows - 1));
 }
 
+void MainWindow::fitStateColumn() {
+    m_fileTable->setColumnHidden(1, m_fileStates.isEmpty());
+    if (m_fileStates.isEmpty())
+        return;
+    m_fileTable->resizeColumnToContents(1);
+    m_fileTable->setColumnWidth(
+        1, std::min(m_fileTable->columnWidth(1), m_fileTable->viewport()->width() / 2));
+}
+
 void MainWindow::refreshServerDisplay(const QString& status, const QString& detail) {
+    if (m_choosingAddedServer && !m_config->serverExists(m_config->currentServer))
+        for (qint32 i = 0; i < m_config->serverNames.size(); ++i)
+            if (m_config->serverExists(i)) {
+                m_config->currentServer = i;
+                m_choosingAddedServer = false;
+                break;
+            }
     const qint32 current = m_config->currentServer;
     if (current >= 0 && current < m_config->serverNames.size()) {
-        const QString& name = m_config->serverNames[current];
-        m_serverLabel->setText(name + QStringLiteral(": ") +
-                               (status.isEmpty() ? QStringLiteral("Ready") : status));
+        m_statusLead = m_config->serverNames[current] + QStringLiteral(": ");
+        m_statusText = status.isEmpty() ? QStringLiteral("Ready") : status;
         if (!detail.isEmpty())
             m_detailLabel->setText(detail);
         m_serverLabel->setCursor(Qt::ArrowCursor);
-        m_serverLabel->setToolTip(QString());
     } else {
-        m_serverLabel->setText(QStringLiteral("<Select Server>"));
+        m_statusLead = QStringLiteral("<Select Server>");
+        m_statusText.clear();
         m_serverLabel->setCursor(Qt::PointingHandCursor);
-        m_serverLabel->setToolTip(tr("Click to choose a server or to add one"));
     }
+    showServerStatus();
+    m_noServerBar->setVisible(!hasServers());
+    enableUpload();
 
     const QString typed = m_remoteDirBox->currentText();
     m_remoteDirBox->clear();
@@ -381,6 +446,27 @@ void MainWindow::refreshServerDisplay(const QString& status, const QString& deta
                                                 : typed);
 
     buildServersMenu();
+}
+
+void MainWindow::showServerStatus() {
+    const QString whole = m_statusLead + m_statusText;
+    QString shown = whole;
+    // A file's name, during a run, gives way in its middle, where names differ least; in a
+    // narrow window the server's name too.
+    if (m_serverLabel->isVisible() && runSession()) {
+        const QFontMetrics metrics = m_serverLabel->fontMetrics();
+        const int width = m_serverLabel->contentsRect().width();
+        const int room = width - metrics.horizontalAdvance(m_statusLead);
+        shown = room >= metrics.horizontalAdvance(QStringLiteral("\u2026.jpeg"))
+                    ? m_statusLead + metrics.elidedText(m_statusText, Qt::ElideMiddle, room)
+                    : metrics.elidedText(whole, Qt::ElideMiddle, width);
+    }
+    m_serverLabel->setText(shown);
+    const qint32 current = m_config->currentServer;
+    const bool named = current >= 0 && current < m_config->serverNames.size();
+    m_serverLabel->setToolTip(!named           ? tr("Click to choose a server or to add one")
+                              : shown != whole ? whole
+                                               : QString());
 }
 
 void MainWindow::buildServersMenu() {
@@ -443,6 +529,12 @@ void MainWindow::uploadStatus(const QString& text, int index) {
     if (index < 0 && index != -2)
         setCaption(AppName + QLatin1Char(' ') + AppVersion);
     // A run counts in its own copy of the list; files dropped meanwhile shift the rows shown.
+    // The connections the run uses go with its counts, which always show whole.
+    static const QRegularExpression connectionsNote(QStringLiteral(" \\(\\d+ connections\\)$"));
+    const QString note = runSession() ? connectionsNote.match(text).captured() : QString();
+    const QString status = note.isEmpty() ? text : text.chopped(note.size());
+    if (runSession() && index != -1)
+        m_connectionsNote = note;
     if (runSession() && index >= 0 && index < m_runFiles.size()) {
         m_runIndex = index;
         showRunProgress();
@@ -456,7 +548,7 @@ void MainWindow::uploadStatus(const QString& text, int index) {
         m_fileTable->scrollTo(m_fileTable->model()->index(index, 0),
                               QAbstractItemView::PositionAtTop);
     if (index != -3)
-        refreshServerDisplay(text, QString());
+        refreshServerDisplay(status, QString());
 }
 
 void MainWindow::setCaption(const QString& caption) {
@@ -531,7 +623,8 @@ void MainWindow::showRunProgress() {
         secondsLeft = static_cast<qint64>(
             std::ceil(double(std::max<qint64>(0, session->bytesTotal() - session->bytesDone())) /
                       m_runSpeed));
-    m_runLabel->setText(runProgressText(m_runIndex, m_runFiles.size(), secondsLeft));
+    m_runLabel->setText(runProgressText(m_runIndex, m_runFiles.size(), secondsLeft) +
+                        m_connectionsNote);
 }
 
 void MainWindow::drawProgressPanel(QPainter& painter, const QRect& rect) {
@@ -542,13 +635,24 @@ void MainWindow::drawProgressPanel(QPainter& painter, const QRect& rect) {
                      palette().color(QPalette::Active, QPalette::WindowText));
 }
 
+void MainWindow::setServerLabelYields(bool yields) {
+    m_serverLabel->setMinimumWidth(
+        // 0 would leave the minimum to the label's text, whole.
+        yields ? 1
+               : m_serverLabel->fontMetrics().horizontalAdvance(QStringLiteral("<Select Server>")) +
+                     8);
+}
+
 void MainWindow::setControlsEnabled(bool on) {
+    // While a run goes, its counts come first; the file's name is cut to the room left.
+    setServerLabelYields(!on);
     m_cancelButton->setEnabled(!on);
     m_cancelButton->setVisible(!on);
-    m_uploadButton->setEnabled(on);
     m_uploadButton->setVisible(on);
+    enableUpload();
     m_addFilesButton->setEnabled(on);
     m_screenshotAction->setEnabled(on);
+    m_screenshotWithFilesAction->setEnabled(on);
     m_removeFileButton->setEnabled(on);
     // The URLs of a run are built from the current server and remote directory.
     m_remoteDirBox->setEnabled(on);
@@ -582,12 +686,28 @@ void MainWindow::pasteFiles() {
     refreshFiles();
 }
 
+void MainWindow::enableUpload() {
+    // While a run goes, Cancel stands in its place.
+    m_uploadButton->setEnabled(!m_cancelButton->isEnabled() && !m_files.isEmpty() &&
+                               m_config->serverExists(m_config->currentServer));
+}
+
 void MainWindow::takeScreenshot() {
+    const ScreenshotResult shot = shootAndAdd();
+    if (shot.status == ScreenshotStatus::Taken)
+        uploadFiles({{shot.path, QString()}});
+}
+
+void MainWindow::takeScreenshotWithFiles() {
     if (addScreenshot() == ScreenshotStatus::Taken)
         startUpload();
 }
 
 ScreenshotStatus MainWindow::addScreenshot() {
+    return shootAndAdd().status;
+}
+
+ScreenshotResult MainWindow::shootAndAdd() {
     m_showAfterScreenshot = isVisible();
     if (m_showAfterScreenshot) {
         hide();
@@ -607,11 +727,11 @@ ScreenshotStatus MainWindow::addScreenshot() {
     if (shot.status != ScreenshotStatus::Taken) {
         // Nothing new to upload, whatever the command line asked.
         m_autoUpload = false;
-        return shot.status;
+        return shot;
     }
     m_files.append({shot.path, QString()});
     refreshFiles();
-    return shot.status;
+    return shot;
 }
 
 void MainWindow::removeSelectedFile() {
@@ -675,9 +795,9 @@ void MainWindow::openServerManager() {
     m_configWindow->choosePage(ConfigWindow::ServerManagement);
 }
 
-void MainWindow::openServerManagerOn(qint32 server) {
+void MainWindow::editServer(qint32 server) {
     openServerManager();
-    m_configWindow->chooseServer(server);
+    m_configWindow->showServer(server);
 }
 
 void MainWindow::showAbout() {
@@ -699,6 +819,7 @@ void MainWindow::offerNewServer() {
     if (dialogs().showMessage(tr("No server is set up yet. Add one now?"), MessageKind::Question,
                               MessageButtons::YesNo) != MessageAnswer::Yes)
         return;
+    m_choosingAddedServer = true;
     openServerManager();
     m_configWindow->startNewServer();
 }
@@ -721,8 +842,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             pasteFiles();
         return true;
     }
+    if (watched == m_serverLabel && event->type() == QEvent::Resize)
+        showServerStatus();
     if (watched == m_serverLabel && event->type() == QEvent::MouseButtonRelease &&
-        !m_config->serverExists(m_config->currentServer) && m_uploadButton->isEnabled()) {
+        !m_config->serverExists(m_config->currentServer) && !m_cancelButton->isEnabled()) {
         chooseOrAddServer();
         return true;
     }

@@ -9,6 +9,7 @@
 #include "results/UrlBuilder.h"
 #include "run/UploadRun.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
@@ -61,8 +62,11 @@ public:
     void addFiles();
     // Adds the files of a file list copied in a file manager, or a copied image saved as PNG.
     void pasteFiles();
-    // Takes a screenshot, adds it to the list and uploads the list.
+    // Takes a screenshot, adds it to the list and uploads it alone: files left in the list
+    // from an earlier run stay there for later.
     void takeScreenshot();
+    // Takes a screenshot, adds it to the list and uploads the whole list.
+    void takeScreenshotWithFiles();
     // Takes a screenshot, the window hidden meanwhile, and adds it to the list; a failure is
     // told to the user.
     ScreenshotStatus addScreenshot();
@@ -77,8 +81,8 @@ public:
     // it shows the latest runs.
     void openHistory();
     void openServerManager();
-    // The server manager with the settings of that server shown, to mend them.
-    void openServerManagerOn(qint32 server);
+    // The server manager, showing the given server's fields.
+    void editServer(qint32 server);
     void showAbout();
 
 protected:
@@ -91,12 +95,22 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the file list shows beside a file of the last run.
+    struct FileState {
+        bool finished = false;
+        QString text;
+        QString reason;
+    };
+
     // Ctrl+V, or the platform's paste key, while the clipboard holds files or an image.
     static bool isPasteOfFiles(QEvent* event);
     void setUpWindow(const QStringList& arguments);
     void createControls();
     void createMenus();
     void createStatusBar();
+    // A line over the file list that says what is amiss, and the button that mends it.
+    QWidget* createNotice(QWidget* parent, const char* name, const QString& text,
+                          QPushButton* button);
     QMenu* findMenu(const QString& caption) const;
     void insertSeparatorAfter(const QString& menuCaption, const QString& entryCaption);
     void applySelector(const QString& selector);
@@ -110,6 +124,26 @@ private:
     // With no server at all: offers to add one, in the server manager.
     void offerNewServer();
     void chooseOrAddServer();
+    // Upload can be pressed once there is a file and a server to send it to.
+    void enableUpload();
+    // The status label's text, with a long file name cut in its middle to fit.
+    void showServerStatus();
+    // Whether the status label gives up its room to the run's counts.
+    void setServerLabelYields(bool yields);
+    // The uploads of the list, or of files from it only, such as a screenshot just taken.
+    void uploadFiles(const FileList& files);
+    // Takes a screenshot, the window hidden meanwhile, and adds it to the list.
+    ScreenshotResult shootAndAdd();
+    void showFileReport(const FileReport& report);
+    void showFileState(const QString& path, FileState state);
+    // A file that did not go up, and why; its reason shows in the list as one line.
+    static FileState failedState(const QString& reason);
+    // Files the run neither sent nor gave up by itself: those after a fatal error or Cancel.
+    void finishFileStates(const UploadRunResult& result);
+    // The state column no wider than half the list, so the names keep their room.
+    void fitStateColumn();
+    // How the run ended, in the status bar, with a way to the server's settings after errors.
+    void showRunEnd(const UploadRunResult& result);
     // "file 3 of 10" and, once a speed is known, the time the run still takes.
     void showRunProgress();
     UploadRunEvents runEvents();
@@ -140,8 +174,11 @@ private:
     QLabel* m_detailLabel = nullptr;
     QLabel* m_runLabel = nullptr;
     QLabel* m_emptyHint = nullptr;
+    QWidget* m_noServerBar = nullptr;
+    QWidget* m_runErrorBar = nullptr;
     QAction* m_reloadAction = nullptr;
     QAction* m_screenshotAction = nullptr;
+    QAction* m_screenshotWithFilesAction = nullptr;
     // What the Servers menu lists: each server's index and name, and the current server.
     struct ServersMenuContents {
         bool noServers = true; // not even deleted ones
@@ -158,6 +195,19 @@ private:
     PastedFiles m_pastedFiles;
     // What the running upload walks through: a copy of m_files taken at its start.
     FileList m_runFiles;
+    // The server the last run went to, for "Edit Server…".
+    qint32 m_runServer = -1;
+    // By path: the state of each file of the last run, and the row that shows it.
+    QHash<QString, FileState> m_fileStates;
+    QHash<QString, int> m_fileRows;
+    // The server status label's parts, the server's name and its status, shown whole unless
+    // a file's name during a run does not fit.
+    QString m_statusLead;
+    QString m_statusText;
+    // " (3 connections)" while a run uses more than one, after the run's counts.
+    QString m_connectionsNote;
+    // A server added from the offer on an empty configuration becomes the one chosen.
+    bool m_choosingAddedServer = false;
     // Shown while the run's thumbnails are made.
     std::unique_ptr<ThumbnailWindow> m_thumbnailWindow;
     bool m_autoUpload = false;

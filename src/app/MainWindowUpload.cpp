@@ -10,13 +10,19 @@
 #include <QFile>
 #include <QHash>
 #include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
 #include <algorithm>
 
 namespace quaddle {
 
 void MainWindow::startUpload() {
+    uploadFiles(m_files);
+}
+
+void MainWindow::uploadFiles(const FileList& files) {
     m_userCancelled = false;
-    if (m_files.isEmpty()) {
+    if (files.isEmpty()) {
         dialogs().showMessage(tr("There are no files to upload."), MessageKind::Error,
                               MessageButtons::Ok);
         return;
@@ -26,7 +32,13 @@ void MainWindow::startUpload() {
         return;
     // The run walks through its own copy: files dropped meanwhile join the list shown and
     // wait for the next run.
-    m_runFiles = m_files;
+    m_runFiles = files;
+    m_runServer = m_config->currentServer;
+    m_runErrorBar->hide();
+    m_fileStates.clear();
+    for (const FileEntry& entry : std::as_const(m_runFiles))
+        m_fileStates.insert(entry.path, {false, tr("Waiting"), QString()});
+    refreshFiles();
     m_speedBytes = 0;
     m_speedTime = m_clock();
     UploadRun upload(*m_config, server, m_remoteDirBox->currentText(), m_config->overwritePolicy(),
@@ -35,16 +47,18 @@ void MainWindow::startUpload() {
     const UploadRunResult& result = upload.run(m_runFiles);
     m_run = nullptr;
     endUpload(result);
+    finishFileStates(result);
     m_runFiles.clear();
     m_runIndex = -1;
     m_runSpeed = 0;
     m_runLabel->clear();
+    m_connectionsNote.clear();
     setControlsEnabled(true);
     if (m_userCancelled) {
         refreshServerDisplay(tr("Upload cancelled"), QStringLiteral(" "));
         uploadProgress(QString(), 0, 0);
     } else {
-        refreshServerDisplay(QString(), QStringLiteral(" "));
+        showRunEnd(result);
     }
     const bool closing = m_config->autoClose() && !result.error && !result.serverEditWanted &&
                          !m_uploadResults.isEmpty();
@@ -52,7 +66,7 @@ void MainWindow::startUpload() {
     if (!m_userCancelled && (closing || !isActiveWindow()) && m_config->desktopNotifications())
         notifyRunEnd(result);
     if (result.serverEditWanted)
-        openServerManagerOn(m_config->currentServer);
+        editServer(m_runServer);
     if (m_uploadResults.isEmpty())
         return;
     // Before a close by "Autoclose", so the lines outlive the program (see README).
@@ -95,12 +109,73 @@ QStringList MainWindow::resultLines(TagStyle style) const {
                     style);
 }
 
+void MainWindow::showRunEnd(const UploadRunResult& result) {
+    refreshServerDisplay(m_uploadResults.isEmpty() ? tr("Nothing was uploaded") : QString(),
+                         QStringLiteral(" "));
+    const bool fileFailed =
+        std::any_of(m_fileStates.cbegin(), m_fileStates.cend(),
+                    [](const FileState& state) { return !state.reason.isEmpty(); });
+    m_runErrorBar->setVisible((result.error || fileFailed) && m_config->serverExists(m_runServer));
+}
+
+void MainWindow::showFileReport(const FileReport& report) {
+    switch (report.stage) {
+    case FileReport::Stage::Sending: {
+        const int percent =
+            report.size > 0
+                ? static_cast<int>(std::clamp<qint64>(report.sent * 100 / report.size, 0, 100))
+                : 0;
+        showFileState(report.path, {false, tr("Sending %1%").arg(percent), QString()});
+        break;
+    }
+    case FileReport::Stage::Sent:
+        showFileState(report.path, {true, tr("Done"), QString()});
+        break;
+    case FileReport::Stage::Skipped:
+        showFileState(report.path, {true, tr("Skipped"), QString()});
+        break;
+    case FileReport::Stage::Failed:
+        showFileState(report.path, failedState(report.reason));
+        break;
+    }
+}
+
+void MainWindow::showFileState(const QString& path, FileState state) {
+    const auto known = m_fileStates.constFind(path);
+    // Progress comes far more often than its percentage changes.
+    if (known == m_fileStates.cend() || known->text == state.text)
+        return;
+    const int row = m_fileRows.value(path, -1);
+    QTableWidgetItem* item = row >= 0 ? m_fileTable->item(row, 1) : nullptr;
+    m_fileStates.insert(path, state);
+    if (!item)
+        return;
+    item->setText(state.text);
+    item->setToolTip(state.reason);
+    if (m_fileTable->fontMetrics().horizontalAdvance(state.text) > m_fileTable->columnWidth(1))
+        fitStateColumn();
+}
+
+MainWindow::FileState MainWindow::failedState(const QString& reason) {
+    const QString why = reason.isEmpty() ? tr("Not uploaded") : reason;
+    return {true, tr("Failed: %1").arg(why.simplified()), why};
+}
+
+void MainWindow::finishFileStates(const UploadRunResult& result) {
+    const FileState unfinished = m_userCancelled ? FileState{true, tr("Cancelled"), QString()}
+                                                 : failedState(result.error.value_or(QString()));
+    for (const FileEntry& entry : std::as_const(m_runFiles))
+        if (!m_fileStates.value(entry.path).finished)
+            showFileState(entry.path, unfinished);
+}
+
 UploadRunEvents MainWindow::runEvents() {
     UploadRunEvents events;
     events.progress = [this](const QString& name, qint64 size, qint64 sent) {
         uploadProgress(name, size, sent);
     };
     events.status = [this](const QString& text, int index) { uploadStatus(text, index); };
+    events.file = [this](const FileReport& report) { showFileReport(report); };
     events.stepStarted = [this](RunStep step) { showStep(step); };
     events.showThumbnails = [this] { return showThumbnails(); };
     events.thumbnailsMade = [this](const FileList& files) { keepThumbnails(files); };

@@ -19,11 +19,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir output(QString::fromLocal8Bit(argv[1]));
-    // A throw-away program directory with one server, so nothing of the user's is shown.
+    // A throw-away program directory, first without a server, then with one, so nothing of
+    // the user's is shown.
     QTemporaryDir store;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, store.path());
     QSettings(QStringLiteral("Quaddle"), QStringLiteral("Quaddle"))
         .setValue(QStringLiteral("ProgramDir"), store.path());
+    quaddle::AppDialogs dialogs;
+    quaddle::installDialogs(&dialogs);
+    {
+        // The first start: no server yet, and the offer to add one.
+        quaddle::MainWindow first({});
+        first.show();
+        QApplication::processEvents();
+        first.grab().save(output.filePath(QStringLiteral("first-start.png")));
+    }
     {
         quaddle::Config config;
         config.storeServer(QStringLiteral("www.example.org"), QString(), QStringLiteral("me"),
@@ -33,8 +43,6 @@ int main(int argc, char** argv) {
         config.setFolder(-1, 0, QStringLiteral("/pictures"));
         config.saveConfig();
     }
-    quaddle::AppDialogs dialogs;
-    quaddle::installDialogs(&dialogs);
 
     quaddle::MainWindow main({QStringLiteral("/home/me/Pictures/beach.jpg"),
                               QStringLiteral("/home/me/Pictures/sunset.jpg"),

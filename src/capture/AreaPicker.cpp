@@ -13,6 +13,9 @@ namespace {
 
 const QColor Shade(0, 0, 0, 110);
 const QColor Frame(255, 255, 255);
+const QColor LabelBack(0, 0, 0, 190);
+constexpr int LabelPadding = 6;
+constexpr int HintTop = 16;
 
 } // namespace
 
@@ -69,16 +72,42 @@ QImage AreaPicker::picked() const {
 
 void AreaPicker::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    draw(painter);
+}
+
+void AreaPicker::draw(QPainter& painter) const {
     painter.drawImage(QPoint(0, 0), m_shot);
     const QRect area = selection();
     painter.fillRect(QRect(QPoint(0, 0), size()), Shade);
+    const QFontMetrics metrics = painter.fontMetrics();
+    drawLabel(painter, Hint,
+              QPoint((width() - metrics.horizontalAdvance(Hint)) / 2 - LabelPadding, HintTop));
     if (area.isEmpty())
         return;
     const double scale = m_shot.devicePixelRatio();
-    painter.drawImage(area, m_shot,
-                      QRectF(QPointF(area.topLeft()) * scale, QSizeF(area.size()) * scale));
+    const QRectF source(QPointF(area.topLeft()) * scale, QSizeF(area.size()) * scale);
+    painter.drawImage(area, m_shot, source);
     painter.setPen(Frame);
     painter.drawRect(area.adjusted(0, 0, -1, -1));
+    // The size the picture will have, below the rectangle's corner where there is room.
+    const QSize pixels = source.toAlignedRect().size();
+    const QString dimensions =
+        QStringLiteral("%1 \u00d7 %2").arg(pixels.width()).arg(pixels.height());
+    const int labelHeight = metrics.height() + 2 * LabelPadding;
+    const bool roomBelow = area.bottom() + 4 + labelHeight <= height();
+    drawLabel(painter, dimensions,
+              QPoint(area.left(), roomBelow ? area.bottom() + 4 : area.top() - 4 - labelHeight));
+}
+
+void AreaPicker::drawLabel(QPainter& painter, const QString& text, QPoint at) const {
+    const QFontMetrics metrics = painter.fontMetrics();
+    QRect box(at, QSize(metrics.horizontalAdvance(text) + 2 * LabelPadding,
+                        metrics.height() + 2 * LabelPadding));
+    box.moveLeft(std::clamp(box.left(), 0, std::max(0, width() - box.width())));
+    box.moveTop(std::clamp(box.top(), 0, std::max(0, height() - box.height())));
+    painter.fillRect(box, LabelBack);
+    painter.setPen(Frame);
+    painter.drawText(box, Qt::AlignCenter, text);
 }
 
 void AreaPicker::exposeEvent(QExposeEvent* event) {

@@ -12,9 +12,14 @@ namespace quaddle {
 // The program's own area picker, for desktops without a screenshot portal: a frameless window
 // over the whole screen showing it frozen. Dragging a rectangle and releasing the button (or
 // pressing Enter) takes that part, a click without a drag or Enter before any takes the whole
-// screen, Escape cancels. A plain Gui window, so that the console face can show it too.
+// screen, Escape cancels. A line at the top says so; while dragging, the rectangle's size in
+// the shot's pixels shows beside it. A plain Gui window, so that the console face can show it
+// too.
 class AreaPicker : public QRasterWindow {
 public:
+    static inline const QString Hint =
+        QStringLiteral("Drag an area \u00b7 Click for the whole screen \u00b7 Esc to cancel");
+
     // shot: the screen as grabbed, in its own pixels.
     AreaPicker(QImage shot, QScreen* screen);
 
@@ -22,6 +27,8 @@ public:
     // picked, or nothing when cancelled.
     std::optional<QImage> pick();
     void cancel();
+    // What the window shows: the frozen screen, shaded outside the rectangle, and the texts.
+    void draw(QPainter& painter) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -36,6 +43,8 @@ private:
     QRect selection() const;
     // The part of the shot under the selection, or all of it without one.
     QImage picked() const;
+    // A text on a dark box whose top left corner is at, kept on the window.
+    void drawLabel(QPainter& painter, const QString& text, QPoint at) const;
     void finish(std::optional<QImage> result);
 
     QImage m_shot;

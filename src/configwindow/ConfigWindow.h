@@ -52,8 +52,8 @@ public:
 
     // Shows the server manager with a new server, ready to be filled in.
     void startNewServer();
-    // Shows the server's settings in the server manager, as choosing it in the tree does.
-    void chooseServer(qint32 server);
+    // Shows the server manager with the given server's fields, ready to be corrected.
+    void showServer(qint32 server);
 
     // Shows the servers afresh after the configuration was read again, with none chosen: the
     // old nodes and the chosen server may stand for other servers now.

@@ -516,6 +516,19 @@ void ConfigWindow::startNewServer() {
     addServer();
 }
 
+void ConfigWindow::showServer(qint32 server) {
+    choosePage(ServerManagement);
+    for (int child = 0; child < m_root->childCount(); ++child) {
+        QTreeWidgetItem* node = m_root->child(child);
+        if (node->data(0, Qt::UserRole).toInt() != server)
+            continue;
+        m_serverTree->setFocus();
+        m_serverTree->setCurrentItem(node);
+        editSelectedServer();
+        return;
+    }
+}
+
 void ConfigWindow::addServer() {
     try {
         const qint32 index = m_config.storeServer({}, {}, {}, {}, {}, {}, {}, {}, -1, -1);
@@ -747,15 +760,6 @@ bool ConfigWindow::eventFilter(QObject* watched, QEvent* event) {
         revealDefault(static_cast<QLineEdit*>(watched));
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void ConfigWindow::chooseServer(qint32 server) {
-    choosePage(ServerManagement);
-    for (int child = 0; child < m_root->childCount(); ++child)
-        if (serverOf(m_root->child(child)) == server) {
-            m_serverTree->setCurrentItem(m_root->child(child));
-            editSelectedServer();
-        }
 }
 
 } // namespace quaddle

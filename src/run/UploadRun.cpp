@@ -154,6 +154,11 @@ void UploadRun::connectAndUpload() {
         m_events.progress, m_events.status, m_server.type.toInt(), m_overwrite,
         m_config.logTraffic(), standardDrivers(m_config.programDir, m_server.sshClient));
     configureSession(*m_session, m_config);
+    // A photo goes up from its copy without metadata; the face knows it by its own path.
+    m_session->setFileEvent([this](FileReport report) {
+        report.path = m_photos.originalOf(report.path);
+        m_events.file(report);
+    });
     if (m_connections)
         m_session->setConnections(*m_connections);
     enter(RunStep::Login);

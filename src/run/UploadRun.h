@@ -15,11 +15,13 @@ namespace quaddle {
 // The steps of an upload run, in their order.
 enum class RunStep { Thumbnails, Configure, Login, EnterDirs, Upload, Done };
 
-// How the face takes part in a run: progress, status, stepStarted and thumbnailsMade do nothing
-// unless set; showThumbnails and logsError must be set.
+// How the face takes part in a run: progress, status, file, stepStarted and thumbnailsMade do
+// nothing unless set; showThumbnails and logsError must be set.
 struct UploadRunEvents {
     ProgressEvent progress = [](const QString&, qint64, qint64) {};
     StatusEvent status = [](const QString&, int) {};
+    // Each file's stage, under the path the face gave it.
+    FileEvent file = [](const FileReport&) {};
     std::function<void(RunStep step)> stepStarted = [](RunStep) {};
     // Shows that the thumbnails the user asked for are being made (while the run goes on), and
     // returns what tells the face of their progress.

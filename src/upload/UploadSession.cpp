@@ -182,8 +182,11 @@ QList<UploadSession::PlannedFile> UploadSession::planFiles(const QList<PlannedFi
             break;
         failedEntries.insert(candidate.entry);
         ++(candidate.thumbnail ? counts.failedThumbnails : counts.failed);
-        if (!askIgnoreError(twice ? UploadErrors::sameNameTwice(candidate.path, name)
-                                  : m_driver->lastError())) {
+        const QString error =
+            twice ? UploadErrors::sameNameTwice(candidate.path, name) : m_driver->lastError();
+        if (!candidate.thumbnail)
+            reportFile(candidate.path, FileReport::Stage::Failed, error);
+        if (!askIgnoreError(error)) {
             counts.stopped = true;
             break;
         }
@@ -222,10 +225,12 @@ void UploadSession::sendPlanned(const QList<PlannedFile>& plan, Counts& counts) 
         const QString connections = m_openConnections > 1
                                         ? QStringLiteral(" (%1 connections)").arg(m_openConnections)
                                         : QString();
-        if (file.thumbnail)
+        if (file.thumbnail) {
             m_onStatus(QStringLiteral("Uploading thumbnail...") + connections, -2);
-        else
+        } else {
+            reportFile(file.path, FileReport::Stage::Sending);
             m_onStatus(fileNameOf(file.path) + connections, static_cast<int>(file.entry));
+        }
     };
     events.progress = [&](qsizetype index, qint64 sent) {
         showProgress(transfers[index].localPath, fileNameOf(transfers[index].localPath), sent);
@@ -265,6 +270,8 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
         if (m_cancelled)
             return false;
         ++(file.thumbnail ? counts.failedThumbnails : counts.failed);
+        if (!file.thumbnail)
+            reportFile(file.path, FileReport::Stage::Failed, result.error);
         return askIgnoreError(UploadErrors::uploadFailed(fileNameOf(file.path), workingDirShown(),
                                                          m_login.host, m_login.port, result.error,
                                                          result.refused));
@@ -277,6 +284,7 @@ bool UploadSession::record(const PlannedFile& file, const TransferResult& result
         return true;
     }
     ++(result.sent ? counts.uploaded : counts.skipped);
+    reportFile(file.path, result.sent ? FileReport::Stage::Sent : FileReport::Stage::Skipped);
     if (!result.sent)
         m_skipped.append(m_uploaded.size());
     m_uploaded.append({fileNameOf(file.path), QString()});
@@ -478,6 +486,7 @@ void UploadSession::showProgress(const QString& localPath, const QString& shown,
         return;
     }
     m_sentInFlight.insert(localPath, sent);
+    m_onFile({localPath, FileReport::Stage::Sending, sent, *size, {}});
     // Files of one size take turns by name, so the bar follows one of them to its end.
     bool largest = true;
     for (auto file = m_sentInFlight.cbegin(); file != m_sentInFlight.cend(); ++file) {
@@ -488,6 +497,12 @@ void UploadSession::showProgress(const QString& localPath, const QString& shown,
     // With several files on their way, the file's bar follows the largest of them.
     if (largest)
         m_onProgress(shown, *size, sent);
+}
+
+void UploadSession::reportFile(const QString& path, FileReport::Stage stage,
+                               const QString& reason) {
+    const qint64 size = std::max<qint64>(0, fileSizeOf(path).value_or(0));
+    m_onFile({path, stage, stage == FileReport::Stage::Sent ? size : 0, size, reason});
 }
 
 void UploadSession::countBytesDone() {

@@ -30,6 +30,17 @@ enum LogLevel : int { LogTraffic = 0, LogCancel = 1, LogError = 2 };
 using StatusEvent = std::function<void(const QString& text, int index)>;
 // Progress of the current file: remote name, size (0 when unknown) and bytes sent.
 using ProgressEvent = std::function<void(const QString& name, qint64 size, qint64 sent)>;
+// Where one of the files given to uploadFiles stands: on its way (sent of size bytes), on the
+// server, left as it was there, or failed (reason says why).
+struct FileReport {
+    enum class Stage { Sending, Sent, Skipped, Failed };
+    QString path;
+    Stage stage = Stage::Sending;
+    qint64 sent = 0;
+    qint64 size = 0;
+    QString reason;
+};
+using FileEvent = std::function<void(const FileReport& report)>;
 
 class UploadSession;
 // Makes the driver for a server type; nothing for a type without one.
@@ -55,6 +66,8 @@ public:
     void setPermissions(const QString& mode);
     // The most connections a batch of files may use, for drivers that take extra ones.
     void setConnections(int count) { m_connections = std::max(1, count); }
+    // Told of every file's stage, of each file's every step; thumbnails are not told of.
+    void setFileEvent(FileEvent event) { m_onFile = std::move(event); }
     // Each file goes up as NAME.part and takes its real name only once complete.
     void setTempNames(bool on) { m_tempNames = on; }
     // What a file goes up as while temporary names are on: its name and this.
@@ -171,6 +184,7 @@ private:
     // shown.
     void showProgress(const QString& localPath, const QString& shown, qint64 sent);
     void countBytesDone();
+    void reportFile(const QString& path, FileReport::Stage stage, const QString& reason = {});
 
     // Spreads the batch over this connection and extra ones (ParallelUpload.cpp).
     struct ParallelRun;
@@ -211,6 +225,7 @@ private:
     bool m_tempNames = false;
     ProgressEvent m_onProgress;
     StatusEvent m_onStatus;
+    FileEvent m_onFile = [](const FileReport&) {};
     RenamedFiles m_renamedFiles;
     UploadResults m_uploaded;
     QList<qsizetype> m_skipped;

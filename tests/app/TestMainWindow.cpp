@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
@@ -78,6 +79,9 @@ private slots:
     void sizeAndPlaceAreRemembered();
     void keyboardShortcuts();
     void noServerOffersToAddOne();
+    void addAServerOpensTheManagerOnANewEntry();
+    void uploadNeedsAFileAndAServer_data();
+    void uploadNeedsAFileAndAServer();
     void menusHaveTheirEntriesAndSeparators();
     void everyMenuEntryHasItsOwnMnemonic();
     void optionsOpenFromTheKeyboardOnTheFirstControl();
@@ -130,7 +134,8 @@ void TestMainWindow::controlsGrowWithTheWindow() {
 
     auto* upload = control<QPushButton>(form, "uploadButton");
     auto* cancel = control<QPushButton>(form, "cancelButton");
-    QVERIFY(upload->isVisible() && upload->isEnabled());
+    // Nothing to upload and nowhere to: Upload waits for both.
+    QVERIFY(upload->isVisible() && !upload->isEnabled());
     QVERIFY(!cancel->isVisible() && !cancel->isEnabled());
     QCOMPARE(upload->nextInFocusChain(), control<QTableWidget>(form, "fileTable"));
     QCOMPARE(control<QLabel>(form, "serverLabel")->text(), QStringLiteral("<Select Server>"));
@@ -208,12 +213,21 @@ void TestMainWindow::noServerOffersToAddOne() {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QString offer = "No server is set up yet. Add one now?";
 
+    // The window says so itself, and Upload waits for a server instead of failing.
+    auto* upload = control<QPushButton>(form, "uploadButton");
+    QVERIFY(control<QWidget>(form, "noServerBar")->isVisible());
+    QCOMPARE(control<QLabel>(form, "noServerBarLabel")->text(),
+             QStringLiteral("No server is set up yet."));
+    QVERIFY(!upload->isEnabled());
+    QTest::mouseClick(upload, Qt::LeftButton);
+    QTest::keyClick(control<QComboBox>(form, "remoteDirBox"), Qt::Key_Return);
+    QVERIFY(m_dialogs->asked().isEmpty());
+
+    // The status bar's "<Select Server>" offers one too, through a question.
     m_dialogs->expectMessage(offer, MessageAnswer::No);
-    QTest::mouseClick(control<QPushButton>(form, "uploadButton"), Qt::LeftButton);
+    QTest::mouseClick(control<QLabel>(form, "serverLabel"), Qt::LeftButton);
     QCOMPARE(m_dialogs->asked().last().buttons, MessageButtons::YesNo);
     QVERIFY(!form.findChild<ConfigWindow*>());
-
-    // The status bar's "<Select Server>" asks the same.
     m_dialogs->expectMessage(offer, MessageAnswer::Yes);
     QTest::mouseClick(control<QLabel>(form, "serverLabel"), Qt::LeftButton);
     auto* manager = form.findChild<ConfigWindow*>();
@@ -226,11 +240,38 @@ void TestMainWindow::noServerOffersToAddOne() {
     manager->close();
 }
 
+void TestMainWindow::addAServerOpensTheManagerOnANewEntry() {
+    MainWindow form({"/p/a.jpg"});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* add = control<QPushButton>(form, "addServerButton");
+    QCOMPARE(add->text(), QStringLiteral("Add a server\u2026"));
+    QTest::mouseClick(add, Qt::LeftButton);
+    auto* manager = form.findChild<ConfigWindow*>();
+    QVERIFY(manager && manager->isVisible());
+    QVERIFY(control<QWidget>(*manager, "serverPage")->isVisible());
+    auto* tree = control<QTreeWidget>(*manager, "serverTree");
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("New Server"));
+    // A new entry is no server yet: the offer stays until it is saved with its host.
+    QVERIFY(control<QWidget>(form, "noServerBar")->isVisible());
+    QVERIFY(!control<QPushButton>(form, "uploadButton")->isEnabled());
+
+    control<QLineEdit>(*manager, "hostEdit")->setText("ftp.example.org");
+    QTest::mouseClick(control<QPushButton>(*manager, "saveServerButton"), Qt::LeftButton);
+    QVERIFY(!control<QWidget>(form, "noServerBar")->isVisible());
+    // The server just added is the one uploads go to.
+    QCOMPARE(form.config().currentServer, 0);
+    QCOMPARE(control<QLabel>(form, "serverLabel")->text(), QStringLiteral("New Server: Ready"));
+    QVERIFY(control<QPushButton>(form, "uploadButton")->isEnabled());
+    manager->close();
+}
+
 void TestMainWindow::menusHaveTheirEntriesAndSeparators() {
     const MainWindow form({});
-    QCOMPARE(entryTexts(menuNamed(form, "&File")),
-             (QStringList{"&Add File(s)...", "Pa&ste", "&Take Screenshot...", "-",
-                          "Enter Master &Password", "&History...", "&Options...", "-", "&Quit"}));
+    QCOMPARE(
+        entryTexts(menuNamed(form, "&File")),
+        (QStringList{"&Add File(s)...", "Pa&ste", "&Take Screenshot...", "Screenshot and &Files...",
+                     "-", "Enter Master &Password", "&History...", "&Options...", "-", "&Quit"}));
     QVERIFY(!control<QAction>(form, "reloadAction")->isVisible());
     QCOMPARE(control<QAction>(form, "screenshotAction")->shortcut(),
              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
@@ -415,13 +456,80 @@ void TestMainWindow::removeOnEmptyListDoesNothing() {
 }
 
 void TestMainWindow::enterPressesUpload() {
+    // A server nothing listens on: the run that Enter starts ends at connecting.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    Config config;
+    config.storeServer("127.0.0.1", QString::number(port), "user", "pw", "", "", "", "", -1, -1);
+    config.setSetting("DefaultServer", SettingValue::integer(0));
+    config.saveConfig();
     MainWindow form({});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    m_dialogs->expectMessage("There are no files to upload.");
+    // With nothing to upload, Enter does nothing.
+    QTest::keyClick(control<QComboBox>(form, "remoteDirBox"), Qt::Key_Return);
+    QVERIFY(m_dialogs->asked().isEmpty());
+
+    QVERIFY(dropFiles(&form, {"/p/a.txt"}));
+    m_dialogs->expectMessageMatching("A fatal error occurred: \nCould not connect.*");
     QTest::keyClick(control<QComboBox>(form, "remoteDirBox"), Qt::Key_Return);
     QCOMPARE(m_dialogs->asked().size(), 1);
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
+}
+
+void TestMainWindow::uploadNeedsAFileAndAServer_data() {
+    QTest::addColumn<bool>("withFile");
+    QTest::addColumn<int>("servers");
+    QTest::addColumn<qint32>("current");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("file, no server") << true << 0 << -1 << false;
+    QTest::newRow("file, server not chosen") << true << 1 << -1 << false;
+    QTest::newRow("file, chosen server gone") << true << 1 << 3 << false;
+    QTest::newRow("file and server") << true << 2 << 1 << true;
+    QTest::newRow("server, no file") << false << 1 << 0 << false;
+}
+
+void TestMainWindow::uploadNeedsAFileAndAServer() {
+    QFETCH(bool, withFile);
+    QFETCH(int, servers);
+    QFETCH(qint32, current);
+    QFETCH(bool, enabled);
+    if (servers > 0) {
+        Config config;
+        for (int i = 0; i < servers; ++i)
+            config.storeServer(QStringLiteral("host%1.example.org").arg(i), "", "", "", "", "", "",
+                               "", -1, -1);
+        config.setSetting("DefaultServer", SettingValue::integer(current));
+        config.saveConfig();
+    }
+    MainWindow form(withFile ? QStringList{"/p/a.jpg"} : QStringList{});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto* upload = control<QPushButton>(form, "uploadButton");
+    QCOMPARE(upload->isEnabled(), enabled);
+    QCOMPARE(control<QWidget>(form, "noServerBar")->isVisible(), servers == 0);
+
+    // The list's changes are followed: removing the last file, then adding one.
+    auto* table = control<QTableWidget>(form, "fileTable");
+    table->selectRow(0);
+    QTest::mouseClick(control<QPushButton>(form, "removeFileButton"), Qt::LeftButton);
+    QVERIFY(form.files().isEmpty());
+    QVERIFY(!upload->isEnabled());
+    QVERIFY(dropFiles(&form, {"/p/b.jpg"}));
+    QCOMPARE(upload->isEnabled(), servers > 0 && current >= 0 && current < servers);
+
+    // So is choosing a server in the Servers menu.
+    if (servers == 0)
+        return;
+    QAction* first = nullptr;
+    for (QAction* entry : menuNamed(form, "&Servers")->actions())
+        if (entry->isCheckable() && !first)
+            first = entry;
+    QVERIFY(first);
+    first->trigger();
+    QVERIFY(upload->isEnabled());
 }
 
 void TestMainWindow::enterPressesTheFocusedButton() {
@@ -445,7 +553,11 @@ void TestMainWindow::enterPressesTheFocusedButton() {
 }
 
 void TestMainWindow::controlsSwitchBetweenIdleAndRunning() {
-    MainWindow form({});
+    Config config;
+    config.storeServer("ftp.example.org", "", "", "", "", "", "", "", -1, -1);
+    config.setSetting("DefaultServer", SettingValue::integer(0));
+    config.saveConfig();
+    MainWindow form({"/p/a.jpg"});
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* upload = control<QPushButton>(form, "uploadButton");

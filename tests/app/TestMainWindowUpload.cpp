@@ -14,6 +14,7 @@
 #include "thumbs/Thumbnail.h"
 #include "upload/UploadRunSupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -249,7 +250,7 @@ void TestMainWindowUpload::serverDownIsAFatalError() {
     form.startUpload();
     QCOMPARE(m_dialogs->asked().first().kind, MessageKind::Error);
     QVERIFY(idle(form));
-    QCOMPARE(statusText(form), QStringLiteral("Test server: Ready"));
+    QCOMPARE(statusText(form), QStringLiteral("Test server: Nothing was uploaded"));
     // The log ends with why the run stopped, at the error level, its line break escaped.
     const QString shown = m_dialogs->asked().first().text.mid(FatalPrefix.size());
     QVERIFY2(logFile().endsWith((printableText(shown) + "\t2\r\n").toLocal8Bit()),
@@ -765,21 +766,40 @@ void TestMainWindowUpload::screenshotIsAddedAndUploaded() {
     QVERIFY(portal.registered());
     FtpServer server;
     QUADDLE_REQUIRE_SERVER(server);
-    test::saveServerConfig(test::setupFor(server));
-    MainWindow form({});
+    // The screenshot that went up already goes again without a question.
+    test::saveServerConfig(test::setupFor(server), {{"Overwrite", SettingValue::integer(1)}});
+    // A file left in the list by an earlier attempt.
+    const QString left = test::sparseLocalFile(*m_local, "left.txt", 100);
+    MainWindow form({left});
     form.show();
     QApplication::setActiveWindow(&form);
     QVERIFY(QTest::qWaitForWindowActive(&form));
 
+    // The screenshot goes alone; the file stays in the list for later.
     QTest::keySequence(&form, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QCOMPARE(portal.requests().size(), 1);
-    QCOMPARE(form.files().size(), 1);
-    const QString name = QFileInfo(form.files()[0].path).fileName();
+    QCOMPARE(form.files().size(), 2);
+    const qsizetype shot = form.files()[0].path == left ? 1 : 0;
+    QCOMPARE(form.files()[1 - shot].path, left);
+    const QString name = QFileInfo(form.files()[shot].path).fileName();
     QVERIFY2(QRegularExpression("^screenshot-\\d{8}-\\d{6}\\.png$").match(name).hasMatch(),
              qPrintable(name));
     QCOMPARE(form.uploadResults(), (UploadResults{{name, ""}}));
     QCOMPARE(test::fileChecksum(server.localPath(name)), test::fileChecksum(portal.pngPath()));
+    // The server's folder holds the uploads, beside what the test server keeps there.
+    const QStringList uploads{"*.png", "*.txt"};
+    QCOMPARE(QDir(server.localPath("")).entryList(uploads, QDir::Files), QStringList{name});
+
+    // Asked for, it goes with the files of the list.
+    control<QAction>(form, "screenshotWithFilesAction")->trigger();
+    QCOMPARE(portal.requests().size(), 2);
+    QCOMPARE(form.files().size(), 3);
+    QStringList listed;
+    for (const FileEntry& entry : form.files())
+        listed.append(QFileInfo(entry.path).fileName());
+    listed.sort();
+    QCOMPARE(QDir(server.localPath("")).entryList(uploads, QDir::Files, QDir::Name), listed);
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 QTEST_MAIN(TestMainWindowUpload)
