@@ -321,6 +321,8 @@ void ConfigWindow::showSelectors() {
 void ConfigWindow::fillServerTree() {
     m_serverTree->clear();
     m_root = addNode(nullptr, AppName + tr(" Servers"), RootImage, -1);
+    // The root has no number; a screen reader still says what the empty cell is.
+    m_root->setData(1, Qt::AccessibleTextRole, tr("no number"));
     for (qint32 server = 0; server < m_config.serverNames.size(); ++server) {
         if (!m_config.serverExists(server))
             continue;
