@@ -1,15 +1,58 @@
-// Renders the main window, the success window and the server manager offscreen into PNG files, so
-// the pictures in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
+// Renders the first start, the main window, the success window, the server manager with its
+// address preview and a server test's report, and the history offscreen into PNG files, so the
+// pictures in the README show the windows as they are. Usage: quaddle-screenshots <output dir>
 #include "app/AppDialogs.h"
 #include "app/MainWindow.h"
 #include "configwindow/ConfigWindow.h"
+#include "configwindow/ServerTestDialog.h"
+#include "gui/HistoryWindow.h"
 #include "gui/SuccessWindow.h"
+#include "history/History.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdio>
+
+namespace {
+
+// The report of a test of the server shown, every step passed.
+quaddle::ProbeReport testReport() {
+    using quaddle::ProbeOutcome;
+    using quaddle::ProbeStep;
+    quaddle::ProbeReport report;
+    report.remotePath = QStringLiteral("/htdocs/pictures/quaddle-test-3f2a9c.txt");
+    report.url = QStringLiteral("http://www.example.org/pictures/quaddle-test-3f2a9c.txt");
+    report.steps = {
+        {ProbeStep::Reached, ProbeOutcome::Passed, QStringLiteral("www.example.org, port 21")},
+        {ProbeStep::LoggedIn, ProbeOutcome::Passed, QStringLiteral("me")},
+        {ProbeStep::CanWrite, ProbeOutcome::Passed, report.remotePath},
+        {ProbeStep::Serves, ProbeOutcome::Passed, report.url}};
+    return report;
+}
+
+quaddle::HistoryEntries historyEntries() {
+    quaddle::HistoryEntries entries;
+    const QDateTime start(QDate(2026, 6, 14), QTime(18, 5), Qt::UTC);
+    int minutes = 0;
+    for (const char* name : {"menu.pdf", "sunset.jpg", "beach.jpg", "notes.txt", "harbour.png"}) {
+        quaddle::HistoryEntry entry;
+        entry.time = start.addSecs(60 * (minutes += 7));
+        entry.serverName = QStringLiteral("My website");
+        entry.host = QStringLiteral("www.example.org");
+        entry.protocol = QStringLiteral("FTP");
+        entry.folder = QStringLiteral("/htdocs/pictures");
+        entry.name = QString::fromLatin1(name);
+        entry.url = QStringLiteral("http://www.example.org/pictures/") + entry.name;
+        entry.size = 48213 * minutes;
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -77,8 +120,24 @@ int main(int argc, char** argv) {
     quaddle::ConfigWindow configuration(main.config(), configHost);
     configuration.setAttribute(Qt::WA_DeleteOnClose, false);
     configuration.show();
-    configuration.choosePage(quaddle::ConfigWindow::ServerManagement);
+    configuration.showServer(0);
     QApplication::processEvents();
     configuration.grab().save(output.filePath(QStringLiteral("configuration-window.png")));
+
+    quaddle::ServerTestDialog test(main.config(), 0, &configuration);
+    test.showReport(testReport());
+    test.show();
+    QApplication::processEvents();
+    test.grab().save(output.filePath(QStringLiteral("server-test.png")));
+
+    {
+        quaddle::History history(main.config().programDir);
+        quaddle::HistoryEntries entries = historyEntries();
+        history.add(entries);
+    }
+    quaddle::HistoryWindow historyWindow(main.config());
+    historyWindow.show();
+    QApplication::processEvents();
+    historyWindow.grab().save(output.filePath(QStringLiteral("history-window.png")));
     return 0;
 }

@@ -85,6 +85,12 @@ void ServerTestDialog::runTest() {
     showReport();
 }
 
+void ServerTestDialog::showReport(const ProbeReport& report) {
+    m_started = true;
+    m_report = report;
+    showReport();
+}
+
 void ServerTestDialog::showStep(const ProbeStepResult& step) {
     m_stepLabels[int(step.step)]->setText(stepText(step));
 }

@@ -24,6 +24,8 @@ public:
 
     // Whether the last test passed every step.
     bool passed() const { return m_report.passed(); }
+    // Shows a finished test's report instead of running one (the README's pictures).
+    void showReport(const ProbeReport& report);
 
     void reject() override;
 
