@@ -86,6 +86,16 @@ bool ask(Dialogs& dialogs, const QString& question) {
     return questions.value(question)();
 }
 
+// Runs act on the message box the code under test shows; the box is modal, so it is read and
+// answered from the event loop it runs.
+void whenBoxShows(QObject* context, const std::function<void(QMessageBox&)>& act) {
+    QTimer::singleShot(0, context, [act] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(window); box && box->isVisible())
+                act(*box);
+    });
+}
+
 } // namespace
 
 class TestQtDialogs : public QObject {
@@ -119,18 +129,12 @@ void TestQtDialogs::namesShowAsTyped() {
     QFETCH(int, kind);
     Qt::TextFormat format = Qt::AutoText;
     QString shown;
-    // The box is modal: it is read and closed from the event loop it runs.
-    QTimer::singleShot(0, this, [&] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(window);
-            if (!box || !box->isVisible())
-                continue;
-            if (const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
-                format = label->textFormat();
-                shown = label->text();
-            }
-            box->button(QMessageBox::Ok)->click();
+    whenBoxShows(this, [&](QMessageBox& box) {
+        if (const auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            format = label->textFormat();
+            shown = label->text();
         }
+        box.button(QMessageBox::Ok)->click();
     });
     MessageBoxesOnly dialogs;
     QCOMPARE(dialogs.showMessage(text, MessageKind(kind), MessageButtons::Ok), MessageAnswer::Ok);
@@ -282,23 +286,18 @@ void TestQtDialogs::errorQuestionOffersServerEdit() {
     QFETCH(ErrorAnswer, answer);
     QString shown;
     QStringList buttons;
-    QTimer::singleShot(0, this, [&] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(window);
-            if (!box || !box->isVisible())
-                continue;
-            shown = box->text();
-            QAbstractButton* chosen = nullptr;
-            for (QAbstractButton* offered : box->buttons()) {
-                buttons.append(offered->text());
-                if (offered->text() == button)
-                    chosen = offered;
-            }
-            if (chosen)
-                chosen->click();
-            else
-                QTest::keyClick(box, Qt::Key_Escape);
+    whenBoxShows(this, [&](QMessageBox& box) {
+        shown = box.text();
+        QAbstractButton* chosen = nullptr;
+        for (QAbstractButton* offered : box.buttons()) {
+            buttons.append(offered->text());
+            if (offered->text() == button)
+                chosen = offered;
         }
+        if (chosen)
+            chosen->click();
+        else
+            QTest::keyClick(&box, Qt::Key_Escape);
     });
     MessageBoxesOnly dialogs;
     QCOMPARE(dialogs.continueAfterError("550 <i>denied</i>"), answer);
@@ -334,23 +333,18 @@ void TestQtDialogs::thumbnailOfferKeepsItsAnswerWhenAsked() {
     QFETCH(bool, make);
     QString shown;
     QString boxCaption;
-    QTimer::singleShot(0, this, [&] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(window);
-            if (!box || !box->isVisible())
-                continue;
-            shown = box->text();
-            auto* neverAsk = box->findChild<QCheckBox*>("neverAskBox");
-            if (!neverAsk) {
-                box->reject();
-                return;
-            }
-            boxCaption = neverAsk->text();
-            if (tick)
-                QTest::mouseClick(neverAsk, Qt::LeftButton);
-            QCOMPARE(neverAsk->isChecked(), tick);
-            QTest::keyClick(box, Qt::Key(key));
+    whenBoxShows(this, [&](QMessageBox& box) {
+        shown = box.text();
+        auto* neverAsk = box.findChild<QCheckBox*>("neverAskBox");
+        if (!neverAsk) {
+            box.reject();
+            return;
         }
+        boxCaption = neverAsk->text();
+        if (tick)
+            QTest::mouseClick(neverAsk, Qt::LeftButton);
+        QCOMPARE(neverAsk->isChecked(), tick);
+        QTest::keyClick(&box, Qt::Key(key));
     });
     MessageBoxesOnly dialogs;
     const ThumbnailAnswer answer = dialogs.offerThumbnails(ThumbnailImages(images));
