@@ -71,7 +71,9 @@ void placeOnScreen(QWidget& window) {
         placed.moveCenter(parent->frameGeometry().center());
     placed.moveTopLeft({clampedStart(placed.left(), placed.width(), area.left(), area.width()),
                         clampedStart(placed.top(), placed.height(), area.top(), area.height())});
-    window.move(placed.topLeft());
+    // A window where it should be is not moved: before the frame is known a move would shift it.
+    if (placed != window.frameGeometry())
+        window.move(placed.topLeft());
 }
 
 void installWindowSupport(QApplication& application) {
