@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
 
@@ -589,7 +590,10 @@ void TestHistoryWindow::remembersItsPlace() {
         control<QAction>(*form, "historyAction")->trigger();
         auto* window = form->findChild<HistoryWindow*>();
         QVERIFY(window);
-        placed = {screen.topLeft() + QPoint(60, 50), window->minimumSize() + QSize(30, 40)};
+        const QSize size = window->minimumSize() + QSize(30, 40);
+        // Wholly on the screen, so that nothing has a reason to move it.
+        placed = {screen.topLeft() + QPoint(std::min(60, screen.width() - size.width() - 20), 50),
+                  size};
         window->setGeometry(placed);
         QCOMPARE(window->geometry(), placed);
         if (!closedWithProgram)
