@@ -213,12 +213,13 @@ void TestAccessibilityE2E::windowsSpeak() {
 }
 
 void TestAccessibilityE2E::progressIsReadDuringAnUpload() {
-    // About 3 MB a second: the upload lasts long enough to be looked at.
+    // About 3 MB a second: the upload lasts long enough to be looked at, also when a busy
+    // machine is slow to bring up the window and its accessibility bus.
     FtpServer server("slowstor");
     QUADDLE_REQUIRE_SERVER(server);
     saveServerConfig(setupFor(server));
     const QTemporaryDir local;
-    const QString file = randomLocalFile(local, "large.bin", 48 * 1024 * 1024);
+    const QString file = randomLocalFile(local, "large.bin", 96 * 1024 * 1024);
     const ProgramRun program({":0", file}, m_environment);
     QVERIFY(program.started());
 
