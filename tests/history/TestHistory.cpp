@@ -49,6 +49,15 @@ void onFile(const QString& path, const QStringList& statements) {
     QSqlDatabase::removeDatabase("raw");
 }
 
+// Stores file-0.txt to file-11.txt; returns them with their ids.
+HistoryEntries addTwelve(History& history) {
+    HistoryEntries entries;
+    for (int i = 0; i < 12; ++i)
+        entries.append(entryNumber(i));
+    history.add(entries);
+    return entries;
+}
+
 } // namespace
 
 class TestHistory : public QObject {
@@ -101,10 +110,7 @@ void TestHistory::pagesAndSearches() {
     QFETCH(QStringList, names);
     const QTemporaryDir dir;
     History history(dir.path() + '/');
-    HistoryEntries entries;
-    for (int i = 0; i < 12; ++i)
-        entries.append(entryNumber(i));
-    history.add(entries);
+    addTwelve(history);
     QCOMPARE(history.count(search), count);
     QCOMPARE(namesOf(history.entries(offset, limit, search)), names);
 }
@@ -241,10 +247,7 @@ void TestHistory::countsRowsAddedAfterOne() {
     QFETCH(qint64, count);
     const QTemporaryDir dir;
     History history(dir.path() + '/');
-    HistoryEntries entries;
-    for (int i = 0; i < 12; ++i)
-        entries.append(entryNumber(i));
-    history.add(entries);
+    const HistoryEntries entries = addTwelve(history);
     QCOMPARE(history.count(search, entries[8].id), count);
 }
 
